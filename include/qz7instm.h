@@ -1,0 +1,105 @@
+/*
+ * QZ7INSTM: the instance-management library of the QZ7 database server's setup program.
+ *
+ * Three operations are exported:
+ *   createInstances  bring the computer's database-manager instances to the requested state
+ *   deleteInstances  remove every instance when the product is uninstalled
+ *   sqlfvald         validate (and optionally commit) configuration parameters
+ *
+ * The caller's handles take their POSIX form here: the setup log is a pointer to an open file
+ * descriptor, the message module is a string table loaded by qz7LoadMessageModule, and the
+ * owner window is a small struct holding the callback that shows a message box.
+ */
+#ifndef QZ7INSTM_H_
+#define QZ7INSTM_H_
+
+#include <stddef.h>
+
+#if defined(_WIN32)
+#define QZ7_API __declspec(dllexport)
+#else
+#define QZ7_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One requested instance, read by offsets; the library reads at most the first 0x196 bytes. */
+typedef struct InstanceDescriptor {
+  char name[9];            /* 0x000 instance name, at most 8 characters used */
+  char account[46];        /* 0x009 service logon account */
+  char password[15];       /* 0x037 password of that account */
+  char reserved[2];        /* 0x046 not read */
+  int kind;                /* 0x048 4: partitioned instance */
+  int makeDefault;         /* 0x04C non-zero: becomes the default instance */
+  int isAdminServer;       /* 0x050 non-zero: the administration server */
+  int isAddedNode;         /* 0x054 non-zero: a further node of a remote partitioned instance */
+  char portRangeStart[10]; /* 0x058 */
+  char portRangeEnd[10];   /* 0x062 */
+  char hostName[256];      /* 0x06C */
+  char spareName[16];      /* 0x16C */
+  char nodeNumber[10];     /* 0x17C */
+  char ownerComputer[16];  /* 0x186 */
+} InstanceDescriptor;
+
+/* The caller's setup log: a pointer to an open, writable file descriptor. */
+typedef int *QZ7_LOG_FILE;
+
+/* A message module: a numbered string table (one "NUMBER text" per line in a text file). */
+typedef struct qz7_message_module *QZ7_MODULE;
+
+/* The owner of message boxes. messageBox returns the button the user chose (1 = OK). */
+typedef struct qz7_owner_window {
+  int (*messageBox)(void *userData, const char *text, const char *title, unsigned int style);
+  void *userData;
+} qz7_owner_window;
+typedef qz7_owner_window *QZ7_OWNER;
+
+/* Loads a message module from a host file; null when it cannot be read. */
+QZ7_API QZ7_MODULE qz7LoadMessageModule(const char *hostPath);
+QZ7_API void qz7FreeMessageModule(QZ7_MODULE module);
+
+/* Result: 0 every step succeeded, 1 some step failed, -9 the profile registry was unreachable. */
+QZ7_API int createInstances(const char *currentProfilePath, const char *requestedProfilePath,
+                            const char *installPath, InstanceDescriptor **descriptors,
+                            QZ7_LOG_FILE logFile, QZ7_MODULE messageModule,
+                            QZ7_OWNER ownerWindow);
+
+QZ7_API void deleteInstances(const char *profilePath, const char *installPath,
+                             QZ7_LOG_FILE logFile, QZ7_MODULE messageModule,
+                             QZ7_OWNER ownerWindow);
+
+/* One configuration parameter: token, value text, and the verdict (1 accepted, 0 rejected). */
+typedef struct sqlf_cfg_parameter {
+  unsigned short token;
+  char *value;
+  unsigned char valid;
+} sqlf_cfg_parameter;
+
+/* Token that, as the last record, asks for the file to be written when all records pass. */
+#define SQLF_COMMIT_TOKEN 9999
+
+/* Result: 0 all accepted (and written when asked), -100 file unreadable, -104 some rejected. */
+QZ7_API int sqlfvald(sqlf_cfg_parameter *parameters, char *configPath, int count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+static_assert(offsetof(InstanceDescriptor, account) == 0x009, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, password) == 0x037, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, kind) == 0x048, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, makeDefault) == 0x04C, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, isAdminServer) == 0x050, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, isAddedNode) == 0x054, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, portRangeStart) == 0x058, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, portRangeEnd) == 0x062, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, hostName) == 0x06C, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, spareName) == 0x16C, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, nodeNumber) == 0x17C, "descriptor layout");
+static_assert(offsetof(InstanceDescriptor, ownerComputer) == 0x186, "descriptor layout");
+#endif
+
+#endif /* QZ7INSTM_H_ */

@@ -1,0 +1,23 @@
+// The ANSI code page of the computer, for walking multibyte text the way the runtime's mblen
+// and IsDBCSLeadByte do. 1252 (single-byte, every byte a character) is the default; 932
+// (Shift-JIS: lead bytes 0x81-0x9F and 0xE0-0xFC, trail bytes 0x40-0x7E and 0x80-0xFC; the
+// bytes 0x80, 0xA0 and 0xFD-0xFF are not characters) is available for double-byte setups.
+// The machine root may set it in codepage.txt; tests set it directly.
+#ifndef QZ7_PLATFORM_CODEPAGE_H_
+#define QZ7_PLATFORM_CODEPAGE_H_
+
+#include <cstddef>
+
+namespace qz7::platform {
+
+unsigned ActiveCodePage();
+void SetActiveCodePage(unsigned codePage);  // 0 returns to the machine root's setting
+
+bool IsLeadByte(unsigned char byte);
+// mblen: 0 for the terminator, the length (1 or 2) of the character at text, or -1 when the
+// bytes there are not a valid character (at most available bytes are looked at).
+int CharacterLength(const char* text, size_t available);
+
+}  // namespace qz7::platform
+
+#endif  // QZ7_PLATFORM_CODEPAGE_H_

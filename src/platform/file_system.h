@@ -1,0 +1,112 @@
+// Files and directories of the Windows computer, in the shape of the Microsoft C runtime and
+// Win32 calls the library was written against. Paths are Windows paths ("C:\DIR\FILE" or
+// relative to the current directory); quotes must already be stripped. Every failure sets
+// the last error (win_error.h) to the Windows code.
+#ifndef QZ7_PLATFORM_FILE_SYSTEM_H_
+#define QZ7_PLATFORM_FILE_SYSTEM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace qz7::platform {
+
+constexpr size_t kMaxPath = 260;  // MAX_PATH
+
+constexpr int kSeekSet = 0;
+constexpr int kSeekCur = 1;
+constexpr int kSeekEnd = 2;
+
+// A buffered byte stream, as returned by fopen. Modes: "r", "rb", "r+", "rb+", "w", "wb",
+// "w+", "wb+", "a", "ab", "a+" ("t" may be given). Without "b" the stream is in text mode:
+// LF is written as CR LF, and CR LF is read as LF.
+class FileStream {
+ public:
+  struct Native;  // defined by the backend
+  explicit FileStream(Native* native);
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+  // Closes the stream if Close was not called (a close failure is then lost).
+  ~FileStream();
+
+  // fread(buffer, 1, size): the number of bytes read; less at end of file or on error.
+  size_t Read(void* buffer, size_t size);
+  // fwrite(data, 1, size): the number of bytes written (buffered).
+  size_t Write(const void* data, size_t size);
+  // fputs: 0 on success, -1 on error.
+  int PutText(const char* text);
+  // fprintf.
+  int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // fgets: reads up to size - 1 bytes through the next newline; null at end or on error.
+  char* GetLine(char* buffer, int size);
+  // fseek / ftell: 0 on success, -1 on error.
+  int Seek(int64_t offset, int origin);
+  int64_t Tell();
+  int Flush();
+  bool AtEnd() const;
+  bool HasError() const;
+  // fclose: 0 on success, -1 on error (buffered data that cannot be written). The stream is
+  // closed afterwards in either case; a second Close returns -1.
+  int Close();
+  bool IsOpen() const { return native_ != nullptr; }
+
+ private:
+  Native* native_;
+};
+
+using FileHandle = std::unique_ptr<FileStream>;
+
+// fopen: null on failure, with the last error set.
+FileHandle OpenFile(const char* path, const char* mode);
+
+// remove: 0 on success, -1 on failure (a read-only file gives kErrorAccessDenied).
+int RemoveFile(const char* path);
+// rename: 0 on success, -1 on failure; fails when the new name exists.
+int RenameFile(const char* from, const char* to);
+// _mkdir / _rmdir: 0 on success, -1 on failure.
+int MakeDirectory(const char* path);
+int RemoveDirectory(const char* path);
+
+struct FileStatus {
+  bool isDirectory = false;
+  bool isRegular = false;
+  bool readOnly = false;
+  uint64_t size = 0;
+};
+// _stat: 0 on success, -1 when the path does not exist or cannot be queried.
+int GetFileStatus(const char* path, FileStatus* status);
+
+// _chmod(path, _S_IREAD | (writable ? _S_IWRITE : 0)): 0 on success, -1 on failure.
+int SetFileWritable(const char* path, bool writable);
+
+// _fullpath: the absolute Windows form of path (against the current directory, "." and ".."
+// resolved, "/" taken as "\"), at most size - 1 characters. Returns out, or null when the
+// result does not fit or the path is malformed.
+char* FullPath(char* out, const char* path, size_t size);
+
+// The current directory in Windows form ("C:\" at start). Get returns 0 on success, -1 when
+// the buffer is too small; Set returns 0 on success, -1 when the directory does not exist.
+int GetCurrentDirectoryText(char* out, size_t size);
+int SetCurrentDirectoryText(const char* path);
+
+// _findfirst / _findnext / _findclose over one directory with a name pattern of '*' and '?'
+// (matched without regard to case). "." and ".." are reported for directories, as Windows does.
+struct FindData {
+  char name[kMaxPath];
+  bool isDirectory;
+  bool readOnly;
+  uint64_t size;
+};
+using FindHandle = intptr_t;
+constexpr FindHandle kInvalidFindHandle = -1;
+FindHandle FindFirst(const char* pattern, FindData* data);  // -1 when nothing matches
+int FindNext(FindHandle handle, FindData* data);           // 0, or -1 at the end
+int FindClose(FindHandle handle);
+
+// CopyFileA: true on success. Errors: 2 missing source, 3 missing destination folder,
+// 5 read-only destination (or failIfExists and the destination exists: 80).
+bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists);
+
+}  // namespace qz7::platform
+
+#endif  // QZ7_PLATFORM_FILE_SYSTEM_H_

@@ -1,0 +1,21 @@
+#include "util/dbm_block.h"
+
+#include "util/coding.h"
+
+namespace qz7::util {
+
+uint32_t DbmChecksum(const unsigned char* bytes, uint16_t length) {
+  uint32_t sum = 0;
+  for (uint16_t i = 0; i < length; ++i) sum += bytes[i];
+  return sum;
+}
+
+uint32_t DbmBlockChecksum(const unsigned char* block) {
+  return DbmChecksum(block + 4, static_cast<uint16_t>(kDbmBlockSize - 4));
+}
+
+void StampDbmChecksum(unsigned char* block) {
+  StoreLE32(block + kDbmChecksumOffset, DbmBlockChecksum(block));
+}
+
+}  // namespace qz7::util
