@@ -1,0 +1,11 @@
+#include "platform/win_error.h"
+
+namespace qz7::platform {
+namespace {
+thread_local uint32_t lastError = kErrorSuccess;
+}  // namespace
+
+uint32_t GetLastError() { return lastError; }
+void SetLastError(uint32_t error) { lastError = error; }
+
+}  // namespace qz7::platform

@@ -1,0 +1,53 @@
+// A child program for tests of processes, pipes and log locking. Each option does one thing,
+// in the order given:
+//   --stdout N      write N bytes ('o') to standard output
+//   --stderr N      write N bytes ('e') to standard error
+//   --say TEXT      write TEXT and a newline to standard output
+//   --args          write each argument it received (argv[1..]) on a line of its own
+//   --cwd           write the host current directory and a newline
+//   --exit N        end with exit code N at once
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void WriteRepeated(FILE* stream, char c, long count) {
+  std::string chunk(4096, c);
+  while (count > 0) {
+    long piece = count < 4096 ? count : 4096;
+    std::fwrite(chunk.data(), 1, static_cast<size_t>(piece), stream);
+    count -= piece;
+  }
+  std::fflush(stream);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string option = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (option == "--stdout" && hasValue) {
+      WriteRepeated(stdout, 'o', std::atol(argv[++i]));
+    } else if (option == "--stderr" && hasValue) {
+      WriteRepeated(stderr, 'e', std::atol(argv[++i]));
+    } else if (option == "--say" && hasValue) {
+      std::printf("%s\n", argv[++i]);
+      std::fflush(stdout);
+    } else if (option == "--args") {
+      for (int j = 1; j < argc; ++j) std::printf("%s\n", argv[j]);
+      std::fflush(stdout);
+    } else if (option == "--cwd") {
+      char buffer[4096];
+      if (getcwd(buffer, sizeof buffer) != nullptr) std::printf("%s\n", buffer);
+      std::fflush(stdout);
+    } else if (option == "--exit" && hasValue) {
+      return std::atoi(argv[++i]);
+    }
+  }
+  return 0;
+}
