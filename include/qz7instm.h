@@ -44,36 +44,34 @@ typedef struct InstanceDescriptor {
 } InstanceDescriptor;
 
 /* The caller's setup log: a pointer to an open, writable file descriptor. */
-typedef int *QZ7_LOG_FILE;
+typedef int* QZ7_LOG_FILE;
 
 /* A message module: a numbered string table (one "NUMBER text" per line in a text file). */
-typedef struct qz7_message_module *QZ7_MODULE;
+typedef struct qz7_message_module* QZ7_MODULE;
 
 /* The owner of message boxes. messageBox returns the button the user chose (1 = OK). */
 typedef struct qz7_owner_window {
-  int (*messageBox)(void *userData, const char *text, const char *title, unsigned int style);
-  void *userData;
+  int (*messageBox)(void* userData, const char* text, const char* title, unsigned int style);
+  void* userData;
 } qz7_owner_window;
-typedef qz7_owner_window *QZ7_OWNER;
+typedef qz7_owner_window* QZ7_OWNER;
 
 /* Loads a message module from a host file; null when it cannot be read. */
-QZ7_API QZ7_MODULE qz7LoadMessageModule(const char *hostPath);
+QZ7_API QZ7_MODULE qz7LoadMessageModule(const char* hostPath);
 QZ7_API void qz7FreeMessageModule(QZ7_MODULE module);
 
 /* Result: 0 every step succeeded, 1 some step failed, -9 the profile registry was unreachable. */
-QZ7_API int createInstances(const char *currentProfilePath, const char *requestedProfilePath,
-                            const char *installPath, InstanceDescriptor **descriptors,
-                            QZ7_LOG_FILE logFile, QZ7_MODULE messageModule,
-                            QZ7_OWNER ownerWindow);
+QZ7_API int createInstances(const char* currentProfilePath, const char* requestedProfilePath,
+                            const char* installPath, InstanceDescriptor** descriptors,
+                            QZ7_LOG_FILE logFile, QZ7_MODULE messageModule, QZ7_OWNER ownerWindow);
 
-QZ7_API void deleteInstances(const char *profilePath, const char *installPath,
-                             QZ7_LOG_FILE logFile, QZ7_MODULE messageModule,
-                             QZ7_OWNER ownerWindow);
+QZ7_API void deleteInstances(const char* profilePath, const char* installPath, QZ7_LOG_FILE logFile,
+                             QZ7_MODULE messageModule, QZ7_OWNER ownerWindow);
 
 /* One configuration parameter: token, value text, and the verdict (1 accepted, 0 rejected). */
 typedef struct sqlf_cfg_parameter {
   unsigned short token;
-  char *value;
+  char* value;
   unsigned char valid;
 } sqlf_cfg_parameter;
 
@@ -81,7 +79,7 @@ typedef struct sqlf_cfg_parameter {
 #define SQLF_COMMIT_TOKEN 9999
 
 /* Result: 0 all accepted (and written when asked), -100 file unreadable, -104 some rejected. */
-QZ7_API int sqlfvald(sqlf_cfg_parameter *parameters, char *configPath, int count);
+QZ7_API int sqlfvald(sqlf_cfg_parameter* parameters, char* configPath, int count);
 
 #ifdef __cplusplus
 }

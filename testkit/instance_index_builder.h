@@ -12,9 +12,9 @@ namespace qz7::testkit {
 
 struct InstanceIndex {
   std::string signature = "QZ7 INSTANCE DIRECTORY";  // 23 bytes with its NUL
-  std::optional<uint32_t> entryCount;                 // default: names.size()
-  std::vector<std::string> names;                     // each written in 9 bytes, NUL-padded
-  size_t truncateTo = SIZE_MAX;                       // cut the file to this many bytes
+  std::optional<uint32_t> entryCount;                // default: names.size()
+  std::vector<std::string> names;                    // each written in 9 bytes, NUL-padded
+  size_t truncateTo = SIZE_MAX;                      // cut the file to this many bytes
 };
 
 // The file's bytes: 23-byte signature, 4 unread bytes, the count at offset 27, 9-byte entries.

@@ -53,9 +53,8 @@ std::string JsonString(const std::string& text);
 
 #define QZ7_COMMAND_CONCAT_(a, b) a##b
 #define QZ7_COMMAND_CONCAT(a, b) QZ7_COMMAND_CONCAT_(a, b)
-#define QZ7_COMMAND(...)                                                                \
-  static const ::qz7::cli::CommandRegistration QZ7_COMMAND_CONCAT(qz7CommandRegistration, \
-                                                                  __LINE__)(           \
-      ::qz7::cli::Command{__VA_ARGS__})
+#define QZ7_COMMAND(...)                                           \
+  static const ::qz7::cli::CommandRegistration QZ7_COMMAND_CONCAT( \
+      qz7CommandRegistration, __LINE__)(::qz7::cli::Command{__VA_ARGS__})
 
 #endif  // QZ7_TOOLS_QZ7INST_COMMAND_H_

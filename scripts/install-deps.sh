@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what building and testing QZ7INSTM needs, from Debian packages, when it is missing.
+# Safe to run again: it installs nothing when everything is there.
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

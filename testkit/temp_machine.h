@@ -1,0 +1,36 @@
+// A throw-away machine root for one test: a fresh host directory with drive C:, put in force
+// with SetMachineRoot, removed again (with everything below it) when the object goes.
+#ifndef QZ7_TESTKIT_TEMP_MACHINE_H_
+#define QZ7_TESTKIT_TEMP_MACHINE_H_
+
+#include <string>
+#include <vector>
+
+namespace qz7::testkit {
+
+class TempMachine {
+ public:
+  TempMachine();
+  ~TempMachine();
+  TempMachine(const TempMachine&) = delete;
+  TempMachine& operator=(const TempMachine&) = delete;
+
+  const std::string& root() const { return root_; }
+  // The host path of a Windows path on this machine (case as given; no lookup).
+  std::string HostPath(const std::string& windowsPath) const;
+
+  // Helpers that work on Windows paths through the host file system, creating parents.
+  void WriteFile(const std::string& windowsPath, const std::vector<unsigned char>& bytes) const;
+  void WriteText(const std::string& windowsPath, const std::string& text) const;
+  void MakeDirectory(const std::string& windowsPath) const;
+  std::vector<unsigned char> ReadFile(const std::string& windowsPath) const;
+  bool Exists(const std::string& windowsPath) const;
+  void AddDrive(char letter) const;
+
+ private:
+  std::string root_;
+};
+
+}  // namespace qz7::testkit
+
+#endif  // QZ7_TESTKIT_TEMP_MACHINE_H_

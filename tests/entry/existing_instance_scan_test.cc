@@ -1,0 +1,214 @@
+// Discovery from the old index file and from the profile registry, and the configuration
+// files read by bytes.
+#include "entry/existing_instance_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+#include "testkit/instance_index_builder.h"
+#include "testkit/recording_host.h"
+#include "testkit/temp_machine.h"
+#include "util/coding.h"
+
+namespace qz7::entry {
+namespace {
+
+constexpr const char* kProfile = "\"C:\\PROF\"";
+
+class ScanTest : public ::testing::Test {
+ protected:
+  void WriteIndex(const testkit::InstanceIndex& index) {
+    machine_.WriteFile("C:\\PROF\\QZ7IDIR", testkit::BuildInstanceIndex(index));
+  }
+  // A configuration file of size bytes with the release and node type fields filled.
+  void WriteConfig(const std::string& instance, size_t size, uint32_t version, uint16_t nodeType,
+                   const char* text = "CONFIGTEXT") {
+    std::vector<unsigned char> bytes(4096, 0);
+    util::StoreLE32(bytes.data() + 16, version);
+    util::StoreLE16(bytes.data() + 40, nodeType);
+    for (size_t i = 0; text[i] != '\0'; ++i) bytes[100 + i] = static_cast<unsigned char>(text[i]);
+    bytes.resize(size);
+    machine_.WriteFile("C:\\PROF\\" + instance + "\\qz7systm", bytes);
+  }
+
+  testkit::TempMachine machine_;
+  testkit::RecordingHost host_;
+  testkit::ScopedHost scoped_{&host_};
+};
+
+TEST_F(ScanTest, IndexFileVariants) {
+  struct Row {
+    const char* name;
+    testkit::InstanceIndex index;
+    int records;
+    int defaultIndex;
+    int priorRelease;
+    bool registryUsed;
+  } rows[] = {
+      {"one_entry", {.names = {"QZ7"}}, 1, 0, 2, false},
+      {"two_entries", {.names = {"A", "B"}}, 2, -1, 2, false},
+      {"count_two_one_complete",
+       {.entryCount = 2, .names = {"A", "B"}, .truncateTo = 31 + 9 + 4},
+       1,
+       -1,
+       2,
+       false},
+      {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0, true},
+      {"bad_signature", {.signature = "QZ7 INSTANCE DIRECTORX", .names = {"A"}}, 1, 0, 0, true},
+      {"short_header", {.names = {"A"}, .truncateTo = 30}, 1, 0, 0, true},
+      {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_.ClearCalls();
+    host_.DefineInstance("FROMREG");
+    WriteIndex(row.index);
+    auto scan = ScanExistingInstances(kProfile);
+    ASSERT_NE(scan, nullptr);
+    EXPECT_EQ(scan->records.count(), row.records);
+    EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
+    EXPECT_EQ(scan->priorRelease, row.priorRelease);
+    EXPECT_EQ(host_.CountOf("PRegProfilePE") > 0, row.registryUsed);
+    if (row.registryUsed) {
+      EXPECT_STREQ(scan->records[0].name.c_str(), "FROMREG");
+    } else {
+      EXPECT_LE(scan->records[0].name.size(), 8u);
+    }
+    host_.UndefineInstance("FROMREG");
+  }
+}
+
+TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
+  for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"})
+    host_.DefineInstance(name);
+  host_.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das");
+  host_.SetVariable(host::kGlobalProfile, "QZ7INSTDEF", "b");
+  host_.SetVariable("MINE", "QZ7PORTRANGE", "6000:6003");
+  host_.SetVariable("MINE", "QZ7INSTOWNER", "testpc");  // this computer, other case
+  host_.SetVariable("REMOTE", "QZ7PORTRANGE", "6000:6003");
+  host_.SetVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC");
+  host_.SetVariable("NOOWNER", "QZ7PORTRANGE", "6000:6003");
+  host_.SetVariable("A", "QZ7INSTPROF", "C:\\ELSEWHERE");
+  host_.SetVariable("B", "QZ7INSTPROF", "c:\\prof");
+  std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
+  WriteConfig("MINE", 4096, 0x800, 4);
+
+  auto scan = ScanExistingInstances(kProfile);
+  ASSERT_EQ(scan->records.count(), 6);
+  EXPECT_EQ(scan->adminIndex, 1);
+  EXPECT_EQ(scan->defaultIndex, 2);
+  EXPECT_STREQ(scan->records[0].profileDir.c_str(), "\"C:\\ELSEWHERE\"");
+  EXPECT_STREQ(scan->records[2].profileDir.c_str(), "") << "same directory in another case";
+  struct Expect {
+    int index;
+    int owned;
+    int nodeType;
+  } expects[] = {{0, 0, 2}, {1, 0, 2}, {3, 0, 4}, {4, 1, 4}, {5, 1, 4}};
+  for (const Expect& e : expects) {
+    EXPECT_EQ(scan->records[e.index].ownedElsewhere, e.owned) << e.index;
+    EXPECT_EQ(scan->records[e.index].nodeType, e.nodeType) << e.index;
+  }
+  EXPECT_EQ(scan->priorRelease, 5);
+  EXPECT_EQ(host_.instanceProfileDir(), "C:\\PROF");
+}
+
+TEST_F(ScanTest, DefaultRuleAndOverlongAdminName) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> instances;
+    const char* admin;
+    int adminIndex;
+    int defaultIndex;
+  } rows[] = {
+      {"single", {"ONLY"}, "", -1, 0},
+      {"admin_first", {"DAS", "QZ7"}, "DAS", 0, 1},
+      {"admin_second", {"QZ7", "DAS"}, "DAS", 1, 0},
+      {"nine_character_admin_ignored", {"DAS", "QZ7"}, "DAS123456", -1, -1},
+      {"three_records", {"A", "B", "DAS"}, "DAS", 2, -1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::RecordingHost host;
+    testkit::ScopedHost scoped(&host);
+    for (const char* name : row.instances) host.DefineInstance(name);
+    if (row.admin[0] != '\0') host.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin);
+    auto scan = ScanExistingInstances(kProfile);
+    EXPECT_EQ(scan->adminIndex, row.adminIndex);
+    EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
+  }
+}
+
+TEST_F(ScanTest, ConfigurationFileByBytesRead) {
+  struct Row {
+    const char* name;
+    size_t size;
+    uint32_t version;
+    int priorRelease;
+    int nodeType;
+    const char* configText;
+  } rows[] = {
+      {"17_bytes", 17, 0x900, 0, 2, ""},
+      {"41_bytes", 41, 0x900, 6, 2, ""},
+      {"42_bytes", 42, 0x800, 5, 3, ""},
+      {"114_bytes", 114, 0x700, 2, 3, ""},
+      {"115_bytes", 115, 0x900, 6, 3, "CONFIGTEXT"},
+      {"other_version", 4096, 0x500, 0, 3, "CONFIGTEXT"},
+      {"missing", 0, 0, 0, 2, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::RecordingHost host;
+    testkit::ScopedHost scoped(&host);
+    host.DefineInstance("I");
+    if (row.size > 0) WriteConfig("I", row.size, row.version, 3);
+    auto scan = ScanExistingInstances(kProfile);
+    ASSERT_EQ(scan->records.count(), 1);
+    EXPECT_EQ(scan->priorRelease, row.priorRelease);
+    EXPECT_EQ(scan->records[0].nodeType, row.nodeType);
+    EXPECT_STREQ(scan->records[0].configText.c_str(), row.configText);
+    machine_.WriteFile("C:\\PROF\\I\\qz7systm", {});
+  }
+}
+
+TEST_F(ScanTest, UnreachableRegistryReadsNothing) {
+  host_.DefineInstance("A");
+  host_.QueueResult("PRegProfilePE", 0);
+  host_.QueueResult("PRegProfilePE", -1034);  // pointing at the instance directory fails
+  auto scan = ScanExistingInstances(kProfile);
+  EXPECT_EQ(scan->records.count(), 0);
+  EXPECT_EQ(host_.CountOf("PRegValuePE"), 0);
+}
+
+TEST_F(ScanTest, EmptyProfileDirectorySkipsTheRegistry) {
+  host_.DefineInstance("A");
+  for (const char* profile : {"", "\"\"", static_cast<const char*>(nullptr)}) {
+    auto scan = ScanExistingInstances(profile);
+    EXPECT_EQ(scan->records.count(), 0);
+  }
+  EXPECT_EQ(host_.CountOf("PRegProfilePE"), 0);
+}
+
+TEST_F(ScanTest, AdministrationServerAccountFromItsService) {
+  host_.DefineInstance("DAS");
+  host_.DefineInstance("QZ7");
+  host_.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "DAS");
+  platform::ScHandle manager =
+      platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerAllAccess);
+  ASSERT_NE(manager, nullptr);
+  platform::ScHandle service = platform::CreateServiceA(
+      manager, "DAS", "DAS", "C:\\QZ7\\bin\\qz7syscs.exe", "dom\\admin", "pw");
+  ASSERT_NE(service, nullptr);
+  platform::CloseServiceHandle(service);
+  platform::CloseServiceHandle(manager);
+  auto scan = ScanExistingInstances(kProfile);
+  ASSERT_EQ(scan->adminIndex, 0);
+  EXPECT_STREQ(scan->records[0].account.c_str(), "dom\\admin");
+  EXPECT_STREQ(scan->records[1].account.c_str(), "");
+}
+
+}  // namespace
+}  // namespace qz7::entry
