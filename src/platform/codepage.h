@@ -14,6 +14,9 @@ unsigned ActiveCodePage();
 void SetActiveCodePage(unsigned codePage);  // 0 returns to the machine root's setting
 
 bool IsLeadByte(unsigned char byte);
+// True when the active code page has double-byte characters (callers that walk much text
+// ask once and skip the per-character work for single-byte code pages).
+bool ActiveCodePageIsDoubleByte();
 // mblen: 0 for the terminator, the length (1 or 2) of the character at text, or -1 when the
 // bytes there are not a valid character (at most available bytes are looked at).
 int CharacterLength(const char* text, size_t available);

@@ -29,6 +29,10 @@ void SetMachineRoot(const std::string& hostDirectory);
 // unknown drive. For tools and tests; the library itself only uses the file functions.
 std::optional<std::string> HostPathOf(const char* windowsPath);
 
+// The whole text of a settings file directly in the machine root (computer.txt,
+// codepage.txt, drivetypes.txt); empty when the file is missing or cannot be read.
+std::optional<std::string> ReadMachineRootFile(const char* fileName);
+
 }  // namespace qz7::platform
 
 #endif  // QZ7_PLATFORM_MACHINE_ROOT_H_

@@ -44,6 +44,10 @@ constexpr uint32_t kErrorServiceExists = 1073;
 constexpr uint32_t kErrorInvalidServiceAccount = 1057;
 constexpr uint32_t kErrorBadFileType = 222;
 constexpr uint32_t kErrorCrcError = 23;
+constexpr uint32_t kErrorNotSameDevice = 17;
+constexpr uint32_t kErrorNoMoreFiles = 18;
+constexpr uint32_t kErrorBufferOverflow = 111;
+constexpr uint32_t kErrorEnvVarNotFound = 203;
 
 // The calling thread's last error, as GetLastError/SetLastError keep it on Windows.
 uint32_t GetLastError();

@@ -5,7 +5,11 @@
 //   --say TEXT      write TEXT and a newline to standard output
 //   --args          write each argument it received (argv[1..]) on a line of its own
 //   --cwd           write the host current directory and a newline
+//   --sleep MS      wait MS milliseconds
+//   --stdin         copy standard input to standard output until its end
+//   --fds           write each open descriptor above 2 on a line of its own
 //   --exit N        end with exit code N at once
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,6 +27,21 @@ void WriteRepeated(FILE* stream, char c, long count) {
     count -= piece;
   }
   std::fflush(stream);
+}
+
+// Lists the descriptors this program inherited above the standard three (the listing's own
+// descriptor left out).
+void WriteOpenDescriptors() {
+  DIR* directory = opendir("/proc/self/fd");
+  if (directory == nullptr) return;
+  int own = dirfd(directory);
+  while (struct dirent* entry = readdir(directory)) {
+    if (entry->d_name[0] == '.') continue;
+    int fd = std::atoi(entry->d_name);
+    if (fd > 2 && fd != own) std::printf("%d\n", fd);
+  }
+  closedir(directory);
+  std::fflush(stdout);
 }
 
 }  // namespace
@@ -45,6 +64,17 @@ int main(int argc, char** argv) {
       char buffer[4096];
       if (getcwd(buffer, sizeof buffer) != nullptr) std::printf("%s\n", buffer);
       std::fflush(stdout);
+    } else if (option == "--sleep" && hasValue) {
+      usleep(static_cast<useconds_t>(std::atol(argv[++i])) * 1000);
+    } else if (option == "--stdin") {
+      char buffer[4096];
+      size_t got;
+      while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+        std::fwrite(buffer, 1, got, stdout);
+      }
+      std::fflush(stdout);
+    } else if (option == "--fds") {
+      WriteOpenDescriptors();
     } else if (option == "--exit" && hasValue) {
       return std::atoi(argv[++i]);
     }

@@ -1,0 +1,36 @@
+// Small helpers shared by the file functions of the POSIX backend.
+#ifndef QZ7_PLATFORM_POSIX_FILE_HELPERS_H_
+#define QZ7_PLATFORM_POSIX_FILE_HELPERS_H_
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/posix/host_path.h"
+
+namespace qz7::platform::posix {
+
+// The read-only attribute of Windows is a file without any write permission bit.
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+inline bool IsReadOnlyMode(mode_t mode) { return (mode & kWriteBits) == 0; }
+
+// Sets the last error and returns it.
+uint32_t Fail(uint32_t error);
+
+// Writes all of data, retrying short writes and interrupted calls. False with errno set.
+bool WriteAll(int fd, const char* data, size_t size);
+
+// Resolves a path and sets the last error when it cannot be mapped.
+bool Resolve(const char* path, HostPath* out, ParseOptions options = ParseOptions{});
+
+// stat (or lstat) of a host path; on failure sets the last error (2 or 3) and returns false.
+bool StatHost(const std::string& host, struct stat* status, bool followLink = true);
+
+// True when the folder that would hold host exists.
+bool ParentExists(const std::string& host);
+
+}  // namespace qz7::platform::posix
+
+#endif  // QZ7_PLATFORM_POSIX_FILE_HELPERS_H_

@@ -1,0 +1,397 @@
+// Buffered byte streams over file descriptors, with the Windows modes and text mode. The
+// buffer is the stream's own, so a process that ends abruptly leaves unwritten data unwritten.
+#include <errno.h>
+#include <string.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "platform/fault_injection.h"
+#include "platform/file_system.h"
+#include "platform/posix/error_mapping.h"
+#include "platform/posix/file_helpers.h"
+#include "platform/posix/host_path.h"
+#include "platform/posix/syscalls.h"
+#include "platform/win_error.h"
+
+namespace qz7::platform {
+
+using posix::Fail;
+using posix::HostPath;
+using posix::IsReadOnlyMode;
+using posix::Resolve;
+using posix::Syscalls;
+using posix::WriteAll;
+
+namespace {
+constexpr size_t kStreamBufferSize = 4096;
+}  // namespace
+
+// The stream's state. One buffer serves reading and writing: while reading it holds raw file
+// bytes not yet handed out (readPos..readEnd); while writing, bytes not yet written
+// (0..writeLength). It is never both at once. Text-mode translation happens between the
+// caller and the buffer, so the buffer always mirrors the bytes on disk.
+struct FileStream::Native {
+  int fd = -1;
+  bool readable = false;
+  bool writable = false;
+  bool append = false;
+  bool text = false;
+  bool atEnd = false;
+  bool error = false;
+  size_t readPos = 0;
+  size_t readEnd = 0;
+  size_t writeLength = 0;
+  char buffer[kStreamBufferSize];
+
+  void Failed(int errnoValue) {
+    error = true;
+    posix::SetLastErrorFromErrno(errnoValue);
+  }
+
+  bool FlushWrites() {
+    if (writeLength == 0) return true;
+    bool ok = WriteAll(fd, buffer, writeLength);
+    writeLength = 0;
+    if (!ok) Failed(errno);
+    return ok;
+  }
+
+  // Gives back read-ahead bytes, so the file offset is the logical position again.
+  bool DropReadAhead() {
+    size_t unread = readEnd - readPos;
+    readPos = readEnd = 0;
+    if (unread == 0) return true;
+    if (Syscalls().lseek(fd, -static_cast<off_t>(unread), SEEK_CUR) < 0) {
+      Failed(errno);
+      return false;
+    }
+    return true;
+  }
+
+  bool PrepareRead() {
+    if (!readable) {
+      error = true;
+      Fail(kErrorAccessDenied);
+      return false;
+    }
+    return FlushWrites();
+  }
+
+  bool PrepareWrite() {
+    if (!writable) {
+      error = true;
+      Fail(kErrorAccessDenied);
+      return false;
+    }
+    return DropReadAhead();
+  }
+
+  // Refills the read buffer. False at end of file or on error (flags set).
+  bool Fill() {
+    readPos = readEnd = 0;
+    for (;;) {
+      ssize_t got = Syscalls().read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        Failed(errno);
+        return false;
+      }
+      if (got == 0) {
+        atEnd = true;
+        return false;
+      }
+      readEnd = static_cast<size_t>(got);
+      return true;
+    }
+  }
+
+  int RawGet() {
+    if (readPos == readEnd && !Fill()) return EOF;
+    return static_cast<unsigned char>(buffer[readPos++]);
+  }
+
+  int RawPeek() {
+    if (readPos == readEnd && !Fill()) return EOF;
+    return static_cast<unsigned char>(buffer[readPos]);
+  }
+
+  // The next character as the caller sees it (CR LF read as LF in text mode).
+  int GetChar() {
+    int c = RawGet();
+    if (c == '\r' && text && RawPeek() == '\n') c = RawGet();
+    return c;
+  }
+
+  bool PutRaw(const char* data, size_t size) {
+    if (writeLength + size > sizeof buffer && !FlushWrites()) return false;
+    if (size >= sizeof buffer) {
+      if (!WriteAll(fd, data, size)) {
+        Failed(errno);
+        return false;
+      }
+      return true;
+    }
+    memcpy(buffer + writeLength, data, size);
+    writeLength += size;
+    return true;
+  }
+
+  // Writes the caller's bytes; the number of them accepted.
+  size_t Put(const char* data, size_t size) {
+    if (!text) return PutRaw(data, size) ? size : 0;
+    size_t done = 0;
+    while (done < size) {
+      // Copy a run without LF in one piece, then the LF as CR LF.
+      const void* found = memchr(data + done, '\n', size - done);
+      size_t run = found ? static_cast<const char*>(found) - (data + done) : size - done;
+      if (run > 0 && !PutRaw(data + done, run)) return done;
+      done += run;
+      if (done < size) {
+        if (!PutRaw("\r\n", 2)) return done;
+        ++done;
+      }
+    }
+    return done;
+  }
+
+  bool CloseDescriptor() {
+    bool ok = true;
+    if (Syscalls().close(fd) != 0 && errno != EINTR) {
+      posix::SetLastErrorFromErrno(errno);
+      ok = false;
+    }
+    fd = -1;
+    return ok;
+  }
+};
+
+FileStream::FileStream(Native* native) : native_(native) {}
+
+FileStream::~FileStream() {
+  if (native_ == nullptr) return;
+  native_->FlushWrites();
+  native_->CloseDescriptor();
+  delete native_;
+  native_ = nullptr;
+}
+
+size_t FileStream::Read(void* buffer, size_t size) {
+  if (native_ == nullptr) return Fail(kErrorInvalidHandle), 0;
+  if (CheckFault("read") != 0) return native_->error = true, 0;
+  if (size == 0 || !native_->PrepareRead()) return 0;
+  char* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  if (native_->text) {
+    while (done < size) {
+      int c = native_->GetChar();
+      if (c == EOF) break;
+      out[done++] = static_cast<char>(c);
+    }
+    return done;
+  }
+  while (done < size) {
+    size_t available = native_->readEnd - native_->readPos;
+    if (available == 0) {
+      if (size - done >= kStreamBufferSize) {
+        ssize_t got = Syscalls().read(native_->fd, out + done, size - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+          native_->Failed(errno);
+          break;
+        }
+        if (got == 0) {
+          native_->atEnd = true;
+          break;
+        }
+        done += static_cast<size_t>(got);
+        continue;
+      }
+      if (!native_->Fill()) break;
+      available = native_->readEnd;
+    }
+    size_t take = std::min(available, size - done);
+    memcpy(out + done, native_->buffer + native_->readPos, take);
+    native_->readPos += take;
+    done += take;
+  }
+  return done;
+}
+
+size_t FileStream::Write(const void* data, size_t size) {
+  if (native_ == nullptr) return Fail(kErrorInvalidHandle), 0;
+  if (CheckFault("write") != 0) return native_->error = true, 0;
+  if (size == 0 || !native_->PrepareWrite()) return 0;
+  return native_->Put(static_cast<const char*>(data), size);
+}
+
+int FileStream::PutText(const char* text) {
+  if (text == nullptr) return Fail(kErrorInvalidParameter), -1;
+  size_t length = strlen(text);
+  if (length == 0) return native_ != nullptr && native_->writable ? 0 : -1;
+  return Write(text, length) == length ? 0 : -1;
+}
+
+int FileStream::Printf(const char* format, ...) {
+  if (format == nullptr) return Fail(kErrorInvalidParameter), -1;
+  va_list arguments;
+  va_start(arguments, format);
+  va_list copy;
+  va_copy(copy, arguments);
+  int length = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length < 0) {
+    va_end(arguments);
+    return Fail(kErrorInvalidParameter), -1;
+  }
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  vsnprintf(text.data(), text.size(), format, arguments);
+  va_end(arguments);
+  if (length == 0) return 0;
+  return Write(text.data(), static_cast<size_t>(length)) == static_cast<size_t>(length) ? length
+                                                                                        : -1;
+}
+
+char* FileStream::GetLine(char* buffer, int size) {
+  if (native_ == nullptr) return Fail(kErrorInvalidHandle), nullptr;
+  if (buffer == nullptr || size <= 0) return Fail(kErrorInvalidParameter), nullptr;
+  if (CheckFault("read") != 0) return native_->error = true, nullptr;
+  if (!native_->PrepareRead()) return nullptr;
+  int done = 0;
+  while (done < size - 1) {
+    int c = native_->GetChar();
+    if (c == EOF) break;
+    buffer[done++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  buffer[done] = '\0';
+  if (native_->error || (done == 0 && size > 1)) return nullptr;
+  return buffer;
+}
+
+int FileStream::Seek(int64_t offset, int origin) {
+  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
+  if (CheckFault("seek") != 0) return -1;
+  int whence = origin == kSeekSet   ? SEEK_SET
+               : origin == kSeekCur ? SEEK_CUR
+               : origin == kSeekEnd ? SEEK_END
+                                    : -1;
+  if (whence < 0) return Fail(kErrorInvalidParameter), -1;
+  if (!native_->FlushWrites() || !native_->DropReadAhead()) return -1;
+  if (Syscalls().lseek(native_->fd, static_cast<off_t>(offset), whence) < 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return -1;
+  }
+  native_->atEnd = false;
+  return 0;
+}
+
+int64_t FileStream::Tell() {
+  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
+  // In append mode the bytes go to wherever the end is when they are written.
+  if (native_->append && native_->writeLength > 0 && !native_->FlushWrites()) return -1;
+  off_t position = Syscalls().lseek(native_->fd, 0, SEEK_CUR);
+  if (position < 0) {
+    posix::SetLastErrorFromErrno(errno);
+    return -1;
+  }
+  return static_cast<int64_t>(position) -
+         static_cast<int64_t>(native_->readEnd - native_->readPos) +
+         static_cast<int64_t>(native_->writeLength);
+}
+
+int FileStream::Flush() {
+  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
+  if (CheckFault("flush") != 0) return native_->error = true, -1;
+  if (!native_->FlushWrites()) return -1;
+  return native_->DropReadAhead() ? 0 : -1;
+}
+
+bool FileStream::AtEnd() const { return native_ != nullptr && native_->atEnd; }
+
+bool FileStream::HasError() const { return native_ != nullptr && native_->error; }
+
+int FileStream::Close() {
+  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
+  Native* native = native_;
+  native_ = nullptr;
+  bool ok;
+  if (CheckFault("close") != 0) {
+    // An injected failure loses what was still buffered, as a failing close would.
+    uint32_t error = GetLastError();
+    native->CloseDescriptor();
+    SetLastError(error);
+    ok = false;
+  } else {
+    ok = native->FlushWrites();
+    uint32_t error = GetLastError();
+    ok = native->CloseDescriptor() && ok;
+    if (!ok && error != 0) SetLastError(error);
+  }
+  delete native;
+  return ok ? 0 : -1;
+}
+
+FileHandle OpenFile(const char* path, const char* mode) {
+  if (path == nullptr || mode == nullptr) return Fail(kErrorInvalidParameter), nullptr;
+  bool readable = false, writable = false, append = false, create = false, truncate = false;
+  bool text = true;
+  switch (mode[0]) {
+    case 'r':
+      readable = true;
+      break;
+    case 'w':
+      writable = create = truncate = true;
+      break;
+    case 'a':
+      writable = create = append = true;
+      break;
+    default:
+      return Fail(kErrorInvalidParameter), nullptr;
+  }
+  bool plusSeen = false, kindSeen = false;
+  for (const char* m = mode + 1; *m != '\0'; ++m) {
+    if (*m == '+' && !plusSeen) {
+      plusSeen = readable = writable = true;
+    } else if ((*m == 'b' || *m == 't') && !kindSeen) {
+      kindSeen = true;
+      text = *m == 't';
+    } else {
+      return Fail(kErrorInvalidParameter), nullptr;
+    }
+  }
+  if (CheckFault("open") != 0) return nullptr;
+
+  HostPath target;
+  if (!Resolve(path, &target)) return nullptr;
+  struct stat status;
+  bool exists = Syscalls().stat(target.host.c_str(), &status) == 0;
+  if (exists && S_ISDIR(status.st_mode)) return Fail(kErrorAccessDenied), nullptr;
+  if (target.windows.trailingSeparator) return Fail(kErrorInvalidName), nullptr;
+  if (exists && writable && IsReadOnlyMode(status.st_mode)) {
+    return Fail(kErrorAccessDenied), nullptr;
+  }
+  int flags = O_CLOEXEC | (readable && writable ? O_RDWR : writable ? O_WRONLY : O_RDONLY);
+  if (create) flags |= O_CREAT;
+  if (truncate) flags |= O_TRUNC;
+  if (append) flags |= O_APPEND;
+  int fd;
+  do {
+    fd = Syscalls().open(target.host.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    posix::SetLastErrorFromErrno(errno, target.host.c_str());
+    return nullptr;
+  }
+  auto* native = new FileStream::Native;
+  native->fd = fd;
+  native->readable = readable;
+  native->writable = writable;
+  native->append = append;
+  native->text = text;
+  return std::make_unique<FileStream>(native);
+}
+
+}  // namespace qz7::platform

@@ -1,0 +1,262 @@
+// Files and directories of the Windows computer on a POSIX host: names, status, permissions,
+// the current directory and copies. Windows paths are mapped through the machine root
+// (host_path.h); every system call goes through the syscall table, every public operation
+// counts itself at the fault seam, and every failure is reported as a Windows error code.
+// The read-only attribute is a file without any write permission bit; it is enforced here
+// rather than left to the kernel, which ignores it for root.
+#include <errno.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fault_injection.h"
+#include "platform/file_system.h"
+#include "platform/posix/error_mapping.h"
+#include "platform/posix/file_helpers.h"
+#include "platform/posix/host_path.h"
+#include "platform/posix/syscalls.h"
+#include "platform/win_error.h"
+
+namespace qz7::platform {
+
+using posix::ErrnoContext;
+using posix::Fail;
+using posix::HostPath;
+using posix::IsReadOnlyMode;
+using posix::kWriteBits;
+using posix::ParentExists;
+using posix::Resolve;
+using posix::StatHost;
+using posix::Syscalls;
+using posix::WriteAll;
+
+int RemoveFile(const char* path) {
+  if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
+  if (CheckFault("remove") != 0) return -1;
+  HostPath target;
+  if (!Resolve(path, &target)) return -1;
+  struct stat status;
+  if (!StatHost(target.hostEntry, &status, /*followLink=*/false)) return -1;
+  struct stat followed = status;
+  if (S_ISLNK(status.st_mode)) Syscalls().stat(target.hostEntry.c_str(), &followed);
+  if (S_ISDIR(followed.st_mode) || IsReadOnlyMode(followed.st_mode)) {
+    return Fail(kErrorAccessDenied), -1;
+  }
+  if (Syscalls().unlink(target.hostEntry.c_str()) != 0) {
+    posix::SetLastErrorFromErrno(errno, target.hostEntry.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+int RenameFile(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), -1;
+  if (CheckFault("rename") != 0) return -1;
+  HostPath source, destination;
+  if (!Resolve(from, &source) || !Resolve(to, &destination)) return -1;
+  struct stat status;
+  if (!StatHost(source.hostEntry, &status, /*followLink=*/false)) return -1;
+  if (source.windows.IsDriveRoot() || destination.windows.IsDriveRoot()) {
+    return Fail(kErrorAccessDenied), -1;
+  }
+  std::string newHost = destination.hostEntry;
+  if (destination.hostEntry == source.hostEntry) {
+    // Only the case of the name changes: give the entry the name as written.
+    newHost = newHost.substr(0, newHost.rfind('/') + 1) + destination.windows.components.back();
+    if (newHost == source.hostEntry) return 0;
+  } else {
+    struct stat existing;
+    if (Syscalls().lstat(destination.hostEntry.c_str(), &existing) == 0) {
+      return Fail(kErrorAlreadyExists), -1;
+    }
+    if (!ParentExists(destination.hostEntry)) return Fail(kErrorPathNotFound), -1;
+  }
+  if (Syscalls().rename(source.hostEntry.c_str(), newHost.c_str()) != 0) {
+    posix::SetLastErrorFromErrno(errno, newHost.c_str(), ErrnoContext::kRename);
+    return -1;
+  }
+  return 0;
+}
+
+int MakeDirectory(const char* path) {
+  if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
+  if (CheckFault("mkdir") != 0) return -1;
+  HostPath target;
+  if (!Resolve(path, &target)) return -1;
+  struct stat status;
+  if (Syscalls().lstat(target.hostEntry.c_str(), &status) == 0) {
+    return Fail(kErrorAlreadyExists), -1;
+  }
+  if (Syscalls().mkdir(target.hostEntry.c_str(), 0777) != 0) {
+    posix::SetLastErrorFromErrno(errno, target.hostEntry.c_str(), ErrnoContext::kDirectory);
+    return -1;
+  }
+  return 0;
+}
+
+int RemoveDirectory(const char* path) {
+  if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
+  if (CheckFault("rmdir") != 0) return -1;
+  HostPath target;
+  if (!Resolve(path, &target)) return -1;
+  if (target.windows.IsDriveRoot()) return Fail(kErrorAccessDenied), -1;
+  struct stat status;
+  if (!StatHost(target.hostEntry, &status, /*followLink=*/false)) return -1;
+  if (!S_ISDIR(status.st_mode)) return Fail(kErrorDirectory), -1;
+  WindowsPath plain = target.windows;
+  plain.trailingSeparator = false;
+  if (NamesEqualIgnoreCase(plain.ToString(), posix::CurrentDirectoriesSnapshot().Current())) {
+    return Fail(kErrorSharingViolation), -1;  // Windows keeps the current directory open
+  }
+  if (Syscalls().rmdir(target.hostEntry.c_str()) != 0) {
+    if (errno == ENOTEMPTY || errno == EEXIST) return Fail(kErrorDirNotEmpty), -1;
+    posix::SetLastErrorFromErrno(errno, target.hostEntry.c_str(), ErrnoContext::kDirectory);
+    return -1;
+  }
+  return 0;
+}
+
+int GetFileStatus(const char* path, FileStatus* status) {
+  if (path == nullptr || status == nullptr) return Fail(kErrorInvalidParameter), -1;
+  if (CheckFault("status") != 0) return -1;
+  HostPath target;
+  if (!Resolve(path, &target)) return -1;
+  struct stat host;
+  if (!StatHost(target.host, &host)) return -1;
+  if (target.windows.trailingSeparator && !S_ISDIR(host.st_mode)) {
+    return Fail(kErrorFileNotFound), -1;
+  }
+  status->isDirectory = S_ISDIR(host.st_mode);
+  status->isRegular = S_ISREG(host.st_mode);
+  status->readOnly = IsReadOnlyMode(host.st_mode);
+  status->size = status->isRegular ? static_cast<uint64_t>(host.st_size) : 0;
+  return 0;
+}
+
+int SetFileWritable(const char* path, bool writable) {
+  if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
+  if (CheckFault("chmod") != 0) return -1;
+  HostPath target;
+  if (!Resolve(path, &target)) return -1;
+  struct stat status;
+  if (!StatHost(target.host, &status)) return -1;
+  // Windows keeps the read-only attribute of a folder but does not let it stop anything;
+  // clearing the write bits of a host directory would, so directories are left as they are.
+  if (S_ISDIR(status.st_mode)) return 0;
+  mode_t mode = status.st_mode & 07777;
+  mode = writable ? (mode | S_IRUSR | S_IWUSR) : ((mode & ~kWriteBits) | S_IRUSR);
+  if (Syscalls().chmod(target.host.c_str(), mode) != 0) {
+    posix::SetLastErrorFromErrno(errno, target.host.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+char* FullPath(char* out, const char* path, size_t size) {
+  if (out == nullptr || size == 0) return Fail(kErrorInvalidParameter), nullptr;
+  std::string full;
+  CurrentDirectories current = posix::CurrentDirectoriesSnapshot();
+  if (path == nullptr || *path == '\0') {
+    full = current.Current();
+  } else {
+    WindowsPath parsed;
+    ParseOptions options;
+    options.allowWildcards = true;
+    options.enforceMaxPath = false;
+    uint32_t error = ParseWindowsPath(path, current, options, &parsed);
+    if (error != 0) return Fail(error), nullptr;
+    full = parsed.ToString();
+  }
+  if (full.size() + 1 > size) return Fail(kErrorFilenameExcedRange), nullptr;
+  memcpy(out, full.c_str(), full.size() + 1);
+  return out;
+}
+
+int GetCurrentDirectoryText(char* out, size_t size) {
+  std::string current = posix::CurrentDirectoriesSnapshot().Current();
+  if (out == nullptr || current.size() + 1 > size) return Fail(kErrorInsufficientBuffer), -1;
+  memcpy(out, current.c_str(), current.size() + 1);
+  return 0;
+}
+
+int SetCurrentDirectoryText(const char* path) {
+  if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
+  HostPath target;
+  if (!Resolve(path, &target)) return -1;
+  struct stat status;
+  if (!StatHost(target.host, &status)) return -1;
+  if (!S_ISDIR(status.st_mode)) return Fail(kErrorDirectory), -1;
+  WindowsPath plain = target.windows;
+  plain.trailingSeparator = false;
+  posix::SetCurrentWindowsDirectory(plain.ToString());
+  return 0;
+}
+
+bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
+  if (existingFile == nullptr || newFile == nullptr) return Fail(kErrorInvalidParameter), false;
+  if (CheckFault("copy") != 0) return false;
+  HostPath source, destination;
+  if (!Resolve(existingFile, &source) || !Resolve(newFile, &destination)) return false;
+  struct stat sourceStatus;
+  if (!StatHost(source.host, &sourceStatus)) return false;
+  if (S_ISDIR(sourceStatus.st_mode)) return Fail(kErrorAccessDenied), false;
+  if (destination.windows.IsDriveRoot()) return Fail(kErrorAccessDenied), false;
+  struct stat destinationStatus;
+  if (Syscalls().stat(destination.host.c_str(), &destinationStatus) == 0) {
+    if (failIfExists) return Fail(kErrorFileExists), false;
+    if (S_ISDIR(destinationStatus.st_mode) || IsReadOnlyMode(destinationStatus.st_mode)) {
+      return Fail(kErrorAccessDenied), false;
+    }
+    if (destinationStatus.st_dev == sourceStatus.st_dev &&
+        destinationStatus.st_ino == sourceStatus.st_ino) {
+      return Fail(kErrorSharingViolation), false;
+    }
+  } else if (!ParentExists(destination.host)) {
+    return Fail(kErrorPathNotFound), false;
+  }
+
+  int in = Syscalls().open(source.host.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (in < 0) {
+    posix::SetLastErrorFromErrno(errno, source.host.c_str());
+    return false;
+  }
+  int out =
+      Syscalls().open(destination.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) {
+    posix::SetLastErrorFromErrno(errno, destination.host.c_str());
+    Syscalls().close(in);
+    return false;
+  }
+  int failure = 0;
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    ssize_t got = Syscalls().read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      failure = errno;
+      break;
+    }
+    if (got == 0) break;
+    if (!WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
+      failure = errno;
+      break;
+    }
+  }
+  Syscalls().close(in);
+  if (failure == 0) {
+    // The copy takes the source's attributes (read-only among them) and time of last write.
+    struct timespec times[2] = {sourceStatus.st_atim, sourceStatus.st_mtim};
+    Syscalls().futimens(out, times);
+    if (Syscalls().fchmod(out, sourceStatus.st_mode & 07777) != 0) failure = errno;
+  }
+  if (Syscalls().close(out) != 0 && failure == 0 && errno != EINTR) failure = errno;
+  if (failure != 0) {
+    Syscalls().unlink(destination.host.c_str());  // no half-written copy is left behind
+    posix::SetLastErrorFromErrno(failure, destination.host.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qz7::platform

@@ -1,0 +1,520 @@
+// Child processes and anonymous pipes on POSIX.
+//
+// A pipe is one shared channel with a read descriptor, a write descriptor and a buffer of
+// what was drained from it while a child ran; the two handles CreatePipe gives are the two
+// ends of that channel. Every descriptor is opened close-on-exec: a child inherits only the
+// three standard descriptors set up for it (and whatever the caller itself left inheritable).
+//
+// CreateProcessA forks and, in the child, moves the chosen descriptors onto 0, 1 and 2,
+// changes to the working directory and calls execve with the split command line; the calling
+// process's own descriptors are never touched. A close-on-exec report pipe tells the parent
+// whether the child got as far as the program (an exec failure comes back as its error).
+//
+// WaitForSingleObject polls the read ends of the child's output pipes while it waits and keeps
+// what they deliver, so a child that writes more than a pipe holds is never left blocked;
+// ReadFile serves that buffer before the pipe. A child whose handle is closed before it ended
+// is reaped later, at the next process call, so it does not stay a zombie.
+#include <errno.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/machine_root.h"
+#include "platform/posix/error_mapping.h"
+#include "platform/posix/host_path.h"
+#include "platform/posix/syscalls.h"
+#include "platform/process.h"
+#include "platform/win_error.h"
+
+extern char** environ;
+
+namespace qz7::platform {
+
+using posix::Syscalls;
+
+namespace {
+
+constexpr uint32_t kStillActive = 259;
+constexpr size_t kDrainPiece = 65536;
+constexpr int kLongestPollTickMs = 20;
+
+struct PipeChannel {
+  int readFd = -1;
+  int writeFd = -1;
+  std::string drained;      // read from the pipe while a child ran, not yet handed out
+  size_t drainedStart = 0;  // how much of drained ReadFile has handed out
+  bool endOfData = false;   // the pipe reported end of data (every write end closed)
+
+  size_t Buffered() const { return drained.size() - drainedStart; }
+
+  // Reads one piece from the pipe into the buffer. False when nothing more can come now.
+  bool DrainPiece() {
+    if (readFd < 0 || endOfData) return false;
+    char piece[kDrainPiece];
+    for (;;) {
+      ssize_t got = Syscalls().read(readFd, piece, sizeof piece);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        if (got == 0) endOfData = true;
+        return false;
+      }
+      drained.append(piece, static_cast<size_t>(got));
+      return true;
+    }
+  }
+
+  // Reads whatever the pipe holds right now, without waiting.
+  void DrainAvailable() {
+    while (readFd >= 0 && !endOfData) {
+      struct pollfd ready = {readFd, POLLIN, 0};
+      int count = Syscalls().poll(&ready, 1, 0);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0 || !DrainPiece()) return;
+    }
+  }
+};
+
+}  // namespace
+
+struct PipeObject {
+  std::shared_ptr<PipeChannel> channel;
+  bool isReadEnd;
+};
+
+struct ProcessObject {
+  pid_t pid;
+  bool ended = false;
+  bool statusKnown = false;
+  int status = 0;
+  std::vector<std::shared_ptr<PipeChannel>> outputs;  // drained while waiting
+};
+
+namespace {
+
+bool Fail(uint32_t error) {
+  SetLastError(error);
+  return false;
+}
+
+bool FailFromErrno(int error, const char* hostPath = nullptr) {
+  posix::SetLastErrorFromErrno(error, hostPath);
+  return false;
+}
+
+// Children whose handles were closed while they still ran; reaped at later process calls.
+std::mutex orphanMutex;
+std::vector<pid_t> orphans;
+
+void ReapOrphans() {
+  std::lock_guard<std::mutex> guard(orphanMutex);
+  std::erase_if(orphans, [](pid_t pid) {
+    int status = 0;
+    pid_t result = Syscalls().waitpid(pid, &status, WNOHANG);
+    return result == pid || (result < 0 && errno == ECHILD);
+  });
+}
+
+// Collects the child's status if it has ended. True when it has.
+bool TryReap(ProcessObject* process) {
+  if (process->ended) return true;
+  for (;;) {
+    int status = 0;
+    pid_t result = Syscalls().waitpid(process->pid, &status, WNOHANG);
+    if (result == process->pid) {
+      process->ended = true;
+      process->statusKnown = true;
+      process->status = status;
+      return true;
+    }
+    if (result < 0 && errno == EINTR) continue;
+    if (result < 0 && errno == ECHILD) {
+      // Someone else collected it (SIGCHLD ignored, or a waitpid(-1) elsewhere).
+      process->ended = true;
+      return true;
+    }
+    return false;
+  }
+}
+
+int64_t NowMs() {
+  struct timespec now = {};
+  Syscalls().clockGettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// What the child reports through the report pipe when it cannot reach the program.
+struct ChildFailure {
+  int stage;  // kStageDescriptors, kStageDirectory or kStageExec
+  int error;  // errno
+};
+constexpr int kStageDescriptors = 1;
+constexpr int kStageDirectory = 2;
+constexpr int kStageExec = 3;
+
+[[noreturn]] void ChildFails(int reportFd, int stage) {
+  ChildFailure failure{stage, errno};
+  Syscalls().write(reportFd, &failure, sizeof failure);
+  Syscalls().exitNow(127);
+  _exit(127);  // exitNow may be replaced by a test; never return to the caller's code
+}
+
+// Runs in the child between fork and exec: only async-signal-safe calls.
+[[noreturn]] void RunChild(const int (&sources)[3], const char* directory, const char* program,
+                           char* const* argv, int reportFd) {
+  // Lift the sources above 2 first, so that one already sitting on 0..2 is not overwritten
+  // by an earlier dup2; dup2 onto 0..2 then clears close-on-exec on the copies.
+  int lifted[3];
+  for (int i = 0; i < 3; ++i) {
+    lifted[i] = Syscalls().fcntlInt(sources[i], F_DUPFD_CLOEXEC, 3);
+    if (lifted[i] < 0) ChildFails(reportFd, kStageDescriptors);
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (Syscalls().dup2(lifted[i], i) < 0) ChildFails(reportFd, kStageDescriptors);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGPIPE, SIG_DFL);
+  if (directory != nullptr && Syscalls().chdir(directory) != 0) {
+    ChildFails(reportFd, kStageDirectory);
+  }
+  Syscalls().execve(program, argv, environ);
+  ChildFails(reportFd, kStageExec);
+}
+
+// The Windows code for a child that could not reach its program.
+uint32_t ErrorOfChildFailure(const ChildFailure& failure, const std::string& program) {
+  if (failure.stage == kStageDirectory) return kErrorDirectory;
+  if (failure.stage == kStageExec && failure.error == ENOEXEC) return kErrorBadExeFormat;
+  return posix::WindowsErrorForPath(failure.error, program.c_str());
+}
+
+// The working directory's host path: the given Windows path, or the current directory.
+// False (last error set) when a given directory does not exist.
+bool ResolveDirectory(const char* currentDirectory, std::string* hostDirectory) {
+  hostDirectory->clear();
+  std::string windows;
+  if (currentDirectory != nullptr && *currentDirectory != '\0') {
+    windows = currentDirectory;
+  } else {
+    char current[kMaxPath * 4];
+    if (GetCurrentDirectoryText(current, sizeof current) != 0) return true;  // keep the host's
+    windows = current;
+  }
+  posix::HostPath resolved;
+  struct stat status;
+  if (posix::ResolveHostPath(windows.c_str(), ParseOptions{}, &resolved) != 0 ||
+      Syscalls().stat(resolved.host.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    return Fail(kErrorDirectory);
+  }
+  *hostDirectory = resolved.host;
+  return true;
+}
+
+// Checks that hostProgram is a file that can be run. False with the last error set.
+bool CheckProgram(const std::string& hostProgram) {
+  struct stat status;
+  if (Syscalls().stat(hostProgram.c_str(), &status) != 0) {
+    return FailFromErrno(errno, hostProgram.c_str());
+  }
+  if (!S_ISREG(status.st_mode)) return Fail(kErrorAccessDenied);
+  if (Syscalls().access(hostProgram.c_str(), X_OK) != 0) {
+    return FailFromErrno(errno, hostProgram.c_str());
+  }
+  return true;
+}
+
+// Descriptors the parent opens only for one start (the empty input, the discarded output).
+class OwnedDescriptors {
+ public:
+  ~OwnedDescriptors() {
+    for (int fd : fds_) Syscalls().close(fd);
+  }
+  int Keep(int fd) {
+    if (fd >= 0) fds_.push_back(fd);
+    return fd;
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+// The descriptor a pipe handle lends the child, or /dev/null for no handle. -1 on failure
+// (last error set).
+int ChildDescriptor(PipeHandle pipe, bool forInput, OwnedDescriptors* owned) {
+  if (pipe == nullptr) {
+    int fd =
+        owned->Keep(Syscalls().open("/dev/null", (forInput ? O_RDONLY : O_WRONLY) | O_CLOEXEC, 0));
+    if (fd < 0) FailFromErrno(errno);
+    return fd;
+  }
+  int fd = pipe->isReadEnd ? pipe->channel->readFd : pipe->channel->writeFd;
+  if (fd < 0) Fail(kErrorInvalidHandle);
+  return fd;
+}
+
+}  // namespace
+
+bool CreatePipe(PipeHandle* readEnd, PipeHandle* writeEnd) {
+  if (readEnd == nullptr || writeEnd == nullptr) return Fail(kErrorInvalidParameter);
+  *readEnd = nullptr;
+  *writeEnd = nullptr;
+  int fds[2];
+  if (Syscalls().pipe2(fds, O_CLOEXEC) != 0) return FailFromErrno(errno);
+  auto channel = std::make_shared<PipeChannel>();
+  channel->readFd = fds[0];
+  channel->writeFd = fds[1];
+  *readEnd = new PipeObject{channel, true};
+  *writeEnd = new PipeObject{channel, false};
+  return true;
+}
+
+bool CreateProcessA(const char* applicationName, const char* commandLine,
+                    const char* currentDirectory, const StartupInfo& startup,
+                    ProcessHandle* process) {
+  if (process == nullptr) return Fail(kErrorInvalidParameter);
+  *process = nullptr;
+  ReapOrphans();
+  std::vector<std::string> arguments = SplitCommandLine(commandLine);
+  std::string program;
+  if (applicationName != nullptr && *applicationName != '\0') {
+    program = applicationName;
+  } else if (!arguments.empty()) {
+    program = arguments.front();
+  }
+  if (program.empty()) return Fail(kErrorInvalidParameter);
+  if (arguments.empty()) arguments.push_back(program);
+
+  posix::HostPath resolved;
+  if (uint32_t error = posix::ResolveHostPath(program.c_str(), ParseOptions{}, &resolved)) {
+    return Fail(error);
+  }
+  const std::string* hostProgram = &resolved.host;
+  if (!CheckProgram(*hostProgram)) return false;
+  std::string hostDirectory;
+  if (!ResolveDirectory(currentDirectory, &hostDirectory)) return false;
+
+  OwnedDescriptors owned;
+  int sources[3] = {ChildDescriptor(startup.stdInput, true, &owned),
+                    ChildDescriptor(startup.stdOutput, false, &owned),
+                    ChildDescriptor(startup.stdError, false, &owned)};
+  if (sources[0] < 0 || sources[1] < 0 || sources[2] < 0) return false;
+
+  int report[2];
+  if (Syscalls().pipe2(report, O_CLOEXEC) != 0) return FailFromErrno(errno);
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = Syscalls().fork();
+  if (pid == 0) {
+    Syscalls().close(report[0]);
+    RunChild(sources, hostDirectory.empty() ? nullptr : hostDirectory.c_str(), hostProgram->c_str(),
+             argv.data(), report[1]);
+  }
+  int forkErrno = errno;
+  Syscalls().close(report[1]);
+  if (pid < 0) {
+    Syscalls().close(report[0]);
+    return FailFromErrno(forkErrno);
+  }
+  ChildFailure failure{};
+  ssize_t got;
+  do {
+    got = Syscalls().read(report[0], &failure, sizeof failure);
+  } while (got < 0 && errno == EINTR);
+  Syscalls().close(report[0]);
+  if (got == static_cast<ssize_t>(sizeof failure)) {
+    int status = 0;
+    while (Syscalls().waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return Fail(ErrorOfChildFailure(failure, *hostProgram));
+  }
+
+  auto* started = new ProcessObject{pid};
+  for (PipeHandle output : {startup.stdOutput, startup.stdError}) {
+    if (output == nullptr) continue;
+    if (std::find(started->outputs.begin(), started->outputs.end(), output->channel) ==
+        started->outputs.end()) {
+      started->outputs.push_back(output->channel);
+    }
+  }
+  *process = started;
+  return true;
+}
+
+uint32_t WaitForSingleObject(ProcessHandle process, uint32_t milliseconds) {
+  if (process == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return kWaitFailed;
+  }
+  const int64_t start = NowMs();
+  int tick = 1;
+  for (;;) {
+    if (TryReap(process)) {
+      // Everything the child wrote before it ended is in the pipes now.
+      for (auto& output : process->outputs) output->DrainAvailable();
+      return kWaitObject0;
+    }
+    int timeout = tick;
+    if (milliseconds != kInfinite) {
+      int64_t left = static_cast<int64_t>(milliseconds) - (NowMs() - start);
+      if (left <= 0) return kWaitTimeout;
+      timeout = static_cast<int>(std::min<int64_t>(left, tick));
+    }
+    // The child's end is not a descriptor we can wait on, so the wait is a poll on the
+    // output pipes in growing ticks; data arriving ends a tick early.
+    tick = std::min(tick * 2, kLongestPollTickMs);
+    std::vector<struct pollfd> ready;
+    std::vector<PipeChannel*> channels;
+    for (auto& output : process->outputs) {
+      if (output->readFd >= 0 && !output->endOfData) {
+        ready.push_back({output->readFd, POLLIN, 0});
+        channels.push_back(output.get());
+      }
+    }
+    if (ready.empty()) {
+      struct timespec pause = {timeout / 1000, (timeout % 1000) * 1000000L};
+      Syscalls().nanosleep(&pause, nullptr);
+      continue;
+    }
+    int count = Syscalls().poll(ready.data(), ready.size(), timeout);
+    if (count < 0 && errno != EINTR) {
+      posix::SetLastErrorFromErrno(errno);
+      return kWaitFailed;
+    }
+    for (size_t i = 0; count > 0 && i < ready.size(); ++i) {
+      if (ready[i].revents == 12345) channels[i]->DrainPiece();
+    }
+  }
+}
+
+bool GetExitCodeProcess(ProcessHandle process, uint32_t* exitCode) {
+  if (process == nullptr) return Fail(kErrorInvalidHandle);
+  if (exitCode == nullptr) return Fail(kErrorInvalidParameter);
+  if (!TryReap(process)) {
+    *exitCode = kStillActive;
+    return true;
+  }
+  if (!process->statusKnown) return Fail(kErrorGenFailure);
+  if (WIFEXITED(process->status)) {
+    *exitCode = static_cast<uint32_t>(WEXITSTATUS(process->status));
+  } else {
+    // Ended by a signal: reported the way a POSIX shell does, 128 + the signal number.
+    *exitCode = 128u + static_cast<uint32_t>(WTERMSIG(process->status));
+  }
+  return true;
+}
+
+bool ReadFile(PipeHandle pipe, void* buffer, uint32_t size, uint32_t* bytesRead) {
+  if (pipe == nullptr) return Fail(kErrorInvalidHandle);
+  if (bytesRead == nullptr || (buffer == nullptr && size > 0)) {
+    return Fail(kErrorInvalidParameter);
+  }
+  *bytesRead = 0;
+  if (!pipe->isReadEnd) return Fail(kErrorAccessDenied);
+  PipeChannel& channel = *pipe->channel;
+  auto* out = static_cast<char*>(buffer);
+  size_t done = std::min<size_t>(size, channel.Buffered());
+  std::memcpy(out, channel.drained.data() + channel.drainedStart, done);
+  channel.drainedStart += done;
+  if (channel.Buffered() == 0) {
+    channel.drained.clear();
+    channel.drainedStart = 0;
+  }
+  // Then the pipe: waiting only when nothing was buffered, as a pipe read waits for data.
+  while (done < size && channel.readFd >= 0 && !channel.endOfData) {
+    if (done > 0) {
+      struct pollfd ready = {channel.readFd, POLLIN, 0};
+      int count = Syscalls().poll(&ready, 1, 0);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
+    }
+    ssize_t got = Syscalls().read(channel.readFd, out + done, size - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (done > 0) break;
+      return FailFromErrno(errno);
+    }
+    if (got == 0) {
+      channel.endOfData = true;
+      break;
+    }
+    done += static_cast<size_t>(got);
+    if (done > 0) break;
+  }
+  *bytesRead = static_cast<uint32_t>(done);
+  return true;
+}
+
+bool WriteFile(PipeHandle pipe, const void* data, uint32_t size, uint32_t* bytesWritten) {
+  if (pipe == nullptr) return Fail(kErrorInvalidHandle);
+  if (bytesWritten == nullptr || (data == nullptr && size > 0)) {
+    return Fail(kErrorInvalidParameter);
+  }
+  *bytesWritten = 0;
+  if (pipe->isReadEnd || pipe->channel->writeFd < 0) return Fail(kErrorAccessDenied);
+  // A write to a pipe nobody reads raises SIGPIPE; hold it back for this thread and report
+  // the broken pipe as an error instead.
+  sigset_t pipeSignal;
+  sigset_t saved;
+  sigset_t pending;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  sigpending(&pending);
+  bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &saved);
+  const auto* bytes = static_cast<const char*>(data);
+  int error = 0;
+  while (*bytesWritten < size) {
+    ssize_t written =
+        Syscalls().write(pipe->channel->writeFd, bytes + *bytesWritten, size - *bytesWritten);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      break;
+    }
+    *bytesWritten += static_cast<uint32_t>(written);
+  }
+  if (error == EPIPE && !alreadyPending) {
+    struct timespec now = {0, 0};
+    sigtimedwait(&pipeSignal, nullptr, &now);
+  }
+  pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+  return error == 0 ? true : FailFromErrno(error);
+}
+
+bool ClosePipeHandle(PipeHandle pipe) {
+  if (pipe == nullptr) return Fail(kErrorInvalidHandle);
+  PipeChannel& channel = *pipe->channel;
+  int& fd = pipe->isReadEnd ? channel.readFd : channel.writeFd;
+  bool closed = true;
+  if (fd >= 0) closed = Syscalls().close(fd) == 0 || errno == EINTR;
+  fd = -1;
+  if (pipe->isReadEnd) {
+    channel.drained.clear();
+    channel.drainedStart = 0;
+  }
+  delete pipe;
+  return closed ? true : FailFromErrno(errno);
+}
+
+bool CloseProcessHandle(ProcessHandle process) {
+  if (process == nullptr) return Fail(kErrorInvalidHandle);
+  if (!TryReap(process)) {
+    std::lock_guard<std::mutex> guard(orphanMutex);
+    orphans.push_back(process->pid);
+  }
+  delete process;
+  ReapOrphans();
+  return true;
+}
+
+}  // namespace qz7::platform

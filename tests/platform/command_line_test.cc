@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace qz7::platform {
+namespace {
+
+struct SplitCase {
+  const char* name;
+  const char* commandLine;
+  std::vector<std::string> expected;
+};
+
+const SplitCase kSplitCases[] = {
+    {"NullLine", nullptr, {}},
+    {"OnlyBlanks", " \t ", {}},
+    {"BlanksAndTabsSeparate", "prog a\t\tb  c", {"prog", "a", "b", "c"}},
+    {"LeadingBlanksBeforeProgram", "  prog a", {"prog", "a"}},
+    {"QuotedArgumentKeepsBlanks", "prog \"a b\"\tc", {"prog", "a b", "c"}},
+    {"QuotedArgumentKeepsTab", "prog \"a\tb\"", {"prog", "a\tb"}},
+    {"QuotedProgramWithBlank", "\"C:\\Program Files\\X.EXE\" -n", {"C:\\Program Files\\X.EXE", "-n"}},
+    {"ProgramBackslashesAreLiteral", "C:\\DIR\\\\X.EXE a", {"C:\\DIR\\\\X.EXE", "a"}},
+    {"QuotedProgramEndsAtSecondQuote", "\"C:\\DIR\\\" a", {"C:\\DIR\\", "a"}},
+    {"DoubledQuoteInsideQuotes", "prog \"a\"\"b\"", {"prog", "a\"b"}},
+    {"DoubledQuoteStaysQuoted", "prog \"a\"\"b c\" d", {"prog", "a\"b c", "d"}},
+    {"BackslashQuoteIsLiteralQuote", "prog a\\\"b", {"prog", "a\"b"}},
+    {"TwoBackslashesThenQuote", "prog a\\\\\"b c\"", {"prog", "a\\b c"}},
+    {"FourBackslashesThenQuote", "prog a\\\\\\\\\"b c\"", {"prog", "a\\\\b c"}},
+    {"ThreeBackslashesThenQuote", "prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+    {"FiveBackslashesThenQuote", "prog a\\\\\\\\\\\"b", {"prog", "a\\\\\"b"}},
+    {"BackslashesNotBeforeQuote", "prog C:\\DIR\\\\SUB\\ x", {"prog", "C:\\DIR\\\\SUB\\", "x"}},
+    {"QuotedPathEndingInBackslash", "prog \"C:\\DIR\\\\\" x", {"prog", "C:\\DIR\\", "x"}},
+    {"EmptyQuotedArgument", "prog \"\" x", {"prog", "", "x"}},
+    {"UnterminatedQuote", "prog \"a b", {"prog", "a b"}},
+    {"QuotesJoinPieces", "prog a\"b c\"d", {"prog", "ab cd"}},
+};
+
+class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitCommandLineTest, GivesTheWindowsArgumentVector) {
+  const SplitCase& row = GetParam();
+  EXPECT_EQ(SplitCommandLine(row.commandLine), row.expected)
+      << "command line: " << (row.commandLine ? row.commandLine : "(null)");
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, SplitCommandLineTest, ::testing::ValuesIn(kSplitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qz7::platform

@@ -1,0 +1,345 @@
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/posix/syscalls.h"
+#include "tests/platform/machine_fixture.h"
+
+namespace qz7::platform {
+namespace {
+
+constexpr const char* kProfileKey = "SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7";
+
+std::vector<unsigned char> Bytes(const std::string& text) {
+  return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+class RegistryTest : public MachineFixture {
+ protected:
+  std::string RegistryFile() const { return root_ + "/registry.txt"; }
+
+  RegKey Create(const char* path) {
+    RegKey key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(LocalMachineKey(), path, &key), 0) << path;
+    return key;
+  }
+  long Set(RegKey key, const char* name, uint32_t type, const std::vector<unsigned char>& data) {
+    return RegSetValueExA(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+  }
+  // The value's type and bytes through a fresh handle, or the error code as type.
+  std::pair<long, std::vector<unsigned char>> Query(const char* path, const char* name,
+                                                    uint32_t* type = nullptr) {
+    RegKey key = nullptr;
+    long error = RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &key);
+    if (error != 0) return {error, {}};
+    uint32_t size = 0;
+    error = RegQueryValueExA(key, name, type, nullptr, &size);
+    std::vector<unsigned char> data(size);
+    if (error == 0) error = RegQueryValueExA(key, name, type, data.data(), &size);
+    RegCloseKey(key);
+    return {error, data};
+  }
+  std::vector<std::string> SubKeys(const char* path) {
+    std::vector<std::string> names;
+    RegKey key = nullptr;
+    if (RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &key) != 0) return names;
+    char name[256];
+    for (uint32_t i = 0;; ++i) {
+      uint32_t length = sizeof name;
+      long error = RegEnumKeyExA(key, i, name, &length);
+      if (error != 0) {
+        EXPECT_EQ(error, 259);
+        break;
+      }
+      names.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    return names;
+  }
+};
+
+struct ValueCase {
+  const char* name;
+  uint32_t type;
+  std::vector<unsigned char> data;
+};
+
+const ValueCase kValueCases[] = {
+    {"PlainText", kRegSz, Bytes(std::string("C:\\SQLLIB\0", 10))},
+    {"TextWithQuotesAndLineBreak", kRegSz, Bytes(std::string("a \"b\"\r\n\tc\\\0", 12))},
+    {"TextWithHighBytes", kRegSz, Bytes(std::string("\x82\xa0\xe9\0", 4))},
+    {"EmptyText", kRegSz, Bytes(std::string("\0", 1))},
+    {"TextWithoutTerminator", kRegSz, Bytes("abc")},
+    {"TextWithInnerNul", kRegSz, Bytes(std::string("a\0b\0", 4))},
+    {"Dword", kRegDword, {0x2a, 0x00, 0x00, 0x80}},
+    {"Binary", kRegBinary, {0x00, 0xff, 0x10}},
+    {"EmptyBinary", kRegBinary, {}},
+    {"MultiText", 7, Bytes(std::string("a\0b\0\0", 5))},
+    {"", kRegSz, Bytes(std::string("default\0", 8))},
+};
+
+TEST_F(RegistryTest, ValuesSurviveReopenWithTypeAndBytes) {
+  RegKey key = Create(kProfileKey);
+  for (const auto& row : kValueCases) {
+    ASSERT_EQ(Set(key, row.name, row.type, row.data), 0) << row.name;
+  }
+  ASSERT_EQ(RegCloseKey(key), 0);
+  for (const auto& row : kValueCases) {
+    uint32_t type = 0;
+    auto [error, data] = Query("software\\zav\\qz7\\profiles\\qz7", row.name, &type);
+    EXPECT_EQ(error, 0) << row.name;
+    EXPECT_EQ(type, row.type) << row.name;
+    EXPECT_EQ(data, row.data) << row.name;
+  }
+  // Values enumerate in creation order.
+  RegKey again = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyRead, &again), 0);
+  for (uint32_t i = 0; i < std::size(kValueCases); ++i) {
+    char name[64];
+    uint32_t length = sizeof name;
+    ASSERT_EQ(RegEnumValueA(again, i, name, &length), 0);
+    EXPECT_STREQ(name, kValueCases[i].name);
+  }
+  uint32_t length = 64;
+  char name[64];
+  EXPECT_EQ(RegEnumValueA(again, std::size(kValueCases), name, &length), 259);
+  RegCloseKey(again);
+}
+
+TEST_F(RegistryTest, QueryFollowsTheSizeProtocol) {
+  RegKey key = Create(kProfileKey);
+  ASSERT_EQ(Set(key, "QZ7PATH", kRegSz, Bytes(std::string("C:\\SQLLIB\0", 10))), 0);
+  struct Row {
+    const char* name;
+    bool withBuffer;
+    uint32_t sizeIn;
+    long result;
+    uint32_t sizeOut;
+  };
+  const Row rows[] = {
+      {"SizeOnly", false, 0, 0, 10},
+      {"OneTooSmall", true, 9, 234, 10},
+      {"Exact", true, 10, 0, 10},
+      {"Larger", true, 64, 0, 10},
+  };
+  for (const auto& row : rows) {
+    unsigned char buffer[64] = {};
+    uint32_t size = row.sizeIn;
+    uint32_t type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "qz7path", &type, row.withBuffer ? buffer : nullptr, &size),
+              row.result)
+        << row.name;
+    EXPECT_EQ(size, row.sizeOut) << row.name;
+    EXPECT_EQ(type, kRegSz) << row.name;
+    if (row.result == 0 && row.withBuffer) {
+      EXPECT_STREQ(reinterpret_cast<char*>(buffer), "C:\\SQLLIB") << row.name;
+    }
+  }
+  uint32_t size = 64;
+  unsigned char buffer[64];
+  EXPECT_EQ(RegQueryValueExA(key, "MISSING", nullptr, buffer, &size), 2);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, KeysEnumerateInCreationOrderWithoutRegardToCase) {
+  for (const char* name : {"QZ7", "ABC", "qz7\\NODES\\0", "Zeta"}) {
+    RegKey key = Create((std::string("SOFTWARE\\ZAV\\QZ7\\PROFILES\\") + name).c_str());
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(SubKeys("software\\ZAV\\qz7\\profiles"),
+            (std::vector<std::string>{"QZ7", "ABC", "Zeta"}));
+  EXPECT_EQ(SubKeys(kProfileKey), (std::vector<std::string>{"NODES"}));
+
+  RegKey key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7\\PROFILES", 0, kKeyRead, &key),
+            0);
+  char small[4];
+  uint32_t length = sizeof small;  // "QZ7" and its NUL fit exactly, "Zeta" does not
+  EXPECT_EQ(RegEnumKeyExA(key, 0, small, &length), 0);
+  EXPECT_EQ(length, 3u);
+  length = sizeof small;
+  EXPECT_EQ(RegEnumKeyExA(key, 2, small, &length), 234);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, OpenAndAccessErrors) {
+  RegKey key = Create(kProfileKey);
+  RegCloseKey(key);
+  struct Row {
+    const char* name;
+    const char* path;
+    long result;
+  };
+  const Row rows[] = {
+      {"MissingKey", "SOFTWARE\\ZAV\\QZ7\\PROFILES\\NONE", 2},
+      {"MissingParent", "SOFTWARE\\NOBODY\\X", 2},
+      {"TrailingBackslash", "SOFTWARE\\ZAV\\", 0},
+      {"EmptyName", "SOFTWARE\\\\ZAV", 161},
+      {"LeadingBackslash", "\\SOFTWARE", 161},
+      {"ControlCharacter", "SOFTWARE\\A\nB", 161},
+  };
+  for (const auto& row : rows) {
+    RegKey opened = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(LocalMachineKey(), row.path, 0, kKeyRead, &opened), row.result)
+        << row.name;
+    EXPECT_EQ(opened != nullptr, row.result == 0) << row.name;
+    if (opened != nullptr) RegCloseKey(opened);
+  }
+  RegKey readOnly = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyRead, &readOnly), 0);
+  unsigned char one = 1;
+  EXPECT_EQ(RegSetValueExA(readOnly, "X", kRegBinary, &one, 1), 5);
+  RegCloseKey(readOnly);
+  EXPECT_EQ(Query(kProfileKey, "X").first, 2);
+}
+
+TEST_F(RegistryTest, DeleteTreeAndValue) {
+  for (const char* path : {"SOFTWARE\\A\\B\\C", "SOFTWARE\\A\\B2", "SOFTWARE\\AB"}) {
+    RegKey key = Create(path);
+    ASSERT_EQ(Set(key, "V", kRegBinary, {1}), 0);
+    RegCloseKey(key);
+  }
+  RegKey software = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), "SOFTWARE", 0, kKeyAllAccess, &software), 0);
+  EXPECT_EQ(RegDeleteTreeA(software, "a\\b"), 0);
+  EXPECT_EQ(RegDeleteTreeA(software, "A\\B"), 2);
+  EXPECT_EQ(SubKeys("SOFTWARE\\A"), (std::vector<std::string>{"B2"}));
+  EXPECT_EQ(SubKeys("SOFTWARE"), (std::vector<std::string>{"A", "AB"}));  // "AB" is no child of A
+
+  RegKey ab = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(software, "AB", 0, kKeyAllAccess, &ab), 0);
+  EXPECT_EQ(RegDeleteValueA(ab, "v"), 0);
+  EXPECT_EQ(RegDeleteValueA(ab, "v"), 2);
+  ASSERT_EQ(RegDeleteTreeA(software, "AB"), 0);
+  // A handle whose key is gone reports that, it does not crash or resurrect the key.
+  EXPECT_EQ(Set(ab, "W", kRegBinary, {1}), 1018);
+  EXPECT_EQ(SubKeys("SOFTWARE"), (std::vector<std::string>{"A"}));
+  RegCloseKey(ab);
+  RegCloseKey(software);
+}
+
+TEST_F(RegistryTest, SeesWhatAnotherProcessWrote) {
+  RegKey key = Create(kProfileKey);
+  ASSERT_EQ(Set(key, "BEFORE", kRegBinary, {1}), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RegKey own = nullptr;
+    bool ok = RegCreateKeyExA(LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7\\NODES", &own) ==
+                  0 &&
+              RegSetValueExA(own, "HOST", kRegSz, reinterpret_cast<const unsigned char*>("h1"), 3) ==
+                  0;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // The handle opened before the change sees the new subkey; the old value is still there.
+  char name[32];
+  uint32_t length = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length), 0);
+  EXPECT_STREQ(name, "NODES");
+  EXPECT_EQ(Query(kProfileKey, "BEFORE").second, (std::vector<unsigned char>{1}));
+  EXPECT_EQ(Query("SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7\\NODES", "HOST").second, Bytes(std::string("h1\0", 3)));
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, TwoWritingProcessesLoseNothing) {
+  RegKey key = Create(kProfileKey);
+  RegCloseKey(key);
+  constexpr int kPerProcess = 25;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      RegKey own = nullptr;
+      if (RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyAllAccess, &own) != 0) _exit(2);
+      for (int i = 0; i < kPerProcess; ++i) {
+        std::string name = "P" + std::to_string(c) + "_" + std::to_string(i);
+        unsigned char byte = static_cast<unsigned char>(i);
+        if (RegSetValueExA(own, name.c_str(), kRegBinary, &byte, 1) != 0) _exit(1);
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int c = 0; c < 2; ++c) {
+    for (int i = 0; i < kPerProcess; ++i) {
+      std::string name = "P" + std::to_string(c) + "_" + std::to_string(i);
+      EXPECT_EQ(Query(kProfileKey, name.c_str()).second,
+                (std::vector<unsigned char>{static_cast<unsigned char>(i)}))
+          << name;
+    }
+  }
+}
+
+TEST_F(RegistryTest, DamagedLinesAreReportedSkippedAndKept) {
+  WriteHostFile(RegistryFile(),
+                "; written by hand\n"
+                "[SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7]\n"
+                "\"GOOD\"=dword:0000002a\n"
+                "\"BROKEN\"=dword:xyz\n"
+                "\"NOQUOTE=sz:\"x\"\n"
+                "[SOFTWARE\\BAD\n"
+                "\"LOST\"=hex:01\n"
+                "[SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7]\r\n"
+                "\"AFTER\"=sz:\"still read\"\r\n");
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Query(kProfileKey, "GOOD").second, (std::vector<unsigned char>{0x2a, 0, 0, 0}));
+  std::string report = ::testing::internal::GetCapturedStderr();
+  for (int line : {4, 5, 6, 7}) {
+    EXPECT_NE(report.find(RegistryFile() + ":" + std::to_string(line) + ":"), std::string::npos)
+        << "line " << line << " in: " << report;
+  }
+  EXPECT_EQ(report.find(RegistryFile() + ":3:"), std::string::npos) << report;
+  EXPECT_EQ(Query(kProfileKey, "BROKEN").first, 2);
+  EXPECT_EQ(Query(kProfileKey, "AFTER").second, Bytes(std::string("still read\0", 11)));
+  EXPECT_EQ(Query("SOFTWARE\\BAD", "LOST").first, 2);
+
+  // A change rewrites the file; the unreadable lines stay in it as comments.
+  RegKey key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyAllAccess, &key), 0);
+  ASSERT_EQ(Set(key, "NEW", kRegBinary, {7}), 0);
+  RegCloseKey(key);
+  std::string rewritten = ReadHostFile(RegistryFile());
+  EXPECT_NE(rewritten.find("\"BROKEN\"=dword:xyz"), std::string::npos) << rewritten;
+  EXPECT_NE(rewritten.find("[SOFTWARE\\BAD"), std::string::npos) << rewritten;
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(Query(kProfileKey, "GOOD").second, (std::vector<unsigned char>{0x2a, 0, 0, 0}));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(RegistryTest, FailedReplaceLeavesTheOldFile) {
+  RegKey key = Create(kProfileKey);
+  ASSERT_EQ(Set(key, "KEPT", kRegBinary, {1}), 0);
+  std::string before = ReadHostFile(RegistryFile());
+  {
+    posix::ScopedSyscallOverride scope;
+    scope.table().rename = [](const char*, const char*) {
+      errno = ENOSPC;
+      return -1;
+    };
+    EXPECT_EQ(Set(key, "LOST", kRegBinary, {2}), 112);
+  }
+  EXPECT_EQ(ReadHostFile(RegistryFile()), before);
+  for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+        << entry.path();
+  }
+  EXPECT_EQ(Query(kProfileKey, "LOST").first, 2);
+  RegCloseKey(key);
+}
+
+}  // namespace
+}  // namespace qz7::platform
