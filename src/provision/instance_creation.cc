@@ -1,0 +1,138 @@
+#include "provision/instance_creation.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "host/host_services.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+#include "provision/node_name.h"
+#include "util/coding.h"
+#include "util/dbm_block.h"
+#include "util/quoted_path.h"
+
+namespace qz7::provision {
+namespace {
+
+// Fields of qz7systm that the stamping writes.
+constexpr size_t kDistributedJoinOffset = 86;
+constexpr size_t kProcessorSpeedOffset = 808;
+constexpr size_t kNodeNameOffset = 1968;
+constexpr size_t kCommBandwidthOffset = 3120;
+constexpr size_t kQuerySentryOffset = 3124;
+constexpr uint32_t kQuerySentryHeapSize = 2048;
+
+constexpr uint16_t kNodeTypeClient = 2;
+constexpr uint16_t kNodeTypePartitioned = 4;
+
+constexpr uint32_t kComponentValueSize = 256;
+
+// True when the value exists and fits the 256-byte buffer.
+bool CanReadValue(platform::RegKey key, const char* valueName) {
+  std::array<unsigned char, kComponentValueSize> data{};
+  uint32_t type = 0;
+  uint32_t size = static_cast<uint32_t>(data.size());
+  return platform::RegQueryValueExA(key, valueName, &type, data.data(), &size) == 0;
+}
+
+// Marks the installed components in block; true when something was stored.
+bool StampComponents(unsigned char* block, uint16_t nodeType) {
+  platform::RegKey key = nullptr;
+  if (platform::RegOpenKeyExA(platform::LocalMachineKey(), kComponentsKey, 0,
+                              platform::kKeyQueryValue, &key) != 0) {
+    return false;
+  }
+  bool changed = false;
+  // Servers that take part in distributed joins: every type but 0, client and type 5.
+  if (nodeType != 0 && nodeType != kNodeTypeClient && nodeType != 5 &&
+      CanReadValue(key, kDistributedJoinValue)) {
+    util::StoreLE16(block + kDistributedJoinOffset, 1);
+    changed = true;
+  }
+  if (CanReadValue(key, kQuerySentryValue)) {
+    util::StoreLE32(block + kQuerySentryOffset, kQuerySentryHeapSize);
+    changed = true;
+  }
+  platform::RegCloseKey(key);
+  return changed;
+}
+
+// The machine facts of a server instance. Returns 0 or a host service's error.
+int StampMachineFacts(unsigned char* block, uint16_t nodeType) {
+  host::HostServices& host = host::Host();
+  float speed = 0;
+  int result = host.Cpum(&speed);
+  if (result != 0) return result;
+  util::StoreLEFloat(block + kProcessorSpeedOffset, speed);
+  if (nodeType == kNodeTypePartitioned) {
+    float bandwidth = 0;
+    result = host.GetCommBandwidth(&bandwidth);
+    if (result != 0) return result;
+    util::StoreLEFloat(block + kCommBandwidthOffset, bandwidth);
+  }
+  // Without a node name the template's own stays; that is not a failure of the stamping.
+  std::array<char, kNodeNameSize> nodeName{};
+  if (MakeDefaultNodeName(nodeName.data()) == 0) {
+    std::memcpy(block + kNodeNameOffset, nodeName.data(), std::strlen(nodeName.data()) + 1);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int InitInstanceConfiguration(const char* configPath) {
+  if (configPath == nullptr) return kConfigFileError;
+  platform::FileHandle file = platform::OpenFile(configPath, "rb+");
+  if (!file) return kConfigFileError;
+  std::array<unsigned char, util::kDbmBlockSize> block{};
+  if (file->Read(block.data(), block.size()) != block.size()) {
+    file->Close();
+    return kConfigFileError;
+  }
+  const uint16_t nodeType = util::LoadLE16(block.data() + util::kDbmNodeTypeOffset);
+
+  bool changed = StampComponents(block.data(), nodeType);
+  if (nodeType != kNodeTypeClient) {
+    changed = true;
+    const int result = StampMachineFacts(block.data(), nodeType);
+    if (result != 0) {
+      file->Close();
+      return result;
+    }
+  }
+  if (!changed) {
+    file->Close();
+    return 0;
+  }
+
+  util::StampDbmChecksum(block.data());
+  if (file->Seek(0, platform::kSeekSet) != 0 ||
+      file->Write(block.data(), block.size()) != block.size()) {
+    file->Close();
+    return kConfigFileError;
+  }
+  // The close hands the buffered block to the file; if it cannot, nothing was stamped.
+  return file->Close() == 0 ? 0 : kConfigFileError;
+}
+
+int CreateInstance(const char* name, const char* profileDir, const char* installDir,
+                   const char* account, const char* password, int kindCode) {
+  host::HostServices& host = host::Host();
+  int result = host.InstanceCreateExtended(name, profileDir, installDir, 0, account, password, 0,
+                                           kindCode, nullptr);
+  if (result != 0) return result;
+
+  host.PutEnv(host::kVarInstance, name);
+  host.PutEnv(host::kVarInstanceProfile, profileDir);
+
+  // profileDir may come quoted: extend it by the quoted-path rule, strip for the file access.
+  const std::string instanceDir =
+      util::ExtendPath(profileDir ? profileDir : "", std::string("\\") + (name ? name : ""));
+  const std::string configPath = util::ExtendPath(instanceDir, "\\qz7systm");
+  result = InitInstanceConfiguration(util::StripQuotes(configPath.c_str()).c_str());
+  if (result != 0) host.InstanceDrop(name, instanceDir.c_str());
+  return result;
+}
+
+}  // namespace qz7::provision

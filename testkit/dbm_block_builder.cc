@@ -1,0 +1,162 @@
+#include "testkit/dbm_block_builder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "platform/file_system.h"
+#include "platform/win_error.h"
+#include "util/coding.h"
+#include "util/dbm_block.h"
+
+namespace qz7::testkit {
+namespace {
+
+void CheckRange(size_t offset, size_t width) {
+  if (offset + width > kDbmFileSize || offset < 4) {
+    throw std::out_of_range("qz7systm field at " + std::to_string(offset) + " width " +
+                            std::to_string(width) + " is outside offsets 4 to 4095");
+  }
+}
+
+void CheckRead(const std::vector<unsigned char>& bytes, size_t offset, size_t width) {
+  if (offset + width > bytes.size()) {
+    throw std::out_of_range("field at " + std::to_string(offset) + " lies past the end of a " +
+                            std::to_string(bytes.size()) + "-byte file");
+  }
+}
+
+}  // namespace
+
+DbmBlockBuilder::DbmBlockBuilder() {
+  Version(0x900);
+  NodeType(1);
+}
+
+DbmBlockBuilder& DbmBlockBuilder::Version(uint16_t versionWord) {
+  return U16(util::kDbmVersionOffset, versionWord);
+}
+DbmBlockBuilder& DbmBlockBuilder::Level(uint16_t level) { return U16(20, level); }
+DbmBlockBuilder& DbmBlockBuilder::NodeType(uint16_t type) {
+  return U16(util::kDbmNodeTypeOffset, type);
+}
+
+DbmBlockBuilder& DbmBlockBuilder::U16(size_t offset, uint16_t value) {
+  CheckRange(offset, 2);
+  util::StoreLE16(block_.data() + offset, value);
+  return *this;
+}
+DbmBlockBuilder& DbmBlockBuilder::S16(size_t offset, int16_t value) {
+  return U16(offset, static_cast<uint16_t>(value));
+}
+DbmBlockBuilder& DbmBlockBuilder::U32(size_t offset, uint32_t value) {
+  CheckRange(offset, 4);
+  util::StoreLE32(block_.data() + offset, value);
+  return *this;
+}
+DbmBlockBuilder& DbmBlockBuilder::S32(size_t offset, int32_t value) {
+  return U32(offset, static_cast<uint32_t>(value));
+}
+DbmBlockBuilder& DbmBlockBuilder::Float(size_t offset, float value) {
+  CheckRange(offset, 4);
+  util::StoreLEFloat(block_.data() + offset, value);
+  return *this;
+}
+DbmBlockBuilder& DbmBlockBuilder::Text(size_t offset, size_t width, const std::string& text) {
+  CheckRange(offset, width);
+  std::memset(block_.data() + offset, 0, width);
+  std::memcpy(block_.data() + offset, text.data(), std::min(text.size(), width - 1));
+  return *this;
+}
+DbmBlockBuilder& DbmBlockBuilder::Bytes(size_t offset, const std::vector<unsigned char>& bytes) {
+  CheckRange(offset, bytes.size());
+  std::copy(bytes.begin(), bytes.end(), block_.begin() + static_cast<ptrdiff_t>(offset));
+  return *this;
+}
+DbmBlockBuilder& DbmBlockBuilder::Fill(unsigned char value) {
+  std::fill(block_.begin() + 4, block_.end(), value);
+  return *this;
+}
+
+DbmBlockBuilder& DbmBlockBuilder::WrongChecksum(uint32_t delta) {
+  checksumDelta_ = delta == 0 ? 1 : delta;
+  fixedChecksum_.reset();
+  return *this;
+}
+DbmBlockBuilder& DbmBlockBuilder::Checksum(uint32_t value) {
+  fixedChecksum_ = value;
+  return *this;
+}
+DbmBlockBuilder& DbmBlockBuilder::TruncateTo(size_t size) {
+  truncateTo_ = std::min(size, kDbmFileSize);
+  return *this;
+}
+
+std::array<unsigned char, kDbmFileSize> DbmBlockBuilder::Block() const {
+  std::array<unsigned char, kDbmFileSize> block = block_;
+  const uint32_t checksum =
+      fixedChecksum_.value_or(util::DbmBlockChecksum(block.data()) + checksumDelta_);
+  util::StoreLE32(block.data(), checksum);
+  return block;
+}
+
+std::vector<unsigned char> DbmBlockBuilder::Bytes() const {
+  const auto block = Block();
+  return std::vector<unsigned char>(block.begin(),
+                                    block.begin() + static_cast<ptrdiff_t>(truncateTo_));
+}
+
+uint32_t DbmBlockBuilder::WriteTo(const char* windowsPath) const {
+  const std::vector<unsigned char> bytes = Bytes();
+  platform::FileHandle file = platform::OpenFile(windowsPath, "wb");
+  if (!file) return platform::GetLastError();
+  const bool written = file->Write(bytes.data(), bytes.size()) == bytes.size();
+  const uint32_t writeError = written ? 0 : platform::GetLastError();
+  if (file->Close() != 0) return written ? platform::GetLastError() : writeError;
+  return written ? 0 : (writeError != 0 ? writeError : platform::kErrorWriteFault);
+}
+
+std::optional<std::vector<unsigned char>> ReadMachineFile(const char* windowsPath) {
+  platform::FileHandle file = platform::OpenFile(windowsPath, "rb");
+  if (!file) return std::nullopt;
+  std::vector<unsigned char> bytes;
+  unsigned char chunk[4096];
+  for (;;) {
+    const size_t got = file->Read(chunk, sizeof chunk);
+    bytes.insert(bytes.end(), chunk, chunk + got);
+    if (got < sizeof chunk) break;
+  }
+  const bool failed = file->HasError();
+  if (file->Close() != 0 || failed) return std::nullopt;
+  return bytes;
+}
+
+uint16_t DbmU16(const std::vector<unsigned char>& bytes, size_t offset) {
+  CheckRead(bytes, offset, 2);
+  return util::LoadLE16(bytes.data() + offset);
+}
+int16_t DbmS16(const std::vector<unsigned char>& bytes, size_t offset) {
+  return static_cast<int16_t>(DbmU16(bytes, offset));
+}
+uint32_t DbmU32(const std::vector<unsigned char>& bytes, size_t offset) {
+  CheckRead(bytes, offset, 4);
+  return util::LoadLE32(bytes.data() + offset);
+}
+int32_t DbmS32(const std::vector<unsigned char>& bytes, size_t offset) {
+  return static_cast<int32_t>(DbmU32(bytes, offset));
+}
+float DbmFloat(const std::vector<unsigned char>& bytes, size_t offset) {
+  CheckRead(bytes, offset, 4);
+  return util::LoadLEFloat(bytes.data() + offset);
+}
+std::string DbmText(const std::vector<unsigned char>& bytes, size_t offset, size_t width) {
+  CheckRead(bytes, offset, width);
+  const char* text = reinterpret_cast<const char*>(bytes.data() + offset);
+  return std::string(text, strnlen(text, width));
+}
+bool DbmChecksumMatches(const std::vector<unsigned char>& bytes) {
+  return bytes.size() == kDbmFileSize &&
+         util::LoadLE32(bytes.data()) == util::DbmBlockChecksum(bytes.data());
+}
+
+}  // namespace qz7::testkit

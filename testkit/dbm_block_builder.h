@@ -1,0 +1,82 @@
+// Builds database manager configuration files (qz7systm) from named fields: layout version,
+// level, node type and any parameter by offset and width, with the checksum stamped, left
+// wrong on purpose, or the file cut short.
+//
+//   auto bytes = DbmBlockBuilder().Version(0x800).NodeType(4).U32(76, 300).Text(1968, "NODE1")
+//                    .Bytes();
+#ifndef QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
+#define QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz7::testkit {
+
+constexpr size_t kDbmFileSize = 4096;
+
+class DbmBlockBuilder {
+ public:
+  // A zeroed block of layout version 0x900, level 0, node type 1.
+  DbmBlockBuilder();
+
+  // The whole 16-bit value at offset 16 (the version bits are 0x0F00 of it; other bits may be
+  // set to check that they are ignored).
+  DbmBlockBuilder& Version(uint16_t versionWord);
+  DbmBlockBuilder& Level(uint16_t level);    // offset 20
+  DbmBlockBuilder& NodeType(uint16_t type);  // offset 40
+
+  DbmBlockBuilder& U16(size_t offset, uint16_t value);
+  DbmBlockBuilder& S16(size_t offset, int16_t value);
+  DbmBlockBuilder& U32(size_t offset, uint32_t value);
+  DbmBlockBuilder& S32(size_t offset, int32_t value);
+  DbmBlockBuilder& Float(size_t offset, float value);
+  // A text in a field of width bytes: cut to width - 1, zero-padded.
+  DbmBlockBuilder& Text(size_t offset, size_t width, const std::string& text);
+  // Raw bytes (a text without terminator, a pattern).
+  DbmBlockBuilder& Bytes(size_t offset, const std::vector<unsigned char>& bytes);
+  // Every byte of the block from offset 4 on set to value (a block "full of" something).
+  DbmBlockBuilder& Fill(unsigned char value);
+
+  // The checksum at offset 0: by default the right one; WrongChecksum stores the right one
+  // plus delta, Checksum a fixed value.
+  DbmBlockBuilder& WrongChecksum(uint32_t delta = 1);
+  DbmBlockBuilder& Checksum(uint32_t value);
+  // Cut the file to this many bytes (after the checksum is stamped).
+  DbmBlockBuilder& TruncateTo(size_t size);
+
+  // The 4096-byte block (before truncation) and the file's bytes.
+  std::array<unsigned char, kDbmFileSize> Block() const;
+  std::vector<unsigned char> Bytes() const;
+
+  // Writes the file to a Windows path of the machine through the platform layer (the folder
+  // must exist). Returns 0 or the Windows error.
+  uint32_t WriteTo(const char* windowsPath) const;
+
+ private:
+  std::array<unsigned char, kDbmFileSize> block_{};
+  std::optional<uint32_t> fixedChecksum_;
+  uint32_t checksumDelta_ = 0;
+  size_t truncateTo_ = kDbmFileSize;
+};
+
+// Reads a whole file of the machine through the platform layer; nullopt when it cannot be
+// opened or read.
+std::optional<std::vector<unsigned char>> ReadMachineFile(const char* windowsPath);
+
+// Fields of a block, for checks.
+uint16_t DbmU16(const std::vector<unsigned char>& bytes, size_t offset);
+int16_t DbmS16(const std::vector<unsigned char>& bytes, size_t offset);
+uint32_t DbmU32(const std::vector<unsigned char>& bytes, size_t offset);
+int32_t DbmS32(const std::vector<unsigned char>& bytes, size_t offset);
+float DbmFloat(const std::vector<unsigned char>& bytes, size_t offset);
+std::string DbmText(const std::vector<unsigned char>& bytes, size_t offset, size_t width);
+// True when the checksum at offset 0 is the sum of the bytes at 4 to 4095.
+bool DbmChecksumMatches(const std::vector<unsigned char>& bytes);
+
+}  // namespace qz7::testkit
+
+#endif  // QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
