@@ -105,11 +105,8 @@ TEST_F(LogFileTest, LockedRangeHoldsOffOverlappingLockers) {
     bool waits;
   };
   const Row rows[] = {
-      {"SameRange", 10, 10, true},
-      {"Overlapping", 15, 100, true},
-      {"LastByte", 19, 1, true},
-      {"Adjacent", 20, 5, false},
-      {"Before", 0, 10, false},
+      {"SameRange", 10, 10, true}, {"Overlapping", 15, 100, true}, {"LastByte", 19, 1, true},
+      {"Adjacent", 20, 5, false},  {"Before", 0, 10, false},
   };
   int fd = OpenLog();
   ASSERT_GE(fd, 0);
@@ -136,20 +133,6 @@ TEST_F(LogFileTest, LockedRangeHoldsOffOverlappingLockers) {
     int status = 0;
     waitpid(child, &status, 0);
   }
-  close(fd);
-}
-
-TEST_F(LogFileTest, BadDescriptorAndRangeFail) {
-  uint32_t written = 99;
-  EXPECT_EQ(SeekToEnd(-1), -1);
-  EXPECT_FALSE(LockFileRange(-1, 0, 1));
-  EXPECT_FALSE(WriteToDescriptor(-1, "x", 1, &written));
-  EXPECT_EQ(written, 0u);
-  int fd = OpenLog();
-  EXPECT_FALSE(LockFileRange(fd, -1, 1));
-  EXPECT_TRUE(WriteToDescriptor(fd, "abc", 3, &written));
-  EXPECT_EQ(written, 3u);
-  EXPECT_EQ(SeekToEnd(fd), 3);
   close(fd);
 }
 

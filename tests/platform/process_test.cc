@@ -72,7 +72,8 @@ class ProcessTest : public MachineFixture {
     if (readEnd == nullptr) return result;
     char piece[512];
     uint32_t got = 0;
-    while (ReadFile(readEnd, piece, sizeof piece, &got) && got > 0) result.output.append(piece, got);
+    while (ReadFile(readEnd, piece, sizeof piece, &got) && got > 0)
+      result.output.append(piece, got);
     EXPECT_TRUE(ClosePipeHandle(readEnd));
     return result;
   }
@@ -104,8 +105,7 @@ TEST_F(ProcessTest, MegabytesOfOutputOnBothStreamsDoNotBlock) {
 }
 
 TEST_F(ProcessTest, ArgumentsArriveSplitByTheWindowsRules) {
-  RunResult result =
-      Run("--args \"two words\"\ttab a\\\"b \"c\"\"d\" e\\\\\"f g\" C:\\DIR\\ \"\"");
+  RunResult result = Run("--args \"two words\"\ttab a\\\"b \"c\"\"d\" e\\\\\"f g\" C:\\DIR\\ \"\"");
   ASSERT_TRUE(result.started);
   EXPECT_EQ(Lines(result.output), (std::vector<std::string>{"--args", "two words", "tab", "a\"b",
                                                             "c\"d", "e\\f g", "C:\\DIR\\", ""}));
@@ -180,8 +180,8 @@ TEST_F(ProcessTest, StandardInputIsThePipeOrEmpty) {
 
 TEST_F(ProcessTest, WaitTimesOutWhileTheChildRuns) {
   ProcessHandle process = nullptr;
-  ASSERT_TRUE(CreateProcessA(kHelper, "QZ7HELP --sleep 400 --exit 9", nullptr, StartupInfo(),
-                             &process));
+  ASSERT_TRUE(
+      CreateProcessA(kHelper, "QZ7HELP --sleep 400 --exit 9", nullptr, StartupInfo(), &process));
   EXPECT_EQ(WaitForSingleObject(process, 20), kWaitTimeout);
   uint32_t code = 0;
   ASSERT_TRUE(GetExitCodeProcess(process, &code));

@@ -157,8 +157,7 @@ TEST_F(RegistryTest, KeysEnumerateInCreationOrderWithoutRegardToCase) {
   EXPECT_EQ(SubKeys(kProfileKey), (std::vector<std::string>{"NODES"}));
 
   RegKey key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7\\PROFILES", 0, kKeyRead, &key),
-            0);
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7\\PROFILES", 0, kKeyRead, &key), 0);
   char small[4];
   uint32_t length = sizeof small;  // "QZ7" and its NUL fit exactly, "Zeta" does not
   EXPECT_EQ(RegEnumKeyExA(key, 0, small, &length), 0);
@@ -231,10 +230,9 @@ TEST_F(RegistryTest, SeesWhatAnotherProcessWrote) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     RegKey own = nullptr;
-    bool ok = RegCreateKeyExA(LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7\\NODES", &own) ==
-                  0 &&
-              RegSetValueExA(own, "HOST", kRegSz, reinterpret_cast<const unsigned char*>("h1"), 3) ==
-                  0;
+    bool ok =
+        RegCreateKeyExA(LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7\\NODES", &own) == 0 &&
+        RegSetValueExA(own, "HOST", kRegSz, reinterpret_cast<const unsigned char*>("h1"), 3) == 0;
     _exit(ok ? 0 : 1);
   }
   int status = 0;
@@ -246,7 +244,8 @@ TEST_F(RegistryTest, SeesWhatAnotherProcessWrote) {
   EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length), 0);
   EXPECT_STREQ(name, "NODES");
   EXPECT_EQ(Query(kProfileKey, "BEFORE").second, (std::vector<unsigned char>{1}));
-  EXPECT_EQ(Query("SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7\\NODES", "HOST").second, Bytes(std::string("h1\0", 3)));
+  EXPECT_EQ(Query("SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7\\NODES", "HOST").second,
+            Bytes(std::string("h1\0", 3)));
   RegCloseKey(key);
 }
 
@@ -334,8 +333,7 @@ TEST_F(RegistryTest, FailedReplaceLeavesTheOldFile) {
   }
   EXPECT_EQ(ReadHostFile(RegistryFile()), before);
   for (const auto& entry : std::filesystem::directory_iterator(root_)) {
-    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
-        << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
   }
   EXPECT_EQ(Query(kProfileKey, "LOST").first, 2);
   RegCloseKey(key);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/computer.h"
 #include "platform/win_error.h"
 #include "tests/platform/machine_fixture.h"
 
@@ -103,9 +104,9 @@ TEST_F(ServiceTableTest, ErrorsForMissingExistingAndBadNames) {
   };
   for (const auto& row : rows) {
     SetLastError(0);
-    ScHandle handle = row.create
-                          ? CreateServiceA(manager_, row.service, nullptr, "C:\\B.EXE", nullptr, nullptr)
-                          : OpenServiceA(manager_, row.service, kServiceAllAccess);
+    ScHandle handle =
+        row.create ? CreateServiceA(manager_, row.service, nullptr, "C:\\B.EXE", nullptr, nullptr)
+                   : OpenServiceA(manager_, row.service, kServiceAllAccess);
     EXPECT_EQ(handle, nullptr) << row.name;
     EXPECT_EQ(GetLastError(), row.error) << row.name;
   }
@@ -180,6 +181,20 @@ TEST_F(ServiceTableTest, HandEditedFileIsReadAndDamageReported) {
   EXPECT_NE(report.find(ServicesFile() + ":3:"), std::string::npos) << report;
   EXPECT_NE(report.find(ServicesFile() + ":5:"), std::string::npos) << report;
   EXPECT_EQ(report.find(ServicesFile() + ":2:"), std::string::npos) << report;
+}
+
+TEST_F(ServiceTableTest, ManagerOfThisComputerOnly) {
+  char own[64];
+  uint32_t size = sizeof own;
+  ASSERT_TRUE(GetComputerNameA(own, &size));
+  for (std::string name : {std::string(own), "\\\\" + std::string(own), std::string("")}) {
+    ScHandle manager = OpenSCManagerA(name.c_str(), nullptr, kScManagerConnect);
+    EXPECT_NE(manager, nullptr) << name;
+    CloseServiceHandle(manager);
+  }
+  SetLastError(0);
+  EXPECT_EQ(OpenSCManagerA("\\\\SOMEOTHERBOX", nullptr, kScManagerConnect), nullptr);
+  EXPECT_NE(GetLastError(), 0u);
 }
 
 }  // namespace

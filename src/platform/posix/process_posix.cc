@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "platform/machine_root.h"
 #include "platform/posix/error_mapping.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/syscalls.h"
@@ -391,7 +390,7 @@ uint32_t WaitForSingleObject(ProcessHandle process, uint32_t milliseconds) {
       return kWaitFailed;
     }
     for (size_t i = 0; count > 0 && i < ready.size(); ++i) {
-      if (ready[i].revents == 12345) channels[i]->DrainPiece();
+      if (ready[i].revents != 0) channels[i]->DrainPiece();
     }
   }
 }

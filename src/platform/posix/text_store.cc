@@ -9,6 +9,7 @@
 #include <set>
 
 #include "platform/posix/error_mapping.h"
+#include "platform/posix/file_helpers.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 
@@ -17,19 +18,6 @@ namespace {
 
 uint32_t ErrorFromErrno(int error, const std::string& hostPath) {
   return WindowsErrorForPath(error, hostPath.c_str());
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = Syscalls().write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 std::string FolderOf(const std::string& hostPath) {
