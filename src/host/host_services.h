@@ -14,11 +14,11 @@
 namespace qz7::host {
 
 // Profile-registry operation codes.
-constexpr int kProfileFirst = 1;       // first defined instance name into a 256-byte buffer
-constexpr int kProfileNext = 2;        // next defined instance name
-constexpr int kProfileIsDefined = 3;   // 0 when the named instance is defined
-constexpr int kProfileRemoveAll = 6;   // remove the installation's profile registry
-constexpr int kProfileSetInstall = 10; // point the registry at an installation directory
+constexpr int kProfileFirst = 1;            // first defined instance name into a 256-byte buffer
+constexpr int kProfileNext = 2;             // next defined instance name
+constexpr int kProfileIsDefined = 3;        // 0 when the named instance is defined
+constexpr int kProfileRemoveAll = 6;        // remove the installation's profile registry
+constexpr int kProfileSetInstall = 10;      // point the registry at an installation directory
 constexpr int kProfileSetInstanceDir = 11;  // point it at an instance-profile directory
 
 constexpr int kValueRead = 3;
@@ -26,23 +26,47 @@ constexpr int kValueWrite = 4;
 constexpr int kValueRemove = 5;
 
 // Profile-registry variable and environment numbers.
-constexpr int kVarAdminServer = 32;   // QZ7ADMINSERVER
-constexpr int kVarInstance = 57;      // QZ7INSTANCE
+constexpr int kVarAdminServer = 32;      // QZ7ADMINSERVER
+constexpr int kVarInstance = 57;         // QZ7INSTANCE
 constexpr int kVarDefaultInstance = 58;  // QZ7INSTDEF
 constexpr int kVarInstanceProfile = 59;  // QZ7INSTPROF
 constexpr int kVarInstanceOwner = 169;   // QZ7INSTOWNER
 
 constexpr const char* kGlobalProfile = "QZ7GLOBALPF";
 
-// Result codes of the stand-in runtime (the calling code relies only on 0 vs non-zero, and
-// on kEndOfList for the instance-profile enumeration).
-constexpr int kEndOfList = -5;            // sqloPRegProfile: no more instance profiles
-constexpr int kNotFound = -1032;          // variable, profile or instance not defined
-constexpr int kBadArgument = -1033;       // null or malformed argument
-constexpr int kRegistryUnreachable = -1034;  // the registry was not pointed / cannot be written
-constexpr int kInstanceExists = -1005;    // instance already defined
-constexpr int kSystemError = -1042;       // a file, registry or service operation failed
-constexpr int kBufferTooSmall = -1043;
+// Variable names that the library passes by name rather than by number.
+constexpr const char* kVarNamePortRange = "QZ7PORTRANGE";
+constexpr const char* kVarNameInstanceOwner = "QZ7INSTOWNER";
+constexpr const char* kVarNameInstanceProfile = "QZ7INSTPROF";
+
+// The name of a profile-registry variable or environment code (32, 57, 58, 59, 169), or null
+// for a number this runtime does not know.
+const char* ProfileVariableName(int number);
+
+// Result codes of the stand-in runtime. The calling code relies only on 0 versus non-zero, and
+// on kEndOfList for the instance-profile enumeration; the distinct codes are for people and
+// tests reading a failure.
+constexpr int kEndOfList = -5;       // PRegProfile: no more instance profiles (also ends ops 1/2
+                                     // of PRegProfilePE)
+constexpr int kNotFound = -1032;     // variable, profile, instance, service or share not defined;
+                                     // a directory given to ops 10/11 or a share does not exist
+constexpr int kBadArgument = -1033;  // null or malformed argument: empty text, a name with a
+                                     // backslash or a character outside PermittedCharset(), an
+                                     // unknown operation, variable number or kind code, a node
+                                     // other than -1, a product block whose first byte is not 3,
+                                     // an instance directory that does not end in the name
+constexpr int kRegistryUnreachable = -1034;  // the registry cannot be read or written
+constexpr int kInstanceExists = -1005;       // instance already defined in the profile registry
+constexpr int kShareExists = -1006;          // a network share of that name exists
+constexpr int kSystemError = -1042;          // a file, registry or service operation failed
+constexpr int kBufferTooSmall = -1043;       // the value does not fit the caller's buffer (the
+                                             // buffer then holds an empty text)
+constexpr int kTemplateMissing = -1044;      // the installation's CFG directory has no template
+                                             // configuration file for the instance's kind
+constexpr int kUnknownComputer = -1045;      // a share was asked for on another computer
+constexpr int kNotInitialized = -1046;       // ProIfQuery/ProIfTerm without a ProIfInit on that
+                                             // context
+constexpr int kMeasurementFailed = -1047;    // the clock did not advance over a timed loop
 
 // Size of the installed-product query block and context, and where the computer name is.
 constexpr size_t kProductBlockSize = 1700;
@@ -97,8 +121,11 @@ class HostServices {
                                  const char* groupName, const char* computerName) = 0;
   virtual int DeleteNetworkShare(const char* shareName, const char* computerName) = 0;
 
-  // sqlocpum: the processor speed (milliseconds per instruction block, as the product
-  // measures it). sqloGetCommBandwidth: bytes per millisecond. sqloGetCPUInfo.
+  // sqlocpum: the processor speed in milliseconds per step of a fixed processor loop (the
+  // unit of the configuration's processor-speed field, valid 1e-10 to 1.0).
+  // sqloGetCommBandwidth: memory-copy throughput in thousands of bytes per millisecond
+  // (megabytes per second, the unit of the configuration's bandwidth field, valid 0.1 to
+  // 100000). sqloGetCPUInfo: the processor count in the first field.
   virtual int Cpum(float* speed) = 0;
   virtual int GetCommBandwidth(float* bandwidth) = 0;
   virtual int GetCPUInfo(CpuInfo* info) = 0;

@@ -1,0 +1,232 @@
+#include "host/instance_lifecycle.h"
+
+#include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "host/host_files.h"
+#include "host/host_services.h"
+#include "host/machine_facts.h"
+#include "host/profile_registry.h"
+#include "host/service_table.h"
+#include "platform/file_system.h"
+#include "platform/win_error.h"
+
+namespace qz7::host {
+
+namespace p = qz7::platform;
+
+namespace {
+
+// Steps that take back what a create did; run in reverse order unless committed.
+class UndoLog {
+ public:
+  UndoLog() = default;
+  UndoLog(const UndoLog&) = delete;
+  UndoLog& operator=(const UndoLog&) = delete;
+  ~UndoLog() {
+    for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) (*step)();
+  }
+  void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+  void Commit() { steps_.clear(); }
+
+ private:
+  std::vector<std::function<void()>> steps_;
+};
+
+void RemoveFileForced(const std::string& path) {
+  p::SetFileWritable(path.c_str(), true);
+  p::RemoveFile(path.c_str());
+}
+
+// The template for the request, or kTemplateMissing / kBadArgument.
+int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
+  std::string cfg = JoinPath(request.installDir, "CFG");
+  if (request.adminServer) {
+    for (const char* name : kAdminServerTemplates) {
+      if (IsRegularFile(JoinPath(cfg, name))) {
+        *path = JoinPath(cfg, name);
+        return 0;
+      }
+    }
+    return kTemplateMissing;
+  }
+  for (const InstanceTemplate& entry : kInstanceTemplates) {
+    if (entry.kindCode != request.kindCode) continue;
+    *path = JoinPath(cfg, entry.fileName);
+    return IsRegularFile(*path) ? 0 : kTemplateMissing;
+  }
+  return kBadArgument;
+}
+
+// Puts a copy of the template in place as the instance's qz7systm. A qz7systm that is there
+// is moved aside to qz7systm.old first and kept until the create commits, so that undoing
+// puts it back; oldPath receives its name ("" when there was none).
+int InstallConfigFile(const std::string& templatePath, const std::string& instanceDir,
+                      UndoLog* undo, std::string* oldPath) {
+  std::string target = JoinPath(instanceDir, kConfigFileName);
+  std::string fresh = target + ".new";
+  std::string old = target + ".old";
+  oldPath->clear();
+  bool hadConfig = IsRegularFile(target);
+  // A qz7systm.old beside a qz7systm may be the only copy of a configuration from an
+  // interrupted run; it is never overwritten.
+  if (hadConfig && IsRegularFile(old)) return kSystemError;
+  if (IsRegularFile(fresh)) RemoveFileForced(fresh);
+  if (!p::CopyFileA(templatePath.c_str(), fresh.c_str(), false)) {
+    RemoveFileForced(fresh);
+    return kSystemError;
+  }
+  p::SetFileWritable(fresh.c_str(), true);
+  if (hadConfig) {
+    if (p::RenameFile(target.c_str(), old.c_str()) != 0) {
+      RemoveFileForced(fresh);
+      return kSystemError;
+    }
+    undo->Add([target, old] {
+      if (IsRegularFile(target)) RemoveFileForced(target);
+      p::RenameFile(old.c_str(), target.c_str());
+    });
+    *oldPath = old;
+  } else {
+    undo->Add([target] {
+      if (IsRegularFile(target)) RemoveFileForced(target);
+    });
+  }
+  if (p::RenameFile(fresh.c_str(), target.c_str()) != 0) {
+    RemoveFileForced(fresh);
+    return kSystemError;
+  }
+  return 0;
+}
+
+int RegisterInstanceService(const InstanceCreateRequest& request, UndoLog* undo) {
+  std::string serviceName = request.name;
+  if (request.kindCode == 4 && !request.adminServer) {
+    serviceName += std::string("-") + kPartitionedFirstNode;
+  }
+  std::string program = JoinPath(request.installDir, kServiceProgram);
+  ServiceConfig previous;
+  if (QueryServiceNamed(serviceName, &previous) == 0) {
+    if (ChangeServiceNamed(serviceName, program.c_str(), request.account, request.password) != 0) {
+      return kSystemError;
+    }
+    undo->Add([serviceName, previous] {
+      ChangeServiceNamed(serviceName, previous.program.c_str(),
+                         previous.account.empty() ? nullptr : previous.account.c_str(), nullptr);
+    });
+    return 0;
+  }
+  if (RegisterService(serviceName, "QZ7 - " + serviceName, program, request.account,
+                      request.password) != 0) {
+    return kSystemError;
+  }
+  undo->Add([serviceName] { DeleteServiceNamed(serviceName); });
+  return 0;
+}
+
+// Names that can safely end a directory path handed to DropInstance.
+bool IsDroppableName(const std::string& name) {
+  return IsValidProfileName(name) && name != "." && name != ".." &&
+         name.find_first_of(":/") == std::string::npos;
+}
+
+}  // namespace
+
+bool IsValidInstanceName(const std::string& name) {
+  if (name.empty() || name.size() > 8) return false;
+  for (char c : name) {
+    if (c == '\0' || std::strchr(kPermittedCharset, c) == nullptr) return false;
+  }
+  return true;
+}
+
+int CreateInstance(const InstanceCreateRequest& request) {
+  if (!IsValidInstanceName(request.name) || request.profileDir.empty() ||
+      request.installDir.empty()) {
+    return kBadArgument;
+  }
+  if (IsInstanceDefined(request.name)) return kInstanceExists;
+  std::string templatePath;
+  if (int result = FindTemplate(request, &templatePath); result != 0) return result;
+
+  UndoLog undo;
+  std::string instanceDir = JoinPath(request.profileDir, request.name);
+  std::vector<std::string> created;
+  uint32_t error = MakeDirectories(instanceDir, &created);
+  if (!created.empty()) {
+    std::string outermost = created.front();
+    undo.Add([outermost] { RemoveTree(outermost); });
+  }
+  if (error != 0) return kSystemError;
+
+  if (int result = DefineInstance(request.name); result != 0) return result;
+  std::string name = request.name;
+  undo.Add([name] { UndefineInstance(name); });
+  if (WriteVariableAt(ProfileLevel::kInstance, request.name, kVarNameInstanceProfile,
+                      request.profileDir) != 0) {
+    return kRegistryUnreachable;
+  }
+  if (request.kindCode == 4 && !request.adminServer &&
+      AddInstanceNode(request.name, kPartitionedFirstNode) != 0) {
+    return kRegistryUnreachable;
+  }
+
+  if (int result = RegisterInstanceService(request, &undo); result != 0) return result;
+
+  std::string oldConfig;
+  if (int result = InstallConfigFile(templatePath, instanceDir, &undo, &oldConfig); result != 0) {
+    return result;
+  }
+  undo.Commit();
+  if (!oldConfig.empty()) RemoveFileForced(oldConfig);
+  return 0;
+}
+
+int DropInstance(const std::string& name, const char* instanceDir) {
+  if (!IsDroppableName(name)) return kBadArgument;
+  std::string dir;
+  if (instanceDir != nullptr) {
+    dir = StripQuotes(instanceDir);
+    if (dir.empty()) return kBadArgument;
+  } else {
+    std::string profileDir;
+    if (ReadVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, &profileDir) == 0 &&
+        !profileDir.empty()) {
+      dir = JoinPath(profileDir, name);
+    }
+  }
+  if (!dir.empty() && !EqualsNoCase(LastComponent(dir), name)) return kBadArgument;
+
+  bool found = false;
+  bool failed = false;
+  std::vector<std::string> services{name};
+  std::vector<std::string> nodes;
+  ListInstanceNodes(name, &nodes);
+  for (const std::string& node : nodes) services.push_back(name + "-" + node);
+  for (const std::string& service : services) {
+    uint32_t error = DeleteServiceNamed(service);
+    if (error == 0) {
+      found = true;
+    } else if (error != p::kErrorServiceDoesNotExist) {
+      failed = true;
+    }
+  }
+
+  int result = UndefineInstance(name);
+  if (result == 0) {
+    found = true;
+  } else if (result != kNotFound) {
+    failed = true;
+  }
+
+  if (!dir.empty() && IsDirectory(dir)) {
+    found = true;
+    if (RemoveTree(dir) != 0) failed = true;
+  }
+  if (failed) return kSystemError;
+  return found ? 0 : kNotFound;
+}
+
+}  // namespace qz7::host

@@ -1,0 +1,44 @@
+// Windows services and network shares of the stand-in runtime, over the platform's service
+// table and registry. Service functions return Windows error codes (1060 when the service
+// does not exist, 1073 when it exists already).
+#ifndef QZ7_HOST_SERVICE_TABLE_H_
+#define QZ7_HOST_SERVICE_TABLE_H_
+
+#include <cstdint>
+#include <string>
+
+namespace qz7::host {
+
+struct ServiceConfig {
+  std::string program;
+  std::string account;
+};
+
+// A null account or password is passed on as null (the service table's default logon).
+uint32_t RegisterService(const std::string& name, const std::string& displayName,
+                         const std::string& program, const char* account, const char* password);
+uint32_t DeleteServiceNamed(const std::string& name);
+// Null texts leave their field as it is.
+uint32_t ChangeServiceNamed(const std::string& name, const char* program, const char* account,
+                            const char* password);
+uint32_t QueryServiceNamed(const std::string& name, ServiceConfig* config);
+
+// Network shares live under this key: one subkey per share name holding the values "Path"
+// (the shared directory) and "Group" (the group given access).
+constexpr const char* kSharesKey = "SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+
+struct ShareConfig {
+  std::string path;
+  std::string group;
+};
+
+// Host result codes: kBadArgument (empty or malformed name or directory), kNotFound (the
+// directory or share does not exist), kShareExists, kRegistryUnreachable.
+int CreateShare(const std::string& directory, const std::string& shareName,
+                const std::string& group);
+int DeleteShare(const std::string& shareName);
+int QueryShare(const std::string& shareName, ShareConfig* share);
+
+}  // namespace qz7::host
+
+#endif  // QZ7_HOST_SERVICE_TABLE_H_

@@ -1,0 +1,244 @@
+#include "testkit/sample_machine.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "host/host_files.h"
+#include "host/instance_lifecycle.h"
+#include "host/profile_registry.h"
+#include "host/service_table.h"
+#include "platform/file_system.h"
+#include "platform/machine_root.h"
+#include "testkit/dbm_block_builder.h"
+#include "testkit/instance_index_builder.h"
+
+namespace qz7::testkit {
+
+namespace fs = std::filesystem;
+namespace h = qz7::host;
+
+namespace {
+
+constexpr uint16_t kCurrentVersion = 0x900;
+constexpr uint16_t kCurrentLevel = 7100;
+constexpr int kMigrationMessageCount = 68;
+
+[[noreturn]] void Fail(const std::string& step) {
+  throw std::runtime_error("sample machine: " + step);
+}
+
+void WriteHostText(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) Fail("cannot write " + path.string());
+}
+
+void MakeMachineDirectory(const std::string& windowsPath) {
+  if (h::MakeDirectories(windowsPath, nullptr) != 0) Fail("cannot create " + windowsPath);
+}
+
+// Writes text through the platform layer; mode "w" gives the CR LF line ends of Windows.
+void WriteMachineText(const std::string& windowsPath, const std::string& text, const char* mode) {
+  platform::FileHandle file = platform::OpenFile(windowsPath.c_str(), mode);
+  if (!file || file->Write(text.data(), text.size()) != text.size() || file->Close() != 0) {
+    Fail("cannot write " + windowsPath);
+  }
+}
+
+void WriteMachineBytes(const std::string& windowsPath, const std::vector<unsigned char>& bytes) {
+  platform::FileHandle file = platform::OpenFile(windowsPath.c_str(), "wb");
+  if (!file || file->Write(bytes.data(), bytes.size()) != bytes.size() || file->Close() != 0) {
+    Fail("cannot write " + windowsPath);
+  }
+}
+
+void WriteTemplates(const SampleMachine& plan) {
+  std::string cfg = h::JoinPath(plan.installDir, "CFG");
+  MakeMachineDirectory(cfg);
+  for (const std::string& name : plan.templates) {
+    std::string path = h::JoinPath(cfg, name);
+    if (DbmBlockBuilder()
+            .Version(kCurrentVersion)
+            .Level(kCurrentLevel)
+            .NodeType(TemplateNodeType(name))
+            .WriteTo(path.c_str()) != 0) {
+      Fail("cannot write template " + path);
+    }
+  }
+}
+
+void CopyBinPrograms(const SampleMachine& plan) {
+  std::string bin = h::JoinPath(plan.installDir, "BIN");
+  MakeMachineDirectory(bin);
+  for (const auto& [name, hostProgram] : plan.binPrograms) {
+    std::optional<std::string> target = platform::HostPathOf(h::JoinPath(bin, name).c_str());
+    std::error_code error;
+    if (!target ||
+        !fs::copy_file(hostProgram, *target, fs::copy_options::overwrite_existing, error)) {
+      Fail("cannot copy " + hostProgram + " into " + bin);
+    }
+  }
+}
+
+std::string MessageDirectory(const SampleMachine& plan) {
+  return h::JoinPath(plan.installDir, "msg\\prime");
+}
+
+void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
+  if (!plan.migrationMessages && !plan.setupMessages) return;
+  std::string directory = MessageDirectory(plan);
+  MakeMachineDirectory(directory);
+  if (plan.migrationMessages) {
+    std::string text;
+    for (const std::string& line : MigrationMessageLines()) text += line + "\n";
+    built->migrationMessagesPath = h::JoinPath(directory, "QZ7DBMIG.TXT");
+    WriteMachineText(built->migrationMessagesPath, text, "w");
+  }
+  if (plan.setupMessages) {
+    std::string text = "# Messages of the QZ7 instance set-up, one \"NUMBER TEXT\" per line.\n";
+    for (const auto& [number, message] : SetupMessageTexts()) {
+      text += std::to_string(number) + " " + message + "\n";
+    }
+    std::string path = h::JoinPath(directory, "QZ7SETUP.MSG");
+    WriteMachineText(path, text, "wb");
+    built->setupMessagesHostPath = platform::HostPathOf(path.c_str()).value_or("");
+  }
+}
+
+void WriteInstances(const SampleMachine& plan) {
+  if (plan.instances.empty() && !plan.indexFile) return;
+  MakeMachineDirectory(plan.profileDir);
+  ProfileRegistryContents registry;
+  std::vector<std::string> names;
+  for (const SampleInstance& instance : plan.instances) {
+    names.push_back(instance.name);
+    std::string directory = h::JoinPath(plan.profileDir, instance.name);
+    MakeMachineDirectory(directory);
+    if (instance.version != 0) {
+      std::string config = h::JoinPath(directory, "qz7systm");
+      if (DbmBlockBuilder()
+              .Version(instance.version)
+              .Level(instance.level)
+              .NodeType(instance.nodeType)
+              .WriteTo(config.c_str()) != 0) {
+        Fail("cannot write " + config);
+      }
+    }
+    if (instance.inRegistry) {
+      ProfileInstance entry{instance.name, {{"QZ7INSTPROF", plan.profileDir}}, instance.nodes};
+      if (!instance.portRange.empty())
+        entry.variables.push_back({"QZ7PORTRANGE", instance.portRange});
+      if (!instance.owner.empty()) entry.variables.push_back({"QZ7INSTOWNER", instance.owner});
+      for (const ProfileVariable& variable : instance.variables)
+        entry.variables.push_back(variable);
+      registry.instances.push_back(entry);
+    }
+    if (instance.service) {
+      std::vector<std::string> services;
+      if (instance.nodes.empty()) services.push_back(instance.name);
+      for (const std::string& node : instance.nodes) services.push_back(instance.name + "-" + node);
+      std::string program = h::JoinPath(plan.oldInstallDir, h::kServiceProgram);
+      for (const std::string& service : services) {
+        if (h::RegisterService(service, "QZ7 - " + service, program,
+                               instance.account.empty() ? nullptr : instance.account.c_str(),
+                               nullptr) != 0) {
+          Fail("cannot register service " + service);
+        }
+      }
+    }
+  }
+  if (!plan.adminServer.empty())
+    registry.globalProfile.push_back({"QZ7ADMINSERVER", plan.adminServer});
+  if (!plan.defaultInstance.empty()) {
+    registry.globalProfile.push_back({"QZ7INSTDEF", plan.defaultInstance});
+  }
+  if (int result = WriteProfileRegistry(registry); result != 0) {
+    Fail("cannot write the profile registry (" + std::to_string(result) + ")");
+  }
+  if (plan.indexFile) {
+    InstanceIndex index;
+    index.names = names;
+    WriteMachineBytes(h::JoinPath(plan.profileDir, "QZ7IDIR"), BuildInstanceIndex(index));
+  }
+}
+
+}  // namespace
+
+uint16_t TemplateNodeType(const std::string& templateName) {
+  std::string base = templateName.substr(0, templateName.find('.'));
+  for (const h::InstanceTemplate& entry : h::kInstanceTemplates) {
+    if (h::EqualsNoCase(base, entry.fileName)) return static_cast<uint16_t>(entry.kindCode);
+  }
+  return 1;
+}
+
+const std::map<uint32_t, std::string>& SetupMessageTexts() {
+  static const std::map<uint32_t, std::string> texts = {
+      {3573,
+       "The configuration of instance %1 could not be upgraded. Its earlier configuration "
+       "file was kept beside the new one."},
+      {3574, "The node directory of instance %2 could not be migrated (code %1)."},
+      {3578, "The database directory of instance %2 could not be migrated (code %1)."},
+      {3594, "Instance %2 could not be created (code %1)."},
+      {3598, "The administration server could not be created (code %1)."},
+      {3608, "The instance set-up ended with code %1."},
+      {3612, "QZ7 Instance Set-up"},
+      {3616, "The database directory of instance %1 could not be migrated (code %2)."},
+      {3914, "The network share %1 could not be created (code %2)."},
+      {5178, "QZ7ICRT.EXE or QZ7IUPDT.EXE could not be started (system error %1)."},
+      {5182, "QZ7ICRT.EXE could not create the partitioned instance (exit code %1)."},
+      {5202, "QZ7NCRT.EXE could not be started (system error %1)."},
+      {5206, "QZ7NCRT.EXE could not add the node (exit code %1)."},
+      {5294, "QZ7IUPDT.EXE could not make the instance partitioned (exit code %1)."},
+  };
+  return texts;
+}
+
+std::vector<std::string> MigrationMessageLines() {
+  std::vector<std::string> lines;
+  for (int n = 0; n < kMigrationMessageCount; ++n) {
+    lines.push_back("QZ7DBMIG" + std::to_string(n) + ": database directory migration message " +
+                    std::to_string(n) + ".");
+  }
+  lines[47] = "Database %1 was not found in its local database directory; it was not migrated.";
+  lines[48] = "The local database directory of database %1 is not at the current level.";
+  lines[49] =
+      "The configuration file of database %1 is damaged or names an unknown code page "
+      "or territory.";
+  lines[50] = "The configuration file of database %1 cannot be accessed.";
+  lines[51] = "The local database directory of database %1 cannot be read.";
+  return lines;
+}
+
+BuiltMachine BuildSampleMachine(const std::string& hostRoot, const SampleMachine& plan) {
+  BuiltMachine built;
+  built.root = hostRoot;
+  std::error_code error;
+  for (char drive : plan.drives) {
+    fs::create_directories(
+        fs::path(hostRoot) / "drives" / std::string(1, static_cast<char>(std::tolower(drive))),
+        error);
+    if (error) Fail("cannot create drive " + std::string(1, drive));
+  }
+  if (!plan.computerName.empty()) {
+    WriteHostText(fs::path(hostRoot) / "computer.txt", plan.computerName + "\n");
+  }
+  if (!plan.driveTypes.empty()) {
+    std::string text;
+    for (const auto& [drive, type] : plan.driveTypes) {
+      text += std::string(1, static_cast<char>(std::toupper(drive))) + ": " + type + "\n";
+    }
+    WriteHostText(fs::path(hostRoot) / "drivetypes.txt", text);
+  }
+  platform::SetMachineRoot(hostRoot);
+
+  WriteTemplates(plan);
+  CopyBinPrograms(plan);
+  WriteMessageFiles(plan, &built);
+  WriteInstances(plan);
+  return built;
+}
+
+}  // namespace qz7::testkit

@@ -1,0 +1,119 @@
+// The qz7inst exit-status contract and the commands that need no library operation, run as
+// a child process the way an operator runs them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "testkit/temp_machine.h"
+
+namespace {
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
+// Runs qz7inst with the arguments; standard output and error are captured separately (the
+// outputs here are small enough for the pipes).
+CliRun RunCli(const std::vector<std::string>& args) {
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(outPipe[1], 1);
+    dup2(errPipe[1], 2);
+    close(outPipe[0]);
+    close(errPipe[0]);
+    std::vector<char*> argv;
+    std::string program = QZ7_CLI_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& arg : copies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  CliRun run;
+  run.out = ReadAll(outPipe[0]);
+  run.err = ReadAll(errPipe[0]);
+  close(outPipe[0]);
+  close(errPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string LastLine(const std::string& text) {
+  std::string trimmed = text;
+  while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
+  size_t start = trimmed.rfind('\n');
+  return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
+}
+
+TEST(CliTest, UsageErrorsExitTwo) {
+  qz7::testkit::TempMachine machine;
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+  } rows[] = {
+      {"no_command", {}},
+      {"unknown_command", {"frobnicate"}},
+      {"machine_without_directory", {"--machine"}},
+      {"list_too_many", {"--machine", machine.root(), "list", "C:\\A", "C:\\B"}},
+      {"list_without_pointer", {"--machine", machine.root(), "list"}},
+      {"demo_too_many", {"demo", "a", "b"}},
+  };
+  for (const Row& row : rows) {
+    CliRun run = RunCli(row.args);
+    EXPECT_EQ(run.exitCode, 2) << row.name;
+    EXPECT_FALSE(run.err.empty()) << row.name;
+    EXPECT_EQ(run.out.find("result:"), std::string::npos) << row.name;
+  }
+}
+
+TEST(CliTest, HelpListsEveryCommand) {
+  CliRun run = RunCli({"--help"});
+  EXPECT_EQ(run.exitCode, 0);
+  for (const char* command : {"list", "demo"}) {
+    EXPECT_NE(run.out.find(command), std::string::npos) << command;
+  }
+}
+
+TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
+  qz7::testkit::TempMachine scratch;
+  const std::string root = scratch.root() + "/demo";
+  CliRun demo = RunCli({"demo", root});
+  ASSERT_EQ(demo.exitCode, 0) << demo.err;
+  EXPECT_EQ(LastLine(demo.out), "result: 0");
+  EXPECT_NE(demo.out.find("administration server"), std::string::npos);
+
+  CliRun list = RunCli({"--machine", root, "list", "c:\\qz7prof", "--json"});
+  ASSERT_EQ(list.exitCode, 0) << list.err;
+  for (const char* name : {"\"QZ7\"", "\"SALES\"", "\"QZ7DAS00\""}) {
+    EXPECT_NE(list.out.find(name), std::string::npos) << name;
+  }
+  EXPECT_NE(list.out.find("\"priorRelease\": 5"), std::string::npos);
+  EXPECT_NE(list.out.find("\"adminServer\": true"), std::string::npos);
+
+  // Discovery pointed the profile registry at the directory; list now finds it by itself.
+  CliRun again = RunCli({"--machine", root, "list"});
+  EXPECT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.out.find("SALES"), std::string::npos);
+}
+
+}  // namespace
