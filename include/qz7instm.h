@@ -75,10 +75,12 @@ typedef struct sqlf_cfg_parameter {
   unsigned char valid;
 } sqlf_cfg_parameter;
 
-/* Token that, as the last record, asks for the file to be written when all records pass. */
+/* Token of a record that asks for the file to be written when every record passes. */
 #define SQLF_COMMIT_TOKEN 9999
 
-/* Result: 0 all accepted (and written when asked), -100 file unreadable, -104 some rejected. */
+/* Sets each record's valid byte. Result: 0 (no commit token, whatever the verdicts; or committed),
+ * -100 the file could not be read (no record touched) or written, -104 commit token given and
+ * some record rejected (file untouched). */
 QZ7_API int sqlfvald(sqlf_cfg_parameter* parameters, char* configPath, int count);
 
 #ifdef __cplusplus
