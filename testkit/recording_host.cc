@@ -302,15 +302,32 @@ int RecordingHost::InstanceCreateExtended(const char* name, const char* profileD
     return *result;
   }
   if (name == nullptr || !IsInstanceName(name, permittedCharset)) return h::kBadArgument;
-  if (IsDefined(name)) return h::kInstanceExists;
   std::string directory = h::StripQuotes(profileDir);
+  // A defined instance is updated as the stand-in runtime does: its entry stays, QZ7INSTPROF
+  // is set and node "0" added when missing; a failed hook takes back just that.
+  bool update = IsDefined(name);
+  std::optional<std::string> previous = Variable(name, "QZ7INSTPROF");
   DefineInstance(name);
   FindProfile(name)->variables["QZ7INSTPROF"] = directory;
-  if (kindCode == 4 && adminFlag != 1) FindProfile(name)->nodes.push_back("0");
+  bool addNode = kindCode == 4 && adminFlag != 1;
+  for (const std::string& node : Nodes(name)) addNode = addNode && !h::EqualsNoCase(node, "0");
+  if (addNode) FindProfile(name)->nodes.push_back("0");
   if (onInstanceCreate) {
     int result = onInstanceCreate(name, directory);
     if (result != 0) {
-      UndefineInstance(name);
+      Profile* profile = FindProfile(name);
+      if (!update) {
+        UndefineInstance(name);
+      } else if (profile != nullptr) {
+        if (previous) {
+          profile->variables["QZ7INSTPROF"] = *previous;
+        } else {
+          profile->variables.erase("QZ7INSTPROF");
+        }
+        auto& nodes = profile->nodes;
+        auto added = std::find(nodes.begin(), nodes.end(), "0");
+        if (addNode && added != nodes.end()) nodes.erase(added);
+      }
       return result;
     }
   }

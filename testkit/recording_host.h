@@ -64,9 +64,10 @@ class RecordingHost : public qz7::host::HostServices {
   const std::string& instanceProfileDir() const { return instanceProfileDir_; }
   bool registryRemoved() const { return registryRemoved_; }
 
-  // Called after an unscripted InstanceCreateExtended has defined the instance, with the name
-  // and the profile directory; a test can write the instance's files here. Its return value
-  // becomes the call's result (non-zero undefines the instance again).
+  // Called after an unscripted InstanceCreateExtended has defined or updated the instance,
+  // with the name and the profile directory; a test can write the instance's files here. Its
+  // return value becomes the call's result (non-zero undefines a new instance again, or puts
+  // back an updated one's QZ7INSTPROF and removes the node "0" the call added).
   std::function<int(const std::string& name, const std::string& profileDir)> onInstanceCreate;
 
   // --- other in-memory state ---

@@ -56,7 +56,8 @@ constexpr int kBadArgument = -1033;  // null or malformed argument: empty text, 
                                      // other than -1, a product block whose first byte is not 3,
                                      // an instance directory that does not end in the name
 constexpr int kRegistryUnreachable = -1034;  // the registry cannot be read or written
-constexpr int kInstanceExists = -1005;       // instance already defined in the profile registry
+constexpr int kInstanceExists = -1005;       // defining an instance that is defined already
+                                             // (instance creation updates it instead)
 constexpr int kShareExists = -1006;          // a network share of that name exists
 constexpr int kSystemError = -1042;          // a file, registry or service operation failed
 constexpr int kBufferTooSmall = -1043;       // the value does not fit the caller's buffer (the

@@ -9,6 +9,7 @@
 #include "host/host_services.h"
 #include "host/machine_facts.h"
 #include "host/profile_registry.h"
+#include "host/registry_access.h"
 #include "host/service_table.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
@@ -60,16 +61,20 @@ int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
   return kBadArgument;
 }
 
-// Puts a copy of the template in place as the instance's qz7systm. A qz7systm that is there
-// is moved aside to qz7systm.old first and kept until the create commits, so that undoing
-// puts it back; oldPath receives its name ("" when there was none).
+// Puts a copy of the template in place as the instance's qz7systm, unless keepExisting and a
+// qz7systm is there already (an updated instance keeps its configuration). A qz7systm that is
+// replaced is moved aside to qz7systm.old first and kept until the create commits, so that
+// undoing puts it back; oldPath receives its name ("" when there was none). The file is
+// probed once: the final rename never overwrites, so a qz7systm that a failed probe missed
+// fails the call instead of being lost.
 int InstallConfigFile(const std::string& templatePath, const std::string& instanceDir,
-                      UndoLog* undo, std::string* oldPath) {
+                      bool keepExisting, UndoLog* undo, std::string* oldPath) {
   std::string target = JoinPath(instanceDir, kConfigFileName);
   std::string fresh = target + ".new";
   std::string old = target + ".old";
   oldPath->clear();
   bool hadConfig = IsRegularFile(target);
+  if (hadConfig && keepExisting) return 0;
   // A qz7systm.old beside a qz7systm may be the only copy of a configuration from an
   // interrupted run; it is never overwritten.
   if (hadConfig && IsRegularFile(old)) return kSystemError;
@@ -89,16 +94,56 @@ int InstallConfigFile(const std::string& templatePath, const std::string& instan
       p::RenameFile(old.c_str(), target.c_str());
     });
     *oldPath = old;
-  } else {
-    undo->Add([target] {
-      if (IsRegularFile(target)) RemoveFileForced(target);
-    });
   }
   if (p::RenameFile(fresh.c_str(), target.c_str()) != 0) {
     RemoveFileForced(fresh);
     return kSystemError;
   }
+  if (!hadConfig) undo->Add([target] { RemoveFileForced(target); });
   return 0;
+}
+
+// Defines a new instance in the profile registry, or updates the entry of a defined one: its
+// variables and nodes stay, QZ7INSTPROF is set to the new profile directory, and a
+// partitioned instance gets node "0" when it lacks it. The undo steps restore the old
+// QZ7INSTPROF (or remove it when there was none) and remove only what was added.
+int DefineOrUpdateProfile(const InstanceCreateRequest& request, bool update, UndoLog* undo) {
+  const std::string name = request.name;
+  if (!update) {
+    if (int result = DefineInstance(name); result != 0) return result;
+    undo->Add([name] { UndefineInstance(name); });
+  } else {
+    std::string previous;
+    int read = ReadVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, &previous);
+    // A value that cannot be read cannot be restored; leave the instance untouched.
+    if (read != 0 && read != kNotFound) return read;
+    bool hadProfile = read == 0;
+    // Registered before the write: restoring what is there already is harmless.
+    undo->Add([name, hadProfile, previous] {
+      if (hadProfile) {
+        WriteVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, previous);
+      } else {
+        RemoveVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile);
+      }
+    });
+  }
+  if (WriteVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, request.profileDir) !=
+      0) {
+    return kRegistryUnreachable;
+  }
+  if (request.kindCode != 4 || request.adminServer) return 0;
+  std::vector<std::string> nodes;
+  if (int result = ListInstanceNodes(name, &nodes); result != 0) return result;
+  for (const std::string& node : nodes) {
+    if (EqualsNoCase(node, kPartitionedFirstNode)) return 0;
+  }
+  if (update) {
+    // Remove the NODES key too when this call brings it into being.
+    std::string added = InstanceNodesKey(name);
+    if (KeyExists(added)) added += std::string("\\") + kPartitionedFirstNode;
+    undo->Add([added] { DeleteKeyTree(added); });
+  }
+  return AddInstanceNode(name, kPartitionedFirstNode) == 0 ? 0 : kRegistryUnreachable;
 }
 
 int RegisterInstanceService(const InstanceCreateRequest& request, UndoLog* undo) {
@@ -147,9 +192,9 @@ int CreateInstance(const InstanceCreateRequest& request) {
       request.installDir.empty()) {
     return kBadArgument;
   }
-  if (IsInstanceDefined(request.name)) return kInstanceExists;
   std::string templatePath;
   if (int result = FindTemplate(request, &templatePath); result != 0) return result;
+  bool update = IsInstanceDefined(request.name);
 
   UndoLog undo;
   std::string instanceDir = JoinPath(request.profileDir, request.name);
@@ -161,22 +206,12 @@ int CreateInstance(const InstanceCreateRequest& request) {
   }
   if (error != 0) return kSystemError;
 
-  if (int result = DefineInstance(request.name); result != 0) return result;
-  std::string name = request.name;
-  undo.Add([name] { UndefineInstance(name); });
-  if (WriteVariableAt(ProfileLevel::kInstance, request.name, kVarNameInstanceProfile,
-                      request.profileDir) != 0) {
-    return kRegistryUnreachable;
-  }
-  if (request.kindCode == 4 && !request.adminServer &&
-      AddInstanceNode(request.name, kPartitionedFirstNode) != 0) {
-    return kRegistryUnreachable;
-  }
-
+  if (int result = DefineOrUpdateProfile(request, update, &undo); result != 0) return result;
   if (int result = RegisterInstanceService(request, &undo); result != 0) return result;
 
   std::string oldConfig;
-  if (int result = InstallConfigFile(templatePath, instanceDir, &undo, &oldConfig); result != 0) {
+  if (int result = InstallConfigFile(templatePath, instanceDir, update, &undo, &oldConfig);
+      result != 0) {
     return result;
   }
   undo.Commit();

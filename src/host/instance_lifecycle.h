@@ -37,13 +37,26 @@ struct InstanceCreateRequest {
 // from <installDir>\CFG\<template>; defines the instance in the profile registry with
 // QZ7INSTPROF = profileDir (a partitioned instance, kind 4, also gets node "0"); registers
 // the service <name> ("<name>-0" for kind 4) running <installDir>\bin\qz7syscs.exe under the
-// account. A directory that exists is reused and its qz7systm replaced by the template. A
-// service of that name left by an earlier installation is re-pointed, not duplicated.
+// account. For an instance that is not defined, a directory that exists is reused and its
+// qz7systm replaced by the template. A service of that name left by an earlier installation
+// is re-pointed, not duplicated.
 //
-// Results: 0; kBadArgument (bad name, empty directory, unknown kind); kInstanceExists;
-// kTemplateMissing; kSystemError or kRegistryUnreachable when a step fails. On failure
-// everything the call did is taken back: created directories removed, a replaced qz7systm
-// restored, the registry key removed, a new service deleted, a re-pointed one restored.
+// An instance that is defined already (names compared without regard to case) is updated,
+// not refused: the set-up creates every instance this way, including those of an earlier
+// release. Its profile-registry entry stays with its variables and nodes; QZ7INSTPROF is set
+// to profileDir; a partitioned create adds node "0" only when it is missing. Its service is
+// re-pointed at this installation's program, or registered when missing. The instance
+// directory is created when missing; a qz7systm in it is kept as it is (it holds the
+// instance's configuration, which the upgrade converts later) and only a missing one is
+// copied from the template.
+//
+// Results: 0; kBadArgument (bad name, empty directory, unknown kind); kTemplateMissing;
+// kSystemError or kRegistryUnreachable when a step fails, or the read error of an updated
+// instance's QZ7INSTPROF that cannot be read (then nothing is changed). On failure everything
+// the call did is taken back: created directories removed, a replaced qz7systm restored, the
+// registry key of a new instance removed, an updated instance's old QZ7INSTPROF restored (or
+// removed when it had none) and an added node "0" removed, a new service deleted, a
+// re-pointed one restored.
 int CreateInstance(const InstanceCreateRequest& request);
 
 // Drops the instance: its services (<name> and <name>-<node> for every registered node), its

@@ -29,6 +29,16 @@ bool KeyExists(const std::string& path) {
   return OpenKey(path, p::kKeyQueryValue, &key) == p::kErrorSuccess;
 }
 
+long DeleteKeyTree(const std::string& path) {
+  size_t cut = path.rfind('\\');
+  if (cut == std::string::npos || cut + 1 == path.size())
+    return static_cast<long>(p::kErrorInvalidParameter);
+  ScopedKey parent;
+  long status = OpenKey(path.substr(0, cut), p::kKeyAllAccess, &parent);
+  if (status != p::kErrorSuccess) return status;
+  return p::RegDeleteTreeA(parent.get(), path.c_str() + cut + 1);
+}
+
 long ReadText(p::RegKey key, const char* valueName, std::string* value) {
   uint32_t type = 0;
   uint32_t size = 0;

@@ -28,6 +28,8 @@ class ScopedKey {
 long OpenKey(const std::string& path, uint32_t access, ScopedKey* key);
 long CreateKey(const std::string& path, ScopedKey* key);
 bool KeyExists(const std::string& path);
+// Removes the key at path with everything below it; 2 when it does not exist.
+long DeleteKeyTree(const std::string& path);
 
 // A REG_SZ value without its terminator; 13 (invalid data) when the value has another type.
 long ReadText(qz7::platform::RegKey key, const char* valueName, std::string* value);

@@ -32,8 +32,9 @@ class StandInHost : public HostServices {
                 const char* profile) override;
 
   // kindCode 1..5 chooses the template (see instance_lifecycle.h); adminFlag 1 makes an
-  // administration server from "qz7syssv.das" or "qz7syssr.das". serviceFlag and reserved are
-  // not used.
+  // administration server from "qz7syssv.das" or "qz7syssr.das". An instance that is defined
+  // already is updated, keeping its registry entry and qz7systm (CreateInstance). serviceFlag
+  // and reserved are not used.
   int InstanceCreateExtended(const char* name, const char* profileDir, const char* installDir,
                              int adminFlag, const char* account, const char* password,
                              int serviceFlag, int kindCode, void* reserved) override;

@@ -119,6 +119,13 @@ int InitInstanceConfiguration(const char* configPath) {
 int CreateInstance(const char* name, const char* profileDir, const char* installDir,
                    const char* account, const char* password, int kindCode) {
   host::HostServices& host = host::Host();
+  // An instance that is already defined is updated by the creation. Dropping it after a failed
+  // stamping would destroy an instance (and its databases) that this call did not make, so
+  // only an instance that is new is taken back.
+  std::string definedName = name != nullptr ? name : "";
+  const bool existedBefore =
+      !definedName.empty() &&
+      host.PRegProfilePE(host::kProfileIsDefined, definedName.data(), -1) == 0;
   int result = host.InstanceCreateExtended(name, profileDir, installDir, 0, account, password, 0,
                                            kindCode, nullptr);
   if (result != 0) return result;
@@ -131,7 +138,7 @@ int CreateInstance(const char* name, const char* profileDir, const char* install
       util::ExtendPath(profileDir ? profileDir : "", std::string("\\") + (name ? name : ""));
   const std::string configPath = util::ExtendPath(instanceDir, "\\qz7systm");
   result = InitInstanceConfiguration(util::StripQuotes(configPath.c_str()).c_str());
-  if (result != 0) host.InstanceDrop(name, instanceDir.c_str());
+  if (result != 0 && !existedBefore) host.InstanceDrop(name, instanceDir.c_str());
   return result;
 }
 

@@ -75,7 +75,7 @@ int MakeDefaultNodeName(char* out) {
 
   std::string name = ComputerNameFromQuery(block.data());
   for (char& c : name) c = UpperAscii(c);
-  if (name.empty()) name = "d";
+  if (name.empty()) name.push_back('d');
   if (!IsAsciiLetter(name[0])) name[0] = 'd';
   const size_t keep = suffix.size() < kMaxNodeNameLength ? kMaxNodeNameLength - suffix.size() : 0;
   if (name.size() > keep) name.resize(keep);

@@ -27,6 +27,19 @@ std::string DirectoryPrefix(const char* directory) {
   return prefix;
 }
 
+// A name is free only when the status query says that nothing is there. Any other failure
+// (access denied, an I/O error) could hide an existing file that the caller would then
+// overwrite, so such a name is passed over.
+bool IsFreeName(const char* path) {
+  std::string bare = StripQuotes(path);
+  platform::FileStatus status;
+  if (platform::GetFileStatus(bare.c_str(), &status) == 0) {
+    return !status.isRegular && !status.isDirectory;
+  }
+  const uint32_t error = platform::GetLastError();
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
+}
+
 }  // namespace
 
 int IsDirectory(const char* path) { return QueryKind(path, true); }
@@ -86,7 +99,7 @@ const char* FindFreeNumberedName(const char* directory, const char* pattern) {
     std::string path = prefix + filled;
     if (StartsWithQuote(prefix)) path.push_back('"');
     if (path.size() >= sizeof candidate) return nullptr;
-    if (!IsRegularFile(path.c_str()) && !IsDirectory(path.c_str())) {
+    if (IsFreeName(path.c_str())) {
       std::memcpy(candidate, path.c_str(), path.size() + 1);
       return candidate;
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ namespace {
 InstanceDescriptor Descriptor(const char* name) {
   InstanceDescriptor d;
   std::memset(&d, 0, sizeof d);
-  std::strncpy(d.name, name, sizeof d.name - 1);
+  std::memcpy(d.name, name, std::min(std::strlen(name), sizeof d.name - 1));
   std::strcpy(d.account, "acct");
   std::strcpy(d.password, "pw");
   return d;

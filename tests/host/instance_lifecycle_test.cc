@@ -1,6 +1,7 @@
-// Creating and dropping instances in the stand-in runtime: what a create makes, that a failed
-// create (bad request, missing template, or any failing file, registry or service step)
-// leaves the machine exactly as it was, and that a drop removes directory, key and services.
+// Creating and dropping instances in the stand-in runtime: what a create makes, that a create
+// of a defined instance updates it, that a failed create or update (bad request, missing
+// template, or any failing file, registry or service step) leaves the machine exactly as it
+// was, and that a drop removes directory, key and services.
 #include "host/instance_lifecycle.h"
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_files.h"
 #include "host/profile_registry.h"
 #include "host/service_table.h"
 #include "platform/fault_injection.h"
@@ -20,6 +22,7 @@
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/profile_registry_builder.h"
 #include "testkit/sample_machine.h"
 #include "tests/host/host_fixture.h"
 
@@ -33,12 +36,26 @@ std::string HostFileText(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The entries of a text store in the machine root (registry.txt, services.txt) without the
+// comment header a rewrite adds; with a key prefix, only the sections whose name starts with it.
+std::string StoreEntries(const fs::path& file, const std::string& sectionPrefix = "") {
+  std::istringstream table(HostFileText(file));
+  std::string text;
+  bool keep = sectionPrefix.empty();
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (!sectionPrefix.empty() && line[0] == '[') keep = line.rfind(sectionPrefix, 0) == 0;
+    if (keep) text += line + "\n";
+  }
+  return text;
+}
+
 // What a create may change: every file and directory on the drives (with contents), the
-// service table, and the instances defined in the profile registry.
+// service table, and the instance keys of the profile registry with their values and nodes.
 struct MachineState {
   std::map<std::string, std::string> files;
   std::string services;
-  std::vector<std::string> instances;
+  std::string profiles;
   bool operator==(const MachineState&) const = default;
 };
 
@@ -59,7 +76,9 @@ std::string Diff(const MachineState& before, const MachineState& after) {
   if (before.services != after.services) {
     text += "services before:\n" + before.services + "services after:\n" + after.services;
   }
-  if (before.instances != after.instances) text += "instances differ\n";
+  if (before.profiles != after.profiles) {
+    text += "profiles before:\n" + before.profiles + "profiles after:\n" + after.profiles;
+  }
   return text;
 }
 
@@ -82,12 +101,9 @@ class InstanceLifecycleTest : public HostFixture {
       std::string key = fs::relative(entry.path(), drives).string();
       state.files[key] = entry.is_directory() ? "<dir>" : HostFileText(entry.path());
     }
-    // The service entries, without the comment header a rewrite of the table adds.
-    std::istringstream table(HostFileText(fs::path(machine_.root()) / "services.txt"));
-    for (std::string line; std::getline(table, line);) {
-      if (!line.empty() && line[0] != ';' && line[0] != '#') state.services += line + "\n";
-    }
-    ListInstances(&state.instances);
+    state.services = StoreEntries(fs::path(machine_.root()) / "services.txt");
+    state.profiles = StoreEntries(fs::path(machine_.root()) / "registry.txt",
+                                  std::string("[") + kProfilesKey + "\\");
     return state;
   }
 
@@ -158,8 +174,6 @@ TEST_F(InstanceLifecycleTest, RefusedCreateLeavesNothing) {
     int expected;
   };
   const Case cases[] = {
-      {"already defined", "OLD", 1, 0, "C:\\PROFILES", kInstanceExists},
-      {"defined in another case", "old", 3, 0, "C:\\PROFILES", kInstanceExists},
       {"template missing for kind 5", "ST", 5, 0, "C:\\PROFILES", kTemplateMissing},
       {"template missing for kind 2", "RQ", 2, 0, "C:\\PROFILES", kTemplateMissing},
       {"unknown kind", "K7", 7, 0, "C:\\PROFILES", kBadArgument},
@@ -187,27 +201,203 @@ TEST_F(InstanceLifecycleTest, AdminServerWithoutDasTemplateFails) {
   EXPECT_EQ(Diff(before, State()), "");
 }
 
-// Every file operation of a create fails in turn. A failed create must leave the machine as
-// it was; a create that gets past its failed operation must be complete.
-TEST_F(InstanceLifecycleTest, FailingFileStepLeavesNothing) {
-  MachineState before = State();
-  int failures = 0;
-  uint64_t failAt = 1;
-  for (bool hit = true; hit; ++failAt) {
-    platform::SetFaultPlan({.triggerAt = failAt, .error = platform::kErrorDiskFull});
-    int result = Create("QZ7", 1);
-    hit = platform::FileOperationCount() >= failAt;
-    platform::ClearFaultPlan();
-    if (result != 0) {
-      ++failures;
-      ASSERT_EQ(Diff(before, State()), "") << "file operation " << failAt;
-    } else {
-      ASSERT_EQ(MachineFile("C:\\PROFILES\\QZ7\\qz7systm"), MachineFile("C:\\QZ7\\CFG\\qz7syssv"))
-          << "file operation " << failAt;
-      ASSERT_EQ(host_.InstanceDrop("QZ7", "C:\\PROFILES\\QZ7"), 0);
+// A create on a prepared machine and what it must leave when it succeeds. The machine may hold
+// an instance defined by an earlier release (with variables and nodes), an old qz7systm and an
+// old service running C:\OLD\bin\qz7syscs.exe.
+struct CreateCase {
+  const char* label;
+  std::vector<testkit::ProfileInstance> defined;
+  const char* oldConfig = nullptr;   // where an old qz7systm lies
+  const char* oldService = nullptr;  // a service of an earlier release
+  const char* name = "QZ7";
+  int kind = 1;
+  int adminFlag = 0;
+  const char* profileDir = "C:\\PROFILES";
+  // after success: the old qz7systm unchanged, or else a copy of this template in C:\QZ7\CFG
+  const char* templateFile = nullptr;
+  std::vector<std::string> nodes = {};
+  const char* service = "QZ7";  // must run C:\QZ7\bin\qz7syscs.exe
+};
+
+const testkit::ProfileInstance kOldQz7 = {
+    .name = "QZ7", .variables = {{"QZ7INSTPROF", "C:\\OLDPROF"}, {"QZ7PORTRANGE", "1:4"}}};
+const char* const kOldQz7Config = "C:\\PROFILES\\QZ7\\qz7systm";
+
+const CreateCase kCreateCases[] = {
+    {.label = "new instance", .templateFile = "qz7syssv"},
+    {.label = "directory of an undefined instance",
+     .oldConfig = kOldQz7Config,
+     .kind = 3,
+     .templateFile = "qz7syssr"},
+    {.label = "defined: configuration kept, service re-pointed",
+     .defined = {kOldQz7},
+     .oldConfig = kOldQz7Config,
+     .oldService = "QZ7",
+     .kind = 3},
+    {.label = "defined in another case",
+     .defined = {kOldQz7},
+     .oldConfig = kOldQz7Config,
+     .oldService = "QZ7",
+     .name = "qz7"},
+    {.label = "defined: partitioned, new directory, node 0 added",
+     .defined = {{.name = "MPP", .variables = {{"QZ7INSTPROF", "C:\\OLDPROF"}}, .nodes = {"1"}}},
+     .oldService = "MPP-1",
+     .name = "MPP",
+     .kind = 4,
+     .profileDir = "C:\\NEW\\PROF",
+     .templateFile = "qz7sysmp",
+     .nodes = {"1", "0"},
+     .service = "MPP-0"},
+    {.label = "defined: partitioned with node 0",
+     .defined = {{.name = "MPP", .nodes = {"0", "1"}}},
+     .oldConfig = "C:\\PROFILES\\MPP\\qz7systm",
+     .oldService = "MPP-0",
+     .name = "MPP",
+     .kind = 4,
+     .nodes = {"0", "1"},
+     .service = "MPP-0"},
+    {.label = "defined: becomes partitioned, nodes key added",
+     .defined = {kOldQz7},
+     .oldConfig = kOldQz7Config,
+     .kind = 4,
+     .nodes = {"0"},
+     .service = "QZ7-0"},
+    {.label = "defined administration server without variables",
+     .defined = {{.name = "DAS"}},
+     .name = "DAS",
+     .kind = -1,
+     .adminFlag = 1,
+     .templateFile = "qz7syssr.das",
+     .service = "DAS"},
+};
+
+const std::vector<unsigned char> kOldConfigBytes =
+    testkit::DbmBlockBuilder().Version(0x800).NodeType(1).Bytes();
+
+// The files of the machine root copied aside, to put a machine back between runs.
+class MachineCopy {
+ public:
+  MachineCopy(const std::string& root, const char* suffix) : root_(root), copy_(root + suffix) {
+    fs::copy(root_, copy_, fs::copy_options::recursive);
+  }
+  ~MachineCopy() { fs::remove_all(copy_); }
+  void Restore() const {
+    for (const auto& entry : fs::directory_iterator(root_)) fs::remove_all(entry.path());
+    fs::copy(copy_, root_, fs::copy_options::recursive);
+  }
+
+ private:
+  fs::path root_;
+  fs::path copy_;
+};
+
+class CreateCaseTest : public InstanceLifecycleTest {
+ protected:
+  void Prepare(const CreateCase& c) {
+    ASSERT_EQ(testkit::WriteProfileRegistry({.instances = c.defined}), 0);
+    if (c.oldConfig != nullptr) machine_.WriteFile(c.oldConfig, kOldConfigBytes);
+    if (c.oldService != nullptr) {
+      ASSERT_EQ(
+          RegisterService(c.oldService, "QZ7", "C:\\OLD\\bin\\qz7syscs.exe", nullptr, nullptr), 0u);
     }
   }
-  EXPECT_GT(failures, 3);  // the create does file work that can fail
+  int Run(const CreateCase& c) {
+    return Create(c.name, c.kind, c.adminFlag, nullptr, c.profileDir);
+  }
+
+  // The instance's qz7systm (as the host files are named, whatever case the call used).
+  static std::string ConfigPath(const CreateCase& c) {
+    if (c.oldConfig != nullptr) return c.oldConfig;
+    return std::string(c.profileDir) + "\\" + c.name + "\\qz7systm";
+  }
+
+  // What a successful create of the case must have left; empty when all is as it should be.
+  std::string Outcome(const CreateCase& c) const {
+    std::string faults;
+    auto check = [&faults](bool good, const std::string& what) {
+      if (!good) faults += what + "\n";
+    };
+    check(MachineFile(ConfigPath(c)) ==
+              (c.templateFile == nullptr
+                   ? kOldConfigBytes
+                   : MachineFile(std::string("C:\\QZ7\\CFG\\") + c.templateFile)),
+          "qz7systm");
+    std::vector<std::string> instances;
+    ListInstances(&instances);
+    std::vector<std::string> expected;
+    for (const auto& instance : c.defined) expected.push_back(instance.name);
+    if (expected.empty()) expected.push_back(c.name);
+    check(instances == expected, "instances");
+    std::string value;
+    check(ReadVariableAt(ProfileLevel::kInstance, c.name, "QZ7INSTPROF", &value) == 0 &&
+              value == c.profileDir,
+          "QZ7INSTPROF");
+    for (const auto& instance : c.defined) {
+      for (const auto& variable : instance.variables) {
+        if (variable.name == "QZ7INSTPROF") continue;
+        check(ReadVariableAt(ProfileLevel::kInstance, c.name, variable.name, &value) == 0 &&
+                  value == variable.value,
+              variable.name);
+      }
+    }
+    std::vector<std::string> nodes;
+    check(ListInstanceNodes(c.name, &nodes) == 0 && nodes == c.nodes, "nodes");
+    ServiceConfig service;
+    check(QueryServiceNamed(c.service, &service) == 0 &&
+              service.program == "C:\\QZ7\\bin\\qz7syscs.exe",
+          "service");
+    if (c.oldService != nullptr && !EqualsNoCase(c.oldService, c.service)) {
+      check(QueryServiceNamed(c.oldService, &service) == 0 &&
+                service.program == "C:\\OLD\\bin\\qz7syscs.exe",
+            "other service untouched");
+    }
+    return faults;
+  }
+};
+
+TEST_F(CreateCaseTest, CreateOrUpdateOutcome) {
+  MachineCopy empty(machine_.root(), ".empty");
+  for (const CreateCase& c : kCreateCases) {
+    SCOPED_TRACE(c.label);
+    empty.Restore();
+    ASSERT_NO_FATAL_FAILURE(Prepare(c));
+    ASSERT_EQ(Run(c), 0);
+    EXPECT_EQ(Outcome(c), "");
+    EXPECT_FALSE(machine_.Exists(ConfigPath(c) + ".old"));
+    // A second run changes nothing more.
+    MachineState once = State();
+    ASSERT_EQ(Run(c), 0);
+    EXPECT_EQ(Diff(once, State()), "");
+  }
+}
+
+// Every file operation of a create fails in turn. A failed create must leave the machine as
+// it was; a create that gets past its failed operation must be complete.
+TEST_F(CreateCaseTest, FailingFileStepLeavesNothing) {
+  MachineCopy empty(machine_.root(), ".empty");
+  for (const CreateCase& c : kCreateCases) {
+    SCOPED_TRACE(c.label);
+    empty.Restore();
+    ASSERT_NO_FATAL_FAILURE(Prepare(c));
+    MachineCopy prepared(machine_.root(), ".prepared");
+    MachineState before = State();
+    int failures = 0;
+    uint64_t failAt = 1;
+    for (bool hit = true; hit; ++failAt) {
+      platform::SetFaultPlan({.triggerAt = failAt, .error = platform::kErrorDiskFull});
+      int result = Run(c);
+      hit = platform::FileOperationCount() >= failAt;
+      platform::ClearFaultPlan();
+      if (result != 0) {
+        ++failures;
+        ASSERT_EQ(Diff(before, State()), "") << "file operation " << failAt;
+      } else {
+        ASSERT_EQ(Outcome(c), "") << "file operation " << failAt;
+      }
+      prepared.Restore();
+    }
+    EXPECT_GT(failures, 0);  // every create probes or writes files, and that can fail
+  }
 }
 
 // The same with the registry and service table: the n-th rename (every replacement of
@@ -222,31 +412,33 @@ int FailingRename(const char* from, const char* to) {
   return platform::posix::DefaultSyscalls().rename(from, to);
 }
 
-TEST_F(InstanceLifecycleTest, FailingRegistryOrServiceStepLeavesNothing) {
-  // An instance directory of an earlier release whose qz7systm must survive every failure.
-  std::vector<unsigned char> old = testkit::DbmBlockBuilder().Version(0x800).NodeType(1).Bytes();
-  machine_.WriteFile("C:\\PROFILES\\QZ7\\qz7systm", old);
-  MachineState before = State();
-  int failures = 0;
-  for (rename_fails_at = 1;; ++rename_fails_at) {
-    rename_calls = 0;
-    int result;
-    {
-      platform::posix::ScopedSyscallOverride scope;
-      scope.table().rename = FailingRename;
-      result = Create("QZ7", 3);
+TEST_F(CreateCaseTest, FailingRegistryOrServiceStepLeavesNothing) {
+  MachineCopy empty(machine_.root(), ".empty");
+  for (const CreateCase& c : kCreateCases) {
+    SCOPED_TRACE(c.label);
+    empty.Restore();
+    ASSERT_NO_FATAL_FAILURE(Prepare(c));
+    MachineState before = State();
+    int failures = 0;
+    for (rename_fails_at = 1;; ++rename_fails_at) {
+      rename_calls = 0;
+      int result;
+      {
+        platform::posix::ScopedSyscallOverride scope;
+        scope.table().rename = FailingRename;
+        result = Run(c);
+      }
+      if (rename_calls < rename_fails_at) {
+        ASSERT_EQ(result, 0);  // nothing failed at all
+        break;
+      }
+      ASSERT_NE(result, 0) << "rename " << rename_fails_at;  // every rename of a create matters
+      ++failures;
+      ASSERT_EQ(Diff(before, State()), "") << "rename " << rename_fails_at;
     }
-    if (rename_calls < rename_fails_at) {
-      ASSERT_EQ(result, 0);  // nothing failed at all
-      break;
-    }
-    ASSERT_NE(result, 0) << "rename " << rename_fails_at;  // every rename of a create matters
-    ++failures;
-    ASSERT_EQ(Diff(before, State()), "") << "rename " << rename_fails_at;
+    EXPECT_GE(failures, 2);  // at least the registry and the service table are written
+    EXPECT_EQ(Outcome(c), "");
   }
-  EXPECT_GT(failures, 3);
-  EXPECT_EQ(MachineFile("C:\\PROFILES\\QZ7\\qz7systm"), MachineFile("C:\\QZ7\\CFG\\qz7syssr"));
-  EXPECT_FALSE(machine_.Exists("C:\\PROFILES\\QZ7\\qz7systm.old"));
 }
 
 TEST_F(InstanceLifecycleTest, ServiceOfEarlierReleaseIsRepointedAndRestoredOnFailure) {

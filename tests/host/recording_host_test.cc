@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,8 @@ std::vector<std::string> RunScript(HostServices& host) {
       host.InstanceCreateExtended("A", "C:\\P", "C:\\I", 0, nullptr, nullptr, 0, 1, nullptr)));
   out.push_back(std::to_string(
       host.InstanceCreateExtended("B", "C:\\P", "C:\\I", 0, nullptr, nullptr, 0, 4, nullptr)));
-  out.push_back(std::to_string(
-      host.InstanceCreateExtended("a", "C:\\P", "C:\\I", 0, nullptr, nullptr, 0, 1, nullptr)));
+  out.push_back(std::to_string(  // an update: A moves to C:\Q
+      host.InstanceCreateExtended("a", "C:\\Q", "C:\\I", 0, nullptr, nullptr, 0, 1, nullptr)));
   value(kValueWrite, kVarAdminServer, nullptr, "A", nullptr);
   value(kValueRead, kVarAdminServer, nullptr, nullptr, kGlobalProfile);
   value(kValueRead, kVarAdminServer, nullptr, nullptr, nullptr);
@@ -75,7 +76,8 @@ TEST_F(FakeMatchesStandInTest, SameAnswersToTheSameCalls) {
   EXPECT_EQ(recorded, standIn);
   // Spot checks that the script exercised what it should.
   ASSERT_EQ(standIn.size(), 24u);
-  EXPECT_EQ(standIn[2], std::to_string(kInstanceExists));
+  EXPECT_EQ(standIn[2], "0");
+  EXPECT_EQ(standIn[8], "0:C:\\Q");
   EXPECT_EQ(standIn[4], "0:A");
   EXPECT_EQ(standIn[13], std::to_string(kNotFound));
   EXPECT_EQ(standIn[18], "-5:");
@@ -146,6 +148,47 @@ TEST(RecordingHostTest, MachineFactsAndCreateHook) {
       -5005);
   EXPECT_THAT(created, ElementsAre("C:\\P\\OK", "C:\\P\\BAD"));
   EXPECT_THAT(host.Instances(), ElementsAre("OK"));
+}
+
+TEST(RecordingHostTest, CreateOfADefinedInstanceUpdatesIt) {
+  struct Case {
+    const char* label;
+    int kind;
+    const char* profileBefore;  // QZ7INSTPROF before, or null
+    std::vector<std::string> nodesBefore;
+    std::vector<std::string> nodesAfter;
+  };
+  const Case cases[] = {
+      {"ordinary", 1, "C:\\OLD", {}, {}},
+      {"partitioned without QZ7INSTPROF, node 0 added", 4, nullptr, {"1"}, {"1", "0"}},
+      {"partitioned with node 0", 4, "C:\\OLD", {"0", "1"}, {"0", "1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    RecordingHost host;
+    host.SetVariable("I", "QZ7PORTRANGE", "1:4");
+    if (c.profileBefore != nullptr) host.SetVariable("I", "QZ7INSTPROF", c.profileBefore);
+    for (const std::string& node : c.nodesBefore) host.AddNode("I", node);
+    int hookResult = -5005;
+    host.onInstanceCreate = [&](const std::string&, const std::string&) { return hookResult; };
+    auto create = [&] {
+      return host.InstanceCreateExtended("i", "C:\\NEW", "C:\\Q", 0, nullptr, nullptr, 0, c.kind,
+                                         nullptr);
+    };
+    // A failed update puts back exactly what it changed.
+    EXPECT_EQ(create(), -5005);
+    EXPECT_THAT(host.Instances(), ElementsAre("I"));
+    EXPECT_EQ(host.Variable("I", "QZ7INSTPROF"), c.profileBefore != nullptr
+                                                     ? std::optional<std::string>(c.profileBefore)
+                                                     : std::nullopt);
+    EXPECT_EQ(host.Nodes("I"), c.nodesBefore);
+    hookResult = 0;
+    EXPECT_EQ(create(), 0);
+    EXPECT_THAT(host.Instances(), ElementsAre("I"));
+    EXPECT_EQ(host.Variable("I", "QZ7INSTPROF").value_or(""), "C:\\NEW");
+    EXPECT_EQ(host.Variable("I", "QZ7PORTRANGE").value_or(""), "1:4");
+    EXPECT_EQ(host.Nodes("I"), c.nodesAfter);
+  }
 }
 
 }  // namespace

@@ -220,21 +220,30 @@ TEST_F(CreateInstanceTest, FailedStampingDropsTheInstance) {
     const char* name;
     Bytes config;
     const char* failingHostCall;
+    bool definedBefore;
     int expected;
   } cases[] = {
-      {"short file", Template(1).TruncateTo(2000).Bytes(), nullptr, kConfigFileError},
-      {"processor speed fails", Template(1).Bytes(), "Cpum", -31},
+      {"short file", Template(1).TruncateTo(2000).Bytes(), nullptr, false, kConfigFileError},
+      {"processor speed fails", Template(1).Bytes(), "Cpum", false, -31},
+      // An existing instance that the creation updated is never dropped.
+      {"existing instance kept", Template(1).TruncateTo(2000).Bytes(), nullptr, true,
+       kConfigFileError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     host_.ClearScripts();
     host_.ClearCalls();
+    if (host_.IsDefined("INST1")) host_.UndefineInstance("INST1");
+    if (c.definedBefore) host_.DefineInstance("INST1");
     if (c.failingHostCall != nullptr) host_.ScriptResult(c.failingHostCall, -31);
     CreatesConfig(c.config);
     EXPECT_EQ(CreateInstance("INST1", "C:\\PROF", "C:\\QZ7", nullptr, nullptr, 1), c.expected);
-    EXPECT_EQ(host_.CallsTo("InstanceDrop"),
-              std::vector<std::string>{"InstanceDrop(\"INST1\", \"C:\\PROF\\INST1\")"});
-    EXPECT_FALSE(host_.IsDefined("INST1"));
+    EXPECT_EQ(host_.CountOf("InstanceDrop"), c.definedBefore ? 0 : 1);
+    if (!c.definedBefore) {
+      EXPECT_EQ(host_.CallsTo("InstanceDrop"),
+                std::vector<std::string>{"InstanceDrop(\"INST1\", \"C:\\PROF\\INST1\")"});
+    }
+    EXPECT_EQ(host_.IsDefined("INST1"), c.definedBefore);
     EXPECT_EQ(machine_.ReadFile(kConfig), c.config);
   }
 }

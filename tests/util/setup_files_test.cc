@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "platform/fault_injection.h"
 #include "platform/file_system.h"
+#include "platform/win_error.h"
 #include "testkit/temp_machine.h"
 
 namespace qz7::util {
@@ -83,6 +85,16 @@ TEST_F(SetupFilesTest, FindFreeNumberedNameSkipsFilesAndDirectories) {
   EXPECT_STREQ(found, "\"C:\\PROF\\QZ7DAS02\"");
   EXPECT_STREQ(FindFreeNumberedName("C:\\PROF\\", "QZ7DAS??"), "C:\\PROF\\QZ7DAS02");
   EXPECT_STREQ(FindFreeNumberedName("C:\\PROF", "????????.???"), "C:\\PROF\\00000000.000");
+}
+
+TEST_F(SetupFilesTest, FindFreeNumberedNamePassesOverNamesItCannotQuery) {
+  platform::FaultPlan plan;
+  plan.triggerAt = 1;  // the status query of the first candidate
+  plan.error = platform::kErrorAccessDenied;
+  platform::SetFaultPlan(plan);
+  const char* found = FindFreeNumberedName("C:\\PROF", "QZ7DAS??");
+  platform::ClearFaultPlan();
+  EXPECT_STREQ(found, "C:\\PROF\\QZ7DAS01");
 }
 
 TEST_F(SetupFilesTest, FindFreeNumberedNameRunsOut) {
