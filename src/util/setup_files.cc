@@ -27,17 +27,22 @@ std::string DirectoryPrefix(const char* directory) {
   return prefix;
 }
 
+enum class NameState { kFree, kTaken, kUnknown };
+
 // A name is free only when the status query says that nothing is there. Any other failure
 // (access denied, an I/O error) could hide an existing file that the caller would then
-// overwrite, so such a name is passed over.
-bool IsFreeName(const char* path) {
+// overwrite; the search stops there rather than guess.
+NameState QueryName(const char* path) {
   std::string bare = StripQuotes(path);
   platform::FileStatus status;
   if (platform::GetFileStatus(bare.c_str(), &status) == 0) {
-    return !status.isRegular && !status.isDirectory;
+    return status.isRegular || status.isDirectory ? NameState::kTaken : NameState::kFree;
   }
   const uint32_t error = platform::GetLastError();
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
+  if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound) {
+    return NameState::kFree;
+  }
+  return NameState::kUnknown;
 }
 
 }  // namespace
@@ -99,7 +104,9 @@ const char* FindFreeNumberedName(const char* directory, const char* pattern) {
     std::string path = prefix + filled;
     if (StartsWithQuote(prefix)) path.push_back('"');
     if (path.size() >= sizeof candidate) return nullptr;
-    if (IsFreeName(path.c_str())) {
+    const NameState state = QueryName(path.c_str());
+    if (state == NameState::kUnknown) return nullptr;
+    if (state == NameState::kFree) {
       std::memcpy(candidate, path.c_str(), path.size() + 1);
       return candidate;
     }

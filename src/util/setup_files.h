@@ -27,7 +27,8 @@ int MakeWritable(const char* path);
 
 // The first candidate directory + "\" + pattern (its ? marks filled with the digits of 0, 1,
 // 2, ... from the right) that is neither a regular file nor a directory, quoted when the
-// directory is. Null when the digits run out or the candidate would not fit in 260 bytes.
+// directory is. Null when the digits run out, the candidate would not fit in 260 bytes, or a
+// candidate's status cannot be queried (an unreadable name is never taken for a free one).
 // The result lives in one static buffer that the next call overwrites.
 const char* FindFreeNumberedName(const char* directory, const char* pattern);
 

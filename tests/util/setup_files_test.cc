@@ -87,14 +87,18 @@ TEST_F(SetupFilesTest, FindFreeNumberedNameSkipsFilesAndDirectories) {
   EXPECT_STREQ(FindFreeNumberedName("C:\\PROF", "????????.???"), "C:\\PROF\\00000000.000");
 }
 
-TEST_F(SetupFilesTest, FindFreeNumberedNamePassesOverNamesItCannotQuery) {
+TEST_F(SetupFilesTest, FindFreeNumberedNameStopsAtANameItCannotQuery) {
   platform::FaultPlan plan;
   plan.triggerAt = 1;  // the status query of the first candidate
   plan.error = platform::kErrorAccessDenied;
   platform::SetFaultPlan(plan);
   const char* found = FindFreeNumberedName("C:\\PROF", "QZ7DAS??");
   platform::ClearFaultPlan();
-  EXPECT_STREQ(found, "C:\\PROF\\QZ7DAS01");
+  EXPECT_EQ(found, nullptr);
+  plan.repeat = true;  // every query fails: the search must still end
+  platform::SetFaultPlan(plan);
+  EXPECT_EQ(FindFreeNumberedName("C:\\PROF", "????????.???"), nullptr);
+  platform::ClearFaultPlan();
 }
 
 TEST_F(SetupFilesTest, FindFreeNumberedNameRunsOut) {
