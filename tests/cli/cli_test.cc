@@ -77,6 +77,9 @@ TEST(CliTest, UsageErrorsExitTwo) {
       {"list_too_many", {"--machine", machine.root(), "list", "C:\\A", "C:\\B"}},
       {"list_without_pointer", {"--machine", machine.root(), "list"}},
       {"demo_too_many", {"demo", "a", "b"}},
+      {"create_without_install", {"--machine", machine.root(), "create", "QZ7"}},
+      {"create_unknown_part", {"--machine", machine.root(), "create", "--install", "C:\\I", "A:x"}},
+      {"delete_stray_word", {"--machine", machine.root(), "delete", "--install", "C:\\I", "A"}},
   };
   for (const Row& row : rows) {
     CliRun run = RunCli(row.args);
@@ -89,7 +92,7 @@ TEST(CliTest, UsageErrorsExitTwo) {
 TEST(CliTest, HelpListsEveryCommand) {
   CliRun run = RunCli({"--help"});
   EXPECT_EQ(run.exitCode, 0);
-  for (const char* command : {"list", "demo"}) {
+  for (const char* command : {"list", "demo", "create", "delete"}) {
     EXPECT_NE(run.out.find(command), std::string::npos) << command;
   }
 }
@@ -109,6 +112,17 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   }
   EXPECT_NE(list.out.find("\"priorRelease\": 5"), std::string::npos);
   EXPECT_NE(list.out.find("\"adminServer\": true"), std::string::npos);
+
+  // The setup program's calls on the same machine, with a log file the library appends to.
+  const std::string log = scratch.root() + "/setup.log";
+  CliRun create = RunCli({"--machine", root, "create", "--install", "C:\\QZ7", "--current",
+                          "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF", "--log", log,
+                          "NEW:account=me:password=pw:default", "DAS:admin"});
+  EXPECT_EQ(create.exitCode, 0) << create.err;
+  EXPECT_EQ(LastLine(create.out), "result: 0");
+  CliRun remove = RunCli({"--machine", root, "delete", "--install", "C:\\QZ7", "--quiet"});
+  EXPECT_EQ(remove.exitCode, 0) << remove.err;
+  EXPECT_EQ(LastLine(remove.out), "result: 0");
 
   // Discovery pointed the profile registry at the directory; list now finds it by itself.
   CliRun again = RunCli({"--machine", root, "list"});
