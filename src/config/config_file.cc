@@ -21,17 +21,6 @@ bool IsDriveRelative(const char* path) {
   return path[0] != '\0' && path[1] == ':' && util::FindLastCharMB(path, '\\') == nullptr;
 }
 
-// path with its last component spelt as the existing file's name is, so that replacing the
-// file keeps the case of its name; path itself when the file cannot be found.
-std::string ExistingSpelling(const char* path, const std::string& folder) {
-  if (std::strpbrk(path, "*?") != nullptr) return path;  // a pattern, not a name
-  platform::FindData found;
-  platform::FindHandle search = platform::FindFirst(path, &found);
-  if (search == platform::kInvalidFindHandle) return path;
-  platform::FindClose(search);
-  return folder.empty() ? std::string(found.name) : folder + "\\" + found.name;
-}
-
 // A fresh numbered name in folder, or "" when there is none.
 std::string FreeNameIn(const std::string& folder) {
   const char* name = util::FindFreeNumberedName(folder.c_str(), util::kTemporaryNamePattern);
@@ -54,34 +43,20 @@ bool RewriteInPlace(const char* path, const ConfigFileImage& image) {
 
 enum class Staging { kReplaced, kFailed, kUnavailable };
 
-// Puts image at path through a new file beside it. kUnavailable: nothing could be staged in the
-// folder and nothing changed; kFailed: the old file is still at path.
+// Writes image to a new file beside path and moves it over path in one step, so that path
+// holds the old or the new contents at every moment, whatever fails or ends the process.
+// kUnavailable: nothing could be staged in the folder and nothing changed; kFailed: the old
+// file is still at path.
 Staging ReplaceThroughNewFile(const char* path, const ConfigFileImage& image) {
   if (IsDriveRelative(path)) return Staging::kUnavailable;
-  const std::string folder = FolderOf(path);
-  const std::string target = ExistingSpelling(path, folder);
-  const std::string staged = FreeNameIn(folder);
+  const std::string staged = FreeNameIn(FolderOf(path));
   if (staged.empty()) return Staging::kUnavailable;
   platform::FileHandle file = platform::OpenFile(staged.c_str(), "wb+");
   if (file == nullptr) return Staging::kUnavailable;
-  if (!WriteAndClose(*file, image)) {
+  if (!WriteAndClose(*file, image) || platform::ReplaceFile(staged.c_str(), path) != 0) {
     platform::RemoveFile(staged.c_str());
     return Staging::kFailed;
   }
-
-  // The staged file now exists, so the next free name differs from it.
-  const std::string backup = FreeNameIn(folder);
-  if (backup.empty() || platform::RenameFile(target.c_str(), backup.c_str()) != 0) {
-    platform::RemoveFile(staged.c_str());
-    return Staging::kUnavailable;
-  }
-  if (platform::RenameFile(staged.c_str(), target.c_str()) != 0) {
-    platform::RenameFile(backup.c_str(), target.c_str());
-    platform::RemoveFile(staged.c_str());
-    return Staging::kFailed;
-  }
-  // The new content is in place; a backup that cannot be removed is only left behind.
-  platform::RemoveFile(backup.c_str());
   return Staging::kReplaced;
 }
 

@@ -63,6 +63,11 @@ FileHandle OpenFile(const char* path, const char* mode);
 int RemoveFile(const char* path);
 // rename: 0 on success, -1 on failure; fails when the new name exists.
 int RenameFile(const char* from, const char* to);
+// MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH): renames the file
+// from over the regular file to in one step, so that to holds either its old or its new
+// contents at every moment. A missing to is simply created. 0 on success, -1 on failure (a
+// read-only or directory destination gives kErrorAccessDenied; from and to must be on one drive).
+int ReplaceFile(const char* from, const char* to);
 // _mkdir / _rmdir: 0 on success, -1 on failure.
 int MakeDirectory(const char* path);
 int RemoveDirectory(const char* path);
@@ -100,7 +105,7 @@ struct FindData {
 using FindHandle = intptr_t;
 constexpr FindHandle kInvalidFindHandle = -1;
 FindHandle FindFirst(const char* pattern, FindData* data);  // -1 when nothing matches
-int FindNext(FindHandle handle, FindData* data);           // 0, or -1 at the end
+int FindNext(FindHandle handle, FindData* data);            // 0, or -1 at the end
 int FindClose(FindHandle handle);
 
 // CopyFileA: true on success. Errors: 2 missing source, 3 missing destination folder,

@@ -79,6 +79,35 @@ int RenameFile(const char* from, const char* to) {
   return 0;
 }
 
+int ReplaceFile(const char* from, const char* to) {
+  if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), -1;
+  if (CheckFault("rename") != 0) return -1;
+  HostPath source, destination;
+  if (!Resolve(from, &source) || !Resolve(to, &destination)) return -1;
+  struct stat status;
+  if (!StatHost(source.hostEntry, &status, /*followLink=*/false)) return -1;
+  if (!S_ISREG(status.st_mode) || destination.windows.IsDriveRoot()) {
+    return Fail(kErrorAccessDenied), -1;
+  }
+  if (source.windows.drive != destination.windows.drive) return Fail(kErrorNotSameDevice), -1;
+  struct stat existing;
+  if (Syscalls().lstat(destination.hostEntry.c_str(), &existing) == 0) {
+    // Windows refuses to replace a directory or a read-only file, whoever runs the call.
+    if (!S_ISREG(existing.st_mode) || (existing.st_mode & 0222) == 0) {
+      return Fail(kErrorAccessDenied), -1;
+    }
+  } else if (!ParentExists(destination.hostEntry)) {
+    return Fail(kErrorPathNotFound), -1;
+  }
+  // rename(2) replaces the destination atomically; the existing entry keeps its spelling
+  // because hostEntry names it as it stands on disk.
+  if (Syscalls().rename(source.hostEntry.c_str(), destination.hostEntry.c_str()) != 0) {
+    posix::SetLastErrorFromErrno(errno, destination.hostEntry.c_str(), ErrnoContext::kRename);
+    return -1;
+  }
+  return 0;
+}
+
 int MakeDirectory(const char* path) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
   if (CheckFault("mkdir") != 0) return -1;
