@@ -1,12 +1,14 @@
-// Images for the check-step tests, built from fields named by the token that sets them.
+// Images for the config tests, built from fields named by the token that sets them.
 #ifndef QZ7_TESTS_CONFIG_CHECK_TEST_SUPPORT_H_
 #define QZ7_TESTS_CONFIG_CHECK_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "config/config_image.h"
 #include "config/config_tokens.h"
@@ -15,50 +17,27 @@
 
 namespace qz7::config {
 
-// One field of the image: an integer, float or text field, named by its token.
-struct FieldValue {
-  enum class Kind { kInteger, kFloat, kText } kind;
-  uint16_t token;
-  uint32_t number = 0;
-  float real = 0;
-  std::string text;
-};
-
-inline FieldValue Int(uint16_t token, int64_t value) {
-  return {FieldValue::Kind::kInteger, token, static_cast<uint32_t>(value)};
-}
-inline FieldValue Real(uint16_t token, float value) {
-  return {FieldValue::Kind::kFloat, token, 0, value};
-}
-inline FieldValue Text(uint16_t token, std::string text) {
-  return {FieldValue::Kind::kText, token, 0, 0, std::move(text)};
-}
-
-// A zeroed image of node kind kind with the given fields set.
-inline ConfigFileImage ImageOf(uint16_t kind, const std::vector<FieldValue>& fields = {}) {
+// A zeroed image of node kind kind with the fields of list set: "token=value" pairs split by
+// '|'. Text tokens take the value as it stands, tokens 42 and 307 as a float, others as an
+// integer stored in the field's width (so -1 fills a 16-bit field too).
+inline ConfigFileImage ImageOf(uint16_t kind, const std::string& list = "") {
   testkit::DbmBlockBuilder builder;
   builder.NodeType(kind);
-  for (const FieldValue& field : fields) {
-    switch (field.kind) {
-      case FieldValue::Kind::kInteger: {
-        uint16_t offset = 0;
-        Width width = Width::k16;
-        if (!IntegerFieldOf(field.token, &offset, &width)) throw std::logic_error("no field");
-        if (width == Width::k16) {
-          builder.U16(offset, static_cast<uint16_t>(field.number));
-        } else {
-          builder.U32(offset, field.number);
-        }
-        break;
-      }
-      case FieldValue::Kind::kFloat:
-        builder.Float(FindSpecialToken(field.token)->offset, field.real);
-        break;
-      case FieldValue::Kind::kText: {
-        const TextToken* row = FindTextToken(field.token);
-        builder.Text(row->offset, row->limit + 1u, field.text);
-        break;
-      }
+  std::istringstream fields(list);
+  for (std::string field; std::getline(fields, field, '|');) {
+    size_t equals = field.find('=');
+    uint16_t token = static_cast<uint16_t>(std::stoi(field.substr(0, equals)));
+    std::string value = field.substr(equals + 1);
+    uint16_t offset = 0;
+    Width width = Width::k16;
+    if (const TextToken* text = FindTextToken(token)) {
+      builder.Text(text->offset, text->limit + 1u, value);
+    } else if (!IntegerFieldOf(token, &offset, &width)) {
+      builder.Float(FindSpecialToken(token)->offset, std::strtof(value.c_str(), nullptr));
+    } else if (width == Width::k16) {
+      builder.U16(offset, static_cast<uint16_t>(std::stoll(value)));
+    } else {
+      builder.U32(offset, static_cast<uint32_t>(std::stoll(value)));
     }
   }
   return builder.Block();
@@ -71,6 +50,12 @@ inline bool Judge(const ConfigFileImage& image, uint16_t token, const char* valu
   CheckConfigParameters(image, &record, 1, &allValid);
   if ((record.valid == 1) != (allValid == 1)) throw std::logic_error("allValid disagrees");
   return record.valid == 1;
+}
+
+// Names a parameterized test after its row.
+template <typename Row>
+std::string RowName(const testing::TestParamInfo<Row>& info) {
+  return info.param.name;
 }
 
 }  // namespace qz7::config
