@@ -5,7 +5,6 @@
 //   --say TEXT      write TEXT and a newline to standard output
 //   --args          write each argument it received (argv[1..]) on a line of its own
 //   --cwd           write the host current directory and a newline
-//   --sleep MS      wait MS milliseconds
 //   --stdin         copy standard input to standard output until its end
 //   --fds           write each open descriptor above 2 on a line of its own
 //   --exit N        end with exit code N at once
@@ -64,8 +63,6 @@ int main(int argc, char** argv) {
       char buffer[4096];
       if (getcwd(buffer, sizeof buffer) != nullptr) std::printf("%s\n", buffer);
       std::fflush(stdout);
-    } else if (option == "--sleep" && hasValue) {
-      usleep(static_cast<useconds_t>(std::atol(argv[++i])) * 1000);
     } else if (option == "--stdin") {
       char buffer[4096];
       size_t got;

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -53,8 +57,44 @@ class MachineFixture : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
+  // Runs body in a forked child that ends with exit code 0 when body returns true, 1 otherwise.
+  static pid_t StartChild(const std::function<bool()>& body) {
+    pid_t child = fork();
+    if (child == 0) _exit(body() ? 0 : 1);
+    return child;
+  }
+  // The exit code of a child, or -1 when it did not end normally.
+  static int WaitChild(pid_t child) {
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+  static int RunInChild(const std::function<bool()>& body) { return WaitChild(StartChild(body)); }
+
+  // What body wrote to standard error.
+  static std::string StderrOf(const std::function<void()>& body) {
+    ::testing::internal::CaptureStderr();
+    body();
+    return ::testing::internal::GetCapturedStderr();
+  }
+  // Checks that report names "file:N:" for each N in bad and for no N in good.
+  static void ExpectLinesReported(const std::string& report, const std::string& file,
+                                  std::initializer_list<int> bad, std::initializer_list<int> good) {
+    for (int line : bad) {
+      EXPECT_NE(report.find(file + ":" + std::to_string(line) + ":"), std::string::npos)
+          << "line " << line << " not reported in: " << report;
+    }
+    for (int line : good) {
+      EXPECT_EQ(report.find(file + ":" + std::to_string(line) + ":"), std::string::npos)
+          << "line " << line << " reported in: " << report;
+    }
+  }
+
   std::string root_;
 };
+
+// Names the rows of a parameterised table in the test output.
+inline constexpr auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
 }  // namespace qz7::platform
 
