@@ -32,6 +32,11 @@ class HostFixture : public ::testing::Test {
   int Remove(int variable, const char* name, const char* profile) {
     return host_.PRegValuePE(kValueRemove, variable, name, nullptr, 0, profile, -1);
   }
+  // PRegProfilePE on a copy of text (null stays null).
+  int Profile(int op, const char* text) {
+    std::string copy = text != nullptr ? text : "";
+    return host_.PRegProfilePE(op, text != nullptr ? copy.data() : nullptr, -1);
+  }
 
   testkit::TempMachine machine_;
   StandInHost host_;
