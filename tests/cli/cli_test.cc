@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "testkit/dbm_block_builder.h"
 #include "testkit/temp_machine.h"
 
 namespace {
@@ -128,6 +129,43 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   CliRun again = RunCli({"--machine", root, "list"});
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_NE(again.out.find("SALES"), std::string::npos);
+}
+
+TEST(CliTest, ConvertConfigAndShow) {
+  qz7::testkit::TempMachine machine;
+  using qz7::testkit::DbmBlockBuilder;
+  machine.WriteFile("C:\\I\\OLD",
+                    DbmBlockBuilder().Version(0x800).NodeType(1).U32(76, 300).Bytes());
+  machine.WriteFile("C:\\I\\qz7systm", DbmBlockBuilder().NodeType(4).Float(3120, 1.25f).Bytes());
+  machine.WriteFile("C:\\I\\V700", DbmBlockBuilder().Version(0x700).Bytes());
+  machine.WriteFile("C:\\I\\BAD", DbmBlockBuilder().WrongChecksum(5).Bytes());
+  machine.WriteFile("C:\\I\\SHORT", DbmBlockBuilder().TruncateTo(100).Bytes());
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* expected;  // a text the output must hold
+  } rows[] = {
+      {"show_block", {"show", "C:\\I\\qz7systm"}, 0, "    3120      4  f32   1.25\n"},
+      {"show_json", {"show", "--json", "C:\\I\\qz7systm"}, 0, "\"matches\": true"},
+      {"show_wrong_checksum", {"show", "C:\\I\\BAD"}, 0, "MISMATCH"},
+      {"show_unknown", {"show", "C:\\I\\SHORT"}, 1, "not a file that show recognises"},
+      {"show_missing", {"show", "C:\\I\\NONE"}, 1, "cannot read"},
+      {"convert_bad_version",
+       {"convert-config", "C:\\I\\qz7systm", "C:\\I\\V700"},
+       1,
+       "result: -101"},
+      {"convert", {"convert-config", "C:\\I\\qz7systm", "C:\\I\\OLD"}, 0, "result: 0"},
+      {"convert_usage", {"convert-config", "C:\\I\\qz7systm"}, 2, "usage"},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args = {"--machine", machine.root()};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    CliRun run = RunCli(args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << row.name;
+    EXPECT_NE((run.out + run.err).find(row.expected), std::string::npos) << row.name << run.out;
+  }
+  EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile("C:\\I\\qz7systm"), 76), 300u);
 }
 
 }  // namespace
