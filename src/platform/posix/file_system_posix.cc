@@ -50,13 +50,32 @@ int RemoveFile(const char* path) {
   return 0;
 }
 
+namespace {
+
+// The start both moves share: the arguments, the fault seam, both paths resolved and the
+// source present. False with the last error set.
+bool PrepareMove(const char* from, const char* to, HostPath* source, HostPath* destination,
+                 struct stat* status) {
+  if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), false;
+  if (CheckFault("rename") != 0) return false;
+  if (!Resolve(from, source) || !Resolve(to, destination)) return false;
+  return StatHost(source->hostEntry, status, /*followLink=*/false);
+}
+
+int MoveHostEntry(const std::string& from, const std::string& to) {
+  if (Syscalls().rename(from.c_str(), to.c_str()) != 0) {
+    posix::SetLastErrorFromErrno(errno, to.c_str(), ErrnoContext::kRename);
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int RenameFile(const char* from, const char* to) {
-  if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("rename") != 0) return -1;
   HostPath source, destination;
-  if (!Resolve(from, &source) || !Resolve(to, &destination)) return -1;
   struct stat status;
-  if (!StatHost(source.hostEntry, &status, /*followLink=*/false)) return -1;
+  if (!PrepareMove(from, to, &source, &destination, &status)) return -1;
   if (source.windows.IsDriveRoot() || destination.windows.IsDriveRoot()) {
     return Fail(kErrorAccessDenied), -1;
   }
@@ -72,20 +91,13 @@ int RenameFile(const char* from, const char* to) {
     }
     if (!ParentExists(destination.hostEntry)) return Fail(kErrorPathNotFound), -1;
   }
-  if (Syscalls().rename(source.hostEntry.c_str(), newHost.c_str()) != 0) {
-    posix::SetLastErrorFromErrno(errno, newHost.c_str(), ErrnoContext::kRename);
-    return -1;
-  }
-  return 0;
+  return MoveHostEntry(source.hostEntry, newHost);
 }
 
 int ReplaceFile(const char* from, const char* to) {
-  if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("rename") != 0) return -1;
   HostPath source, destination;
-  if (!Resolve(from, &source) || !Resolve(to, &destination)) return -1;
   struct stat status;
-  if (!StatHost(source.hostEntry, &status, /*followLink=*/false)) return -1;
+  if (!PrepareMove(from, to, &source, &destination, &status)) return -1;
   if (!S_ISREG(status.st_mode) || destination.windows.IsDriveRoot()) {
     return Fail(kErrorAccessDenied), -1;
   }
@@ -93,7 +105,7 @@ int ReplaceFile(const char* from, const char* to) {
   struct stat existing;
   if (Syscalls().lstat(destination.hostEntry.c_str(), &existing) == 0) {
     // Windows refuses to replace a directory or a read-only file, whoever runs the call.
-    if (!S_ISREG(existing.st_mode) || (existing.st_mode & 0222) == 0) {
+    if (!S_ISREG(existing.st_mode) || IsReadOnlyMode(existing.st_mode)) {
       return Fail(kErrorAccessDenied), -1;
     }
   } else if (!ParentExists(destination.hostEntry)) {
@@ -101,11 +113,7 @@ int ReplaceFile(const char* from, const char* to) {
   }
   // rename(2) replaces the destination atomically; the existing entry keeps its spelling
   // because hostEntry names it as it stands on disk.
-  if (Syscalls().rename(source.hostEntry.c_str(), destination.hostEntry.c_str()) != 0) {
-    posix::SetLastErrorFromErrno(errno, destination.hostEntry.c_str(), ErrnoContext::kRename);
-    return -1;
-  }
-  return 0;
+  return MoveHostEntry(source.hostEntry, destination.hostEntry);
 }
 
 int MakeDirectory(const char* path) {
