@@ -22,10 +22,10 @@ constexpr size_t kNameBufferSize = 256;
 constexpr size_t kConfigTextOffset = 100;
 constexpr size_t kConfigTextSize = 15;
 
+// directory + "\" + name, as the files of an instance-profile directory are named (the
+// directory never ends with a backslash: normalisation removes it).
 std::string JoinHostPath(const char* directory, const char* name) {
-  std::string path = directory;
-  if (!path.empty() && path.back() != '\\') path.push_back('\\');
-  return path + name;
+  return std::string(directory) + "\\" + name;
 }
 
 // Reads a profile-registry variable by name for one instance; false when it is not there.
@@ -170,8 +170,7 @@ int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
 }
 
 void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {
-  std::string path = JoinHostPath(scan.profileDir.c_str(), kInstanceIndexFileName);
-  if (scan.profileDir.empty()) path = kInstanceIndexFileName;
+  const std::string path = JoinHostPath(scan.profileDir.c_str(), kInstanceIndexFileName);
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   if (!file) return;
   unsigned char header[kIndexHeaderSize];
