@@ -21,16 +21,12 @@ constexpr const char* kProfile = "\"C:\\PROF\"";
 
 class ScanTest : public ::testing::Test {
  protected:
-  void WriteIndex(const testkit::InstanceIndex& index) {
-    machine_.WriteFile("C:\\PROF\\QZ7IDIR", testkit::BuildInstanceIndex(index));
-  }
-  // A configuration file of size bytes with the release and node type fields filled.
-  void WriteConfig(const std::string& instance, size_t size, uint32_t version, uint16_t nodeType,
-                   const char* text = "CONFIGTEXT") {
+  // A configuration file of size bytes with the release, the node type and a text filled.
+  void WriteConfig(const std::string& instance, size_t size, uint32_t version, uint16_t nodeType) {
     std::vector<unsigned char> bytes(4096, 0);
     util::StoreLE32(bytes.data() + 16, version);
     util::StoreLE16(bytes.data() + 40, nodeType);
-    for (size_t i = 0; text[i] != '\0'; ++i) bytes[100 + i] = static_cast<unsigned char>(text[i]);
+    for (size_t i = 0; i < 10; ++i) bytes[100 + i] = static_cast<unsigned char>("CONFIGTEXT"[i]);
     bytes.resize(size);
     machine_.WriteFile("C:\\PROF\\" + instance + "\\qz7systm", bytes);
   }
@@ -40,58 +36,46 @@ class ScanTest : public ::testing::Test {
   testkit::ScopedHost scoped_{&host_};
 };
 
+// A usable index file gives release 2 and no registry read; an unusable one falls back to the
+// registry, which here holds FROMREG.
 TEST_F(ScanTest, IndexFileVariants) {
   struct Row {
     const char* name;
     testkit::InstanceIndex index;
-    int records;
-    int defaultIndex;
-    int priorRelease;
-    bool registryUsed;
+    int records, defaultIndex, priorRelease;
   } rows[] = {
-      {"one_entry", {.names = {"QZ7"}}, 1, 0, 2, false},
-      {"two_entries", {.names = {"A", "B"}}, 2, -1, 2, false},
-      {"count_two_one_complete",
-       {.entryCount = 2, .names = {"A", "B"}, .truncateTo = 31 + 9 + 4},
-       1,
-       -1,
-       2,
-       false},
-      {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0, true},
-      {"bad_signature", {.signature = "QZ7 INSTANCE DIRECTORX", .names = {"A"}}, 1, 0, 0, true},
-      {"short_header", {.names = {"A"}, .truncateTo = 30}, 1, 0, 0, true},
-      {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2, false},
+      {"one_entry", {.names = {"QZ7"}}, 1, 0, 2},
+      {"two_entries", {.names = {"A", "B"}}, 2, -1, 2},
+      {"count_2_one_whole", {.entryCount = 2, .names = {"A", "B"}, .truncateTo = 44}, 1, -1, 2},
+      {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0},
+      {"bad_signature", {.signature = "QZ7 INSTANCE DIRECTORX", .names = {"A"}}, 1, 0, 0},
+      {"short_header", {.names = {"A"}, .truncateTo = 30}, 1, 0, 0},
+      {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2},
   };
+  host_.DefineInstance("FROMREG");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     host_.ClearCalls();
-    host_.DefineInstance("FROMREG");
-    WriteIndex(row.index);
+    machine_.WriteFile("C:\\PROF\\QZ7IDIR", testkit::BuildInstanceIndex(row.index));
     auto scan = ScanExistingInstances(kProfile);
-    ASSERT_NE(scan, nullptr);
-    EXPECT_EQ(scan->records.count(), row.records);
+    ASSERT_EQ(scan->records.count(), row.records);
     EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
     EXPECT_EQ(scan->priorRelease, row.priorRelease);
-    EXPECT_EQ(host_.CountOf("PRegProfilePE") > 0, row.registryUsed);
-    if (row.registryUsed) {
-      EXPECT_STREQ(scan->records[0].name.c_str(), "FROMREG");
-    } else {
-      EXPECT_LE(scan->records[0].name.size(), 8u);
-    }
-    host_.UndefineInstance("FROMREG");
+    EXPECT_EQ(host_.CountOf("PRegProfilePE") > 0, row.priorRelease == 0);
+    EXPECT_EQ(scan->records[0].name.view() == "FROMREG", row.priorRelease == 0);
+    EXPECT_LE(scan->records[0].name.size(), 8u);
   }
 }
 
 TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
-  for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"})
+  for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"}) {
     host_.DefineInstance(name);
+    if (name[0] >= 'M') host_.SetVariable(name, "QZ7PORTRANGE", "6000:6003");
+  }
   host_.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das");
   host_.SetVariable(host::kGlobalProfile, "QZ7INSTDEF", "b");
-  host_.SetVariable("MINE", "QZ7PORTRANGE", "6000:6003");
   host_.SetVariable("MINE", "QZ7INSTOWNER", "testpc");  // this computer, other case
-  host_.SetVariable("REMOTE", "QZ7PORTRANGE", "6000:6003");
   host_.SetVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC");
-  host_.SetVariable("NOOWNER", "QZ7PORTRANGE", "6000:6003");
   host_.SetVariable("A", "QZ7INSTPROF", "C:\\ELSEWHERE");
   host_.SetVariable("B", "QZ7INSTPROF", "c:\\prof");
   std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
@@ -103,26 +87,22 @@ TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
   EXPECT_EQ(scan->defaultIndex, 2);
   EXPECT_STREQ(scan->records[0].profileDir.c_str(), "\"C:\\ELSEWHERE\"");
   EXPECT_STREQ(scan->records[2].profileDir.c_str(), "") << "same directory in another case";
-  struct Expect {
-    int index;
-    int owned;
-    int nodeType;
-  } expects[] = {{0, 0, 2}, {1, 0, 2}, {3, 0, 4}, {4, 1, 4}, {5, 1, 4}};
-  for (const Expect& e : expects) {
-    EXPECT_EQ(scan->records[e.index].ownedElsewhere, e.owned) << e.index;
-    EXPECT_EQ(scan->records[e.index].nodeType, e.nodeType) << e.index;
+  const int owned[] = {0, 0, 0, 0, 1, 1}, nodeType[] = {2, 2, 2, 4, 4, 4};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(scan->records[i].ownedElsewhere, owned[i]) << i;
+    EXPECT_EQ(scan->records[i].nodeType, nodeType[i]) << i;
   }
   EXPECT_EQ(scan->priorRelease, 5);
   EXPECT_EQ(host_.instanceProfileDir(), "C:\\PROF");
 }
 
+// Rows run against a fresh host each: the default rule, and the configuration files by size.
 TEST_F(ScanTest, DefaultRuleAndOverlongAdminName) {
   struct Row {
     const char* name;
     std::vector<const char*> instances;
     const char* admin;
-    int adminIndex;
-    int defaultIndex;
+    int adminIndex, defaultIndex;
   } rows[] = {
       {"single", {"ONLY"}, "", -1, 0},
       {"admin_first", {"DAS", "QZ7"}, "DAS", 0, 1},
@@ -144,52 +124,40 @@ TEST_F(ScanTest, DefaultRuleAndOverlongAdminName) {
 
 TEST_F(ScanTest, ConfigurationFileByBytesRead) {
   struct Row {
-    const char* name;
+    const char *name, *configText;
     size_t size;
     uint32_t version;
-    int priorRelease;
-    int nodeType;
-    const char* configText;
+    int priorRelease, nodeType;
   } rows[] = {
-      {"17_bytes", 17, 0x900, 0, 2, ""},
-      {"41_bytes", 41, 0x900, 6, 2, ""},
-      {"42_bytes", 42, 0x800, 5, 3, ""},
-      {"114_bytes", 114, 0x700, 2, 3, ""},
-      {"115_bytes", 115, 0x900, 6, 3, "CONFIGTEXT"},
-      {"other_version", 4096, 0x500, 0, 3, "CONFIGTEXT"},
-      {"missing", 0, 0, 0, 2, ""},
+      {"17_bytes", "", 17, 0x900, 0, 2},
+      {"41_bytes", "", 41, 0x900, 6, 2},
+      {"42_bytes", "", 42, 0x800, 5, 3},
+      {"114_bytes", "", 114, 0x700, 2, 3},
+      {"115_bytes", "CONFIGTEXT", 115, 0x900, 6, 3},
+      {"other_version", "CONFIGTEXT", 4096, 0x500, 0, 3},
+      {"empty", "", 0, 0, 0, 2},
   };
+  host_.DefineInstance("I");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    testkit::RecordingHost host;
-    testkit::ScopedHost scoped(&host);
-    host.DefineInstance("I");
-    if (row.size > 0) WriteConfig("I", row.size, row.version, 3);
+    WriteConfig("I", row.size, row.version, 3);
     auto scan = ScanExistingInstances(kProfile);
     ASSERT_EQ(scan->records.count(), 1);
     EXPECT_EQ(scan->priorRelease, row.priorRelease);
     EXPECT_EQ(scan->records[0].nodeType, row.nodeType);
     EXPECT_STREQ(scan->records[0].configText.c_str(), row.configText);
-    machine_.WriteFile("C:\\PROF\\I\\qz7systm", {});
   }
 }
 
-TEST_F(ScanTest, UnreachableRegistryReadsNothing) {
+TEST_F(ScanTest, UnreachableRegistryOrNoProfileDirectoryReadsNothing) {
   host_.DefineInstance("A");
+  for (const char* profile : {"", "\"\"", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(ScanExistingInstances(profile)->records.count(), 0);
+  EXPECT_EQ(host_.CountOf("PRegProfilePE"), 0) << "no profile directory: registry not asked";
   host_.QueueResult("PRegProfilePE", 0);
   host_.QueueResult("PRegProfilePE", -1034);  // pointing at the instance directory fails
-  auto scan = ScanExistingInstances(kProfile);
-  EXPECT_EQ(scan->records.count(), 0);
+  EXPECT_EQ(ScanExistingInstances(kProfile)->records.count(), 0);
   EXPECT_EQ(host_.CountOf("PRegValuePE"), 0);
-}
-
-TEST_F(ScanTest, EmptyProfileDirectorySkipsTheRegistry) {
-  host_.DefineInstance("A");
-  for (const char* profile : {"", "\"\"", static_cast<const char*>(nullptr)}) {
-    auto scan = ScanExistingInstances(profile);
-    EXPECT_EQ(scan->records.count(), 0);
-  }
-  EXPECT_EQ(host_.CountOf("PRegProfilePE"), 0);
 }
 
 TEST_F(ScanTest, AdministrationServerAccountFromItsService) {
@@ -198,11 +166,8 @@ TEST_F(ScanTest, AdministrationServerAccountFromItsService) {
   host_.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "DAS");
   platform::ScHandle manager =
       platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerAllAccess);
-  ASSERT_NE(manager, nullptr);
-  platform::ScHandle service = platform::CreateServiceA(
-      manager, "DAS", "DAS", "C:\\QZ7\\bin\\qz7syscs.exe", "dom\\admin", "pw");
-  ASSERT_NE(service, nullptr);
-  platform::CloseServiceHandle(service);
+  platform::CloseServiceHandle(platform::CreateServiceA(
+      manager, "DAS", "DAS", "C:\\QZ7\\bin\\qz7syscs.exe", "dom\\admin", "pw"));
   platform::CloseServiceHandle(manager);
   auto scan = ScanExistingInstances(kProfile);
   ASSERT_EQ(scan->adminIndex, 0);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "entry/instance_record.h"
 #include "entry/setup_context.h"
@@ -16,62 +17,35 @@ InstanceRecord Plain(const char* name) {
   return record;
 }
 
-TEST(InstanceRecordTest, FillFormsAndBounds) {
-  InstanceRecord record;
-  FillPartitionedRecord(record, "LONGNAME10", "a", nullptr, "5000", "5003", "host", "spare");
-  EXPECT_STREQ(record.name.c_str(), "LONGNAME");
-  EXPECT_STREQ(record.password.c_str(), "");
-  EXPECT_EQ(record.nodeType, kNodeTypePartitioned);
-  EXPECT_EQ(record.ownedElsewhere, 0);
-  EXPECT_STREQ(record.portRangeEnd.c_str(), "5003");
-
-  FillAddedNodeRecord(record, "N", "a", "p", "3", "OWNERPC");
-  EXPECT_EQ(record.nodeType, kNodeTypePartitioned);
-  EXPECT_EQ(record.ownedElsewhere, 1);
-  EXPECT_STREQ(record.portRangeEnd.c_str(), "");  // the previous fill is gone
-  EXPECT_STREQ(record.ownerComputer.c_str(), "OWNERPC");
-}
-
 TEST(InstanceRecordTest, SetterCoupling) {
   struct Row {
     const char* name;
-    int32_t startType;
-    int32_t startOwned;
-    bool setOwnedFirst;
-    int32_t owned;
-    int32_t type;
-    int32_t wantType;
-    int32_t wantOwned;
+    bool setOwned;  // SetOwnedElsewhere(value), else SetNodeType(value)
+    int32_t startType, startOwned, value, wantType, wantOwned;
   } rows[] = {
-      {"owned_on_partitioned_unsets_type", 4, 0, true, 1, 99, -1, 1},
-      {"type_4_keeps_owned", -1, 1, false, 0, 4, 4, 1},
-      {"other_type_clears_owned", 4, 1, false, 0, 2, 2, 0},
-      {"owned_zero_keeps_type", 4, 0, true, 0, 99, 4, 0},
+      {"owned_on_partitioned_unsets_type", true, 4, 0, 1, -1, 1},
+      {"owned_zero_keeps_type", true, 4, 0, 0, 4, 0},
+      {"type_4_keeps_owned", false, -1, 1, 4, 4, 1},
+      {"other_type_clears_owned", false, 4, 1, 2, 2, 0},
   };
   for (const Row& row : rows) {
     InstanceRecord record;
     record.nodeType = row.startType;
     record.ownedElsewhere = row.startOwned;
-    if (row.setOwnedFirst) {
-      SetOwnedElsewhere(record, row.owned);
-    } else {
-      SetNodeType(record, row.type);
-    }
+    (row.setOwned ? SetOwnedElsewhere : SetNodeType)(record, row.value);
     EXPECT_EQ(record.nodeType, row.wantType) << row.name;
     EXPECT_EQ(record.ownedElsewhere, row.wantOwned) << row.name;
   }
 }
 
 TEST(InstanceRecordTest, ProfileDirQuoting) {
+  using Pair = std::pair<const char*, const char*>;
   InstanceRecord record;
-  SetProfileDir(record, "C:\\P");
-  EXPECT_STREQ(record.profileDir.c_str(), "\"C:\\P\"");
-  SetProfileDir(record, "\"C:\\Q\"");
-  EXPECT_STREQ(record.profileDir.c_str(), "\"C:\\Q\"");
-  SetProfileDir(record, "");
-  EXPECT_STREQ(record.profileDir.c_str(), "\"\"");
-  SetProfileDir(record, nullptr);
-  EXPECT_STREQ(record.profileDir.c_str(), "");
+  for (auto [in, out] : {Pair{"C:\\P", "\"C:\\P\""}, Pair{"\"C:\\Q\"", "\"C:\\Q\""},
+                         Pair{"", "\"\""}, Pair{nullptr, ""}}) {
+    SetProfileDir(record, in);
+    EXPECT_STREQ(record.profileDir.c_str(), out) << (in == nullptr ? "null" : in);
+  }
 }
 
 TEST(AddInstanceRecordTest, ReplacesByNameWithoutCaseAndKeepsProfile) {
@@ -101,20 +75,16 @@ TEST(AddInstanceRecordTest, ReplacesByNameWithoutCaseAndKeepsProfile) {
 TEST(AddInstanceRecordTest, GrowsByTenKeepingIndexes) {
   SetupContext context;
   for (int i = 0; i < 21; ++i) {
-    std::string name = "I" + std::to_string(i);
-    ASSERT_EQ(AddInstanceRecord(context, Plain(name.c_str()), false), i);
+    ASSERT_EQ(AddInstanceRecord(context, Plain(("I" + std::to_string(i)).c_str()), false), i);
     EXPECT_EQ(context.records.capacity(), (i / 10 + 1) * 10) << i;
   }
-  for (int i = 0; i < 21; ++i) {
-    EXPECT_EQ(context.records[i].name.view(), "I" + std::to_string(i));
-  }
+  for (int i = 0; i < 21; ++i) EXPECT_EQ(context.records[i].name.view(), "I" + std::to_string(i));
 }
 
 TEST(AddAdminServerRecordTest, NamePreference) {
   testkit::TempMachine machine;
   machine.WriteText("C:\\PROF\\QZ7DAS00", "");
   machine.MakeDirectory("C:\\PROF\\QZ7DAS01");
-
   SetupContext context;
   context.targetProfileDir = "\"C:\\PROF\"";
   AddAdminServerRecord(context, "", "acct", "pw");

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qz7instm.h"
@@ -17,14 +18,17 @@
 namespace qz7::entry {
 namespace {
 
-InstanceDescriptor Descriptor(const char* name) {
-  InstanceDescriptor d;
-  std::memset(&d, 0, sizeof d);
+InstanceDescriptor Descriptor(const char* name, int kind = 0) {
+  InstanceDescriptor d{};
   std::memcpy(d.name, name, std::min(std::strlen(name), sizeof d.name - 1));
   std::strcpy(d.account, "acct");
   std::strcpy(d.password, "pw");
+  d.kind = kind;
   return d;
 }
+
+// The quoted form of a path; nothing stays nothing.
+std::string Quoted(const std::string& path) { return path.empty() ? "" : "\"" + path + "\""; }
 
 class SetupContextTest : public ::testing::Test {
  protected:
@@ -34,65 +38,51 @@ class SetupContextTest : public ::testing::Test {
              const char* install = "c:\\inst") {
     BuildSetupContext(context, current, requested, install, nullptr, nullptr, nullptr);
   }
+  std::vector<std::string> Names(const SetupContext& context) {
+    std::vector<std::string> names;
+    for (int i = 0; i < context.records.count(); ++i)
+      names.push_back(context.records[i].name.c_str());
+    return names;
+  }
 
   testkit::TempMachine machine_;
   testkit::RecordingHost host_;
   testkit::ScopedHost scoped_{&host_};
 };
 
-TEST_F(SetupContextTest, ProfileDirectoryDefaults) {
+// Bad paths (the first rows, so nothing has reached the host yet) end construction quietly.
+TEST_F(SetupContextTest, ProfileDirectoriesAndBadPaths) {
   machine_.MakeDirectory("C:\\A");
   machine_.MakeDirectory("C:\\B");
-  struct Row {
-    const char* name;
-    const char* current;
-    const char* requested;
-    const char* wantCurrent;
-    const char* wantRequested;
-    const char* wantTarget;
-  } rows[] = {
-      {"both_empty", "", nullptr, "\"C:\\INST\"", "\"C:\\INST\"", "\"C:\\INST\""},
-      {"equal_but_not_install", "c:\\a", "C:\\A\\", "\"C:\\A\"", "\"C:\\A\"", "\"C:\\INST\""},
-      {"different", "c:\\a", "c:\\b", "\"C:\\A\"", "\"C:\\B\"", "\"C:\\A\""},
-      {"only_requested", "", "c:\\b", "\"C:\\B\"", "\"C:\\B\"", "\"C:\\INST\""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    SetupContext context;
-    Build(context, row.current, row.requested);
-    EXPECT_STREQ(context.installDir.c_str(), "\"C:\\INST\"");
-    EXPECT_STREQ(context.currentProfileDir.c_str(), row.wantCurrent);
-    EXPECT_STREQ(context.requestedProfileDir.c_str(), row.wantRequested);
-    EXPECT_STREQ(context.targetProfileDir.c_str(), row.wantTarget);
-    ASSERT_NE(context.existingScan, nullptr);
-  }
-}
-
-TEST_F(SetupContextTest, BadPathsEndConstructionQuietly) {
   const std::string tooLong = "c:\\" + std::string(300, 'x');
   struct Row {
-    const char* name;
-    const char* current;
-    const char* install;
-    const char* wantCurrent;
+    const char *name, *current, *requested, *install;
+    std::string wantCurrent, wantRequested, wantTarget;  // unquoted; empty: left empty
   } rows[] = {
-      {"null_install", nullptr, nullptr, ""},
-      {"empty_install", "c:\\a", "", "\"C:\\A\""},
-      {"overlong_current", tooLong.c_str(), "c:\\inst", ""},
-      {"overlong_install", "c:\\a", tooLong.c_str(), "\"C:\\A\""},
+      {"null_install", nullptr, nullptr, nullptr, "", "", ""},
+      {"empty_install", "c:\\a", nullptr, "", "C:\\A", "", ""},
+      {"overlong_current", tooLong.c_str(), nullptr, "c:\\inst", "", "", ""},
+      {"overlong_install", "c:\\a", nullptr, tooLong.c_str(), "C:\\A", "", ""},
+      {"both_empty", "", nullptr, "c:\\inst", "C:\\INST", "C:\\INST", "C:\\INST"},
+      {"equal_but_not_install", "c:\\a", "C:\\A\\", "c:\\inst", "C:\\A", "C:\\A", "C:\\INST"},
+      {"different", "c:\\a", "c:\\b", "c:\\inst", "C:\\A", "C:\\B", "C:\\A"},
+      {"only_requested", "", "c:\\b", "c:\\inst", "C:\\B", "C:\\B", "C:\\INST"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
+    const bool bad = row.wantTarget.empty();
     SetupContext context;
-    Build(context, row.current, nullptr, row.install);
-    EXPECT_STREQ(context.currentProfileDir.c_str(), row.wantCurrent);
-    EXPECT_STREQ(context.installDir.c_str(), "");
-    EXPECT_STREQ(context.targetProfileDir.c_str(), "");
-    EXPECT_EQ(context.existingScan, nullptr);
+    Build(context, row.current, row.requested, row.install);
+    EXPECT_EQ(context.currentProfileDir.c_str(), Quoted(row.wantCurrent));
+    EXPECT_EQ(context.requestedProfileDir.c_str(), Quoted(row.wantRequested));
+    EXPECT_EQ(context.targetProfileDir.c_str(), Quoted(row.wantTarget));
+    EXPECT_EQ(context.installDir.c_str(), Quoted(bad ? "" : "C:\\INST"));
+    EXPECT_EQ(context.existingScan == nullptr, bad);
+    if (!bad) continue;
     EXPECT_EQ(context.serverType, -1);
     EXPECT_EQ(context.records.count(), 0);
+    EXPECT_TRUE(host_.calls().empty());
   }
-  EXPECT_EQ(host_.calls().size(), 0u) << "nothing reached the host";
 }
 
 TEST_F(SetupContextTest, MarkerTables) {
@@ -100,31 +90,17 @@ TEST_F(SetupContextTest, MarkerTables) {
     const char* name;
     std::vector<const char*> files;
     int serverType;
-    const char* server;
-    const char* admin;
-    const char* partitioned;
+    std::string server, admin, partitioned;  // marker names in C:\INST\CFG
   } rows[] = {
       {"none", {}, -1, "", "", ""},
-      {"table_order", {"qz7syssr", "qz7syssv"}, 1, "\"C:\\INST\\CFG\\qz7syssv\"", "", ""},
-      {"satellite", {"qz7sysst", "qz7sysrq"}, 5, "\"C:\\INST\\CFG\\qz7sysst\"", "", ""},
-      {"admin_second_row",
-       {"qz7sysrq", "qz7syssr.das"},
-       2,
-       "\"C:\\INST\\CFG\\qz7sysrq\"",
-       "\"C:\\INST\\CFG\\qz7syssr.das\"",
-       ""},
-      {"partitioned_needs_type_1",
-       {"qz7syssr", "qz7sysmp"},
-       3,
-       "\"C:\\INST\\CFG\\qz7syssr\"",
-       "",
-       ""},
-      {"partitioned",
-       {"qz7syssv", "qz7sysmp"},
-       1,
-       "\"C:\\INST\\CFG\\qz7syssv\"",
-       "",
-       "\"C:\\INST\\CFG\\qz7sysmp\""},
+      {"table_order", {"qz7syssr", "qz7syssv"}, 1, "qz7syssv", "", ""},
+      {"satellite", {"qz7sysst", "qz7sysrq"}, 5, "qz7sysst", "", ""},
+      {"admin_second_row", {"qz7sysrq", "qz7syssr.das"}, 2, "qz7sysrq", "qz7syssr.das", ""},
+      {"partitioned_needs_type_1", {"qz7syssr", "qz7sysmp"}, 3, "qz7syssr", "", ""},
+      {"partitioned", {"qz7syssv", "qz7sysmp"}, 1, "qz7syssv", "", "qz7sysmp"},
+  };
+  auto path = [](const std::string& name) {
+    return Quoted(name.empty() ? "" : "C:\\INST\\CFG\\" + name);
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -135,9 +111,9 @@ TEST_F(SetupContextTest, MarkerTables) {
     SetupContext context;
     Build(context, nullptr, nullptr);
     EXPECT_EQ(context.serverType, row.serverType);
-    EXPECT_STREQ(context.serverMarkerFile.c_str(), row.server);
-    EXPECT_STREQ(context.adminMarkerFile.c_str(), row.admin);
-    EXPECT_STREQ(context.partitionedMarkerFile.c_str(), row.partitioned);
+    EXPECT_EQ(context.serverMarkerFile.c_str(), path(row.server));
+    EXPECT_EQ(context.adminMarkerFile.c_str(), path(row.admin));
+    EXPECT_EQ(context.partitionedMarkerFile.c_str(), path(row.partitioned));
   }
 }
 
@@ -149,18 +125,14 @@ TEST_F(SetupContextTest, MergesExistingInstances) {
   host_.SetVariable(host::kGlobalProfile, "QZ7INSTDEF", "B");
   host_.SetVariable("REMOTE", "QZ7PORTRANGE", "1:2");
   host_.SetVariable("REMOTE", "QZ7INSTOWNER", "ELSEWHERE");
-
   SetupContext context;
   Build(context, nullptr, nullptr);
   // Walked from the last scanned record to the first; the remote node is left out without
   // the partitioned marker.
-  ASSERT_EQ(context.records.count(), 3);
-  EXPECT_STREQ(context.records[0].name.c_str(), "B");
-  EXPECT_STREQ(context.records[1].name.c_str(), "DAS");
-  EXPECT_STREQ(context.records[2].name.c_str(), "A");
+  EXPECT_EQ(Names(context), (std::vector<std::string>{"B", "DAS", "A"}));
   EXPECT_EQ(context.adminIndex, 1);
   EXPECT_EQ(context.defaultIndex, 0);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(context.records[i].nodeType, 1) << i;
+  for (int i = 0; i < context.records.count(); ++i) EXPECT_EQ(context.records[i].nodeType, 1) << i;
 }
 
 TEST_F(SetupContextTest, AdminServerIsDroppedWithoutItsMarker) {
@@ -170,8 +142,7 @@ TEST_F(SetupContextTest, AdminServerIsDroppedWithoutItsMarker) {
   host_.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "DAS");
   SetupContext context;
   Build(context, nullptr, nullptr);
-  ASSERT_EQ(context.records.count(), 1);
-  EXPECT_STREQ(context.records[0].name.c_str(), "QZ7");
+  EXPECT_EQ(Names(context), std::vector<std::string>{"QZ7"});
   EXPECT_EQ(context.adminIndex, -1);
   EXPECT_EQ(context.defaultIndex, 0);  // the scan's default, and the single-record rule
   EXPECT_EQ(context.records[0].nodeType, 3);
@@ -183,56 +154,43 @@ TEST_F(SetupContextTest, PartitionedRecordsKeepTheirType) {
   host_.DefineInstance("MPP");
   host_.DefineInstance("REMOTE");
   host_.SetVariable("REMOTE", "QZ7PORTRANGE", "1:2");
-  machine_.WriteFile("C:\\INST\\MPP\\qz7systm", [] {
-    std::vector<unsigned char> block(4096, 0);
-    util::StoreLE16(block.data() + 40, 4);
-    return block;
-  }());
+  std::vector<unsigned char> config(4096, 0);
+  config[40] = 4;  // node type 4 in the 16-bit field at offset 40
+  machine_.WriteFile("C:\\INST\\MPP\\qz7systm", config);
   SetupContext context;
   Build(context, nullptr, nullptr);
-  ASSERT_EQ(context.records.count(), 2);
-  EXPECT_STREQ(context.records[0].name.c_str(), "REMOTE");
-  EXPECT_EQ(context.records[0].nodeType, 4);
+  EXPECT_EQ(Names(context), (std::vector<std::string>{"REMOTE", "MPP"}));
   EXPECT_EQ(context.records[0].ownedElsewhere, 1);
-  EXPECT_EQ(context.records[1].nodeType, 4);
+  for (int i = 0; i < context.records.count(); ++i) EXPECT_EQ(context.records[i].nodeType, 4) << i;
   EXPECT_EQ(context.defaultIndex, -1);
 }
 
 TEST_F(SetupContextTest, DescriptorForms) {
   InstanceDescriptor admin = Descriptor("");
-  admin.isAdminServer = 1;
-  admin.isAddedNode = 1;  // the administration-server flag wins
-  InstanceDescriptor node = Descriptor("NODE");
+  admin.isAdminServer = admin.isAddedNode = 1;  // the administration-server flag wins
+  InstanceDescriptor node = Descriptor("NODE", 4);
   node.isAddedNode = 1;
-  node.kind = 4;
   std::strcpy(node.nodeNumber, "3");
   std::strcpy(node.ownerComputer, "OWNERPC");
-  InstanceDescriptor mpp = Descriptor("MPPINSTANCE");  // 11 characters: the first 8 count
-  mpp.kind = 4;
+  InstanceDescriptor mpp = Descriptor("MPPINSTANCE", 4);  // 11 characters: the first 8 count
   mpp.makeDefault = 1;
   std::strcpy(mpp.portRangeStart, "6000");
-  std::strcpy(mpp.portRangeEnd, "6003");
-  std::strcpy(mpp.hostName, "host.example");
   InstanceDescriptor plain = Descriptor("PLAIN");
   std::strcpy(plain.portRangeStart, "ignored");
-
   SetupContext context;
   Build(context, nullptr, nullptr);
   for (InstanceDescriptor* d : {&admin, &node, &mpp, &plain}) AddDescriptor(context, d);
-  ASSERT_EQ(context.records.count(), 4);
+  EXPECT_EQ(Names(context), (std::vector<std::string>{"QZ7DAS00", "NODE", "MPPINSTA", "PLAIN"}));
   EXPECT_EQ(context.adminIndex, 0);
-  EXPECT_STREQ(context.records[0].name.c_str(), "QZ7DAS00");
-  EXPECT_EQ(context.records[1].nodeType, 4);
-  EXPECT_EQ(context.records[1].ownedElsewhere, 1);
-  EXPECT_STREQ(context.records[1].nodeNumber.c_str(), "3");
-  EXPECT_STREQ(context.records[1].ownerComputer.c_str(), "OWNERPC");
-  EXPECT_STREQ(context.records[2].name.c_str(), "MPPINSTA");
-  EXPECT_EQ(context.records[2].nodeType, 4);
-  EXPECT_EQ(context.records[2].ownedElsewhere, 0);
-  EXPECT_STREQ(context.records[2].hostName.c_str(), "host.example");
   EXPECT_EQ(context.defaultIndex, 2);
-  EXPECT_EQ(context.records[3].nodeType, -1);
-  EXPECT_STREQ(context.records[3].portRangeStart.c_str(), "");
+  const InstanceRecord &n = context.records[1], &m = context.records[2], &p = context.records[3];
+  EXPECT_EQ(std::make_pair(n.nodeType, n.ownedElsewhere), std::make_pair(4, 1));
+  EXPECT_STREQ(n.nodeNumber.c_str(), "3");
+  EXPECT_STREQ(n.ownerComputer.c_str(), "OWNERPC");
+  EXPECT_EQ(std::make_pair(m.nodeType, m.ownedElsewhere), std::make_pair(4, 0));
+  EXPECT_STREQ(m.portRangeStart.c_str(), "6000");
+  EXPECT_EQ(p.nodeType, -1);
+  EXPECT_STREQ(p.portRangeStart.c_str(), "");
 }
 
 TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce) {
@@ -247,10 +205,9 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   // The host initialisation ran on the first construction that reached it, and only then.
   EXPECT_TRUE(HostInitialised());
   EXPECT_LE(host_.initAppDataFlags.size(), 1u);
-  if (!host_.initAppDataFlags.empty()) {
-    EXPECT_EQ(host_.initAppDataFlags[0], 0x68211u);
-    EXPECT_EQ(util::LoadLE16(host_.ControlBlock() + 0x136C), 1);
-  }
+  if (host_.initAppDataFlags.empty()) return;
+  EXPECT_EQ(host_.initAppDataFlags[0], 0x68211u);
+  EXPECT_EQ(util::LoadLE16(host_.ControlBlock() + 0x136C), 1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/fault_injection.h"
 #include "platform/file_system.h"
@@ -23,26 +24,12 @@ class SetupFilesTest : public ::testing::Test {
 };
 
 TEST_F(SetupFilesTest, KindQueriesWithAndWithoutQuotes) {
-  struct Row {
-    const char* path;
-    int directory;
-    int regular;
-  } rows[] = {
-      {"C:\\INST", 1, 0},
-      {"\"C:\\INST\"", 1, 0},
-      {"c:\\inst\\sub", 1, 0},
-      {"C:\\INST\\FILE.TXT", 0, 1},
-      {"\"c:\\inst\\file.txt\"", 0, 1},
-      {"C:\\INST\\NONE", 0, 0},
-      {"", 0, 0},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(IsDirectory(row.path), row.directory) << row.path;
-    EXPECT_EQ(IsRegularFile(row.path), row.regular) << row.path;
-  }
-}
-
-TEST_F(SetupFilesTest, FileExistsInJoinsOnce) {
+  for (const char* dir : {"C:\\INST", "\"C:\\INST\"", "c:\\inst\\sub"})
+    EXPECT_TRUE(IsDirectory(dir) == 1 && IsRegularFile(dir) == 0) << dir;
+  for (const char* file : {"C:\\INST\\FILE.TXT", "\"c:\\inst\\file.txt\""})
+    EXPECT_TRUE(IsDirectory(file) == 0 && IsRegularFile(file) == 1) << file;
+  for (const char* none : {"C:\\INST\\NONE", ""})
+    EXPECT_TRUE(IsDirectory(none) == 0 && IsRegularFile(none) == 0) << none;
   EXPECT_EQ(FileExistsIn("\"C:\\INST\"", "FILE.TXT"), 1);
   EXPECT_EQ(FileExistsIn("C:\\INST\\", "file.txt"), 1);
   EXPECT_EQ(FileExistsIn("C:\\INST", "SUB"), 0);
@@ -55,9 +42,7 @@ TEST_F(SetupFilesTest, CopySetupFileMapsErrors) {
   machine_.WriteText("C:\\INST\\LOCKED.TXT", "old");
   ASSERT_EQ(platform::SetFileWritable("C:\\INST\\LOCKED.TXT", false), 0);
   struct Row {
-    const char* name;
-    const char* source;
-    const char* destination;
+    const char *name, *source, *destination;
     int result;
   } rows[] = {
       {"copies", "\"C:\\INST\\FILE.TXT\"", "\"C:\\INST\\COPY.TXT\"", 0},
@@ -69,46 +54,43 @@ TEST_F(SetupFilesTest, CopySetupFileMapsErrors) {
   for (const Row& row : rows)
     EXPECT_EQ(CopySetupFile(row.source, row.destination), row.result) << row.name;
   EXPECT_EQ(machine_.ReadFile("C:\\INST\\COPY.TXT"), machine_.ReadFile("C:\\INST\\FILE.TXT"));
-  std::vector<unsigned char> old = {'o', 'l', 'd'};
-  EXPECT_EQ(machine_.ReadFile("C:\\INST\\LOCKED.TXT"), old);
+  EXPECT_EQ(machine_.ReadFile("C:\\INST\\LOCKED.TXT"), (std::vector<unsigned char>{'o', 'l', 'd'}));
 
   EXPECT_EQ(MakeWritable("\"C:\\INST\\LOCKED.TXT\""), 1);
   EXPECT_EQ(CopySetupFile("C:\\INST\\FILE.TXT", "C:\\INST\\LOCKED.TXT"), 0);
   EXPECT_EQ(MakeWritable("C:\\INST\\NONE.TXT"), 0);
 }
 
-TEST_F(SetupFilesTest, FindFreeNumberedNameSkipsFilesAndDirectories) {
+TEST_F(SetupFilesTest, FindFreeNumberedName) {
   machine_.WriteText("C:\\PROF\\QZ7DAS00", "");
   machine_.MakeDirectory("C:\\PROF\\QZ7DAS01");
-  const char* found = FindFreeNumberedName("\"C:\\PROF\"", "QZ7DAS??");
-  ASSERT_NE(found, nullptr);
-  EXPECT_STREQ(found, "\"C:\\PROF\\QZ7DAS02\"");
-  EXPECT_STREQ(FindFreeNumberedName("C:\\PROF\\", "QZ7DAS??"), "C:\\PROF\\QZ7DAS02");
-  EXPECT_STREQ(FindFreeNumberedName("C:\\PROF", "????????.???"), "C:\\PROF\\00000000.000");
-}
-
-TEST_F(SetupFilesTest, FindFreeNumberedNameStopsAtANameItCannotQuery) {
-  platform::FaultPlan plan;
-  plan.triggerAt = 1;  // the status query of the first candidate
-  plan.error = platform::kErrorAccessDenied;
-  platform::SetFaultPlan(plan);
-  const char* found = FindFreeNumberedName("C:\\PROF", "QZ7DAS??");
-  platform::ClearFaultPlan();
-  EXPECT_EQ(found, nullptr);
-  plan.repeat = true;  // every query fails: the search must still end
-  platform::SetFaultPlan(plan);
-  EXPECT_EQ(FindFreeNumberedName("C:\\PROF", "????????.???"), nullptr);
-  platform::ClearFaultPlan();
-}
-
-TEST_F(SetupFilesTest, FindFreeNumberedNameRunsOut) {
-  for (char digit = '0'; digit <= '9'; ++digit) {
+  for (char digit = '0'; digit <= '9'; ++digit)
     machine_.WriteText(std::string("C:\\FULL\\N") + digit, "");
+  struct Row {
+    const char *name, *directory, *pattern, *expected;  // null: nothing free
+  } rows[] = {
+      {"file_and_directory_skipped", "\"C:\\PROF\"", "QZ7DAS??", "\"C:\\PROF\\QZ7DAS02\""},
+      {"trailing_backslash", "C:\\PROF\\", "QZ7DAS??", "C:\\PROF\\QZ7DAS02"},
+      {"temporary_name", "C:\\PROF", "????????.???", "C:\\PROF\\00000000.000"},
+      {"runs_out", "C:\\FULL", "N?", nullptr},
+      {"no_marks_taken", "C:\\FULL", "N5", nullptr},
+      {"no_marks_free", "C:\\FULL", "M5", "C:\\FULL\\M5"},
+      {"no_pattern", "C:\\FULL", nullptr, nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_STREQ(FindFreeNumberedName(row.directory, row.pattern), row.expected);
   }
-  EXPECT_EQ(FindFreeNumberedName("C:\\FULL", "N?"), nullptr);
-  EXPECT_EQ(FindFreeNumberedName("C:\\FULL", "N5"), nullptr);  // no marks: tried once
-  EXPECT_STREQ(FindFreeNumberedName("C:\\FULL", "M5"), "C:\\FULL\\M5");
-  EXPECT_EQ(FindFreeNumberedName("C:\\FULL", nullptr), nullptr);
+
+  // A name that cannot be queried (the status query of the first candidate fails) ends the
+  // search, and so does a failure on every query.
+  for (bool repeat : {false, true}) {
+    platform::SetFaultPlan(
+        {.triggerAt = 1, .error = platform::kErrorAccessDenied, .repeat = repeat});
+    const char* found = FindFreeNumberedName("C:\\PROF", repeat ? "????????.???" : "QZ7DAS??");
+    platform::ClearFaultPlan();
+    EXPECT_EQ(found, nullptr) << repeat;
+  }
 }
 
 }  // namespace

@@ -6,10 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,205 +17,130 @@
 namespace qz7::util {
 namespace {
 
-struct InsertCase {
-  const char* name;
-  const char* text;
-  std::vector<const char*> params;
-  int outputSize;
-  int result;
-  const char* expected;
-};
-
-class InsertMessageParamsTest : public ::testing::TestWithParam<InsertCase> {};
-
-TEST_P(InsertMessageParamsTest, Fills) {
-  const InsertCase& c = GetParam();
-  std::vector<char> output(static_cast<size_t>(c.outputSize) + 1, '#');
-  int length = -1;
-  EXPECT_EQ(InsertMessageParams(c.params.data(), static_cast<int>(c.params.size()), c.text,
-                                output.data(), c.outputSize, &length),
-            c.result);
-  if (c.result == kInsertOk) {
-    EXPECT_STREQ(output.data(), c.expected);
-    EXPECT_EQ(length, static_cast<int>(std::string(c.expected).size()));
-  } else if (c.result == kInsertTooLong) {
-    EXPECT_EQ(length, 0);
-  }
+std::string ReadHostFile(const std::string& path) {
+  return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
-const std::string k1022(1022, 'a');
-const std::string k1023(1023, 'a');
-const std::string k1020(1020, 'a');
-const std::string k1020Marker = k1020 + "%1";
-const std::string k1020Filled = k1020 + "bc";
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, InsertMessageParamsTest,
-    ::testing::Values(
-        InsertCase{"in_order",
-                   "Instance %1 failed with code %2",
-                   {"QZ7", "5"},
-                   1023,
-                   0,
-                   "Instance QZ7 failed with code 5"},
-        InsertCase{"reversed", "%2 then %1", {"one", "two"}, 1023, 0, "two then one"},
-        InsertCase{"other_markers_stay", "100%% %x %0 %", {"p"}, 1023, 0, "100%% %x %0 %"},
-        InsertCase{"marker_beyond_count_stays", "%1 %3", {"a", "b"}, 1023, 0, "a %3"},
-        InsertCase{"null_parameter_stays", "%1/%2", {nullptr, "b"}, 1023, 0, "%1/b"},
-        InsertCase{"percent_in_parameter_not_expanded", "%1 %2", {"%2", "x"}, 1023, 0, "%2 x"},
-        InsertCase{"no_parameters", "left %1 alone", {}, 1023, 0, "left %1 alone"},
-        InsertCase{"ten_parameters",
-                   "%1",
-                   {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"},
-                   1023,
-                   1,
-                   nullptr},
-        InsertCase{"1022_fit", k1022.c_str(), {}, 1023, 0, k1022.c_str()},
-        InsertCase{"1023_too_long", k1023.c_str(), {}, 1023, 2, nullptr},
-        InsertCase{"grows_to_1022", k1020Marker.c_str(), {"bc"}, 1023, 0, k1020Filled.c_str()},
-        InsertCase{"grows_past_1022", k1020Marker.c_str(), {"bcd"}, 1023, 2, nullptr}),
-    [](const ::testing::TestParamInfo<InsertCase>& info) { return info.param.name; });
-
-// A message module and an owner that records every box.
-class ShowSetupMessageTest : public ::testing::Test {
- protected:
-  struct Box {
-    std::string text, title;
-    unsigned style;
-  };
-
-  static int RecordBox(void* userData, const char* text, const char* title, unsigned style) {
-    static_cast<std::vector<Box>*>(userData)->push_back({text, title, style});
-    return 7;
-  }
-
-  void SetUp() override {
-    modulePath_ = machine_.root() + "/messages.txt";
-    std::ofstream(modulePath_) << "3616 Instance %s failed with code %d\n"
-                                  "3612 Our Title\n"
-                                  "100 No parameters here %s\n"
-                                  "101 %2 before %1\n";
-    module_ = platform::LoadMessageModule(modulePath_);
-    ASSERT_NE(module_, nullptr);
-    logPath_ = machine_.root() + "/setup.log";
-    logFd_ = open(logPath_.c_str(), O_RDWR | O_CREAT, 0644);
-    ASSERT_GE(logFd_, 0);
-    owner_.messageBox = &RecordBox;
-    owner_.userData = &boxes_;
-  }
-  void TearDown() override {
-    platform::FreeMessageModule(module_);
-    close(logFd_);
-  }
-  std::string Log() const {
-    std::ifstream in(logPath_, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
-
-  testkit::TempMachine machine_;
-  std::string modulePath_, logPath_;
-  QZ7_MODULE module_ = nullptr;
-  int logFd_ = -1;
-  qz7_owner_window owner_{};
-  std::vector<Box> boxes_;
-};
-
-TEST_F(ShowSetupMessageTest, RenumbersFillsLogsAndShows) {
-  const char* params[] = {"QZ7", "5"};
-  EXPECT_EQ(ShowSetupMessage(3616, 2, params, kBoxInformation, &logFd_, module_, &owner_), 7);
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "Instance QZ7 failed with code 5");
-  EXPECT_EQ(boxes_[0].title, "Our Title");
-  EXPECT_EQ(boxes_[0].style, kBoxInformation);
-  EXPECT_EQ(Log(), "Instance QZ7 failed with code 5\r\n");
-}
-
-TEST_F(ShowSetupMessageTest, FallbacksAndLimits) {
+TEST(InsertMessageParamsTest, Table) {
+  const std::string k1020(1020, 'a'), k1022(1022, 'a'), k1023(1023, 'a');
   struct Row {
     const char* name;
-    unsigned id;
-    int paramCount;
-    std::string text;
-    unsigned style;
+    std::string text, expected;
+    std::vector<const char*> params;
+    int result;
   } rows[] = {
-      {"missing_message", 4242, 0, "Unable to load message 4242", kBoxStop},
-      {"ten_parameters", 3616, 10, "InsertMessage: Invalid number of parameters 10",
-       kBoxInformation},
-      {"no_parameters_keeps_text", 100, 0, "No parameters here %s", kBoxInformation},
-      {"explicit_numbers", 101, 2, "b before a", kBoxInformation},
+      {"in_order", "Instance %1 code %2", "Instance QZ7 code 5", {"QZ7", "5"}, 0},
+      {"other_markers_stay", "100%% %x %0 %", "100%% %x %0 %", {"p"}, 0},
+      {"marker_beyond_count_stays", "%1 %3", "a %3", {"a", "b"}, 0},
+      {"null_parameter_stays", "%1/%2", "%1/b", {nullptr, "b"}, 0},
+      {"percent_in_parameter_not_expanded", "%1 %2", "%2 x", {"%2", "x"}, 0},
+      {"no_parameters", "left %1 alone", "left %1 alone", {}, 0},
+      {"1022_fit", k1022, k1022, {}, 0},
+      {"1023_too_long", k1023, "", {}, 2},
+      {"grows_to_1022", k1020 + "%1", k1020 + "bc", {"bc"}, 0},
+      {"grows_past_1022", k1020 + "%1", "", {"bcd"}, 2},
   };
-  const char* params[10] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"};
   for (const Row& row : rows) {
-    boxes_.clear();
-    ShowSetupMessage(row.id, row.paramCount, params, kBoxInformation, nullptr, module_, &owner_);
-    ASSERT_EQ(boxes_.size(), 1u) << row.name;
-    EXPECT_EQ(boxes_[0].text, row.text) << row.name;
-    EXPECT_EQ(boxes_[0].style, row.style) << row.name;
+    SCOPED_TRACE(row.name);
+    std::vector<char> output(1024, '#');
+    int length = -1;
+    EXPECT_EQ(InsertMessageParams(row.params.data(), static_cast<int>(row.params.size()),
+                                  row.text.c_str(), output.data(), 1023, &length),
+              row.result);
+    EXPECT_EQ(output.data(), row.expected);
+    EXPECT_EQ(length, static_cast<int>(row.expected.size()));
   }
 }
 
-TEST_F(ShowSetupMessageTest, NoOwnerLogsOnlyAndNoModuleDoesNothing) {
-  const char* params[] = {"A", "1"};
-  EXPECT_EQ(ShowSetupMessage(3616, 2, params, kBoxStop, &logFd_, module_, nullptr), 0);
-  EXPECT_EQ(ShowSetupMessage(3616, 2, params, kBoxStop, &logFd_, nullptr, &owner_), 0);
-  EXPECT_TRUE(boxes_.empty());
-  EXPECT_EQ(Log(), "Instance A failed with code 1\r\n");
+// An owner that records every box as "title|text|style".
+using Boxes = std::vector<std::string>;
+int RecordBox(void* boxes, const char* text, const char* title, unsigned style) {
+  static_cast<Boxes*>(boxes)->push_back(std::string(title) + "|" + text + "|" +
+                                        std::to_string(style));
+  return 7;
 }
 
-TEST_F(ShowSetupMessageTest, TitleFallsBackAndOverlongTextIsEmptied) {
-  std::string longParam(1100, 'x');
-  const char* params[] = {longParam.c_str(), "1"};
-  std::ofstream(modulePath_) << "3616 Instance %s failed with code %d\n";
-  QZ7_MODULE bare = platform::LoadMessageModule(modulePath_);
-  ASSERT_NE(bare, nullptr);
-  EXPECT_EQ(ShowSetupMessage(3616, 2, params, kBoxStop, &logFd_, bare, nullptr), kInsertTooLong);
-  ShowSetupMessage(3616, 2, params, kBoxStop, nullptr, bare, &owner_);
-  platform::FreeMessageModule(bare);
-  ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].title, "ZAV QZ7 Setup");
-  EXPECT_EQ(boxes_[0].text, "");
-  EXPECT_EQ(Log(), "\r\n");
+TEST(ShowSetupMessageTest, RenumbersFallsBackAndLogs) {
+  testkit::TempMachine machine;
+  const std::string modulePath = machine.root() + "/messages.txt";
+  const std::string logPath = machine.root() + "/setup.log";
+  std::ofstream(modulePath) << "3616 Instance %s failed with code %d\n3612 Our Title\n"
+                               "100 No parameters here %s\n101 %2 before %1\n";
+  QZ7_MODULE module = platform::LoadMessageModule(modulePath);
+  ASSERT_NE(module, nullptr);
+  int logFd = open(logPath.c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(logFd, 0);
+  Boxes boxes;
+  qz7_owner_window owner{&RecordBox, &boxes};
+  const char* params[10] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j"};
+  auto show = [&](int id, int paramCount, QZ7_MODULE from, QZ7_OWNER to) {
+    return ShowSetupMessage(id, paramCount, params, kBoxInformation, &logFd, from, to);
+  };
+  struct Row {
+    const char *name, *text;
+    int id, style, paramCount;
+  } rows[] = {
+      {"renumbered", "Instance a failed with code b", 3616, kBoxInformation, 2},
+      {"missing_message", "Unable to load message 4242", 4242, kBoxStop, 0},
+      {"ten_params", "InsertMessage: Invalid number of parameters 10", 3616, kBoxInformation, 10},
+      {"no_parameters_keeps_text", "No parameters here %s", 100, kBoxInformation, 0},
+      {"explicit_numbers", "b before a", 101, kBoxInformation, 2},
+  };
+  std::string log;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    boxes.clear();
+    EXPECT_EQ(show(row.id, row.paramCount, module, &owner), 7);
+    EXPECT_EQ(boxes, Boxes{"Our Title|" + std::string(row.text) + "|" + std::to_string(row.style)});
+    EXPECT_EQ(ReadHostFile(logPath), log += std::string(row.text) + "\r\n");
+  }
+
+  // No module: nothing at all. No owner: the line is logged only.
+  EXPECT_EQ(show(3616, 2, nullptr, &owner), 0);
+  EXPECT_EQ(show(3616, 2, module, nullptr), 0);
+  EXPECT_EQ(boxes.size(), 1u) << "a box without a module or an owner";
+  EXPECT_EQ(ReadHostFile(logPath), log += "Instance a failed with code b\r\n");
+  platform::FreeMessageModule(module);
+
+  // A module without a title gets the fixed one; a text filled past the limit is emptied.
+  std::ofstream(modulePath) << "3616 Instance %s failed with code %d\n";
+  module = platform::LoadMessageModule(modulePath);
+  const std::string longParam(1100, 'x');
+  params[0] = longParam.c_str();
+  EXPECT_EQ(ShowSetupMessage(3616, 2, params, kBoxStop, nullptr, module, nullptr), kInsertTooLong);
+  EXPECT_EQ(show(3616, 2, module, &owner), 7);
+  EXPECT_EQ(boxes.back(), "ZAV QZ7 Setup||" + std::to_string(kBoxInformation));
+  EXPECT_EQ(ReadHostFile(logPath), log += "\r\n");
+  platform::FreeMessageModule(module);
+  close(logFd);
 }
 
-// Two processes append to one log under the lock; every line must come out whole.
+// Two processes append to one log under the lock, each through its own descriptor; every line
+// must come out whole.
 TEST(AppendLogLineTest, ProcessesNeverInterleave) {
   testkit::TempMachine machine;
   const std::string path = machine.root() + "/shared.log";
-  close(open(path.c_str(), O_RDWR | O_CREAT, 0644));
   constexpr int kLines = 200;
-  const std::string payloadA(300, 'A');
-  const std::string payloadB(500, 'B');
-  std::vector<pid_t> children;
-  for (const std::string* payload : {&payloadA, &payloadB}) {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int fd = open(path.c_str(), O_RDWR);
-      for (int i = 0; i < kLines; ++i) {
-        if (AppendLogLine(fd, payload->c_str()) != 1) _exit(3);
-      }
-      _exit(0);
-    }
-    children.push_back(pid);
+  const std::string a(300, 'A'), b(500, 'B');
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+  int failures = 0;
+  for (int i = 0; i < kLines; ++i) failures += AppendLogLine(fd, (child == 0 ? a : b).c_str()) != 1;
+  close(fd);
+  if (child == 0) _exit(failures == 0 ? 0 : 3);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(failures, 0);
+  const std::string content = ReadHostFile(path);
+  // Each line is one whole payload, so the file cuts into whole lines from the start.
+  for (size_t at = 0; at < content.size();) {
+    const std::string line = (content[at] == 'A' ? a : b) + "\r\n";
+    ASSERT_EQ(content.compare(at, line.size(), line), 0) << "broken line at byte " << at;
+    at += line.size();
   }
-  for (pid_t pid : children) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  std::ifstream in(path, std::ios::binary);
-  std::string content((std::istreambuf_iterator<char>(in)), {});
-  std::map<std::string, int> counts;
-  size_t start = 0;
-  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    counts[content.substr(start, end - start)]++;
-  }
-  EXPECT_EQ(start, content.size()) << "text after the last line end";
-  EXPECT_EQ(counts.size(), 2u);
-  EXPECT_EQ(counts[payloadA], kLines);
-  EXPECT_EQ(counts[payloadB], kLines);
+  EXPECT_EQ(content.size(), kLines * (a.size() + b.size() + 4));
 }
 
 }  // namespace
