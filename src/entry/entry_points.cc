@@ -1,4 +1,5 @@
 // The exported entry points createInstances and deleteInstances.
+#include "entry/instance_removal.h"
 #include "entry/setup_context.h"
 #include "qz7instm.h"
 
@@ -25,7 +26,11 @@ QZ7_API void deleteInstances(const char* profilePath, const char* installPath, Q
   qz7::entry::SetupContext context;
   qz7::entry::BuildSetupContext(context, profilePath, installPath, installPath, logFile,
                                 messageModule, ownerWindow);
-  // The removal driver takes the context from here once it is in place.
+  // Removal wipes the whole profile registry. When the arguments could not even give an
+  // installation directory (null, empty or over-long paths) nothing is known to belong to
+  // this installation, so nothing is removed rather than every instance's definitions.
+  if (context.installDir.empty()) return;
+  qz7::entry::RemoveAllInstances(context);
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -121,14 +122,20 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
                           "NEW:account=me:password=pw:default", "DAS:admin"});
   EXPECT_EQ(create.exitCode, 0) << create.err;
   EXPECT_EQ(LastLine(create.out), "result: 0");
-  CliRun remove = RunCli({"--machine", root, "delete", "--install", "C:\\QZ7", "--quiet"});
-  EXPECT_EQ(remove.exitCode, 0) << remove.err;
-  EXPECT_EQ(LastLine(remove.out), "result: 0");
 
   // Discovery pointed the profile registry at the directory; list now finds it by itself.
   CliRun again = RunCli({"--machine", root, "list"});
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_NE(again.out.find("SALES"), std::string::npos);
+
+  // Uninstalling drops every instance and removes the registry and the profile directory.
+  CliRun remove = RunCli(
+      {"--machine", root, "delete", "--install", "C:\\QZ7", "--profile", "C:\\QZ7PROF", "--quiet"});
+  EXPECT_EQ(remove.exitCode, 0) << remove.err;
+  EXPECT_EQ(LastLine(remove.out), "result: 0");
+  CliRun after = RunCli({"--machine", root, "list", "c:\\qz7prof"});
+  EXPECT_EQ(after.out.find("SALES"), std::string::npos) << after.out;
+  EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
 }
 
 TEST(CliTest, ConvertConfigAndShow) {
