@@ -1,0 +1,137 @@
+#include "upgrade/directory_tree.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/file_system.h"
+#include "util/multibyte.h"
+#include "util/path_normalization.h"
+#include "util/quoted_path.h"
+#include "util/setup_files.h"
+
+namespace qz7::upgrade {
+namespace {
+
+constexpr size_t kTreePathSize = 261;
+
+// The normalised form of path (given quoted or not) with its closing quote dropped and a
+// backslash appended, or false when it cannot be normalised.
+bool NormalisedFolder(const char* path, std::string* folder) {
+  char buffer[kTreePathSize];
+  const std::string bare = util::StripQuotes(path);
+  if (util::NormalizeSetupPath(bare.c_str(), buffer, sizeof buffer) != util::kNormalizeOk) {
+    return false;
+  }
+  *folder = util::DropClosingQuote(buffer) + "\\";
+  return true;
+}
+
+// The same text with the closing quote it needs when it opens with one.
+std::string Closed(const std::string& open) {
+  return util::StartsWithQuote(open) ? open + "\"" : open;
+}
+
+// Removes the directory at path and each ancestor that becomes empty; stops at the first
+// one that cannot be removed, and at a path without a backslash (a drive, "C:").
+void RemoveEmptiedUpwards(std::string path) {
+  while (util::FindCharMB(path.c_str(), '\\') != nullptr) {
+    if (platform::RemoveDirectory(util::StripQuotes(path.c_str()).c_str()) != 0) return;
+    if (!util::CutAtLastBackslash(path)) return;
+  }
+}
+
+// Creates each directory of destination (an open folder text ending in a backslash) from the
+// top down, removing a file that stands where a directory must go.
+void MakeDestinationFolders(const std::string& destination) {
+  for (const char* at = util::FindCharMB(destination.c_str(), '\\'); at != nullptr;
+       at = util::FindCharMB(at + 1, '\\')) {
+    const std::string cut(destination.c_str(), static_cast<size_t>(at - destination.c_str()));
+    const std::string bare = util::StripQuotes(cut.c_str());
+    if (bare.size() == 2 && bare[1] == ':') continue;
+    if (util::IsRegularFile(bare.c_str())) {
+      util::MakeWritable(bare.c_str());
+      platform::RemoveFile(bare.c_str());
+    }
+    platform::MakeDirectory(bare.c_str());
+  }
+}
+
+}  // namespace
+
+int CopyDirectoryTree(const char* source, const char* destination, bool move) {
+  std::string from;
+  if (!NormalisedFolder(source, &from)) return kTreeBadSource;
+  std::string to;
+  const bool toGiven = destination != nullptr && destination[0] != '\0';
+  if (!toGiven) {
+    move = true;
+  } else {
+    if (!NormalisedFolder(destination, &to)) return kTreeBadDestination;
+    if (from == to) return kTreeOk;
+    if (from.size() < to.size() && to.compare(0, from.size(), from) == 0) {
+      return kTreeDestinationInside;
+    }
+  }
+
+  if (toGiven && util::IsDirectory(Closed(from).c_str())) MakeDestinationFolders(to);
+
+  platform::FindData entry;
+  const std::string pattern = util::StripQuotes((from + "*").c_str());
+  platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
+  if (search != platform::kInvalidFindHandle) {
+    do {
+      if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
+      const std::string sourceEntry = Closed(from + entry.name);
+      const std::string destinationEntry = toGiven ? Closed(to + entry.name) : std::string();
+      if (entry.isDirectory) {
+        CopyDirectoryTree(sourceEntry.c_str(), destinationEntry.c_str(), move);
+        continue;
+      }
+      bool copied = true;
+      if (toGiven) {
+        const std::string target = util::StripQuotes(destinationEntry.c_str());
+        util::MakeWritable(target.c_str());
+        platform::RemoveFile(target.c_str());
+        copied = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str()) == 0;
+      }
+      // A file whose copy failed stays where it is: the move must not lose it.
+      if (move && copied) {
+        const std::string bare = util::StripQuotes(sourceEntry.c_str());
+        util::MakeWritable(bare.c_str());
+        platform::RemoveFile(bare.c_str());
+      }
+    } while (platform::FindNext(search, &entry) == 0);
+    platform::FindClose(search);
+  }
+
+  if (move) RemoveEmptiedUpwards(Closed(from.substr(0, from.size() - 1)));
+  return kTreeOk;
+}
+
+void DeleteMatchingFiles(const char* pattern, const char* directory) {
+  if (pattern == nullptr || pattern[0] == '\0') return;
+  std::string folder;
+  if (directory != nullptr && directory[0] != '\0') {
+    folder = util::DropClosingQuote(directory);
+    if (folder.back() != '\\') folder += '\\';
+  }
+  std::string path = folder + pattern;
+  platform::FindData entry;
+  const std::string bareFolder = util::StripQuotes(folder.c_str());
+  platform::FindHandle search =
+      platform::FindFirst(util::StripQuotes(path.c_str()).c_str(), &entry);
+  if (search != platform::kInvalidFindHandle) {
+    do {
+      // "." and ".." name the folder and its parent, not entries to delete.
+      if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
+      path = folder + entry.name;
+      const std::string bare = bareFolder + entry.name;
+      util::MakeWritable(bare.c_str());
+      platform::RemoveFile(bare.c_str());  // fails quietly for directories
+    } while (platform::FindNext(search, &entry) == 0);
+    platform::FindClose(search);
+  }
+  RemoveEmptiedUpwards(Closed(path));
+}
+
+}  // namespace qz7::upgrade

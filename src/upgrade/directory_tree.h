@@ -1,0 +1,28 @@
+// Copying, moving and clearing directory trees of an instance: how instance directories are
+// carried to a new profile directory and how stale index files are removed.
+#ifndef QZ7_UPGRADE_DIRECTORY_TREE_H_
+#define QZ7_UPGRADE_DIRECTORY_TREE_H_
+
+namespace qz7::upgrade {
+
+constexpr int kTreeOk = 0;
+constexpr int kTreeBadSource = -1;          // the source path cannot be normalised
+constexpr int kTreeBadDestination = -2;     // the destination path cannot be normalised
+constexpr int kTreeDestinationInside = -3;  // the destination lies inside the source
+
+// Copies the tree at source to destination (both may be quoted). With move, each file is
+// deleted after its copy and the emptied source directories are removed, upwards to the
+// first ancestor that still holds something. A null or empty destination copies nothing and
+// forces move: the source tree is deleted. Copying a tree onto itself does nothing; copying
+// it into itself returns kTreeDestinationInside before anything is changed. Failures to
+// create directories or copy files are not reported, but a file whose copy failed is never
+// deleted from the source, so a move never loses a file.
+int CopyDirectoryTree(const char* source, const char* destination, bool move);
+
+// Deletes the files in directory that match pattern ('*' and '?'), then removes the
+// directories left empty, upwards. Nothing happens for a null or empty pattern.
+void DeleteMatchingFiles(const char* pattern, const char* directory);
+
+}  // namespace qz7::upgrade
+
+#endif  // QZ7_UPGRADE_DIRECTORY_TREE_H_

@@ -1,0 +1,62 @@
+// The caller's side of setup messages for tests: a message module holding the English texts
+// of every message the library shows, a log file, and an owner window that records each box.
+//
+//   MessageRecorder messages;             // host files below a fresh temporary directory
+//   RunSomething(messages.logFile(), messages.module(), messages.owner());
+//   EXPECT_THAT(messages.boxes(), ElementsAre(MessageRecorder::Box{3608, {"-10"}, 0}));
+//   EXPECT_EQ(messages.LogLines(), ...);
+#ifndef QZ7_TESTKIT_MESSAGE_RECORDER_H_
+#define QZ7_TESTKIT_MESSAGE_RECORDER_H_
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "qz7instm.h"
+
+namespace qz7::testkit {
+
+class MessageRecorder {
+ public:
+  // A shown box, identified by the message number whose text (filled with params) it shows.
+  struct Box {
+    unsigned id = 0;  // 0 when the text matches no known message
+    std::vector<std::string> params;
+    unsigned style = 0;
+    std::string text;  // as shown; not compared
+    bool operator==(const Box& other) const {
+      return id == other.id && params == other.params && style == other.style;
+    }
+  };
+
+  MessageRecorder();
+  ~MessageRecorder();
+  MessageRecorder(const MessageRecorder&) = delete;
+  MessageRecorder& operator=(const MessageRecorder&) = delete;
+
+  QZ7_LOG_FILE logFile() { return &logFd_; }
+  QZ7_MODULE module() const { return module_; }
+  QZ7_OWNER owner() { return &owner_; }
+
+  // Boxes shown so far, with the message each one shows and the parameters it was filled
+  // with (found by matching the shown text against every known message).
+  const std::vector<Box>& boxes() const { return boxes_; }
+  void Clear() { boxes_.clear(); }
+  // The log file's lines (CR LF ends removed).
+  std::vector<std::string> LogLines() const;
+
+ private:
+  static int OnBox(void* self, const char* text, const char* title, unsigned style);
+
+  std::string directory_;
+  int logFd_ = -1;
+  QZ7_MODULE module_ = nullptr;
+  qz7_owner_window owner_{};
+  std::vector<Box> boxes_;
+};
+
+void PrintTo(const MessageRecorder::Box& box, std::ostream* out);
+
+}  // namespace qz7::testkit
+
+#endif  // QZ7_TESTKIT_MESSAGE_RECORDER_H_

@@ -1,0 +1,169 @@
+// Copying, moving and clearing directory trees on a machine, including what a failing copy
+// leaves behind in move mode.
+#include "upgrade/directory_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fault_injection.h"
+#include "platform/win_error.h"
+#include "testkit/temp_machine.h"
+
+namespace qz7::upgrade {
+namespace {
+
+using Paths = std::vector<std::string>;
+
+// C:\P\I with two files and a nested directory, and a neighbour that keeps C:\P busy.
+void MakeTree(const testkit::TempMachine& machine) {
+  machine.WriteText("C:\\P\\I\\qz7systm", "config");
+  machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "dir");
+  machine.WriteText("C:\\P\\I\\SQLDBDIR\\DEEP\\F", "deep");
+  machine.WriteText("C:\\P\\OTHER", "busy");
+}
+
+TEST(DirectoryTreeTest, CopyAndMove) {
+  const std::string tooLong = "C:\\" + std::string(300, 'x');
+  struct Row {
+    const char *name, *source, *destination;
+    bool move;
+    int want;
+    Paths present, absent;
+  } rows[] = {
+      {"copy_keeps_source",
+       "C:\\P\\I",
+       "\"c:\\new\\i\"",
+       false,
+       0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\I\\SQLDBDIR\\DEEP\\F"},
+       {}},
+      {"move_removes_emptied_source",
+       "\"C:\\P\\I\"",
+       "C:\\NEW\\I",
+       true,
+       0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\SQLDBDIR", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F",
+        "C:\\P\\OTHER"},
+       {"C:\\P\\I"}},
+      {"empty_destination_deletes", "C:\\P\\I", "", false, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
+      {"null_destination_deletes", "C:\\P\\I", nullptr, false, 0, {"C:\\P"}, {"C:\\P\\I"}},
+      {"onto_itself", "C:\\P\\I", "\"c:\\p\\i\\\"", true, 0, {"C:\\P\\I\\qz7systm"}, {}},
+      {"into_itself",
+       "C:\\P\\I",
+       "C:\\P\\I\\SUB",
+       true,
+       kTreeDestinationInside,
+       {"C:\\P\\I\\qz7systm"},
+       {"C:\\P\\I\\SUB"}},
+      {"sibling_with_common_prefix",
+       "C:\\P\\I",
+       "C:\\P\\IX",
+       true,
+       0,
+       {"C:\\P\\IX\\qz7systm"},
+       {"C:\\P\\I"}},
+      {"bad_source",
+       tooLong.c_str(),
+       "C:\\NEW",
+       true,
+       kTreeBadSource,
+       {"C:\\P\\I\\qz7systm"},
+       {"C:\\NEW"}},
+      {"bad_destination",
+       "C:\\P\\I",
+       tooLong.c_str(),
+       true,
+       kTreeBadDestination,
+       {"C:\\P\\I\\qz7systm"},
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::TempMachine machine;
+    MakeTree(machine);
+    EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.move), row.want);
+    for (const std::string& path : row.present) EXPECT_TRUE(machine.Exists(path)) << path;
+    for (const std::string& path : row.absent) EXPECT_FALSE(machine.Exists(path)) << path;
+  }
+  testkit::TempMachine machine;
+  MakeTree(machine);
+  machine.WriteText("C:\\NEW\\I\\qz7systm", "older");
+  ASSERT_EQ(CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true), 0);
+  EXPECT_EQ(machine.ReadFile("C:\\NEW\\I\\qz7systm"),
+            std::vector<unsigned char>({'c', 'o', 'n', 'f', 'i', 'g'}));
+}
+
+// Whatever file operation fails, a move never loses a file: each one is in the source or
+// in the destination with its contents.
+TEST(DirectoryTreeTest, FailingOperationDuringAMoveLosesNoFile) {
+  const Paths files = {"qz7systm", "SQLDBDIR\\SQLDBDIR", "SQLDBDIR\\DEEP\\F"};
+  uint64_t operations = 0;
+  {
+    testkit::TempMachine machine;
+    MakeTree(machine);
+    platform::ResetFileOperationCount();
+    CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true);
+    operations = platform::FileOperationCount();
+  }
+  ASSERT_GT(operations, 10u);
+  for (uint64_t n = 1; n <= operations; ++n) {
+    SCOPED_TRACE("failing operation " + std::to_string(n));
+    testkit::TempMachine machine;
+    MakeTree(machine);
+    platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+    CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true);
+    platform::ClearFaultPlan();
+    for (const std::string& file : files) {
+      const std::vector<unsigned char> inSource = machine.ReadFile("C:\\P\\I\\" + file);
+      const std::vector<unsigned char> inDestination = machine.ReadFile("C:\\NEW\\I\\" + file);
+      EXPECT_TRUE(!inSource.empty() || !inDestination.empty()) << file;
+    }
+  }
+}
+
+TEST(DirectoryTreeTest, DeleteMatchingFiles) {
+  struct Row {
+    const char *name, *pattern, *directory;
+    Paths present, absent;
+  } rows[] = {
+      {"index_file_only",
+       "qz7idir",
+       "\"C:\\P\"",
+       {"C:\\P\\I\\qz7systm", "C:\\P"},
+       {"C:\\P\\QZ7IDIR"}},
+      {"every_file",
+       "*",
+       "C:\\P\\I\\SQLDBDIR\\",
+       {"C:\\P\\I\\SQLDBDIR\\DEEP\\F"},
+       {"C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
+      {"question_marks",
+       "SQLDB???",
+       "C:\\P\\I\\SQLDBDIR",
+       {"C:\\P\\I\\SQLDBDIR\\DEEP"},
+       {"C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
+      {"empty_pattern", "", "C:\\P", {"C:\\P\\QZ7IDIR"}, {}},
+      {"null_pattern", nullptr, "C:\\P", {"C:\\P\\QZ7IDIR"}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::TempMachine machine;
+    MakeTree(machine);
+    machine.WriteText("C:\\P\\QZ7IDIR", "index");
+    machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBINS", "intention");
+    DeleteMatchingFiles(row.pattern, row.directory);
+    for (const std::string& path : row.present) EXPECT_TRUE(machine.Exists(path)) << path;
+    for (const std::string& path : row.absent) EXPECT_FALSE(machine.Exists(path)) << path;
+  }
+  // A folder left with only an empty subdirectory as the last match loses it and itself.
+  testkit::TempMachine machine;
+  machine.MakeDirectory("C:\\Q\\GW\\EMPTY");
+  machine.WriteText("C:\\Q\\KEEP", "k");
+  DeleteMatchingFiles("*", "C:\\Q\\GW");
+  EXPECT_FALSE(machine.Exists("C:\\Q\\GW"));
+  EXPECT_TRUE(machine.Exists("C:\\Q\\KEEP"));
+}
+
+}  // namespace
+}  // namespace qz7::upgrade

@@ -1,0 +1,118 @@
+// Upgrading an instance's configuration file: the template is filled from the old file, the
+// saved copy is removed only after a successful conversion, and a failure is reported with
+// the old configuration kept.
+#include "upgrade/instance_upgrade.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fault_injection.h"
+#include "platform/win_error.h"
+#include "testkit/dbm_block_builder.h"
+#include "testkit/message_recorder.h"
+#include "testkit/temp_machine.h"
+#include "upgrade/dbm_configuration_conversion.h"
+
+namespace qz7::upgrade {
+namespace {
+
+using testkit::DbmBlockBuilder;
+using testkit::MessageRecorder;
+using Bytes = std::vector<unsigned char>;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* kConfig = "C:\\P\\INST1\\qz7systm";
+constexpr const char* kSaved = "C:\\P\\INST1\\00000000.000";
+constexpr const char* kTemplate = "C:\\QZ7\\CFG\\qz7syssv";
+
+class InstanceUpgradeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { machine_.WriteFile(kTemplate, DbmBlockBuilder().U32(76, 200).Bytes()); }
+  int Upgrade(const char* instanceDir = "\"C:\\P\\INST1\"") {
+    MessageTarget target{messages_.logFile(), messages_.module(), messages_.owner()};
+    return UpgradeInstanceConfiguration(target, instanceDir, kTemplate);
+  }
+
+  testkit::TempMachine machine_;
+  MessageRecorder messages_;
+  const Bytes old_ = DbmBlockBuilder().Version(0x800).U32(76, 300).Bytes();
+};
+
+TEST_F(InstanceUpgradeTest, ConvertsIntoTheTemplateAndDropsTheSavedCopy) {
+  machine_.WriteFile(kConfig, old_);
+  machine_.WriteText("C:\\P\\INST1\\00000000.000", "someone else's file");
+  EXPECT_EQ(Upgrade(), 0);
+  const Bytes converted = machine_.ReadFile(kConfig);
+  EXPECT_EQ(testkit::DbmU16(converted, 16), 0x900);
+  EXPECT_EQ(testkit::DbmU32(converted, 76), 300u);
+  EXPECT_FALSE(machine_.Exists("C:\\P\\INST1\\00000001.000"));
+  EXPECT_TRUE(machine_.Exists("C:\\P\\INST1\\00000000.000"));
+  EXPECT_THAT(messages_.boxes(), IsEmpty());
+}
+
+TEST_F(InstanceUpgradeTest, FailedConversionKeepsTheOldConfigurationAndReports) {
+  struct Row {
+    const char* name;
+    Bytes old;
+    int code;
+  } rows[] = {
+      {"wrong_checksum", DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes(),
+       kDbmChecksumError},
+      {"truncated", Bytes(old_.begin(), old_.begin() + 100), kDbmFileError},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::TempMachine machine;
+    machine.WriteFile(kTemplate, DbmBlockBuilder().Bytes());
+    machine.WriteFile(kConfig, row.old);
+    messages_.Clear();
+    EXPECT_EQ(Upgrade(), 1);
+    EXPECT_EQ(machine.ReadFile(kSaved), row.old);
+    EXPECT_THAT(messages_.boxes(), ElementsAre(MessageRecorder::Box{3573, {"INST1"}, 0x40}));
+    EXPECT_EQ(messages_.LogLines().end()[-2],
+              "The instance set-up ended with code " + std::to_string(row.code) + ".");
+  }
+}
+
+// Whatever file operation fails, the old configuration survives in the configuration file or
+// in a saved copy beside it.
+TEST_F(InstanceUpgradeTest, NoFailingOperationLosesTheOldConfiguration) {
+  uint64_t operations = 0;
+  machine_.WriteFile(kConfig, old_);
+  platform::ResetFileOperationCount();
+  ASSERT_EQ(Upgrade(), 0);
+  operations = platform::FileOperationCount();
+  for (uint64_t n = 1; n <= operations; ++n) {
+    SCOPED_TRACE("failing operation " + std::to_string(n));
+    testkit::TempMachine machine;
+    machine.WriteFile(kTemplate, DbmBlockBuilder().U32(76, 200).Bytes());
+    machine.WriteFile(kConfig, old_);
+    platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+    const int result = Upgrade();
+    platform::ClearFaultPlan();
+    if (result == 0) {
+      EXPECT_EQ(testkit::DbmU32(machine.ReadFile(kConfig), 76), 300u);
+    } else {
+      const bool kept = machine.ReadFile(kConfig) == old_ || machine.ReadFile(kSaved) == old_;
+      EXPECT_TRUE(kept);
+    }
+  }
+}
+
+// A directory so long that no temporary name fits beside the configuration: nothing changes.
+TEST_F(InstanceUpgradeTest, NoFreeTemporaryNameChangesNothing) {
+  const std::string directory = "C:\\P\\" + std::string(248, 'L');
+  machine_.WriteFile(directory + "\\qz7systm", old_);
+  EXPECT_EQ(Upgrade(("\"" + directory + "\"").c_str()), 1);
+  EXPECT_EQ(machine_.ReadFile(directory + "\\qz7systm"), old_);
+  EXPECT_THAT(messages_.boxes(),
+              ElementsAre(MessageRecorder::Box{3573, {std::string(248, 'L')}, 0x40}));
+  EXPECT_EQ(messages_.LogLines().front(), "The instance set-up ended with code -10.");
+}
+
+}  // namespace
+}  // namespace qz7::upgrade
