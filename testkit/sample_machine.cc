@@ -185,7 +185,7 @@ const std::map<uint32_t, std::string>& SetupMessageTexts() {
       {3598, "The administration server could not be created (code %1)."},
       {3608, "The instance set-up ended with code %1."},
       {3612, "QZ7 Instance Set-up"},
-      {3616, "The database directory of instance %1 could not be migrated (code %2)."},
+      {3616, "Migrating the old database directory of instance %1 failed with code %2."},
       {3914, "The network share %1 could not be created (code %2)."},
       {5178, "QZ7ICRT.EXE or QZ7IUPDT.EXE could not be started (system error %1)."},
       {5182, "QZ7ICRT.EXE could not create the partitioned instance (exit code %1)."},

@@ -5,6 +5,7 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "upgrade/dbm_configuration_conversion.h"
+#include "upgrade/directory_tree.h"
 #include "util/quoted_path.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
@@ -57,6 +58,56 @@ int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* inst
   if (code != 0) return ReportNotUpgraded(messages, instanceDir, code);
   platform::RemoveFile(util::StripQuotes(savedPath.c_str()).c_str());
   return 0;
+}
+
+int UpgradeInstanceDirectories(const char* instanceDir, const char* installDir,
+                               const MessageTarget& messages,
+                               const DirectoryMigrations& migrations) {
+  if (instanceDir == nullptr || !util::IsDirectory(instanceDir)) return 0;
+  const std::string databaseFolder = util::JoinPath(instanceDir, "SQLDBDIR");
+  const std::string gatewayFolder = util::JoinPath(instanceDir, "SQLGWDIR");
+  const std::string nodeFolder = util::JoinPath(instanceDir, "SQLNODIR");
+  const std::string bareInstance = util::StripQuotes(instanceDir);
+  const std::string name = util::LastComponent(instanceDir);
+  // A folder whose migration was interrupted may hold only the migration backup; it is
+  // migrated (which restores it from the backup) rather than cleared, so the backup is
+  // never deleted.
+  auto holdsDirectory = [](const std::string& folder, const char* file, const char* copy,
+                           const char* backup) {
+    return util::FileExistsIn(folder.c_str(), file) || util::FileExistsIn(folder.c_str(), copy) ||
+           (backup != nullptr && util::FileExistsIn(folder.c_str(), backup));
+  };
+  auto report = [&](unsigned messageId, int code) {
+    const std::string codeText = std::to_string(code);
+    const char* params[] = {codeText.c_str(), name.c_str()};
+    util::ShowSetupMessage(messageId, 2, params, util::kBoxInformation, messages.logFile,
+                           messages.messageModule, messages.ownerWindow);
+  };
+
+  int result = 0;
+  if (!holdsDirectory(databaseFolder, "SQLDBDIR", "SQLDBBAK", "SQLDDDIR.TMP")) {
+    DeleteMatchingFiles("*", databaseFolder.c_str());
+  } else {
+    const int code =
+        migrations.databaseDirectory(bareInstance.c_str(), util::StripQuotes(installDir).c_str());
+    if (code != 0 && code != 1) {
+      report(kDatabaseDirectoryNotMigratedMessage, code);
+      result = 1;
+    }
+  }
+  if (!holdsDirectory(gatewayFolder, "SQLGWDIR", "SQLGWBAK", nullptr)) {
+    DeleteMatchingFiles("*", gatewayFolder.c_str());
+  }
+  if (!holdsDirectory(nodeFolder, "SQLNODIR", "SQLNOBAK", "SQLNDDIR.TMP")) {
+    DeleteMatchingFiles("*", nodeFolder.c_str());
+  } else {
+    const int code = migrations.nodeDirectory(bareInstance.c_str());
+    if (code != 0) {
+      report(kNodeDirectoryNotMigratedMessage, code);
+      result = 1;
+    }
+  }
+  return result;
 }
 
 }  // namespace qz7::upgrade

@@ -19,6 +19,16 @@ constexpr int kConfigurationNotSaved = -10;
 
 constexpr unsigned kConversionFailedMessage = 3608;
 constexpr unsigned kInstanceNotUpgradedMessage = 3573;
+constexpr unsigned kDatabaseDirectoryNotMigratedMessage = 3578;
+constexpr unsigned kNodeDirectoryNotMigratedMessage = 3574;
+
+// The two directory migrations an instance upgrade runs; tests put their own in place.
+struct DirectoryMigrations {
+  int (*databaseDirectory)(const char* instanceDir, const char* installDir);
+  int (*nodeDirectory)(const char* instanceDir);
+};
+// The migrations of the database directory and of the node directory.
+const DirectoryMigrations& DefaultDirectoryMigrations();
 
 // Saves instanceDir\qz7systm under a free temporary name in instanceDir, copies templateFile
 // over it and converts the saved values into it. Returns 0 (the temporary file is deleted),
@@ -28,6 +38,17 @@ constexpr unsigned kInstanceNotUpgradedMessage = 3573;
 // beside the configuration file.
 int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* instanceDir,
                                  const char* templateFile);
+
+// Migrates the instance's system database directory and node directory, and clears the
+// files of a directory folder (database, DCS gateway, node) that holds neither its directory
+// file nor the copy. A database directory migration ending in neither 0 nor 1 is shown as
+// message 3578, a node directory migration ending in non-zero as message 3574 (code and
+// instance name, information box); each failure makes the result 1, and every step runs
+// whatever the others gave. Returns 0 also for a null instanceDir or one that is not a
+// directory.
+int UpgradeInstanceDirectories(
+    const char* instanceDir, const char* installDir, const MessageTarget& messages,
+    const DirectoryMigrations& migrations = DefaultDirectoryMigrations());
 
 }  // namespace qz7::upgrade
 

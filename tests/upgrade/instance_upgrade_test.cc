@@ -114,5 +114,106 @@ TEST_F(InstanceUpgradeTest, NoFreeTemporaryNameChangesNothing) {
   EXPECT_EQ(messages_.LogLines().front(), "The instance set-up ended with code -10.");
 }
 
+// Fake migrations that record their calls and end with the codes a test chose.
+struct MigrationScript {
+  int databaseCode = 0, nodeCode = 0;
+  std::vector<std::string> calls;
+};
+MigrationScript* script = nullptr;
+constexpr DirectoryMigrations kScripted = {
+    [](const char* instanceDir, const char* installDir) {
+      script->calls.push_back(std::string("database ") + instanceDir + " " + installDir);
+      return script->databaseCode;
+    },
+    [](const char* instanceDir) {
+      script->calls.push_back(std::string("node ") + instanceDir);
+      return script->nodeCode;
+    },
+};
+
+TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
+  using Box = MessageRecorder::Box;
+  struct Row {
+    const char* name;
+    std::vector<std::string> files;  // below C:\P\INST1
+    int databaseCode, nodeCode, want;
+    std::vector<std::string> calls, gone, kept;
+    std::vector<Box> boxes;
+  } rows[] = {
+      {"both_migrated",
+       {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNOBAK"},
+       0,
+       0,
+       0,
+       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"},
+       {},
+       {},
+       {}},
+      {"database_returns_one_unreported",
+       {"SQLDBDIR\\SQLDBBAK"},
+       1,
+       0,
+       0,
+       {"database C:\\P\\INST1 C:\\QZ7"},
+       {},
+       {},
+       {}},
+      {"both_fail_both_reported",
+       {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"},
+       -101,
+       -103,
+       1,
+       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"},
+       {},
+       {},
+       {Box{3578, {"-101", "INST1"}, 0x40}, Box{3574, {"-103", "INST1"}, 0x40}}},
+      {"folders_without_directory_files_cleared",
+       {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"},
+       0,
+       0,
+       0,
+       {},
+       {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"},
+       {},
+       {}},
+      {"gateway_directory_left_alone",
+       {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"},
+       0,
+       0,
+       0,
+       {},
+       {},
+       {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"},
+       {}},
+      {"interrupted_migrations_repaired_not_cleared",
+       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"},
+       0,
+       0,
+       0,
+       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"},
+       {},
+       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"},
+       {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::TempMachine machine;
+    MessageRecorder messages;
+    for (const std::string& file : row.files) machine.WriteText("C:\\P\\INST1\\" + file, "x");
+    MigrationScript scripted{row.databaseCode, row.nodeCode, {}};
+    script = &scripted;
+    const MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
+    EXPECT_EQ(UpgradeInstanceDirectories("\"C:\\P\\INST1\"", "\"C:\\QZ7\"", target, kScripted),
+              row.want);
+    EXPECT_EQ(scripted.calls, row.calls);
+    EXPECT_EQ(messages.boxes(), row.boxes);
+    for (const std::string& f : row.gone) EXPECT_FALSE(machine.Exists("C:\\P\\INST1\\" + f)) << f;
+    for (const std::string& f : row.kept) EXPECT_TRUE(machine.Exists("C:\\P\\INST1\\" + f)) << f;
+  }
+  script = nullptr;
+  EXPECT_EQ(UpgradeInstanceDirectories(nullptr, "C:\\QZ7", {}, kScripted), 0);
+  EXPECT_EQ(UpgradeInstanceDirectories("C:\\NOWHERE", "C:\\QZ7", {}, kScripted), 0);
+}
+
 }  // namespace
 }  // namespace qz7::upgrade

@@ -1,0 +1,246 @@
+#include "entry/instance_setup.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/host_services.h"
+#include "platform/drives.h"
+#include "platform/file_system.h"
+#include "upgrade/directory_tree.h"
+#include "util/quoted_path.h"
+#include "util/setup_files.h"
+#include "util/setup_messages.h"
+
+namespace qz7::entry {
+namespace {
+
+// Profile-registry operations and variables of the host runtime.
+constexpr int kPointAtInstallation = 10;
+constexpr int kPointAtProfileDirectory = 11;
+constexpr int kIsInstanceDefined = 3;
+constexpr int kFirstInstance = 1;
+constexpr int kNextInstance = 2;
+constexpr int kReadVariable = 3;
+constexpr int kWriteVariable = 4;
+constexpr int kRemoveVariable = 5;
+constexpr int kAnyNode = -1;
+constexpr int kAdminServerVariable = 32;      // QZ7ADMINSERVER
+constexpr int kDefaultInstanceVariable = 58;  // QZ7INSTDEF
+constexpr int kInstanceOwnerVariable = 169;   // QZ7INSTOWNER
+constexpr const char* kGlobalProfile = "QZ7GLOBALPF";
+
+constexpr size_t kProfileNameSize = 256;
+constexpr size_t kServiceWorkSize = 512;
+constexpr uint32_t kDriveStringsSize = 128;
+constexpr const char* kDefaultInstanceName = "QZ7";
+constexpr const char* kClientConfigurationFiles[] = {"qz7cli.ini"};
+
+upgrade::MessageTarget MessagesOf(const SetupContext& context) {
+  return {context.logFile, context.messageModule, context.ownerWindow};
+}
+
+void Show(const SetupContext& context, unsigned id, std::vector<std::string> params,
+          unsigned style) {
+  std::vector<const char*> texts;
+  for (const std::string& param : params) texts.push_back(param.c_str());
+  util::ShowSetupMessage(id, static_cast<int>(texts.size()), texts.data(), style, context.logFile,
+                         context.messageModule, context.ownerWindow);
+}
+
+std::string Below(const util::FixedText<kContextPathSize>& directory, const char* name) {
+  return util::ExtendPath(directory.c_str(), std::string("\\") + name);
+}
+
+// The host's text arguments are not const; each call gets its own copy.
+int PointRegistry(int op, const char* text) {
+  std::vector<char> copy(text, text + std::strlen(text) + 1);
+  return host::Host().PRegProfilePE(op, copy.data(), kAnyNode);
+}
+
+int WriteGlobalVariable(int variable, const char* value) {
+  std::vector<char> copy(value, value + std::strlen(value) + 1);
+  return host::Host().PRegValuePE(kWriteVariable, variable, nullptr, copy.data(), copy.size(),
+                                  kGlobalProfile, kAnyNode);
+}
+
+// Step 1: a plain default instance when nothing but an administration server would be set
+// up; otherwise the default rule for one instance besides the administration server.
+void ChooseDefaultInstance(SetupContext& context) {
+  const int32_t count = context.records.count();
+  if (count == 0 || (count == 1 && context.adminIndex == 0)) {
+    InstanceRecord record;
+    FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
+    AddInstanceRecord(context, record, /*isDefault=*/true);
+  } else if ((count == 1 && context.adminIndex == -1) || (count == 2 && context.adminIndex >= 0)) {
+    context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
+  }
+}
+
+// Step 4: an administration server the scan found but the run no longer wants.
+void DropUnwantedAdminServer(const SetupContext& context) {
+  const ExistingInstanceScan& scan = *context.existingScan;
+  if (scan.adminIndex < 0 || context.adminIndex != -1) return;
+  const InstanceRecord& admin = scan.records[scan.adminIndex];
+  host::Host().InstanceDrop(admin.name.c_str(),
+                            Below(context.currentProfileDir, admin.name.c_str()).c_str());
+  host::Host().PRegValuePE(kRemoveVariable, kAdminServerVariable, nullptr, nullptr, 0,
+                           kGlobalProfile, kAnyNode);
+}
+
+// Step 5: the services of the instances found are registered again when they are created.
+void DeregisterServices(const SetupContext& context) {
+  const InstanceArray& records = context.existingScan->records;
+  for (int32_t i = 0; i < records.count(); ++i) {
+    const InstanceRecord& record = records[i];
+    if (record.ownedElsewhere) continue;
+    char work[kServiceWorkSize] = {};
+    if (record.nodeType == kNodeTypePartitioned) {
+      const std::string service = std::string(record.name.c_str()) + "-0";
+      host::Host().DeRegisterNTService(service.c_str(), work, 0);
+    } else if (record.nodeType != kNodeTypeClient && context.serverType == 2) {
+      host::Host().DeRegisterNTService(record.name.c_str(), work, 0);
+    }
+  }
+}
+
+// Step 6: instance directories and client configuration files move to the target directory.
+void MoveInstanceDirectories(const SetupContext& context) {
+  const ExistingInstanceScan& scan = *context.existingScan;
+  for (int32_t i = 0; i < scan.records.count(); ++i) {
+    if (i == scan.adminIndex && context.adminIndex == -1) continue;
+    const InstanceRecord& record = scan.records[i];
+    if (record.ownedElsewhere) continue;
+    upgrade::CopyDirectoryTree(Below(context.currentProfileDir, record.name.c_str()).c_str(),
+                               Below(context.targetProfileDir, record.name.c_str()).c_str(),
+                               /*move=*/true);
+  }
+  for (const char* file : kClientConfigurationFiles) {
+    const std::string source = Below(context.currentProfileDir, file);
+    if (!util::IsRegularFile(source.c_str())) continue;
+    const std::string destination = Below(context.targetProfileDir, file);
+    util::MakeWritable(destination.c_str());
+    // The source goes only once its copy is in place, so the file is never lost.
+    if (util::CopySetupFile(source.c_str(), destination.c_str()) != 0) continue;
+    util::MakeWritable(source.c_str());
+    platform::RemoveFile(util::StripQuotes(source.c_str()).c_str());
+  }
+}
+
+// Step 7: database directories an index-file release kept at the root of a fixed drive.
+int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const SetupSteps& steps) {
+  char drives[kDriveStringsSize] = {};
+  const uint32_t length = platform::GetLogicalDriveStringsA(sizeof drives, drives);
+  if (length == 0 || length >= sizeof drives) return kSetupOk;
+  int32_t result = kSetupOk;
+  const InstanceArray& records = context.existingScan->records;
+  for (int32_t i = 0; i < records.count(); ++i) {
+    const char* name = records[i].name.c_str();
+    for (const char* root = drives; *root != '\0'; root += std::strlen(root) + 1) {
+      if (platform::GetDriveTypeA(root) != platform::kDriveFixed) continue;
+      const std::string instanceDir = "\"" + std::string(root) + name + "\"";
+      if (!util::FileExistsIn(util::ExtendPath(instanceDir, "\\SQLDBDIR").c_str(), "SQLDBDIR")) {
+        continue;
+      }
+      const int code =
+          steps.migrateDatabaseDirectory(util::StripQuotes(instanceDir.c_str()).c_str(),
+                                         util::StripQuotes(context.installDir.c_str()).c_str());
+      if (code != 0 && code != 1) {
+        Show(context, kDatabaseMigrationFailedMessage, {name, std::to_string(code)},
+             util::kBoxInformation);
+        result = kSetupStepFailed;
+      }
+    }
+  }
+  return result;
+}
+
+// Step 10: the administration server's name, when one is installed and defined.
+std::string AdminServerName(const SetupContext& context) {
+  if (context.adminMarkerFile.empty()) return "";
+  char name[kProfileNameSize] = {};
+  if (host::Host().PRegValuePE(kReadVariable, kAdminServerVariable, nullptr, name, sizeof name,
+                               nullptr, kAnyNode) != 0) {
+    return "";
+  }
+  if (host::Host().PRegProfilePE(kIsInstanceDefined, name, kAnyNode) != 0) return "";
+  return name;
+}
+
+// Step 11: every defined instance gets the new configuration and directory layouts.
+int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& steps) {
+  const std::string adminName = AdminServerName(context);
+  const upgrade::MessageTarget messages = MessagesOf(context);
+  int32_t result = kSetupOk;
+  char name[kProfileNameSize] = {};
+  for (int op = kFirstInstance; host::Host().PRegProfilePE(op, name, kAnyNode) == 0;
+       op = kNextInstance) {
+    const std::string instanceDir = Below(context.targetProfileDir, name);
+    if (!util::IsDirectory(instanceDir.c_str())) continue;
+    const char* templateFile = context.serverMarkerFile.c_str();
+    if (!adminName.empty() && NamesEqualNoCase(name, adminName.c_str())) {
+      templateFile = context.adminMarkerFile.c_str();
+    } else if (!context.partitionedMarkerFile.empty()) {
+      char owner[kProfileNameSize] = {};
+      if (host::Host().PRegValuePE(kReadVariable, kInstanceOwnerVariable, nullptr, owner,
+                                   sizeof owner, name, kAnyNode) == 0 &&
+          owner[0] != '\0') {
+        templateFile = context.partitionedMarkerFile.c_str();
+      }
+    }
+    if (steps.upgradeConfiguration(messages, instanceDir.c_str(), templateFile) != 0) {
+      result = kSetupStepFailed;
+    }
+    if (steps.upgradeDirectories(instanceDir.c_str(), context.installDir.c_str(), messages) != 0) {
+      result = kSetupStepFailed;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
+int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
+  int32_t result = kSetupOk;
+  auto fail = [&result](int32_t code) {
+    if (code != kSetupOk) result = kSetupStepFailed;
+  };
+
+  ChooseDefaultInstance(context);
+  if (PointRegistry(kPointAtInstallation, context.installDir.c_str()) != 0 ||
+      PointRegistry(kPointAtProfileDirectory, context.targetProfileDir.c_str()) != 0) {
+    result = kSetupRegistryUnreachable;
+  } else {
+    if (!context.requestedProfileDir.empty()) {
+      upgrade::DeleteMatchingFiles("qz7idir", context.requestedProfileDir.c_str());
+    }
+    if (!context.currentProfileDir.empty()) {
+      upgrade::DeleteMatchingFiles("qz7idir", context.currentProfileDir.c_str());
+    }
+    const bool scanned = context.existingScan != nullptr;
+    if (scanned) DropUnwantedAdminServer(context);
+    if (scanned && context.partitionedMarkerFile.empty()) DeregisterServices(context);
+    if (scanned &&
+        std::strcmp(context.currentProfileDir.c_str(), context.targetProfileDir.c_str()) != 0) {
+      MoveInstanceDirectories(context);
+    }
+    if (scanned && context.existingScan->priorRelease == kPriorReleaseIndexFile) {
+      fail(MigrateDriveDatabaseDirectories(context, steps));
+    }
+    for (int32_t i = 0; i < context.records.count(); ++i) {
+      fail(steps.createOrUpdate(context, i, i == context.adminIndex));
+    }
+    if (context.defaultIndex >= 0) {
+      WriteGlobalVariable(kDefaultInstanceVariable,
+                          context.records[context.defaultIndex].name.c_str());
+    }
+    fail(UpgradeDefinedInstances(context, steps));
+  }
+
+  if (result != kSetupOk && result != kSetupStepFailed) {
+    Show(context, kSetupEndedMessage, {std::to_string(result)}, util::kBoxStop);
+  }
+  return result;
+}
+
+}  // namespace qz7::entry

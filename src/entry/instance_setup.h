@@ -1,0 +1,44 @@
+// The set-up driver behind createInstances: brings the computer to the state the context
+// asks for — registry pointed at the installation, unwanted instances and services removed,
+// instance directories moved, old database directories migrated, every listed instance
+// created or updated, the default instance recorded and every instance upgraded.
+#ifndef QZ7_ENTRY_INSTANCE_SETUP_H_
+#define QZ7_ENTRY_INSTANCE_SETUP_H_
+
+#include <cstdint>
+
+#include "entry/setup_context.h"
+#include "upgrade/instance_upgrade.h"
+
+namespace qz7::entry {
+
+constexpr int32_t kSetupOk = 0;
+constexpr int32_t kSetupStepFailed = 1;
+constexpr int32_t kSetupRegistryUnreachable = -9;
+
+constexpr unsigned kSetupEndedMessage = 3608;
+constexpr unsigned kDatabaseMigrationFailedMessage = 3616;
+
+// The operations of other layers the driver runs; tests put their own in place.
+struct SetupSteps {
+  // Creates or updates the record at index; non-zero is a failure.
+  int (*createOrUpdate)(const SetupContext& context, int32_t index, bool isAdminServer);
+  // Migrates the database directory below instanceDir; 0 and 1 are success.
+  int (*migrateDatabaseDirectory)(const char* instanceDir, const char* installDir);
+  int (*upgradeConfiguration)(const upgrade::MessageTarget& messages, const char* instanceDir,
+                              const char* templateFile);
+  int (*upgradeDirectories)(const char* instanceDir, const char* installDir,
+                            const upgrade::MessageTarget& messages);
+};
+const SetupSteps& DefaultSetupSteps();
+
+// Runs the whole set-up in order. Returns 0; 1 when at least one instance, migration or
+// upgrade failed (the run goes on with the next item); -9 when the profile registry could not
+// be pointed at the installation or the target directory (nothing else is then done). A
+// result other than 0 and 1 is shown as message 3608. Changes the context's list (a default
+// instance "QZ7" is added when no other would be set up) and its default index.
+int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps = DefaultSetupSteps());
+
+}  // namespace qz7::entry
+
+#endif  // QZ7_ENTRY_INSTANCE_SETUP_H_

@@ -1,0 +1,295 @@
+// The set-up driver with the other layers' operations replaced by recording fakes: the order
+// and conditions of its steps, the default instance, the drive scan for old database
+// directories, the template choice of the upgrade, and the result codes.
+#include "entry/instance_setup.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testkit/message_recorder.h"
+#include "testkit/recording_host.h"
+#include "testkit/temp_machine.h"
+
+namespace qz7::entry {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testkit::MessageRecorder;
+using Box = MessageRecorder::Box;
+
+// What the fake operations saw, and the codes they give.
+struct Fakes {
+  std::vector<std::string> calls;
+  std::map<std::string, int> createCodes;     // by instance name
+  std::map<std::string, int> migrationCodes;  // by instance directory
+  int upgradeCode = 0;
+};
+Fakes* fakes = nullptr;
+
+const SetupSteps kFakeSteps = {
+    [](const SetupContext& context, int32_t index, bool isAdminServer) {
+      const std::string name = context.records[index].name.c_str();
+      fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : ""));
+      return fakes->createCodes.count(name) ? fakes->createCodes[name] : 0;
+    },
+    [](const char* instanceDir, const char* installDir) {
+      fakes->calls.push_back(std::string("migrate ") + instanceDir + " " + installDir);
+      return fakes->migrationCodes.count(instanceDir) ? fakes->migrationCodes[instanceDir] : 0;
+    },
+    [](const upgrade::MessageTarget&, const char* instanceDir, const char* templateFile) {
+      fakes->calls.push_back(std::string("config ") + instanceDir + " " + templateFile);
+      return fakes->upgradeCode;
+    },
+    [](const char* instanceDir, const char* installDir, const upgrade::MessageTarget&) {
+      fakes->calls.push_back(std::string("dirs ") + instanceDir + " " + installDir);
+      return 0;
+    },
+};
+
+class InstanceSetupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fakes = &fakes_;
+    context_.installDir = "\"C:\\QZ7\"";
+    context_.currentProfileDir = "\"C:\\QZ7\"";
+    context_.requestedProfileDir = "\"C:\\QZ7\"";
+    context_.targetProfileDir = "\"C:\\QZ7\"";
+    context_.serverMarkerFile = "\"C:\\QZ7\\CFG\\qz7syssv\"";
+    context_.serverType = 1;
+    context_.logFile = messages_.logFile();
+    context_.messageModule = messages_.module();
+    context_.ownerWindow = messages_.owner();
+  }
+  void TearDown() override { fakes = nullptr; }
+
+  InstanceRecord Plain(const char* name) {
+    InstanceRecord record;
+    FillPlainRecord(record, name, nullptr, nullptr);
+    return record;
+  }
+  // A scan of existing instances; adminAt marks the administration server's record.
+  void Scan(std::vector<InstanceRecord> records, int32_t adminAt = -1, int32_t prior = 5) {
+    context_.existingScan = std::make_unique<ExistingInstanceScan>();
+    for (const InstanceRecord& record : records) context_.existingScan->records.Append(record);
+    context_.existingScan->adminIndex = adminAt;
+    context_.existingScan->priorRelease = prior;
+  }
+  std::vector<std::string> CallsStartingWith(const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& call : fakes_.calls) {
+      if (call.rfind(prefix, 0) == 0) found.push_back(call);
+    }
+    return found;
+  }
+  std::string GlobalVariable(const char* name) {
+    return host_.Variable("QZ7GLOBALPF", name).value_or("<unset>");
+  }
+
+  testkit::TempMachine machine_;
+  testkit::RecordingHost host_;
+  testkit::ScopedHost scoped_{&host_};
+  MessageRecorder messages_;
+  Fakes fakes_;
+  SetupContext context_;
+};
+
+// Which instance is set up as the default, by what the list holds before the run.
+TEST_F(InstanceSetupTest, DefaultInstance) {
+  struct Row {
+    const char* name;
+    std::vector<const char*> plain;
+    const char* admin;  // null: none
+    std::vector<std::string> wantCreates;
+    std::string wantDefault;
+  } rows[] = {
+      {"nothing_requested", {}, nullptr, {"create QZ7"}, "QZ7"},
+      {"only_admin_server", {}, "QZ7DAS00", {"create QZ7DAS00 admin", "create QZ7"}, "QZ7"},
+      {"admin_plus_one", {"SALES"}, "QZ7DAS00", {"create QZ7DAS00 admin", "create SALES"}, "SALES"},
+      {"one_instance", {"SALES"}, nullptr, {"create SALES"}, "SALES"},
+      {"two_instances_no_default", {"A", "B"}, nullptr, {"create A", "create B"}, "<unset>"},
+  };
+  rows[2] = {
+      "admin_plus_one", {"SALES"}, "QZ7DAS00", {"create QZ7DAS00 admin", "create SALES"}, "SALES"};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fakes_.calls.clear();
+    host_.SetVariable("QZ7GLOBALPF", "QZ7INSTDEF", "<unset>");
+    context_.records = InstanceArray();
+    context_.adminIndex = context_.defaultIndex = -1;
+    if (row.admin != nullptr) AddAdminServerRecord(context_, row.admin, nullptr, nullptr);
+    for (const char* name : row.plain) AddInstanceRecord(context_, Plain(name), false);
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
+    EXPECT_EQ(CallsStartingWith("create"), row.wantCreates);
+    EXPECT_EQ(GlobalVariable("QZ7INSTDEF"), row.wantDefault);
+  }
+}
+
+TEST_F(InstanceSetupTest, RegistryUnreachableEndsTheRunWithMinusNine) {
+  for (int failing : {0, 1}) {
+    SCOPED_TRACE(failing);
+    fakes_.calls.clear();
+    messages_.Clear();
+    host_.ClearCalls();
+    if (failing == 1) host_.QueueResult("PRegProfilePE", 0);
+    host_.QueueResult("PRegProfilePE", -1029);
+    AddInstanceRecord(context_, Plain("SALES"), false);
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupRegistryUnreachable);
+    EXPECT_THAT(fakes_.calls, IsEmpty());
+    EXPECT_EQ(host_.CountOf("PRegProfilePE"), failing + 1);
+    EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3608, {"-9"}, 0x10}));
+  }
+}
+
+// An administration server found on the computer but not wanted any more is dropped and
+// forgotten; one still wanted is kept.
+TEST_F(InstanceSetupTest, UnwantedAdminServerIsDropped) {
+  host_.DefineInstance("QZ7DAS00");
+  host_.SetVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00");
+  Scan({Plain("QZ7DAS00")}, /*adminAt=*/0);
+  AddInstanceRecord(context_, Plain("SALES"), false);
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
+  EXPECT_THAT(host_.CallsTo("InstanceDrop"),
+              ElementsAre("InstanceDrop(\"QZ7DAS00\", \"\"C:\\QZ7\\QZ7DAS00\"\")"));
+  EXPECT_EQ(GlobalVariable("QZ7ADMINSERVER"), "<unset>");
+
+  host_.ClearCalls();
+  AddAdminServerRecord(context_, "QZ7DAS00", nullptr, nullptr);
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
+  EXPECT_EQ(host_.CountOf("InstanceDrop"), 0);
+}
+
+TEST_F(InstanceSetupTest, ServicesOfFoundInstancesAreDeregistered) {
+  InstanceRecord partitioned = Plain("MPP");
+  partitioned.nodeType = kNodeTypePartitioned;
+  InstanceRecord client = Plain("CLIENT");
+  client.nodeType = kNodeTypeClient;
+  InstanceRecord foreign = Plain("FOREIGN");
+  foreign.nodeType = kNodeTypePartitioned;
+  foreign.ownedElsewhere = 1;
+  Scan({Plain("SALES"), partitioned, client, foreign});
+  struct Row {
+    const char* name;
+    int32_t serverType;
+    const char* partitionedMarker;
+    std::vector<std::string> want;
+  } rows[] = {
+      {"server_kind_2", 2, "", {"MPP-0", "SALES"}},
+      {"other_server_kind", 1, "", {"MPP-0"}},
+      {"partitioned_installation", 2, "\"C:\\QZ7\\CFG\\qz7sysmp\"", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_.ClearCalls();
+    context_.serverType = row.serverType;
+    context_.partitionedMarkerFile = row.partitionedMarker;
+    RunInstanceSetup(context_, kFakeSteps);
+    std::vector<std::string> services;
+    for (const std::string& call : host_.CallsTo("DeRegisterNTService")) {
+      services.push_back(call.substr(call.find('"') + 1, call.find('"', 21) - call.find('"') - 1));
+    }
+    std::sort(services.begin(), services.end());
+    EXPECT_EQ(services, row.want);
+  }
+}
+
+// Instance directories of the found instances move to the target directory, the client
+// configuration file with them; foreign nodes and an unwanted administration server stay.
+TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
+  InstanceRecord foreign = Plain("FOREIGN");
+  foreign.ownedElsewhere = 1;
+  Scan({Plain("SALES"), Plain("QZ7DAS00"), foreign}, /*adminAt=*/1);
+  for (const char* name : {"SALES", "QZ7DAS00", "FOREIGN"}) {
+    machine_.WriteText(std::string("C:\\OLD\\") + name + "\\qz7systm", name);
+  }
+  machine_.WriteText("C:\\OLD\\qz7cli.ini", "[client]");
+  context_.currentProfileDir = "\"C:\\OLD\"";
+  context_.targetProfileDir = "\"C:\\NEW\"";
+  AddInstanceRecord(context_, Plain("SALES"), false);
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
+  EXPECT_TRUE(machine_.Exists("C:\\NEW\\SALES\\qz7systm"));
+  EXPECT_TRUE(machine_.Exists("C:\\NEW\\qz7cli.ini"));
+  EXPECT_FALSE(machine_.Exists("C:\\OLD\\SALES"));
+  EXPECT_FALSE(machine_.Exists("C:\\OLD\\qz7cli.ini"));
+  EXPECT_TRUE(machine_.Exists("C:\\OLD\\QZ7DAS00\\qz7systm"));
+  EXPECT_TRUE(machine_.Exists("C:\\OLD\\FOREIGN\\qz7systm"));
+}
+
+// Instances of an index-file release kept database directories at drive roots: every fixed
+// drive is searched for each, a failed migration is reported and the scan goes on.
+TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
+  machine_.AddDrive('d');
+  machine_.AddDrive('e');
+  std::ofstream(machine_.root() + "/drivetypes.txt") << "E: removable\n";
+  for (const char* dir : {"C:\\SALES", "D:\\SALES", "D:\\QZ7", "E:\\QZ7"}) {
+    machine_.WriteText(std::string(dir) + "\\SQLDBDIR\\SQLDBDIR", "old");
+  }
+  struct Row {
+    const char* name;
+    int32_t prior;
+    std::map<std::string, int> codes;
+    int32_t want;
+    std::vector<std::string> wantMigrations;
+    std::vector<Box> wantBoxes;
+  } rows[] = {
+      {"all_succeed",
+       2,
+       {{"D:\\SALES", 1}},
+       kSetupOk,
+       {"migrate C:\\SALES C:\\QZ7", "migrate D:\\SALES C:\\QZ7", "migrate D:\\QZ7 C:\\QZ7"},
+       {}},
+      {"one_drive_fails",
+       2,
+       {{"C:\\SALES", 2}},
+       kSetupStepFailed,
+       {"migrate C:\\SALES C:\\QZ7", "migrate D:\\SALES C:\\QZ7", "migrate D:\\QZ7 C:\\QZ7"},
+       {Box{3616, {"SALES", "2"}, 0x40}}},
+      {"later_release_scans_nothing", 5, {}, kSetupOk, {}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fakes_.calls.clear();
+    messages_.Clear();
+    fakes_.migrationCodes = row.codes;
+    Scan({Plain("SALES"), Plain("QZ7")}, -1, row.prior);
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), row.want);
+    EXPECT_EQ(CallsStartingWith("migrate"), row.wantMigrations);
+    EXPECT_EQ(messages_.boxes(), row.wantBoxes);
+  }
+}
+
+// Every defined instance with a directory under the target is upgraded with the template of
+// its kind; failures of creation or upgrade make the result 1 without stopping the run.
+TEST_F(InstanceSetupTest, DefinedInstancesAreUpgradedWithTheirTemplate) {
+  context_.adminMarkerFile = "\"C:\\QZ7\\CFG\\qz7syssv.das\"";
+  context_.partitionedMarkerFile = "\"C:\\QZ7\\CFG\\qz7sysmp\"";
+  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"}) host_.DefineInstance(name);
+  host_.SetVariable(nullptr, "QZ7ADMINSERVER", "das");
+  host_.SetVariable("MPP", "QZ7INSTOWNER", "HOSTA");
+  for (const char* name : {"DAS", "MPP", "SALES"}) {
+    machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
+  }
+  AddInstanceRecord(context_, Plain("SALES"), false);
+  AddInstanceRecord(context_, Plain("OTHER"), false);
+  fakes_.createCodes = {{"OTHER", 5}};
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
+  EXPECT_THAT(CallsStartingWith("config"),
+              ElementsAre("config \"C:\\QZ7\\DAS\" \"C:\\QZ7\\CFG\\qz7syssv.das\"",
+                          "config \"C:\\QZ7\\MPP\" \"C:\\QZ7\\CFG\\qz7sysmp\"",
+                          "config \"C:\\QZ7\\SALES\" \"C:\\QZ7\\CFG\\qz7syssv\""));
+  EXPECT_EQ(CallsStartingWith("dirs").size(), 3u);
+  EXPECT_THAT(messages_.boxes(), IsEmpty());
+
+  fakes_.createCodes.clear();
+  fakes_.upgradeCode = 1;
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
+}
+
+}  // namespace
+}  // namespace qz7::entry
