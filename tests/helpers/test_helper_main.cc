@@ -7,6 +7,7 @@
 //   --cwd           write the host current directory and a newline
 //   --stdin         copy standard input to standard output until its end
 //   --fds           write each open descriptor above 2 on a line of its own
+//   --env NAME      write the value of environment variable NAME and a newline
 //   --exit N        end with exit code N at once
 #include <dirent.h>
 #include <unistd.h>
@@ -72,6 +73,10 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     } else if (option == "--fds") {
       WriteOpenDescriptors();
+    } else if (option == "--env" && hasValue) {
+      const char* value = std::getenv(argv[++i]);
+      std::printf("%s\n", value != nullptr ? value : "(unset)");
+      std::fflush(stdout);
     } else if (option == "--exit" && hasValue) {
       return std::atoi(argv[++i]);
     }

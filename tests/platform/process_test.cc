@@ -98,6 +98,8 @@ TEST_F(ProcessTest, ChildRunsWithItsArgumentsDirectoryAndPipes) {
       {"NoStandardInputReadsEmpty", "--stdin --say done", nullptr, nullptr, 0, "done\n"},
       {"WorkingDirectoryGiven", "--cwd", "c:\\WORK", nullptr, 0, work + "\n"},
       {"CurrentDirectoryByDefault", "--cwd", nullptr, nullptr, 0, work + "/Sub\n"},
+      // The child runs on the same machine, even when the root was set only in this process.
+      {"MachineRootPassedOn", "--env QZ7_MACHINE", nullptr, nullptr, 0, root_ + "\n"},
   };
   for (const Row& row : rows) {
     RunResult result = Run(row.arguments, row.directory, kHelper, row.input);

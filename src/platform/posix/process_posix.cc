@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/machine_root.h"
 #include "platform/posix/error_mapping.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/syscalls.h"
@@ -166,7 +167,7 @@ constexpr int kStageExec = 3;
 
 // Runs in the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void RunChild(const int (&sources)[3], const char* directory, const char* program,
-                           char* const* argv, int reportFd) {
+                           char* const* argv, char* const* envp, int reportFd) {
   // Lift the sources above 2 first, so that one already sitting on 0..2 is not overwritten
   // by an earlier dup2; dup2 onto 0..2 then clears close-on-exec on the copies.
   int lifted[3];
@@ -184,7 +185,7 @@ constexpr int kStageExec = 3;
   if (directory != nullptr && Syscalls().chdir(directory) != 0) {
     ChildFails(reportFd, kStageDirectory);
   }
-  Syscalls().execve(program, argv, environ);
+  Syscalls().execve(program, argv, envp);
   ChildFails(reportFd, kStageExec);
 }
 
@@ -311,12 +312,21 @@ bool CreateProcessA(const char* applicationName, const char* commandLine,
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
+  // A child runs on the same Windows computer as its parent: it gets the caller's environment
+  // with QZ7_MACHINE naming the machine root in force, which SetMachineRoot may have changed.
+  std::string machineVariable = "QZ7_MACHINE=" + MachineRoot();
+  std::vector<char*> envp;
+  for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) {
+    if (std::strncmp(*variable, "QZ7_MACHINE=", 12) != 0) envp.push_back(*variable);
+  }
+  envp.push_back(machineVariable.data());
+  envp.push_back(nullptr);
 
   pid_t pid = Syscalls().fork();
   if (pid == 0) {
     Syscalls().close(report[0]);
     RunChild(sources, hostDirectory.empty() ? nullptr : hostDirectory.c_str(), hostProgram->c_str(),
-             argv.data(), report[1]);
+             argv.data(), envp.data(), report[1]);
   }
   int forkErrno = errno;
   Syscalls().close(report[1]);
