@@ -1,0 +1,211 @@
+#include "provision/instance_update.h"
+
+#include <array>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "provision/admin_server.h"
+#include "provision/instance_creation.h"
+#include "provision/instance_tool_commands.h"
+#include "provision/node_name.h"
+#include "provision/partitioned_instance.h"
+#include "provision/setup_tool_runner.h"
+#include "util/quoted_path.h"
+#include "util/setup_files.h"
+#include "util/setup_log.h"
+#include "util/setup_messages.h"
+
+namespace qz7::provision {
+namespace {
+
+const char* Text(const char* text) { return text != nullptr ? text : ""; }
+const char* OrNull(const char* text) { return (text != nullptr && *text != '\0') ? text : nullptr; }
+
+void ShowStop(const ProvisionContext& context, unsigned messageId,
+              std::initializer_list<std::string> params) {
+  std::vector<const char*> texts;
+  for (const std::string& param : params) texts.push_back(param.c_str());
+  util::ShowSetupMessage(messageId, static_cast<int>(texts.size()), texts.data(), util::kBoxStop,
+                         context.logFile, context.messageModule, context.ownerWindow);
+}
+
+std::string Number(int32_t value) { return std::to_string(value); }
+
+// The instance's qz7systm, saved under a free numbered name in the target directory before
+// the work and put back after it.
+class ConfigurationBackup {
+ public:
+  enum class Outcome { kNoConfiguration, kSaved, kNotSaved };
+
+  ConfigurationBackup(const char* targetProfileDir, const char* name)
+      : targetProfileDir_(Text(targetProfileDir)),
+        configPath_(
+            util::ExtendPath(targetProfileDir_, std::string("\\") + Text(name) + "\\qz7systm")) {}
+
+  Outcome Save() {
+    if (!util::IsRegularFile(configPath_.c_str())) return Outcome::kNoConfiguration;
+    const char* freeName =
+        util::FindFreeNumberedName(targetProfileDir_.c_str(), util::kTemporaryNamePattern);
+    if (freeName == nullptr) return Outcome::kNotSaved;
+    std::string backup = freeName;  // the helper's buffer is shared by every call
+    if (util::CopySetupFile(configPath_.c_str(), backup.c_str()) != 0) {
+      // The name was free before the copy: whatever stands there now is a partial copy.
+      Remove(backup);
+      return Outcome::kNotSaved;
+    }
+    util::MakeWritable(configPath_.c_str());
+    backupPath_ = std::move(backup);
+    return Outcome::kSaved;
+  }
+
+  // Copies the saved file back over qz7systm; only when that worked is the copy deleted, so a
+  // failed restore leaves the configuration in the numbered file.
+  void Restore() {
+    if (backupPath_.empty()) return;
+    util::MakeWritable(configPath_.c_str());
+    if (util::CopySetupFile(backupPath_.c_str(), configPath_.c_str()) == 0) Remove(backupPath_);
+    backupPath_.clear();
+  }
+
+ private:
+  static void Remove(const std::string& path) {
+    if (!util::IsRegularFile(path.c_str())) return;
+    util::MakeWritable(path.c_str());
+    platform::RemoveFile(util::StripQuotes(path.c_str()).c_str());
+  }
+
+  std::string targetProfileDir_;
+  std::string configPath_;
+  std::string backupPath_;
+};
+
+// The node type of the first existing instance named name, or false when there is none.
+bool FindExisting(const ProvisionContext& context, const char* name, int32_t* nodeType) {
+  for (const ExistingInstance& existing : context.existingInstances) {
+    if (NamesDifferNoCase(existing.name.c_str(), name) == 0) {
+      *nodeType = existing.nodeType;
+      return true;
+    }
+  }
+  return false;
+}
+
+struct ToolMessages {
+  unsigned notRun;
+  unsigned failed;
+};
+
+// Runs a tool of the installation's BIN directory and reports its outcome.
+int32_t RunInstanceTool(const ProvisionContext& context, const InstanceRequest& record,
+                        const std::string& toolPath, std::string commandLine,
+                        ToolMessages messages) {
+  const std::string workingDirectory = util::StripQuotes(context.installDir);
+  std::array<char, kToolOutputSize> output{};
+  uint32_t exitCode = 0;
+  const int32_t ran = RunSetupTool(workingDirectory.c_str(), toolPath.c_str(), commandLine.c_str(),
+                                   &exitCode, output.data(), output.size());
+  if (ran != 0) {
+    ShowStop(context, messages.notRun, {Number(ran)});
+    return ran;
+  }
+  if (exitCode == 0) return 0;
+  const int32_t failure = static_cast<int32_t>(exitCode);
+  ShowStop(context, messages.failed, {Number(failure)});
+  if (context.logFile != nullptr) {
+    MaskPassword(commandLine, record.password.c_str());
+    util::AppendLogLine(*context.logFile, commandLine.c_str());
+    if (output[0] != '\0') util::AppendLogLine(*context.logFile, output.data());
+  }
+  return failure;
+}
+
+std::string ToolPath(const ProvisionContext& context, const char* tool) {
+  return util::StripQuotes(util::ExtendPath(Text(context.installDir), tool).c_str());
+}
+
+int32_t AddRemoteNode(const ProvisionContext& context, const InstanceRequest& record) {
+  const std::string tool = ToolPath(context, kNodeCreateTool);
+  std::string commandLine = NodeCreateCommandLine(
+      tool.c_str(), record.name.c_str(), record.nodeNumber.c_str(), record.account.c_str(),
+      record.password.c_str(), record.ownerComputer.c_str());
+  return RunInstanceTool(context, record, tool, std::move(commandLine),
+                         {kMsgNodeToolNotRun, kMsgNodeToolFailed});
+}
+
+int32_t CreateOrConvertPartitioned(const ProvisionContext& context, const InstanceRequest& record,
+                                   bool exists) {
+  const std::string tool = ToolPath(context, exists ? kInstanceUpdateTool : kInstanceCreateTool);
+  std::string commandLine = PartitionedCommandLine(
+      tool.c_str(), record.name.c_str(), exists ? "" : kPartitionedOption, record.account.c_str(),
+      record.password.c_str(), record.portRangeStart.c_str(), record.portRangeEnd.c_str(),
+      record.hostName.c_str());
+  return RunInstanceTool(
+      context, record, tool, std::move(commandLine),
+      {kMsgInstanceToolNotRun, exists ? kMsgInstanceUpdateFailed : kMsgInstanceCreateFailed});
+}
+
+int32_t CreateThroughHost(const ProvisionContext& context, const InstanceRequest& record) {
+  const bool ownProfile = !record.profileDir.empty() && record.profileDir.view() != "\"\"";
+  const std::string profileDir =
+      util::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
+  const std::string installDir = util::StripQuotes(context.installDir);
+  const bool partitioned = record.nodeType == kNodeTypePartitioned;
+  const int32_t created = CreateInstance(
+      record.name.c_str(), profileDir.c_str(), installDir.c_str(), OrNull(record.account.c_str()),
+      OrNull(record.password.c_str()), partitioned ? kKindPartitioned : context.serverType);
+  if (created != 0) {
+    ShowStop(context, kMsgCreateInstanceFailed, {Number(created), record.name.c_str()});
+    return created;
+  }
+  // A partitioned instance whose profile directory moves is reached by its other nodes
+  // through a share of the new directory.
+  if (!partitioned ||
+      std::strcmp(Text(context.currentProfileDir), Text(context.targetProfileDir)) == 0) {
+    return 0;
+  }
+  const std::string shareName = ShareNameOf(record.name.c_str());
+  const int shared = ShareProfileDirectory(context.targetProfileDir, shareName);
+  if (shared != 0) ShowStop(context, kMsgShareFailed, {shareName, Number(shared)});
+  return shared;
+}
+
+}  // namespace
+
+int32_t CreateOrUpdateInstance(const ProvisionContext& context, const InstanceRequest& record,
+                               bool isAdminServer) {
+  ConfigurationBackup backup(context.targetProfileDir, record.name.c_str());
+  if (backup.Save() == ConfigurationBackup::Outcome::kNotSaved) return 0;
+
+  int32_t existingType = -1;
+  const bool exists = FindExisting(context, record.name.c_str(), &existingType);
+  const bool partitioned = record.nodeType == kNodeTypePartitioned;
+
+  int32_t result = 0;
+  if (isAdminServer) {
+    result = CreateAdminServer(record.name.c_str(), context.installDir, context.targetProfileDir,
+                               OrNull(record.account.c_str()), OrNull(record.password.c_str()));
+    if (result != 0) ShowStop(context, kMsgAdminServerFailed, {Number(result)});
+  } else if (record.ownedElsewhere != 0) {
+    // A node that this computer already has is left as it is.
+    if (!exists) result = AddRemoteNode(context, record);
+  } else if (partitioned && (!exists || existingType != kNodeTypePartitioned)) {
+    result = CreateOrConvertPartitioned(context, record, exists);
+  } else {
+    result = CreateThroughHost(context, record);
+  }
+
+  // Whatever the work's outcome (a tool that could not even be started included), the steps
+  // below run, so the saved configuration is always put back.
+  // An existing partitioned instance moves to this installation: its node services follow.
+  if (partitioned && exists &&
+      std::strcmp(Text(context.requestedProfileDir), Text(context.installDir)) != 0) {
+    RepointNodeServices(record.name.c_str(), context.installDir);
+  }
+  backup.Restore();
+  return result;
+}
+
+}  // namespace qz7::provision

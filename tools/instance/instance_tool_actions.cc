@@ -1,0 +1,251 @@
+#include "tools/instance/instance_tool_actions.h"
+
+#include <array>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "host/host_files.h"
+#include "host/host_services.h"
+#include "host/instance_lifecycle.h"
+#include "host/profile_registry.h"
+#include "host/registry_access.h"
+#include "host/service_table.h"
+#include "host/stand_in_host.h"
+#include "platform/file_system.h"
+#include "util/coding.h"
+#include "util/dbm_block.h"
+
+namespace qz7::instance_tools {
+namespace {
+
+namespace h = qz7::host;
+using Block = std::array<unsigned char, util::kDbmBlockSize>;
+
+constexpr uint16_t kPartitionedNodeType = 4;
+
+// Steps that take back what a tool did, run in reverse order unless the tool got to the end.
+class UndoLog {
+ public:
+  UndoLog() = default;
+  UndoLog(const UndoLog&) = delete;
+  UndoLog& operator=(const UndoLog&) = delete;
+  ~UndoLog() {
+    for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) (*step)();
+  }
+  void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+  void Commit() { steps_.clear(); }
+
+ private:
+  std::vector<std::function<void()>> steps_;
+};
+
+const char* OrNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+
+ToolOutcome Conflict(std::string message) { return {kExitConflict, std::move(message)}; }
+ToolOutcome Failed(std::string message) { return {kExitFailed, std::move(message)}; }
+
+std::string HostResult(int result) { return " (host result " + std::to_string(result) + ")"; }
+
+// The profile entries that make a defined instance partitioned: the port range, this computer
+// as the owner, and node 0 with its host name.
+int RecordPartitioning(const std::string& name, const PartitionedArguments& arguments,
+                       const std::string& computer) {
+  const std::string range =
+      std::to_string(arguments.firstPort) + ":" + std::to_string(arguments.lastPort);
+  if (int result =
+          h::WriteVariableAt(h::ProfileLevel::kInstance, name, h::kVarNamePortRange, range)) {
+    return result;
+  }
+  if (int result = h::WriteVariableAt(h::ProfileLevel::kInstance, name, h::kVarNameInstanceOwner,
+                                      computer)) {
+    return result;
+  }
+  h::ScopedKey node;
+  if (h::CreateKey(h::InstanceNodesKey(name) + "\\" + h::kPartitionedFirstNode, &node) != 0 ||
+      h::WriteText(node.get(), kNodeHostNameValue,
+                   arguments.hostName.empty() ? computer : arguments.hostName) != 0) {
+    return h::kRegistryUnreachable;
+  }
+  return 0;
+}
+
+bool ReadBlock(const std::string& path, Block* block) {
+  platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
+  if (!file) return false;
+  const bool read = file->Read(block->data(), block->size()) == block->size();
+  return file->Close() == 0 && read;
+}
+
+bool WriteBlock(const std::string& path, const Block& block) {
+  platform::FileHandle file = platform::OpenFile(path.c_str(), "rb+");
+  if (!file) return false;
+  const bool written = file->Write(block.data(), block.size()) == block.size();
+  return file->Close() == 0 && written;
+}
+
+// Gives an existing qz7systm the partitioned node type. The undo step puts the old block back.
+// True when there is no qz7systm (the instance update copies the partitioned template then).
+bool MarkConfigurationPartitioned(const std::string& configPath, UndoLog* undo) {
+  if (!h::IsRegularFile(configPath)) return true;
+  Block old{};
+  if (!ReadBlock(configPath, &old)) return false;
+  Block block = old;
+  util::StoreLE16(block.data() + util::kDbmNodeTypeOffset, kPartitionedNodeType);
+  util::StampDbmChecksum(block.data());
+  platform::SetFileWritable(configPath.c_str(), true);
+  if (!WriteBlock(configPath, block)) {
+    WriteBlock(configPath, old);
+    return false;
+  }
+  undo->Add([configPath, old] { WriteBlock(configPath, old); });
+  return true;
+}
+
+}  // namespace
+
+ToolOutcome CreatePartitionedInstance(const Installation& installation,
+                                      const PartitionedArguments& arguments) {
+  const std::string& name = arguments.name;
+  if (!arguments.partitionedOption) {
+    return {kExitUsage, "this tool creates partitioned instances only: /mpp is missing"};
+  }
+  if (h::IsInstanceDefined(name)) return Conflict("instance " + name + " exists already");
+  const std::string computer = ThisComputer();
+  if (computer.empty()) return Failed("this computer's name cannot be had");
+
+  const std::string instanceDir = h::JoinPath(installation.profileDir, name);
+  const bool directoryExisted = h::IsDirectory(instanceDir);
+  h::StandInHost host;
+  const int created = host.InstanceCreateExtended(
+      name.c_str(), installation.profileDir.c_str(), installation.installDir.c_str(), 0,
+      OrNull(arguments.logon.account), OrNull(arguments.logon.password), 0, 4, nullptr);
+  if (created != 0)
+    return Failed("instance " + name + " could not be created" + HostResult(created));
+
+  if (int result = RecordPartitioning(name, arguments, computer); result != 0) {
+    if (directoryExisted) {
+      // The directory was there before this tool: keep it, take back the rest.
+      h::DeleteServiceNamed(name + "-" + h::kPartitionedFirstNode);
+      h::UndefineInstance(name);
+    } else {
+      host.InstanceDrop(name.c_str(), instanceDir.c_str());
+    }
+    return Failed("instance " + name + " could not be made partitioned" + HostResult(result));
+  }
+  return {kExitSuccess, "partitioned instance " + name + " created in " + instanceDir +
+                            " with node " + h::kPartitionedFirstNode};
+}
+
+ToolOutcome MakeInstancePartitioned(const Installation& installation,
+                                    const PartitionedArguments& arguments) {
+  const std::string& name = arguments.name;
+  if (!h::IsInstanceDefined(name)) return Conflict("instance " + name + " is not defined");
+  std::string value;
+  if (h::ReadVariableAt(h::ProfileLevel::kInstance, name, h::kVarNamePortRange, &value) == 0) {
+    return Conflict("instance " + name + " is partitioned already");
+  }
+  const std::string computer = ThisComputer();
+  if (computer.empty()) return Failed("this computer's name cannot be had");
+  // The instance stays where it is.
+  std::string profileDir;
+  if (h::ReadVariableAt(h::ProfileLevel::kInstance, name, h::kVarNameInstanceProfile,
+                        &profileDir) != 0 ||
+      profileDir.empty()) {
+    profileDir = installation.profileDir;
+  }
+
+  UndoLog undo;
+  const std::string configPath = h::JoinPath(h::JoinPath(profileDir, name), h::kConfigFileName);
+  if (!MarkConfigurationPartitioned(configPath, &undo)) {
+    return Failed("the configuration file " + configPath + " cannot be converted");
+  }
+  // Updating a defined instance as partitioned adds node 0 and its service; on failure the
+  // update takes back its own steps.
+  h::StandInHost host;
+  const int updated = host.InstanceCreateExtended(
+      name.c_str(), profileDir.c_str(), installation.installDir.c_str(), 0,
+      OrNull(arguments.logon.account), OrNull(arguments.logon.password), 0, 4, nullptr);
+  if (updated != 0)
+    return Failed("instance " + name + " could not be updated" + HostResult(updated));
+  undo.Add([name] {
+    h::DeleteServiceNamed(name + "-" + h::kPartitionedFirstNode);
+    h::DeleteKeyTree(h::InstanceNodesKey(name));
+  });
+  undo.Add([name] {
+    h::RemoveVariableAt(h::ProfileLevel::kInstance, name, h::kVarNamePortRange);
+    h::RemoveVariableAt(h::ProfileLevel::kInstance, name, h::kVarNameInstanceOwner);
+  });
+  if (int result = RecordPartitioning(name, arguments, computer); result != 0) {
+    return Failed("instance " + name + " could not be made partitioned" + HostResult(result));
+  }
+  undo.Commit();
+  // Node 0's service takes the place of the ordinary instance's service.
+  h::DeleteServiceNamed(name);
+  return {kExitSuccess,
+          "instance " + name + " is now partitioned, with node " + h::kPartitionedFirstNode};
+}
+
+ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
+                                    const NodeArguments& arguments) {
+  const std::string& name = arguments.name;
+  const std::string computer = ThisComputer();
+  if (h::EqualsNoCase(arguments.owner, computer)) {
+    return Conflict("the owner " + arguments.owner +
+                    " is this computer; its partitioned instances are made by QZ7ICRT.EXE");
+  }
+  const bool defined = h::IsInstanceDefined(name);
+  if (defined) {
+    std::string owner;
+    if (h::ReadVariableAt(h::ProfileLevel::kInstance, name, h::kVarNameInstanceOwner, &owner) !=
+            0 ||
+        !h::EqualsNoCase(owner, arguments.owner)) {
+      return Conflict("instance " + name + " is defined here and is not owned by " +
+                      arguments.owner);
+    }
+    std::vector<std::string> nodes;
+    h::ListInstanceNodes(name, &nodes);
+    for (const std::string& node : nodes) {
+      if (h::EqualsNoCase(node, arguments.node)) {
+        return Conflict("node " + arguments.node + " of instance " + name + " exists already");
+      }
+    }
+  }
+
+  UndoLog undo;
+  if (!defined) {
+    if (int result = h::DefineInstance(name); result != 0) {
+      return Failed("instance " + name + " could not be defined" + HostResult(result));
+    }
+    undo.Add([name] { h::UndefineInstance(name); });
+    const std::pair<const char*, std::string> variables[] = {
+        {h::kVarNameInstanceProfile, installation.profileDir},
+        {h::kVarNameInstanceOwner, arguments.owner},
+        {h::kVarNamePortRange, kDefaultPortRange},
+    };
+    for (const auto& [variable, value] : variables) {
+      if (int result = h::WriteVariableAt(h::ProfileLevel::kInstance, name, variable, value)) {
+        return Failed("instance " + name + " could not be defined" + HostResult(result));
+      }
+    }
+  }
+  if (int result = h::AddInstanceNode(name, arguments.node); result != 0) {
+    return Failed("node " + arguments.node + " could not be added" + HostResult(result));
+  }
+  const std::string nodeKey = h::InstanceNodesKey(name) + "\\" + arguments.node;
+  undo.Add([nodeKey] { h::DeleteKeyTree(nodeKey); });
+
+  const std::string service = name + "-" + arguments.node;
+  const std::string program = h::JoinPath(installation.installDir, h::kServiceProgram);
+  if (uint32_t error =
+          h::RegisterService(service, "QZ7 - " + service, program, OrNull(arguments.logon.account),
+                             OrNull(arguments.logon.password))) {
+    return Failed("the service " + service + " could not be registered (Windows error " +
+                  std::to_string(error) + ")");
+  }
+  undo.Commit();
+  return {kExitSuccess, "node " + arguments.node + " of instance " + name + " (owner " +
+                            arguments.owner + ") added"};
+}
+
+}  // namespace qz7::instance_tools

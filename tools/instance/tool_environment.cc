@@ -1,0 +1,66 @@
+#include "tools/instance/tool_environment.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+
+#include "host/host_files.h"
+#include "host/machine_facts.h"
+#include "host/profile_registry.h"
+#include "platform/machine_root.h"
+
+namespace qz7::instance_tools {
+namespace {
+
+// The machine root above hostPath when it lies below <root>/drives/<letter>/, else "".
+std::string MachineRootAbove(const std::string& hostPath) {
+  constexpr std::string_view kDrives = "/drives/";
+  for (size_t at = hostPath.rfind(kDrives); at != std::string::npos && at > 0;
+       at = hostPath.rfind(kDrives, at - 1)) {
+    const size_t letter = at + kDrives.size();
+    if (letter + 1 < hostPath.size() &&
+        std::isalpha(static_cast<unsigned char>(hostPath[letter])) && hostPath[letter + 1] == '/') {
+      return hostPath.substr(0, at);
+    }
+  }
+  return "";
+}
+
+// The directory that path names once its last component is cut ("" when there is none).
+std::string Parent(const std::string& path) {
+  const size_t last = path.find_last_of('\\');
+  return last == std::string::npos ? std::string() : path.substr(0, last);
+}
+
+}  // namespace
+
+void UseMachineOfProgram() {
+  if (std::getenv("QZ7_MACHINE") != nullptr) return;
+  char program[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
+  if (length <= 0) return;
+  const std::string root = MachineRootAbove(std::string(program, static_cast<size_t>(length)));
+  if (!root.empty()) platform::SetMachineRoot(root);
+}
+
+std::string FindInstallation(const char* programPath, Installation* installation) {
+  const std::string bin = Parent(programPath != nullptr ? programPath : "");
+  if (host::EqualsNoCase(host::LastComponent(bin), "BIN") && !Parent(bin).empty()) {
+    installation->installDir = Parent(bin);
+  } else if (host::ReadProfilePointer(host::kInstallDirValue, &installation->installDir) != 0) {
+    return "the installation directory is not known (run the tool from its BIN directory)";
+  }
+  if (host::ReadProfilePointer(host::kInstanceProfileDirValue, &installation->profileDir) != 0) {
+    installation->profileDir = installation->installDir;
+  }
+  return "";
+}
+
+std::string ThisComputer() {
+  std::string name;
+  return host::ProductComputerName(&name) == 0 ? name : std::string();
+}
+
+}  // namespace qz7::instance_tools
