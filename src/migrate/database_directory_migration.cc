@@ -1,0 +1,449 @@
+#include "migrate/database_directory_migration.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "migrate/directory_layout.h"
+#include "migrate/directory_recognition.h"
+#include "migrate/work_buffer.h"
+#include "util/fixed_text.h"
+
+namespace qz7::migrate {
+namespace {
+
+using platform::FileHandle;
+using platform::OpenFile;
+
+constexpr size_t kPathSize = platform::kMaxPath;
+constexpr size_t kMessagePathSize = 256;
+using PathText = util::FixedText<kPathSize>;
+
+constexpr const char* kDirectoryObject = "Database directory";
+constexpr const char* kRenameObject = "Rename file failed";
+
+// The longest name that follows the instance directory: "\SQLDBDIR\SQLDDDIR.TMP".
+constexpr size_t kLongestInstanceSuffix = 22;
+
+// Closes a file that the run opened, once; false when the close failed.
+bool CloseFile(FileHandle& file) {
+  if (!file) return true;
+  const bool closed = file->Close() == 0;
+  file.reset();
+  return closed;
+}
+
+class DirectoryMigrationRun {
+ public:
+  DirectoryMigrationRun(const char* instanceDir, const char* installDir,
+                        const DirectoryConverters& converters)
+      : instanceDir_(instanceDir), installDir_(installDir), converters_(converters) {}
+
+  MigrationResult Run() {
+    if (!PathsFit()) return kMigrationCannotOpen;
+    const std::string instance = instanceDir_;
+    errorPath_ = (instance + "\\" + kDatabaseMigrationErrorFileName).c_str();
+    errorFile_ = OpenFile(errorPath_.c_str(), "w+");
+    if (!errorFile_) {
+      std::printf("Cannot create QZ7MGDBD.ERR file on %s \n", instanceDir_);
+      std::fflush(stdout);
+    }
+    return CleanUp(Migrate());
+  }
+
+ private:
+  bool PathsFit() const {
+    return instanceDir_ != nullptr && installDir_ != nullptr &&
+           std::strlen(instanceDir_) + kLongestInstanceSuffix < kPathSize &&
+           std::strlen(installDir_) + std::strlen(kMigrationMessageFileSubpath) < kMessagePathSize;
+  }
+
+  void BuildPaths() {
+    messagePath_ = (std::string(installDir_) + kMigrationMessageFileSubpath).c_str();
+    const std::string base = std::string(instanceDir_) + "\\" + kDirectoryFolderName + "\\";
+    directoryPath_ = (base + kDirectoryFileName).c_str();
+    copyPath_ = (base + kDirectoryCopyName).c_str();
+    intentionPath_ = (base + kIntentionFileName).c_str();
+    backupPath_ = (base + kMigrationBackupName).c_str();
+    permanentPath_ = (base + kPermanentBackupName).c_str();
+    stagedPath_ = (base + kStagedBackupName).c_str();
+  }
+
+  MigrationResult Fail(const char* key, const char* object, MigrationResult code) {
+    WriteMigrationError(key, object, code, errorFile_.get());
+    return code;
+  }
+
+  MigrationResult Migrate() {
+    BuildPaths();
+    if (LoadMigrationMessages(messagePath_.c_str()) != kMigrationOk) {
+      Fail("MAIN001", kMigrationMessageFileObject, kMigrationMessageFileMissing);
+      std::printf("Message text file 'qz7dbmig.txt' not found \n");
+      std::fflush(stdout);
+      return kMigrationCannotClose;
+    }
+
+    // An unfinished migration left its backup behind: the directory comes back from it.
+    backup_ = OpenFile(backupPath_.c_str(), "rb+");
+    if (backup_) {
+      if (MigrationResult code = RestoreFromBackup(); code != kMigrationOk) return code;
+      restored_ = true;
+      directoryExists_ = true;
+      copyExists_ = true;
+    } else {
+      DirectoryCopiesComparison comparison;
+      const MigrationResult code =
+          CompareDirectoryCopies(directoryPath_.c_str(), copyPath_.c_str(), &comparison);
+      if (code != kMigrationOk) return Fail("MAIN022", comparison.object.c_str(), code);
+      directoryExists_ = comparison.directoryExists;
+      copyExists_ = comparison.copyExists;
+      sizeToConvert_ = comparison.sizeToConvert;
+    }
+
+    if (!directoryExists_ && !copyExists_) return kMigrationOk;
+    if (!errorFile_) return kMigrationErrorFileNotCreated;
+
+    const char* recognisedPath = directoryExists_ ? directoryPath_.c_str() : copyPath_.c_str();
+    DirectoryRecognition recognition;
+    if (MigrationResult code = RecogniseDirectoryFile(recognisedPath, &recognition);
+        code != kMigrationOk) {
+      return Fail(directoryExists_ ? "MAIN023" : "MAIN024", recognisedPath, code);
+    }
+    if (recognition.type == DirectoryLayoutType::kCurrent) return kMigrationOk;
+    if (recognition.type == DirectoryLayoutType::kUnrecognised) {
+      return Fail("MAIN025", kDirectoryObject, kMigrationUnrecognizedFile);
+    }
+
+    intention_ = OpenFile(intentionPath_.c_str(), "rb+");
+    if (!intention_ && !recognition.intentionOptional) {
+      return Fail("MAIN026", intentionPath_.c_str(), kMigrationIntentionFileMissing);
+    }
+    if (!CloseFile(intention_)) {
+      return Fail("MAIN027", intentionPath_.c_str(), kMigrationCannotClose);
+    }
+
+    if (!restored_) {
+      if (MigrationResult code = MakeBackup(recognition); code != kMigrationOk) return code;
+    }
+    if (recognition.type == DirectoryLayoutType::kEmpty) return RebuildEmptyDirectory();
+    if (MigrationResult code = Convert(recognition); code != kMigrationOk) return code;
+    return CompleteBackup();
+  }
+
+  // Puts the directory file, its copy and the intention file back as the backup holds them.
+  // The backup is read and marked unfinished before any of the three is touched, so that a
+  // run stopped in the middle finds the backup intact.
+  MigrationResult RestoreFromBackup() {
+    const char* backup = backupPath_.c_str();
+    if (backup_->Seek(0, platform::kSeekEnd) != 0) {
+      return Fail("MAIN005", backup, kMigrationAccessError);
+    }
+    const int64_t size = backup_->Tell();
+    if (size < 0) return Fail("MAIN006", backup, kMigrationAccessError);
+    if (backup_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MAIN007", backup, kMigrationAccessError);
+    }
+    unsigned char headerBytes[kBackupHeaderSize];
+    if (backup_->Read(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+      return Fail("MAIN008", backup, kMigrationAccessError);
+    }
+    const DirectoryBackupHeader header = DecodeBackupHeader(headerBytes);
+    if (!IsValidBackupHeader(header)) return Fail("MAIN009", backup, kMigrationBadBackup);
+
+    const int64_t directoryLength = BackupDirectoryLength(header);
+    const int64_t intentionLength =
+        size - static_cast<int64_t>(kBackupHeaderSize) - directoryLength;
+    if (directoryLength > 0 && intentionLength >= 0) {
+      directoryBuffer_ = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(directoryLength));
+      intentionBuffer_ = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(intentionLength));
+    }
+    if (!directoryBuffer_ || !intentionBuffer_) {
+      return Fail("MAIN010", "", kMigrationNoMemory);
+    }
+    const size_t directorySize = static_cast<size_t>(directoryLength);
+    const size_t intentionSize = static_cast<size_t>(intentionLength);
+    if (backup_->Read(directoryBuffer_.get(), directorySize) != directorySize) {
+      return Fail("MAIN011", backup, kMigrationAccessError);
+    }
+    if (intentionSize > 0 &&
+        backup_->Read(intentionBuffer_.get(), intentionSize) != intentionSize) {
+      return Fail("MAIN012", backup, kMigrationAccessError);
+    }
+
+    if (header.status == kBackupStatusComplete) {
+      StoreBackupStatus(headerBytes, kBackupStatusIncomplete);
+    }
+    if (backup_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MAIN013", backup, kMigrationAccessError);
+    }
+    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+      return Fail("MAIN014", backup, kMigrationAccessError);
+    }
+    if (!CloseFile(backup_)) return Fail("MAIN015", backup, kMigrationCannotClose);
+
+    directory_ = OpenFile(directoryPath_.c_str(), "wb+");
+    if (!directory_) return Fail("MAIN002", directoryPath_.c_str(), kMigrationCannotOpen);
+    copy_ = OpenFile(copyPath_.c_str(), "wb+");
+    if (!copy_) return Fail("MAIN003", copyPath_.c_str(), kMigrationCannotOpen);
+    intention_ = OpenFile(intentionPath_.c_str(), "wb+");
+    if (!intention_) return Fail("MAIN004", intentionPath_.c_str(), kMigrationCannotOpen);
+    if (directory_->Write(directoryBuffer_.get(), directorySize) != directorySize) {
+      return Fail("MAIN016", directoryPath_.c_str(), kMigrationWriteError);
+    }
+    if (copy_->Write(directoryBuffer_.get(), directorySize) != directorySize) {
+      return Fail("MAIN017", copyPath_.c_str(), kMigrationWriteError);
+    }
+    if (intentionSize > 0 &&
+        intention_->Write(intentionBuffer_.get(), intentionSize) != intentionSize) {
+      return Fail("MAIN018", intentionPath_.c_str(), kMigrationWriteError);
+    }
+    directoryBuffer_.reset();
+    intentionBuffer_.reset();
+    // The backup still holds everything, so a failed close is recorded and the run goes on.
+    if (!CloseFile(directory_)) Fail("MAIN019", directoryPath_.c_str(), kMigrationCannotClose);
+    if (!CloseFile(copy_)) Fail("MAIN020", copyPath_.c_str(), kMigrationCannotClose);
+    if (!CloseFile(intention_)) Fail("MAIN021", intentionPath_.c_str(), kMigrationCannotClose);
+    return kMigrationOk;
+  }
+
+  // Writes the migration backup: its header with status "I", the directory file (or the copy
+  // when the directory file is missing) and the intention file when there is one. The header
+  // is written again at the end with the offsets of the directory copy. It is written under
+  // the staged name and becomes SQLDDDIR.TMP in one rename once complete.
+  MigrationResult MakeBackup(const DirectoryRecognition& recognition) {
+    const char* backup = stagedPath_.c_str();
+    backup_ = OpenFile(backup, "wb+");
+    if (!backup_) return Fail("MAIN028", backup, kMigrationCannotOpen);
+    DirectoryBackupHeader header;
+    header.signature = kBackupSignature;
+    header.layoutName = DirectoryLayoutName(recognition.type);
+    header.releaseLabel = kBackupReleaseLabel;
+    header.status = kBackupStatusIncomplete;
+    unsigned char headerBytes[kBackupHeaderSize];
+    EncodeBackupHeader(header, headerBytes);
+    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+      return Fail("MAIN029", backup, kMigrationAccessError);
+    }
+
+    FileHandle& source = directoryExists_ ? directory_ : copy_;
+    const char* sourcePath = directoryExists_ ? directoryPath_.c_str() : copyPath_.c_str();
+    source = OpenFile(sourcePath, "rb+");
+    if (!source) {
+      return Fail(directoryExists_ ? "MAIN030" : "MAIN031", sourcePath, kMigrationCannotOpen);
+    }
+    const size_t sourceSize = static_cast<size_t>(sizeToConvert_);
+    directoryBuffer_ = AllocateWorkBuffer<unsigned char>(sourceSize);
+    if (!directoryBuffer_) return Fail("MAIN032", "", kMigrationNoMemory);
+    if (source->Read(directoryBuffer_.get(), sourceSize) != sourceSize) {
+      return Fail("MAIN033", backup, kMigrationReadError);
+    }
+    // Only read: a failing close cannot have changed the file.
+    CloseFile(source);
+
+    const int64_t start = backup_->Tell();
+    if (start < 0 || backup_->Write(directoryBuffer_.get(), sourceSize) != sourceSize) {
+      return Fail("MAIN034", backup, kMigrationAccessError);
+    }
+    const int64_t end = backup_->Tell();
+    if (end < 0) return Fail("MAIN034", backup, kMigrationAccessError);
+    directoryBuffer_.reset();
+
+    const char* intention = intentionPath_.c_str();
+    intention_ = OpenFile(intention, "rb+");
+    if (intention_) {
+      int64_t intentionSize = -1;
+      if (intention_->Seek(0, platform::kSeekEnd) == 0) intentionSize = intention_->Tell();
+      if (intentionSize < 0 || intention_->Seek(0, platform::kSeekSet) != 0) {
+        return Fail("MAIN036", intention, kMigrationReadError);
+      }
+      const size_t length = static_cast<size_t>(intentionSize);
+      intentionBuffer_ = AllocateWorkBuffer<unsigned char>(length);
+      if (!intentionBuffer_) return Fail("MAIN035", "", kMigrationNoMemory);
+      if (intention_->Read(intentionBuffer_.get(), length) != length) {
+        return Fail("MAIN036", intention, kMigrationReadError);
+      }
+      if (length > 0 && backup_->Write(intentionBuffer_.get(), length) != length) {
+        return Fail("MAIN037", backup, kMigrationWriteError);
+      }
+      if (!CloseFile(intention_)) return Fail("MAIN038", intention, kMigrationCannotClose);
+      intentionBuffer_.reset();
+    } else if (!recognition.intentionOptional) {
+      return Fail("MAIN039", intention, kMigrationCannotOpen);
+    }
+
+    if (backup_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MAIN040", backup, kMigrationFileAccessError);
+    }
+    header.directoryStart = static_cast<uint32_t>(start);
+    header.directoryEnd = static_cast<uint32_t>(end);
+    EncodeBackupHeader(header, headerBytes);
+    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+      return Fail("MAIN041", backup, kMigrationWriteError);
+    }
+    if (!CloseFile(backup_)) return Fail("MAIN042", backup, kMigrationCannotClose);
+    if (platform::ReplaceFile(backup, backupPath_.c_str()) != 0) {
+      return Fail("MAIN061", kRenameObject, kMigrationRenameFailed);
+    }
+    return kMigrationOk;
+  }
+
+  // An old directory without entries becomes the empty directory of the current layout. Its
+  // SQLDDDIR.TMP stays: the next run restores the old files and builds them again.
+  MigrationResult RebuildEmptyDirectory() {
+    const char* directory = directoryPath_.c_str();
+    directory_ = OpenFile(directory, "wb+");
+    copy_ = OpenFile(copyPath_.c_str(), "wb+");
+    if (!directory_ || !copy_) return Fail("MAIN043", directory, kMigrationCannotOpen);
+
+    unsigned char header[kLongHeaderSize];
+    EncodeEmptyCurrentHeader(header);
+    const unsigned char block[kLongBlockSize] = {};
+    const unsigned char closing[kClosingFieldSize] = {};
+    const struct {
+      const char* key;
+      const unsigned char* bytes;
+      size_t size;
+    } pieces[] = {{"MAIN044", header, sizeof header},
+                  {"MAIN045", block, sizeof block},
+                  {"MAIN046", closing, sizeof closing}};
+    for (const auto& piece : pieces) {
+      const bool toDirectory = directory_->Write(piece.bytes, piece.size) == piece.size;
+      const bool toCopy = copy_->Write(piece.bytes, piece.size) == piece.size;
+      if (!toDirectory || !toCopy) return Fail(piece.key, directory, kMigrationWriteError);
+    }
+
+    const char* intention = intentionPath_.c_str();
+    intention_ = OpenFile(intention, "wb+");
+    if (!intention_) return Fail("MAIN047", intention, kMigrationCannotOpen);
+    const unsigned char emptyIntention[kIntentionFileSize] = {};
+    if (intention_->Write(emptyIntention, sizeof emptyIntention) != sizeof emptyIntention) {
+      return Fail("MAIN048", intention, kMigrationWriteError);
+    }
+    if (!CloseFile(intention_)) return Fail("MAIN049", intention, kMigrationCannotClose);
+    if (!CloseFile(directory_)) return Fail("MAIN050", directory, kMigrationCannotClose);
+    if (!CloseFile(copy_)) return Fail("MAIN051", copyPath_.c_str(), kMigrationCannotClose);
+    return kMigrationOk;
+  }
+
+  MigrationResult Convert(const DirectoryRecognition& recognition) {
+    char key[kMigrationKeySize] = {};
+    char object[kMigrationObjectSize] = {};
+    const int shortHeader = recognition.shortHeader ? 1 : 0;
+    ShortHeaderDirectoryConverter convert = nullptr;
+    switch (recognition.type) {
+      case DirectoryLayoutType::kLayout1:
+        convert = converters_.type1;
+        break;
+      case DirectoryLayoutType::kLayout2:
+        convert = converters_.type2;
+        break;
+      case DirectoryLayoutType::kLayout3:
+        convert = converters_.type3;
+        break;
+      default:
+        break;
+    }
+    MigrationResult code;
+    if (recognition.type == DirectoryLayoutType::kLayout4 && converters_.type4 != nullptr) {
+      code = converters_.type4(directoryExists_, copyExists_, directoryPath_.c_str(),
+                               copyPath_.c_str(), intentionPath_.c_str(), key, object,
+                               errorFile_.get());
+    } else if (convert != nullptr) {
+      code = convert(directoryExists_, copyExists_, shortHeader, directoryPath_.c_str(),
+                     copyPath_.c_str(), intentionPath_.c_str(), key, object, errorFile_.get());
+    } else {
+      return Fail("MAIN025", kDirectoryObject, kMigrationUnrecognizedFile);
+    }
+    if (code == kMigrationOk) return kMigrationOk;
+    key[kMigrationKeySize - 1] = '\0';
+    object[kMigrationObjectSize - 1] = '\0';
+    return Fail(key, object, code);
+  }
+
+  // Marks the backup complete and keeps it as SQLDDDIR.BAK in place of an older one.
+  MigrationResult CompleteBackup() {
+    const char* backup = backupPath_.c_str();
+    backup_ = OpenFile(backup, "rb+");
+    if (!backup_) return Fail("MAIN052", backup, kMigrationAccessError);
+    unsigned char headerBytes[kBackupHeaderSize];
+    if (backup_->Read(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+      return Fail("MAIN053", backup, kMigrationAccessError);
+    }
+    StoreBackupStatus(headerBytes, kBackupStatusComplete);
+    if (backup_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MAIN054", backup, kMigrationAccessError);
+    }
+    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+      return Fail("MAIN055", backup, kMigrationAccessError);
+    }
+    if (!CloseFile(backup_)) return Fail("MAIN056", backup, kMigrationCannotClose);
+
+    // The old permanent backup goes; when it cannot, the rename below says so.
+    platform::SetFileWritable(permanentPath_.c_str(), true);
+    platform::RemoveFile(permanentPath_.c_str());
+    if (platform::RenameFile(backup, permanentPath_.c_str()) != 0) {
+      return Fail("MAIN061", kRenameObject, kMigrationRenameFailed);
+    }
+    return kMigrationOk;
+  }
+
+  // Closes what is still open on the way out, whatever way that is.
+  MigrationResult CleanUp(MigrationResult result) {
+    directoryBuffer_.reset();
+    intentionBuffer_.reset();
+    const struct {
+      FileHandle* file;
+      const char* key;
+      const char* path;
+    } open[] = {{&intention_, "MAIN057", intentionPath_.c_str()},
+                {&directory_, "MAIN058", directoryPath_.c_str()},
+                {&copy_, "MAIN059", copyPath_.c_str()},
+                {&backup_, "MAIN060", backupPath_.c_str()}};
+    bool closeFailed = false;
+    for (const auto& file : open) {
+      if (!CloseFile(*file.file)) {
+        Fail(file.key, file.path, kMigrationCannotClose);
+        closeFailed = true;
+      }
+    }
+    if (errorFile_) errorFile_->Close();
+    errorFile_.reset();
+    return result == kMigrationOk && closeFailed ? kMigrationCannotClose : result;
+  }
+
+  const char* instanceDir_;
+  const char* installDir_;
+  const DirectoryConverters& converters_;
+
+  PathText errorPath_;
+  util::FixedText<kMessagePathSize> messagePath_;
+  PathText directoryPath_;
+  PathText copyPath_;
+  PathText intentionPath_;
+  PathText backupPath_;
+  PathText permanentPath_;
+  PathText stagedPath_;
+
+  FileHandle errorFile_;
+  FileHandle intention_;
+  FileHandle directory_;
+  FileHandle copy_;
+  FileHandle backup_;
+  std::unique_ptr<unsigned char[]> directoryBuffer_;
+  std::unique_ptr<unsigned char[]> intentionBuffer_;
+
+  bool directoryExists_ = false;
+  bool copyExists_ = false;
+  bool restored_ = false;
+  int64_t sizeToConvert_ = 0;
+};
+
+}  // namespace
+
+MigrationResult MigrateDatabaseDirectory(const char* instanceDir, const char* installDir,
+                                         const DirectoryConverters& converters) {
+  return DirectoryMigrationRun(instanceDir, installDir, converters).Run();
+}
+
+}  // namespace qz7::migrate

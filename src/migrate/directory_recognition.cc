@@ -1,0 +1,181 @@
+#include "migrate/directory_recognition.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "migrate/work_buffer.h"
+#include "platform/file_system.h"
+
+namespace qz7::migrate {
+namespace {
+
+using platform::FileHandle;
+using platform::OpenFile;
+
+// One directory file read whole.
+struct WholeFile {
+  bool exists = false;
+  int64_t size = 0;
+  std::unique_ptr<unsigned char[]> bytes;
+};
+
+// Opens path "rb+" and reads it whole. A file that does not open simply does not exist (0).
+MigrationResult ReadWholeFile(const char* path, WholeFile* file) {
+  FileHandle stream = OpenFile(path, "rb+");
+  if (!stream) return kMigrationOk;
+  file->exists = true;
+  if (stream->Seek(0, platform::kSeekEnd) != 0) return kMigrationFileAccessError;
+  file->size = stream->Tell();
+  if (file->size < 0) {
+    file->size = 0;
+    return kMigrationFileAccessError;
+  }
+  if (stream->Seek(0, platform::kSeekSet) != 0) return kMigrationFileAccessError;
+  file->bytes = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(file->size));
+  if (!file->bytes) return kMigrationNoMemory;
+  const size_t size = static_cast<size_t>(file->size);
+  if (stream->Read(file->bytes.get(), size) != size) return kMigrationReadError;
+  if (stream->Close() != 0) return kMigrationCannotClose;
+  return kMigrationOk;
+}
+
+std::string JoinedPaths(const char* first, const char* joint, const char* second) {
+  return std::string(first) + joint + second;
+}
+
+// The entry size of a layout under one header form, searched in the size table.
+DirectoryLayoutType TypeOfEntrySize(int64_t entrySize, bool shortHeader) {
+  for (const DirectoryEntrySizes& sizes : kDirectoryEntrySizes) {
+    const size_t size = shortHeader ? sizes.shortHeader : sizes.longHeader;
+    if (size != 0 && static_cast<int64_t>(size) == entrySize) return sizes.type;
+  }
+  return DirectoryLayoutType::kUnrecognised;
+}
+
+int64_t SlotAreaSize(uint16_t slotCount) { return static_cast<int64_t>(kSlotSize) * slotCount; }
+
+bool IsEarlierLayout(DirectoryLayoutType type) {
+  return type == DirectoryLayoutType::kLayout1 || type == DirectoryLayoutType::kLayout2 ||
+         type == DirectoryLayoutType::kLayout3 || type == DirectoryLayoutType::kLayout4;
+}
+
+size_t EntrySizeOf(DirectoryLayoutType type, bool shortHeader) {
+  for (const DirectoryEntrySizes& sizes : kDirectoryEntrySizes) {
+    if (sizes.type == type) return shortHeader ? sizes.shortHeader : sizes.longHeader;
+  }
+  return 0;
+}
+
+// Reads headerSize bytes of the header from the current position (the start of the file).
+MigrationResult ReadHeader(platform::FileStream& stream, unsigned char* bytes, size_t headerSize) {
+  if (stream.Read(bytes, headerSize) != headerSize) return kMigrationReadError;
+  return kMigrationOk;
+}
+
+// Everything of the recognition after the file is open; the caller closes it.
+MigrationResult Recognise(platform::FileStream& stream, DirectoryRecognition* recognition) {
+  if (stream.Seek(0, platform::kSeekEnd) != 0) return kMigrationFileAccessError;
+  const int64_t size = stream.Tell();
+  if (size < 0 || stream.Seek(0, platform::kSeekSet) != 0) return kMigrationFileAccessError;
+  std::unique_ptr<unsigned char[]> header = AllocateWorkBuffer<unsigned char>(kLongHeaderSize);
+  if (!header) return kMigrationNoMemory;
+  if (MigrationResult code = ReadHeader(stream, header.get(), kLongHeaderSize); code != 0) {
+    return code;
+  }
+  DirectoryHeader fields = DecodeDirectoryHeader(header.get(), false);
+  if (fields.releaseMarker == kCurrentReleaseMarker) {
+    recognition->type = DirectoryLayoutType::kCurrent;
+    return kMigrationOk;
+  }
+
+  // The long header first: the fixed part and the slots leave the entries.
+  int64_t rest = size - (SlotAreaSize(fields.slotCount) + static_cast<int64_t>(kLongFixedSize));
+  if (rest == 0) {
+    recognition->type = DirectoryLayoutType::kEmpty;
+    return kMigrationOk;
+  }
+  if (rest < 0) {
+    recognition->type = DirectoryLayoutType::kUnrecognised;
+    return kMigrationOk;
+  }
+  // No entries while bytes follow the fixed part matches no layout.
+  DirectoryLayoutType type = fields.entryCount == 0
+                                 ? DirectoryLayoutType::kUnrecognised
+                                 : TypeOfEntrySize(rest / fields.entryCount, false);
+  bool shortHeader = false;
+  if (type == DirectoryLayoutType::kUnrecognised) {
+    if (stream.Seek(0, platform::kSeekSet) != 0) return kMigrationFileAccessError;
+    if (MigrationResult code = ReadHeader(stream, header.get(), kShortHeaderSize); code != 0) {
+      return code;
+    }
+    fields = DecodeDirectoryHeader(header.get(), true);
+    rest = size - (SlotAreaSize(fields.slotCount) + static_cast<int64_t>(kShortFixedSize));
+    if (rest <= 0) {
+      type = DirectoryLayoutType::kEmpty;
+    } else if (fields.entryCount != 0) {
+      type = TypeOfEntrySize(rest / fields.entryCount, true);
+      shortHeader = IsEarlierLayout(type);
+    }
+  }
+  recognition->type = type;
+  recognition->shortHeader = shortHeader;
+  if (!IsEarlierLayout(type)) return kMigrationOk;
+
+  // The first entry follows the block; its type tells whether the intention file is needed.
+  const size_t entryOffset =
+      shortHeader ? kShortHeaderSize + kShortBlockSize : kLongHeaderSize + kLongBlockSize;
+  if (stream.Seek(static_cast<int64_t>(entryOffset), platform::kSeekSet) != 0) {
+    return kMigrationFileAccessError;
+  }
+  const size_t entrySize = EntrySizeOf(type, shortHeader);
+  std::unique_ptr<unsigned char[]> entry = AllocateWorkBuffer<unsigned char>(entrySize);
+  if (!entry) return kMigrationNoMemory;
+  if (stream.Read(entry.get(), entrySize) != entrySize) return kMigrationReadError;
+  recognition->intentionOptional = entry[kEntryTypeOffset] != kEntryTypeOwnDirectory;
+  return kMigrationOk;
+}
+
+}  // namespace
+
+MigrationResult CompareDirectoryCopies(const char* directoryPath, const char* copyPath,
+                                       DirectoryCopiesComparison* comparison) {
+  *comparison = DirectoryCopiesComparison();
+  WholeFile directory;
+  WholeFile copy;
+  MigrationResult code = ReadWholeFile(directoryPath, &directory);
+  comparison->directoryExists = directory.exists;
+  if (code != kMigrationOk) {
+    comparison->object = directoryPath;
+    comparison->sizeToConvert = directory.size;
+    return code;
+  }
+  code = ReadWholeFile(copyPath, &copy);
+  comparison->copyExists = copy.exists;
+  if (code != kMigrationOk) {
+    comparison->object = copyPath;
+  } else if (!directory.exists && !copy.exists) {
+    comparison->object = JoinedPaths(directoryPath, " and ", copyPath).c_str();
+    code = kMigrationCannotOpen;
+  } else if (directory.exists && copy.exists &&
+             (directory.size != copy.size ||
+              std::memcmp(directory.bytes.get(), copy.bytes.get(),
+                          static_cast<size_t>(directory.size)) != 0)) {
+    comparison->object = JoinedPaths(directoryPath, " and ", copyPath).c_str();
+    code = kMigrationCopiesDiffer;
+  }
+  comparison->sizeToConvert = directory.exists ? directory.size : copy.size;
+  return directory.exists ? code : kMigrationOk;
+}
+
+MigrationResult RecogniseDirectoryFile(const char* path, DirectoryRecognition* recognition) {
+  *recognition = DirectoryRecognition();
+  FileHandle stream = OpenFile(path, "rb+");
+  if (!stream) return kMigrationCannotOpen;
+  const MigrationResult code = Recognise(*stream, recognition);
+  // Only read, so a close that fails after an earlier failure changes nothing on disk.
+  if (stream->Close() != 0 && code == kMigrationOk) return kMigrationCannotClose;
+  return code;
+}
+
+}  // namespace qz7::migrate
