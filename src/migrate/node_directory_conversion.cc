@@ -1,0 +1,339 @@
+#include "migrate/node_directory_conversion.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "migrate/work_buffer.h"
+#include "util/coding.h"
+#include "util/fixed_text.h"
+
+namespace qz7::migrate {
+namespace {
+
+using platform::FileHandle;
+using platform::FileStream;
+using platform::OpenFile;
+
+// Texts of the DCS rule: a node name or a database name of at most 8 characters.
+using ShortName = util::FixedText<10>;
+
+// Every field of the table lies inside the new entry, and every source inside its old entry.
+constexpr bool NodeFieldsFitTheirEntries() {
+  for (const NodeFieldSpec& field : kNodeEntryFields) {
+    if (field.offset + field.width > kNodeEntrySize) return false;
+    for (int column = 0; column < kNodeOldLayoutCount; ++column) {
+      const int source = field.source[column];
+      if (source == kNoSource) continue;
+      const size_t width = field.kind == NodeFieldKind::kText ? 1 : field.width;
+      if (static_cast<size_t>(source) + width > kNodeLayouts[column].entrySize) return false;
+    }
+  }
+  return true;
+}
+static_assert(NodeFieldsFitTheirEntries());
+
+// Takes the text at field, up to its terminating zero and at most maxLength characters.
+ShortName FieldText(const unsigned char* field, size_t maxLength) {
+  char text[10] = {};
+  const size_t limit = maxLength < sizeof text - 1 ? maxLength : sizeof text - 1;
+  size_t length = 0;
+  while (length < limit && field[length] != 0) {
+    text[length] = static_cast<char>(field[length]);
+    ++length;
+  }
+  return ShortName(text);
+}
+
+bool ReadExactly(FileStream& file, void* buffer, size_t size) {
+  return size == 0 || file.Read(buffer, size) == size;
+}
+
+bool WriteExactly(FileStream& file, const void* data, size_t size) {
+  return size == 0 || file.Write(data, size) == size;
+}
+
+// Closes a file once; false when the close failed.
+bool CloseFile(FileHandle& file) {
+  if (!file) return true;
+  const bool closed = file->Close() == 0;
+  file.reset();
+  return closed;
+}
+
+// What the DCS rule needs from the system database directory and the DCS directory: every
+// catalogued database of entry type "1" or "4" with its node, and every DCS database name.
+struct CataloguedDatabase {
+  ShortName nodeName;      // text at offset 28
+  ShortName databaseName;  // the 8 characters at offset 9, cut at the first blank
+};
+
+class DcsRule {
+ public:
+  // Reads both files whole. Any failure leaves the rule disabled and is not reported; only a
+  // failing close is recorded, under the file's own key.
+  void Load(const std::string& instancePrefix, FileStream* errorFile) {
+    const std::string databasePath = instancePrefix + kNodeSystemDirectorySubpath;
+    const std::string dcsPath = instancePrefix + kNodeDcsDirectorySubpath;
+    FileHandle database = OpenFile(databasePath.c_str(), "rb");
+    FileHandle dcs = OpenFile(dcsPath.c_str(), "rb");
+    if (database && dcs) enabled_ = Read(*database, *dcs);
+    if (!CloseFile(database)) {
+      WriteMigrationError("MNDIR_027", databasePath.c_str(), kMigrationCannotClose, errorFile);
+    }
+    if (!CloseFile(dcs)) {
+      WriteMigrationError("MNDIR_028", dcsPath.c_str(), kMigrationCannotClose, errorFile);
+    }
+  }
+
+  // True when a catalogued database that names this node is also in the DCS directory.
+  bool NodeUsesDcs(const unsigned char* newEntry) const {
+    if (!enabled_) return false;
+    const ShortName node = FieldText(newEntry + kNodeNameOffset, kNodeNameWidth - 1);
+    for (size_t d = 0; d < databaseCount_; ++d) {
+      if (databases_[d].nodeName.view() != node.view()) continue;
+      for (size_t g = 0; g < dcsCount_; ++g) {
+        if (dcsNames_[g].view() == databases_[d].databaseName.view()) return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  bool Read(FileStream& database, FileStream& dcs) {
+    unsigned char databaseHeader[kDcsRuleDatabaseHeaderSize];
+    unsigned char dcsHeader[kDcsRuleDcsHeaderSize];
+    if (!ReadExactly(database, databaseHeader, sizeof databaseHeader) ||
+        !ReadExactly(dcs, dcsHeader, sizeof dcsHeader)) {
+      return false;
+    }
+    const size_t databaseEntries = util::LoadLE16(databaseHeader + kDcsRuleDatabaseCountOffset);
+    const size_t dcsEntries = util::LoadLE16(dcsHeader + kDcsRuleDcsCountOffset);
+    if (databaseEntries == 0 || dcsEntries == 0) return false;
+
+    unsigned char block[kDcsRuleDatabaseBlockSize];
+    if (!ReadExactly(database, block, sizeof block)) return false;
+    databases_ = AllocateWorkBuffer<CataloguedDatabase>(databaseEntries);
+    auto databaseEntry = AllocateWorkBuffer<unsigned char>(kDcsRuleDatabaseEntrySize);
+    if (!databases_ || !databaseEntry) return false;
+    for (size_t i = 0; i < databaseEntries; ++i) {
+      if (!ReadExactly(database, databaseEntry.get(), kDcsRuleDatabaseEntrySize)) return false;
+      const char type = static_cast<char>(databaseEntry[kDcsRuleEntryTypeOffset]);
+      if (type != '1' && type != '4') continue;
+      CataloguedDatabase& kept = databases_[databaseCount_++];
+      kept.nodeName = FieldText(databaseEntry.get() + kDcsRuleNodeNameOffset, kNodeNameWidth - 1);
+      ShortName name =
+          FieldText(databaseEntry.get() + kDcsRuleDatabaseNameOffset, kDcsRuleDatabaseNameLength);
+      if (char* blank = std::strchr(name.data(), ' ')) *blank = '\0';
+      kept.databaseName = name;
+    }
+
+    dcsNames_ = AllocateWorkBuffer<ShortName>(dcsEntries);
+    auto entry = AllocateWorkBuffer<unsigned char>(kDcsRuleDcsEntrySize);
+    if (!dcsNames_ || !entry) return false;
+    for (size_t i = 0; i < dcsEntries; ++i) {
+      if (!ReadExactly(dcs, entry.get(), kDcsRuleDcsEntrySize)) return false;
+      // A name longer than a database name can hold is kept cut, at 9 characters, so that it
+      // never equals one.
+      dcsNames_[dcsCount_++] = FieldText(entry.get() + kDcsRuleDcsNameOffset, 9);
+    }
+    return true;
+  }
+
+  bool enabled_ = false;
+  std::unique_ptr<CataloguedDatabase[]> databases_;
+  size_t databaseCount_ = 0;
+  std::unique_ptr<ShortName[]> dcsNames_;
+  size_t dcsCount_ = 0;
+};
+
+class NodeConversion {
+ public:
+  NodeConversion(bool fileExists, const char* filePath, const char* copyPath, char* key,
+                 char* object, FileStream* errorFile)
+      : fileExists_(fileExists),
+        sourcePath_(fileExists ? filePath : copyPath),
+        targetPath_(fileExists ? copyPath : filePath),
+        filePath_(filePath),
+        key_(key),
+        object_(object),
+        errorFile_(errorFile) {}
+
+  MigrationResult Run(int layoutType) {
+    const MigrationResult result = Convert(layoutType);
+    // What is still open was left by a failing step: its close is recorded, the step's code
+    // stays the result.
+    if (!CloseFile(source_)) {
+      WriteMigrationError("MNDIR_025", sourcePath_, kMigrationCannotClose, errorFile_);
+    }
+    if (!CloseFile(target_)) {
+      WriteMigrationError("MNDIR_026", targetPath_, kMigrationCannotClose, errorFile_);
+    }
+    return result;
+  }
+
+ private:
+  MigrationResult Fail(const char* key, const char* object, MigrationResult code) {
+    util::CopyBounded(key_, key, kNodeConversionKeySize);
+    util::CopyBounded(object_, object, kNodeConversionObjectSize);
+    return code;
+  }
+
+  MigrationResult Convert(int layoutType) {
+    const auto layout = static_cast<NodeDirectoryLayoutType>(layoutType);
+    const NodeLayoutSpec* spec = FindNodeLayout(layout);
+    if (layoutType < 1 || layoutType > kNodeOldLayoutCount || spec == nullptr) {
+      return Fail("MNDIR_002", "Node directory", kMigrationUnrecognizedFile);
+    }
+
+    const size_t pathLength = std::strlen(filePath_);
+    const size_t suffixLength = std::strlen(kNodeDirectoryFileSubpath);
+    DcsRule dcsRule;
+    if (pathLength >= suffixLength) {
+      dcsRule.Load(std::string(filePath_, pathLength - suffixLength), errorFile_);
+    }
+
+    auto header = AllocateWorkBuffer<unsigned char>(kNodeHeaderSize);
+    auto newEntry = header ? AllocateWorkBuffer<unsigned char>(kNodeEntrySize) : nullptr;
+    if (!header || !newEntry) return Fail("MNDIR_001", "", kNodeMigrationNoMemory);
+    auto oldEntry = AllocateWorkBuffer<unsigned char>(spec->entrySize);
+    if (!oldEntry) return Fail("MNDIR_002", "", kNodeMigrationNoMemory);
+
+    // The old file is only read; the converted directory goes to the other path first.
+    source_ = OpenFile(sourcePath_, "rb");
+    if (source_) target_ = OpenFile(targetPath_, "wb+");
+    if (!source_ || !target_) {
+      const std::string either = std::string(sourcePath_) + " or " + targetPath_;
+      return Fail("MNDIR_003", either.c_str(), kMigrationCannotOpen);
+    }
+
+    if (!ReadExactly(*source_, header.get(), kNodeHeaderSize)) {
+      return Fail("MNDIR_004", sourcePath_, kMigrationReadError);
+    }
+    const uint16_t entryCount = util::LoadLE16(header.get() + kNodeEntryCountOffset);
+    const uint32_t headerValue = util::LoadLE32(header.get() + kNodeHeaderValueOffset);
+    unsigned char newHeader[kNodeHeaderSize] = {};
+    StoreNodeText(newHeader + kNodeSignatureOffset, kNodeSignatureWidth, kNodeCurrentSignature);
+    util::StoreLE16(newHeader + kNodeEntryCountOffset, entryCount);
+    util::StoreLE32(newHeader + kNodeHeaderValueOffset, headerValue);
+    util::StoreLE16(newHeader + kNodeReleaseOffset, kNodeCurrentRelease);
+    if (!WriteExactly(*target_, newHeader, sizeof newHeader)) {
+      return Fail("MNDIR_005", targetPath_, kMigrationWriteError);
+    }
+
+    for (unsigned i = 0; i < entryCount; ++i) {
+      if (!ReadExactly(*source_, oldEntry.get(), spec->entrySize)) {
+        return Fail("MNDIR_010", sourcePath_, kMigrationReadError);
+      }
+      BuildNodeEntry(layout, oldEntry.get(), spec->entrySize, newEntry.get());
+      if (dcsRule.NodeUsesDcs(newEntry.get())) {
+        util::StoreLE16(newEntry.get() + kNodeDcsFieldOffset, kNodeDcsValue);
+      }
+      if (!WriteExactly(*target_, newEntry.get(), kNodeEntrySize)) {
+        return Fail("MNDIR_011", targetPath_, kMigrationWriteError);
+      }
+      std::memset(newEntry.get(), 0, kNodeEntrySize);
+    }
+    unsigned char closing[kNodeClosingSize];
+    util::StoreLE32(closing, headerValue);
+    if (!WriteExactly(*target_, closing, sizeof closing)) {
+      return Fail("MNDIR_012", targetPath_, kMigrationWriteError);
+    }
+    if (!CloseFile(source_)) return Fail("MNDIR_013", sourcePath_, kMigrationCannotClose);
+
+    return CopyTargetOverSource();
+  }
+
+  // Reads the converted target back whole and writes it over the old file, so that the
+  // node directory file and its copy end identical.
+  MigrationResult CopyTargetOverSource() {
+    if (target_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MNDIR_014", targetPath_, kMigrationFileAccessError);
+    }
+    if (target_->Seek(0, platform::kSeekEnd) != 0) {
+      return Fail("MNDIR_015", targetPath_, kMigrationFileAccessError);
+    }
+    const int64_t size = target_->Tell();
+    if (size < 0) return Fail("MNDIR_016", targetPath_, kMigrationFileAccessError);
+    if (target_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MNDIR_017", targetPath_, kMigrationFileAccessError);
+    }
+    const size_t length = static_cast<size_t>(size);
+    auto converted = AllocateWorkBuffer<unsigned char>(length);
+    if (!converted) return Fail("MNDIR_018", "", kNodeMigrationNoMemory);
+    if (!ReadExactly(*target_, converted.get(), length)) {
+      return Fail("MNDIR_019", targetPath_, kMigrationReadError);
+    }
+    if (!CloseFile(target_)) return Fail("MNDIR_020", targetPath_, kMigrationCannotClose);
+
+    source_ = OpenFile(sourcePath_, "wb+");
+    if (!source_) {
+      return Fail(fileExists_ ? "MNDIR_021" : "MNDIR_023", sourcePath_, kMigrationCannotOpen);
+    }
+    if (!WriteExactly(*source_, converted.get(), length)) {
+      return Fail(fileExists_ ? "MNDIR_022" : "MNDIR_024", sourcePath_, kMigrationWriteError);
+    }
+    // The converted bytes reach the file only with this close, so a failing one fails the
+    // conversion rather than leave the two files different behind a completed backup.
+    if (!CloseFile(source_)) return Fail("MNDIR_025", sourcePath_, kMigrationCannotClose);
+    return kMigrationOk;
+  }
+
+  const bool fileExists_;
+  const char* const sourcePath_;
+  const char* const targetPath_;
+  const char* const filePath_;
+  char* const key_;
+  char* const object_;
+  FileStream* const errorFile_;
+  FileHandle source_;
+  FileHandle target_;
+};
+
+}  // namespace
+
+bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntry, size_t entrySize,
+                    unsigned char* newEntry) {
+  const int column = static_cast<int>(layout) - 1;
+  const NodeLayoutSpec* spec = FindNodeLayout(layout);
+  if (column < 0 || column >= kNodeOldLayoutCount || spec == nullptr ||
+      spec->entrySize != entrySize) {
+    return false;
+  }
+  std::memset(newEntry, 0, kNodeEntrySize);
+  for (const NodeFieldSpec& field : kNodeEntryFields) {
+    const int source = field.source[column];
+    if (source == kNoSource) continue;
+    const size_t from = static_cast<size_t>(source);
+    unsigned char* to = newEntry + field.offset;
+    switch (field.kind) {
+      case NodeFieldKind::kText: {
+        // Never past the old entry: a text without its zero ends there.
+        const size_t room = entrySize - from;
+        const size_t limit = field.width - 1 < room ? field.width - 1 : room;
+        size_t length = 0;
+        while (length < limit && oldEntry[from + length] != 0) ++length;
+        std::memcpy(to, oldEntry + from, length);
+        break;
+      }
+      case NodeFieldKind::kByte:
+        to[0] = oldEntry[from];
+        break;
+      case NodeFieldKind::kU16:
+        util::StoreLE16(to, util::LoadLE16(oldEntry + from));
+        break;
+    }
+  }
+  return true;
+}
+
+MigrationResult ConvertNodeDirectory(bool fileExists, bool /*copyExists*/, int layoutType,
+                                     const char* filePath, const char* copyPath, char* key,
+                                     char* object, platform::FileStream* errorFile) {
+  if (filePath == nullptr || copyPath == nullptr || key == nullptr || object == nullptr) {
+    return kMigrationCannotOpen;
+  }
+  return NodeConversion(fileExists, filePath, copyPath, key, object, errorFile).Run(layoutType);
+}
+
+}  // namespace qz7::migrate

@@ -1,0 +1,427 @@
+#include "migrate/node_directory_migration.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "migrate/node_directory_conversion.h"
+#include "migrate/work_buffer.h"
+#include "platform/file_system.h"
+#include "util/coding.h"
+
+namespace qz7::migrate {
+namespace {
+
+using platform::FileHandle;
+using platform::FileStream;
+using platform::OpenFile;
+
+using PathText = util::FixedText<kNodePathSize>;
+using Buffer = std::unique_ptr<unsigned char[]>;
+
+constexpr const char* kNodeDirectoryObject = "Node directory";
+constexpr const char* kRenameObject = "Rename file failed";
+
+// The longest name that follows the instance directory: "\SQLNODIR\SQLNDDIR.TMP".
+constexpr size_t kLongestInstanceSuffix = 22;
+
+// Closes a file once; false when the close failed.
+bool CloseFile(FileHandle& file) {
+  if (!file) return true;
+  const bool closed = file->Close() == 0;
+  file.reset();
+  return closed;
+}
+
+bool ReadExactly(FileStream& file, void* buffer, size_t size) {
+  return size == 0 || file.Read(buffer, size) == size;
+}
+
+bool WriteExactly(FileStream& file, const void* data, size_t size) {
+  return size == 0 || file.Write(data, size) == size;
+}
+
+// The size of an open file, found by seeking to its end and back; -1 on failure.
+int64_t FileSize(FileStream& file) {
+  if (file.Seek(0, platform::kSeekEnd) != 0) return -1;
+  const int64_t size = file.Tell();
+  if (size < 0 || file.Seek(0, platform::kSeekSet) != 0) return -1;
+  return size;
+}
+
+// One side of the comparison: whether the file is there, and its bytes.
+struct WholeFile {
+  bool exists = false;
+  int64_t size = 0;
+  Buffer bytes;
+};
+
+MigrationResult ReadWholeFile(const char* path, WholeFile* whole,
+                              NodeDirectoryComparison* comparison) {
+  FileHandle file = OpenFile(path, "rb+");
+  if (!file) return kMigrationOk;
+  whole->exists = true;
+  whole->size = FileSize(*file);
+  if (whole->size < 0 || whole->size > static_cast<int64_t>(UINT32_MAX)) {
+    comparison->object = path;
+    return kMigrationFileAccessError;
+  }
+  const size_t size = static_cast<size_t>(whole->size);
+  whole->bytes = AllocateWorkBuffer<unsigned char>(size);
+  if (!whole->bytes) {
+    comparison->object.clear();
+    return kNodeMigrationNoMemory;
+  }
+  if (!ReadExactly(*file, whole->bytes.get(), size)) {
+    comparison->object = path;
+    return kMigrationReadError;
+  }
+  if (!CloseFile(file)) {
+    comparison->object = path;
+    return kMigrationCannotClose;
+  }
+  return kMigrationOk;
+}
+
+std::string Both(const char* filePath, const char* copyPath) {
+  return std::string(filePath) + " and " + copyPath;
+}
+
+class NodeMigrationRun {
+ public:
+  explicit NodeMigrationRun(const char* instanceDir) : instanceDir_(instanceDir) {}
+
+  MigrationResult Run() {
+    const std::string errorPath = std::string(instanceDir_) + "\\" + kNodeMigrationErrorFileName;
+    if (errorPath.size() < kNodePathSize) errorFile_ = OpenFile(errorPath.c_str(), "w+");
+    if (!errorFile_) {
+      std::printf("Cannot create QZ7MGNDD.ERR file on %s \n", instanceDir_);
+      std::fflush(stdout);
+      return kMigrationErrorFileNotCreated;
+    }
+    return CleanUp(Migrate());
+  }
+
+ private:
+  MigrationResult Fail(const char* key, const char* object, MigrationResult code) {
+    WriteMigrationError(key, object, code, errorFile_.get());
+    return code;
+  }
+
+  bool BuildPaths() {
+    if (std::strlen(instanceDir_) + kLongestInstanceSuffix >= kNodePathSize) return false;
+    const std::string base = std::string(instanceDir_) + "\\" + kNodeDirectoryFolderName + "\\";
+    filePath_ = (base + kNodeDirectoryFileName).c_str();
+    copyPath_ = (base + kNodeDirectoryCopyName).c_str();
+    backupPath_ = (base + kNodeMigrationBackupName).c_str();
+    permanentPath_ = (base + kNodePermanentBackupName).c_str();
+    stagingPath_ = (base + kNodeBackupStagingName).c_str();
+    return true;
+  }
+
+  MigrationResult Migrate() {
+    if (!BuildPaths()) return Fail("MAIN017", instanceDir_, kMigrationCannotOpen);
+
+    // An unfinished migration left its backup behind: the directory comes back from it.
+    backup_ = OpenFile(backupPath_.c_str(), "rb+");
+    if (backup_) {
+      if (MigrationResult code = RestoreFromBackup(); code != kMigrationOk) return code;
+      restored_ = true;
+      fileExists_ = true;
+      copyExists_ = true;
+    } else {
+      NodeDirectoryComparison comparison;
+      const MigrationResult code =
+          CompareNodeDirectoryCopies(filePath_.c_str(), copyPath_.c_str(), &comparison);
+      if (code != kMigrationOk) return Fail("MAIN017", comparison.object.c_str(), code);
+      fileExists_ = comparison.fileExists;
+      copyExists_ = comparison.copyExists;
+      sizeToConvert_ = comparison.size;
+    }
+
+    const char* recognisedPath = fileExists_ ? filePath_.c_str() : copyPath_.c_str();
+    NodeDirectoryLayoutType type = NodeDirectoryLayoutType::kUnrecognised;
+    if (MigrationResult code = RecogniseNodeDirectoryFile(recognisedPath, &type);
+        code != kMigrationOk) {
+      return Fail(fileExists_ ? "MAIN018" : "MAIN019", recognisedPath, code);
+    }
+    if (type == NodeDirectoryLayoutType::kCurrent) return kMigrationOk;
+    const NodeLayoutSpec* layout = FindNodeLayout(type);
+    if (layout == nullptr) {
+      return Fail("MAIN020", kNodeDirectoryObject, kMigrationUnrecognizedFile);
+    }
+
+    if (!restored_) {
+      if (MigrationResult code = MakeBackup(*layout); code != kMigrationOk) return code;
+    }
+    const MigrationResult code =
+        type == NodeDirectoryLayoutType::kEmpty ? RebuildEmptyDirectory() : Convert(type);
+    if (code != kMigrationOk) return code;
+    return CompleteBackup();
+  }
+
+  // Puts the file and its copy back as the backup holds them. The backup is read whole and
+  // marked unfinished before either is touched, so a run stopped in the middle of this finds
+  // the backup intact.
+  MigrationResult RestoreFromBackup() {
+    const char* backup = backupPath_.c_str();
+    if (backup_->Seek(0, platform::kSeekEnd) != 0) {
+      return Fail("MAIN_003", backup, kMigrationAccessError);
+    }
+    const int64_t size = backup_->Tell();
+    if (size < 0) return Fail("MAIN_004", backup, kMigrationBadBackup);
+    if (backup_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MAIN_006", backup, kMigrationAccessError);
+    }
+    unsigned char header[kNodeBackupHeaderSize];
+    if (!ReadExactly(*backup_, header, sizeof header)) {
+      return Fail("MAIN_007", backup, kMigrationReadError);
+    }
+    const int64_t dataLength = size - static_cast<int64_t>(kNodeBackupHeaderSize);
+    if (!NodeBackupSignatureMatches(header) || dataLength == 0) {
+      Fail("MAIN_011", backup, kMigrationBadBackup);
+      if (!CloseFile(backup_)) Fail("MAIN_010", backup, kMigrationCannotClose);
+      return kMigrationBadBackup;
+    }
+
+    const size_t length = static_cast<size_t>(dataLength);
+    Buffer data = AllocateWorkBuffer<unsigned char>(length);
+    if (!data) return Fail("MAIN_005", "", kNodeMigrationNoMemory);
+    if (!ReadExactly(*backup_, data.get(), length)) {
+      return Fail("MAIN_008", backup, kMigrationReadError);
+    }
+    if (backup_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MAIN_009", backup, kMigrationAccessError);
+    }
+    if (header[kNodeBackupStatusOffset] == kNodeBackupStatusComplete) {
+      header[kNodeBackupStatusOffset] = kNodeBackupStatusIncomplete;
+    }
+    if (!WriteExactly(*backup_, header, sizeof header)) {
+      return Fail("MAIN_012", backup, kMigrationAccessError);
+    }
+    if (!CloseFile(backup_)) return Fail("MAIN_013", backup, kMigrationCannotClose);
+
+    file_ = OpenFile(filePath_.c_str(), "wb+");
+    if (!file_) return Fail("MAIN_001", filePath_.c_str(), kMigrationAccessError);
+    copy_ = OpenFile(copyPath_.c_str(), "wb+");
+    if (!copy_) return Fail("MAIN_002", copyPath_.c_str(), kMigrationAccessError);
+    if (!WriteExactly(*file_, data.get(), length)) {
+      return Fail("MAIN_014", filePath_.c_str(), kMigrationWriteError);
+    }
+    if (!WriteExactly(*copy_, data.get(), length)) {
+      return Fail("MAIN_015", copyPath_.c_str(), kMigrationWriteError);
+    }
+    if (!CloseFile(file_)) return Fail("MAIN_016", filePath_.c_str(), kMigrationCannotClose);
+    if (!CloseFile(copy_)) return Fail("MAIN_016", copyPath_.c_str(), kMigrationCannotClose);
+    return kMigrationOk;
+  }
+
+  // Writes the backup: its header with status "I", then the file (or the copy when the file
+  // is missing). It is written under the staging name and renamed to SQLNDDIR.TMP only
+  // when it is whole and closed: a backup cut short by a crash or a failed write would
+  // otherwise be restored over the directory by the next run.
+  MigrationResult MakeBackup(const NodeLayoutSpec& layout) {
+    const char* staging = stagingPath_.c_str();
+    // A staging file left by an interrupted run is simply written again.
+    platform::SetFileWritable(staging, true);
+    staging_ = OpenFile(staging, "wb+");
+    if (!staging_) return Fail("MAIN021", staging, kMigrationCannotOpen);
+    unsigned char header[kNodeBackupHeaderSize];
+    EncodeNodeBackupHeader(layout.backupName, kNodeBackupStatusIncomplete, header);
+    if (!WriteExactly(*staging_, header, sizeof header)) {
+      return Fail("MAIN022", staging, kMigrationAccessError);
+    }
+
+    FileHandle& source = fileExists_ ? file_ : copy_;
+    const char* sourcePath = fileExists_ ? filePath_.c_str() : copyPath_.c_str();
+    source = OpenFile(sourcePath, "rb+");
+    if (!source) {
+      return Fail(fileExists_ ? "MAIN023" : "MAIN024", sourcePath, kMigrationCannotOpen);
+    }
+    const size_t size = sizeToConvert_;
+    Buffer data = AllocateWorkBuffer<unsigned char>(size);
+    if (!data) return Fail("MAIN025", "", kNodeMigrationNoMemory);
+    if (!ReadExactly(*source, data.get(), size)) {
+      return Fail(fileExists_ ? "MAIN026" : "MAIN027", sourcePath, kMigrationReadError);
+    }
+    if (!CloseFile(source)) {
+      return Fail(fileExists_ ? "MAIN028" : "MAIN029", sourcePath, kMigrationCannotClose);
+    }
+    if (!WriteExactly(*staging_, data.get(), size)) {
+      return Fail("MAIN030", staging, kMigrationAccessError);
+    }
+    if (!CloseFile(staging_)) return Fail("MAIN031", staging, kMigrationCannotClose);
+    if (platform::RenameFile(staging, backupPath_.c_str()) != 0) {
+      return Fail("MAIN031", kRenameObject, kNodeMigrationRenameFailed);
+    }
+    return kMigrationOk;
+  }
+
+  // A directory without entries becomes the empty directory of the current layout.
+  MigrationResult RebuildEmptyDirectory() {
+    const char* file = filePath_.c_str();
+    file_ = OpenFile(file, "wb+");
+    if (!file_) return Fail("MAIN032", file, kMigrationCannotOpen);
+    copy_ = OpenFile(copyPath_.c_str(), "wb+");
+    if (!copy_) return Fail("MAIN033", copyPath_.c_str(), kMigrationCannotOpen);
+
+    unsigned char header[kNodeHeaderSize] = {};
+    StoreNodeText(header + kNodeSignatureOffset, kNodeSignatureWidth, kNodeCurrentSignature);
+    util::StoreLE16(header + kNodeReleaseOffset, kNodeCurrentRelease);
+    const unsigned char closing[kNodeClosingSize] = {};
+    const bool headerToFile = WriteExactly(*file_, header, sizeof header);
+    if (!headerToFile || !WriteExactly(*copy_, header, sizeof header)) {
+      return Fail("MAIN034", file, kMigrationWriteError);
+    }
+    const bool closingToFile = WriteExactly(*file_, closing, sizeof closing);
+    if (!closingToFile || !WriteExactly(*copy_, closing, sizeof closing)) {
+      return Fail("MAIN035", file, kMigrationWriteError);
+    }
+    if (!CloseFile(file_)) return Fail("MAIN036", file, kMigrationCannotClose);
+    if (!CloseFile(copy_)) return Fail("MAIN037", copyPath_.c_str(), kMigrationCannotClose);
+    return kMigrationOk;
+  }
+
+  MigrationResult Convert(NodeDirectoryLayoutType type) {
+    char key[kMigrationKeySize] = {};
+    char object[kMigrationObjectSize] = {};
+    const MigrationResult code =
+        ConvertNodeDirectory(fileExists_, copyExists_, static_cast<int>(type), filePath_.c_str(),
+                             copyPath_.c_str(), key, object, errorFile_.get());
+    if (code == kMigrationOk) return kMigrationOk;
+    key[kMigrationKeySize - 1] = '\0';
+    object[kMigrationObjectSize - 1] = '\0';
+    return Fail(key, object, code);
+  }
+
+  // Marks the backup complete and keeps it as SQLNDDIR.BAK in place of an older one.
+  MigrationResult CompleteBackup() {
+    const char* backup = backupPath_.c_str();
+    backup_ = OpenFile(backup, "rb+");
+    if (!backup_) return Fail("MAIN038", backup, kMigrationAccessError);
+    unsigned char header[kNodeBackupHeaderSize];
+    if (!ReadExactly(*backup_, header, sizeof header)) {
+      return Fail("MAIN039", backup, kMigrationAccessError);
+    }
+    header[kNodeBackupStatusOffset] = kNodeBackupStatusComplete;
+    if (backup_->Seek(0, platform::kSeekSet) != 0) {
+      return Fail("MAIN040", backup, kMigrationAccessError);
+    }
+    if (!WriteExactly(*backup_, header, sizeof header)) {
+      return Fail("MAIN041", backup, kMigrationAccessError);
+    }
+    if (!CloseFile(backup_)) return Fail("MAIN042", backup, kMigrationCannotClose);
+
+    // The old permanent backup goes; when it cannot, the rename below says so.
+    platform::SetFileWritable(permanentPath_.c_str(), true);
+    platform::RemoveFile(permanentPath_.c_str());
+    if (platform::RenameFile(backup, permanentPath_.c_str()) != 0) {
+      return Fail("MAIN046", kRenameObject, kNodeMigrationRenameFailed);
+    }
+    return kMigrationOk;
+  }
+
+  // Closes what is still open on the way out, whatever way that is; the error file last.
+  MigrationResult CleanUp(MigrationResult result) {
+    const struct {
+      FileHandle* file;
+      const char* key;
+      const char* path;
+    } open[] = {{&file_, "MAIN043", filePath_.c_str()},
+                {&copy_, "MAIN044", copyPath_.c_str()},
+                {&backup_, "MAIN045", backupPath_.c_str()},
+                {&staging_, "MAIN045", stagingPath_.c_str()}};
+    bool closeFailed = false;
+    for (const auto& file : open) {
+      if (!CloseFile(*file.file)) {
+        Fail(file.key, file.path, kMigrationCannotClose);
+        closeFailed = true;
+      }
+    }
+    CloseFile(errorFile_);
+    return result == kMigrationOk && closeFailed ? kMigrationCannotClose : result;
+  }
+
+  const char* const instanceDir_;
+  PathText filePath_;
+  PathText copyPath_;
+  PathText backupPath_;
+  PathText permanentPath_;
+  PathText stagingPath_;
+
+  FileHandle errorFile_;
+  FileHandle file_;
+  FileHandle copy_;
+  FileHandle backup_;
+  FileHandle staging_;
+
+  bool fileExists_ = false;
+  bool copyExists_ = false;
+  bool restored_ = false;
+  uint32_t sizeToConvert_ = 0;
+};
+
+}  // namespace
+
+MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* copyPath,
+                                           NodeDirectoryComparison* comparison) {
+  *comparison = NodeDirectoryComparison();
+  WholeFile file;
+  WholeFile copy;
+  if (MigrationResult code = ReadWholeFile(filePath, &file, comparison); code != kMigrationOk) {
+    comparison->fileExists = file.exists;
+    return code;
+  }
+  if (MigrationResult code = ReadWholeFile(copyPath, &copy, comparison); code != kMigrationOk) {
+    comparison->fileExists = file.exists;
+    comparison->copyExists = copy.exists;
+    return code;
+  }
+  comparison->fileExists = file.exists;
+  comparison->copyExists = copy.exists;
+  if (!file.exists && !copy.exists) {
+    comparison->object = Both(filePath, copyPath).c_str();
+    return kMigrationCannotOpen;
+  }
+  if (file.exists && copy.exists &&
+      (file.size != copy.size ||
+       std::memcmp(file.bytes.get(), copy.bytes.get(), static_cast<size_t>(file.size)) != 0)) {
+    comparison->object = Both(filePath, copyPath).c_str();
+    return kMigrationCopiesDiffer;
+  }
+  comparison->size = static_cast<uint32_t>(file.exists ? file.size : copy.size);
+  return kMigrationOk;
+}
+
+MigrationResult RecogniseNodeDirectoryFile(const char* path, NodeDirectoryLayoutType* type) {
+  *type = NodeDirectoryLayoutType::kUnrecognised;
+  FileHandle file = OpenFile(path, "rb+");
+  if (!file) return kMigrationReadError;
+  const int64_t size = FileSize(*file);
+  unsigned char header[kNodeHeaderSize];
+  if (size < 0 || !ReadExactly(*file, header, sizeof header)) return kMigrationReadError;
+  // Only read: a failing close cannot have changed the file.
+  CloseFile(file);
+
+  const int64_t rest = size - static_cast<int64_t>(kNodeFrameSize);
+  const uint16_t entryCount = util::LoadLE16(header + kNodeEntryCountOffset);
+  if (rest < 0) {
+    *type = NodeDirectoryLayoutType::kUnrecognised;
+  } else if (rest == 0 || entryCount == 0) {
+    *type = NodeDirectoryLayoutType::kEmpty;
+  } else if (rest / entryCount == static_cast<int64_t>(kNodeEntrySize) ||
+             rest % static_cast<int64_t>(kNodeEntrySize) == 0) {
+    *type = NodeDirectoryLayoutType::kCurrent;
+  } else {
+    *type = NodeLayoutOfEntrySize(static_cast<uint64_t>(rest / entryCount));
+  }
+  return kMigrationOk;
+}
+
+MigrationResult MigrateNodeDirectory(const char* instanceDir) {
+  if (instanceDir == nullptr) return kMigrationCannotOpen;
+  return NodeMigrationRun(instanceDir).Run();
+}
+
+}  // namespace qz7::migrate
