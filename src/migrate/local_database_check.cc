@@ -1,0 +1,243 @@
+#include "migrate/local_database_check.h"
+
+#include <cstring>
+#include <initializer_list>
+#include <string>
+
+#include "migrate/code_set_tables.h"
+#include "migrate/database_directory_migration.h"
+#include "migrate/directory_layout.h"
+#include "migrate/directory_recognition.h"
+#include "platform/file_system.h"
+#include "util/coding.h"
+#include "util/fixed_text.h"
+
+namespace qz7::migrate {
+namespace {
+
+using platform::FileHandle;
+using platform::OpenFile;
+using util::LoadLE16;
+using util::LoadLE32;
+using util::StoreLE32;
+
+// How an entry of type "2" is filled from its configuration file, in the order the fields are
+// written: the code page at 352 is written after the text at 344 and covers its zero.
+enum class ConfigRule : uint8_t {
+  kZero,         // width zero bytes
+  kText,         // the text with its terminating zero
+  kCodePage32,   // the 16-bit code page widened to 32 bits
+  kConfigBytes,  // width bytes from configOffset
+  kConstant32,   // the 32-bit value
+  kInfoLength,   // 32 for releases 0x0400 and 0x0500, else the 32-bit field at configOffset
+};
+
+struct ConfigFieldFill {
+  uint16_t entryOffset;
+  uint16_t width;
+  ConfigRule rule;
+  uint16_t configOffset;
+  uint32_t value;
+  const char* text;
+};
+
+constexpr ConfigFieldFill kConfigFills[] = {
+    {660, 12, ConfigRule::kZero, 0, 0, nullptr},
+    {344, 9, ConfigRule::kText, 0, 0, "SQLDBD02"},
+    {352, 4, ConfigRule::kCodePage32, kConfigCodePageOffset, 0, nullptr},
+    {652, 2, ConfigRule::kConfigBytes, kConfigField888Offset, 0, nullptr},
+    {356, 4, ConfigRule::kConstant32, 0, 0xFFFFFFFFu, nullptr},
+    {360, 256, ConfigRule::kConfigBytes, kConfigBlockOffset, 0, nullptr},
+    {616, 1, ConfigRule::kZero, 0, 0, nullptr},
+    {648, 4, ConfigRule::kConfigBytes, kConfigField884Offset, 0, nullptr},
+    {656, 4, ConfigRule::kInfoLength, kConfigField1164Offset, 0, nullptr},
+};
+
+void FillFromConfiguration(const unsigned char* config, ConvertedEntry* entry) {
+  const uint16_t release = LoadLE16(config + kConfigReleaseOffset);
+  for (const ConfigFieldFill& fill : kConfigFills) {
+    unsigned char* field = entry->bytes + fill.entryOffset;
+    switch (fill.rule) {
+      case ConfigRule::kZero:
+        std::memset(field, 0, fill.width);
+        break;
+      case ConfigRule::kText:
+        std::memset(field, 0, fill.width);
+        std::memcpy(field, fill.text, strnlen(fill.text, fill.width - 1u));
+        break;
+      case ConfigRule::kCodePage32:
+        StoreLE32(field, LoadLE16(config + fill.configOffset));
+        break;
+      case ConfigRule::kConfigBytes:
+        std::memcpy(field, config + fill.configOffset, fill.width);
+        break;
+      case ConfigRule::kConstant32:
+        StoreLE32(field, fill.value);
+        break;
+      case ConfigRule::kInfoLength:
+        StoreLE32(field, release == kConfigRelease0400 || release == kConfigRelease0500
+                             ? kEntryInfoLengthDefault
+                             : LoadLE32(config + fill.configOffset));
+        break;
+    }
+  }
+}
+
+bool IsKnownRelease(uint16_t release) {
+  return release == kConfigRelease0400 || release == kConfigRelease0500 ||
+         release == kConfigRelease0600;
+}
+
+// Appends the parts to buffer (size bytes). False, with the text cut to size - 1, when the
+// result does not fit.
+bool AppendPath(char* buffer, size_t size, std::initializer_list<const char*> parts) {
+  std::string path = buffer;
+  for (const char* part : parts) path += part;
+  util::CopyBounded(buffer, path.c_str(), size);
+  return path.size() < size;
+}
+
+// The sum of the bytes of the configuration file from offset 4 on: those already read into
+// buffer, then the rest of a file longer than the buffer. False on a read error.
+bool ConfigurationChecksum(platform::FileStream& file, const unsigned char* buffer, size_t read,
+                           int64_t size, uint32_t* sum) {
+  *sum = 0;
+  for (size_t i = 4; i < read; ++i) *sum += buffer[i];
+  int64_t left = size - static_cast<int64_t>(read);
+  unsigned char chunk[4096];
+  while (left > 0) {
+    const size_t want =
+        left > static_cast<int64_t>(sizeof chunk) ? sizeof chunk : static_cast<size_t>(left);
+    if (file.Read(chunk, want) != want) return false;
+    for (size_t i = 0; i < want; ++i) *sum += chunk[i];
+    left -= static_cast<int64_t>(want);
+  }
+  return true;
+}
+
+MigrationResult CheckConfiguration(platform::FileStream& file,
+                                   unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
+  if (file.Seek(0, platform::kSeekEnd) != 0) return kMigrationConfigAccessError;
+  const int64_t size = file.Tell();
+  if (size <= 0 || file.Seek(0, platform::kSeekSet) != 0) return kMigrationConfigAccessError;
+  const size_t want =
+      size < static_cast<int64_t>(sizeof buffer) ? static_cast<size_t>(size) : sizeof buffer;
+  if (file.Read(buffer, want) != want) return kMigrationConfigAccessError;
+  uint32_t sum = 0;
+  if (!ConfigurationChecksum(file, buffer, want, size, &sum)) return kMigrationConfigAccessError;
+  const bool releaseKnown = IsKnownRelease(LoadLE16(buffer + kConfigReleaseOffset));
+  const bool checksumMatches = sum == LoadLE32(buffer + kConfigChecksumOffset);
+  return releaseKnown && checksumMatches ? kMigrationOk : kMigrationBadConfig;
+}
+
+// Everything of FindInLocalDirectory once the file is open.
+MigrationResult SearchLocalDirectory(platform::FileStream& file, int64_t size,
+                                     ConvertedEntry* entry) {
+  unsigned char header[kLongHeaderSize];
+  if (file.Read(header, sizeof header) != sizeof header) return kMigrationLocalDirectoryReadError;
+  const DirectoryHeader fields = DecodeDirectoryHeader(header, false);
+  if (fields.releaseMarker != kCurrentReleaseMarker) return kMigrationLocalDirectoryNotCurrent;
+  const int64_t rest =
+      size - 2 * static_cast<int64_t>(fields.slotCount) - static_cast<int64_t>(kLongFixedSize);
+  if (fields.entryCount == 0) {
+    return rest == 0 ? kMigrationDatabaseNotFound : kMigrationLocalDirectoryUnrecognized;
+  }
+  if (rest < 0 || rest / fields.entryCount != static_cast<int64_t>(kCurrentEntrySize)) {
+    return kMigrationLocalDirectoryUnrecognized;
+  }
+  unsigned char block[kLongBlockSize];
+  if (file.Read(block, sizeof block) != sizeof block) return kMigrationLocalDirectoryReadError;
+  const char* wanted = reinterpret_cast<const char*>(entry->bytes + kEntryDatabaseNameOffset);
+  unsigned char local[kCurrentEntrySize];
+  for (unsigned i = 0; i < fields.entryCount; ++i) {
+    if (file.Read(local, sizeof local) != sizeof local) return kMigrationLocalDirectoryReadError;
+    if (std::strncmp(reinterpret_cast<const char*>(local + kEntryCatalogNameOffset), wanted,
+                     kEntryNameSize) != 0) {
+      continue;
+    }
+    std::memcpy(entry->bytes + kEntryDatabaseInfoOffset, local + kEntryDatabaseInfoOffset,
+                kEntryLocalRangeEnd - kEntryDatabaseInfoOffset);
+    return kMigrationOk;
+  }
+  return kMigrationDatabaseNotFound;
+}
+
+}  // namespace
+
+MigrationResult ReadDatabaseConfiguration(const char* path,
+                                          unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
+  std::memset(buffer, 0, sizeof buffer);
+  FileHandle file = OpenFile(path, "rb");
+  if (!file) return kMigrationConfigAccessError;
+  const MigrationResult code = CheckConfiguration(*file, buffer);
+  if (file->Close() != 0 && code == kMigrationOk) return kMigrationCannotClose;
+  return code;
+}
+
+MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize) {
+  const std::string base =
+      entry->Text(kEntryPathOffset, kEntryPathSize) + "\\" + kDirectoryFolderName + "\\";
+  char directoryPath[kLocalPathSize] = {};
+  char copyPath[kLocalPathSize] = {};
+  const bool fits =
+      AppendPath(directoryPath, sizeof directoryPath, {base.c_str(), kDirectoryFileName}) &&
+      AppendPath(copyPath, sizeof copyPath, {base.c_str(), kDirectoryCopyName});
+  if (!fits) {
+    util::CopyBounded(object, directoryPath, objectSize);
+    return kMigrationLocalDirectoryOpenError;
+  }
+
+  DirectoryCopiesComparison comparison;
+  MigrationResult code = CompareDirectoryCopies(directoryPath, copyPath, &comparison);
+  if (code != kMigrationOk) {
+    util::CopyBounded(object, comparison.object.c_str(), objectSize);
+    if (code == kMigrationCannotOpen) return kMigrationLocalDirectoryOpenError;
+    if (code == kMigrationReadError) return kMigrationLocalDirectoryReadError;
+    return code;
+  }
+
+  const char* readPath = comparison.directoryExists ? directoryPath : copyPath;
+  FileHandle file = OpenFile(readPath, "rb+");
+  if (!file) {
+    code = kMigrationLocalDirectoryOpenError;
+  } else {
+    code = SearchLocalDirectory(*file, comparison.sizeToConvert, entry);
+    // Only read: a failing close cannot lose anything.
+    file->Close();
+  }
+  if (code != kMigrationOk && object[0] == '\0') util::CopyBounded(object, readPath, objectSize);
+  return code;
+}
+
+MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
+                                   char* object, size_t objectSize) {
+  if (entry->TypeCharacter() == kEntryTypeLocal) {
+    return FindInLocalDirectory(entry, object, objectSize);
+  }
+  const std::string subdirectory = entry->Text(kEntrySubdirectoryOffset, kEntryNameSize);
+  if (!AppendPath(pathBuffer, pathSize, {subdirectory.c_str(), "\\", kDatabaseConfigurationName})) {
+    util::CopyBounded(object, pathBuffer, objectSize);
+    return kMigrationConfigAccessError;
+  }
+  unsigned char config[kDatabaseConfigurationReadSize];
+  const MigrationResult code = ReadDatabaseConfiguration(pathBuffer, config);
+  if (code != kMigrationOk) {
+    util::CopyBounded(object, pathBuffer, objectSize);
+    return code;
+  }
+  FillFromConfiguration(config, entry);
+
+  char codeSet[kCodeSetNameSize];
+  if (CodePageToCodeSetName(LoadLE16(config + kConfigCodePageOffset), codeSet) != kMigrationOk) {
+    return kMigrationUnknownCodePage;
+  }
+  std::memcpy(entry->bytes + kEntryCodeSetOffset, codeSet, sizeof codeSet);
+  char territory[kTerritoryNameSize];
+  if (TerritoryCodeToName(LoadLE16(config + kConfigTerritoryOffset), territory) != kMigrationOk) {
+    return kMigrationUnknownTerritory;
+  }
+  std::memcpy(entry->bytes + kEntryTerritoryOffset, territory, sizeof territory);
+  return kMigrationOk;
+}
+
+}  // namespace qz7::migrate

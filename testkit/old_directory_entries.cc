@@ -1,0 +1,87 @@
+#include "testkit/old_directory_entries.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "util/coding.h"
+
+namespace qz7::testkit {
+namespace {
+
+void PutText(DirectoryBytes& bytes, size_t offset, size_t width, const std::string& text) {
+  if (width == 0) return;
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+            bytes.begin() + static_cast<std::ptrdiff_t>(offset + width), 0);
+  const size_t length = std::min(text.size(), width - 1);
+  std::copy_n(text.begin(), length, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+void PutBytes(DirectoryBytes& bytes, size_t offset, size_t width,
+              const std::vector<unsigned char>& value) {
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+            bytes.begin() + static_cast<std::ptrdiff_t>(offset + width), 0);
+  std::copy_n(value.begin(), std::min(value.size(), width),
+              bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+}  // namespace
+
+OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form) {
+  const bool shortForm = form == DirectoryHeaderForm::kShort;
+  switch (layout) {
+    case 1:
+      return {93, 38, 3, 41, 31, 72, 74, 78, 82, true};
+    case 2:
+      return {92, 37, 3, 40, 31, 71, 73, 77, 81, false};
+    case 3:
+      return shortForm ? OldEntryLayout{101, 38, 3, 41, 31, 72, 82, 86, 90, true}
+                       : OldEntryLayout{356, 38, 256, 294, 32, 326, 336, 340, 344, true};
+    case 4:
+      return {700, 38, 256, 294, 32, 326, 336, 684, 688, true};
+    default:
+      throw std::invalid_argument("earlier layouts are 1 to 4");
+  }
+}
+
+DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEntryFields& fields) {
+  const OldEntryLayout at = OldEntryLayoutOf(layout, form);
+  DirectoryBytes entry(at.size, fields.fill);
+  PutText(entry, 0, 9, fields.name);
+  PutText(entry, 9, 9, fields.databaseName);
+  entry[18] = static_cast<unsigned char>(fields.type);
+  PutText(entry, 19, 9, fields.subdirectory);
+  PutText(entry, 28, 9, fields.alias);
+  if (at.hasFlag) entry[37] = fields.flag;
+  PutText(entry, at.pathOffset, at.pathWidth, fields.path);
+  PutText(entry, at.commentOffset, at.commentWidth, fields.comment);
+  util::StoreLE16(&entry[at.number16Offset], fields.number16);
+  util::StoreLE32(&entry[at.number32Offset], fields.number32);
+  util::StoreLE32(&entry[at.trailer32Offset], fields.trailer32);
+  entry[at.trailerByteOffset] = fields.trailerByte;
+  if (layout == 4) {
+    util::StoreLE16(&entry[340], fields.extra340);
+    util::StoreLE16(&entry[342], fields.extra342);
+    PutBytes(entry, 344, 312, fields.databaseInfo);
+    PutBytes(entry, 656, 16, fields.tail);
+  }
+  return entry;
+}
+
+DirectoryBytes OldDirectoryBytes(DatabaseDirectoryBuilder builder, int layout,
+                                 DirectoryHeaderForm form,
+                                 const std::vector<OldEntryFields>& entries) {
+  for (size_t i = 0; i < entries.size(); ++i) builder.AddEntry({});
+  DirectoryBytes bytes = builder.Bytes();
+  const bool shortForm = form == DirectoryHeaderForm::kShort;
+  size_t offset = shortForm ? 30 + 174 : 32 + 176;
+  for (const OldEntryFields& fields : entries) {
+    const DirectoryBytes entry = EncodeOldEntry(layout, form, fields);
+    const size_t room = offset < bytes.size() ? bytes.size() - offset : 0;  // a truncated file
+    std::copy_n(entry.begin(), std::min(entry.size(), room),
+                bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    offset += entry.size();
+  }
+  return bytes;
+}
+
+}  // namespace qz7::testkit
