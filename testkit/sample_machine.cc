@@ -238,6 +238,11 @@ BuiltMachine BuildSampleMachine(const std::string& hostRoot, const SampleMachine
   CopyBinPrograms(plan);
   WriteMessageFiles(plan, &built);
   WriteInstances(plan);
+  for (const auto& [path, bytes] : plan.files) {
+    const size_t cut = path.find_last_of('\\');
+    if (cut != std::string::npos && cut > 2) MakeMachineDirectory(path.substr(0, cut));
+    WriteMachineBytes(path, bytes);
+  }
   return built;
 }
 

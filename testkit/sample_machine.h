@@ -55,6 +55,9 @@ struct SampleMachine {
   std::string adminServer;      // QZ7ADMINSERVER in the global profile ("" = not set)
   std::string defaultInstance;  // QZ7INSTDEF in the global profile ("" = not set)
   bool indexFile = false;       // QZ7IDIR in profileDir naming every instance, in order
+  // Any further files, by Windows path (directories are created), written last: an
+  // instance's old database or node directory, say.
+  std::vector<std::pair<std::string, std::vector<unsigned char>>> files;
 };
 
 struct BuiltMachine {

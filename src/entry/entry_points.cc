@@ -1,5 +1,6 @@
 // The exported entry points createInstances and deleteInstances.
 #include "entry/instance_removal.h"
+#include "entry/instance_setup.h"
 #include "entry/setup_context.h"
 #include "qz7instm.h"
 
@@ -16,9 +17,7 @@ QZ7_API int createInstances(const char* currentProfilePath, const char* requeste
       qz7::entry::AddDescriptor(context, *next);
     }
   }
-  // The set-up driver takes the context from here; until it is in place the call ends after
-  // construction and reports success for the work it did.
-  return 0;
+  return qz7::entry::RunInstanceSetup(context);
 }
 
 QZ7_API void deleteInstances(const char* profilePath, const char* installPath, QZ7_LOG_FILE logFile,

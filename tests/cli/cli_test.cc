@@ -105,15 +105,25 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   CliRun demo = RunCli({"demo", root});
   ASSERT_EQ(demo.exitCode, 0) << demo.err;
   EXPECT_EQ(LastLine(demo.out), "result: 0");
-  EXPECT_NE(demo.out.find("administration server"), std::string::npos);
+  EXPECT_NE(demo.out.find("createInstances returned 0"), std::string::npos);
+  // Both instances' node directories (two entries each) are in the current layout now.
+  size_t migrated = 0;
+  for (size_t at = 0;
+       (at = demo.out.find("1264 bytes, 2 entries, current layout", at)) != std::string::npos;
+       ++at) {
+    ++migrated;
+  }
+  EXPECT_EQ(migrated, 2u) << demo.out;
 
-  CliRun list = RunCli({"--machine", root, "list", "c:\\qz7prof", "--json"});
+  // The instances moved into the installation's profile directory, converted to the release.
+  CliRun list = RunCli({"--machine", root, "list", "c:\\qz7", "--json"});
   ASSERT_EQ(list.exitCode, 0) << list.err;
   for (const char* name : {"\"QZ7\"", "\"SALES\"", "\"QZ7DAS00\""}) {
     EXPECT_NE(list.out.find(name), std::string::npos) << name;
   }
-  EXPECT_NE(list.out.find("\"priorRelease\": 5"), std::string::npos);
+  EXPECT_NE(list.out.find("\"priorRelease\": 6"), std::string::npos);
   EXPECT_NE(list.out.find("\"adminServer\": true"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
 
   // The setup program's calls on the same machine, with a log file the library appends to.
   const std::string log = scratch.root() + "/setup.log";

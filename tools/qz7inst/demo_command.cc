@@ -1,8 +1,13 @@
 // qz7inst demo [DIR]: builds a sample machine with instances of an earlier release and runs
 // the setup on it, printing what the machine holds before and what the run did.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -11,6 +16,9 @@
 #include "platform/file_system.h"
 #include "platform/messages.h"
 #include "qz7instm.h"
+#include "testkit/database_directory_builder.h"
+#include "testkit/instance_tools.h"
+#include "testkit/node_directory_builder.h"
 #include "testkit/sample_machine.h"
 #include "tools/qz7inst/command.h"
 #include "tools/qz7inst/instance_table.h"
@@ -19,6 +27,27 @@
 
 namespace qz7::cli {
 namespace {
+
+// The old system database directory (with its copy and intention file) and node directory
+// (with its copy) that an instance of the earlier release keeps below its directory.
+void AddOldDirectories(testkit::SampleMachine& spec, const std::string& instance, int layout) {
+  const std::string dir = spec.profileDir + "\\" + instance;
+  const auto database = testkit::DatabaseDirectoryBuilder::Layout(layout)
+                            .Slots(2)
+                            .AddEntry({.name = "SAMPLE", .databaseName = "SAMPLE", .path = "D:"})
+                            .AddEntry({.name = "PAYROLL", .databaseName = "PAYROLL", .path = "E:"})
+                            .Bytes();
+  spec.files.push_back({dir + "\\SQLDBDIR\\SQLDBDIR", database});
+  spec.files.push_back({dir + "\\SQLDBDIR\\SQLDBBAK", database});
+  spec.files.push_back(
+      {dir + "\\SQLDBDIR\\SQLDBINS", testkit::IntentionFileBuilder(layout).Bytes()});
+  const auto nodes = testkit::NodeDirectoryBuilder(1)
+                         .Add(testkit::NodeEntryBuilder(1).NodeName("HQ").Text(27, 9, "TCPIP"))
+                         .Add(testkit::NodeEntryBuilder(1).NodeName("BRANCH").Text(27, 9, "TCPIP"))
+                         .Bytes();
+  spec.files.push_back({dir + "\\SQLNODIR\\SQLNODIR", nodes});
+  spec.files.push_back({dir + "\\SQLNODIR\\SQLNOBAK", nodes});
+}
 
 testkit::SampleMachine DemoMachine() {
   testkit::SampleMachine spec;
@@ -30,7 +59,59 @@ testkit::SampleMachine DemoMachine() {
   spec.instances.push_back({.name = "QZ7DAS00", .version = 0x800, .nodeType = 1});
   spec.adminServer = "QZ7DAS00";
   spec.defaultInstance = "QZ7";
+  AddOldDirectories(spec, "QZ7", 2);
+  AddOldDirectories(spec, "SALES", 3);
+  // The product's instance tools, built beside this program.
+  char self[4096] = {};
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length > 0) {
+    spec.binPrograms = testkit::InstanceToolPrograms(testkit::InstanceToolDirectoryBeside(self));
+  }
   return spec;
+}
+
+// The layout of an instance's database and node directory files, and what migration left.
+void PrintDirectoryFiles(FILE* out, const std::string& profileDir,
+                         const entry::ExistingInstanceScan& scan) {
+  std::fprintf(out, "\ndirectory files:\n");
+  for (int32_t i = 0; i < scan.records.count(); ++i) {
+    const std::string dir = profileDir + "\\" + scan.records[i].name.c_str();
+    struct Kind {
+      const char* label;
+      const char* path;
+      size_t markerOffset, countOffset;
+      uint16_t current;
+    } kinds[] = {{"database directory", "\\SQLDBDIR\\SQLDBDIR", 18, 20, 0x0400},
+                 {"node directory", "\\SQLNODIR\\SQLNODIR", 24, 16, 0x0300}};
+    for (const Kind& kind : kinds) {
+      const std::string path = dir + kind.path;
+      std::vector<unsigned char> head(32, 0);
+      size_t size = 0, got = 0;
+      platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
+      if (!file) continue;
+      got = file->Read(head.data(), head.size());
+      if (file->Seek(0, platform::kSeekEnd) == 0) size = static_cast<size_t>(file->Tell());
+      file->Close();
+      const uint16_t marker = got >= 32 ? util::LoadLE16(head.data() + kind.markerOffset) : 0;
+      std::fprintf(out, "  %-36s %-18s %5zu bytes, %u entries, %s\n", path.c_str(), kind.label,
+                   size, got >= 32 ? util::LoadLE16(head.data() + kind.countOffset) : 0,
+                   marker == kind.current ? "current layout" : "earlier layout");
+    }
+    for (const char* backup : {"\\SQLDBDIR\\SQLDDDIR.BAK", "\\SQLNODIR\\SQLNDDIR.BAK",
+                               "\\QZ7MGDBD.ERR", "\\QZ7MGNDD.ERR"}) {
+      platform::FileStatus status;
+      const std::string path = dir + backup;
+      if (platform::GetFileStatus(path.c_str(), &status) == 0 && status.isRegular) {
+        std::fprintf(out, "  %-36s %zu bytes\n", path.c_str(), static_cast<size_t>(status.size));
+      }
+    }
+  }
+}
+
+// Message boxes of the run go to the terminal.
+int PrintBox(void* out, const char* text, const char* title, unsigned style) {
+  std::fprintf(static_cast<FILE*>(out), "  [message 0x%02X] %s: %s\n", style, title, text);
+  return 1;
 }
 
 // Each instance's configuration file: release, node type and whether its checksum holds.
@@ -90,33 +171,37 @@ int RunDemo(Invocation& invocation) {
   PrintInstanceTable(out, *before);
   PrintConfigFiles(out, spec.profileDir, *before);
 
-  // The setup program's call: carry the instances over into the new installation.
+  PrintDirectoryFiles(out, spec.profileDir, *before);
+
+  // The setup program's call: carry the instances over into the new installation, with a
+  // log file and message boxes shown here.
   QZ7_MODULE module = platform::LoadMessageModule(built.setupMessagesHostPath);
+  const std::string logPath = built.root + "/setup.log";
+  int logFd = open(logPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  qz7_owner_window owner{&PrintBox, out};
   std::fprintf(out, "\ncreateInstances(\"%s\", \"%s\", \"%s\", no requests)\n",
                spec.profileDir.c_str(), spec.profileDir.c_str(), spec.installDir.c_str());
   std::fflush(out);
-  int result = createInstances(spec.profileDir.c_str(), spec.profileDir.c_str(),
-                               spec.installDir.c_str(), nullptr, nullptr, module, nullptr);
+  const int result =
+      createInstances(spec.profileDir.c_str(), spec.profileDir.c_str(), spec.installDir.c_str(),
+                      nullptr, logFd >= 0 ? &logFd : nullptr, module, &owner);
   platform::FreeMessageModule(module);
-  // What the call worked from: the same context, built again to show it.
-  entry::SetupContext context;
-  entry::BuildSetupContext(context, spec.profileDir.c_str(), spec.profileDir.c_str(),
-                           spec.installDir.c_str(), nullptr, nullptr, nullptr);
-  std::fprintf(out, "setup context: install %s, target profile %s, server type %d\n",
-               context.installDir.c_str(), context.targetProfileDir.c_str(), context.serverType);
-  std::fprintf(
-      out, "  markers: server %s, admin %s, partitioned %s\n", context.serverMarkerFile.c_str(),
-      context.adminMarkerFile.c_str(),
-      context.partitionedMarkerFile.empty() ? "(none)" : context.partitionedMarkerFile.c_str());
-  for (int32_t i = 0; i < context.records.count(); ++i) {
-    std::fprintf(out, "  record %d: %-8s node type %d%s%s\n", i, context.records[i].name.c_str(),
-                 context.records[i].nodeType,
-                 i == context.adminIndex ? ", administration server" : "",
-                 i == context.defaultIndex ? ", default" : "");
-  }
-  std::fprintf(out,
-               "the set-up driver that moves, creates and upgrades these instances is not in "
-               "place yet; the call ends after building the context\n");
+  if (logFd >= 0) close(logFd);
+  std::fprintf(out, "createInstances returned %d\n", result);
+
+  // Where the instances are now: moved into the installation's profile directory, converted
+  // to the new release, their directories migrated with the old files kept as backups.
+  const std::string target = spec.installDir;
+  std::fprintf(out, "\ninstances of the new release in %s:\n\n", target.c_str());
+  auto after = entry::ScanExistingInstances(("\"" + target + "\"").c_str());
+  if (!after) return 1;
+  PrintInstanceTable(out, *after);
+  PrintConfigFiles(out, target, *after);
+  PrintDirectoryFiles(out, target, *after);
+  std::ifstream log(logPath, std::ios::binary);
+  const std::string logText{std::istreambuf_iterator<char>(log), {}};
+  std::fprintf(out, "\nsetup log %s: %s\n", logPath.c_str(),
+               logText.empty() ? "(empty)" : ("\n" + logText).c_str());
   return FinishWithResult(invocation, result);
 }
 
