@@ -11,6 +11,7 @@
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "host/service_table.h"
+#include "host/undo_log.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 
@@ -20,21 +21,6 @@ namespace p = qz7::platform;
 
 namespace {
 
-// Steps that take back what a create did; run in reverse order unless committed.
-class UndoLog {
- public:
-  UndoLog() = default;
-  UndoLog(const UndoLog&) = delete;
-  UndoLog& operator=(const UndoLog&) = delete;
-  ~UndoLog() {
-    for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) (*step)();
-  }
-  void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
-  void Commit() { steps_.clear(); }
-
- private:
-  std::vector<std::function<void()>> steps_;
-};
 
 void RemoveFileForced(const std::string& path) {
   p::SetFileWritable(path.c_str(), true);

@@ -12,6 +12,7 @@
 #include "host/registry_access.h"
 #include "host/service_table.h"
 #include "host/stand_in_host.h"
+#include "host/undo_log.h"
 #include "platform/file_system.h"
 #include "util/coding.h"
 #include "util/dbm_block.h"
@@ -24,21 +25,7 @@ using Block = std::array<unsigned char, util::kDbmBlockSize>;
 
 constexpr uint16_t kPartitionedNodeType = 4;
 
-// Steps that take back what a tool did, run in reverse order unless the tool got to the end.
-class UndoLog {
- public:
-  UndoLog() = default;
-  UndoLog(const UndoLog&) = delete;
-  UndoLog& operator=(const UndoLog&) = delete;
-  ~UndoLog() {
-    for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) (*step)();
-  }
-  void Add(std::function<void()> step) { steps_.push_back(std::move(step)); }
-  void Commit() { steps_.clear(); }
-
- private:
-  std::vector<std::function<void()>> steps_;
-};
+using UndoLog = qz7::host::UndoLog;
 
 const char* OrNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
 
