@@ -1,0 +1,178 @@
+#include "tools/qz7inst/directory_shapes.h"
+
+#include <cstring>
+#include <iterator>
+
+#include "migrate/intention_file_conversion.h"
+#include "migrate/node_directory_conversion.h"
+#include "util/coding.h"
+
+namespace qz7::cli {
+namespace {
+
+using migrate::DirectoryLayoutType;
+using migrate::NodeDirectoryLayoutType;
+
+DirectoryLayoutType TypeOfEntrySize(int64_t entrySize, bool shortHeader) {
+  for (const migrate::DirectoryEntrySizes& sizes : migrate::kDirectoryEntrySizes) {
+    const size_t size = shortHeader ? sizes.shortHeader : sizes.longHeader;
+    if (size != 0 && static_cast<int64_t>(size) == entrySize) return sizes.type;
+  }
+  return DirectoryLayoutType::kUnrecognised;
+}
+
+size_t EntrySizeOf(DirectoryLayoutType type, bool shortHeader) {
+  if (type == DirectoryLayoutType::kCurrent) return migrate::kCurrentEntrySize;
+  for (const migrate::DirectoryEntrySizes& sizes : migrate::kDirectoryEntrySizes) {
+    if (sizes.type == type) return shortHeader ? sizes.shortHeader : sizes.longHeader;
+  }
+  return 0;
+}
+
+// Fills the entry size and the size the header's counts give for the type found.
+void CompleteShape(const migrate::DirectoryHeader& header, size_t fileSize,
+                   DatabaseDirectoryShape* shape) {
+  if (shape->type == DirectoryLayoutType::kUnrecognised) return;
+  shape->entrySize = EntrySizeOf(shape->type, shape->shortHeader);
+  const size_t fixed = shape->shortHeader ? migrate::kShortFixedSize : migrate::kLongFixedSize;
+  shape->expectedSize = fixed + migrate::kSlotSize * header.slotCount +
+                        shape->entrySize * static_cast<size_t>(header.entryCount);
+  shape->exact = fileSize == shape->expectedSize &&
+                 (shape->type != DirectoryLayoutType::kEmpty || header.entryCount == 0);
+}
+
+bool IntentionFits(FileBytes bytes) {
+  const DirectoryLayoutType layout = IntentionLayoutOfSize(bytes.size());
+  if (layout == DirectoryLayoutType::kUnrecognised) return false;
+  if (layout == DirectoryLayoutType::kCurrent) {
+    for (const IntentionField& field : kIntentionFields) {
+      if (!field.number && !IsPlainTerminatedText(bytes, field.offset, field.width)) return false;
+    }
+    const IntentionField& last = kIntentionFields[std::size(kIntentionFields) - 1];
+    for (size_t i = last.offset + last.width; i < bytes.size(); ++i) {
+      if (bytes[i] != 0) return false;
+    }
+    return true;
+  }
+  // An earlier file holds the current fields at the offsets its rows give, each at most as
+  // wide as the row.
+  for (const migrate::IntentionFieldCopy& row : migrate::IntentionFieldCopies(layout)) {
+    if (row.newOffset != 0 && !IsPlainTerminatedText(bytes, row.oldOffset, row.width)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+DatabaseDirectoryShape ShapeOfDatabaseDirectory(FileBytes bytes) {
+  DatabaseDirectoryShape shape;
+  if (bytes.size() < migrate::kLongHeaderSize) return shape;
+  shape.headerRead = true;
+  const int64_t size = static_cast<int64_t>(bytes.size());
+  const migrate::DirectoryHeader header = migrate::DecodeDirectoryHeader(bytes.data(), false);
+  const int64_t slots = static_cast<int64_t>(migrate::kSlotSize) * header.slotCount;
+  if (header.releaseMarker == migrate::kCurrentReleaseMarker) {
+    shape.type = DirectoryLayoutType::kCurrent;
+    CompleteShape(header, bytes.size(), &shape);
+    return shape;
+  }
+  int64_t rest = size - (slots + static_cast<int64_t>(migrate::kLongFixedSize));
+  if (rest == 0) {
+    shape.type = DirectoryLayoutType::kEmpty;
+  } else if (rest > 0) {
+    shape.type = header.entryCount == 0 ? DirectoryLayoutType::kUnrecognised
+                                        : TypeOfEntrySize(rest / header.entryCount, false);
+    if (shape.type == DirectoryLayoutType::kUnrecognised) {
+      // The short header has the counts at the same offsets; only its fixed part is smaller.
+      rest = size - (slots + static_cast<int64_t>(migrate::kShortFixedSize));
+      shape.shortHeader = true;
+      if (rest <= 0) {
+        shape.type = DirectoryLayoutType::kEmpty;
+      } else if (header.entryCount != 0) {
+        shape.type = TypeOfEntrySize(rest / header.entryCount, true);
+      }
+    }
+  }
+  CompleteShape(header, bytes.size(), &shape);
+  return shape;
+}
+
+NodeDirectoryShape ShapeOfNodeDirectory(FileBytes bytes) {
+  NodeDirectoryShape shape;
+  if (bytes.size() < migrate::kNodeHeaderSize) return shape;
+  shape.headerRead = true;
+  const int64_t rest =
+      static_cast<int64_t>(bytes.size()) - static_cast<int64_t>(migrate::kNodeFrameSize);
+  const uint16_t count = util::LoadLE16(bytes.data() + migrate::kNodeEntryCountOffset);
+  constexpr int64_t kCurrentSize = static_cast<int64_t>(migrate::kNodeEntrySize);
+  if (rest < 0) {
+    shape.type = NodeDirectoryLayoutType::kUnrecognised;
+  } else if (rest == 0 || count == 0) {
+    shape.type = NodeDirectoryLayoutType::kEmpty;
+  } else if (rest / count == kCurrentSize || rest % kCurrentSize == 0) {
+    shape.type = NodeDirectoryLayoutType::kCurrent;
+    shape.entrySize = migrate::kNodeEntrySize;
+  } else {
+    shape.type = migrate::NodeLayoutOfEntrySize(static_cast<uint64_t>(rest / count));
+    const migrate::NodeLayoutSpec* layout = migrate::FindNodeLayout(shape.type);
+    shape.entrySize = layout != nullptr ? layout->entrySize : 0;
+  }
+  if (shape.type == NodeDirectoryLayoutType::kUnrecognised) return shape;
+  shape.expectedSize = migrate::kNodeFrameSize + shape.entrySize * count;
+  shape.exact = bytes.size() == shape.expectedSize &&
+                (shape.type != NodeDirectoryLayoutType::kEmpty || count == 0);
+  return shape;
+}
+
+DirectoryLayoutType IntentionLayoutOfSize(size_t size) {
+  if (size == migrate::kIntentionFileSize) return DirectoryLayoutType::kCurrent;
+  for (DirectoryLayoutType layout : {DirectoryLayoutType::kLayout2, DirectoryLayoutType::kLayout3,
+                                     DirectoryLayoutType::kLayout4}) {
+    if (migrate::OldIntentionSize(layout) == size) return layout;
+  }
+  return DirectoryLayoutType::kUnrecognised;
+}
+
+bool DcsDirectoryFits(FileBytes bytes) {
+  if (bytes.size() < kDcsDirectoryHeaderSize) return false;
+  const size_t count = util::LoadLE16(bytes.data() + migrate::kDcsRuleDcsCountOffset);
+  return bytes.size() == kDcsDirectoryHeaderSize + count * migrate::kDcsRuleDcsEntrySize;
+}
+
+DirectoryKind ClassifyDirectoryFile(const DecodedFile& file) {
+  const FileBytes bytes(file.bytes);
+  const DatabaseDirectoryShape database = ShapeOfDatabaseDirectory(bytes);
+  const NodeDirectoryShape node = ShapeOfNodeDirectory(bytes);
+  const bool databaseSignature = database.type == DirectoryLayoutType::kCurrent &&
+                                 FieldText(bytes, 0, 18) == migrate::kCurrentDirectorySignature;
+  const bool nodeSignature = node.headerRead && FieldText(bytes, 0, migrate::kNodeSignatureWidth) ==
+                                                    migrate::kNodeCurrentSignature;
+  // An empty DCS directory is a bare 24-byte header; only its name tells it.
+  const bool dcsFits = DcsDirectoryFits(bytes) &&
+                       (bytes.size() > kDcsDirectoryHeaderSize || NameIs(file, {"SQLGWDIR"}));
+  struct Candidate {
+    DirectoryKind kind;
+    int score;
+  } candidates[] = {
+      {DirectoryKind::kDatabaseDirectory, (database.exact ? 4 : 0) + (databaseSignature ? 2 : 0) +
+                                              (NameIs(file, {"SQLDBDIR", "SQLDBBAK"}) ? 1 : 0)},
+      {DirectoryKind::kNodeDirectory, (node.exact ? 4 : 0) + (nodeSignature ? 2 : 0) +
+                                          (NameIs(file, {"SQLNODIR", "SQLNOBAK"}) ? 1 : 0)},
+      {DirectoryKind::kIntentionFile,
+       (IntentionFits(bytes) ? 4 : 0) + (NameIs(file, {"SQLDBINS"}) ? 1 : 0)},
+      {DirectoryKind::kDcsDirectory, (dcsFits ? 4 : 0) + (NameIs(file, {"SQLGWDIR"}) ? 1 : 0)},
+  };
+  DirectoryKind best = DirectoryKind::kNone;
+  int bestScore = 1;  // a name alone claims nothing
+  for (const Candidate& candidate : candidates) {
+    if (candidate.score > bestScore) {
+      best = candidate.kind;
+      bestScore = candidate.score;
+    }
+  }
+  return best;
+}
+
+}  // namespace qz7::cli
