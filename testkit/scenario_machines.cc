@@ -1,0 +1,185 @@
+#include "testkit/scenario_machines.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "testkit/database_directory_builder.h"
+#include "testkit/dbm_block_builder.h"
+#include "testkit/instance_tools.h"
+#include "testkit/node_directory_builder.h"
+#include "util/coding.h"
+
+namespace qz7::testkit {
+namespace {
+
+constexpr size_t kDatabaseEntriesStart = 32 + 176;
+constexpr size_t kDatabaseEntrySize = 720;
+constexpr size_t kNodeEntriesStart = 28;
+constexpr size_t kNodeEntrySize = 616;
+constexpr size_t kNodeBackupHeaderSize = 85;
+constexpr char kNodeBackupSignature[] = "QZ7 NODE DIRECTORY FILE BACKUP";
+
+std::string TextAt(const FileBytes& bytes, size_t offset, size_t width) {
+  if (offset >= bytes.size()) return "";
+  const size_t end = std::min(bytes.size(), offset + width);
+  const auto* begin = bytes.data() + offset;
+  const auto* zero = std::find(begin, bytes.data() + end, 0);
+  return std::string(begin, zero);
+}
+
+template <size_t N>
+void Put(char (&field)[N], const std::string& text) {
+  std::memset(field, 0, N);
+  std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+}
+
+}  // namespace
+
+CarriedValues CarriedValuesOf(const FileBytes& config) {
+  if (config.size() < kDbmFileSize) return {};
+  return {DbmU16(config, 36), DbmU32(config, 64), DbmText(config, 1130, 256),
+          DbmText(config, 1968, 9)};
+}
+
+std::string DescribeCarriedValues(const CarriedValues& values) {
+  return "{36=" + std::to_string(values.field36) + " 64=" + std::to_string(values.field64) +
+         " 1130=\"" + values.text1130 + "\" 1968=\"" + values.text1968 + "\"}";
+}
+
+OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& shape) {
+  OldInstance instance;
+  instance.name = name;
+  const int seed = shape.seed;
+  instance.values = {static_cast<uint16_t>(8192 + seed), static_cast<uint32_t>(10000 + seed),
+                     "D:\\DATA\\" + name, "NODE" + std::to_string(seed)};
+  instance.config = DbmBlockBuilder()
+                        .Version(shape.version)
+                        .NodeType(1)
+                        .U16(36, instance.values.field36)
+                        .U32(64, instance.values.field64)
+                        .Text(1130, 256, instance.values.text1130)
+                        .Text(1968, 9, instance.values.text1968)
+                        // In range, so that a 0x600 conversion keeps the text at 1968.
+                        .S32(1932, 256)
+                        .S32(1936, 20)
+                        .Bytes();
+  if (shape.databaseLayout != 0) {
+    instance.databases = {"DB" + std::to_string(seed) + "A", "DB" + std::to_string(seed) + "B"};
+    const DirectoryHeaderForm form = shape.databaseForm.value_or(
+        shape.databaseLayout <= 2 ? DirectoryHeaderForm::kShort : DirectoryHeaderForm::kLong);
+    auto builder = DatabaseDirectoryBuilder::Layout(shape.databaseLayout, form).Slots(2);
+    for (const std::string& database : instance.databases) {
+      builder.AddEntry({.name = database, .databaseName = database, .path = "E:"});
+    }
+    instance.databaseDirectory = builder.Bytes();
+    instance.intention = IntentionFileBuilder(shape.databaseLayout).Name(name).Bytes();
+  }
+  if (shape.nodeLayout != 0) {
+    instance.nodes = {"HQ" + std::to_string(seed), "BRANCH" + std::to_string(seed)};
+    NodeDirectoryBuilder builder(shape.nodeLayout);
+    builder.HeaderValue(static_cast<uint32_t>(seed));
+    for (const std::string& node : instance.nodes) {
+      builder.Add(NodeEntryBuilder(shape.nodeLayout).NodeName(node).Text(27, 9, "TCPIP"));
+    }
+    instance.nodeDirectory = builder.Bytes();
+  }
+  return instance;
+}
+
+void AddOldDatabaseDirectory(SampleMachine& plan, const OldInstance& instance,
+                             const std::string& directory) {
+  if (instance.databaseDirectory.empty()) return;
+  const std::string folder = directory + "\\" + instance.name + "\\SQLDBDIR\\";
+  plan.files.push_back({folder + "SQLDBDIR", instance.databaseDirectory});
+  plan.files.push_back({folder + "SQLDBBAK", instance.databaseDirectory});
+  plan.files.push_back({folder + "SQLDBINS", instance.intention});
+}
+
+void AddOldInstance(SampleMachine& plan, const OldInstance& instance, const std::string& directory,
+                    bool inRegistry) {
+  plan.instances.push_back({.name = instance.name,
+                            .version = DbmU16(instance.config, 16),
+                            .nodeType = 1,
+                            .inRegistry = inRegistry});
+  const std::string instanceDir = directory + "\\" + instance.name;
+  plan.files.push_back({instanceDir + "\\qz7systm", instance.config});
+  AddOldDatabaseDirectory(plan, instance, directory);
+  if (!instance.nodeDirectory.empty()) {
+    plan.files.push_back({instanceDir + "\\SQLNODIR\\SQLNODIR", instance.nodeDirectory});
+    plan.files.push_back({instanceDir + "\\SQLNODIR\\SQLNOBAK", instance.nodeDirectory});
+  }
+}
+
+SampleMachine CurrentInstallation(const std::string& toolProgram) {
+  SampleMachine plan;
+  plan.templates = {"qz7syssv", "qz7syssv.das", "qz7sysmp"};
+  if (!toolProgram.empty()) {
+    plan.binPrograms = InstanceToolPrograms(InstanceToolDirectoryBeside(toolProgram));
+  }
+  return plan;
+}
+
+InstanceDescriptor PlainDescriptor(const std::string& name, bool makeDefault,
+                                   const std::string& account, const std::string& password) {
+  InstanceDescriptor descriptor{};
+  Put(descriptor.name, name);
+  Put(descriptor.account, account);
+  Put(descriptor.password, password);
+  descriptor.makeDefault = makeDefault ? 1 : 0;
+  return descriptor;
+}
+
+InstanceDescriptor AdminServerDescriptor(const std::string& name) {
+  InstanceDescriptor descriptor = PlainDescriptor(name);
+  descriptor.isAdminServer = 1;
+  return descriptor;
+}
+
+InstanceDescriptor PartitionedDescriptor(const std::string& name, const std::string& firstPort,
+                                         const std::string& lastPort, const std::string& account,
+                                         const std::string& password) {
+  InstanceDescriptor descriptor = PlainDescriptor(name, false, account, password);
+  descriptor.kind = 4;
+  Put(descriptor.portRangeStart, firstPort);
+  Put(descriptor.portRangeEnd, lastPort);
+  return descriptor;
+}
+
+std::vector<std::string> CurrentDatabaseNames(const FileBytes& directory) {
+  std::vector<std::string> names;
+  if (directory.size() < kDatabaseEntriesStart ||
+      util::LoadLE16(directory.data() + 18) != kCurrentDirectoryMarker) {
+    return names;
+  }
+  const uint16_t count = util::LoadLE16(directory.data() + 20);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t at = kDatabaseEntriesStart + i * kDatabaseEntrySize;
+    if (at + kDatabaseEntrySize > directory.size()) break;
+    names.push_back(TextAt(directory, at, 9));
+  }
+  return names;
+}
+
+std::vector<std::string> CurrentNodeNames(const FileBytes& directory) {
+  std::vector<std::string> names;
+  if (directory.size() < 32 || TextAt(directory, 0, 16) != "NODE DIRECTORY" ||
+      util::LoadLE16(directory.data() + 24) != 0x0300) {
+    return names;
+  }
+  const uint16_t count = util::LoadLE16(directory.data() + 16);
+  if (directory.size() != 32 + size_t{count} * kNodeEntrySize) return names;
+  for (size_t i = 0; i < count; ++i) {
+    names.push_back(TextAt(directory, kNodeEntriesStart + i * kNodeEntrySize, 9));
+  }
+  return names;
+}
+
+FileBytes NodeBackupData(const FileBytes& backup) {
+  if (backup.size() <= kNodeBackupHeaderSize ||
+      std::memcmp(backup.data(), kNodeBackupSignature, sizeof kNodeBackupSignature) != 0) {
+    return {};
+  }
+  return FileBytes(backup.begin() + kNodeBackupHeaderSize, backup.end());
+}
+
+}  // namespace qz7::testkit
