@@ -18,14 +18,6 @@ constexpr size_t kShortBlock = 174;
 constexpr size_t kBackupHeader = 96;
 constexpr uint16_t kEarlierMarker = 0x0300;
 
-void PutText(DirectoryBytes& bytes, size_t offset, size_t width, const std::string& text) {
-  const size_t length = std::min(text.size(), width - 1);
-  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length),
-            bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset + length),
-            bytes.begin() + static_cast<std::ptrdiff_t>(offset + width), 0);
-}
-
 void Append16(DirectoryBytes& bytes, uint16_t value) {
   unsigned char field[2];
   util::StoreLE16(field, value);
@@ -38,19 +30,11 @@ void Append32(DirectoryBytes& bytes, uint32_t value) {
   bytes.insert(bytes.end(), field, field + 4);
 }
 
-std::string GetText(const DirectoryBytes& bytes, size_t offset, size_t width) {
-  std::string text;
-  for (size_t i = offset; i < offset + width && i < bytes.size() && bytes[i] != 0; ++i) {
-    text.push_back(static_cast<char>(bytes[i]));
-  }
-  return text;
-}
-
 // One entry of entrySize bytes. Texts that do not fit the entry are left out.
 DirectoryBytes EncodeEntry(const DirectoryEntryFields& fields, int layout, size_t entrySize) {
   DirectoryBytes entry(entrySize, fields.fill);
   auto text = [&](size_t offset, size_t width, const std::string& value) {
-    if (offset + width <= entrySize) PutText(entry, offset, width, value);
+    if (offset + width <= entrySize) PutDirectoryText(entry, offset, width, value);
   };
   text(0, 9, fields.name);
   text(9, 9, fields.databaseName);
@@ -62,13 +46,30 @@ DirectoryBytes EncodeEntry(const DirectoryEntryFields& fields, int layout, size_
   const size_t pathWidth = entrySize >= 356 ? 256 : 3;
   text(pathOffset, pathWidth, fields.path);
   if (layout == 97 && entrySize >= 720) {
-    PutText(entry, 709, 4, "QZ7");
+    PutDirectoryText(entry, 709, 4, "QZ7");
     util::StoreLE16(&entry[718], 0x0900);
   }
   return entry;
 }
 
 }  // namespace
+
+void PutDirectoryText(DirectoryBytes& bytes, size_t offset, size_t width, const std::string& text) {
+  if (width == 0) return;
+  const size_t length = std::min(text.size(), width - 1);
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length),
+            bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset + length),
+            bytes.begin() + static_cast<std::ptrdiff_t>(offset + width), 0);
+}
+
+std::string DirectoryText(const DirectoryBytes& bytes, size_t offset, size_t width) {
+  std::string text;
+  for (size_t i = offset; i < offset + width && i < bytes.size() && bytes[i] != 0; ++i) {
+    text.push_back(static_cast<char>(bytes[i]));
+  }
+  return text;
+}
 
 size_t DirectoryEntrySize(int layout, DirectoryHeaderForm form) {
   const bool shortForm = form == DirectoryHeaderForm::kShort;
@@ -155,7 +156,7 @@ DatabaseDirectoryBuilder& DatabaseDirectoryBuilder::AppendZeros(size_t count) {
 DirectoryBytes DatabaseDirectoryBuilder::Bytes() const {
   const bool shortForm = form_ == DirectoryHeaderForm::kShort;
   DirectoryBytes bytes(shortForm ? kShortHeader : kLongHeader, 0);
-  PutText(bytes, 0, 18, signature_);
+  PutDirectoryText(bytes, 0, 18, signature_);
   util::StoreLE16(&bytes[18], releaseMarker_);
   util::StoreLE16(&bytes[20], claimedEntryCount_.value_or(static_cast<uint16_t>(entries_.size())));
   util::StoreLE16(&bytes[22], secondCount_);
@@ -181,7 +182,7 @@ DirectoryBytes DatabaseDirectoryBuilder::Bytes() const {
 
 DirectoryBytes EmptyCurrentDirectoryBytes() {
   DirectoryBytes bytes(kLongHeader + kLongBlock + 4, 0);
-  PutText(bytes, 0, 18, "QZ7 DIRECTORY");
+  PutDirectoryText(bytes, 0, 18, "QZ7 DIRECTORY");
   util::StoreLE16(&bytes[18], kCurrentDirectoryMarker);
   return bytes;
 }
@@ -218,10 +219,10 @@ DirectoryBytes IntentionFileBuilder::Bytes() const {
   const size_t size = small ? 37 : layout_ == 3 ? 523 : 534;
   DirectoryBytes bytes(size, 0);
   util::StoreLE16(&bytes[0], value_);
-  PutText(bytes, 2, 9, name_);
-  PutText(bytes, 11, pathWidth, first_);
-  PutText(bytes, 11 + pathWidth, pathWidth, second_);
-  if (layout_ == 4) PutText(bytes, 523, 10, extra_);
+  PutDirectoryText(bytes, 2, 9, name_);
+  PutDirectoryText(bytes, 11, pathWidth, first_);
+  PutDirectoryText(bytes, 11 + pathWidth, pathWidth, second_);
+  if (layout_ == 4) PutDirectoryText(bytes, 523, 10, extra_);
   return bytes;
 }
 
@@ -263,9 +264,9 @@ DirectoryBackupBuilder& DirectoryBackupBuilder::TruncateTo(size_t size) {
 
 DirectoryBytes DirectoryBackupBuilder::Bytes() const {
   DirectoryBytes bytes(kBackupHeader, 0);
-  PutText(bytes, 0, 40, signature_);
-  PutText(bytes, 40, 22, layoutName_);
-  PutText(bytes, 62, 22, releaseLabel_);
+  PutDirectoryText(bytes, 0, 40, signature_);
+  PutDirectoryText(bytes, 40, 22, layoutName_);
+  PutDirectoryText(bytes, 62, 22, releaseLabel_);
   bytes[84] = static_cast<unsigned char>(status_);
   const auto [start, end] = offsets_.value_or(
       std::pair<uint32_t, uint32_t>(static_cast<uint32_t>(kBackupHeader),
@@ -281,9 +282,9 @@ DirectoryBytes DirectoryBackupBuilder::Bytes() const {
 BackupFileView ReadBackupFile(const DirectoryBytes& bytes) {
   BackupFileView view;
   if (bytes.size() < kBackupHeader) return view;
-  view.signature = GetText(bytes, 0, 40);
-  view.layoutName = GetText(bytes, 40, 22);
-  view.releaseLabel = GetText(bytes, 62, 22);
+  view.signature = DirectoryText(bytes, 0, 40);
+  view.layoutName = DirectoryText(bytes, 40, 22);
+  view.releaseLabel = DirectoryText(bytes, 62, 22);
   view.status = static_cast<char>(bytes[84]);
   view.directoryStart = util::LoadLE32(&bytes[88]);
   view.directoryEnd = util::LoadLE32(&bytes[92]);
@@ -301,6 +302,6 @@ uint16_t DirectoryReleaseMarker(const DirectoryBytes& bytes) {
   return bytes.size() >= 20 ? util::LoadLE16(&bytes[18]) : 0;
 }
 
-std::string DirectorySignature(const DirectoryBytes& bytes) { return GetText(bytes, 0, 18); }
+std::string DirectorySignature(const DirectoryBytes& bytes) { return DirectoryText(bytes, 0, 18); }
 
 }  // namespace qz7::testkit

@@ -26,6 +26,12 @@ enum class DirectoryHeaderForm {
   kShort,  // 30-byte header, 174-byte block
 };
 
+// A text field of directory bytes. PutDirectoryText writes text cut to width - 1 characters
+// and zero-padded (nothing for width 0); DirectoryText reads up to the first zero, the end of
+// the field or the end of the bytes.
+void PutDirectoryText(DirectoryBytes& bytes, size_t offset, size_t width, const std::string& text);
+std::string DirectoryText(const DirectoryBytes& bytes, size_t offset, size_t width);
+
 // The layout number of the current layout (release marker 0x0400, entries of 720 bytes).
 constexpr int kCurrentDirectoryLayout = 97;
 constexpr uint16_t kCurrentDirectoryMarker = 0x0400;

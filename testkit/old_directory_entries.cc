@@ -8,14 +8,6 @@
 namespace qz7::testkit {
 namespace {
 
-void PutText(DirectoryBytes& bytes, size_t offset, size_t width, const std::string& text) {
-  if (width == 0) return;
-  std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-            bytes.begin() + static_cast<std::ptrdiff_t>(offset + width), 0);
-  const size_t length = std::min(text.size(), width - 1);
-  std::copy_n(text.begin(), length, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
-}
-
 void PutBytes(DirectoryBytes& bytes, size_t offset, size_t width,
               const std::vector<unsigned char>& value) {
   std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
@@ -46,14 +38,14 @@ OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form) {
 DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEntryFields& fields) {
   const OldEntryLayout at = OldEntryLayoutOf(layout, form);
   DirectoryBytes entry(at.size, fields.fill);
-  PutText(entry, 0, 9, fields.name);
-  PutText(entry, 9, 9, fields.databaseName);
+  PutDirectoryText(entry, 0, 9, fields.name);
+  PutDirectoryText(entry, 9, 9, fields.databaseName);
   entry[18] = static_cast<unsigned char>(fields.type);
-  PutText(entry, 19, 9, fields.subdirectory);
-  PutText(entry, 28, 9, fields.alias);
+  PutDirectoryText(entry, 19, 9, fields.subdirectory);
+  PutDirectoryText(entry, 28, 9, fields.alias);
   if (at.hasFlag) entry[37] = fields.flag;
-  PutText(entry, at.pathOffset, at.pathWidth, fields.path);
-  PutText(entry, at.commentOffset, at.commentWidth, fields.comment);
+  PutDirectoryText(entry, at.pathOffset, at.pathWidth, fields.path);
+  PutDirectoryText(entry, at.commentOffset, at.commentWidth, fields.comment);
   util::StoreLE16(&entry[at.number16Offset], fields.number16);
   util::StoreLE32(&entry[at.number32Offset], fields.number32);
   util::StoreLE32(&entry[at.trailer32Offset], fields.trailer32);

@@ -7,6 +7,7 @@
 
 #include "migrate/directory_layout.h"
 #include "migrate/directory_recognition.h"
+#include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 #include "util/fixed_text.h"
 
@@ -21,20 +22,42 @@ constexpr size_t kMessagePathSize = 256;
 using PathText = util::FixedText<kPathSize>;
 
 constexpr const char* kDirectoryObject = "Database directory";
-constexpr const char* kRenameObject = "Rename file failed";
 
 // The longest name that follows the instance directory: "\SQLDBDIR\SQLDDDIR.TMP".
 constexpr size_t kLongestInstanceSuffix = 22;
 
-// Closes a file that the run opened, once; false when the close failed.
-bool CloseFile(FileHandle& file) {
-  if (!file) return true;
-  const bool closed = file->Close() == 0;
-  file.reset();
-  return closed;
-}
+// The keys and codes of the steps on SQLDDDIR.TMP that migration_steps.h takes.
+constexpr BackupHeaderReadSteps kRestoreReadSteps = {
+    .size = {.seekEnd = {"MAIN005", kMigrationAccessError},
+             .tell = {"MAIN006", kMigrationAccessError},
+             .rewind = {"MAIN007", kMigrationAccessError}},
+    .readHeader = {"MAIN008", kMigrationAccessError},
+};
+constexpr BackupHeaderWriteSteps kRestoreWriteSteps = {
+    .rewind = {"MAIN013", kMigrationAccessError},
+    .writeHeader = {"MAIN014", kMigrationAccessError},
+    .close = {"MAIN015", kMigrationCannotClose},
+};
+constexpr StagedBackupSteps kStagedBackupSteps = {
+    .close = {"MAIN042", kMigrationCannotClose},
+    .rename = {"MAIN061", kMigrationRenameFailed},
+};
+constexpr BackupCompletionSteps kCompletionSteps = {
+    .open = {"MAIN052", kMigrationAccessError},
+    .readHeader = {"MAIN053", kMigrationAccessError},
+    .writeHeader = {.rewind = {"MAIN054", kMigrationAccessError},
+                    .writeHeader = {"MAIN055", kMigrationAccessError},
+                    .close = {"MAIN056", kMigrationCannotClose}},
+    .rename = {"MAIN061", kMigrationRenameFailed},
+};
+constexpr BackupHeaderForm kBackupForm = {
+    .size = kBackupHeaderSize,
+    .statusOffset = BackupHeaderOffset(BackupHeaderField::kStatus),
+    .completedStatus = kBackupStatusComplete,
+};
+static_assert(kBackupHeaderSize <= kMaxBackupHeaderSize);
 
-class DirectoryMigrationRun {
+class DirectoryMigrationRun : private MigrationRun {
  public:
   DirectoryMigrationRun(const char* instanceDir, const char* installDir,
                         const DirectoryConverters& converters)
@@ -42,13 +65,10 @@ class DirectoryMigrationRun {
 
   MigrationResult Run() {
     if (!PathsFit()) return kMigrationCannotOpen;
-    const std::string instance = instanceDir_;
-    errorPath_ = (instance + "\\" + kDatabaseMigrationErrorFileName).c_str();
-    errorFile_ = OpenFile(errorPath_.c_str(), "w+");
-    if (!errorFile_) {
-      std::printf("Cannot create QZ7MGDBD.ERR file on %s \n", instanceDir_);
-      std::fflush(stdout);
-    }
+    const std::string errorPath =
+        std::string(instanceDir_) + "\\" + kDatabaseMigrationErrorFileName;
+    // Without an error file the run goes on as far as telling whether there is a directory.
+    CreateErrorFile(errorPath, kPathSize, kDatabaseMigrationErrorFileName, instanceDir_);
     return CleanUp(Migrate());
   }
 
@@ -68,11 +88,6 @@ class DirectoryMigrationRun {
     backupPath_ = (base + kMigrationBackupName).c_str();
     permanentPath_ = (base + kPermanentBackupName).c_str();
     stagedPath_ = (base + kStagedBackupName).c_str();
-  }
-
-  MigrationResult Fail(const char* key, const char* object, MigrationResult code) {
-    WriteMigrationError(key, object, code, errorFile_.get());
-    return code;
   }
 
   MigrationResult Migrate() {
@@ -128,7 +143,9 @@ class DirectoryMigrationRun {
     }
     if (recognition.type == DirectoryLayoutType::kEmpty) return RebuildEmptyDirectory();
     if (MigrationResult code = Convert(recognition); code != kMigrationOk) return code;
-    return CompleteBackup();
+    // The backup, marked complete, becomes SQLDDDIR.BAK in place of an older one.
+    return CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
+                          kCompletionSteps);
   }
 
   // Puts the directory file, its copy and the intention file back as the backup holds them.
@@ -136,17 +153,12 @@ class DirectoryMigrationRun {
   // run stopped in the middle finds the backup intact.
   MigrationResult RestoreFromBackup() {
     const char* backup = backupPath_.c_str();
-    if (backup_->Seek(0, platform::kSeekEnd) != 0) {
-      return Fail("MAIN005", backup, kMigrationAccessError);
-    }
-    const int64_t size = backup_->Tell();
-    if (size < 0) return Fail("MAIN006", backup, kMigrationAccessError);
-    if (backup_->Seek(0, platform::kSeekSet) != 0) {
-      return Fail("MAIN007", backup, kMigrationAccessError);
-    }
+    int64_t size = 0;
     unsigned char headerBytes[kBackupHeaderSize];
-    if (backup_->Read(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
-      return Fail("MAIN008", backup, kMigrationAccessError);
+    if (MigrationResult code = ReadBackupHeader(*backup_, backup, kRestoreReadSteps, headerBytes,
+                                                kBackupHeaderSize, &size);
+        code != kMigrationOk) {
+      return code;
     }
     const DirectoryBackupHeader header = DecodeBackupHeader(headerBytes);
     if (!IsValidBackupHeader(header)) return Fail("MAIN009", backup, kMigrationBadBackup);
@@ -174,13 +186,11 @@ class DirectoryMigrationRun {
     if (header.status == kBackupStatusComplete) {
       StoreBackupStatus(headerBytes, kBackupStatusIncomplete);
     }
-    if (backup_->Seek(0, platform::kSeekSet) != 0) {
-      return Fail("MAIN013", backup, kMigrationAccessError);
+    if (MigrationResult code = RewriteBackupHeader(backup_, backup, headerBytes, kBackupHeaderSize,
+                                                   kRestoreWriteSteps);
+        code != kMigrationOk) {
+      return code;
     }
-    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
-      return Fail("MAIN014", backup, kMigrationAccessError);
-    }
-    if (!CloseFile(backup_)) return Fail("MAIN015", backup, kMigrationCannotClose);
 
     directory_ = OpenFile(directoryPath_.c_str(), "wb+");
     if (!directory_) return Fail("MAIN002", directoryPath_.c_str(), kMigrationCannotOpen);
@@ -252,11 +262,8 @@ class DirectoryMigrationRun {
     const char* intention = intentionPath_.c_str();
     intention_ = OpenFile(intention, "rb+");
     if (intention_) {
-      int64_t intentionSize = -1;
-      if (intention_->Seek(0, platform::kSeekEnd) == 0) intentionSize = intention_->Tell();
-      if (intentionSize < 0 || intention_->Seek(0, platform::kSeekSet) != 0) {
-        return Fail("MAIN036", intention, kMigrationReadError);
-      }
+      const int64_t intentionSize = FileSize(*intention_);
+      if (intentionSize < 0) return Fail("MAIN036", intention, kMigrationReadError);
       const size_t length = static_cast<size_t>(intentionSize);
       intentionBuffer_ = AllocateWorkBuffer<unsigned char>(length);
       if (!intentionBuffer_) return Fail("MAIN035", "", kMigrationNoMemory);
@@ -281,11 +288,8 @@ class DirectoryMigrationRun {
     if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
       return Fail("MAIN041", backup, kMigrationWriteError);
     }
-    if (!CloseFile(backup_)) return Fail("MAIN042", backup, kMigrationCannotClose);
-    if (platform::ReplaceFile(backup, backupPath_.c_str()) != 0) {
-      return Fail("MAIN061", kRenameObject, kMigrationRenameFailed);
-    }
-    return kMigrationOk;
+    return PublishStagedBackup(backup_, backup, backupPath_.c_str(), platform::ReplaceFile,
+                               kStagedBackupSteps);
   }
 
   // An old directory without entries becomes the empty directory of the current layout. Its
@@ -327,8 +331,7 @@ class DirectoryMigrationRun {
   }
 
   MigrationResult Convert(const DirectoryRecognition& recognition) {
-    char key[kMigrationKeySize] = {};
-    char object[kMigrationObjectSize] = {};
+    ConverterReport report;
     const int shortHeader = recognition.shortHeader ? 1 : 0;
     ShortHeaderDirectoryConverter convert = nullptr;
     switch (recognition.type) {
@@ -347,76 +350,32 @@ class DirectoryMigrationRun {
     MigrationResult code;
     if (recognition.type == DirectoryLayoutType::kLayout4 && converters_.type4 != nullptr) {
       code = converters_.type4(directoryExists_, copyExists_, directoryPath_.c_str(),
-                               copyPath_.c_str(), intentionPath_.c_str(), key, object,
+                               copyPath_.c_str(), intentionPath_.c_str(), report.key, report.object,
                                errorFile_.get());
     } else if (convert != nullptr) {
       code = convert(directoryExists_, copyExists_, shortHeader, directoryPath_.c_str(),
-                     copyPath_.c_str(), intentionPath_.c_str(), key, object, errorFile_.get());
+                     copyPath_.c_str(), intentionPath_.c_str(), report.key, report.object,
+                     errorFile_.get());
     } else {
       return Fail("MAIN025", kDirectoryObject, kMigrationUnrecognizedFile);
     }
-    if (code == kMigrationOk) return kMigrationOk;
-    key[kMigrationKeySize - 1] = '\0';
-    object[kMigrationObjectSize - 1] = '\0';
-    return Fail(key, object, code);
-  }
-
-  // Marks the backup complete and keeps it as SQLDDDIR.BAK in place of an older one.
-  MigrationResult CompleteBackup() {
-    const char* backup = backupPath_.c_str();
-    backup_ = OpenFile(backup, "rb+");
-    if (!backup_) return Fail("MAIN052", backup, kMigrationAccessError);
-    unsigned char headerBytes[kBackupHeaderSize];
-    if (backup_->Read(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
-      return Fail("MAIN053", backup, kMigrationAccessError);
-    }
-    StoreBackupStatus(headerBytes, kBackupStatusComplete);
-    if (backup_->Seek(0, platform::kSeekSet) != 0) {
-      return Fail("MAIN054", backup, kMigrationAccessError);
-    }
-    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
-      return Fail("MAIN055", backup, kMigrationAccessError);
-    }
-    if (!CloseFile(backup_)) return Fail("MAIN056", backup, kMigrationCannotClose);
-
-    // The old permanent backup goes; when it cannot, the rename below says so.
-    platform::SetFileWritable(permanentPath_.c_str(), true);
-    platform::RemoveFile(permanentPath_.c_str());
-    if (platform::RenameFile(backup, permanentPath_.c_str()) != 0) {
-      return Fail("MAIN061", kRenameObject, kMigrationRenameFailed);
-    }
-    return kMigrationOk;
+    return ConverterResult(code, report);
   }
 
   // Closes what is still open on the way out, whatever way that is.
   MigrationResult CleanUp(MigrationResult result) {
     directoryBuffer_.reset();
     intentionBuffer_.reset();
-    const struct {
-      FileHandle* file;
-      const char* key;
-      const char* path;
-    } open[] = {{&intention_, "MAIN057", intentionPath_.c_str()},
-                {&directory_, "MAIN058", directoryPath_.c_str()},
-                {&copy_, "MAIN059", copyPath_.c_str()},
-                {&backup_, "MAIN060", backupPath_.c_str()}};
-    bool closeFailed = false;
-    for (const auto& file : open) {
-      if (!CloseFile(*file.file)) {
-        Fail(file.key, file.path, kMigrationCannotClose);
-        closeFailed = true;
-      }
-    }
-    if (errorFile_) errorFile_->Close();
-    errorFile_.reset();
-    return result == kMigrationOk && closeFailed ? kMigrationCannotClose : result;
+    return CloseLeftOpen(result, {{&intention_, "MAIN057", intentionPath_.c_str()},
+                                  {&directory_, "MAIN058", directoryPath_.c_str()},
+                                  {&copy_, "MAIN059", copyPath_.c_str()},
+                                  {&backup_, "MAIN060", backupPath_.c_str()}});
   }
 
   const char* instanceDir_;
   const char* installDir_;
   const DirectoryConverters& converters_;
 
-  PathText errorPath_;
   util::FixedText<kMessagePathSize> messagePath_;
   PathText directoryPath_;
   PathText copyPath_;
@@ -425,7 +384,6 @@ class DirectoryMigrationRun {
   PathText permanentPath_;
   PathText stagedPath_;
 
-  FileHandle errorFile_;
   FileHandle intention_;
   FileHandle directory_;
   FileHandle copy_;

@@ -14,6 +14,7 @@
 #include "migrate/directory_layout.h"
 #include "migrate/intention_file_conversion.h"
 #include "migrate/local_database_check.h"
+#include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
 #include "util/coding.h"
@@ -340,9 +341,7 @@ MigrationResult DirectoryConversion::FinishTarget() {
   if (target_->Write(work_[0].newBlock, kLongBlockSize) != kLongBlockSize) {
     return Fail(keys_.finalBlock, targetPath_, kMigrationWriteError);
   }
-  const int closed = source_->Close();
-  source_.reset();
-  if (closed != 0) return Fail(keys_.closeSource, sourcePath_, kMigrationCannotClose);
+  if (!CloseFile(source_)) return Fail(keys_.closeSource, sourcePath_, kMigrationCannotClose);
   return kMigrationOk;
 }
 
@@ -353,13 +352,12 @@ MigrationResult DirectoryConversion::CopyTargetOverSource() {
   if (target_->Seek(0, platform::kSeekSet) != 0) {
     return Fail(keys.rewind, targetPath_, kMigrationFileAccessError);
   }
-  if (target_->Seek(0, platform::kSeekEnd) != 0) {
-    return Fail(keys.seekEnd, targetPath_, kMigrationFileAccessError);
-  }
-  const int64_t size = target_->Tell();
-  if (size < 0) return Fail(keys.tell, targetPath_, kMigrationFileAccessError);
-  if (target_->Seek(0, platform::kSeekSet) != 0) {
-    return Fail(keys.rewindAgain, targetPath_, kMigrationFileAccessError);
+  const FileSizeSteps sizeSteps = {.seekEnd = {keys.seekEnd, kMigrationFileAccessError},
+                                   .tell = {keys.tell, kMigrationFileAccessError},
+                                   .rewind = {keys.rewindAgain, kMigrationFileAccessError}};
+  int64_t size = 0;
+  if (const MigrationStep* failed = MeasureFile(*target_, sizeSteps, &size)) {
+    return Fail(failed->key, targetPath_, failed->code);
   }
   const size_t length = static_cast<size_t>(size);
   std::unique_ptr<unsigned char[]> bytes = AllocateWorkBuffer<unsigned char>(length);
@@ -372,12 +370,10 @@ MigrationResult DirectoryConversion::CopyTargetOverSource() {
   if (rewrittenSource_->Write(bytes.get(), length) != length) {
     return Fail(keys.write, sourcePath_, kMigrationWriteError);
   }
-  int closed = rewrittenSource_->Close();
-  rewrittenSource_.reset();
-  if (closed != 0) return Fail(keys.closeSource, sourcePath_, kMigrationCannotClose);
-  closed = target_->Close();
-  target_.reset();
-  if (closed != 0) return Fail(keys.closeTarget, targetPath_, kMigrationCannotClose);
+  if (!CloseFile(rewrittenSource_)) {
+    return Fail(keys.closeSource, sourcePath_, kMigrationCannotClose);
+  }
+  if (!CloseFile(target_)) return Fail(keys.closeTarget, targetPath_, kMigrationCannotClose);
   return kMigrationOk;
 }
 
@@ -399,9 +395,9 @@ MigrationResult DirectoryConversion::WriteIntentionFile() {
       if (oldIntention_->Read(work_[0].oldIntention, oldSize) != oldSize) {
         return Fail(keys_.intentionRead, path, kMigrationReadError);
       }
-      const int closed = oldIntention_->Close();
-      oldIntention_.reset();
-      if (closed != 0) return Fail(keys_.intentionCloseOld, path, kMigrationCannotClose);
+      if (!CloseFile(oldIntention_)) {
+        return Fail(keys_.intentionCloseOld, path, kMigrationCannotClose);
+      }
       old = work_[0].oldIntention;
     }
   }
@@ -411,17 +407,14 @@ MigrationResult DirectoryConversion::WriteIntentionFile() {
   if (newIntention_->Write(work_[0].newIntention, kIntentionFileSize) != kIntentionFileSize) {
     return Fail(keys_.intentionWrite, path, kMigrationWriteError);
   }
-  const int closed = newIntention_->Close();
-  newIntention_.reset();
-  if (closed != 0) return Fail(keys_.cleanup.newIntention, path, kMigrationCannotClose);
+  if (!CloseFile(newIntention_)) {
+    return Fail(keys_.cleanup.newIntention, path, kMigrationCannotClose);
+  }
   return kMigrationOk;
 }
 
 void DirectoryConversion::CloseForCleanUp(FileHandle& file, const char* key, const char* path) {
-  if (!file) return;
-  const int closed = file->Close();
-  file.reset();
-  if (closed != 0 && key != nullptr) {
+  if (!CloseFile(file) && key != nullptr) {
     WriteMigrationError(key, path, kMigrationCannotClose, request_.errorFile);
   }
 }

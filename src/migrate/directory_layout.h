@@ -142,6 +142,14 @@ inline constexpr BackupHeaderFieldSpec kBackupHeaderFields[] = {
     {BackupHeaderField::kDirectoryStart, 88, 4}, {BackupHeaderField::kDirectoryEnd, 92, 4},
 };
 
+// Where a field of the backup header starts.
+constexpr size_t BackupHeaderOffset(BackupHeaderField field) {
+  for (const BackupHeaderFieldSpec& spec : kBackupHeaderFields) {
+    if (spec.field == field) return spec.offset;
+  }
+  return 0;
+}
+
 struct DirectoryBackupHeader {
   util::FixedText<41> signature;
   util::FixedText<23> layoutName;

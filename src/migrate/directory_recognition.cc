@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "migrate/converted_entry.h"
+#include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 #include "platform/file_system.h"
 
@@ -12,6 +14,13 @@ namespace {
 
 using platform::FileHandle;
 using platform::OpenFile;
+
+// Every step of finding a directory file's size fails with -121.
+constexpr FileSizeSteps kDirectorySizeSteps = {
+    .seekEnd = {nullptr, kMigrationFileAccessError},
+    .tell = {nullptr, kMigrationFileAccessError},
+    .rewind = {nullptr, kMigrationFileAccessError},
+};
 
 // One directory file read whole.
 struct WholeFile {
@@ -25,13 +34,9 @@ MigrationResult ReadWholeFile(const char* path, WholeFile* file) {
   FileHandle stream = OpenFile(path, "rb+");
   if (!stream) return kMigrationOk;
   file->exists = true;
-  if (stream->Seek(0, platform::kSeekEnd) != 0) return kMigrationFileAccessError;
-  file->size = stream->Tell();
-  if (file->size < 0) {
-    file->size = 0;
-    return kMigrationFileAccessError;
-  }
-  if (stream->Seek(0, platform::kSeekSet) != 0) return kMigrationFileAccessError;
+  const MigrationStep* failed = MeasureFile(*stream, kDirectorySizeSteps, &file->size);
+  if (file->size < 0) file->size = 0;
+  if (failed != nullptr) return failed->code;
   file->bytes = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(file->size));
   if (!file->bytes) return kMigrationNoMemory;
   const size_t size = static_cast<size_t>(file->size);
@@ -60,13 +65,6 @@ bool IsEarlierLayout(DirectoryLayoutType type) {
          type == DirectoryLayoutType::kLayout3 || type == DirectoryLayoutType::kLayout4;
 }
 
-size_t EntrySizeOf(DirectoryLayoutType type, bool shortHeader) {
-  for (const DirectoryEntrySizes& sizes : kDirectoryEntrySizes) {
-    if (sizes.type == type) return shortHeader ? sizes.shortHeader : sizes.longHeader;
-  }
-  return 0;
-}
-
 // Reads headerSize bytes of the header from the current position (the start of the file).
 MigrationResult ReadHeader(platform::FileStream& stream, unsigned char* bytes, size_t headerSize) {
   if (stream.Read(bytes, headerSize) != headerSize) return kMigrationReadError;
@@ -75,9 +73,8 @@ MigrationResult ReadHeader(platform::FileStream& stream, unsigned char* bytes, s
 
 // Everything of the recognition after the file is open; the caller closes it.
 MigrationResult Recognise(platform::FileStream& stream, DirectoryRecognition* recognition) {
-  if (stream.Seek(0, platform::kSeekEnd) != 0) return kMigrationFileAccessError;
-  const int64_t size = stream.Tell();
-  if (size < 0 || stream.Seek(0, platform::kSeekSet) != 0) return kMigrationFileAccessError;
+  const int64_t size = FileSize(stream);
+  if (size < 0) return kMigrationFileAccessError;
   std::unique_ptr<unsigned char[]> header = AllocateWorkBuffer<unsigned char>(kLongHeaderSize);
   if (!header) return kMigrationNoMemory;
   if (MigrationResult code = ReadHeader(stream, header.get(), kLongHeaderSize); code != 0) {
@@ -128,7 +125,7 @@ MigrationResult Recognise(platform::FileStream& stream, DirectoryRecognition* re
   if (stream.Seek(static_cast<int64_t>(entryOffset), platform::kSeekSet) != 0) {
     return kMigrationFileAccessError;
   }
-  const size_t entrySize = EntrySizeOf(type, shortHeader);
+  const size_t entrySize = OldEntrySize(type, shortHeader);
   std::unique_ptr<unsigned char[]> entry = AllocateWorkBuffer<unsigned char>(entrySize);
   if (!entry) return kMigrationNoMemory;
   if (stream.Read(entry.get(), entrySize) != entrySize) return kMigrationReadError;

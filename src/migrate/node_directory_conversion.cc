@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 #include "util/coding.h"
 #include "util/fixed_text.h"
@@ -14,6 +15,13 @@ namespace {
 using platform::FileHandle;
 using platform::FileStream;
 using platform::OpenFile;
+
+// Finding the size of the converted target before it is read back.
+constexpr FileSizeSteps kConvertedSizeSteps = {
+    .seekEnd = {"MNDIR_015", kMigrationFileAccessError},
+    .tell = {"MNDIR_016", kMigrationFileAccessError},
+    .rewind = {"MNDIR_017", kMigrationFileAccessError},
+};
 
 // Texts of the DCS rule: a node name or a database name of at most 8 characters.
 using ShortName = util::FixedText<10>;
@@ -43,22 +51,6 @@ ShortName FieldText(const unsigned char* field, size_t maxLength) {
     ++length;
   }
   return ShortName(text);
-}
-
-bool ReadExactly(FileStream& file, void* buffer, size_t size) {
-  return size == 0 || file.Read(buffer, size) == size;
-}
-
-bool WriteExactly(FileStream& file, const void* data, size_t size) {
-  return size == 0 || file.Write(data, size) == size;
-}
-
-// Closes a file once; false when the close failed.
-bool CloseFile(FileHandle& file) {
-  if (!file) return true;
-  const bool closed = file->Close() == 0;
-  file.reset();
-  return closed;
 }
 
 // What the DCS rule needs from the system database directory and the DCS directory: every
@@ -250,13 +242,9 @@ class NodeConversion {
     if (target_->Seek(0, platform::kSeekSet) != 0) {
       return Fail("MNDIR_014", targetPath_, kMigrationFileAccessError);
     }
-    if (target_->Seek(0, platform::kSeekEnd) != 0) {
-      return Fail("MNDIR_015", targetPath_, kMigrationFileAccessError);
-    }
-    const int64_t size = target_->Tell();
-    if (size < 0) return Fail("MNDIR_016", targetPath_, kMigrationFileAccessError);
-    if (target_->Seek(0, platform::kSeekSet) != 0) {
-      return Fail("MNDIR_017", targetPath_, kMigrationFileAccessError);
+    int64_t size = 0;
+    if (const MigrationStep* failed = MeasureFile(*target_, kConvertedSizeSteps, &size)) {
+      return Fail(failed->key, targetPath_, failed->code);
     }
     const size_t length = static_cast<size_t>(size);
     auto converted = AllocateWorkBuffer<unsigned char>(length);

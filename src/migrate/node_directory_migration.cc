@@ -1,10 +1,10 @@
 #include "migrate/node_directory_migration.h"
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "migrate/migration_steps.h"
 #include "migrate/node_directory_conversion.h"
 #include "migrate/work_buffer.h"
 #include "platform/file_system.h"
@@ -14,41 +14,44 @@ namespace qz7::migrate {
 namespace {
 
 using platform::FileHandle;
-using platform::FileStream;
 using platform::OpenFile;
 
 using PathText = util::FixedText<kNodePathSize>;
 using Buffer = std::unique_ptr<unsigned char[]>;
 
 constexpr const char* kNodeDirectoryObject = "Node directory";
-constexpr const char* kRenameObject = "Rename file failed";
 
 // The longest name that follows the instance directory: "\SQLNODIR\SQLNDDIR.TMP".
 constexpr size_t kLongestInstanceSuffix = 22;
 
-// Closes a file once; false when the close failed.
-bool CloseFile(FileHandle& file) {
-  if (!file) return true;
-  const bool closed = file->Close() == 0;
-  file.reset();
-  return closed;
-}
-
-bool ReadExactly(FileStream& file, void* buffer, size_t size) {
-  return size == 0 || file.Read(buffer, size) == size;
-}
-
-bool WriteExactly(FileStream& file, const void* data, size_t size) {
-  return size == 0 || file.Write(data, size) == size;
-}
-
-// The size of an open file, found by seeking to its end and back; -1 on failure.
-int64_t FileSize(FileStream& file) {
-  if (file.Seek(0, platform::kSeekEnd) != 0) return -1;
-  const int64_t size = file.Tell();
-  if (size < 0 || file.Seek(0, platform::kSeekSet) != 0) return -1;
-  return size;
-}
+// The keys and codes of the steps on SQLNDDIR.TMP that migration_steps.h takes.
+constexpr BackupHeaderReadSteps kRestoreReadSteps = {
+    .size = {.seekEnd = {"MAIN_003", kMigrationAccessError},
+             .tell = {"MAIN_004", kMigrationBadBackup},
+             .rewind = {"MAIN_006", kMigrationAccessError}},
+    .readHeader = {"MAIN_007", kMigrationReadError},
+};
+constexpr BackupHeaderWriteSteps kRestoreWriteSteps = {
+    .rewind = {"MAIN_009", kMigrationAccessError},
+    .writeHeader = {"MAIN_012", kMigrationAccessError},
+    .close = {"MAIN_013", kMigrationCannotClose},
+};
+constexpr StagedBackupSteps kStagedBackupSteps = {
+    .close = {"MAIN031", kMigrationCannotClose},
+    .rename = {"MAIN031", kNodeMigrationRenameFailed},
+};
+constexpr BackupCompletionSteps kCompletionSteps = {
+    .open = {"MAIN038", kMigrationAccessError},
+    .readHeader = {"MAIN039", kMigrationAccessError},
+    .writeHeader = {.rewind = {"MAIN040", kMigrationAccessError},
+                    .writeHeader = {"MAIN041", kMigrationAccessError},
+                    .close = {"MAIN042", kMigrationCannotClose}},
+    .rename = {"MAIN046", kNodeMigrationRenameFailed},
+};
+constexpr BackupHeaderForm kBackupForm = {.size = kNodeBackupHeaderSize,
+                                          .statusOffset = kNodeBackupStatusOffset,
+                                          .completedStatus = kNodeBackupStatusComplete};
+static_assert(kNodeBackupHeaderSize <= kMaxBackupHeaderSize);
 
 // One side of the comparison: whether the file is there, and its bytes.
 struct WholeFile {
@@ -88,27 +91,19 @@ std::string Both(const char* filePath, const char* copyPath) {
   return std::string(filePath) + " and " + copyPath;
 }
 
-class NodeMigrationRun {
+class NodeMigrationRun : private MigrationRun {
  public:
   explicit NodeMigrationRun(const char* instanceDir) : instanceDir_(instanceDir) {}
 
   MigrationResult Run() {
     const std::string errorPath = std::string(instanceDir_) + "\\" + kNodeMigrationErrorFileName;
-    if (errorPath.size() < kNodePathSize) errorFile_ = OpenFile(errorPath.c_str(), "w+");
-    if (!errorFile_) {
-      std::printf("Cannot create QZ7MGNDD.ERR file on %s \n", instanceDir_);
-      std::fflush(stdout);
+    if (!CreateErrorFile(errorPath, kNodePathSize, kNodeMigrationErrorFileName, instanceDir_)) {
       return kMigrationErrorFileNotCreated;
     }
     return CleanUp(Migrate());
   }
 
  private:
-  MigrationResult Fail(const char* key, const char* object, MigrationResult code) {
-    WriteMigrationError(key, object, code, errorFile_.get());
-    return code;
-  }
-
   bool BuildPaths() {
     if (std::strlen(instanceDir_) + kLongestInstanceSuffix >= kNodePathSize) return false;
     const std::string base = std::string(instanceDir_) + "\\" + kNodeDirectoryFolderName + "\\";
@@ -158,7 +153,9 @@ class NodeMigrationRun {
     const MigrationResult code =
         type == NodeDirectoryLayoutType::kEmpty ? RebuildEmptyDirectory() : Convert(type);
     if (code != kMigrationOk) return code;
-    return CompleteBackup();
+    // The backup, marked complete, becomes SQLNDDIR.BAK in place of an older one.
+    return CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
+                          kCompletionSteps);
   }
 
   // Puts the file and its copy back as the backup holds them. The backup is read whole and
@@ -166,17 +163,12 @@ class NodeMigrationRun {
   // the backup intact.
   MigrationResult RestoreFromBackup() {
     const char* backup = backupPath_.c_str();
-    if (backup_->Seek(0, platform::kSeekEnd) != 0) {
-      return Fail("MAIN_003", backup, kMigrationAccessError);
-    }
-    const int64_t size = backup_->Tell();
-    if (size < 0) return Fail("MAIN_004", backup, kMigrationBadBackup);
-    if (backup_->Seek(0, platform::kSeekSet) != 0) {
-      return Fail("MAIN_006", backup, kMigrationAccessError);
-    }
+    int64_t size = 0;
     unsigned char header[kNodeBackupHeaderSize];
-    if (!ReadExactly(*backup_, header, sizeof header)) {
-      return Fail("MAIN_007", backup, kMigrationReadError);
+    if (MigrationResult code =
+            ReadBackupHeader(*backup_, backup, kRestoreReadSteps, header, sizeof header, &size);
+        code != kMigrationOk) {
+      return code;
     }
     const int64_t dataLength = size - static_cast<int64_t>(kNodeBackupHeaderSize);
     if (!NodeBackupSignatureMatches(header) || dataLength == 0) {
@@ -191,16 +183,14 @@ class NodeMigrationRun {
     if (!ReadExactly(*backup_, data.get(), length)) {
       return Fail("MAIN_008", backup, kMigrationReadError);
     }
-    if (backup_->Seek(0, platform::kSeekSet) != 0) {
-      return Fail("MAIN_009", backup, kMigrationAccessError);
-    }
     if (header[kNodeBackupStatusOffset] == kNodeBackupStatusComplete) {
       header[kNodeBackupStatusOffset] = kNodeBackupStatusIncomplete;
     }
-    if (!WriteExactly(*backup_, header, sizeof header)) {
-      return Fail("MAIN_012", backup, kMigrationAccessError);
+    if (MigrationResult code =
+            RewriteBackupHeader(backup_, backup, header, sizeof header, kRestoreWriteSteps);
+        code != kMigrationOk) {
+      return code;
     }
-    if (!CloseFile(backup_)) return Fail("MAIN_013", backup, kMigrationCannotClose);
 
     file_ = OpenFile(filePath_.c_str(), "wb+");
     if (!file_) return Fail("MAIN_001", filePath_.c_str(), kMigrationAccessError);
@@ -251,11 +241,8 @@ class NodeMigrationRun {
     if (!WriteExactly(*staging_, data.get(), size)) {
       return Fail("MAIN030", staging, kMigrationAccessError);
     }
-    if (!CloseFile(staging_)) return Fail("MAIN031", staging, kMigrationCannotClose);
-    if (platform::RenameFile(staging, backupPath_.c_str()) != 0) {
-      return Fail("MAIN031", kRenameObject, kNodeMigrationRenameFailed);
-    }
-    return kMigrationOk;
+    return PublishStagedBackup(staging_, staging, backupPath_.c_str(), platform::RenameFile,
+                               kStagedBackupSteps);
   }
 
   // A directory without entries becomes the empty directory of the current layout.
@@ -284,63 +271,19 @@ class NodeMigrationRun {
   }
 
   MigrationResult Convert(NodeDirectoryLayoutType type) {
-    char key[kMigrationKeySize] = {};
-    char object[kMigrationObjectSize] = {};
+    ConverterReport report;
     const MigrationResult code =
         ConvertNodeDirectory(fileExists_, copyExists_, static_cast<int>(type), filePath_.c_str(),
-                             copyPath_.c_str(), key, object, errorFile_.get());
-    if (code == kMigrationOk) return kMigrationOk;
-    key[kMigrationKeySize - 1] = '\0';
-    object[kMigrationObjectSize - 1] = '\0';
-    return Fail(key, object, code);
-  }
-
-  // Marks the backup complete and keeps it as SQLNDDIR.BAK in place of an older one.
-  MigrationResult CompleteBackup() {
-    const char* backup = backupPath_.c_str();
-    backup_ = OpenFile(backup, "rb+");
-    if (!backup_) return Fail("MAIN038", backup, kMigrationAccessError);
-    unsigned char header[kNodeBackupHeaderSize];
-    if (!ReadExactly(*backup_, header, sizeof header)) {
-      return Fail("MAIN039", backup, kMigrationAccessError);
-    }
-    header[kNodeBackupStatusOffset] = kNodeBackupStatusComplete;
-    if (backup_->Seek(0, platform::kSeekSet) != 0) {
-      return Fail("MAIN040", backup, kMigrationAccessError);
-    }
-    if (!WriteExactly(*backup_, header, sizeof header)) {
-      return Fail("MAIN041", backup, kMigrationAccessError);
-    }
-    if (!CloseFile(backup_)) return Fail("MAIN042", backup, kMigrationCannotClose);
-
-    // The old permanent backup goes; when it cannot, the rename below says so.
-    platform::SetFileWritable(permanentPath_.c_str(), true);
-    platform::RemoveFile(permanentPath_.c_str());
-    if (platform::RenameFile(backup, permanentPath_.c_str()) != 0) {
-      return Fail("MAIN046", kRenameObject, kNodeMigrationRenameFailed);
-    }
-    return kMigrationOk;
+                             copyPath_.c_str(), report.key, report.object, errorFile_.get());
+    return ConverterResult(code, report);
   }
 
   // Closes what is still open on the way out, whatever way that is; the error file last.
   MigrationResult CleanUp(MigrationResult result) {
-    const struct {
-      FileHandle* file;
-      const char* key;
-      const char* path;
-    } open[] = {{&file_, "MAIN043", filePath_.c_str()},
-                {&copy_, "MAIN044", copyPath_.c_str()},
-                {&backup_, "MAIN045", backupPath_.c_str()},
-                {&staging_, "MAIN045", stagingPath_.c_str()}};
-    bool closeFailed = false;
-    for (const auto& file : open) {
-      if (!CloseFile(*file.file)) {
-        Fail(file.key, file.path, kMigrationCannotClose);
-        closeFailed = true;
-      }
-    }
-    CloseFile(errorFile_);
-    return result == kMigrationOk && closeFailed ? kMigrationCannotClose : result;
+    return CloseLeftOpen(result, {{&file_, "MAIN043", filePath_.c_str()},
+                                  {&copy_, "MAIN044", copyPath_.c_str()},
+                                  {&backup_, "MAIN045", backupPath_.c_str()},
+                                  {&staging_, "MAIN045", stagingPath_.c_str()}});
   }
 
   const char* const instanceDir_;
@@ -350,7 +293,6 @@ class NodeMigrationRun {
   PathText permanentPath_;
   PathText stagingPath_;
 
-  FileHandle errorFile_;
   FileHandle file_;
   FileHandle copy_;
   FileHandle backup_;

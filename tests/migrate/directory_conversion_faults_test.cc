@@ -22,13 +22,7 @@ namespace qz7::migrate::conversion_testing {
 namespace {
 
 using testkit::DatabaseConfigurationBuilder;
-using testkit::DatabaseDirectoryBuilder;
-using testkit::IntentionFileBuilder;
-using testkit::OldDirectoryBytes;
-using testkit::OldEntryFields;
 
-constexpr DirectoryHeaderForm kShort = DirectoryHeaderForm::kShort;
-constexpr DirectoryHeaderForm kLong = DirectoryHeaderForm::kLong;
 const std::string kBoth = std::string(kDirectory) + " or " + kCopy;
 
 struct LayoutCase {
@@ -286,9 +280,9 @@ TEST_F(DriverConversionTest, MigratesWithTheLayoutConverters) {
   const CurrentFileView view = ReadCurrentFile(converted);
   ASSERT_TRUE(view.sizeMatches);
   ASSERT_EQ(view.entries.size(), 2u);
-  EXPECT_EQ(TextAt(view.entries[0], 672, 10), "1252");
-  EXPECT_EQ(TextAt(view.entries[0], 682, 6), "GB");
-  EXPECT_EQ(TextAt(view.entries[1], 0, 9), "REMOTE");
+  EXPECT_EQ(DirectoryText(view.entries[0], 672, 10), "1252");
+  EXPECT_EQ(DirectoryText(view.entries[0], 682, 6), "GB");
+  EXPECT_EQ(DirectoryText(view.entries[1], 0, 9), "REMOTE");
   EXPECT_EQ(Get(kIntention).size(), 540u);
   EXPECT_TRUE(Exists("C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDDDIR.BAK"));
   EXPECT_FALSE(Exists("C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDDDIR.TMP"));

@@ -1,40 +1,21 @@
 #include "tests/migrate/directory_conversion_fixture.h"
 
 #include <cctype>
-#include <filesystem>
 
 #include "migrate/directory_entry_conversion.h"
-#include "migrate/work_buffer.h"
 #include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "testkit/migration_message_file.h"
-#include "tests/migrate/directory_migration_fixture.h"
 #include "util/coding.h"
 
 namespace qz7::migrate::conversion_testing {
-namespace {
 
-void PutText(Bytes& bytes, size_t offset, size_t width, const std::string& text) {
-  for (size_t i = 0; i < width; ++i) bytes[offset + i] = 0;
-  for (size_t i = 0; i < text.size() && i + 1 < width; ++i) {
-    bytes[offset + i] = static_cast<unsigned char>(text[i]);
-  }
-}
-
-}  // namespace
-
-std::string TextAt(const Bytes& bytes, size_t offset, size_t width) {
-  std::string text;
-  for (size_t i = offset; i < offset + width && i < bytes.size() && bytes[i] != 0; ++i) {
-    text.push_back(static_cast<char>(bytes[i]));
-  }
-  return text;
-}
+using testkit::PutDirectoryText;
 
 CurrentFileView ReadCurrentFile(const Bytes& bytes) {
   CurrentFileView view;
   if (bytes.size() < 212) return view;
-  view.signature = TextAt(bytes, 0, 18);
+  view.signature = DirectoryText(bytes, 0, 18);
   view.marker = util::LoadLE16(&bytes[18]);
   view.entryCount = util::LoadLE16(&bytes[20]);
   view.secondCount = util::LoadLE16(&bytes[22]);
@@ -59,19 +40,19 @@ CurrentFileView ReadCurrentFile(const Bytes& bytes) {
 Bytes ExpectedConvertedEntry(int layout, DirectoryHeaderForm form,
                              const testkit::OldEntryFields& fields) {
   Bytes entry(720, 0);
-  PutText(entry, 0, 9, fields.name);
-  PutText(entry, 9, 9, fields.databaseName);
+  PutDirectoryText(entry, 0, 9, fields.name);
+  PutDirectoryText(entry, 9, 9, fields.databaseName);
   entry[18] = static_cast<unsigned char>(fields.type);
-  PutText(entry, 19, 9, fields.subdirectory);
-  PutText(entry, 28, 9, fields.alias);
+  PutDirectoryText(entry, 19, 9, fields.subdirectory);
+  PutDirectoryText(entry, 28, 9, fields.alias);
   entry[37] = layout == 2 ? 0xFF : fields.flag;
   const bool drive = layout <= 2 || form == DirectoryHeaderForm::kShort;
   std::string path = fields.path.substr(0, drive ? 2 : 255);
   if (layout == 3 && drive && !path.empty()) {
     path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
   }
-  PutText(entry, 38, 256, path);
-  PutText(entry, 294, 32, fields.comment.substr(0, drive ? 30 : 31));
+  PutDirectoryText(entry, 38, 256, path);
+  PutDirectoryText(entry, 294, 32, fields.comment.substr(0, drive ? 30 : 31));
   util::StoreLE16(&entry[326], fields.number16);
   util::StoreLE32(&entry[336], fields.number32);
   if (layout == 4) {
@@ -85,23 +66,15 @@ Bytes ExpectedConvertedEntry(int layout, DirectoryHeaderForm form,
   }
   util::StoreLE32(&entry[704], fields.trailer32);
   entry[708] = fields.trailerByte;
-  PutText(entry, 709, 4, "QZ7");
+  PutDirectoryText(entry, 709, 4, "QZ7");
   util::StoreLE16(&entry[718], 0x0900);
   return entry;
 }
 
 void DirectoryConversionTest::SetUp() {
-  platform::ClearFaultPlan();
-  FailWorkBufferAllocationAt(0);
-  ASSERT_EQ(testkit::WriteMigrationMessageFile(kInstall, testkit::MigrationMessageFileLines()), 0u);
+  ASSERT_NO_FATAL_FAILURE(DirectoryFolderTest::SetUp());
   ASSERT_EQ(LoadMigrationMessages(testkit::MigrationMessageFilePath(kInstall).c_str()), 0);
-  machine_.MakeDirectory(kFolder);
   machine_.AddDrive('D');
-}
-
-void DirectoryConversionTest::TearDown() {
-  platform::ClearFaultPlan();
-  FailWorkBufferAllocationAt(0);
 }
 
 ConversionOutcome DirectoryConversionTest::Convert(int layout, int shortHeader,
@@ -137,13 +110,8 @@ ConversionOutcome DirectoryConversionTest::Convert(int layout, int shortHeader,
   }
   outcome.key = key;
   outcome.object = object;
-  outcome.records = migrate::testing::ErrorRecordsOf(Get(kErrorFile));
+  outcome.records = ErrorRecords();
   return outcome;
-}
-
-void DirectoryConversionTest::Remove(const char* path) const {
-  std::error_code ignored;
-  std::filesystem::remove_all(machine_.HostPath(path), ignored);
 }
 
 }  // namespace qz7::migrate::conversion_testing

@@ -1,6 +1,7 @@
-// What the directory entry conversion tests share: an instance directory on a throw-away
-// machine with drive D: for local databases, the message texts loaded, a converter call that
-// collects its outcome and the error records it wrote, and a reader for current-layout files.
+// What the directory entry conversion tests share: the instance of the migration tests
+// (directory_migration_fixture.h) with drive D: for local databases and the message texts
+// loaded, a converter call that collects its outcome and the error records it wrote, and a
+// reader for current-layout files.
 #ifndef QZ7_TESTS_MIGRATE_DIRECTORY_CONVERSION_FIXTURE_H_
 #define QZ7_TESTS_MIGRATE_DIRECTORY_CONVERSION_FIXTURE_H_
 
@@ -15,21 +16,30 @@
 #include "platform/fault_injection.h"
 #include "testkit/database_directory_builder.h"
 #include "testkit/old_directory_entries.h"
-#include "testkit/temp_machine.h"
+#include "tests/migrate/directory_migration_fixture.h"
 
 namespace qz7::migrate::conversion_testing {
 
-using Bytes = std::vector<unsigned char>;
+using testing::Bytes;
+using testkit::DatabaseDirectoryBuilder;
 using testkit::DirectoryHeaderForm;
+using testkit::DirectoryText;
+using testkit::IntentionFileBuilder;
+using testkit::OldDirectoryBytes;
+using testkit::OldEntryFields;
 
-inline constexpr const char* kInstance = "C:\\QZ7PROF\\QZ7";
-inline constexpr const char* kInstall = "C:\\QZ7";
-inline constexpr const char* kFolder = "C:\\QZ7PROF\\QZ7\\SQLDBDIR";
-inline constexpr const char* kDirectory = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDBDIR";
-inline constexpr const char* kCopy = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDBBAK";
-inline constexpr const char* kIntention = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDBINS";
+inline constexpr DirectoryHeaderForm kShort = DirectoryHeaderForm::kShort;
+inline constexpr DirectoryHeaderForm kLong = DirectoryHeaderForm::kLong;
+
+// The files of the migration tests' instance, and the report file beside the directory.
+using testing::kCopy;
+using testing::kDirectory;
+using testing::kErrorFile;
+using testing::kFolder;
+using testing::kInstall;
+using testing::kInstance;
+using testing::kIntention;
 inline constexpr const char* kReport = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDDDIR.RPT";
-inline constexpr const char* kErrorFile = "C:\\QZ7PROF\\QZ7\\QZ7MGDBD.ERR";
 
 struct ConversionOutcome {
   MigrationResult code = 0;
@@ -58,29 +68,21 @@ CurrentFileView ReadCurrentFile(const Bytes& bytes);
 Bytes ExpectedConvertedEntry(int layout, DirectoryHeaderForm form,
                              const testkit::OldEntryFields& fields);
 
-std::string TextAt(const Bytes& bytes, size_t offset, size_t width);
-
-class DirectoryConversionTest : public ::testing::Test {
+class DirectoryConversionTest : public testing::DirectoryFolderTest {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   // Runs the converter of layout with the short-header flag (ignored by layout 4), with an
   // error file of its own; fault_, when set, is in force for the converter's operations only.
   ConversionOutcome Convert(int layout, int shortHeader, bool directoryExists = true,
                             bool copyExists = true);
 
-  void Put(const char* path, const Bytes& bytes) const { machine_.WriteFile(path, bytes); }
-  Bytes Get(const char* path) const { return machine_.ReadFile(path); }
-  bool Exists(const char* path) const { return machine_.Exists(path); }
-  void Remove(const char* path) const;
   // The old directory in both the directory file and its copy.
   void PutDirectory(const Bytes& bytes) const {
     Put(kDirectory, bytes);
     Put(kCopy, bytes);
   }
 
-  testkit::TempMachine machine_;
   std::optional<platform::FaultPlan> fault_;
 };
 

@@ -15,12 +15,8 @@ namespace qz7::migrate::conversion_testing {
 namespace {
 
 using testkit::DatabaseConfigurationBuilder;
-using testkit::DatabaseDirectoryBuilder;
 using testkit::DatabaseInfoPattern;
-using testkit::IntentionFileBuilder;
 using testkit::LocalDatabaseDirectoryBytes;
-using testkit::OldDirectoryBytes;
-using testkit::OldEntryFields;
 
 constexpr const char* kConfig = "C:\\QZ7PROF\\QZ7\\SQL00001\\SQLDBCON";
 constexpr const char* kLocalDirectory = "D:\\SQLDBDIR\\SQLDBDIR";
@@ -208,19 +204,19 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
       ASSERT_EQ(view.entries.size(), row.entries.size());
       for (size_t i = 0; i < row.entries.size(); ++i) {
         const Bytes& entry = view.entries[i];
-        EXPECT_EQ(TextAt(entry, 0, 9), row.entries[i].name);
+        EXPECT_EQ(DirectoryText(entry, 0, 9), row.entries[i].name);
         const std::string name = row.name;
         if (name == "local_database_found" || (name == "two_failures_one_success" && i == 1)) {
           EXPECT_EQ(Bytes(entry.begin() + 344, entry.begin() + 688), info);
         }
         if (name == "own_directory_configuration_read") {
-          EXPECT_EQ(TextAt(entry, 344, 8), "SQLDBD02");
-          EXPECT_EQ(TextAt(entry, 672, 10), "ZAV-437");
-          EXPECT_EQ(TextAt(entry, 682, 6), "DE");
+          EXPECT_EQ(DirectoryText(entry, 344, 8), "SQLDBD02");
+          EXPECT_EQ(DirectoryText(entry, 672, 10), "ZAV-437");
+          EXPECT_EQ(DirectoryText(entry, 682, 6), "DE");
         }
         if (name == "unknown_code_page_names_no_file") {
-          EXPECT_EQ(TextAt(entry, 344, 8), "SQLDBD02") << "filled up to the failure";
-          EXPECT_EQ(TextAt(entry, 672, 10), "");
+          EXPECT_EQ(DirectoryText(entry, 344, 8), "SQLDBD02") << "filled up to the failure";
+          EXPECT_EQ(DirectoryText(entry, 672, 10), "");
         }
       }
     }

@@ -18,14 +18,6 @@
 namespace qz7::migrate::conversion_testing {
 namespace {
 
-using testkit::DatabaseDirectoryBuilder;
-using testkit::IntentionFileBuilder;
-using testkit::OldDirectoryBytes;
-using testkit::OldEntryFields;
-
-constexpr DirectoryHeaderForm kShort = DirectoryHeaderForm::kShort;
-constexpr DirectoryHeaderForm kLong = DirectoryHeaderForm::kLong;
-
 // A layout as the converters see it: the file's header form and the flag the driver passes.
 struct LayoutCase {
   const char* name;
@@ -199,7 +191,7 @@ TEST_F(ConverterTest, ShortHeaderKeepsOnlyCarriedEntries) {
     EXPECT_EQ(view.entryCount, row.kept.size());
     ASSERT_EQ(converted.size(), 212 + 2 * row.slots + 720 * row.kept.size());
     for (size_t i = 0; i < row.kept.size(); ++i) {
-      EXPECT_EQ(TextAt(converted, 208 + 720 * i, 9), row.kept[i]);
+      EXPECT_EQ(DirectoryText(converted, 208 + 720 * i, 9), row.kept[i]);
     }
     // The buckets hold the offsets the kept entries were written at.
     std::vector<uint32_t> buckets(43, 0);
@@ -218,7 +210,7 @@ TEST_F(ConverterTest, OnlyTheCopyExists) {
     const Bytes converted = Get(kDirectory);
     EXPECT_EQ(Get(kCopy), converted);
     EXPECT_EQ(util::LoadLE16(&converted[18]), 0x0400);
-    EXPECT_EQ(TextAt(converted, 208, 9), "ONLY");
+    EXPECT_EQ(DirectoryText(converted, 208, 9), "ONLY");
   }
 }
 
@@ -285,10 +277,10 @@ TEST_F(ConverterTest, IntentionFile) {
     const Bytes intention = Get(kIntention);
     ASSERT_EQ(intention.size(), 540u);
     EXPECT_EQ(util::LoadLE16(&intention[0]), row.value);
-    EXPECT_EQ(TextAt(intention, 2, 9), row.text2);
-    EXPECT_EQ(TextAt(intention, 11, 256), row.text11);
-    EXPECT_EQ(TextAt(intention, 267, 256), row.text267);
-    EXPECT_EQ(TextAt(intention, 523, 10), row.text523);
+    EXPECT_EQ(DirectoryText(intention, 2, 9), row.text2);
+    EXPECT_EQ(DirectoryText(intention, 11, 256), row.text11);
+    EXPECT_EQ(DirectoryText(intention, 267, 256), row.text267);
+    EXPECT_EQ(DirectoryText(intention, 523, 10), row.text523);
     EXPECT_EQ(Bytes(intention.begin() + 533, intention.end()), Bytes(7, 0));
   }
 }
@@ -319,7 +311,7 @@ TEST_F(ConverterTest, Layout4ResolvesTheDirectoryOfItsOwnDatabases) {
     const ConversionOutcome out = Convert(4, 0);
     ASSERT_EQ(out.code, 0);
     EXPECT_EQ(out.records, row.records);
-    EXPECT_EQ(TextAt(Get(kDirectory), 208 + 38, 256), row.want);
+    EXPECT_EQ(DirectoryText(Get(kDirectory), 208 + 38, 256), row.want);
     char current[260];
     ASSERT_EQ(platform::GetCurrentDirectoryText(current, sizeof current), 0);
     EXPECT_STREQ(current, "D:\\") << "the current directory is given back";

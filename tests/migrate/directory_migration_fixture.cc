@@ -7,6 +7,7 @@
 #include "migrate/work_buffer.h"
 #include "platform/fault_injection.h"
 #include "platform/file_system.h"
+#include "testkit/dbm_block_builder.h"
 #include "testkit/migration_message_file.h"
 #include "util/coding.h"
 #include "util/fixed_text.h"
@@ -18,21 +19,6 @@ namespace fs = std::filesystem;
 
 ConverterPlan plan;
 std::vector<ConverterCall> calls;
-
-std::optional<Bytes> ReadWhole(const char* path) {
-  platform::FileHandle file = platform::OpenFile(path, "rb");
-  if (!file) return std::nullopt;
-  Bytes bytes;
-  unsigned char chunk[1024];
-  for (;;) {
-    const size_t got = file->Read(chunk, sizeof chunk);
-    bytes.insert(bytes.end(), chunk, chunk + got);
-    if (got < sizeof chunk) break;
-  }
-  const bool failed = file->HasError();
-  if (file->Close() != 0 || failed) return std::nullopt;
-  return bytes;
-}
 
 bool WriteWhole(const char* path, const Bytes& bytes) {
   platform::FileHandle file = platform::OpenFile(path, "wb+");
@@ -59,7 +45,7 @@ MigrationResult Convert(int layout, bool directoryExists, bool copyExists, int s
   }
   const char* source = directoryExists ? directoryPath : copyPath;
   const char* target = directoryExists ? copyPath : directoryPath;
-  std::optional<Bytes> old = ReadWhole(source);
+  std::optional<Bytes> old = testkit::ReadMachineFile(source);
   if (!old) return Failed(key, object, "TEST_READ", source, kMigrationReadError);
   const Bytes converted = TestConvertedDirectory(layout, shortHeader, *old);
   if (!WriteWhole(target, converted)) {
@@ -68,7 +54,7 @@ MigrationResult Convert(int layout, bool directoryExists, bool copyExists, int s
   if (!WriteWhole(source, converted)) {
     return Failed(key, object, "TEST_SOURCE", source, kMigrationWriteError);
   }
-  const Bytes oldIntention = ReadWhole(intentionPath).value_or(Bytes());
+  const Bytes oldIntention = testkit::ReadMachineFile(intentionPath).value_or(Bytes());
   if (!WriteWhole(intentionPath, TestConvertedIntention(layout, oldIntention))) {
     return Failed(key, object, "TEST_INTENT", intentionPath, kMigrationWriteError);
   }
@@ -149,50 +135,27 @@ Bytes SampleOldIntention(int layout) {
       .Bytes();
 }
 
-std::vector<std::string> ErrorRecordsOf(const Bytes& errorFileBytes) {
-  std::string text;
-  for (size_t i = 0; i < errorFileBytes.size(); ++i) {
-    if (errorFileBytes[i] == '\r' && i + 1 < errorFileBytes.size() &&
-        errorFileBytes[i + 1] == '\n') {
-      continue;
-    }
-    text.push_back(static_cast<char>(errorFileBytes[i]));
-  }
-  std::vector<std::string> records;
-  std::string record;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
-    start = end == std::string::npos ? text.size() : end + 1;
-    if (line.empty()) {
-      records.push_back(record);
-      record.clear();
-    } else {
-      record += line;
-    }
-  }
-  if (!record.empty()) records.push_back(record + "<unterminated>");
-  return records;
-}
-
-void DirectoryMigrationTest::SetUp() {
+void DirectoryFolderTest::SetUp() {
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
-  plan = ConverterPlan();
-  calls.clear();
   ASSERT_EQ(testkit::WriteMigrationMessageFile(kInstall, testkit::MigrationMessageFileLines()), 0u);
   machine_.MakeDirectory(kFolder);
 }
 
-void DirectoryMigrationTest::TearDown() {
+void DirectoryFolderTest::TearDown() {
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
 }
 
-void DirectoryMigrationTest::Remove(const char* path) const {
+void DirectoryFolderTest::Remove(const char* path) const {
   std::error_code ignored;
   fs::remove_all(machine_.HostPath(path), ignored);
+}
+
+void DirectoryMigrationTest::SetUp() {
+  plan = ConverterPlan();
+  calls.clear();
+  DirectoryFolderTest::SetUp();
 }
 
 void DirectoryMigrationTest::ClearDirectoryFolder() const {

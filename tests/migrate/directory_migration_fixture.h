@@ -16,6 +16,7 @@
 #include "migrate/migration_report.h"
 #include "testkit/database_directory_builder.h"
 #include "testkit/temp_machine.h"
+#include "tests/migrate/error_records.h"
 
 namespace qz7::migrate::testing {
 
@@ -61,28 +62,32 @@ Bytes TestConvertedIntention(int layout, const Bytes& old);
 Bytes SampleOldDirectory(int layout, testkit::DirectoryHeaderForm form);
 Bytes SampleOldIntention(int layout);
 
-// The error records of a file's text: CR LF read as LF, records split at the empty line, the
-// lines of each record joined again.
-std::vector<std::string> ErrorRecordsOf(const Bytes& errorFileBytes);
-
-class DirectoryMigrationTest : public ::testing::Test {
+// The instance's directory folder on a throw-away machine, with the message text file of its
+// installation written, no fault planned and every work buffer allowed; and the files in it.
+class DirectoryFolderTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-
-  MigrationResult Migrate() {
-    return MigrateDatabaseDirectory(kInstance, kInstall, TestConverters());
-  }
 
   void Put(const char* path, const Bytes& bytes) const { machine_.WriteFile(path, bytes); }
   Bytes Get(const char* path) const { return machine_.ReadFile(path); }
   bool Exists(const char* path) const { return machine_.Exists(path); }
   void Remove(const char* path) const;
-  // Removes the directory folder and the error file, leaving an instance without a directory.
-  void ClearDirectoryFolder() const;
   std::vector<std::string> ErrorRecords() const { return ErrorRecordsOf(Get(kErrorFile)); }
 
   testkit::TempMachine machine_;
+};
+
+class DirectoryMigrationTest : public DirectoryFolderTest {
+ protected:
+  void SetUp() override;
+
+  MigrationResult Migrate() {
+    return MigrateDatabaseDirectory(kInstance, kInstall, TestConverters());
+  }
+
+  // Removes the directory folder and the error file, leaving an instance without a directory.
+  void ClearDirectoryFolder() const;
 };
 
 }  // namespace qz7::migrate::testing

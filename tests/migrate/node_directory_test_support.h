@@ -13,6 +13,7 @@
 #include "platform/fault_injection.h"
 #include "testkit/node_directory_builder.h"
 #include "testkit/temp_machine.h"
+#include "tests/migrate/error_records.h"
 
 namespace qz7::migrate::node_test {
 
@@ -61,25 +62,7 @@ class NodeDirectoryTest : public ::testing::Test {
 
   // The records of the error file: each record's lines joined, in file order.
   std::vector<std::string> ErrorRecords() const {
-    std::vector<std::string> records;
-    std::string current;
-    std::string line;
-    for (unsigned char c : Read(kErrorFile)) {
-      if (c == '\r') continue;
-      if (c != '\n') {
-        line.push_back(static_cast<char>(c));
-        continue;
-      }
-      if (line.empty()) {
-        records.push_back(current);
-        current.clear();
-      } else {
-        current += line;
-      }
-      line.clear();
-    }
-    if (!current.empty() || !line.empty()) records.push_back(current + line + "<unfinished>");
-    return records;
+    return testing::ErrorRecordsOf(Read(kErrorFile));
   }
 
   // The data that a backup file holds after its 85-byte header.

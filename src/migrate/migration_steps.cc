@@ -1,0 +1,125 @@
+#include "migrate/migration_steps.h"
+
+#include <cstdio>
+
+namespace qz7::migrate {
+
+using platform::FileHandle;
+using platform::FileStream;
+
+bool CloseFile(FileHandle& file) {
+  if (!file) return true;
+  const bool closed = file->Close() == 0;
+  file.reset();
+  return closed;
+}
+
+bool ReadExactly(FileStream& file, void* buffer, size_t size) {
+  return size == 0 || file.Read(buffer, size) == size;
+}
+
+bool WriteExactly(FileStream& file, const void* data, size_t size) {
+  return size == 0 || file.Write(data, size) == size;
+}
+
+const MigrationStep* MeasureFile(FileStream& file, const FileSizeSteps& steps, int64_t* size) {
+  if (file.Seek(0, platform::kSeekEnd) != 0) return &steps.seekEnd;
+  *size = file.Tell();
+  if (*size < 0) return &steps.tell;
+  if (file.Seek(0, platform::kSeekSet) != 0) return &steps.rewind;
+  return nullptr;
+}
+
+int64_t FileSize(FileStream& file) {
+  static constexpr FileSizeSteps kUnreported = {};
+  int64_t size = -1;
+  return MeasureFile(file, kUnreported, &size) == nullptr ? size : -1;
+}
+
+bool MigrationRun::CreateErrorFile(const std::string& path, size_t pathSize, const char* fileName,
+                                   const char* instanceDir) {
+  if (path.size() < pathSize) errorFile_ = platform::OpenFile(path.c_str(), "w+");
+  if (errorFile_) return true;
+  std::printf("Cannot create %s file on %s \n", fileName, instanceDir);
+  std::fflush(stdout);
+  return false;
+}
+
+MigrationResult MigrationRun::Fail(const char* key, const char* object, MigrationResult code) {
+  WriteMigrationError(key, object, code, errorFile_.get());
+  return code;
+}
+
+MigrationResult MigrationRun::ReadBackupHeader(FileStream& backup, const char* path,
+                                               const BackupHeaderReadSteps& steps,
+                                               unsigned char* header, size_t headerSize,
+                                               int64_t* size) {
+  if (const MigrationStep* failed = MeasureFile(backup, steps.size, size)) {
+    return Fail(*failed, path);
+  }
+  if (!ReadExactly(backup, header, headerSize)) return Fail(steps.readHeader, path);
+  return kMigrationOk;
+}
+
+MigrationResult MigrationRun::RewriteBackupHeader(FileHandle& backup, const char* path,
+                                                  const unsigned char* header, size_t headerSize,
+                                                  const BackupHeaderWriteSteps& steps) {
+  if (backup->Seek(0, platform::kSeekSet) != 0) return Fail(steps.rewind, path);
+  if (!WriteExactly(*backup, header, headerSize)) return Fail(steps.writeHeader, path);
+  if (!CloseFile(backup)) return Fail(steps.close, path);
+  return kMigrationOk;
+}
+
+MigrationResult MigrationRun::PublishStagedBackup(FileHandle& staged, const char* stagedPath,
+                                                  const char* backupPath,
+                                                  int (*move)(const char* from, const char* to),
+                                                  const StagedBackupSteps& steps) {
+  if (!CloseFile(staged)) return Fail(steps.close, stagedPath);
+  if (move(stagedPath, backupPath) != 0) return Fail(steps.rename, kRenameFailedObject);
+  return kMigrationOk;
+}
+
+MigrationResult MigrationRun::CompleteBackup(FileHandle& backup, const char* backupPath,
+                                             const char* permanentPath,
+                                             const BackupHeaderForm& form,
+                                             const BackupCompletionSteps& steps) {
+  backup = platform::OpenFile(backupPath, "rb+");
+  if (!backup) return Fail(steps.open, backupPath);
+  unsigned char header[kMaxBackupHeaderSize];
+  if (!ReadExactly(*backup, header, form.size)) return Fail(steps.readHeader, backupPath);
+  header[form.statusOffset] = static_cast<unsigned char>(form.completedStatus);
+  if (MigrationResult code =
+          RewriteBackupHeader(backup, backupPath, header, form.size, steps.writeHeader);
+      code != kMigrationOk) {
+    return code;
+  }
+
+  platform::SetFileWritable(permanentPath, true);
+  platform::RemoveFile(permanentPath);
+  if (platform::RenameFile(backupPath, permanentPath) != 0) {
+    return Fail(steps.rename, kRenameFailedObject);
+  }
+  return kMigrationOk;
+}
+
+MigrationResult MigrationRun::ConverterResult(MigrationResult code, ConverterReport& report) {
+  if (code == kMigrationOk) return kMigrationOk;
+  report.key[kMigrationKeySize - 1] = '\0';
+  report.object[kMigrationObjectSize - 1] = '\0';
+  return Fail(report.key, report.object, code);
+}
+
+MigrationResult MigrationRun::CloseLeftOpen(MigrationResult result,
+                                            std::initializer_list<LeftOpen> files) {
+  bool closeFailed = false;
+  for (const LeftOpen& file : files) {
+    if (!CloseFile(*file.file)) {
+      Fail(file.key, file.path, kMigrationCannotClose);
+      closeFailed = true;
+    }
+  }
+  CloseFile(errorFile_);
+  return result == kMigrationOk && closeFailed ? kMigrationCannotClose : result;
+}
+
+}  // namespace qz7::migrate
