@@ -117,7 +117,7 @@ int InitInstanceConfiguration(const char* configPath) {
 }
 
 int CreateInstance(const char* name, const char* profileDir, const char* installDir,
-                   const char* account, const char* password, int kindCode) {
+                   const char* account, const char* password, int kindCode, bool stamp) {
   host::HostServices& host = host::Host();
   // An instance that is already defined is updated by the creation. Dropping it after a failed
   // stamping would destroy an instance (and its databases) that this call did not make, so
@@ -132,6 +132,7 @@ int CreateInstance(const char* name, const char* profileDir, const char* install
 
   host.PutEnv(host::kVarInstance, name);
   host.PutEnv(host::kVarInstanceProfile, profileDir);
+  if (!stamp) return 0;
 
   // profileDir may come quoted: extend it by the quoted-path rule, strip for the file access.
   const std::string instanceDir =

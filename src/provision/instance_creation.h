@@ -20,8 +20,11 @@ constexpr const char* kQuerySentryValue = "QZ7 Query Sentry Client";
 // QZ7INSTPROF in the process environment, and stamps profileDir\name\qz7systm. account and
 // password may be null. Returns 0, the host service's error from the creation (nothing to
 // undo), or the stamping's result, in which case the instance has been dropped again.
+// With stamp false the configuration file is left as the creation left it: the caller
+// keeps the instance's own configuration aside and puts it back afterwards, so a stamp would
+// only be overwritten (and, should the process end before that, would stand in its place).
 int CreateInstance(const char* name, const char* profileDir, const char* installDir,
-                   const char* account, const char* password, int kindCode);
+                   const char* account, const char* password, int kindCode, bool stamp = true);
 
 // Stamps the configuration file at configPath (a Windows path) with the installed components
 // (registry), the processor speed, for a partitioned instance the communication bandwidth,

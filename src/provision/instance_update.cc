@@ -46,7 +46,10 @@ class ConfigurationBackup {
             util::ExtendPath(targetProfileDir_, std::string("\\") + Text(name) + "\\qz7systm")) {}
 
   Outcome Save() {
-    if (!util::IsRegularFile(configPath_.c_str())) return Outcome::kNoConfiguration;
+    // Only a configuration known to be missing needs no saving; one whose status cannot be
+    // read is treated as one that cannot be saved, so the record is left alone.
+    if (util::IsKnownAbsent(configPath_.c_str())) return Outcome::kNoConfiguration;
+    if (!util::IsRegularFile(configPath_.c_str())) return Outcome::kNotSaved;
     const char* freeName =
         util::FindFreeNumberedName(targetProfileDir_.c_str(), util::kTemporaryNamePattern);
     if (freeName == nullptr) return Outcome::kNotSaved;
@@ -147,7 +150,8 @@ int32_t CreateOrConvertPartitioned(const ProvisionContext& context, const Instan
       {kMsgInstanceToolNotRun, exists ? kMsgInstanceUpdateFailed : kMsgInstanceCreateFailed});
 }
 
-int32_t CreateThroughHost(const ProvisionContext& context, const InstanceRequest& record) {
+int32_t CreateThroughHost(const ProvisionContext& context, const InstanceRequest& record,
+                          bool stamp) {
   const bool ownProfile = !record.profileDir.empty() && record.profileDir.view() != "\"\"";
   const std::string profileDir =
       util::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
@@ -155,7 +159,7 @@ int32_t CreateThroughHost(const ProvisionContext& context, const InstanceRequest
   const bool partitioned = record.nodeType == kNodeTypePartitioned;
   const int32_t created = CreateInstance(
       record.name.c_str(), profileDir.c_str(), installDir.c_str(), OrNull(record.account.c_str()),
-      OrNull(record.password.c_str()), partitioned ? kKindPartitioned : context.serverType);
+      OrNull(record.password.c_str()), partitioned ? kKindPartitioned : context.serverType, stamp);
   if (created != 0) {
     ShowStop(context, kMsgCreateInstanceFailed, {Number(created), record.name.c_str()});
     return created;
@@ -177,7 +181,8 @@ int32_t CreateThroughHost(const ProvisionContext& context, const InstanceRequest
 int32_t CreateOrUpdateInstance(const ProvisionContext& context, const InstanceRequest& record,
                                bool isAdminServer) {
   ConfigurationBackup backup(context.targetProfileDir, record.name.c_str());
-  if (backup.Save() == ConfigurationBackup::Outcome::kNotSaved) return 0;
+  const ConfigurationBackup::Outcome saved = backup.Save();
+  if (saved == ConfigurationBackup::Outcome::kNotSaved) return 0;
 
   int32_t existingType = -1;
   const bool exists = FindExisting(context, record.name.c_str(), &existingType);
@@ -194,7 +199,8 @@ int32_t CreateOrUpdateInstance(const ProvisionContext& context, const InstanceRe
   } else if (partitioned && (!exists || existingType != kNodeTypePartitioned)) {
     result = CreateOrConvertPartitioned(context, record, exists);
   } else {
-    result = CreateThroughHost(context, record);
+    // A configuration that was saved is put back below, so it is not stamped.
+    result = CreateThroughHost(context, record, saved != ConfigurationBackup::Outcome::kSaved);
   }
 
   // Whatever the work's outcome (a tool that could not even be started included), the steps

@@ -51,6 +51,14 @@ int IsDirectory(const char* path) { return QueryKind(path, true); }
 
 int IsRegularFile(const char* path) { return QueryKind(path, false); }
 
+int IsKnownAbsent(const char* path) {
+  const std::string bare = StripQuotes(path);
+  platform::FileStatus status;
+  if (platform::GetFileStatus(bare.c_str(), &status) == 0) return 0;
+  const uint32_t error = platform::GetLastError();
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ? 1 : 0;
+}
+
 int FileExistsIn(const char* directory, const char* fileName) {
   if (fileName == nullptr) return 0;
   std::string path = DirectoryPrefix(directory) + fileName;

@@ -12,6 +12,10 @@ constexpr const char* kTemporaryNamePattern = "????????.???";
 // 1 when the path names an existing directory (respectively regular file), else 0.
 int IsDirectory(const char* path);
 int IsRegularFile(const char* path);
+// 1 only when the path is known not to exist (the status query reports file or path not
+// found); 0 when it exists or its status cannot be read. A file about to be overwritten is
+// taken for absent only on this answer, never because a query failed.
+int IsKnownAbsent(const char* path);
 
 // 0 for a null file name; otherwise IsRegularFile of directory + "\" + fileName (no backslash
 // is added when the directory ends with one; an empty directory gives just the name).
