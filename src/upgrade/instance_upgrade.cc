@@ -13,17 +13,6 @@
 namespace qz7::upgrade {
 namespace {
 
-// True only when the file is known to be absent; a status that cannot be read is not taken
-// for absence, since the configuration would then be overwritten without being saved.
-bool KnownAbsent(const std::string& path) {
-  platform::FileStatus status;
-  if (platform::GetFileStatus(util::StripQuotes(path.c_str()).c_str(), &status) == 0) {
-    return false;
-  }
-  const uint32_t error = platform::GetLastError();
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
-}
-
 int ReportNotUpgraded(const MessageTarget& messages, const char* instanceDir, int code) {
   const std::string codeText = std::to_string(code);
   const char* codeParams[] = {codeText.c_str()};
@@ -41,22 +30,59 @@ int ReportNotUpgraded(const MessageTarget& messages, const char* instanceDir, in
 int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* instanceDir,
                                  const char* templateFile) {
   const std::string configPath = util::ExtendPath(instanceDir ? instanceDir : "", "\\qz7systm");
-  const char* free = util::FindFreeNumberedName(instanceDir, util::kTemporaryNamePattern);
-  if (free == nullptr) return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
-  const std::string savedPath = free;
+  auto removeFile = [](const std::string& path) {
+    util::MakeWritable(path.c_str());
+    platform::RemoveFile(util::StripQuotes(path.c_str()).c_str());
+  };
+  // A free numbered name; the helper's buffer is shared by every call, so it is copied.
+  auto freeName = [instanceDir](std::string* name) {
+    const char* found = util::FindFreeNumberedName(instanceDir, util::kTemporaryNamePattern);
+    if (found != nullptr) *name = found;
+    return found != nullptr;
+  };
 
-  // Only an existing configuration needs saving; if it cannot be saved it is left alone.
-  if (!KnownAbsent(configPath) && util::CopySetupFile(configPath.c_str(), savedPath.c_str()) != 0) {
-    platform::RemoveFile(util::StripQuotes(savedPath.c_str()).c_str());  // a partial copy
+  std::string savedPath;
+  if (!freeName(&savedPath)) {
     return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
   }
-  util::MakeWritable(configPath.c_str());
-  util::CopySetupFile(templateFile, configPath.c_str());
+  // Only an existing configuration needs saving; if it cannot be saved it is left alone. The
+  // copy keeps the original's permissions, so it is made writable for the conversion.
+  const bool configAbsent = util::IsKnownAbsent(configPath.c_str());
+  if (!configAbsent) {
+    if (util::CopySetupFile(configPath.c_str(), savedPath.c_str()) != 0) {
+      removeFile(savedPath);  // a partial copy
+      return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
+    }
+    util::MakeWritable(savedPath.c_str());
+  }
 
-  const int code = ConvertDbmConfiguration(util::StripQuotes(configPath.c_str()).c_str(),
-                                           util::StripQuotes(savedPath.c_str()).c_str());
-  if (code != 0) return ReportNotUpgraded(messages, instanceDir, code);
-  platform::RemoveFile(util::StripQuotes(savedPath.c_str()).c_str());
+  // The template is filled beside the configuration and takes its place in one step only
+  // when the conversion has succeeded: a run stopped anywhere leaves qz7systm either as it
+  // was or converted, never holding the template's values.
+  std::string stagedPath;
+  if (!freeName(&stagedPath)) {
+    if (!configAbsent) removeFile(savedPath);
+    return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
+  }
+  util::CopySetupFile(templateFile, stagedPath.c_str());
+  util::MakeWritable(stagedPath.c_str());
+  const std::string bareConfig = util::StripQuotes(configPath.c_str());
+  const std::string bareStaged = util::StripQuotes(stagedPath.c_str());
+  int code =
+      ConvertDbmConfiguration(bareStaged.c_str(), util::StripQuotes(savedPath.c_str()).c_str());
+  if (code == 0 || configAbsent) {
+    // An instance without a configuration gets the template even when nothing could be
+    // carried into it, as it would by copying the template over its configuration.
+    util::MakeWritable(configPath.c_str());
+    if (platform::ReplaceFile(bareStaged.c_str(), bareConfig.c_str()) != 0 && code == 0) {
+      code = kDbmFileError;
+    }
+  }
+  if (code != 0) {
+    removeFile(stagedPath);
+    return ReportNotUpgraded(messages, instanceDir, code);
+  }
+  removeFile(savedPath);
   return 0;
 }
 

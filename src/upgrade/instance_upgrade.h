@@ -30,12 +30,13 @@ struct DirectoryMigrations {
 // The migrations of the database directory and of the node directory.
 const DirectoryMigrations& DefaultDirectoryMigrations();
 
-// Saves instanceDir\qz7systm under a free temporary name in instanceDir, copies templateFile
-// over it and converts the saved values into it. Returns 0 (the temporary file is deleted),
-// or 1 after showing messages 3608 (the code, no owner window) and 3573 (the instance name).
-// The old configuration is never lost: when it exists but cannot be saved, nothing is
-// changed (code kConfigurationNotSaved); when the conversion fails, the saved copy stays
-// beside the configuration file.
+// Saves instanceDir\qz7systm under a free temporary name in instanceDir, fills a copy of
+// templateFile (under a second free name) with the saved values, and puts the filled copy in
+// place of qz7systm in one step. Returns 0 (the saved copy is deleted), or 1 after showing
+// messages 3608 (the code, no owner window) and 3573 (the instance name). The old
+// configuration is never lost: when it exists but cannot be saved, nothing is changed (code
+// kConfigurationNotSaved); when the conversion fails, qz7systm keeps its old contents and the
+// saved copy stays beside it. An instance without a qz7systm gets the template.
 int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* instanceDir,
                                  const char* templateFile);
 

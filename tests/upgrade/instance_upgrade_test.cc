@@ -72,6 +72,7 @@ TEST_F(InstanceUpgradeTest, FailedConversionKeepsTheOldConfigurationAndReports) 
     messages_.Clear();
     EXPECT_EQ(Upgrade(), 1);
     EXPECT_EQ(machine.ReadFile(kSaved), row.old);
+    EXPECT_EQ(machine.ReadFile(kConfig), row.old);
     EXPECT_THAT(messages_.boxes(), ElementsAre(MessageRecorder::Box{3573, {"INST1"}, 0x40}));
     EXPECT_EQ(messages_.LogLines().end()[-2],
               "The instance set-up ended with code " + std::to_string(row.code) + ".");
