@@ -105,15 +105,21 @@ void DeregisterServices(const SetupContext& context) {
 }
 
 // Step 6: instance directories and client configuration files move to the target directory.
-void MoveInstanceDirectories(const SetupContext& context) {
+// Returns the names of the instances whose move could not be completed: their files are
+// still whole in the old place, and the upgrade leaves the partial copy in the new place
+// alone, so that a later run moves them over it and upgrades them then.
+std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
+  std::vector<std::string> incomplete;
   const ExistingInstanceScan& scan = *context.existingScan;
   for (int32_t i = 0; i < scan.records.count(); ++i) {
     if (i == scan.adminIndex && context.adminIndex == -1) continue;
     const InstanceRecord& record = scan.records[i];
     if (record.ownedElsewhere) continue;
+    bool complete = true;
     upgrade::CopyDirectoryTree(Below(context.currentProfileDir, record.name.c_str()).c_str(),
                                Below(context.targetProfileDir, record.name.c_str()).c_str(),
-                               /*move=*/true);
+                               /*move=*/true, &complete);
+    if (!complete) incomplete.push_back(record.name.c_str());
   }
   for (const char* file : kClientConfigurationFiles) {
     const std::string source = Below(context.currentProfileDir, file);
@@ -125,6 +131,7 @@ void MoveInstanceDirectories(const SetupContext& context) {
     util::MakeWritable(source.c_str());
     platform::RemoveFile(util::StripQuotes(source.c_str()).c_str());
   }
+  return incomplete;
 }
 
 // Step 7: database directories an index-file release kept at the root of a fixed drive.
@@ -167,8 +174,10 @@ std::string AdminServerName(const SetupContext& context) {
   return name;
 }
 
-// Step 11: every defined instance gets the new configuration and directory layouts.
-int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& steps) {
+// Step 11: every defined instance gets the new configuration and directory layouts, except
+// one whose move is incomplete (counted as a failure).
+int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& steps,
+                                const std::vector<std::string>& notMoved) {
   const std::string adminName = AdminServerName(context);
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
@@ -177,6 +186,12 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
        op = kNextInstance) {
     const std::string instanceDir = Below(context.targetProfileDir, name);
     if (!util::IsDirectory(instanceDir.c_str())) continue;
+    bool moved = true;
+    for (const std::string& other : notMoved) moved &= !NamesEqualNoCase(name, other.c_str());
+    if (!moved) {
+      result = kSetupStepFailed;
+      continue;
+    }
     const char* templateFile = context.serverMarkerFile.c_str();
     if (!adminName.empty() && NamesEqualNoCase(name, adminName.c_str())) {
       templateFile = context.adminMarkerFile.c_str();
@@ -220,9 +235,10 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     const bool scanned = context.existingScan != nullptr;
     if (scanned) DropUnwantedAdminServer(context);
     if (scanned && context.partitionedMarkerFile.empty()) DeregisterServices(context);
+    std::vector<std::string> notMoved;
     if (scanned &&
         std::strcmp(context.currentProfileDir.c_str(), context.targetProfileDir.c_str()) != 0) {
-      MoveInstanceDirectories(context);
+      notMoved = MoveInstanceDirectories(context);
     }
     if (scanned && context.existingScan->priorRelease == kPriorReleaseIndexFile) {
       fail(MigrateDriveDatabaseDirectories(context, steps));
@@ -234,7 +250,7 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       WriteGlobalVariable(kDefaultInstanceVariable,
                           context.records[context.defaultIndex].name.c_str());
     }
-    fail(UpgradeDefinedInstances(context, steps));
+    fail(UpgradeDefinedInstances(context, steps, notMoved));
   }
 
   if (result != kSetupOk && result != kSetupStepFailed) {

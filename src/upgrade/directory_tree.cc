@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/win_error.h"
 #include "util/multibyte.h"
 #include "util/path_normalization.h"
 #include "util/quoted_path.h"
@@ -56,9 +57,89 @@ void MakeDestinationFolders(const std::string& destination) {
   }
 }
 
+// The suffix of a moved source directory while it is being deleted.
+constexpr const char* kMovedAsideSuffix = ".MOVED";
+
+// Copies (and with move, deletes file by file) the tree below the open folder texts from and
+// to (each ending in a backslash; to empty deletes). Returns false when a file could not be
+// copied; such a file is never deleted.
+bool TransferTree(const std::string& from, const std::string& to, bool move) {
+  const bool toGiven = !to.empty();
+  if (toGiven && util::IsDirectory(Closed(from).c_str())) MakeDestinationFolders(to);
+  bool everyFileCopied = true;
+  platform::FindData entry;
+  const std::string pattern = util::StripQuotes((from + "*").c_str());
+  platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
+  if (search != platform::kInvalidFindHandle) {
+    do {
+      if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
+      if (entry.isDirectory) {
+        everyFileCopied &= TransferTree(from + entry.name + "\\",
+                                        toGiven ? to + entry.name + "\\" : std::string(), move);
+        continue;
+      }
+      const std::string sourceEntry = Closed(from + entry.name);
+      bool copied = true;
+      if (toGiven) {
+        const std::string destinationEntry = Closed(to + entry.name);
+        const std::string target = util::StripQuotes(destinationEntry.c_str());
+        util::MakeWritable(target.c_str());
+        platform::RemoveFile(target.c_str());
+        copied = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str()) == 0;
+        everyFileCopied &= copied;
+      }
+      // A file whose copy failed stays where it is: the move must not lose it.
+      if (move && copied) {
+        const std::string bare = util::StripQuotes(sourceEntry.c_str());
+        util::MakeWritable(bare.c_str());
+        platform::RemoveFile(bare.c_str());
+      }
+    } while (platform::FindNext(search, &entry) == 0);
+    // A search that ended on an error has not seen every entry.
+    if (platform::GetLastError() != platform::kErrorNoMoreFiles) everyFileCopied = false;
+    platform::FindClose(search);
+  } else if (platform::GetLastError() != platform::kErrorFileNotFound &&
+             platform::GetLastError() != platform::kErrorPathNotFound &&
+             platform::GetLastError() != platform::kErrorNoMoreFiles) {
+    everyFileCopied = false;  // the folder could not be searched: nothing is known copied
+  }
+  if (move) RemoveEmptiedUpwards(Closed(from.substr(0, from.size() - 1)));
+  return everyFileCopied;
+}
+
+// Moves the tree at from (an open folder text ending in a backslash) to to, as the header
+// describes. False when the source stays because a file could not be copied.
+bool MoveTree(const std::string& from, const std::string& to) {
+  const std::string source = util::StripQuotes(Closed(from.substr(0, from.size() - 1)).c_str());
+  const std::string destination = util::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str());
+  if (!util::IsDirectory(source.c_str())) return TransferTree(from, to, /*move=*/true);
+
+  if (util::IsKnownAbsent(destination.c_str())) {
+    std::string parent = Closed(to.substr(0, to.size() - 1));
+    if (util::CutAtLastBackslash(parent))
+      MakeDestinationFolders(util::DropClosingQuote(parent) + "\\");
+    if (platform::RenameFile(source.c_str(), destination.c_str()) == 0) {
+      std::string emptied = Closed(from.substr(0, from.size() - 1));
+      if (util::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
+      return true;
+    }
+  }
+  if (!TransferTree(from, to, /*move=*/false)) return false;
+  // Everything is at the destination: the source goes, first out of the way of later moves.
+  const std::string aside = source + kMovedAsideSuffix;
+  if (util::IsKnownAbsent(aside.c_str()) &&
+      platform::RenameFile(source.c_str(), aside.c_str()) == 0) {
+    TransferTree(aside + "\\", std::string(), /*move=*/true);
+  } else {
+    TransferTree(from, std::string(), /*move=*/true);
+  }
+  return true;
+}
+
 }  // namespace
 
-int CopyDirectoryTree(const char* source, const char* destination, bool move) {
+int CopyDirectoryTree(const char* source, const char* destination, bool move, bool* complete) {
+  if (complete != nullptr) *complete = true;
   std::string from;
   if (!NormalisedFolder(source, &from)) return kTreeBadSource;
   std::string to;
@@ -72,39 +153,8 @@ int CopyDirectoryTree(const char* source, const char* destination, bool move) {
       return kTreeDestinationInside;
     }
   }
-
-  if (toGiven && util::IsDirectory(Closed(from).c_str())) MakeDestinationFolders(to);
-
-  platform::FindData entry;
-  const std::string pattern = util::StripQuotes((from + "*").c_str());
-  platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
-  if (search != platform::kInvalidFindHandle) {
-    do {
-      if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
-      const std::string sourceEntry = Closed(from + entry.name);
-      const std::string destinationEntry = toGiven ? Closed(to + entry.name) : std::string();
-      if (entry.isDirectory) {
-        CopyDirectoryTree(sourceEntry.c_str(), destinationEntry.c_str(), move);
-        continue;
-      }
-      bool copied = true;
-      if (toGiven) {
-        const std::string target = util::StripQuotes(destinationEntry.c_str());
-        util::MakeWritable(target.c_str());
-        platform::RemoveFile(target.c_str());
-        copied = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str()) == 0;
-      }
-      // A file whose copy failed stays where it is: the move must not lose it.
-      if (move && copied) {
-        const std::string bare = util::StripQuotes(sourceEntry.c_str());
-        util::MakeWritable(bare.c_str());
-        platform::RemoveFile(bare.c_str());
-      }
-    } while (platform::FindNext(search, &entry) == 0);
-    platform::FindClose(search);
-  }
-
-  if (move) RemoveEmptiedUpwards(Closed(from.substr(0, from.size() - 1)));
+  const bool copied = move && toGiven ? MoveTree(from, to) : TransferTree(from, to, move);
+  if (complete != nullptr) *complete = copied;
   return kTreeOk;
 }
 

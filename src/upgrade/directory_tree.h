@@ -17,7 +17,15 @@ constexpr int kTreeDestinationInside = -3;  // the destination lies inside the s
 // it into itself returns kTreeDestinationInside before anything is changed. Failures to
 // create directories or copy files are not reported, but a file whose copy failed is never
 // deleted from the source, so a move never loses a file.
-int CopyDirectoryTree(const char* source, const char* destination, bool move);
+//
+// A move with a destination is done so that a failure or a stop at any point never leaves
+// an instance's files split between two places that a later run would mix: when the
+// destination does not exist yet, the source directory is renamed to it in one step; else the
+// whole tree is first copied, and only when every file was copied is the source renamed
+// aside (to a name no later move reads) and deleted. When a copy fails the source stays
+// whole, and *complete (when given) is set false; a later move copies it over again.
+int CopyDirectoryTree(const char* source, const char* destination, bool move,
+                      bool* complete = nullptr);
 
 // Deletes the files in directory that match pattern ('*' and '?'), then removes the
 // directories left empty, upwards. Nothing happens for a null or empty pattern.

@@ -95,30 +95,43 @@ TEST(DirectoryTreeTest, CopyAndMove) {
             std::vector<unsigned char>({'c', 'o', 'n', 'f', 'i', 'g'}));
 }
 
-// Whatever file operation fails, a move never loses a file: each one is in the source or
-// in the destination with its contents.
-TEST(DirectoryTreeTest, FailingOperationDuringAMoveLosesNoFile) {
+// Whatever file operation fails, a move never loses a file nor splits the tree: a move that
+// reports itself complete has every file at the destination; one that does not has left the
+// source whole, for a later move to copy over again. Both ways of moving are covered: the
+// rename when the destination is new, and copy-then-delete when it exists already.
+TEST(DirectoryTreeTest, FailingOperationDuringAMoveNeverSplitsTheTree) {
   const Paths files = {"qz7systm", "SQLDBDIR\\SQLDBDIR", "SQLDBDIR\\DEEP\\F"};
-  uint64_t operations = 0;
-  {
-    testkit::TempMachine machine;
-    MakeTree(machine);
-    platform::ResetFileOperationCount();
-    CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true);
-    operations = platform::FileOperationCount();
-  }
-  ASSERT_GT(operations, 10u);
-  for (uint64_t n = 1; n <= operations; ++n) {
-    SCOPED_TRACE("failing operation " + std::to_string(n));
-    testkit::TempMachine machine;
-    MakeTree(machine);
-    platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
-    CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true);
-    platform::ClearFaultPlan();
-    for (const std::string& file : files) {
-      const std::vector<unsigned char> inSource = machine.ReadFile("C:\\P\\I\\" + file);
-      const std::vector<unsigned char> inDestination = machine.ReadFile("C:\\NEW\\I\\" + file);
-      EXPECT_TRUE(!inSource.empty() || !inDestination.empty()) << file;
+  for (const bool destinationExists : {false, true}) {
+    SCOPED_TRACE(destinationExists ? "destination exists" : "new destination");
+    auto prepare = [&](const testkit::TempMachine& machine) {
+      MakeTree(machine);
+      if (destinationExists) machine.WriteText("C:\\NEW\\I\\qz7systm", "older");
+    };
+    uint64_t operations = 0;
+    {
+      testkit::TempMachine machine;
+      prepare(machine);
+      platform::ResetFileOperationCount();
+      bool complete = false;
+      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &complete);
+      operations = platform::FileOperationCount();
+      EXPECT_TRUE(complete);
+      EXPECT_FALSE(machine.Exists("C:\\P\\I"));
+    }
+    ASSERT_GT(operations, destinationExists ? 20u : 3u);
+    for (uint64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE("failing operation " + std::to_string(n));
+      testkit::TempMachine machine;
+      prepare(machine);
+      platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+      bool complete = false;
+      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &complete);
+      platform::ClearFaultPlan();
+      for (const std::string& file : files) {
+        const std::string whole = complete ? "C:\\NEW\\I\\" + file : "C:\\P\\I\\" + file;
+        EXPECT_FALSE(machine.ReadFile(whole).empty()) << whole;
+      }
+      EXPECT_TRUE(machine.Exists("C:\\P\\OTHER"));
     }
   }
 }
