@@ -9,6 +9,7 @@
 #include "migrate/directory_recognition.h"
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
+#include "platform/win_error.h"
 #include "util/fixed_text.h"
 
 namespace qz7::migrate {
@@ -56,6 +57,13 @@ constexpr BackupHeaderForm kBackupForm = {
     .completedStatus = kBackupStatusComplete,
 };
 static_assert(kBackupHeaderSize <= kMaxBackupHeaderSize);
+
+// True when the last failed open found no file or no folder there, rather than a file it
+// could not open.
+bool LastErrorMeansMissing() {
+  const uint32_t error = platform::GetLastError();
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
+}
 
 class DirectoryMigrationRun : private MigrationRun {
  public:
@@ -133,6 +141,9 @@ class DirectoryMigrationRun : private MigrationRun {
     intention_ = OpenFile(intentionPath_.c_str(), "rb+");
     if (!intention_ && !recognition.intentionOptional) {
       return Fail("MAIN026", intentionPath_.c_str(), kMigrationIntentionFileMissing);
+    }
+    if (!intention_ && !LastErrorMeansMissing()) {
+      return Fail("MAIN026", intentionPath_.c_str(), kMigrationCannotOpen);
     }
     if (!CloseFile(intention_)) {
       return Fail("MAIN027", intentionPath_.c_str(), kMigrationCannotClose);
@@ -275,7 +286,10 @@ class DirectoryMigrationRun : private MigrationRun {
       }
       if (!CloseFile(intention_)) return Fail("MAIN038", intention, kMigrationCannotClose);
       intentionBuffer_.reset();
-    } else if (!recognition.intentionOptional) {
+    } else if (!recognition.intentionOptional || !LastErrorMeansMissing()) {
+      // An optional intention file may be left out of the backup only when it is known not
+      // to exist: one that could not be opened for another reason would be converted later
+      // without its old contents kept anywhere.
       return Fail("MAIN039", intention, kMigrationCannotOpen);
     }
 

@@ -83,9 +83,11 @@ class DirectoryConversion {
     return IsLayout(DirectoryLayoutType::kLayout2) || IsLayout(DirectoryLayoutType::kLayout3);
   }
   // Layouts 1 and 2 are always read with the short header; layout 4 only has the long one.
+  // Layout 4 has only the long header; the others are read as recognition found them. (Files
+  // of layouts 1 and 2 with the long header are rare, but reading them with the short header
+  // would shift every entry and empty the directory without a word.)
   bool ReadsLongHeader() const {
-    return IsLayout(DirectoryLayoutType::kLayout4) ||
-           (IsLayout(DirectoryLayoutType::kLayout3) && !request_.shortHeader);
+    return IsLayout(DirectoryLayoutType::kLayout4) || !request_.shortHeader;
   }
   // Short-header directories of layouts 2 and 3 keep only their entries of type "1".
   bool KeepsOnlyCarriedEntries() const { return HasLocalDatabases() && request_.shortHeader; }

@@ -33,12 +33,9 @@ struct LayoutCase {
   const char* lastKey;  // closing the new intention file, the last step
 };
 constexpr LayoutCase kLayoutCases[] = {
-    {"layout1", 1, kShort, 1, "MTYPE1_032"},
-    {"layout2_short", 2, kShort, 1, "MTYPE2_041"},
-    {"layout2_long_flag", 2, kShort, 0, "MTYPE2_041"},
-    {"layout3_short", 3, kShort, 1, "MTYPE3_047"},
-    {"layout3_long", 3, kLong, 0, "MTYPE3_047"},
-    {"layout4", 4, kLong, 0, "MTYPE4_030"},
+    {"layout1", 1, kShort, 1, "MTYPE1_032"},     {"layout2_short", 2, kShort, 1, "MTYPE2_041"},
+    {"layout2_long", 2, kLong, 0, "MTYPE2_041"}, {"layout3_short", 3, kShort, 1, "MTYPE3_047"},
+    {"layout3_long", 3, kLong, 0, "MTYPE3_047"}, {"layout4", 4, kLong, 0, "MTYPE4_030"},
 };
 
 class ConverterFaultTest : public DirectoryConversionTest {
@@ -185,8 +182,8 @@ TEST_F(ConverterFaultTest, DamagedOldDirectories) {
        [](DatabaseDirectoryBuilder b) { return b.ClaimedEntryCount(65535); }, kMigrationReadError,
        "MTYPE2_008", kDirectory},
       {"slots_cut_off", kLayoutCases[2], true,
-       // 204 + 2 x 92 + 2 slots + 4: the second slot and the closing value are cut off.
-       [](DatabaseDirectoryBuilder b) { return b.TruncateTo(390); }, kMigrationReadError,
+       // 208 + 2 x 92 + 2 slots + 4: the second slot and the closing value are cut off.
+       [](DatabaseDirectoryBuilder b) { return b.TruncateTo(394); }, kMigrationReadError,
        "MTYPE2_016", kDirectory},
       {"copy_cut_off", kLayoutCases[4], false,
        [](DatabaseDirectoryBuilder b) { return b.ClaimedEntryCount(3); }, kMigrationReadError,
@@ -230,7 +227,7 @@ TEST_F(ConverterFaultTest, ReportFailuresAreRecordedAndTheConversionGoesOn) {
     SCOPED_TRACE("fail operation " + std::to_string(n));
     Remove(kReport);
     Put(kIntention, IntentionFileBuilder(2).Bytes());
-    PutDirectory(OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(2, kShort), 2, kShort,
+    PutDirectory(OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(2, kLong), 2, kLong,
                                    {{.name = "PAY", .type = '0', .path = "D:"}}));
     fault_ = platform::FaultPlan{.triggerAt = n, .error = platform::kErrorDiskFull};
     const ConversionOutcome out = Convert(2, 0);

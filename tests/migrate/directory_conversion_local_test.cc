@@ -52,7 +52,7 @@ struct LayoutKeys {
   const char* notice;  // null: the layout writes none
 };
 constexpr LayoutKeys kLayouts[] = {
-    {2, DirectoryHeaderForm::kShort, "MTYPE2_009", "MTYPE2_010", "MTYPE2_013"},
+    {2, DirectoryHeaderForm::kLong, "MTYPE2_009", "MTYPE2_010", "MTYPE2_013"},
     {3, DirectoryHeaderForm::kLong, "MTYPE3_019", "MTYPE3_020", nullptr},
 };
 

@@ -27,8 +27,8 @@ struct LayoutCase {
 };
 // Layouts 1 and 2 read the short header whatever the flag says, so their files are short.
 constexpr LayoutCase kLayoutCases[] = {
-    {"layout1_short", 1, kShort, 1}, {"layout1_flag_long", 1, kShort, 0},
-    {"layout2_short", 2, kShort, 1}, {"layout2_flag_long", 2, kShort, 0},
+    {"layout1_short", 1, kShort, 1}, {"layout1_long", 1, kLong, 0},
+    {"layout2_short", 2, kShort, 1}, {"layout2_long", 2, kLong, 0},
     {"layout3_short", 3, kShort, 1}, {"layout3_long", 3, kLong, 0},
     {"layout4", 4, kLong, 0},
 };
