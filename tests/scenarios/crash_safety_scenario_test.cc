@@ -339,10 +339,6 @@ TEST_F(InterruptedRunTest, AnUpgradeStoppedAtAnyFileOperationIsFinishedByTheNext
 
 // The same upgrade with each file operation in turn failing with "disk full".
 TEST_F(InterruptedRunTest, AnUpgradeWithAnyFileOperationFailingLosesNothing) {
-  QZ7_SKIP_DEFECT(
-      "a single failing file operation loses an instance's configuration values, leaves a "
-      "database directory that no later run can migrate, or drops the old intention file from "
-      "the migration backup; see the four tests below");
   Prepare({Full("QZ7", 1, 2, 1), Full("SALES", 2, 3, 4)});
   const LoopFindings findings = FailureLoop(platform::kErrorDiskFull);
   const std::string summary = findings.Summary("failure loop (error 112)");
@@ -351,24 +347,12 @@ TEST_F(InterruptedRunTest, AnUpgradeWithAnyFileOperationFailingLosesNothing) {
 }
 
 TEST_F(InterruptedRunTest, AFailedStatusQueryNeverLetsTheStampOverwriteAConfiguration) {
-  QZ7_SKIP_DEFECT(
-      "CreateOrUpdateInstance (src/provision/instance_update.cc, ConfigurationBackup::Save) takes "
-      "a failing status query of qz7systm for a missing file, makes no backup, and "
-      "CreateInstance then stamps the existing qz7systm (node name at 1968, processor speed at "
-      "808): the instance's own values are gone for good and the run returns 0");
   Prepare({Full("SALES", 1, 0, 0)});
   const LoopFindings findings = FailureLoop(platform::kErrorDiskFull);
   EXPECT_EQ(Ranges(findings.With("qz7systm")), "none") << findings.Summary("failure loop");
 }
 
 TEST_F(InterruptedRunTest, AnIncompleteMoveNeverLeavesADirectoryNoRunCanMigrate) {
-  QZ7_SKIP_DEFECT(
-      "when one copy, removal or directory search of the move (CopyDirectoryTree, "
-      "src/upgrade/directory_tree.cc) fails, the files left in the old profile directory are "
-      "ignored, the run migrates the partial directory in its new place (often returning 0), and "
-      "the next run moves the stale old files over the migrated ones: every later run fails "
-      "with -101 (directory and copy differ) or restores a backup without its intention file "
-      "(-105, and the moved intention file is overwritten)");
   Prepare({Full("SALES", 1, 2, 1)});
   const LoopFindings findings = FailureLoop(platform::kErrorDiskFull);
   EXPECT_EQ(Ranges(findings.With("rerun returned")), "none") << findings.Summary("failure loop");
@@ -377,11 +361,6 @@ TEST_F(InterruptedRunTest, AnIncompleteMoveNeverLeavesADirectoryNoRunCanMigrate)
 }
 
 TEST_F(InterruptedRunTest, TheMigrationBackupHoldsTheOldIntentionFileWhateverFails) {
-  QZ7_SKIP_DEFECT(
-      "MigrateDatabaseDirectory (src/migrate/database_directory_migration.cc, making the "
-      "backup) takes any failure to open SQLDBINS for absence: the backup is made without the "
-      "intention copy, the conversion then reads the file and succeeds, and SQLDDDIR.BAK never "
-      "holds the old intention file");
   Prepare({Full("SALES", 1, 2, 0)});
   const LoopFindings findings = FailureLoop(platform::kErrorDiskFull);
   EXPECT_EQ(Ranges(findings.With("after the failed run: SALES: intention file")), "none")
@@ -389,12 +368,6 @@ TEST_F(InterruptedRunTest, TheMigrationBackupHoldsTheOldIntentionFileWhateverFai
 }
 
 TEST_F(InterruptedRunTest, AnUpgradeStoppedAnywhereKeepsTheConfigurationInPlace) {
-  QZ7_SKIP_DEFECT(
-      "a crash between UpgradeInstanceConfiguration's copy of the template over qz7systm and the "
-      "end of ConvertDbmConfiguration, or between CreateInstance's stamping and "
-      "CreateOrUpdateInstance's restore, leaves qz7systm holding the template's (or the "
-      "stamp's) values; the next run saves and converts that file and returns 0, and the "
-      "instance's values survive only in a numbered file nobody restores");
   Prepare({Full("SALES", 1, 0, 0)});
   const LoopFindings findings = CrashLoop();
   EXPECT_EQ(Ranges(findings.configurationOnlyInCopy), "none") << findings.Summary("crash loop");

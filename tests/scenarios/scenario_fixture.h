@@ -18,15 +18,6 @@
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
 
-// A test that shows a defect not fixed yet is skipped, so that the suite stays green, unless
-// the environment variable QZ7_RUN_DEFECT_TESTS is set (then it runs and fails until the fix).
-#define QZ7_SKIP_DEFECT(text)                             \
-  do {                                                    \
-    if (std::getenv("QZ7_RUN_DEFECT_TESTS") == nullptr) { \
-      GTEST_SKIP() << "defect: " << (text);               \
-    }                                                     \
-  } while (false)
-
 namespace qz7::scenarios {
 
 using testkit::FileBytes;
