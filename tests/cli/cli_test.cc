@@ -138,6 +138,22 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_NE(again.out.find("SALES"), std::string::npos);
 
+  // The migrations run again from the shell find the directories already current, and show
+  // decodes the completed backup the demo's migration left.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"migrate-dbdir", "C:\\QZ7\\SALES", "C:\\QZ7"},
+        std::vector<std::string>{"migrate-nodedir", "C:\\QZ7\\SALES"}}) {
+    std::vector<std::string> full = {"--machine", root};
+    full.insert(full.end(), args.begin(), args.end());
+    CliRun migrate = RunCli(full);
+    EXPECT_EQ(migrate.exitCode, 0) << args[0] << migrate.err;
+    EXPECT_EQ(LastLine(migrate.out), "result: 0") << args[0];
+  }
+  CliRun backup =
+      RunCli({"--machine", root, "show", "C:\\QZ7\\SALES\\SQLNODIR\\SQLNDDIR.BAK", "--json"});
+  EXPECT_EQ(backup.exitCode, 0) << backup.err;
+  EXPECT_NE(backup.out.find("\"C\""), std::string::npos) << backup.out;
+
   // Uninstalling drops every instance and removes the registry and the profile directory.
   CliRun remove = RunCli(
       {"--machine", root, "delete", "--install", "C:\\QZ7", "--profile", "C:\\QZ7PROF", "--quiet"});
