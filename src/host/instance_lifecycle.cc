@@ -21,7 +21,6 @@ namespace p = qz7::platform;
 
 namespace {
 
-
 void RemoveFileForced(const std::string& path) {
   p::SetFileWritable(path.c_str(), true);
   p::RemoveFile(path.c_str());
