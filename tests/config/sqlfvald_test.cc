@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
+#include <optional>
+#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -25,60 +27,56 @@ using testkit::DbmBlockBuilder;
 
 constexpr char kFolder[] = "C:\\INST";
 constexpr char kConfig[] = "C:\\INST\\qz7systm";
-constexpr unsigned char kU = 7;  // a verdict sqlfvald never writes
-constexpr uint16_t kCommit = SQLF_COMMIT_TOKEN;
 
-// Parameter records pointing at literal values (sqlfvald only reads them), verdicts untouched.
-using Records = std::vector<sqlf_cfg_parameter>;
-Records Make(std::initializer_list<std::pair<uint16_t, const char*>> list) {
-  Records records;
-  for (auto [token, value] : list) records.push_back({token, const_cast<char*>(value), kU});
-  return records;
+// sqlfvald on records "TOKEN=VALUE ..." (9999 is the commit token; no count: all of them):
+// its result and each record's verdict ('7' where none was written) as "RESULT VERDICTS".
+std::string Validate(const std::string& list, const char* path = kConfig,
+                     std::optional<int> count = {}) {
+  std::istringstream items(list);
+  std::deque<std::string> values;  // stays in place while the records point into it
+  std::vector<sqlf_cfg_parameter> records;
+  for (std::string item; items >> item;) {
+    values.push_back(item.substr(item.find('=') + 1));
+    records.push_back({static_cast<uint16_t>(std::stoi(item)), values.back().data(), 7});
+  }
+  const int result = sqlfvald(records.data(), const_cast<char*>(path),
+                              count.value_or(static_cast<int>(records.size())));
+  std::string text = std::to_string(result) + " ";
+  for (const sqlf_cfg_parameter& record : records) text += std::to_string(record.valid);
+  return text;
 }
-std::vector<int> Verdicts(const Records& records) {
-  std::vector<int> verdicts;
-  for (const sqlf_cfg_parameter& record : records) verdicts.push_back(record.valid);
-  return verdicts;
-}
+
+// A valid kind-1 configuration: field 12 is 100, field 501 is -1.
+DbmBlockBuilder Kind1() { return DbmBlockBuilder().NodeType(1).U32(0x4C, 100).U32(0xC0C, ~0u); }
 
 class SqlfvaldTest : public testing::Test {
  protected:
-  void SetUp() override {
-    machine_.MakeDirectory(kFolder);
-    // A valid kind-1 configuration: field 12 is 100, field 501 is -1; the checksum is stale.
-    DbmBlockBuilder kind1;
-    original_ = kind1.NodeType(1).U32(0x4C, 100).U32(0xC0C, 0xFFFFFFFF).WrongChecksum(5).Bytes();
-    WriteConfig(original_);
-  }
+  void SetUp() override { Reset(original_); }
   void TearDown() override { platform::ClearFaultPlan(); }
 
-  void WriteConfig(const Bytes& bytes) { machine_.WriteFile(kConfig, bytes); }
-  Bytes ReadConfig() const { return machine_.ReadFile(kConfig); }
-  int Run(Records& records, const char* path = kConfig) {
-    return sqlfvald(records.data(), const_cast<char*>(path), static_cast<int>(records.size()));
+  // A fresh folder holding only the configuration file.
+  void Reset(const Bytes& file) {
+    std::filesystem::remove_all(machine_.HostPath(kFolder));
+    machine_.WriteFile(kConfig, file);
   }
   // The contents of the files in the folder beside the configuration file.
   std::vector<Bytes> Others() const {
     std::vector<Bytes> others;
     for (const auto& entry : std::filesystem::directory_iterator(machine_.HostPath(kFolder))) {
-      std::string name = entry.path().filename().string();
-      if (name != "qz7systm")
-        others.push_back(machine_.ReadFile(std::string(kFolder) + "\\" + name));
+      const std::string name = entry.path().filename().string();
+      if (name != "qz7systm") others.push_back(machine_.ReadFile("C:\\INST\\" + name));
     }
     return others;
   }
-  // From a fresh folder holding the original file: a committing call under plan.
+  // From a fresh folder holding the original: a committing call under plan.
   int CommitWith(const platform::FaultPlan& plan) {
-    std::filesystem::remove_all(machine_.HostPath(kFolder));
-    machine_.MakeDirectory(kFolder);
-    WriteConfig(original_);
-    Records records = Make({{12, "200"}, {kCommit, ""}});
+    Reset(original_);
     platform::ResetFileOperationCount();
     platform::SetFaultPlan(plan);
-    int result = Run(records);
+    const std::string result = Validate("12=200 9999=");
     operations_ = platform::FileOperationCount();
     platform::ClearFaultPlan();
-    return result;
+    return std::stoi(result);
   }
   // The file holds the old or the committed content in full; if it is absent (between the two
   // renames), the old content waits complete under a numbered name beside it.
@@ -87,88 +85,68 @@ class SqlfvaldTest : public testing::Test {
       EXPECT_GE(std::ranges::count(Others(), original_), 1);
       return true;
     }
-    Bytes atPath = ReadConfig();
+    const Bytes atPath = machine_.ReadFile(kConfig);
     EXPECT_TRUE(atPath == original_ || atPath == committed);
     return false;
   }
 
   testkit::TempMachine machine_;
-  Bytes original_;
-  uint64_t operations_ = 0;  // file operations of the last CommitWith
+  const Bytes original_ = Kind1().WrongChecksum(5).Bytes();  // its checksum stale
+  uint64_t operations_ = 0;                                  // of the last CommitWith
 };
 
 TEST_F(SqlfvaldTest, BadInputTouchesNoRecordAndNoFile) {
-  Records records = Make({{12, "100"}, {kCommit, ""}});
-  EXPECT_EQ(Run(records, "C:\\INST\\missing"), -100);
-  EXPECT_EQ(sqlfvald(records.data(), nullptr, 2), -100);
-  EXPECT_EQ(Verdicts(records), (std::vector<int>{kU, kU}));
-  EXPECT_FALSE(machine_.Exists("C:\\INST\\missing"));
-  // Count 0 or negative, or no records: the file is only read.
-  for (int count : {0, -5})
-    EXPECT_EQ(sqlfvald(records.data(), const_cast<char*>(kConfig), count), 0);
+  const std::string records = "12=100 9999=";
+  EXPECT_EQ(Validate(records, "C:\\INST\\missing"), "-100 77");
+  EXPECT_EQ(Validate(records, nullptr), "-100 77");
+  EXPECT_EQ(Validate(records, kConfig, 0), "0 77");  // the file is only read
+  EXPECT_EQ(Validate(records, kConfig, -5), "0 77");
   EXPECT_EQ(sqlfvald(nullptr, const_cast<char*>(kConfig), 3), 0);
-  EXPECT_EQ(Verdicts(records), (std::vector<int>{kU, kU}));
-  EXPECT_EQ(ReadConfig(), original_);
-  // A failing open or read of an existing file.
-  for (uint64_t n = 1; n <= 2; ++n) {
+  for (uint64_t n = 1; n <= 2; ++n) {  // a failing open or read of an existing file
     platform::SetFaultPlan({n, platform::kErrorReadFault});
-    EXPECT_EQ(Run(records), -100) << n;
+    EXPECT_EQ(Validate(records), "-100 77") << n;
     platform::ClearFaultPlan();
-    EXPECT_EQ(Verdicts(records), (std::vector<int>{kU, kU})) << n;
   }
-}
-
-TEST_F(SqlfvaldTest, WithoutCommitTheFileIsUntouchedAndLaterRecordsDecide) {
-  Records records = Make({{12, "200"}, {12, "x"}, {4711, "1"}, {40, "maybe"}});
-  EXPECT_EQ(Run(records), 0);
-  // Both records of token 12 are judged on the later value, 0.
-  EXPECT_EQ(Verdicts(records), (std::vector<int>{0, 0, 0, 0}));
-  EXPECT_EQ(ReadConfig(), original_);
-
-  Records accepted = Make({{12, "70000"}, {12, "200"}, {kCommit, ""}});
-  EXPECT_EQ(Run(accepted), 0);
-  EXPECT_EQ(Verdicts(accepted), (std::vector<int>{1, 1, 1}));
-  EXPECT_EQ(testkit::DbmU32(ReadConfig(), 0x4C), 200u);
-}
-
-TEST_F(SqlfvaldTest, CommitWritesTheImageWithAFreshChecksum) {
-  Records records = Make({{12, "200"}, {40, "yes"}, {7, "NEWNODE"}, {kCommit, ""}});
-  EXPECT_EQ(Run(records, "c:\\inst\\QZ7SYSTM"), 0);  // the file keeps its spelling
-  EXPECT_EQ(Verdicts(records), (std::vector<int>{1, 1, 1, 1}));
-  DbmBlockBuilder expected;
-  expected.NodeType(1).U32(0x4C, 200).U32(0xC0C, 0xFFFFFFFF).Text(0x34, 9, "NEWNODE");
-  EXPECT_EQ(ReadConfig(), expected.U16(0x31A, 1).Bytes());
+  EXPECT_EQ(machine_.ReadFile(kConfig), original_);
   EXPECT_TRUE(Others().empty());
 }
 
-// A rejected record refuses the commit (-104): the file is untouched.
-TEST_F(SqlfvaldTest, RejectedRecordWithCommitLeavesTheFileUntouched) {
-  Records records = Make({{12, "300"}, {4711, "1"}, {kCommit, ""}});
-  EXPECT_EQ(Run(records), -104);
-  EXPECT_EQ(Verdicts(records), (std::vector<int>{1, 0, 1}));
-  Records later = Make({{12, "200"}, {12, "70000"}, {kCommit, ""}});
-  EXPECT_EQ(Run(later), -104);
-  EXPECT_EQ(Verdicts(later), (std::vector<int>{0, 0, 1}));
-  EXPECT_EQ(ReadConfig(), original_);
-  EXPECT_TRUE(Others().empty());
-}
-
-// Files of 0, 100 and 5000 bytes read as zero-filled or cut images and are written as 4096.
-TEST_F(SqlfvaldTest, OtherFileSizesAreWrittenWhole) {
-  Bytes block = DbmBlockBuilder().NodeType(3).Fill(0x11).U16(0x28, 3).Bytes();
-  for (size_t size : {0, 100, 5000}) {
-    Bytes file = block;
-    file.resize(size, 0x77);
-    WriteConfig(file);
-    Records records = Make({{40, "YES"}, {kCommit, ""}});  // field 40 at 0x31A
-    EXPECT_EQ(Run(records), 0) << size;
-    Bytes written = ReadConfig();
-    ASSERT_EQ(written.size(), 4096u) << size;
-    EXPECT_TRUE(testkit::DbmChecksumMatches(written)) << size;
-    Bytes expected = file;
-    expected.resize(4096, 0);
-    expected[0x31A] = 1, expected[0x31B] = 0;
-    EXPECT_TRUE(std::equal(written.begin() + 4, written.end(), expected.begin() + 4)) << size;
+// Every record is judged on the final image, so a later record of a token decides for the
+// earlier ones; a rejected record refuses the commit (-104) and leaves the file untouched. A
+// commit writes the whole 4096-byte image with a fresh checksum, whatever size the file had.
+TEST_F(SqlfvaldTest, ResultsVerdictsAndTheFileLeft) {
+  const DbmBlockBuilder kind3 = DbmBlockBuilder().NodeType(3).U32(0x4C, 100);
+  const Bytes kind3Committed = DbmBlockBuilder(kind3).U16(0x31A, 1).Bytes();  // 40=YES
+  const struct {
+    const char* name;
+    Bytes before;
+    size_t size;  // of the file before, cut or extended with 0x77
+    const char *records, *outcome;
+    Bytes after;
+  } rows[] = {
+      {"no_commit_later_record_decides", original_, 4096, "12=200 12=x 4711=1 40=maybe", "0 0000",
+       original_},
+      {"commit_first_later_record_decides", original_, 4096,
+       "9999= 12=70000 12=200 40=yes 7=NEWNODE", "0 11111",
+       Kind1().U32(0x4C, 200).Text(0x34, 9, "NEWNODE").U16(0x31A, 1).Bytes()},
+      {"unknown_token_refuses_commit", original_, 4096, "12=300 4711=1 9999=", "-104 101",
+       original_},
+      {"later_record_refuses_commit", original_, 4096, "12=200 12=70000 9999=", "-104 001",
+       original_},
+      // 313 and 507 are always rejected, 39 and 71 untested; a record the apply step rejected
+      // (a name too long to store) stays rejected.
+      {"check_after_apply", original_, 4096,
+       "313=X 507= 39=1 71=AB 7=TOOLONGNAME 9999=", "-104 001101", original_},
+      {"file_of_100_bytes", kind3.Bytes(), 100, "40=YES 9999=", "0 11", kind3Committed},
+      {"file_of_5000_bytes", kind3.Bytes(), 5000, "40=YES 9999=", "0 11", kind3Committed},
+  };
+  for (const auto& row : rows) {
+    Bytes before = row.before;
+    before.resize(row.size, 0x77);
+    Reset(before);
+    EXPECT_EQ(Validate(row.records, "c:\\inst\\QZ7SYSTM"), row.outcome) << row.name;
+    EXPECT_EQ(machine_.ReadFile(kConfig), row.after) << row.name;  // its spelling kept
+    EXPECT_TRUE(Others().empty()) << row.name;
   }
 }
 
@@ -178,21 +156,18 @@ TEST_F(SqlfvaldTest, OtherFileSizesAreWrittenWhole) {
 TEST_F(SqlfvaldTest, FailureOrCrashAtAnyOperationLeavesOldOrNewFile) {
   ASSERT_EQ(CommitWith({}), 0);
   const uint64_t operations = operations_;
-  const Bytes committed = ReadConfig();
+  const Bytes committed = machine_.ReadFile(kConfig);
   ASSERT_GE(operations, 6u);
   for (bool repeat : {false, true}) {
     for (uint64_t n = 1; n <= operations; ++n) {
       SCOPED_TRACE(testing::Message() << "operation " << n << (repeat ? " and on" : ""));
-      platform::FaultPlan plan;
-      plan.triggerAt = n;
-      plan.error = platform::kErrorDiskFull;
-      plan.repeat = repeat;
-      int result = CommitWith(plan);
+      int result =
+          CommitWith({.triggerAt = n, .error = platform::kErrorDiskFull, .repeat = repeat});
       ASSERT_TRUE(result == 0 || result == -100) << result;
       if (AbsentWithOldContentBeside(committed)) {
         EXPECT_TRUE(repeat && result == -100);  // the rename and the rename back both failed
       } else {
-        EXPECT_EQ(ReadConfig(), result == 0 ? committed : original_);
+        EXPECT_EQ(machine_.ReadFile(kConfig), result == 0 ? committed : original_);
       }
     }
   }
@@ -200,12 +175,9 @@ TEST_F(SqlfvaldTest, FailureOrCrashAtAnyOperationLeavesOldOrNewFile) {
   int absentWindows = 0;
   for (uint64_t n = 1; n <= operations; ++n) {
     SCOPED_TRACE(testing::Message() << "crash at operation " << n);
-    platform::FaultPlan plan;
-    plan.triggerAt = n;
-    plan.crash = true;
     EXPECT_EXIT(
         {
-          CommitWith(plan);
+          CommitWith({.triggerAt = n, .crash = true});
           _exit(0);
         },
         testing::ExitedWithCode(86), "");

@@ -94,8 +94,7 @@ TEST_F(InstanceLifecycleTest, RefusedCreateLeavesNothing) {
   ASSERT_EQ(Create("OLD", 1), 0);
   fs::remove(machine_.HostPath("C:\\QZ7\\CFG\\qz7syssr.das"));
   const struct {
-    const char* label;
-    const char* name;
+    const char *label, *name;
     int kind, adminFlag;
     const char* profileDir;
     int expected;
@@ -145,8 +144,6 @@ const CreateCase kCreateCases[] = {
      .templateFile = "qz7syssr"},
     {.label = "defined: configuration kept, service re-pointed", .defined = {kOldQz7},
      .oldConfig = kOldQz7Config, .oldService = "QZ7", .kind = 3},
-    {.label = "defined in another case", .defined = {kOldQz7}, .oldConfig = kOldQz7Config,
-     .oldService = "QZ7", .name = "qz7"},
     {.label = "defined: partitioned, new directory, node 0 added",
      .defined = {{.name = "MPP", .variables = {{"QZ7INSTPROF", "C:\\OLDPROF"}}, .nodes = {"1"}}},
      .oldService = "MPP-1", .name = "MPP", .kind = 4, .profileDir = "C:\\NEW\\PROF",

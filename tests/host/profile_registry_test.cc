@@ -3,6 +3,7 @@
 #include "host/profile_registry.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -145,13 +146,16 @@ TEST_F(ProfileRegistryTest, PointingNeedsAnExistingDirectoryAndRemoveAllClearsIt
   EXPECT_TRUE(KeyExists("SOFTWARE\\ZAV\\QZ7\\Components"));
 }
 
-// A registry that cannot be replaced must fail the write and keep the value it had.
+// A registry that cannot be replaced must fail the write, keep the value it had and leave no
+// temporary file behind.
 TEST_F(ProfileRegistryTest, FailedRegistryWriteKeepsTheOldValue) {
   ASSERT_EQ(Write(kVarInstanceOwner, nullptr, "QZ7MPP", "HOSTA"), 0);
   platform::posix::ScopedSyscallOverride scope;
   scope.table().rename = [](const char*, const char*) { return errno = ENOSPC, -1; };
   EXPECT_EQ(Remove(kVarInstanceOwner, nullptr, "QZ7MPP"), kRegistryUnreachable);
   EXPECT_EQ(Read(kVarInstanceOwner, nullptr, "QZ7MPP"), "0:HOSTA");
+  for (const auto& entry : std::filesystem::directory_iterator(machine_.root()))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
 }  // namespace
