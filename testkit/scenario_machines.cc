@@ -41,11 +41,6 @@ CarriedValues CarriedValuesOf(const FileBytes& config) {
           DbmText(config, 1968, 9)};
 }
 
-std::string DescribeCarriedValues(const CarriedValues& values) {
-  return "{36=" + std::to_string(values.field36) + " 64=" + std::to_string(values.field64) +
-         " 1130=\"" + values.text1130 + "\" 1968=\"" + values.text1968 + "\"}";
-}
-
 OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& shape) {
   OldInstance instance;
   instance.name = name;
@@ -65,8 +60,8 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
                         .Bytes();
   if (shape.databaseLayout != 0) {
     instance.databases = {"DB" + std::to_string(seed) + "A", "DB" + std::to_string(seed) + "B"};
-    const DirectoryHeaderForm form = shape.databaseForm.value_or(
-        shape.databaseLayout <= 2 ? DirectoryHeaderForm::kShort : DirectoryHeaderForm::kLong);
+    const DirectoryHeaderForm form =
+        shape.databaseLayout <= 2 ? DirectoryHeaderForm::kShort : DirectoryHeaderForm::kLong;
     auto builder = DatabaseDirectoryBuilder::Layout(shape.databaseLayout, form).Slots(2);
     for (const std::string& database : instance.databases) {
       builder.AddEntry({.name = database, .databaseName = database, .path = "E:"});

@@ -11,7 +11,6 @@
 #define QZ7_TESTKIT_SCENARIO_MACHINES_H_
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,16 +34,12 @@ struct CarriedValues {
   bool operator==(const CarriedValues&) const = default;
 };
 CarriedValues CarriedValuesOf(const FileBytes& config);
-std::string DescribeCarriedValues(const CarriedValues& values);
 
 struct OldInstanceShape {
   int seed = 1;              // makes this instance's values and entries its own
   uint16_t version = 0x800;  // layout of its qz7systm
-  int databaseLayout = 2;    // 1 to 4; 0: no database directory
-  // The header form of the database directory; by default the one each layout was written
-  // with (short for layouts 1 and 2, long for 3 and 4).
-  std::optional<DirectoryHeaderForm> databaseForm;
-  int nodeLayout = 1;  // 1 to 5; 0: no node directory
+  int databaseLayout = 2;    // 1 to 4 (short header for 1 and 2); 0: no database directory
+  int nodeLayout = 1;        // 1 to 5; 0: no node directory
 };
 
 // An instance of an earlier release and the bytes of every file it holds.

@@ -1,388 +1,310 @@
-// Completing converted directory entries from the files of databases on this machine: the
-// code-set and territory tables, the database configuration file, the local database
-// directory, and what a failure names.
+// Completing converted directory entries from the files of databases on this machine (the
+// configuration file, the local database directory), and what a conversion records and
+// reports for each failure.
 #include "migrate/local_database_check.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "migrate/code_set_tables.h"
-#include "migrate/work_buffer.h"
-#include "platform/fault_injection.h"
-#include "platform/win_error.h"
-#include "testkit/database_directory_builder.h"
 #include "testkit/local_database_builder.h"
-#include "testkit/temp_machine.h"
+#include "testkit/migration_message_file.h"
+#include "tests/migrate/migrate_fixture.h"
 #include "util/coding.h"
 
-namespace qz7::migrate {
+namespace qz7::migrate::testing {
 namespace {
 
 using testkit::DatabaseConfigurationBuilder;
-using testkit::DatabaseInfoPattern;
 using testkit::LocalDatabaseDirectoryBytes;
-using Bytes = std::vector<unsigned char>;
 
-constexpr const char* kPrefix = "C:\\QZ7PROF\\QZ7\\";
 constexpr const char* kConfigPath = "C:\\QZ7PROF\\QZ7\\SQL00001\\SQLDBCON";
-constexpr const char* kLocalDirectory = "D:\\SQLDBDIR\\SQLDBDIR";
-constexpr const char* kLocalCopy = "D:\\SQLDBDIR\\SQLDBBAK";
 
-// ---- Tables ----
-
-TEST(CodeSetTableTest, LookupReturnsTheFirstNameOfANumber) {
-  struct Row {
-    const char* name;
-    uint16_t codePage;
-    MigrationResult want;
-    const char* text;
-  } rows[] = {
-      {"first_slot", 850, 0, "ZAV-850"},
-      {"alternative_listed_after", 874, 0, "TIS620-1"},
-      {"three_spellings", 819, 0, "ISO8859-1"},
-      {"sjis_before_zav", 943, 0, "SJIS"},
-      {"euc_japanese", 954, 0, "ZAV-eucJP"},
-      {"longest_name_fits", 1383, 0, "ZAV-eucCN"},
-      {"number_as_name", 1252, 0, "1252"},
-      {"last_filled_slot", 13488, 0, "UCS-2"},
-      {"zero_finds_empty_slot", 0, 0, ""},
-      {"unknown", 1200, kMigrationUnknownCodePage, ""},
-      {"near_miss", 851, kMigrationUnknownCodePage, ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    char name[kCodeSetNameSize];
-    std::memset(name, 'x', sizeof name);
-    EXPECT_EQ(CodePageToCodeSetName(row.codePage, name), row.want);
-    EXPECT_STREQ(name, row.text);
-    // The field is zero-padded, never left with what it held.
-    for (size_t i = std::strlen(row.text); i < sizeof name; ++i) EXPECT_EQ(name[i], 0) << i;
-  }
-}
-
-TEST(CodeSetTableTest, TerritoryLookup) {
-  struct Row {
-    const char* name;
-    uint16_t territory;
-    MigrationResult want;
-    const char* text;
-  } rows[] = {
-      {"us_before_en_and_c", 1, 0, "US"},    {"sp_before_yu", 381, 0, "SP"},
-      {"yu_own_number", 38, 0, "YU"},        {"three_letters", 61, 0, "Aus"},
-      {"latin_america", 3, 0, "Lat"},        {"japan_before_ja", 81, 0, "JP"},
-      {"arabic_before_aa_sa", 785, 0, "AR"}, {"last_filled_slot", 88, 0, "TW"},
-      {"zero_finds_empty_slot", 0, 0, ""},   {"unknown", 999, kMigrationUnknownTerritory, ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    char name[kTerritoryNameSize];
-    std::memset(name, 'x', sizeof name);
-    EXPECT_EQ(TerritoryCodeToName(row.territory, name), row.want);
-    EXPECT_STREQ(name, row.text);
-  }
-}
-
-TEST(CodeSetTableTest, SlotCountsAndAlternativeSpellings) {
-  auto filled = [](auto table) {
-    size_t count = 0;
-    for (const NamedNumberSlot& slot : table) count += slot.text[0] != '\0';
-    return count;
-  };
-  EXPECT_EQ(filled(CodeSetTable()), 62u);
-  EXPECT_EQ(filled(TerritoryTable()), 53u);
-  // Alternative spellings are in the tables but never returned.
-  auto holds = [](auto table, const char* text) {
-    for (const NamedNumberSlot& slot : table) {
-      if (std::strcmp(slot.text, text) == 0) return true;
-    }
-    return false;
-  };
-  char name[kCodeSetNameSize];
-  for (const char* alternative :
-       {"tis620", "iso88591", "88591", "iso88592", "iso88595", "iso88597", "iso88598", "iso88599",
-        "ZAV-943", "eucJP", "eucTW", "eucKR", "iso88596", "eucCN"}) {
-    SCOPED_TRACE(alternative);
-    EXPECT_TRUE(holds(CodeSetTable(), alternative));
-    for (const NamedNumberSlot& slot : CodeSetTable()) {
-      if (std::strcmp(slot.text, alternative) != 0) continue;
-      ASSERT_EQ(CodePageToCodeSetName(static_cast<uint16_t>(slot.number), name), 0);
-      EXPECT_STRNE(name, alternative);
-    }
-  }
-  for (const char* alternative : {"en", "C", "ja", "sv", "iw", "AA", "SA", "Au", "ko", "zh"}) {
-    EXPECT_TRUE(holds(TerritoryTable(), alternative)) << alternative;
-  }
-}
-
-// ---- Files ----
-
-class LocalDatabaseTest : public ::testing::Test {
+class LocalDatabaseTest : public MachineTest {
  protected:
   void SetUp() override {
-    platform::ClearFaultPlan();
-    FailWorkBufferAllocationAt(0);
+    MachineTest::SetUp();
     machine_.AddDrive('D');
     machine_.MakeDirectory("C:\\QZ7PROF\\QZ7");
-  }
-  void TearDown() override { platform::ClearFaultPlan(); }
-
-  // An entry of type '2' for the database in C:\QZ7PROF\QZ7\SQL00001, or of type '0' for
-  // database SAMPLE catalogued in the local directory of drive D:. Every other byte is 0xEE so
-  // that a test sees what the check wrote.
-  static ConvertedEntry Entry(char type, const char* path = "D:") {
-    ConvertedEntry entry;
-    std::memset(entry.bytes, 0xEE, sizeof entry.bytes);
-    auto text = [&](size_t offset, size_t width, const char* value) {
-      std::memset(entry.bytes + offset, 0, width);
-      std::memcpy(entry.bytes + offset, value, std::strlen(value));
-    };
-    text(kEntryCatalogNameOffset, 9, "ALIAS");
-    text(kEntryDatabaseNameOffset, 9, "SAMPLE");
-    entry.bytes[kEntryTypeOffset] = static_cast<unsigned char>(type);
-    text(kEntrySubdirectoryOffset, 9, "SQL00001");
-    text(kEntryPathOffset, kEntryPathSize, path);
-    return entry;
   }
 
   struct Outcome {
     MigrationResult code;
     std::string object;
-    ConvertedEntry entry;
+    Bytes entry;
   };
-  static Outcome Check(ConvertedEntry entry, const char* prefix = kPrefix) {
-    char path[kLocalPathSize] = {};
-    std::strncpy(path, prefix, sizeof path - 1);
+  // Checks an entry of type '2' for the database in C:\QZ7PROF\QZ7\SQL00001, or of type '0'
+  // for database SAMPLE catalogued in the local directory of path. Every other byte of the
+  // entry is 0xEE, so that a test sees what the check wrote.
+  static Outcome Check(char type, const std::string& path = "D:",
+                       const std::string& prefix = "C:\\QZ7PROF\\QZ7\\") {
+    ConvertedEntry entry;
+    std::memset(entry.bytes, 0xEE, sizeof entry.bytes);
+    auto text = [&](size_t offset, size_t width, const std::string& value) {
+      std::memset(entry.bytes + offset, 0, width);
+      std::memcpy(entry.bytes + offset, value.data(), value.size());
+    };
+    text(kEntryDatabaseNameOffset, 9, "SAMPLE");
+    entry.bytes[kEntryTypeOffset] = static_cast<unsigned char>(type);
+    text(kEntrySubdirectoryOffset, 9, "SQL00001");
+    text(kEntryPathOffset, kEntryPathSize, path);
+    char buffer[kLocalPathSize] = {};
+    prefix.copy(buffer, sizeof buffer - 1);
     char object[kMigrationObjectSize] = {};
     const MigrationResult code =
-        LocalDatabaseCheck(&entry, path, sizeof path, object, sizeof object);
-    return {code, object, entry};
+        LocalDatabaseCheck(&entry, buffer, sizeof buffer, object, sizeof object);
+    return {code, object, Bytes(entry.bytes, entry.bytes + sizeof entry.bytes)};
   }
-
-  testkit::TempMachine machine_;
 };
 
-uint32_t U32(const ConvertedEntry& entry, size_t offset) {
-  return util::LoadLE32(entry.bytes + offset);
-}
-Bytes Slice(const ConvertedEntry& entry, size_t offset, size_t width) {
-  return Bytes(entry.bytes + offset, entry.bytes + offset + width);
-}
-
+// Each field that the configuration file fills, for each release.
 TEST_F(LocalDatabaseTest, ConfigurationFileCompletesTheEntry) {
   Bytes block(256);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>(i ^ 0x5A);
-  struct Row {
-    const char* name;
-    uint16_t release;
-    uint32_t wantInfoLength;
-  } rows[] = {
-      {"release_0400", 0x0400, 32},
-      {"release_0500", 0x0500, 32},
-      {"release_0600_takes_field_1164", 0x0600, 0x0A0B0C0D},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    machine_.WriteFile(kConfigPath, DatabaseConfigurationBuilder()
-                                        .Release(row.release)
-                                        .CodePage(943)
-                                        .Territory(81)
-                                        .Block(block)
-                                        .Field884(0x11223344)
-                                        .Field888(0x5566)
-                                        .Field1164(0x0A0B0C0D)
-                                        .Bytes());
-    const Outcome out = Check(Entry('2'));
+  for (uint16_t release : {0x0400, 0x0500, 0x0600}) {
+    SCOPED_TRACE(release);
+    Put(kConfigPath, DatabaseConfigurationBuilder()
+                         .Release(release)
+                         .CodePage(943)
+                         .Territory(81)
+                         .Block(block)
+                         .Field884(0x11223344)
+                         .Field888(0x5566)
+                         .Field1164(0x0A0B0C0D)
+                         .Bytes());
+    const Outcome out = Check('2');
     ASSERT_EQ(out.code, 0);
     EXPECT_EQ(out.object, "");
-    // "SQLDBD02" whose terminating zero the code page covers.
-    EXPECT_EQ(out.entry.Text(344, 8), "SQLDBD02");
-    EXPECT_EQ(U32(out.entry, 352), 943u);
-    EXPECT_EQ(U32(out.entry, 356), 0xFFFFFFFFu);
-    EXPECT_EQ(Slice(out.entry, 360, 256), block);
-    EXPECT_EQ(out.entry.bytes[616], 0);
-    EXPECT_EQ(Slice(out.entry, 617, 31), Bytes(31, 0xEE)) << "bytes no field names stay";
-    EXPECT_EQ(U32(out.entry, 648), 0x11223344u);
-    EXPECT_EQ(util::LoadLE16(out.entry.bytes + 652), 0x5566);
-    EXPECT_EQ(U32(out.entry, 656), row.wantInfoLength);
-    EXPECT_EQ(Slice(out.entry, 660, 12), Bytes(12, 0));
-    EXPECT_EQ(Slice(out.entry, 672, 10), Bytes({'S', 'J', 'I', 'S', 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(Slice(out.entry, 682, 6), Bytes({'J', 'P', 0, 0, 0, 0}));
-    EXPECT_EQ(out.entry.bytes[688], 0xEE);
+    Bytes want = Slice(out.entry, 0, 344);  // what lies before the fields is not the check's
+    want.resize(688, 0xEE);
+    testkit::PutDirectoryText(want, 344, 9, "SQLDBD02");
+    util::StoreLE32(&want[352], 943);  // covers the text's terminating zero
+    util::StoreLE32(&want[356], 0xFFFFFFFF);
+    std::copy(block.begin(), block.end(), want.begin() + 360);
+    want[616] = 0;
+    util::StoreLE32(&want[648], 0x11223344);
+    util::StoreLE16(&want[652], 0x5566);
+    util::StoreLE32(&want[656], release == 0x0600 ? 0x0A0B0C0D : 32);
+    std::fill(want.begin() + 660, want.begin() + 688, 0);
+    testkit::PutDirectoryText(want, 672, 10, "SJIS");
+    testkit::PutDirectoryText(want, 682, 6, "JP");
+    EXPECT_EQ(Slice(out.entry, 0, 688), want);
+    EXPECT_EQ(out.entry[688], 0xEE);
   }
 }
 
 TEST_F(LocalDatabaseTest, ConfigurationFailures) {
-  struct Row {
+  const struct {
     const char* name;
-    bool write;
     DatabaseConfigurationBuilder config;
-    MigrationResult want;
+    MigrationResult code;
     const char* object;
-    bool codeSetWritten;  // the entry got its database block before the failure
+    bool codeSetWritten;  // the code set was filled in before the failure
   } rows[] = {
-      {"missing", false, {}, kMigrationConfigAccessError, kConfigPath, false},
-      {"empty_file", true, DatabaseConfigurationBuilder().Size(0), kMigrationConfigAccessError,
-       kConfigPath, false},
-      {"checksum_one_off", true, DatabaseConfigurationBuilder().WrongChecksum(1),
-       kMigrationBadConfig, kConfigPath, false},
-      {"unknown_release", true, DatabaseConfigurationBuilder().Release(0x0300), kMigrationBadConfig,
-       kConfigPath, false},
-      {"release_and_checksum_wrong", true,
-       DatabaseConfigurationBuilder().Release(0x0700).WrongChecksum(5), kMigrationBadConfig,
-       kConfigPath, false},
-      {"unknown_code_page", true, DatabaseConfigurationBuilder().CodePage(1200),
-       kMigrationUnknownCodePage, "", false},
-      {"unknown_territory", true, DatabaseConfigurationBuilder().Territory(999),
-       kMigrationUnknownTerritory, "", true},
-      {"short_file_with_right_checksum", true, DatabaseConfigurationBuilder().Size(900), 0, "",
-       true},
-      {"long_file_checksum_covers_all", true, DatabaseConfigurationBuilder().Size(5000, 0x7F), 0,
-       "", true},
-      {"cut_after_stamping", true,
-       DatabaseConfigurationBuilder().Block(Bytes(256, 1)).TruncateTo(700), kMigrationBadConfig,
-       kConfigPath, false},
-      {"four_bytes", true, DatabaseConfigurationBuilder().Size(4), kMigrationBadConfig, kConfigPath,
-       false},
+      {"empty_file", DatabaseConfigurationBuilder().Size(0), -110, kConfigPath, false},
+      {"unknown_release", DatabaseConfigurationBuilder().Release(0x0300), -111, kConfigPath, false},
+      {"unknown_territory", DatabaseConfigurationBuilder().Territory(999), -113, "", true},
+      {"short_file", DatabaseConfigurationBuilder().Size(900), 0, "", true},
+      {"checksum_covers_a_long_file", DatabaseConfigurationBuilder().Size(5000, 0x7F), 0, "", true},
   };
-  for (Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    std::remove(machine_.HostPath(kConfigPath).c_str());
-    if (row.write) machine_.WriteFile(kConfigPath, row.config.Bytes());
-    const Outcome out = Check(Entry('2'));
-    EXPECT_EQ(out.code, row.want);
+    Put(kConfigPath, row.config.Bytes());
+    const Outcome out = Check('2');
+    EXPECT_EQ(out.code, row.code);
     EXPECT_EQ(out.object, row.object);
-    EXPECT_EQ(out.entry.Text(344, 8) == "SQLDBD02", row.want == kMigrationUnknownCodePage ||
-                                                        row.want == kMigrationUnknownTerritory ||
-                                                        row.want == 0);
-    EXPECT_EQ(out.entry.bytes[672] != 0xEE, row.codeSetWritten);
-    EXPECT_EQ(out.entry.bytes[682] != 0xEE, row.want == 0);
+    EXPECT_EQ(DirectoryText(out.entry, 344, 8) == "SQLDBD02", row.codeSetWritten);
+    EXPECT_EQ(out.entry[672] != 0xEE, row.codeSetWritten);
+    EXPECT_EQ(out.entry[682] != 0xEE, row.code == 0);
   }
-}
-
-TEST_F(LocalDatabaseTest, LongConfigurationFileIsCheckedAsAWhole) {
-  // A checksum that covers only the first 2048 bytes of a longer file does not match it.
-  testkit::DirectoryBytes bytes = DatabaseConfigurationBuilder().Bytes();
-  bytes.resize(3000, 0x01);
-  machine_.WriteFile(kConfigPath, bytes);
-  unsigned char buffer[kDatabaseConfigurationReadSize];
-  EXPECT_EQ(ReadDatabaseConfiguration(kConfigPath, buffer), kMigrationBadConfig);
-}
-
-TEST_F(LocalDatabaseTest, ConfigurationFileFaults) {
-  machine_.WriteFile(kConfigPath, DatabaseConfigurationBuilder().Bytes());
-  // open, seek to the end, rewind, read, close: every failure but the close is an access error.
-  const MigrationResult want[] = {kMigrationConfigAccessError, kMigrationConfigAccessError,
-                                  kMigrationConfigAccessError, kMigrationConfigAccessError,
-                                  kMigrationCannotClose,       0};
-  for (uint64_t n = 1; n <= std::size(want); ++n) {
-    SCOPED_TRACE("fail operation " + std::to_string(n));
-    unsigned char buffer[kDatabaseConfigurationReadSize];
-    platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorReadFault});
-    EXPECT_EQ(ReadDatabaseConfiguration(kConfigPath, buffer), want[n - 1]);
-    platform::ClearFaultPlan();
-  }
-}
-
-TEST_F(LocalDatabaseTest, PrefixTooLongForThePathBuffer) {
-  const std::string prefix = "C:\\" + std::string(75, 'P') + "\\";
-  const Outcome out = Check(Entry('2'), prefix.c_str());
-  EXPECT_EQ(out.code, kMigrationConfigAccessError);
-  EXPECT_EQ(out.object.size(), kLocalPathSize - 1);
-  EXPECT_EQ(out.object.rfind(prefix.substr(0, 40), 0), 0u);
 }
 
 TEST_F(LocalDatabaseTest, LocalDirectoryLookup) {
-  const Bytes found = DatabaseInfoPattern(3);
-  const Bytes localOk = LocalDatabaseDirectoryBytes(
-      {{"OTHER", DatabaseInfoPattern(1)}, {"SAMPLE", found}, {"SAMPLE", DatabaseInfoPattern(9)}},
-      2);
-  struct Row {
+  const Bytes found = testkit::DatabaseInfoPattern(3);
+  const Bytes two = LocalDatabaseDirectoryBytes(
+      {{"OTHER", testkit::DatabaseInfoPattern(1)}, {"SAMPLE", found}, {"SAMPLE", Bytes()}}, 2);
+  const std::string directory = "D:\\SQLDBDIR\\SQLDBDIR";
+  const struct {
     const char* name;
-    Bytes directory;  // empty: not written
-    Bytes copy;
-    MigrationResult want;
-    std::string object;
+    Bytes file;
+    bool inCopy;  // the file is the copy, and there is no directory file
+    MigrationResult code;
   } rows[] = {
-      {"found_second_entry", localOk, localOk, 0, ""},
-      {"only_copy", {}, localOk, 0, ""},
-      {"only_directory", localOk, {}, 0, ""},
-      {"not_catalogued",
-       LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"sample", {}}}),
-       {},
-       kMigrationDatabaseNotFound,
-       kLocalDirectory},
-      {"not_catalogued_in_copy",
-       {},
-       LocalDatabaseDirectoryBytes({{"OTHER", {}}}),
-       kMigrationDatabaseNotFound,
-       kLocalCopy},
-      {"empty_current_directory",
-       testkit::EmptyCurrentDirectoryBytes(),
-       {},
-       kMigrationDatabaseNotFound,
-       kLocalDirectory},
-      {"no_local_directory", {}, {}, kMigrationLocalDirectoryOpenError, kLocalCopy},
-      {"earlier_layout",
-       testkit::DatabaseDirectoryBuilder::Layout(2).AddEntry({.name = "SAMPLE"}).Bytes(),
-       {},
-       kMigrationLocalDirectoryNotCurrent,
-       kLocalDirectory},
+      {"first_match_wins", two, false, 0},
+      {"only_the_copy", two, true, 0},
+      {"names_are_case_sensitive", LocalDatabaseDirectoryBytes({{"sample", found}}), false,
+       kMigrationDatabaseNotFound},
+      {"empty_current_directory", testkit::EmptyCurrentDirectoryBytes(), false,
+       kMigrationDatabaseNotFound},
       {"entries_of_700_bytes",
-       testkit::DatabaseDirectoryBuilder::Current()
-           .EntrySize(700)
-           .AddEntry({.name = "SAMPLE"})
-           .Bytes(),
-       {},
-       kMigrationLocalDirectoryUnrecognized,
-       kLocalDirectory},
-      {"absurd_entry_count",
-       testkit::DatabaseDirectoryBuilder::Current()
-           .ClaimedEntryCount(60000)
-           .AddEntry({.name = "SAMPLE"})
-           .Bytes(),
-       {},
-       kMigrationLocalDirectoryUnrecognized,
-       kLocalDirectory},
-      {"no_entries_but_bytes",
-       testkit::DatabaseDirectoryBuilder::Current().AppendZeros(720).Bytes(),
-       {},
-       kMigrationLocalDirectoryUnrecognized,
-       kLocalDirectory},
-      {"cut_inside_header",
-       Bytes(localOk.begin(), localOk.begin() + 20),
-       {},
-       kMigrationLocalDirectoryReadError,
-       kLocalDirectory},
-      {"copies_differ", localOk, LocalDatabaseDirectoryBytes({{"SAMPLE", found}}),
-       kMigrationCopiesDiffer, std::string(kLocalDirectory) + " and " + kLocalCopy},
+       DatabaseDirectoryBuilder::Current().EntrySize(700).AddEntry({.name = "SAMPLE"}).Bytes(),
+       false, kMigrationLocalDirectoryUnrecognized},
+      {"no_entries_but_bytes", DatabaseDirectoryBuilder::Current().AppendZeros(720).Bytes(), false,
+       kMigrationLocalDirectoryUnrecognized},
+      {"cut_inside_header", Slice(two, 0, 20), false, kMigrationLocalDirectoryReadError},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    machine_.WriteFile("D:\\SQLDBDIR\\KEEP", {});
-    std::remove(machine_.HostPath(kLocalDirectory).c_str());
-    std::remove(machine_.HostPath(kLocalCopy).c_str());
-    if (!row.directory.empty()) machine_.WriteFile(kLocalDirectory, row.directory);
-    if (!row.copy.empty()) machine_.WriteFile(kLocalCopy, row.copy);
-    const Outcome out = Check(Entry('0'));
-    EXPECT_EQ(out.code, row.want);
-    EXPECT_EQ(out.object, row.object);
-    const Bytes wantInfo = row.want == 0 ? found : Bytes(344, 0xEE);
-    EXPECT_EQ(Slice(out.entry, 344, 344), wantInfo);
-    EXPECT_EQ(out.entry.bytes[343], 0xEE);
-    EXPECT_EQ(out.entry.bytes[688], 0xEE);
+    Remove("D:\\SQLDBDIR");
+    Put(row.inCopy ? "D:\\SQLDBDIR\\SQLDBBAK" : directory, row.file);
+    const Outcome out = Check('0');
+    EXPECT_EQ(out.code, row.code);
+    EXPECT_EQ(out.object, row.code == 0 ? "" : directory);
+    // Only bytes 344 to 687 are taken from the local directory, and only when it is found.
+    Bytes want(346, 0xEE);
+    if (row.code == 0) std::copy(found.begin(), found.end(), want.begin() + 1);
+    EXPECT_EQ(Slice(out.entry, 343, 346), want);
   }
 }
 
-TEST_F(LocalDatabaseTest, LocalDirectoryPathTooLong) {
-  const std::string path = "D:\\" + std::string(80, 'L');
-  const Outcome out = Check(Entry('0', path.c_str()));
-  EXPECT_EQ(out.code, kMigrationLocalDirectoryOpenError);
-  EXPECT_EQ(out.object.size(), kLocalPathSize - 1);
+// Report text n of the message file, with %1 filled in.
+std::string ReportText(int n, const std::string& name) {
+  std::string text = testkit::MigrationMessageFileLines()[static_cast<size_t>(n)];
+  return text.replace(text.find("%1"), 2, name);
+}
+
+OldEntryFields Local(const std::string& name, const std::string& database = "PAYROLL") {
+  return {.name = name, .databaseName = database, .type = '0', .path = "D:"};
+}
+OldEntryFields Own(const std::string& name) {
+  return {.name = name, .type = '2', .subdirectory = "SQL00001"};
+}
+
+struct LayoutKeys {
+  int layout;
+  const char* check;
+  const char* reportOpen;
+  const char* notice;  // null: the layout writes none
+};
+constexpr LayoutKeys kLayouts[] = {{2, "MTYPE2_009", "MTYPE2_010", "MTYPE2_013"},
+                                   {3, "MTYPE3_019", "MTYPE3_020", nullptr}};
+
+// The records a layout writes: "{check}" and "{open}" stand for its keys, and after the
+// records of each failed check layout 2 adds its notice that names the report file.
+Texts ExpectedRecords(const Texts& records, const LayoutKeys& keys) {
+  Texts out;
+  for (size_t i = 0; i < records.size(); ++i) {
+    std::string record = records[i];
+    if (record.rfind("{check}", 0) == 0) record.replace(0, 7, keys.check);
+    if (record.rfind("{open}", 0) == 0) record.replace(0, 6, keys.reportOpen);
+    out.push_back(record);
+    const bool last = i + 1 == records.size() || records[i + 1].rfind("{check}", 0) == 0;
+    if (last && keys.notice != nullptr) {
+      out.push_back(std::string(keys.notice) + ": " + kReport + " file access error");
+    }
+  }
+  return out;
+}
+
+// Layouts 2 and 3 under the long header complete entries of databases on this machine from
+// their own files, and record and report the ones that cannot be completed, without stopping.
+using LocalDatabaseConversionTest = DirectoryFolderTest;
+
+TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
+  const Bytes info = testkit::DatabaseInfoPattern(5);
+  const Bytes none;
+  const std::string opened = "{check}: D:\\SQLDBDIR\\SQLDBBAK cannot be opened";
+  const std::string report = std::string("{open}: ") + kReport + " cannot be opened";
+  const std::string configAccess =
+      std::string("{check}: ") + kConfigPath + " configuration file access error";
+  const std::string notFound = "{check}: D:\\SQLDBDIR\\SQLDBDIR";
+  auto entries = [](const auto&... e) { return ListOf<OldEntryFields>(e...); };
+  const struct {
+    const char* name;
+    std::vector<OldEntryFields> entries;
+    Bytes localDirectory, localCopy, config;  // empty: not written
+    Texts records, reportTexts;               // reportTexts empty: no report file checked
+    int infoIn;                               // the entry given the local directory's info
+    const char* codeSet;                      // the code set of the first entry, when checked
+  } rows[] = {
+      {"local_database_found", entries(Local("PAY")),
+       LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"PAYROLL", info}}), none, none, Texts(),
+       Texts(), 0, nullptr},
+      {"no_local_directory_name_cut_at_blank", entries(Local("MY DB")), none, none, none,
+       TextsOf(opened), TextsOf(ReportText(51, "MY")), -1, nullptr},
+      {"not_catalogued", entries(Local("PAY")), LocalDatabaseDirectoryBytes({{"OTHER", {}}}), none,
+       none, TextsOf(notFound), TextsOf(ReportText(47, "PAY")), -1, nullptr},
+      {"local_directory_not_current", entries(Local("PAY")),
+       DatabaseDirectoryBuilder::Layout(3).AddEntry({.name = "PAYROLL"}).Bytes(), none, none,
+       TextsOf(notFound + " directory file not in current level"), TextsOf(ReportText(48, "PAY")),
+       -1, nullptr},
+      {"local_copies_differ_have_no_message", entries(Local("PAY")),
+       LocalDatabaseDirectoryBytes({{"PAYROLL", info}}),
+       LocalDatabaseDirectoryBytes({{"PAYROLL", {}}}), none,
+       TextsOf(notFound + " and D:\\SQLDBDIR\\SQLDBBAK are different"), TextsOf(""), -1, nullptr},
+      {"configuration_missing", entries(Own("SAMPLE")), none, none, none, TextsOf(configAccess),
+       TextsOf(ReportText(50, "SAMPLE")), -1, nullptr},
+      {"configuration_checksum", entries(Own("SAMPLE")), none, none,
+       DatabaseConfigurationBuilder().WrongChecksum().Bytes(),
+       TextsOf(std::string("{check}: ") + kConfigPath + " bad configuration file"),
+       TextsOf(ReportText(49, "SAMPLE")), -1, nullptr},
+      {"unknown_code_page_names_no_file", entries(Own("SAMPLE")), none, none,
+       DatabaseConfigurationBuilder().CodePage(1200).Bytes(), TextsOf("{check}: "),
+       TextsOf(ReportText(49, "SAMPLE")), -1, ""},
+      {"unknown_territory", entries(Own("SAMPLE")), none, none,
+       DatabaseConfigurationBuilder().Territory(999).Bytes(), TextsOf("{check}: "),
+       TextsOf(ReportText(49, "SAMPLE")), -1, "ZAV-850"},
+      {"local_directory_unrecognized", entries(Local("PAY")),
+       DatabaseDirectoryBuilder::Current().EntrySize(700).AddEntry({.name = "PAYROLL"}).Bytes(),
+       none, none, TextsOf(notFound + " unrecognizable directory file"),
+       TextsOf(ReportText(51, "PAY")), -1, nullptr},
+      {"reports_follow_each_other",
+       entries(Own("FIRST"), Local("SECOND"), OldEntryFields{.name = "THIRD"},
+               Local("FOURTH", "NOWHERE")),
+       LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), none, none,
+       TextsOf(configAccess, notFound), TextsOf(ReportText(50, "FIRST"), ReportText(47, "FOURTH")),
+       1, nullptr},
+      {"report_file_cannot_be_created", entries(Local("ONE"), Local("TWO")), none, none, none,
+       TextsOf(opened, report, opened, report), Texts(), -1, nullptr},
+  };
+  for (const LayoutKeys& layout : kLayouts) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + " layout " + std::to_string(layout.layout));
+      Remove("D:\\SQLDBDIR");
+      Remove("C:\\QZ7PROF\\QZ7\\SQL00001");
+      Remove(kReport);
+      // A row that expects the report file not to open gets a folder in its place.
+      if (std::count(row.records.begin(), row.records.end(), report) > 0) {
+        machine_.MakeDirectory(kReport);
+      }
+      if (!row.localDirectory.empty()) Put("D:\\SQLDBDIR\\SQLDBDIR", row.localDirectory);
+      if (!row.localCopy.empty()) Put("D:\\SQLDBDIR\\SQLDBBAK", row.localCopy);
+      if (!row.config.empty()) Put(kConfigPath, row.config);
+      Put(kIntention, IntentionFileBuilder(layout.layout).Bytes());
+      PutDirectory(OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(layout.layout), layout.layout,
+                                     Form::kLong, row.entries));
+
+      const Outcome out = Convert(layout.layout, 0);
+      ASSERT_EQ(out.code, 0) << out.key << " " << out.object;
+      EXPECT_EQ(out.records, ExpectedRecords(row.records, layout));
+      if (!row.reportTexts.empty()) {
+        std::string want;
+        for (const std::string& text : row.reportTexts) want += text + "\n\n";
+        const Bytes bytes = Get(kReport);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), want);
+      } else if (row.records.empty()) {
+        EXPECT_FALSE(Exists(kReport));
+      }
+      // Every entry is written, completed as far as its check went.
+      const Bytes converted = Get(kDirectory);
+      EXPECT_EQ(Get(kCopy), converted);
+      ASSERT_EQ(converted.size(), 212 + 720 * row.entries.size());
+      for (size_t i = 0; i < row.entries.size(); ++i) {
+        EXPECT_EQ(DirectoryText(converted, 208 + 720 * i, 9), row.entries[i].name);
+      }
+      if (row.infoIn >= 0) {
+        EXPECT_EQ(Slice(converted, 208 + 720 * static_cast<size_t>(row.infoIn) + 344, 344), info);
+      }
+      if (row.codeSet != nullptr) {
+        EXPECT_EQ(DirectoryText(converted, 208 + 344, 8), "SQLDBD02");
+        EXPECT_EQ(DirectoryText(converted, 208 + 672, 10), row.codeSet);
+      }
+    }
+  }
 }
 
 }  // namespace
-}  // namespace qz7::migrate
+}  // namespace qz7::migrate::testing

@@ -1,0 +1,301 @@
+// The four directory converters: how each earlier layout's entries, header, hash block, slots
+// and intention file reach the current layout, and the key, object and code of the steps
+// that fail.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "migrate/directory_entry_conversion.h"
+#include "platform/file_system.h"
+#include "platform/win_error.h"
+#include "testkit/local_database_builder.h"
+#include "tests/migrate/migrate_fixture.h"
+#include "util/coding.h"
+
+namespace qz7::migrate::testing {
+namespace {
+
+using testkit::PutDirectoryText;
+constexpr Form kShort = Form::kShort;
+constexpr Form kLong = Form::kLong;
+
+// A layout as the converters see it: the file's header form and the flag the driver passes.
+struct LayoutCase {
+  const char* name;
+  int layout;
+  Form form;
+  int flag;
+};
+constexpr LayoutCase kLayouts[] = {
+    {"layout1_short", 1, kShort, 1}, {"layout1_long", 1, kLong, 0},
+    {"layout2_short", 2, kShort, 1}, {"layout2_long", 2, kLong, 0},
+    {"layout3_short", 3, kShort, 1}, {"layout3_long", 3, kLong, 0},
+    {"layout4", 4, kLong, 0},
+};
+
+// An entry with every field set and every other old byte 0xEE.
+OldEntryFields FullEntry(const std::string& name, char type) {
+  return {.name = name,
+          .databaseName = "DB_" + name,
+          .type = type,
+          .subdirectory = "SQL00007",
+          .alias = "ALIAS",
+          .flag = 0x5C,
+          .path = "d:\\DATABASES\\MAIN",
+          .comment = "a comment that is long enough to be cut at thirty bytes",
+          .number16 = 0xA1B2,
+          .number32 = 0xC3D4E5F6,
+          .trailer32 = 0x01020304,
+          .trailerByte = 0x7E,
+          .extra340 = 0x1122,
+          .extra342 = 0x3344,
+          .databaseInfo = Slice(testkit::DatabaseInfoPattern(9), 0, 312),
+          .tail = Slice(testkit::DatabaseInfoPattern(200), 0, 16),
+          .fill = 0xEE};
+}
+
+// The 720 bytes a converted entry must have for old fields of a layout.
+Bytes ExpectedConvertedEntry(int layout, Form form, const OldEntryFields& fields) {
+  Bytes entry(720, 0);
+  PutDirectoryText(entry, 0, 9, fields.name);
+  PutDirectoryText(entry, 9, 9, fields.databaseName);
+  entry[18] = static_cast<unsigned char>(fields.type);
+  PutDirectoryText(entry, 19, 9, fields.subdirectory);
+  PutDirectoryText(entry, 28, 9, fields.alias);
+  entry[37] = layout == 2 ? 0xFF : fields.flag;
+  // Layouts 1 and 2 and short headers hold a drive; layout 3 upper-cases its letter.
+  const bool drive = layout <= 2 || form == kShort;
+  std::string path = fields.path.substr(0, drive ? 2 : 255);
+  if (layout == 3 && drive)
+    path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  PutDirectoryText(entry, 38, 256, path);
+  PutDirectoryText(entry, 294, 32, fields.comment.substr(0, drive ? 30 : 31));
+  util::StoreLE16(&entry[326], fields.number16);
+  util::StoreLE32(&entry[336], fields.number32);
+  if (layout == 4) {
+    util::StoreLE16(&entry[340], fields.extra340);
+    util::StoreLE16(&entry[342], fields.extra342);
+    std::copy(fields.databaseInfo.begin(), fields.databaseInfo.end(), entry.begin() + 344);
+    util::StoreLE32(&entry[656], 32);
+    std::copy(fields.tail.begin(), fields.tail.end(), entry.begin() + 672);
+  }
+  util::StoreLE32(&entry[704], fields.trailer32);
+  entry[708] = fields.trailerByte;
+  PutDirectoryText(entry, 709, 4, "QZ7");
+  util::StoreLE16(&entry[718], 0x0900);
+  return entry;
+}
+
+// An old intention file with every field of its layout set (layout 1 reads none), and the
+// current one that it must become: the 16-bit value at 0, the name at 2, the paths at 11 and
+// 267, the text at 523 (layout 4 only).
+Bytes OldIntention(int layout) {
+  return IntentionFileBuilder(layout)
+      .Value(0x0102)
+      .Name("SAMPLE")
+      .FirstPath(layout == 2 ? "C:\\OLD\\PATH1" : std::string(200, 'F'))
+      .SecondPath("C:\\NEW\\PATH2")
+      .Extra("EXTRA")
+      .Bytes();
+}
+Bytes ExpectedIntention(int layout) {
+  Bytes intention(540, 0);
+  if (layout == 1) return intention;
+  util::StoreLE16(&intention[0], 0x0102);
+  PutDirectoryText(intention, 2, 9, "SAMPLE");
+  PutDirectoryText(intention, 11, 256, layout == 2 ? "C:\\OLD\\PATH1" : std::string(200, 'F'));
+  PutDirectoryText(intention, 267, 256, "C:\\NEW\\PATH2");
+  if (layout == 4) PutDirectoryText(intention, 523, 10, "EXTRA");
+  return intention;
+}
+
+using ConverterTest = DirectoryFolderTest;
+
+// Short-header layouts 2 and 3 keep only the entries of type "1". The hash block holds the
+// offset of the first written entry of each bucket, the sum of the name's bytes modulo 43:
+// "A" and "l" share bucket 22, "X" has 2, "B" 23. A layout-2 directory needs its intention
+// file; the others build a missing one from zeros.
+TEST_F(ConverterTest, EveryLayoutCarriesItsFieldsAndDropsTheRest) {
+  const std::vector<OldEntryFields> entries = {FullEntry("A", '1'), FullEntry("X", '3'),
+                                               FullEntry("l", '1'), FullEntry("B", '1')};
+  for (const LayoutCase& c : kLayouts) {
+    for (bool fromCopy : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (fromCopy ? " from the copy" : ""));
+      const Bytes old = OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(c.layout, c.form)
+                                              .SecondCount(0x0707)
+                                              .HeaderValue(0xCAFEF00D)
+                                              .BlockValue(0x0506)
+                                              .Slots(3),
+                                          c.layout, c.form, entries);
+      Remove(kDirectory);
+      Remove(kIntention);
+      Put(kCopy, old);
+      if (!fromCopy) Put(kDirectory, old);
+      const bool intention = !fromCopy || c.layout == 2;
+      if (intention) Put(kIntention, OldIntention(c.layout));
+      const Outcome out = Convert(c.layout, c.flag, !fromCopy);
+      ASSERT_EQ(out.code, 0) << out.key << " " << out.object;
+      EXPECT_TRUE(out.records.empty());
+
+      const Bytes converted = Get(kDirectory);
+      EXPECT_EQ(Get(kCopy), converted) << "both directory files end identical";
+      const bool onlyType1 = (c.layout == 2 || c.layout == 3) && c.flag == 1;
+      std::vector<OldEntryFields> kept;
+      for (const OldEntryFields& entry : entries) {
+        if (!onlyType1 || entry.type == '1') kept.push_back(entry);
+      }
+      // Layout 1 keeps the slot count in its header but carries no slots; a short layout-2
+      // file drops them and says so; the others carry them.
+      const bool dropsSlots = c.layout == 2 && c.flag == 1;
+      const size_t slots = c.layout == 1 || dropsSlots ? 0 : 3;
+      const Bytes header = DatabaseDirectoryBuilder::Current()
+                               .SecondCount(0x0707)
+                               .HeaderValue(0xCAFEF00D)
+                               .BlockValue(0x0506)
+                               .Slots(dropsSlots ? 0 : 3)
+                               .ClaimedEntryCount(static_cast<uint16_t>(kept.size()))
+                               .Bytes();
+      EXPECT_EQ(Slice(converted, 0, 36), Slice(header, 0, 36));
+      ASSERT_EQ(converted.size(), 212 + 2 * slots + 720 * kept.size());
+      for (size_t i = 0; i < slots; ++i) {
+        EXPECT_EQ(util::LoadLE16(&converted[208 + 720 * kept.size() + 2 * i]), i + 1);
+      }
+      EXPECT_EQ(util::LoadLE32(&converted[converted.size() - 4]), 0xCAFEF00Du);
+      for (size_t i = 0; i < kept.size(); ++i) {
+        const Bytes want = ExpectedConvertedEntry(c.layout, c.form, kept[i]);
+        for (size_t b = 0; b < 720; ++b) {
+          ASSERT_EQ(converted[208 + 720 * i + b], want[b]) << "entry " << i << " byte " << b;
+        }
+      }
+      std::vector<uint32_t> buckets(43, 0);
+      buckets[22] = 208;
+      buckets[2] = onlyType1 ? 0 : 928;
+      buckets[23] = static_cast<uint32_t>(208 + 720 * (kept.size() - 1));
+      for (size_t b = 0; b < 43; ++b) {
+        EXPECT_EQ(util::LoadLE32(&converted[36 + 4 * b]), buckets[b]) << "bucket " << b;
+      }
+      EXPECT_EQ(Get(kIntention), intention ? ExpectedIntention(c.layout) : Bytes(540, 0));
+    }
+  }
+}
+
+// A layout-4 entry of a database in its own directory gets its directory made absolute; one
+// that cannot be resolved is recorded and kept. The current directory is given back.
+TEST_F(ConverterTest, Layout4ResolvesTheDirectoryOfItsOwnDatabases) {
+  machine_.MakeDirectory("D:\\DBS\\MAIN");
+  for (auto [path, want] :
+       {std::pair{"DBS\\MAIN", "D:\\DBS\\MAIN"}, {"D:\\NOWHERE", "D:\\NOWHERE"}}) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(platform::SetCurrentDirectoryText("D:\\"), 0);
+    PutDirectory(OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(4), 4, kLong,
+                                   {{.name = "OWN", .type = '2', .path = path}}));
+    const Outcome out = Convert(4, 0);
+    ASSERT_EQ(out.code, 0);
+    EXPECT_EQ(out.records, std::string(path) == want
+                               ? TextsOf("MTYPE4_998: OWN cannot resolved its directory path")
+                               : Texts());
+    EXPECT_EQ(DirectoryText(Get(kDirectory), 208 + 38, 256), want);
+    char current[260];
+    ASSERT_EQ(platform::GetCurrentDirectoryText(current, sizeof current), 0);
+    EXPECT_STREQ(current, "D:\\");
+  }
+  platform::SetCurrentDirectoryText("C:\\");
+}
+
+class ConverterFaultTest : public DirectoryFolderTest {
+ protected:
+  void PutSample(const LayoutCase& c, uint16_t slots = 2) const {
+    Put(kIntention, IntentionFileBuilder(c.layout).Name("X").Bytes());
+    PutDirectory(OldDirectoryBytes(
+        DatabaseDirectoryBuilder::Layout(c.layout, c.form).Slots(slots), c.layout, c.form,
+        ListOf<OldEntryFields>(FullEntry("FIRST", '1'), FullEntry("SECOND", '1'))));
+  }
+};
+
+// Each file operation of a conversion in turn fails: the converter stops with a defined code
+// and a key of its layout, and leaves everything as a conversion without faults would once
+// the operations are all passed. The first eight operations (open the source, open the
+// target, read the old header and block, write the new ones, read the first entry, write it)
+// have their own keys; the last is closing the new intention file.
+TEST_F(ConverterFaultTest, EveryFailingOperationStopsWithADefinedCode) {
+  const std::set<MigrationResult> defined = {-103, -104, -105, -106, -121};
+  const MigrationResult firstCodes[] = {-103, -103, -105, -105, -106, -106, -105, -106};
+  const std::string both = std::string(kDirectory) + " or " + kCopy;
+  const std::string firstObjects[] = {both,  both,  kDirectory, kDirectory,
+                                      kCopy, kCopy, kDirectory, kCopy};
+  const char* firstKeys[] = {"002 002 003 004 005 006 008 009", "002 002 003 004 005 006 008 009",
+                             "002 002 003 004 005 006 008 014", "002 002 003 004 005 006 008 014",
+                             "002 002 003 004 007 008 010 011", "002 002 005 006 007 008 018 022",
+                             "002 002 003 004 005 006 008 009"};
+  const char* lastKeys[] = {"", "MTYPE1_032", "MTYPE2_041", "MTYPE3_047", "MTYPE4_030"};
+  for (size_t row = 0; row < std::size(kLayouts); ++row) {
+    const LayoutCase& c = kLayouts[row];
+    SCOPED_TRACE(c.name);
+    const std::string prefix = "MTYPE" + std::to_string(c.layout) + "_";
+    PutSample(c);
+    fault_.reset();
+    ASSERT_EQ(Convert(c.layout, c.flag).code, 0);
+    const Bytes reference = Get(kDirectory);
+    const Bytes referenceIntention = Get(kIntention);
+    std::istringstream keys(firstKeys[row]);
+    Outcome last;
+    for (uint64_t n = 1;; ++n) {
+      SCOPED_TRACE("fail operation " + std::to_string(n));
+      PutSample(c);
+      fault_ = platform::FaultPlan{.triggerAt = n, .error = platform::kErrorWriteFault};
+      const Outcome out = Convert(c.layout, c.flag);
+      if (out.operations < n) {
+        EXPECT_EQ(out.code, 0);
+        EXPECT_EQ(Get(kDirectory), reference);
+        EXPECT_EQ(Get(kCopy), reference);
+        EXPECT_EQ(Get(kIntention), referenceIntention);
+        break;
+      }
+      ASSERT_NE(out.code, 0);
+      EXPECT_TRUE(defined.count(out.code)) << out.code;
+      EXPECT_EQ(out.key.rfind(prefix, 0), 0u) << out.key;
+      EXPECT_FALSE(out.object.empty());
+      EXPECT_TRUE(out.records.empty()) << "the driver writes the record of the failing step";
+      if (std::string suffix; keys >> suffix) {
+        EXPECT_EQ(out.key, prefix + suffix);
+        EXPECT_EQ(out.code, firstCodes[n - 1]);
+        EXPECT_EQ(out.object, firstObjects[n - 1]);
+      }
+      last = out;
+    }
+    EXPECT_EQ(last.key, lastKeys[c.layout]);
+    EXPECT_EQ(last.code, kMigrationCannotClose);
+    EXPECT_EQ(last.object, kIntention);
+  }
+}
+
+TEST_F(ConverterFaultTest, ReportFailuresAreRecordedAndTheConversionGoesOn) {
+  // One database whose local directory cannot be opened: every failing operation of the
+  // report file is recorded under its own key, and none stops the conversion.
+  std::set<std::string> seen;
+  for (uint64_t n = 1;; ++n) {
+    SCOPED_TRACE("fail operation " + std::to_string(n));
+    Remove(kReport);
+    Put(kIntention, IntentionFileBuilder(2).Bytes());
+    PutDirectory(OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(2, kLong), 2, kLong,
+                                   {{.name = "PAY", .type = '0', .path = "D:"}}));
+    fault_ = platform::FaultPlan{.triggerAt = n, .error = platform::kErrorDiskFull};
+    const Outcome out = Convert(2, 0);
+    if (out.operations < n) break;
+    for (const std::string& record : out.records) {
+      for (const char* key : {"MTYPE2_010", "MTYPE2_011", "MTYPE2_012"}) {
+        if (record.rfind(key, 0) != 0) continue;
+        seen.insert(key);
+        EXPECT_EQ(out.code, 0);
+      }
+    }
+  }
+  EXPECT_EQ(seen, (std::set<std::string>{"MTYPE2_010", "MTYPE2_011", "MTYPE2_012"}));
+}
+
+}  // namespace
+}  // namespace qz7::migrate::testing

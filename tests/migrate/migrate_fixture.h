@@ -1,0 +1,140 @@
+// What the migration tests share: a throw-away machine with no fault planned and every work
+// buffer allowed, helpers for bytes and error records, a run stopped in a child process, the
+// files of an instance's database and node directories, and a call of a layout converter.
+#ifndef QZ7_TESTS_MIGRATE_MIGRATE_FIXTURE_H_
+#define QZ7_TESTS_MIGRATE_MIGRATE_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "migrate/database_directory_migration.h"
+#include "platform/fault_injection.h"
+#include "testkit/database_directory_builder.h"
+#include "testkit/old_directory_entries.h"
+#include "testkit/temp_machine.h"
+
+namespace qz7::migrate::testing {
+
+using Bytes = std::vector<unsigned char>;
+using Texts = std::vector<std::string>;
+using testkit::DatabaseDirectoryBuilder;
+using testkit::DirectoryBackupBuilder;
+using testkit::DirectoryText;
+using testkit::IntentionFileBuilder;
+using testkit::OldDirectoryBytes;
+using testkit::OldEntryFields;
+using Form = testkit::DirectoryHeaderForm;
+
+// A list written as a call, so that a table row holding one stays on one line.
+template <typename T, typename... Items>
+std::vector<T> ListOf(const Items&... items) {
+  return {T(items)...};
+}
+template <typename... Items>
+Texts TextsOf(const Items&... items) {
+  return ListOf<std::string>(items...);
+}
+
+// The records of an error file: CR LF read as LF, records split at the empty line, the lines
+// of each record joined; text after the last record ends in "<unterminated>".
+Texts ErrorRecordsOf(const Bytes& errorFileBytes);
+// size bytes from offset on, fewer past the end.
+Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
+// Equal bytes; a difference is told by the sizes and the first offset that differs.
+::testing::AssertionResult SameBytes(const Bytes& got, const Bytes& want);
+// Runs run in a child process that the fault plan ends at file operation n, as a crash would;
+// true when the child ended there.
+bool StoppedAt(uint64_t n, const std::function<void()>& run);
+
+class MachineTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  void Put(const std::string& path, const Bytes& bytes) const { machine_.WriteFile(path, bytes); }
+  Bytes Get(const std::string& path) const { return machine_.ReadFile(path); }
+  bool Exists(const std::string& path) const { return machine_.Exists(path); }
+  void Remove(const std::string& path) const;
+  // A folder where a file is expected: it can be neither opened nor removed as a file.
+  void MakeFolder(const std::string& path) const;
+
+  testkit::TempMachine machine_;
+};
+
+// The database directory.
+inline constexpr const char* kInstance = "C:\\QZ7PROF\\QZ7";
+inline constexpr const char* kInstall = "C:\\QZ7";
+inline constexpr const char* kFolder = "C:\\QZ7PROF\\QZ7\\SQLDBDIR";
+inline constexpr const char* kDirectory = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDBDIR";
+inline constexpr const char* kCopy = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDBBAK";
+inline constexpr const char* kIntention = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDBINS";
+inline constexpr const char* kBackup = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDDDIR.TMP";
+inline constexpr const char* kPermanent = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDDDIR.BAK";
+inline constexpr const char* kReport = "C:\\QZ7PROF\\QZ7\\SQLDBDIR\\SQLDDDIR.RPT";
+inline constexpr const char* kErrorFile = "C:\\QZ7PROF\\QZ7\\QZ7MGDBD.ERR";
+
+// The directory folder of the instance, the message text file of its installation with the
+// message texts loaded, and drive D: for local databases.
+class DirectoryFolderTest : public MachineTest {
+ protected:
+  void SetUp() override;
+
+  Texts ErrorRecords() const { return ErrorRecordsOf(Get(kErrorFile)); }
+  void ClearDirectoryFolder() const;  // and the error file
+  void PutDirectory(const Bytes& bytes) const {
+    Put(kDirectory, bytes);
+    Put(kCopy, bytes);
+  }
+
+  // What a layout converter returned, left and wrote to the error file.
+  struct Outcome {
+    MigrationResult code = 0;
+    std::string key, object;
+    Texts records;
+    uint64_t operations = 0;  // file operations it counted
+  };
+  // Runs the converter of layout with the short-header flag (ignored by layout 4) on the
+  // instance's files; fault_, when set, is in force for the converter's operations only.
+  Outcome Convert(int layout, int shortHeader, bool directoryExists = true);
+
+  std::optional<platform::FaultPlan> fault_;
+};
+
+// The node directory.
+namespace node {
+inline constexpr const char* kInstance = "C:\\QZ7\\INST1";
+inline constexpr const char* kFolder = "C:\\QZ7\\INST1\\SQLNODIR";
+inline constexpr const char* kFile = "C:\\QZ7\\INST1\\SQLNODIR\\SQLNODIR";
+inline constexpr const char* kCopy = "C:\\QZ7\\INST1\\SQLNODIR\\SQLNOBAK";
+inline constexpr const char* kTmp = "C:\\QZ7\\INST1\\SQLNODIR\\SQLNDDIR.TMP";
+inline constexpr const char* kBak = "C:\\QZ7\\INST1\\SQLNODIR\\SQLNDDIR.BAK";
+inline constexpr const char* kStaging = "C:\\QZ7\\INST1\\SQLNODIR\\SQLNDDIR.NEW";
+inline constexpr const char* kErrorFile = "C:\\QZ7\\INST1\\QZ7MGNDD.ERR";
+inline constexpr const char* kDatabaseDir = "C:\\QZ7\\INST1\\SQLDBDIR\\SQLDBDIR";
+inline constexpr const char* kDcsDir = "C:\\QZ7\\INST1\\SQLGWDIR\\SQLGWDIR";
+
+class NodeDirectoryTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    ClearInstance();
+  }
+  // No node directory files, no error file, no database directories.
+  void ClearInstance() const {
+    Remove(kInstance);
+    machine_.MakeDirectory(kFolder);
+  }
+  Texts ErrorRecords() const { return ErrorRecordsOf(Get(kErrorFile)); }
+  // The data that a backup file holds after its 85-byte header.
+  static Bytes BackupData(const Bytes& backup) { return Slice(backup, 85, backup.size()); }
+};
+
+}  // namespace node
+}  // namespace qz7::migrate::testing
+
+#endif  // QZ7_TESTS_MIGRATE_MIGRATE_FIXTURE_H_
