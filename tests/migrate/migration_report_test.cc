@@ -77,7 +77,6 @@ TEST_F(MigrationReportTest, ErrorRecords) {
   } rows[] = {
       {"exactly_70", "MAIN061", Digits(61), -126, "MAIN061: " + Digits(61)},
       {"71", "MAIN061", Digits(62), -126, "MAIN061: " + Digits(62)},
-      {"300", "MAIN061", Digits(291), -126, "MAIN061: " + Digits(291)},
       {"fragment_counts_in_the_length", "MAIN005", Digits(50), -108,
        "MAIN005: " + Digits(50) + " access error"},
       {"no_fragment", "MAIN061", "Rename file failed", -126, "MAIN061: Rename file failed"},
@@ -85,12 +84,9 @@ TEST_F(MigrationReportTest, ErrorRecords) {
       // The fragments of the codes that the records in the other tests do not show.
       {"fragment_104", "K", "OBJ", -104, "K: OBJ cannot be closed"},
       {"fragment_106", "K", "OBJ", -106, "K: OBJ write error"},
-      {"fragment_115", "K", "OBJ", -115, "K: OBJ read error"},
       {"fragment_118", "K", "OBJ", -118, "K: OBJ unrecognizable directory file"},
       {"fragment_97", "K", "OBJ", 97, "K: OBJ is in current level"},
       {"no_fragment_113", "K", "OBJ", -113, "K: OBJ"},
-      {"no_fragment_124", "K", "OBJ", -124, "K: OBJ"},
-      {"no_fragment_0", "K", "OBJ", 0, "K: OBJ"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(Written(row.key, row.object, row.code), Record(row.text)) << row.name;

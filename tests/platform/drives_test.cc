@@ -8,7 +8,6 @@
 
 #include "platform/codepage.h"
 #include "platform/computer.h"
-#include "platform/environment.h"
 #include "platform/win_error.h"
 #include "tests/platform/machine_fixture.h"
 
@@ -57,19 +56,6 @@ TEST_F(DrivesTest, ComputerNameInUpperCase) {
   EXPECT_FALSE(GetComputerNameA(name, &size));
   EXPECT_EQ(GetLastError(), kErrorBufferOverflow);
   EXPECT_EQ(size, 8u);
-}
-
-// Names are case-blind: setting one under another case replaces it rather than adding one.
-TEST_F(DrivesTest, EnvironmentNamesAreCaseBlind) {
-  ASSERT_TRUE(SetEnvironmentVariableA("Qz7_Test_Var", "value"));
-  ASSERT_TRUE(SetEnvironmentVariableA("QZ7_TEST_VAR", "v2"));
-  EXPECT_EQ(std::string(getenv("Qz7_Test_Var")), "v2");
-  EXPECT_EQ(getenv("QZ7_TEST_VAR"), nullptr);
-  char buffer[8];
-  EXPECT_EQ(GetEnvironmentVariableA("qz7_TEST_var", buffer, 2), 3u);  // the size with the NUL
-  ASSERT_TRUE(SetEnvironmentVariableA("qz7_test_var", nullptr));
-  EXPECT_EQ(GetEnvironmentVariableA("Qz7_Test_Var", buffer, sizeof buffer), 0u);
-  EXPECT_EQ(GetLastError(), kErrorEnvVarNotFound);
 }
 
 TEST_F(DrivesTest, CodePageFromMachineRootAndCharacterLengths) {

@@ -147,9 +147,6 @@ const OpenFailureCase kOpenFailures[] = {
     {"Directory", "C:\\DIR", "rb", kErrorAccessDenied},
     {"DriveRoot", "C:\\", "r", kErrorAccessDenied},
     {"ReadOnlyForWrite", "C:\\DIR\\ro.txt", "w", kErrorAccessDenied},
-    {"ReadOnlyForUpdate", "C:\\DIR\\ro.txt", "rb+", kErrorAccessDenied},
-    {"ReadOnlyForAppend", "C:\\DIR\\ro.txt", "a", kErrorAccessDenied},
-    {"BadMode", "C:\\DIR\\ro.txt", "rw", kErrorInvalidParameter},
     {"FileAsFolder", "C:\\DIR\\ro.txt\\x", "wb", kErrorPathNotFound},
 };
 
@@ -255,10 +252,8 @@ const CopyCase kCopyCases[] = {
     {"OverwriteWritable", "C:\\src.dat", "C:\\DIR\\writable.dat", false, 0},
     {"ReadOnlySourceGivesReadOnlyCopy", "C:\\DIR\\readonly.dat", "C:\\new.dat", false, 0},
     {"MissingSource", "C:\\none.dat", "C:\\DIR\\new.dat", false, kErrorFileNotFound},
-    {"MissingSourceFolder", "C:\\NONE\\x.dat", "C:\\DIR\\new.dat", false, kErrorPathNotFound},
     {"ReadOnlyDestination", "C:\\src.dat", "C:\\DIR\\readonly.dat", false, kErrorAccessDenied},
     {"FailIfExists", "C:\\src.dat", "C:\\DIR\\writable.dat", true, kErrorFileExists},
-    {"SourceIsFolder", "C:\\DIR", "C:\\new.dat", false, kErrorAccessDenied},
     {"OntoItself", "C:\\src.dat", "C:\\SRC.DAT", false, kErrorSharingViolation},
 };
 
@@ -299,14 +294,12 @@ TEST_F(FileSystemTest, ReplaceFileReplacesOrRefuses) {
       {"ReplacesExisting", "Target.DAT", "old", 0},
       {"CreatesMissing", "NEW.DAT", nullptr, 0},
       {"ReadOnlyDestination", "RO.DAT", "old", kErrorAccessDenied},
-      {"DirectoryDestination", "Sub", nullptr, kErrorAccessDenied},
       {"MissingFolder", "NOWHERE/X.DAT", nullptr, kErrorPathNotFound},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     fs::remove_all(OnC("Dir"));
     WriteHostFile(OnC("Dir/staged.tmp"), "new");
-    fs::create_directories(OnC("Dir/Sub"));
     if (row.before != nullptr) WriteHostFile(OnC("Dir/") + row.destination, row.before);
     if (row.error == kErrorAccessDenied && row.before != nullptr) {
       ASSERT_EQ(chmod(OnC("Dir/RO.DAT").c_str(), 0444), 0);

@@ -83,7 +83,6 @@ TEST_F(ServiceTableTest, ErrorsForMissingExistingAndBadNames) {
       {"CreateExisting", "qz7", true, kErrorServiceExists},
       {"OpenEmptyName", "", false, kErrorInvalidName},
       {"CreateWithBackslash", "A\\B", true, kErrorInvalidName},
-      {"CreateWithLineBreak", "A\nB", true, kErrorInvalidName},
   };
   for (const auto& row : rows) {
     SetLastError(0);
