@@ -1,8 +1,7 @@
-// Removing every instance: the drops with their instance directories, the registry removal,
-// and the upward removal of emptied profile directories.
+// Removing every instance: the upward removal of emptied profile directories, and an uninstall
+// call that must remove nothing.
 #include "entry/instance_removal.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,64 +14,13 @@
 namespace qz7::entry {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-
 class InstanceRemovalTest : public ::testing::Test {
  protected:
-  void WithScan(const std::vector<const char*>& names) {
-    context_.existingScan = std::make_unique<ExistingInstanceScan>();
-    for (const char* name : names) {
-      InstanceRecord record;
-      record.name = name;
-      context_.existingScan->records.Append(record);
-    }
-  }
-
   testkit::TempMachine machine_;
   testkit::RecordingHost host_;
   testkit::ScopedHost scoped_{&host_};
   SetupContext context_;
 };
-
-// Every scanned instance is dropped, the administration server and foreign nodes included,
-// with its directory quoted exactly when the profile directory is; then the registry goes.
-TEST_F(InstanceRemovalTest, DropsEveryScannedInstanceThenTheRegistry) {
-  struct Row {
-    const char* name;
-    const char* target;
-    std::vector<std::string> wantDrops;
-  } rows[] = {
-      {"quoted",
-       "\"C:\\P\"",
-       {"InstanceDrop(\"QZ7\", \"\"C:\\P\\QZ7\"\")",
-        "InstanceDrop(\"QZ7DAS00\", \"\"C:\\P\\QZ7DAS00\"\")"}},
-      {"plain",
-       "C:\\P",
-       {"InstanceDrop(\"QZ7\", \"C:\\P\\QZ7\")",
-        "InstanceDrop(\"QZ7DAS00\", \"C:\\P\\QZ7DAS00\")"}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    host_.ClearCalls();
-    context_.targetProfileDir = row.target;
-    WithScan({"QZ7", "QZ7DAS00"});
-    RemoveAllInstances(context_);
-    EXPECT_THAT(host_.CallsTo("InstanceDrop"), ElementsAreArray(row.wantDrops));
-    EXPECT_THAT(host_.CallsTo("PRegProfilePE"), ElementsAre("PRegProfilePE(6, null, -1)"));
-    EXPECT_TRUE(host_.registryRemoved());
-  }
-}
-
-TEST_F(InstanceRemovalTest, WithoutAScanOnlyTheRegistryAndDirectoriesGo) {
-  machine_.MakeDirectory("C:\\A\\PROFILES");
-  context_.targetProfileDir = "\"C:\\A\\PROFILES\"";
-  RemoveAllInstances(context_);
-  EXPECT_EQ(host_.CountOf("InstanceDrop"), 0);
-  EXPECT_EQ(host_.CountOf("PRegProfilePE"), 1);
-  EXPECT_FALSE(machine_.Exists("C:\\A"));
-  EXPECT_TRUE(machine_.Exists("C:\\"));
-}
 
 // Directories are removed upwards until one cannot be removed; a drive root never is.
 TEST_F(InstanceRemovalTest, RemovesEmptiedDirectoriesUpwards) {
@@ -88,13 +36,7 @@ TEST_F(InstanceRemovalTest, RemovesEmptiedDirectoriesUpwards) {
        {"C:\\A\\B\\PROFILES"},
        {"C:\\A\\B\\OTHER.TXT", "C:\\A"}},
       {"empty_up_to_a_busy_parent", "C:\\A\\B\\PROFILES", {}, {"C:\\A\\B"}, {"C:\\A"}},
-      {"profile_dir_not_empty",
-       "C:\\A\\PROFILES",
-       {"C:\\A\\PROFILES\\QZ7\\qz7systm"},
-       {},
-       {"C:\\A\\PROFILES\\QZ7\\qz7systm"}},
       {"different_case_on_disk", "\"c:\\a\\profiles\"", {}, {"C:\\A\\PROFILES"}, {"C:\\A\\B"}},
-      {"no_backslash", "C:", {}, {}, {"C:\\"}},
       {"drive_root", "\"C:\\\"", {}, {}, {"C:\\"}},
   };
   for (const Row& row : rows) {

@@ -39,7 +39,7 @@ class InstanceUpgradeTest : public ::testing::Test {
 
   testkit::TempMachine machine_;
   MessageRecorder messages_;
-  const Bytes old_ = DbmBlockBuilder().Version(0x800).U32(76, 300).Bytes();
+  const Bytes old_ = DbmBlockBuilder().Version(0x800).U32(76, 300).Text(1130, 256, "D").Bytes();
 };
 
 TEST_F(InstanceUpgradeTest, ConvertsIntoTheTemplateAndDropsTheSavedCopy) {
@@ -47,46 +47,34 @@ TEST_F(InstanceUpgradeTest, ConvertsIntoTheTemplateAndDropsTheSavedCopy) {
   machine_.WriteText("C:\\P\\INST1\\00000000.000", "someone else's file");
   EXPECT_EQ(Upgrade(), 0);
   const Bytes converted = machine_.ReadFile(kConfig);
-  EXPECT_EQ(testkit::DbmU16(converted, 16), 0x900);
+  EXPECT_EQ(testkit::DbmU16(converted, 16), 0x900);  // the template's own version stays
   EXPECT_EQ(testkit::DbmU32(converted, 76), 300u);
+  EXPECT_EQ(testkit::DbmText(converted, 1130, 256), "D");
+  EXPECT_EQ(testkit::DbmU16(converted, 18), 4096);  // put back into range before the checksum
+  EXPECT_TRUE(testkit::DbmChecksumMatches(converted));
   EXPECT_FALSE(machine_.Exists("C:\\P\\INST1\\00000001.000"));
   EXPECT_TRUE(machine_.Exists("C:\\P\\INST1\\00000000.000"));
   EXPECT_THAT(messages_.boxes(), IsEmpty());
 }
 
 TEST_F(InstanceUpgradeTest, FailedConversionKeepsTheOldConfigurationAndReports) {
-  struct Row {
-    const char* name;
-    Bytes old;
-    int code;
-  } rows[] = {
-      {"wrong_checksum", DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes(),
-       kDbmChecksumError},
-      {"truncated", Bytes(old_.begin(), old_.begin() + 100), kDbmFileError},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    testkit::TempMachine machine;
-    machine.WriteFile(kTemplate, DbmBlockBuilder().Bytes());
-    machine.WriteFile(kConfig, row.old);
-    messages_.Clear();
-    EXPECT_EQ(Upgrade(), 1);
-    EXPECT_EQ(machine.ReadFile(kSaved), row.old);
-    EXPECT_EQ(machine.ReadFile(kConfig), row.old);
-    EXPECT_THAT(messages_.boxes(), ElementsAre(MessageRecorder::Box{3573, {"INST1"}, 0x40}));
-    EXPECT_EQ(messages_.LogLines().end()[-2],
-              "The instance set-up ended with code " + std::to_string(row.code) + ".");
-  }
+  const Bytes damaged = DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes();
+  machine_.WriteFile(kConfig, damaged);
+  EXPECT_EQ(Upgrade(), 1);
+  EXPECT_EQ(machine_.ReadFile(kSaved), damaged);
+  EXPECT_EQ(machine_.ReadFile(kConfig), damaged);
+  EXPECT_THAT(messages_.boxes(), ElementsAre(MessageRecorder::Box{3573, {"INST1"}, 0x40}));
+  EXPECT_EQ(messages_.LogLines().end()[-2],
+            "The instance set-up ended with code " + std::to_string(kDbmChecksumError) + ".");
 }
 
 // Whatever file operation fails, the old configuration survives in the configuration file or
 // in a saved copy beside it.
 TEST_F(InstanceUpgradeTest, NoFailingOperationLosesTheOldConfiguration) {
-  uint64_t operations = 0;
   machine_.WriteFile(kConfig, old_);
   platform::ResetFileOperationCount();
   ASSERT_EQ(Upgrade(), 0);
-  operations = platform::FileOperationCount();
+  const uint64_t operations = platform::FileOperationCount();
   for (uint64_t n = 1; n <= operations; ++n) {
     SCOPED_TRACE("failing operation " + std::to_string(n));
     testkit::TempMachine machine;
@@ -95,12 +83,10 @@ TEST_F(InstanceUpgradeTest, NoFailingOperationLosesTheOldConfiguration) {
     platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
     const int result = Upgrade();
     platform::ClearFaultPlan();
-    if (result == 0) {
+    if (result == 0)
       EXPECT_EQ(testkit::DbmU32(machine.ReadFile(kConfig), 76), 300u);
-    } else {
-      const bool kept = machine.ReadFile(kConfig) == old_ || machine.ReadFile(kSaved) == old_;
-      EXPECT_TRUE(kept);
-    }
+    else
+      EXPECT_TRUE(machine.ReadFile(kConfig) == old_ || machine.ReadFile(kSaved) == old_);
   }
 }
 
@@ -141,60 +127,22 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
     std::vector<std::string> calls, gone, kept;
     std::vector<Box> boxes;
   } rows[] = {
-      {"both_migrated",
-       {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNOBAK"},
-       0,
-       0,
-       0,
-       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"},
-       {},
-       {},
-       {}},
-      {"database_returns_one_unreported",
-       {"SQLDBDIR\\SQLDBBAK"},
-       1,
-       0,
-       0,
-       {"database C:\\P\\INST1 C:\\QZ7"},
-       {},
-       {},
-       {}},
-      {"both_fail_both_reported",
-       {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"},
-       -101,
-       -103,
-       1,
-       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"},
-       {},
-       {},
+      // clang-format off
+      {"both_migrated", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNOBAK"}, 0, 0, 0,
+       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {}, {}},
+      {"both_fail_both_reported", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"}, -101, -103, 1,
+       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {},
        {Box{3578, {"-101", "INST1"}, 0x40}, Box{3574, {"-103", "INST1"}, 0x40}}},
       {"folders_without_directory_files_cleared",
-       {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"},
-       0,
-       0,
-       0,
-       {},
-       {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"},
-       {},
-       {}},
-      {"gateway_directory_left_alone",
-       {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"},
-       0,
-       0,
-       0,
-       {},
-       {},
-       {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"},
-       {}},
+       {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, 0, 0, 0, {},
+       {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, {}, {}},
+      {"gateway_directory_left_alone", {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"}, 0, 0, 0, {}, {},
+       {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"}, {}},
       {"interrupted_migrations_repaired_not_cleared",
-       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"},
-       0,
-       0,
-       0,
-       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"},
-       {},
-       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"},
-       {}},
+       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"}, 0, 0, 0,
+       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {},
+       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"}, {}},
+      // clang-format on
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -212,7 +160,6 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
     for (const std::string& f : row.kept) EXPECT_TRUE(machine.Exists("C:\\P\\INST1\\" + f)) << f;
   }
   script = nullptr;
-  EXPECT_EQ(UpgradeInstanceDirectories(nullptr, "C:\\QZ7", {}, kScripted), 0);
   EXPECT_EQ(UpgradeInstanceDirectories("C:\\NOWHERE", "C:\\QZ7", {}, kScripted), 0);
 }
 
