@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::testkit {
 namespace {

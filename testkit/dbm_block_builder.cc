@@ -4,10 +4,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/coding.h"
+#include "base/dbm_block.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
-#include "util/coding.h"
-#include "util/dbm_block.h"
 
 namespace qz7::testkit {
 namespace {

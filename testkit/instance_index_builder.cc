@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::testkit {
 

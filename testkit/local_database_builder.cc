@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::testkit {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 // The layouts are written down here on their own, not taken from the library, so that a
 // fault in the library's tables shows in the tests instead of being built into their input.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::testkit {
 namespace {

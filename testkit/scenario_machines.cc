@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/coding.h"
 #include "testkit/database_directory_builder.h"
 #include "testkit/dbm_block_builder.h"
 #include "testkit/instance_tools.h"
 #include "testkit/node_directory_builder.h"
-#include "util/coding.h"
 
 namespace qz7::testkit {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/multibyte.h"
 #include "platform/file_system.h"
-#include "util/multibyte.h"
 #include "util/setup_files.h"
 
 namespace qz7::config {

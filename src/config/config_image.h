@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "util/coding.h"
-#include "util/dbm_block.h"
+#include "base/coding.h"
+#include "base/dbm_block.h"
 
 namespace qz7::config {
 

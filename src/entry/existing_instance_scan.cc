@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "base/coding.h"
+#include "base/dbm_block.h"
 #include "host/host_services.h"
 #include "platform/computer.h"
 #include "platform/file_system.h"
 #include "platform/services.h"
-#include "util/coding.h"
-#include "util/dbm_block.h"
 
 namespace qz7::entry {
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/fixed_text.h"
 #include "entry/instance_record.h"
-#include "util/fixed_text.h"
 
 namespace qz7::entry {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "util/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace qz7::entry {
 

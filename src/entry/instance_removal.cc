@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "base/multibyte.h"
+#include "base/quoted_path.h"
 #include "host/host_services.h"
 #include "platform/file_system.h"
-#include "util/multibyte.h"
-#include "util/quoted_path.h"
 
 namespace qz7::entry {
 namespace {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "base/quoted_path.h"
 #include "host/host_services.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
 #include "upgrade/directory_tree.h"
-#include "util/quoted_path.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
 

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/coding.h"
+#include "base/quoted_path.h"
 #include "host/host_services.h"
-#include "util/coding.h"
 #include "util/path_normalization.h"
-#include "util/quoted_path.h"
 #include "util/setup_files.h"
 
 namespace qz7::entry {

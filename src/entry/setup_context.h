@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/fixed_text.h"
 #include "entry/existing_instance_scan.h"
 #include "entry/instance_record.h"
 #include "qz7instm.h"
-#include "util/fixed_text.h"
 
 namespace qz7::entry {
 

@@ -1,7 +1,6 @@
 #include "host/host_files.h"
 
 #include <cctype>
-
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::migrate {
 namespace {

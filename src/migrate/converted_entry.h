@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "migrate/directory_layout.h"
+#include "base/directory_layout.h"
 
 namespace qz7::migrate {
 

@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "migrate/directory_layout.h"
+#include "base/directory_layout.h"
+#include "base/fixed_text.h"
 #include "migrate/directory_recognition.h"
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate {
 namespace {

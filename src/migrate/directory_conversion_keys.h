@@ -4,7 +4,7 @@
 #ifndef QZ7_MIGRATE_DIRECTORY_CONVERSION_KEYS_H_
 #define QZ7_MIGRATE_DIRECTORY_CONVERSION_KEYS_H_
 
-#include "migrate/directory_layout.h"
+#include "base/directory_layout.h"
 
 namespace qz7::migrate {
 

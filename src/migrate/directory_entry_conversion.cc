@@ -8,17 +8,17 @@
 #include <memory>
 #include <string>
 
+#include "base/coding.h"
+#include "base/directory_layout.h"
+#include "base/fixed_text.h"
 #include "migrate/converted_entry.h"
 #include "migrate/directory_conversion_keys.h"
 #include "migrate/directory_hash.h"
-#include "migrate/directory_layout.h"
 #include "migrate/intention_file_conversion.h"
 #include "migrate/local_database_check.h"
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
-#include "util/coding.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate {
 namespace {

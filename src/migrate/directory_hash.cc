@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::migrate {
 

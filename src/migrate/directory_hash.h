@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "migrate/directory_layout.h"
+#include "base/directory_layout.h"
 
 namespace qz7::migrate {
 

@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "migrate/directory_layout.h"
+#include "base/directory_layout.h"
+#include "base/fixed_text.h"
 #include "migrate/migration_report.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate {
 

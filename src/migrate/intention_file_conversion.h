@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "migrate/directory_layout.h"
+#include "base/directory_layout.h"
 
 namespace qz7::migrate {
 

@@ -4,13 +4,13 @@
 #include <initializer_list>
 #include <string>
 
+#include "base/coding.h"
+#include "base/directory_layout.h"
+#include "base/fixed_text.h"
 #include "migrate/code_set_tables.h"
 #include "migrate/database_directory_migration.h"
-#include "migrate/directory_layout.h"
 #include "migrate/directory_recognition.h"
 #include "platform/file_system.h"
-#include "util/coding.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate {
 namespace {

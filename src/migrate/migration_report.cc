@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/fixed_text.h"
 #include "migrate/work_buffer.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate {
 namespace {

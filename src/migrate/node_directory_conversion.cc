@@ -4,10 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "base/coding.h"
+#include "base/fixed_text.h"
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
-#include "util/coding.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate {
 namespace {

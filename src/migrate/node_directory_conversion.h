@@ -7,11 +7,19 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/node_directory_layout.h"
 #include "migrate/migration_report.h"
-#include "migrate/node_directory_layout.h"
 #include "platform/file_system.h"
 
 namespace qz7::migrate {
+
+// ---- Result codes of the node directory migration ----
+
+// A work buffer of the node directory migration could not be had.
+constexpr MigrationResult kNodeMigrationNoMemory = -131;
+// The migration backup could not be renamed; the node directory migration reports it with
+// this code where the database directory migration uses -126.
+constexpr MigrationResult kNodeMigrationRenameFailed = -125;
 
 // ---- NodeEntry ----
 

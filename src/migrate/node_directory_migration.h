@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
+#include "base/fixed_text.h"
+#include "base/node_directory_layout.h"
 #include "migrate/migration_report.h"
-#include "migrate/node_directory_layout.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate {
 

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "base/coding.h"
+#include "base/dbm_block.h"
+#include "base/quoted_path.h"
 #include "host/host_services.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
 #include "provision/node_name.h"
-#include "util/coding.h"
-#include "util/dbm_block.h"
-#include "util/quoted_path.h"
 
 namespace qz7::provision {
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/quoted_path.h"
 #include "platform/file_system.h"
 #include "provision/admin_server.h"
 #include "provision/instance_creation.h"
@@ -13,7 +14,6 @@
 #include "provision/node_name.h"
 #include "provision/partitioned_instance.h"
 #include "provision/setup_tool_runner.h"
-#include "util/quoted_path.h"
 #include "util/setup_files.h"
 #include "util/setup_log.h"
 #include "util/setup_messages.h"

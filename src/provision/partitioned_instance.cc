@@ -3,11 +3,11 @@
 #include <array>
 #include <cstdint>
 
+#include "base/fixed_text.h"
+#include "base/quoted_path.h"
 #include "host/host_services.h"
 #include "platform/computer.h"
 #include "platform/registry.h"
-#include "util/fixed_text.h"
-#include "util/quoted_path.h"
 
 namespace qz7::provision {
 namespace {

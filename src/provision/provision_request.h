@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/fixed_text.h"
 #include "qz7instm.h"
-#include "util/fixed_text.h"
 
 namespace qz7::provision {
 

@@ -4,10 +4,10 @@
 #include <array>
 #include <cstring>
 
+#include "base/coding.h"
+#include "base/dbm_block.h"
 #include "upgrade/dbm_field_tables.h"
 #include "upgrade/dbm_parameter_ranges.h"
-#include "util/coding.h"
-#include "util/dbm_block.h"
 
 namespace qz7::upgrade {
 namespace {

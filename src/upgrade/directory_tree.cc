@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/multibyte.h"
+#include "base/quoted_path.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
-#include "util/multibyte.h"
 #include "util/path_normalization.h"
-#include "util/quoted_path.h"
 #include "util/setup_files.h"
 
 namespace qz7::upgrade {

@@ -2,11 +2,11 @@
 
 #include <string>
 
+#include "base/quoted_path.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "upgrade/dbm_configuration_conversion.h"
 #include "upgrade/directory_tree.h"
-#include "util/quoted_path.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/quoted_path.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
-#include "util/quoted_path.h"
 
 namespace qz7::util {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/multibyte.h"
 #include "platform/messages.h"
-#include "util/multibyte.h"
 #include "util/setup_log.h"
 
 namespace qz7::util {

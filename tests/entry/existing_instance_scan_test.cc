@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/coding.h"
 #include "testkit/instance_index_builder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
-#include "util/coding.h"
 
 namespace qz7::entry {
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/coding.h"
 #include "qz7instm.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
-#include "util/coding.h"
 
 namespace qz7::entry {
 namespace {

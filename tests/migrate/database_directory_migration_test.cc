@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "base/fixed_text.h"
 #include "migrate/directory_entry_conversion.h"
 #include "migrate/directory_recognition.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
 #include "testkit/local_database_builder.h"
 #include "tests/migrate/migrate_fixture.h"
-#include "util/fixed_text.h"
 
 namespace qz7::migrate::testing {
 namespace {

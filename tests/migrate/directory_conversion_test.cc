@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "base/coding.h"
 #include "migrate/directory_entry_conversion.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/local_database_builder.h"
 #include "tests/migrate/migrate_fixture.h"
-#include "util/coding.h"
 
 namespace qz7::migrate::testing {
 namespace {

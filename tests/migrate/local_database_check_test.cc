@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
+#include "base/coding.h"
 #include "testkit/local_database_builder.h"
 #include "testkit/migration_message_file.h"
 #include "tests/migrate/migrate_fixture.h"
-#include "util/coding.h"
 
 namespace qz7::migrate::testing {
 namespace {

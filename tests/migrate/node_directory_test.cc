@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "base/coding.h"
 #include "migrate/node_directory_conversion.h"
 #include "migrate/node_directory_migration.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
 #include "testkit/node_directory_builder.h"
 #include "tests/migrate/migrate_fixture.h"
-#include "util/coding.h"
 
 namespace qz7::migrate::testing::node {
 namespace {

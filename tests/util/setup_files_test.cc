@@ -6,13 +6,13 @@
 
 #include <string>
 
+#include "base/quoted_path.h"
 #include "platform/codepage.h"
 #include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/temp_machine.h"
 #include "util/path_normalization.h"
-#include "util/quoted_path.h"
 
 namespace qz7::util {
 namespace {

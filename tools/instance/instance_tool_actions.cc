@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/coding.h"
+#include "base/dbm_block.h"
 #include "host/host_files.h"
 #include "host/host_services.h"
 #include "host/instance_lifecycle.h"
@@ -14,8 +16,6 @@
 #include "host/stand_in_host.h"
 #include "host/undo_log.h"
 #include "platform/file_system.h"
-#include "util/coding.h"
-#include "util/dbm_block.h"
 
 namespace qz7::instance_tools {
 namespace {

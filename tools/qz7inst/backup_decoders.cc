@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "migrate/directory_layout.h"
-#include "migrate/node_directory_layout.h"
+#include "base/directory_layout.h"
+#include "base/node_directory_layout.h"
 #include "tools/qz7inst/directory_records.h"
 #include "tools/qz7inst/file_decoder.h"
 

@@ -3,11 +3,11 @@
 // directory entry, with the code-set and territory names it would look up for them.
 #include <string>
 
+#include "base/coding.h"
 #include "migrate/code_set_tables.h"
 #include "migrate/local_database_check.h"
 #include "tools/qz7inst/file_decoder.h"
 #include "tools/qz7inst/show_record.h"
-#include "util/coding.h"
 
 namespace qz7::cli {
 namespace {

@@ -6,14 +6,14 @@
 #include <algorithm>
 #include <string>
 
+#include "base/coding.h"
+#include "base/directory_layout.h"
 #include "migrate/converted_entry.h"
 #include "migrate/directory_hash.h"
-#include "migrate/directory_layout.h"
 #include "migrate/intention_file_conversion.h"
 #include "tools/qz7inst/directory_records.h"
 #include "tools/qz7inst/directory_shapes.h"
 #include "tools/qz7inst/file_decoder.h"
-#include "util/coding.h"
 
 namespace qz7::cli {
 namespace {

@@ -6,12 +6,12 @@
 #include <map>
 #include <string>
 
+#include "base/coding.h"
+#include "base/dbm_block.h"
 #include "tools/qz7inst/file_decoder.h"
 #include "upgrade/dbm_configuration_conversion.h"
 #include "upgrade/dbm_field_tables.h"
 #include "upgrade/dbm_parameter_ranges.h"
-#include "util/coding.h"
-#include "util/dbm_block.h"
 
 namespace qz7::cli {
 namespace {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "base/coding.h"
+#include "base/dbm_block.h"
 #include "entry/existing_instance_scan.h"
 #include "entry/setup_context.h"
 #include "platform/file_system.h"
@@ -22,8 +24,6 @@
 #include "testkit/sample_machine.h"
 #include "tools/qz7inst/command.h"
 #include "tools/qz7inst/instance_table.h"
-#include "util/coding.h"
-#include "util/dbm_block.h"
 
 namespace qz7::cli {
 namespace {

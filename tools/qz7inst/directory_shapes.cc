@@ -5,7 +5,7 @@
 
 #include "migrate/intention_file_conversion.h"
 #include "migrate/node_directory_conversion.h"
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::cli {
 namespace {

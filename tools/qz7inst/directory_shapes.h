@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "migrate/directory_layout.h"
-#include "migrate/node_directory_layout.h"
+#include "base/directory_layout.h"
+#include "base/node_directory_layout.h"
 #include "tools/qz7inst/show_record.h"
 
 namespace qz7::cli {

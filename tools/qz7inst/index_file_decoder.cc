@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
+#include "base/coding.h"
 #include "entry/existing_instance_scan.h"
 #include "tools/qz7inst/file_decoder.h"
 #include "tools/qz7inst/show_record.h"
-#include "util/coding.h"
 
 namespace qz7::cli {
 namespace {

@@ -3,12 +3,12 @@
 // NodeEntry table, and the DCS directory (SQLGWDIR) that the conversion consults.
 #include <string>
 
+#include "base/coding.h"
+#include "base/node_directory_layout.h"
 #include "migrate/node_directory_conversion.h"
-#include "migrate/node_directory_layout.h"
 #include "tools/qz7inst/directory_records.h"
 #include "tools/qz7inst/directory_shapes.h"
 #include "tools/qz7inst/file_decoder.h"
-#include "util/coding.h"
 
 namespace qz7::cli {
 namespace {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+
 namespace qz7::cli {
 namespace {
 

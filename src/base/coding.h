@@ -1,7 +1,7 @@
 // Fixed-width little-endian numbers in byte buffers. Every binary format of the library is
 // read and written through these; no struct is ever laid over file bytes.
-#ifndef QZ7_UTIL_CODING_H_
-#define QZ7_UTIL_CODING_H_
+#ifndef QZ7_BASE_CODING_H_
+#define QZ7_BASE_CODING_H_
 
 #include <cstdint>
 #include <cstring>
@@ -39,4 +39,4 @@ inline void StoreLEFloat(unsigned char* p, float v) {
 
 }  // namespace qz7::util
 
-#endif  // QZ7_UTIL_CODING_H_
+#endif  // QZ7_BASE_CODING_H_

@@ -1,6 +1,6 @@
 // Texts in fixed-size character arrays, the way every record of the library holds them.
-#ifndef QZ7_UTIL_FIXED_TEXT_H_
-#define QZ7_UTIL_FIXED_TEXT_H_
+#ifndef QZ7_BASE_FIXED_TEXT_H_
+#define QZ7_BASE_FIXED_TEXT_H_
 
 #include <cstddef>
 #include <cstring>
@@ -45,4 +45,4 @@ struct FixedText {
 
 }  // namespace qz7::util
 
-#endif  // QZ7_UTIL_FIXED_TEXT_H_
+#endif  // QZ7_BASE_FIXED_TEXT_H_

@@ -1,6 +1,6 @@
-#include "util/quoted_path.h"
+#include "base/quoted_path.h"
 
-#include "util/multibyte.h"
+#include "base/multibyte.h"
 
 namespace qz7::util {
 

@@ -1,14 +1,13 @@
 // The files of a system database directory as the migration driver sees them: the header of
 // a directory file in its long and short forms, the layouts that the entry sizes tell apart,
 // the empty directory of the current layout, and the header of the migration backup file.
-#ifndef QZ7_MIGRATE_DIRECTORY_LAYOUT_H_
-#define QZ7_MIGRATE_DIRECTORY_LAYOUT_H_
+#ifndef QZ7_BASE_DIRECTORY_LAYOUT_H_
+#define QZ7_BASE_DIRECTORY_LAYOUT_H_
 
 #include <cstddef>
 #include <cstdint>
 
-#include "migrate/migration_report.h"
-#include "util/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace qz7::migrate {
 
@@ -175,4 +174,4 @@ int64_t BackupDirectoryLength(const DirectoryBackupHeader& header);
 
 }  // namespace qz7::migrate
 
-#endif  // QZ7_MIGRATE_DIRECTORY_LAYOUT_H_
+#endif  // QZ7_BASE_DIRECTORY_LAYOUT_H_

@@ -1,8 +1,8 @@
 // The database manager configuration file qz7systm: one 4096-byte little-endian block.
 // Offset 0 holds the checksum, the 32-bit sum of the unsigned bytes at offsets 4 to 4095;
 // bits 0x0F00 of the 16-bit value at offset 16 give the layout version; offset 40 the node type.
-#ifndef QZ7_UTIL_DBM_BLOCK_H_
-#define QZ7_UTIL_DBM_BLOCK_H_
+#ifndef QZ7_BASE_DBM_BLOCK_H_
+#define QZ7_BASE_DBM_BLOCK_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -26,4 +26,4 @@ void StampDbmChecksum(unsigned char* block);
 
 }  // namespace qz7::util
 
-#endif  // QZ7_UTIL_DBM_BLOCK_H_
+#endif  // QZ7_BASE_DBM_BLOCK_H_

@@ -1,6 +1,6 @@
-#include "util/dbm_block.h"
+#include "base/dbm_block.h"
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::util {
 

@@ -1,6 +1,6 @@
 // Walking multibyte text character by character in the computer's code page.
-#ifndef QZ7_UTIL_MULTIBYTE_H_
-#define QZ7_UTIL_MULTIBYTE_H_
+#ifndef QZ7_BASE_MULTIBYTE_H_
+#define QZ7_BASE_MULTIBYTE_H_
 
 namespace qz7::util {
 
@@ -15,4 +15,4 @@ const char* FindLastCharMB(const char* text, char wanted);
 
 }  // namespace qz7::util
 
-#endif  // QZ7_UTIL_MULTIBYTE_H_
+#endif  // QZ7_BASE_MULTIBYTE_H_

@@ -1,7 +1,7 @@
 // Quoted paths: the one form in which the library carries paths. A quoted path may begin
 // with a double quote; when it does, it also ends with one. These are pure text operations.
-#ifndef QZ7_UTIL_QUOTED_PATH_H_
-#define QZ7_UTIL_QUOTED_PATH_H_
+#ifndef QZ7_BASE_QUOTED_PATH_H_
+#define QZ7_BASE_QUOTED_PATH_H_
 
 #include <string>
 #include <string_view>
@@ -35,4 +35,4 @@ std::string LastComponent(std::string_view path);
 
 }  // namespace qz7::util
 
-#endif  // QZ7_UTIL_QUOTED_PATH_H_
+#endif  // QZ7_BASE_QUOTED_PATH_H_

@@ -1,8 +1,8 @@
-#include "migrate/directory_layout.h"
+#include "base/directory_layout.h"
 
 #include <cstring>
 
-#include "util/coding.h"
+#include "base/coding.h"
 
 namespace qz7::migrate {
 namespace {

@@ -1,4 +1,4 @@
-#include "util/multibyte.h"
+#include "base/multibyte.h"
 
 #include <cstring>
 

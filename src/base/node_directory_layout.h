@@ -1,24 +1,14 @@
 // The files of an instance's node directory as its migration sees them: the frame that every
 // release shares (a 28-byte header, the entries, a closing 32-bit value), the entry layouts
 // that the entry sizes tell apart, and the header of the migration backup.
-#ifndef QZ7_MIGRATE_NODE_DIRECTORY_LAYOUT_H_
-#define QZ7_MIGRATE_NODE_DIRECTORY_LAYOUT_H_
+#ifndef QZ7_BASE_NODE_DIRECTORY_LAYOUT_H_
+#define QZ7_BASE_NODE_DIRECTORY_LAYOUT_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "migrate/migration_report.h"
-
 namespace qz7::migrate {
-
-// ---- Result codes of the node directory migration ----
-
-// A work buffer of the node directory migration could not be had.
-constexpr MigrationResult kNodeMigrationNoMemory = -131;
-// The migration backup could not be renamed; the node directory migration reports it with
-// this code where the database directory migration uses -126.
-constexpr MigrationResult kNodeMigrationRenameFailed = -125;
 
 // ---- Files ----
 
@@ -144,4 +134,4 @@ inline bool NodeBackupSignatureMatches(const unsigned char (&header)[kNodeBackup
 
 }  // namespace qz7::migrate
 
-#endif  // QZ7_MIGRATE_NODE_DIRECTORY_LAYOUT_H_
+#endif  // QZ7_BASE_NODE_DIRECTORY_LAYOUT_H_
