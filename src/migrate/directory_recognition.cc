@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/layout_recognition.h"
 #include "migrate/converted_entry.h"
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
@@ -49,17 +50,6 @@ std::string JoinedPaths(const char* first, const char* joint, const char* second
   return std::string(first) + joint + second;
 }
 
-// The entry size of a layout under one header form, searched in the size table.
-DirectoryLayoutType TypeOfEntrySize(int64_t entrySize, bool shortHeader) {
-  for (const DirectoryEntrySizes& sizes : kDirectoryEntrySizes) {
-    const size_t size = shortHeader ? sizes.shortHeader : sizes.longHeader;
-    if (size != 0 && static_cast<int64_t>(size) == entrySize) return sizes.type;
-  }
-  return DirectoryLayoutType::kUnrecognised;
-}
-
-int64_t SlotAreaSize(uint16_t slotCount) { return static_cast<int64_t>(kSlotSize) * slotCount; }
-
 bool IsEarlierLayout(DirectoryLayoutType type) {
   return type == DirectoryLayoutType::kLayout1 || type == DirectoryLayoutType::kLayout2 ||
          type == DirectoryLayoutType::kLayout3 || type == DirectoryLayoutType::kLayout4;
@@ -80,41 +70,17 @@ MigrationResult Recognise(platform::FileStream& stream, DirectoryRecognition* re
   if (MigrationResult code = ReadHeader(stream, header.get(), kLongHeaderSize); code != 0) {
     return code;
   }
-  DirectoryHeader fields = DecodeDirectoryHeader(header.get(), false);
-  if (fields.releaseMarker == kCurrentReleaseMarker) {
-    recognition->type = DirectoryLayoutType::kCurrent;
-    return kMigrationOk;
-  }
-
-  // The long header first: the fixed part and the slots leave the entries.
-  int64_t rest = size - (SlotAreaSize(fields.slotCount) + static_cast<int64_t>(kLongFixedSize));
-  if (rest == 0) {
-    recognition->type = DirectoryLayoutType::kEmpty;
-    return kMigrationOk;
-  }
-  if (rest < 0) {
-    recognition->type = DirectoryLayoutType::kUnrecognised;
-    return kMigrationOk;
-  }
-  // No entries while bytes follow the fixed part matches no layout.
-  DirectoryLayoutType type = fields.entryCount == 0
-                                 ? DirectoryLayoutType::kUnrecognised
-                                 : TypeOfEntrySize(rest / fields.entryCount, false);
-  bool shortHeader = false;
-  if (type == DirectoryLayoutType::kUnrecognised) {
+  DirectoryLayoutRecognition layout = RecogniseByLongHeader(header.get(), size);
+  if (layout.needsShortHeaderTest) {
+    // The short header is read again from the start of the file.
     if (stream.Seek(0, platform::kSeekSet) != 0) return kMigrationFileAccessError;
     if (MigrationResult code = ReadHeader(stream, header.get(), kShortHeaderSize); code != 0) {
       return code;
     }
-    fields = DecodeDirectoryHeader(header.get(), true);
-    rest = size - (SlotAreaSize(fields.slotCount) + static_cast<int64_t>(kShortFixedSize));
-    if (rest <= 0) {
-      type = DirectoryLayoutType::kEmpty;
-    } else if (fields.entryCount != 0) {
-      type = TypeOfEntrySize(rest / fields.entryCount, true);
-      shortHeader = IsEarlierLayout(type);
-    }
+    layout = RecogniseByShortHeader(header.get(), size);
   }
+  const DirectoryLayoutType type = layout.type;
+  const bool shortHeader = layout.shortHeader;
   recognition->type = type;
   recognition->shortHeader = shortHeader;
   if (!IsEarlierLayout(type)) return kMigrationOk;

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "base/coding.h"
+#include "base/layout_recognition.h"
 #include "migrate/migration_steps.h"
 #include "migrate/node_directory_conversion.h"
 #include "migrate/work_buffer.h"
@@ -346,18 +348,7 @@ MigrationResult RecogniseNodeDirectoryFile(const char* path, NodeDirectoryLayout
   // Only read: a failing close cannot have changed the file.
   CloseFile(file);
 
-  const int64_t rest = size - static_cast<int64_t>(kNodeFrameSize);
-  const uint16_t entryCount = util::LoadLE16(header + kNodeEntryCountOffset);
-  if (rest < 0) {
-    *type = NodeDirectoryLayoutType::kUnrecognised;
-  } else if (rest == 0 || entryCount == 0) {
-    *type = NodeDirectoryLayoutType::kEmpty;
-  } else if (rest / entryCount == static_cast<int64_t>(kNodeEntrySize) ||
-             rest % static_cast<int64_t>(kNodeEntrySize) == 0) {
-    *type = NodeDirectoryLayoutType::kCurrent;
-  } else {
-    *type = NodeLayoutOfEntrySize(static_cast<uint64_t>(rest / entryCount));
-  }
+  *type = RecogniseNodeDirectoryLayout(header, size);
   return kMigrationOk;
 }
 

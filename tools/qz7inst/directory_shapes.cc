@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "base/coding.h"
+#include "base/layout_recognition.h"
 #include "migrate/intention_file_conversion.h"
 #include "migrate/node_directory_conversion.h"
 #include "base/coding.h"
@@ -12,14 +14,6 @@ namespace {
 
 using migrate::DirectoryLayoutType;
 using migrate::NodeDirectoryLayoutType;
-
-DirectoryLayoutType TypeOfEntrySize(int64_t entrySize, bool shortHeader) {
-  for (const migrate::DirectoryEntrySizes& sizes : migrate::kDirectoryEntrySizes) {
-    const size_t size = shortHeader ? sizes.shortHeader : sizes.longHeader;
-    if (size != 0 && static_cast<int64_t>(size) == entrySize) return sizes.type;
-  }
-  return DirectoryLayoutType::kUnrecognised;
-}
 
 size_t EntrySizeOf(DirectoryLayoutType type, bool shortHeader) {
   if (type == DirectoryLayoutType::kCurrent) return migrate::kCurrentEntrySize;
@@ -70,32 +64,11 @@ DatabaseDirectoryShape ShapeOfDatabaseDirectory(FileBytes bytes) {
   DatabaseDirectoryShape shape;
   if (bytes.size() < migrate::kLongHeaderSize) return shape;
   shape.headerRead = true;
-  const int64_t size = static_cast<int64_t>(bytes.size());
-  const migrate::DirectoryHeader header = migrate::DecodeDirectoryHeader(bytes.data(), false);
-  const int64_t slots = static_cast<int64_t>(migrate::kSlotSize) * header.slotCount;
-  if (header.releaseMarker == migrate::kCurrentReleaseMarker) {
-    shape.type = DirectoryLayoutType::kCurrent;
-    CompleteShape(header, bytes.size(), &shape);
-    return shape;
-  }
-  int64_t rest = size - (slots + static_cast<int64_t>(migrate::kLongFixedSize));
-  if (rest == 0) {
-    shape.type = DirectoryLayoutType::kEmpty;
-  } else if (rest > 0) {
-    shape.type = header.entryCount == 0 ? DirectoryLayoutType::kUnrecognised
-                                        : TypeOfEntrySize(rest / header.entryCount, false);
-    if (shape.type == DirectoryLayoutType::kUnrecognised) {
-      // The short header has the counts at the same offsets; only its fixed part is smaller.
-      rest = size - (slots + static_cast<int64_t>(migrate::kShortFixedSize));
-      shape.shortHeader = true;
-      if (rest <= 0) {
-        shape.type = DirectoryLayoutType::kEmpty;
-      } else if (header.entryCount != 0) {
-        shape.type = TypeOfEntrySize(rest / header.entryCount, true);
-      }
-    }
-  }
-  CompleteShape(header, bytes.size(), &shape);
+  const migrate::DirectoryLayoutRecognition layout =
+      migrate::RecogniseDirectoryLayout(bytes.data(), static_cast<int64_t>(bytes.size()));
+  shape.type = layout.type;
+  shape.shortHeader = layout.shortHeader;
+  CompleteShape(migrate::DecodeDirectoryHeader(bytes.data(), false), bytes.size(), &shape);
   return shape;
 }
 
@@ -103,21 +76,13 @@ NodeDirectoryShape ShapeOfNodeDirectory(FileBytes bytes) {
   NodeDirectoryShape shape;
   if (bytes.size() < migrate::kNodeHeaderSize) return shape;
   shape.headerRead = true;
-  const int64_t rest =
-      static_cast<int64_t>(bytes.size()) - static_cast<int64_t>(migrate::kNodeFrameSize);
   const uint16_t count = util::LoadLE16(bytes.data() + migrate::kNodeEntryCountOffset);
-  constexpr int64_t kCurrentSize = static_cast<int64_t>(migrate::kNodeEntrySize);
-  if (rest < 0) {
-    shape.type = NodeDirectoryLayoutType::kUnrecognised;
-  } else if (rest == 0 || count == 0) {
-    shape.type = NodeDirectoryLayoutType::kEmpty;
-  } else if (rest / count == kCurrentSize || rest % kCurrentSize == 0) {
-    shape.type = NodeDirectoryLayoutType::kCurrent;
+  shape.type =
+      migrate::RecogniseNodeDirectoryLayout(bytes.data(), static_cast<int64_t>(bytes.size()));
+  if (shape.type == NodeDirectoryLayoutType::kCurrent) {
     shape.entrySize = migrate::kNodeEntrySize;
-  } else {
-    shape.type = migrate::NodeLayoutOfEntrySize(static_cast<uint64_t>(rest / count));
-    const migrate::NodeLayoutSpec* layout = migrate::FindNodeLayout(shape.type);
-    shape.entrySize = layout != nullptr ? layout->entrySize : 0;
+  } else if (const migrate::NodeLayoutSpec* spec = migrate::FindNodeLayout(shape.type)) {
+    shape.entrySize = spec->entrySize;
   }
   if (shape.type == NodeDirectoryLayoutType::kUnrecognised) return shape;
   shape.expectedSize = migrate::kNodeFrameSize + shape.entrySize * count;

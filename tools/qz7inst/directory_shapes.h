@@ -1,6 +1,6 @@
 // How `qz7inst show` tells the directory files of an instance apart when no signature settles
-// it: the layout that each migration would recognise from a file's header and size (the same
-// rules as the migrations, applied to bytes in memory), whether the size is exactly what the
+// it: the layout that each migration recognises from a file's header and size (the
+// migrations' own recognition, applied to bytes in memory), whether the size is exactly what the
 // header's counts give, and one classifier that all decoders of these kinds share so that a
 // file is never claimed by two of them.
 #ifndef QZ7_TOOLS_QZ7INST_DIRECTORY_SHAPES_H_
