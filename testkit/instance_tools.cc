@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "base/quoted_path.h"
 #include "host/host_files.h"
 #include "platform/machine_root.h"
 
@@ -24,12 +25,12 @@ std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
 }
 
 void InstallInstanceTools(const std::string& toolDirectory, const std::string& installDir) {
-  const std::string bin = host::JoinPath(installDir, "BIN");
+  const std::string bin = util::JoinPath(installDir, "BIN");
   if (host::MakeDirectories(bin, nullptr) != 0) {
     throw std::runtime_error("instance tools: cannot create " + bin);
   }
   for (const auto& [name, program] : InstanceToolPrograms(toolDirectory)) {
-    std::optional<std::string> target = platform::HostPathOf(host::JoinPath(bin, name).c_str());
+    std::optional<std::string> target = platform::HostPathOf(util::JoinPath(bin, name).c_str());
     std::error_code error;
     if (!target || !fs::copy_file(program, *target, fs::copy_options::overwrite_existing, error)) {
       throw std::runtime_error("instance tools: cannot copy " + program + " to " + bin);

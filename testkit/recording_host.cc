@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/quoted_path.h"
 #include "host/host_files.h"
+#include "platform/windows_path.h"
 
 namespace qz7::testkit {
 
@@ -96,7 +98,7 @@ std::optional<int> RecordingHost::Record(const std::string& operation,
 
 RecordingHost::Profile* RecordingHost::FindProfile(const std::string& name) {
   for (Profile& profile : profiles_) {
-    if (h::EqualsNoCase(profile.name, name)) return &profile;
+    if (platform::NamesEqualIgnoreCase(profile.name, name)) return &profile;
   }
   return nullptr;
 }
@@ -111,7 +113,9 @@ void RecordingHost::DefineInstance(const std::string& name) {
 
 void RecordingHost::UndefineInstance(const std::string& name) {
   profiles_.erase(std::remove_if(profiles_.begin(), profiles_.end(),
-                                 [&](const Profile& p) { return h::EqualsNoCase(p.name, name); }),
+                                 [&](const Profile& p) {
+                                   return platform::NamesEqualIgnoreCase(p.name, name);
+                                 }),
                   profiles_.end());
 }
 
@@ -155,7 +159,7 @@ std::optional<std::string> RecordingHost::Variable(const char* profile,
   std::vector<const Variables*> levels;
   if (profile == nullptr) {
     levels = {&global_, &defaultLevel_};
-  } else if (h::EqualsNoCase(profile, h::kGlobalProfile)) {
+  } else if (platform::NamesEqualIgnoreCase(profile, h::kGlobalProfile)) {
     levels = {&global_};
   } else if (const Profile* instance = FindProfile(profile)) {
     levels = {&instance->variables};
@@ -168,7 +172,8 @@ std::optional<std::string> RecordingHost::Variable(const char* profile,
 }
 
 RecordingHost::Variables* RecordingHost::WritableLevel(const char* profile) {
-  if (profile == nullptr || h::EqualsNoCase(profile, h::kGlobalProfile)) return &global_;
+  if (profile == nullptr || platform::NamesEqualIgnoreCase(profile, h::kGlobalProfile))
+    return &global_;
   Profile* instance = FindProfile(profile);
   return instance != nullptr ? &instance->variables : nullptr;
 }
@@ -208,7 +213,7 @@ int RecordingHost::PRegProfilePE(int op, char* text, int node) {
       return 0;
     case h::kProfileSetInstall:
     case h::kProfileSetInstanceDir: {
-      std::string directory = h::StripQuotes(text);
+      std::string directory = util::StripQuotes(text);
       if (directory.empty()) return h::kBadArgument;
       (op == h::kProfileSetInstall ? installDir_ : instanceProfileDir_) = directory;
       return 0;
@@ -238,7 +243,7 @@ int RecordingHost::ApplyValue(int op, const char* name, char* value, size_t valu
   switch (op) {
     case h::kValueRead: {
       if (value == nullptr || valueSize == 0) return h::kBadArgument;
-      if (profile != nullptr && !h::EqualsNoCase(profile, h::kGlobalProfile) &&
+      if (profile != nullptr && !platform::NamesEqualIgnoreCase(profile, h::kGlobalProfile) &&
           !IsDefined(profile)) {
         value[0] = '\0';
         return h::kNotFound;
@@ -302,7 +307,7 @@ int RecordingHost::InstanceCreateExtended(const char* name, const char* profileD
     return *result;
   }
   if (name == nullptr || !IsInstanceName(name, permittedCharset)) return h::kBadArgument;
-  std::string directory = h::StripQuotes(profileDir);
+  std::string directory = util::StripQuotes(profileDir);
   // A defined instance is updated as the stand-in runtime does: its entry stays, QZ7INSTPROF
   // is set and node "0" added when missing; a failed hook takes back just that.
   bool update = IsDefined(name);
@@ -310,7 +315,8 @@ int RecordingHost::InstanceCreateExtended(const char* name, const char* profileD
   DefineInstance(name);
   FindProfile(name)->variables["QZ7INSTPROF"] = directory;
   bool addNode = kindCode == 4 && adminFlag != 1;
-  for (const std::string& node : Nodes(name)) addNode = addNode && !h::EqualsNoCase(node, "0");
+  for (const std::string& node : Nodes(name))
+    addNode = addNode && !platform::NamesEqualIgnoreCase(node, "0");
   if (addNode) FindProfile(name)->nodes.push_back("0");
   if (onInstanceCreate) {
     int result = onInstanceCreate(name, directory);

@@ -5,12 +5,14 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "base/quoted_path.h"
 #include "host/host_files.h"
 #include "host/instance_lifecycle.h"
 #include "host/profile_registry.h"
 #include "host/service_table.h"
 #include "platform/file_system.h"
 #include "platform/machine_root.h"
+#include "platform/windows_path.h"
 #include "testkit/dbm_block_builder.h"
 #include "testkit/instance_index_builder.h"
 
@@ -55,10 +57,10 @@ void WriteMachineBytes(const std::string& windowsPath, const std::vector<unsigne
 }
 
 void WriteTemplates(const SampleMachine& plan) {
-  std::string cfg = h::JoinPath(plan.installDir, "CFG");
+  std::string cfg = util::JoinPath(plan.installDir, "CFG");
   MakeMachineDirectory(cfg);
   for (const std::string& name : plan.templates) {
-    std::string path = h::JoinPath(cfg, name);
+    std::string path = util::JoinPath(cfg, name);
     if (DbmBlockBuilder()
             .Version(kCurrentVersion)
             .Level(kCurrentLevel)
@@ -70,10 +72,10 @@ void WriteTemplates(const SampleMachine& plan) {
 }
 
 void CopyBinPrograms(const SampleMachine& plan) {
-  std::string bin = h::JoinPath(plan.installDir, "BIN");
+  std::string bin = util::JoinPath(plan.installDir, "BIN");
   MakeMachineDirectory(bin);
   for (const auto& [name, hostProgram] : plan.binPrograms) {
-    std::optional<std::string> target = platform::HostPathOf(h::JoinPath(bin, name).c_str());
+    std::optional<std::string> target = platform::HostPathOf(util::JoinPath(bin, name).c_str());
     std::error_code error;
     if (!target ||
         !fs::copy_file(hostProgram, *target, fs::copy_options::overwrite_existing, error)) {
@@ -83,7 +85,7 @@ void CopyBinPrograms(const SampleMachine& plan) {
 }
 
 std::string MessageDirectory(const SampleMachine& plan) {
-  return h::JoinPath(plan.installDir, "msg\\prime");
+  return util::JoinPath(plan.installDir, "msg\\prime");
 }
 
 void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
@@ -93,7 +95,7 @@ void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
   if (plan.migrationMessages) {
     std::string text;
     for (const std::string& line : MigrationMessageLines()) text += line + "\n";
-    built->migrationMessagesPath = h::JoinPath(directory, "QZ7DBMIG.TXT");
+    built->migrationMessagesPath = util::JoinPath(directory, "QZ7DBMIG.TXT");
     WriteMachineText(built->migrationMessagesPath, text, "w");
   }
   if (plan.setupMessages) {
@@ -101,7 +103,7 @@ void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
     for (const auto& [number, message] : SetupMessageTexts()) {
       text += std::to_string(number) + " " + message + "\n";
     }
-    std::string path = h::JoinPath(directory, "QZ7SETUP.MSG");
+    std::string path = util::JoinPath(directory, "QZ7SETUP.MSG");
     WriteMachineText(path, text, "wb");
     built->setupMessagesHostPath = platform::HostPathOf(path.c_str()).value_or("");
   }
@@ -114,10 +116,10 @@ void WriteInstances(const SampleMachine& plan) {
   std::vector<std::string> names;
   for (const SampleInstance& instance : plan.instances) {
     names.push_back(instance.name);
-    std::string directory = h::JoinPath(plan.profileDir, instance.name);
+    std::string directory = util::JoinPath(plan.profileDir, instance.name);
     MakeMachineDirectory(directory);
     if (instance.version != 0) {
-      std::string config = h::JoinPath(directory, "qz7systm");
+      std::string config = util::JoinPath(directory, "qz7systm");
       if (DbmBlockBuilder()
               .Version(instance.version)
               .Level(instance.level)
@@ -139,7 +141,7 @@ void WriteInstances(const SampleMachine& plan) {
       std::vector<std::string> services;
       if (instance.nodes.empty()) services.push_back(instance.name);
       for (const std::string& node : instance.nodes) services.push_back(instance.name + "-" + node);
-      std::string program = h::JoinPath(plan.oldInstallDir, h::kServiceProgram);
+      std::string program = util::JoinPath(plan.oldInstallDir, h::kServiceProgram);
       for (const std::string& service : services) {
         if (h::RegisterService(service, "QZ7 - " + service, program,
                                instance.account.empty() ? nullptr : instance.account.c_str(),
@@ -160,7 +162,7 @@ void WriteInstances(const SampleMachine& plan) {
   if (plan.indexFile) {
     InstanceIndex index;
     index.names = names;
-    WriteMachineBytes(h::JoinPath(plan.profileDir, "QZ7IDIR"), BuildInstanceIndex(index));
+    WriteMachineBytes(util::JoinPath(plan.profileDir, "QZ7IDIR"), BuildInstanceIndex(index));
   }
 }
 
@@ -169,7 +171,8 @@ void WriteInstances(const SampleMachine& plan) {
 uint16_t TemplateNodeType(const std::string& templateName) {
   std::string base = templateName.substr(0, templateName.find('.'));
   for (const h::InstanceTemplate& entry : h::kInstanceTemplates) {
-    if (h::EqualsNoCase(base, entry.fileName)) return static_cast<uint16_t>(entry.kindCode);
+    if (platform::NamesEqualIgnoreCase(base, entry.fileName))
+      return static_cast<uint16_t>(entry.kindCode);
   }
   return 1;
 }

@@ -11,6 +11,7 @@
 #include "platform/computer.h"
 #include "platform/file_system.h"
 #include "platform/services.h"
+#include "platform/windows_path.h"
 
 namespace qz7::entry {
 namespace {
@@ -32,8 +33,8 @@ std::string JoinHostPath(const char* directory, const char* name) {
 bool ReadInstanceVariable(const char* instance, const char* variableName, char* value,
                           size_t size) {
   value[0] = '\0';
-  return host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size, instance, -1) ==
-         0;
+  return host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size, instance,
+                                  host::kAnyNode) == 0;
 }
 
 // Reads a variable by number at the default level; the value counts only when it is a name
@@ -42,7 +43,7 @@ void ReadDefaultLevelName(int variable, char* name) {
   char value[kNameBufferSize] = {};
   name[0] = '\0';
   if (host::Host().PRegValuePE(host::kValueRead, variable, nullptr, value, sizeof value, nullptr,
-                               -1) == 0 &&
+                               host::kAnyNode) == 0 &&
       std::strlen(value) <= 8) {
     std::strcpy(name, value);
   }
@@ -68,8 +69,9 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   host::HostServices& host = host::Host();
   char profileDir[262];
   std::memcpy(profileDir, scan.profileDir.c_str(), sizeof profileDir);
-  if (host.PRegProfilePE(host::kProfileSetInstall, profileDir, -1) != 0) return false;
-  if (host.PRegProfilePE(host::kProfileSetInstanceDir, profileDir, -1) != 0) return false;
+  if (host.PRegProfilePE(host::kProfileSetInstall, profileDir, host::kAnyNode) != 0) return false;
+  if (host.PRegProfilePE(host::kProfileSetInstanceDir, profileDir, host::kAnyNode) != 0)
+    return false;
 
   char adminName[kNameBufferSize];
   char defaultName[kNameBufferSize];
@@ -77,8 +79,8 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   ReadDefaultLevelName(host::kVarDefaultInstance, defaultName);
 
   char name[kNameBufferSize] = {};
-  for (int rc = host.PRegProfilePE(host::kProfileFirst, name, -1); rc == 0;
-       rc = host.PRegProfilePE(host::kProfileNext, name, -1)) {
+  for (int rc = host.PRegProfilePE(host::kProfileFirst, name, host::kAnyNode); rc == 0;
+       rc = host.PRegProfilePE(host::kProfileNext, name, host::kAnyNode)) {
     name[kNameBufferSize - 1] = '\0';
     const int32_t index = AddScanRecord(scan, name);
     if (index < 0) break;
@@ -86,13 +88,13 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
     if (ReadInstanceVariable(name, "QZ7PORTRANGE", value, sizeof value)) {
       char owner[kNameBufferSize];
       if (!ReadInstanceVariable(name, "QZ7INSTOWNER", owner, sizeof owner) ||
-          !NamesEqualNoCase(owner, computer)) {
+          !platform::NamesEqualIgnoreCase(owner, computer)) {
         SetOwnedElsewhere(scan.records[index], 1);
       }
     }
-    if (NamesEqualNoCase(name, adminName)) {
+    if (platform::NamesEqualIgnoreCase(name, adminName)) {
       scan.adminIndex = index;
-    } else if (NamesEqualNoCase(name, defaultName)) {
+    } else if (platform::NamesEqualIgnoreCase(name, defaultName)) {
       scan.defaultIndex = index;
     }
   }
@@ -163,7 +165,7 @@ int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
   record.name = name;
   char profile[kNameBufferSize];
   if (ReadInstanceVariable(record.name.c_str(), "QZ7INSTPROF", profile, sizeof profile) &&
-      !NamesEqualNoCase(profile, scan.profileDir.c_str())) {
+      !platform::NamesEqualIgnoreCase(profile, scan.profileDir.c_str())) {
     SetProfileDir(record, profile);
   }
   return scan.records.Append(record);

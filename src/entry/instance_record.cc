@@ -1,6 +1,5 @@
 #include "entry/instance_record.h"
 
-#include <cctype>
 #include <cstring>
 #include <new>
 #include <string>
@@ -72,20 +71,10 @@ int32_t InstanceArray::Append(const InstanceRecord& record) {
 
 int32_t InstanceArray::FindByName(const char* name) const {
   for (int32_t i = 0; i < count_; ++i) {
-    if (NamesEqualNoCase(records_[i].name.c_str(), name)) return i;
+    if (platform::NamesEqualIgnoreCase(records_[i].name.c_str(), name)) return i;
   }
   return -1;
-}
-
-bool NamesEqualNoCase(const char* a, const char* b) {
-  if (a == nullptr || b == nullptr) return a == b;
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (std::toupper(static_cast<unsigned char>(*a)) !=
-        std::toupper(static_cast<unsigned char>(*b))) {
-      return false;
-    }
-  }
-  return *a == *b;
+  if (name == nullptr) return -1;
 }
 
 }  // namespace qz7::entry

@@ -70,9 +70,6 @@ class InstanceArray {
   int32_t capacity_ = 0;
 };
 
-// Names compare without regard to case (single-byte letters).
-bool NamesEqualNoCase(const char* a, const char* b);
-
 }  // namespace qz7::entry
 
 #endif  // QZ7_ENTRY_INSTANCE_RECORD_H_

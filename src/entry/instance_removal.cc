@@ -8,12 +8,6 @@
 #include "platform/file_system.h"
 
 namespace qz7::entry {
-namespace {
-
-constexpr int kRemoveProfileRegistry = 6;
-constexpr int kAnyNode = -1;
-
-}  // namespace
 
 void RemoveAllInstances(const SetupContext& context) {
   const std::string target = context.targetProfileDir.c_str();

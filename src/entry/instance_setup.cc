@@ -8,27 +8,13 @@
 #include "host/host_services.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
+#include "platform/windows_path.h"
 #include "upgrade/directory_tree.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
 
 namespace qz7::entry {
 namespace {
-
-// Profile-registry operations and variables of the host runtime.
-constexpr int kPointAtInstallation = 10;
-constexpr int kPointAtProfileDirectory = 11;
-constexpr int kIsInstanceDefined = 3;
-constexpr int kFirstInstance = 1;
-constexpr int kNextInstance = 2;
-constexpr int kReadVariable = 3;
-constexpr int kWriteVariable = 4;
-constexpr int kRemoveVariable = 5;
-constexpr int kAnyNode = -1;
-constexpr int kAdminServerVariable = 32;      // QZ7ADMINSERVER
-constexpr int kDefaultInstanceVariable = 58;  // QZ7INSTDEF
-constexpr int kInstanceOwnerVariable = 169;   // QZ7INSTOWNER
-constexpr const char* kGlobalProfile = "QZ7GLOBALPF";
 
 constexpr size_t kProfileNameSize = 256;
 constexpr size_t kServiceWorkSize = 512;
@@ -55,13 +41,13 @@ std::string Below(const util::FixedText<kContextPathSize>& directory, const char
 // The host's text arguments are not const; each call gets its own copy.
 int PointRegistry(int op, const char* text) {
   std::vector<char> copy(text, text + std::strlen(text) + 1);
-  return host::Host().PRegProfilePE(op, copy.data(), kAnyNode);
+  return host::Host().PRegProfilePE(op, copy.data(), host::kAnyNode);
 }
 
 int WriteGlobalVariable(int variable, const char* value) {
   std::vector<char> copy(value, value + std::strlen(value) + 1);
-  return host::Host().PRegValuePE(kWriteVariable, variable, nullptr, copy.data(), copy.size(),
-                                  kGlobalProfile, kAnyNode);
+  return host::Host().PRegValuePE(host::kValueWrite, variable, nullptr, copy.data(), copy.size(),
+                                  host::kGlobalProfile, host::kAnyNode);
 }
 
 // Step 1: a plain default instance when nothing but an administration server would be set
@@ -166,11 +152,11 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
 std::string AdminServerName(const SetupContext& context) {
   if (context.adminMarkerFile.empty()) return "";
   char name[kProfileNameSize] = {};
-  if (host::Host().PRegValuePE(kReadVariable, kAdminServerVariable, nullptr, name, sizeof name,
-                               nullptr, kAnyNode) != 0) {
+  if (host::Host().PRegValuePE(host::kValueRead, host::kVarAdminServer, nullptr, name, sizeof name,
+                               nullptr, host::kAnyNode) != 0) {
     return "";
   }
-  if (host::Host().PRegProfilePE(kIsInstanceDefined, name, kAnyNode) != 0) return "";
+  if (host::Host().PRegProfilePE(host::kProfileIsDefined, name, host::kAnyNode) != 0) return "";
   return name;
 }
 
@@ -182,23 +168,24 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
   char name[kProfileNameSize] = {};
-  for (int op = kFirstInstance; host::Host().PRegProfilePE(op, name, kAnyNode) == 0;
-       op = kNextInstance) {
+  for (int op = host::kProfileFirst; host::Host().PRegProfilePE(op, name, host::kAnyNode) == 0;
+       op = host::kProfileNext) {
     const std::string instanceDir = Below(context.targetProfileDir, name);
     if (!util::IsDirectory(instanceDir.c_str())) continue;
     bool moved = true;
-    for (const std::string& other : notMoved) moved &= !NamesEqualNoCase(name, other.c_str());
+    for (const std::string& other : notMoved)
+      moved &= !platform::NamesEqualIgnoreCase(name, other.c_str());
     if (!moved) {
       result = kSetupStepFailed;
       continue;
     }
     const char* templateFile = context.serverMarkerFile.c_str();
-    if (!adminName.empty() && NamesEqualNoCase(name, adminName.c_str())) {
+    if (!adminName.empty() && platform::NamesEqualIgnoreCase(name, adminName.c_str())) {
       templateFile = context.adminMarkerFile.c_str();
     } else if (!context.partitionedMarkerFile.empty()) {
       char owner[kProfileNameSize] = {};
-      if (host::Host().PRegValuePE(kReadVariable, kInstanceOwnerVariable, nullptr, owner,
-                                   sizeof owner, name, kAnyNode) == 0 &&
+      if (host::Host().PRegValuePE(host::kValueRead, host::kVarInstanceOwner, nullptr, owner,
+                                   sizeof owner, name, host::kAnyNode) == 0 &&
           owner[0] != '\0') {
         templateFile = context.partitionedMarkerFile.c_str();
       }
@@ -222,8 +209,8 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
   };
 
   ChooseDefaultInstance(context);
-  if (PointRegistry(kPointAtInstallation, context.installDir.c_str()) != 0 ||
-      PointRegistry(kPointAtProfileDirectory, context.targetProfileDir.c_str()) != 0) {
+  if (PointRegistry(host::kProfileSetInstall, context.installDir.c_str()) != 0 ||
+      PointRegistry(host::kProfileSetInstanceDir, context.targetProfileDir.c_str()) != 0) {
     result = kSetupRegistryUnreachable;
   } else {
     if (!context.requestedProfileDir.empty()) {
@@ -247,7 +234,7 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       fail(steps.createOrUpdate(context, i, i == context.adminIndex));
     }
     if (context.defaultIndex >= 0) {
-      WriteGlobalVariable(kDefaultInstanceVariable,
+      WriteGlobalVariable(host::kVarDefaultInstance,
                           context.records[context.defaultIndex].name.c_str());
     }
     fail(UpgradeDefinedInstances(context, steps, notMoved));

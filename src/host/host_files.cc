@@ -1,45 +1,12 @@
 #include "host/host_files.h"
 
-#include <cctype>
+#include "base/quoted_path.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 
 namespace qz7::host {
 
 namespace p = qz7::platform;
-
-std::string StripQuotes(const char* path) {
-  if (path == nullptr) return std::string();
-  std::string text(path);
-  if (!text.empty() && text.front() == '"') text.erase(0, 1);
-  if (!text.empty() && text.back() == '"') text.pop_back();
-  return text;
-}
-
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '\\') return dir + name;
-  return dir + "\\" + name;
-}
-
-std::string LastComponent(const std::string& path) {
-  size_t end = path.find_last_not_of('\\');
-  if (end == std::string::npos) return std::string();
-  size_t start = path.rfind('\\', end);
-  start = (start == std::string::npos) ? 0 : start + 1;
-  return path.substr(start, end + 1 - start);
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool IsDirectory(const std::string& path) {
   p::FileStatus status;
@@ -81,7 +48,7 @@ uint32_t RemoveTree(const std::string& path) {
   // Collect first, remove after: the directory is not changed under an open search.
   std::vector<Entry> entries;
   p::FindData data;
-  p::FindHandle handle = p::FindFirst(JoinPath(path, "*").c_str(), &data);
+  p::FindHandle handle = p::FindFirst(util::JoinPath(path, "*").c_str(), &data);
   if (handle != p::kInvalidFindHandle) {
     do {
       std::string name(data.name);
@@ -94,7 +61,7 @@ uint32_t RemoveTree(const std::string& path) {
     if (first == 0 && error != 0) first = error;
   };
   for (const Entry& entry : entries) {
-    std::string child = JoinPath(path, entry.name);
+    std::string child = util::JoinPath(path, entry.name);
     if (entry.isDirectory) {
       note(RemoveTree(child));
     } else {

@@ -1,11 +1,10 @@
-// Path texts and directory helpers of the stand-in runtime, over the platform layer's file
-// functions. Paths are Windows paths; results of the directory helpers are Windows errors.
+// Directory helpers of the stand-in runtime, over the platform layer's file functions. Paths
+// are Windows paths (quoted-path texts are in base/quoted_path.h); results are Windows errors.
 #ifndef QZ7_HOST_HOST_FILES_H_
 #define QZ7_HOST_HOST_FILES_H_
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace qz7::host {

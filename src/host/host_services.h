@@ -21,6 +21,8 @@ constexpr int kProfileRemoveAll = 6;        // remove the installation's profile
 constexpr int kProfileSetInstall = 10;      // point the registry at an installation directory
 constexpr int kProfileSetInstanceDir = 11;  // point it at an instance-profile directory
 
+constexpr int kAnyNode = -1;  // the node argument of every profile-registry call
+
 constexpr int kValueRead = 3;
 constexpr int kValueWrite = 4;
 constexpr int kValueRemove = 5;

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/multibyte.h"
+#include "base/quoted_path.h"
 #include "host/host_files.h"
 #include "host/host_services.h"
 #include "host/machine_facts.h"
@@ -14,6 +16,7 @@
 #include "host/undo_log.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
+#include "platform/windows_path.h"
 
 namespace qz7::host {
 
@@ -28,11 +31,11 @@ void RemoveFileForced(const std::string& path) {
 
 // The template for the request, or kTemplateMissing / kBadArgument.
 int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
-  std::string cfg = JoinPath(request.installDir, "CFG");
+  std::string cfg = util::JoinPath(request.installDir, "CFG");
   if (request.adminServer) {
     for (const char* name : kAdminServerTemplates) {
-      if (IsRegularFile(JoinPath(cfg, name))) {
-        *path = JoinPath(cfg, name);
+      if (IsRegularFile(util::JoinPath(cfg, name))) {
+        *path = util::JoinPath(cfg, name);
         return 0;
       }
     }
@@ -40,7 +43,7 @@ int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
   }
   for (const InstanceTemplate& entry : kInstanceTemplates) {
     if (entry.kindCode != request.kindCode) continue;
-    *path = JoinPath(cfg, entry.fileName);
+    *path = util::JoinPath(cfg, entry.fileName);
     return IsRegularFile(*path) ? 0 : kTemplateMissing;
   }
   return kBadArgument;
@@ -54,7 +57,7 @@ int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
 // fails the call instead of being lost.
 int InstallConfigFile(const std::string& templatePath, const std::string& instanceDir,
                       bool keepExisting, UndoLog* undo, std::string* oldPath) {
-  std::string target = JoinPath(instanceDir, kConfigFileName);
+  std::string target = util::JoinPath(instanceDir, kConfigFileName);
   std::string fresh = target + ".new";
   std::string old = target + ".old";
   oldPath->clear();
@@ -120,7 +123,7 @@ int DefineOrUpdateProfile(const InstanceCreateRequest& request, bool update, Und
   std::vector<std::string> nodes;
   if (int result = ListInstanceNodes(name, &nodes); result != 0) return result;
   for (const std::string& node : nodes) {
-    if (EqualsNoCase(node, kPartitionedFirstNode)) return 0;
+    if (platform::NamesEqualIgnoreCase(node, kPartitionedFirstNode)) return 0;
   }
   if (update) {
     // Remove the NODES key too when this call brings it into being.
@@ -136,7 +139,7 @@ int RegisterInstanceService(const InstanceCreateRequest& request, UndoLog* undo)
   if (request.kindCode == 4 && !request.adminServer) {
     serviceName += std::string("-") + kPartitionedFirstNode;
   }
-  std::string program = JoinPath(request.installDir, kServiceProgram);
+  std::string program = util::JoinPath(request.installDir, kServiceProgram);
   ServiceConfig previous;
   if (QueryServiceNamed(serviceName, &previous) == 0) {
     if (ChangeServiceNamed(serviceName, program.c_str(), request.account, request.password) != 0) {
@@ -182,7 +185,7 @@ int CreateInstance(const InstanceCreateRequest& request) {
   bool update = IsInstanceDefined(request.name);
 
   UndoLog undo;
-  std::string instanceDir = JoinPath(request.profileDir, request.name);
+  std::string instanceDir = util::JoinPath(request.profileDir, request.name);
   std::vector<std::string> created;
   uint32_t error = MakeDirectories(instanceDir, &created);
   if (!created.empty()) {
@@ -208,16 +211,23 @@ int DropInstance(const std::string& name, const char* instanceDir) {
   if (!IsDroppableName(name)) return kBadArgument;
   std::string dir;
   if (instanceDir != nullptr) {
-    dir = StripQuotes(instanceDir);
+    dir = util::StripQuotes(instanceDir);
     if (dir.empty()) return kBadArgument;
   } else {
     std::string profileDir;
     if (ReadVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, &profileDir) == 0 &&
         !profileDir.empty()) {
-      dir = JoinPath(profileDir, name);
+      dir = util::JoinPath(profileDir, name);
     }
   }
-  if (!dir.empty() && !EqualsNoCase(LastComponent(dir), name)) return kBadArgument;
+  // A trailing backslash still names the same directory.
+  std::string named = dir;
+  while (!named.empty() && util::FindLastCharMB(named.c_str(), '\\') == &named.back()) {
+    named.pop_back();
+  }
+  if (!dir.empty() && !platform::NamesEqualIgnoreCase(util::LastComponent(named), name)) {
+    return kBadArgument;
+  }
 
   bool found = false;
   bool failed = false;

@@ -7,6 +7,7 @@
 #include "host/registry_access.h"
 #include "platform/registry.h"
 #include "platform/win_error.h"
+#include "platform/windows_path.h"
 
 namespace qz7::host {
 
@@ -36,7 +37,7 @@ int LevelKey(ProfileLevel level, const std::string& instance, std::string* path)
 
 // The level named by a profile argument when writing or removing.
 int ProfileLevelOf(const char* profile, ProfileLevel* level, std::string* instance) {
-  if (profile == nullptr || EqualsNoCase(profile, kGlobalProfile)) {
+  if (profile == nullptr || platform::NamesEqualIgnoreCase(profile, kGlobalProfile)) {
     *level = ProfileLevel::kGlobal;
     return 0;
   }

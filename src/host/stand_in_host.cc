@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/quoted_path.h"
 #include "host/host_files.h"
 #include "host/instance_lifecycle.h"
 #include "host/machine_facts.h"
@@ -10,6 +11,8 @@
 #include "host/service_table.h"
 #include "platform/computer.h"
 #include "platform/environment.h"
+#include "platform/win_error.h"
+#include "platform/windows_path.h"
 
 namespace qz7::host {
 
@@ -40,7 +43,7 @@ void Describe(char* work, const char* what, const char* name, uint32_t error) {
 
 int ServiceResult(uint32_t error) {
   if (error == 0) return 0;
-  return error == 1060 ? kNotFound : kSystemError;
+  return error == platform::kErrorServiceDoesNotExist ? kNotFound : kSystemError;
 }
 
 }  // namespace
@@ -55,7 +58,7 @@ int StandInHost::NextName(Cursor* cursor, char* out, size_t capacity) {
 }
 
 int StandInHost::PRegProfilePE(int op, char* text, int node) {
-  if (node != -1) return kBadArgument;
+  if (node != kAnyNode) return kBadArgument;
   switch (op) {
     case kProfileFirst:
     case kProfileNext:
@@ -73,9 +76,9 @@ int StandInHost::PRegProfilePE(int op, char* text, int node) {
       instanceCursor_ = Cursor();
       return RemoveProfileRegistry();
     case kProfileSetInstall:
-      return PointProfileRegistry(kInstallDirValue, StripQuotes(text));
+      return PointProfileRegistry(kInstallDirValue, util::StripQuotes(text));
     case kProfileSetInstanceDir:
-      return PointProfileRegistry(kInstanceProfileDirValue, StripQuotes(text));
+      return PointProfileRegistry(kInstanceProfileDirValue, util::StripQuotes(text));
     default:
       return kBadArgument;
   }
@@ -85,7 +88,7 @@ int StandInHost::PRegValuePE(int op, int variable, const char* variableName, cha
                              size_t valueSize, const char* profile, int node) {
   // A read always leaves a terminated text, empty when it fails.
   if (op == kValueRead && value != nullptr && valueSize > 0) value[0] = '\0';
-  if (node != -1) return kBadArgument;
+  if (node != kAnyNode) return kBadArgument;
   const char* name = variableName != nullptr ? variableName : ProfileVariableName(variable);
   if (name == nullptr || name[0] == '\0') return kBadArgument;
   switch (op) {
@@ -119,7 +122,7 @@ int StandInHost::PRegProfile(int op, char* name) {
 
 int StandInHost::PRegValue(int op, int variable, int /*reserved*/, char* value, size_t valueSize,
                            const char* profile) {
-  return PRegValuePE(op, variable, nullptr, value, valueSize, profile, -1);
+  return PRegValuePE(op, variable, nullptr, value, valueSize, profile, kAnyNode);
 }
 
 int StandInHost::InstanceCreateExtended(const char* name, const char* profileDir,
@@ -129,8 +132,8 @@ int StandInHost::InstanceCreateExtended(const char* name, const char* profileDir
   if (name == nullptr) return kBadArgument;
   InstanceCreateRequest request;
   request.name = name;
-  request.profileDir = StripQuotes(profileDir);
-  request.installDir = StripQuotes(installDir);
+  request.profileDir = util::StripQuotes(profileDir);
+  request.installDir = util::StripQuotes(installDir);
   request.adminServer = adminFlag == 1;
   request.kindCode = kindCode;
   request.account = account;
@@ -176,18 +179,19 @@ int StandInHost::CreateNetworkShare(const char* directory, const char* shareName
   if (directory == nullptr || shareName == nullptr) return kBadArgument;
   if (computerName != nullptr && computerName[0] != '\0') {
     std::string self;
-    if (ProductComputerName(&self) != 0 || !EqualsNoCase(self, computerName)) {
+    if (ProductComputerName(&self) != 0 || !platform::NamesEqualIgnoreCase(self, computerName)) {
       return kUnknownComputer;
     }
   }
-  return CreateShare(StripQuotes(directory), shareName, groupName != nullptr ? groupName : "");
+  return CreateShare(util::StripQuotes(directory), shareName,
+                     groupName != nullptr ? groupName : "");
 }
 
 int StandInHost::DeleteNetworkShare(const char* shareName, const char* computerName) {
   if (shareName == nullptr) return kBadArgument;
   if (computerName != nullptr && computerName[0] != '\0') {
     std::string self;
-    if (ProductComputerName(&self) != 0 || !EqualsNoCase(self, computerName)) {
+    if (ProductComputerName(&self) != 0 || !platform::NamesEqualIgnoreCase(self, computerName)) {
       return kUnknownComputer;
     }
   }

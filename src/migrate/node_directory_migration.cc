@@ -10,7 +10,6 @@
 #include "migrate/node_directory_conversion.h"
 #include "migrate/work_buffer.h"
 #include "platform/file_system.h"
-#include "base/coding.h"
 
 namespace qz7::migrate {
 namespace {

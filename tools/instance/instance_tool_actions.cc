@@ -7,6 +7,7 @@
 
 #include "base/coding.h"
 #include "base/dbm_block.h"
+#include "base/quoted_path.h"
 #include "host/host_files.h"
 #include "host/host_services.h"
 #include "host/instance_lifecycle.h"
@@ -16,6 +17,7 @@
 #include "host/stand_in_host.h"
 #include "host/undo_log.h"
 #include "platform/file_system.h"
+#include "platform/windows_path.h"
 
 namespace qz7::instance_tools {
 namespace {
@@ -101,7 +103,7 @@ ToolOutcome CreatePartitionedInstance(const Installation& installation,
   const std::string computer = ThisComputer();
   if (computer.empty()) return Failed("this computer's name cannot be had");
 
-  const std::string instanceDir = h::JoinPath(installation.profileDir, name);
+  const std::string instanceDir = util::JoinPath(installation.profileDir, name);
   const bool directoryExisted = h::IsDirectory(instanceDir);
   h::StandInHost host;
   const int created = host.InstanceCreateExtended(
@@ -143,7 +145,8 @@ ToolOutcome MakeInstancePartitioned(const Installation& installation,
   }
 
   UndoLog undo;
-  const std::string configPath = h::JoinPath(h::JoinPath(profileDir, name), h::kConfigFileName);
+  const std::string configPath =
+      util::JoinPath(util::JoinPath(profileDir, name), h::kConfigFileName);
   if (!MarkConfigurationPartitioned(configPath, &undo)) {
     return Failed("the configuration file " + configPath + " cannot be converted");
   }
@@ -177,7 +180,7 @@ ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
                                     const NodeArguments& arguments) {
   const std::string& name = arguments.name;
   const std::string computer = ThisComputer();
-  if (h::EqualsNoCase(arguments.owner, computer)) {
+  if (platform::NamesEqualIgnoreCase(arguments.owner, computer)) {
     return Conflict("the owner " + arguments.owner +
                     " is this computer; its partitioned instances are made by QZ7ICRT.EXE");
   }
@@ -186,14 +189,14 @@ ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
     std::string owner;
     if (h::ReadVariableAt(h::ProfileLevel::kInstance, name, h::kVarNameInstanceOwner, &owner) !=
             0 ||
-        !h::EqualsNoCase(owner, arguments.owner)) {
+        !platform::NamesEqualIgnoreCase(owner, arguments.owner)) {
       return Conflict("instance " + name + " is defined here and is not owned by " +
                       arguments.owner);
     }
     std::vector<std::string> nodes;
     h::ListInstanceNodes(name, &nodes);
     for (const std::string& node : nodes) {
-      if (h::EqualsNoCase(node, arguments.node)) {
+      if (platform::NamesEqualIgnoreCase(node, arguments.node)) {
         return Conflict("node " + arguments.node + " of instance " + name + " exists already");
       }
     }
@@ -223,7 +226,7 @@ ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
   undo.Add([nodeKey] { h::DeleteKeyTree(nodeKey); });
 
   const std::string service = name + "-" + arguments.node;
-  const std::string program = h::JoinPath(installation.installDir, h::kServiceProgram);
+  const std::string program = util::JoinPath(installation.installDir, h::kServiceProgram);
   if (uint32_t error =
           h::RegisterService(service, "QZ7 - " + service, program, OrNull(arguments.logon.account),
                              OrNull(arguments.logon.password))) {

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "host/instance_lifecycle.h"
+#include "platform/windows_path.h"
 
 namespace qz7::instance_tools {
 namespace {
@@ -16,12 +17,10 @@ constexpr int kMaxPort = 65535;
 // The value of an option "/x:VALUE" when word starts with prefix (letters compared without
 // regard to case).
 bool TakeOption(std::string_view word, std::string_view prefix, std::string* value) {
-  if (word.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(word[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
+  if (word.size() < prefix.size() ||
+      !platform::NamesEqualIgnoreCase(std::string(word.substr(0, prefix.size())),
+                                      std::string(prefix))) {
+    return false;
   }
   *value = std::string(word.substr(prefix.size()));
   return true;

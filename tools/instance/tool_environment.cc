@@ -6,10 +6,12 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "base/quoted_path.h"
 #include "host/host_files.h"
 #include "host/machine_facts.h"
 #include "host/profile_registry.h"
 #include "platform/machine_root.h"
+#include "platform/windows_path.h"
 
 namespace qz7::instance_tools {
 namespace {
@@ -30,8 +32,8 @@ std::string MachineRootAbove(const std::string& hostPath) {
 
 // The directory that path names once its last component is cut ("" when there is none).
 std::string Parent(const std::string& path) {
-  const size_t last = path.find_last_of('\\');
-  return last == std::string::npos ? std::string() : path.substr(0, last);
+  std::string parent = path;
+  return util::CutAtLastBackslash(parent) ? parent : std::string();
 }
 
 }  // namespace
@@ -47,7 +49,7 @@ void UseMachineOfProgram() {
 
 std::string FindInstallation(const char* programPath, Installation* installation) {
   const std::string bin = Parent(programPath != nullptr ? programPath : "");
-  if (host::EqualsNoCase(host::LastComponent(bin), "BIN") && !Parent(bin).empty()) {
+  if (platform::NamesEqualIgnoreCase(util::LastComponent(bin), "BIN") && !Parent(bin).empty()) {
     installation->installDir = Parent(bin);
   } else if (host::ReadProfilePointer(host::kInstallDirValue, &installation->installDir) != 0) {
     return "the installation directory is not known (run the tool from its BIN directory)";

@@ -7,7 +7,6 @@
 #include "base/layout_recognition.h"
 #include "migrate/intention_file_conversion.h"
 #include "migrate/node_directory_conversion.h"
-#include "base/coding.h"
 
 namespace qz7::cli {
 namespace {

@@ -1,12 +1,12 @@
 #include "tools/qz7inst/show_record.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "platform/windows_path.h"
 
 namespace qz7::cli {
 namespace {
@@ -202,14 +202,7 @@ bool IsPlainTerminatedText(FileBytes bytes, size_t offset, size_t width) {
 
 bool NameIs(const DecodedFile& file, std::initializer_list<const char*> names) {
   for (const char* name : names) {
-    const size_t length = std::strlen(name);
-    if (file.name.size() != length) continue;
-    bool same = true;
-    for (size_t i = 0; i < length && same; ++i) {
-      same = std::toupper(static_cast<unsigned char>(file.name[i])) ==
-             std::toupper(static_cast<unsigned char>(name[i]));
-    }
-    if (same) return true;
+    if (platform::NamesEqualIgnoreCase(file.name, name)) return true;
   }
   return false;
 }
