@@ -168,7 +168,7 @@ void EncodeBackupHeader(const DirectoryBackupHeader& header,
 // Sets the status byte of an encoded header, leaving every other byte as it is.
 void StoreBackupStatus(unsigned char (&bytes)[kBackupHeaderSize], char status);
 // A header whose directory copy's length is not 0 and whose signature matches.
-bool IsValidBackupHeader(const DirectoryBackupHeader& header);
+[[nodiscard]] bool IsValidBackupHeader(const DirectoryBackupHeader& header);
 // The directory copy's length: directoryEnd - directoryStart (negative when damaged).
 int64_t BackupDirectoryLength(const DirectoryBackupHeader& header);
 

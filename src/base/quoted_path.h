@@ -28,7 +28,7 @@ std::string JoinPath(std::string_view path, std::string_view component);
 // Cuts the path at its last backslash (found by walking characters, so that the second
 // byte of a double-byte character is never taken for one) and re-appends the closing quote
 // when the text starts with a quote. False (path unchanged) when there is no backslash.
-bool CutAtLastBackslash(std::string& path);
+[[nodiscard]] bool CutAtLastBackslash(std::string& path);
 
 // The text after the last backslash (the whole text when there is none), without quotes.
 std::string LastComponent(std::string_view path);

@@ -168,7 +168,9 @@ int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
       !platform::NamesEqualIgnoreCase(profile, scan.profileDir.c_str())) {
     SetProfileDir(record, profile);
   }
-  return scan.records.Append(record);
+  const int32_t index = scan.records.Append(record);
+  if (index < 0) scan.listGrowthFailed = true;
+  return index;
 }
 
 void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {

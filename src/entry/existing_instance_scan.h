@@ -28,6 +28,7 @@ struct ExistingInstanceScan {
   int32_t adminIndex = -1;
   int32_t defaultIndex = -1;
   int32_t priorRelease = kPriorReleaseUnknown;
+  bool listGrowthFailed = false;  // an instance found was lost: the list could not grow
 };
 
 // Runs the whole discovery from a (quoted) profile directory. Null only when the scan
@@ -36,8 +37,9 @@ std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentP
 
 // Appends an empty plain record named name (no deduplication) and, when the instance's
 // "QZ7INSTPROF" differs from the scan's profile directory, stores it as the record's profile
-// directory. Returns the new index, or -1 when the array could not grow.
-int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name);
+// directory. Returns the new index, or -1 (and listGrowthFailed set) when the array could
+// not grow.
+[[nodiscard]] int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name);
 
 // Reads the index file; records are added for the names it holds.
 void ReadInstanceDirectoryFile(ExistingInstanceScan& scan);

@@ -1,8 +1,10 @@
 #include "entry/instance_record.h"
 
 #include <cstring>
-#include <new>
 #include <string>
+
+#include "migrate/work_buffer.h"
+#include "platform/windows_path.h"
 
 namespace qz7::entry {
 
@@ -58,8 +60,10 @@ void FillAddedNodeRecord(InstanceRecord& record, const char* name, const char* a
 int32_t InstanceArray::Append(const InstanceRecord& record) {
   if (count_ + 1 > capacity_) {
     const int32_t grown = capacity_ + kGrowth;
-    // Every new slot starts as an empty plain record (the default-constructed record).
-    std::unique_ptr<InstanceRecord[]> larger(new (std::nothrow) InstanceRecord[grown]);
+    // Every new slot starts as an empty plain record (the default-constructed record). The
+    // allocation goes through the counted work-buffer seam so that a test can make it fail.
+    std::unique_ptr<InstanceRecord[]> larger =
+        migrate::AllocateWorkBuffer<InstanceRecord>(static_cast<size_t>(grown));
     if (!larger) return -1;
     for (int32_t i = 0; i < count_; ++i) larger[i] = records_[i];
     records_ = std::move(larger);
@@ -70,11 +74,11 @@ int32_t InstanceArray::Append(const InstanceRecord& record) {
 }
 
 int32_t InstanceArray::FindByName(const char* name) const {
+  if (name == nullptr) return -1;
   for (int32_t i = 0; i < count_; ++i) {
     if (platform::NamesEqualIgnoreCase(records_[i].name.c_str(), name)) return i;
   }
   return -1;
-  if (name == nullptr) return -1;
 }
 
 }  // namespace qz7::entry

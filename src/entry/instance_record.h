@@ -60,9 +60,9 @@ class InstanceArray {
   const InstanceRecord& operator[](int32_t index) const { return records_[index]; }
 
   // Appends a copy; returns its index, or -1 when the array could not grow.
-  int32_t Append(const InstanceRecord& record);
+  [[nodiscard]] int32_t Append(const InstanceRecord& record);
   // Index of the first record whose name equals name without regard to case, or -1.
-  int32_t FindByName(const char* name) const;
+  [[nodiscard]] int32_t FindByName(const char* name) const;
 
  private:
   std::unique_ptr<InstanceRecord[]> records_;

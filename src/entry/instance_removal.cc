@@ -21,7 +21,8 @@ void RemoveAllInstances(const SetupContext& context) {
     }
   }
 
-  host::Host().PRegProfilePE(kRemoveProfileRegistry, nullptr, kAnyNode);
+  // Removal reports nothing to its caller; what could not be removed simply stays.
+  static_cast<void>(host::Host().PRegProfilePE(host::kProfileRemoveAll, nullptr, host::kAnyNode));
 
   std::string path = target;
   while (util::FindCharMB(path.c_str(), '\\') != nullptr) {

@@ -57,7 +57,8 @@ void ChooseDefaultInstance(SetupContext& context) {
   if (count == 0 || (count == 1 && context.adminIndex == 0)) {
     InstanceRecord record;
     FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
-    AddInstanceRecord(context, record, /*isDefault=*/true);
+    // A record lost to a list that cannot grow is flagged in the context and fails the run.
+    static_cast<void>(AddInstanceRecord(context, record, /*isDefault=*/true));
   } else if ((count == 1 && context.adminIndex == -1) || (count == 2 && context.adminIndex >= 0)) {
     context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
   }
@@ -70,8 +71,9 @@ void DropUnwantedAdminServer(const SetupContext& context) {
   const InstanceRecord& admin = scan.records[scan.adminIndex];
   host::Host().InstanceDrop(admin.name.c_str(),
                             Below(context.currentProfileDir, admin.name.c_str()).c_str());
-  host::Host().PRegValuePE(kRemoveVariable, kAdminServerVariable, nullptr, nullptr, 0,
-                           kGlobalProfile, kAnyNode);
+  // Dropping the unwanted server is a clean-up: its failure does not fail the run.
+  static_cast<void>(host::Host().PRegValuePE(host::kValueRemove, host::kVarAdminServer, nullptr,
+                                             nullptr, 0, host::kGlobalProfile, host::kAnyNode));
 }
 
 // Step 5: the services of the instances found are registered again when they are created.
@@ -81,11 +83,12 @@ void DeregisterServices(const SetupContext& context) {
     const InstanceRecord& record = records[i];
     if (record.ownedElsewhere) continue;
     char work[kServiceWorkSize] = {};
+    // A service that is not there, or not removed, is registered again over the old one.
     if (record.nodeType == kNodeTypePartitioned) {
       const std::string service = std::string(record.name.c_str()) + "-0";
-      host::Host().DeRegisterNTService(service.c_str(), work, 0);
+      static_cast<void>(host::Host().DeRegisterNTService(service.c_str(), work, 0));
     } else if (record.nodeType != kNodeTypeClient && context.serverType == 2) {
-      host::Host().DeRegisterNTService(record.name.c_str(), work, 0);
+      static_cast<void>(host::Host().DeRegisterNTService(record.name.c_str(), work, 0));
     }
   }
 }
@@ -238,6 +241,8 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
                           context.records[context.defaultIndex].name.c_str());
     }
     fail(UpgradeDefinedInstances(context, steps, notMoved));
+    // An instance that could not even be listed was not set up.
+    if (context.listGrowthFailed) result = kSetupStepFailed;
   }
 
   if (result != kSetupOk && result != kSetupStepFailed) {

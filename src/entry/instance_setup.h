@@ -37,7 +37,8 @@ const SetupSteps& DefaultSetupSteps();
 // be pointed at the installation or the target directory (nothing else is then done). A
 // result other than 0 and 1 is shown as message 3608. Changes the context's list (a default
 // instance "QZ7" is added when no other would be set up) and its default index.
-int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps = DefaultSetupSteps());
+[[nodiscard]] int32_t RunInstanceSetup(SetupContext& context,
+                                       const SetupSteps& steps = DefaultSetupSteps());
 
 }  // namespace qz7::entry
 

@@ -55,6 +55,7 @@ int32_t FindMarker(const SetupContext& context, const MarkerRow (&table)[N],
 
 void MergeExistingInstances(SetupContext& context) {
   ExistingInstanceScan& scan = *context.existingScan;
+  if (scan.listGrowthFailed) context.listGrowthFailed = true;
   for (int32_t i = scan.records.count() - 1; i >= 0; --i) {
     const InstanceRecord& found = scan.records[i];
     if (i == scan.adminIndex) {
@@ -87,7 +88,8 @@ void ApplyDefaultRule(SetupContext& context) {
 void InitialiseHostOnce() {
   if (hostInitialised) return;
   host::HostServices& host = host::Host();
-  host.CreateInitAppData(kInitAppDataFlags);
+  // The host libraries' initialisation has no failure the set-up could act on.
+  static_cast<void>(host.CreateInitAppData(kInitAppDataFlags));
   if (unsigned char* block = host.ControlBlock(); block != nullptr) {
     util::StoreLE16(block + kControlBlockInitOffset, 1);
   }
@@ -119,7 +121,11 @@ int32_t AddInstanceRecord(SetupContext& context, const InstanceRecord& record, b
     return existing;
   }
   const int32_t index = context.records.Append(record);
-  if (index >= 0 && isDefault) context.defaultIndex = index;
+  if (index < 0) {
+    context.listGrowthFailed = true;
+    return -1;
+  }
+  if (isDefault) context.defaultIndex = index;
   return index;
 }
 
@@ -170,7 +176,8 @@ void AddDescriptor(SetupContext& context, const InstanceDescriptor* descriptor) 
   } else {
     FillPlainRecord(record, name.c_str(), account.c_str(), password.c_str());
   }
-  AddInstanceRecord(context, record, makeDefault);
+  // A refused record (empty name) is skipped; a lost one is flagged in the context.
+  static_cast<void>(AddInstanceRecord(context, record, makeDefault));
 }
 
 void BuildSetupContext(SetupContext& context, const char* currentProfilePath,

@@ -38,6 +38,9 @@ struct SetupContext {
   InstanceArray records;
   int32_t adminIndex = -1;
   int32_t defaultIndex = -1;
+  // A record was lost because a list could not grow (this list or the scan's); the set-up
+  // then reports a failed step.
+  bool listGrowthFailed = false;
 };
 
 // Builds the context in place: normalises the three paths (a failure, or an empty
@@ -50,9 +53,11 @@ void BuildSetupContext(SetupContext& context, const char* currentProfilePath,
                        QZ7_LOG_FILE logFile, QZ7_MODULE messageModule, QZ7_OWNER ownerWindow);
 
 // Adds a record, replacing one of the same name (without regard to case) and keeping that
-// record's profile directory. Returns its index, or -1 for an empty name (or when the list
-// cannot grow). defaultIndex follows the isDefault mark as the add rule says.
-int32_t AddInstanceRecord(SetupContext& context, const InstanceRecord& record, bool isDefault);
+// record's profile directory. Returns its index, or -1 for an empty name, or -1 with
+// listGrowthFailed set when the list cannot grow. defaultIndex follows the isDefault mark as
+// the add rule says.
+[[nodiscard]] int32_t AddInstanceRecord(SetupContext& context, const InstanceRecord& record,
+                                        bool isDefault);
 
 // Adds or replaces the administration-server record; an empty name takes the current one,
 // the scanned one, the first free "QZ7DAS??" name in the target directory, or "QZ7DAS00".

@@ -9,29 +9,17 @@
 
 namespace qz7::host {
 
-// The text without one leading and one trailing double quote; null gives an empty text.
-std::string StripQuotes(const char* path);
-
-// dir + "\" + name, without doubling a backslash that dir already ends with.
-std::string JoinPath(const std::string& dir, const std::string& name);
-
-// The text after the last backslash (the whole text when there is none), trailing
-// backslashes ignored.
-std::string LastComponent(const std::string& path);
-
-bool EqualsNoCase(std::string_view a, std::string_view b);
-
-bool IsDirectory(const std::string& path);
-bool IsRegularFile(const std::string& path);
+[[nodiscard]] bool IsDirectory(const std::string& path);
+[[nodiscard]] bool IsRegularFile(const std::string& path);
 
 // Creates path and every missing directory above it. The directories it created are
 // appended to created, outermost first, so a caller can take them back. Returns 0 or the
 // Windows error of the step that failed (what was created before stays, and is listed).
-uint32_t MakeDirectories(const std::string& path, std::vector<std::string>* created);
+[[nodiscard]] uint32_t MakeDirectories(const std::string& path, std::vector<std::string>* created);
 
 // Removes the directory path and everything below it, read-only files included. Goes on past
 // a failure and returns the first Windows error met, 0 when all is gone.
-uint32_t RemoveTree(const std::string& path);
+[[nodiscard]] uint32_t RemoveTree(const std::string& path);
 
 }  // namespace qz7::host
 

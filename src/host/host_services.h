@@ -87,32 +87,33 @@ class HostServices {
   virtual ~HostServices() = default;
 
   // sqloPRegProfilePE (op, text, node). For ops 1 and 2 text is a 256-byte output buffer.
-  virtual int PRegProfilePE(int op, char* text, int node) = 0;
+  [[nodiscard]] virtual int PRegProfilePE(int op, char* text, int node) = 0;
   // sqloPRegValuePE (op, variable number or 0, variable name or null, value, profile, node).
   // Variables are named by number when the name is null. op 3 reads into value (valueSize
   // bytes, always terminated), op 4 writes value, op 5 removes. profile null = default level,
   // "QZ7GLOBALPF" = global profile, else an instance name.
-  virtual int PRegValuePE(int op, int variable, const char* variableName, char* value,
-                          size_t valueSize, const char* profile, int node) = 0;
+  [[nodiscard]] virtual int PRegValuePE(int op, int variable, const char* variableName, char* value,
+                                        size_t valueSize, const char* profile, int node) = 0;
   // sqloPRegProfile (op, name): op 1 / 2 enumerate the instance profiles into a 260-byte
   // buffer; kEndOfList ends the enumeration.
-  virtual int PRegProfile(int op, char* name) = 0;
+  [[nodiscard]] virtual int PRegProfile(int op, char* name) = 0;
   // sqloPRegValue (op, variable, 0, value, profile): op 3 reads into a buffer of valueSize.
   virtual int PRegValue(int op, int variable, int reserved, char* value, size_t valueSize,
                         const char* profile) = 0;
 
   // sqlo_instance_create_extended.
-  virtual int InstanceCreateExtended(const char* name, const char* profileDir,
-                                     const char* installDir, int adminFlag, const char* account,
-                                     const char* password, int serviceFlag, int kindCode,
-                                     void* reserved) = 0;
+  [[nodiscard]] virtual int InstanceCreateExtended(const char* name, const char* profileDir,
+                                                   const char* installDir, int adminFlag,
+                                                   const char* account, const char* password,
+                                                   int serviceFlag, int kindCode,
+                                                   void* reserved) = 0;
   // sqlo_instance_drop (name, instance directory).
   virtual int InstanceDrop(const char* name, const char* instanceDir) = 0;
   // sqloPutEnv (code, value).
   virtual int PutEnv(int code, const char* value) = 0;
 
   // sqloDeRegisterNTService (service name, work buffer of 512 bytes, flags).
-  virtual int DeRegisterNTService(const char* serviceName, char* work, int flags) = 0;
+  [[nodiscard]] virtual int DeRegisterNTService(const char* serviceName, char* work, int flags) = 0;
   // sqloChangeNTServiceConfig (service name, 0, -1, -1, -1, program path, six zeros, work).
   virtual int ChangeNTServiceConfig(const char* serviceName, int serviceType, int startType,
                                     int errorControl, int tag, const char* programPath,
@@ -120,8 +121,8 @@ class HostServices {
                                     const char* account, const char* password,
                                     const char* displayName, int reserved, char* work) = 0;
   // sqloCreateNetworkShare (directory, share, group, computer) / sqloDeleteNetworkShare.
-  virtual int CreateNetworkShare(const char* directory, const char* shareName,
-                                 const char* groupName, const char* computerName) = 0;
+  [[nodiscard]] virtual int CreateNetworkShare(const char* directory, const char* shareName,
+                                               const char* groupName, const char* computerName) = 0;
   virtual int DeleteNetworkShare(const char* shareName, const char* computerName) = 0;
 
   // sqlocpum: the processor speed in milliseconds per step of a fixed processor loop (the
@@ -129,19 +130,19 @@ class HostServices {
   // sqloGetCommBandwidth: memory-copy throughput in thousands of bytes per millisecond
   // (megabytes per second, the unit of the configuration's bandwidth field, valid 0.1 to
   // 100000). sqloGetCPUInfo: the processor count in the first field.
-  virtual int Cpum(float* speed) = 0;
-  virtual int GetCommBandwidth(float* bandwidth) = 0;
-  virtual int GetCPUInfo(CpuInfo* info) = 0;
+  [[nodiscard]] virtual int Cpum(float* speed) = 0;
+  [[nodiscard]] virtual int GetCommBandwidth(float* bandwidth) = 0;
+  [[nodiscard]] virtual int GetCPUInfo(CpuInfo* info) = 0;
 
   // sqlo_create_init_app_data (flags), and the control block that sqlz_krcbp designates.
-  virtual int CreateInitAppData(uint32_t flags) = 0;
+  [[nodiscard]] virtual int CreateInitAppData(uint32_t flags) = 0;
   virtual unsigned char* ControlBlock() = 0;
   // sqlz_charset: the characters permitted in names (terminated text).
   virtual const char* PermittedCharset() = 0;
 
   // caProIfInit / caProIfQuery / caProIfTerm on a 1700-byte block and a 36-byte context.
-  virtual int ProIfInit(unsigned char* block, unsigned char* context) = 0;
-  virtual int ProIfQuery(unsigned char* block, unsigned char* context) = 0;
+  [[nodiscard]] virtual int ProIfInit(unsigned char* block, unsigned char* context) = 0;
+  [[nodiscard]] virtual int ProIfQuery(unsigned char* block, unsigned char* context) = 0;
   virtual int ProIfTerm(unsigned char* block, unsigned char* context) = 0;
 };
 

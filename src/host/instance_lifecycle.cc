@@ -99,7 +99,7 @@ int DefineOrUpdateProfile(const InstanceCreateRequest& request, bool update, Und
   const std::string name = request.name;
   if (!update) {
     if (int result = DefineInstance(name); result != 0) return result;
-    undo->Add([name] { UndefineInstance(name); });
+    undo->Add([name] { static_cast<void>(UndefineInstance(name)); });  // best effort
   } else {
     std::string previous;
     int read = ReadVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, &previous);
@@ -107,11 +107,13 @@ int DefineOrUpdateProfile(const InstanceCreateRequest& request, bool update, Und
     if (read != 0 && read != kNotFound) return read;
     bool hadProfile = read == 0;
     // Registered before the write: restoring what is there already is harmless.
+    // Undo is best effort: the failure that set it off is what the caller is told.
     undo->Add([name, hadProfile, previous] {
       if (hadProfile) {
-        WriteVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, previous);
+        static_cast<void>(
+            WriteVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, previous));
       } else {
-        RemoveVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile);
+        static_cast<void>(RemoveVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile));
       }
     });
   }
@@ -145,9 +147,11 @@ int RegisterInstanceService(const InstanceCreateRequest& request, UndoLog* undo)
     if (ChangeServiceNamed(serviceName, program.c_str(), request.account, request.password) != 0) {
       return kSystemError;
     }
+    // Best effort, as every undo step: the failure that set it off is what the caller is told.
     undo->Add([serviceName, previous] {
-      ChangeServiceNamed(serviceName, previous.program.c_str(),
-                         previous.account.empty() ? nullptr : previous.account.c_str(), nullptr);
+      static_cast<void>(ChangeServiceNamed(
+          serviceName, previous.program.c_str(),
+          previous.account.empty() ? nullptr : previous.account.c_str(), nullptr));
     });
     return 0;
   }
@@ -155,7 +159,7 @@ int RegisterInstanceService(const InstanceCreateRequest& request, UndoLog* undo)
                       request.password) != 0) {
     return kSystemError;
   }
-  undo->Add([serviceName] { DeleteServiceNamed(serviceName); });
+  undo->Add([serviceName] { static_cast<void>(DeleteServiceNamed(serviceName)); });  // best effort
   return 0;
 }
 
@@ -190,7 +194,7 @@ int CreateInstance(const InstanceCreateRequest& request) {
   uint32_t error = MakeDirectories(instanceDir, &created);
   if (!created.empty()) {
     std::string outermost = created.front();
-    undo.Add([outermost] { RemoveTree(outermost); });
+    undo.Add([outermost] { static_cast<void>(RemoveTree(outermost)); });  // best effort
   }
   if (error != 0) return kSystemError;
 
@@ -233,7 +237,8 @@ int DropInstance(const std::string& name, const char* instanceDir) {
   bool failed = false;
   std::vector<std::string> services{name};
   std::vector<std::string> nodes;
-  ListInstanceNodes(name, &nodes);
+  // An instance whose nodes cannot be listed still has its own service removed.
+  static_cast<void>(ListInstanceNodes(name, &nodes));
   for (const std::string& node : nodes) services.push_back(name + "-" + node);
   for (const std::string& service : services) {
     uint32_t error = DeleteServiceNamed(service);

@@ -57,7 +57,7 @@ struct InstanceCreateRequest {
 // registry key of a new instance removed, an updated instance's old QZ7INSTPROF restored (or
 // removed when it had none) and an added node "0" removed, a new service deleted, a
 // re-pointed one restored.
-int CreateInstance(const InstanceCreateRequest& request);
+[[nodiscard]] int CreateInstance(const InstanceCreateRequest& request);
 
 // Drops the instance: its services (<name> and <name>-<node> for every registered node), its
 // profile-registry key, and the directory tree instanceDir (quotes stripped). A null
@@ -65,10 +65,10 @@ int CreateInstance(const InstanceCreateRequest& request);
 // must be the instance name, so that nothing else is ever removed.
 // Results: 0 when every part that existed is gone; kNotFound when none existed; kBadArgument;
 // kSystemError when some part could not be removed (the others are still removed).
-int DropInstance(const std::string& name, const char* instanceDir);
+[[nodiscard]] int DropInstance(const std::string& name, const char* instanceDir);
 
 // True when name is an instance name: 1 to 8 characters, each in kPermittedCharset.
-bool IsValidInstanceName(const std::string& name);
+[[nodiscard]] bool IsValidInstanceName(const std::string& name);
 
 }  // namespace qz7::host
 

@@ -12,15 +12,15 @@ constexpr const char* kPermittedCharset =
 
 // Times a fixed integer loop (the best of a few short runs, a few milliseconds in all) and
 // gives milliseconds per loop step. kMeasurementFailed when the clock never advanced.
-int MeasureProcessorSpeed(float* millisecondsPerStep);
+[[nodiscard]] int MeasureProcessorSpeed(float* millisecondsPerStep);
 
 // Times copies of a buffer larger than the processor caches (best of a few runs) and gives
 // the throughput in thousands of bytes per millisecond, which is megabytes per second.
-int MeasureCopyBandwidth(float* megabytesPerSecond);
+[[nodiscard]] int MeasureCopyBandwidth(float* megabytesPerSecond);
 
 // This computer's name as the installed-product query reports it (the platform's computer
 // name). kSystemError when it cannot be had.
-int ProductComputerName(std::string* name);
+[[nodiscard]] int ProductComputerName(std::string* name);
 
 }  // namespace qz7::host
 

@@ -42,43 +42,45 @@ std::string InstanceNodesKey(const std::string& instance);
 
 // A profile or instance name that can stand as one registry key: not empty, no backslash,
 // shorter than 256 characters.
-bool IsValidProfileName(const std::string& name);
+[[nodiscard]] bool IsValidProfileName(const std::string& name);
 
 enum class ProfileLevel { kDefaultLevel, kGlobal, kInstance };
 
 // Records a directory under kRegistryPointersKey (valueName kInstallDirValue or
 // kInstanceProfileDirValue). kBadArgument for an empty text, kNotFound when the directory
 // does not exist, kRegistryUnreachable when the value cannot be written.
-int PointProfileRegistry(const char* valueName, const std::string& directory);
+[[nodiscard]] int PointProfileRegistry(const char* valueName, const std::string& directory);
 // The recorded directory; kNotFound when the registry was never pointed that way.
-int ReadProfilePointer(const char* valueName, std::string* directory);
+[[nodiscard]] int ReadProfilePointer(const char* valueName, std::string* directory);
 
 // The defined instances in the order they were defined (empty when none).
-int ListInstances(std::vector<std::string>* names);
-bool IsInstanceDefined(const std::string& name);
+[[nodiscard]] int ListInstances(std::vector<std::string>* names);
+[[nodiscard]] bool IsInstanceDefined(const std::string& name);
 // Creates the instance's key. kInstanceExists when it is defined already.
-int DefineInstance(const std::string& name);
+[[nodiscard]] int DefineInstance(const std::string& name);
 // Removes the instance's key with its variables and nodes. kNotFound when not defined.
-int UndefineInstance(const std::string& name);
-int AddInstanceNode(const std::string& instance, const std::string& node);
-int ListInstanceNodes(const std::string& instance, std::vector<std::string>* nodes);
+[[nodiscard]] int UndefineInstance(const std::string& name);
+[[nodiscard]] int AddInstanceNode(const std::string& instance, const std::string& node);
+[[nodiscard]] int ListInstanceNodes(const std::string& instance, std::vector<std::string>* nodes);
 
 // Variables at an explicit level (instance is used only for ProfileLevel::kInstance).
 // Writing creates the global or default-level key when needed; an instance must be defined.
-int ReadVariableAt(ProfileLevel level, const std::string& instance, const std::string& variable,
-                   std::string* value);
-int WriteVariableAt(ProfileLevel level, const std::string& instance, const std::string& variable,
-                    const std::string& value);
-int RemoveVariableAt(ProfileLevel level, const std::string& instance, const std::string& variable);
+[[nodiscard]] int ReadVariableAt(ProfileLevel level, const std::string& instance,
+                                 const std::string& variable, std::string* value);
+[[nodiscard]] int WriteVariableAt(ProfileLevel level, const std::string& instance,
+                                  const std::string& variable, const std::string& value);
+[[nodiscard]] int RemoveVariableAt(ProfileLevel level, const std::string& instance,
+                                   const std::string& variable);
 
 // Variables by the profile argument of the host operations (rules above).
-int ReadProfileVariable(const char* profile, const std::string& variable, std::string* value);
-int WriteProfileVariable(const char* profile, const std::string& variable,
-                         const std::string& value);
-int RemoveProfileVariable(const char* profile, const std::string& variable);
+[[nodiscard]] int ReadProfileVariable(const char* profile, const std::string& variable,
+                                      std::string* value);
+[[nodiscard]] int WriteProfileVariable(const char* profile, const std::string& variable,
+                                       const std::string& value);
+[[nodiscard]] int RemoveProfileVariable(const char* profile, const std::string& variable);
 
 // Removes the instance profiles, the global profile, the default level and the pointers.
-int RemoveProfileRegistry();
+[[nodiscard]] int RemoveProfileRegistry();
 
 }  // namespace qz7::host
 

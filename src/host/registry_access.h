@@ -27,7 +27,7 @@ class ScopedKey {
 
 long OpenKey(const std::string& path, uint32_t access, ScopedKey* key);
 long CreateKey(const std::string& path, ScopedKey* key);
-bool KeyExists(const std::string& path);
+[[nodiscard]] bool KeyExists(const std::string& path);
 // Removes the key at path with everything below it; 2 when it does not exist.
 long DeleteKeyTree(const std::string& path);
 

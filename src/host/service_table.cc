@@ -115,7 +115,8 @@ int CreateShare(const std::string& directory, const std::string& shareName,
   if (CreateKey(ShareKey(shareName), &key) != p::kErrorSuccess ||
       WriteText(key.get(), "Path", directory) != p::kErrorSuccess ||
       WriteText(key.get(), "Group", group) != p::kErrorSuccess) {
-    DeleteShare(shareName);  // no half-made share stays behind
+    // No half-made share stays behind; the registry failure is what the caller is told.
+    static_cast<void>(DeleteShare(shareName));
     return kRegistryUnreachable;
   }
   return 0;

@@ -15,13 +15,14 @@ struct ServiceConfig {
 };
 
 // A null account or password is passed on as null (the service table's default logon).
-uint32_t RegisterService(const std::string& name, const std::string& displayName,
-                         const std::string& program, const char* account, const char* password);
-uint32_t DeleteServiceNamed(const std::string& name);
+[[nodiscard]] uint32_t RegisterService(const std::string& name, const std::string& displayName,
+                                       const std::string& program, const char* account,
+                                       const char* password);
+[[nodiscard]] uint32_t DeleteServiceNamed(const std::string& name);
 // Null texts leave their field as it is.
-uint32_t ChangeServiceNamed(const std::string& name, const char* program, const char* account,
-                            const char* password);
-uint32_t QueryServiceNamed(const std::string& name, ServiceConfig* config);
+[[nodiscard]] uint32_t ChangeServiceNamed(const std::string& name, const char* program,
+                                          const char* account, const char* password);
+[[nodiscard]] uint32_t QueryServiceNamed(const std::string& name, ServiceConfig* config);
 
 // Network shares live under this key: one subkey per share name holding the values "Path"
 // (the shared directory) and "Group" (the group given access).
@@ -34,10 +35,10 @@ struct ShareConfig {
 
 // Host result codes: kBadArgument (empty or malformed name or directory), kNotFound (the
 // directory or share does not exist), kShareExists, kRegistryUnreachable.
-int CreateShare(const std::string& directory, const std::string& shareName,
-                const std::string& group);
-int DeleteShare(const std::string& shareName);
-int QueryShare(const std::string& shareName, ShareConfig* share);
+[[nodiscard]] int CreateShare(const std::string& directory, const std::string& shareName,
+                              const std::string& group);
+[[nodiscard]] int DeleteShare(const std::string& shareName);
+[[nodiscard]] int QueryShare(const std::string& shareName, ShareConfig* share);
 
 }  // namespace qz7::host
 

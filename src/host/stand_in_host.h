@@ -24,10 +24,10 @@ class StandInHost : public HostServices {
   // passed over); 3 tests; 6 removes the profile registry; 10/11 record the installation and
   // instance-profile directories (quotes stripped; the directory must exist). The end of the
   // list and an unknown op give kEndOfList and kBadArgument.
-  int PRegProfilePE(int op, char* text, int node) override;
-  int PRegValuePE(int op, int variable, const char* variableName, char* value, size_t valueSize,
-                  const char* profile, int node) override;
-  int PRegProfile(int op, char* name) override;
+  [[nodiscard]] int PRegProfilePE(int op, char* text, int node) override;
+  [[nodiscard]] int PRegValuePE(int op, int variable, const char* variableName, char* value,
+                                size_t valueSize, const char* profile, int node) override;
+  [[nodiscard]] int PRegProfile(int op, char* name) override;
   int PRegValue(int op, int variable, int reserved, char* value, size_t valueSize,
                 const char* profile) override;
 
@@ -35,39 +35,40 @@ class StandInHost : public HostServices {
   // administration server from "qz7syssv.das" or "qz7syssr.das". An instance that is defined
   // already is updated, keeping its registry entry and qz7systm (CreateInstance). serviceFlag
   // and reserved are not used.
-  int InstanceCreateExtended(const char* name, const char* profileDir, const char* installDir,
-                             int adminFlag, const char* account, const char* password,
-                             int serviceFlag, int kindCode, void* reserved) override;
+  [[nodiscard]] int InstanceCreateExtended(const char* name, const char* profileDir,
+                                           const char* installDir, int adminFlag,
+                                           const char* account, const char* password,
+                                           int serviceFlag, int kindCode, void* reserved) override;
   int InstanceDrop(const char* name, const char* instanceDir) override;
   // Codes 32, 57, 58, 59, 169 set the variable of that name in the process environment.
   int PutEnv(int code, const char* value) override;
 
   // The work buffer, when given, receives a one-line text describing a failure.
-  int DeRegisterNTService(const char* serviceName, char* work, int flags) override;
+  [[nodiscard]] int DeRegisterNTService(const char* serviceName, char* work, int flags) override;
   int ChangeNTServiceConfig(const char* serviceName, int serviceType, int startType,
                             int errorControl, int tag, const char* programPath,
                             const char* loadOrderGroup, const char* dependencies,
                             const char* account, const char* password, const char* displayName,
                             int reserved, char* work) override;
   // The computer name must be empty or this computer's name (any case).
-  int CreateNetworkShare(const char* directory, const char* shareName, const char* groupName,
-                         const char* computerName) override;
+  [[nodiscard]] int CreateNetworkShare(const char* directory, const char* shareName,
+                                       const char* groupName, const char* computerName) override;
   int DeleteNetworkShare(const char* shareName, const char* computerName) override;
 
-  int Cpum(float* speed) override;
-  int GetCommBandwidth(float* bandwidth) override;
-  int GetCPUInfo(CpuInfo* info) override;
+  [[nodiscard]] int Cpum(float* speed) override;
+  [[nodiscard]] int GetCommBandwidth(float* bandwidth) override;
+  [[nodiscard]] int GetCPUInfo(CpuInfo* info) override;
 
   // Records the flags in the first four bytes of the control block (little-endian).
-  int CreateInitAppData(uint32_t flags) override;
+  [[nodiscard]] int CreateInitAppData(uint32_t flags) override;
   unsigned char* ControlBlock() override;
   const char* PermittedCharset() override;
 
   // Init checks the block (first byte 3) and marks the context open; Query writes this
   // computer's name at kProductNameOffset; Term closes the context. A context that was not
   // opened gives kNotInitialized.
-  int ProIfInit(unsigned char* block, unsigned char* context) override;
-  int ProIfQuery(unsigned char* block, unsigned char* context) override;
+  [[nodiscard]] int ProIfInit(unsigned char* block, unsigned char* context) override;
+  [[nodiscard]] int ProIfQuery(unsigned char* block, unsigned char* context) override;
   int ProIfTerm(unsigned char* block, unsigned char* context) override;
 
  private:

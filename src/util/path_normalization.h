@@ -15,7 +15,7 @@ constexpr int kNormalizeBadCharacter = 3;   // a byte that is not a character in
 // Normalises source into destination (size bytes). A null or empty source gives an empty
 // destination and 0. On result 3 the destination holds the unquoted full path; on result 2
 // it is empty. Double-byte characters are carried over unchanged, never upper-cased or split.
-int NormalizeSetupPath(const char* source, char* destination, size_t size);
+[[nodiscard]] int NormalizeSetupPath(const char* source, char* destination, size_t size);
 
 }  // namespace qz7::util
 

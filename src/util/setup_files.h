@@ -10,16 +10,16 @@ namespace qz7::util {
 constexpr const char* kTemporaryNamePattern = "????????.???";
 
 // 1 when the path names an existing directory (respectively regular file), else 0.
-int IsDirectory(const char* path);
-int IsRegularFile(const char* path);
+[[nodiscard]] int IsDirectory(const char* path);
+[[nodiscard]] int IsRegularFile(const char* path);
 // 1 only when the path is known not to exist (the status query reports file or path not
 // found); 0 when it exists or its status cannot be read. A file about to be overwritten is
 // taken for absent only on this answer, never because a query failed.
-int IsKnownAbsent(const char* path);
+[[nodiscard]] int IsKnownAbsent(const char* path);
 
 // 0 for a null file name; otherwise IsRegularFile of directory + "\" + fileName (no backslash
 // is added when the directory ends with one; an empty directory gives just the name).
-int FileExistsIn(const char* directory, const char* fileName);
+[[nodiscard]] int FileExistsIn(const char* directory, const char* fileName);
 
 // Copies source over destination (overwriting allowed). Results: 0 success, 1 file not found,
 // 2 path not found, 3 access denied, 4 sharing violation, 5 invalid parameter, 6 disk full,

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "migrate/work_buffer.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
@@ -75,7 +76,9 @@ class InstanceSetupTest : public ::testing::Test {
   // A scan of existing instances; adminAt marks the administration server's record.
   void Scan(std::vector<InstanceRecord> records, int32_t adminAt = -1, int32_t prior = 5) {
     context_.existingScan = std::make_unique<ExistingInstanceScan>();
-    for (const InstanceRecord& record : records) context_.existingScan->records.Append(record);
+    for (const InstanceRecord& record : records) {
+      ASSERT_GE(context_.existingScan->records.Append(record), 0);
+    }
     context_.existingScan->adminIndex = adminAt;
     context_.existingScan->priorRelease = prior;
   }
@@ -118,7 +121,8 @@ TEST_F(InstanceSetupTest, DefaultInstance) {
     context_.records = InstanceArray();
     context_.adminIndex = context_.defaultIndex = -1;
     if (row.admin != nullptr) AddAdminServerRecord(context_, row.admin, nullptr, nullptr);
-    for (const char* name : row.plain) AddInstanceRecord(context_, Plain(name), false);
+    for (const char* name : row.plain)
+      ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
     EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
     EXPECT_EQ(CallsStartingWith("create"), row.wantCreates);
     EXPECT_EQ(GlobalVariable("QZ7INSTDEF"), row.wantDefault);
@@ -127,7 +131,7 @@ TEST_F(InstanceSetupTest, DefaultInstance) {
 
 TEST_F(InstanceSetupTest, RegistryUnreachableEndsTheRunWithMinusNine) {
   host_.QueueResult("PRegProfilePE", -1029);
-  AddInstanceRecord(context_, Plain("SALES"), false);
+  ASSERT_EQ(AddInstanceRecord(context_, Plain("SALES"), false), 0);
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupRegistryUnreachable);
   EXPECT_THAT(fakes_.calls, IsEmpty());
   EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3608, {"-9"}, 0x10}));
@@ -135,11 +139,27 @@ TEST_F(InstanceSetupTest, RegistryUnreachableEndsTheRunWithMinusNine) {
 
 // An administration server found on the computer but not wanted any more is dropped and
 // forgotten.
+// A request lost because the list could not grow fails the run, though every step that ran
+// succeeded.
+TEST_F(InstanceSetupTest, RecordLostToListGrowthFailsTheRun) {
+  for (int i = 0; i < InstanceArray::kGrowth; ++i) {
+    ASSERT_EQ(AddInstanceRecord(context_, Plain(("I" + std::to_string(i)).c_str()), false), i);
+  }
+  migrate::FailWorkBufferAllocationAt(1);
+  EXPECT_EQ(AddInstanceRecord(context_, Plain("LOST"), false), -1);
+  migrate::FailWorkBufferAllocationAt(0);
+  EXPECT_TRUE(context_.listGrowthFailed);
+  EXPECT_EQ(context_.records.count(), InstanceArray::kGrowth);
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
+  EXPECT_EQ(CallsStartingWith("create").size(), static_cast<size_t>(InstanceArray::kGrowth));
+  EXPECT_THAT(messages_.boxes(), IsEmpty());
+}
+
 TEST_F(InstanceSetupTest, UnwantedAdminServerIsDropped) {
   host_.DefineInstance("QZ7DAS00");
   host_.SetVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00");
   Scan({Plain("QZ7DAS00")}, /*adminAt=*/0);
-  AddInstanceRecord(context_, Plain("SALES"), false);
+  ASSERT_EQ(AddInstanceRecord(context_, Plain("SALES"), false), 0);
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
   EXPECT_THAT(host_.CallsTo("InstanceDrop"),
               ElementsAre("InstanceDrop(\"QZ7DAS00\", \"\"C:\\QZ7\\QZ7DAS00\"\")"));
@@ -170,7 +190,8 @@ TEST_F(InstanceSetupTest, ServicesOfFoundInstancesAreDeregistered) {
     host_.ClearCalls();
     context_.serverType = row.serverType;
     context_.partitionedMarkerFile = row.partitionedMarker;
-    RunInstanceSetup(context_, kFakeSteps);
+    // Only the services the run removes matter here, not its result.
+    static_cast<void>(RunInstanceSetup(context_, kFakeSteps));
     std::vector<std::string> services;
     for (const std::string& call : host_.CallsTo("DeRegisterNTService"))
       services.push_back(call.substr(call.find('"') + 1, call.find('"', 21) - call.find('"') - 1));
@@ -190,7 +211,7 @@ TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
   machine_.WriteText("C:\\OLD\\qz7cli.ini", "[client]");
   context_.currentProfileDir = "\"C:\\OLD\"";
   context_.targetProfileDir = "\"C:\\NEW\"";
-  AddInstanceRecord(context_, Plain("SALES"), false);
+  ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
   for (const char* path : {"C:\\NEW\\SALES\\qz7systm", "C:\\NEW\\qz7cli.ini",
                            "C:\\OLD\\QZ7DAS00\\qz7systm", "C:\\OLD\\FOREIGN\\qz7systm"})
@@ -206,7 +227,7 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   machine_.MakeDirectory("C:\\NEW\\SALES\\qz7systm");  // a folder where the file must go
   context_.currentProfileDir = "\"C:\\OLD\"";
   context_.targetProfileDir = "\"C:\\NEW\"";
-  AddInstanceRecord(context_, Plain("SALES"), false);
+  ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
   EXPECT_TRUE(machine_.Exists("C:\\OLD\\SALES\\qz7systm"));
   EXPECT_THAT(CallsStartingWith("config"), IsEmpty());
@@ -230,7 +251,7 @@ TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
   EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3616, {"SALES", "2"}, 0x40}));
   fakes_.calls.clear();
   context_.existingScan->priorRelease = 5;  // a later release kept them in the instance
-  RunInstanceSetup(context_, kFakeSteps);
+  static_cast<void>(RunInstanceSetup(context_, kFakeSteps));  // only the calls matter here
   EXPECT_THAT(CallsStartingWith("migrate"), IsEmpty());
 }
 
@@ -244,8 +265,8 @@ TEST_F(InstanceSetupTest, DefinedInstancesAreUpgradedWithTheirTemplate) {
   host_.SetVariable("MPP", "QZ7INSTOWNER", "HOSTA");
   for (const char* name : {"DAS", "MPP", "SALES"})
     machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
-  AddInstanceRecord(context_, Plain("SALES"), false);
-  AddInstanceRecord(context_, Plain("OTHER"), false);
+  ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);
+  ASSERT_GE(AddInstanceRecord(context_, Plain("OTHER"), false), 0);
   fakes_.createCodes = {{"OTHER", 5}};
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
   EXPECT_THAT(CallsStartingWith("config"),

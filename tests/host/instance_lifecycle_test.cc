@@ -200,8 +200,7 @@ class CreateCaseTest : public InstanceLifecycleTest {
                    : machine_.ReadFile(std::string("C:\\QZ7\\CFG\\") + c.templateFile)),
           "qz7systm");
     std::vector<std::string> instances, expected = {c.defined.empty() ? c.name : c.defined[0].name};
-    ListInstances(&instances);
-    check(instances == expected, "instances");
+    check(ListInstances(&instances) == 0 && instances == expected, "instances");
     std::map<std::string, std::string> variables;  // those defined before are kept
     for (const auto& instance : c.defined)
       for (const auto& variable : instance.variables) variables[variable.name] = variable.value;

@@ -27,10 +27,13 @@ namespace h = qz7::host;
 // own service and of its first node's; "-" for what is missing.
 std::string InstanceState(const std::string& instance) {
   std::string range = "-", owner = "-", hostName = "-";
-  h::ReadVariableAt(h::ProfileLevel::kInstance, instance, "QZ7PORTRANGE", &range);
-  h::ReadVariableAt(h::ProfileLevel::kInstance, instance, "QZ7INSTOWNER", &owner);
+  // What is missing stays "-": a failed read leaves its text as it was.
+  static_cast<void>(
+      h::ReadVariableAt(h::ProfileLevel::kInstance, instance, "QZ7PORTRANGE", &range));
+  static_cast<void>(
+      h::ReadVariableAt(h::ProfileLevel::kInstance, instance, "QZ7INSTOWNER", &owner));
   std::vector<std::string> nodes;
-  h::ListInstanceNodes(instance, &nodes);
+  static_cast<void>(h::ListInstanceNodes(instance, &nodes));
   nodes.push_back("-");
   h::ScopedKey key;
   if (h::OpenKey(h::InstanceNodesKey(instance) + "\\" + nodes[0], 0x0001, &key) == 0) {

@@ -114,9 +114,10 @@ ToolOutcome CreatePartitionedInstance(const Installation& installation,
 
   if (int result = RecordPartitioning(name, arguments, computer); result != 0) {
     if (directoryExisted) {
-      // The directory was there before this tool: keep it, take back the rest.
-      h::DeleteServiceNamed(name + "-" + h::kPartitionedFirstNode);
-      h::UndefineInstance(name);
+      // The directory was there before this tool: keep it, take back the rest. Taking back is
+      // best effort; the failure reported is the one that set it off.
+      static_cast<void>(h::DeleteServiceNamed(name + "-" + h::kPartitionedFirstNode));
+      static_cast<void>(h::UndefineInstance(name));
     } else {
       host.InstanceDrop(name.c_str(), instanceDir.c_str());
     }
@@ -158,20 +159,23 @@ ToolOutcome MakeInstancePartitioned(const Installation& installation,
       OrNull(arguments.logon.account), OrNull(arguments.logon.password), 0, 4, nullptr);
   if (updated != 0)
     return Failed("instance " + name + " could not be updated" + HostResult(updated));
+  // Undo steps are best effort: the failure that set them off is what the tool reports.
   undo.Add([name] {
-    h::DeleteServiceNamed(name + "-" + h::kPartitionedFirstNode);
+    static_cast<void>(h::DeleteServiceNamed(name + "-" + h::kPartitionedFirstNode));
     h::DeleteKeyTree(h::InstanceNodesKey(name));
   });
   undo.Add([name] {
-    h::RemoveVariableAt(h::ProfileLevel::kInstance, name, h::kVarNamePortRange);
-    h::RemoveVariableAt(h::ProfileLevel::kInstance, name, h::kVarNameInstanceOwner);
+    static_cast<void>(h::RemoveVariableAt(h::ProfileLevel::kInstance, name, h::kVarNamePortRange));
+    static_cast<void>(
+        h::RemoveVariableAt(h::ProfileLevel::kInstance, name, h::kVarNameInstanceOwner));
   });
   if (int result = RecordPartitioning(name, arguments, computer); result != 0) {
     return Failed("instance " + name + " could not be made partitioned" + HostResult(result));
   }
   undo.Commit();
-  // Node 0's service takes the place of the ordinary instance's service.
-  h::DeleteServiceNamed(name);
+  // Node 0's service takes the place of the ordinary instance's service; an old service that
+  // cannot be removed does not undo the partitioning, which is complete.
+  static_cast<void>(h::DeleteServiceNamed(name));
   return {kExitSuccess,
           "instance " + name + " is now partitioned, with node " + h::kPartitionedFirstNode};
 }
@@ -194,7 +198,8 @@ ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
                       arguments.owner);
     }
     std::vector<std::string> nodes;
-    h::ListInstanceNodes(name, &nodes);
+    // An instance whose nodes cannot be listed is taken to have none.
+    static_cast<void>(h::ListInstanceNodes(name, &nodes));
     for (const std::string& node : nodes) {
       if (platform::NamesEqualIgnoreCase(node, arguments.node)) {
         return Conflict("node " + arguments.node + " of instance " + name + " exists already");
@@ -207,7 +212,7 @@ ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
     if (int result = h::DefineInstance(name); result != 0) {
       return Failed("instance " + name + " could not be defined" + HostResult(result));
     }
-    undo.Add([name] { h::UndefineInstance(name); });
+    undo.Add([name] { static_cast<void>(h::UndefineInstance(name)); });  // best effort
     const std::pair<const char*, std::string> variables[] = {
         {h::kVarNameInstanceProfile, installation.profileDir},
         {h::kVarNameInstanceOwner, arguments.owner},
