@@ -133,6 +133,7 @@ class DirectoryConversion {
   FileHandle report_;
   DirectoryHeader header_;  // the new header; counts as the old file gave them until step 7
   DirectoryHashBlock hash_;
+  LocalDirectoryCache localDirectories_;  // each local database directory read once per run
 };
 
 MigrationResult DirectoryConversion::Convert() {
@@ -238,8 +239,9 @@ void DirectoryConversion::CheckLocalDatabase(ConvertedEntry& entry) {
   WorkArea& work = work_[0];
   util::CopyBounded(work.checkPath, prefix_.c_str(), sizeof work.checkPath);
   work.checkObject[0] = '\0';
-  const MigrationResult code = LocalDatabaseCheck(&entry, work.checkPath, sizeof work.checkPath,
-                                                  work.checkObject, sizeof work.checkObject);
+  const MigrationResult code =
+      LocalDatabaseCheck(&entry, work.checkPath, sizeof work.checkPath, work.checkObject,
+                         sizeof work.checkObject, &localDirectories_);
   if (code == kMigrationOk) return;
   WriteMigrationError(loopKeys_.check, work.checkObject, code, request_.errorFile);
   if (!report_) {

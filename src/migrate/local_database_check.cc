@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "base/coding.h"
 #include "base/directory_layout.h"
@@ -130,9 +131,39 @@ MigrationResult CheckConfiguration(platform::FileStream& file,
   return releaseKnown && checksumMatches ? kMigrationOk : kMigrationBadConfig;
 }
 
-// Everything of FindInLocalDirectory once the file is open.
-MigrationResult SearchLocalDirectory(platform::FileStream& file, int64_t size,
-                                     ConvertedEntry* entry) {
+// The database information of a local entry: bytes 344 to 687.
+constexpr size_t kLocalInfoSize = kEntryLocalRangeEnd - kEntryDatabaseInfoOffset;
+
+// A name as strncmp compares it: up to its first zero, at most kEntryNameSize bytes.
+std::string NameKey(const unsigned char* field) {
+  const char* text = reinterpret_cast<const char*>(field);
+  return std::string(text, strnlen(text, kEntryNameSize));
+}
+
+}  // namespace
+
+// What reading one local database directory found.
+struct LocalDirectoryContents {
+  // A failure that every lookup gives. compareFailure: it came from comparing the directory
+  // file with its copy, and its object always names the files; otherwise the object names
+  // the file read and is given only when the caller's object is still empty.
+  MigrationResult failure = kMigrationOk;
+  bool compareFailure = false;
+  std::string object;
+  // The file the entries were read from, and the result for a name not among them: -116,
+  // or -115 when a read error stopped the entries early.
+  std::string readPath;
+  MigrationResult notFound = kMigrationDatabaseNotFound;
+  // The first entry of each name, as an index into info (kLocalInfoSize bytes each).
+  std::unordered_map<std::string, size_t> firstByName;
+  std::vector<unsigned char> info;
+
+  void Read(const std::string& directoryPath, const std::string& copyPath);
+  // Everything after the file is open, entry by entry; the result for the whole directory.
+  MigrationResult ReadEntries(platform::FileStream& file, int64_t size);
+};
+
+MigrationResult LocalDirectoryContents::ReadEntries(platform::FileStream& file, int64_t size) {
   unsigned char header[kLongHeaderSize];
   if (file.Read(header, sizeof header) != sizeof header) return kMigrationLocalDirectoryReadError;
   const DirectoryHeader fields = DecodeDirectoryHeader(header, false);
@@ -140,29 +171,68 @@ MigrationResult SearchLocalDirectory(platform::FileStream& file, int64_t size,
   const int64_t rest =
       size - 2 * static_cast<int64_t>(fields.slotCount) - static_cast<int64_t>(kLongFixedSize);
   if (fields.entryCount == 0) {
-    return rest == 0 ? kMigrationDatabaseNotFound : kMigrationLocalDirectoryUnrecognized;
+    return rest == 0 ? kMigrationOk : kMigrationLocalDirectoryUnrecognized;
   }
   if (rest < 0 || rest / fields.entryCount != static_cast<int64_t>(kCurrentEntrySize)) {
     return kMigrationLocalDirectoryUnrecognized;
   }
   unsigned char block[kLongBlockSize];
   if (file.Read(block, sizeof block) != sizeof block) return kMigrationLocalDirectoryReadError;
-  const char* wanted = reinterpret_cast<const char*>(entry->bytes + kEntryDatabaseNameOffset);
   unsigned char local[kCurrentEntrySize];
+  firstByName.reserve(fields.entryCount);
   for (unsigned i = 0; i < fields.entryCount; ++i) {
-    if (file.Read(local, sizeof local) != sizeof local) return kMigrationLocalDirectoryReadError;
-    if (std::strncmp(reinterpret_cast<const char*>(local + kEntryCatalogNameOffset), wanted,
-                     kEntryNameSize) != 0) {
-      continue;
+    if (file.Read(local, sizeof local) != sizeof local) {
+      // The entries read so far still answer the names they hold.
+      notFound = kMigrationLocalDirectoryReadError;
+      return kMigrationOk;
     }
-    std::memcpy(entry->bytes + kEntryDatabaseInfoOffset, local + kEntryDatabaseInfoOffset,
-                kEntryLocalRangeEnd - kEntryDatabaseInfoOffset);
-    return kMigrationOk;
+    const auto [where, added] =
+        firstByName.try_emplace(NameKey(local + kEntryCatalogNameOffset), info.size());
+    if (added)
+      info.insert(info.end(), local + kEntryDatabaseInfoOffset,
+                  local + kEntryDatabaseInfoOffset + kLocalInfoSize);
   }
-  return kMigrationDatabaseNotFound;
+  return kMigrationOk;
 }
 
-}  // namespace
+void LocalDirectoryContents::Read(const std::string& directoryPath, const std::string& copyPath) {
+  DirectoryCopiesComparison comparison;
+  MigrationResult code =
+      CompareDirectoryCopies(directoryPath.c_str(), copyPath.c_str(), &comparison);
+  if (code != kMigrationOk) {
+    compareFailure = true;
+    object = comparison.object.c_str();
+    failure = code == kMigrationCannotOpen  ? kMigrationLocalDirectoryOpenError
+              : code == kMigrationReadError ? kMigrationLocalDirectoryReadError
+                                            : code;
+    return;
+  }
+  readPath = comparison.directoryExists ? directoryPath : copyPath;
+  object = readPath;
+  FileHandle file = OpenFile(readPath.c_str(), "rb+");
+  if (!file) {
+    failure = kMigrationLocalDirectoryOpenError;
+    return;
+  }
+  failure = ReadEntries(*file, comparison.sizeToConvert);
+  // Only read: a failing close cannot lose anything.
+  file->Close();
+}
+
+LocalDirectoryCache::LocalDirectoryCache() = default;
+LocalDirectoryCache::~LocalDirectoryCache() = default;
+
+const LocalDirectoryContents& LocalDirectoryCache::Contents(const std::string& directoryPath,
+                                                            const std::string& copyPath) {
+  std::unique_ptr<LocalDirectoryContents>& contents = byPath_[directoryPath];
+  if (!contents) {
+    contents = std::make_unique<LocalDirectoryContents>();
+    contents->Read(directoryPath, copyPath);
+  }
+  return *contents;
+}
+
+namespace {}  // namespace
 
 MigrationResult ReadDatabaseConfiguration(const char* path,
                                           unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
@@ -175,6 +245,12 @@ MigrationResult ReadDatabaseConfiguration(const char* path,
 }
 
 MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize) {
+  LocalDirectoryCache once;
+  return FindInLocalDirectory(entry, object, objectSize, &once);
+}
+
+MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize,
+                                     LocalDirectoryCache* cache) {
   const std::string base =
       entry->Text(kEntryPathOffset, kEntryPathSize) + "\\" + kDirectoryFolderName + "\\";
   char directoryPath[kLocalPathSize] = {};
@@ -187,32 +263,33 @@ MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t
     return kMigrationLocalDirectoryOpenError;
   }
 
-  DirectoryCopiesComparison comparison;
-  MigrationResult code = CompareDirectoryCopies(directoryPath, copyPath, &comparison);
-  if (code != kMigrationOk) {
-    util::CopyBounded(object, comparison.object.c_str(), objectSize);
-    if (code == kMigrationCannotOpen) return kMigrationLocalDirectoryOpenError;
-    if (code == kMigrationReadError) return kMigrationLocalDirectoryReadError;
-    return code;
+  const LocalDirectoryContents& contents = cache->Contents(directoryPath, copyPath);
+  MigrationResult code = contents.failure;
+  if (code == kMigrationOk) {
+    const auto found = contents.firstByName.find(NameKey(entry->bytes + kEntryDatabaseNameOffset));
+    if (found != contents.firstByName.end()) {
+      std::memcpy(entry->bytes + kEntryDatabaseInfoOffset, contents.info.data() + found->second,
+                  kLocalInfoSize);
+      return kMigrationOk;
+    }
+    code = contents.notFound;
   }
-
-  const char* readPath = comparison.directoryExists ? directoryPath : copyPath;
-  FileHandle file = OpenFile(readPath, "rb+");
-  if (!file) {
-    code = kMigrationLocalDirectoryOpenError;
-  } else {
-    code = SearchLocalDirectory(*file, comparison.sizeToConvert, entry);
-    // Only read: a failing close cannot lose anything.
-    file->Close();
+  if (contents.compareFailure || object[0] == '\0') {
+    util::CopyBounded(object, contents.object.c_str(), objectSize);
   }
-  if (code != kMigrationOk && object[0] == '\0') util::CopyBounded(object, readPath, objectSize);
   return code;
 }
 
 MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
                                    char* object, size_t objectSize) {
+  LocalDirectoryCache once;
+  return LocalDatabaseCheck(entry, pathBuffer, pathSize, object, objectSize, &once);
+}
+
+MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
+                                   char* object, size_t objectSize, LocalDirectoryCache* cache) {
   if (entry->TypeCharacter() == kEntryTypeLocal) {
-    return FindInLocalDirectory(entry, object, objectSize);
+    return FindInLocalDirectory(entry, object, objectSize, cache);
   }
   const std::string subdirectory = entry->Text(kEntrySubdirectoryOffset, kEntryNameSize);
   if (!AppendPath(pathBuffer, pathSize, {subdirectory.c_str(), "\\", kDatabaseConfigurationName})) {

@@ -10,6 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
 
 #include "migrate/converted_entry.h"
 #include "migrate/migration_report.h"
@@ -45,6 +48,33 @@ constexpr uint16_t kConfigRelease0600 = 0x0600;
 MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
                                    char* object, size_t objectSize);
 
+struct LocalDirectoryContents;
+
+// The local database directories one conversion has read, by the path of their directory
+// file: each is read and checked once, and every later lookup in it is answered from what
+// that read found (its failure, or the first entry of each name). A conversion keeps one for
+// its whole run; the directories are only read, and one that is the very directory being
+// converted answers every lookup as its first read found it.
+class LocalDirectoryCache {
+ public:
+  LocalDirectoryCache();
+  ~LocalDirectoryCache();
+  LocalDirectoryCache(const LocalDirectoryCache&) = delete;
+  LocalDirectoryCache& operator=(const LocalDirectoryCache&) = delete;
+
+  // The contents of the directory file at directoryPath (or its copy at copyPath), read now
+  // when they were not read before.
+  const LocalDirectoryContents& Contents(const std::string& directoryPath,
+                                         const std::string& copyPath);
+
+ private:
+  std::unordered_map<std::string, std::unique_ptr<LocalDirectoryContents>> byPath_;
+};
+
+// LocalDatabaseCheck with the local database directories taken from cache.
+MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
+                                   char* object, size_t objectSize, LocalDirectoryCache* cache);
+
 // Reads the first 2048 bytes of the configuration file at path into buffer (zero beyond the
 // end of a shorter file) and checks its release (0x0400, 0x0500 or 0x0600) and its checksum,
 // which covers the whole file even past 2048 bytes. Returns 0; -110 when the file cannot be
@@ -60,6 +90,8 @@ MigrationResult ReadDatabaseConfiguration(const char* path,
 // file with its copy. On failure object names the file (both joined by " and " when they
 // differ). Only reads.
 MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize);
+MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize,
+                                     LocalDirectoryCache* cache);
 
 }  // namespace qz7::migrate
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "base/coding.h"
 #include "base/fixed_text.h"
@@ -53,13 +54,6 @@ ShortName FieldText(const unsigned char* field, size_t maxLength) {
   return ShortName(text);
 }
 
-// What the DCS rule needs from the system database directory and the DCS directory: every
-// catalogued database of entry type "1" or "4" with its node, and every DCS database name.
-struct CataloguedDatabase {
-  ShortName nodeName;      // text at offset 28
-  ShortName databaseName;  // the 8 characters at offset 9, cut at the first blank
-};
-
 class DcsRule {
  public:
   // Reads both files whole. Any failure leaves the rule disabled and is not reported; only a
@@ -82,16 +76,13 @@ class DcsRule {
   bool NodeUsesDcs(const unsigned char* newEntry) const {
     if (!enabled_) return false;
     const ShortName node = FieldText(newEntry + kNodeNameOffset, kNodeNameWidth - 1);
-    for (size_t d = 0; d < databaseCount_; ++d) {
-      if (databases_[d].nodeName.view() != node.view()) continue;
-      for (size_t g = 0; g < dcsCount_; ++g) {
-        if (dcsNames_[g].view() == databases_[d].databaseName.view()) return true;
-      }
-    }
-    return false;
+    return dcsNodes_.contains(std::string(node.view()));
   }
 
  private:
+  // Reads both files once and keeps the answer per node: the names of the nodes that some
+  // catalogued database of type "1" or "4" names while its database name is in the DCS
+  // directory. Names are compared exactly, as the files hold them.
   bool Read(FileStream& database, FileStream& dcs) {
     unsigned char databaseHeader[kDcsRuleDatabaseHeaderSize];
     unsigned char dcsHeader[kDcsRuleDcsHeaderSize];
@@ -105,38 +96,33 @@ class DcsRule {
 
     unsigned char block[kDcsRuleDatabaseBlockSize];
     if (!ReadExactly(database, block, sizeof block)) return false;
-    databases_ = AllocateWorkBuffer<CataloguedDatabase>(databaseEntries);
+    // The DCS names first, so that each database entry is judged as it is read.
     auto databaseEntry = AllocateWorkBuffer<unsigned char>(kDcsRuleDatabaseEntrySize);
-    if (!databases_ || !databaseEntry) return false;
-    for (size_t i = 0; i < databaseEntries; ++i) {
-      if (!ReadExactly(database, databaseEntry.get(), kDcsRuleDatabaseEntrySize)) return false;
-      const char type = static_cast<char>(databaseEntry[kDcsRuleEntryTypeOffset]);
-      if (type != '1' && type != '4') continue;
-      CataloguedDatabase& kept = databases_[databaseCount_++];
-      kept.nodeName = FieldText(databaseEntry.get() + kDcsRuleNodeNameOffset, kNodeNameWidth - 1);
-      ShortName name =
-          FieldText(databaseEntry.get() + kDcsRuleDatabaseNameOffset, kDcsRuleDatabaseNameLength);
-      if (char* blank = std::strchr(name.data(), ' ')) *blank = '\0';
-      kept.databaseName = name;
-    }
-
-    dcsNames_ = AllocateWorkBuffer<ShortName>(dcsEntries);
-    auto entry = AllocateWorkBuffer<unsigned char>(kDcsRuleDcsEntrySize);
-    if (!dcsNames_ || !entry) return false;
+    auto dcsEntry = AllocateWorkBuffer<unsigned char>(kDcsRuleDcsEntrySize);
+    if (!databaseEntry || !dcsEntry) return false;
+    std::unordered_set<std::string> dcsNames;
+    dcsNames.reserve(dcsEntries);
     for (size_t i = 0; i < dcsEntries; ++i) {
-      if (!ReadExactly(dcs, entry.get(), kDcsRuleDcsEntrySize)) return false;
+      if (!ReadExactly(dcs, dcsEntry.get(), kDcsRuleDcsEntrySize)) return false;
       // A name longer than a database name can hold is kept cut, at 9 characters, so that it
       // never equals one.
-      dcsNames_[dcsCount_++] = FieldText(entry.get() + kDcsRuleDcsNameOffset, 9);
+      dcsNames.emplace(FieldText(dcsEntry.get() + kDcsRuleDcsNameOffset, 9).view());
+    }
+    for (size_t i = 0; i < databaseEntries; ++i) {
+      if (!ReadExactly(database, databaseEntry.get(), kDcsRuleDatabaseEntrySize)) return false;
+      const unsigned char* entry = databaseEntry.get();
+      const char type = static_cast<char>(entry[kDcsRuleEntryTypeOffset]);
+      if (type != '1' && type != '4') continue;
+      ShortName name = FieldText(entry + kDcsRuleDatabaseNameOffset, kDcsRuleDatabaseNameLength);
+      if (char* blank = std::strchr(name.data(), ' ')) *blank = '\0';
+      if (!dcsNames.contains(std::string(name.view()))) continue;
+      dcsNodes_.emplace(FieldText(entry + kDcsRuleNodeNameOffset, kNodeNameWidth - 1).view());
     }
     return true;
   }
 
   bool enabled_ = false;
-  std::unique_ptr<CataloguedDatabase[]> databases_;
-  size_t databaseCount_ = 0;
-  std::unique_ptr<ShortName[]> dcsNames_;
-  size_t dcsCount_ = 0;
+  std::unordered_set<std::string> dcsNodes_;
 };
 
 class NodeConversion {

@@ -6,6 +6,7 @@
 #ifndef QZ7_PLATFORM_PROCESS_H_
 #define QZ7_PLATFORM_PROCESS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ struct StartupInfo {
   PipeHandle stdInput = nullptr;   // null: the child reads an empty input
   PipeHandle stdOutput = nullptr;  // null: the child's output is discarded
   PipeHandle stdError = nullptr;
+  // Of what WaitForSingleObject drains from stdOutput and stdError while the child runs, at
+  // most this many bytes in all are kept for ReadFile on their read end; the rest is read
+  // from the pipe and dropped, so the caller's memory stays bounded whatever the child
+  // writes. Once bytes were dropped, ReadFile gives the kept ones and then the end of data.
+  size_t keptOutput = SIZE_MAX;
 };
 
 // applicationName: the program's Windows path. commandLine: the whole command line, program

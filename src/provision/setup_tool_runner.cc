@@ -89,6 +89,9 @@ int32_t RunSetupTool(const char* workingDirectory, const char* programPath, cons
   startup.stdInput = readEnd.get();
   startup.stdOutput = writeEnd.get();
   startup.stdError = writeEnd.get();
+  // Only the first outputCapacity - 1 bytes are ever used: the rest is dropped as the pipe
+  // is drained, whatever the tool writes.
+  startup.keptOutput = (output != nullptr && outputCapacity > 0) ? outputCapacity - 1 : 0;
 
   ChildProcess child;
   if (!p::CreateProcessA(programPath, commandLine, workingDirectory, startup, child.receive())) {

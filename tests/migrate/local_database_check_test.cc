@@ -162,8 +162,19 @@ std::string ReportText(int n, const std::string& name) {
   return text.replace(text.find("%1"), 2, name);
 }
 
-OldEntryFields Local(const std::string& name, const std::string& database = "PAYROLL") {
-  return {.name = name, .databaseName = database, .type = '0', .path = "D:"};
+OldEntryFields Local(const std::string& name, const std::string& database = "PAYROLL",
+                     const std::string& path = "D:") {
+  return {.name = name, .databaseName = database, .type = '0', .path = path};
+}
+
+// A local directory of 20,000 databases in which PAYROLL is catalogued twice near the end,
+// with info in the first of the two only.
+Bytes LargeLocalDirectory(const Bytes& info) {
+  std::vector<testkit::LocalDatabaseEntry> entries;
+  for (int i = 0; i < 19998; ++i) entries.push_back({"DB" + std::to_string(i), {}});
+  entries.push_back({"PAYROLL", info});
+  entries.push_back({"PAYROLL", testkit::DatabaseInfoPattern(9)});
+  return LocalDatabaseDirectoryBytes(entries);
 }
 OldEntryFields Own(const std::string& name) {
   return {.name = name, .type = '2', .subdirectory = "SQL00001"};
@@ -207,6 +218,11 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
   const std::string configAccess =
       std::string("{check}: ") + kConfigPath + " configuration file access error";
   const std::string notFound = "{check}: D:\\SQLDBDIR\\SQLDBDIR";
+  const std::string differ = notFound + " and D:\\SQLDBDIR\\SQLDBBAK are different";
+  // A local directory that is the one being converted: its copy is being written.
+  const std::string itself =
+      std::string("{check}: ") + kDirectory + " and " + kCopy + " are different";
+  const Bytes large = LargeLocalDirectory(info);
   auto entries = [](const auto&... e) { return ListOf<OldEntryFields>(e...); };
   const struct {
     const char* name;
@@ -215,6 +231,7 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
     Texts records, reportTexts;               // reportTexts empty: no report file checked
     int infoIn;                               // the entry given the local directory's info
     const char* codeSet;                      // the code set of the first entry, when checked
+    int onlyLayout = 0;  // the row holds for this layout only (layout 2 keeps 2-byte paths)
   } rows[] = {
       {"local_database_found", entries(Local("PAY")),
        LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"PAYROLL", info}}), none, none, Texts(),
@@ -229,8 +246,8 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
        -1, nullptr},
       {"local_copies_differ_have_no_message", entries(Local("PAY")),
        LocalDatabaseDirectoryBytes({{"PAYROLL", info}}),
-       LocalDatabaseDirectoryBytes({{"PAYROLL", {}}}), none,
-       TextsOf(notFound + " and D:\\SQLDBDIR\\SQLDBBAK are different"), TextsOf(""), -1, nullptr},
+       LocalDatabaseDirectoryBytes({{"PAYROLL", {}}}), none, TextsOf(differ), TextsOf(""), -1,
+       nullptr},
       {"configuration_missing", entries(Own("SAMPLE")), none, none, none, TextsOf(configAccess),
        TextsOf(ReportText(50, "SAMPLE")), -1, nullptr},
       {"configuration_checksum", entries(Own("SAMPLE")), none, none,
@@ -248,9 +265,24 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
        1, nullptr},
       {"report_file_cannot_be_created", entries(Local("ONE"), Local("TWO")), none, none, none,
        TextsOf(opened, report, opened, report), Texts(), -1, nullptr},
+      // Each local directory is read once per run; every lookup gives what it would alone.
+      {"first_of_two_equal_names_among_20000", entries(Local("MISS", "NOWHERE"), Local("PAY")),
+       large, large, none, TextsOf(notFound), TextsOf(ReportText(47, "MISS")), 1, nullptr},
+      {"only_the_copy_of_a_local_directory", entries(Local("ONE", "NOWHERE"), Local("PAY")), none,
+       LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), none,
+       TextsOf("{check}: D:\\SQLDBDIR\\SQLDBBAK"), TextsOf(ReportText(47, "ONE")), 1, nullptr},
+      {"a_failing_local_directory_fails_every_entry", entries(Local("ONE"), Local("TWO")),
+       LocalDatabaseDirectoryBytes({{"PAYROLL", info}}),
+       LocalDatabaseDirectoryBytes({{"PAYROLL", {}}}), none, TextsOf(differ, differ),
+       TextsOf("", ""), -1, nullptr},
+      {"the_directory_being_converted",
+       entries(Local("ONE", "PAYROLL", "C:\\QZ7PROF\\QZ7"),
+               Local("TWO", "PAYROLL", "C:\\QZ7PROF\\QZ7")),
+       none, none, none, TextsOf(itself, itself), TextsOf("", ""), -1, nullptr, 3},
   };
   for (const LayoutKeys& layout : kLayouts) {
     for (const auto& row : rows) {
+      if (row.onlyLayout != 0 && row.onlyLayout != layout.layout) continue;
       SCOPED_TRACE(std::string(row.name) + " layout " + std::to_string(layout.layout));
       Remove("D:\\SQLDBDIR");
       Remove("C:\\QZ7PROF\\QZ7\\SQL00001");

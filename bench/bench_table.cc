@@ -1,0 +1,579 @@
+// Every benchmark of the library in one run, printed as one table. Each row is set against a
+// reference measured in the same run on the same machine, so that the ratio means something
+// on a loaded machine: one durable copy (read, write, fsync) of the same directory file for a
+// migration, the same migration without its lookups for the lookup rows, `cp -r` for a tree.
+// A size series also gives its growth: the time per entry of a step over that of the step
+// before (1.00 is linear). Peak memory is the resident memory a migration adds while it runs.
+//
+//   cmake --build build/default --target bench_table
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "migrate/database_directory_migration.h"
+#include "migrate/node_directory_layout.h"
+#include "migrate/node_directory_migration.h"
+#include "platform/file_system.h"
+#include "qz7instm.h"
+#include "testkit/database_directory_builder.h"
+#include "testkit/dbm_block_builder.h"
+#include "testkit/local_database_builder.h"
+#include "testkit/message_recorder.h"
+#include "testkit/migration_message_file.h"
+#include "testkit/node_directory_builder.h"
+#include "testkit/recording_host.h"
+#include "testkit/sample_machine.h"
+#include "testkit/scenario_machines.h"
+#include "testkit/temp_machine.h"
+#include "upgrade/dbm_configuration_conversion.h"
+#include "upgrade/directory_tree.h"
+
+namespace qz7 {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kInstance = "C:\\PROF\\QZ7";
+constexpr const char* kInstall = "C:\\INST";
+
+// ---------------------------------------------------------------------------------------------
+// Measuring
+
+double Seconds(const std::function<void()>& work) {
+  const auto start = Clock::now();
+  work();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The best of reps runs of work, each after an untimed setup.
+double Best(int reps, const std::function<void()>& setup, const std::function<void()>& work) {
+  double best = 1e300;
+  for (int i = 0; i < reps; ++i) {
+    if (setup) setup();
+    best = std::min(best, Seconds(work));
+  }
+  return best;
+}
+
+long StatusKb(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::string prefix = std::string(field) + ":";
+  while (std::getline(status, line)) {
+    if (line.rfind(prefix, 0) == 0) return std::atol(line.c_str() + prefix.size());
+  }
+  return -1;
+}
+
+// The resident memory work adds at its peak, in KiB (the peak mark is reset first).
+long PeakAddedKb(const std::function<void()>& work) {
+  {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+  }
+  const long before = StatusKb("VmRSS");
+  work();
+  const long peak = StatusKb("VmHWM");
+  return before < 0 || peak < 0 ? -1 : std::max(0L, peak - before);
+}
+
+// One durable copy of a host file: read it whole, write it to a new file, fsync, close.
+void DurableCopy(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (wrote <= 0) break;
+    done += static_cast<size_t>(wrote);
+  }
+  ::fsync(fd);
+  ::close(fd);
+}
+
+double DurableCopySeconds(const std::string& hostFile, int reps) {
+  const std::string to = hostFile + ".refcopy";
+  const double best = Best(reps, nullptr, [&] { DurableCopy(hostFile, to); });
+  ::unlink(to.c_str());
+  return best;
+}
+
+bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+// ---------------------------------------------------------------------------------------------
+// The table
+
+struct Row {
+  std::string what;
+  std::string size;
+  double seconds = NAN;
+  std::string reference;
+  double referenceSeconds = NAN;
+  double growth = NAN;
+  long peakKb = -1;
+  long fileKb = -1;
+  std::string note;
+};
+
+std::vector<Row> rows;
+
+void Print(const Row& row) {
+  std::printf(
+      "| %-44s | %13s | %9s | %-28s | %9s | %6s | %6s | %17s | %s\n", row.what.c_str(),
+      row.size.c_str(),
+      std::isnan(row.seconds) ? "-" : (std::to_string(row.seconds * 1000).substr(0, 8)).c_str(),
+      row.reference.c_str(),
+      std::isnan(row.referenceSeconds)
+          ? "-"
+          : std::to_string(row.referenceSeconds * 1000).substr(0, 8).c_str(),
+      std::isnan(row.seconds) || std::isnan(row.referenceSeconds)
+          ? "-"
+          : (std::to_string(row.seconds / row.referenceSeconds).substr(0, 5) + "x").c_str(),
+      std::isnan(row.growth) ? "" : std::to_string(row.growth).substr(0, 4).c_str(),
+      row.peakKb < 0 ? ""
+                     : (std::to_string(row.peakKb / 1024) + " MB / " +
+                        std::to_string(row.fileKb / 1024) + " MB")
+                           .c_str(),
+      row.note.c_str());
+  std::fflush(stdout);
+}
+
+void Add(Row row) {
+  rows.push_back(row);
+  Print(row);
+}
+
+// The time per item of this step over that of the step before: 1.00 is linear.
+double Growth(double seconds, int items, double previousSeconds, int previousItems) {
+  if (previousItems <= 0 || std::isnan(previousSeconds)) return NAN;
+  return (seconds / items) / (previousSeconds / previousItems);
+}
+
+int RepsFor(int entries) { return entries >= 60000 ? 2 : entries >= 10000 ? 3 : 5; }
+
+// ---------------------------------------------------------------------------------------------
+// Database directory migration
+
+struct DatabaseInput {
+  Bytes directory;
+  Bytes intention;
+};
+
+DatabaseInput DatabaseDirectory(int layout, int entries, char type, const std::string& path) {
+  const bool shortHeader = layout <= 2;
+  auto builder = testkit::DatabaseDirectoryBuilder::Layout(
+      layout,
+      shortHeader ? testkit::DirectoryHeaderForm::kShort : testkit::DirectoryHeaderForm::kLong);
+  builder.Slots(43);
+  for (int i = 0; i < entries; ++i) {
+    builder.AddEntry({.name = "DB" + std::to_string(i),
+                      .databaseName = "LDB" + std::to_string(i),
+                      .type = type,
+                      .path = path});
+  }
+  return {builder.Bytes(), testkit::IntentionFileBuilder(layout).Bytes()};
+}
+
+class DatabaseMigration {
+ public:
+  DatabaseMigration(const testkit::TempMachine& machine, DatabaseInput input)
+      : machine_(machine), input_(std::move(input)) {}
+
+  void Reset() const {
+    const std::string folder = std::string(kInstance) + "\\SQLDBDIR\\";
+    for (const char* name : {"SQLDDDIR.BAK", "SQLDDDIR.TMP", "SQLDDDIR.NEW", "SQLDDDIR.RPT"}) {
+      platform::RemoveFile((folder + name).c_str());
+    }
+    machine_.WriteFile(folder + "SQLDBDIR", input_.directory);
+    machine_.WriteFile(folder + "SQLDBBAK", input_.directory);
+    machine_.WriteFile(folder + "SQLDBINS", input_.intention);
+  }
+  void Run() const {
+    if (migrate::MigrateDatabaseDirectory(kInstance, kInstall) != 0) {
+      std::fprintf(stderr, "a database directory migration failed\n");
+      std::exit(1);
+    }
+  }
+  std::string DirectoryHostPath() const {
+    return machine_.HostPath(std::string(kInstance) + "\\SQLDBDIR\\SQLDBDIR");
+  }
+  size_t DirectorySize() const { return input_.directory.size(); }
+
+ private:
+  const testkit::TempMachine& machine_;
+  DatabaseInput input_;
+};
+
+void DatabaseDirectoryRows() {
+  testkit::TempMachine machine;
+  testkit::WriteMigrationMessageFile(kInstall, testkit::MigrationMessageFileLines());
+  for (int layout = 1; layout <= 4; ++layout) {
+    double previous = NAN;
+    int previousEntries = 0;
+    for (int entries : {1000, 10000, 60000}) {
+      DatabaseMigration migration(machine, DatabaseDirectory(layout, entries, '1', "C:"));
+      const int reps = RepsFor(entries);
+      Row row;
+      row.what = "database directory, layout " + std::to_string(layout) +
+                 (layout <= 2 ? " (short header)" : " (long header)");
+      row.size = std::to_string(entries) + " entries";
+      row.seconds = Best(
+          reps, [&] { migration.Reset(); }, [&] { migration.Run(); });
+      migration.Reset();
+      row.reference = "durable copy of SQLDBDIR";
+      row.referenceSeconds = DurableCopySeconds(migration.DirectoryHostPath(), reps);
+      row.growth = Growth(row.seconds, entries, previous, previousEntries);
+      if (entries == 60000) {
+        migration.Reset();
+        row.peakKb = PeakAddedKb([&] { migration.Run(); });
+        row.fileKb = static_cast<long>(migration.DirectorySize() / 1024);
+      }
+      previous = row.seconds;
+      previousEntries = entries;
+      Add(row);
+    }
+  }
+}
+
+// Layout-3 entries of type "0", every one found in the local database directory of drive D:,
+// which holds as many databases; against the same directory with entries of type "1".
+void LocalLookupRows() {
+  testkit::TempMachine machine;
+  machine.AddDrive('D');
+  testkit::WriteMigrationMessageFile(kInstall, testkit::MigrationMessageFileLines());
+  double previous = NAN;
+  int previousEntries = 0;
+  for (int entries : {1000, 2000, 20000}) {
+    std::vector<testkit::LocalDatabaseEntry> locals;
+    for (int i = 0; i < entries; ++i) {
+      locals.push_back({"LDB" + std::to_string(i), testkit::DatabaseInfoPattern(i & 0xFF)});
+    }
+    const Bytes local = testkit::LocalDatabaseDirectoryBytes(locals);
+    machine.WriteFile("D:\\SQLDBDIR\\SQLDBDIR", local);
+    machine.WriteFile("D:\\SQLDBDIR\\SQLDBBAK", local);
+    Row row;
+    row.what = "local lookups, layout 3, type \"0\"";
+    row.size = std::to_string(entries) + " x " + std::to_string(entries);
+    // Today's lookups grow with the square of the size: a size whose projection from the step
+    // before is past a minute is not run.
+    const double projected = std::isnan(previous) ? 0
+                                                  : previous * (entries / double(previousEntries)) *
+                                                        (entries / double(previousEntries));
+    DatabaseMigration plain(machine, DatabaseDirectory(3, entries, '1', "D:"));
+    const int reps = entries >= 20000 ? 2 : 3;
+    row.reference = "same without lookups";
+    row.referenceSeconds = Best(
+        reps, [&] { plain.Reset(); }, [&] { plain.Run(); });
+    if (projected > 60) {
+      row.note = "not run: about " + std::to_string(static_cast<int>(projected)) +
+                 " s projected from the step before";
+      Add(row);
+      continue;
+    }
+    DatabaseMigration lookups(machine, DatabaseDirectory(3, entries, '0', "D:"));
+    row.seconds = Best(
+        projected > 5 ? 1 : reps, [&] { lookups.Reset(); }, [&] { lookups.Run(); });
+    if (machine.Exists(std::string(kInstance) + "\\SQLDBDIR\\SQLDDDIR.RPT")) {
+      row.note = "some lookups failed";
+    }
+    row.growth = Growth(row.seconds, entries, previous, previousEntries);
+    if (entries == 20000) {
+      lookups.Reset();
+      row.peakKb = PeakAddedKb([&] { lookups.Run(); });
+      row.fileKb = static_cast<long>((lookups.DirectorySize() + 2 * local.size()) / 1024);
+      row.note += "peak against the directory and both local copies";
+      lookups.Reset();
+      const double copy = DurableCopySeconds(lookups.DirectoryHostPath(), reps);
+      row.note += "; " + std::to_string(row.seconds / copy).substr(0, 5) + "x durable copy";
+    }
+    previous = row.seconds;
+    previousEntries = entries;
+    Add(row);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Node directory migration
+
+class NodeMigration {
+ public:
+  NodeMigration(const testkit::TempMachine& machine, int layout, int entries) : machine_(machine) {
+    testkit::NodeDirectoryBuilder builder(layout);
+    for (int i = 0; i < entries; ++i) {
+      builder.Add(testkit::NodeEntryBuilder(layout).NodeName("N" + std::to_string(i)));
+    }
+    nodes_ = builder.Bytes();
+  }
+  void Reset() const {
+    const std::string folder = std::string(kInstance) + "\\SQLNODIR\\";
+    for (const char* name : {"SQLNDDIR.BAK", "SQLNDDIR.TMP", "SQLNDDIR.NEW"}) {
+      platform::RemoveFile((folder + name).c_str());
+    }
+    machine_.WriteFile(folder + "SQLNODIR", nodes_);
+    machine_.WriteFile(folder + "SQLNOBAK", nodes_);
+  }
+  void Run() const {
+    if (migrate::MigrateNodeDirectory(kInstance) != 0) {
+      std::fprintf(stderr, "a node directory migration failed\n");
+      std::exit(1);
+    }
+  }
+  std::string FileHostPath() const {
+    return machine_.HostPath(std::string(kInstance) + "\\SQLNODIR\\SQLNODIR");
+  }
+  size_t FileSize() const { return nodes_.size(); }
+
+ private:
+  const testkit::TempMachine& machine_;
+  Bytes nodes_;
+};
+
+void NodeDirectoryRows() {
+  for (int layout : {1, 5}) {
+    testkit::TempMachine machine;
+    double previous = NAN;
+    int previousEntries = 0;
+    for (int entries : {1000, 10000, 60000}) {
+      NodeMigration migration(machine, layout, entries);
+      const int reps = RepsFor(entries);
+      Row row;
+      row.what = "node directory, layout " + std::to_string(layout);
+      row.size = std::to_string(entries) + " nodes";
+      row.seconds = Best(
+          reps, [&] { migration.Reset(); }, [&] { migration.Run(); });
+      migration.Reset();
+      row.reference = "durable copy of SQLNODIR";
+      row.referenceSeconds = DurableCopySeconds(migration.FileHostPath(), reps);
+      row.growth = Growth(row.seconds, entries, previous, previousEntries);
+      if (entries == 60000) {
+        migration.Reset();
+        row.peakKb = PeakAddedKb([&] { migration.Run(); });
+        row.fileKb = static_cast<long>(migration.FileSize() / 1024);
+      }
+      previous = row.seconds;
+      previousEntries = entries;
+      Add(row);
+    }
+  }
+
+  // The DCS rule: every node named by one catalogued database, half of those databases in
+  // the DCS directory, which holds as many names as there are nodes.
+  testkit::TempMachine machine;
+  const int entries = 60000;
+  NodeMigration migration(machine, 5, entries);
+  testkit::CurrentDatabaseDirectoryBuilder databases;
+  testkit::DcsDirectoryBuilder dcs;
+  for (int i = 0; i < entries; ++i) {
+    databases.Add("C" + std::to_string(i), "DB" + std::to_string(i), '1', "N" + std::to_string(i));
+    dcs.Add((i % 2 == 0 ? "DB" : "GW") + std::to_string(i));
+  }
+  const std::string prefix = std::string(kInstance) + "\\";
+  const std::string dcsPath = prefix + migrate::kNodeDcsDirectorySubpath;
+  machine.WriteFile(prefix + migrate::kNodeSystemDirectorySubpath, databases.Bytes());
+  Row row;
+  row.what = "node directory, layout 5, DCS rule";
+  row.size = "60000 x 60000 x 60000";
+  row.reference = "same without a DCS directory";
+  row.referenceSeconds = Best(
+      2, [&] { migration.Reset(); }, [&] { migration.Run(); });
+  machine.WriteFile(dcsPath, dcs.Bytes());
+  row.seconds = Best(
+      1, [&] { migration.Reset(); }, [&] { migration.Run(); });
+  migration.Reset();
+  const double copy = DurableCopySeconds(migration.FileHostPath(), 2);
+  row.note = std::to_string(row.seconds / copy).substr(0, 5) + "x durable copy";
+  Add(row);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Configuration files
+
+void ConfigurationRows() {
+  testkit::TempMachine machine;
+  machine.MakeDirectory("C:\\INST");
+  testkit::RecordingHost host;
+  testkit::ScopedHost scoped(&host);
+  const Bytes old = testkit::DbmBlockBuilder().Version(0x800).U32(76, 300).Bytes();
+  const Bytes templ = testkit::DbmBlockBuilder().U32(76, 200).Bytes();
+  constexpr const char* kNew = "C:\\INST\\qz7systm";
+  constexpr const char* kOld = "C:\\INST\\00000001.000";
+  constexpr int kRounds = 200;
+  machine.WriteFile(kOld, old);
+  const double reference = DurableCopySeconds(machine.HostPath(kOld), kRounds);
+  {
+    double total = 0;
+    for (int i = 0; i < kRounds; ++i) {
+      machine.WriteFile(kNew, templ);
+      total += Seconds([&] {
+        if (upgrade::ConvertDbmConfiguration(kNew, kOld) != 0) std::exit(1);
+      });
+    }
+    Add({.what = "qz7systm conversion",
+         .size = "4096 bytes",
+         .seconds = total / kRounds,
+         .reference = "durable copy of qz7systm",
+         .referenceSeconds = reference,
+         .note = "mean of 200"});
+  }
+
+  struct Setting {
+    uint16_t token;
+    const char* value;
+  };
+  static constexpr Setting kSettings[] = {
+      {12, "200"},    {13, "-1"},     {15, "1000"},
+      {18, "64"},     {19, "64"},     {20, "restart"},
+      {21, "1000"},   {26, "SYSTEM"}, {30, "ON"},
+      {40, "YES"},    {41, "60"},     {43, "256"},
+      {44, "-1"},     {45, "1000"},   {49, "2000"},
+      {61, "100"},    {7, "NODE1  "}, {77, "TCPIP, NETBIOS"},
+      {305, "tcpip"}, {304, "KNOWN"}, {71, "ABCD"},
+      {92, "MYDB"},   {303, "-1"},    {502, "-1"},
+  };
+  for (bool commit : {false, true}) {
+    testkit::DbmBlockBuilder()
+        .NodeType(1)
+        .U32(0x4C, 100)
+        .U32(0xC0C, 0xFFFFFFFF)
+        .U32(0x58, 1000)
+        .WriteTo(kNew);
+    std::vector<sqlf_cfg_parameter> records;
+    for (int i = 0; records.size() < (commit ? 199u : 200u); ++i) {
+      const Setting& setting = kSettings[i % std::size(kSettings)];
+      records.push_back({setting.token, const_cast<char*>(setting.value), 0});
+    }
+    if (commit) records.push_back({SQLF_COMMIT_TOKEN, const_cast<char*>(""), 0});
+    double total = 0;
+    for (int i = 0; i < kRounds; ++i) {
+      total += Seconds([&] {
+        if (sqlfvald(records.data(), const_cast<char*>(kNew), 200) != 0) std::exit(1);
+      });
+    }
+    Add({.what = commit ? "sqlfvald, 200 records, committing" : "sqlfvald, 200 records, checking",
+         .size = "200 records",
+         .seconds = total / kRounds,
+         .reference = "durable copy of qz7systm",
+         .referenceSeconds = reference,
+         .note = "mean of 200"});
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trees
+
+void TreeRow(const std::string& what, int folders, int filesPerFolder, size_t fileSize) {
+  testkit::TempMachine machine;
+  const std::string source = "C:\\TREE";
+  const std::string destination = "C:\\COPY";
+  const Bytes content(fileSize, 0x5A);
+  for (int f = 0; f < folders; ++f) {
+    const std::string folder = folders == 1 ? source : source + "\\DIR" + std::to_string(f);
+    machine.MakeDirectory(folder);
+    for (int i = 0; i < filesPerFolder; ++i) {
+      const std::string path = folder + "\\FILE" + std::to_string(i) + ".DAT";
+      std::ofstream(machine.HostPath(path), std::ios::binary)
+          .write(reinterpret_cast<const char*>(content.data()), content.size());
+    }
+  }
+  const std::string hostDestination = machine.HostPath(destination);
+  const auto clear = [&] { fs::remove_all(hostDestination); };
+  Row row;
+  row.what = what;
+  row.size = std::to_string(folders * filesPerFolder) + " files";
+  row.seconds = Best(2, clear, [&] {
+    if (upgrade::CopyDirectoryTree(source.c_str(), destination.c_str(), false) != 0) {
+      std::fprintf(stderr, "CopyDirectoryTree failed\n");
+      std::exit(1);
+    }
+  });
+  row.reference = "cp -r";
+  const std::string command =
+      "cp -r " + Quoted(machine.HostPath(source)) + " " + Quoted(hostDestination);
+  row.referenceSeconds = Best(2, clear, [&] { Shell(command); });
+  Add(row);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A whole upgrade
+
+void UpgradeRow() {
+  constexpr int kInstances = 50;
+  testkit::TempMachine machine;
+  testkit::SampleMachine plan = testkit::CurrentInstallation();
+  for (int i = 0; i < kInstances; ++i) {
+    testkit::AddOldInstance(
+        plan,
+        testkit::MakeOldInstance(
+            "INST" + std::to_string(i),
+            {.seed = i + 1, .databaseLayout = 1 + i % 4, .nodeLayout = 1 + i % 5}),
+        plan.profileDir);
+  }
+  testkit::BuildSampleMachine(machine.root(), plan);
+  const std::string oldProfile = machine.HostPath(plan.profileDir);
+  const std::string copy = machine.root() + "/profile-copy";
+  Row row;
+  row.what = "createInstances, upgrade of 50 instances";
+  row.size = "50 instances";
+  row.reference = "cp -r of the old profile tree";
+  row.referenceSeconds = Best(
+      2, [&] { fs::remove_all(copy); },
+      [&] { Shell("cp -r " + Quoted(oldProfile) + " " + Quoted(copy)); });
+  fs::remove_all(copy);
+  testkit::MessageRecorder messages;
+  int result = 0;
+  InstanceDescriptor* none[] = {nullptr};
+  row.seconds = Seconds([&] {
+    result =
+        createInstances(plan.profileDir.c_str(), plan.profileDir.c_str(), plan.installDir.c_str(),
+                        none, messages.logFile(), messages.module(), messages.owner());
+  });
+  if (result != 0) row.note = "result " + std::to_string(result);
+  Add(row);
+}
+
+}  // namespace
+}  // namespace qz7
+
+int main(int argc, char** argv) {
+  using namespace qz7;
+  const std::string only = argc > 1 ? argv[1] : "";
+  std::printf("| %-44s | %13s | %9s | %-28s | %9s | %6s | %6s | %17s | %s\n", "case", "size", "ms",
+              "reference", "ref ms", "ratio", "growth", "peak / file", "note");
+  std::printf("|%s|\n", std::string(170, '-').c_str());
+  const auto wants = [&](const char* part) { return only.empty() || only == part; };
+  const double total = Seconds([&] {
+    if (wants("database")) DatabaseDirectoryRows();
+    if (wants("lookups")) LocalLookupRows();
+    if (wants("node")) NodeDirectoryRows();
+    if (wants("config")) ConfigurationRows();
+    if (wants("trees")) {
+      TreeRow("CopyDirectoryTree, 40 folders x 25 x 48 KiB", 40, 25, 48 * 1024);
+      TreeRow("CopyDirectoryTree, one folder, 4 KiB files", 1, 4000, 4 * 1024);
+    }
+    if (wants("upgrade")) UpgradeRow();
+  });
+  std::printf(
+      "\ngrowth: time per entry of a size step over that of the step before (1.00 is "
+      "linear).\npeak / file: resident memory the run added at its peak, against the "
+      "directory file.\nwhole table: %.1f s\n",
+      total);
+  return 0;
+}
