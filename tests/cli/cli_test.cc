@@ -1,70 +1,24 @@
 // The qz7inst exit-status contract and the commands that need no library operation, run as
 // a child process the way an operator runs them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "testkit/dbm_block_builder.h"
 #include "testkit/temp_machine.h"
+#include "testkit/tool_runner.h"
 
 namespace {
 
-struct CliRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using qz7::testkit::ToolRun;
+using Json = nlohmann::json;
 
-std::string ReadAll(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-    text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
-
-// Runs qz7inst with the arguments; standard output and error are captured separately (the
-// outputs here are small enough for the pipes).
-CliRun RunCli(const std::vector<std::string>& args) {
-  int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    std::vector<char*> argv;
-    std::string program = QZ7_CLI_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& arg : copies) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  CliRun run;
-  run.out = ReadAll(outPipe[0]);
-  run.err = ReadAll(errPipe[0]);
-  close(outPipe[0]);
-  close(errPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string LastLine(const std::string& text) {
-  std::string trimmed = text;
-  while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
-  size_t start = trimmed.rfind('\n');
-  return start == std::string::npos ? trimmed : trimmed.substr(start + 1);
+ToolRun RunCli(const std::vector<std::string>& args) {
+  return qz7::testkit::RunTool(QZ7_CLI_PATH, args);
 }
 
 TEST(CliTest, UsageErrorsExitTwo) {
@@ -84,7 +38,7 @@ TEST(CliTest, UsageErrorsExitTwo) {
       {"delete_stray_word", {"--machine", machine.root(), "delete", "--install", "C:\\I", "A"}},
   };
   for (const Row& row : rows) {
-    CliRun run = RunCli(row.args);
+    ToolRun run = RunCli(row.args);
     EXPECT_EQ(run.exitCode, 2) << row.name;
     EXPECT_FALSE(run.err.empty()) << row.name;
     EXPECT_EQ(run.out.find("result:"), std::string::npos) << row.name;
@@ -92,7 +46,7 @@ TEST(CliTest, UsageErrorsExitTwo) {
 }
 
 TEST(CliTest, HelpListsEveryCommand) {
-  CliRun run = RunCli({"--help"});
+  ToolRun run = RunCli({"--help"});
   EXPECT_EQ(run.exitCode, 0);
   for (const char* command : {"list", "demo", "create", "delete"}) {
     EXPECT_NE(run.out.find(command), std::string::npos) << command;
@@ -102,9 +56,9 @@ TEST(CliTest, HelpListsEveryCommand) {
 TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   qz7::testkit::TempMachine scratch;
   const std::string root = scratch.root() + "/demo";
-  CliRun demo = RunCli({"demo", root});
+  ToolRun demo = RunCli({"demo", root});
   ASSERT_EQ(demo.exitCode, 0) << demo.err;
-  EXPECT_EQ(LastLine(demo.out), "result: 0");
+  EXPECT_EQ(demo.LastLine(), "result: 0");
   EXPECT_NE(demo.out.find("createInstances returned 0"), std::string::npos);
   // Both instances' node directories (two entries each) are in the current layout now.
   size_t migrated = 0;
@@ -116,25 +70,31 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   EXPECT_EQ(migrated, 2u) << demo.out;
 
   // The instances moved into the installation's profile directory, converted to the release.
-  CliRun list = RunCli({"--machine", root, "list", "c:\\qz7", "--json"});
+  ToolRun list = RunCli({"--machine", root, "list", "c:\\qz7", "--json"});
   ASSERT_EQ(list.exitCode, 0) << list.err;
-  for (const char* name : {"\"QZ7\"", "\"SALES\"", "\"QZ7DAS00\""}) {
-    EXPECT_NE(list.out.find(name), std::string::npos) << name;
+  const Json found = Json::parse(list.out, nullptr, false);
+  ASSERT_FALSE(found.is_discarded()) << list.out;
+  EXPECT_EQ(found.value("priorRelease", 0), 6);
+  std::vector<std::string> names, admins;
+  for (const Json& instance : found.value("instances", Json::array())) {
+    names.push_back(instance.value("name", ""));
+    if (instance.value("adminServer", false)) admins.push_back(instance.value("name", ""));
   }
-  EXPECT_NE(list.out.find("\"priorRelease\": 6"), std::string::npos);
-  EXPECT_NE(list.out.find("\"adminServer\": true"), std::string::npos);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"QZ7", "QZ7DAS00", "SALES"}));
+  EXPECT_EQ(admins, std::vector<std::string>{"QZ7DAS00"});
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
 
   // The setup program's calls on the same machine, with a log file the library appends to.
   const std::string log = scratch.root() + "/setup.log";
-  CliRun create = RunCli({"--machine", root, "create", "--install", "C:\\QZ7", "--current",
-                          "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF", "--log", log,
-                          "NEW:account=me:password=pw:default", "DAS:admin"});
+  ToolRun create = RunCli({"--machine", root, "create", "--install", "C:\\QZ7", "--current",
+                           "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF", "--log", log,
+                           "NEW:account=me:password=pw:default", "DAS:admin"});
   EXPECT_EQ(create.exitCode, 0) << create.err;
-  EXPECT_EQ(LastLine(create.out), "result: 0");
+  EXPECT_EQ(create.LastLine(), "result: 0");
 
   // Discovery pointed the profile registry at the directory; list now finds it by itself.
-  CliRun again = RunCli({"--machine", root, "list"});
+  ToolRun again = RunCli({"--machine", root, "list"});
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_NE(again.out.find("SALES"), std::string::npos);
 
@@ -145,21 +105,22 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
         std::vector<std::string>{"migrate-nodedir", "C:\\QZ7\\SALES"}}) {
     std::vector<std::string> full = {"--machine", root};
     full.insert(full.end(), args.begin(), args.end());
-    CliRun migrate = RunCli(full);
+    ToolRun migrate = RunCli(full);
     EXPECT_EQ(migrate.exitCode, 0) << args[0] << migrate.err;
-    EXPECT_EQ(LastLine(migrate.out), "result: 0") << args[0];
+    EXPECT_EQ(migrate.LastLine(), "result: 0") << args[0];
   }
-  CliRun backup =
+  ToolRun backup =
       RunCli({"--machine", root, "show", "C:\\QZ7\\SALES\\SQLNODIR\\SQLNDDIR.BAK", "--json"});
   EXPECT_EQ(backup.exitCode, 0) << backup.err;
-  EXPECT_NE(backup.out.find("\"C\""), std::string::npos) << backup.out;
+  EXPECT_EQ(Json::parse(backup.out, nullptr, false).value("statusMeaning", ""), "completed")
+      << backup.out;
 
   // Uninstalling drops every instance and removes the registry and the profile directory.
-  CliRun remove = RunCli(
+  ToolRun remove = RunCli(
       {"--machine", root, "delete", "--install", "C:\\QZ7", "--profile", "C:\\QZ7PROF", "--quiet"});
   EXPECT_EQ(remove.exitCode, 0) << remove.err;
-  EXPECT_EQ(LastLine(remove.out), "result: 0");
-  CliRun after = RunCli({"--machine", root, "list", "c:\\qz7prof"});
+  EXPECT_EQ(remove.LastLine(), "result: 0");
+  ToolRun after = RunCli({"--machine", root, "list", "c:\\qz7prof"});
   EXPECT_EQ(after.out.find("SALES"), std::string::npos) << after.out;
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
 }
@@ -180,7 +141,6 @@ TEST(CliTest, ConvertConfigAndShow) {
     const char* expected;  // a text the output must hold
   } rows[] = {
       {"show_block", {"show", "C:\\I\\qz7systm"}, 0, "    3120      4  f32   1.25\n"},
-      {"show_json", {"show", "--json", "C:\\I\\qz7systm"}, 0, "\"matches\": true"},
       {"show_wrong_checksum", {"show", "C:\\I\\BAD"}, 0, "MISMATCH"},
       {"show_unknown", {"show", "C:\\I\\SHORT"}, 1, "not a file that show recognises"},
       {"show_missing", {"show", "C:\\I\\NONE"}, 1, "cannot read"},
@@ -194,11 +154,41 @@ TEST(CliTest, ConvertConfigAndShow) {
   for (const Row& row : rows) {
     std::vector<std::string> args = {"--machine", machine.root()};
     args.insert(args.end(), row.args.begin(), row.args.end());
-    CliRun run = RunCli(args);
+    ToolRun run = RunCli(args);
     EXPECT_EQ(run.exitCode, row.exitCode) << row.name;
     EXPECT_NE((run.out + run.err).find(row.expected), std::string::npos) << row.name << run.out;
   }
   EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile("C:\\I\\qz7systm"), 76), 300u);
+  const ToolRun json = RunCli({"--machine", machine.root(), "--json", "show", "C:\\I\\qz7systm"});
+  const Json block = Json::parse(json.out, nullptr, false);
+  ASSERT_TRUE(block.is_object()) << json.out;
+  EXPECT_EQ(block.value("/checksum/matches"_json_pointer, false), true) << json.out;
+}
+
+// validate prints a verdict per record, in record order, and the result: a rejected record
+// refuses the commit, usage errors print nothing, and the file changes only on a commit.
+TEST(CliTest, ValidateVerdictsResultAndExitStatus) {
+  qz7::testkit::TempMachine machine;
+  const std::string config = "C:\\INST\\qz7systm";
+  const auto original =
+      qz7::testkit::DbmBlockBuilder().NodeType(1).U32(0x4C, 100).U32(0xC0C, ~0u).Bytes();
+  machine.WriteFile(config, original);
+  const auto validate = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--machine", machine.root(), "validate"});
+    const ToolRun run = RunCli(args);
+    return run.out + "exit " + std::to_string(run.exitCode);
+  };
+  EXPECT_EQ(validate({config, "12=200", "4711=1", "7=A=B", "9999="}),
+            "0 12 accepted\n1 4711 rejected\n2 7 rejected\n3 9999 accepted\nresult: -104\nexit 1");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {config, "12"}, {config, "x=1"}, {config, "65536=1"}}) {
+    EXPECT_EQ(validate(args), "exit 2") << args.size();
+  }
+  EXPECT_EQ(machine.ReadFile(config), original);
+  EXPECT_EQ(validate({"C:\\INST\\nothere", "12=1"}), "result: -100\nexit 1");
+  EXPECT_EQ(validate({config, "12=200", "40=yes", "9999="}),
+            "0 12 accepted\n1 40 accepted\n2 9999 accepted\nresult: 0\nexit 0");
+  EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile(config), 0x4C), 200u);
 }
 
 }  // namespace

@@ -2,14 +2,9 @@
 // child process: the kind it recognises and the values it decodes, the same in text and in
 // JSON; and damaged files, which must end in a clear message and exit 1, never a crash.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -18,92 +13,35 @@
 #include "testkit/local_database_builder.h"
 #include "testkit/node_directory_builder.h"
 #include "testkit/temp_machine.h"
+#include "testkit/tool_runner.h"
 
 namespace qz7::cli {
 namespace {
 
 using namespace ::qz7::testkit;  // the builders of every file kind
 using Bytes = std::vector<unsigned char>;
-using Json = std::map<std::string, std::string>;
+using Json = nlohmann::json;
 
-struct CliRun {
-  int exitCode = -1;  // -1: ended without an exit code
-  std::string out, err;
-};
-
-// Writes bytes as C:\<n>\<fileName> and runs qz7inst show on it through the shell.
-CliRun Show(const TempMachine& machine, const char* fileName, const Bytes& bytes, bool json) {
+// Writes bytes as C:\<n>\<fileName> and runs qz7inst show on it.
+ToolRun Show(const TempMachine& machine, const char* fileName, const Bytes& bytes, bool json) {
   static int folder = 0;
   const std::string path = "C:\\" + std::to_string(++folder) + "\\" + fileName;
   machine.WriteFile(path, bytes);
-  const std::string out = machine.root() + "/out.txt", err = machine.root() + "/err.txt";
-  const std::string command = std::string("'") + QZ7_CLI_PATH + "' --machine '" + machine.root() +
-                              (json ? "' --json" : "'") + " show '" + path + "' >'" + out +
-                              "' 2>'" + err + "'";
-  const int status = std::system(command.c_str());
-  std::ifstream outFile(out, std::ios::binary), errFile(err, std::ios::binary);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-          std::string(std::istreambuf_iterator<char>(outFile), {}),
-          std::string(std::istreambuf_iterator<char>(errFile), {})};
+  std::vector<std::string> args = {"--machine", machine.root(), "show", path};
+  if (json) args.insert(args.begin() + 2, "--json");
+  return RunTool(QZ7_CLI_PATH, args);
 }
 
-// JSON as show writes it (plain ASCII) read into path -> value ("entries/0/name" -> the text,
-// number or literal; a container -> "#members"); Read is false when the text is no such JSON.
-struct JsonReader {
-  const std::string& text;
-  Json& out;
-  size_t at = 0;
+// The JSON document of an output, or a discarded value when the text is no JSON.
+Json Parse(const std::string& text) { return Json::parse(text, nullptr, false); }
 
-  bool Read() { return Value("") && !Eat('\0') && at == text.size(); }
-  bool Eat(char c) {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-    return at < text.size() && text[at] == c && ++at > 0;
-  }
-  // After the opening quote; show writes a byte outside printable ASCII as \u00XX.
-  bool String(std::string& value) {
-    const std::string hex = "0123456789abcdef";
-    while (at < text.size()) {
-      const char c = text[at++];
-      if (c == '"') return true;
-      if (c < 0x20 || c >= 0x7F || (c == '\\' && at == text.size())) return false;
-      if (c != '\\' || text[at] == '"' || text[at] == '\\') {
-        value += c != '\\' ? c : text[at++];
-      } else if (text.compare(at, 3, "u00") == 0 && at + 5 <= text.size() &&
-                 hex.find(text[at + 3]) < 16 && hex.find(text[at + 4]) < 16) {
-        value += static_cast<char>(hex.find(text[at + 3]) * 16 + hex.find(text[at + 4]));
-        at += 5;
-      } else {
-        return false;
-      }
-    }
-    return false;
-  }
-  bool Value(const std::string& path) {
-    const bool object = Eat('{');
-    if (object || Eat('[')) {
-      const char close = object ? '}' : ']';
-      int count = 0;
-      if (!Eat(close)) {
-        do {
-          std::string name = object ? "" : std::to_string(count);
-          if (object && (!Eat('"') || !String(name) || !Eat(':'))) return false;
-          if (!Value(path.empty() ? name : path + "/" + name)) return false;
-          ++count;
-        } while (Eat(','));
-        if (!Eat(close)) return false;
-      }
-      out[path] = "#" + std::to_string(count);
-      return true;
-    }
-    std::string& scalar = out[path];
-    if (Eat('"')) return String(scalar);
-    const size_t end = std::min(text.find_first_of(",]} \n", at), text.size());
-    scalar = text.substr(at, end - at);
-    at = end;
-    return scalar == "true" || scalar == "false" || scalar == "null" ||
-           (!scalar.empty() && scalar.find_first_not_of("-0123456789") == std::string::npos);
-  }
-};
+// A scalar as the rows state it: a string's text, anything else as JSON writes it.
+std::string At(const Json& document, const std::string& path) {
+  const Json::json_pointer pointer("/" + path);
+  if (!document.contains(pointer)) return "<missing>";
+  const Json& value = document.at(pointer);
+  return value.is_string() ? value.get<std::string>() : value.dump();
+}
 
 // A decoded value: its JSON path and how the text output writes it (file texts quoted).
 using Value = struct { std::string path, text; };
@@ -208,12 +146,12 @@ TEST(ShowCommandTest, DecodesEveryFileKindInTextAndJson) {
   TempMachine machine;
   for (const KindRow& row : KindRows()) {
     SCOPED_TRACE(row.name);
-    const CliRun text = Show(machine, row.fileName, row.bytes, false);
+    const ToolRun text = Show(machine, row.fileName, row.bytes, false);
     ASSERT_EQ(text.exitCode, 0) << text.err << text.out;
-    const CliRun json = Show(machine, row.fileName, row.bytes, true);
-    Json document;
-    ASSERT_TRUE(json.exitCode == 0 && (JsonReader{json.out, document}.Read())) << json.out;
-    EXPECT_EQ(document["problems"], "#0");
+    const ToolRun json = Show(machine, row.fileName, row.bytes, true);
+    const Json document = Parse(json.out);
+    ASSERT_TRUE(json.exitCode == 0 && document.is_object()) << json.out;
+    EXPECT_EQ(document.value("problems", Json()), Json::array());
     std::vector<Value> values = row.values;
     values.push_back({"kind", row.kind});
     values.push_back({"size", std::to_string(row.bytes.size())});
@@ -222,7 +160,7 @@ TEST(ShowCommandTest, DecodesEveryFileKindInTextAndJson) {
       std::string& expected = value.text;
       if (expected.front() == '"') expected = expected.substr(1, expected.size() - 2);
       for (size_t at; (at = expected.find("\\\\")) != std::string::npos;) expected.erase(at, 1);
-      EXPECT_EQ(document[value.path], expected) << value.path;
+      EXPECT_EQ(At(document, value.path), expected) << value.path;
     }
   }
 }
@@ -262,13 +200,14 @@ TEST(ShowCommandTest, DamagedFilesExitOneWithAClearMessage) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     // What could be decoded is still shown, as valid JSON that lists the problems.
-    const CliRun json = Show(machine, row.fileName, row.bytes, true);
+    const ToolRun json = Show(machine, row.fileName, row.bytes, true);
     EXPECT_EQ(json.exitCode, 1);
     EXPECT_NE(json.err.find(row.message), std::string::npos) << json.err;
-    Json document;
-    EXPECT_TRUE(*row.kind ? (JsonReader{json.out, document}.Read()) : json.out.empty()) << json.out;
-    EXPECT_EQ(document["kind"], row.kind);
-    EXPECT_EQ(document.count("problems/0"), *row.kind ? 1u : 0u) << json.out;
+    const Json document = Parse(json.out);
+    EXPECT_TRUE(*row.kind ? document.is_object() : json.out.empty()) << json.out;
+    if (!*row.kind) continue;
+    EXPECT_EQ(At(document, "kind"), row.kind);
+    EXPECT_FALSE(document.value("problems", Json::array()).empty()) << json.out;
   }
 }
 
@@ -284,13 +223,12 @@ TEST(ShowCommandTest, CutAndFlippedFilesNeverCrash) {
                      (flip ? " and flipped" : ""));
         Bytes bytes = Resized(row.bytes, size);
         if (flip && size > 0) bytes[size / 2] ^= 0x5A;
-        const CliRun run = Show(machine, row.fileName, bytes, true);
+        const ToolRun run = Show(machine, row.fileName, bytes, true);
         EXPECT_TRUE(run.exitCode == 0 || (run.exitCode == 1 && !run.err.empty())) << run.exitCode;
         EXPECT_TRUE(run.err.find("Sanitizer") == std::string::npos &&
                     run.err.find("runtime error") == std::string::npos)
             << run.err;
-        Json document;
-        EXPECT_TRUE(run.out.empty() || (JsonReader{run.out, document}.Read())) << run.out;
+        EXPECT_TRUE(run.out.empty() || !Parse(run.out).is_discarded()) << run.out;
       }
     }
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/coding.h"
+#include "host/profile_registry.h"
 #include "testkit/instance_index_builder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
@@ -48,7 +49,7 @@ TEST_F(ScanTest, IndexFileVariants) {
       {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0},
       {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2},
   };
-  host_.DefineInstance("FROMREG");
+  host::DefineInstance("FROMREG");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     host_.ClearCalls();
@@ -65,14 +66,14 @@ TEST_F(ScanTest, IndexFileVariants) {
 
 TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
   for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"}) {
-    host_.DefineInstance(name);
-    if (name[0] >= 'M') host_.SetVariable(name, "QZ7PORTRANGE", "6000:6003");
+    host::DefineInstance(name);
+    if (name[0] >= 'M') host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003");
   }
-  host_.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das");
-  host_.SetVariable(host::kGlobalProfile, "QZ7INSTDEF", "b");
-  host_.SetVariable("MINE", "QZ7INSTOWNER", "testpc");  // this computer, other case
-  host_.SetVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC");
-  host_.SetVariable("B", "QZ7INSTPROF", "c:\\prof");
+  host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das");
+  host::WriteProfileVariable(host::kGlobalProfile, "QZ7INSTDEF", "b");
+  host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc");  // this computer, other case
+  host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC");
+  host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof");
   std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
   WriteConfig("MINE", 4096, 0x800, 4);
 
@@ -100,13 +101,13 @@ TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
       {"admin_second", "QZ7", "DAS", "DAS", 1, 0},
       {"nine_character_admin_ignored", "DAS", "QZ7", "DAS123456", -1, -1},
   };
+  machine_.MakeDirectory("C:\\PROF");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    testkit::RecordingHost host;
-    testkit::ScopedHost scoped(&host);
-    host.DefineInstance(row.first);
-    host.DefineInstance(row.second);
-    host.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin);
+    host::RemoveProfileRegistry();
+    host::DefineInstance(row.first);
+    host::DefineInstance(row.second);
+    host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin);
     auto scan = ScanExistingInstances(kProfile);
     EXPECT_EQ(scan->adminIndex, row.adminIndex);
     EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
@@ -125,7 +126,7 @@ TEST_F(ScanTest, ConfigurationFileByBytesRead) {
       {"42_bytes", "", 42, 0x800, 5, 3},
       {"115_bytes", "CONFIGTEXT", 115, 0x900, 6, 3},
   };
-  host_.DefineInstance("I");
+  host::DefineInstance("I");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     WriteConfig("I", row.size, row.version, 3);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/profile_registry.h"
 #include "qz7instm.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
@@ -55,14 +56,13 @@ TEST_F(InstanceRemovalTest, RemovesEmptiedDirectoriesUpwards) {
 // An uninstall call without a usable installation path removes nothing at all.
 TEST_F(InstanceRemovalTest, DeleteInstancesWithoutAnInstallationRemovesNothing) {
   const std::string tooLong = "c:\\" + std::string(300, 'x');
-  host_.DefineInstance("QZ7");
+  host::DefineInstance("QZ7");
   machine_.MakeDirectory("C:\\P");
   for (const char* install : {static_cast<const char*>(nullptr), "", tooLong.c_str()}) {
     deleteInstances("c:\\p", install, nullptr, nullptr, nullptr);
   }
   EXPECT_EQ(host_.CountOf("InstanceDrop"), 0);
-  EXPECT_FALSE(host_.registryRemoved());
-  EXPECT_TRUE(host_.IsDefined("QZ7"));
+  EXPECT_TRUE(host::IsInstanceDefined("QZ7"));
   EXPECT_TRUE(machine_.Exists("C:\\P"));
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/profile_registry.h"
 #include "migrate/work_buffer.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
@@ -58,6 +59,7 @@ class InstanceSetupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakes = &fakes_;
+    machine_.MakeDirectory("C:\\QZ7\\CFG");
     context_.installDir = context_.currentProfileDir = "\"C:\\QZ7\"";
     context_.requestedProfileDir = context_.targetProfileDir = "\"C:\\QZ7\"";
     context_.serverMarkerFile = "\"C:\\QZ7\\CFG\\qz7syssv\"";
@@ -89,7 +91,8 @@ class InstanceSetupTest : public ::testing::Test {
     return found;
   }
   std::string GlobalVariable(const char* name) {
-    return host_.Variable("QZ7GLOBALPF", name).value_or("<unset>");
+    std::string value;
+    return host::ReadProfileVariable("QZ7GLOBALPF", name, &value) == 0 ? value : "<unset>";
   }
 
   testkit::TempMachine machine_;
@@ -117,7 +120,7 @@ TEST_F(InstanceSetupTest, DefaultInstance) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     fakes_.calls.clear();
-    host_.SetVariable("QZ7GLOBALPF", "QZ7INSTDEF", "<unset>");
+    host::WriteProfileVariable("QZ7GLOBALPF", "QZ7INSTDEF", "<unset>");
     context_.records = InstanceArray();
     context_.adminIndex = context_.defaultIndex = -1;
     if (row.admin != nullptr) AddAdminServerRecord(context_, row.admin, nullptr, nullptr);
@@ -137,8 +140,6 @@ TEST_F(InstanceSetupTest, RegistryUnreachableEndsTheRunWithMinusNine) {
   EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3608, {"-9"}, 0x10}));
 }
 
-// An administration server found on the computer but not wanted any more is dropped and
-// forgotten.
 // A request lost because the list could not grow fails the run, though every step that ran
 // succeeded.
 TEST_F(InstanceSetupTest, RecordLostToListGrowthFailsTheRun) {
@@ -155,9 +156,11 @@ TEST_F(InstanceSetupTest, RecordLostToListGrowthFailsTheRun) {
   EXPECT_THAT(messages_.boxes(), IsEmpty());
 }
 
+// An administration server found on the computer but not wanted any more is dropped and
+// forgotten.
 TEST_F(InstanceSetupTest, UnwantedAdminServerIsDropped) {
-  host_.DefineInstance("QZ7DAS00");
-  host_.SetVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00");
+  host::DefineInstance("QZ7DAS00");
+  host::WriteProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00");
   Scan({Plain("QZ7DAS00")}, /*adminAt=*/0);
   ASSERT_EQ(AddInstanceRecord(context_, Plain("SALES"), false), 0);
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
@@ -201,7 +204,8 @@ TEST_F(InstanceSetupTest, ServicesOfFoundInstancesAreDeregistered) {
 }
 
 // Instance directories of the found instances move to the target directory, the client
-// configuration file with them; foreign nodes and an unwanted administration server stay.
+// configuration file with them; foreign nodes stay, and an unwanted administration server is
+// dropped where it is rather than moved.
 TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
   InstanceRecord foreign = Plain("FOREIGN");
   foreign.ownedElsewhere = 1;
@@ -209,20 +213,22 @@ TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
   for (const char* name : {"SALES", "QZ7DAS00", "FOREIGN"})
     machine_.WriteText(std::string("C:\\OLD\\") + name + "\\qz7systm", name);
   machine_.WriteText("C:\\OLD\\qz7cli.ini", "[client]");
+  machine_.MakeDirectory("C:\\NEW");
   context_.currentProfileDir = "\"C:\\OLD\"";
   context_.targetProfileDir = "\"C:\\NEW\"";
   ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
-  for (const char* path : {"C:\\NEW\\SALES\\qz7systm", "C:\\NEW\\qz7cli.ini",
-                           "C:\\OLD\\QZ7DAS00\\qz7systm", "C:\\OLD\\FOREIGN\\qz7systm"})
+  for (const char* path :
+       {"C:\\NEW\\SALES\\qz7systm", "C:\\NEW\\qz7cli.ini", "C:\\OLD\\FOREIGN\\qz7systm"})
     EXPECT_TRUE(machine_.Exists(path)) << path;
-  EXPECT_FALSE(machine_.Exists("C:\\OLD\\SALES") || machine_.Exists("C:\\OLD\\qz7cli.ini"));
+  for (const char* path : {"C:\\OLD\\SALES", "C:\\OLD\\qz7cli.ini", "C:\\NEW\\QZ7DAS00"})
+    EXPECT_FALSE(machine_.Exists(path)) << path;
 }
 
 // A move that cannot finish leaves the old directory whole and the instance is not upgraded.
 TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   Scan({Plain("SALES")});
-  host_.DefineInstance("SALES");
+  host::DefineInstance("SALES");
   machine_.WriteText("C:\\OLD\\SALES\\qz7systm", "old");
   machine_.MakeDirectory("C:\\NEW\\SALES\\qz7systm");  // a folder where the file must go
   context_.currentProfileDir = "\"C:\\OLD\"";
@@ -260,9 +266,9 @@ TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
 TEST_F(InstanceSetupTest, DefinedInstancesAreUpgradedWithTheirTemplate) {
   context_.adminMarkerFile = "\"C:\\QZ7\\CFG\\qz7syssv.das\"";
   context_.partitionedMarkerFile = "\"C:\\QZ7\\CFG\\qz7sysmp\"";
-  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"}) host_.DefineInstance(name);
-  host_.SetVariable(nullptr, "QZ7ADMINSERVER", "das");
-  host_.SetVariable("MPP", "QZ7INSTOWNER", "HOSTA");
+  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"}) host::DefineInstance(name);
+  host::WriteVariableAt(host::ProfileLevel::kDefaultLevel, "", "QZ7ADMINSERVER", "das");
+  host::WriteProfileVariable("MPP", "QZ7INSTOWNER", "HOSTA");
   for (const char* name : {"DAS", "MPP", "SALES"})
     machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
   ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);

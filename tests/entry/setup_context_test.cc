@@ -21,7 +21,9 @@ std::string Quoted(const std::string& path) { return path.empty() ? "" : "\"" + 
 
 class SetupContextTest : public ::testing::Test {
  protected:
-  void SetUp() override { machine_.MakeDirectory("C:\\INST\\CFG"); }
+  void SetUp() override {
+    for (const char* dir : {"C:\\INST\\CFG", "C:\\A", "C:\\B"}) machine_.MakeDirectory(dir);
+  }
   testkit::TempMachine machine_;
   testkit::RecordingHost host_;
   testkit::ScopedHost scoped_{&host_};
@@ -29,8 +31,6 @@ class SetupContextTest : public ::testing::Test {
 
 // Bad paths (the first rows, so nothing has reached the host yet) end construction quietly.
 TEST_F(SetupContextTest, ProfileDirectoriesAndBadPaths) {
-  machine_.MakeDirectory("C:\\A");
-  machine_.MakeDirectory("C:\\B");
   const std::string tooLong = "c:\\" + std::string(300, 'x');
   struct Row {
     const char *name, *current, *requested, *install;
@@ -66,7 +66,7 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   InstanceDescriptor* onlyNull[] = {nullptr};
   InstanceDescriptor* one[] = {&plain, nullptr};
   // Without an installation the registry cannot be pointed anywhere: -9. The other calls run
-  // (the recording host creates no configuration file, so creation reports a failure: 1).
+  // (the installation has no templates, so creation reports a failure: 1).
   EXPECT_EQ(createInstances(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -9);
   EXPECT_EQ(createInstances("", "", "c:\\inst", onlyNull, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(createInstances("c:\\a", "c:\\b", "c:\\inst", one, nullptr, nullptr, nullptr), 1);
@@ -74,9 +74,9 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   deleteInstances("", "c:\\inst", nullptr, nullptr, nullptr);
   // The host initialisation ran on the first construction that reached it, and only then.
   EXPECT_TRUE(HostInitialised());
-  EXPECT_LE(host_.initAppDataFlags.size(), 1u);
-  if (host_.initAppDataFlags.empty()) return;
-  EXPECT_EQ(host_.initAppDataFlags[0], 0x68211u);
+  EXPECT_LE(host_.CountOf("CreateInitAppData"), 1);
+  if (host_.CountOf("CreateInitAppData") == 0) return;
+  EXPECT_EQ(util::LoadLE32(host_.ControlBlock()), 0x68211u);
   EXPECT_EQ(util::LoadLE16(host_.ControlBlock() + 0x136C), 1);
 }
 

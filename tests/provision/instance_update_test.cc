@@ -54,19 +54,17 @@ class InstanceUpdateTest : public ::testing::Test {
             .ownerWindow = messages_->owner()};
   }
 
-  // An empty C:\PROF, fresh messages and a fresh recording host that writes a configuration
-  // file of level 7 for every instance it creates.
+  // An empty C:\PROF, fresh messages and a fresh recording host; the installation's templates
+  // are configuration files of level 7.
   testkit::RecordingHost& NewHost() {
     std::filesystem::remove_all(machine_.HostPath("C:\\PROF"));
     machine_.MakeDirectory("C:\\PROF");
     machine_.MakeDirectory("C:\\QZ7\\BIN");
     messages_ = std::make_unique<testkit::MessageRecorder>();
     scoped_.reset();
+    for (const char* file : {"qz7syssv", "qz7sysmp", "qz7syssv.das"})
+      machine_.WriteFile(std::string("C:\\QZ7\\CFG\\") + file, Config(7));
     host_ = std::make_unique<testkit::RecordingHost>();
-    host_->onInstanceCreate = [this](const std::string& name, const std::string& directory) {
-      machine_.WriteFile(directory + "\\" + name + "\\qz7systm", Config(7));
-      return 0;
-    };
     scoped_.emplace(host_.get());
     return *host_;
   }
@@ -238,7 +236,7 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
     if (c.configBefore) {
       EXPECT_TRUE(machine_.ReadFile(config) == Config(1234));
     } else if (c.result == 0 && !c.isAdminServer && machine_.Exists(config)) {
-      EXPECT_EQ(testkit::DbmText(machine_.ReadFile(config), 1968, 9), "TESTHOST");  // stamped
+      EXPECT_EQ(testkit::DbmText(machine_.ReadFile(config), 1968, 9), "TESTPC");  // stamped
     }
     EXPECT_EQ(machine_.ReadFile("C:\\PROF\\00000000.000"), Bytes({'m', 'i', 'n', 'e'}));
     for (const std::string& entry : Entries("C:\\PROF")) {

@@ -3,11 +3,14 @@
 // default node name derived from the computer's name and the number of instances.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/host_services.h"
+#include "host/instance_lifecycle.h"
+#include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "platform/fault_injection.h"
 #include "platform/win_error.h"
@@ -31,8 +34,11 @@ Bytes Template(uint16_t nodeType, size_t size = 4096) {
   return builder.Float(3120, 7.0f).Text(1968, 9, "TPLNODE").TruncateTo(size).Bytes();
 }
 
-// The stamped fields as "86 3124 808 3120 1968", or "unchanged".
-std::string Stamped(const Bytes& after, const Bytes& before) {
+// The stamped fields as "86 3124 808 3120 1968", "unchanged", or "dropped" when the instance
+// directory went with the instance.
+std::string Stamped(const testkit::TempMachine& machine, const Bytes& before) {
+  if (!machine.Exists(kConfig)) return "dropped";
+  const Bytes after = machine.ReadFile(kConfig);
   if (after == before) return "unchanged";
   if (!testkit::DbmChecksumMatches(after)) return "wrong checksum";
   std::ostringstream text;
@@ -42,7 +48,7 @@ std::string Stamped(const Bytes& after, const Bytes& before) {
   return text.str();
 }
 
-// CreateInstance on the recording host, which leaves the file as the test wrote it: the
+// CreateInstance on the stand-in runtime, whose templates are the file the test wrote: the
 // stamped fields, and an instance that this call made but could not stamp dropped again.
 TEST(StampingTest, ComponentsMachineFactsAndFailures) {
   struct Case {
@@ -65,9 +71,9 @@ TEST(StampingTest, ComponentsMachineFactsAndFailures) {
       {"node name fails", 1, nullptr, nullptr, "ProIfInit", 4096, 0, "0 512 4e-06 7 TPLNODE"},
       {"creation fails: nothing to undo", 1, nullptr, nullptr, "InstanceCreateExtended", 4096, -31,
        "unchanged"},
-      {"processor speed fails", 1, nullptr, "1", "Cpum", 4096, -31, "unchanged"},
-      {"bandwidth fails", 4, nullptr, "1", "GetCommBandwidth", 4096, -31, "unchanged"},
-      {"file one byte short", 1, nullptr, "1", nullptr, 4095, kConfigFileError, "unchanged"},
+      {"processor speed fails", 1, nullptr, "1", "Cpum", 4096, -31, "dropped"},
+      {"bandwidth fails", 4, nullptr, "1", "GetCommBandwidth", 4096, -31, "dropped"},
+      {"file one byte short", 1, nullptr, "1", nullptr, 4095, kConfigFileError, "dropped"},
       {"existing instance kept", 1, nullptr, "1", nullptr, 2000, kConfigFileError, "unchanged",
        true},
   };
@@ -75,20 +81,25 @@ TEST(StampingTest, ComponentsMachineFactsAndFailures) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testkit::TempMachine machine;  // a fresh registry for each case
-    testkit::RecordingHost host;   // processor speed 4e-06, bandwidth 100, TESTHOST
+    testkit::RecordingHost host;
     testkit::ScopedHost scoped(&host);
+    host.processorSpeed = 4e-6f;
+    host.bandwidth = 100;
+    std::ofstream(machine.root() + "/computer.txt") << "TESTHOST\n";
     const Bytes before = Template(c.nodeType, c.size);
     machine.WriteFile(kConfig, before);
+    for (const host::InstanceTemplate& t : host::kInstanceTemplates)
+      machine.WriteFile(std::string("C:\\QZ7\\CFG\\") + t.fileName, before);
     host::ScopedKey key;
     ASSERT_EQ(host::CreateKey(kComponentsKey, &key), 0);
     ASSERT_TRUE(!c.join || host::WriteText(key.get(), kDistributedJoinValue, c.join) == 0);
     ASSERT_TRUE(!c.sentry || host::WriteText(key.get(), kQuerySentryValue, c.sentry) == 0);
-    if (c.definedBefore) host.DefineInstance("INST1");
+    if (c.definedBefore) host::DefineInstance("INST1");
     if (c.failing != nullptr) host.ScriptResult(c.failing, -31);
     EXPECT_EQ(CreateInstance("INST1", "\"C:\\PROF\"", "C:\\QZ7", "svc", "pw", 4), c.result);
-    EXPECT_EQ(Stamped(machine.ReadFile(kConfig), before), c.stamped);
+    EXPECT_EQ(Stamped(machine, before), c.stamped);
     const bool created = std::string(c.failing ? c.failing : "") != "InstanceCreateExtended";
-    EXPECT_EQ(host.IsDefined("INST1"), c.definedBefore || (created && c.result == 0));
+    EXPECT_EQ(host::IsInstanceDefined("INST1"), c.definedBefore || (created && c.result == 0));
     EXPECT_EQ(host.CountOf("InstanceDrop"), created && c.result != 0 && !c.definedBefore);
     const Lines putEnv = {"PutEnv(57, \"INST1\")", "PutEnv(59, \"\"C:\\PROF\"\")"};
     EXPECT_EQ(host.CallsTo("PutEnv"), created ? putEnv : Lines{});
@@ -142,11 +153,13 @@ TEST(MakeDefaultNodeName, Table) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    testkit::TempMachine machine;
     testkit::RecordingHost host;
     testkit::ScopedHost scoped(&host);
-    for (int i = 1; i <= c.instances; ++i) host.DefineInstance("I" + std::to_string(i));
-    if (c.adminServer) host.SetVariable(host::kGlobalProfile, "QZ7ADMINSERVER", c.adminServer);
-    host.productComputerName = c.computer;
+    for (int i = 1; i <= c.instances; ++i) host::DefineInstance("I" + std::to_string(i));
+    if (c.adminServer)
+      host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", c.adminServer);
+    std::ofstream(machine.root() + "/computer.txt") << c.computer << "\n";
     if (c.charset) host.permittedCharset = *c.charset;
     if (c.failing) host.ScriptResult(c.failing, -77);
     char out[kNodeNameSize] = "unset";
