@@ -115,8 +115,8 @@ bool ConfigurationChecksum(platform::FileStream& file, const unsigned char* buff
   return true;
 }
 
-MigrationResult CheckConfiguration(platform::FileStream& file,
-                                   unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
+[[nodiscard]] MigrationResult CheckConfiguration(
+    platform::FileStream& file, unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
   if (file.Seek(0, platform::kSeekEnd) != 0) return kMigrationConfigAccessError;
   const int64_t size = file.Tell();
   if (size <= 0 || file.Seek(0, platform::kSeekSet) != 0) return kMigrationConfigAccessError;
@@ -131,8 +131,8 @@ MigrationResult CheckConfiguration(platform::FileStream& file,
 }
 
 // Everything of FindInLocalDirectory once the file is open.
-MigrationResult SearchLocalDirectory(platform::FileStream& file, int64_t size,
-                                     ConvertedEntry* entry) {
+[[nodiscard]] MigrationResult SearchLocalDirectory(platform::FileStream& file, int64_t size,
+                                                   ConvertedEntry* entry) {
   unsigned char header[kLongHeaderSize];
   if (file.Read(header, sizeof header) != sizeof header) return kMigrationLocalDirectoryReadError;
   const DirectoryHeader fields = DecodeDirectoryHeader(header, false);
@@ -164,8 +164,8 @@ MigrationResult SearchLocalDirectory(platform::FileStream& file, int64_t size,
 
 }  // namespace
 
-MigrationResult ReadDatabaseConfiguration(const char* path,
-                                          unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
+[[nodiscard]] MigrationResult ReadDatabaseConfiguration(
+    const char* path, unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
   std::memset(buffer, 0, sizeof buffer);
   FileHandle file = OpenFile(path, "rb");
   if (!file) return kMigrationConfigAccessError;
@@ -174,7 +174,8 @@ MigrationResult ReadDatabaseConfiguration(const char* path,
   return code;
 }
 
-MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize) {
+[[nodiscard]] MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object,
+                                                   size_t objectSize) {
   const std::string base =
       entry->Text(kEntryPathOffset, kEntryPathSize) + "\\" + kDirectoryFolderName + "\\";
   char directoryPath[kLocalPathSize] = {};
@@ -209,8 +210,8 @@ MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t
   return code;
 }
 
-MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
-                                   char* object, size_t objectSize) {
+[[nodiscard]] MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer,
+                                                 size_t pathSize, char* object, size_t objectSize) {
   if (entry->TypeCharacter() == kEntryTypeLocal) {
     return FindInLocalDirectory(entry, object, objectSize);
   }

@@ -24,8 +24,11 @@ std::string RunValidate(const std::string& machine, const std::string& args) {
 TEST(ValidateCommandTest, VerdictsResultAndExitStatus) {
   qz7::testkit::TempMachine machine;
   const std::string config = "'C:\\INST\\qz7systm' ";
-  const auto original =
-      qz7::testkit::DbmBlockBuilder().NodeType(1).U32(0x4C, 100).U32(0xC0C, ~0u).Bytes();
+  const auto original = qz7::testkit::DbmBlockBuilder()
+                            .NodeType(1)
+                            .Set(qz7::base::dbm::kParam12, 100)
+                            .Set(qz7::base::dbm::kParam501, -1)
+                            .Bytes();
   machine.WriteFile("C:\\INST\\qz7systm", original);
   // A rejected record refuses the commit; usage errors print nothing; the file stays as it was.
   EXPECT_EQ(RunValidate(machine.root(), config + "12=200 4711=1 '7=A=B' 9999="),
@@ -36,7 +39,9 @@ TEST(ValidateCommandTest, VerdictsResultAndExitStatus) {
   EXPECT_EQ(RunValidate(machine.root(), "'C:\\INST\\nothere' 12=1"), "result: -100\nexit 1");
   EXPECT_EQ(RunValidate(machine.root(), config + "12=200 40=yes 9999="),
             "0 12 accepted\n1 40 accepted\n2 9999 accepted\nresult: 0\nexit 0");
-  EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile("C:\\INST\\qz7systm"), 0x4C), 200u);
+  EXPECT_EQ(
+      qz7::testkit::DbmU32(machine.ReadFile("C:\\INST\\qz7systm"), qz7::base::dbm::kParam12.offset),
+      200u);
 }
 
 }  // namespace
