@@ -25,7 +25,7 @@ class DbmBlockBuilder {
   // A zeroed block of layout version 0x900, level 0, node type 1.
   DbmBlockBuilder();
 
-  // The whole 16-bit value at offset 16 (the version bits are 0x0F00 of it; other bits may be
+  // The whole version word (the layout bits are 0x0F00 of it; other bits may be
   // set to check that they are ignored).
   DbmBlockBuilder& Version(uint16_t versionWord);
   DbmBlockBuilder& Level(uint16_t level);

@@ -53,7 +53,7 @@ constexpr BackupCompletionSteps kCompletionSteps = {
 };
 constexpr BackupHeaderForm kBackupForm = {
     .size = kBackupHeaderSize,
-    .statusOffset = BackupHeaderOffset(BackupHeaderField::kStatus),
+    .statusOffset = BackupHeaderOffset<&DirectoryBackupHeader::status>(),
     .completedStatus = kBackupStatusComplete,
 };
 static_assert(kBackupHeaderSize <= kMaxBackupHeaderSize);
