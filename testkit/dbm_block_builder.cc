@@ -34,11 +34,37 @@ DbmBlockBuilder::DbmBlockBuilder() {
 }
 
 DbmBlockBuilder& DbmBlockBuilder::Version(uint16_t versionWord) {
-  return U16(util::kDbmVersionOffset, versionWord);
+  return U16(base::dbm::kVersionWord.offset, versionWord);
 }
-DbmBlockBuilder& DbmBlockBuilder::Level(uint16_t level) { return U16(20, level); }
+DbmBlockBuilder& DbmBlockBuilder::Level(uint16_t level) {
+  return U16(base::dbm::kLevel.offset, level);
+}
 DbmBlockBuilder& DbmBlockBuilder::NodeType(uint16_t type) {
-  return U16(util::kDbmNodeTypeOffset, type);
+  return U16(base::dbm::kNodeType.offset, type);
+}
+
+DbmBlockBuilder& DbmBlockBuilder::Set(const base::DbmField& field, double value) {
+  switch (field.kind) {
+    case base::DbmKind::kU16:
+    case base::DbmKind::kS16:
+      return U16(field.offset, static_cast<uint16_t>(static_cast<int64_t>(value)));
+    case base::DbmKind::kU32:
+    case base::DbmKind::kS32:
+      return U32(field.offset, static_cast<uint32_t>(static_cast<int64_t>(value)));
+    case base::DbmKind::kF32:
+      return Float(field.offset, static_cast<float>(value));
+    case base::DbmKind::kText:
+      break;
+  }
+  throw std::invalid_argument("qz7systm field at " + std::to_string(field.offset) +
+                              " holds a text, not a number");
+}
+DbmBlockBuilder& DbmBlockBuilder::Set(const base::DbmField& field, const std::string& text) {
+  if (!base::IsText(field)) {
+    throw std::invalid_argument("qz7systm field at " + std::to_string(field.offset) +
+                                " holds a number, not a text");
+  }
+  return Text(field.offset, field.width, text);
 }
 
 DbmBlockBuilder& DbmBlockBuilder::U16(size_t offset, uint16_t value) {
@@ -129,6 +155,28 @@ std::optional<std::vector<unsigned char>> ReadMachineFile(const char* windowsPat
   const bool failed = file->HasError();
   if (file->Close() != 0 || failed) return std::nullopt;
   return bytes;
+}
+
+double DbmNumber(const std::vector<unsigned char>& bytes, const base::DbmField& field) {
+  switch (field.kind) {
+    case base::DbmKind::kU16:
+      return DbmU16(bytes, field.offset);
+    case base::DbmKind::kS16:
+      return DbmS16(bytes, field.offset);
+    case base::DbmKind::kU32:
+      return DbmU32(bytes, field.offset);
+    case base::DbmKind::kS32:
+      return DbmS32(bytes, field.offset);
+    case base::DbmKind::kF32:
+      return DbmFloat(bytes, field.offset);
+    case base::DbmKind::kText:
+      break;
+  }
+  throw std::invalid_argument("qz7systm field at " + std::to_string(field.offset) +
+                              " holds a text, not a number");
+}
+std::string DbmText(const std::vector<unsigned char>& bytes, const base::DbmField& field) {
+  return DbmText(bytes, field.offset, field.width);
 }
 
 uint16_t DbmU16(const std::vector<unsigned char>& bytes, size_t offset) {

@@ -1,9 +1,9 @@
 // Builds database manager configuration files (qz7systm) from named fields: layout version,
-// level, node type and any parameter by offset and width, with the checksum stamped, left
-// wrong on purpose, or the file cut short.
+// level, node type and any parameter of the field map (base/dbm_fields.h), or any bytes by
+// offset, with the checksum stamped, left wrong on purpose, or the file cut short.
 //
-//   auto bytes = DbmBlockBuilder().Version(0x800).NodeType(4).U32(76, 300).Text(1968, "NODE1")
-//                    .Bytes();
+//   auto bytes = DbmBlockBuilder().Version(0x800).NodeType(4).Set(dbm::kParam12, 300)
+//                    .Set(dbm::kNodeName, "NODE1").Bytes();
 #ifndef QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
 #define QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
 
@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/dbm_fields.h"
+
 namespace qz7::testkit {
 
 constexpr size_t kDbmFileSize = 4096;
@@ -23,11 +25,16 @@ class DbmBlockBuilder {
   // A zeroed block of layout version 0x900, level 0, node type 1.
   DbmBlockBuilder();
 
-  // The whole 16-bit value at offset 16 (the version bits are 0x0F00 of it; other bits may be
+  // The whole version word (the layout bits are 0x0F00 of it; other bits may be
   // set to check that they are ignored).
   DbmBlockBuilder& Version(uint16_t versionWord);
-  DbmBlockBuilder& Level(uint16_t level);    // offset 20
-  DbmBlockBuilder& NodeType(uint16_t type);  // offset 40
+  DbmBlockBuilder& Level(uint16_t level);
+  DbmBlockBuilder& NodeType(uint16_t type);
+
+  // A field of the map: a number stored as its kind says (cut to the field's width), or a
+  // text cut to the width less one and zero-padded.
+  DbmBlockBuilder& Set(const base::DbmField& field, double value);
+  DbmBlockBuilder& Set(const base::DbmField& field, const std::string& text);
 
   DbmBlockBuilder& U16(size_t offset, uint16_t value);
   DbmBlockBuilder& S16(size_t offset, int16_t value);
@@ -67,7 +74,9 @@ class DbmBlockBuilder {
 // opened or read.
 std::optional<std::vector<unsigned char>> ReadMachineFile(const char* windowsPath);
 
-// Fields of a block, for checks.
+// Fields of a block, for checks: a field of the map read as its kind says, or by offset.
+double DbmNumber(const std::vector<unsigned char>& bytes, const base::DbmField& field);
+std::string DbmText(const std::vector<unsigned char>& bytes, const base::DbmField& field);
 uint16_t DbmU16(const std::vector<unsigned char>& bytes, size_t offset);
 int16_t DbmS16(const std::vector<unsigned char>& bytes, size_t offset);
 uint32_t DbmU32(const std::vector<unsigned char>& bytes, size_t offset);

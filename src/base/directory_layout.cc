@@ -1,6 +1,7 @@
 #include "base/directory_layout.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "base/coding.h"
 
@@ -27,6 +28,51 @@ void LoadText(const unsigned char* field, size_t width, util::FixedText<N>* text
   *text = buffer;
 }
 
+// One member of a header record to and from its bytes, by the member's type.
+void Load(const unsigned char* field, size_t, uint16_t* value) { *value = LoadLE16(field); }
+void Load(const unsigned char* field, size_t, uint32_t* value) { *value = LoadLE32(field); }
+void Load(const unsigned char* field, size_t, char* value) { *value = static_cast<char>(field[0]); }
+template <size_t N>
+void Load(const unsigned char* field, size_t width, util::FixedText<N>* text) {
+  LoadText(field, width, text);
+}
+void Store(unsigned char* field, size_t, uint16_t value) { StoreLE16(field, value); }
+void Store(unsigned char* field, size_t, uint32_t value) { StoreLE32(field, value); }
+void Store(unsigned char* field, size_t, char value) {
+  field[0] = static_cast<unsigned char>(value);
+}
+template <size_t N>
+void Store(unsigned char* field, size_t width, const util::FixedText<N>& text) {
+  StoreText(field, width, text.c_str());
+}
+
+// Every column of a record read from or written to bytes; offsetOf picks a column's offset.
+template <typename Record, typename Columns, typename OffsetOf>
+void DecodeColumns(const Columns& columns, OffsetOf offsetOf, const unsigned char* bytes,
+                   Record* record) {
+  std::apply(
+      [&](const auto&... column) {
+        (Load(bytes + offsetOf(column), column.width, &(record->*column.member)), ...);
+      },
+      columns);
+}
+template <typename Record, typename Columns, typename OffsetOf>
+void EncodeColumns(const Columns& columns, OffsetOf offsetOf, const Record& record,
+                   unsigned char* bytes) {
+  std::apply(
+      [&](const auto&... column) {
+        (Store(bytes + offsetOf(column), column.width, record.*column.member), ...);
+      },
+      columns);
+}
+
+auto HeaderOffset(bool shortHeader) {
+  return [shortHeader](const auto& column) {
+    return shortHeader ? column.shortOffset : column.longOffset;
+  };
+}
+constexpr auto kBackupOffset = [](const auto& column) { return column.offset; };
+
 struct LayoutName {
   DirectoryLayoutType type;
   const char* name;
@@ -41,57 +87,13 @@ constexpr LayoutName kLayoutNames[] = {
 
 DirectoryHeader DecodeDirectoryHeader(const unsigned char* bytes, bool shortHeader) {
   DirectoryHeader header;
-  for (const DirectoryHeaderFieldSpec& spec : kDirectoryHeaderFields) {
-    const unsigned char* field = bytes + (shortHeader ? spec.shortOffset : spec.longOffset);
-    switch (spec.field) {
-      case DirectoryHeaderField::kSignature:
-        LoadText(field, spec.width, &header.signature);
-        break;
-      case DirectoryHeaderField::kReleaseMarker:
-        header.releaseMarker = LoadLE16(field);
-        break;
-      case DirectoryHeaderField::kEntryCount:
-        header.entryCount = LoadLE16(field);
-        break;
-      case DirectoryHeaderField::kSecondCount:
-        header.secondCount = LoadLE16(field);
-        break;
-      case DirectoryHeaderField::kSlotCount:
-        header.slotCount = LoadLE16(field);
-        break;
-      case DirectoryHeaderField::kHeaderValue:
-        header.headerValue = LoadLE32(field);
-        break;
-    }
-  }
+  DecodeColumns(kDirectoryHeaderColumns, HeaderOffset(shortHeader), bytes, &header);
   return header;
 }
 
 void EncodeDirectoryHeader(const DirectoryHeader& header, bool shortHeader, unsigned char* bytes) {
   std::memset(bytes, 0, shortHeader ? kShortHeaderSize : kLongHeaderSize);
-  for (const DirectoryHeaderFieldSpec& spec : kDirectoryHeaderFields) {
-    unsigned char* field = bytes + (shortHeader ? spec.shortOffset : spec.longOffset);
-    switch (spec.field) {
-      case DirectoryHeaderField::kSignature:
-        StoreText(field, spec.width, header.signature.c_str());
-        break;
-      case DirectoryHeaderField::kReleaseMarker:
-        StoreLE16(field, header.releaseMarker);
-        break;
-      case DirectoryHeaderField::kEntryCount:
-        StoreLE16(field, header.entryCount);
-        break;
-      case DirectoryHeaderField::kSecondCount:
-        StoreLE16(field, header.secondCount);
-        break;
-      case DirectoryHeaderField::kSlotCount:
-        StoreLE16(field, header.slotCount);
-        break;
-      case DirectoryHeaderField::kHeaderValue:
-        StoreLE32(field, header.headerValue);
-        break;
-    }
-  }
+  EncodeColumns(kDirectoryHeaderColumns, HeaderOffset(shortHeader), header, bytes);
 }
 
 void EncodeEmptyCurrentHeader(unsigned char (&header)[kLongHeaderSize]) {
@@ -110,29 +112,7 @@ const char* DirectoryLayoutName(DirectoryLayoutType type) {
 
 DirectoryBackupHeader DecodeBackupHeader(const unsigned char (&bytes)[kBackupHeaderSize]) {
   DirectoryBackupHeader header;
-  for (const BackupHeaderFieldSpec& spec : kBackupHeaderFields) {
-    const unsigned char* field = bytes + spec.offset;
-    switch (spec.field) {
-      case BackupHeaderField::kSignature:
-        LoadText(field, spec.width, &header.signature);
-        break;
-      case BackupHeaderField::kLayoutName:
-        LoadText(field, spec.width, &header.layoutName);
-        break;
-      case BackupHeaderField::kReleaseLabel:
-        LoadText(field, spec.width, &header.releaseLabel);
-        break;
-      case BackupHeaderField::kStatus:
-        header.status = static_cast<char>(field[0]);
-        break;
-      case BackupHeaderField::kDirectoryStart:
-        header.directoryStart = LoadLE32(field);
-        break;
-      case BackupHeaderField::kDirectoryEnd:
-        header.directoryEnd = LoadLE32(field);
-        break;
-    }
-  }
+  DecodeColumns(kBackupHeaderColumns, kBackupOffset, bytes, &header);
   header.signatureMatches = std::memcmp(bytes, kBackupSignature, kBackupSignatureCheckLength) == 0;
   return header;
 }
@@ -140,36 +120,11 @@ DirectoryBackupHeader DecodeBackupHeader(const unsigned char (&bytes)[kBackupHea
 void EncodeBackupHeader(const DirectoryBackupHeader& header,
                         unsigned char (&bytes)[kBackupHeaderSize]) {
   std::memset(bytes, 0, kBackupHeaderSize);
-  for (const BackupHeaderFieldSpec& spec : kBackupHeaderFields) {
-    unsigned char* field = bytes + spec.offset;
-    switch (spec.field) {
-      case BackupHeaderField::kSignature:
-        StoreText(field, spec.width, header.signature.c_str());
-        break;
-      case BackupHeaderField::kLayoutName:
-        StoreText(field, spec.width, header.layoutName.c_str());
-        break;
-      case BackupHeaderField::kReleaseLabel:
-        StoreText(field, spec.width, header.releaseLabel.c_str());
-        break;
-      case BackupHeaderField::kStatus:
-        field[0] = static_cast<unsigned char>(header.status);
-        break;
-      case BackupHeaderField::kDirectoryStart:
-        StoreLE32(field, header.directoryStart);
-        break;
-      case BackupHeaderField::kDirectoryEnd:
-        StoreLE32(field, header.directoryEnd);
-        break;
-    }
-  }
+  EncodeColumns(kBackupHeaderColumns, kBackupOffset, header, bytes);
 }
 
 void StoreBackupStatus(unsigned char (&bytes)[kBackupHeaderSize], char status) {
-  for (const BackupHeaderFieldSpec& spec : kBackupHeaderFields) {
-    if (spec.field == BackupHeaderField::kStatus)
-      bytes[spec.offset] = static_cast<unsigned char>(status);
-  }
+  bytes[BackupHeaderOffset<&DirectoryBackupHeader::status>()] = static_cast<unsigned char>(status);
 }
 
 int64_t BackupDirectoryLength(const DirectoryBackupHeader& header) {

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
+#include <type_traits>
 
 #include "base/fixed_text.h"
 
@@ -28,40 +30,33 @@ constexpr size_t kSlotSize = 2;
 constexpr uint16_t kCurrentReleaseMarker = 0x0400;
 constexpr const char* kCurrentDirectorySignature = "QZ7 DIRECTORY";
 
-enum class DirectoryHeaderField {
-  kSignature,      // text, zero-padded
-  kReleaseMarker,  // 16-bit; 0x0400 is the current layout
-  kEntryCount,     // 16-bit
-  kSecondCount,    // 16-bit, carried unchanged by the converters
-  kSlotCount,      // 16-bit, the number of 2-byte slots
-  kHeaderValue,    // 32-bit, the header's last field
+struct DirectoryHeader {
+  util::FixedText<19> signature;  // the 18-byte field, always terminated here
+  uint16_t releaseMarker = 0;     // 0x0400 is the current layout
+  uint16_t entryCount = 0;
+  uint16_t secondCount = 0;  // carried unchanged by the converters
+  uint16_t slotCount = 0;    // the number of 2-byte slots
+  uint32_t headerValue = 0;  // the header's last field
 };
 
-struct DirectoryHeaderFieldSpec {
-  DirectoryHeaderField field;
+// Where a member of a header record sits in each header form, and how many bytes it has.
+template <auto Member>
+struct HeaderColumn {
+  static constexpr auto member = Member;
   size_t longOffset;
   size_t shortOffset;
   size_t width;
 };
 
 // The long header has two zero bytes at 26 and 27 and carries the 32-bit value at 28, where
-// the short header has it at 26.
-inline constexpr DirectoryHeaderFieldSpec kDirectoryHeaderFields[] = {
-    {DirectoryHeaderField::kSignature, 0, 0, 18},
-    {DirectoryHeaderField::kReleaseMarker, 18, 18, 2},
-    {DirectoryHeaderField::kEntryCount, 20, 20, 2},
-    {DirectoryHeaderField::kSecondCount, 22, 22, 2},
-    {DirectoryHeaderField::kSlotCount, 24, 24, 2},
-    {DirectoryHeaderField::kHeaderValue, 28, 26, 4},
-};
-
-struct DirectoryHeader {
-  util::FixedText<19> signature;  // the 18-byte field, always terminated here
-  uint16_t releaseMarker = 0;
-  uint16_t entryCount = 0;
-  uint16_t secondCount = 0;
-  uint16_t slotCount = 0;
-  uint32_t headerValue = 0;
+// the short header has it at 26. A text member is zero-padded to its width.
+inline constexpr std::tuple kDirectoryHeaderColumns{
+    HeaderColumn<&DirectoryHeader::signature>{0, 0, 18},
+    HeaderColumn<&DirectoryHeader::releaseMarker>{18, 18, 2},
+    HeaderColumn<&DirectoryHeader::entryCount>{20, 20, 2},
+    HeaderColumn<&DirectoryHeader::secondCount>{22, 22, 2},
+    HeaderColumn<&DirectoryHeader::slotCount>{24, 24, 2},
+    HeaderColumn<&DirectoryHeader::headerValue>{28, 26, 4},
 };
 
 // Reads a header of kLongHeaderSize or kShortHeaderSize bytes.
@@ -121,45 +116,58 @@ constexpr const char* kBackupReleaseLabel = "QZ7 V3.x";
 constexpr char kBackupStatusIncomplete = 'I';
 constexpr char kBackupStatusComplete = 'C';
 
-enum class BackupHeaderField {
-  kSignature,       // 40-byte text
-  kLayoutName,      // 22-byte text
-  kReleaseLabel,    // 22-byte text
-  kStatus,          // one byte, 'I' or 'C'; 3 zero bytes follow
-  kDirectoryStart,  // 32-bit file offset where the directory copy starts (96)
-  kDirectoryEnd,    // 32-bit file offset just past the directory copy
-};
-
-struct BackupHeaderFieldSpec {
-  BackupHeaderField field;
-  size_t offset;
-  size_t width;
-};
-inline constexpr BackupHeaderFieldSpec kBackupHeaderFields[] = {
-    {BackupHeaderField::kSignature, 0, 40},      {BackupHeaderField::kLayoutName, 40, 22},
-    {BackupHeaderField::kReleaseLabel, 62, 22},  {BackupHeaderField::kStatus, 84, 1},
-    {BackupHeaderField::kDirectoryStart, 88, 4}, {BackupHeaderField::kDirectoryEnd, 92, 4},
-};
-
-// Where a field of the backup header starts.
-constexpr size_t BackupHeaderOffset(BackupHeaderField field) {
-  for (const BackupHeaderFieldSpec& spec : kBackupHeaderFields) {
-    if (spec.field == field) return spec.offset;
-  }
-  return 0;
-}
-
 struct DirectoryBackupHeader {
   util::FixedText<41> signature;
   util::FixedText<23> layoutName;
   util::FixedText<23> releaseLabel;
-  char status = 0;
-  uint32_t directoryStart = 0;
-  uint32_t directoryEnd = 0;
+  char status = 0;              // 'I' or 'C'; 3 zero bytes follow
+  uint32_t directoryStart = 0;  // file offset where the directory copy starts (96)
+  uint32_t directoryEnd = 0;    // file offset just past the directory copy
   // True when the first 35 bytes were exactly the signature and its terminating zero (set
   // by decoding; encoding ignores it).
   bool signatureMatches = false;
 };
+
+template <auto Member>
+struct BackupColumn {
+  static constexpr auto member = Member;
+  size_t offset;
+  size_t width;
+};
+
+inline constexpr std::tuple kBackupHeaderColumns{
+    BackupColumn<&DirectoryBackupHeader::signature>{0, 40},
+    BackupColumn<&DirectoryBackupHeader::layoutName>{40, 22},
+    BackupColumn<&DirectoryBackupHeader::releaseLabel>{62, 22},
+    BackupColumn<&DirectoryBackupHeader::status>{84, 1},
+    BackupColumn<&DirectoryBackupHeader::directoryStart>{88, 4},
+    BackupColumn<&DirectoryBackupHeader::directoryEnd>{92, 4},
+};
+
+template <auto A, auto B>
+constexpr bool SameMember() {
+  if constexpr (std::is_same_v<decltype(A), decltype(B)>) {
+    return A == B;
+  } else {
+    return false;
+  }
+}
+
+// Where a member of the backup header starts.
+template <auto Member>
+consteval size_t BackupHeaderOffset() {
+  size_t offset = kBackupHeaderSize;
+  std::apply(
+      [&](const auto&... column) {
+        ((SameMember<std::remove_cvref_t<decltype(column)>::member, Member>()
+              ? offset = column.offset
+              : offset),
+         ...);
+      },
+      kBackupHeaderColumns);
+  if (offset == kBackupHeaderSize) throw "no column for this member";
+  return offset;
+}
 
 DirectoryBackupHeader DecodeBackupHeader(const unsigned char (&bytes)[kBackupHeaderSize]);
 // Texts are cut to their field width minus one and zero-padded; bytes no field covers are 0.

@@ -1,5 +1,5 @@
 // The rules the check step of sqlfvald holds each stored value to, one table per rule family.
-// Most rules depend on the node kind of the image (the 16-bit field at 0x28): under kind 2
+// Most rules depend on the node kind of the image (NodeKind): under kind 2
 // nearly every numeric field must be 0 and several texts empty, under kind 0 the node-only
 // fields must be 0 or empty, and some fields may be set only under kind 4.
 //
@@ -42,16 +42,15 @@ enum class KindGate : uint8_t {
 
 enum class Order : uint8_t { kUnsigned, kSigned };
 
-// A 32-bit field the value is compared with (no bound when offset is 0).
+// A 32-bit field the value is compared with (no bound when the field is kNoField).
 struct FieldBound {
-  uint16_t offset = 0;
+  DbmField field = kNoField;
   Order order = Order::kUnsigned;
 };
 
 struct NumericRule {
   uint16_t token;
-  uint16_t offset;
-  Width width;
+  DbmField field;  // the one the token's apply row writes (checked in parameter_checks.cc)
   KindGate gate;
   Order order;           // how low and high are compared
   bool minusOneAllowed;  // -1 is accepted besides the range
@@ -68,7 +67,7 @@ constexpr int64_t kMax32Signed = INT32_MAX;
 // field must be exactly 0.0; otherwise about -1 (IsAboutMinusOne) or low..high.
 struct FloatRule {
   uint16_t token;
-  uint16_t offset;
+  DbmField field;
   KindGate gate;  // kZeroUnderKind2 or kZeroUnlessKind4
   double low;
   double high;
@@ -80,17 +79,16 @@ enum class TextSyntax : uint8_t {
   kBlankOrShortName,    // trailing blanks dropped; then empty, or a name of 1 to 8 characters
   kNameCharacters,      // letters, digits, $ # @ and the full stop
   kAtMost215,           // at most 215 characters
-  kDceCellName,         // when field 73 is 1: begins with "/.../" or "/.:/"
-  kDceNames,            // when field 73 is not 0: texts 74 and 75 set; together at most 255
+  kDceCellName,         // when kParam73 is 1: begins with "/.../" or "/.:/"
+  kDceNames,            // when kParam73 is not 0: texts 74 and 75 set; together at most 255
   kNodeProtocolList,    // empty, or a list over kNodeProtocols, compared with case
   kValueShortName,      // field empty, or the record's own value is a name of at most 8
-  kServerProtocolList,  // the rule of token 305, which also looks at field 304
+  kServerProtocolList,  // the rule of token 305, which also looks at kParam304
 };
 
 struct TextRule {
   uint16_t token;
-  uint16_t offset;
-  uint16_t size;        // field bytes
+  DbmField field;
   KindSet mayHoldText;  // under every other kind the text must be empty, nothing else tested
   TextSyntax syntax;
 };
@@ -112,81 +110,82 @@ using enum Order;
 using enum TextSyntax;
 
 inline constexpr NumericRule kNumericRules[] = {
-    // token field  width gate                 compare  -1?    low   high
-    {1, 0x24, k16, kZeroUnderKind0, kUnsigned, false, 4096, kMax16},
-    {72, 0x12, k16, kZeroUnderKind0, kUnsigned, false, 4096, kMax16},
-    {6, 0x2C, k16, kZeroUnderKind2, kUnsigned, false, 1, 256},
-    {12, 0x4C, k32, kZeroUnderKind2, kUnsigned, false, 1, 64000},
-    {15, 0x58, k32, kZeroUnderKind2, kUnsigned, false, 1, 524288},
-    {18, 0x44, k32, kZeroUnderKind2, kUnsigned, false, 16, 524288},
-    {19, 0x48, k32, kZeroUnderKind2, kUnsigned, false, 16, 524288},
-    {20, 0x3E, k16, kOneUnderKind2, kUnsigned, false, 1, 2},
-    {21, 0x40, k32, kZeroUnderKind2, kUnsigned, false, 250, 2097152},
-    {81, 0x60, k16, kZeroUnderKind2, kUnsigned, false, 0, 1},
-    {26, 0x62, k16, kZeroUnderKind2, kSigned, true, 0, 6},
-    {29, 0x31E, k16, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
-    {30, 0x31E, k16, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
-    {31, 0x31E, k16, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
-    {32, 0x31E, k16, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
-    {33, 0x31E, k16, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
-    {34, 0x31E, k16, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
-    {35, 0x31E, k16, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
-    {40, 0x31A, k16, kAllKinds, kUnsigned, false, 0, 1},
-    {41, 0x31C, k16, kZeroUnderKind0, kUnsigned, false, 16, 60000},
-    {43, 0x320, k32, kZeroUnderKind2, kUnsigned, false, 32, 112000},
-    {44, 0x324, k32, kZeroUnderKind2, kSigned, true, 32, 112000},
-    {45, 0x330, k16, kZeroUnderKind2, kUnsigned, false, 100, 32768},
-    {49, 0x32C, k32, kZeroUnderKind2, kSigned, false, 2, 524288, {}, {Field32(15), kUnsigned}},
-    {61, 0x40E, k16, kZeroUnderKind2, kUnsigned, false, 8, 1000},
-    {64, 0x40A, k16, kAllKinds, kUnsigned, false, 0, 4},
-    {68, 0x452, k16, kZeroUnderKind2, kUnsigned, false, 1, 60000},
-    {69, 0x45A, k16, kZeroUnderKind2, kUnsigned, false, 128, 60000},
-    {73, 0x468, k16, kZeroUnderKind0, kUnsigned, false, 0, 1},
-    {78, 0x78A, k16, kAllKinds, kUnsigned, false, 0, 8},
-    {79, 0x432, k16, kZeroUnderKind2, kUnsigned, false, 0, 60000},
-    {82, 0x45C, k16, kAllKinds, kUnsigned, false, 0, 15},
-    {90, 0x78C, k32, kZeroUnderKind2, kSigned, false, 4, 1000},
-    {91, 0x790, k32, kZeroUnderKind2, kSigned, false, 10, 256},
-    {303, 0x18, k32, kZeroUnderKind2, kSigned, true, 1, 32767},
-    {304, 0x16, k16, kZeroUnderKind0, kUnsigned, false, 0, 2},
-    {306, 0x26, k16, kAllKinds, kSigned, false, 0, 1},
-    {308, 0x30, k16, kZeroUnderKinds0And2, kUnsigned, false, 0, 1},
-    {310, 0xC34, k32, kAllKinds, kSigned, false, 0, 4096},
-    {312, 0x20, k32, kZeroUnderKind2, kSigned, false, 0, 65000},
-    {314, 0x2E, k16, kAllKinds, kUnsigned, false, 0, 1},
-    {502, 0xC10, k32, kZeroUnderKind2, kSigned, true, 0, kMax32Signed, {Field32(12), kSigned}},
-    {503, 0xC14, k32, kZeroUnderKind2, kUnsigned, false, 128, 65300},
-    {504, 0xC18, k32, kZeroUnderKind2, kUnsigned, false, 128, 120000},
-    {505, 0xC1C, k32, kZeroUnderKind2, kSigned, true, 128, kMax32Signed, {Field32(504), kSigned}},
-    {506, 0xC20, k32, kZeroUnderKind2, kSigned, true, 128, kMax32Signed, {Field32(504), kSigned}},
-    {508, 0xC28, k16, kZeroUnlessKind4, kUnsigned, false, 0, 100},
-    {509, 0xC2A, k16, kZeroUnlessKind4, kUnsigned, false, 0, 100},
-    {510, 0xC2C, k16, kZeroUnlessKind4, kUnsigned, false, 1, 1440},
-    {511, 0xC2E, k16, kZeroUnlessKind4, kUnsigned, false, 1, 1440},
-    {602, 0x32, k16, kZeroUnderKind2, kUnsigned, false, 0, 1},
-    {603, 0x466, k16, kZeroUnderKind2, kUnsigned, false, 0, 1},
+    // token field  gate                 compare  -1?    low   high
+    {1, kParam1, kZeroUnderKind0, kUnsigned, false, 4096, kMax16},
+    {72, kParam72, kZeroUnderKind0, kUnsigned, false, 4096, kMax16},
+    {6, kParam6, kZeroUnderKind2, kUnsigned, false, 1, 256},
+    {12, kParam12, kZeroUnderKind2, kUnsigned, false, 1, 64000},
+    {15, kParam15, kZeroUnderKind2, kUnsigned, false, 1, 524288},
+    {18, kParam18, kZeroUnderKind2, kUnsigned, false, 16, 524288},
+    {19, kParam19, kZeroUnderKind2, kUnsigned, false, 16, 524288},
+    {20, kParam20, kOneUnderKind2, kUnsigned, false, 1, 2},
+    {21, kParam21, kZeroUnderKind2, kUnsigned, false, 250, 2097152},
+    {81, kParam81, kZeroUnderKind2, kUnsigned, false, 0, 1},
+    {26, kParam26, kZeroUnderKind2, kSigned, true, 0, 6},
+    {29, kParam30To35, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
+    {30, kParam30To35, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
+    {31, kParam30To35, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
+    {32, kParam30To35, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
+    {33, kParam30To35, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
+    {34, kParam30To35, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
+    {35, kParam30To35, kZeroUnderKind2, kUnsigned, false, 0, 0x3F},
+    {40, kParam40, kAllKinds, kUnsigned, false, 0, 1},
+    {41, kParam41, kZeroUnderKind0, kUnsigned, false, 16, 60000},
+    {43, kParam43, kZeroUnderKind2, kUnsigned, false, 32, 112000},
+    {44, kParam44, kZeroUnderKind2, kSigned, true, 32, 112000},
+    {45, kParam45, kZeroUnderKind2, kUnsigned, false, 100, 32768},
+    {49, kParam49, kZeroUnderKind2, kSigned, false, 2, 524288, {}, {kParam15, kUnsigned}},
+    {61, kParam61, kZeroUnderKind2, kUnsigned, false, 8, 1000},
+    {64, kParam64, kAllKinds, kUnsigned, false, 0, 4},
+    {68, kParam68, kZeroUnderKind2, kUnsigned, false, 1, 60000},
+    {69, kParam69, kZeroUnderKind2, kUnsigned, false, 128, 60000},
+    {73, kParam73, kZeroUnderKind0, kUnsigned, false, 0, 1},
+    {78, kParam78, kAllKinds, kUnsigned, false, 0, 8},
+    {79, kParam79, kZeroUnderKind2, kUnsigned, false, 0, 60000},
+    {82, kParam82, kAllKinds, kUnsigned, false, 0, 15},
+    {90, kParam90, kZeroUnderKind2, kSigned, false, 4, 1000},
+    {91, kParam91, kZeroUnderKind2, kSigned, false, 10, 256},
+    {303, kParam303, kZeroUnderKind2, kSigned, true, 1, 32767},
+    {304, kParam304, kZeroUnderKind0, kUnsigned, false, 0, 2},
+    {306, kParam306, kAllKinds, kSigned, false, 0, 1},
+    {308, kParam308, kZeroUnderKinds0And2, kUnsigned, false, 0, 1},
+    {310, kQuerySentryHeap, kAllKinds, kSigned, false, 0, 4096},
+    {312, kParam312, kZeroUnderKind2, kSigned, false, 0, 65000},
+    {314, kParam314, kAllKinds, kUnsigned, false, 0, 1},
+    {502, kParam502, kZeroUnderKind2, kSigned, true, 0, kMax32Signed, {kParam12, kSigned}},
+    {503, kParam503, kZeroUnderKind2, kUnsigned, false, 128, 65300},
+    {504, kParam504, kZeroUnderKind2, kUnsigned, false, 128, 120000},
+    {505, kParam505, kZeroUnderKind2, kSigned, true, 128, kMax32Signed, {kParam504, kSigned}},
+    {506, kParam506, kZeroUnderKind2, kSigned, true, 128, kMax32Signed, {kParam504, kSigned}},
+    {508, kParam508, kZeroUnlessKind4, kUnsigned, false, 0, 100},
+    {509, kParam509, kZeroUnlessKind4, kUnsigned, false, 0, 100},
+    {510, kParam510, kZeroUnlessKind4, kUnsigned, false, 1, 1440},
+    {511, kParam511, kZeroUnlessKind4, kUnsigned, false, 1, 1440},
+    {602, kParam602, kZeroUnderKind2, kUnsigned, false, 0, 1},
+    {603, kParam603, kZeroUnderKind2, kUnsigned, false, 0, 1},
 };
 
 inline constexpr FloatRule kFloatRules[] = {
-    {42, 0x328, kZeroUnderKind2, 1e-10, 1.0},
-    {307, 0xC30, kZeroUnlessKind4, 0.1, 100000.0},
+    {42, kProcessorSpeed, kZeroUnderKind2, 1e-10, 1.0},
+    {307, kCommBandwidth, kZeroUnlessKind4, 0.1, 100000.0},
 };
 
 inline constexpr TextRule kTextRules[] = {
-    {7, 0x34, 9, kNotKind0, kBlankOrShortName},
-    {24, 0x64, 15, Kinds({1, 3, 4, 5}), kAnyText},
-    {25, 0x73, 65, Kinds({1, 3, 4}), kNameCharacters},
-    {27, 0xB4, 216, kNotKind2, kAnyText},
-    {28, 0x18C, 26, kNotKind0, kAnyText},
-    {47, 0x2B8, 49, Kinds({1, 3, 4}), kAnyText},
-    {48, 0x2E9, 49, Kinds({1, 3, 4}), kAnyText},
-    {65, 0x332, 216, kEveryKind, kAtMost215},
-    {74, 0x46A, 256, kNotKind0, kDceCellName},
-    {75, 0x56A, 256, kNotKind0, kDceNames},
-    {76, 0x66A, 256, kNotKind0, kAnyText},
-    {77, 0x76A, 32, kNotKind0, kNodeProtocolList},
-    {92, 0x7B0, 9, kNotKind2, kValueShortName},
-    {305, 0x1A6, 36, kEveryKind, kServerProtocolList},  // kind 0 handled by the rule itself
+    {7, kParam7, kNotKind0, kBlankOrShortName},
+    {24, kParam24, Kinds({1, 3, 4, 5}), kAnyText},
+    {25, kParam25, Kinds({1, 3, 4}), kNameCharacters},
+    {27, kParam27, kNotKind2, kAnyText},
+    {28, kParam28, kNotKind0, kAnyText},
+    {47, kParam47, Kinds({1, 3, 4}), kAnyText},
+    {48, kParam48, Kinds({1, 3, 4}), kAnyText},
+    {65, kParam65, kEveryKind, kAtMost215},
+    {74, kParam74, kNotKind0, kDceCellName},
+    {75, kParam75, kNotKind0, kDceNames},
+    {76, kParam76, kNotKind0, kAnyText},
+    {77, kNodeProtocolText, kNotKind0, kNodeProtocolList},
+    {92, kNodeName, kNotKind2, kValueShortName},
+    {305, kServerProtocolText, kEveryKind,
+     kServerProtocolList},  // kind 0 handled by the rule itself
 };
 
 inline constexpr KindOnlyRule kKindOnlyRules[] = {

@@ -9,18 +9,19 @@ namespace qz7::config {
 // Fills image with zeros and reads up to 4096 bytes of the file at path (a Windows path) into
 // it; a shorter file leaves the rest zero. False when the file cannot be opened for reading or
 // the read reports an error. Nothing is changed on disk.
-bool ReadConfigFile(const char* path, ConfigFileImage& image);
+[[nodiscard]] bool ReadConfigFile(const char* path, ConfigFileImage& image);
 
 // Stamps a fresh checksum into image and makes it the whole content of the existing file at
 // path (4096 bytes, whatever length the file had). False when the file cannot be opened for
 // writing or a write fails.
 //
-// The new content is first written completely to a fresh numbered file beside the old one;
-// the old file is then renamed to a second numbered name, the new one renamed into place and
-// the old one removed. Any failure up to the last rename leaves the old file at path as it was
-// (a failed final rename moves it back). Only when no file can be created or renamed in the
-// folder is the file rewritten in place, which a failing write can leave partly written.
-bool CommitConfigFile(const char* path, ConfigFileImage& image);
+// The new content is first written completely to a fresh numbered file in the same folder,
+// which then replaces the file at path in one step, so that path holds the old or the new
+// content at every moment. When the writing or the replacement fails, the numbered file is
+// removed and the old file stays at path as it was. Only when no numbered file can be made in
+// the folder (no free name, no right to create one, or a drive-relative path) is the file
+// rewritten in place, which a failing write can leave partly written.
+[[nodiscard]] bool CommitConfigFile(const char* path, ConfigFileImage& image);
 
 }  // namespace qz7::config
 

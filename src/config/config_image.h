@@ -12,13 +12,11 @@
 
 #include "base/coding.h"
 #include "base/dbm_block.h"
+#include "base/dbm_fields.h"
 
 namespace qz7::config {
 
 using ConfigFileImage = std::array<unsigned char, util::kDbmBlockSize>;
-
-// The node type of the instance the file belongs to. No token sets it; most rules depend on it.
-constexpr uint16_t kNodeKindOffset = 0x28;
 
 // Width of an integer field.
 enum class Width : uint8_t { k16, k32 };
@@ -60,7 +58,10 @@ inline void StoreField(ConfigFileImage& image, uint16_t offset, Width width, uin
   }
 }
 
-inline uint16_t NodeKind(const ConfigFileImage& image) { return Load16(image, kNodeKindOffset); }
+// The node type of the instance the file belongs to. No token sets it; most rules depend on it.
+inline uint16_t NodeKind(const ConfigFileImage& image) {
+  return Load16(image, base::dbm::kNodeType.offset);
+}
 
 // A text field of size bytes. A file may hold a field without its terminating zero; its text
 // then counts as size characters, which every length limit of the rules rejects.

@@ -33,17 +33,62 @@ constexpr uint16_t SpecialFieldSize(SpecialRule rule) {
 template <typename Visit>
 constexpr void ForEachField(Visit visit) {
   for (const IntegerToken& row : kIntegerTokens) {
-    visit(FieldSpan{row.token, row.offset, static_cast<uint16_t>(ByteCount(row.width)), false});
+    visit(FieldSpan{row.token, row.field.offset, row.field.width, false});
   }
   for (const TextToken& row : kTextTokens) {
-    visit(FieldSpan{row.token, row.offset, static_cast<uint16_t>(row.limit + 1), false});
+    visit(FieldSpan{row.token, row.field.offset, row.field.width, false});
   }
-  for (const KeywordChoice& row : kKeywordChoices)
-    visit(FieldSpan{row.token, row.offset, 2, false});
-  for (const BitChoice& row : kBitChoices) visit(FieldSpan{row.token, row.offset, 2, true});
+  for (const KeywordChoice& row : kKeywordChoices) {
+    visit(FieldSpan{row.token, row.field.offset, row.field.width, false});
+  }
+  for (const BitChoice& row : kBitChoices) {
+    visit(FieldSpan{row.token, row.field.offset, row.field.width, true});
+  }
   for (const SpecialToken& row : kSpecialTokens) {
-    visit(FieldSpan{row.token, row.offset, SpecialFieldSize(row.rule), false});
+    visit(FieldSpan{row.token, row.field.offset, row.field.width, false});
   }
+}
+
+// Each family stores what its field holds: integers into integer fields (keywords and bits
+// into 16-bit ones), texts into texts, the special rules into the field their rule writes.
+constexpr bool KindsFitFamilies() {
+  for (const IntegerToken& row : kIntegerTokens) {
+    if (!base::IsInteger(row.field)) return false;
+  }
+  for (const TextToken& row : kTextTokens) {
+    if (!base::IsText(row.field)) return false;
+  }
+  for (const KeywordChoice& row : kKeywordChoices) {
+    if (!base::IsInteger(row.field) || row.field.width != 2) return false;
+  }
+  for (const BitChoice& row : kBitChoices) {
+    if (!base::IsInteger(row.field) || row.field.width != 2) return false;
+  }
+  for (const SpecialToken& row : kSpecialTokens) {
+    if (row.field.width != SpecialFieldSize(row.rule)) return false;
+    const bool isFloat =
+        row.rule == SpecialRule::kProcessorSpeed || row.rule == SpecialRule::kFloat;
+    if (isFloat != base::IsFloat(row.field)) return false;
+    if ((row.rule == SpecialRule::kFourCharacters) != base::IsText(row.field)) return false;
+  }
+  return true;
+}
+
+// Every field a token writes is a parameter of the map, in the layout sqlfvald writes.
+constexpr bool FieldsOnTheMap() {
+  bool onMap = true;
+  ForEachField([&](const FieldSpan& span) {
+    if (span.size == 0) return;
+    bool found = false;
+    for (const DbmField& field : kParameters) {
+      if (field.offset == span.offset && field.width == span.size &&
+          !(field == kParam502Layout600)) {
+        found = true;
+      }
+    }
+    if (!found) onMap = false;
+  });
+  return onMap;
 }
 
 // Every field lies inside the block behind the checksum and clear of the node kind.
@@ -52,7 +97,8 @@ constexpr bool FieldsInsideBlock() {
   ForEachField([&](const FieldSpan& field) {
     if (field.size == 0) return;
     if (field.offset < 4 || field.offset + field.size > util::kDbmBlockSize) inside = false;
-    if (field.offset < kNodeKindOffset + 2 && field.offset + field.size > kNodeKindOffset) {
+    if (field.offset < kNodeType.offset + kNodeType.width &&
+        field.offset + field.size > kNodeType.offset) {
       inside = false;
     }
   });
@@ -107,6 +153,8 @@ static_assert(RowsOfEachTokenAdjacent(kBitChoices), "bit rows of a token are spl
 static_assert(FieldsInsideBlock(), "a token field lies outside the configuration block");
 static_assert(FieldsDisjoint(), "two token fields overlap");
 static_assert(EachTokenInOneFamily(), "a token appears in more than one family");
+static_assert(KindsFitFamilies(), "a token stores into a field of another kind");
+static_assert(FieldsOnTheMap(), "a token field is not a qz7systm parameter");
 
 }  // namespace
 

@@ -28,14 +28,15 @@ float NarrowToFloat(double value) {
 enum class Verdict { kAccepted, kRejected };
 
 Verdict ApplyInteger(ConfigFileImage& image, const IntegerToken& row, const char* value) {
-  StoreField(image, row.offset, row.width, static_cast<uint32_t>(ConvertInteger(value)));
+  StoreField(image, row.field.offset, WidthOf(row.field),
+             static_cast<uint32_t>(ConvertInteger(value)));
   return Verdict::kAccepted;
 }
 
 Verdict ApplyText(ConfigFileImage& image, const TextToken& row, const char* value) {
-  size_t length = strnlen(value, row.limit + 1u);
-  if (length > row.limit) return Verdict::kRejected;
-  std::memcpy(image.data() + row.offset, value, length + 1);
+  size_t length = strnlen(value, row.field.width);
+  if (length > row.limit()) return Verdict::kRejected;
+  std::memcpy(image.data() + row.field.offset, value, length + 1);
   return Verdict::kAccepted;
 }
 
@@ -44,12 +45,12 @@ Verdict ApplyKeyword(ConfigFileImage& image, std::span<const KeywordChoice> choi
   for (const KeywordChoice& choice : choices) {
     if (KeywordEquals(value, choice.keyword) != 0) continue;
     if (choice.number != kAskHostForProcessors) {
-      Store16(image, choice.offset, static_cast<uint16_t>(choice.number));
+      Store16(image, choice.field.offset, static_cast<uint16_t>(choice.number));
       return Verdict::kAccepted;
     }
     host::CpuInfo info{};
     if (host::Host().GetCPUInfo(&info) != 0) return Verdict::kRejected;
-    Store16(image, choice.offset, info.processorCount > 1 ? 1 : 0);
+    Store16(image, choice.field.offset, info.processorCount > 1 ? 1 : 0);
     return Verdict::kAccepted;
   }
   return Verdict::kRejected;
@@ -58,8 +59,8 @@ Verdict ApplyKeyword(ConfigFileImage& image, std::span<const KeywordChoice> choi
 Verdict ApplyBits(ConfigFileImage& image, std::span<const BitChoice> choices, const char* value) {
   for (const BitChoice& choice : choices) {
     if (KeywordEquals(value, choice.keyword) != 0) continue;
-    uint16_t word = Load16(image, choice.offset);
-    Store16(image, choice.offset, static_cast<uint16_t>((word | choice.set) & ~choice.clear));
+    uint16_t word = Load16(image, choice.field.offset);
+    Store16(image, choice.field.offset, static_cast<uint16_t>((word | choice.set) & ~choice.clear));
     return Verdict::kAccepted;
   }
   return Verdict::kRejected;
@@ -70,34 +71,34 @@ Verdict ApplySpecial(ConfigFileImage& image, const SpecialToken& row, const char
   switch (row.rule) {
     case SpecialRule::kSystemOrInteger: {
       int32_t number = KeywordEquals(value, "SYSTEM") == 0 ? 0 : ConvertInteger(value);
-      Store16(image, row.offset, static_cast<uint16_t>(number));
+      Store16(image, row.field.offset, static_cast<uint16_t>(number));
       return Verdict::kAccepted;
     }
     case SpecialRule::kProcessorSpeed: {
       double converted = 0;
-      StoreFloat(image, row.offset, ConvertFloat(value, &converted));
+      StoreFloat(image, row.field.offset, ConvertFloat(value, &converted));
       if (!IsAboutMinusOne(converted)) return Verdict::kAccepted;
       // About -1 means "measure this computer": the measured speed replaces it.
       float speed = 0;
       if (host::Host().Cpum(&speed) != 0) return Verdict::kRejected;
-      StoreFloat(image, row.offset, speed);
+      StoreFloat(image, row.field.offset, speed);
       return Verdict::kAccepted;
     }
     case SpecialRule::kFloat: {
       double converted = 0;
-      StoreFloat(image, row.offset, ConvertFloat(value, &converted));
+      StoreFloat(image, row.field.offset, ConvertFloat(value, &converted));
       return Verdict::kAccepted;
     }
     case SpecialRule::kFourCharacters: {
       // A longer value is cut, not rejected.
-      size_t length = strnlen(value, 4);
-      std::memset(image.data() + row.offset, 0, 5);
-      std::memcpy(image.data() + row.offset, value, length);
+      size_t length = strnlen(value, row.field.width - 1u);
+      std::memset(image.data() + row.field.offset, 0, row.field.width);
+      std::memcpy(image.data() + row.field.offset, value, length);
       return Verdict::kAccepted;
     }
     case SpecialRule::kIntegerZeroToFour: {
-      Store16(image, row.offset, static_cast<uint16_t>(ConvertInteger(value)));
-      int16_t stored = static_cast<int16_t>(Load16(image, row.offset));
+      Store16(image, row.field.offset, static_cast<uint16_t>(ConvertInteger(value)));
+      int16_t stored = static_cast<int16_t>(Load16(image, row.field.offset));
       return stored >= 0 && stored <= 4 ? Verdict::kAccepted : Verdict::kRejected;
     }
     case SpecialRule::kStoresNothing:

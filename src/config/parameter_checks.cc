@@ -14,12 +14,15 @@ namespace {
 
 constexpr bool NumericRulesMatchFields() {
   for (const NumericRule& rule : rules::kNumericRules) {
-    uint16_t offset = 0;
-    Width width = Width::k16;
+    DbmField field = kNoField;
     // Token 29 sets nothing itself; it is judged on the word the bit tokens 30 to 35 share.
     uint16_t token = rule.token == 29 ? 30 : rule.token;
-    if (!IntegerFieldOf(token, &offset, &width)) return false;
-    if (offset != rule.offset || width != rule.width) return false;
+    if (!IntegerFieldOf(token, &field) || !(field == rule.field)) return false;
+    // A bound is another token's 32-bit field.
+    for (const FieldBound& bound : {rule.notAbove, rule.notBelow}) {
+      if (bound.field.width == 0) continue;
+      if (!base::IsInteger(bound.field) || bound.field.width != 4) return false;
+    }
   }
   return true;
 }
@@ -28,7 +31,7 @@ constexpr bool FloatRulesMatchFields() {
   for (const FloatRule& rule : rules::kFloatRules) {
     bool found = false;
     for (const SpecialToken& row : kSpecialTokens) {
-      if (row.token == rule.token) found = row.offset == rule.offset;
+      if (row.token == rule.token) found = row.field == rule.field;
     }
     if (!found) return false;
   }
@@ -39,7 +42,7 @@ constexpr bool TextRulesMatchFields() {
   for (const TextRule& rule : rules::kTextRules) {
     bool found = false;
     for (const TextToken& row : kTextTokens) {
-      if (row.token == rule.token) found = row.offset == rule.offset && row.limit + 1 == rule.size;
+      if (row.token == rule.token) found = row.field == rule.field;
     }
     if (!found) return false;
   }
@@ -103,27 +106,28 @@ bool KindDecides(KindGate gate, uint16_t kind, bool isZero, bool isOne, bool* pa
 
 bool WithinBound(uint32_t bits, Width width, const ConfigFileImage& image, FieldBound bound,
                  bool above) {
-  if (bound.offset == 0) return true;
+  if (bound.field.width == 0) return true;
   int64_t value = AsNumber(bits, width, bound.order);
-  int64_t limit = AsNumber(Load32(image, bound.offset), Width::k32, bound.order);
+  int64_t limit = AsNumber(Load32(image, bound.field.offset), Width::k32, bound.order);
   return above ? value <= limit : value >= limit;
 }
 
 bool PassesNumeric(const ConfigFileImage& image, const NumericRule& rule) {
-  uint32_t bits = LoadField(image, rule.offset, rule.width);
+  const Width width = WidthOf(rule.field);
+  uint32_t bits = LoadField(image, rule.field.offset, width);
   bool passes = false;
   if (KindDecides(rule.gate, NodeKind(image), bits == 0, bits == 1, &passes)) return passes;
-  int64_t value = AsNumber(bits, rule.width, rule.order);
-  bool inRange = (rule.minusOneAllowed && IsMinusOne(bits, rule.width)) ||
+  int64_t value = AsNumber(bits, width, rule.order);
+  bool inRange = (rule.minusOneAllowed && IsMinusOne(bits, width)) ||
                  (value >= rule.low && value <= rule.high);
-  return inRange && WithinBound(bits, rule.width, image, rule.notAbove, true) &&
-         WithinBound(bits, rule.width, image, rule.notBelow, false);
+  return inRange && WithinBound(bits, width, image, rule.notAbove, true) &&
+         WithinBound(bits, width, image, rule.notBelow, false);
 }
 
 // ---- Floating-point fields ----
 
 bool PassesFloat(const ConfigFileImage& image, const FloatRule& rule) {
-  double value = LoadFloat(image, rule.offset);
+  double value = LoadFloat(image, rule.field.offset);
   bool passes = false;
   if (KindDecides(rule.gate, NodeKind(image), value == 0.0, false, &passes)) return passes;
   return IsAboutMinusOne(value) || (value >= rule.low && value <= rule.high);
@@ -135,8 +139,9 @@ constexpr uint16_t kField73 = Field16(73);
 constexpr uint16_t kField304 = Field16(304);
 
 constexpr size_t kMaxTextField = 256;
-static_assert(std::ranges::all_of(rules::kTextRules,
-                                  [](const TextRule& rule) { return rule.size <= kMaxTextField; }));
+static_assert(std::ranges::all_of(rules::kTextRules, [](const TextRule& rule) {
+  return rule.field.width <= kMaxTextField;
+}));
 
 const TextRule& TextRuleOf(uint16_t token) {
   return *std::ranges::find(rules::kTextRules, token, &TextRule::token);
@@ -159,27 +164,27 @@ bool BeginsWithCellPrefix(const char* text, size_t length) {
 bool PassesServerProtocols(const ConfigFileImage& image, const TextRule& rule) {
   uint16_t kind = NodeKind(image);
   uint16_t protocolSearch = Load16(image, kField304);
-  if (kind == 0) return protocolSearch == 0 && TextEmpty(image, rule.offset);
+  if (kind == 0) return protocolSearch == 0 && TextEmpty(image, rule.field.offset);
   if (protocolSearch > 2) return false;
-  if (TextEmpty(image, rule.offset)) return true;
+  if (TextEmpty(image, rule.field.offset)) return true;
   // The list is compared upper-cased; the copy keeps the image as it was.
   char list[kMaxTextField + 1] = {};
-  size_t length = TextLength(image, rule.offset, rule.size);
-  std::memcpy(list, TextAt(image, rule.offset), length);
+  size_t length = TextLength(image, rule.field.offset, rule.field.width);
+  std::memcpy(list, TextAt(image, rule.field.offset), length);
   UppercaseInPlace(list);
   return IsProtocolList(list, length, kServerProtocols);
 }
 
 bool PassesText(const ConfigFileImage& image, const TextRule& rule,
                 const sqlf_cfg_parameter& record) {
-  const char* text = TextAt(image, rule.offset);
-  size_t length = TextLength(image, rule.offset, rule.size);
+  const char* text = TextAt(image, rule.field.offset);
+  size_t length = TextLength(image, rule.field.offset, rule.field.width);
   if (!KindIn(rule.mayHoldText, NodeKind(image))) return length == 0;
   switch (rule.syntax) {
     case TextSyntax::kAnyText:
       return true;
     case TextSyntax::kBlankOrShortName:
-      return IsBlankOrShortName(text, rule.size);
+      return IsBlankOrShortName(text, rule.field.width);
     case TextSyntax::kNameCharacters:
       return HasOnlyNameCharacters(text, length);
     case TextSyntax::kAtMost215:
@@ -188,7 +193,7 @@ bool PassesText(const ConfigFileImage& image, const TextRule& rule,
       return Load16(image, kField73) != 1 || BeginsWithCellPrefix(text, length);
     case TextSyntax::kDceNames: {
       const TextRule& cell = TextRuleOf(74);
-      size_t cellLength = TextLength(image, cell.offset, cell.size);
+      size_t cellLength = TextLength(image, cell.field.offset, cell.field.width);
       bool valid = cellLength + length <= 255;
       if (Load16(image, kField73) != 0 && (cellLength == 0 || length == 0)) valid = false;
       return valid;

@@ -25,7 +25,8 @@ static_assert(offsetof(sqlf_cfg_parameter, valid) == 16, "valid byte at offset 1
 
 namespace qz7::config {
 
-int ValidateConfigParameters(sqlf_cfg_parameter* parameters, const char* configPath, int count) {
+[[nodiscard]] int ValidateConfigParameters(sqlf_cfg_parameter* parameters, const char* configPath,
+                                           int count) {
   unsigned char commitRequested = 0;
   unsigned char allValid = 1;
 

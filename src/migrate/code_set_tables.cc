@@ -37,8 +37,8 @@ constexpr NamedNumberSlot kTerritories[kTerritoryTableSlots] = {
     {"ko", 82},  {"CN", 86},  {"zh", 86},  {"TW", 88},
 };
 
-MigrationResult Lookup(std::span<const NamedNumberSlot> table, uint16_t number, char* out,
-                       size_t outSize, MigrationResult notFound) {
+[[nodiscard]] MigrationResult Lookup(std::span<const NamedNumberSlot> table, uint16_t number,
+                                     char* out, size_t outSize, MigrationResult notFound) {
   std::memset(out, 0, outSize);
   for (const NamedNumberSlot& slot : table) {
     if (slot.number != number) continue;
@@ -53,11 +53,11 @@ MigrationResult Lookup(std::span<const NamedNumberSlot> table, uint16_t number, 
 std::span<const NamedNumberSlot, kCodeSetTableSlots> CodeSetTable() { return kCodeSets; }
 std::span<const NamedNumberSlot, kTerritoryTableSlots> TerritoryTable() { return kTerritories; }
 
-MigrationResult CodePageToCodeSetName(uint16_t codePage, char* name) {
+[[nodiscard]] MigrationResult CodePageToCodeSetName(uint16_t codePage, char* name) {
   return Lookup(kCodeSets, codePage, name, kCodeSetNameSize, kMigrationUnknownCodePage);
 }
 
-MigrationResult TerritoryCodeToName(uint16_t territory, char* name) {
+[[nodiscard]] MigrationResult TerritoryCodeToName(uint16_t territory, char* name) {
   return Lookup(kTerritories, territory, name, kTerritoryNameSize, kMigrationUnknownTerritory);
 }
 

@@ -33,11 +33,11 @@ std::span<const NamedNumberSlot, kTerritoryTableSlots> TerritoryTable();
 
 // Writes the code-set name of codePage into name (kCodeSetNameSize bytes, zero-padded, cut to
 // 9 characters). Returns 0, or -112 when no slot holds the code page (name is then empty).
-MigrationResult CodePageToCodeSetName(uint16_t codePage, char* name);
+[[nodiscard]] MigrationResult CodePageToCodeSetName(uint16_t codePage, char* name);
 
 // Writes the territory text of territory into name (kTerritoryNameSize bytes, zero-padded,
 // cut to 5 characters). Returns 0, or -113 when no slot holds the number (name is then empty).
-MigrationResult TerritoryCodeToName(uint16_t territory, char* name);
+[[nodiscard]] MigrationResult TerritoryCodeToName(uint16_t territory, char* name);
 
 }  // namespace qz7::migrate
 

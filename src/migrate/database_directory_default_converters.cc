@@ -5,7 +5,8 @@
 
 namespace qz7::migrate {
 
-MigrationResult MigrateDatabaseDirectory(const char* instanceDir, const char* installDir) {
+[[nodiscard]] MigrationResult MigrateDatabaseDirectory(const char* instanceDir,
+                                                       const char* installDir) {
   DirectoryConverters converters;
   converters.type1 = ConvertDirectoryType1;
   converters.type2 = ConvertDirectoryType2;

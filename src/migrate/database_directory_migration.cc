@@ -53,7 +53,7 @@ constexpr BackupCompletionSteps kCompletionSteps = {
 };
 constexpr BackupHeaderForm kBackupForm = {
     .size = kBackupHeaderSize,
-    .statusOffset = BackupHeaderOffset(BackupHeaderField::kStatus),
+    .statusOffset = BackupHeaderOffset<&DirectoryBackupHeader::status>(),
     .completedStatus = kBackupStatusComplete,
 };
 static_assert(kBackupHeaderSize <= kMaxBackupHeaderSize);
@@ -71,7 +71,7 @@ class DirectoryMigrationRun : private MigrationRun {
                         const DirectoryConverters& converters)
       : instanceDir_(instanceDir), installDir_(installDir), converters_(converters) {}
 
-  MigrationResult Run() {
+  [[nodiscard]] MigrationResult Run() {
     if (!PathsFit()) return kMigrationCannotOpen;
     const std::string errorPath =
         std::string(instanceDir_) + "\\" + kDatabaseMigrationErrorFileName;
@@ -98,7 +98,7 @@ class DirectoryMigrationRun : private MigrationRun {
     stagedPath_ = (base + kStagedBackupName).c_str();
   }
 
-  MigrationResult Migrate() {
+  [[nodiscard]] MigrationResult Migrate() {
     BuildPaths();
     if (LoadMigrationMessages(messagePath_.c_str()) != kMigrationOk) {
       Fail("MAIN001", kMigrationMessageFileObject, kMigrationMessageFileMissing);
@@ -162,7 +162,7 @@ class DirectoryMigrationRun : private MigrationRun {
   // Puts the directory file, its copy and the intention file back as the backup holds them.
   // The backup is read and marked unfinished before any of the three is touched, so that a
   // run stopped in the middle finds the backup intact.
-  MigrationResult RestoreFromBackup() {
+  [[nodiscard]] MigrationResult RestoreFromBackup() {
     const char* backup = backupPath_.c_str();
     int64_t size = 0;
     unsigned char headerBytes[kBackupHeaderSize];
@@ -232,7 +232,7 @@ class DirectoryMigrationRun : private MigrationRun {
   // when the directory file is missing) and the intention file when there is one. The header
   // is written again at the end with the offsets of the directory copy. It is written under
   // the staged name and becomes SQLDDDIR.TMP in one rename once complete.
-  MigrationResult MakeBackup(const DirectoryRecognition& recognition) {
+  [[nodiscard]] MigrationResult MakeBackup(const DirectoryRecognition& recognition) {
     const char* backup = stagedPath_.c_str();
     backup_ = OpenFile(backup, "wb+");
     if (!backup_) return Fail("MAIN028", backup, kMigrationCannotOpen);
@@ -259,8 +259,8 @@ class DirectoryMigrationRun : private MigrationRun {
     if (source->Read(directoryBuffer_.get(), sourceSize) != sourceSize) {
       return Fail("MAIN033", backup, kMigrationReadError);
     }
-    // Only read: a failing close cannot have changed the file.
-    CloseFile(source);
+    // Only read: a failing close cannot have changed the file, so it does not stop the backup.
+    static_cast<void>(CloseFile(source));
 
     const int64_t start = backup_->Tell();
     if (start < 0 || backup_->Write(directoryBuffer_.get(), sourceSize) != sourceSize) {
@@ -308,7 +308,7 @@ class DirectoryMigrationRun : private MigrationRun {
 
   // An old directory without entries becomes the empty directory of the current layout. Its
   // SQLDDDIR.TMP stays: the next run restores the old files and builds them again.
-  MigrationResult RebuildEmptyDirectory() {
+  [[nodiscard]] MigrationResult RebuildEmptyDirectory() {
     const char* directory = directoryPath_.c_str();
     directory_ = OpenFile(directory, "wb+");
     copy_ = OpenFile(copyPath_.c_str(), "wb+");
@@ -344,7 +344,7 @@ class DirectoryMigrationRun : private MigrationRun {
     return kMigrationOk;
   }
 
-  MigrationResult Convert(const DirectoryRecognition& recognition) {
+  [[nodiscard]] MigrationResult Convert(const DirectoryRecognition& recognition) {
     ConverterReport report;
     const int shortHeader = recognition.shortHeader ? 1 : 0;
     ShortHeaderDirectoryConverter convert = nullptr;
@@ -377,7 +377,7 @@ class DirectoryMigrationRun : private MigrationRun {
   }
 
   // Closes what is still open on the way out, whatever way that is.
-  MigrationResult CleanUp(MigrationResult result) {
+  [[nodiscard]] MigrationResult CleanUp(MigrationResult result) {
     directoryBuffer_.reset();
     intentionBuffer_.reset();
     return CloseLeftOpen(result, {{&intention_, "MAIN057", intentionPath_.c_str()},
@@ -413,8 +413,9 @@ class DirectoryMigrationRun : private MigrationRun {
 
 }  // namespace
 
-MigrationResult MigrateDatabaseDirectory(const char* instanceDir, const char* installDir,
-                                         const DirectoryConverters& converters) {
+[[nodiscard]] MigrationResult MigrateDatabaseDirectory(const char* instanceDir,
+                                                       const char* installDir,
+                                                       const DirectoryConverters& converters) {
   return DirectoryMigrationRun(instanceDir, installDir, converters).Run();
 }
 

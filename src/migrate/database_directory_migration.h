@@ -58,11 +58,13 @@ struct DirectoryConverters {
 // rebuilt empty in the current layout and its SQLDDDIR.TMP stays (status "I"). After a failure
 // the files stay as they were left and SQLDDDIR.TMP, once made, stays, so that the next run
 // restores the directory from it and converts again.
-MigrationResult MigrateDatabaseDirectory(const char* instanceDir, const char* installDir,
-                                         const DirectoryConverters& converters);
+[[nodiscard]] MigrationResult MigrateDatabaseDirectory(const char* instanceDir,
+                                                       const char* installDir,
+                                                       const DirectoryConverters& converters);
 
 // The same with the converters of the four earlier layouts (directory_entry_conversion.h).
-MigrationResult MigrateDatabaseDirectory(const char* instanceDir, const char* installDir);
+[[nodiscard]] MigrationResult MigrateDatabaseDirectory(const char* instanceDir,
+                                                       const char* installDir);
 
 }  // namespace qz7::migrate
 

@@ -71,7 +71,7 @@ class DirectoryConversion {
         targetPath_(request.directoryExists ? request.copyPath : request.directoryPath),
         hash_(0) {}
 
-  MigrationResult Run() {
+  [[nodiscard]] MigrationResult Run() {
     const MigrationResult code = Convert();
     CleanUp();
     return code;
@@ -82,10 +82,9 @@ class DirectoryConversion {
   bool HasLocalDatabases() const {
     return IsLayout(DirectoryLayoutType::kLayout2) || IsLayout(DirectoryLayoutType::kLayout3);
   }
-  // Layouts 1 and 2 are always read with the short header; layout 4 only has the long one.
-  // Layout 4 has only the long header; the others are read as recognition found them. (Files
-  // of layouts 1 and 2 with the long header are rare, but reading them with the short header
-  // would shift every entry and empty the directory without a word.)
+  // Layout 4 has only the long header; layouts 1 to 3 are read with the header form that
+  // recognition found them under. (Long-header files of layouts 1 and 2 are rare, but reading
+  // them with the short header would shift every entry and empty the directory without a word.)
   bool ReadsLongHeader() const {
     return IsLayout(DirectoryLayoutType::kLayout4) || !request_.shortHeader;
   }
@@ -103,15 +102,15 @@ class DirectoryConversion {
     return Fail(key, object.c_str(), code);
   }
 
-  MigrationResult Convert();
+  [[nodiscard]] MigrationResult Convert();
   MigrationResult OpenFiles();
-  MigrationResult ReadOldHeader();
+  [[nodiscard]] MigrationResult ReadOldHeader();
   MigrationResult WriteNewHeader();
-  MigrationResult ConvertEntries();
+  [[nodiscard]] MigrationResult ConvertEntries();
   MigrationResult CarrySlots();
-  MigrationResult FinishTarget();
+  [[nodiscard]] MigrationResult FinishTarget();
   MigrationResult CopyTargetOverSource();
-  MigrationResult WriteIntentionFile();
+  [[nodiscard]] MigrationResult WriteIntentionFile();
   void CheckLocalDatabase(ConvertedEntry& entry);
   void ResolveEntryPath(ConvertedEntry& entry);
   void CleanUp();
@@ -435,10 +434,10 @@ void DirectoryConversion::CleanUp() {
   CloseForCleanUp(report_, keys.report, reportPath_);
 }
 
-MigrationResult RunConversion(DirectoryLayoutType layout, bool directoryExists, int shortHeader,
-                              const char* directoryPath, const char* copyPath,
-                              const char* intentionPath, char* key, char* object,
-                              FileStream* errorFile) {
+[[nodiscard]] MigrationResult RunConversion(DirectoryLayoutType layout, bool directoryExists,
+                                            int shortHeader, const char* directoryPath,
+                                            const char* copyPath, const char* intentionPath,
+                                            char* key, char* object, FileStream* errorFile) {
   const ConversionRequest request{layout,        directoryExists, shortHeader == 1,
                                   directoryPath, copyPath,        intentionPath,
                                   key,           object,          errorFile};
@@ -447,34 +446,37 @@ MigrationResult RunConversion(DirectoryLayoutType layout, bool directoryExists, 
 
 }  // namespace
 
-MigrationResult ConvertDirectoryType1(bool directoryExists, bool /*copyExists*/, int shortHeader,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      FileStream* errorFile) {
+[[nodiscard]] MigrationResult ConvertDirectoryType1(bool directoryExists, bool /*copyExists*/,
+                                                    int shortHeader, const char* directoryPath,
+                                                    const char* copyPath, const char* intentionPath,
+                                                    char* key, char* object,
+                                                    FileStream* errorFile) {
   return RunConversion(DirectoryLayoutType::kLayout1, directoryExists, shortHeader, directoryPath,
                        copyPath, intentionPath, key, object, errorFile);
 }
 
-MigrationResult ConvertDirectoryType2(bool directoryExists, bool /*copyExists*/, int shortHeader,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      FileStream* errorFile) {
+[[nodiscard]] MigrationResult ConvertDirectoryType2(bool directoryExists, bool /*copyExists*/,
+                                                    int shortHeader, const char* directoryPath,
+                                                    const char* copyPath, const char* intentionPath,
+                                                    char* key, char* object,
+                                                    FileStream* errorFile) {
   return RunConversion(DirectoryLayoutType::kLayout2, directoryExists, shortHeader, directoryPath,
                        copyPath, intentionPath, key, object, errorFile);
 }
 
-MigrationResult ConvertDirectoryType3(bool directoryExists, bool /*copyExists*/, int shortHeader,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      FileStream* errorFile) {
+[[nodiscard]] MigrationResult ConvertDirectoryType3(bool directoryExists, bool /*copyExists*/,
+                                                    int shortHeader, const char* directoryPath,
+                                                    const char* copyPath, const char* intentionPath,
+                                                    char* key, char* object,
+                                                    FileStream* errorFile) {
   return RunConversion(DirectoryLayoutType::kLayout3, directoryExists, shortHeader, directoryPath,
                        copyPath, intentionPath, key, object, errorFile);
 }
 
-MigrationResult ConvertDirectoryType4(bool directoryExists, bool /*copyExists*/,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      FileStream* errorFile) {
+[[nodiscard]] MigrationResult ConvertDirectoryType4(bool directoryExists, bool /*copyExists*/,
+                                                    const char* directoryPath, const char* copyPath,
+                                                    const char* intentionPath, char* key,
+                                                    char* object, FileStream* errorFile) {
   return RunConversion(DirectoryLayoutType::kLayout4, directoryExists, 0, directoryPath, copyPath,
                        intentionPath, key, object, errorFile);
 }

@@ -27,23 +27,26 @@
 
 namespace qz7::migrate {
 
-MigrationResult ConvertDirectoryType1(bool directoryExists, bool copyExists, int shortHeader,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      platform::FileStream* errorFile);
-MigrationResult ConvertDirectoryType2(bool directoryExists, bool copyExists, int shortHeader,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      platform::FileStream* errorFile);
-MigrationResult ConvertDirectoryType3(bool directoryExists, bool copyExists, int shortHeader,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      platform::FileStream* errorFile);
+[[nodiscard]] MigrationResult ConvertDirectoryType1(bool directoryExists, bool copyExists,
+                                                    int shortHeader, const char* directoryPath,
+                                                    const char* copyPath, const char* intentionPath,
+                                                    char* key, char* object,
+                                                    platform::FileStream* errorFile);
+[[nodiscard]] MigrationResult ConvertDirectoryType2(bool directoryExists, bool copyExists,
+                                                    int shortHeader, const char* directoryPath,
+                                                    const char* copyPath, const char* intentionPath,
+                                                    char* key, char* object,
+                                                    platform::FileStream* errorFile);
+[[nodiscard]] MigrationResult ConvertDirectoryType3(bool directoryExists, bool copyExists,
+                                                    int shortHeader, const char* directoryPath,
+                                                    const char* copyPath, const char* intentionPath,
+                                                    char* key, char* object,
+                                                    platform::FileStream* errorFile);
 // Layout 4 exists only with the long header, so it takes no short-header flag.
-MigrationResult ConvertDirectoryType4(bool directoryExists, bool copyExists,
-                                      const char* directoryPath, const char* copyPath,
-                                      const char* intentionPath, char* key, char* object,
-                                      platform::FileStream* errorFile);
+[[nodiscard]] MigrationResult ConvertDirectoryType4(bool directoryExists, bool copyExists,
+                                                    const char* directoryPath, const char* copyPath,
+                                                    const char* intentionPath, char* key,
+                                                    char* object, platform::FileStream* errorFile);
 
 }  // namespace qz7::migrate
 

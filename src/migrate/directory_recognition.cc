@@ -31,7 +31,7 @@ struct WholeFile {
 };
 
 // Opens path "rb+" and reads it whole. A file that does not open simply does not exist (0).
-MigrationResult ReadWholeFile(const char* path, WholeFile* file) {
+[[nodiscard]] MigrationResult ReadWholeFile(const char* path, WholeFile* file) {
   FileHandle stream = OpenFile(path, "rb+");
   if (!stream) return kMigrationOk;
   file->exists = true;
@@ -56,13 +56,15 @@ bool IsEarlierLayout(DirectoryLayoutType type) {
 }
 
 // Reads headerSize bytes of the header from the current position (the start of the file).
-MigrationResult ReadHeader(platform::FileStream& stream, unsigned char* bytes, size_t headerSize) {
+[[nodiscard]] MigrationResult ReadHeader(platform::FileStream& stream, unsigned char* bytes,
+                                         size_t headerSize) {
   if (stream.Read(bytes, headerSize) != headerSize) return kMigrationReadError;
   return kMigrationOk;
 }
 
 // Everything of the recognition after the file is open; the caller closes it.
-MigrationResult Recognise(platform::FileStream& stream, DirectoryRecognition* recognition) {
+[[nodiscard]] MigrationResult Recognise(platform::FileStream& stream,
+                                        DirectoryRecognition* recognition) {
   const int64_t size = FileSize(stream);
   if (size < 0) return kMigrationFileAccessError;
   std::unique_ptr<unsigned char[]> header = AllocateWorkBuffer<unsigned char>(kLongHeaderSize);
@@ -101,8 +103,9 @@ MigrationResult Recognise(platform::FileStream& stream, DirectoryRecognition* re
 
 }  // namespace
 
-MigrationResult CompareDirectoryCopies(const char* directoryPath, const char* copyPath,
-                                       DirectoryCopiesComparison* comparison) {
+[[nodiscard]] MigrationResult CompareDirectoryCopies(const char* directoryPath,
+                                                     const char* copyPath,
+                                                     DirectoryCopiesComparison* comparison) {
   *comparison = DirectoryCopiesComparison();
   WholeFile directory;
   WholeFile copy;
@@ -131,7 +134,8 @@ MigrationResult CompareDirectoryCopies(const char* directoryPath, const char* co
   return directory.exists ? code : kMigrationOk;
 }
 
-MigrationResult RecogniseDirectoryFile(const char* path, DirectoryRecognition* recognition) {
+[[nodiscard]] MigrationResult RecogniseDirectoryFile(const char* path,
+                                                     DirectoryRecognition* recognition) {
   *recognition = DirectoryRecognition();
   FileHandle stream = OpenFile(path, "rb+");
   if (!stream) return kMigrationCannotOpen;

@@ -24,8 +24,9 @@ struct DirectoryCopiesComparison {
 // -104 (close), with the failing file's path as object; -101 when both exist and differ,
 // object "DIR and COPY". Neither existing gives object "DIR and COPY" but returns 0, as does
 // any failure when the directory file does not exist. Changes nothing on disk.
-MigrationResult CompareDirectoryCopies(const char* directoryPath, const char* copyPath,
-                                       DirectoryCopiesComparison* comparison);
+[[nodiscard]] MigrationResult CompareDirectoryCopies(const char* directoryPath,
+                                                     const char* copyPath,
+                                                     DirectoryCopiesComparison* comparison);
 
 struct DirectoryRecognition {
   DirectoryLayoutType type = DirectoryLayoutType::kUnrecognised;
@@ -36,7 +37,8 @@ struct DirectoryRecognition {
 // Tells the layout of one directory file (opened "rb+", only read) from its header and size.
 // Returns 0, -103 (cannot be opened), -121 (size or position not found), -119 (no buffer),
 // -105 (read error), -104 (close failed).
-MigrationResult RecogniseDirectoryFile(const char* path, DirectoryRecognition* recognition);
+[[nodiscard]] MigrationResult RecogniseDirectoryFile(const char* path,
+                                                     DirectoryRecognition* recognition);
 
 }  // namespace qz7::migrate
 

@@ -116,8 +116,8 @@ bool ConfigurationChecksum(platform::FileStream& file, const unsigned char* buff
   return true;
 }
 
-MigrationResult CheckConfiguration(platform::FileStream& file,
-                                   unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
+[[nodiscard]] MigrationResult CheckConfiguration(
+    platform::FileStream& file, unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
   if (file.Seek(0, platform::kSeekEnd) != 0) return kMigrationConfigAccessError;
   const int64_t size = file.Tell();
   if (size <= 0 || file.Seek(0, platform::kSeekSet) != 0) return kMigrationConfigAccessError;
@@ -234,8 +234,8 @@ const LocalDirectoryContents& LocalDirectoryCache::Contents(const std::string& d
 
 namespace {}  // namespace
 
-MigrationResult ReadDatabaseConfiguration(const char* path,
-                                          unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
+[[nodiscard]] MigrationResult ReadDatabaseConfiguration(
+    const char* path, unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
   std::memset(buffer, 0, sizeof buffer);
   FileHandle file = OpenFile(path, "rb");
   if (!file) return kMigrationConfigAccessError;

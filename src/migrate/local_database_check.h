@@ -45,8 +45,8 @@ constexpr uint16_t kConfigRelease0600 = 0x0600;
 // Returns 0, a code of ReadDatabaseConfiguration or FindInLocalDirectory, -112 (code page not
 // in the code-set table) or -113 (territory not in the territory table). The entry keeps
 // whatever was filled before a failure.
-MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
-                                   char* object, size_t objectSize);
+[[nodiscard]] MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer,
+                                                 size_t pathSize, char* object, size_t objectSize);
 
 struct LocalDirectoryContents;
 
@@ -72,16 +72,17 @@ class LocalDirectoryCache {
 };
 
 // LocalDatabaseCheck with the local database directories taken from cache.
-MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
-                                   char* object, size_t objectSize, LocalDirectoryCache* cache);
+[[nodiscard]] MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer,
+                                                 size_t pathSize, char* object, size_t objectSize,
+                                                 LocalDirectoryCache* cache);
 
 // Reads the first 2048 bytes of the configuration file at path into buffer (zero beyond the
 // end of a shorter file) and checks its release (0x0400, 0x0500 or 0x0600) and its checksum,
 // which covers the whole file even past 2048 bytes. Returns 0; -110 when the file cannot be
 // opened, sized (an empty file included) or read; -111 for an unknown release or a wrong
 // checksum; -104 when only the close failed.
-MigrationResult ReadDatabaseConfiguration(const char* path,
-                                          unsigned char (&buffer)[kDatabaseConfigurationReadSize]);
+[[nodiscard]] MigrationResult ReadDatabaseConfiguration(
+    const char* path, unsigned char (&buffer)[kDatabaseConfigurationReadSize]);
 
 // Completes an entry of type "0" from the local database directory below its path (offset 38).
 // Returns 0; -114 (neither the directory file nor its copy can be opened), -115 (read error),
@@ -89,9 +90,10 @@ MigrationResult ReadDatabaseConfiguration(const char* path,
 // -118 (entries are not of 720 bytes), or -101/-104/-119/-121 from comparing the directory
 // file with its copy. On failure object names the file (both joined by " and " when they
 // differ). Only reads.
-MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize);
-MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize,
-                                     LocalDirectoryCache* cache);
+[[nodiscard]] MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object,
+                                                   size_t objectSize);
+[[nodiscard]] MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object,
+                                                   size_t objectSize, LocalDirectoryCache* cache);
 
 }  // namespace qz7::migrate
 

@@ -82,7 +82,7 @@ void WriteMigrationError(const char* key, const char* object, MigrationResult co
 
 MigrationMessageTable& MigrationMessages() { return messageTable; }
 
-MigrationResult LoadMigrationMessages(const char* path) {
+[[nodiscard]] MigrationResult LoadMigrationMessages(const char* path) {
   if (path == nullptr) return kMigrationCannotClose;
   platform::FileHandle file = platform::OpenFile(path, "r");
   if (!file) return kMigrationCannotClose;

@@ -107,7 +107,7 @@ MigrationMessageTable& MigrationMessages();
 // Returns 0, or kMigrationCannotClose (-104) when the file cannot be opened, leaving the table
 // as it was. A line longer than 255 characters continues in the next slot; slots past the end
 // of a short file keep what they held before, so a short file is no error.
-MigrationResult LoadMigrationMessages(const char* path);
+[[nodiscard]] MigrationResult LoadMigrationMessages(const char* path);
 
 // Fills message number (0 to 67) with argCount arguments into out (at least 256 bytes): the
 // first %1 gets arguments[0], then the first %2 arguments[1], and so on up to %9, each found

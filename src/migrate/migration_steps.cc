@@ -118,7 +118,8 @@ MigrationResult MigrationRun::CloseLeftOpen(MigrationResult result,
       closeFailed = true;
     }
   }
-  CloseFile(errorFile_);
+  // The error file is where failures are recorded; a failure to close it has nowhere to go.
+  static_cast<void>(CloseFile(errorFile_));
   return result == kMigrationOk && closeFailed ? kMigrationCannotClose : result;
 }
 

@@ -28,12 +28,12 @@ constexpr const char* kRenameFailedObject = "Rename file failed";
 
 // Closes a file that a run opened, once; false when the close failed. A file that is not open
 // counts as closed.
-bool CloseFile(platform::FileHandle& file);
+[[nodiscard]] bool CloseFile(platform::FileHandle& file);
 
 // Read or write exactly size bytes; for size 0 nothing is done (no file operation) and the
 // result is true.
-bool ReadExactly(platform::FileStream& file, void* buffer, size_t size);
-bool WriteExactly(platform::FileStream& file, const void* data, size_t size);
+[[nodiscard]] bool ReadExactly(platform::FileStream& file, void* buffer, size_t size);
+[[nodiscard]] bool WriteExactly(platform::FileStream& file, const void* data, size_t size);
 
 // Finding the size of an open file: seek to its end, tell the position, rewind to the start.
 struct FileSizeSteps {
@@ -45,8 +45,8 @@ struct FileSizeSteps {
 // Takes the three steps in order and stops at the first that fails. Returns that step, or null
 // when the size was found. *size gets the told position once the tell has been made (negative
 // when the tell failed) and is left as it was before that.
-const MigrationStep* MeasureFile(platform::FileStream& file, const FileSizeSteps& steps,
-                                 int64_t* size);
+[[nodiscard]] const MigrationStep* MeasureFile(platform::FileStream& file,
+                                               const FileSizeSteps& steps, int64_t* size);
 
 // The size of an open file by the same three steps, the file left at its start; -1 when any of
 // them fails.
@@ -112,35 +112,37 @@ class MigrationRun {
 
   // Finds the size of the open backup at path into *size, rewinds and reads its header of
   // headerSize bytes. Object of every failure: path.
-  MigrationResult ReadBackupHeader(platform::FileStream& backup, const char* path,
-                                   const BackupHeaderReadSteps& steps, unsigned char* header,
-                                   size_t headerSize, int64_t* size);
+  [[nodiscard]] MigrationResult ReadBackupHeader(platform::FileStream& backup, const char* path,
+                                                 const BackupHeaderReadSteps& steps,
+                                                 unsigned char* header, size_t headerSize,
+                                                 int64_t* size);
 
   // Writes header over the first headerSize bytes of the backup at path and closes it.
   // Object of every failure: path.
-  MigrationResult RewriteBackupHeader(platform::FileHandle& backup, const char* path,
-                                      const unsigned char* header, size_t headerSize,
-                                      const BackupHeaderWriteSteps& steps);
+  [[nodiscard]] MigrationResult RewriteBackupHeader(platform::FileHandle& backup, const char* path,
+                                                    const unsigned char* header, size_t headerSize,
+                                                    const BackupHeaderWriteSteps& steps);
 
   // Closes the staged backup (object stagedPath) and moves it to backupPath with move: a
   // rename, which fails when backupPath exists, or a replace of it.
-  MigrationResult PublishStagedBackup(platform::FileHandle& staged, const char* stagedPath,
-                                      const char* backupPath,
-                                      int (*move)(const char* from, const char* to),
-                                      const StagedBackupSteps& steps);
+  [[nodiscard]] MigrationResult PublishStagedBackup(platform::FileHandle& staged,
+                                                    const char* stagedPath, const char* backupPath,
+                                                    int (*move)(const char* from, const char* to),
+                                                    const StagedBackupSteps& steps);
 
   // Marks the migration backup at backupPath complete and keeps it as permanentPath: opens it
   // "rb+" into backup, reads its header, sets the completed status, writes the header back and
   // closes it; then removes an older permanentPath (a failure is not reported: the rename that
   // follows fails instead) and renames the backup. Object of the failures: backupPath, but
   // kRenameFailedObject for the rename. After a failure the backup stays where it is.
-  MigrationResult CompleteBackup(platform::FileHandle& backup, const char* backupPath,
-                                 const char* permanentPath, const BackupHeaderForm& form,
-                                 const BackupCompletionSteps& steps);
+  [[nodiscard]] MigrationResult CompleteBackup(platform::FileHandle& backup, const char* backupPath,
+                                               const char* permanentPath,
+                                               const BackupHeaderForm& form,
+                                               const BackupCompletionSteps& steps);
 
   // A converter's result: 0 as it is; a failure is recorded with the key and object the
   // converter left, each cut to its buffer.
-  MigrationResult ConverterResult(MigrationResult code, ConverterReport& report);
+  [[nodiscard]] MigrationResult ConverterResult(MigrationResult code, ConverterReport& report);
 
   // A file that may still be open on the way out, and the key its failing close is recorded
   // under (code -104, object path).
@@ -151,7 +153,8 @@ class MigrationRun {
   };
   // Closes every file still open, in order, recording each failing close without stopping,
   // then the error file. Returns result, or -104 when result is 0 and a close failed.
-  MigrationResult CloseLeftOpen(MigrationResult result, std::initializer_list<LeftOpen> files);
+  [[nodiscard]] MigrationResult CloseLeftOpen(MigrationResult result,
+                                              std::initializer_list<LeftOpen> files);
 
   platform::FileHandle errorFile_;
 };

@@ -137,7 +137,7 @@ class NodeConversion {
         object_(object),
         errorFile_(errorFile) {}
 
-  MigrationResult Run(int layoutType) {
+  [[nodiscard]] MigrationResult Run(int layoutType) {
     const MigrationResult result = Convert(layoutType);
     // What is still open was left by a failing step: its close is recorded, the step's code
     // stays the result.
@@ -157,7 +157,7 @@ class NodeConversion {
     return code;
   }
 
-  MigrationResult Convert(int layoutType) {
+  [[nodiscard]] MigrationResult Convert(int layoutType) {
     const auto layout = static_cast<NodeDirectoryLayoutType>(layoutType);
     const NodeLayoutSpec* spec = FindNodeLayout(layout);
     if (layoutType < 1 || layoutType > kNodeOldLayoutCount || spec == nullptr) {
@@ -203,7 +203,8 @@ class NodeConversion {
       if (!ReadExactly(*source_, oldEntry.get(), spec->entrySize)) {
         return Fail("MNDIR_010", sourcePath_, kMigrationReadError);
       }
-      BuildNodeEntry(layout, oldEntry.get(), spec->entrySize, newEntry.get());
+      // The layout and the entry size come from the layout's own row, so the entry is built.
+      static_cast<void>(BuildNodeEntry(layout, oldEntry.get(), spec->entrySize, newEntry.get()));
       if (dcsRule.NodeUsesDcs(newEntry.get())) {
         util::StoreLE16(newEntry.get() + kNodeDcsFieldOffset, kNodeDcsValue);
       }
@@ -224,7 +225,7 @@ class NodeConversion {
 
   // Reads the converted target back whole and writes it over the old file, so that the
   // node directory file and its copy end identical.
-  MigrationResult CopyTargetOverSource() {
+  [[nodiscard]] MigrationResult CopyTargetOverSource() {
     if (target_->Seek(0, platform::kSeekSet) != 0) {
       return Fail("MNDIR_014", targetPath_, kMigrationFileAccessError);
     }
@@ -301,9 +302,10 @@ bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntr
   return true;
 }
 
-MigrationResult ConvertNodeDirectory(bool fileExists, bool /*copyExists*/, int layoutType,
-                                     const char* filePath, const char* copyPath, char* key,
-                                     char* object, platform::FileStream* errorFile) {
+[[nodiscard]] MigrationResult ConvertNodeDirectory(bool fileExists, bool /*copyExists*/,
+                                                   int layoutType, const char* filePath,
+                                                   const char* copyPath, char* key, char* object,
+                                                   platform::FileStream* errorFile) {
   if (filePath == nullptr || copyPath == nullptr || key == nullptr || object == nullptr) {
     return kMigrationCannotOpen;
   }

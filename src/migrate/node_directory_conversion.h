@@ -75,8 +75,8 @@ constexpr uint16_t kNodeDcsValue = 8;
 // Builds the current entry (kNodeEntrySize bytes) from one old entry of an earlier layout
 // (1 to 5), whose entrySize bytes are read by the table above. Every byte of newEntry is
 // written. False for a layout outside 1 to 5 or an entry of the wrong size.
-bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntry, size_t entrySize,
-                    unsigned char* newEntry);
+[[nodiscard]] bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntry,
+                                  size_t entrySize, unsigned char* newEntry);
 
 // ---- Files that the DCS rule reads ----
 
@@ -118,9 +118,10 @@ constexpr size_t kNodeConversionObjectSize = 256;
 // failing step ("MNDIR_001" to "MNDIR_028") and its file, and the driver records them. A
 // failing close on the way out is recorded here in errorFile (which may be null); when
 // it was the close of a file this function wrote, the result is -104.
-MigrationResult ConvertNodeDirectory(bool fileExists, bool copyExists, int layoutType,
-                                     const char* filePath, const char* copyPath, char* key,
-                                     char* object, platform::FileStream* errorFile);
+[[nodiscard]] MigrationResult ConvertNodeDirectory(bool fileExists, bool copyExists, int layoutType,
+                                                   const char* filePath, const char* copyPath,
+                                                   char* key, char* object,
+                                                   platform::FileStream* errorFile);
 
 }  // namespace qz7::migrate
 

@@ -61,8 +61,8 @@ struct WholeFile {
   Buffer bytes;
 };
 
-MigrationResult ReadWholeFile(const char* path, WholeFile* whole,
-                              NodeDirectoryComparison* comparison) {
+[[nodiscard]] MigrationResult ReadWholeFile(const char* path, WholeFile* whole,
+                                            NodeDirectoryComparison* comparison) {
   FileHandle file = OpenFile(path, "rb+");
   if (!file) return kMigrationOk;
   whole->exists = true;
@@ -96,7 +96,7 @@ class NodeMigrationRun : private MigrationRun {
  public:
   explicit NodeMigrationRun(const char* instanceDir) : instanceDir_(instanceDir) {}
 
-  MigrationResult Run() {
+  [[nodiscard]] MigrationResult Run() {
     const std::string errorPath = std::string(instanceDir_) + "\\" + kNodeMigrationErrorFileName;
     if (!CreateErrorFile(errorPath, kNodePathSize, kNodeMigrationErrorFileName, instanceDir_)) {
       return kMigrationErrorFileNotCreated;
@@ -116,7 +116,7 @@ class NodeMigrationRun : private MigrationRun {
     return true;
   }
 
-  MigrationResult Migrate() {
+  [[nodiscard]] MigrationResult Migrate() {
     if (!BuildPaths()) return Fail("MAIN017", instanceDir_, kMigrationCannotOpen);
 
     // An unfinished migration left its backup behind: the directory comes back from it.
@@ -162,7 +162,7 @@ class NodeMigrationRun : private MigrationRun {
   // Puts the file and its copy back as the backup holds them. The backup is read whole and
   // marked unfinished before either is touched, so a run stopped in the middle of this finds
   // the backup intact.
-  MigrationResult RestoreFromBackup() {
+  [[nodiscard]] MigrationResult RestoreFromBackup() {
     const char* backup = backupPath_.c_str();
     int64_t size = 0;
     unsigned char header[kNodeBackupHeaderSize];
@@ -212,7 +212,7 @@ class NodeMigrationRun : private MigrationRun {
   // is missing). It is written under the staging name and renamed to SQLNDDIR.TMP only
   // when it is whole and closed: a backup cut short by a crash or a failed write would
   // otherwise be restored over the directory by the next run.
-  MigrationResult MakeBackup(const NodeLayoutSpec& layout) {
+  [[nodiscard]] MigrationResult MakeBackup(const NodeLayoutSpec& layout) {
     const char* staging = stagingPath_.c_str();
     // A staging file left by an interrupted run is simply written again.
     platform::SetFileWritable(staging, true);
@@ -247,7 +247,7 @@ class NodeMigrationRun : private MigrationRun {
   }
 
   // A directory without entries becomes the empty directory of the current layout.
-  MigrationResult RebuildEmptyDirectory() {
+  [[nodiscard]] MigrationResult RebuildEmptyDirectory() {
     const char* file = filePath_.c_str();
     file_ = OpenFile(file, "wb+");
     if (!file_) return Fail("MAIN032", file, kMigrationCannotOpen);
@@ -271,7 +271,7 @@ class NodeMigrationRun : private MigrationRun {
     return kMigrationOk;
   }
 
-  MigrationResult Convert(NodeDirectoryLayoutType type) {
+  [[nodiscard]] MigrationResult Convert(NodeDirectoryLayoutType type) {
     ConverterReport report;
     const MigrationResult code =
         ConvertNodeDirectory(fileExists_, copyExists_, static_cast<int>(type), filePath_.c_str(),
@@ -280,7 +280,7 @@ class NodeMigrationRun : private MigrationRun {
   }
 
   // Closes what is still open on the way out, whatever way that is; the error file last.
-  MigrationResult CleanUp(MigrationResult result) {
+  [[nodiscard]] MigrationResult CleanUp(MigrationResult result) {
     return CloseLeftOpen(result, {{&file_, "MAIN043", filePath_.c_str()},
                                   {&copy_, "MAIN044", copyPath_.c_str()},
                                   {&backup_, "MAIN045", backupPath_.c_str()},
@@ -307,8 +307,8 @@ class NodeMigrationRun : private MigrationRun {
 
 }  // namespace
 
-MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* copyPath,
-                                           NodeDirectoryComparison* comparison) {
+[[nodiscard]] MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* copyPath,
+                                                         NodeDirectoryComparison* comparison) {
   *comparison = NodeDirectoryComparison();
   WholeFile file;
   WholeFile copy;
@@ -337,15 +337,16 @@ MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* cop
   return kMigrationOk;
 }
 
-MigrationResult RecogniseNodeDirectoryFile(const char* path, NodeDirectoryLayoutType* type) {
+[[nodiscard]] MigrationResult RecogniseNodeDirectoryFile(const char* path,
+                                                         NodeDirectoryLayoutType* type) {
   *type = NodeDirectoryLayoutType::kUnrecognised;
   FileHandle file = OpenFile(path, "rb+");
   if (!file) return kMigrationReadError;
   const int64_t size = FileSize(*file);
   unsigned char header[kNodeHeaderSize];
   if (size < 0 || !ReadExactly(*file, header, sizeof header)) return kMigrationReadError;
-  // Only read: a failing close cannot have changed the file.
-  CloseFile(file);
+  // Only read: a failing close cannot have changed the file, so it does not stop recognition.
+  static_cast<void>(CloseFile(file));
 
   *type = RecogniseNodeDirectoryLayout(header, size);
   return kMigrationOk;

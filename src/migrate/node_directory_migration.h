@@ -26,14 +26,15 @@ struct NodeDirectoryComparison {
 // "FILE and COPY"), or for the file or copy that failed: -121 (its size cannot be found),
 // -131 (no buffer; empty object), -105 (read), -104 (close), with that file's path as
 // object. Changes nothing on disk.
-MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* copyPath,
-                                           NodeDirectoryComparison* comparison);
+[[nodiscard]] MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* copyPath,
+                                                         NodeDirectoryComparison* comparison);
 
 // Tells the layout of one node directory file from its size and entry count: 97 when the
 // entries are 616 bytes (or the entry area is a whole multiple of 616 bytes), 98 when there
 // are no entries, 1 to 5 by the entry size of an earlier layout, 99 otherwise. Returns 0, or
 // -105 when the file cannot be opened, positioned or read.
-MigrationResult RecogniseNodeDirectoryFile(const char* path, NodeDirectoryLayoutType* type);
+[[nodiscard]] MigrationResult RecogniseNodeDirectoryFile(const char* path,
+                                                         NodeDirectoryLayoutType* type);
 
 // Migrates the node directory below instanceDir (a Windows path without a trailing
 // backslash). Every failure is written as an error record to instanceDir\QZ7MGNDD.ERR,

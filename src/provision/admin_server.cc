@@ -7,8 +7,9 @@
 
 namespace qz7::provision {
 
-int CreateAdminServer(const char* name, const char* installDir, const char* targetProfileDir,
-                      const char* account, const char* password) {
+[[nodiscard]] int CreateAdminServer(const char* name, const char* installDir,
+                                    const char* targetProfileDir, const char* account,
+                                    const char* password) {
   const std::string instanceName = name != nullptr ? name : "";
   const std::string instancePath =
       util::ExtendPath(targetProfileDir != nullptr ? targetProfileDir : "", "\\" + instanceName);

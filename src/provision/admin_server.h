@@ -14,8 +14,9 @@ constexpr int kAdminServerNotRecorded = -1974;
 // Returns 0; the host's result when the creation fails (nothing was made); or
 // kAdminServerNotRecorded when the registry write fails, after the instance
 // (targetProfileDir\name) has been dropped again.
-int CreateAdminServer(const char* name, const char* installDir, const char* targetProfileDir,
-                      const char* account, const char* password);
+[[nodiscard]] int CreateAdminServer(const char* name, const char* installDir,
+                                    const char* targetProfileDir, const char* account,
+                                    const char* password);
 
 }  // namespace qz7::provision
 

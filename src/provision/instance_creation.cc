@@ -6,6 +6,7 @@
 
 #include "base/coding.h"
 #include "base/dbm_block.h"
+#include "base/dbm_fields.h"
 #include "base/quoted_path.h"
 #include "host/host_services.h"
 #include "platform/file_system.h"
@@ -15,16 +16,13 @@
 namespace qz7::provision {
 namespace {
 
-// Fields of qz7systm that the stamping writes.
-constexpr size_t kDistributedJoinOffset = 86;
-constexpr size_t kProcessorSpeedOffset = 808;
-constexpr size_t kNodeNameOffset = 1968;
-constexpr size_t kCommBandwidthOffset = 3120;
-constexpr size_t kQuerySentryOffset = 3124;
-constexpr uint32_t kQuerySentryHeapSize = 2048;
+using base::kDbmNodeTypeClient;
+using base::kDbmNodeTypeNoLocalCopy;
+using base::kDbmNodeTypePartitioned;
+namespace dbm = base::dbm;
 
-constexpr uint16_t kNodeTypeClient = 2;
-constexpr uint16_t kNodeTypePartitioned = 4;
+// The query-sentry heap of an instance whose computer has the query-sentry client.
+constexpr uint32_t kQuerySentryHeapSize = 2048;
 
 constexpr uint32_t kComponentValueSize = 256;
 
@@ -45,13 +43,13 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
   }
   bool changed = false;
   // Servers that take part in distributed joins: every type but 0, client and type 5.
-  if (nodeType != 0 && nodeType != kNodeTypeClient && nodeType != 5 &&
+  if (nodeType != 0 && nodeType != kDbmNodeTypeClient && nodeType != kDbmNodeTypeNoLocalCopy &&
       CanReadValue(key, kDistributedJoinValue)) {
-    util::StoreLE16(block + kDistributedJoinOffset, 1);
+    util::StoreLE16(block + dbm::kDistributedJoin.offset, 1);
     changed = true;
   }
   if (CanReadValue(key, kQuerySentryValue)) {
-    util::StoreLE32(block + kQuerySentryOffset, kQuerySentryHeapSize);
+    util::StoreLE32(block + dbm::kQuerySentryHeap.offset, kQuerySentryHeapSize);
     changed = true;
   }
   platform::RegCloseKey(key);
@@ -59,29 +57,29 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
 }
 
 // The machine facts of a server instance. Returns 0 or a host service's error.
-int StampMachineFacts(unsigned char* block, uint16_t nodeType) {
+[[nodiscard]] int StampMachineFacts(unsigned char* block, uint16_t nodeType) {
   host::HostServices& host = host::Host();
   float speed = 0;
   int result = host.Cpum(&speed);
   if (result != 0) return result;
-  util::StoreLEFloat(block + kProcessorSpeedOffset, speed);
-  if (nodeType == kNodeTypePartitioned) {
+  util::StoreLEFloat(block + dbm::kProcessorSpeed.offset, speed);
+  if (nodeType == kDbmNodeTypePartitioned) {
     float bandwidth = 0;
     result = host.GetCommBandwidth(&bandwidth);
     if (result != 0) return result;
-    util::StoreLEFloat(block + kCommBandwidthOffset, bandwidth);
+    util::StoreLEFloat(block + dbm::kCommBandwidth.offset, bandwidth);
   }
   // Without a node name the template's own stays; that is not a failure of the stamping.
   std::array<char, kNodeNameSize> nodeName{};
   if (MakeDefaultNodeName(nodeName.data()) == 0) {
-    std::memcpy(block + kNodeNameOffset, nodeName.data(), std::strlen(nodeName.data()) + 1);
+    std::memcpy(block + dbm::kNodeName.offset, nodeName.data(), std::strlen(nodeName.data()) + 1);
   }
   return 0;
 }
 
 }  // namespace
 
-int InitInstanceConfiguration(const char* configPath) {
+[[nodiscard]] int InitInstanceConfiguration(const char* configPath) {
   if (configPath == nullptr) return kConfigFileError;
   platform::FileHandle file = platform::OpenFile(configPath, "rb+");
   if (!file) return kConfigFileError;
@@ -90,10 +88,10 @@ int InitInstanceConfiguration(const char* configPath) {
     file->Close();
     return kConfigFileError;
   }
-  const uint16_t nodeType = util::LoadLE16(block.data() + util::kDbmNodeTypeOffset);
+  const uint16_t nodeType = util::LoadLE16(block.data() + dbm::kNodeType.offset);
 
   bool changed = StampComponents(block.data(), nodeType);
-  if (nodeType != kNodeTypeClient) {
+  if (nodeType != kDbmNodeTypeClient) {
     changed = true;
     const int result = StampMachineFacts(block.data(), nodeType);
     if (result != 0) {
@@ -116,8 +114,9 @@ int InitInstanceConfiguration(const char* configPath) {
   return file->Close() == 0 ? 0 : kConfigFileError;
 }
 
-int CreateInstance(const char* name, const char* profileDir, const char* installDir,
-                   const char* account, const char* password, int kindCode, bool stamp) {
+[[nodiscard]] int CreateInstance(const char* name, const char* profileDir, const char* installDir,
+                                 const char* account, const char* password, int kindCode,
+                                 bool stamp) {
   host::HostServices& host = host::Host();
   // An instance that is already defined is updated by the creation. Dropping it after a failed
   // stamping would destroy an instance (and its databases) that this call did not make, so

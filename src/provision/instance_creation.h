@@ -23,8 +23,9 @@ constexpr const char* kQuerySentryValue = "QZ7 Query Sentry Client";
 // With stamp false the configuration file is left as the creation left it: the caller
 // keeps the instance's own configuration aside and puts it back afterwards, so a stamp would
 // only be overwritten (and, should the process end before that, would stand in its place).
-int CreateInstance(const char* name, const char* profileDir, const char* installDir,
-                   const char* account, const char* password, int kindCode, bool stamp = true);
+[[nodiscard]] int CreateInstance(const char* name, const char* profileDir, const char* installDir,
+                                 const char* account, const char* password, int kindCode,
+                                 bool stamp = true);
 
 // Stamps the configuration file at configPath (a Windows path) with the installed components
 // (registry), the processor speed, for a partitioned instance the communication bandwidth,
@@ -32,7 +33,7 @@ int CreateInstance(const char* name, const char* profileDir, const char* install
 // component value is present. Returns 0, the error of a host service (nothing written), or
 // kConfigFileError when 4096 bytes cannot be read, or the block cannot be written back.
 // The file is closed on every path.
-int InitInstanceConfiguration(const char* configPath);
+[[nodiscard]] int InitInstanceConfiguration(const char* configPath);
 
 }  // namespace qz7::provision
 

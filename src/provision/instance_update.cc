@@ -102,9 +102,9 @@ struct ToolMessages {
 };
 
 // Runs a tool of the installation's BIN directory and reports its outcome.
-int32_t RunInstanceTool(const ProvisionContext& context, const InstanceRequest& record,
-                        const std::string& toolPath, std::string commandLine,
-                        ToolMessages messages) {
+[[nodiscard]] int32_t RunInstanceTool(const ProvisionContext& context,
+                                      const InstanceRequest& record, const std::string& toolPath,
+                                      std::string commandLine, ToolMessages messages) {
   const std::string workingDirectory = util::StripQuotes(context.installDir);
   std::array<char, kToolOutputSize> output{};
   uint32_t exitCode = 0;
@@ -129,7 +129,8 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
   return util::StripQuotes(util::ExtendPath(Text(context.installDir), tool).c_str());
 }
 
-int32_t AddRemoteNode(const ProvisionContext& context, const InstanceRequest& record) {
+[[nodiscard]] int32_t AddRemoteNode(const ProvisionContext& context,
+                                    const InstanceRequest& record) {
   const std::string tool = ToolPath(context, kNodeCreateTool);
   std::string commandLine = NodeCreateCommandLine(
       tool.c_str(), record.name.c_str(), record.nodeNumber.c_str(), record.account.c_str(),
@@ -138,8 +139,8 @@ int32_t AddRemoteNode(const ProvisionContext& context, const InstanceRequest& re
                          {kMsgNodeToolNotRun, kMsgNodeToolFailed});
 }
 
-int32_t CreateOrConvertPartitioned(const ProvisionContext& context, const InstanceRequest& record,
-                                   bool exists) {
+[[nodiscard]] int32_t CreateOrConvertPartitioned(const ProvisionContext& context,
+                                                 const InstanceRequest& record, bool exists) {
   const std::string tool = ToolPath(context, exists ? kInstanceUpdateTool : kInstanceCreateTool);
   std::string commandLine = PartitionedCommandLine(
       tool.c_str(), record.name.c_str(), exists ? "" : kPartitionedOption, record.account.c_str(),
@@ -150,8 +151,8 @@ int32_t CreateOrConvertPartitioned(const ProvisionContext& context, const Instan
       {kMsgInstanceToolNotRun, exists ? kMsgInstanceUpdateFailed : kMsgInstanceCreateFailed});
 }
 
-int32_t CreateThroughHost(const ProvisionContext& context, const InstanceRequest& record,
-                          bool stamp) {
+[[nodiscard]] int32_t CreateThroughHost(const ProvisionContext& context,
+                                        const InstanceRequest& record, bool stamp) {
   const bool ownProfile = !record.profileDir.empty() && record.profileDir.view() != "\"\"";
   const std::string profileDir =
       util::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
@@ -178,8 +179,8 @@ int32_t CreateThroughHost(const ProvisionContext& context, const InstanceRequest
 
 }  // namespace
 
-int32_t CreateOrUpdateInstance(const ProvisionContext& context, const InstanceRequest& record,
-                               bool isAdminServer) {
+[[nodiscard]] int32_t CreateOrUpdateInstance(const ProvisionContext& context,
+                                             const InstanceRequest& record, bool isAdminServer) {
   ConfigurationBackup backup(context.targetProfileDir, record.name.c_str());
   const ConfigurationBackup::Outcome saved = backup.Save();
   if (saved == ConfigurationBackup::Outcome::kNotSaved) return 0;

@@ -46,8 +46,8 @@ constexpr size_t kToolOutputSize = 1024;
 // (password hidden) and its output appended to the log. Returns 0, the result of
 // CreateAdminServer or CreateInstance, the Windows error of a tool that could not be run, a
 // tool's exit code, or the host's result from sharing the directory.
-int32_t CreateOrUpdateInstance(const ProvisionContext& context, const InstanceRequest& record,
-                               bool isAdminServer);
+[[nodiscard]] int32_t CreateOrUpdateInstance(const ProvisionContext& context,
+                                             const InstanceRequest& record, bool isAdminServer);
 
 }  // namespace qz7::provision
 

@@ -19,7 +19,7 @@ bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 
 // The instance profiles other than the administration server's (all of them when that
 // server's name cannot be read).
-int CountInstanceProfiles() {
+[[nodiscard]] int CountInstanceProfiles() {
   host::HostServices& host = host::Host();
   std::array<char, kProfileNameSize> adminServer{};
   const bool haveAdminServer =
@@ -57,7 +57,7 @@ int NamesDifferNoCase(const char* a, const char* b) {
   return 0;
 }
 
-int MakeDefaultNodeName(char* out) {
+[[nodiscard]] int MakeDefaultNodeName(char* out) {
   const int count = CountInstanceProfiles();
   const std::string suffix = count >= 2 ? std::to_string(count - 1) : std::string();
 

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 
+#include "base/dbm_fields.h"
+
 namespace qz7::provision {
 
-// Size of a node-name text with its terminator.
-constexpr size_t kNodeNameSize = 9;
+// Size of a node-name text with its terminator: the node-name field of qz7systm.
+constexpr size_t kNodeNameSize = base::dbm::kNodeName.width;
 
 // Fills out (at least kNodeNameSize bytes) with the default node name and returns 0, or
 // returns the error of the installed-product query and leaves out unchanged.
@@ -18,7 +20,7 @@ constexpr size_t kNodeNameSize = 9;
 // more instance profiles (not counting the administration server) exist, it is cut to leave
 // room for the decimal suffix count - 1. Every character after the first that is not in the
 // product's permitted character set becomes '_'.
-int MakeDefaultNodeName(char* out);
+[[nodiscard]] int MakeDefaultNodeName(char* out);
 
 // 1 when the texts differ in length or in any character compared in upper case, else 0.
 // A null text counts as empty.

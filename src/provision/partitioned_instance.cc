@@ -48,7 +48,7 @@ std::string ShareNameOf(const char* instanceName) {
   return share;
 }
 
-int ShareProfileDirectory(const char* profileDir, const std::string& shareName) {
+[[nodiscard]] int ShareProfileDirectory(const char* profileDir, const std::string& shareName) {
   host::HostServices& host = host::Host();
   const std::array<char, kComputerNameSize> computer = ComputerName();
   // The share usually does not exist; one left by an earlier installation would make the

@@ -24,7 +24,7 @@ std::string ShareNameOf(const char* instanceName);
 // Shares profileDir (quotes are stripped) as shareName for the group "Everyone" on this
 // computer: a share of that name left from before is deleted first (its result is ignored).
 // Returns 0 or the host's result from creating the share.
-int ShareProfileDirectory(const char* profileDir, const std::string& shareName);
+[[nodiscard]] int ShareProfileDirectory(const char* profileDir, const std::string& shareName);
 
 // Points the service of every node of the instance (the subkeys of its NODES key, each
 // service named "<instance>-<node>") at installDir\bin\qz7syscs.exe, quoted when installDir

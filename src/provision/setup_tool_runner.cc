@@ -12,7 +12,7 @@ namespace {
 namespace p = qz7::platform;
 
 // The last error of the step that failed; never 0, so a failure is never taken for success.
-int32_t LastErrorResult() {
+[[nodiscard]] int32_t LastErrorResult() {
   const uint32_t error = p::GetLastError();
   return static_cast<int32_t>(error != 0 ? error : p::kErrorGenFailure);
 }
@@ -74,8 +74,9 @@ void ReadToolOutput(p::PipeHandle pipe, char* output, size_t capacity) {
 
 }  // namespace
 
-int32_t RunSetupTool(const char* workingDirectory, const char* programPath, const char* commandLine,
-                     uint32_t* exitCode, char* output, size_t outputCapacity) {
+[[nodiscard]] int32_t RunSetupTool(const char* workingDirectory, const char* programPath,
+                                   const char* commandLine, uint32_t* exitCode, char* output,
+                                   size_t outputCapacity) {
   PipeEnd readEnd;
   PipeEnd writeEnd;
   if (!p::CreatePipe(readEnd.receive(), writeEnd.receive())) return LastErrorResult();

@@ -24,8 +24,9 @@ constexpr uint32_t kToolOutputPiece = 512;
 // stored at output, the rest is read and dropped. The text is not terminated here; callers
 // hand in a zero-filled buffer. With exit code 0, output is left untouched. A child that
 // writes more than the pipe holds is never left blocked: the pipe is drained while it runs.
-int32_t RunSetupTool(const char* workingDirectory, const char* programPath, const char* commandLine,
-                     uint32_t* exitCode, char* output, size_t outputCapacity);
+[[nodiscard]] int32_t RunSetupTool(const char* workingDirectory, const char* programPath,
+                                   const char* commandLine, uint32_t* exitCode, char* output,
+                                   size_t outputCapacity);
 
 }  // namespace qz7::provision
 

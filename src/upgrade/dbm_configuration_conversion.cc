@@ -6,6 +6,7 @@
 
 #include "base/coding.h"
 #include "base/dbm_block.h"
+#include "base/dbm_fields.h"
 #include "upgrade/dbm_field_tables.h"
 #include "upgrade/dbm_parameter_ranges.h"
 
@@ -18,21 +19,40 @@ using util::LoadLE32;
 using util::StoreLE16;
 using util::StoreLE32;
 
+using namespace base::dbm;  // the field names
+using base::DbmField;
+using base::DbmKind;
+
 using Block = std::array<unsigned char, kDbmBlockSize>;
 
-uint16_t U16(const unsigned char* block, size_t offset) { return LoadLE16(block + offset); }
-int16_t S16(const unsigned char* block, size_t offset) {
-  return static_cast<int16_t>(LoadLE16(block + offset));
+static_assert(base::kDbmBlockBytes == kDbmBlockSize);
+static_assert(kVersionWord.offset == util::kDbmVersionOffset);
+static_assert(kNodeType.offset == util::kDbmNodeTypeOffset);
+static_assert(kChecksum.offset == util::kDbmChecksumOffset);
+static_assert(base::kDbmLayoutVersionMask == util::kDbmVersionMask);
+
+// A field's bits read as the number the name says, whatever kind the field has: the rules
+// below compare some fields both ways.
+uint16_t U16(const unsigned char* block, const DbmField& field) {
+  return LoadLE16(block + field.offset);
 }
-uint32_t U32(const unsigned char* block, size_t offset) { return LoadLE32(block + offset); }
-int32_t S32(const unsigned char* block, size_t offset) {
-  return static_cast<int32_t>(LoadLE32(block + offset));
+int16_t S16(const unsigned char* block, const DbmField& field) {
+  return static_cast<int16_t>(U16(block, field));
 }
-void PutS32(unsigned char* block, size_t offset, int64_t value) {
-  StoreLE32(block + offset, static_cast<uint32_t>(value));
+uint32_t U32(const unsigned char* block, const DbmField& field) {
+  return LoadLE32(block + field.offset);
+}
+int32_t S32(const unsigned char* block, const DbmField& field) {
+  return static_cast<int32_t>(U32(block, field));
+}
+void PutS32(unsigned char* block, const DbmField& field, int64_t value) {
+  StoreLE32(block + field.offset, static_cast<uint32_t>(value));
+}
+void ClearText(unsigned char* block, const DbmField& field) {
+  std::memset(block + field.offset, 0, field.width);
 }
 
-uint16_t NodeType(const unsigned char* block) { return U16(block, util::kDbmNodeTypeOffset); }
+uint16_t NodeType(const unsigned char* block) { return U16(block, kNodeType); }
 
 // ---- Field converters ----
 
@@ -52,35 +72,35 @@ bool RowApplies(CopyWhen when, uint16_t version, const unsigned char* oldBlock,
     case CopyWhen::kVersion900:
       return version == kDbmVersion900;
     case CopyWhen::kVersion900AtLevel7100:
-      return version == kDbmVersion900 && U16(oldBlock, kDbmLevelOffset) >= kDbmLevelWithField3108;
+      return version == kDbmVersion900 && U16(oldBlock, kLevel) >= kDbmLevelWithParam701;
     case CopyWhen::kNewTypeNot5:
-      return NodeType(newBlock) != kNodeTypeNoLocalCopy;
+      return NodeType(newBlock) != base::kDbmNodeTypeNoLocalCopy;
   }
   return false;
 }
 
-bool IsSet(const FieldCopy& row, const unsigned char* value) {
-  if (row.kind == FieldKind::kText) return value[0] != 0;
-  return std::any_of(value, value + row.width, [](unsigned char b) { return b != 0; });
+bool IsSet(const DbmField& field, const unsigned char* value) {
+  if (base::IsText(field)) return value[0] != 0;
+  return std::any_of(value, value + field.width, [](unsigned char b) { return b != 0; });
 }
 
 void ApplyCopies(std::span<const FieldCopy> rows, unsigned char* newBlock,
                  const unsigned char* oldBlock, uint16_t version) {
   for (const FieldCopy& row : rows) {
     if (!RowApplies(row.when, version, oldBlock, newBlock)) continue;
-    const unsigned char* from = oldBlock + row.offset;
+    const unsigned char* from = oldBlock + row.field.offset;
     bool take = true;
     switch (row.rule) {
       case CopyRule::kCopy:
         break;
       case CopyRule::kCopyIfSet:
-        take = IsSet(row, from);
+        take = IsSet(row.field, from);
         break;
       case CopyRule::kCopyUnlessDigitZero:
         take = from[0] != '0';
         break;
     }
-    if (take) std::memcpy(newBlock + row.offset, from, row.width);
+    if (take) std::memcpy(newBlock + row.field.offset, from, row.field.width);
   }
 }
 
@@ -89,31 +109,31 @@ void FixUp(int level, unsigned char* newBlock, const unsigned char* oldBlock, ui
   switch (level) {
     case 1:
       // A 0x600 file had no first-connect name; an empty one gets the product's default.
-      if (version == kDbmVersion600 && newBlock[1096] == 0) {
-        std::memset(newBlock + 1096, 0, 9);
-        std::memcpy(newBlock + 1096, "1ST_CONN", 8);
+      if (version == kDbmVersion600 && newBlock[kFirstConnectName.offset] == 0) {
+        ClearText(newBlock, kFirstConnectName);
+        std::memcpy(newBlock + kFirstConnectName.offset, "1ST_CONN", 8);
       }
       break;
     case 2:
       if (version != kDbmVersion600) break;
       // 0x600 files allowed smaller and differently bounded values than the current layout.
-      if (U32(oldBlock, 64) < 10000) StoreLE32(newBlock + 64, 10000);
-      if (S32(oldBlock, 1932) < 4 || S32(oldBlock, 1932) > 1000 || S32(oldBlock, 1936) < 10 ||
-          S32(oldBlock, 1936) > 256) {
-        PutS32(newBlock, 1932, 256);
-        PutS32(newBlock, 1936, 20);
-        std::memset(newBlock + 1968, 0, 9);
+      if (U32(oldBlock, kParam21) < 10000) PutS32(newBlock, kParam21, 10000);
+      if (S32(oldBlock, kParam90) < 4 || S32(oldBlock, kParam90) > 1000 ||
+          S32(oldBlock, kParam91) < 10 || S32(oldBlock, kParam91) > 256) {
+        PutS32(newBlock, kParam90, 256);
+        PutS32(newBlock, kParam91, 20);
+        ClearText(newBlock, kNodeName);
       }
-      if (U16(newBlock, 44) > 256) StoreLE16(newBlock + 44, 256);
-      // The 0x600 layout kept this parameter as a signed 16-bit value at 1036 (-1: automatic).
-      PutS32(newBlock, 3088, S16(oldBlock, 1036));
-      if (S32(oldBlock, 92) == 0 && U16(oldBlock, 96) == 0) {
-        PutS32(newBlock, 92, -1);
-        StoreLE16(newBlock + 96, 1);
+      if (U16(newBlock, kParam6) > 256) StoreLE16(newBlock + kParam6.offset, 256);
+      // The 0x600 layout kept kParam502 elsewhere, narrower and signed (-1: automatic).
+      PutS32(newBlock, kParam502, S16(oldBlock, kParam502Layout600));
+      if (S32(oldBlock, kParam80) == 0 && U16(oldBlock, kParam81) == 0) {
+        PutS32(newBlock, kParam80, -1);
+        StoreLE16(newBlock + kParam81.offset, 1);
       }
       break;
     case 5:
-      if (U32(oldBlock, 76) < 400) StoreLE32(newBlock + 76, 400);
+      if (U32(oldBlock, kParam12) < 400) PutS32(newBlock, kParam12, 400);
       break;
     default:
       break;
@@ -122,115 +142,125 @@ void FixUp(int level, unsigned char* newBlock, const unsigned char* oldBlock, ui
 
 // ---- Normalisation ----
 
-double LoadNumber(const unsigned char* block, uint16_t offset, NumberType type) {
-  switch (type) {
-    case NumberType::kU16:
-      return U16(block, offset);
-    case NumberType::kS16:
-      return S16(block, offset);
-    case NumberType::kU32:
-      return U32(block, offset);
-    case NumberType::kS32:
-      return S32(block, offset);
-    case NumberType::kF32:
-      return util::LoadLEFloat(block + offset);
+// A number field read as its kind says (a text, which no range row names, reads as 0).
+double LoadNumber(const unsigned char* block, const DbmField& field) {
+  switch (field.kind) {
+    case DbmKind::kU16:
+      return U16(block, field);
+    case DbmKind::kS16:
+      return S16(block, field);
+    case DbmKind::kU32:
+      return U32(block, field);
+    case DbmKind::kS32:
+      return S32(block, field);
+    case DbmKind::kF32:
+      return util::LoadLEFloat(block + field.offset);
+    case DbmKind::kText:
+      break;
   }
   return 0;
 }
 
-void StoreNumber(unsigned char* block, uint16_t offset, NumberType type, double value) {
-  switch (type) {
-    case NumberType::kU16:
-    case NumberType::kS16:
-      StoreLE16(block + offset, static_cast<uint16_t>(static_cast<int64_t>(value)));
+void StoreNumber(unsigned char* block, const DbmField& field, double value) {
+  switch (field.kind) {
+    case DbmKind::kU16:
+    case DbmKind::kS16:
+      StoreLE16(block + field.offset, static_cast<uint16_t>(static_cast<int64_t>(value)));
       break;
-    case NumberType::kU32:
-    case NumberType::kS32:
-      PutS32(block, offset, static_cast<int64_t>(value));
+    case DbmKind::kU32:
+    case DbmKind::kS32:
+      PutS32(block, field, static_cast<int64_t>(value));
       break;
-    case NumberType::kF32:
-      util::StoreLEFloat(block + offset, static_cast<float>(value));
+    case DbmKind::kF32:
+      util::StoreLEFloat(block + field.offset, static_cast<float>(value));
+      break;
+    case DbmKind::kText:
       break;
   }
 }
 
-// Rule 1: the limit of the value at 3080. Comparisons are unsigned, with wrap-around products
-// and differences, as the values are held in 32 bits.
-void ApplyLimit3080(unsigned char* block, uint16_t type) {
-  uint32_t a3080 = U32(block, 3080);
-  const uint32_t a76 = U32(block, 76);
+// Rule 1: the limit of kParam500. Comparisons are unsigned, with wrap-around products and
+// differences, as the values are held in 32 bits.
+void ApplyLimitParam500(unsigned char* block, uint16_t type) {
+  uint32_t a500 = U32(block, kParam500);
+  const uint32_t a12 = U32(block, kParam12);
   uint32_t limit;
-  if (S32(block, 3088) != -1) {
-    limit = U32(block, 3088);
+  if (S32(block, kParam502) != -1) {
+    limit = U32(block, kParam502);
   } else {
-    if (a3080 > a76) a3080 = 0;
-    const uint32_t a24 = U32(block, 24);
+    if (a500 > a12) a500 = 0;
+    const uint32_t a303 = U32(block, kParam303);
     if (type == 1) {
-      const uint32_t reserved =
-          S32(block, 3084) != -1 ? U32(block, 3084) : a76 - (S16(block, 38) != 0 ? a3080 : 0);
-      limit = std::max(a24 * (a76 / 50), a76 - reserved);
+      const uint32_t reserved = S32(block, kParam501) != -1
+                                    ? U32(block, kParam501)
+                                    : a12 - (S16(block, kParam306) != 0 ? a500 : 0);
+      limit = std::max(a303 * (a12 / 50), a12 - reserved);
     } else {
-      limit = std::max(a24, a76 / 50);
+      limit = std::max(a303, a12 / 50);
     }
   }
-  if (a3080 > limit) a3080 = 0;
-  StoreLE32(block + 3080, a3080);
+  if (a500 > limit) a500 = 0;
+  PutS32(block, kParam500, a500);
 }
 
-// Rules 2 to 5: 3084, 92, 80 and 1944 must fit into what 76 and 3080 leave.
+// Rules 2 to 5: kParam501, kParam80, kParam13 and kParam601 must fit into what kParam12 and
+// kParam500 leave.
 int64_t Dependent(const unsigned char* block, const ParameterRange& rule, uint16_t type) {
-  const int64_t a76 = U32(block, 76);
-  const uint32_t free76 = U32(block, 76) - U32(block, 3080);
-  const int64_t a3080 = U32(block, 3080);
-  const int64_t a3084 = S32(block, 3084);
+  const int64_t a12 = U32(block, kParam12);
+  const uint32_t free12 = U32(block, kParam12) - U32(block, kParam500);
+  const int64_t a500 = U32(block, kParam500);
+  const int64_t a501 = S32(block, kParam501);
   switch (rule.check) {
-    case RangeCheck::kDependent3084: {
-      int64_t v = a3084;
+    case RangeCheck::kDependentParam501: {
+      int64_t v = a501;
       if (v < 0 && v != -1) v = -1;
-      if (v > a76) v = -1;
-      if (v != -1 && v + a3080 > a76) v = -1;
-      if (type != kNodeTypePartitioned && S16(block, 38) == 0 && v != a76 && v != -1) v = -1;
+      if (v > a12) v = -1;
+      if (v != -1 && v + a500 > a12) v = -1;
+      if (type != base::kDbmNodeTypePartitioned && S16(block, kParam306) == 0 && v != a12 &&
+          v != -1) {
+        v = -1;
+      }
       return v;
     }
-    case RangeCheck::kDependent92: {
-      int64_t v = S32(block, 92);
+    case RangeCheck::kDependentParam80: {
+      int64_t v = S32(block, kParam80);
       if (v < 0 && v != -1) v = -1;
-      if (a3084 != -1 && v > a3084) v = -1;
-      if (a3084 == -1 && static_cast<uint32_t>(v) > free76) v = -1;
+      if (a501 != -1 && v > a501) v = -1;
+      if (a501 == -1 && static_cast<uint32_t>(v) > free12) v = -1;
       if (v == 0) v = -1;
       return v;
     }
-    case RangeCheck::kDependent80: {
-      int64_t v = S32(block, 80);
+    case RangeCheck::kDependentParam13: {
+      int64_t v = S32(block, kParam13);
       if (v < 1 && v != -1) v = -1;
-      if (a3084 != -1 && v > a3084) v = -1;
-      if (a3084 == -1 && static_cast<uint32_t>(v) > free76) v = -1;
+      if (a501 != -1 && v > a501) v = -1;
+      if (a501 == -1 && static_cast<uint32_t>(v) > free12) v = -1;
       return v;
     }
-    case RangeCheck::kDependent1944: {
-      int64_t v = S32(block, 1944);
-      const int64_t a92 = S32(block, 92);
+    case RangeCheck::kDependentParam601: {
+      int64_t v = S32(block, kParam601);
+      const int64_t a80 = S32(block, kParam80);
       if (v < 0) v = 0;
-      if (a92 != -1) {
-        if (v > a92) v = 0;
-      } else if (a3084 != -1) {
-        if (v > a3084) v = 0;
-      } else if (static_cast<uint32_t>(v) > free76) {
+      if (a80 != -1) {
+        if (v > a80) v = 0;
+      } else if (a501 != -1) {
+        if (v > a501) v = 0;
+      } else if (static_cast<uint32_t>(v) > free12) {
         v = 0;
       }
       return v;
     }
     default:
-      return S32(block, rule.offset);  // only the dependent checks come here
+      return S32(block, rule.field);  // only the dependent checks come here
   }
 }
 
 void ApplyRange(unsigned char* block, const ParameterRange& rule, uint16_t type) {
-  const double value = LoadNumber(block, rule.offset, rule.type);
-  auto set = [&](double v) { StoreNumber(block, rule.offset, rule.type, v); };
+  const double value = LoadNumber(block, rule.field);
+  auto set = [&](double v) { StoreNumber(block, rule.field, v); };
   switch (rule.scope) {
     case RangeScope::kClientZero:
-      if (type == kNodeTypeClient) return set(0);
+      if (type == base::kDbmNodeTypeClient) return set(0);
       break;
     case RangeScope::kEveryType:
       break;
@@ -244,20 +274,20 @@ void ApplyRange(unsigned char* block, const ParameterRange& rule, uint16_t type)
       }
       break;
     case RangeScope::kClientNonZeroTo3:
-      if (type == kNodeTypeClient) {
+      if (type == base::kDbmNodeTypeClient) {
         if (value != 0) set(3);
         return;
       }
       break;
     case RangeScope::kTypes1And4:
-      if (type != 1 && type != kNodeTypePartitioned) return set(0);
+      if (type != 1 && type != base::kDbmNodeTypePartitioned) return set(0);
       break;
     case RangeScope::kPartitionedOnly:
-      if (type != kNodeTypePartitioned) return set(0);
+      if (type != base::kDbmNodeTypePartitioned) return set(0);
       break;
   }
   const double fallback = type == 0 ? rule.fallbackTypeZero : rule.fallback;
-  const double high = rule.highFrom != 0 ? U32(block, rule.highFrom) : rule.high;
+  const double high = rule.highFrom.width != 0 ? U32(block, rule.highFrom) : rule.high;
   // Written as "not inside" so that a float that is not a number counts as out of range.
   const bool inside = value >= rule.low && value <= high;
   switch (rule.check) {
@@ -267,17 +297,17 @@ void ApplyRange(unsigned char* block, const ParameterRange& rule, uint16_t type)
     case RangeCheck::kRangeUnlessMinusOne:
       if (value != -1 && !inside) set(fallback);
       break;
-    case RangeCheck::kOneUnless1930IsOne:
-      if (U16(block, 1930) != 1) set(1);
+    case RangeCheck::kOneUnlessParam78IsOne:
+      if (U16(block, kParam78) != 1) set(1);
       break;
-    case RangeCheck::kLimit3080:
-      ApplyLimit3080(block, type);
+    case RangeCheck::kLimitParam500:
+      ApplyLimitParam500(block, type);
       break;
-    case RangeCheck::kDependent3084:
-    case RangeCheck::kDependent92:
-    case RangeCheck::kDependent80:
-    case RangeCheck::kDependent1944:
-      PutS32(block, rule.offset, Dependent(block, rule, type));
+    case RangeCheck::kDependentParam501:
+    case RangeCheck::kDependentParam80:
+    case RangeCheck::kDependentParam13:
+    case RangeCheck::kDependentParam601:
+      PutS32(block, rule.field, Dependent(block, rule, type));
       break;
   }
 }
@@ -296,25 +326,24 @@ void RestoreBlock(const char* path, const Block& original) {
 }  // namespace
 
 uint16_t DbmLayoutVersion(const unsigned char* block) {
-  return U16(block, util::kDbmVersionOffset) & util::kDbmVersionMask;
+  return U16(block, kVersionWord) & base::kDbmLayoutVersionMask;
 }
 
-bool IsKnownDbmVersion(uint16_t version) {
-  return version == kDbmVersion600 || version == kDbmVersion800 || version == kDbmVersion900;
-}
+bool IsKnownDbmVersion(uint16_t version) { return base::dbm::IsLayoutVersion(version); }
 
-int ReadDbmConfiguration(platform::FileStream& file, unsigned char* block, uint16_t* version) {
+[[nodiscard]] int ReadDbmConfiguration(platform::FileStream& file, unsigned char* block,
+                                       uint16_t* version) {
   std::memset(block, 0, kDbmBlockSize);
   if (file.Read(block, kDbmBlockSize) != kDbmBlockSize) return kDbmFileError;
   *version = DbmLayoutVersion(block);
   if (!IsKnownDbmVersion(*version)) return kDbmVersionError;
-  if (U32(block, util::kDbmChecksumOffset) != util::DbmBlockChecksum(block)) {
+  if (U32(block, kChecksum) != util::DbmBlockChecksum(block)) {
     return kDbmChecksumError;
   }
   return 0;
 }
 
-int ConvertDbmFields(unsigned char* newBlock, const unsigned char* oldBlock) {
+[[nodiscard]] int ConvertDbmFields(unsigned char* newBlock, const unsigned char* oldBlock) {
   const int converter = ConverterFor(NodeType(newBlock), NodeType(oldBlock));
   if (converter == 0) return kDbmNodeTypesError;
   const uint16_t version = DbmLayoutVersion(oldBlock);
@@ -330,7 +359,7 @@ void NormalizeDbmParameters(unsigned char* block) {
   for (const ParameterRange& rule : ParameterRanges()) ApplyRange(block, rule, type);
 }
 
-int ConvertDbmConfiguration(const char* newPath, const char* oldPath) {
+[[nodiscard]] int ConvertDbmConfiguration(const char* newPath, const char* oldPath) {
   if (newPath == nullptr || oldPath == nullptr) return kDbmFileError;
   platform::FileHandle oldFile = platform::OpenFile(oldPath, "rb+");
   if (!oldFile) return kDbmFileError;

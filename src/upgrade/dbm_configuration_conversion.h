@@ -16,7 +16,7 @@ constexpr int kDbmVersionError = -101;     // layout version not 0x600, 0x800 or
 constexpr int kDbmChecksumError = -102;    // stored checksum differs from the computed one
 constexpr int kDbmNodeTypesError = -5065;  // this pair of node types cannot be converted
 
-// The layout version of a block (bits 0x0F00 of the 16-bit value at offset 16), and whether
+// The layout version of a block (the layout bits of its version word), and whether
 // it is one that the conversion knows.
 uint16_t DbmLayoutVersion(const unsigned char* block);
 bool IsKnownDbmVersion(uint16_t version);
@@ -29,18 +29,19 @@ bool IsKnownDbmVersion(uint16_t version);
 // write never changes the file's size. When that write or the close that flushes it fails,
 // the template's bytes are written back (best effort) and the result is kDbmFileError. Both
 // files are closed exactly once on every path.
-int ConvertDbmConfiguration(const char* newPath, const char* oldPath);
+[[nodiscard]] int ConvertDbmConfiguration(const char* newPath, const char* oldPath);
 
 // Reads one 4096-byte block from the start of file into block (cleared first) and checks it:
 // kDbmFileError when 4096 bytes cannot be read, kDbmVersionError for an unknown layout
 // version, kDbmChecksumError for a wrong checksum, else 0. The version is handed out in
 // *version whenever the block was read.
-int ReadDbmConfiguration(platform::FileStream& file, unsigned char* block, uint16_t* version);
+[[nodiscard]] int ReadDbmConfiguration(platform::FileStream& file, unsigned char* block,
+                                       uint16_t* version);
 
 // Carries the old block's values into the new block with the converter that the two node
-// types (offset 40) select. Returns 0, or kDbmNodeTypesError (new block unchanged) when the
-// pair cannot be converted or a node type is outside 1 to 5.
-int ConvertDbmFields(unsigned char* newBlock, const unsigned char* oldBlock);
+// types (their kNodeType fields) select. Returns 0, or kDbmNodeTypesError (new block unchanged)
+// when the pair cannot be converted or a node type is outside 1 to 5.
+[[nodiscard]] int ConvertDbmFields(unsigned char* newBlock, const unsigned char* oldBlock);
 
 // Puts every parameter of block back into its range for the block's node type. The checksum
 // is not touched.

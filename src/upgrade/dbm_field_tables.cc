@@ -3,85 +3,81 @@
 namespace qz7::upgrade {
 namespace {
 
-constexpr FieldCopy Num16(uint16_t offset, CopyWhen when = CopyWhen::kAlways) {
-  return {offset, 2, FieldKind::kNumber, CopyRule::kCopy, when};
-}
-constexpr FieldCopy Num32(uint16_t offset, CopyWhen when = CopyWhen::kAlways) {
-  return {offset, 4, FieldKind::kNumber, CopyRule::kCopy, when};
-}
-constexpr FieldCopy Num32IfSet(uint16_t offset, CopyWhen when) {
-  return {offset, 4, FieldKind::kNumber, CopyRule::kCopyIfSet, when};
-}
-constexpr FieldCopy Float(uint16_t offset, CopyWhen when = CopyWhen::kAlways) {
-  return {offset, 4, FieldKind::kNumber, CopyRule::kCopy, when};
-}
-constexpr FieldCopy Text(uint16_t offset, uint16_t width) {
-  return {offset, width, FieldKind::kText, CopyRule::kCopy, CopyWhen::kAlways};
-}
-constexpr FieldCopy TextIfSet(uint16_t offset, uint16_t width, CopyWhen when = CopyWhen::kAlways) {
-  return {offset, width, FieldKind::kText, CopyRule::kCopyIfSet, when};
-}
-
+using namespace base::dbm;  // the field names
 using enum CopyWhen;
+
+constexpr FieldCopy Copy(const DbmField& field, CopyWhen when = kAlways) {
+  return {field, CopyRule::kCopy, when};
+}
+constexpr FieldCopy CopyIfSet(const DbmField& field, CopyWhen when = kAlways) {
+  return {field, CopyRule::kCopyIfSet, when};
+}
 
 // clang-format off
 constexpr FieldCopy kL1[] = {
-    Num16(36), Num16(794), Num16(796), Num16(18), Num16(1128), Num16(1034),
-    TextIfSet(1130, 256), TextIfSet(1386, 256), TextIfSet(1642, 256),
-    TextIfSet(1898, 32),
-    TextIfSet(679, 17), TextIfSet(1040, 17), TextIfSet(1057, 17),
-    TextIfSet(396, 26),
-    {1076, 20, FieldKind::kText, CopyRule::kCopyUnlessDigitZero, kAlways},
-    TextIfSet(1096, 9),
-    TextIfSet(818, 216),
-    TextIfSet(52, 9, kNewTypeNot5),
-    // (fix-up: a 0x600 file with an empty text at 1096 gets "1ST_CONN")
-    Num16(1930, kVersionNot600),
-    Num16(22, kVersion800Or900), Num16(1116, kVersion800Or900), Num16(46, kVersion800Or900),
-    TextIfSet(422, 36, kVersion800Or900),
-    Num16(86, kVersion900), Num16(50, kVersion900), Num16(84, kVersion900),
-    Num32IfSet(3124, kVersion900),
-    TextIfSet(3128, 256, kVersion900),
+    Copy(kParam1), Copy(kParam40), Copy(kParam41), Copy(kParam72), Copy(kParam73),
+    Copy(kParam64),
+    CopyIfSet(kParam74), CopyIfSet(kParam75), CopyIfSet(kParam76),
+    CopyIfSet(kNodeProtocolText),
+    CopyIfSet(kParam39), CopyIfSet(kParam62), CopyIfSet(kParam63),
+    CopyIfSet(kParam28),
+    {kParam66, CopyRule::kCopyUnlessDigitZero, kAlways},
+    CopyIfSet(kFirstConnectName),
+    CopyIfSet(kParam65),
+    CopyIfSet(kParam7, kNewTypeNot5),
+    // (fix-up: a 0x600 file with an empty first-connect name gets "1ST_CONN")
+    Copy(kParam78, kVersionNot600),
+    Copy(kParam304, kVersion800Or900), Copy(kParam82, kVersion800Or900),
+    Copy(kParam314, kVersion800Or900),
+    CopyIfSet(kServerProtocolText, kVersion800Or900),
+    Copy(kDistributedJoin, kVersion900), Copy(kParam602, kVersion900), Copy(kParam605, kVersion900),
+    CopyIfSet(kQuerySentryHeap, kVersion900),
+    CopyIfSet(kParam311, kVersion900),
 };
 
 constexpr FieldCopy kL2[] = {
-    Num16(44), Num16(62), Num16(98), Num16(798), Num16(1074), Num16(1106), Num16(1114),
-    Num16(1038), Num16(816), Num16(96),
-    Num32(76), Num32(80), Num32(88), Num32(68), Num32(72), Num32(812), Num32(800), Num32(804),
-    Num32(1932), Num32(1936), Num32(64), Num32(3088), Num32(92),
-    Float(808),
-    TextIfSet(180, 216),
-    Text(1968, 9),
-    TextIfSet(100, 15),
-    Num16(1930, kVersion600),
-    // (fix-up for 0x600 files: 64, 1932/1936/1968, 44, 3088 from 1036, 92/96)
-    Num32(3104, kVersion800Or900), Num32(3092, kVersion800Or900), Num32(3100, kVersion800Or900),
-    Num32(3096, kVersion800Or900), Num32(3124, kVersion800Or900), Num32(3084, kVersion800Or900),
-    Num32(24, kVersion800Or900), Num32(3080, kVersion800Or900), Num32(32, kVersion800Or900),
-    Num16(38, kVersion800Or900), Num16(1942, kVersion800Or900),
-    TextIfSet(3128, 256, kVersion800Or900), TextIfSet(1977, 227, kVersion800Or900),
-    Num16(1940, kVersion900), Num16(86, kVersion900), Num16(50, kVersion900),
-    Num16(1126, kVersion900), Num16(84, kVersion900),
-    Num32(1944, kVersion900),
-    Num32(3108, kVersion900AtLevel7100),
+    Copy(kParam6), Copy(kParam20), Copy(kParam26), Copy(kParam30To35), Copy(kParam79),
+    Copy(kParam68), Copy(kParam69), Copy(kParam61), Copy(kParam45), Copy(kParam81),
+    Copy(kParam12), Copy(kParam13), Copy(kParam15), Copy(kParam18), Copy(kParam19),
+    Copy(kParam49), Copy(kParam43), Copy(kParam44), Copy(kParam90), Copy(kParam91),
+    Copy(kParam21), Copy(kParam80),
+    Copy(kProcessorSpeed),
+    CopyIfSet(kParam27),
+    Copy(kNodeName),
+    CopyIfSet(kParam24),
+    Copy(kParam78, kVersion600),
+    // (fix-up for 0x600 files: kParam21, kParam90/91 with the node name, kParam6, kParam502
+    // from its 0x600 place, kParam80/81)
+    Copy(kParam502, kVersion800Or900),
+    Copy(kParam506, kVersion800Or900), Copy(kParam503, kVersion800Or900),
+    Copy(kParam505, kVersion800Or900), Copy(kParam504, kVersion800Or900),
+    Copy(kQuerySentryHeap, kVersion800Or900), Copy(kParam501, kVersion800Or900),
+    Copy(kParam303, kVersion800Or900), Copy(kParam500, kVersion800Or900),
+    Copy(kParam312, kVersion800Or900),
+    Copy(kParam306, kVersion800Or900), Copy(kParam309, kVersion800Or900),
+    CopyIfSet(kParam311, kVersion800Or900), CopyIfSet(kParam313, kVersion800Or900),
+    Copy(kParam301And302, kVersion900), Copy(kDistributedJoin, kVersion900),
+    Copy(kParam602, kVersion900), Copy(kParam603, kVersion900), Copy(kParam605, kVersion900),
+    Copy(kParam601, kVersion900),
+    Copy(kParam701, kVersion900AtLevel7100),
 };
 
 constexpr FieldCopy kL3[] = {
-    Num16(48),
-    TextIfSet(696, 49), TextIfSet(1108, 5), TextIfSet(745, 49), TextIfSet(115, 65),
+    Copy(kParam308),
+    CopyIfSet(kParam47), CopyIfSet(kParam71), CopyIfSet(kParam48), CopyIfSet(kParam25),
 };
 
 constexpr FieldCopy kL4[] = {
-    Num16(1940, kVersion800),
-    Num16(48, kVersion800Or900),
+    Copy(kParam301And302, kVersion800),
+    Copy(kParam308, kVersion800Or900),
 };
 
 constexpr FieldCopy kL5[] = {
-    Num32(3084, kVersion800Or900),
-    Num16(3112, kVersion800Or900), Num16(3114, kVersion800Or900),
-    Num16(3116, kVersion800Or900), Num16(3118, kVersion800Or900),
-    Float(3120, kVersion800Or900),
-    // (fix-up: an old value below 400 at 76 becomes 400)
+    Copy(kParam501, kVersion800Or900),
+    Copy(kParam508, kVersion800Or900), Copy(kParam509, kVersion800Or900),
+    Copy(kParam510, kVersion800Or900), Copy(kParam511, kVersion800Or900),
+    Copy(kCommBandwidth, kVersion800Or900),
+    // (fix-up: an old kParam12 below 400 becomes 400)
 };
 
 // Row: new node type 1..5; column: old node type 1..5; 0 = cannot be converted.
@@ -94,6 +90,57 @@ constexpr int kConverterByNodeTypes[5][5] = {
     /* 5 */ {2, 1, 2, 0, 2},
 };
 // clang-format on
+
+// The lowest layout version a condition lets a row take its field from.
+constexpr uint16_t LowestVersion(CopyWhen when) {
+  switch (when) {
+    case kVersion800:
+    case kVersion800Or900:
+    case kVersionNot600:
+      return kDbmVersion800;
+    case kVersion900:
+    case kVersion900AtLevel7100:
+      return kDbmVersion900;
+    case kAlways:
+    case kVersion600:
+    case kNewTypeNot5:
+      return kDbmVersion600;
+  }
+  return kDbmVersion600;
+}
+
+// No row takes a field from a layout that does not hold it, and the digit-zero rule is only
+// for texts.
+template <size_t N>
+constexpr bool RowsMatchLayouts(const FieldCopy (&rows)[N]) {
+  for (const FieldCopy& row : rows) {
+    if (LowestVersion(row.when) < row.field.since) return false;
+    if (row.rule == CopyRule::kCopyUnlessDigitZero && !base::IsText(row.field)) return false;
+  }
+  return true;
+}
+// Every parameter of the map is carried by some converter, but for the one that only the
+// 0x600 layout holds (the fix-up reads it): the map names no field the conversion ignores.
+constexpr bool CarriedBySomeConverter(const DbmField& field) {
+  const std::span<const FieldCopy> converters[] = {kL1, kL2, kL3, kL4, kL5};
+  for (std::span<const FieldCopy> rows : converters) {
+    for (const FieldCopy& row : rows) {
+      if (row.field == field) return true;
+    }
+  }
+  return false;
+}
+constexpr bool EveryParameterCarried() {
+  for (const DbmField& field : kParameters) {
+    if (!(field == kParam502Layout600) && !CarriedBySomeConverter(field)) return false;
+  }
+  return true;
+}
+static_assert(EveryParameterCarried(), "a qz7systm parameter is carried by no converter");
+
+static_assert(RowsMatchLayouts(kL1) && RowsMatchLayouts(kL2) && RowsMatchLayouts(kL3) &&
+                  RowsMatchLayouts(kL4) && RowsMatchLayouts(kL5),
+              "a converter row takes a field from a layout that does not hold it");
 
 }  // namespace
 

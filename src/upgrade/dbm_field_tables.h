@@ -1,7 +1,7 @@
 // What the five field converters of the qz7systm conversion carry from an old block into a
-// new one, as data: one row per field, (offset, width, rule, condition). The converters are
-// cumulative, so converter N applies the rows of converters 1 to N in order; each level also
-// has a small fix-up step for the values that are computed rather than copied
+// new one, as data: one row per field of base/dbm_fields.h, with its rule and condition. The
+// converters are cumulative, so converter N applies the rows of converters 1 to N in order; each
+// level also has a small fix-up step for the values that are computed rather than copied
 // (dbm_configuration_conversion.cc).
 #ifndef QZ7_UPGRADE_DBM_FIELD_TABLES_H_
 #define QZ7_UPGRADE_DBM_FIELD_TABLES_H_
@@ -10,30 +10,24 @@
 #include <cstdint>
 #include <span>
 
+#include "base/dbm_fields.h"
+
 namespace qz7::upgrade {
 
-// Layout versions (bits 0x0F00 of the 16-bit value at offset 16).
-constexpr uint16_t kDbmVersion600 = 0x600;
-constexpr uint16_t kDbmVersion800 = 0x800;
-constexpr uint16_t kDbmVersion900 = 0x900;
+using base::DbmField;
 
-constexpr size_t kDbmLevelOffset = 20;
-// Level from which a 0x900 file carries the value at offset 3108.
-constexpr uint16_t kDbmLevelWithField3108 = 7100;
+// Layout versions (bits 0x0F00 of the version word).
+constexpr uint16_t kDbmVersion600 = base::kDbmLayout600;
+constexpr uint16_t kDbmVersion800 = base::kDbmLayout800;
+constexpr uint16_t kDbmVersion900 = base::kDbmLayout900;
 
-// Node types at offset 40.
-constexpr uint16_t kNodeTypeClient = 2;
-constexpr uint16_t kNodeTypePartitioned = 4;
-constexpr uint16_t kNodeTypeNoLocalCopy = 5;  // keeps its own text at offset 52
-
-enum class FieldKind : uint8_t {
-  kNumber,  // 16-bit or 32-bit integer, or 32-bit float: "set" means not all bytes are zero
-  kText,    // NUL-terminated bytes: "set" means the first byte is not zero
-};
+// Level from which a 0x900 file carries kParam701.
+constexpr uint16_t kDbmLevelWithParam701 = 7100;
 
 enum class CopyRule : uint8_t {
   kCopy,                 // take the old value
-  kCopyIfSet,            // take the old value only when it is set (see FieldKind)
+  kCopyIfSet,            // take the old value only when it is set: a text when its first byte
+                         // is not zero, a number when not all of its bytes are zero
   kCopyUnlessDigitZero,  // take the old text unless its first byte is the character '0'
 };
 
@@ -45,14 +39,12 @@ enum class CopyWhen : uint8_t {
   kVersion800,
   kVersion800Or900,
   kVersion900,
-  kVersion900AtLevel7100,  // V is 0x900 and the old level at offset 20 is 7100 or more
+  kVersion900AtLevel7100,  // V is 0x900 and the old file's level is 7100 or more
   kNewTypeNot5,            // the new block's node type is not 5
 };
 
 struct FieldCopy {
-  uint16_t offset;
-  uint16_t width;  // bytes
-  FieldKind kind;
+  DbmField field;
   CopyRule rule;
   CopyWhen when;
 };

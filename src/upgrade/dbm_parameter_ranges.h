@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <span>
 
-namespace qz7::upgrade {
+#include "base/dbm_fields.h"
 
-enum class NumberType : uint8_t { kU16, kS16, kU32, kS32, kF32 };
+namespace qz7::upgrade {
 
 // Which node types T the range check applies to, and what the others get.
 enum class RangeScope : uint8_t {
@@ -23,35 +23,29 @@ enum class RangeScope : uint8_t {
 };
 
 enum class RangeCheck : uint8_t {
-  kRange,                // outside low..high becomes the default
-  kRangeUnlessMinusOne,  // -1 stays; otherwise outside low..high becomes the default
-  kOneUnless1930IsOne,   // becomes 1 when the value at 1930 is not 1
+  kRange,                  // outside low..high becomes the default
+  kRangeUnlessMinusOne,    // -1 stays; otherwise outside low..high becomes the default
+  kOneUnlessParam78IsOne,  // becomes 1 when kParam78 is not 1
   // The rules that tie the shared-memory parameters to each other (not for clients).
-  kLimit3080,
-  kDependent3084,
-  kDependent92,
-  kDependent80,
-  kDependent1944,
+  kLimitParam500,
+  kDependentParam501,
+  kDependentParam80,
+  kDependentParam13,
+  kDependentParam601,
 };
 
 struct ParameterRange {
-  uint16_t offset;
-  NumberType type;
+  base::DbmField field;  // a number: its kind says how it is compared and stored
   RangeScope scope;
   RangeCheck check;
   double low;
-  double high;              // ignored when highFrom is not 0
-  double fallback;          // the value an out-of-range parameter becomes
-  double fallbackTypeZero;  // the same for T = 0
-  uint16_t highFrom = 0;    // when not 0: the upper bound is the value at this offset
+  double high;                   // ignored when highFrom is given
+  double fallback;               // the value an out-of-range parameter becomes
+  double fallbackTypeZero;       // the same for T = 0
+  base::DbmField highFrom = {};  // when given (width not 0): the upper bound is its value
 };
 
 std::span<const ParameterRange> ParameterRanges();
-
-// Width in bytes of a number of the given type.
-constexpr int NumberWidth(NumberType type) {
-  return (type == NumberType::kU16 || type == NumberType::kS16) ? 2 : 4;
-}
 
 }  // namespace qz7::upgrade
 

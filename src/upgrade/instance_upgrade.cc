@@ -13,7 +13,8 @@
 namespace qz7::upgrade {
 namespace {
 
-int ReportNotUpgraded(const MessageTarget& messages, const char* instanceDir, int code) {
+[[nodiscard]] int ReportNotUpgraded(const MessageTarget& messages, const char* instanceDir,
+                                    int code) {
   const std::string codeText = std::to_string(code);
   const char* codeParams[] = {codeText.c_str()};
   util::ShowSetupMessage(kConversionFailedMessage, 1, codeParams, util::kBoxNone, messages.logFile,
@@ -27,8 +28,8 @@ int ReportNotUpgraded(const MessageTarget& messages, const char* instanceDir, in
 
 }  // namespace
 
-int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* instanceDir,
-                                 const char* templateFile) {
+[[nodiscard]] int UpgradeInstanceConfiguration(const MessageTarget& messages,
+                                               const char* instanceDir, const char* templateFile) {
   const std::string configPath = util::ExtendPath(instanceDir ? instanceDir : "", "\\qz7systm");
   auto removeFile = [](const std::string& path) {
     util::MakeWritable(path.c_str());
@@ -86,9 +87,9 @@ int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* inst
   return 0;
 }
 
-int UpgradeInstanceDirectories(const char* instanceDir, const char* installDir,
-                               const MessageTarget& messages,
-                               const DirectoryMigrations& migrations) {
+[[nodiscard]] int UpgradeInstanceDirectories(const char* instanceDir, const char* installDir,
+                                             const MessageTarget& messages,
+                                             const DirectoryMigrations& migrations) {
   if (instanceDir == nullptr || !util::IsDirectory(instanceDir)) return 0;
   const std::string databaseFolder = util::JoinPath(instanceDir, "SQLDBDIR");
   const std::string gatewayFolder = util::JoinPath(instanceDir, "SQLGWDIR");

@@ -37,8 +37,8 @@ const DirectoryMigrations& DefaultDirectoryMigrations();
 // configuration is never lost: when it exists but cannot be saved, nothing is changed (code
 // kConfigurationNotSaved); when the conversion fails, qz7systm keeps its old contents and the
 // saved copy stays beside it. An instance without a qz7systm gets the template.
-int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* instanceDir,
-                                 const char* templateFile);
+[[nodiscard]] int UpgradeInstanceConfiguration(const MessageTarget& messages,
+                                               const char* instanceDir, const char* templateFile);
 
 // Migrates the instance's system database directory and node directory, and clears the
 // files of a directory folder (database, DCS gateway, node) that holds neither its directory
@@ -47,7 +47,7 @@ int UpgradeInstanceConfiguration(const MessageTarget& messages, const char* inst
 // instance name, information box); each failure makes the result 1, and every step runs
 // whatever the others gave. Returns 0 also for a null instanceDir or one that is not a
 // directory.
-int UpgradeInstanceDirectories(
+[[nodiscard]] int UpgradeInstanceDirectories(
     const char* instanceDir, const char* installDir, const MessageTarget& messages,
     const DirectoryMigrations& migrations = DefaultDirectoryMigrations());
 

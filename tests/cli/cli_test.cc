@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/dbm_fields.h"
 #include "testkit/dbm_block_builder.h"
 #include "testkit/temp_machine.h"
 #include "testkit/tool_runner.h"
@@ -170,8 +171,11 @@ TEST(CliTest, ConvertConfigAndShow) {
 TEST(CliTest, ValidateVerdictsResultAndExitStatus) {
   qz7::testkit::TempMachine machine;
   const std::string config = "C:\\INST\\qz7systm";
-  const auto original =
-      qz7::testkit::DbmBlockBuilder().NodeType(1).U32(0x4C, 100).U32(0xC0C, ~0u).Bytes();
+  const auto original = qz7::testkit::DbmBlockBuilder()
+                            .NodeType(1)
+                            .Set(qz7::base::dbm::kParam12, 100)
+                            .Set(qz7::base::dbm::kParam501, -1)
+                            .Bytes();
   machine.WriteFile(config, original);
   const auto validate = [&](std::vector<std::string> args) {
     args.insert(args.begin(), {"--machine", machine.root(), "validate"});
@@ -188,7 +192,7 @@ TEST(CliTest, ValidateVerdictsResultAndExitStatus) {
   EXPECT_EQ(validate({"C:\\INST\\nothere", "12=1"}), "result: -100\nexit 1");
   EXPECT_EQ(validate({config, "12=200", "40=yes", "9999="}),
             "0 12 accepted\n1 40 accepted\n2 9999 accepted\nresult: 0\nexit 0");
-  EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile(config), 0x4C), 200u);
+  EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile(config), qz7::base::dbm::kParam12.offset), 200u);
 }
 
 }  // namespace

@@ -26,16 +26,13 @@ ConfigFileImage ImageOf(uint16_t kind, const std::string& list) {
   for (std::string field; std::getline(fields, field, '|');) {
     const uint16_t token = static_cast<uint16_t>(std::stoi(field));
     const std::string value = field.substr(field.find('=') + 1);
-    uint16_t offset = 0;
-    Width width = Width::k16;
+    DbmField integer = kNoField;
     if (const TextToken* text = FindTextToken(token)) {
-      builder.Text(text->offset, text->limit + 1u, value);
-    } else if (!IntegerFieldOf(token, &offset, &width)) {
-      builder.Float(FindSpecialToken(token)->offset, std::strtof(value.c_str(), nullptr));
-    } else if (width == Width::k16) {
-      builder.U16(offset, static_cast<uint16_t>(std::stoll(value)));
+      builder.Set(text->field, value);
+    } else if (!IntegerFieldOf(token, &integer)) {
+      builder.Set(FindSpecialToken(token)->field, std::strtof(value.c_str(), nullptr));
     } else {
-      builder.U32(offset, static_cast<uint32_t>(std::stoll(value)));
+      builder.Set(integer, static_cast<double>(std::stoll(value)));
     }
   }
   return builder.Block();
@@ -175,11 +172,13 @@ TEST(TextRuleTest, LengthsCountToTheZeroOrTheWholeWidth) {
   EXPECT_TRUE(Judge(ImageOf(1, cell + "|75=" + std::string(55, 'p')), 75));
   EXPECT_FALSE(Judge(ImageOf(1, cell + "|75=" + std::string(56, 'p')), 75));
   EXPECT_TRUE(Judge(ImageOf(2, "65=" + std::string(215, 'x')), 65));
-  auto unterminated = [](uint16_t offset, size_t width) {
-    return testkit::DbmBlockBuilder().Bytes(offset, std::vector<unsigned char>(width, 'A')).Block();
+  auto unterminated = [](const DbmField& field) {
+    return testkit::DbmBlockBuilder()
+        .Bytes(field.offset, std::vector<unsigned char>(field.width, 'A'))
+        .Block();
   };
-  EXPECT_FALSE(Judge(unterminated(0x34, 9), 7));
-  EXPECT_FALSE(Judge(unterminated(0x332, 216), 65));
+  EXPECT_FALSE(Judge(unterminated(FindTextToken(7)->field), 7));
+  EXPECT_FALSE(Judge(unterminated(FindTextToken(65)->field), 65));
 }
 
 }  // namespace

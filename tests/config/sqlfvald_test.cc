@@ -47,7 +47,9 @@ std::string Validate(const std::string& list, const char* path = kConfig,
 }
 
 // A valid kind-1 configuration: field 12 is 100, field 501 is -1.
-DbmBlockBuilder Kind1() { return DbmBlockBuilder().NodeType(1).U32(0x4C, 100).U32(0xC0C, ~0u); }
+DbmBlockBuilder Kind1() {
+  return DbmBlockBuilder().NodeType(1).Set(base::dbm::kParam12, 100).Set(base::dbm::kParam501, -1);
+}
 
 class SqlfvaldTest : public testing::Test {
  protected:
@@ -115,8 +117,9 @@ TEST_F(SqlfvaldTest, BadInputTouchesNoRecordAndNoFile) {
 // earlier ones; a rejected record refuses the commit (-104) and leaves the file untouched. A
 // commit writes the whole 4096-byte image with a fresh checksum, whatever size the file had.
 TEST_F(SqlfvaldTest, ResultsVerdictsAndTheFileLeft) {
-  const DbmBlockBuilder kind3 = DbmBlockBuilder().NodeType(3).U32(0x4C, 100);
-  const Bytes kind3Committed = DbmBlockBuilder(kind3).U16(0x31A, 1).Bytes();  // 40=YES
+  const DbmBlockBuilder kind3 = DbmBlockBuilder().NodeType(3).Set(base::dbm::kParam12, 100);
+  const Bytes kind3Committed =
+      DbmBlockBuilder(kind3).Set(base::dbm::kParam40, 1).Bytes();  // 40=YES
   const struct {
     const char* name;
     Bytes before;
@@ -128,7 +131,11 @@ TEST_F(SqlfvaldTest, ResultsVerdictsAndTheFileLeft) {
        original_},
       {"commit_first_later_record_decides", original_, 4096,
        "9999= 12=70000 12=200 40=yes 7=NEWNODE", "0 11111",
-       Kind1().U32(0x4C, 200).Text(0x34, 9, "NEWNODE").U16(0x31A, 1).Bytes()},
+       Kind1()
+           .Set(base::dbm::kParam12, 200)
+           .Set(base::dbm::kParam7, "NEWNODE")
+           .Set(base::dbm::kParam40, 1)
+           .Bytes()},
       {"unknown_token_refuses_commit", original_, 4096, "12=300 4711=1 9999=", "-104 101",
        original_},
       {"later_record_refuses_commit", original_, 4096, "12=200 12=70000 9999=", "-104 001",

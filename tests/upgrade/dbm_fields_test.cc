@@ -1,13 +1,16 @@
-// The field rules of a qz7systm conversion: which values the converters carry from an old
-// block into a new one, by node types and layout version, the values they compute instead of
-// copying, and how the parameters are put back into their ranges, per node type, with the
-// rules that tie the shared-memory parameters to each other.
+// The field rules of a qz7systm conversion, at the edges of its tables: which node-type pairs
+// convert at all, which fields a file of each layout version gives up (the first and last of
+// each layout, every one of them through the field map), the one parameter whose place, width
+// and sign changed between layouts, the values computed rather than copied, and the values at
+// the limits of their ranges once the block is normalised.
+#include "base/dbm_fields.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <set>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "testkit/dbm_block_builder.h"
@@ -16,6 +19,11 @@
 namespace qz7::upgrade {
 namespace {
 
+using namespace base::dbm;  // the field names
+using base::DbmField;
+using base::kDbmLayout600;
+using base::kDbmLayout800;
+using base::kDbmLayout900;
 using testkit::DbmBlockBuilder;
 using Bytes = std::vector<unsigned char>;
 
@@ -28,196 +36,191 @@ Bytes Convert(const DbmBlockBuilder& newBuilder, const DbmBlockBuilder& oldBuild
   return Bytes(newBlock.begin(), newBlock.end());
 }
 
-// A field as text: numbers of width 2 or 4 in decimal, anything wider as a fixed text.
-void SetField(DbmBlockBuilder& builder, size_t offset, size_t width, const std::string& value) {
-  if (width == 2) builder.U16(offset, static_cast<uint16_t>(std::stoul(value)));
-  if (width == 4) builder.U32(offset, static_cast<uint32_t>(std::stoul(value)));
-  if (width > 4) builder.Text(offset, width, value);
-}
-std::string GetField(const Bytes& block, size_t offset, size_t width) {
-  if (width == 2) return std::to_string(testkit::DbmU16(block, offset));
-  if (width == 4) return std::to_string(testkit::DbmU32(block, offset));
-  return testkit::DbmText(block, offset, width);
+Bytes Normalized(const Bytes& block) {
+  Bytes copy = block;
+  NormalizeDbmParameters(copy.data());
+  return copy;
 }
 
-TEST(DbmNodeTypeTable, EveryCellSelectsItsConverter) {
-  // Rows: new node type 0..6; columns: old node type 0..6; the converter L1..L5 chosen, or 0
-  // for a pair refused with -5065 and the new block left as it was.
-  constexpr int kExpected[7][7] = {
-      {0, 0, 0, 0, 0, 0, 0}, {0, 4, 1, 3, 0, 2, 0}, {0, 1, 1, 1, 0, 1, 0}, {0, 3, 1, 3, 0, 2, 0},
-      {0, 4, 1, 3, 5, 2, 0}, {0, 2, 1, 2, 0, 2, 0}, {0, 0, 0, 0, 0, 0, 0},
+// A field's value as text, whatever its kind, for comparisons that print well.
+std::string Shown(const Bytes& block, const DbmField& field) {
+  if (base::IsText(field)) return testkit::DbmText(block, field);
+  return std::to_string(testkit::DbmNumber(block, field));
+}
+
+using Value = std::variant<double, std::string>;
+struct FieldValue {
+  DbmField field;
+  Value value;
+};
+void Put(DbmBlockBuilder& builder, const FieldValue& set) {
+  if (const auto* text = std::get_if<std::string>(&set.value)) {
+    builder.Set(set.field, *text);
+  } else {
+    builder.Set(set.field, std::get<double>(set.value));
+  }
+}
+std::string Shown(const FieldValue& expected) {
+  if (const auto* text = std::get_if<std::string>(&expected.value)) return *text;
+  return std::to_string(std::get<double>(expected.value));
+}
+
+TEST(DbmNodeTypes, PairsAtTheEdgesOfTheConverterChoice) {
+  // One marker per converter: the first field each carries that the ones below it do not.
+  const DbmField kMarkers[] = {kParam1, kParam6, kParam308, kParam301And302, kParam508};
+  struct Case {
+    const char* name;
+    uint16_t newType, oldType;
+    int converter;  // 0: refused with the new block unchanged
   };
-  // One marker per converter, at a field only that converter and those above it carry.
-  constexpr size_t kMarkerAt[] = {0, 36, 62, 48, 1940, 3112};
-  for (uint16_t newType = 0; newType <= 6; ++newType) {
-    for (uint16_t oldType = 0; oldType <= 6; ++oldType) {
-      SCOPED_TRACE("new type " + std::to_string(newType) + ", old type " + std::to_string(oldType));
-      auto oldBuilder = DbmBlockBuilder().Version(0x800).NodeType(oldType);
-      for (int level = 1; level <= 5; ++level) oldBuilder.U16(kMarkerAt[level], 77);
-      const auto newBuilder = DbmBlockBuilder().NodeType(newType).U16(22, 5000);
-      int result = 0;
-      const Bytes converted = Convert(newBuilder, oldBuilder, &result);
-      int seen = 0;
-      for (int level = 1; level <= 5; ++level)
-        if (testkit::DbmU16(converted, kMarkerAt[level]) == 77) seen = level;
-      const int expected = kExpected[newType][oldType];
-      EXPECT_EQ(result, expected == 0 ? kDbmNodeTypesError : 0);
-      EXPECT_EQ(seen, expected);
-      EXPECT_TRUE(expected != 0 || converted == newBuilder.Bytes()) << "refused, yet changed";
+  const Case cases[] = {
+      {"node type 0 is outside 1 to 5", 0, 1, 0},
+      {"node type 6 is outside 1 to 5", 1, 6, 0},
+      {"a partitioned file into a client", 2, 4, 0},
+      {"a partitioned file into a type 5", 5, 4, 0},
+      {"anything into a client takes the least", 2, 3, 1},
+      {"a client file gives the least", 4, 2, 1},
+      {"type 5 into type 5", 5, 5, 2},
+      {"type 3 into type 1", 1, 3, 3},
+      {"type 1 into type 1", 1, 1, 4},
+      {"partitioned into partitioned takes the most", 4, 4, 5},
+  };
+  for (const Case& c : cases) {
+    auto oldBuilder = DbmBlockBuilder().Version(kDbmLayout800).NodeType(c.oldType);
+    for (const DbmField& marker : kMarkers) oldBuilder.Set(marker, 77);
+    const auto newBuilder = DbmBlockBuilder().NodeType(c.newType);
+    int result = 0;
+    const Bytes converted = Convert(newBuilder, oldBuilder, &result);
+    int highest = 0;
+    for (int level = 1; level <= 5; ++level) {
+      if (testkit::DbmNumber(converted, kMarkers[level - 1]) == 77) highest = level;
+    }
+    EXPECT_EQ(result, c.converter == 0 ? kDbmNodeTypesError : 0) << c.name;
+    EXPECT_EQ(highest, c.converter) << c.name;
+    if (c.converter == 0) {
+      EXPECT_EQ(converted, newBuilder.Bytes()) << c.name << ": changed";
     }
   }
 }
 
-// The fields and the first converter (1..5) that carries each from a file of layout version
-// 0x600, 0x800 and 0x900; 0: none. Fields are {offset, width}: width 2 or 4 is a number, any
-// other width a text.
-struct Carried {
-  int from[3];
-  std::vector<std::pair<size_t, size_t>> fields;
-};
-
-// clang-format off
-const Carried kCarried[] = {
-    {{1, 1, 1}, {{36, 2}, {794, 2}, {796, 2}, {18, 2}, {1128, 2}, {1034, 2}, {1130, 256},
-                 {1386, 256}, {1642, 256}, {1898, 32}, {679, 17}, {1040, 17}, {1057, 17},
-                 {396, 26}, {1076, 20}, {1096, 9}, {818, 216}, {52, 9}}},
-    {{2, 1, 1}, {{1930, 2}}},
-    {{0, 1, 1}, {{22, 2}, {1116, 2}, {46, 2}, {422, 36}}},
-    {{0, 0, 1}, {{86, 2}, {50, 2}, {84, 2}}},
-    {{0, 2, 1}, {{3124, 4}, {3128, 256}}},
-    {{2, 2, 2}, {{44, 2}, {62, 2}, {98, 2}, {798, 2}, {1074, 2}, {1106, 2}, {1114, 2}, {1038, 2},
-                 {816, 2}, {96, 2}, {76, 4}, {80, 4}, {88, 4}, {68, 4}, {72, 4}, {812, 4},
-                 {800, 4}, {804, 4}, {1932, 4}, {1936, 4}, {64, 4}, {92, 4}, {808, 4},
-                 {180, 216}, {1968, 9}, {100, 15}}},
-    // 3088 of a 0x600 file is taken from the 16-bit value at 1036 instead
-    {{0, 2, 2}, {{3088, 4}, {3104, 4}, {3092, 4}, {3100, 4}, {3096, 4}, {3084, 4}, {24, 4},
-                 {3080, 4}, {32, 4}, {38, 2}, {1942, 2}, {1977, 227}}},
-    {{0, 4, 2}, {{1940, 2}}},
-    {{0, 0, 2}, {{1126, 2}, {1944, 4}, {3108, 4}}},
-    {{3, 3, 3}, {{48, 2}, {696, 49}, {1108, 5}, {745, 49}, {115, 65}}},
-    {{0, 5, 5}, {{3112, 2}, {3114, 2}, {3116, 2}, {3118, 2}, {3120, 4}}},
-    {{0, 0, 0}, {{40, 2}, {1036, 2}, {20, 2}, {2300, 4}}},
-};
-// clang-format on
-
-// An old value that no fix-up changes: in range for the 0x600 rules and at least 400 at 76.
-std::string OldValue(size_t offset, size_t width) {
-  if (width > 4) return ("T" + std::to_string(offset)).substr(0, width - 1);
-  return std::to_string(offset == 64 || offset == 76 ? 20000 : offset % 200 + 5);
+// An old value that no computed rule of the conversion changes: in range for the 0x600 rules,
+// at least 400 for kParam12, and a text that does not start with the digit zero.
+Value OldValue(const DbmField& field) {
+  if (base::IsText(field)) return ("T" + std::to_string(field.offset)).substr(0, field.width - 1);
+  if (field == kParam21 || field == kParam12) return 20000.0;
+  return static_cast<double>(field.offset % 200 + 5);
 }
 
-TEST(DbmConverters, EachConverterCarriesItsFieldsForEachVersion) {
-  // A node-type pair (new, old) for each converter; the new type is never 5, so the text at
-  // 52 is carried wherever L1 runs.
-  constexpr uint16_t kPairFor[6][2] = {{0, 0}, {2, 1}, {1, 5}, {3, 1}, {1, 1}, {4, 4}};
-  const uint16_t versions[3] = {0x600, 0x800, 0x900};
-  for (int v = 0; v < 3; ++v) {
-    for (int level = 1; level <= 5; ++level) {
-      DbmBlockBuilder oldBuilder;
-      for (const Carried& group : kCarried)
-        for (auto [offset, width] : group.fields)
-          SetField(oldBuilder, offset, width, OldValue(offset, width));
-      oldBuilder.Version(versions[v]).Level(7100).NodeType(kPairFor[level][1]);
-      int result = -1;
-      const Bytes converted =
-          Convert(DbmBlockBuilder().NodeType(kPairFor[level][0]), oldBuilder, &result);
-      ASSERT_EQ(result, 0);
-      for (const Carried& group : kCarried) {
-        for (auto [offset, width] : group.fields) {
-          EXPECT_EQ(GetField(converted, offset, width) == OldValue(offset, width),
-                    group.from[v] != 0 && level >= group.from[v])
-              << "converter L" << level << ", version 0x" << std::hex << versions[v] << std::dec
-              << ", field at " << offset;
-        }
-      }
+TEST(DbmLayouts, EachLayoutGivesUpExactlyTheFieldsItHolds) {
+  // Partitioned into partitioned runs every converter; a file of each version gives up every
+  // parameter its layout holds and leaves the template's value in every other. The field
+  // kParam502Layout600 is no parameter of the new block: it is read, never carried.
+  for (uint16_t version : {kDbmLayout600, kDbmLayout800, kDbmLayout900}) {
+    auto oldBuilder = DbmBlockBuilder().Version(version).Level(7100).NodeType(4);
+    auto newBuilder = DbmBlockBuilder().NodeType(4);
+    for (const DbmField& field : kParameters) {
+      Put(oldBuilder, {field, OldValue(field)});
+      Put(newBuilder, {field, base::IsText(field) ? Value(std::string("TPL")) : Value(3.0)});
     }
+    int result = -1;
+    const Bytes converted = Convert(newBuilder, oldBuilder, &result);
+    ASSERT_EQ(result, 0);
+    const Bytes oldBytes = oldBuilder.Bytes();
+    const Bytes templ = newBuilder.Bytes();
+    for (const DbmField& field : kParameters) {
+      if (field == kParam502Layout600) continue;
+      // A 0x600 file gives kParam502 from its own place, checked below.
+      if (field == kParam502 && version == kDbmLayout600) continue;
+      const bool held = field.since <= version;
+      EXPECT_EQ(Shown(converted, field), Shown(held ? oldBytes : templ, field))
+          << "layout 0x" << std::hex << version << std::dec << ", field at " << field.offset
+          << (held ? " is held but not carried" : " is not held but was carried");
+    }
+  }
+}
+
+TEST(DbmLayouts, Param502ChangesPlaceWidthAndSign) {
+  // The 0x600 layout kept kParam502 as a signed 16-bit value elsewhere; the new block's 32-bit
+  // field gets it sign-extended, and a later layout's own field is taken instead.
+  struct Case {
+    const char* name;
+    uint16_t version;
+    double atOldPlace, atNewPlace, expected;
+  };
+  const Case cases[] = {
+      {"-1 (automatic) stays -1", kDbmLayout600, -1, 9, -1},
+      {"the lowest 16-bit value", kDbmLayout600, std::numeric_limits<int16_t>::min(), 9, -32768},
+      {"the highest 16-bit value", kDbmLayout600, std::numeric_limits<int16_t>::max(), 9, 32767},
+      {"a 0x600 file's 32-bit place is not read", kDbmLayout600, 0, 70000, 0},
+      {"a 0x800 file's old place is not read", kDbmLayout800, 5, 70000, 70000},
+  };
+  for (const Case& c : cases) {
+    auto oldBuilder = DbmBlockBuilder().Version(c.version).NodeType(1);
+    oldBuilder.Set(kParam502Layout600, c.atOldPlace).Set(kParam502, c.atNewPlace);
+    const Bytes converted = Convert(DbmBlockBuilder().NodeType(1).Set(kParam502, 123), oldBuilder);
+    EXPECT_EQ(testkit::DbmNumber(converted, kParam502), c.expected) << c.name;
   }
 }
 
 // Fields with a rule of their own (taken only when set or under a condition, or given a
-// default) and values computed for 0x600 files by L2, and the floor at 76 of L5. A field is
-// {offset, width, value as text}.
-struct Field {
-  size_t offset, width;
-  std::string value;
-};
-
+// default) and the values L2 computes for 0x600 files, with the floor of L5.
 TEST(DbmConverters, ConditionalAndComputedFields) {
   struct Case {
     const char* name;
     uint16_t version, newType, oldType;
-    std::vector<Field> old, templ, expected;
+    std::vector<FieldValue> old, templ, expected;
   };
-  const std::vector<Field> reset = {{1932, 4, "256"}, {1936, 4, "20"}, {1968, 9, ""}};
+  const std::vector<FieldValue> reset = {{kParam90, 256.0}, {kParam91, 20.0}, {kNodeName, ""}};
   // clang-format off
   const Case cases[] = {
-      {"1076 starting '0' is not taken", 0x800, 2, 1, {{1076, 20, "0PEN"}}, {{1076, 20, "T"}},
-       {{1076, 20, "T"}}},
-      {"52 not taken into type 5", 0x900, 5, 1, {{52, 9, "O"}}, {{52, 9, "N"}}, {{52, 9, "N"}}},
-      {"0x600 empty 1096 gets the default", 0x600, 2, 1, {}, {}, {{1096, 9, "1ST_CONN"}}},
-      {"3108, level 7099", 0x900, 5, 1, {{20, 2, "7099"}, {3108, 4, "42"}}, {}, {{3108, 4, "0"}}},
-      {"600: 64 below 10000 raised", 0x600, 5, 1, {{64, 4, "9999"}}, {}, {{64, 4, "10000"}}},
-      {"600: 1932 below 4 resets", 0x600, 5, 1, {{1932, 4, "3"}}, {}, reset},
-      {"600: 3088 from signed 1036", 0x600, 5, 1, {{1036, 2, "65535"}, {3088, 4, "77"}}, {},
-       {{3088, 4, "4294967295"}}},
-      {"L5: 76 below 400 becomes 400", 0x600, 4, 4, {{76, 4, "399"}}, {}, {{76, 4, "400"}}},
+      {"a text starting '0' is not taken", 0x800, 2, 1, {{kParam66, "0PEN"}}, {{kParam66, "T"}},
+       {{kParam66, "T"}}},
+      {"kParam7 is not taken into type 5", 0x900, 5, 1, {{kParam7, "O"}}, {{kParam7, "N"}},
+       {{kParam7, "N"}}},
+      {"an empty text is not taken", 0x900, 1, 1, {{kParam74, ""}}, {{kParam74, "TPL"}},
+       {{kParam74, "TPL"}}},
+      {"0x600: an empty first-connect name gets the default", 0x600, 2, 1, {}, {},
+       {{kFirstConnectName, "1ST_CONN"}}},
+      {"0x600: a first-connect name is kept", 0x600, 2, 1, {{kFirstConnectName, "MINE"}}, {},
+       {{kFirstConnectName, "MINE"}}},
+      {"kParam701 below level 7100", 0x900, 5, 1, {{kLevel, 7099.0}, {kParam701, 42.0}}, {},
+       {{kParam701, 0.0}}},
+      {"kParam701 from level 7100", 0x900, 5, 1, {{kLevel, 7100.0}, {kParam701, 42.0}}, {},
+       {{kParam701, 42.0}}},
+      {"0x600: kParam21 just below 10000 is raised", 0x600, 5, 1, {{kParam21, 9999.0}}, {},
+       {{kParam21, 10000.0}}},
+      {"0x600: kParam21 at 10000 is kept", 0x600, 5, 1, {{kParam21, 10000.0}}, {},
+       {{kParam21, 10000.0}}},
+      {"0x600: kParam90 below 4 resets", 0x600, 5, 1, {{kParam90, 3.0}}, {}, reset},
+      {"0x600: kParam91 above 256 resets", 0x600, 5, 1, {{kParam91, 257.0}}, {}, reset},
+      {"0x600: both at their limits stay", 0x600, 5, 1, {{kParam90, 1000.0}, {kParam91, 10.0}}, {},
+       {{kParam90, 1000.0}, {kParam91, 10.0}, {kNodeName, "OLDNODE"}}},
+      {"0x600: kParam6 above 256 is cut", 0x600, 5, 1, {{kParam6, 257.0}}, {}, {{kParam6, 256.0}}},
+      {"0x600: kParam80 and 81 both 0", 0x600, 5, 1, {{kParam80, 0.0}, {kParam81, 0.0}}, {},
+       {{kParam80, -1.0}, {kParam81, 1.0}}},
+      {"L5: kParam12 below 400 becomes 400", 0x600, 4, 4, {{kParam12, 399.0}}, {},
+       {{kParam12, 400.0}}},
   };
   // clang-format on
   for (const Case& c : cases) {
     DbmBlockBuilder oldBuilder, newBuilder;
-    oldBuilder.Version(c.version).NodeType(c.oldType).Text(1968, 9, "OLDNODE");
-    newBuilder.NodeType(c.newType).Text(1968, 9, "TPLNODE");
-    std::vector<Field> old = {{64, 4, "20000"}, {1932, 4, "500"}, {1936, 4, "100"},
-                              {92, 4, "7"},     {96, 2, "1"},     {76, 4, "1000"}};
+    oldBuilder.Version(c.version).NodeType(c.oldType).Set(kNodeName, "OLDNODE");
+    newBuilder.NodeType(c.newType).Set(kNodeName, "TPLNODE");
+    std::vector<FieldValue> old = {{kParam21, 20000.0}, {kParam90, 500.0}, {kParam91, 100.0},
+                                   {kParam80, 7.0},     {kParam81, 1.0},   {kParam12, 1000.0}};
     old.insert(old.end(), c.old.begin(), c.old.end());
-    for (const Field& f : old) SetField(oldBuilder, f.offset, f.width, f.value);
-    for (const Field& f : c.templ) SetField(newBuilder, f.offset, f.width, f.value);
+    for (const FieldValue& f : old) Put(oldBuilder, f);
+    for (const FieldValue& f : c.templ) Put(newBuilder, f);
     int result = -1;
     const Bytes converted = Convert(newBuilder, oldBuilder, &result);
     ASSERT_EQ(result, 0) << c.name;
-    for (const Field& e : c.expected)
-      EXPECT_EQ(GetField(converted, e.offset, e.width), e.value) << c.name << ", at " << e.offset;
+    for (const FieldValue& e : c.expected) {
+      EXPECT_EQ(Shown(converted, e.field), Shown(e)) << c.name << ", at " << e.field.offset;
+    }
   }
 }
 
-using Values = std::vector<std::pair<size_t, double>>;  // {offset, value}
-
-// How the block holds the parameter at an offset: 16 or 32 bits, signed or not, or a float.
-enum Type { kU16, kS16, kU32, kS32, kF32 };
-Type TypeAt(size_t offset) {
-  static const std::set<size_t> s16 = {38, 98}, f32 = {808, 3120},
-                                u32 = {64, 68, 72, 76, 88, 800, 3080, 3092, 3096},
-                                s32 = {24,   32,   80,   92,   804,  812,  1932,
-                                       1936, 1944, 3084, 3088, 3100, 3104, 3124};
-  return s16.count(offset)   ? kS16
-         : f32.count(offset) ? kF32
-         : u32.count(offset) ? kU32
-         : s32.count(offset) ? kS32
-                             : kU16;
-}
-
-Bytes Normalized(DbmBlockBuilder builder, const Values& given) {
-  for (const auto& [offset, value] : given) {
-    const Type type = TypeAt(offset);
-    if (type == kU16) builder.U16(offset, static_cast<uint16_t>(value));
-    if (type == kS16) builder.S16(offset, static_cast<int16_t>(value));
-    if (type == kU32) builder.U32(offset, static_cast<uint32_t>(value));
-    if (type == kS32) builder.S32(offset, static_cast<int32_t>(value));
-    if (type == kF32) builder.Float(offset, static_cast<float>(value));
-  }
-  auto block = builder.Block();
-  NormalizeDbmParameters(block.data());
-  return Bytes(block.begin(), block.end());
-}
-
-double Read(const Bytes& block, size_t offset) {
-  const Type type = TypeAt(offset);
-  if (type == kU16) return testkit::DbmU16(block, offset);
-  if (type == kS16) return testkit::DbmS16(block, offset);
-  if (type == kU32) return testkit::DbmU32(block, offset);
-  if (type == kS32) return testkit::DbmS32(block, offset);
-  return testkit::DbmFloat(block, offset);
-}
+using Values = std::vector<std::pair<DbmField, double>>;
 
 struct Case {
   const char* name;
@@ -227,11 +230,14 @@ struct Case {
 
 void Check(const std::vector<Case>& cases, const Values& defaults = {}) {
   for (const Case& c : cases) {
-    Values given = defaults;
-    given.insert(given.end(), c.given.begin(), c.given.end());
-    const auto block = Normalized(DbmBlockBuilder().NodeType(c.nodeType), given);
-    for (const auto& [offset, value] : c.expected)
-      EXPECT_FLOAT_EQ(Read(block, offset), value) << c.name << ", at " << offset;
+    DbmBlockBuilder builder;
+    builder.NodeType(c.nodeType);
+    for (const auto& [field, value] : defaults) builder.Set(field, value);
+    for (const auto& [field, value] : c.given) builder.Set(field, value);
+    const Bytes block = Normalized(builder.Bytes());
+    for (const auto& [field, value] : c.expected) {
+      EXPECT_FLOAT_EQ(testkit::DbmNumber(block, field), value) << c.name << ", at " << field.offset;
+    }
   }
 }
 
@@ -239,46 +245,96 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST(DbmNormalization, RangeRules) {
   Check({
-      {"18 below its range", 1, {{18, 100}}, {{18, 4096}}},
+      {"kParam72 below its range", 1, {{kParam72, 4095}}, {{kParam72, 4096}}},
+      {"kParam72 at its top", 1, {{kParam72, 65535}}, {{kParam72, 65535}}},
       {"client block",
        2,
-       {{44, 7}, {62, 5}, {76, 300}, {3088, 9}, {3112, 4}, {808, 1}},
-       {{44, 3}, {62, 0}, {76, 0}, {3088, 0}, {3112, 0}, {808, 0}}},
-      {"44 above 256", 3, {{44, 257}}, {{44, 8}}},
-      {"64 below 250", 1, {{64, 249}}, {{64, 10000}}},
-      {"1936 negative is signed", 1, {{1936, -5}}, {{1936, 20}}},
-      {"98 above 6", 1, {{98, 7}}, {{98, -1}}},
-      {"808 not a number", 1, {{808, kNaN}}, {{808, 4e-5}}},
-      {"1940 when 1930 is 2", 1, {{1930, 2}, {1940, 0}}, {{1940, 1}}},
+       {{kParam6, 7},
+        {kParam20, 5},
+        {kParam12, 300},
+        {kParam502, 9},
+        {kParam508, 4},
+        {kProcessorSpeed, 1}},
+       {{kParam6, 3},
+        {kParam20, 0},
+        {kParam12, 0},
+        {kParam502, 0},
+        {kParam508, 0},
+        {kProcessorSpeed, 0}}},
+      {"kParam6 at 256 and above", 3, {{kParam6, 257}}, {{kParam6, 8}}},
+      {"kParam6 at 256", 3, {{kParam6, 256}}, {{kParam6, 256}}},
+      {"kParam21 below 250", 1, {{kParam21, 249}}, {{kParam21, 10000}}},
+      {"kParam21 at its top", 1, {{kParam21, 2097152}}, {{kParam21, 2097152}}},
+      {"a negative kParam91 is signed", 1, {{kParam91, -5}}, {{kParam91, 20}}},
+      {"kParam26 above 6", 1, {{kParam26, 7}}, {{kParam26, -1}}},
+      {"kParam26 at 6", 1, {{kParam26, 6}}, {{kParam26, 6}}},
+      {"processor speed not a number", 1, {{kProcessorSpeed, kNaN}}, {{kProcessorSpeed, 4e-5}}},
+      {"processor speed at 1.0", 1, {{kProcessorSpeed, 1.0}}, {{kProcessorSpeed, 1.0}}},
+      {"query-sentry heap above 4096", 1, {{kQuerySentryHeap, 4097}}, {{kQuerySentryHeap, 512}}},
+      {"kParam508 at 100 when partitioned", 4, {{kParam508, 100}}, {{kParam508, 100}}},
+      {"kParam508 above 100", 4, {{kParam508, 101}}, {{kParam508, 10}}},
+      {"bandwidth not partitioned", 1, {{kCommBandwidth, 5}}, {{kCommBandwidth, 0}}},
+      {"switch word when kParam78 is 2",
+       1,
+       {{kParam78, 2}, {kParam301And302, 0}},
+       {{kParam301And302, 1}}},
       // Bounds taken from other fields, after those fields were put right.
-      {"3088 against 76 already put right", 1, {{76, 0}, {3088, 250}}, {{76, 200}, {3088, -1}}},
-      {"3104 against 3096 already put right",
+      {"kParam502 against kParam12 already put right",
+       1,
+       {{kParam12, 0}, {kParam502, 250}},
+       {{kParam12, 200}, {kParam502, -1}}},
+      {"kParam506 against kParam504 already put right",
        0,
-       {{3096, 0}, {3104, 1000}},
-       {{3096, 1024}, {3104, 1000}}},
+       {{kParam504, 0}, {kParam506, 1000}},
+       {{kParam504, 1024}, {kParam506, 1000}}},
   });
 }
 
-// The shared-memory rules. Rows name only what they set or check; 76 is 1000,
-// 24, 3084, 3088, 92 and 80 are -1 and 38 is 1 unless a row sets them.
+// The shared-memory rules. Rows name only what they set or check; kParam12 is 1000,
+// kParam303, kParam501, kParam502, kParam80 and kParam13 are -1 and kParam306 is 1 unless a
+// row sets them.
 TEST(DbmNormalization, DependentRules) {
   Check(
       {
-          {"3080 above the limit 3088", 3, {{3088, 100}, {3080, 150}}, {{3080, 0}}},
-          {"3080 over max(24, 76/50)", 3, {{24, 10}, {3080, 21}}, {{3080, 0}}},
-          {"type 1: 3080 over 24 * 76/50", 1, {{24, 2}, {3084, 990}, {3080, 41}}, {{3080, 0}}},
-          {"3084 plus 3080 above 76", 3, {{3080, 100}, {3084, 901}}, {{3084, -1}}},
-          {"3084 with 38 clear", 3, {{38, 0}, {3084, 500}}, {{3084, -1}}},
-          {"92 above 3084", 4, {{3084, 500}, {92, 501}}, {{92, -1}}},
-          {"80 above 76 - 3080", 4, {{3080, 100}, {80, 901}}, {{80, -1}}},
-          {"1944 above 92", 4, {{92, 300}, {1944, 301}}, {{1944, 0}}},
-          // The rules see what the rules before them made of the values.
-          {"92 against 3084 just made -1",
+          {"kParam500 above the limit kParam502",
            3,
-           {{38, 0}, {3084, 500}, {3080, 0}, {92, 800}},
-           {{3084, -1}, {92, 800}}},
+           {{kParam502, 100}, {kParam500, 150}},
+           {{kParam500, 0}}},
+          {"kParam500 over max(kParam303, kParam12 / 50)",
+           3,
+           {{kParam303, 10}, {kParam500, 21}},
+           {{kParam500, 0}}},
+          {"type 1: kParam500 over kParam303 * kParam12 / 50",
+           1,
+           {{kParam303, 2}, {kParam501, 990}, {kParam500, 41}},
+           {{kParam500, 0}}},
+          {"kParam501 plus kParam500 above kParam12",
+           3,
+           {{kParam500, 100}, {kParam501, 901}},
+           {{kParam501, -1}}},
+          {"kParam501 with kParam306 clear",
+           3,
+           {{kParam306, 0}, {kParam501, 500}},
+           {{kParam501, -1}}},
+          {"kParam80 above kParam501", 4, {{kParam501, 500}, {kParam80, 501}}, {{kParam80, -1}}},
+          {"kParam13 above kParam12 - kParam500",
+           4,
+           {{kParam500, 100}, {kParam13, 901}},
+           {{kParam13, -1}}},
+          {"kParam601 above kParam80", 4, {{kParam80, 300}, {kParam601, 301}}, {{kParam601, 0}}},
+          // The rules see what the rules before them made of the values.
+          {"kParam80 against kParam501 just made -1",
+           3,
+           {{kParam306, 0}, {kParam501, 500}, {kParam500, 0}, {kParam80, 800}},
+           {{kParam501, -1}, {kParam80, 800}}},
       },
-      {{76, 1000}, {3088, -1}, {24, -1}, {3084, -1}, {38, 1}, {92, -1}, {80, -1}});
+      {{kParam12, 1000},
+       {kParam502, -1},
+       {kParam303, -1},
+       {kParam501, -1},
+       {kParam306, 1},
+       {kParam80, -1},
+       {kParam13, -1}});
 }
 
 }  // namespace

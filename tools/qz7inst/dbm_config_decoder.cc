@@ -1,100 +1,60 @@
 // The qz7systm decoder of `qz7inst show`: checksum verdict, layout version, level, node type
-// and every field that the configuration conversion copies, computes or puts into range,
-// listed from the conversion's own tables so the two cannot drift apart.
+// and every parameter of the field map that the conversion and sqlfvald share, in offset
+// order (the conversion holds itself to that map when it is compiled: every parameter there
+// is one it carries).
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "base/coding.h"
 #include "base/dbm_block.h"
+#include "base/dbm_fields.h"
 #include "tools/qz7inst/file_decoder.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/dbm_field_tables.h"
-#include "upgrade/dbm_parameter_ranges.h"
 
 namespace qz7::cli {
 namespace {
 
-enum class Shown { kU16, kS16, kU32, kS32, kF32, kText };
+using base::DbmField;
+using base::DbmKind;
 
-struct ShownField {
-  size_t width;
-  Shown type;
-};
-
-const char* TypeName(Shown type) {
-  switch (type) {
-    case Shown::kU16:
+const char* TypeName(DbmKind kind) {
+  switch (kind) {
+    case DbmKind::kU16:
       return "u16";
-    case Shown::kS16:
+    case DbmKind::kS16:
       return "s16";
-    case Shown::kU32:
+    case DbmKind::kU32:
       return "u32";
-    case Shown::kS32:
+    case DbmKind::kS32:
       return "s32";
-    case Shown::kF32:
+    case DbmKind::kF32:
       return "f32";
-    case Shown::kText:
+    case DbmKind::kText:
       return "text";
   }
   return "?";
 }
 
-Shown FromRange(upgrade::NumberType type) {
-  switch (type) {
-    case upgrade::NumberType::kU16:
-      return Shown::kU16;
-    case upgrade::NumberType::kS16:
-      return Shown::kS16;
-    case upgrade::NumberType::kU32:
-      return Shown::kU32;
-    case upgrade::NumberType::kS32:
-      return Shown::kS32;
-    case upgrade::NumberType::kF32:
-      return Shown::kF32;
-  }
-  return Shown::kU32;
-}
-
-// Every field the conversion touches, by offset: the converters' rows give width and kind,
-// the range rows the signedness and floats.
-std::map<size_t, ShownField> TouchedFields() {
-  std::map<size_t, ShownField> fields;
-  for (int level = 1; level <= upgrade::kConverterCount; ++level) {
-    for (const upgrade::FieldCopy& row : upgrade::ConverterCopies(level)) {
-      Shown type = row.kind == upgrade::FieldKind::kText ? Shown::kText
-                   : row.width == 2                      ? Shown::kU16
-                                                         : Shown::kU32;
-      fields[row.offset] = {row.width, type};
-    }
-  }
-  for (const upgrade::ParameterRange& rule : upgrade::ParameterRanges()) {
-    fields[rule.offset] = {static_cast<size_t>(upgrade::NumberWidth(rule.type)),
-                           FromRange(rule.type)};
-  }
-  fields[1036] = {2, Shown::kS16};  // read from 0x600 files for the value at 3088
-  return fields;
-}
-
-std::string ValueText(const unsigned char* at, const ShownField& field, bool json) {
+std::string ValueText(const unsigned char* block, const DbmField& field, bool json) {
+  const unsigned char* at = block + field.offset;
   char buffer[64];
-  switch (field.type) {
-    case Shown::kU16:
+  switch (field.kind) {
+    case DbmKind::kU16:
       return std::to_string(util::LoadLE16(at));
-    case Shown::kS16:
+    case DbmKind::kS16:
       return std::to_string(static_cast<int16_t>(util::LoadLE16(at)));
-    case Shown::kU32:
+    case DbmKind::kU32:
       return std::to_string(util::LoadLE32(at));
-    case Shown::kS32:
+    case DbmKind::kS32:
       return std::to_string(static_cast<int32_t>(util::LoadLE32(at)));
-    case Shown::kF32: {
+    case DbmKind::kF32: {
       const float value = util::LoadLEFloat(at);
       if (!std::isfinite(value)) return json ? JsonString(std::to_string(value)) : "nan/inf";
       std::snprintf(buffer, sizeof buffer, "%.9g", value);
       return buffer;
     }
-    case Shown::kText: {
+    case DbmKind::kText: {
       const char* text = reinterpret_cast<const char*>(at);
       return JsonString(std::string(text, strnlen(text, field.width)));
     }
@@ -126,12 +86,11 @@ int Print(Invocation& invocation, const DecodedFile& file) {
   const unsigned char* block = file.bytes.data();
   const uint32_t stored = util::LoadLE32(block);
   const uint32_t computed = util::DbmBlockChecksum(block);
-  const uint16_t versionWord = util::LoadLE16(block + util::kDbmVersionOffset);
+  const uint16_t versionWord = util::LoadLE16(block + base::dbm::kVersionWord.offset);
   const uint16_t version = upgrade::DbmLayoutVersion(block);
   const bool knownVersion = upgrade::IsKnownDbmVersion(version);
-  const uint16_t level = util::LoadLE16(block + upgrade::kDbmLevelOffset);
-  const uint16_t nodeType = util::LoadLE16(block + util::kDbmNodeTypeOffset);
-  const auto fields = TouchedFields();
+  const uint16_t level = util::LoadLE16(block + base::dbm::kLevel.offset);
+  const uint16_t nodeType = util::LoadLE16(block + base::dbm::kNodeType.offset);
   FILE* out = invocation.out;
 
   if (invocation.json) {
@@ -144,10 +103,10 @@ int Print(Invocation& invocation, const DecodedFile& file) {
                  stored == computed ? "true" : "false", version, versionWord,
                  knownVersion ? "true" : "false", level, nodeType);
     bool first = true;
-    for (const auto& [offset, field] : fields) {
-      std::fprintf(out, "%s\n  {\"offset\": %zu, \"width\": %zu, \"type\": \"%s\", \"value\": %s}",
-                   first ? "" : ",", offset, field.width, TypeName(field.type),
-                   ValueText(block + offset, field, true).c_str());
+    for (const DbmField& field : base::dbm::kParameters) {
+      std::fprintf(out, "%s\n  {\"offset\": %u, \"width\": %u, \"type\": \"%s\", \"value\": %s}",
+                   first ? "" : ",", unsigned{field.offset}, unsigned{field.width},
+                   TypeName(field.kind), ValueText(block, field, true).c_str());
       first = false;
     }
     std::fprintf(out, "\n ]}\n");
@@ -164,9 +123,9 @@ int Print(Invocation& invocation, const DecodedFile& file) {
   std::fprintf(out, "level:     %u\n", level);
   std::fprintf(out, "node type: %u%s\n", nodeType, NodeTypeName(nodeType));
   std::fprintf(out, "fields the conversion touches:\n  offset  width  type  value\n");
-  for (const auto& [offset, field] : fields) {
-    std::fprintf(out, "  %6zu  %5zu  %-4s  %s\n", offset, field.width, TypeName(field.type),
-                 ValueText(block + offset, field, false).c_str());
+  for (const DbmField& field : base::dbm::kParameters) {
+    std::fprintf(out, "  %6u  %5u  %-4s  %s\n", unsigned{field.offset}, unsigned{field.width},
+                 TypeName(field.kind), ValueText(block, field, false).c_str());
   }
   return 0;
 }
