@@ -3,10 +3,12 @@
 // listed from the conversion's own tables so the two cannot drift apart.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 
 #include "tools/qz7inst/file_decoder.h"
+#include "tools/qz7inst/json_value.h"
 #include "upgrade/dbm_configuration_conversion.h"
 #include "upgrade/dbm_field_tables.h"
 #include "upgrade/dbm_parameter_ranges.h"
@@ -77,7 +79,8 @@ std::map<size_t, ShownField> TouchedFields() {
   return fields;
 }
 
-std::string ValueText(const unsigned char* at, const ShownField& field, bool json) {
+// The field's value as text output shows it (a text field quoted, other bytes as \xNN).
+std::string ValueText(const unsigned char* at, const ShownField& field) {
   char buffer[64];
   switch (field.type) {
     case Shown::kU16:
@@ -90,16 +93,44 @@ std::string ValueText(const unsigned char* at, const ShownField& field, bool jso
       return std::to_string(static_cast<int32_t>(util::LoadLE32(at)));
     case Shown::kF32: {
       const float value = util::LoadLEFloat(at);
-      if (!std::isfinite(value)) return json ? JsonString(std::to_string(value)) : "nan/inf";
+      if (!std::isfinite(value)) return "nan/inf";
       std::snprintf(buffer, sizeof buffer, "%.9g", value);
       return buffer;
     }
     case Shown::kText: {
-      const char* text = reinterpret_cast<const char*>(at);
-      return JsonString(std::string(text, strnlen(text, field.width)));
+      std::string quoted = "\"";
+      for (size_t i = 0; i < field.width && at[i] != 0; ++i) {
+        if (at[i] < 0x20 || at[i] >= 0x7F || at[i] == '"' || at[i] == '\\') {
+          std::snprintf(buffer, sizeof buffer, "\\x%02X", at[i]);
+          quoted += buffer;
+        } else {
+          quoted += static_cast<char>(at[i]);
+        }
+      }
+      return quoted + "\"";
     }
   }
   return "";
+}
+
+JsonValue ValueJson(const unsigned char* at, const ShownField& field) {
+  switch (field.type) {
+    case Shown::kU16:
+      return JsonValue::Unsigned(util::LoadLE16(at));
+    case Shown::kS16:
+      return JsonValue::Signed(static_cast<int16_t>(util::LoadLE16(at)));
+    case Shown::kU32:
+      return JsonValue::Unsigned(util::LoadLE32(at));
+    case Shown::kS32:
+      return JsonValue::Signed(static_cast<int32_t>(util::LoadLE32(at)));
+    case Shown::kF32:
+      return JsonValue::Real(util::LoadLEFloat(at));
+    case Shown::kText: {
+      const char* text = reinterpret_cast<const char*>(at);
+      return JsonValue::Text(std::string(text, strnlen(text, field.width)));
+    }
+  }
+  return JsonValue::Null();
 }
 
 const char* NodeTypeName(uint16_t type) {
@@ -135,22 +166,33 @@ int Print(Invocation& invocation, const DecodedFile& file) {
   FILE* out = invocation.out;
 
   if (invocation.json) {
-    std::fprintf(out,
-                 "{\"file\": %s, \"kind\": \"qz7systm\", \"size\": %zu,\n"
-                 " \"checksum\": {\"stored\": %u, \"computed\": %u, \"matches\": %s},\n"
-                 " \"version\": \"0x%X\", \"versionWord\": %u, \"knownVersion\": %s,\n"
-                 " \"level\": %u, \"nodeType\": %u,\n \"fields\": [",
-                 JsonString(file.path).c_str(), file.bytes.size(), stored, computed,
-                 stored == computed ? "true" : "false", version, versionWord,
-                 knownVersion ? "true" : "false", level, nodeType);
-    bool first = true;
+    char versionText[16];
+    std::snprintf(versionText, sizeof versionText, "0x%X", version);
+    JsonValue checksum = JsonValue::Object();
+    checksum.Set("stored", JsonValue::Unsigned(stored))
+        .Set("computed", JsonValue::Unsigned(computed))
+        .Set("matches", JsonValue::Bool(stored == computed));
+    JsonValue shown = JsonValue::Array();
     for (const auto& [offset, field] : fields) {
-      std::fprintf(out, "%s\n  {\"offset\": %zu, \"width\": %zu, \"type\": \"%s\", \"value\": %s}",
-                   first ? "" : ",", offset, field.width, TypeName(field.type),
-                   ValueText(block + offset, field, true).c_str());
-      first = false;
+      JsonValue row = JsonValue::Object();
+      row.Set("offset", JsonValue::Unsigned(offset))
+          .Set("width", JsonValue::Unsigned(field.width))
+          .Set("type", JsonValue::Text(TypeName(field.type)))
+          .Set("value", ValueJson(block + offset, field));
+      shown.Push(std::move(row));
     }
-    std::fprintf(out, "\n ]}\n");
+    JsonValue document = JsonValue::Object();
+    document.Set("file", JsonValue::Text(file.path))
+        .Set("kind", JsonValue::Text("qz7systm"))
+        .Set("size", JsonValue::Unsigned(file.bytes.size()))
+        .Set("checksum", std::move(checksum))
+        .Set("version", JsonValue::Text(versionText))
+        .Set("versionWord", JsonValue::Unsigned(versionWord))
+        .Set("knownVersion", JsonValue::Bool(knownVersion))
+        .Set("level", JsonValue::Unsigned(level))
+        .Set("nodeType", JsonValue::Unsigned(nodeType))
+        .Set("fields", std::move(shown));
+    PrintJson(out, document);
     return 0;
   }
 
@@ -166,7 +208,7 @@ int Print(Invocation& invocation, const DecodedFile& file) {
   std::fprintf(out, "fields the conversion touches:\n  offset  width  type  value\n");
   for (const auto& [offset, field] : fields) {
     std::fprintf(out, "  %6zu  %5zu  %-4s  %s\n", offset, field.width, TypeName(field.type),
-                 ValueText(block + offset, field, false).c_str());
+                 ValueText(block + offset, field).c_str());
   }
   return 0;
 }
