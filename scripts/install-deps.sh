@@ -3,8 +3,8 @@
 # Safe to run again: it installs nothing when everything is there.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format clang
-  libclang-rt-14-dev)
+packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev nlohmann-json3-dev
+  clang-format clang libclang-rt-14-dev)
 
 missing=()
 for package in "${packages[@]}"; do
