@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -47,61 +48,34 @@ CliRun Show(const TempMachine& machine, const char* fileName, const Bytes& bytes
           std::string(std::istreambuf_iterator<char>(errFile), {})};
 }
 
-// JSON as show writes it (plain ASCII) read into path -> value ("entries/0/name" -> the text,
-// number or literal; a container -> "#members"); Read is false when the text is no such JSON.
+// show's JSON, parsed with nlohmann-json and flattened into path -> value ("entries/0/name"
+// -> the text, number or literal; a container -> "#members"); Read is false when the text is
+// no JSON document.
 struct JsonReader {
   const std::string& text;
   Json& out;
-  size_t at = 0;
 
-  bool Read() { return Value("") && !Eat('\0') && at == text.size(); }
-  bool Eat(char c) {
-    while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
-    return at < text.size() && text[at] == c && ++at > 0;
-  }
-  // After the opening quote; show writes a byte outside printable ASCII as \u00XX.
-  bool String(std::string& value) {
-    const std::string hex = "0123456789abcdef";
-    while (at < text.size()) {
-      const char c = text[at++];
-      if (c == '"') return true;
-      if (c < 0x20 || c >= 0x7F || (c == '\\' && at == text.size())) return false;
-      if (c != '\\' || text[at] == '"' || text[at] == '\\') {
-        value += c != '\\' ? c : text[at++];
-      } else if (text.compare(at, 3, "u00") == 0 && at + 5 <= text.size() &&
-                 hex.find(text[at + 3]) < 16 && hex.find(text[at + 4]) < 16) {
-        value += static_cast<char>(hex.find(text[at + 3]) * 16 + hex.find(text[at + 4]));
-        at += 5;
-      } else {
-        return false;
-      }
-    }
-    return false;
-  }
-  bool Value(const std::string& path) {
-    const bool object = Eat('{');
-    if (object || Eat('[')) {
-      const char close = object ? '}' : ']';
-      int count = 0;
-      if (!Eat(close)) {
-        do {
-          std::string name = object ? "" : std::to_string(count);
-          if (object && (!Eat('"') || !String(name) || !Eat(':'))) return false;
-          if (!Value(path.empty() ? name : path + "/" + name)) return false;
-          ++count;
-        } while (Eat(','));
-        if (!Eat(close)) return false;
-      }
-      out[path] = "#" + std::to_string(count);
+  bool Read() {
+    try {
+      Flatten(nlohmann::json::parse(text), "");
       return true;
+    } catch (const nlohmann::json::exception&) {
+      return false;
     }
-    std::string& scalar = out[path];
-    if (Eat('"')) return String(scalar);
-    const size_t end = std::min(text.find_first_of(",]} \n", at), text.size());
-    scalar = text.substr(at, end - at);
-    at = end;
-    return scalar == "true" || scalar == "false" || scalar == "null" ||
-           (!scalar.empty() && scalar.find_first_not_of("-0123456789") == std::string::npos);
+  }
+  void Flatten(const nlohmann::json& value, const std::string& path) {
+    const auto below = [&path](const std::string& name) {
+      return path.empty() ? name : path + "/" + name;
+    };
+    if (value.is_object()) {
+      for (const auto& [name, member] : value.items()) Flatten(member, below(name));
+      out[path] = "#" + std::to_string(value.size());
+    } else if (value.is_array()) {
+      for (size_t i = 0; i < value.size(); ++i) Flatten(value[i], below(std::to_string(i)));
+      out[path] = "#" + std::to_string(value.size());
+    } else {
+      out[path] = value.is_string() ? value.get<std::string>() : value.dump();
+    }
   }
 };
 
