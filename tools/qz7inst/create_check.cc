@@ -5,14 +5,16 @@
 #include <optional>
 #include <utility>
 
+#include "base/dbm_block.h"
+#include "base/directory_layout.h"
+#include "base/node_directory_layout.h"
+#include "base/quoted_path.h"
 #include "entry/existing_instance_scan.h"
 #include "entry/instance_record.h"
 #include "entry/setup_context.h"
 #include "host/host_services.h"
 #include "migrate/database_directory_migration.h"
-#include "migrate/directory_layout.h"
 #include "migrate/directory_recognition.h"
-#include "migrate/node_directory_layout.h"
 #include "migrate/node_directory_migration.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
@@ -20,8 +22,6 @@
 #include "tools/qz7inst/json_value.h"
 #include "tools/qz7inst/read_only_host.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "util/dbm_block.h"
-#include "util/quoted_path.h"
 #include "util/setup_files.h"
 
 namespace qz7::cli {
@@ -267,7 +267,10 @@ Plan BuildPlan(entry::SetupContext& context) {
   if (count == 0 || (count == 1 && context.adminIndex == 0)) {
     entry::InstanceRecord record;
     entry::FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
-    entry::AddInstanceRecord(context, record, /*isDefault=*/true);
+    if (entry::AddInstanceRecord(context, record, /*isDefault=*/true) < 0) {
+      plan.blockers.push_back("the instance list cannot grow");
+      return plan;
+    }
   } else if ((count == 1 && context.adminIndex == -1) || (count == 2 && context.adminIndex >= 0)) {
     context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
   }

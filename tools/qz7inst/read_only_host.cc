@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "base/quoted_path.h"
 #include "platform/file_system.h"
-#include "util/quoted_path.h"
 
 namespace qz7::cli {
 
