@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "platform/file_system.h"
+#include "platform/log_file.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -116,10 +117,10 @@ uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer);
 uint32_t GetDriveTypeA(const char* rootPath);
 
 // ---- The caller's log file descriptor ------------------------------------------------------
-int64_t SeekToEnd(int fd);
-bool LockFileRange(int fd, int64_t offset, int64_t length);
-bool UnlockFileRange(int fd, int64_t offset, int64_t length);
-bool WriteToDescriptor(int fd, const void* data, uint32_t size, uint32_t* written);
+int64_t SeekToEnd(LogHandle fd);
+bool LockFileRange(LogHandle fd, int64_t offset, int64_t length);
+bool UnlockFileRange(LogHandle fd, int64_t offset, int64_t length);
+bool WriteToDescriptor(LogHandle fd, const void* data, uint32_t size, uint32_t* written);
 
 }  // namespace qz7::platform::backend
 
