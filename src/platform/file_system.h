@@ -43,6 +43,10 @@ class FileStream {
   int Seek(int64_t offset, int origin);
   int64_t Tell();
   int Flush();
+  // Flush, then make the file's data durable: fsync on POSIX, FlushFileBuffers on Windows.
+  // 0 on success, -1 on error. Only the data is made durable: a file just created (or renamed,
+  // replaced) needs SyncDirectory of its folder as well before its name survives a power cut.
+  int Sync();
   bool AtEnd() const;
   bool HasError() const;
   // fclose: 0 on success, -1 on error (buffered data that cannot be written). The stream is
@@ -68,6 +72,19 @@ int RenameFile(const char* from, const char* to);
 // contents at every moment. A missing to is simply created. 0 on success, -1 on failure (a
 // read-only or directory destination gives kErrorAccessDenied; from and to must be on one drive).
 int ReplaceFile(const char* from, const char* to);
+// Makes the changes of names in the folder at path durable (files created, renamed, replaced
+// or removed there, folders made or removed there): fsync of the folder on POSIX; on Windows
+// a success without doing anything, because the moves the library makes are write-through.
+// Call it after RenameFile/ReplaceFile/RemoveFile/CopyFileA/MakeDirectory when the change
+// must survive a power cut (for a rename between folders, sync both). 0 on success, -1 on
+// failure (the folder does not exist: kErrorPathNotFound or kErrorFileNotFound).
+int SyncDirectory(const char* path);
+
+// Makes every file and folder of the machine durable, data and names (syncfs/sync on POSIX,
+// a flush of every volume's buffers on Windows). For a whole copied tree that must be on the
+// disk before its source is deleted. 0 on success, -1 on failure.
+int SyncFileSystem();
+
 // _mkdir / _rmdir: 0 on success, -1 on failure.
 int MakeDirectory(const char* path);
 int RemoveDirectory(const char* path);
