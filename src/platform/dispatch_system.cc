@@ -211,17 +211,17 @@ uint32_t GetDriveTypeA(const char* rootPath) {
 
 // ---- The caller's log descriptor -----------------------------------------------------------
 
-int64_t SeekToEnd(int fd) {
+int64_t SeekToEnd(LogHandle fd) {
   if (Enter(OperationKind::kStream) != 0) return -1;
   return backend::SeekToEnd(fd);
 }
 
-bool LockFileRange(int fd, int64_t offset, int64_t length) {
+bool LockFileRange(LogHandle fd, int64_t offset, int64_t length) {
   if (Enter(OperationKind::kStream) != 0) return false;
   return backend::LockFileRange(fd, offset, length);
 }
 
-bool UnlockFileRange(int fd, int64_t offset, int64_t length) {
+bool UnlockFileRange(LogHandle fd, int64_t offset, int64_t length) {
   // The lock is released even when the unlock is made to fail, so no other writer waits on it.
   uint32_t error = Enter(OperationKind::kStream);
   bool unlocked = backend::UnlockFileRange(fd, offset, length);
@@ -229,7 +229,7 @@ bool UnlockFileRange(int fd, int64_t offset, int64_t length) {
   return unlocked;
 }
 
-bool WriteToDescriptor(int fd, const void* data, uint32_t size, uint32_t* written) {
+bool WriteToDescriptor(LogHandle fd, const void* data, uint32_t size, uint32_t* written) {
   if (Enter(OperationKind::kStream) != 0) {
     if (written != nullptr) *written = 0;
     return false;
