@@ -3,10 +3,9 @@
 // plain and its decorated name on a real 4096-byte configuration file in a throw-away folder.
 // Exits non-zero on any mismatch.
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 #include "qz7instm.h"
 
