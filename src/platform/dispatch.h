@@ -19,9 +19,8 @@ uint32_t Enter(OperationKind kind);
 
 namespace qz7::platform::durability {
 
-// Whether a power-cut plan is tracking durability; every hook below does nothing otherwise.
-bool Tracking();
-// Starts tracking afresh (everything on disk counts as durable) or stops it.
+// Starts tracking afresh (everything on disk counts as durable) or stops it. Every hook below
+// does nothing while no power-cut plan is tracking.
 void Start();
 void Stop();
 

@@ -86,7 +86,11 @@ OperationCounts CurrentOperationCounts() {
   return counts;
 }
 
-uint64_t FileOperationCount() { return CurrentOperationCounts().Total(); }
+uint64_t FileOperationCount() {
+  OperationCounts counts = CurrentOperationCounts();
+  return counts.Of(OperationKind::kFile) + counts.Of(OperationKind::kStream) +
+         counts.Of(OperationKind::kFolder);
+}
 
 void ResetFileOperationCount() { ResetCounts(); }
 
@@ -109,6 +113,7 @@ bool InstallFaultPlanFromEnvironment() {
   if (fields.size() < 2 || fields.size() > 3) return false;
 
   FaultPlan plan;
+  plan.kinds = kAllOperationKinds;
   if (!ParseNumber(fields[0], &plan.triggerAt) || plan.triggerAt == 0) return false;
   if (fields[1] == "crash" || fields[1] == "powerloss") {
     if (fields.size() != 2) return false;

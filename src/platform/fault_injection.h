@@ -42,6 +42,11 @@ const char* OperationKindName(OperationKind kind);
 
 constexpr uint32_t KindBit(OperationKind kind) { return 1u << static_cast<int>(kind); }
 constexpr uint32_t kAllOperationKinds = (1u << kOperationKindCount) - 1;
+// The kinds a plan numbers unless told otherwise: what the seam counted before it covered
+// the registry, services, processes and the environment.
+constexpr uint32_t kFileOperationKinds = KindBit(OperationKind::kFile) |
+                                         KindBit(OperationKind::kStream) |
+                                         KindBit(OperationKind::kFolder);
 
 struct FaultPlan {
   uint64_t triggerAt = 0;  // 1-based number of the operation to hit; 0 = no fault
@@ -50,7 +55,7 @@ struct FaultPlan {
   bool repeat = false;     // keep failing every operation from triggerAt on
   int crashExitCode = 86;  // the exit status a crash or a power cut leaves
   bool powerLoss = false;  // end the process as a power cut (see above) instead of failing
-  uint32_t kinds = kAllOperationKinds;  // KindBit mask: only these are numbered for triggerAt
+  uint32_t kinds = kFileOperationKinds;  // KindBit mask: only these are numbered for triggerAt
 };
 
 // Installs the plan and resets every count. A power-cut plan also starts durability tracking.
@@ -64,12 +69,14 @@ struct OperationCounts {
 };
 // Operations counted since the last SetFaultPlan/ClearFaultPlan/ResetFileOperationCount.
 OperationCounts CurrentOperationCounts();
-// All counted operations, of every kind (the name predates the other kinds).
+// The counted operations of the file kinds (file, stream, folder): the numbers a default plan
+// uses. CurrentOperationCounts().Total() has every kind.
 uint64_t FileOperationCount();
 void ResetFileOperationCount();
 
 // Reads QZ7_FAULT from the environment: "N:crash", "N:powerloss", "N:ERROR" (fail once with
-// ERROR) or "N:ERROR:repeat". Lets end-to-end tests drive the CLI the same way. False when
+// ERROR) or "N:ERROR:repeat", N numbering operations of every kind. Lets end-to-end tests
+// drive the CLI the same way. False when
 // unset or malformed. Also honours QZ7_OPERATION_COUNTS=<host file>: at process exit, one line
 // "file=N stream=N folder=N registry=N service=N process=N environment=N" is appended to it.
 bool InstallFaultPlanFromEnvironment();

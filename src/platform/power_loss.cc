@@ -137,11 +137,6 @@ void WriteWhole(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-bool Tracking() {
-  std::lock_guard<std::mutex> lock(mutex);
-  return tracking;
-}
-
 void Start() {
   std::lock_guard<std::mutex> lock(mutex);
   names.clear();
