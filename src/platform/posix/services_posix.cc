@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/computer.h"
 #include "platform/machine_root.h"
 #include "platform/posix/text_store.h"
@@ -34,6 +35,9 @@ struct ServiceHandleObject {
   uint32_t access;
 };
 
+}  // namespace qz7::platform
+
+namespace qz7::platform::backend {
 namespace {
 
 using posix::EqualNoCase;
@@ -330,4 +334,4 @@ bool CloseServiceHandle(ScHandle handle) {
   return true;
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend
