@@ -90,10 +90,10 @@ uint32_t LoadServices(ServiceTable* table) {
   uint32_t error = posix::ReadTextStore(file, &content);
   if (error == kErrorFileNotFound || error == kErrorPathNotFound) return kErrorSuccess;
   if (error != kErrorSuccess) return error;
-  posix::LineProblems problems;
   ServiceRecord* current = nullptr;
-  auto skip = [&](int number, std::string_view text, std::string reason) {
-    problems.push_back({number, std::move(reason)});
+  // A line that cannot be read is kept, marked, where it stood; nothing is said on the
+  // caller's terminal about it.
+  auto skip = [&](int /*number*/, std::string_view text, const std::string& /*reason*/) {
     (current != nullptr ? current->unreadableLines : table->unreadableLines).emplace_back(text);
   };
   for (const auto& line : posix::SplitStoreLines(content)) {
@@ -145,7 +145,6 @@ uint32_t LoadServices(ServiceTable* table) {
       skip(line.number, text, "unknown field '" + std::string(field) + "'");
     }
   }
-  posix::ReportUnreadableLines(file, content, problems);
   return kErrorSuccess;
 }
 
