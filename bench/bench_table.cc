@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "migrate/database_directory_migration.h"
 #include "base/node_directory_layout.h"
+#include "migrate/database_directory_migration.h"
 #include "migrate/node_directory_migration.h"
 #include "platform/file_system.h"
 #include "qz7instm.h"
