@@ -49,7 +49,7 @@ TEST_F(ScanTest, IndexFileVariants) {
       {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0},
       {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2},
   };
-  host::DefineInstance("FROMREG");
+  EXPECT_EQ(host::DefineInstance("FROMREG"), 0);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     host_.ClearCalls();
@@ -66,14 +66,14 @@ TEST_F(ScanTest, IndexFileVariants) {
 
 TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
   for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"}) {
-    host::DefineInstance(name);
-    if (name[0] >= 'M') host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003");
+    EXPECT_EQ(host::DefineInstance(name), 0);
+    EXPECT_TRUE(name[0] < 'M' || host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003") == 0);
   }
-  host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das");
-  host::WriteProfileVariable(host::kGlobalProfile, "QZ7INSTDEF", "b");
-  host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc");  // this computer, other case
-  host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC");
-  host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof");
+  EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das"), 0);
+  EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7INSTDEF", "b"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc"), 0);  // this computer, other case
+  EXPECT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof"), 0);
   std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
   WriteConfig("MINE", 4096, 0x800, 4);
 
@@ -104,10 +104,10 @@ TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
   machine_.MakeDirectory("C:\\PROF");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    host::RemoveProfileRegistry();
-    host::DefineInstance(row.first);
-    host::DefineInstance(row.second);
-    host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin);
+    static_cast<void>(host::RemoveProfileRegistry());  // there may be none yet
+    EXPECT_EQ(host::DefineInstance(row.first), 0);
+    EXPECT_EQ(host::DefineInstance(row.second), 0);
+    EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin), 0);
     auto scan = ScanExistingInstances(kProfile);
     EXPECT_EQ(scan->adminIndex, row.adminIndex);
     EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
@@ -126,7 +126,7 @@ TEST_F(ScanTest, ConfigurationFileByBytesRead) {
       {"42_bytes", "", 42, 0x800, 5, 3},
       {"115_bytes", "CONFIGTEXT", 115, 0x900, 6, 3},
   };
-  host::DefineInstance("I");
+  EXPECT_EQ(host::DefineInstance("I"), 0);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     WriteConfig("I", row.size, row.version, 3);

@@ -56,7 +56,7 @@ TEST_F(InstanceRemovalTest, RemovesEmptiedDirectoriesUpwards) {
 // An uninstall call without a usable installation path removes nothing at all.
 TEST_F(InstanceRemovalTest, DeleteInstancesWithoutAnInstallationRemovesNothing) {
   const std::string tooLong = "c:\\" + std::string(300, 'x');
-  host::DefineInstance("QZ7");
+  EXPECT_EQ(host::DefineInstance("QZ7"), 0);
   machine_.MakeDirectory("C:\\P");
   for (const char* install : {static_cast<const char*>(nullptr), "", tooLong.c_str()}) {
     deleteInstances("c:\\p", install, nullptr, nullptr, nullptr);

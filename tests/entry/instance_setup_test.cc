@@ -120,7 +120,7 @@ TEST_F(InstanceSetupTest, DefaultInstance) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     fakes_.calls.clear();
-    host::WriteProfileVariable("QZ7GLOBALPF", "QZ7INSTDEF", "<unset>");
+    EXPECT_EQ(host::WriteProfileVariable("QZ7GLOBALPF", "QZ7INSTDEF", "<unset>"), 0);
     context_.records = InstanceArray();
     context_.adminIndex = context_.defaultIndex = -1;
     if (row.admin != nullptr) AddAdminServerRecord(context_, row.admin, nullptr, nullptr);
@@ -159,8 +159,8 @@ TEST_F(InstanceSetupTest, RecordLostToListGrowthFailsTheRun) {
 // An administration server found on the computer but not wanted any more is dropped and
 // forgotten.
 TEST_F(InstanceSetupTest, UnwantedAdminServerIsDropped) {
-  host::DefineInstance("QZ7DAS00");
-  host::WriteProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00");
+  EXPECT_EQ(host::DefineInstance("QZ7DAS00"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00"), 0);
   Scan({Plain("QZ7DAS00")}, /*adminAt=*/0);
   ASSERT_EQ(AddInstanceRecord(context_, Plain("SALES"), false), 0);
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
@@ -228,7 +228,7 @@ TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
 // A move that cannot finish leaves the old directory whole and the instance is not upgraded.
 TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   Scan({Plain("SALES")});
-  host::DefineInstance("SALES");
+  EXPECT_EQ(host::DefineInstance("SALES"), 0);
   machine_.WriteText("C:\\OLD\\SALES\\qz7systm", "old");
   machine_.MakeDirectory("C:\\NEW\\SALES\\qz7systm");  // a folder where the file must go
   context_.currentProfileDir = "\"C:\\OLD\"";
@@ -266,9 +266,9 @@ TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
 TEST_F(InstanceSetupTest, DefinedInstancesAreUpgradedWithTheirTemplate) {
   context_.adminMarkerFile = "\"C:\\QZ7\\CFG\\qz7syssv.das\"";
   context_.partitionedMarkerFile = "\"C:\\QZ7\\CFG\\qz7sysmp\"";
-  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"}) host::DefineInstance(name);
-  host::WriteVariableAt(host::ProfileLevel::kDefaultLevel, "", "QZ7ADMINSERVER", "das");
-  host::WriteProfileVariable("MPP", "QZ7INSTOWNER", "HOSTA");
+  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"}) EXPECT_EQ(host::DefineInstance(name), 0);
+  EXPECT_EQ(host::WriteVariableAt(host::ProfileLevel::kDefaultLevel, "", "QZ7ADMINSERVER", "das"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("MPP", "QZ7INSTOWNER", "HOSTA"), 0);
   for (const char* name : {"DAS", "MPP", "SALES"})
     machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
   ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);
