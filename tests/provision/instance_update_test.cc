@@ -148,15 +148,20 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
   };
   // clang-format off
   const Case cases[] = {
+      // First, while no QZ7DAS is defined: only one this call made is dropped.
+      {.name = "administration server not recorded: dropped", .request = {.name = "QZ7DAS"},
+       .isAdminServer = true, .failing = "PRegValuePE", .calls = {adminNull, record, drop},
+       .boxes = {"3598 -1974"}, .result = kAdminServerNotRecorded},
       {.name = "administration server, even a partitioned one", .request = {.name = "QZ7DAS",
        .account = "svc", .password = "pw", .nodeType = 4}, .isAdminServer = true,
        .calls = {admin + R"("svc", "pw", 1, -1, null))", record}},
       {.name = "administration server not created", .request = {.name = "QZ7DAS"},
        .isAdminServer = true, .failing = "InstanceCreateExtended", .calls = {adminNull},
        .boxes = {"3598 -1006"}, .result = -1006},
-      {.name = "administration server not recorded: dropped", .request = {.name = "QZ7DAS"},
-       .isAdminServer = true, .failing = "PRegValuePE", .calls = {adminNull, record, drop},
-       .boxes = {"3598 -1974"}, .result = kAdminServerNotRecorded},
+      {.name = "administration server there before, not recorded: kept",
+       .request = {.name = "QZ7DAS"}, .isAdminServer = true, .configBefore = true,
+       .failing = "PRegValuePE", .calls = {adminNull, record}, .boxes = {"3598 -1974"},
+       .result = kAdminServerNotRecorded},
       {.name = "node of a remote instance that is here, unquoted installation", .request = remote,
        .existing = {{"mpp", 4}}, .install = "C:\\QZ7",
        .calls = {change("0", unquoted), change("11", unquoted)}},
