@@ -8,6 +8,7 @@
 
 #include "base/quoted_path.h"
 #include "platform/file_system.h"
+#include "platform/win_error.h"
 #include "provision/admin_server.h"
 #include "provision/instance_creation.h"
 #include "provision/instance_tool_commands.h"
@@ -105,6 +106,13 @@ struct ToolMessages {
 [[nodiscard]] int32_t RunInstanceTool(const ProvisionContext& context,
                                       const InstanceRequest& record, const std::string& toolPath,
                                       std::string commandLine, ToolMessages messages) {
+  // An account the tool would cut at its comma is refused before the tool creates anything:
+  // the tool is not run, as for an invalid parameter.
+  if (!CanCarryAccount(record.account.c_str())) {
+    const int32_t refused = static_cast<int32_t>(platform::kErrorInvalidParameter);
+    ShowStop(context, messages.notRun, {Number(refused)});
+    return refused;
+  }
   const std::string workingDirectory = util::StripQuotes(context.installDir);
   std::array<char, kToolOutputSize> output{};
   uint32_t exitCode = 0;

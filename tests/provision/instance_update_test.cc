@@ -18,6 +18,7 @@
 
 #include "host/registry_access.h"
 #include "platform/fault_injection.h"
+#include "platform/process.h"
 #include "platform/win_error.h"
 #include "provision/admin_server.h"
 #include "provision/instance_tool_commands.h"
@@ -167,7 +168,9 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
        .calls = {change("0", unquoted), change("11", unquoted)}},
       {.name = "node of a remote instance: tool fails quietly", .request = remote,
        .boxes = {"5206 7"},
-       .toolLog = {R"("C:\QZ7\BIN\QZ7NCRT.EXE" /i:MPP /n:2 "/u:svc,*" "/O:O")"}, .result = 7},
+       .toolLog = {R"("C:\QZ7\BIN\QZ7NCRT.EXE" /i:MPP /n:* "/u:svc,*" "/O:O")"}, .result = 7},
+      {.name = "account with a comma: refused, no tool run", .request = {.name = "MPP",
+       .account = "a,b", .nodeType = 4}, .says = says, .boxes = {"5178 87"}, .result = 87},
       {.name = "node tool missing", .request = remote, .says = nullptr, .boxes = {"5202 2"},
        .result = 2},
       {.name = "new partitioned instance with a host: tool fails, output logged",
@@ -295,14 +298,37 @@ TEST(InstanceToolCommandsTest, Edges) {
        nullptr, nullptr), "\"T\" MPP  \"/u:,,\" /r:,"},
       {"cut to the buffer", PartitionedCommandLine("T", "MPP", "/mpp", "a", "b", "1", "2",
        longHost.c_str()), ("\"T\" MPP /mpp \"/u:a,b\" /r:1,2 /h:" + longHost).substr(0, 1023)},
-      // The first comma followed by the password is taken, even before the /u option.
-      {"first place wins", masked("\"T\" /r:1,6000 \"/u:a,6000\"", "6000"),
-       "\"T\" /r:1,**** \"/u:a,6000\""},
+      {"quotes and backslashes escaped", NodeCreateCommandLine("T", "N", "1", "D\\a\"b",
+       "p\\\"w\\", "O\\"), R"("T" /i:N /n:1 "/u:D\a\"b,p\\\"w\\" "/O:O\\")"},
+      // Every place, after a comma or not, as given and as escaped.
+      {"every place", masked("\"T\" /r:1,6000 \"/u:6000,6000\"", "6000"),
+       "\"T\" /r:1,**** \"/u:****,****\""},
+      {"escaped", masked(R"("T" "/u:a,p\"w\\")", "p\"w\\"), R"("T" "/u:a,******")"},
       {"a prefix is enough", masked("\"T\" /u:a,pwd\"", "pw"), "\"T\" /u:a,**d\""},
       {"longer than what follows", masked("\"T\" /u:a,pw", "pwd"), "\"T\" /u:a,pw"},
   };
   // clang-format on
   for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected) << c.name;
+
+  // What a tool receives, split by the Windows rules, is what was given.
+  for (const char* password : {"", "p w", "p\"w", "pw\\", "\\\"\\\\\"", "a,b\\\\"}) {
+    for (const char* account : {"", "D\\svc", "a \"b\" c\\"}) {
+      SCOPED_TRACE(std::string(account) + " / " + password);
+      const std::string line =
+          PartitionedCommandLine("C:\\T.EXE", "MPP", "/mpp", account, password, "1", "2", "h");
+      const std::vector<std::string> args = platform::SplitCommandLine(line.c_str());
+      ASSERT_EQ(args.size(), 6u);
+      EXPECT_EQ(args[3], std::string("/u:") + account + "," + (*password ? password : ","));
+      EXPECT_EQ(args[4], "/r:1,2");
+      const std::vector<std::string> node = platform::SplitCommandLine(
+          NodeCreateCommandLine("C:\\T.EXE", "N", "1", account, password, password).c_str());
+      ASSERT_EQ(node.size(), 5u);
+      EXPECT_EQ(node[3], std::string("/u:") + account + "," + (*password ? password : ","));
+      EXPECT_EQ(node[4], std::string("/O:") + password);
+    }
+  }
+  EXPECT_TRUE(CanCarryAccount("D\\a \"b\""));
+  EXPECT_FALSE(CanCarryAccount("a,b"));
 }
 
 }  // namespace
