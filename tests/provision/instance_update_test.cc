@@ -250,11 +250,16 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
     for (const std::string& entry : Entries("C:\\PROF")) {
       EXPECT_TRUE(entry == "00000000.000" || entry == c.request.name.c_str()) << entry;
     }
+    if (machine_.Exists(std::string("C:\\PROF\\") + c.request.name.c_str())) {
+      EXPECT_EQ(Entries(std::string("C:\\PROF\\") + c.request.name.c_str()),
+                c.configBefore || machine_.Exists(config) ? Lines{"qz7systm"} : Lines{});
+    }
   }
 }
 
 // Every file operation failing in turn: when the copy cannot be made, the record is left
-// alone with result 0; and a saved copy left behind always holds the whole configuration.
+// alone with result 0; a saved copy left behind always holds the whole configuration, and the
+// next call puts it back.
 TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
   uint64_t operations = 0;
   int leftAlone = 0;
@@ -272,11 +277,21 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
       ++leftAlone;
       EXPECT_EQ(result, 0);
       EXPECT_TRUE(machine_.ReadFile(kConfig) == Config(1234));
-      EXPECT_EQ(Entries("C:\\PROF"), Lines{"INST1"});
+      EXPECT_EQ(Entries("C:\\PROF\\INST1"), Lines{"qz7systm"});
     }
-    for (const std::string& entry : Entries("C:\\PROF")) {
-      EXPECT_TRUE(entry == "INST1" || machine_.ReadFile("C:\\PROF\\" + entry) == Config(1234));
+    EXPECT_EQ(Entries("C:\\PROF"), Lines{"INST1"});
+    bool kept = machine_.ReadFile(kConfig) == Config(1234);
+    for (const std::string& entry : Entries("C:\\PROF\\INST1")) {
+      kept |= entry != "qz7systm" && machine_.ReadFile("C:\\PROF\\INST1\\" + entry) == Config(1234);
     }
+    EXPECT_TRUE(kept);
+    // The run after it ends with the configuration in place and no copy beside it.
+    scoped_.reset();
+    host_ = std::make_unique<testkit::RecordingHost>();
+    scoped_.emplace(host_.get());
+    EXPECT_EQ(CreateOrUpdateInstance(Context(), {.name = "INST1"}, false), 0);
+    EXPECT_TRUE(machine_.ReadFile(kConfig) == Config(1234));
+    EXPECT_EQ(Entries("C:\\PROF\\INST1"), Lines{"qz7systm"});
   }
   EXPECT_GE(leftAlone, 2);  // at least the search for a free name and the copy itself
 }
