@@ -96,7 +96,8 @@ void DeregisterServices(const SetupContext& context) {
 // Step 6: instance directories and client configuration files move to the target directory.
 // Returns the names of the instances whose move could not be completed: their files are
 // still whole in the old place, and the upgrade leaves the partial copy in the new place
-// alone, so that a later run moves them over it and upgrades them then.
+// alone, so that a later run moves them over it and upgrades them then. Each is shown as an
+// instance not upgraded, with the code of the copy that failed.
 std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
   std::vector<std::string> incomplete;
   const ExistingInstanceScan& scan = *context.existingScan;
@@ -104,11 +105,15 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     if (i == scan.adminIndex && context.adminIndex == -1) continue;
     const InstanceRecord& record = scan.records[i];
     if (record.ownedElsewhere) continue;
-    bool complete = true;
-    upgrade::CopyDirectoryTree(Below(context.currentProfileDir, record.name.c_str()).c_str(),
+    int failure = 0;
+    const std::string source = Below(context.currentProfileDir, record.name.c_str());
+    upgrade::CopyDirectoryTree(source.c_str(),
                                Below(context.targetProfileDir, record.name.c_str()).c_str(),
-                               /*move=*/true, &complete);
-    if (!complete) incomplete.push_back(record.name.c_str());
+                               /*move=*/true, &failure);
+    if (failure != 0) {
+      upgrade::ReportInstanceNotUpgraded(MessagesOf(context), source.c_str(), failure);
+      incomplete.push_back(record.name.c_str());
+    }
   }
   for (const char* file : kClientConfigurationFiles) {
     const std::string source = Below(context.currentProfileDir, file);

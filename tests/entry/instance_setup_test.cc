@@ -14,6 +14,7 @@
 
 #include "host/profile_registry.h"
 #include "migrate/work_buffer.h"
+#include "platform/file_system.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
@@ -32,13 +33,18 @@ struct Fakes {
   std::map<std::string, int> createCodes;     // by instance name
   std::map<std::string, int> migrationCodes;  // by instance directory
   int upgradeCode = 0;
+  std::string watched;  // a file whose presence each creation notes
 };
 Fakes* fakes = nullptr;
 
 const SetupSteps kFakeSteps = {
     [](const SetupContext& context, int32_t index, bool isAdminServer) {
       const std::string name = context.records[index].name.c_str();
-      fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : ""));
+      platform::FileStatus status;
+      const bool seen = !fakes->watched.empty() &&
+                        platform::GetFileStatus(fakes->watched.c_str(), &status) == 0;
+      fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : "") +
+                             (seen ? " (watched there)" : ""));
       return fakes->createCodes.count(name) ? fakes->createCodes[name] : 0;
     },
     [](const char* instanceDir, const char* installDir) {
@@ -237,6 +243,9 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
   EXPECT_TRUE(machine_.Exists("C:\\OLD\\SALES\\qz7systm"));
   EXPECT_THAT(CallsStartingWith("config"), IsEmpty());
+  // Shown as an instance not upgraded, with the failed copy's code (access denied).
+  EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3573, {"SALES"}, 0x40}));
+  EXPECT_EQ(messages_.LogLines().front(), "The instance set-up ended with code 3.");
 }
 
 // Instances of an index-file release kept database directories at drive roots: every fixed
