@@ -156,6 +156,29 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
   return result;
 }
 
+// Step 3: the old instance index file goes once nothing but it names the instances it lists:
+// each of them must be defined in the profile registry by now. Until then a later run finds
+// them in it again. False when it was kept for that reason.
+bool RemoveInstanceIndexFile(const SetupContext& context) {
+  const ExistingInstanceScan* scan = context.existingScan.get();
+  if (scan != nullptr && scan->fromIndexFile) {
+    for (int32_t i = 0; i < scan->records.count(); ++i) {
+      std::vector<char> name(scan->records[i].name.c_str(),
+                             scan->records[i].name.c_str() + scan->records[i].name.size() + 1);
+      if (host::Host().PRegProfilePE(host::kProfileIsDefined, name.data(), host::kAnyNode) != 0) {
+        return false;
+      }
+    }
+  }
+  if (!context.requestedProfileDir.empty()) {
+    upgrade::DeleteMatchingFiles("qz7idir", context.requestedProfileDir.c_str());
+  }
+  if (!context.currentProfileDir.empty()) {
+    upgrade::DeleteMatchingFiles("qz7idir", context.currentProfileDir.c_str());
+  }
+  return true;
+}
+
 // Step 10: the administration server's name, when one is installed and defined.
 std::string AdminServerName(const SetupContext& context) {
   if (context.adminMarkerFile.empty()) return "";
@@ -221,12 +244,8 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       PointRegistry(host::kProfileSetInstanceDir, context.targetProfileDir.c_str()) != 0) {
     result = kSetupRegistryUnreachable;
   } else {
-    if (!context.requestedProfileDir.empty()) {
-      upgrade::DeleteMatchingFiles("qz7idir", context.requestedProfileDir.c_str());
-    }
-    if (!context.currentProfileDir.empty()) {
-      upgrade::DeleteMatchingFiles("qz7idir", context.currentProfileDir.c_str());
-    }
+    // The index file (step 3) is removed after the instances are defined and the default is
+    // recorded, below: removed first, a run stopped before then would lose the instances.
     const bool scanned = context.existingScan != nullptr;
     if (scanned) DropUnwantedAdminServer(context);
     if (scanned && context.partitionedMarkerFile.empty()) DeregisterServices(context);
@@ -245,6 +264,7 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       WriteGlobalVariable(host::kVarDefaultInstance,
                           context.records[context.defaultIndex].name.c_str());
     }
+    if (!RemoveInstanceIndexFile(context)) result = kSetupStepFailed;
     fail(UpgradeDefinedInstances(context, steps, notMoved));
     // An instance that could not even be listed was not set up.
     if (context.listGrowthFailed) result = kSetupStepFailed;

@@ -248,6 +248,31 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   EXPECT_EQ(messages_.LogLines().front(), "The instance set-up ended with code 3.");
 }
 
+// The old index file goes only after the instances it lists are created, and only when each
+// of them is defined by then; otherwise a later run finds them in it again.
+TEST_F(InstanceSetupTest, IndexFileGoesOnlyOnceItsInstancesAreDefined) {
+  for (const bool defined : {false, true}) {
+    SCOPED_TRACE(defined ? "defined" : "creation failed");
+    fakes_.calls.clear();
+    machine_.WriteText("C:\\QZ7\\QZ7IDIR", "index");
+    machine_.WriteText("C:\\REQ\\QZ7IDIR", "index");
+    Scan({Plain("SALES"), Plain("QZ7")}, -1, /*prior=*/2);
+    context_.existingScan->fromIndexFile = true;
+    context_.requestedProfileDir = "\"C:\\REQ\"";
+    context_.records = InstanceArray();
+    for (const char* name : {"SALES", "QZ7"})
+      ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
+    // SALES is defined from the first round on, QZ7 only in the second.
+    EXPECT_EQ(host::DefineInstance(defined ? "QZ7" : "SALES"), 0);
+    fakes_.watched = "C:\\QZ7\\QZ7IDIR";
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), defined ? kSetupOk : kSetupStepFailed);
+    EXPECT_THAT(CallsStartingWith("create"),
+                ElementsAre("create SALES (watched there)", "create QZ7 (watched there)"));
+    EXPECT_EQ(machine_.Exists("C:\\QZ7\\QZ7IDIR"), !defined);
+    EXPECT_EQ(machine_.Exists("C:\\REQ\\QZ7IDIR"), !defined);
+  }
+}
+
 // Instances of an index-file release kept database directories at drive roots: every fixed
 // drive is searched for each, a failed migration is reported and the scan goes on.
 TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
