@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format clang
-  libclang-rt-14-dev nlohmann-json3-dev)
+  libclang-rt-14-dev nlohmann-json3-dev pkgconf)
 
 missing=()
 for package in "${packages[@]}"; do

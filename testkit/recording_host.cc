@@ -9,7 +9,7 @@ namespace h = qz7::host;
 namespace {
 
 std::string Text(const char* text) {
-  return text == nullptr ? std::string("null") : "\"" + std::string(text) + "\"";
+  return text == nullptr ? std::string("null") : std::string("\"") + text + "\"";
 }
 
 std::string Out(size_t size) { return "<out:" + std::to_string(size) + ">"; }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/quoted_path.h"
+#include "entry/setup_progress.h"
 #include "host/host_services.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
@@ -221,12 +222,12 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
         templateFile = context.partitionedMarkerFile.c_str();
       }
     }
-    if (steps.upgradeConfiguration(messages, instanceDir.c_str(), templateFile) != 0) {
-      result = kSetupStepFailed;
-    }
-    if (steps.upgradeDirectories(instanceDir.c_str(), context.installDir.c_str(), messages) != 0) {
-      result = kSetupStepFailed;
-    }
+    ReportSetupProgress(SetupStage::kUpgrade, name, true);
+    const int configured = steps.upgradeConfiguration(messages, instanceDir.c_str(), templateFile);
+    const int migrated =
+        steps.upgradeDirectories(instanceDir.c_str(), context.installDir.c_str(), messages);
+    if (configured != 0 || migrated != 0) result = kSetupStepFailed;
+    ReportSetupProgress(SetupStage::kUpgrade, name, false, configured != 0 ? configured : migrated);
   }
   return result;
 }
@@ -258,7 +259,11 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       fail(MigrateDriveDatabaseDirectories(context, steps));
     }
     for (int32_t i = 0; i < context.records.count(); ++i) {
-      fail(steps.createOrUpdate(context, i, i == context.adminIndex));
+      const char* name = context.records[i].name.c_str();
+      ReportSetupProgress(SetupStage::kCreateOrUpdate, name, true);
+      const int created = steps.createOrUpdate(context, i, i == context.adminIndex);
+      ReportSetupProgress(SetupStage::kCreateOrUpdate, name, false, created);
+      fail(created);
     }
     if (context.defaultIndex >= 0) {
       WriteGlobalVariable(host::kVarDefaultInstance,

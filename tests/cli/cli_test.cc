@@ -2,24 +2,68 @@
 // a child process the way an operator runs them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/dbm_fields.h"
+#include "host/profile_registry.h"
+#include "platform/file_system.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/sample_machine.h"
+#include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
 #include "testkit/tool_runner.h"
 
 namespace {
 
-using qz7::testkit::ToolRun;
-using Json = nlohmann::json;
+using nlohmann::json;
+using qz7::testkit::OldInstance;
+using qz7::testkit::SampleMachine;
 
-ToolRun RunCli(const std::vector<std::string>& args) {
+using CliRun = qz7::testkit::ToolRun;
+using qz7::testkit::ToolRun;
+
+CliRun RunCli(const std::vector<std::string>& args) {
   return qz7::testkit::RunTool(QZ7_CLI_PATH, args);
+}
+
+// The output parsed as JSON; a parse failure fails the test and gives null.
+json ParseJson(const CliRun& run, const char* what) {
+  try {
+    return json::parse(run.out);
+  } catch (const json::exception& error) {
+    ADD_FAILURE() << what << ": not JSON (" << error.what() << "):\n" << run.out;
+    return json();
+  }
+}
+
+// Every file below a host directory with its contents, to tell whether anything changed.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[entry.path().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+bool WindowsPathExists(const std::string& path, bool directory) {
+  qz7::platform::FileStatus status;
+  return qz7::platform::GetFileStatus(path.c_str(), &status) == 0 &&
+         (directory ? status.isDirectory : status.isRegular);
+}
+
+std::vector<unsigned char> ReadWindowsFile(const std::string& path) {
+  return qz7::testkit::ReadMachineFile(path.c_str()).value_or(std::vector<unsigned char>{});
 }
 
 TEST(CliTest, UsageErrorsExitTwo) {
@@ -34,12 +78,13 @@ TEST(CliTest, UsageErrorsExitTwo) {
       {"list_too_many", {"--machine", machine.root(), "list", "C:\\A", "C:\\B"}},
       {"list_without_pointer", {"--machine", machine.root(), "list"}},
       {"demo_too_many", {"demo", "a", "b"}},
+      {"sample_only_without_directory", {"demo", "--sample-only"}},
       {"create_without_install", {"--machine", machine.root(), "create", "QZ7"}},
       {"create_unknown_part", {"--machine", machine.root(), "create", "--install", "C:\\I", "A:x"}},
       {"delete_stray_word", {"--machine", machine.root(), "delete", "--install", "C:\\I", "A"}},
   };
   for (const Row& row : rows) {
-    ToolRun run = RunCli(row.args);
+    CliRun run = RunCli(row.args);
     EXPECT_EQ(run.exitCode, 2) << row.name;
     EXPECT_FALSE(run.err.empty()) << row.name;
     EXPECT_EQ(run.out.find("result:"), std::string::npos) << row.name;
@@ -47,7 +92,7 @@ TEST(CliTest, UsageErrorsExitTwo) {
 }
 
 TEST(CliTest, HelpListsEveryCommand) {
-  ToolRun run = RunCli({"--help"});
+  CliRun run = RunCli({"--help"});
   EXPECT_EQ(run.exitCode, 0);
   for (const char* command : {"list", "demo", "create", "delete"}) {
     EXPECT_NE(run.out.find(command), std::string::npos) << command;
@@ -57,7 +102,7 @@ TEST(CliTest, HelpListsEveryCommand) {
 TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   qz7::testkit::TempMachine scratch;
   const std::string root = scratch.root() + "/demo";
-  ToolRun demo = RunCli({"demo", root});
+  CliRun demo = RunCli({"demo", root});
   ASSERT_EQ(demo.exitCode, 0) << demo.err;
   EXPECT_EQ(demo.LastLine(), "result: 0");
   EXPECT_NE(demo.out.find("createInstances returned 0"), std::string::npos);
@@ -71,31 +116,33 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   EXPECT_EQ(migrated, 2u) << demo.out;
 
   // The instances moved into the installation's profile directory, converted to the release.
-  ToolRun list = RunCli({"--machine", root, "list", "c:\\qz7", "--json"});
+  CliRun list = RunCli({"--machine", root, "list", "c:\\qz7", "--json"});
   ASSERT_EQ(list.exitCode, 0) << list.err;
-  const Json found = Json::parse(list.out, nullptr, false);
-  ASSERT_FALSE(found.is_discarded()) << list.out;
-  EXPECT_EQ(found.value("priorRelease", 0), 6);
-  std::vector<std::string> names, admins;
-  for (const Json& instance : found.value("instances", Json::array())) {
-    names.push_back(instance.value("name", ""));
-    if (instance.value("adminServer", false)) admins.push_back(instance.value("name", ""));
+  const json listed = ParseJson(list, "list");
+  EXPECT_EQ(listed.value("priorRelease", 0), 6);
+  std::map<std::string, std::string> roles;
+  for (const json& instance : listed.value("instances", json::array())) {
+    EXPECT_EQ(instance.value("configLayout", ""), "0x900");
+    EXPECT_EQ(instance.value("serviceState", ""), "stopped");
+    EXPECT_EQ(instance.value("directory", ""), "C:\\QZ7\\" + instance.value("name", ""));
+    roles[instance.value("name", "")] = instance.value("adminServer", false) ? "admin"
+                                        : instance.value("default", false)   ? "default"
+                                                                             : "";
   }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"QZ7", "QZ7DAS00", "SALES"}));
-  EXPECT_EQ(admins, std::vector<std::string>{"QZ7DAS00"});
+  EXPECT_EQ(roles, (std::map<std::string, std::string>{
+                       {"QZ7", "default"}, {"SALES", ""}, {"QZ7DAS00", "admin"}}));
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
 
   // The setup program's calls on the same machine, with a log file the library appends to.
   const std::string log = scratch.root() + "/setup.log";
-  ToolRun create = RunCli({"--machine", root, "create", "--install", "C:\\QZ7", "--current",
-                           "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF", "--log", log,
-                           "NEW:account=me:password=pw:default", "DAS:admin"});
+  CliRun create = RunCli({"--machine", root, "create", "--install", "C:\\QZ7", "--current",
+                          "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF", "--log", log,
+                          "NEW:account=me:password=pw:default", "DAS:admin"});
   EXPECT_EQ(create.exitCode, 0) << create.err;
   EXPECT_EQ(create.LastLine(), "result: 0");
 
   // Discovery pointed the profile registry at the directory; list now finds it by itself.
-  ToolRun again = RunCli({"--machine", root, "list"});
+  CliRun again = RunCli({"--machine", root, "list"});
   EXPECT_EQ(again.exitCode, 0) << again.err;
   EXPECT_NE(again.out.find("SALES"), std::string::npos);
 
@@ -106,22 +153,21 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
         std::vector<std::string>{"migrate-nodedir", "C:\\QZ7\\SALES"}}) {
     std::vector<std::string> full = {"--machine", root};
     full.insert(full.end(), args.begin(), args.end());
-    ToolRun migrate = RunCli(full);
+    CliRun migrate = RunCli(full);
     EXPECT_EQ(migrate.exitCode, 0) << args[0] << migrate.err;
     EXPECT_EQ(migrate.LastLine(), "result: 0") << args[0];
   }
-  ToolRun backup =
+  CliRun backup =
       RunCli({"--machine", root, "show", "C:\\QZ7\\SALES\\SQLNODIR\\SQLNDDIR.BAK", "--json"});
   EXPECT_EQ(backup.exitCode, 0) << backup.err;
-  EXPECT_EQ(Json::parse(backup.out, nullptr, false).value("statusMeaning", ""), "completed")
-      << backup.out;
+  EXPECT_NE(backup.out.find("\"C\""), std::string::npos) << backup.out;
 
   // Uninstalling drops every instance and removes the registry and the profile directory.
-  ToolRun remove = RunCli(
+  CliRun remove = RunCli(
       {"--machine", root, "delete", "--install", "C:\\QZ7", "--profile", "C:\\QZ7PROF", "--quiet"});
   EXPECT_EQ(remove.exitCode, 0) << remove.err;
   EXPECT_EQ(remove.LastLine(), "result: 0");
-  ToolRun after = RunCli({"--machine", root, "list", "c:\\qz7prof"});
+  CliRun after = RunCli({"--machine", root, "list", "c:\\qz7prof"});
   EXPECT_EQ(after.out.find("SALES"), std::string::npos) << after.out;
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
 }
@@ -155,15 +201,310 @@ TEST(CliTest, ConvertConfigAndShow) {
   for (const Row& row : rows) {
     std::vector<std::string> args = {"--machine", machine.root()};
     args.insert(args.end(), row.args.begin(), row.args.end());
-    ToolRun run = RunCli(args);
+    CliRun run = RunCli(args);
     EXPECT_EQ(run.exitCode, row.exitCode) << row.name;
     EXPECT_NE((run.out + run.err).find(row.expected), std::string::npos) << row.name << run.out;
   }
   EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile("C:\\I\\qz7systm"), 76), 300u);
-  const ToolRun json = RunCli({"--machine", machine.root(), "--json", "show", "C:\\I\\qz7systm"});
-  const Json block = Json::parse(json.out, nullptr, false);
-  ASSERT_TRUE(block.is_object()) << json.out;
-  EXPECT_EQ(block.value("/checksum/matches"_json_pointer, false), true) << json.out;
+}
+
+// Every --json output parses, whatever bytes the machine's names and files hold: texts in the
+// machine's code page come out as UTF-8, a byte that is no character of it as U+FFFD.
+TEST(CliTest, JsonOutputsAreValidInTheMachinesCodePage) {
+  struct Row {
+    const char* name;
+    const char* codePage;
+    std::string profileDir;          // the old instances' directory, in the code page
+    std::string profileDirUtf8;      // as JSON must give it
+    std::vector<std::string> names;  // instance names, in the code page
+    std::vector<std::string> utf8;   // the same names as JSON must give them
+  } rows[] = {
+      {"windows_1252",
+       "1252",
+       "C:\\PROF\xC9",
+       "C:\\PROF\u00C9",
+       {"CAF\xC9", "\x80X\x81", "A'B"},
+       {"CAF\u00C9", "\u20ACX\uFFFD", "A'B"}},
+      // Instance names are single-byte; double-byte characters come in the paths and files.
+      {"shift_jis",
+       "932",
+       "C:\\\x83\x65\x83\x58\xB1",
+       "C:\\\u30C6\u30B9\uFF71",
+       {"QZ7", "SALES"},
+       {"QZ7", "SALES"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    qz7::testkit::TempMachine scratch;
+    SampleMachine plan = qz7::testkit::CurrentInstallation();
+    plan.profileDir = row.profileDir;
+    for (const std::string& name : row.names) plan.instances.push_back({.name = name});
+    plan.instances.back().service = false;
+    const std::string root = scratch.root() + "/machine";
+    std::filesystem::create_directories(root);
+    std::ofstream(root + "/codepage.txt") << row.codePage << "\n";
+    qz7::testkit::BuildSampleMachine(root, plan);
+    // A configuration text holding a character of each kind the code page has.
+    const std::string text = row.profileDir.substr(3) + "\x81";
+    const auto config = qz7::testkit::DbmBlockBuilder().Version(0x800).Text(1968, 9, text).Bytes();
+    std::filesystem::create_directories(root + "/drives/c/I");
+    std::ofstream(root + "/drives/c/I/qz7systm", std::ios::binary)
+        .write(reinterpret_cast<const char*>(config.data()), static_cast<long>(config.size()));
+
+    CliRun list = RunCli({"--machine", root, "list", row.profileDir, "--json"});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    const json listed = ParseJson(list, "list");
+    EXPECT_EQ(listed.value("profileDir", ""), row.profileDirUtf8);
+    std::vector<std::string> names, directories, states;
+    for (const json& instance : listed.value("instances", json::array())) {
+      names.push_back(instance.value("name", ""));
+      directories.push_back(instance.value("directory", ""));
+      states.push_back(instance.value("serviceState", ""));
+      EXPECT_EQ(instance.value("configLayout", ""), "0x800");
+    }
+    EXPECT_EQ(names, row.utf8);
+    EXPECT_EQ(directories.front(), row.profileDirUtf8 + "\\" + row.utf8.front());
+    EXPECT_EQ(states.front(), "stopped");
+    EXPECT_EQ(states.back(), "absent");
+
+    CliRun show = RunCli({"--machine", root, "show", "C:\\I\\qz7systm", "--json"});
+    const json shown = ParseJson(show, "show");
+    std::string shownText;
+    for (const json& field : shown.value("fields", json::array())) {
+      if (field.value("offset", 0) == 1968) shownText = field.value("value", "");
+    }
+    EXPECT_EQ(shownText, row.profileDirUtf8.substr(3) + "\uFFFD");
+
+    CliRun check = RunCli({"--machine", root, "create", "--check", "--json", "--install", "C:\\QZ7",
+                           "--current", row.profileDir, "--requested", row.profileDir});
+    std::set<std::string> planned;
+    for (const json& instance : ParseJson(check, "check").value("instances", json::array())) {
+      planned.insert(instance.value("name", ""));
+      EXPECT_EQ(instance["move"].value("from", ""),
+                row.profileDirUtf8 + "\\" + instance.value("name", ""));
+    }
+    EXPECT_EQ(planned, std::set<std::string>(row.utf8.begin(), row.utf8.end()));
+  }
+}
+
+// create --check on the machines of the scenario suite and on damaged ones: it changes no file
+// of the machine root; where nothing stops it, the real create then does what it planned,
+// instance for instance; where something does, the check exits 1 naming it and create fails.
+struct CheckRow {
+  const char* name;
+  std::function<void(SampleMachine&)> prepare;
+  std::vector<std::string> instances;  // create's INSTANCE arguments
+  bool upgrade = true;                 // instances move from C:\QZ7PROF into C:\QZ7
+  const char* wantBlocker = "";        // a text one blocker holds ("": none stops the run)
+};
+
+void AddOlds(SampleMachine& plan, const std::vector<OldInstance>& olds) {
+  for (const OldInstance& old : olds) qz7::testkit::AddOldInstance(plan, old, "C:\\QZ7PROF");
+}
+
+// The path a file of the plan has once the instance moved.
+std::string AfterMove(const std::string& path, const json& instance) {
+  const json& move = instance["move"];
+  if (move.is_null()) return path;
+  const std::string from = move.value("from", "");
+  return path.rfind(from, 0) == 0 ? move.value("to", "") + path.substr(from.size()) : path;
+}
+
+// What the real run did matches what the plan said for one instance.
+// Names compare without regard to case (a request may name an instance in another case).
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+void ExpectPlanCarriedOut(const json& instance, const CliRun& create) {
+  const std::string name = Upper(instance.value("name", ""));
+  SCOPED_TRACE(name);
+  const std::string action = instance.value("action", "");
+  EXPECT_EQ(qz7::host::IsInstanceDefined(name), action != "drop");
+  if (action == "drop") return;
+  EXPECT_NE(Upper(create.out).find(name + " CREATE OR UPDATE: DONE\n"), std::string::npos);
+  EXPECT_NE(Upper(create.out).find(name + " UPGRADE: DONE\n"), std::string::npos);
+  const std::string directory = instance.value("directory", "");
+  EXPECT_TRUE(WindowsPathExists(directory, true));
+  if (!instance["move"].is_null()) {
+    EXPECT_EQ(instance["move"].value("to", ""), directory);
+    EXPECT_FALSE(WindowsPathExists(instance["move"].value("from", ""), true));
+  }
+  if (!instance["configTemplate"].is_null()) {
+    const auto config = ReadWindowsFile(directory + "\\qz7systm");
+    EXPECT_TRUE(qz7::testkit::DbmChecksumMatches(config));
+    EXPECT_EQ(qz7::testkit::DbmU16(config, 16) & 0x0F00, 0x900);
+  }
+  std::vector<json> steps = instance.value("databaseDirectories", std::vector<json>{});
+  for (const json& step : steps) {
+    const std::string path = AfterMove(step.value("path", ""), instance);
+    const auto after = ReadWindowsFile(path);
+    EXPECT_FALSE(qz7::testkit::CurrentDatabaseNames(after).empty()) << path;
+    if (step.value("action", "") == "migrate") {
+      EXPECT_TRUE(WindowsPathExists(path.substr(0, path.rfind('\\')) + "\\SQLDDDIR.BAK", false));
+    }
+  }
+  if (instance["nodeDirectory"].is_object()) {
+    const std::string path = AfterMove(instance["nodeDirectory"].value("path", ""), instance);
+    EXPECT_FALSE(qz7::testkit::CurrentNodeNames(ReadWindowsFile(path)).empty()) << path;
+    if (instance["nodeDirectory"].value("action", "") == "migrate") {
+      EXPECT_TRUE(WindowsPathExists(path.substr(0, path.rfind('\\')) + "\\SQLNDDIR.BAK", false));
+    }
+  }
+}
+
+TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
+  using qz7::testkit::MakeOldInstance;
+  const CheckRow rows[] = {
+      {"instances_move_into_the_installation",
+       [](SampleMachine& plan) {
+         plan.drives = {'C', 'E'};
+         AddOlds(plan,
+                 {MakeOldInstance("QZ7", {.seed = 1, .databaseLayout = 1, .nodeLayout = 1}),
+                  MakeOldInstance("SALES", {.seed = 2, .databaseLayout = 4, .nodeLayout = 5}),
+                  MakeOldInstance("QZ7DAS00", {.seed = 3, .databaseLayout = 0, .nodeLayout = 0})});
+         plan.adminServer = "QZ7DAS00";
+         plan.defaultInstance = "QZ7";
+       }},
+      {"index_file_release_with_drive_root_directories",
+       [](SampleMachine& plan) {
+         plan.drives = {'C', 'D', 'E'};
+         plan.driveTypes['D'] = "removable";
+         plan.indexFile = true;
+         OldInstance sales = MakeOldInstance(
+             "SALES", {.seed = 1, .version = 0x600, .databaseLayout = 2, .nodeLayout = 1});
+         OldInstance hr = MakeOldInstance(
+             "HR", {.seed = 2, .version = 0x600, .databaseLayout = 1, .nodeLayout = 0});
+         for (const OldInstance& old : {sales, hr}) {
+           OldInstance inProfile = old;
+           inProfile.databaseDirectory.clear();
+           qz7::testkit::AddOldInstance(plan, inProfile, "C:\\QZ7PROF", /*inRegistry=*/false);
+         }
+         qz7::testkit::AddOldDatabaseDirectory(plan, sales, "C:");
+         qz7::testkit::AddOldDatabaseDirectory(plan, hr, "E:");
+         qz7::testkit::AddOldDatabaseDirectory(plan, MakeOldInstance("SALES", {.seed = 5}), "D:");
+       }},
+      {"new_instances_and_an_administration_server",
+       nullptr,
+       {"NEW:account=me:password=pw:default", "DAS:admin", "PART:ports=60000-60003"},
+       false},
+      {"requested_again_and_admin_server_dropped",
+       [](SampleMachine& plan) {
+         AddOlds(plan,
+                 {MakeOldInstance("SALES", {.seed = 7}), MakeOldInstance("QZ7DAS00", {.seed = 3})});
+         plan.adminServer = "QZ7DAS00";
+       },
+       {"sales:default"}},
+      {"configuration_of_an_unknown_layout",
+       [](SampleMachine& plan) {
+         OldInstance sales = MakeOldInstance("SALES", {.seed = 7});
+         sales.config = qz7::testkit::DbmBlockBuilder().Version(0x500).Bytes();
+         AddOlds(plan, {sales});
+       },
+       {},
+       true,
+       "layout 0x500 not recognised"},
+      {"no_server_template",
+       [](SampleMachine& plan) {
+         plan.templates = {"qz7syssv.das"};
+         AddOlds(plan, {MakeOldInstance("SALES", {.seed = 7})});
+       },
+       {},
+       true,
+       "no template configuration"},
+      {"damaged_backup",
+       [](SampleMachine& plan) {
+         AddOlds(plan, {MakeOldInstance("SALES", {.seed = 7})});
+         plan.files.push_back(
+             {"C:\\QZ7PROF\\SALES\\SQLNODIR\\SQLNDDIR.TMP", std::vector<unsigned char>(120, 'x')});
+       },
+       {},
+       true,
+       "damaged node directory migration backup"},
+      {"database_directory_not_recognised",
+       [](SampleMachine& plan) {
+         OldInstance sales = MakeOldInstance("SALES", {.seed = 7});
+         sales.databaseDirectory.resize(sales.databaseDirectory.size() + 5000, 0);
+         AddOlds(plan, {sales});
+       },
+       {},
+       true,
+       "layout not recognised"},
+  };
+  for (const CheckRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    qz7::testkit::TempMachine scratch;
+    SampleMachine plan = qz7::testkit::CurrentInstallation(QZ7_CLI_PATH);
+    if (row.prepare) row.prepare(plan);
+    const std::string root = scratch.root() + "/machine";
+    qz7::testkit::BuildSampleMachine(root, plan);
+    std::vector<std::string> args = {"--machine", root, "create", "--install", "C:\\QZ7"};
+    if (row.upgrade) {
+      args.insert(args.end(), {"--current", "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF"});
+    }
+    args.insert(args.end(), row.instances.begin(), row.instances.end());
+    std::vector<std::string> checkArgs = args;
+    checkArgs.insert(checkArgs.begin() + 3, "--check");
+
+    const auto before = Snapshot(root);
+    CliRun text = RunCli(checkArgs);
+    checkArgs.push_back("--json");
+    CliRun check = RunCli(checkArgs);
+    EXPECT_EQ(Snapshot(root), before) << "the check changed the machine";
+    const json planned = ParseJson(check, "check");
+    const bool blocked = row.wantBlocker[0] != '\0';
+    EXPECT_EQ(check.exitCode, blocked ? 1 : 0) << check.out;
+    EXPECT_EQ(text.exitCode, check.exitCode);
+    EXPECT_EQ(planned.value("wouldRun", blocked), !blocked);
+    std::string blockers;
+    for (const json& instance : planned.value("instances", json::array())) {
+      for (const json& blocker : instance.value("blockers", json::array())) {
+        blockers += blocker.get<std::string>() + "\n";
+      }
+    }
+    if (blocked) {
+      EXPECT_NE(blockers.find(row.wantBlocker), std::string::npos) << blockers;
+      EXPECT_NE(text.out.find(row.wantBlocker), std::string::npos) << text.out;
+    } else {
+      EXPECT_EQ(blockers, "");
+      EXPECT_NE(text.out.find("check: nothing would stop the run"), std::string::npos);
+    }
+
+    CliRun create = RunCli(args);
+    EXPECT_EQ(create.err, "") << "the library wrote to standard error";
+    EXPECT_EQ(create.LastLine(), blocked ? "result: 1" : "result: 0") << create.out;
+    if (blocked) continue;
+    std::vector<std::string> defined;
+    ASSERT_EQ(qz7::host::ListInstances(&defined), 0);
+    std::set<std::string> definedNames, plannedNames;
+    for (const std::string& name : defined) definedNames.insert(Upper(name));
+    for (const json& instance : planned.value("instances", json::array())) {
+      ExpectPlanCarriedOut(instance, create);
+      if (instance.value("action", "") != "drop")
+        plannedNames.insert(Upper(instance.value("name", "")));
+    }
+    EXPECT_EQ(definedNames, plannedNames);
+  }
+}
+
+// demo --sample-only builds the machine and stops; the command line it prints sets it up.
+TEST(CliTest, SampleOnlyMachineIsSetUpByThePrintedCommand) {
+  qz7::testkit::TempMachine scratch;
+  const std::string root = scratch.root() + "/sample";
+  CliRun sample = RunCli({"demo", "--sample-only", root});
+  ASSERT_EQ(sample.exitCode, 0) << sample.err;
+  CliRun before = RunCli({"--machine", root, "list", "C:\\QZ7PROF", "--json"});
+  EXPECT_EQ(ParseJson(before, "list").value("instances", json::array()).size(), 3u);
+  const std::string expected = "qz7inst --machine '" + root +
+                               "' create --install 'C:\\QZ7' --current 'C:\\QZ7PROF' "
+                               "--requested 'C:\\QZ7PROF'";
+  EXPECT_NE(sample.out.find(expected), std::string::npos) << sample.out;
+  EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7/QZ7"));
+  CliRun create = RunCli({"--machine", root, "create", "--quiet", "--install", "C:\\QZ7",
+                          "--current", "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF"});
+  EXPECT_EQ(create.out, "result: 0\n");
+  EXPECT_TRUE(std::filesystem::exists(root + "/drives/c/QZ7/SALES/qz7systm"));
 }
 
 // validate prints a verdict per record, in record order, and the result: a rejected record

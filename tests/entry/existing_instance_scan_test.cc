@@ -67,11 +67,14 @@ TEST_F(ScanTest, IndexFileVariants) {
 TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
   for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"}) {
     EXPECT_EQ(host::DefineInstance(name), 0);
-    EXPECT_TRUE(name[0] < 'M' || host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003") == 0);
+    if (name[0] >= 'M') {
+      EXPECT_EQ(host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003"), 0);
+    }
   }
   EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das"), 0);
   EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7INSTDEF", "b"), 0);
-  EXPECT_EQ(host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc"), 0);  // this computer, other case
+  EXPECT_EQ(host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc"),
+            0);  // this computer, other case
   EXPECT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
   EXPECT_EQ(host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof"), 0);
   std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
@@ -104,7 +107,7 @@ TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
   machine_.MakeDirectory("C:\\PROF");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    static_cast<void>(host::RemoveProfileRegistry());  // there may be none yet
+    EXPECT_EQ(host::RemoveProfileRegistry(), 0);
     EXPECT_EQ(host::DefineInstance(row.first), 0);
     EXPECT_EQ(host::DefineInstance(row.second), 0);
     EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin), 0);

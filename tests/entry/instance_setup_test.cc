@@ -300,8 +300,10 @@ TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
 TEST_F(InstanceSetupTest, DefinedInstancesAreUpgradedWithTheirTemplate) {
   context_.adminMarkerFile = "\"C:\\QZ7\\CFG\\qz7syssv.das\"";
   context_.partitionedMarkerFile = "\"C:\\QZ7\\CFG\\qz7sysmp\"";
-  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"}) EXPECT_EQ(host::DefineInstance(name), 0);
-  EXPECT_EQ(host::WriteVariableAt(host::ProfileLevel::kDefaultLevel, "", "QZ7ADMINSERVER", "das"), 0);
+  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"})
+    EXPECT_EQ(host::DefineInstance(name), 0);
+  EXPECT_EQ(host::WriteVariableAt(host::ProfileLevel::kDefaultLevel, "", "QZ7ADMINSERVER", "das"),
+            0);
   EXPECT_EQ(host::WriteProfileVariable("MPP", "QZ7INSTOWNER", "HOSTA"), 0);
   for (const char* name : {"DAS", "MPP", "SALES"})
     machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);

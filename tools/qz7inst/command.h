@@ -46,9 +46,6 @@ int UsageError(Invocation& invocation, const Command& command, const std::string
 // Parses a decimal integer (optional sign); false when the text is not one.
 bool ParseInteger(const std::string& text, long long* value);
 
-// Quotes a text for a JSON document.
-std::string JsonString(const std::string& text);
-
 }  // namespace qz7::cli
 
 #define QZ7_COMMAND_CONCAT_(a, b) a##b

@@ -4,12 +4,14 @@
 // is one it carries).
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "base/coding.h"
 #include "base/dbm_block.h"
 #include "base/dbm_fields.h"
 #include "tools/qz7inst/file_decoder.h"
+#include "tools/qz7inst/json_value.h"
 #include "upgrade/dbm_configuration_conversion.h"
 
 namespace qz7::cli {
@@ -36,7 +38,8 @@ const char* TypeName(DbmKind kind) {
   return "?";
 }
 
-std::string ValueText(const unsigned char* block, const DbmField& field, bool json) {
+// The field's value as text output shows it (a text field quoted, other bytes as \xNN).
+std::string ValueText(const unsigned char* block, const DbmField& field) {
   const unsigned char* at = block + field.offset;
   char buffer[64];
   switch (field.kind) {
@@ -50,16 +53,45 @@ std::string ValueText(const unsigned char* block, const DbmField& field, bool js
       return std::to_string(static_cast<int32_t>(util::LoadLE32(at)));
     case DbmKind::kF32: {
       const float value = util::LoadLEFloat(at);
-      if (!std::isfinite(value)) return json ? JsonString(std::to_string(value)) : "nan/inf";
+      if (!std::isfinite(value)) return "nan/inf";
       std::snprintf(buffer, sizeof buffer, "%.9g", value);
       return buffer;
     }
     case DbmKind::kText: {
-      const char* text = reinterpret_cast<const char*>(at);
-      return JsonString(std::string(text, strnlen(text, field.width)));
+      std::string quoted = "\"";
+      for (size_t i = 0; i < field.width && at[i] != 0; ++i) {
+        if (at[i] < 0x20 || at[i] >= 0x7F || at[i] == '"' || at[i] == '\\') {
+          std::snprintf(buffer, sizeof buffer, "\\x%02X", at[i]);
+          quoted += buffer;
+        } else {
+          quoted += static_cast<char>(at[i]);
+        }
+      }
+      return quoted + "\"";
     }
   }
   return "";
+}
+
+JsonValue ValueJson(const unsigned char* block, const DbmField& field) {
+  const unsigned char* at = block + field.offset;
+  switch (field.kind) {
+    case DbmKind::kU16:
+      return JsonValue::Unsigned(util::LoadLE16(at));
+    case DbmKind::kS16:
+      return JsonValue::Signed(static_cast<int16_t>(util::LoadLE16(at)));
+    case DbmKind::kU32:
+      return JsonValue::Unsigned(util::LoadLE32(at));
+    case DbmKind::kS32:
+      return JsonValue::Signed(static_cast<int32_t>(util::LoadLE32(at)));
+    case DbmKind::kF32:
+      return JsonValue::Real(util::LoadLEFloat(at));
+    case DbmKind::kText: {
+      const char* text = reinterpret_cast<const char*>(at);
+      return JsonValue::Text(std::string(text, strnlen(text, field.width)));
+    }
+  }
+  return JsonValue::Null();
 }
 
 const char* NodeTypeName(uint16_t type) {
@@ -94,22 +126,33 @@ int Print(Invocation& invocation, const DecodedFile& file) {
   FILE* out = invocation.out;
 
   if (invocation.json) {
-    std::fprintf(out,
-                 "{\"file\": %s, \"kind\": \"qz7systm\", \"size\": %zu,\n"
-                 " \"checksum\": {\"stored\": %u, \"computed\": %u, \"matches\": %s},\n"
-                 " \"version\": \"0x%X\", \"versionWord\": %u, \"knownVersion\": %s,\n"
-                 " \"level\": %u, \"nodeType\": %u,\n \"fields\": [",
-                 JsonString(file.path).c_str(), file.bytes.size(), stored, computed,
-                 stored == computed ? "true" : "false", version, versionWord,
-                 knownVersion ? "true" : "false", level, nodeType);
-    bool first = true;
+    char versionText[16];
+    std::snprintf(versionText, sizeof versionText, "0x%X", version);
+    JsonValue checksum = JsonValue::Object();
+    checksum.Set("stored", JsonValue::Unsigned(stored))
+        .Set("computed", JsonValue::Unsigned(computed))
+        .Set("matches", JsonValue::Bool(stored == computed));
+    JsonValue shown = JsonValue::Array();
     for (const DbmField& field : base::dbm::kParameters) {
-      std::fprintf(out, "%s\n  {\"offset\": %u, \"width\": %u, \"type\": \"%s\", \"value\": %s}",
-                   first ? "" : ",", unsigned{field.offset}, unsigned{field.width},
-                   TypeName(field.kind), ValueText(block, field, true).c_str());
-      first = false;
+      JsonValue row = JsonValue::Object();
+      row.Set("offset", JsonValue::Unsigned(field.offset))
+          .Set("width", JsonValue::Unsigned(field.width))
+          .Set("type", JsonValue::Text(TypeName(field.kind)))
+          .Set("value", ValueJson(block, field));
+      shown.Push(std::move(row));
     }
-    std::fprintf(out, "\n ]}\n");
+    JsonValue document = JsonValue::Object();
+    document.Set("file", JsonValue::Text(file.path))
+        .Set("kind", JsonValue::Text("qz7systm"))
+        .Set("size", JsonValue::Unsigned(file.bytes.size()))
+        .Set("checksum", std::move(checksum))
+        .Set("version", JsonValue::Text(versionText))
+        .Set("versionWord", JsonValue::Unsigned(versionWord))
+        .Set("knownVersion", JsonValue::Bool(knownVersion))
+        .Set("level", JsonValue::Unsigned(level))
+        .Set("nodeType", JsonValue::Unsigned(nodeType))
+        .Set("fields", std::move(shown));
+    PrintJson(out, document);
     return 0;
   }
 
@@ -125,7 +168,7 @@ int Print(Invocation& invocation, const DecodedFile& file) {
   std::fprintf(out, "fields the conversion touches:\n  offset  width  type  value\n");
   for (const DbmField& field : base::dbm::kParameters) {
     std::fprintf(out, "  %6u  %5u  %-4s  %s\n", unsigned{field.offset}, unsigned{field.width},
-                 TypeName(field.kind), ValueText(block, field, false).c_str());
+                 TypeName(field.kind), ValueText(block, field).c_str());
   }
   return 0;
 }

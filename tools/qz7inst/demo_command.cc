@@ -138,8 +138,36 @@ void PrintConfigFiles(FILE* out, const std::string& profileDir,
   }
 }
 
+// demo --sample-only DIR: the sample machine alone, for a person to try create --check and
+// create on it by hand; prints the create command line that sets it up.
+int RunSampleOnly(Invocation& invocation, const std::string& root) {
+  const testkit::SampleMachine spec = DemoMachine();
+  testkit::BuiltMachine built;
+  try {
+    built = testkit::BuildSampleMachine(root, spec);
+  } catch (const std::exception& error) {
+    std::fprintf(invocation.err, "qz7inst: cannot build the sample machine: %s\n", error.what());
+    return 1;
+  }
+  std::fprintf(invocation.out,
+               "sample machine: %s\n"
+               "instances of the earlier release in %s; the new release installed in %s\n"
+               "to set it up:\n"
+               "  qz7inst --machine '%s' create --install '%s' --current '%s' --requested '%s'\n",
+               built.root.c_str(), spec.profileDir.c_str(), spec.installDir.c_str(),
+               built.root.c_str(), spec.installDir.c_str(), spec.profileDir.c_str(),
+               spec.profileDir.c_str());
+  return 0;
+}
+
 int RunDemo(Invocation& invocation) {
   const Command& self = *FindCommand("demo");
+  if (!invocation.args.empty() && invocation.args[0] == "--sample-only") {
+    if (invocation.args.size() != 2) {
+      return UsageError(invocation, self, "--sample-only needs one directory");
+    }
+    return RunSampleOnly(invocation, invocation.args[1]);
+  }
   if (invocation.args.size() > 1) return UsageError(invocation, self, "too many arguments");
   std::string root;
   if (!invocation.args.empty()) {
@@ -207,9 +235,9 @@ int RunDemo(Invocation& invocation) {
 
 }  // namespace
 
-QZ7_COMMAND("demo", "demo [DIR]",
+QZ7_COMMAND("demo", "demo [DIR] | demo --sample-only DIR",
             "build a sample machine with an earlier release in DIR (default: a new temporary "
-            "directory) and set it up",
+            "directory) and set it up; --sample-only: build it and print the create command",
             &RunDemo);
 
 }  // namespace qz7::cli

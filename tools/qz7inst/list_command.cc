@@ -36,7 +36,7 @@ int RunList(Invocation& invocation) {
     return 1;
   }
   if (invocation.json) {
-    PrintInstanceJson(invocation.out, *scan);
+    PrintJson(invocation.out, InstanceJson(*scan));
   } else {
     PrintInstanceTable(invocation.out, *scan);
   }

@@ -1,8 +1,12 @@
 // qz7inst create / delete: the setup program's two calls, createInstances and
 // deleteInstances, with the caller's log file, message module and message-box owner.
 //
-//   create --install DIR [--current DIR] [--requested DIR] [--log FILE] [--messages FILE]
-//          [--quiet] [INSTANCE...]
+//   create [--check] --install DIR [--current DIR] [--requested DIR] [--log FILE]
+//          [--messages FILE] [--quiet] [INSTANCE...]
+//
+// With --check, create changes nothing: it prints what the run would do and what would stop
+// it (create_check.h). Without it, a line is printed as each instance's step starts and ends
+// (unless --quiet), so that a long run shows where it is.
 //   delete --install DIR [--profile DIR] [--log FILE] [--messages FILE] [--quiet]
 //
 // An INSTANCE is NAME followed by ":key=value" or ":flag" parts: account=, password=,
@@ -16,10 +20,12 @@
 #include <string>
 #include <vector>
 
+#include "entry/setup_progress.h"
 #include "platform/machine_root.h"
 #include "platform/messages.h"
 #include "qz7instm.h"
 #include "tools/qz7inst/command.h"
+#include "tools/qz7inst/create_check.h"
 
 namespace qz7::cli {
 namespace {
@@ -27,6 +33,7 @@ namespace {
 struct SetupOptions {
   std::string install, current, requested, profile, log, messages;
   bool quiet = false;
+  bool check = false;
   std::vector<std::string> instances;
 };
 
@@ -109,6 +116,8 @@ bool ParseSetupOptions(const std::vector<std::string>& args, bool forCreate, Set
       *target = args[++i];
     } else if (word == "--quiet") {
       options->quiet = true;
+    } else if (forCreate && word == "--check") {
+      options->check = true;
     } else if (word.rfind("--", 0) == 0 || !forCreate) {
       *error = "unexpected argument '" + word + "'";
       return false;
@@ -121,6 +130,21 @@ bool ParseSetupOptions(const std::vector<std::string>& args, bool forCreate, Set
     return false;
   }
   return true;
+}
+
+// One line as an instance's step starts or ends.
+void PrintProgress(void* userData, const entry::SetupProgressEvent& event) {
+  FILE* out = static_cast<FILE*>(userData);
+  const char* stage =
+      event.stage == entry::SetupStage::kCreateOrUpdate ? "create or update" : "upgrade";
+  if (event.starting) {
+    std::fprintf(out, "%s %s ...\n", event.instance, stage);
+  } else if (event.result == 0) {
+    std::fprintf(out, "%s %s: done\n", event.instance, stage);
+  } else {
+    std::fprintf(out, "%s %s: failed (%d)\n", event.instance, stage, event.result);
+  }
+  std::fflush(out);
 }
 
 // The caller's handles: log descriptor, message module and terminal owner, released at the end.
@@ -182,6 +206,10 @@ int RunCreate(Invocation& invocation) {
     }
     pointers.push_back(&descriptors[i]);
   }
+  if (options.check) {
+    return RunCreateCheck(invocation, options.current, options.requested, options.install,
+                          pointers);
+  }
   pointers.push_back(nullptr);
   CallerHandles handles;
   if (!handles.Open(options, invocation, &error)) {
@@ -189,9 +217,11 @@ int RunCreate(Invocation& invocation) {
     return 1;
   }
   std::fflush(invocation.out);
+  if (!options.quiet) entry::SetSetupProgressObserver(&PrintProgress, invocation.out);
   const int result =
       createInstances(options.current.c_str(), options.requested.c_str(), options.install.c_str(),
                       pointers.data(), handles.log(), handles.module(), handles.owner());
+  entry::SetSetupProgressObserver(nullptr, nullptr);
   return FinishWithResult(invocation, result);
 }
 
@@ -217,10 +247,12 @@ int RunDelete(Invocation& invocation) {
 }  // namespace
 
 QZ7_COMMAND("create",
-            "create --install DIR [--current DIR] [--requested DIR] [--log FILE] "
+            "create [--check] --install DIR [--current DIR] [--requested DIR] [--log FILE] "
             "[--messages FILE] [--quiet] [NAME[:account=A][:password=P][:default][:admin]"
             "[:ports=S-E][:host=H][:node=N][:owner=PC]...]",
-            "createInstances: set up the instances of an installation", &RunCreate);
+            "createInstances: set up the instances of an installation; --check: what it would do "
+            "and what would stop it, changing nothing (exit 1 when something would)",
+            &RunCreate);
 QZ7_COMMAND("delete",
             "delete --install DIR [--profile DIR] [--log FILE] [--messages FILE] [--quiet]",
             "deleteInstances: remove every instance and the profile registry", &RunDelete);

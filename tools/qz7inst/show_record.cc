@@ -11,9 +11,9 @@
 namespace qz7::cli {
 namespace {
 
-// File texts may hold any byte. JSON gets every byte outside printable ASCII as \u00XX (so
-// that the document stays valid UTF-8 whatever the file holds), text gets \xNN.
-std::string QuoteFileText(const std::string& value, bool json) {
+// File texts may hold any byte. Text output shows every byte outside printable ASCII as \xNN;
+// JSON output carries the text itself, converted from the code page (json_value.h).
+std::string QuoteFileText(const std::string& value) {
   std::string out = "\"";
   char buffer[8];
   for (unsigned char c : value) {
@@ -21,7 +21,7 @@ std::string QuoteFileText(const std::string& value, bool json) {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20 || c >= 0x7F) {
-      std::snprintf(buffer, sizeof buffer, json ? "\\u%04x" : "\\x%02X", c);
+      std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
       out += buffer;
     } else {
       out += static_cast<char>(c);
@@ -76,39 +76,36 @@ ShowRecord& ShowRecord::Append(const ShowRecord& other) {
   return *this;
 }
 
-std::string ShowRecord::ScalarText(const Field& field, bool json) const {
+std::string ShowRecord::ScalarText(const Field& field) const {
   char buffer[32];
   switch (field.kind) {
     case Kind::kNumber:
       return std::to_string(field.number);
     case Kind::kHex:
-      if (json) return std::to_string(field.number);
       std::snprintf(buffer, sizeof buffer, "0x%0*" PRIX64, field.digits, field.number);
       return buffer;
     case Kind::kSigned:
       return std::to_string(field.signedNumber);
     case Kind::kText:
-      return QuoteFileText(field.text, json);
+      return QuoteFileText(field.text);
     case Kind::kWord:
-      return json ? QuoteFileText(field.text, true) : field.text;
+      return field.text;
     case Kind::kFlag:
       return field.number != 0 ? "true" : "false";
     case Kind::kNumbers: {
       std::string joined;
       for (uint64_t value : field.numbers) {
-        if (!joined.empty()) joined += json ? ", " : " ";
+        if (!joined.empty()) joined += " ";
         joined += std::to_string(value);
       }
-      if (json) return "[" + joined + "]";
       return joined.empty() ? "none" : joined;
     }
     case Kind::kTexts: {
       std::string joined;
       for (const std::string& value : field.texts) {
         if (!joined.empty()) joined += ", ";
-        joined += QuoteFileText(value, json);
+        joined += QuoteFileText(value);
       }
-      if (json) return "[" + joined + "]";
       return joined.empty() ? "none" : joined;
     }
     case Kind::kChild:
@@ -118,27 +115,50 @@ std::string ShowRecord::ScalarText(const Field& field, bool json) const {
   return "";
 }
 
+JsonValue ShowRecord::ToJson() const {
+  JsonValue object = JsonValue::Object();
+  for (const Field& field : fields_) {
+    JsonValue value;
+    switch (field.kind) {
+      case Kind::kNumber:
+      case Kind::kHex:
+        value = JsonValue::Unsigned(field.number);
+        break;
+      case Kind::kSigned:
+        value = JsonValue::Signed(field.signedNumber);
+        break;
+      case Kind::kText:
+      case Kind::kWord:
+        value = JsonValue::Text(field.text);
+        break;
+      case Kind::kFlag:
+        value = JsonValue::Bool(field.number != 0);
+        break;
+      case Kind::kNumbers:
+        value = JsonValue::Array();
+        for (uint64_t number : field.numbers) value.Push(JsonValue::Unsigned(number));
+        break;
+      case Kind::kTexts:
+        value = JsonValue::Array();
+        for (const std::string& text : field.texts) value.Push(JsonValue::Text(text));
+        break;
+      case Kind::kChild:
+        value = field.records.front().ToJson();
+        break;
+      case Kind::kChildren:
+        value = JsonValue::Array();
+        for (const ShowRecord& record : field.records) value.Push(record.ToJson());
+        break;
+    }
+    object.Set(field.key, std::move(value));
+  }
+  return object;
+}
+
 void ShowRecord::Render(bool json, int indent, std::string* out) const {
   const size_t pad = static_cast<size_t>(indent);
   if (json) {
-    *out += "{";
-    for (size_t i = 0; i < fields_.size(); ++i) {
-      const Field& field = fields_[i];
-      *out += (i == 0 ? "\n" : ",\n") + Spaces(pad + 2) + QuoteFileText(field.key, true) + ": ";
-      if (field.kind == Kind::kChild) {
-        field.records.front().Render(true, indent + 2, out);
-      } else if (field.kind == Kind::kChildren) {
-        *out += "[";
-        for (size_t r = 0; r < field.records.size(); ++r) {
-          *out += (r == 0 ? "\n" : ",\n") + Spaces(pad + 4);
-          field.records[r].Render(true, indent + 4, out);
-        }
-        *out += field.records.empty() ? "]" : "\n" + Spaces(pad + 2) + "]";
-      } else {
-        *out += ScalarText(field, true);
-      }
-    }
-    *out += fields_.empty() ? "}" : "\n" + Spaces(pad) + "}";
+    *out += ToJson().Render();
     return;
   }
 
@@ -163,7 +183,7 @@ void ShowRecord::Render(bool json, int indent, std::string* out) const {
       }
     } else {
       *out += Spaces(pad) + field.key + ":" + Spaces(keyWidth - field.key.size() + 1) +
-              ScalarText(field, false) + "\n";
+              ScalarText(field) + "\n";
     }
   }
 }

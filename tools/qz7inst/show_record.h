@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/qz7inst/file_decoder.h"
+#include "tools/qz7inst/json_value.h"
 
 namespace qz7::cli {
 
@@ -38,8 +39,11 @@ class ShowRecord {
   ShowRecord& Append(const ShowRecord& other);
 
   bool empty() const { return fields_.empty(); }
-  // Appends the record: as JSON (an object) or as text lines indented by indent spaces.
+  // Appends the record: as JSON (an object; indent is not used) or as text lines indented by
+  // indent spaces.
   void Render(bool json, int indent, std::string* out) const;
+  // The record as a JSON object, texts converted from the code page.
+  JsonValue ToJson() const;
 
  private:
   enum class Kind {
@@ -66,7 +70,7 @@ class ShowRecord {
     std::vector<ShowRecord> records;  // one for kChild
   };
   ShowRecord& Add(Field field);
-  std::string ScalarText(const Field& field, bool json) const;
+  std::string ScalarText(const Field& field) const;
 
   std::vector<Field> fields_;
 };

@@ -1,0 +1,465 @@
+#include "tools/qz7inst/create_check.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "entry/existing_instance_scan.h"
+#include "entry/instance_record.h"
+#include "entry/setup_context.h"
+#include "host/host_services.h"
+#include "migrate/database_directory_migration.h"
+#include "migrate/directory_layout.h"
+#include "migrate/directory_recognition.h"
+#include "migrate/node_directory_layout.h"
+#include "migrate/node_directory_migration.h"
+#include "platform/drives.h"
+#include "platform/file_system.h"
+#include "tools/qz7inst/instance_table.h"
+#include "tools/qz7inst/json_value.h"
+#include "tools/qz7inst/read_only_host.h"
+#include "upgrade/dbm_configuration_conversion.h"
+#include "util/dbm_block.h"
+#include "util/quoted_path.h"
+#include "util/setup_files.h"
+
+namespace qz7::cli {
+namespace {
+
+constexpr const char* kDefaultInstanceName = "QZ7";
+
+// What the run would do with one directory file (database or node directory).
+struct DirectoryStep {
+  std::string path;    // Windows path of the directory file
+  std::string action;  // "migrate", "current", "rebuild empty" (or "" when there is none)
+  std::string layout;  // the layout it is migrated from ("2", "2 (short header)", ...)
+  std::string backup;  // an unfinished migration backup found ("" none)
+};
+
+struct InstancePlan {
+  std::string name;
+  std::string role;    // "default", "administration server" or ""
+  std::string action;  // "create", "update", "keep" (a node another computer owns), "drop"
+  std::string moveFrom, moveTo;  // both empty when the directory stays where it is
+  std::string directory;         // where the instance lives after the run
+  std::string configFrom;        // layout the configuration is converted from; "" none
+  std::string configTemplate;    // the template it is converted into
+  std::vector<DirectoryStep> databaseDirectories;  // its own, then any at drive roots
+  std::optional<DirectoryStep> nodeDirectory;
+  std::vector<std::string> blockers;
+};
+
+struct Plan {
+  std::string installDir, currentProfileDir, targetProfileDir;
+  std::vector<std::string> blockers;  // of the run as a whole
+  std::vector<InstancePlan> instances;
+  size_t BlockerCount() const {
+    size_t count = blockers.size();
+    for (const InstancePlan& instance : instances) count += instance.blockers.size();
+    return count;
+  }
+};
+
+std::string Bare(const util::FixedText<entry::kContextPathSize>& path) {
+  return util::StripQuotes(path.c_str());
+}
+
+bool IsFile(const std::string& path) {
+  platform::FileStatus status;
+  return platform::GetFileStatus(path.c_str(), &status) == 0 && status.isRegular;
+}
+
+bool IsFolder(const std::string& path) {
+  platform::FileStatus status;
+  return platform::GetFileStatus(path.c_str(), &status) == 0 && status.isDirectory;
+}
+
+// An unfinished migration backup (".TMP") in folder: "" when there is none; else its path,
+// with a blocker when its header is not one the migration can restore from.
+template <size_t HeaderSize>
+std::string UnfinishedBackup(const std::string& folder, const char* name,
+                             bool (*headerValid)(const unsigned char (&)[HeaderSize]),
+                             const char* what, std::vector<std::string>* blockers) {
+  const std::string path = folder + "\\" + name;
+  if (!IsFile(path)) return "";
+  unsigned char header[HeaderSize] = {};
+  bool valid = false;
+  if (platform::FileHandle file = platform::OpenFile(path.c_str(), "rb")) {
+    valid = file->Read(header, HeaderSize) == HeaderSize && headerValid(header);
+    file->Close();
+  }
+  if (!valid) blockers->push_back(std::string("damaged ") + what + " migration backup " + path);
+  return path;
+}
+
+bool DatabaseBackupValid(const unsigned char (&header)[migrate::kBackupHeaderSize]) {
+  const migrate::DirectoryBackupHeader decoded = migrate::DecodeBackupHeader(header);
+  return decoded.signatureMatches && (decoded.status == migrate::kBackupStatusIncomplete ||
+                                      decoded.status == migrate::kBackupStatusComplete);
+}
+
+bool NodeBackupValid(const unsigned char (&header)[migrate::kNodeBackupHeaderSize]) {
+  return migrate::NodeBackupSignatureMatches(header);
+}
+
+// The system database directory below instanceDir, told by the migration's own recognition.
+std::optional<DirectoryStep> PlanDatabaseDirectory(const std::string& instanceDir,
+                                                   std::vector<std::string>* blockers) {
+  const std::string folder = instanceDir + "\\" + migrate::kDirectoryFolderName;
+  DirectoryStep step;
+  step.path = folder + "\\" + migrate::kDirectoryFileName;
+  step.backup = UnfinishedBackup<migrate::kBackupHeaderSize>(
+      folder, migrate::kMigrationBackupName, DatabaseBackupValid, "database directory", blockers);
+  if (!IsFile(step.path) && step.backup.empty()) return std::nullopt;
+  if (!step.backup.empty()) {
+    // The run restores the old directory from the backup and converts it again.
+    step.action = "migrate";
+    step.layout = "as saved in the backup";
+    return step;
+  }
+  migrate::DirectoryCopiesComparison copies;
+  const std::string copy = folder + "\\" + migrate::kDirectoryCopyName;
+  if (migrate::CompareDirectoryCopies(step.path.c_str(), copy.c_str(), &copies) ==
+      migrate::MigrationResult{-101}) {
+    blockers->push_back("database directory " + step.path + " and its copy " + copy + " differ");
+  }
+  migrate::DirectoryRecognition recognition;
+  const migrate::MigrationResult code =
+      migrate::RecogniseDirectoryFile(step.path.c_str(), &recognition);
+  if (code != 0) {
+    blockers->push_back("database directory " + step.path + " cannot be read (code " +
+                        std::to_string(code) + ")");
+    return step;
+  }
+  switch (recognition.type) {
+    case migrate::DirectoryLayoutType::kCurrent:
+      step.action = "current";
+      break;
+    case migrate::DirectoryLayoutType::kEmpty:
+      step.action = "rebuild empty";
+      break;
+    case migrate::DirectoryLayoutType::kUnrecognised:
+      blockers->push_back("database directory " + step.path + ": layout not recognised");
+      break;
+    default:
+      step.action = "migrate";
+      step.layout = std::to_string(static_cast<int>(recognition.type)) +
+                    (recognition.shortHeader ? " (short header)" : "");
+  }
+  return step;
+}
+
+std::optional<DirectoryStep> PlanNodeDirectory(const std::string& instanceDir,
+                                               std::vector<std::string>* blockers) {
+  const std::string folder = instanceDir + "\\" + migrate::kNodeDirectoryFolderName;
+  DirectoryStep step;
+  step.path = folder + "\\" + migrate::kNodeDirectoryFileName;
+  step.backup = UnfinishedBackup<migrate::kNodeBackupHeaderSize>(
+      folder, migrate::kNodeMigrationBackupName, NodeBackupValid, "node directory", blockers);
+  if (!IsFile(step.path) && step.backup.empty()) return std::nullopt;
+  if (!step.backup.empty()) {
+    step.action = "migrate";
+    step.layout = "as saved in the backup";
+    return step;
+  }
+  migrate::NodeDirectoryComparison copies;
+  const std::string copy = folder + "\\" + migrate::kNodeDirectoryCopyName;
+  if (migrate::CompareNodeDirectoryCopies(step.path.c_str(), copy.c_str(), &copies) ==
+      migrate::MigrationResult{-101}) {
+    blockers->push_back("node directory " + step.path + " and its copy " + copy + " differ");
+  }
+  migrate::NodeDirectoryLayoutType type = migrate::NodeDirectoryLayoutType::kUnrecognised;
+  if (migrate::RecogniseNodeDirectoryFile(step.path.c_str(), &type) != 0) {
+    blockers->push_back("node directory " + step.path + " cannot be read");
+    return step;
+  }
+  switch (type) {
+    case migrate::NodeDirectoryLayoutType::kCurrent:
+      step.action = "current";
+      break;
+    case migrate::NodeDirectoryLayoutType::kEmpty:
+      step.action = "rebuild empty";
+      break;
+    case migrate::NodeDirectoryLayoutType::kUnrecognised:
+      blockers->push_back("node directory " + step.path + ": layout not recognised");
+      break;
+    default:
+      step.action = "migrate";
+      step.layout = std::to_string(static_cast<int>(type));
+  }
+  return step;
+}
+
+// Reads a configuration block with the conversion's own reader; the conversion's code.
+int ReadConfiguration(const std::string& path, std::vector<unsigned char>* block,
+                      uint16_t* version) {
+  block->assign(util::kDbmBlockSize, 0);
+  platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
+  if (!file) return upgrade::kDbmFileError;
+  const int code = upgrade::ReadDbmConfiguration(*file, block->data(), version);
+  file->Close();
+  return code;
+}
+
+// The configuration step: the template in force for the instance, and whether its qz7systm
+// (read where it is now) can be converted into it.
+void PlanConfiguration(const entry::SetupContext& context, const entry::InstanceRecord& record,
+                       bool isAdmin, const std::string& sourceDir, InstancePlan* plan) {
+  std::string templateFile = Bare(context.serverMarkerFile);
+  if (isAdmin) {
+    templateFile = Bare(context.adminMarkerFile);
+  } else if (record.nodeType == entry::kNodeTypePartitioned &&
+             !context.partitionedMarkerFile.empty()) {
+    templateFile = Bare(context.partitionedMarkerFile);
+  }
+  plan->configTemplate = templateFile;
+  if (templateFile.empty() || !IsFile(templateFile)) {
+    plan->blockers.push_back("no template configuration for this kind of instance in " +
+                             Bare(context.installDir) + "\\CFG");
+    return;
+  }
+  const std::string config = sourceDir + "\\" + entry::kConfigFileName;
+  if (!IsFile(config)) return;  // the instance gets the template as it is
+  std::vector<unsigned char> oldBlock, newBlock;
+  uint16_t version = 0;
+  const int code = ReadConfiguration(config, &oldBlock, &version);
+  plan->configFrom = LayoutText(version);
+  if (code == upgrade::kDbmVersionError) {
+    plan->blockers.push_back("configuration " + config + ": layout " + LayoutText(version) +
+                             " not recognised");
+  } else if (code == upgrade::kDbmChecksumError) {
+    plan->blockers.push_back("configuration " + config + " is damaged (checksum)");
+  } else if (code != 0) {
+    plan->blockers.push_back("configuration " + config + " cannot be read whole");
+  } else if (ReadConfiguration(templateFile, &newBlock, &version) != 0) {
+    plan->blockers.push_back("template configuration " + templateFile + " is damaged");
+  } else if (upgrade::ConvertDbmFields(newBlock.data(), oldBlock.data()) != 0) {
+    plan->blockers.push_back("configuration " + config +
+                             ": its node type cannot be converted into the template's");
+  }
+}
+
+// Old database directories that an index-file release kept at the roots of fixed drives.
+void PlanDriveDatabaseDirectories(InstancePlan* plan) {
+  char drives[128] = {};
+  const uint32_t length = platform::GetLogicalDriveStringsA(sizeof drives, drives);
+  if (length == 0 || length >= sizeof drives) return;
+  for (const char* root = drives; *root != '\0'; root += std::strlen(root) + 1) {
+    if (platform::GetDriveTypeA(root) != platform::kDriveFixed) continue;
+    if (auto step = PlanDatabaseDirectory(std::string(root) + plan->name, &plan->blockers)) {
+      plan->databaseDirectories.push_back(std::move(*step));
+    }
+  }
+}
+
+Plan BuildPlan(entry::SetupContext& context) {
+  Plan plan;
+  plan.installDir = Bare(context.installDir);
+  plan.currentProfileDir = Bare(context.currentProfileDir);
+  plan.targetProfileDir = Bare(context.targetProfileDir);
+  if (context.installDir.empty()) {
+    plan.blockers.push_back("the installation directory cannot be used");
+    return plan;
+  }
+  // The driver's default rule: "QZ7" is set up when nothing but an administration server is.
+  const int32_t count = context.records.count();
+  if (count == 0 || (count == 1 && context.adminIndex == 0)) {
+    entry::InstanceRecord record;
+    entry::FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
+    entry::AddInstanceRecord(context, record, /*isDefault=*/true);
+  } else if ((count == 1 && context.adminIndex == -1) || (count == 2 && context.adminIndex >= 0)) {
+    context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
+  }
+  host::HostServices& host = host::Host();
+  for (const auto* directory : {&context.installDir, &context.targetProfileDir}) {
+    std::vector<char> text(directory->c_str(), directory->c_str() + directory->size() + 1);
+    if (host.PRegProfilePE(directory == &context.installDir ? host::kProfileSetInstall
+                                                            : host::kProfileSetInstanceDir,
+                           text.data(), -1) != 0) {
+      plan.blockers.push_back("the profile registry cannot be pointed at " + Bare(*directory));
+    }
+  }
+  const entry::ExistingInstanceScan* scan = context.existingScan.get();
+  const bool moving = scan != nullptr && std::strcmp(context.currentProfileDir.c_str(),
+                                                     context.targetProfileDir.c_str()) != 0;
+  auto scanIndexOf = [&](const char* name) -> int32_t {
+    return scan == nullptr ? -1 : scan->records.FindByName(name);
+  };
+
+  if (scan != nullptr && scan->adminIndex >= 0 && context.adminIndex == -1) {
+    InstancePlan dropped;
+    dropped.name = scan->records[scan->adminIndex].name.c_str();
+    dropped.role = "administration server";
+    dropped.action = "drop";
+    plan.instances.push_back(std::move(dropped));
+  }
+  for (int32_t i = 0; i < context.records.count(); ++i) {
+    const entry::InstanceRecord& record = context.records[i];
+    InstancePlan instance;
+    instance.name = record.name.c_str();
+    const bool isAdmin = i == context.adminIndex;
+    instance.role = isAdmin ? "administration server" : i == context.defaultIndex ? "default" : "";
+    const int32_t found = scanIndexOf(record.name.c_str());
+    const bool exists = found >= 0;
+    instance.action = !exists ? "create" : record.ownedElsewhere ? "keep" : "update";
+    instance.directory = Bare(context.targetProfileDir) + "\\" + instance.name;
+    std::string sourceDir = instance.directory;
+    if (exists && moving && !scan->records[found].ownedElsewhere) {
+      instance.moveFrom = Bare(context.currentProfileDir) + "\\" + instance.name;
+      if (IsFolder(instance.moveFrom)) {
+        instance.moveTo = instance.directory;
+        sourceDir = instance.moveFrom;
+      } else {
+        instance.moveFrom.clear();
+      }
+    }
+    platform::FileStatus status;
+    if (platform::GetFileStatus(instance.directory.c_str(), &status) == 0 && !status.isDirectory) {
+      instance.blockers.push_back("name clash: " + instance.directory +
+                                  " is a file, where the instance directory must be");
+    }
+    if (record.ownedElsewhere == 0) {
+      PlanConfiguration(context, record, isAdmin, sourceDir, &instance);
+      if (auto step = PlanDatabaseDirectory(sourceDir, &instance.blockers)) {
+        instance.databaseDirectories.push_back(std::move(*step));
+      }
+      instance.nodeDirectory = PlanNodeDirectory(sourceDir, &instance.blockers);
+    }
+    if (exists && scan->priorRelease == entry::kPriorReleaseIndexFile) {
+      PlanDriveDatabaseDirectories(&instance);
+    }
+    plan.instances.push_back(std::move(instance));
+  }
+  return plan;
+}
+
+JsonValue StepJson(const DirectoryStep& step) {
+  JsonValue json = JsonValue::Object();
+  json.Set("path", JsonValue::Text(step.path))
+      .Set("action", step.action.empty() ? JsonValue::Null() : JsonValue::Text(step.action))
+      .Set("fromLayout", step.layout.empty() ? JsonValue::Null() : JsonValue::Text(step.layout))
+      .Set("unfinishedBackup",
+           step.backup.empty() ? JsonValue::Null() : JsonValue::Text(step.backup));
+  return json;
+}
+
+JsonValue Texts(const std::vector<std::string>& texts) {
+  JsonValue json = JsonValue::Array();
+  for (const std::string& text : texts) json.Push(JsonValue::Text(text));
+  return json;
+}
+
+JsonValue OrNull(const std::string& text) {
+  return text.empty() ? JsonValue::Null() : JsonValue::Text(text);
+}
+
+JsonValue PlanJson(const Plan& plan) {
+  JsonValue instances = JsonValue::Array();
+  for (const InstancePlan& instance : plan.instances) {
+    JsonValue move = JsonValue::Null();
+    if (!instance.moveFrom.empty()) {
+      move = JsonValue::Object();
+      move.Set("from", JsonValue::Text(instance.moveFrom))
+          .Set("to", JsonValue::Text(instance.moveTo));
+    }
+    JsonValue databases = JsonValue::Array();
+    for (const DirectoryStep& step : instance.databaseDirectories) databases.Push(StepJson(step));
+    JsonValue json = JsonValue::Object();
+    json.Set("name", JsonValue::Text(instance.name))
+        .Set("role", OrNull(instance.role))
+        .Set("action", JsonValue::Text(instance.action))
+        .Set("directory", OrNull(instance.action == "drop" ? "" : instance.directory))
+        .Set("move", std::move(move))
+        .Set("configFromLayout", OrNull(instance.configFrom))
+        .Set("configTemplate", OrNull(instance.configTemplate))
+        .Set("databaseDirectories", std::move(databases))
+        .Set("nodeDirectory",
+             instance.nodeDirectory ? StepJson(*instance.nodeDirectory) : JsonValue::Null())
+        .Set("blockers", Texts(instance.blockers));
+    instances.Push(std::move(json));
+  }
+  JsonValue document = JsonValue::Object();
+  document.Set("installDir", JsonValue::Text(plan.installDir))
+      .Set("currentProfileDir", JsonValue::Text(plan.currentProfileDir))
+      .Set("targetProfileDir", JsonValue::Text(plan.targetProfileDir))
+      .Set("instances", std::move(instances))
+      .Set("blockers", Texts(plan.blockers))
+      .Set("wouldRun", JsonValue::Bool(plan.BlockerCount() == 0));
+  return document;
+}
+
+void PrintStep(FILE* out, const char* label, const DirectoryStep& step) {
+  std::string what = step.action;
+  if (step.action == "migrate") what = "migrated from layout " + step.layout;
+  if (step.action == "current") what = "current layout, kept";
+  if (step.action == "rebuild empty") what = "empty, rebuilt in the current layout";
+  if (step.action.empty()) what = "cannot be migrated";
+  std::fprintf(out, "  %-15s %s: %s\n", label, step.path.c_str(), what.c_str());
+  if (!step.backup.empty()) {
+    std::fprintf(out, "  %-15s %s (an unfinished migration; restored and done again)\n",
+                 "backup found", step.backup.c_str());
+  }
+}
+
+void PrintPlan(FILE* out, const Plan& plan) {
+  std::fprintf(out, "installation %s; instances from %s, set up in %s\n", plan.installDir.c_str(),
+               plan.currentProfileDir.c_str(), plan.targetProfileDir.c_str());
+  for (const std::string& blocker : plan.blockers)
+    std::fprintf(out, "STOPS: %s\n", blocker.c_str());
+  for (const InstancePlan& instance : plan.instances) {
+    std::fprintf(out, "\n%s%s%s: %s\n", instance.name.c_str(), instance.role.empty() ? "" : ", ",
+                 instance.role.c_str(), instance.action.c_str());
+    if (instance.action == "drop") continue;
+    if (!instance.moveFrom.empty()) {
+      std::fprintf(out, "  %-15s %s -> %s\n", "move", instance.moveFrom.c_str(),
+                   instance.moveTo.c_str());
+    } else {
+      std::fprintf(out, "  %-15s %s\n", "directory", instance.directory.c_str());
+    }
+    if (!instance.configTemplate.empty()) {
+      std::fprintf(out, "  %-15s %s\n", "configuration",
+                   instance.configFrom.empty() ? ("new from " + instance.configTemplate).c_str()
+                                               : ("converted from layout " + instance.configFrom +
+                                                  " into " + instance.configTemplate)
+                                                     .c_str());
+    }
+    for (const DirectoryStep& step : instance.databaseDirectories) {
+      PrintStep(out, "database dir", step);
+    }
+    if (instance.nodeDirectory) PrintStep(out, "node dir", *instance.nodeDirectory);
+    for (const std::string& blocker : instance.blockers) {
+      std::fprintf(out, "  %-15s %s\n", "STOPS:", blocker.c_str());
+    }
+  }
+  const size_t blockers = plan.BlockerCount();
+  if (blockers == 0) {
+    std::fprintf(out, "\ncheck: nothing would stop the run\n");
+  } else {
+    std::fprintf(out, "\ncheck: %zu problem%s would stop the run\n", blockers,
+                 blockers == 1 ? "" : "s");
+  }
+}
+
+}  // namespace
+
+int RunCreateCheck(Invocation& invocation, const std::string& current, const std::string& requested,
+                   const std::string& install,
+                   const std::vector<InstanceDescriptor*>& descriptors) {
+  ReadOnlyHost readOnly;
+  entry::SetupContext context;
+  entry::BuildSetupContext(context, current.c_str(), requested.c_str(), install.c_str(), nullptr,
+                           nullptr, nullptr);
+  for (InstanceDescriptor* descriptor : descriptors) {
+    if (descriptor != nullptr) entry::AddDescriptor(context, descriptor);
+  }
+  const Plan plan = BuildPlan(context);
+  if (invocation.json) {
+    PrintJson(invocation.out, PlanJson(plan));
+  } else {
+    PrintPlan(invocation.out, plan);
+  }
+  return plan.BlockerCount() == 0 ? 0 : 1;
+}
+
+}  // namespace qz7::cli
