@@ -6,7 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/services.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "util/dbm_block.h"
+#include "base/dbm_block.h"
 
 namespace qz7::cli {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "util/quoted_path.h"
+#include "base/quoted_path.h"
 
 namespace qz7::cli {
 
