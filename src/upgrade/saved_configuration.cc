@@ -41,8 +41,8 @@ std::optional<Bytes> ReadAll(const std::string& path) {
 bool IsSavedName(const char* name) {
   const std::string text = name;
   const std::string stem = std::string(kConfigurationFileName) + ".";
-  if (text.size() != stem.size() + 3 || !platform::NamesEqualIgnoreCase(text.substr(0, stem.size()),
-                                                                        stem)) {
+  if (text.size() != stem.size() + 3 ||
+      !platform::NamesEqualIgnoreCase(text.substr(0, stem.size()), stem)) {
     return false;
   }
   return std::all_of(text.begin() + static_cast<long>(stem.size()), text.end(),
@@ -60,6 +60,7 @@ bool FinishSavedConfiguration(const char* instanceDir) {
   const std::string folder = util::StripQuotes(instanceDir != nullptr ? instanceDir : "");
   const std::string config = util::JoinPath(folder, kConfigurationFileName);
   std::vector<std::string> saved;
+  std::string replaced;
   platform::FindData entry;
   const std::string pattern = util::JoinPath(folder, std::string(kConfigurationFileName) + ".*");
   platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
@@ -68,8 +69,12 @@ bool FinishSavedConfiguration(const char* instanceDir) {
       if (entry.isDirectory) continue;
       if (IsSavedName(entry.name)) {
         saved.push_back(entry.name);
-      } else if (platform::NamesEqualIgnoreCase(entry.name, kStagedConfigurationName)) {
-        // Never more than a template being filled: qz7systm is replaced only by a rename.
+      } else if (platform::NamesEqualIgnoreCase(entry.name, kReplacedConfigurationName)) {
+        replaced = entry.name;
+      } else if (platform::NamesEqualIgnoreCase(entry.name, kStagedConfigurationName) ||
+                 platform::NamesEqualIgnoreCase(entry.name, kFreshConfigurationName)) {
+        // Never more than a template being filled or copied in: qz7systm is replaced only by
+        // a rename.
         RemoveForced(util::JoinPath(folder, entry.name));
       }
     } while (platform::FindNext(search, &entry) == 0);
@@ -81,8 +86,10 @@ bool FinishSavedConfiguration(const char* instanceDir) {
              platform::GetLastError() != platform::kErrorNoMoreFiles) {
     return false;
   }
-  if (saved.empty()) return true;
   std::sort(saved.begin(), saved.end());
+  // The host's copy is looked at last: once a saved copy is back, it is a duplicate of it.
+  if (!replaced.empty()) saved.push_back(replaced);
+  if (saved.empty()) return true;
 
   std::optional<Bytes> current = ReadAll(config);
   if (!current) return false;
@@ -90,8 +97,8 @@ bool FinishSavedConfiguration(const char* instanceDir) {
     const std::string path = util::JoinPath(folder, name);
     const std::optional<Bytes> copy = ReadAll(path);
     if (!copy) return false;
-    const bool prefix = copy->size() <= current->size() &&
-                        std::equal(copy->begin(), copy->end(), current->begin());
+    const bool prefix =
+        copy->size() <= current->size() && std::equal(copy->begin(), copy->end(), current->begin());
     if (prefix) {
       RemoveForced(path);  // one that stays is a duplicate, no more
       continue;
@@ -107,9 +114,8 @@ std::string SaveConfiguration(const char* instanceDir) {
   const char* free = util::FindFreeNumberedName(instanceDir, kSavedConfigurationPattern);
   if (free == nullptr) return "";
   std::string savedPath = free;  // the helper's buffer is shared by every call
-  const std::string configPath =
-      util::ExtendPath(instanceDir != nullptr ? instanceDir : "",
-                       std::string("\\") + kConfigurationFileName);
+  const std::string configPath = util::ExtendPath(instanceDir != nullptr ? instanceDir : "",
+                                                  std::string("\\") + kConfigurationFileName);
   if (util::CopySetupFile(configPath.c_str(), savedPath.c_str()) != 0) {
     // The name was free before the copy: whatever stands there now is a partial copy.
     if (util::IsRegularFile(savedPath.c_str())) RemoveForced(util::StripQuotes(savedPath.c_str()));
@@ -120,8 +126,8 @@ std::string SaveConfiguration(const char* instanceDir) {
 }
 
 bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath) {
-  const std::string config = util::JoinPath(util::StripQuotes(instanceDir != nullptr ? instanceDir : ""),
-                                            kConfigurationFileName);
+  const std::string config = util::JoinPath(
+      util::StripQuotes(instanceDir != nullptr ? instanceDir : ""), kConfigurationFileName);
   platform::SetFileWritable(config.c_str(), true);
   return platform::ReplaceFile(util::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) == 0;
 }

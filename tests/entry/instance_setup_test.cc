@@ -15,6 +15,7 @@
 #include "host/profile_registry.h"
 #include "migrate/work_buffer.h"
 #include "platform/file_system.h"
+#include "testkit/instance_index_builder.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
@@ -41,8 +42,8 @@ const SetupSteps kFakeSteps = {
     [](const SetupContext& context, int32_t index, bool isAdminServer) {
       const std::string name = context.records[index].name.c_str();
       platform::FileStatus status;
-      const bool seen = !fakes->watched.empty() &&
-                        platform::GetFileStatus(fakes->watched.c_str(), &status) == 0;
+      const bool seen =
+          !fakes->watched.empty() && platform::GetFileStatus(fakes->watched.c_str(), &status) == 0;
       fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : "") +
                              (seen ? " (watched there)" : ""));
       return fakes->createCodes.count(name) ? fakes->createCodes[name] : 0;
@@ -249,27 +250,39 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
 }
 
 // The old index file goes only after the instances it lists are created, and only when each
-// of them is defined by then; otherwise a later run finds them in it again.
+// of them is defined by then and no step failed; otherwise a later run finds them in it again.
 TEST_F(InstanceSetupTest, IndexFileGoesOnlyOnceItsInstancesAreDefined) {
-  for (const bool defined : {false, true}) {
-    SCOPED_TRACE(defined ? "defined" : "creation failed");
+  const struct {
+    const char* name;
+    const char* defines;  // the instance defined before this round
+    int creationCode;     // of SALES
+    bool removed;
+  } rounds[] = {
+      {"QZ7 not defined", "SALES", 0, false},
+      {"both defined, a creation failed", "QZ7", 5, false},
+      {"both defined", nullptr, 0, true},
+  };
+  for (const auto& round : rounds) {
+    SCOPED_TRACE(round.name);
     fakes_.calls.clear();
-    machine_.WriteText("C:\\QZ7\\QZ7IDIR", "index");
-    machine_.WriteText("C:\\REQ\\QZ7IDIR", "index");
+    const std::vector<unsigned char> index =
+        testkit::BuildInstanceIndex({.names = {"SALES", "QZ7"}});
+    machine_.WriteFile("C:\\QZ7\\QZ7IDIR", index);
+    machine_.WriteFile("C:\\REQ\\QZ7IDIR", index);
     Scan({Plain("SALES"), Plain("QZ7")}, -1, /*prior=*/2);
     context_.existingScan->fromIndexFile = true;
     context_.requestedProfileDir = "\"C:\\REQ\"";
     context_.records = InstanceArray();
     for (const char* name : {"SALES", "QZ7"})
       ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
-    // SALES is defined from the first round on, QZ7 only in the second.
-    EXPECT_EQ(host::DefineInstance(defined ? "QZ7" : "SALES"), 0);
+    if (round.defines != nullptr) EXPECT_EQ(host::DefineInstance(round.defines), 0);
+    fakes_.createCodes = {{"SALES", round.creationCode}};
     fakes_.watched = "C:\\QZ7\\QZ7IDIR";
-    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), defined ? kSetupOk : kSetupStepFailed);
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), round.removed ? kSetupOk : kSetupStepFailed);
     EXPECT_THAT(CallsStartingWith("create"),
                 ElementsAre("create SALES (watched there)", "create QZ7 (watched there)"));
-    EXPECT_EQ(machine_.Exists("C:\\QZ7\\QZ7IDIR"), !defined);
-    EXPECT_EQ(machine_.Exists("C:\\REQ\\QZ7IDIR"), !defined);
+    EXPECT_EQ(machine_.Exists("C:\\QZ7\\QZ7IDIR"), !round.removed);
+    EXPECT_EQ(machine_.Exists("C:\\REQ\\QZ7IDIR"), !round.removed);
   }
 }
 

@@ -104,8 +104,12 @@ TEST_F(InstanceUpgradeTest, FinishesWhatAnInterruptedRunLeft) {
   } kCases[] = {
       {"saved, template in place", templateBytes, {{"qz7systm.000", old_}}},
       {"saved, qz7systm gone", std::nullopt, {{"qz7systm.003", old_}}},
-      {"cut-short copy", old_, {{"qz7systm.000", prefix}, {"qz7systm.upg", templateBytes}}},
+      {"cut-short copy",
+       old_,
+       {{"qz7systm.000", prefix}, {"qz7systm.upg", templateBytes}, {"qz7systm.new", prefix}}},
       {"equal copy", old_, {{"qz7systm.001", old_}}},
+      {"host's replaced copy, template in place", templateBytes, {{"qz7systm.old", old_}}},
+      {"both, template in place", templateBytes, {{"qz7systm.000", old_}, {"qz7systm.old", old_}}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
