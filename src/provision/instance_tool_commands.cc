@@ -86,7 +86,9 @@ std::string PartitionedCommandLine(const char* toolPath, const char* name, const
   return line;
 }
 
-bool CanCarryAccount(const char* account) { return Text(account).find(',') == std::string_view::npos; }
+bool CanCarryAccount(const char* account) {
+  return Text(account).find(',') == std::string_view::npos;
+}
 
 void MaskPassword(std::string& commandLine, const char* password) {
   const std::string_view secret = Text(password);

@@ -8,8 +8,8 @@
 // An empty password is written as "," so the option reads /u:ACCOUNT,, and the tool can tell
 // it from a missing one. Every quoted option is written by the Windows command-line rules (a
 // quote as \", backslashes doubled before a quote), so the tool receives the account, the
-// password and the owner exactly as given, whatever quotes and backslashes they hold. QZ7IUPDT.EXE gets an empty text where QZ7ICRT.EXE gets /mpp, which
-// leaves two blanks after the name.
+// password and the owner exactly as given, whatever quotes and backslashes they hold. QZ7IUPDT.EXE
+// gets an empty text where QZ7ICRT.EXE gets /mpp, which leaves two blanks after the name.
 #ifndef QZ7_PROVISION_INSTANCE_TOOL_COMMANDS_H_
 #define QZ7_PROVISION_INSTANCE_TOOL_COMMANDS_H_
 

@@ -15,8 +15,8 @@
 #include "host/profile_registry.h"
 #include "qz7instm.h"
 #include "testkit/dbm_block_builder.h"
-#include "testkit/scenario_machines.h"
 #include "testkit/recording_host.h"
+#include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
 
 namespace qz7::entry {
@@ -124,7 +124,8 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
     }
     SetupContext context;
     BuildSetupContext(context, "c:\\a", "c:\\a", "c:\\inst", nullptr, nullptr, nullptr);
-    for (const InstanceDescriptor& descriptor : row.descriptors) AddDescriptor(context, &descriptor);
+    for (const InstanceDescriptor& descriptor : row.descriptors)
+      AddDescriptor(context, &descriptor);
     EXPECT_EQ(context.serverType, row.serverType);
     const auto marker = [](const util::FixedText<kContextPathSize>& path) {
       return path.empty() ? std::string() : util::LastComponent(path.c_str());

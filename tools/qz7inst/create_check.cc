@@ -5,14 +5,16 @@
 #include <optional>
 #include <utility>
 
+#include "base/dbm_block.h"
+#include "base/directory_layout.h"
+#include "base/node_directory_layout.h"
+#include "base/quoted_path.h"
 #include "entry/existing_instance_scan.h"
 #include "entry/instance_record.h"
 #include "entry/setup_context.h"
 #include "host/host_services.h"
 #include "migrate/database_directory_migration.h"
-#include "base/directory_layout.h"
 #include "migrate/directory_recognition.h"
-#include "base/node_directory_layout.h"
 #include "migrate/node_directory_migration.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
@@ -20,8 +22,6 @@
 #include "tools/qz7inst/json_value.h"
 #include "tools/qz7inst/read_only_host.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "base/dbm_block.h"
-#include "base/quoted_path.h"
 #include "util/setup_files.h"
 
 namespace qz7::cli {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/dbm_block.h"
 #include "platform/file_system.h"
 #include "platform/services.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "base/dbm_block.h"
 
 namespace qz7::cli {
 namespace {

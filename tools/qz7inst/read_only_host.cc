@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/file_system.h"
 #include "base/quoted_path.h"
+#include "platform/file_system.h"
 
 namespace qz7::cli {
 
