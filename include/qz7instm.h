@@ -6,9 +6,11 @@
  *   deleteInstances  remove every instance when the product is uninstalled
  *   sqlfvald         validate (and optionally commit) configuration parameters
  *
- * The caller's handles take their POSIX form here: the setup log is a pointer to an open file
- * descriptor, the message module is a string table loaded by qz7LoadMessageModule, and the
- * owner window is a small struct holding the callback that shows a message box.
+ * On Windows the caller's handles are the system's own: the setup log is a HANDLE, the message
+ * module an HMODULE whose string table holds the messages, the owner window an HWND. On POSIX
+ * they take a form of their own: the setup log is a pointer to an open file descriptor, the
+ * message module is a string table loaded by qz7LoadMessageModule, and the owner window is a
+ * small struct holding the callback that shows a message box.
  */
 #ifndef QZ7INSTM_H_
 #define QZ7INSTM_H_
@@ -16,7 +18,8 @@
 #include <stddef.h>
 
 #if defined(_WIN32)
-#define QZ7_API __declspec(dllexport)
+/* The DLL's exports are listed in its module-definition file. */
+#define QZ7_API
 #else
 #define QZ7_API __attribute__((visibility("default")))
 #endif
@@ -43,6 +46,12 @@ typedef struct InstanceDescriptor {
   char ownerComputer[16];  /* 0x186 */
 } InstanceDescriptor;
 
+#if defined(_WIN32)
+/* The same types as windows.h gives HANDLE, HMODULE and HWND, without including it here. */
+typedef void** QZ7_LOG_FILE;            /* points to the HANDLE of the open setup log */
+typedef struct HINSTANCE__* QZ7_MODULE; /* HMODULE whose string table holds the messages */
+typedef struct HWND__* QZ7_OWNER;       /* HWND owning the message boxes */
+#else
 /* The caller's setup log: a pointer to an open, writable file descriptor. */
 typedef int* QZ7_LOG_FILE;
 
@@ -59,6 +68,7 @@ typedef qz7_owner_window* QZ7_OWNER;
 /* Loads a message module from a host file; null when it cannot be read. */
 QZ7_API QZ7_MODULE qz7LoadMessageModule(const char* hostPath);
 QZ7_API void qz7FreeMessageModule(QZ7_MODULE module);
+#endif
 
 /* Result: 0 every step succeeded, 1 some step failed, -9 the profile registry was unreachable. */
 QZ7_API int createInstances(const char* currentProfilePath, const char* requestedProfilePath,

@@ -3,8 +3,10 @@
 # Safe to run again: it installs nothing when everything is there.
 set -euo pipefail
 
+# The windows preset cross-builds with mingw-w64 (posix thread model), builds GoogleTest from the
+# sources of the googletest package, and runs the programs under wine64.
 packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev clang-format clang
-  libclang-rt-14-dev nlohmann-json3-dev pkgconf)
+  libclang-rt-14-dev nlohmann-json3-dev pkgconf g++-mingw-w64-x86-64-posix wine64)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -3,6 +3,9 @@
 #include "platform/messages.h"
 #include "qz7instm.h"
 
+// On Windows the caller loads its message module itself (LoadLibrary), so there is no loader.
+#if !defined(_WIN32)
+
 extern "C" {
 
 QZ7_API QZ7_MODULE qz7LoadMessageModule(const char* hostPath) {
@@ -13,3 +16,4 @@ QZ7_API QZ7_MODULE qz7LoadMessageModule(const char* hostPath) {
 QZ7_API void qz7FreeMessageModule(QZ7_MODULE module) { qz7::platform::FreeMessageModule(module); }
 
 }  // extern "C"
+#endif  // !defined(_WIN32)

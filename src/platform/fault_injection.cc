@@ -1,11 +1,13 @@
 #include "platform/fault_injection.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/dispatch.h"
 #include "platform/win_error.h"
 
 namespace qz7::platform {
@@ -14,7 +16,13 @@ namespace {
 std::mutex planMutex;
 FaultPlan activePlan;
 std::atomic<bool> planActive{false};
-std::atomic<uint64_t> operationCount{0};
+std::atomic<uint64_t> kindCounts[kOperationKindCount];
+std::atomic<uint64_t> plannedCount{0};  // operations of the plan's kinds
+
+void ResetCounts() {
+  for (auto& count : kindCounts) count = 0;
+  plannedCount = 0;
+}
 
 // Parses a field made only of decimal digits. False on an empty or overlong field.
 bool ParseNumber(const std::string& text, uint64_t* value) {
@@ -28,22 +36,70 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
   return true;
 }
 
+std::string countsFile;
+
+void AppendCountsAtExit() {
+  std::FILE* out = std::fopen(countsFile.c_str(), "a");
+  if (out == nullptr) return;
+  OperationCounts counts = CurrentOperationCounts();
+  for (int kind = 0; kind < kOperationKindCount; ++kind) {
+    std::fprintf(out, "%s%s=%llu", kind == 0 ? "" : " ",
+                 OperationKindName(static_cast<OperationKind>(kind)),
+                 static_cast<unsigned long long>(counts.byKind[kind]));
+  }
+  std::fputc('\n', out);
+  std::fclose(out);
+}
+
 }  // namespace
+
+const char* OperationKindName(OperationKind kind) {
+  static const char* const kNames[kOperationKindCount] = {
+      "file", "stream", "folder", "registry", "service", "process", "environment"};
+  int index = static_cast<int>(kind);
+  return index >= 0 && index < kOperationKindCount ? kNames[index] : "?";
+}
+
+uint64_t OperationCounts::Total() const {
+  uint64_t total = 0;
+  for (uint64_t count : byKind) total += count;
+  return total;
+}
 
 void SetFaultPlan(const FaultPlan& plan) {
   std::lock_guard<std::mutex> lock(planMutex);
   activePlan = plan;
-  operationCount = 0;
+  ResetCounts();
   planActive = plan.triggerAt != 0;
+  if (planActive && plan.powerLoss) {
+    durability::Start();
+  } else {
+    durability::Stop();
+  }
 }
 
 void ClearFaultPlan() { SetFaultPlan(FaultPlan{}); }
 
-uint64_t FileOperationCount() { return operationCount; }
+OperationCounts CurrentOperationCounts() {
+  OperationCounts counts;
+  for (int kind = 0; kind < kOperationKindCount; ++kind) counts.byKind[kind] = kindCounts[kind];
+  return counts;
+}
 
-void ResetFileOperationCount() { operationCount = 0; }
+uint64_t FileOperationCount() {
+  OperationCounts counts = CurrentOperationCounts();
+  return counts.Of(OperationKind::kFile) + counts.Of(OperationKind::kStream) +
+         counts.Of(OperationKind::kFolder);
+}
+
+void ResetFileOperationCount() { ResetCounts(); }
 
 bool InstallFaultPlanFromEnvironment() {
+  const char* counts = std::getenv("QZ7_OPERATION_COUNTS");
+  if (counts != nullptr && *counts != '\0' && countsFile.empty()) {
+    countsFile = counts;
+    std::atexit(AppendCountsAtExit);
+  }
   const char* text = std::getenv("QZ7_FAULT");
   if (text == nullptr || *text == '\0') return false;
   std::vector<std::string> fields(1);
@@ -57,10 +113,11 @@ bool InstallFaultPlanFromEnvironment() {
   if (fields.size() < 2 || fields.size() > 3) return false;
 
   FaultPlan plan;
+  plan.kinds = kAllOperationKinds;
   if (!ParseNumber(fields[0], &plan.triggerAt) || plan.triggerAt == 0) return false;
-  if (fields[1] == "crash") {
+  if (fields[1] == "crash" || fields[1] == "powerloss") {
     if (fields.size() != 2) return false;
-    plan.crash = true;
+    (fields[1] == "crash" ? plan.crash : plan.powerLoss) = true;
   } else {
     uint64_t error = 0;
     if (!ParseNumber(fields[1], &error) || error == 0 || error > 0xFFFFFFFFu) return false;
@@ -74,21 +131,30 @@ bool InstallFaultPlanFromEnvironment() {
   return true;
 }
 
-uint32_t CheckFault(const char* /*operation*/) {
-  uint64_t number = ++operationCount;
+namespace dispatch {
+
+uint32_t Enter(OperationKind kind) {
+  ++kindCounts[static_cast<int>(kind)];
   if (!planActive) return 0;
   FaultPlan plan;
   {
     std::lock_guard<std::mutex> lock(planMutex);
     plan = activePlan;
   }
+  if ((plan.kinds & KindBit(kind)) == 0) return 0;
+  uint64_t number = ++plannedCount;
   bool hit = plan.repeat ? number >= plan.triggerAt : number == plan.triggerAt;
   if (!hit) return 0;
   // A crash leaves no trace: no destructors, no atexit handlers, no buffered data written.
   if (plan.crash) std::_Exit(plan.crashExitCode);
+  if (plan.powerLoss) {
+    durability::CutPower();
+    std::_Exit(plan.crashExitCode);
+  }
   uint32_t error = plan.error != 0 ? plan.error : kErrorGenFailure;
   SetLastError(error);
   return error;
 }
 
+}  // namespace dispatch
 }  // namespace qz7::platform

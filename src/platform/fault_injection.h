@@ -1,7 +1,25 @@
-// The fault seam. Every file operation of the platform layer (open, read, write, seek, flush,
-// close, remove, rename, mkdir, rmdir, status, chmod, find, copy) first counts itself here.
-// A plan can make the N-th counted operation fail with a chosen Windows error, or end the
-// process at it the way a crash would: _exit, no destructors, buffered data not flushed.
+// The fault seam. Every operation the library makes on the outside world (files, streams,
+// folders, the registry, the service table, child processes and pipes, the environment, the
+// computer's name and drives, the caller's log file) passes through the dispatch layer, which
+// counts it here by kind before handing it to the backend. A plan can make the N-th counted
+// operation fail with a chosen Windows error (the last error set, the operation's usual
+// failure result returned), end the process at it the way a crash would (_exit: no
+// destructors, buffered data not written), or end it as a power cut: every file write, name
+// change or removal not yet made durable by a sync is undone first, then the process ends.
+//
+// Power-cut rules (what "durable" means here):
+//   - A file's data is durable up to its last FileStream::Sync (or SyncFileSystem). A file that
+//     existed before the plan was set counts as synced with the contents it had then.
+//   - A name (a file created, renamed or replaced onto, removed; a folder made or removed) is
+//     durable once its folder is synced with SyncDirectory (or SyncFileSystem). Until then the
+//     change is undone: a removed file comes back with its durable data, a renamed one returns
+//     to its old name, a replaced one to its old contents, a new file or folder disappears.
+//   - A file whose data was never synced disappears even when its name was made durable.
+//   - A folder rename is taken as durable at once (the entries tracked below it move along).
+//   - Registry and service changes are durable when their call returns (the stores sync
+//     themselves), and writes to the caller's log descriptor are not tracked.
+// Tracking starts with SetFaultPlan of a power-cut plan and costs a copy of each file written
+// while it runs, so it is for tests only.
 #ifndef QZ7_PLATFORM_FAULT_INJECTION_H_
 #define QZ7_PLATFORM_FAULT_INJECTION_H_
 
@@ -9,27 +27,59 @@
 
 namespace qz7::platform {
 
+enum class OperationKind : uint8_t {
+  kFile,         // open, remove, rename, replace, status, chmod, copy
+  kStream,       // read, write, seek, flush, sync, close; the log descriptor's seek/lock/write
+  kFolder,       // mkdir, rmdir, find, current directory, folder and file system syncs
+  kRegistry,     // open, create, close, enumerate, query, set, delete
+  kService,      // open manager, open, create, delete, change, query, close
+  kProcess,      // pipes, create process, wait, exit code, pipe read/write/close
+  kEnvironment,  // environment variables, computer name, processor count, drives
+};
+constexpr int kOperationKindCount = 7;
+// "file", "stream", "folder", "registry", "service", "process", "environment".
+const char* OperationKindName(OperationKind kind);
+
+constexpr uint32_t KindBit(OperationKind kind) { return 1u << static_cast<int>(kind); }
+constexpr uint32_t kAllOperationKinds = (1u << kOperationKindCount) - 1;
+// The kinds a plan numbers unless told otherwise: what the seam counted before it covered
+// the registry, services, processes and the environment.
+constexpr uint32_t kFileOperationKinds = KindBit(OperationKind::kFile) |
+                                         KindBit(OperationKind::kStream) |
+                                         KindBit(OperationKind::kFolder);
+
 struct FaultPlan {
-  uint64_t triggerAt = 0;   // 1-based number of the operation to hit; 0 = no fault
-  uint32_t error = 0;       // Windows error to report when failing
-  bool crash = false;       // end the process instead of failing
-  bool repeat = false;      // keep failing every operation from triggerAt on
-  int crashExitCode = 86;   // the exit status a crash leaves
+  uint64_t triggerAt = 0;  // 1-based number of the operation to hit; 0 = no fault
+  uint32_t error = 0;      // Windows error to report when failing
+  bool crash = false;      // end the process instead of failing
+  bool repeat = false;     // keep failing every operation from triggerAt on
+  int crashExitCode = 86;  // the exit status a crash or a power cut leaves
+  bool powerLoss = false;  // end the process as a power cut (see above) instead of failing
+  uint32_t kinds = kFileOperationKinds;  // KindBit mask: only these are numbered for triggerAt
 };
 
+// Installs the plan and resets every count. A power-cut plan also starts durability tracking.
 void SetFaultPlan(const FaultPlan& plan);
 void ClearFaultPlan();
+
+struct OperationCounts {
+  uint64_t byKind[kOperationKindCount] = {};
+  uint64_t Of(OperationKind kind) const { return byKind[static_cast<int>(kind)]; }
+  uint64_t Total() const;
+};
 // Operations counted since the last SetFaultPlan/ClearFaultPlan/ResetFileOperationCount.
+OperationCounts CurrentOperationCounts();
+// The counted operations of the file kinds (file, stream, folder): the numbers a default plan
+// uses. CurrentOperationCounts().Total() has every kind.
 uint64_t FileOperationCount();
 void ResetFileOperationCount();
 
-// Reads QZ7_FAULT from the environment: "N:crash", "N:ERROR" (fail once with ERROR) or
-// "N:ERROR:repeat". Lets end-to-end tests drive the CLI the same way. False when unset.
+// Reads QZ7_FAULT from the environment: "N:crash", "N:powerloss", "N:ERROR" (fail once with
+// ERROR) or "N:ERROR:repeat", N numbering operations of every kind. Lets end-to-end tests
+// drive the CLI the same way. False when
+// unset or malformed. Also honours QZ7_OPERATION_COUNTS=<host file>: at process exit, one line
+// "file=N stream=N folder=N registry=N service=N process=N environment=N" is appended to it.
 bool InstallFaultPlanFromEnvironment();
-
-// Called by the backend before each file operation. Returns 0 to go on, or the Windows
-// error the operation must report (the last error is already set).
-uint32_t CheckFault(const char* operation);
 
 }  // namespace qz7::platform
 

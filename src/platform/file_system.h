@@ -43,6 +43,10 @@ class FileStream {
   int Seek(int64_t offset, int origin);
   int64_t Tell();
   int Flush();
+  // Flush, then make the file's data durable: fsync on POSIX, FlushFileBuffers on Windows.
+  // 0 on success, -1 on error. Only the data is made durable: a file just created (or renamed,
+  // replaced) needs SyncDirectory of its folder as well before its name survives a power cut.
+  int Sync();
   bool AtEnd() const;
   bool HasError() const;
   // fclose: 0 on success, -1 on error (buffered data that cannot be written). The stream is
@@ -61,13 +65,31 @@ FileHandle OpenFile(const char* path, const char* mode);
 
 // remove: 0 on success, -1 on failure (a read-only file gives kErrorAccessDenied).
 int RemoveFile(const char* path);
-// rename: 0 on success, -1 on failure; fails when the new name exists.
+// rename: 0 on success, -1 on failure; fails when the new name exists. Like every change of
+// a name (RemoveFile, ReplaceFile, CopyFileA, MakeDirectory, RemoveDirectory), durable only
+// after SyncDirectory of the folders involved.
 int RenameFile(const char* from, const char* to);
 // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH): renames the file
 // from over the regular file to in one step, so that to holds either its old or its new
 // contents at every moment. A missing to is simply created. 0 on success, -1 on failure (a
 // read-only or directory destination gives kErrorAccessDenied; from and to must be on one drive).
+// On POSIX the new name survives a power cut only once SyncDirectory of the folder of to has
+// returned (and from's data only once it was synced with FileStream::Sync before the move):
+// write the temporary file, Sync it, Close it, ReplaceFile, SyncDirectory.
 int ReplaceFile(const char* from, const char* to);
+// Makes the changes of names in the folder at path durable (files created, renamed, replaced
+// or removed there, folders made or removed there): fsync of the folder on POSIX; on Windows
+// a success without doing anything, because the moves the library makes are write-through.
+// Call it after RenameFile/ReplaceFile/RemoveFile/CopyFileA/MakeDirectory when the change
+// must survive a power cut (for a rename between folders, sync both). 0 on success, -1 on
+// failure (the folder does not exist: kErrorPathNotFound or kErrorFileNotFound).
+int SyncDirectory(const char* path);
+
+// Makes every file and folder of the machine durable, data and names (syncfs/sync on POSIX,
+// a flush of every volume's buffers on Windows). For a whole copied tree that must be on the
+// disk before its source is deleted. 0 on success, -1 on failure.
+int SyncFileSystem();
+
 // _mkdir / _rmdir: 0 on success, -1 on failure.
 int MakeDirectory(const char* path);
 int RemoveDirectory(const char* path);
@@ -110,6 +132,9 @@ int FindClose(FindHandle handle);
 
 // CopyFileA: true on success. Errors: 2 missing source, 3 missing destination folder,
 // 5 read-only destination (or failIfExists and the destination exists: 80).
+// The copy's data is not synced: a copied tree that must outlive its source is made durable
+// with SyncFileSystem (or each file reopened and synced, and its folder synced) before the
+// source is removed.
 bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists);
 
 }  // namespace qz7::platform

@@ -39,6 +39,7 @@ constexpr uint32_t kErrorFilenameExcedRange = 206;
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorNoMoreItems = 259;
 constexpr uint32_t kErrorDirectory = 267;
+constexpr uint32_t kErrorRegistryCorrupt = 1015;
 constexpr uint32_t kErrorServiceDoesNotExist = 1060;
 constexpr uint32_t kErrorServiceExists = 1073;
 constexpr uint32_t kErrorInvalidServiceAccount = 1057;

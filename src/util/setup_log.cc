@@ -6,7 +6,7 @@
 
 namespace qz7::util {
 
-int AppendLogLine(int fileHandle, const char* text) {
+int AppendLogLine(platform::LogHandle fileHandle, const char* text) {
   if (text == nullptr) text = "";
   const auto length = static_cast<int64_t>(std::strlen(text));
   // The range to lock starts at the current end. Another process may have appended while we

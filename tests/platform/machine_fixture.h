@@ -77,18 +77,6 @@ class MachineFixture : public ::testing::Test {
     body();
     return ::testing::internal::GetCapturedStderr();
   }
-  // Checks that report names "file:N:" for each N in bad and for no N in good.
-  static void ExpectLinesReported(const std::string& report, const std::string& file,
-                                  std::initializer_list<int> bad, std::initializer_list<int> good) {
-    for (int line : bad) {
-      EXPECT_NE(report.find(file + ":" + std::to_string(line) + ":"), std::string::npos)
-          << "line " << line << " not reported in: " << report;
-    }
-    for (int line : good) {
-      EXPECT_EQ(report.find(file + ":" + std::to_string(line) + ":"), std::string::npos)
-          << "line " << line << " reported in: " << report;
-    }
-  }
 
   std::string root_;
 };

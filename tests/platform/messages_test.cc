@@ -28,7 +28,7 @@ class MessageModuleTest : public MachineFixture {
   }
 };
 
-TEST_F(MessageModuleTest, ReadsNumberedLinesAndReportsTheRest) {
+TEST_F(MessageModuleTest, ReadsNumberedLinesAndSkipsTheRestSilently) {
   QZ7_MODULE module = nullptr;
   std::string report = StderrOf([&] {
     module = Load(
@@ -54,7 +54,7 @@ TEST_F(MessageModuleTest, ReadsNumberedLinesAndReportsTheRest) {
       {10, ""},
       {1, ""}};
   for (auto [id, text] : rows) EXPECT_EQ(String(module, id), text) << "id " << id;
-  ExpectLinesReported(report, "messages.txt", {5, 7, 11}, {8});
+  EXPECT_EQ(report, "");  // a library never speaks on its caller's terminal
   FreeMessageModule(module);
   SetLastError(0);
   EXPECT_EQ(LoadMessageModule(root_ + "/none.txt"), nullptr);

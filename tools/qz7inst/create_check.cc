@@ -267,7 +267,10 @@ Plan BuildPlan(entry::SetupContext& context) {
   if (count == 0 || (count == 1 && context.adminIndex == 0)) {
     entry::InstanceRecord record;
     entry::FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
-    entry::AddInstanceRecord(context, record, /*isDefault=*/true);
+    if (entry::AddInstanceRecord(context, record, /*isDefault=*/true) < 0) {
+      plan.blockers.push_back("the instance list cannot grow");
+      return plan;
+    }
   } else if ((count == 1 && context.adminIndex == -1) || (count == 2 && context.adminIndex >= 0)) {
     context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
   }

@@ -2,12 +2,13 @@
 
 #include <string>
 
+#include "platform/backend.h"
 #include "platform/computer.h"
 #include "platform/machine_root.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 
-namespace qz7::platform {
+namespace qz7::platform::backend {
 namespace {
 
 // A NetBIOS computer name holds at most 15 characters (MAX_COMPUTERNAME_LENGTH).
@@ -70,4 +71,4 @@ uint32_t ProcessorCount() {
   return online > 0 ? static_cast<uint32_t>(online) : 1;
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

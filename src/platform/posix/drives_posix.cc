@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/drives.h"
 #include "platform/machine_root.h"
 #include "platform/posix/host_path.h"
 #include "platform/win_error.h"
 
-namespace qz7::platform {
+namespace qz7::platform::backend {
 namespace {
 
 char UpperLetter(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -100,4 +101,4 @@ uint32_t GetDriveTypeA(const char* rootPath) {
   return DeclaredDriveType(drive);
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

@@ -6,13 +6,14 @@
 
 #include <string>
 
+#include "platform/backend.h"
 #include "platform/environment.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 
 extern char** environ;
 
-namespace qz7::platform {
+namespace qz7::platform::backend {
 namespace {
 
 bool ValidName(const char* name) {
@@ -65,4 +66,4 @@ uint32_t GetEnvironmentVariableA(const char* name, char* buffer, uint32_t size) 
   return static_cast<uint32_t>(length);
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/fault_injection.h"
+#include "platform/backend.h"
 #include "platform/file_system.h"
 #include "platform/posix/error_mapping.h"
 #include "platform/posix/file_helpers.h"
@@ -168,173 +168,138 @@ struct FileStream::Native {
   }
 };
 
-FileStream::FileStream(Native* native) : native_(native) {}
+namespace backend {
 
-FileStream::~FileStream() {
-  if (native_ == nullptr) return;
-  native_->FlushWrites();
-  native_->CloseDescriptor();
-  delete native_;
-  native_ = nullptr;
-}
+using Native = FileStream::Native;
 
-size_t FileStream::Read(void* buffer, size_t size) {
-  if (native_ == nullptr) return Fail(kErrorInvalidHandle), 0;
-  if (CheckFault("read") != 0) return native_->error = true, 0;
-  if (size == 0 || !native_->PrepareRead()) return 0;
+size_t StreamRead(Native* stream, void* buffer, size_t size) {
+  if (size == 0 || !stream->PrepareRead()) return 0;
   char* out = static_cast<char*>(buffer);
   size_t done = 0;
-  if (native_->text) {
+  if (stream->text) {
     while (done < size) {
-      int c = native_->GetChar();
+      int c = stream->GetChar();
       if (c == EOF) break;
       out[done++] = static_cast<char>(c);
     }
     return done;
   }
   while (done < size) {
-    size_t available = native_->readEnd - native_->readPos;
+    size_t available = stream->readEnd - stream->readPos;
     if (available == 0) {
       if (size - done >= kStreamBufferSize) {
-        ssize_t got = Syscalls().read(native_->fd, out + done, size - done);
+        ssize_t got = Syscalls().read(stream->fd, out + done, size - done);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-          native_->Failed(errno);
+          stream->Failed(errno);
           break;
         }
         if (got == 0) {
-          native_->atEnd = true;
+          stream->atEnd = true;
           break;
         }
         done += static_cast<size_t>(got);
         continue;
       }
-      if (!native_->Fill()) break;
-      available = native_->readEnd;
+      if (!stream->Fill()) break;
+      available = stream->readEnd;
     }
     size_t take = std::min(available, size - done);
-    memcpy(out + done, native_->buffer + native_->readPos, take);
-    native_->readPos += take;
+    memcpy(out + done, stream->buffer + stream->readPos, take);
+    stream->readPos += take;
     done += take;
   }
   return done;
 }
 
-size_t FileStream::Write(const void* data, size_t size) {
-  if (native_ == nullptr) return Fail(kErrorInvalidHandle), 0;
-  if (CheckFault("write") != 0) return native_->error = true, 0;
-  if (size == 0 || !native_->PrepareWrite()) return 0;
-  return native_->Put(static_cast<const char*>(data), size);
+size_t StreamWrite(Native* stream, const void* data, size_t size) {
+  if (size == 0 || !stream->PrepareWrite()) return 0;
+  return stream->Put(static_cast<const char*>(data), size);
 }
 
-int FileStream::PutText(const char* text) {
-  if (text == nullptr) return Fail(kErrorInvalidParameter), -1;
-  size_t length = strlen(text);
-  if (length == 0) return native_ != nullptr && native_->writable ? 0 : -1;
-  return Write(text, length) == length ? 0 : -1;
-}
-
-int FileStream::Printf(const char* format, ...) {
-  if (format == nullptr) return Fail(kErrorInvalidParameter), -1;
-  va_list arguments;
-  va_start(arguments, format);
-  va_list copy;
-  va_copy(copy, arguments);
-  int length = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (length < 0) {
-    va_end(arguments);
-    return Fail(kErrorInvalidParameter), -1;
-  }
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  vsnprintf(text.data(), text.size(), format, arguments);
-  va_end(arguments);
-  if (length == 0) return 0;
-  return Write(text.data(), static_cast<size_t>(length)) == static_cast<size_t>(length) ? length
-                                                                                        : -1;
-}
-
-char* FileStream::GetLine(char* buffer, int size) {
-  if (native_ == nullptr) return Fail(kErrorInvalidHandle), nullptr;
+char* StreamGetLine(Native* stream, char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return Fail(kErrorInvalidParameter), nullptr;
-  if (CheckFault("read") != 0) return native_->error = true, nullptr;
-  if (!native_->PrepareRead()) return nullptr;
+  if (!stream->PrepareRead()) return nullptr;
   int done = 0;
   while (done < size - 1) {
-    int c = native_->GetChar();
+    int c = stream->GetChar();
     if (c == EOF) break;
     buffer[done++] = static_cast<char>(c);
     if (c == '\n') break;
   }
   buffer[done] = '\0';
-  if (native_->error || (done == 0 && size > 1)) return nullptr;
+  if (stream->error || (done == 0 && size > 1)) return nullptr;
   return buffer;
 }
 
-int FileStream::Seek(int64_t offset, int origin) {
-  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
-  if (CheckFault("seek") != 0) return -1;
+int StreamSeek(Native* stream, int64_t offset, int origin) {
   int whence = origin == kSeekSet   ? SEEK_SET
                : origin == kSeekCur ? SEEK_CUR
                : origin == kSeekEnd ? SEEK_END
                                     : -1;
   if (whence < 0) return Fail(kErrorInvalidParameter), -1;
-  if (!native_->FlushWrites() || !native_->DropReadAhead()) return -1;
-  if (Syscalls().lseek(native_->fd, static_cast<off_t>(offset), whence) < 0) {
+  if (!stream->FlushWrites() || !stream->DropReadAhead()) return -1;
+  if (Syscalls().lseek(stream->fd, static_cast<off_t>(offset), whence) < 0) {
     posix::SetLastErrorFromErrno(errno);
     return -1;
   }
-  native_->atEnd = false;
+  stream->atEnd = false;
   return 0;
 }
 
-int64_t FileStream::Tell() {
-  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
+int64_t StreamTell(Native* stream) {
   // In append mode the bytes go to wherever the end is when they are written.
-  if (native_->append && native_->writeLength > 0 && !native_->FlushWrites()) return -1;
-  off_t position = Syscalls().lseek(native_->fd, 0, SEEK_CUR);
+  if (stream->append && stream->writeLength > 0 && !stream->FlushWrites()) return -1;
+  off_t position = Syscalls().lseek(stream->fd, 0, SEEK_CUR);
   if (position < 0) {
     posix::SetLastErrorFromErrno(errno);
     return -1;
   }
-  return static_cast<int64_t>(position) -
-         static_cast<int64_t>(native_->readEnd - native_->readPos) +
-         static_cast<int64_t>(native_->writeLength);
+  return static_cast<int64_t>(position) - static_cast<int64_t>(stream->readEnd - stream->readPos) +
+         static_cast<int64_t>(stream->writeLength);
 }
 
-int FileStream::Flush() {
-  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
-  if (CheckFault("flush") != 0) return native_->error = true, -1;
-  if (!native_->FlushWrites()) return -1;
-  return native_->DropReadAhead() ? 0 : -1;
+int StreamFlush(Native* native) {
+  if (!native->FlushWrites()) return -1;
+  return native->DropReadAhead() ? 0 : -1;
 }
 
-bool FileStream::AtEnd() const { return native_ != nullptr && native_->atEnd; }
-
-bool FileStream::HasError() const { return native_ != nullptr && native_->error; }
-
-int FileStream::Close() {
-  if (native_ == nullptr) return Fail(kErrorInvalidHandle), -1;
-  Native* native = native_;
-  native_ = nullptr;
-  bool ok;
-  if (CheckFault("close") != 0) {
-    // An injected failure loses what was still buffered, as a failing close would.
-    uint32_t error = GetLastError();
-    native->CloseDescriptor();
-    SetLastError(error);
-    ok = false;
-  } else {
-    ok = native->FlushWrites();
-    uint32_t error = GetLastError();
-    ok = native->CloseDescriptor() && ok;
-    if (!ok && error != 0) SetLastError(error);
+int StreamSync(Native* native) {
+  if (StreamFlush(native) != 0) return -1;
+  int result;
+  do {
+    result = Syscalls().fsync(native->fd);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) {
+    native->Failed(errno);
+    return -1;
   }
+  return 0;
+}
+
+bool StreamAtEnd(const Native* native) { return native->atEnd; }
+
+bool StreamHasError(const Native* native) { return native->error; }
+
+void StreamSetError(Native* native) { native->error = true; }
+
+int StreamClose(Native* native) {
+  bool ok = native->FlushWrites();
+  uint32_t error = GetLastError();
+  ok = native->CloseDescriptor() && ok;
+  if (!ok && error != 0) SetLastError(error);
   delete native;
   return ok ? 0 : -1;
 }
 
-FileHandle OpenFile(const char* path, const char* mode) {
+void StreamDiscard(Native* native) {
+  uint32_t error = GetLastError();
+  native->CloseDescriptor();
+  SetLastError(error);
+  delete native;
+}
+
+Native* OpenFile(const char* path, const char* mode) {
   if (path == nullptr || mode == nullptr) return Fail(kErrorInvalidParameter), nullptr;
   bool readable = false, writable = false, append = false, create = false, truncate = false;
   bool text = true;
@@ -362,8 +327,6 @@ FileHandle OpenFile(const char* path, const char* mode) {
       return Fail(kErrorInvalidParameter), nullptr;
     }
   }
-  if (CheckFault("open") != 0) return nullptr;
-
   HostPath target;
   if (!Resolve(path, &target)) return nullptr;
   struct stat status;
@@ -391,7 +354,8 @@ FileHandle OpenFile(const char* path, const char* mode) {
   native->writable = writable;
   native->append = append;
   native->text = text;
-  return std::make_unique<FileStream>(native);
+  return native;
 }
 
+}  // namespace backend
 }  // namespace qz7::platform

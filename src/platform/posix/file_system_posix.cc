@@ -10,15 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/backend.h"
 #include "platform/file_system.h"
+#include "platform/machine_root.h"
 #include "platform/posix/error_mapping.h"
 #include "platform/posix/file_helpers.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 
-namespace qz7::platform {
+namespace qz7::platform::backend {
 
 using posix::ErrnoContext;
 using posix::Fail;
@@ -33,7 +34,6 @@ using posix::WriteAll;
 
 int RemoveFile(const char* path) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("remove") != 0) return -1;
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat status;
@@ -57,7 +57,6 @@ namespace {
 bool PrepareMove(const char* from, const char* to, HostPath* source, HostPath* destination,
                  struct stat* status) {
   if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), false;
-  if (CheckFault("rename") != 0) return false;
   if (!Resolve(from, source) || !Resolve(to, destination)) return false;
   return StatHost(source->hostEntry, status, /*followLink=*/false);
 }
@@ -118,7 +117,6 @@ int ReplaceFile(const char* from, const char* to) {
 
 int MakeDirectory(const char* path) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("mkdir") != 0) return -1;
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat status;
@@ -134,7 +132,6 @@ int MakeDirectory(const char* path) {
 
 int RemoveDirectory(const char* path) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("rmdir") != 0) return -1;
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   if (target.windows.IsDriveRoot()) return Fail(kErrorAccessDenied), -1;
@@ -156,7 +153,6 @@ int RemoveDirectory(const char* path) {
 
 int GetFileStatus(const char* path, FileStatus* status) {
   if (path == nullptr || status == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("status") != 0) return -1;
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat host;
@@ -173,7 +169,6 @@ int GetFileStatus(const char* path, FileStatus* status) {
 
 int SetFileWritable(const char* path, bool writable) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("chmod") != 0) return -1;
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat status;
@@ -232,7 +227,6 @@ int SetCurrentDirectoryText(const char* path) {
 
 bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
   if (existingFile == nullptr || newFile == nullptr) return Fail(kErrorInvalidParameter), false;
-  if (CheckFault("copy") != 0) return false;
   HostPath source, destination;
   if (!Resolve(existingFile, &source) || !Resolve(newFile, &destination)) return false;
   struct stat sourceStatus;
@@ -296,4 +290,47 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
   return true;
 }
 
-}  // namespace qz7::platform
+namespace {
+
+// fsync (or syncfs) of a host entry opened read-only; false with the last error set.
+bool SyncHostEntry(const std::string& host, int flags, int (*sync)(int)) {
+  int fd = Syscalls().open(host.c_str(), O_RDONLY | O_CLOEXEC | flags, 0);
+  if (fd < 0) {
+    posix::SetLastErrorFromErrno(errno, host.c_str(), ErrnoContext::kDirectory);
+    return false;
+  }
+  int result;
+  do {
+    result = sync(fd);
+  } while (result != 0 && errno == EINTR);
+  int error = errno;
+  Syscalls().close(fd);
+  if (result != 0) posix::SetLastErrorFromErrno(error, host.c_str());
+  return result == 0;
+}
+
+}  // namespace
+
+int SyncDirectory(const char* path) {
+  if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
+  HostPath target;
+  if (!Resolve(path, &target)) return -1;
+  struct stat status;
+  if (!StatHost(target.host, &status)) return -1;
+  if (!S_ISDIR(status.st_mode)) return Fail(kErrorDirectory), -1;
+  return SyncHostEntry(target.host, O_DIRECTORY, Syscalls().fsync) ? 0 : -1;
+}
+
+int SyncFileSystem() {
+  // Every drive of the machine root may be a link to another file system: sync each.
+  const std::string drives = MachineRoot() + "/drives";
+  std::vector<std::string> names;
+  if (!posix::ListHostDirectory(drives, &names)) return Fail(kErrorPathNotFound), -1;
+  if (!SyncHostEntry(drives, O_DIRECTORY, Syscalls().syncfs)) return -1;
+  for (const std::string& name : names) {
+    if (!SyncHostEntry(drives + "/" + name, O_DIRECTORY, Syscalls().syncfs)) return -1;
+  }
+  return 0;
+}
+
+}  // namespace qz7::platform::backend

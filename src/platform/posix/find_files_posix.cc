@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/backend.h"
 #include "platform/file_system.h"
 #include "platform/posix/error_mapping.h"
 #include "platform/posix/file_helpers.h"
@@ -18,7 +18,7 @@
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 
-namespace qz7::platform {
+namespace qz7::platform::backend {
 
 using posix::Fail;
 using posix::HostPath;
@@ -63,7 +63,6 @@ bool DescribeEntry(const std::string& hostEntry, const std::string& name,
 
 FindHandle FindFirst(const char* pattern, FindData* data) {
   if (pattern == nullptr || data == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("find") != 0) return kInvalidFindHandle;
   WindowsPath parsed;
   ParseOptions options;
   options.allowWildcards = true;
@@ -118,7 +117,6 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
 
 int FindNext(FindHandle handle, FindData* data) {
   if (data == nullptr) return Fail(kErrorInvalidParameter), -1;
-  if (CheckFault("find") != 0) return -1;
   std::lock_guard<std::mutex> lock(searchMutex);
   auto it = searches.find(handle);
   if (it == searches.end()) return Fail(kErrorInvalidHandle), -1;
@@ -133,4 +131,4 @@ int FindClose(FindHandle handle) {
   return 0;
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

@@ -2,12 +2,13 @@
 // other processes that lock the same file respect) and writes.
 #include <errno.h>
 
+#include "platform/backend.h"
 #include "platform/log_file.h"
 #include "platform/posix/error_mapping.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 
-namespace qz7::platform {
+namespace qz7::platform::backend {
 namespace {
 
 using posix::Syscalls;
@@ -74,4 +75,4 @@ bool WriteToDescriptor(int fd, const void* data, uint32_t size, uint32_t* writte
   return ok;
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

@@ -61,19 +61,16 @@ QZ7_MODULE LoadMessageModule(const std::string& hostPath) {
     return nullptr;
   }
   auto* module = new qz7_message_module;
-  posix::LineProblems problems;
   for (const auto& line : posix::SplitStoreLines(content)) {
     if (line.text.empty() || line.text.front() == '#') continue;
     if (posix::TrimBlanks(line.text).empty()) continue;
     uint32_t number = 0;
     std::string text;
-    if (!ParseMessageLine(line.text, &number, &text)) {
-      problems.push_back({line.number, "not a \"NUMBER TEXT\" line"});
-      continue;
-    }
+    // A line that is not "NUMBER TEXT" holds no message: LoadStringA then finds none for
+    // that number and the caller falls back to its own text.
+    if (!ParseMessageLine(line.text, &number, &text)) continue;
     module->strings[number] = std::move(text);
   }
-  posix::ReportUnreadableLines(hostPath, content, problems);
   return module;
 }
 

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/file_system.h"
 #include "platform/machine_root.h"
 #include "platform/posix/error_mapping.h"
@@ -96,6 +97,9 @@ struct ProcessObject {
   std::vector<std::shared_ptr<PipeChannel>> outputs;  // drained while waiting
 };
 
+}  // namespace qz7::platform
+
+namespace qz7::platform::backend {
 namespace {
 
 bool Fail(uint32_t error) {
@@ -526,4 +530,4 @@ bool CloseProcessHandle(ProcessHandle process) {
   return true;
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

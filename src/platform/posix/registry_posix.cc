@@ -15,9 +15,11 @@
 // Quoted texts use \\ \" \n \r \t and \xHH. Keys appear in the order they were created, each
 // followed by its values in the order they were created; a key is written with every one of
 // its ancestors before it, and a key whose ancestors are missing from a hand-edited file gets
-// them implied. A line that cannot be read is reported on standard error as file:line and
-// skipped; the rest of the file still counts, and the next rewrite keeps the line's text as a
-// comment (";? ...") in its key, so a hand-made mistake is never silently lost.
+// them implied. A line that cannot be read is skipped and the rest of the file still counts;
+// nothing is written to the terminal. The damage shows in the results instead: opening a key
+// whose header line is broken gives kErrorRegistryCorrupt, and so does querying a value whose
+// line is broken. The next rewrite keeps the line's text as a comment (";? ...") in its key,
+// read back as the same damage, so a hand-made mistake is never silently lost.
 //
 // Every operation reads the file afresh, so a change made by another process is seen at the
 // next call; every change re-reads, changes and replaces the whole file under the store lock.
@@ -29,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/machine_root.h"
 #include "platform/posix/text_store.h"
 #include "platform/registry.h"
@@ -42,6 +45,9 @@ struct RegistryKey {
   bool predefined;
 };
 
+}  // namespace qz7::platform
+
+namespace qz7::platform::backend {
 namespace {
 
 using posix::EqualNoCase;
@@ -58,6 +64,7 @@ struct RegistryKeyRecord {
   std::string path;
   std::vector<RegistryValue> values;
   std::vector<std::string> unreadableLines;  // kept as comments on the next rewrite
+  std::vector<std::string> damagedValues;    // names of values whose line could not be read
 };
 
 std::string_view ParentOf(std::string_view path) {
@@ -142,8 +149,18 @@ class RegistryImage {
 
   const std::vector<RegistryKeyRecord>& keys() const { return keys_; }
 
+  // Paths of key headers that could not be read: opening such a key reports the damage.
+  void AddDamagedKey(std::string_view path) { damagedKeys_.emplace_back(path); }
+  bool IsDamagedKey(std::string_view path) const {
+    for (const auto& damaged : damagedKeys_) {
+      if (EqualNoCase(damaged, path)) return true;
+    }
+    return false;
+  }
+
  private:
   std::vector<RegistryKeyRecord> keys_;
+  std::vector<std::string> damagedKeys_;
 };
 
 std::string RegistryFile() { return MachineRoot() + "/registry.txt"; }
@@ -243,36 +260,43 @@ uint32_t LoadRegistry(RegistryImage* image) {
   uint32_t error = posix::ReadTextStore(file, &content);
   if (error == kErrorFileNotFound || error == kErrorPathNotFound) return kErrorSuccess;
   if (error != kErrorSuccess) return error;
-  posix::LineProblems problems;
   std::string current;  // stored path of the key being read
   bool inKey = false;
-  auto skip = [&](int number, std::string_view text, std::string reason) {
-    problems.push_back({number, std::move(reason)});
-    image->Find(inKey ? current : "")->unreadableLines.emplace_back(text);
+  // An unreadable line is kept (written back as a ";?" comment) and marks what it names as
+  // damaged: the key of a broken header, the value of a broken value line.
+  auto skip = [&](std::string_view text) {
+    if (text.front() == '[') {
+      std::string_view path = text.substr(1);
+      if (!path.empty() && path.back() == ']') path.remove_suffix(1);
+      image->AddDamagedKey(posix::TrimBlanks(path));
+      inKey = false;
+    }
+    RegistryKeyRecord* key = image->Find(inKey ? current : "");
+    key->unreadableLines.emplace_back(text);
+    std::string_view cursor = text;
+    std::string name;
+    if (inKey && posix::ParseStoreText(&cursor, &name)) key->damagedValues.push_back(name);
   };
   for (const auto& line : posix::SplitStoreLines(content)) {
     std::string_view text = posix::TrimBlanks(line.text);
+    if (text.size() > 2 && text.substr(0, 2) == ";?") {
+      skip(posix::TrimBlanks(text.substr(2)));  // unreadable when it was last rewritten
+      continue;
+    }
     if (text.empty() || text.front() == ';' || text.front() == '#') continue;
     if (text.front() == '[') {
       std::string_view path = text.substr(1, text.size() - 2);
       if (text.back() != ']' || !IsValidKeyPath(path)) {
-        inKey = false;
-        skip(line.number, text,
-             text.back() != ']' ? "key header without closing ']'" : "malformed key path");
+        skip(text);
         continue;
       }
       image->Ensure(path, &current);
       inKey = true;
       continue;
     }
-    if (!inKey) {
-      skip(line.number, text, "value outside of a readable key");
-      continue;
-    }
     RegistryValue value;
-    std::string reason = ParseValueLine(text, &value);
-    if (!reason.empty()) {
-      skip(line.number, text, reason);
+    if (!inKey || !ParseValueLine(text, &value).empty()) {
+      skip(text);
       continue;
     }
     RegistryKeyRecord* key = image->Find(current);
@@ -286,7 +310,6 @@ uint32_t LoadRegistry(RegistryImage* image) {
     }
     if (!replaced) key->values.push_back(std::move(value));
   }
-  posix::ReportUnreadableLines(file, content, problems);
   return kErrorSuccess;
 }
 
@@ -405,7 +428,7 @@ long RegOpenKeyExA(RegKey parent, const char* subKey, uint32_t /*options*/, uint
     return static_cast<long>(error);
   if (image.Find(parent->path) == nullptr) return kErrorKeyDeleted;
   RegistryKeyRecord* key = image.Find(path);
-  if (key == nullptr) return kErrorFileNotFound;
+  if (key == nullptr) return image.IsDamagedKey(path) ? kErrorRegistryCorrupt : kErrorFileNotFound;
   *result = new RegistryKey{key->path, access, false};
   return kErrorSuccess;
 }
@@ -471,7 +494,12 @@ long RegQueryValueExA(RegKey key, const char* valueName, uint32_t* type, unsigne
   RegistryKeyRecord* record = image.Find(key->path);
   if (record == nullptr) return kErrorKeyDeleted;
   RegistryValue* value = FindValue(record, valueName);
-  if (value == nullptr) return kErrorFileNotFound;
+  if (value == nullptr) {
+    for (const auto& damaged : record->damagedValues) {
+      if (EqualNoCase(damaged, valueName == nullptr ? "" : valueName)) return kErrorRegistryCorrupt;
+    }
+    return kErrorFileNotFound;
+  }
   if (type != nullptr) *type = value->type;
   if (dataSize == nullptr) return kErrorSuccess;
   auto size = static_cast<uint32_t>(value->data.size());
@@ -546,4 +574,4 @@ long RegDeleteTreeA(RegKey parent, const char* subKey) {
   });
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/computer.h"
 #include "platform/machine_root.h"
 #include "platform/posix/text_store.h"
@@ -34,6 +35,9 @@ struct ServiceHandleObject {
   uint32_t access;
 };
 
+}  // namespace qz7::platform
+
+namespace qz7::platform::backend {
 namespace {
 
 using posix::EqualNoCase;
@@ -86,10 +90,10 @@ uint32_t LoadServices(ServiceTable* table) {
   uint32_t error = posix::ReadTextStore(file, &content);
   if (error == kErrorFileNotFound || error == kErrorPathNotFound) return kErrorSuccess;
   if (error != kErrorSuccess) return error;
-  posix::LineProblems problems;
   ServiceRecord* current = nullptr;
-  auto skip = [&](int number, std::string_view text, std::string reason) {
-    problems.push_back({number, std::move(reason)});
+  // A line that cannot be read is kept, marked, where it stood; nothing is said on the
+  // caller's terminal about it.
+  auto skip = [&](int /*number*/, std::string_view text, const std::string& /*reason*/) {
     (current != nullptr ? current->unreadableLines : table->unreadableLines).emplace_back(text);
   };
   for (const auto& line : posix::SplitStoreLines(content)) {
@@ -141,7 +145,6 @@ uint32_t LoadServices(ServiceTable* table) {
       skip(line.number, text, "unknown field '" + std::string(field) + "'");
     }
   }
-  posix::ReportUnreadableLines(file, content, problems);
   return kErrorSuccess;
 }
 
@@ -330,4 +333,4 @@ bool CloseServiceHandle(ScHandle handle) {
   return true;
 }
 
-}  // namespace qz7::platform
+}  // namespace qz7::platform::backend

@@ -22,6 +22,7 @@ const SyscallTable kDefaultTable = {
     .write = ::write,
     .lseek = ::lseek,
     .fsync = ::fsync,
+    .syncfs = ::syncfs,
     .ftruncate = ::ftruncate,
     .fstat = ::fstat,
     .fchmod = ::fchmod,

@@ -30,6 +30,7 @@ struct SyscallTable {
   ssize_t (*write)(int fd, const void* data, size_t size);
   off_t (*lseek)(int fd, off_t offset, int whence);
   int (*fsync)(int fd);
+  int (*syncfs)(int fd);
   int (*ftruncate)(int fd, off_t length);
   int (*fstat)(int fd, struct stat* status);
   int (*fchmod)(int fd, mode_t mode);

@@ -126,20 +126,6 @@ std::vector<StoreLine> SplitStoreLines(std::string_view content) {
   return lines;
 }
 
-void ReportUnreadableLines(const std::string& hostPath, std::string_view content,
-                           const LineProblems& problems) {
-  if (problems.empty()) return;
-  static std::mutex mutex;
-  static std::set<std::pair<std::string, size_t>> reported;
-  {
-    std::lock_guard<std::mutex> guard(mutex);
-    if (!reported.insert({hostPath, std::hash<std::string_view>()(content)}).second) return;
-  }
-  for (const auto& [line, reason] : problems) {
-    std::fprintf(stderr, "%s:%d: %s; line skipped\n", hostPath.c_str(), line, reason.c_str());
-  }
-}
-
 std::string QuoteStoreText(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";
   std::string quoted = "\"";

@@ -46,13 +46,6 @@ struct StoreLine {
 };
 std::vector<StoreLine> SplitStoreLines(std::string_view content);
 
-// Lines that could not be read, with the reason; reported together by ReportUnreadableLines.
-using LineProblems = std::vector<std::pair<int, std::string>>;
-// Writes "<hostPath>:<line>: <reason>" for each problem to standard error. The same file
-// content is reported once per process, so a damaged line is not repeated on every access.
-void ReportUnreadableLines(const std::string& hostPath, std::string_view content,
-                           const LineProblems& problems);
-
 // The quoted notation: "text" with \\ \" \n \r \t and \xHH for other control bytes; bytes
 // from 0x80 up stand as they are.
 std::string QuoteStoreText(std::string_view text);

@@ -1,0 +1,118 @@
+// HKEY_LOCAL_MACHINE itself. A RegKey wraps the system's HKEY; the codes are the system's.
+#include <cstddef>
+
+#include "platform/backend.h"
+#include "platform/registry.h"
+#include "platform/win32/windows_api.h"
+#include "platform/win_error.h"
+
+namespace qz7::platform {
+
+struct RegistryKey {
+  HKEY key;
+};
+
+namespace backend {
+namespace {
+
+RegistryKey localMachine{HKEY_LOCAL_MACHINE};
+
+// The registry calls return their code; the platform layer's last error follows it too.
+long Result(LONG code) {
+  if (code != ERROR_SUCCESS) SetLastError(static_cast<uint32_t>(code));
+  return code;
+}
+
+bool Usable(RegKey key) { return key != nullptr && key->key != nullptr; }
+
+}  // namespace
+
+RegKey LocalMachineKey() { return &localMachine; }
+
+long RegOpenKeyExA(RegKey parent, const char* subKey, uint32_t options, uint32_t access,
+                   RegKey* result) {
+  if (!Usable(parent) || result == nullptr) return Result(ERROR_INVALID_HANDLE);
+  *result = nullptr;
+  HKEY opened = nullptr;
+  LONG code = ::RegOpenKeyExA(parent->key, subKey, options, access, &opened);
+  if (code != ERROR_SUCCESS) return Result(code);
+  *result = new RegistryKey{opened};
+  return ERROR_SUCCESS;
+}
+
+long RegCreateKeyExA(RegKey parent, const char* subKey, RegKey* result) {
+  if (!Usable(parent) || result == nullptr || subKey == nullptr) {
+    return Result(ERROR_INVALID_PARAMETER);
+  }
+  *result = nullptr;
+  HKEY created = nullptr;
+  LONG code = ::RegCreateKeyExA(parent->key, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &created, nullptr);
+  if (code != ERROR_SUCCESS) return Result(code);
+  *result = new RegistryKey{created};
+  return ERROR_SUCCESS;
+}
+
+long RegCloseKey(RegKey key) {
+  if (key == &localMachine) return ERROR_SUCCESS;
+  if (!Usable(key)) return Result(ERROR_INVALID_HANDLE);
+  LONG code = ::RegCloseKey(key->key);
+  delete key;
+  return Result(code);
+}
+
+long RegEnumKeyExA(RegKey key, uint32_t index, char* name, uint32_t* nameLength) {
+  if (!Usable(key) || name == nullptr || nameLength == nullptr) {
+    return Result(ERROR_INVALID_PARAMETER);
+  }
+  DWORD length = *nameLength;
+  LONG code = ::RegEnumKeyExA(key->key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+  *nameLength = length;
+  return Result(code);
+}
+
+long RegEnumValueA(RegKey key, uint32_t index, char* name, uint32_t* nameLength) {
+  if (!Usable(key) || name == nullptr || nameLength == nullptr) {
+    return Result(ERROR_INVALID_PARAMETER);
+  }
+  DWORD length = *nameLength;
+  LONG code = ::RegEnumValueA(key->key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+  *nameLength = length;
+  return Result(code);
+}
+
+long RegQueryValueExA(RegKey key, const char* valueName, uint32_t* type, unsigned char* data,
+                      uint32_t* dataSize) {
+  if (!Usable(key)) return Result(ERROR_INVALID_HANDLE);
+  DWORD valueType = 0;
+  DWORD size = dataSize != nullptr ? *dataSize : 0;
+  LONG code = ::RegQueryValueExA(key->key, valueName, nullptr, &valueType, data,
+                                 dataSize != nullptr ? &size : nullptr);
+  if (type != nullptr) *type = valueType;
+  if (dataSize != nullptr) *dataSize = size;
+  return Result(code);
+}
+
+long RegSetValueExA(RegKey key, const char* valueName, uint32_t type, const unsigned char* data,
+                    uint32_t dataSize) {
+  if (!Usable(key)) return Result(ERROR_INVALID_HANDLE);
+  return Result(::RegSetValueExA(key->key, valueName, 0, type, data, dataSize));
+}
+
+long RegDeleteValueA(RegKey key, const char* valueName) {
+  if (!Usable(key)) return Result(ERROR_INVALID_HANDLE);
+  return Result(::RegDeleteValueA(key->key, valueName));
+}
+
+long RegDeleteTreeA(RegKey parent, const char* subKey) {
+  if (!Usable(parent)) return Result(ERROR_INVALID_HANDLE);
+  // RegDeleteTree empties the key; the key itself goes with RegDeleteKey.
+  LONG code = ::RegDeleteTreeA(parent->key, subKey);
+  if (code == ERROR_SUCCESS && subKey != nullptr && subKey[0] != '\0') {
+    code = ::RegDeleteKeyA(parent->key, subKey);
+  }
+  return Result(code);
+}
+
+}  // namespace backend
+}  // namespace qz7::platform
