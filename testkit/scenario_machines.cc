@@ -130,6 +130,15 @@ InstanceDescriptor AdminServerDescriptor(const std::string& name) {
   return descriptor;
 }
 
+InstanceDescriptor AddedNodeDescriptor(const std::string& name, const std::string& nodeNumber,
+                                       const std::string& ownerComputer) {
+  InstanceDescriptor descriptor = PlainDescriptor(name);
+  descriptor.isAddedNode = 1;
+  Put(descriptor.nodeNumber, nodeNumber);
+  Put(descriptor.ownerComputer, ownerComputer);
+  return descriptor;
+}
+
 InstanceDescriptor PartitionedDescriptor(const std::string& name, const std::string& firstPort,
                                          const std::string& lastPort, const std::string& account,
                                          const std::string& password) {

@@ -76,6 +76,9 @@ InstanceDescriptor PlainDescriptor(const std::string& name, bool makeDefault = f
                                    const std::string& account = "",
                                    const std::string& password = "");
 InstanceDescriptor AdminServerDescriptor(const std::string& name);
+// A further node of a partitioned instance that ownerComputer owns.
+InstanceDescriptor AddedNodeDescriptor(const std::string& name, const std::string& nodeNumber,
+                                       const std::string& ownerComputer);
 InstanceDescriptor PartitionedDescriptor(const std::string& name, const std::string& firstPort,
                                          const std::string& lastPort,
                                          const std::string& account = "",

@@ -217,6 +217,7 @@ std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentP
   ReadInstanceDirectoryFile(*scan);
   if (scan->records.count() > 0) {
     scan->priorRelease = kPriorReleaseIndexFile;
+    scan->fromIndexFile = true;
   } else if (!scan->profileDir.empty() && !DiscoverFromRegistry(*scan)) {
     return scan;
   }

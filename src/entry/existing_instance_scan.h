@@ -29,6 +29,7 @@ struct ExistingInstanceScan {
   int32_t defaultIndex = -1;
   int32_t priorRelease = kPriorReleaseUnknown;
   bool listGrowthFailed = false;  // an instance found was lost: the list could not grow
+  bool fromIndexFile = false;     // the records are the names the index file lists
 };
 
 // Runs the whole discovery from a (quoted) profile directory. Null only when the scan

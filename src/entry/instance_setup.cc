@@ -9,6 +9,7 @@
 #include "host/host_services.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
+#include "platform/win_error.h"
 #include "platform/windows_path.h"
 #include "upgrade/directory_tree.h"
 #include "util/setup_files.h"
@@ -97,7 +98,8 @@ void DeregisterServices(const SetupContext& context) {
 // Step 6: instance directories and client configuration files move to the target directory.
 // Returns the names of the instances whose move could not be completed: their files are
 // still whole in the old place, and the upgrade leaves the partial copy in the new place
-// alone, so that a later run moves them over it and upgrades them then.
+// alone, so that a later run moves them over it and upgrades them then. Each is shown as an
+// instance not upgraded, with the code of the copy that failed.
 std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
   std::vector<std::string> incomplete;
   const ExistingInstanceScan& scan = *context.existingScan;
@@ -105,11 +107,15 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     if (i == scan.adminIndex && context.adminIndex == -1) continue;
     const InstanceRecord& record = scan.records[i];
     if (record.ownedElsewhere) continue;
-    bool complete = true;
-    upgrade::CopyDirectoryTree(Below(context.currentProfileDir, record.name.c_str()).c_str(),
+    int failure = 0;
+    const std::string source = Below(context.currentProfileDir, record.name.c_str());
+    upgrade::CopyDirectoryTree(source.c_str(),
                                Below(context.targetProfileDir, record.name.c_str()).c_str(),
-                               /*move=*/true, &complete);
-    if (!complete) incomplete.push_back(record.name.c_str());
+                               /*move=*/true, &failure);
+    if (failure != 0) {
+      upgrade::ReportInstanceNotUpgraded(MessagesOf(context), source.c_str(), failure);
+      incomplete.push_back(record.name.c_str());
+    }
   }
   for (const char* file : kClientConfigurationFiles) {
     const std::string source = Below(context.currentProfileDir, file);
@@ -136,7 +142,15 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
     for (const char* root = drives; *root != '\0'; root += std::strlen(root) + 1) {
       if (platform::GetDriveTypeA(root) != platform::kDriveFixed) continue;
       const std::string instanceDir = "\"" + std::string(root) + name + "\"";
-      if (!util::FileExistsIn(util::ExtendPath(instanceDir, "\\SQLDBDIR").c_str(), "SQLDBDIR")) {
+      const std::string folder = util::ExtendPath(instanceDir, "\\SQLDBDIR");
+      if (!util::FileExistsIn(folder.c_str(), "SQLDBDIR")) {
+        // A directory file whose status could not be read may be there: the step failed,
+        // so that the index file stays and a later run looks again.
+        if (util::IsKnownAbsent(util::ExtendPath(folder, "\\SQLDBDIR").c_str()) == 0) {
+          Show(context, kDatabaseMigrationFailedMessage,
+               {name, std::to_string(platform::GetLastError())}, util::kBoxInformation);
+          result = kSetupStepFailed;
+        }
         continue;
       }
       const int code =
@@ -150,6 +164,48 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
     }
   }
   return result;
+}
+
+// True when the index file in directory lists no instance that is not defined by now (it is
+// missing, no index file, or each name it lists is defined); false when it names one that is
+// not, or it exists but cannot be read.
+bool IndexedInstancesDefined(const util::FixedText<kContextPathSize>& directory) {
+  ExistingInstanceScan listed;
+  listed.profileDir = util::StripQuotes(directory.c_str()).c_str();
+  const std::string path = util::JoinPath(listed.profileDir.c_str(), kInstanceIndexFileName);
+  platform::FileStatus status;
+  if (platform::GetFileStatus(path.c_str(), &status) != 0) {
+    const uint32_t error = platform::GetLastError();
+    return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
+  }
+  platform::FileHandle probe = platform::OpenFile(path.c_str(), "rb");
+  if (!probe) return false;
+  probe->Close();
+  ReadInstanceDirectoryFile(listed);
+  for (int32_t i = 0; i < listed.records.count(); ++i) {
+    std::vector<char> name(listed.records[i].name.c_str(),
+                           listed.records[i].name.c_str() + listed.records[i].name.size() + 1);
+    if (host::Host().PRegProfilePE(host::kProfileIsDefined, name.data(), host::kAnyNode) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Step 3: the old instance index file goes once nothing but it names the instances it lists:
+// each of them must be defined in the profile registry by now. Until then a later run finds
+// them in it again (and migrates their drive-root database directories). False when it was
+// kept for that reason.
+bool RemoveInstanceIndexFile(const SetupContext& context) {
+  const util::FixedText<kContextPathSize>* directories[] = {&context.requestedProfileDir,
+                                                            &context.currentProfileDir};
+  for (const auto* directory : directories) {
+    if (!directory->empty() && !IndexedInstancesDefined(*directory)) return false;
+  }
+  for (const auto* directory : directories) {
+    if (!directory->empty()) upgrade::DeleteMatchingFiles("qz7idir", directory->c_str());
+  }
+  return true;
 }
 
 // Step 10: the administration server's name, when one is installed and defined.
@@ -217,12 +273,8 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       PointRegistry(host::kProfileSetInstanceDir, context.targetProfileDir.c_str()) != 0) {
     result = kSetupRegistryUnreachable;
   } else {
-    if (!context.requestedProfileDir.empty()) {
-      upgrade::DeleteMatchingFiles("qz7idir", context.requestedProfileDir.c_str());
-    }
-    if (!context.currentProfileDir.empty()) {
-      upgrade::DeleteMatchingFiles("qz7idir", context.currentProfileDir.c_str());
-    }
+    // The index file (step 3) is removed after the instances are defined and the default is
+    // recorded, below: removed first, a run stopped before then would lose the instances.
     const bool scanned = context.existingScan != nullptr;
     if (scanned) DropUnwantedAdminServer(context);
     if (scanned && context.partitionedMarkerFile.empty()) DeregisterServices(context);
@@ -245,6 +297,8 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       WriteGlobalVariable(host::kVarDefaultInstance,
                           context.records[context.defaultIndex].name.c_str());
     }
+    // After a failed step the index file stays too: the run that repeats the step needs it.
+    if (result != kSetupOk || !RemoveInstanceIndexFile(context)) result = kSetupStepFailed;
     fail(UpgradeDefinedInstances(context, steps, notMoved));
     // An instance that could not even be listed was not set up.
     if (context.listGrowthFailed) result = kSetupStepFailed;

@@ -4,6 +4,7 @@
 
 #include "base/quoted_path.h"
 #include "host/host_services.h"
+#include "util/setup_files.h"
 
 namespace qz7::provision {
 
@@ -14,6 +15,15 @@ namespace qz7::provision {
   const std::string instancePath =
       util::ExtendPath(targetProfileDir != nullptr ? targetProfileDir : "", "\\" + instanceName);
   host::HostServices& host = host::Host();
+  // An administration server that is already defined, or whose directory is already there, is
+  // updated by the creation; dropping it after a failed registry write would destroy what
+  // this call did not make (its directory, its registry entry, its service), so only one that
+  // is new is taken back.
+  std::string definedName = instanceName;
+  const bool existedBefore =
+      (!definedName.empty() &&
+       host.PRegProfilePE(host::kProfileIsDefined, definedName.data(), -1) == 0) ||
+      util::IsDirectory(instancePath.c_str()) != 0;
   const int created = host.InstanceCreateExtended(name, targetProfileDir, installDir, 1, account,
                                                   password, 1, -1, nullptr);
   if (created != 0) return created;
@@ -21,8 +31,8 @@ namespace qz7::provision {
   std::string value = instanceName;
   if (host.PRegValuePE(host::kValueWrite, host::kVarAdminServer, nullptr, value.data(),
                        value.size() + 1, nullptr, -1) != 0) {
-    // An administration server the registry does not name would be found by no one.
-    host.InstanceDrop(name, instancePath.c_str());
+    // A new administration server the registry does not name would be found by no one.
+    if (!existedBefore) host.InstanceDrop(name, instancePath.c_str());
     return kAdminServerNotRecorded;
   }
   return 0;

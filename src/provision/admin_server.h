@@ -12,8 +12,9 @@ constexpr int kAdminServerNotRecorded = -1974;
 // to the host as given, quoted or not) with the administration-server flags, then writes its
 // name into the profile registry's QZ7ADMINSERVER. account and password may be null.
 // Returns 0; the host's result when the creation fails (nothing was made); or
-// kAdminServerNotRecorded when the registry write fails, after the instance
-// (targetProfileDir\name) has been dropped again.
+// kAdminServerNotRecorded when the registry write fails, after an instance that this call
+// made (targetProfileDir\name was neither defined nor a directory before) has been dropped
+// again; one that existed before is left as the creation updated it.
 [[nodiscard]] int CreateAdminServer(const char* name, const char* installDir,
                                     const char* targetProfileDir, const char* account,
                                     const char* password);

@@ -16,6 +16,37 @@ void CutToBuffer(std::string& line) {
   if (line.size() > kToolCommandLineSize - 1) line.resize(kToolCommandLineSize - 1);
 }
 
+// text as one argument in double quotes, written so that the Windows command-line rules give
+// the program exactly text back: a quote is preceded by a backslash, and backslashes are
+// doubled where they stand before a quote (one written or the closing one).
+std::string Quoted(std::string_view text) {
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : text) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      quoted.append(2 * backslashes + 1, '\\');
+    } else {
+      quoted.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  quoted += '"';
+  return quoted;
+}
+
+// The logon option, "/u:ACCOUNT,PASSWORD" in quotes.
+std::string LogonOption(const char* account, const char* password) {
+  std::string option = "/u:";
+  option.append(Text(account)).append(",").append(PasswordText(password));
+  return Quoted(option);
+}
+
 // "TOOL" with the tool path in double quotes, the start of every command line.
 std::string QuotedTool(const char* toolPath) {
   std::string line = "\"";
@@ -32,8 +63,8 @@ std::string NodeCreateCommandLine(const char* toolPath, const char* name, const 
   std::string line = QuotedTool(toolPath);
   line.append(" /i:").append(Text(name));
   line.append(" /n:").append(Text(nodeNumber));
-  line.append(" \"/u:").append(Text(account)).append(",").append(PasswordText(password));
-  line.append("\" \"/O:").append(Text(ownerComputer)).append("\"");
+  line.append(" ").append(LogonOption(account, password));
+  line.append(" ").append(Quoted(std::string("/O:").append(Text(ownerComputer))));
   CutToBuffer(line);
   return line;
 }
@@ -45,8 +76,8 @@ std::string PartitionedCommandLine(const char* toolPath, const char* name, const
   std::string line = QuotedTool(toolPath);
   line.append(" ").append(Text(name));
   line.append(" ").append(Text(modeOption));
-  line.append(" \"/u:").append(Text(account)).append(",").append(PasswordText(password));
-  line.append("\" /r:").append(Text(portRangeStart)).append(",").append(Text(portRangeEnd));
+  line.append(" ").append(LogonOption(account, password));
+  line.append(" /r:").append(Text(portRangeStart)).append(",").append(Text(portRangeEnd));
   CutToBuffer(line);
   if (!Text(hostName).empty()) {
     line.append(" /h:").append(Text(hostName));
@@ -55,14 +86,21 @@ std::string PartitionedCommandLine(const char* toolPath, const char* name, const
   return line;
 }
 
+bool CanCarryAccount(const char* account) {
+  return Text(account).find(',') == std::string_view::npos;
+}
+
 void MaskPassword(std::string& commandLine, const char* password) {
   const std::string_view secret = Text(password);
   if (secret.empty()) return;
-  for (size_t comma = commandLine.find(','); comma != std::string::npos;
-       comma = commandLine.find(',', comma + 1)) {
-    if (std::string_view(commandLine).substr(comma + 1, secret.size()) == secret) {
-      commandLine.replace(comma + 1, secret.size(), secret.size(), '*');
-      return;
+  // The password as it stands in the line (escaped, before the closing quote of its option)
+  // and as it was given; each found anywhere in the line is hidden.
+  std::string written = Quoted(secret);
+  written = written.substr(1, written.size() - 2);
+  for (const std::string_view hidden : {std::string_view(written), secret}) {
+    for (size_t at = commandLine.find(hidden); at != std::string::npos;
+         at = commandLine.find(hidden, at + hidden.size())) {
+      commandLine.replace(at, hidden.size(), hidden.size(), '*');
     }
   }
 }

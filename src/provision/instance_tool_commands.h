@@ -6,8 +6,10 @@
 //   QZ7IUPDT.EXE  "TOOL" NAME  "/u:ACCOUNT,PASSWORD" /r:FIRST,LAST [/h:HOST]
 //
 // An empty password is written as "," so the option reads /u:ACCOUNT,, and the tool can tell
-// it from a missing one. QZ7IUPDT.EXE gets an empty text where QZ7ICRT.EXE gets /mpp, which
-// leaves two blanks after the name.
+// it from a missing one. Every quoted option is written by the Windows command-line rules (a
+// quote as \", backslashes doubled before a quote), so the tool receives the account, the
+// password and the owner exactly as given, whatever quotes and backslashes they hold. QZ7IUPDT.EXE
+// gets an empty text where QZ7ICRT.EXE gets /mpp, which leaves two blanks after the name.
 #ifndef QZ7_PROVISION_INSTANCE_TOOL_COMMANDS_H_
 #define QZ7_PROVISION_INSTANCE_TOOL_COMMANDS_H_
 
@@ -37,8 +39,13 @@ std::string PartitionedCommandLine(const char* toolPath, const char* name, const
                                    const char* portRangeStart, const char* portRangeEnd,
                                    const char* hostName);
 
-// Overwrites with '*' the first place in commandLine where a comma is followed by password
-// (as many characters as the password has). An empty or null password changes nothing.
+// False when the account holds a comma: the tool takes the account up to the first comma of
+// its logon option, so such an account cannot be carried to it.
+[[nodiscard]] bool CanCarryAccount(const char* account);
+
+// Overwrites with '*' every place in commandLine where password stands, as it was given and
+// as a command line writes it (escaped), one '*' for each character. An empty or null
+// password changes nothing.
 void MaskPassword(std::string& commandLine, const char* password);
 
 }  // namespace qz7::provision

@@ -8,12 +8,14 @@
 
 #include "base/quoted_path.h"
 #include "platform/file_system.h"
+#include "platform/win_error.h"
 #include "provision/admin_server.h"
 #include "provision/instance_creation.h"
 #include "provision/instance_tool_commands.h"
 #include "provision/node_name.h"
 #include "provision/partitioned_instance.h"
 #include "provision/setup_tool_runner.h"
+#include "upgrade/saved_configuration.h"
 #include "util/setup_files.h"
 #include "util/setup_log.h"
 #include "util/setup_messages.h"
@@ -34,53 +36,45 @@ void ShowStop(const ProvisionContext& context, unsigned messageId,
 
 std::string Number(int32_t value) { return std::to_string(value); }
 
-// The instance's qz7systm, saved under a free numbered name in the target directory before
-// the work and put back after it.
+// The instance's qz7systm, saved under a numbered name beside it (qz7systm.NNN) before the
+// work and put back in one step after it. The copy lies in the instance's own directory so
+// that a later run knows whose it is and puts it back when this run could not.
 class ConfigurationBackup {
  public:
   enum class Outcome { kNoConfiguration, kSaved, kNotSaved };
 
   ConfigurationBackup(const char* targetProfileDir, const char* name)
-      : targetProfileDir_(Text(targetProfileDir)),
-        configPath_(
-            util::ExtendPath(targetProfileDir_, std::string("\\") + Text(name) + "\\qz7systm")) {}
+      : instanceDir_(util::ExtendPath(Text(targetProfileDir), std::string("\\") + Text(name))),
+        configPath_(util::ExtendPath(instanceDir_, "\\qz7systm")) {}
 
   Outcome Save() {
+    // A copy an earlier run saved and did not put back is the instance's configuration:
+    // qz7systm gets it back first. If that cannot be done, the record is left alone.
+    if (util::IsDirectory(instanceDir_.c_str()) &&
+        !upgrade::FinishSavedConfiguration(instanceDir_.c_str())) {
+      return Outcome::kNotSaved;
+    }
     // Only a configuration known to be missing needs no saving; one whose status cannot be
     // read is treated as one that cannot be saved, so the record is left alone.
     if (util::IsKnownAbsent(configPath_.c_str())) return Outcome::kNoConfiguration;
     if (!util::IsRegularFile(configPath_.c_str())) return Outcome::kNotSaved;
-    const char* freeName =
-        util::FindFreeNumberedName(targetProfileDir_.c_str(), util::kTemporaryNamePattern);
-    if (freeName == nullptr) return Outcome::kNotSaved;
-    std::string backup = freeName;  // the helper's buffer is shared by every call
-    if (util::CopySetupFile(configPath_.c_str(), backup.c_str()) != 0) {
-      // The name was free before the copy: whatever stands there now is a partial copy.
-      Remove(backup);
-      return Outcome::kNotSaved;
-    }
+    backupPath_ = upgrade::SaveConfiguration(instanceDir_.c_str());
+    if (backupPath_.empty()) return Outcome::kNotSaved;
     util::MakeWritable(configPath_.c_str());
-    backupPath_ = std::move(backup);
     return Outcome::kSaved;
   }
 
-  // Copies the saved file back over qz7systm; only when that worked is the copy deleted, so a
-  // failed restore leaves the configuration in the numbered file.
+  // Puts the saved file back over qz7systm; when that fails the copy stays, and the next run
+  // (or the upgrade of this one) puts it back.
   void Restore() {
     if (backupPath_.empty()) return;
-    util::MakeWritable(configPath_.c_str());
-    if (util::CopySetupFile(backupPath_.c_str(), configPath_.c_str()) == 0) Remove(backupPath_);
+    // A failed put-back is finished by FinishSavedConfiguration later; nothing is lost.
+    static_cast<void>(upgrade::PutBackConfiguration(instanceDir_.c_str(), backupPath_));
     backupPath_.clear();
   }
 
  private:
-  static void Remove(const std::string& path) {
-    if (!util::IsRegularFile(path.c_str())) return;
-    util::MakeWritable(path.c_str());
-    platform::RemoveFile(util::StripQuotes(path.c_str()).c_str());
-  }
-
-  std::string targetProfileDir_;
+  std::string instanceDir_;
   std::string configPath_;
   std::string backupPath_;
 };
@@ -105,6 +99,13 @@ struct ToolMessages {
 [[nodiscard]] int32_t RunInstanceTool(const ProvisionContext& context,
                                       const InstanceRequest& record, const std::string& toolPath,
                                       std::string commandLine, ToolMessages messages) {
+  // An account the tool would cut at its comma is refused before the tool creates anything:
+  // the tool is not run, as for an invalid parameter.
+  if (!CanCarryAccount(record.account.c_str())) {
+    const int32_t refused = static_cast<int32_t>(platform::kErrorInvalidParameter);
+    ShowStop(context, messages.notRun, {Number(refused)});
+    return refused;
+  }
   const std::string workingDirectory = util::StripQuotes(context.installDir);
   std::array<char, kToolOutputSize> output{};
   uint32_t exitCode = 0;

@@ -35,9 +35,10 @@ constexpr size_t kToolOutputSize = 1024;
 // case; the first match's node type counts).
 //
 // Around the work, targetProfileDir\<name>\qz7systm, when it exists, is copied to a free
-// numbered name in targetProfileDir and copied back at the end, so the instance's
-// configuration comes out as it went in whatever the tools or the host wrote. When that copy
-// cannot be made, nothing is done and the result is 0. After the work, the services of an
+// numbered name beside it (qz7systm.NNN) and put back in one step at the end, so the
+// instance's configuration comes out as it went in whatever the tools or the host wrote. A
+// saved copy that an earlier run did not put back is put back first. When that, or the copy,
+// cannot be done, nothing is done and the result is 0. After the work, the services of an
 // existing partitioned instance's nodes are pointed at this installation when the requested
 // profile directory is not the installation directory.
 //

@@ -60,13 +60,20 @@ void MakeDestinationFolders(const std::string& destination) {
 // The suffix of a moved source directory while it is being deleted.
 constexpr const char* kMovedAsideSuffix = ".MOVED";
 
+// A folder that could not be searched: nothing below it is known to be copied.
+constexpr int kFolderNotSearched = 999;
+
 // Copies (and with move, deletes file by file) the tree below the open folder texts from and
-// to (each ending in a backslash; to empty deletes). Returns false when a file could not be
-// copied; such a file is never deleted.
-bool TransferTree(const std::string& from, const std::string& to, bool move) {
+// to (each ending in a backslash; to empty deletes). Returns 0, or the CopySetupFile result of
+// the first file that could not be copied (kFolderNotSearched for a folder that could not be
+// searched); such a file is never deleted.
+int TransferTree(const std::string& from, const std::string& to, bool move) {
   const bool toGiven = !to.empty();
   if (toGiven && util::IsDirectory(Closed(from).c_str())) MakeDestinationFolders(to);
-  bool everyFileCopied = true;
+  int failure = 0;
+  const auto note = [&failure](int code) {
+    if (failure == 0) failure = code;
+  };
   platform::FindData entry;
   const std::string pattern = util::StripQuotes((from + "*").c_str());
   platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
@@ -74,8 +81,8 @@ bool TransferTree(const std::string& from, const std::string& to, bool move) {
     do {
       if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
       if (entry.isDirectory) {
-        everyFileCopied &= TransferTree(from + entry.name + "\\",
-                                        toGiven ? to + entry.name + "\\" : std::string(), move);
+        note(TransferTree(from + entry.name + "\\",
+                          toGiven ? to + entry.name + "\\" : std::string(), move));
         continue;
       }
       const std::string sourceEntry = Closed(from + entry.name);
@@ -85,8 +92,9 @@ bool TransferTree(const std::string& from, const std::string& to, bool move) {
         const std::string target = util::StripQuotes(destinationEntry.c_str());
         util::MakeWritable(target.c_str());
         platform::RemoveFile(target.c_str());
-        copied = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str()) == 0;
-        everyFileCopied &= copied;
+        const int copy = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str());
+        copied = copy == 0;
+        note(copy);
       }
       // A file whose copy failed stays where it is: the move must not lose it.
       if (move && copied) {
@@ -96,22 +104,29 @@ bool TransferTree(const std::string& from, const std::string& to, bool move) {
       }
     } while (platform::FindNext(search, &entry) == 0);
     // A search that ended on an error has not seen every entry.
-    if (platform::GetLastError() != platform::kErrorNoMoreFiles) everyFileCopied = false;
+    if (platform::GetLastError() != platform::kErrorNoMoreFiles) note(kFolderNotSearched);
     platform::FindClose(search);
   } else if (platform::GetLastError() != platform::kErrorFileNotFound &&
              platform::GetLastError() != platform::kErrorPathNotFound &&
              platform::GetLastError() != platform::kErrorNoMoreFiles) {
-    everyFileCopied = false;  // the folder could not be searched: nothing is known copied
+    note(kFolderNotSearched);
   }
   if (move) RemoveEmptiedUpwards(Closed(from.substr(0, from.size() - 1)));
-  return everyFileCopied;
+  return failure;
 }
 
 // Moves the tree at from (an open folder text ending in a backslash) to to, as the header
-// describes. False when the source stays because a file could not be copied.
-bool MoveTree(const std::string& from, const std::string& to) {
+// describes. Returns 0, or TransferTree's failure when the source stays because a file could
+// not be copied.
+int MoveTree(const std::string& from, const std::string& to) {
   const std::string source = util::StripQuotes(Closed(from.substr(0, from.size() - 1)).c_str());
   const std::string destination = util::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str());
+  // A source put aside is renamed only once all of it was copied: one that an interrupted
+  // move left holds nothing the destination lacks, and its deletion is finished first.
+  const std::string aside = source + kMovedAsideSuffix;
+  if (util::IsDirectory(aside.c_str())) {
+    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));
+  }
   if (!util::IsDirectory(source.c_str())) return TransferTree(from, to, /*move=*/true);
 
   if (util::IsKnownAbsent(destination.c_str())) {
@@ -121,25 +136,24 @@ bool MoveTree(const std::string& from, const std::string& to) {
     if (platform::RenameFile(source.c_str(), destination.c_str()) == 0) {
       std::string emptied = Closed(from.substr(0, from.size() - 1));
       if (util::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
-      return true;
+      return 0;
     }
   }
-  if (!TransferTree(from, to, /*move=*/false)) return false;
+  if (const int failure = TransferTree(from, to, /*move=*/false); failure != 0) return failure;
   // Everything is at the destination: the source goes, first out of the way of later moves.
-  const std::string aside = source + kMovedAsideSuffix;
   if (util::IsKnownAbsent(aside.c_str()) &&
       platform::RenameFile(source.c_str(), aside.c_str()) == 0) {
-    TransferTree(aside + "\\", std::string(), /*move=*/true);
+    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));
   } else {
-    TransferTree(from, std::string(), /*move=*/true);
+    static_cast<void>(TransferTree(from, std::string(), /*move=*/true));
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
 
-int CopyDirectoryTree(const char* source, const char* destination, bool move, bool* complete) {
-  if (complete != nullptr) *complete = true;
+int CopyDirectoryTree(const char* source, const char* destination, bool move, int* failure) {
+  if (failure != nullptr) *failure = 0;
   std::string from;
   if (!NormalisedFolder(source, &from)) return kTreeBadSource;
   std::string to;
@@ -153,8 +167,8 @@ int CopyDirectoryTree(const char* source, const char* destination, bool move, bo
       return kTreeDestinationInside;
     }
   }
-  const bool copied = move && toGiven ? MoveTree(from, to) : TransferTree(from, to, move);
-  if (complete != nullptr) *complete = copied;
+  const int copied = move && toGiven ? MoveTree(from, to) : TransferTree(from, to, move);
+  if (failure != nullptr) *failure = copied;
   return kTreeOk;
 }
 

@@ -22,10 +22,13 @@ constexpr int kTreeDestinationInside = -3;  // the destination lies inside the s
 // an instance's files split between two places that a later run would mix: when the
 // destination does not exist yet, the source directory is renamed to it in one step; else the
 // whole tree is first copied, and only when every file was copied is the source renamed
-// aside (to a name no later move reads) and deleted. When a copy fails the source stays
-// whole, and *complete (when given) is set false; a later move copies it over again.
+// aside (source + ".MOVED", a name no later move reads) and deleted; a later move of the same
+// source first finishes deleting such a folder. When a copy fails the source stays whole, and
+// *failure (when given) receives the CopySetupFile result of the first file that could not be
+// copied (999 for a folder that could not be searched), else 0; a later move copies it over
+// again.
 int CopyDirectoryTree(const char* source, const char* destination, bool move,
-                      bool* complete = nullptr);
+                      int* failure = nullptr);
 
 // Deletes the files in directory that match pattern ('*' and '?'), then removes the
 // directories left empty, upwards. Nothing happens for a null or empty pattern.

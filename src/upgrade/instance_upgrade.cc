@@ -7,6 +7,7 @@
 #include "platform/win_error.h"
 #include "upgrade/dbm_configuration_conversion.h"
 #include "upgrade/directory_tree.h"
+#include "upgrade/saved_configuration.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
 
@@ -15,6 +16,13 @@ namespace {
 
 [[nodiscard]] int ReportNotUpgraded(const MessageTarget& messages, const char* instanceDir,
                                     int code) {
+  ReportInstanceNotUpgraded(messages, instanceDir, code);
+  return 1;
+}
+
+}  // namespace
+
+void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instanceDir, int code) {
   const std::string codeText = std::to_string(code);
   const char* codeParams[] = {codeText.c_str()};
   util::ShowSetupMessage(kConversionFailedMessage, 1, codeParams, util::kBoxNone, messages.logFile,
@@ -23,67 +31,53 @@ namespace {
   const char* nameParams[] = {name.c_str()};
   util::ShowSetupMessage(kInstanceNotUpgradedMessage, 1, nameParams, util::kBoxInformation,
                          messages.logFile, messages.messageModule, messages.ownerWindow);
-  return 1;
 }
-
-}  // namespace
 
 [[nodiscard]] int UpgradeInstanceConfiguration(const MessageTarget& messages,
                                                const char* instanceDir, const char* templateFile) {
-  const std::string configPath = util::ExtendPath(instanceDir ? instanceDir : "", "\\qz7systm");
-  auto removeFile = [](const std::string& path) {
-    util::MakeWritable(path.c_str());
-    platform::RemoveFile(util::StripQuotes(path.c_str()).c_str());
-  };
-  // A free numbered name; the helper's buffer is shared by every call, so it is copied.
-  auto freeName = [instanceDir](std::string* name) {
-    const char* found = util::FindFreeNumberedName(instanceDir, util::kTemporaryNamePattern);
-    if (found != nullptr) *name = found;
-    return found != nullptr;
-  };
-
-  std::string savedPath;
-  if (!freeName(&savedPath)) {
+  const std::string folder = util::StripQuotes(instanceDir != nullptr ? instanceDir : "");
+  const std::string config = util::JoinPath(folder, kConfigurationFileName);
+  const std::string staged = util::JoinPath(folder, kStagedConfigurationName);
+  // What an earlier run left is finished first: a configuration that a creation or update
+  // saved and did not put back is the instance's own, and qz7systm may hold the template.
+  if (!FinishSavedConfiguration(instanceDir)) {
     return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
   }
-  // Only an existing configuration needs saving; if it cannot be saved it is left alone. The
-  // copy keeps the original's permissions, so it is made writable for the conversion.
-  const bool configAbsent = util::IsKnownAbsent(configPath.c_str());
+  auto removeStaged = [&staged] {
+    platform::SetFileWritable(staged.c_str(), true);
+    platform::RemoveFile(staged.c_str());
+  };
+
+  // The template is filled beside the configuration, read straight from qz7systm, and takes
+  // its place in one step only when the conversion has succeeded: a run stopped anywhere
+  // leaves qz7systm either as it was or converted, and a failed conversion leaves it as it
+  // was, so the old values are never only in a copy.
+  const bool configAbsent = util::IsKnownAbsent(config.c_str());
+  if (!configAbsent && !util::IsRegularFile(config.c_str())) {
+    return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
+  }
+  if (util::IsRegularFile(staged.c_str())) removeStaged();
+  if (util::CopySetupFile(templateFile, staged.c_str()) != 0) {
+    removeStaged();
+    return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
+  }
+  util::MakeWritable(staged.c_str());
+  int code = kDbmFileError;  // an instance without a configuration has no values to carry
   if (!configAbsent) {
-    if (util::CopySetupFile(configPath.c_str(), savedPath.c_str()) != 0) {
-      removeFile(savedPath);  // a partial copy
-      return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
-    }
-    util::MakeWritable(savedPath.c_str());
+    util::MakeWritable(config.c_str());
+    code = ConvertDbmConfiguration(staged.c_str(), config.c_str());
   }
-
-  // The template is filled beside the configuration and takes its place in one step only
-  // when the conversion has succeeded: a run stopped anywhere leaves qz7systm either as it
-  // was or converted, never holding the template's values.
-  std::string stagedPath;
-  if (!freeName(&stagedPath)) {
-    if (!configAbsent) removeFile(savedPath);
-    return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
-  }
-  util::CopySetupFile(templateFile, stagedPath.c_str());
-  util::MakeWritable(stagedPath.c_str());
-  const std::string bareConfig = util::StripQuotes(configPath.c_str());
-  const std::string bareStaged = util::StripQuotes(stagedPath.c_str());
-  int code =
-      ConvertDbmConfiguration(bareStaged.c_str(), util::StripQuotes(savedPath.c_str()).c_str());
   if (code == 0 || configAbsent) {
-    // An instance without a configuration gets the template even when nothing could be
-    // carried into it, as it would by copying the template over its configuration.
-    util::MakeWritable(configPath.c_str());
-    if (platform::ReplaceFile(bareStaged.c_str(), bareConfig.c_str()) != 0 && code == 0) {
+    // An instance without a configuration gets the template, as it would by copying the
+    // template over its configuration; the conversion still counts as failed.
+    if (platform::ReplaceFile(staged.c_str(), config.c_str()) != 0 && code == 0) {
       code = kDbmFileError;
     }
   }
   if (code != 0) {
-    removeFile(stagedPath);
+    if (util::IsRegularFile(staged.c_str())) removeStaged();
     return ReportNotUpgraded(messages, instanceDir, code);
   }
-  removeFile(savedPath);
   return 0;
 }
 

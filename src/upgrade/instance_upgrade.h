@@ -14,7 +14,8 @@ struct MessageTarget {
   QZ7_OWNER ownerWindow = nullptr;
 };
 
-// The old configuration could not be put aside under a free temporary name.
+// The old configuration could not be made safe: a saved copy could not be finished, or the
+// template could not be staged beside it.
 constexpr int kConfigurationNotSaved = -10;
 
 constexpr unsigned kConversionFailedMessage = 3608;
@@ -30,13 +31,19 @@ struct DirectoryMigrations {
 // The migrations of the database directory and of the node directory.
 const DirectoryMigrations& DefaultDirectoryMigrations();
 
-// Saves instanceDir\qz7systm under a free temporary name in instanceDir, fills a copy of
-// templateFile (under a second free name) with the saved values, and puts the filled copy in
-// place of qz7systm in one step. Returns 0 (the saved copy is deleted), or 1 after showing
-// messages 3608 (the code, no owner window) and 3573 (the instance name). The old
-// configuration is never lost: when it exists but cannot be saved, nothing is changed (code
-// kConfigurationNotSaved); when the conversion fails, qz7systm keeps its old contents and the
-// saved copy stays beside it. An instance without a qz7systm gets the template.
+// Shows that the instance at instanceDir was not carried into the new release: message 3608
+// with code (no box style, no owner window: a line of the log) and message 3573 with the
+// instance's name (the text after the last backslash of instanceDir; information box).
+void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instanceDir, int code);
+
+// Finishes what an earlier run left beside instanceDir\qz7systm (FinishSavedConfiguration),
+// fills a copy of templateFile (instanceDir\qz7systm.upg) with the values of qz7systm, and puts
+// the filled copy in place of qz7systm in one step. Returns 0, or 1 after showing messages
+// 3608 (the code, no owner window) and 3573 (the instance name). The old configuration is
+// never lost: when the conversion fails (its code), or a saved copy cannot be finished or the
+// template not be staged (kConfigurationNotSaved), qz7systm keeps its old contents. An
+// instance without a qz7systm gets the template and fails with kDbmFileError: there were no
+// values to carry into it.
 [[nodiscard]] int UpgradeInstanceConfiguration(const MessageTarget& messages,
                                                const char* instanceDir, const char* templateFile);
 

@@ -14,6 +14,8 @@
 
 #include "host/profile_registry.h"
 #include "migrate/work_buffer.h"
+#include "platform/file_system.h"
+#include "testkit/instance_index_builder.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
@@ -32,13 +34,18 @@ struct Fakes {
   std::map<std::string, int> createCodes;     // by instance name
   std::map<std::string, int> migrationCodes;  // by instance directory
   int upgradeCode = 0;
+  std::string watched;  // a file whose presence each creation notes
 };
 Fakes* fakes = nullptr;
 
 const SetupSteps kFakeSteps = {
     [](const SetupContext& context, int32_t index, bool isAdminServer) {
       const std::string name = context.records[index].name.c_str();
-      fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : ""));
+      platform::FileStatus status;
+      const bool seen =
+          !fakes->watched.empty() && platform::GetFileStatus(fakes->watched.c_str(), &status) == 0;
+      fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : "") +
+                             (seen ? " (watched there)" : ""));
       return fakes->createCodes.count(name) ? fakes->createCodes[name] : 0;
     },
     [](const char* instanceDir, const char* installDir) {
@@ -237,6 +244,46 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
   EXPECT_TRUE(machine_.Exists("C:\\OLD\\SALES\\qz7systm"));
   EXPECT_THAT(CallsStartingWith("config"), IsEmpty());
+  // Shown as an instance not upgraded, with the failed copy's code (access denied).
+  EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3573, {"SALES"}, 0x40}));
+  EXPECT_EQ(messages_.LogLines().front(), "The instance set-up ended with code 3.");
+}
+
+// The old index file goes only after the instances it lists are created, and only when each
+// of them is defined by then and no step failed; otherwise a later run finds them in it again.
+TEST_F(InstanceSetupTest, IndexFileGoesOnlyOnceItsInstancesAreDefined) {
+  const struct {
+    const char* name;
+    const char* defines;  // the instance defined before this round
+    int creationCode;     // of SALES
+    bool removed;
+  } rounds[] = {
+      {"QZ7 not defined", "SALES", 0, false},
+      {"both defined, a creation failed", "QZ7", 5, false},
+      {"both defined", nullptr, 0, true},
+  };
+  for (const auto& round : rounds) {
+    SCOPED_TRACE(round.name);
+    fakes_.calls.clear();
+    const std::vector<unsigned char> index =
+        testkit::BuildInstanceIndex({.names = {"SALES", "QZ7"}});
+    machine_.WriteFile("C:\\QZ7\\QZ7IDIR", index);
+    machine_.WriteFile("C:\\REQ\\QZ7IDIR", index);
+    Scan({Plain("SALES"), Plain("QZ7")}, -1, /*prior=*/2);
+    context_.existingScan->fromIndexFile = true;
+    context_.requestedProfileDir = "\"C:\\REQ\"";
+    context_.records = InstanceArray();
+    for (const char* name : {"SALES", "QZ7"})
+      ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
+    if (round.defines != nullptr) EXPECT_EQ(host::DefineInstance(round.defines), 0);
+    fakes_.createCodes = {{"SALES", round.creationCode}};
+    fakes_.watched = "C:\\QZ7\\QZ7IDIR";
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), round.removed ? kSetupOk : kSetupStepFailed);
+    EXPECT_THAT(CallsStartingWith("create"),
+                ElementsAre("create SALES (watched there)", "create QZ7 (watched there)"));
+    EXPECT_EQ(machine_.Exists("C:\\QZ7\\QZ7IDIR"), !round.removed);
+    EXPECT_EQ(machine_.Exists("C:\\REQ\\QZ7IDIR"), !round.removed);
+  }
 }
 
 // Instances of an index-file release kept database directories at drive roots: every fixed

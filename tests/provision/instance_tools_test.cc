@@ -13,6 +13,7 @@
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "host/service_table.h"
+#include "provision/instance_tool_commands.h"
 #include "provision/setup_tool_runner.h"
 #include "testkit/dbm_block_builder.h"
 #include "testkit/sample_machine.h"
@@ -91,6 +92,20 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
       {"QZ7NCRT.EXE", "/i:MPQ /n:x1 \"/u:a,b\" \"/O:PC\"", 1, "'x1' is not a node number"},
   };
   // clang-format on
+  // An account and a password with quotes, blanks and backslashes reach the tool whole: it
+  // parses its command line and registers the node's service under that account.
+  const std::string tool = "C:\\QZ7\\BIN\\QZ7ICRT.EXE";
+  const std::string escaped = PartitionedCommandLine(tool.c_str(), "ESC", kPartitionedOption,
+                                                     "DOM\\a \"b\"", "p\"w\\", "5", "6", "");
+  std::vector<char> output(1024, '\0');
+  uint32_t exitCode = 99;
+  ASSERT_EQ(RunSetupTool("C:\\QZ7", tool.c_str(), escaped.c_str(), &exitCode, output.data(),
+                         output.size()),
+            0);
+  EXPECT_EQ(exitCode, 0u) << output.data();
+  h::ServiceConfig escService;
+  ASSERT_EQ(h::QueryServiceNamed("ESC-0", &escService), 0u);
+  EXPECT_EQ(escService.account, "DOM\\a \"b\"");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.tool) + " " + c.arguments);
     // Without its template a partitioned instance cannot be made (row NEW).

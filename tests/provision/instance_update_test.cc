@@ -18,6 +18,7 @@
 
 #include "host/registry_access.h"
 #include "platform/fault_injection.h"
+#include "platform/process.h"
 #include "platform/win_error.h"
 #include "provision/admin_server.h"
 #include "provision/instance_tool_commands.h"
@@ -148,21 +149,28 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
   };
   // clang-format off
   const Case cases[] = {
+      // First, while no QZ7DAS is defined: only one this call made is dropped.
+      {.name = "administration server not recorded: dropped", .request = {.name = "QZ7DAS"},
+       .isAdminServer = true, .failing = "PRegValuePE", .calls = {adminNull, record, drop},
+       .boxes = {"3598 -1974"}, .result = kAdminServerNotRecorded},
       {.name = "administration server, even a partitioned one", .request = {.name = "QZ7DAS",
        .account = "svc", .password = "pw", .nodeType = 4}, .isAdminServer = true,
        .calls = {admin + R"("svc", "pw", 1, -1, null))", record}},
       {.name = "administration server not created", .request = {.name = "QZ7DAS"},
        .isAdminServer = true, .failing = "InstanceCreateExtended", .calls = {adminNull},
        .boxes = {"3598 -1006"}, .result = -1006},
-      {.name = "administration server not recorded: dropped", .request = {.name = "QZ7DAS"},
-       .isAdminServer = true, .failing = "PRegValuePE", .calls = {adminNull, record, drop},
-       .boxes = {"3598 -1974"}, .result = kAdminServerNotRecorded},
+      {.name = "administration server there before, not recorded: kept",
+       .request = {.name = "QZ7DAS"}, .isAdminServer = true, .configBefore = true,
+       .failing = "PRegValuePE", .calls = {adminNull, record}, .boxes = {"3598 -1974"},
+       .result = kAdminServerNotRecorded},
       {.name = "node of a remote instance that is here, unquoted installation", .request = remote,
        .existing = {{"mpp", 4}}, .install = "C:\\QZ7",
        .calls = {change("0", unquoted), change("11", unquoted)}},
       {.name = "node of a remote instance: tool fails quietly", .request = remote,
        .boxes = {"5206 7"},
-       .toolLog = {R"("C:\QZ7\BIN\QZ7NCRT.EXE" /i:MPP /n:2 "/u:svc,*" "/O:O")"}, .result = 7},
+       .toolLog = {R"("C:\QZ7\BIN\QZ7NCRT.EXE" /i:MPP /n:* "/u:svc,*" "/O:O")"}, .result = 7},
+      {.name = "account with a comma: refused, no tool run", .request = {.name = "MPP",
+       .account = "a,b", .nodeType = 4}, .says = says, .boxes = {"5178 87"}, .result = 87},
       {.name = "node tool missing", .request = remote, .says = nullptr, .boxes = {"5202 2"},
        .result = 2},
       {.name = "new partitioned instance with a host: tool fails, output logged",
@@ -242,11 +250,16 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
     for (const std::string& entry : Entries("C:\\PROF")) {
       EXPECT_TRUE(entry == "00000000.000" || entry == c.request.name.c_str()) << entry;
     }
+    if (machine_.Exists(std::string("C:\\PROF\\") + c.request.name.c_str())) {
+      EXPECT_EQ(Entries(std::string("C:\\PROF\\") + c.request.name.c_str()),
+                c.configBefore || machine_.Exists(config) ? Lines{"qz7systm"} : Lines{});
+    }
   }
 }
 
 // Every file operation failing in turn: when the copy cannot be made, the record is left
-// alone with result 0; and a saved copy left behind always holds the whole configuration.
+// alone with result 0; a saved copy left behind always holds the whole configuration, and the
+// next call puts it back.
 TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
   uint64_t operations = 0;
   int leftAlone = 0;
@@ -264,11 +277,21 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
       ++leftAlone;
       EXPECT_EQ(result, 0);
       EXPECT_TRUE(machine_.ReadFile(kConfig) == Config(1234));
-      EXPECT_EQ(Entries("C:\\PROF"), Lines{"INST1"});
+      EXPECT_EQ(Entries("C:\\PROF\\INST1"), Lines{"qz7systm"});
     }
-    for (const std::string& entry : Entries("C:\\PROF")) {
-      EXPECT_TRUE(entry == "INST1" || machine_.ReadFile("C:\\PROF\\" + entry) == Config(1234));
+    EXPECT_EQ(Entries("C:\\PROF"), Lines{"INST1"});
+    bool kept = machine_.ReadFile(kConfig) == Config(1234);
+    for (const std::string& entry : Entries("C:\\PROF\\INST1")) {
+      kept |= entry != "qz7systm" && machine_.ReadFile("C:\\PROF\\INST1\\" + entry) == Config(1234);
     }
+    EXPECT_TRUE(kept);
+    // The run after it ends with the configuration in place and no copy beside it.
+    scoped_.reset();
+    host_ = std::make_unique<testkit::RecordingHost>();
+    scoped_.emplace(host_.get());
+    EXPECT_EQ(CreateOrUpdateInstance(Context(), {.name = "INST1"}, false), 0);
+    EXPECT_TRUE(machine_.ReadFile(kConfig) == Config(1234));
+    EXPECT_EQ(Entries("C:\\PROF\\INST1"), Lines{"qz7systm"});
   }
   EXPECT_GE(leftAlone, 2);  // at least the search for a free name and the copy itself
 }
@@ -290,14 +313,37 @@ TEST(InstanceToolCommandsTest, Edges) {
        nullptr, nullptr), "\"T\" MPP  \"/u:,,\" /r:,"},
       {"cut to the buffer", PartitionedCommandLine("T", "MPP", "/mpp", "a", "b", "1", "2",
        longHost.c_str()), ("\"T\" MPP /mpp \"/u:a,b\" /r:1,2 /h:" + longHost).substr(0, 1023)},
-      // The first comma followed by the password is taken, even before the /u option.
-      {"first place wins", masked("\"T\" /r:1,6000 \"/u:a,6000\"", "6000"),
-       "\"T\" /r:1,**** \"/u:a,6000\""},
+      {"quotes and backslashes escaped", NodeCreateCommandLine("T", "N", "1", "D\\a\"b",
+       "p\\\"w\\", "O\\"), R"("T" /i:N /n:1 "/u:D\a\"b,p\\\"w\\" "/O:O\\")"},
+      // Every place, after a comma or not, as given and as escaped.
+      {"every place", masked("\"T\" /r:1,6000 \"/u:6000,6000\"", "6000"),
+       "\"T\" /r:1,**** \"/u:****,****\""},
+      {"escaped", masked(R"("T" "/u:a,p\"w\\")", "p\"w\\"), R"("T" "/u:a,******")"},
       {"a prefix is enough", masked("\"T\" /u:a,pwd\"", "pw"), "\"T\" /u:a,**d\""},
       {"longer than what follows", masked("\"T\" /u:a,pw", "pwd"), "\"T\" /u:a,pw"},
   };
   // clang-format on
   for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected) << c.name;
+
+  // What a tool receives, split by the Windows rules, is what was given.
+  for (const char* password : {"", "p w", "p\"w", "pw\\", "\\\"\\\\\"", "a,b\\\\"}) {
+    for (const char* account : {"", "D\\svc", "a \"b\" c\\"}) {
+      SCOPED_TRACE(std::string(account) + " / " + password);
+      const std::string line =
+          PartitionedCommandLine("C:\\T.EXE", "MPP", "/mpp", account, password, "1", "2", "h");
+      const std::vector<std::string> args = platform::SplitCommandLine(line.c_str());
+      ASSERT_EQ(args.size(), 6u);
+      EXPECT_EQ(args[3], std::string("/u:") + account + "," + (*password ? password : ","));
+      EXPECT_EQ(args[4], "/r:1,2");
+      const std::vector<std::string> node = platform::SplitCommandLine(
+          NodeCreateCommandLine("C:\\T.EXE", "N", "1", account, password, password).c_str());
+      ASSERT_EQ(node.size(), 5u);
+      EXPECT_EQ(node[3], std::string("/u:") + account + "," + (*password ? password : ","));
+      EXPECT_EQ(node[4], std::string("/O:") + password);
+    }
+  }
+  EXPECT_TRUE(CanCarryAccount("D\\a \"b\""));
+  EXPECT_FALSE(CanCarryAccount("a,b"));
 }
 
 }  // namespace

@@ -16,9 +16,10 @@ namespace qz7::scenarios {
 namespace fs = std::filesystem;
 
 void PrintTo(ConfigFate fate, std::ostream* out) {
-  *out << (fate == ConfigFate::kCarried    ? "carried"
-           : fate == ConfigFate::kCopyOnly ? "only in a numbered copy"
-                                           : "LOST");
+  *out << (fate == ConfigFate::kCarried       ? "carried"
+           : fate == ConfigFate::kKeptInPlace ? "kept in place, not upgraded"
+           : fate == ConfigFate::kCopyOnly    ? "only in a numbered copy"
+                                              : "LOST");
 }
 
 int ScenarioTest::Create(const char* currentProfile, const char* requestedProfile,
@@ -71,6 +72,7 @@ ConfigFate ScenarioTest::ConfigurationFate(const OldInstance& old,
                                            const std::string& instanceDir) const {
   const std::optional<FileBytes> config = Read(instanceDir + "\\qz7systm");
   if (config && FilesKeepValues({*config}, old.values)) return ConfigFate::kCarried;
+  if (config == old.config) return ConfigFate::kKeptInPlace;
   for (const std::string& dir : {instanceDir, std::string(kInstallDir)}) {
     for (const std::string& name : FilesBelow(dir, true)) {
       if (Read(dir + "\\" + name) == old.config) return ConfigFate::kCopyOnly;

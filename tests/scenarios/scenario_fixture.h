@@ -30,8 +30,9 @@ constexpr const char* kServiceProgram = "C:\\QZ7\\bin\\qz7syscs.exe";
 
 // What became of an old instance's qz7systm.
 enum class ConfigFate {
-  kCarried,   // qz7systm (checksum right, any layout) holds the old values
-  kCopyOnly,  // qz7systm lost them, but the old file survives under a numbered name
+  kCarried,      // qz7systm (checksum right, any layout) holds the old values
+  kKeptInPlace,  // qz7systm is the old file itself, as it was (not upgraded)
+  kCopyOnly,     // qz7systm lost them, but the old file survives under a numbered name
   kLost,
 };
 void PrintTo(ConfigFate fate, std::ostream* out);

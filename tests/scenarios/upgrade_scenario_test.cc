@@ -99,7 +99,8 @@ TEST_F(ScenarioTest, IndexFileReleaseMigratesDatabaseDirectoriesAtFixedDriveRoot
   EXPECT_EQ(Read("D:\\SALES\\SQLDBDIR\\SQLDBDIR"), removable.databaseDirectory);
   EXPECT_EQ(Read("D:\\SALES\\SQLDBDIR\\SQLDBINS"), removable.intention);
   EXPECT_FALSE(Exists("D:\\SALES\\SQLDBDIR\\SQLDDDIR.BAK"));
-  EXPECT_FALSE(Exists(kOldProfileDir));
+  // The index file went after the moves, so the emptied profile directory stays.
+  EXPECT_TRUE(FilesBelow(kOldProfileDir).empty());
   for (const OldInstance& old : {sales, hr}) {
     SCOPED_TRACE(old.name);
     const std::string dir = std::string(kInstallDir) + "\\" + old.name;
@@ -112,7 +113,7 @@ TEST_F(ScenarioTest, IndexFileReleaseMigratesDatabaseDirectoriesAtFixedDriveRoot
 
 // An existing instance's configuration comes out of the run with its values, whatever the
 // request for it and whatever fails on the way; where the conversion itself cannot run, the
-// old file stays beside the new one under a numbered name.
+// old file stays in place.
 struct SurvivalRow {
   const char* name;
   std::vector<InstanceDescriptor> descriptors;
@@ -172,12 +173,12 @@ INSTANTIATE_TEST_SUITE_P(WhateverHappens, ConfigurationSurvivalTest, ::testing::
                 {"3594 -1033 SALES", "3573 SALES"}, "", ConfigFate::kCarried, 1},
     SurvivalRow{"old_file_damaged_so_conversion_fails", {},
                 [](Machine&, OldInstance& old) { old.config[0] ^= 0x5A; }, 1, {"3573 SALES"},
-                "The instance set-up ended with code -102.", ConfigFate::kCopyOnly, 0},
+                "The instance set-up ended with code -102.", ConfigFate::kKeptInPlace, 0},
     SurvivalRow{"old_file_of_an_unknown_layout", {},
                 [](Machine&, OldInstance& old) {
                   old.config = testkit::DbmBlockBuilder().Version(0x500).U16(36, 9000).Bytes();
                 }, 1, {"3573 SALES"}, "The instance set-up ended with code -101.",
-                ConfigFate::kCopyOnly, 0}),
+                ConfigFate::kKeptInPlace, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -31,6 +31,7 @@ TEST(DirectoryTreeTest, CopyAndMove) {
     bool move;
     int want;
     Paths present, absent;
+    bool leftover = false;  // C:\P\I.MOVED, what an interrupted move left, is there too
   } rows[] = {
       // clang-format off
       {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", false, 0,
@@ -45,12 +46,17 @@ TEST(DirectoryTreeTest, CopyAndMove) {
        {"C:\\P\\I"}},
       {"bad_source", tooLong.c_str(), "C:\\NEW", true, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
        {"C:\\NEW"}},
+      {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", true, 0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\P\\OTHER"}, {"C:\\P\\I.MOVED", "C:\\P\\I"}, true},
+      {"copy_leaves_it", "C:\\P\\I", "C:\\NEW\\I", false, 0, {"C:\\P\\I.MOVED\\SQLDBDIR\\X"},
+       {}, true},
       // clang-format on
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     testkit::TempMachine machine;
     MakeTree(machine);
+    if (row.leftover) machine.WriteText("C:\\P\\I.MOVED\\SQLDBDIR\\X", "moved");
     EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.move), row.want);
     for (const std::string& path : row.present) EXPECT_TRUE(machine.Exists(path)) << path;
     for (const std::string& path : row.absent) EXPECT_FALSE(machine.Exists(path)) << path;
@@ -74,10 +80,10 @@ TEST(DirectoryTreeTest, FailingOperationDuringAMoveNeverSplitsTheTree) {
       testkit::TempMachine machine;
       prepare(machine);
       platform::ResetFileOperationCount();
-      bool complete = false;
-      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &complete);
+      int failure = -1;
+      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure);
       operations = platform::FileOperationCount();
-      EXPECT_TRUE(complete);
+      EXPECT_EQ(failure, 0);
       EXPECT_FALSE(machine.Exists("C:\\P\\I"));
       EXPECT_EQ(machine.ReadFile("C:\\NEW\\I\\qz7systm").size(), 6u) << "the source's copy wins";
     }
@@ -87,9 +93,10 @@ TEST(DirectoryTreeTest, FailingOperationDuringAMoveNeverSplitsTheTree) {
       testkit::TempMachine machine;
       prepare(machine);
       platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
-      bool complete = false;
-      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &complete);
+      int failure = -1;
+      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure);
       platform::ClearFaultPlan();
+      const bool complete = failure == 0;
       for (const std::string& file : files) {
         const std::string whole = complete ? "C:\\NEW\\I\\" + file : "C:\\P\\I\\" + file;
         EXPECT_FALSE(machine.ReadFile(whole).empty()) << whole;

@@ -6,7 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -57,19 +59,78 @@ TEST_F(InstanceUpgradeTest, ConvertsIntoTheTemplateAndDropsTheSavedCopy) {
   EXPECT_THAT(messages_.boxes(), IsEmpty());
 }
 
+// A conversion that cannot run leaves the old configuration in qz7systm, or, for an instance
+// without one, the template; both report 3608 with the code and 3573 with the name.
 TEST_F(InstanceUpgradeTest, FailedConversionKeepsTheOldConfigurationAndReports) {
   const Bytes damaged = DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes();
-  machine_.WriteFile(kConfig, damaged);
-  EXPECT_EQ(Upgrade(), 1);
-  EXPECT_EQ(machine_.ReadFile(kSaved), damaged);
-  EXPECT_EQ(machine_.ReadFile(kConfig), damaged);
-  EXPECT_THAT(messages_.boxes(), ElementsAre(MessageRecorder::Box{3573, {"INST1"}, 0x40}));
-  EXPECT_EQ(messages_.LogLines().end()[-2],
-            "The instance set-up ended with code " + std::to_string(kDbmChecksumError) + ".");
+  const Bytes templateBytes = machine_.ReadFile(kTemplate);
+  const struct {
+    const char* name;
+    std::optional<Bytes> config;
+    Bytes expected;
+    int code;
+  } kCases[] = {
+      {"damaged", damaged, damaged, kDbmChecksumError},
+      {"no qz7systm", std::nullopt, templateBytes, kDbmFileError},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    MessageRecorder messages;
+    testkit::TempMachine machine;
+    machine.WriteFile(kTemplate, templateBytes);
+    machine.MakeDirectory("C:\\P\\INST1");
+    if (c.config) machine.WriteFile(kConfig, *c.config);
+    MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
+    EXPECT_EQ(UpgradeInstanceConfiguration(target, "\"C:\\P\\INST1\"", kTemplate), 1);
+    EXPECT_EQ(machine.ReadFile(kConfig), c.expected);
+    EXPECT_FALSE(machine.Exists(kSaved));
+    EXPECT_FALSE(machine.Exists("C:\\P\\INST1\\qz7systm.upg"));
+    EXPECT_THAT(messages.boxes(), ElementsAre(MessageRecorder::Box{3573, {"INST1"}, 0x40}));
+    EXPECT_EQ(messages.LogLines().end()[-2],
+              "The instance set-up ended with code " + std::to_string(c.code) + ".");
+  }
 }
 
-// Whatever file operation fails, the old configuration survives in the configuration file or
-// in a saved copy beside it.
+// What an interrupted creation or upgrade left beside qz7systm is finished before the
+// conversion: a configuration saved and not put back is the instance's own (qz7systm holds
+// the template), a cut-short copy is a prefix of qz7systm, a staged template is stale.
+TEST_F(InstanceUpgradeTest, FinishesWhatAnInterruptedRunLeft) {
+  const Bytes templateBytes = machine_.ReadFile(kTemplate);
+  const Bytes prefix(old_.begin(), old_.begin() + 1000);
+  const struct {
+    const char* name;
+    std::optional<Bytes> config;
+    std::vector<std::pair<std::string, Bytes>> left;
+  } kCases[] = {
+      {"saved, template in place", templateBytes, {{"qz7systm.000", old_}}},
+      {"saved, qz7systm gone", std::nullopt, {{"qz7systm.003", old_}}},
+      {"cut-short copy",
+       old_,
+       {{"qz7systm.000", prefix}, {"qz7systm.upg", templateBytes}, {"qz7systm.new", prefix}}},
+      {"equal copy", old_, {{"qz7systm.001", old_}}},
+      {"host's replaced copy, template in place", templateBytes, {{"qz7systm.old", old_}}},
+      {"both, template in place", templateBytes, {{"qz7systm.000", old_}, {"qz7systm.old", old_}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    testkit::TempMachine machine;
+    machine.WriteFile(kTemplate, templateBytes);
+    machine.MakeDirectory("C:\\P\\INST1");
+    if (c.config) machine.WriteFile(kConfig, *c.config);
+    for (const auto& [name, bytes] : c.left) machine.WriteFile("C:\\P\\INST1\\" + name, bytes);
+    MessageRecorder messages;
+    MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
+    EXPECT_EQ(UpgradeInstanceConfiguration(target, "C:\\P\\INST1", kTemplate), 0);
+    EXPECT_EQ(testkit::DbmU32(machine.ReadFile(kConfig), 76), 300u);
+    EXPECT_EQ(testkit::DbmText(machine.ReadFile(kConfig), 1130, 256), "D");
+    for (const auto& [name, bytes] : c.left) {
+      EXPECT_FALSE(machine.Exists("C:\\P\\INST1\\" + name)) << name;
+    }
+  }
+}
+
+// Whatever file operation fails, the configuration file keeps the old configuration or holds
+// the converted one.
 TEST_F(InstanceUpgradeTest, NoFailingOperationLosesTheOldConfiguration) {
   machine_.WriteFile(kConfig, old_);
   platform::ResetFileOperationCount();
@@ -86,7 +147,7 @@ TEST_F(InstanceUpgradeTest, NoFailingOperationLosesTheOldConfiguration) {
     if (result == 0)
       EXPECT_EQ(testkit::DbmU32(machine.ReadFile(kConfig), 76), 300u);
     else
-      EXPECT_TRUE(machine.ReadFile(kConfig) == old_ || machine.ReadFile(kSaved) == old_);
+      EXPECT_EQ(machine.ReadFile(kConfig), old_);
   }
 }
 
