@@ -273,9 +273,12 @@ TEST_F(InstanceSetupTest, IndexFileGoesOnlyOnceItsInstancesAreDefined) {
     context_.existingScan->fromIndexFile = true;
     context_.requestedProfileDir = "\"C:\\REQ\"";
     context_.records = InstanceArray();
-    for (const char* name : {"SALES", "QZ7"})
+    for (const char* name : {"SALES", "QZ7"}) {
       ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
-    if (round.defines != nullptr) EXPECT_EQ(host::DefineInstance(round.defines), 0);
+    }
+    if (round.defines != nullptr) {
+      EXPECT_EQ(host::DefineInstance(round.defines), 0);
+    }
     fakes_.createCodes = {{"SALES", round.creationCode}};
     fakes_.watched = "C:\\QZ7\\QZ7IDIR";
     EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), round.removed ? kSetupOk : kSetupStepFailed);
