@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/host_services.h"
+#include "platform/windows_path.h"
 
 namespace qz7::provision {
 namespace {
@@ -48,13 +49,8 @@ std::string ComputerNameFromQuery(const unsigned char* block) {
 }  // namespace
 
 int NamesDifferNoCase(const char* a, const char* b) {
-  if (a == nullptr) a = "";
-  if (b == nullptr) b = "";
-  if (std::strlen(a) != std::strlen(b)) return 1;
-  for (; *a != '\0'; ++a, ++b) {
-    if (UpperAscii(*a) != UpperAscii(*b)) return 1;
-  }
-  return 0;
+  // The platform's compare folds single-byte letters only and never a double-byte character.
+  return platform::NamesEqualIgnoreCase(a != nullptr ? a : "", b != nullptr ? b : "") ? 0 : 1;
 }
 
 [[nodiscard]] int MakeDefaultNodeName(char* out) {
