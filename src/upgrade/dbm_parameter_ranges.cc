@@ -8,81 +8,63 @@ using base::DbmField;
 using enum RangeScope;
 using enum RangeCheck;
 
-// A plain range row: outside low..high becomes fallback (fallbackTypeZero when T = 0).
-constexpr ParameterRange Range(const DbmField& field, RangeScope scope, double low, double high,
-                               double fallback, double fallbackTypeZero) {
-  return {field, scope, kRange, low, high, fallback, fallbackTypeZero};
-}
-constexpr ParameterRange Range(const DbmField& field, RangeScope scope, double low, double high,
-                               double fallback) {
-  return Range(field, scope, low, high, fallback, fallback);
-}
-// -1 stays; otherwise outside low..high (or low..the value of highFrom) becomes fallback.
-constexpr ParameterRange RangeOrMinusOne(const DbmField& field, double low, double high,
-                                         double fallback, const DbmField& highFrom = {}) {
-  return {field, kClientZero, kRangeUnlessMinusOne, low, high, fallback, fallback, highFrom};
-}
-constexpr ParameterRange Dependent(const DbmField& field, RangeCheck check) {
-  return {field, kClientZero, check, 0, 0, 0, 0};
-}
-
-// clang-format off
 constexpr ParameterRange kRanges[] = {
-    Range(kParam72, kTypeZeroNonZeroToDefault, 4096, 65535, 4096),
-    Range(kParam1,  kTypeZeroNonZeroToDefault, 4096, 65535, 4096),
-    Range(kParam6,  kClientNonZeroTo3, 1, 256, 8, 3),
-    Range(kParam20, kClientZero, 1, 2, 1),
-    Range(kParam21, kClientZero, 250, 2097152, 10000),
-    Range(kParam18, kClientZero, 16, 524288, 1024),
-    Range(kParam19, kClientZero, 16, 524288, 1024),
-    Range(kParam79, kClientZero, 1, 60000, 32, 12),
-    Range(kParam68, kClientZero, 1, 60000, 180),
-    Range(kParam91, kClientZero, 10, 256, 20),
-    Range(kParam90, kClientZero, 4, 1000, 256),
-    Range(kParam15, kClientZero, 1, 524288, 15),
-    Range(kParam81, kClientZero, 0, 1, 1),
-    Range(kParam26, kClientZero, 0, 6, -1),
-    Range(kParam49, kClientZero, 2, 524288, 1000),
-    Range(kParam41, kTypeZeroZero, 16, 60000, 128),
-    Range(kParam30To35, kClientZero, 0, 63, 0),
-    Range(kParam40, kEveryType, 0, 1, 1),
-    Range(kParam82, kEveryType, 0, 15, 0),
-    Range(kParam73, kTypes1And4, 0, 1, 0),
-    Range(kParam64, kEveryType, 0, 4, 3),
-    Range(kProcessorSpeed, kClientZero, 1e-10, 1.0, 4e-5),
-    Range(kParam43, kClientZero, 32, 112000, 32),
-    RangeOrMinusOne(kParam44, 32, 112000, 1296),
-    Range(kParam61, kClientZero, 8, 1000, 16),
-    Range(kParam45, kClientZero, 100, 32768, 16000),
-    Range(kParam69, kClientZero, 128, 60000, 256),
-    Range(kParam78, kEveryType, 0, 8, 0),
+    // field, scope, check, low, high, the default an out-of-range value becomes (for T = 0 in
+    // the next column), and a field whose value is the upper bound instead of high
+    {kParam72, kTypeZeroNonZeroToDefault, kRange, 4096, 65535, 4096, 4096},
+    {kParam1, kTypeZeroNonZeroToDefault, kRange, 4096, 65535, 4096, 4096},
+    {kParam6, kClientNonZeroTo3, kRange, 1, 256, 8, 3},
+    {kParam20, kClientZero, kRange, 1, 2, 1, 1},
+    {kParam21, kClientZero, kRange, 250, 2097152, 10000, 10000},
+    {kParam18, kClientZero, kRange, 16, 524288, 1024, 1024},
+    {kParam19, kClientZero, kRange, 16, 524288, 1024, 1024},
+    {kParam79, kClientZero, kRange, 1, 60000, 32, 12},
+    {kParam68, kClientZero, kRange, 1, 60000, 180, 180},
+    {kParam91, kClientZero, kRange, 10, 256, 20, 20},
+    {kParam90, kClientZero, kRange, 4, 1000, 256, 256},
+    {kParam15, kClientZero, kRange, 1, 524288, 15, 15},
+    {kParam81, kClientZero, kRange, 0, 1, 1, 1},
+    {kParam26, kClientZero, kRange, 0, 6, -1, -1},
+    {kParam49, kClientZero, kRange, 2, 524288, 1000, 1000},
+    {kParam41, kTypeZeroZero, kRange, 16, 60000, 128, 128},
+    {kParam30To35, kClientZero, kRange, 0, 63, 0, 0},
+    {kParam40, kEveryType, kRange, 0, 1, 1, 1},
+    {kParam82, kEveryType, kRange, 0, 15, 0, 0},
+    {kParam73, kTypes1And4, kRange, 0, 1, 0, 0},
+    {kParam64, kEveryType, kRange, 0, 4, 3, 3},
+    {kProcessorSpeed, kClientZero, kRange, 1e-10, 1.0, 4e-5, 4e-5},
+    {kParam43, kClientZero, kRange, 32, 112000, 32, 32},
+    {kParam44, kClientZero, kRangeUnlessMinusOne, 32, 112000, 1296, 1296},
+    {kParam61, kClientZero, kRange, 8, 1000, 16, 16},
+    {kParam45, kClientZero, kRange, 100, 32768, 16000, 16000},
+    {kParam69, kClientZero, kRange, 128, 60000, 256, 256},
+    {kParam78, kEveryType, kRange, 0, 8, 0, 0},
     {kParam301And302, kClientZero, kOneUnlessParam78IsOne, 0, 0, 1, 1},
-    RangeOrMinusOne(kParam303, 1, 32767, -1),
-    Range(kParam306, kClientZero, 0, 1, 0),
-    Range(kParam12, kClientZero, 1, 64000, 200),
-    RangeOrMinusOne(kParam502, 0, 0, -1, /*highFrom=*/kParam12),
-    Dependent(kParam500, kLimitParam500),
-    Dependent(kParam501, kDependentParam501),
-    Dependent(kParam80,  kDependentParam80),
-    Dependent(kParam13,  kDependentParam13),
-    Range(kParam503, kClientZero, 128, 65300, 1024, 512),
-    Range(kParam504, kClientZero, 128, 120000, 256, 1024),
-    RangeOrMinusOne(kParam505, 128, 0, -1, /*highFrom=*/kParam504),
-    RangeOrMinusOne(kParam506, 128, 0, -1, /*highFrom=*/kParam504),
-    Range(kParam508, kPartitionedOnly, 0, 100, 10),
-    Range(kParam509, kPartitionedOnly, 0, 100, 5),
-    Range(kParam510, kPartitionedOnly, 1, 1440, 60),
-    Range(kParam511, kPartitionedOnly, 1, 1440, 10),
-    Range(kCommBandwidth, kPartitionedOnly, 0.1, 100000.0, 1.25),
-    Range(kQuerySentryHeap, kEveryType, 0, 4096, 512),
-    Range(kParam312, kClientZero, 0, 65000, 0),
-    Range(kParam314, kEveryType, 0, 1, 1),
-    Dependent(kParam601, kDependentParam601),
-    Range(kParam602, kClientZero, 0, 1, 0),
-    Range(kParam603, kClientZero, 0, 1, 0),
-    Range(kDistributedJoin, kEveryType, 0, 1, 0),
+    {kParam303, kClientZero, kRangeUnlessMinusOne, 1, 32767, -1, -1},
+    {kParam306, kClientZero, kRange, 0, 1, 0, 0},
+    {kParam12, kClientZero, kRange, 1, 64000, 200, 200},
+    {kParam502, kClientZero, kRangeUnlessMinusOne, 0, 0, -1, -1, kParam12},
+    {kParam500, kClientZero, kLimitParam500, 0, 0, 0, 0},
+    {kParam501, kClientZero, kDependentParam501, 0, 0, 0, 0},
+    {kParam80, kClientZero, kDependentParam80, 0, 0, 0, 0},
+    {kParam13, kClientZero, kDependentParam13, 0, 0, 0, 0},
+    {kParam503, kClientZero, kRange, 128, 65300, 1024, 512},
+    {kParam504, kClientZero, kRange, 128, 120000, 256, 1024},
+    {kParam505, kClientZero, kRangeUnlessMinusOne, 128, 0, -1, -1, kParam504},
+    {kParam506, kClientZero, kRangeUnlessMinusOne, 128, 0, -1, -1, kParam504},
+    {kParam508, kPartitionedOnly, kRange, 0, 100, 10, 10},
+    {kParam509, kPartitionedOnly, kRange, 0, 100, 5, 5},
+    {kParam510, kPartitionedOnly, kRange, 1, 1440, 60, 60},
+    {kParam511, kPartitionedOnly, kRange, 1, 1440, 10, 10},
+    {kCommBandwidth, kPartitionedOnly, kRange, 0.1, 100000.0, 1.25, 1.25},
+    {kQuerySentryHeap, kEveryType, kRange, 0, 4096, 512, 512},
+    {kParam312, kClientZero, kRange, 0, 65000, 0, 0},
+    {kParam314, kEveryType, kRange, 0, 1, 1, 1},
+    {kParam601, kClientZero, kDependentParam601, 0, 0, 0, 0},
+    {kParam602, kClientZero, kRange, 0, 1, 0, 0},
+    {kParam603, kClientZero, kRange, 0, 1, 0, 0},
+    {kDistributedJoin, kEveryType, kRange, 0, 1, 0, 0},
 };
-// clang-format on
 
 // Every row puts a number in range; a bound taken from another field reads a 32-bit one.
 constexpr bool RowsAreNumbers() {
