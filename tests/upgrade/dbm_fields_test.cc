@@ -2,11 +2,13 @@
 // convert at all, which fields a file of each layout version gives up (the first and last of
 // each layout, every one of them through the field map), the one parameter whose place, width
 // and sign changed between layouts, the values computed rather than copied, and the values at
-// the limits of their ranges once the block is normalised.
+// the limits of their ranges once the block is normalised; and a conversion of files refusing
+// damaged input.
 #include "base/dbm_fields.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "testkit/dbm_block_builder.h"
+#include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
 
 namespace qz7::upgrade {
@@ -244,22 +247,14 @@ void Check(const std::vector<Case>& cases, const Values& defaults = {}) {
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST(DbmNormalization, RangeRules) {
+  // clang-format off
   Check({
       {"kParam72 below its range", 1, {{kParam72, 4095}}, {{kParam72, 4096}}},
       {"kParam72 at its top", 1, {{kParam72, 65535}}, {{kParam72, 65535}}},
-      {"client block",
-       2,
-       {{kParam6, 7},
-        {kParam20, 5},
-        {kParam12, 300},
-        {kParam502, 9},
-        {kParam508, 4},
+      {"client block", 2,
+       {{kParam6, 7}, {kParam20, 5}, {kParam12, 300}, {kParam502, 9}, {kParam508, 4},
         {kProcessorSpeed, 1}},
-       {{kParam6, 3},
-        {kParam20, 0},
-        {kParam12, 0},
-        {kParam502, 0},
-        {kParam508, 0},
+       {{kParam6, 3}, {kParam20, 0}, {kParam12, 0}, {kParam502, 0}, {kParam508, 0},
         {kProcessorSpeed, 0}}},
       {"kParam6 at 256 and above", 3, {{kParam6, 257}}, {{kParam6, 8}}},
       {"kParam6 at 256", 3, {{kParam6, 256}}, {{kParam6, 256}}},
@@ -274,67 +269,78 @@ TEST(DbmNormalization, RangeRules) {
       {"kParam508 at 100 when partitioned", 4, {{kParam508, 100}}, {{kParam508, 100}}},
       {"kParam508 above 100", 4, {{kParam508, 101}}, {{kParam508, 10}}},
       {"bandwidth not partitioned", 1, {{kCommBandwidth, 5}}, {{kCommBandwidth, 0}}},
-      {"switch word when kParam78 is 2",
-       1,
-       {{kParam78, 2}, {kParam301And302, 0}},
+      {"switch word when kParam78 is 2", 1, {{kParam78, 2}, {kParam301And302, 0}},
        {{kParam301And302, 1}}},
       // Bounds taken from other fields, after those fields were put right.
-      {"kParam502 against kParam12 already put right",
-       1,
-       {{kParam12, 0}, {kParam502, 250}},
+      {"kParam502 against kParam12 already put right", 1, {{kParam12, 0}, {kParam502, 250}},
        {{kParam12, 200}, {kParam502, -1}}},
-      {"kParam506 against kParam504 already put right",
-       0,
-       {{kParam504, 0}, {kParam506, 1000}},
+      {"kParam506 against kParam504 already put right", 0, {{kParam504, 0}, {kParam506, 1000}},
        {{kParam504, 1024}, {kParam506, 1000}}},
   });
+  // clang-format on
 }
 
 // The shared-memory rules. Rows name only what they set or check; kParam12 is 1000,
 // kParam303, kParam501, kParam502, kParam80 and kParam13 are -1 and kParam306 is 1 unless a
 // row sets them.
 TEST(DbmNormalization, DependentRules) {
-  Check(
-      {
-          {"kParam500 above the limit kParam502",
-           3,
-           {{kParam502, 100}, {kParam500, 150}},
-           {{kParam500, 0}}},
-          {"kParam500 over max(kParam303, kParam12 / 50)",
-           3,
-           {{kParam303, 10}, {kParam500, 21}},
-           {{kParam500, 0}}},
-          {"type 1: kParam500 over kParam303 * kParam12 / 50",
-           1,
-           {{kParam303, 2}, {kParam501, 990}, {kParam500, 41}},
-           {{kParam500, 0}}},
-          {"kParam501 plus kParam500 above kParam12",
-           3,
-           {{kParam500, 100}, {kParam501, 901}},
-           {{kParam501, -1}}},
-          {"kParam501 with kParam306 clear",
-           3,
-           {{kParam306, 0}, {kParam501, 500}},
-           {{kParam501, -1}}},
-          {"kParam80 above kParam501", 4, {{kParam501, 500}, {kParam80, 501}}, {{kParam80, -1}}},
-          {"kParam13 above kParam12 - kParam500",
-           4,
-           {{kParam500, 100}, {kParam13, 901}},
-           {{kParam13, -1}}},
-          {"kParam601 above kParam80", 4, {{kParam80, 300}, {kParam601, 301}}, {{kParam601, 0}}},
-          // The rules see what the rules before them made of the values.
-          {"kParam80 against kParam501 just made -1",
-           3,
-           {{kParam306, 0}, {kParam501, 500}, {kParam500, 0}, {kParam80, 800}},
-           {{kParam501, -1}, {kParam80, 800}}},
-      },
-      {{kParam12, 1000},
-       {kParam502, -1},
-       {kParam303, -1},
-       {kParam501, -1},
-       {kParam306, 1},
-       {kParam80, -1},
-       {kParam13, -1}});
+  // clang-format off
+  Check({
+      {"kParam500 above the limit kParam502", 3, {{kParam502, 100}, {kParam500, 150}},
+       {{kParam500, 0}}},
+      {"kParam500 over max(kParam303, kParam12 / 50)", 3, {{kParam303, 10}, {kParam500, 21}},
+       {{kParam500, 0}}},
+      {"type 1: kParam500 over kParam303 * kParam12 / 50", 1,
+       {{kParam303, 2}, {kParam501, 990}, {kParam500, 41}}, {{kParam500, 0}}},
+      {"kParam501 plus kParam500 above kParam12", 3, {{kParam500, 100}, {kParam501, 901}},
+       {{kParam501, -1}}},
+      {"kParam501 with kParam306 clear", 3, {{kParam306, 0}, {kParam501, 500}}, {{kParam501, -1}}},
+      {"kParam80 above kParam501", 4, {{kParam501, 500}, {kParam80, 501}}, {{kParam80, -1}}},
+      {"kParam13 above kParam12 - kParam500", 4, {{kParam500, 100}, {kParam13, 901}},
+       {{kParam13, -1}}},
+      {"kParam601 above kParam80", 4, {{kParam80, 300}, {kParam601, 301}}, {{kParam601, 0}}},
+      // The rules see what the rules before them made of the values.
+      {"kParam80 against kParam501 just made -1", 3,
+       {{kParam306, 0}, {kParam501, 500}, {kParam500, 0}, {kParam80, 800}},
+       {{kParam501, -1}, {kParam80, 800}}},
+  }, {{kParam12, 1000}, {kParam502, -1}, {kParam303, -1}, {kParam501, -1}, {kParam306, 1},
+      {kParam80, -1}, {kParam13, -1}});
+  // clang-format on
+}
+
+// ConvertDbmConfiguration on files: damaged input is refused with its code and neither file
+// changes; the version check comes before the checksum check.
+TEST(DbmConversionFile, BadInputIsRefusedAndNothingIsWritten) {
+  constexpr const char* kNew = "C:\\QZ7\\INST1\\qz7systm";
+  constexpr const char* kOld = "C:\\QZ7\\INST1\\00000001.000";
+  using Damage = std::function<void(DbmBlockBuilder & old, DbmBlockBuilder & templ)>;
+  const struct {
+    const char* name;
+    Damage damage;
+    int expected;
+  } cases[] = {
+      {"old version bits 0x700", [](auto& o, auto&) { o.Version(0x700); }, kDbmVersionError},
+      {"new version bits 0xA00", [](auto&, auto& t) { t.Version(0xA00); }, kDbmVersionError},
+      {"old checksum wrong", [](auto& o, auto&) { o.WrongChecksum(); }, kDbmChecksumError},
+      {"new checksum wrong", [](auto&, auto& t) { t.WrongChecksum(256); }, kDbmChecksumError},
+      {"old truncated by one byte", [](auto& o, auto&) { o.TruncateTo(4095); }, kDbmFileError},
+      {"new truncated", [](auto&, auto& t) { t.TruncateTo(100); }, kDbmFileError},
+      {"partitioned into client", [](auto& o, auto& t) { o.NodeType(4), t.NodeType(2); },
+       kDbmNodeTypesError},
+      {"bad version and checksum", [](auto& o, auto&) { o.Version(0x700).WrongChecksum(); },
+       kDbmVersionError},
+  };
+  testkit::TempMachine machine;
+  for (const auto& c : cases) {
+    auto old = DbmBlockBuilder().Version(0x800).U32(76, 300).Text(1130, 256, "C:\\DIAG");
+    auto templ = DbmBlockBuilder().U32(76, 200);
+    c.damage(old, templ);
+    machine.WriteFile(kOld, old.Bytes());
+    machine.WriteFile(kNew, templ.Bytes());
+    EXPECT_EQ(ConvertDbmConfiguration(kNew, kOld), c.expected) << c.name;
+    EXPECT_EQ(machine.ReadFile(kOld), old.Bytes()) << c.name;
+    EXPECT_EQ(machine.ReadFile(kNew), templ.Bytes()) << c.name;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Upgrading an instance's configuration file: the template is filled from the old file, the
-// saved copy is removed only after a successful conversion, and a failure is reported with
-// the old configuration kept.
+// Upgrading an instance: copying, moving and clearing directory trees (and what a failing copy
+// leaves behind in move mode); the configuration file, whose template is filled from the old
+// file, whose saved copy is removed only after a successful conversion, and whose failure is
+// reported with the old configuration kept; and the migration or clearing of its directories.
 #include "upgrade/instance_upgrade.h"
 
 #include <gmock/gmock.h>
@@ -17,26 +18,145 @@
 #include "testkit/message_recorder.h"
 #include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
+#include "upgrade/directory_tree.h"
 
 namespace qz7::upgrade {
 namespace {
 
+using Paths = std::vector<std::string>;
+
+// C:\P\I with two files and a nested directory, and a neighbour that keeps C:\P busy.
+void MakeTree(const testkit::TempMachine& machine) {
+  machine.WriteText("C:\\P\\I\\qz7systm", "config");
+  machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "dir");
+  machine.WriteText("C:\\P\\I\\SQLDBDIR\\DEEP\\F", "deep");
+  machine.WriteText("C:\\P\\OTHER", "busy");
+}
+
+TEST(DirectoryTreeTest, CopyAndMove) {
+  const std::string tooLong = "C:\\" + std::string(300, 'x');
+  struct Row {
+    const char *name, *source, *destination;
+    bool move;
+    int want;
+    Paths present, absent;
+    bool leftover = false;  // C:\P\I.MOVED, what an interrupted move left, is there too
+  } rows[] = {
+      // clang-format off
+      {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", false, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\I\\SQLDBDIR\\DEEP\\F"}, {}},
+      {"move_removes_emptied_source", "\"C:\\P\\I\"", "C:\\NEW\\I", true, 0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\OTHER"}, {"C:\\P\\I"}},
+      {"empty_destination_deletes", "C:\\P\\I", "", false, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
+      {"onto_itself", "C:\\P\\I", "\"c:\\p\\i\\\"", true, 0, {"C:\\P\\I\\qz7systm"}, {}},
+      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", true, kTreeDestinationInside,
+       {"C:\\P\\I\\qz7systm"}, {"C:\\P\\I\\SUB"}},
+      {"sibling_with_common_prefix", "C:\\P\\I", "C:\\P\\IX", true, 0, {"C:\\P\\IX\\qz7systm"},
+       {"C:\\P\\I"}},
+      {"bad_source", tooLong.c_str(), "C:\\NEW", true, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
+       {"C:\\NEW"}},
+      {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", true, 0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\P\\OTHER"}, {"C:\\P\\I.MOVED", "C:\\P\\I"}, true},
+      {"copy_leaves_it", "C:\\P\\I", "C:\\NEW\\I", false, 0, {"C:\\P\\I.MOVED\\SQLDBDIR\\X"},
+       {}, true},
+      // clang-format on
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::TempMachine machine;
+    MakeTree(machine);
+    if (row.leftover) machine.WriteText("C:\\P\\I.MOVED\\SQLDBDIR\\X", "moved");
+    EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.move), row.want);
+    for (const std::string& path : row.present) EXPECT_TRUE(machine.Exists(path)) << path;
+    for (const std::string& path : row.absent) EXPECT_FALSE(machine.Exists(path)) << path;
+  }
+}
+
+// Whatever file operation fails, a move never loses a file nor splits the tree: a move that
+// reports itself complete has every file at the destination; one that does not has left the
+// source whole, for a later move to copy over again. Both ways of moving are covered: the
+// rename when the destination is new, and copy-then-delete when it exists already.
+TEST(DirectoryTreeTest, FailingOperationDuringAMoveNeverSplitsTheTree) {
+  const Paths files = {"qz7systm", "SQLDBDIR\\SQLDBDIR", "SQLDBDIR\\DEEP\\F"};
+  for (const bool destinationExists : {false, true}) {
+    SCOPED_TRACE(destinationExists ? "destination exists" : "new destination");
+    auto prepare = [&](const testkit::TempMachine& machine) {
+      MakeTree(machine);
+      if (destinationExists) machine.WriteText("C:\\NEW\\I\\qz7systm", "older");
+    };
+    uint64_t operations = 0;
+    {
+      testkit::TempMachine machine;
+      prepare(machine);
+      platform::ResetFileOperationCount();
+      int failure = -1;
+      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure);
+      operations = platform::FileOperationCount();
+      EXPECT_EQ(failure, 0);
+      EXPECT_FALSE(machine.Exists("C:\\P\\I"));
+      EXPECT_EQ(machine.ReadFile("C:\\NEW\\I\\qz7systm").size(), 6u) << "the source's copy wins";
+    }
+    ASSERT_GT(operations, destinationExists ? 20u : 3u);
+    for (uint64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE("failing operation " + std::to_string(n));
+      testkit::TempMachine machine;
+      prepare(machine);
+      platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+      int failure = -1;
+      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure);
+      platform::ClearFaultPlan();
+      const bool complete = failure == 0;
+      for (const std::string& file : files) {
+        const std::string whole = complete ? "C:\\NEW\\I\\" + file : "C:\\P\\I\\" + file;
+        EXPECT_FALSE(machine.ReadFile(whole).empty()) << whole;
+      }
+      EXPECT_TRUE(machine.Exists("C:\\P\\OTHER"));
+    }
+  }
+}
+
+TEST(DirectoryTreeTest, DeleteMatchingFiles) {
+  struct Row {
+    const char *name, *pattern, *directory;
+    Paths present, absent;
+  } rows[] = {
+      // clang-format off
+      {"index_file_only", "qz7idir", "\"C:\\P\"", {"C:\\P\\I\\qz7systm"}, {"C:\\P\\QZ7IDIR"}},
+      {"every_file", "*", "C:\\P\\I\\SQLDBDIR\\", {"C:\\P\\I\\SQLDBDIR\\DEEP\\F"},
+       {"C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
+      {"question_marks", "SQLDB???", "C:\\P\\I\\SQLDBDIR", {"C:\\P\\I\\SQLDBDIR\\DEEP"},
+       {"C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
+      {"null_pattern", nullptr, "C:\\P", {"C:\\P\\QZ7IDIR"}, {}},
+      // clang-format on
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::TempMachine machine;
+    MakeTree(machine);
+    machine.WriteText("C:\\P\\QZ7IDIR", "index");
+    machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBINS", "intention");
+    DeleteMatchingFiles(row.pattern, row.directory);
+    for (const std::string& path : row.present) EXPECT_TRUE(machine.Exists(path)) << path;
+    for (const std::string& path : row.absent) EXPECT_FALSE(machine.Exists(path)) << path;
+  }
+}
+
 using testkit::DbmBlockBuilder;
 using testkit::MessageRecorder;
 using Bytes = std::vector<unsigned char>;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr const char* kConfig = "C:\\P\\INST1\\qz7systm";
-constexpr const char* kSaved = "C:\\P\\INST1\\00000000.000";
 constexpr const char* kTemplate = "C:\\QZ7\\CFG\\qz7syssv";
 
 class InstanceUpgradeTest : public ::testing::Test {
  protected:
   void SetUp() override { machine_.WriteFile(kTemplate, DbmBlockBuilder().U32(76, 200).Bytes()); }
-  int Upgrade(const char* instanceDir = "\"C:\\P\\INST1\"") {
+  int Upgrade() {
     MessageTarget target{messages_.logFile(), messages_.module(), messages_.owner()};
-    return UpgradeInstanceConfiguration(target, instanceDir, kTemplate);
+    return UpgradeInstanceConfiguration(target, "\"C:\\P\\INST1\"", kTemplate);
   }
 
   testkit::TempMachine machine_;
@@ -60,34 +180,39 @@ TEST_F(InstanceUpgradeTest, ConvertsIntoTheTemplateAndDropsTheSavedCopy) {
 }
 
 // A conversion that cannot run leaves the old configuration in qz7systm, or, for an instance
-// without one, the template; both report 3608 with the code and 3573 with the name.
+// without one, the template; a directory so long that no temporary name fits beside the
+// configuration changes nothing. Each reports 3608 with the code and 3573 with the name.
 TEST_F(InstanceUpgradeTest, FailedConversionKeepsTheOldConfigurationAndReports) {
   const Bytes damaged = DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes();
   const Bytes templateBytes = machine_.ReadFile(kTemplate);
+  const std::string longName(248, 'L');
   const struct {
     const char* name;
+    std::string folder;
     std::optional<Bytes> config;
     Bytes expected;
     int code;
   } kCases[] = {
-      {"damaged", damaged, damaged, kDbmChecksumError},
-      {"no qz7systm", std::nullopt, templateBytes, kDbmFileError},
+      {"damaged", "INST1", damaged, damaged, kDbmChecksumError},
+      {"no qz7systm", "INST1", std::nullopt, templateBytes, kDbmFileError},
+      {"no free temporary name", longName, old_, old_, -10},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     MessageRecorder messages;
     testkit::TempMachine machine;
+    const std::string dir = "C:\\P\\" + c.folder, config = dir + "\\qz7systm";
     machine.WriteFile(kTemplate, templateBytes);
-    machine.MakeDirectory("C:\\P\\INST1");
-    if (c.config) machine.WriteFile(kConfig, *c.config);
+    machine.MakeDirectory(dir);
+    if (c.config) machine.WriteFile(config, *c.config);
     MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
-    EXPECT_EQ(UpgradeInstanceConfiguration(target, "\"C:\\P\\INST1\"", kTemplate), 1);
-    EXPECT_EQ(machine.ReadFile(kConfig), c.expected);
-    EXPECT_FALSE(machine.Exists(kSaved));
-    EXPECT_FALSE(machine.Exists("C:\\P\\INST1\\qz7systm.upg"));
-    EXPECT_THAT(messages.boxes(), ElementsAre(MessageRecorder::Box{3573, {"INST1"}, 0x40}));
-    EXPECT_EQ(messages.LogLines().end()[-2],
-              "The instance set-up ended with code " + std::to_string(c.code) + ".");
+    EXPECT_EQ(UpgradeInstanceConfiguration(target, ("\"" + dir + "\"").c_str(), kTemplate), 1);
+    EXPECT_EQ(machine.ReadFile(config), c.expected);
+    EXPECT_FALSE(machine.Exists(dir + "\\00000000.000"));
+    EXPECT_FALSE(machine.Exists(dir + "\\qz7systm.upg"));
+    EXPECT_THAT(messages.boxes(), ElementsAre(MessageRecorder::Box{3573, {c.folder}, 0x40}));
+    EXPECT_THAT(messages.LogLines(),
+                Contains("The instance set-up ended with code " + std::to_string(c.code) + "."));
   }
 }
 
@@ -149,17 +274,6 @@ TEST_F(InstanceUpgradeTest, NoFailingOperationLosesTheOldConfiguration) {
     else
       EXPECT_EQ(machine.ReadFile(kConfig), old_);
   }
-}
-
-// A directory so long that no temporary name fits beside the configuration: nothing changes.
-TEST_F(InstanceUpgradeTest, NoFreeTemporaryNameChangesNothing) {
-  const std::string directory = "C:\\P\\" + std::string(248, 'L');
-  machine_.WriteFile(directory + "\\qz7systm", old_);
-  EXPECT_EQ(Upgrade(("\"" + directory + "\"").c_str()), 1);
-  EXPECT_EQ(machine_.ReadFile(directory + "\\qz7systm"), old_);
-  EXPECT_THAT(messages_.boxes(),
-              ElementsAre(MessageRecorder::Box{3573, {std::string(248, 'L')}, 0x40}));
-  EXPECT_EQ(messages_.LogLines().front(), "The instance set-up ended with code -10.");
 }
 
 // Fake migrations that record their calls and end with the codes a test chose.
