@@ -163,19 +163,6 @@ TEST_F(InstanceSetupTest, RecordLostToListGrowthFailsTheRun) {
   EXPECT_THAT(messages_.boxes(), IsEmpty());
 }
 
-// An administration server found on the computer but not wanted any more is dropped and
-// forgotten.
-TEST_F(InstanceSetupTest, UnwantedAdminServerIsDropped) {
-  EXPECT_EQ(host::DefineInstance("QZ7DAS00"), 0);
-  EXPECT_EQ(host::WriteProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00"), 0);
-  Scan({Plain("QZ7DAS00")}, /*adminAt=*/0);
-  ASSERT_EQ(AddInstanceRecord(context_, Plain("SALES"), false), 0);
-  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
-  EXPECT_THAT(host_.CallsTo("InstanceDrop"),
-              ElementsAre("InstanceDrop(\"QZ7DAS00\", \"\"C:\\QZ7\\QZ7DAS00\"\")"));
-  EXPECT_EQ(GlobalVariable("QZ7ADMINSERVER"), "<unset>");
-}
-
 TEST_F(InstanceSetupTest, ServicesOfFoundInstancesAreDeregistered) {
   InstanceRecord partitioned = Plain("MPP");
   partitioned.nodeType = kNodeTypePartitioned;
@@ -211,9 +198,11 @@ TEST_F(InstanceSetupTest, ServicesOfFoundInstancesAreDeregistered) {
 }
 
 // Instance directories of the found instances move to the target directory, the client
-// configuration file with them; foreign nodes stay, and an unwanted administration server is
-// dropped where it is rather than moved.
+// configuration file with them; foreign nodes stay, and an administration server found on the
+// computer but not wanted any more is dropped where it is rather than moved, and forgotten.
 TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
+  EXPECT_EQ(host::DefineInstance("QZ7DAS00"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00"), 0);
   InstanceRecord foreign = Plain("FOREIGN");
   foreign.ownedElsewhere = 1;
   Scan({Plain("SALES"), Plain("QZ7DAS00"), foreign}, /*adminAt=*/1);
@@ -230,6 +219,9 @@ TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
     EXPECT_TRUE(machine_.Exists(path)) << path;
   for (const char* path : {"C:\\OLD\\SALES", "C:\\OLD\\qz7cli.ini", "C:\\NEW\\QZ7DAS00"})
     EXPECT_FALSE(machine_.Exists(path)) << path;
+  EXPECT_THAT(host_.CallsTo("InstanceDrop"),
+              ElementsAre("InstanceDrop(\"QZ7DAS00\", \"\"C:\\OLD\\QZ7DAS00\"\")"));
+  EXPECT_EQ(GlobalVariable("QZ7ADMINSERVER"), "<unset>");
 }
 
 // A move that cannot finish leaves the old directory whole and the instance is not upgraded.

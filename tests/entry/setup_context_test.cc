@@ -1,5 +1,7 @@
-// Building the setup context: the profile paths, bad paths, and the entry points' bad arguments
-// with the one-time initialisation.
+// Building the setup context: the profile paths, bad paths, discovery from the old index file
+// and from the profile registry with the configuration files read by bytes, the add rules of its
+// list, the entry points' bad arguments with the one-time initialisation, and the upward removal
+// of emptied profile directories.
 #include "entry/setup_context.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +14,12 @@
 
 #include "base/coding.h"
 #include "base/quoted_path.h"
+#include "entry/existing_instance_scan.h"
+#include "entry/instance_removal.h"
 #include "host/profile_registry.h"
 #include "qz7instm.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/instance_index_builder.h"
 #include "testkit/recording_host.h"
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
@@ -152,12 +157,22 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   std::strcpy(plain.name, "QZ7");
   InstanceDescriptor* onlyNull[] = {nullptr};
   InstanceDescriptor* one[] = {&plain, nullptr};
+  // An uninstall call without a usable installation path removes nothing at all.
+  ASSERT_EQ(host::DefineInstance("KEPT"), 0);
+  machine_.MakeDirectory("C:\\P");
+  const std::string tooLong = "c:\\" + std::string(300, 'x');
+  for (const char* install : {static_cast<const char*>(nullptr), "", tooLong.c_str()}) {
+    deleteInstances("c:\\p", install, nullptr, nullptr, nullptr);
+  }
+  deleteInstances(nullptr, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(host_.CountOf("InstanceDrop"), 0);
+  EXPECT_TRUE(host::IsInstanceDefined("KEPT"));
+  EXPECT_TRUE(machine_.Exists("C:\\P"));
   // Without an installation the registry cannot be pointed anywhere: -9. The other calls run
   // (the installation has no templates, so creation reports a failure: 1).
   EXPECT_EQ(createInstances(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), -9);
   EXPECT_EQ(createInstances("", "", "c:\\inst", onlyNull, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(createInstances("c:\\a", "c:\\b", "c:\\inst", one, nullptr, nullptr, nullptr), 1);
-  deleteInstances(nullptr, nullptr, nullptr, nullptr, nullptr);
   deleteInstances("", "c:\\inst", nullptr, nullptr, nullptr);
   // The host initialisation ran on the first construction that reached it, and only then.
   EXPECT_TRUE(HostInitialised());
@@ -165,6 +180,197 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   if (host_.CountOf("CreateInitAppData") == 0) return;
   EXPECT_EQ(util::LoadLE32(host_.ControlBlock()), 0x68211u);
   EXPECT_EQ(util::LoadLE16(host_.ControlBlock() + 0x136C), 1);
+}
+
+InstanceRecord Plain(const char* name) {
+  InstanceRecord record;
+  FillPlainRecord(record, name, "acct", "pw");
+  return record;
+}
+
+// A record whose name is already listed (without regard to case) replaces it and keeps its
+// profile directory; the default mark follows the last add of the name.
+TEST(AddInstanceRecordTest, ReplacesByNameWithoutCaseAndKeepsProfile) {
+  SetupContext context;
+  InstanceRecord first = Plain("QZ7");
+  SetProfileDir(first, "C:\\OLD");
+  ASSERT_EQ(AddInstanceRecord(context, Plain("OTHER"), true), 0);
+  ASSERT_EQ(AddInstanceRecord(context, first, false), 1);
+  EXPECT_EQ(context.defaultIndex, 0);
+
+  InstanceRecord replacement = Plain("qz7");
+  replacement.account = "new";
+  EXPECT_EQ(AddInstanceRecord(context, replacement, false), 1);
+  EXPECT_EQ(context.records.count(), 2);
+  EXPECT_STREQ(context.records[1].name.c_str(), "qz7");
+  EXPECT_STREQ(context.records[1].account.c_str(), "new");
+  EXPECT_STREQ(context.records[1].profileDir.c_str(), "\"C:\\OLD\"");
+  EXPECT_EQ(context.defaultIndex, -1) << "replacement without the mark clears the default";
+
+  EXPECT_EQ(AddInstanceRecord(context, Plain("other"), true), 0);
+  EXPECT_EQ(context.defaultIndex, 0);
+  EXPECT_STREQ(context.records[0].profileDir.c_str(), "\"\"");  // empty comes back as ""
+  EXPECT_EQ(AddInstanceRecord(context, Plain(""), true), -1);
+  EXPECT_EQ(context.records.count(), 2);
+  // The list grows by ten, keeping every record at its index.
+  for (int i = 2; i < 21; ++i) {
+    ASSERT_EQ(AddInstanceRecord(context, Plain(("I" + std::to_string(i)).c_str()), false), i);
+    EXPECT_EQ(context.records.capacity(), (i / 10 + 1) * 10) << i;
+  }
+  for (int i = 2; i < 21; ++i) EXPECT_EQ(context.records[i].name.view(), "I" + std::to_string(i));
+}
+
+// Directories are removed upwards until one cannot be removed; a drive root never is.
+TEST_F(SetupContextTest, RemovesEmptiedProfileDirectoriesUpwards) {
+  const struct {
+    const char *name, *target, *file;  // file: made before the run (null: none)
+    std::vector<std::string> gone, kept;
+  } rows[] = {
+      {"parent_holds_a_file",
+       "\"C:\\A\\B\\PROFILES\"",
+       "C:\\A\\B\\OTHER.TXT",
+       {"C:\\A\\B\\PROFILES"},
+       {"C:\\A\\B\\OTHER.TXT", "C:\\A"}},
+      {"empty_up_to_a_busy_parent", "C:\\A\\B\\PROFILES", nullptr, {"C:\\A\\B"}, {"C:\\A"}},
+      {"different_case_on_disk", "\"c:\\a\\profiles\"", nullptr, {"C:\\A\\PROFILES"}, {"C:\\A\\B"}},
+      {"drive_root", "\"C:\\\"", nullptr, {}, {"C:\\"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    testkit::TempMachine machine;
+    machine.MakeDirectory("C:\\A\\B\\PROFILES");
+    machine.MakeDirectory("C:\\A\\PROFILES");
+    if (row.file != nullptr) machine.WriteText(row.file, "x");
+    SetupContext context;
+    context.targetProfileDir = row.target;
+    RemoveAllInstances(context);
+    for (const std::string& path : row.gone) EXPECT_FALSE(machine.Exists(path)) << path;
+    for (const std::string& path : row.kept) EXPECT_TRUE(machine.Exists(path)) << path;
+  }
+}
+
+constexpr const char* kProfile = "\"C:\\PROF\"";
+
+class ScanTest : public ::testing::Test {
+ protected:
+  // A configuration file of size bytes with the release, the node type and a text filled.
+  void WriteConfig(const char* instance, size_t size, uint32_t version, uint16_t nodeType) {
+    std::vector<unsigned char> bytes(4096, 0);
+    util::StoreLE32(bytes.data() + 16, version);
+    util::StoreLE16(bytes.data() + 40, nodeType);
+    for (size_t i = 0; i < 10; ++i) bytes[100 + i] = static_cast<unsigned char>("CONFIGTEXT"[i]);
+    bytes.resize(size);
+    machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm", bytes);
+  }
+
+  testkit::TempMachine machine_;
+  testkit::RecordingHost host_;
+  testkit::ScopedHost scoped_{&host_};
+};
+
+// A usable index file gives release 2 and no registry read; an unusable one falls back to the
+// registry, which here holds FROMREG.
+TEST_F(ScanTest, IndexFileVariants) {
+  struct Row {
+    const char* name;
+    testkit::InstanceIndex index;
+    int records, defaultIndex, priorRelease;
+  } rows[] = {
+      {"one_entry", {.names = {"QZ7"}}, 1, 0, 2},
+      {"count_2_one_whole", {.entryCount = 2, .names = {"A", "B"}, .truncateTo = 44}, 1, -1, 2},
+      {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0},
+      {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2},
+  };
+  EXPECT_EQ(host::DefineInstance("FROMREG"), 0);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    host_.ClearCalls();
+    machine_.WriteFile("C:\\PROF\\QZ7IDIR", testkit::BuildInstanceIndex(row.index));
+    auto scan = ScanExistingInstances(kProfile);
+    ASSERT_EQ(scan->records.count(), row.records);
+    EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
+    EXPECT_EQ(scan->priorRelease, row.priorRelease);
+    EXPECT_EQ(host_.CountOf("PRegProfilePE") > 0, row.priorRelease == 0);
+    EXPECT_EQ(scan->records[0].name.view() == "FROMREG", row.priorRelease == 0);
+    EXPECT_LE(scan->records[0].name.size(), 8u);
+  }
+}
+
+TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
+  for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"}) {
+    EXPECT_EQ(host::DefineInstance(name), 0);
+    if (name[0] >= 'M') {
+      EXPECT_EQ(host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003"), 0);
+    }
+  }
+  EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das"), 0);
+  EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7INSTDEF", "b"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc"),
+            0);  // this computer, other case
+  EXPECT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof"), 0);
+  std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
+  WriteConfig("MINE", 4096, 0x800, 4);
+
+  auto scan = ScanExistingInstances(kProfile);
+  ASSERT_EQ(scan->records.count(), 6);
+  EXPECT_EQ(scan->adminIndex, 1);
+  EXPECT_EQ(scan->defaultIndex, 2);
+  EXPECT_STREQ(scan->records[2].profileDir.c_str(), "") << "same directory in another case";
+  const int owned[] = {0, 0, 0, 0, 1, 1}, nodeType[] = {2, 2, 2, 4, 4, 4};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(scan->records[i].ownedElsewhere, owned[i]) << i;
+    EXPECT_EQ(scan->records[i].nodeType, nodeType[i]) << i;
+  }
+  EXPECT_EQ(scan->priorRelease, 5);
+}
+
+// Without a default in the registry: the other record of an administration server and one
+// instance is the default; a name too long for an instance is no administration server.
+TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
+  const struct {
+    const char *name, *first, *second, *admin;
+    int adminIndex, defaultIndex;
+  } rows[] = {
+      {"admin_first", "DAS", "QZ7", "DAS", 0, 1},
+      {"admin_second", "QZ7", "DAS", "DAS", 1, 0},
+      {"nine_character_admin_ignored", "DAS", "QZ7", "DAS123456", -1, -1},
+  };
+  machine_.MakeDirectory("C:\\PROF");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(host::RemoveProfileRegistry(), 0);
+    EXPECT_EQ(host::DefineInstance(row.first), 0);
+    EXPECT_EQ(host::DefineInstance(row.second), 0);
+    EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin), 0);
+    auto scan = ScanExistingInstances(kProfile);
+    EXPECT_EQ(scan->adminIndex, row.adminIndex);
+    EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
+  }
+}
+
+TEST_F(ScanTest, ConfigurationFileByBytesRead) {
+  struct Row {
+    const char *name, *configText;
+    size_t size;
+    uint32_t version;
+    int priorRelease, nodeType;
+  } rows[] = {
+      {"17_bytes", "", 17, 0x900, 0, 2},
+      {"41_bytes", "", 41, 0x900, 6, 2},
+      {"42_bytes", "", 42, 0x800, 5, 3},
+      {"115_bytes", "CONFIGTEXT", 115, 0x900, 6, 3},
+  };
+  EXPECT_EQ(host::DefineInstance("I"), 0);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteConfig("I", row.size, row.version, 3);
+    auto scan = ScanExistingInstances(kProfile);
+    ASSERT_EQ(scan->records.count(), 1);
+    EXPECT_EQ(scan->priorRelease, row.priorRelease);
+    EXPECT_EQ(scan->records[0].nodeType, row.nodeType);
+    EXPECT_STREQ(scan->records[0].configText.c_str(), row.configText);
+  }
 }
 
 }  // namespace
