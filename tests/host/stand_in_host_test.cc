@@ -1,18 +1,200 @@
-// The stand-in runtime's machine facts, installed-product query, Windows services and network
-// shares.
+// The stand-in runtime: its profile registry (variables by number and by name at every level,
+// the default-level and global-profile rules, enumeration and its end, pointing, and removal),
+// its machine facts, the installed-product query, Windows services and network shares; and
+// creating and dropping instances in it: what a create makes, that a create of a defined
+// instance updates it, that a failed create or update (bad request, missing template, or any
+// failing file, registry or service step) leaves the machine exactly as it was, and that a
+// drop removes directory, key and services. Each test has a fresh machine root with drive C:
+// and a stand-in runtime of its own.
+#include "host/stand_in_host.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "host/host_files.h"
+#include "host/host_services.h"
+#include "host/instance_lifecycle.h"
 #include "host/machine_facts.h"
+#include "host/profile_registry.h"
+#include "host/registry_access.h"
 #include "host/service_table.h"
 #include "platform/computer.h"
-#include "tests/host/host_fixture.h"
+#include "platform/fault_injection.h"
+#include "platform/file_system.h"
+#include "platform/posix/syscalls.h"
+#include "platform/win_error.h"
+#include "testkit/dbm_block_builder.h"
+#include "testkit/profile_registry_builder.h"
+#include "testkit/sample_machine.h"
+#include "testkit/temp_machine.h"
 
 namespace qz7::host {
 namespace {
+
+class HostFixture : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::ClearFaultPlan(); }
+  void TearDown() override { platform::ClearFaultPlan(); }
+
+  // Reads a variable; the result code and the value (empty on failure) as one text
+  // "RESULT:VALUE", so that a table row states both.
+  std::string Read(int variable, const char* name, const char* profile, size_t size = 256) {
+    std::string buffer(size, '\x7f');
+    int result = host_.PRegValuePE(kValueRead, variable, name, buffer.data(), size, profile, -1);
+    return std::to_string(result) + ":" + std::string(buffer.c_str());
+  }
+  int Write(int variable, const char* name, const char* profile, const std::string& value) {
+    std::string text = value;
+    return host_.PRegValuePE(kValueWrite, variable, name, text.data(), 0, profile, -1);
+  }
+  int Remove(int variable, const char* name, const char* profile) {
+    return host_.PRegValuePE(kValueRemove, variable, name, nullptr, 0, profile, -1);
+  }
+  // PRegProfilePE on a copy of text (null stays null).
+  int Profile(int op, const char* text) {
+    std::string copy = text != nullptr ? text : "";
+    return host_.PRegProfilePE(op, text != nullptr ? copy.data() : nullptr, -1);
+  }
+
+  testkit::TempMachine machine_;
+  StandInHost host_;
+};
+
+std::string Code(int result) { return std::to_string(result) + ":"; }
+
+class ProfileRegistryTest : public HostFixture {
+ protected:
+  void SetUp() override {
+    HostFixture::SetUp();
+    ASSERT_EQ(testkit::WriteProfileRegistry(
+                  {.instances = {{"QZ7", {{"QZ7INSTPROF", "C:\\P"}}, {}},
+                                 {"QZ7DAS", {}, {}},
+                                 {"QZ7MPP", {{"QZ7PORTRANGE", "60000:60003"}}, {"0", "1"}}},
+                   .globalProfile = {{"QZ7INSTDEF", "QZ7"}},
+                   .defaultLevel = {{"QZ7INSTDEF", "OLDDEF"}, {"QZ7ADMINSERVER", "OLDDAS"}}}),
+              0);
+  }
+
+  // Every name a first/next enumeration gives, then the code that ended it, as one text;
+  // through PRegProfilePE or, with pe false, PRegProfile.
+  std::string Enumerate(bool pe = true) {
+    std::string names;
+    char buffer[260];
+    auto call = [&](int op) {
+      return pe ? host_.PRegProfilePE(op, buffer, -1) : host_.PRegProfile(op, buffer);
+    };
+    int result = call(kProfileFirst);
+    for (; result == 0; result = call(kProfileNext)) names += std::string(buffer) + " ";
+    return names + std::to_string(result);
+  }
+};
+
+TEST_F(ProfileRegistryTest, ReadsFollowTheLevelRules) {
+  const struct {
+    const char* label;
+    int variable;
+    const char *name, *profile;
+    std::string expected;  // "RESULT:VALUE"
+    size_t size = 256;
+  } cases[] = {
+      {"global wins over default level", kVarDefaultInstance, nullptr, nullptr, "0:QZ7"},
+      {"default level when global lacks it", kVarAdminServer, nullptr, nullptr, "0:OLDDAS"},
+      {"global profile never falls back", kVarAdminServer, nullptr, kGlobalProfile,
+       Code(kNotFound)},
+      {"instance variable by number", kVarInstanceProfile, nullptr, "QZ7", "0:C:\\P"},
+      {"variable name in any case", 0, "qz7portrange", "QZ7MPP", "0:60000:60003"},
+      {"instance variables stay apart", 0, "QZ7PORTRANGE", "QZ7", Code(kNotFound)},
+      {"unknown variable number", 999, nullptr, nullptr, Code(kBadArgument)},
+      {"value exactly fits", kVarInstanceProfile, nullptr, "QZ7", "0:C:\\P", 5},
+      {"value one byte too long", kVarInstanceProfile, nullptr, "QZ7", Code(kBufferTooSmall), 4},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Read(c.variable, c.name, c.profile, c.size), c.expected) << c.label;
+  }
+}
+
+// The library writes the administration server at the null profile, reads it back through
+// the global profile (PRegValue) and later removes it there.
+TEST_F(ProfileRegistryTest, WritesAndRemovesRoundTrip) {
+  ASSERT_EQ(Write(kVarAdminServer, nullptr, nullptr, "NEWDAS"), 0);
+  char buffer[32];
+  ASSERT_EQ(host_.PRegValue(kValueRead, kVarAdminServer, 0, buffer, 32, kGlobalProfile), 0);
+  EXPECT_STREQ(buffer, "NEWDAS");
+
+  EXPECT_EQ(Remove(kVarAdminServer, nullptr, kGlobalProfile), 0);
+  EXPECT_EQ(Read(kVarAdminServer, nullptr, kGlobalProfile), Code(kNotFound));
+  // The default level was never touched and shows through again.
+  EXPECT_EQ(Read(kVarAdminServer, nullptr, nullptr), "0:OLDDAS");
+  EXPECT_EQ(Remove(kVarAdminServer, nullptr, kGlobalProfile), kNotFound);
+
+  // Instance variables, by number and by name.
+  ASSERT_EQ(Write(kVarInstanceOwner, nullptr, "QZ7MPP", "HOSTA"), 0);
+  EXPECT_EQ(Read(0, "QZ7INSTOWNER", "QZ7MPP"), "0:HOSTA");
+  ASSERT_EQ(Write(0, "QZ7INSTOWNER", "qz7mpp", "HOSTB"), 0);  // overwrites, any case
+  EXPECT_EQ(Read(kVarInstanceOwner, nullptr, "QZ7MPP"), "0:HOSTB");
+  EXPECT_EQ(Remove(kVarInstanceOwner, nullptr, "QZ7MPP"), 0);
+  EXPECT_EQ(Read(kVarInstanceOwner, nullptr, "QZ7MPP"), Code(kNotFound));
+  EXPECT_EQ(Read(0, "QZ7PORTRANGE", "QZ7MPP"), "0:60000:60003");  // neighbours stay
+
+  EXPECT_EQ(Write(kVarInstanceOwner, nullptr, "NOPE", "X"), kNotFound);
+  EXPECT_EQ(Profile(kProfileIsDefined, "NOPE"), kNotFound);  // a write never defines one
+  EXPECT_EQ(Profile(kProfileIsDefined, "qz7das"), 0);
+}
+
+TEST_F(ProfileRegistryTest, EnumerationListsInstancesOnlyAndEndsForGood) {
+  EXPECT_EQ(Enumerate(), "QZ7 QZ7DAS QZ7MPP " + std::to_string(kEndOfList));
+  EXPECT_EQ(Profile(kProfileNext, ""), kEndOfList);  // stays ended
+  EXPECT_EQ(Enumerate(false), "QZ7 QZ7DAS QZ7MPP -5");
+  // An instance dropped during an enumeration is passed over.
+  char buffer[256];
+  ASSERT_EQ(host_.PRegProfilePE(kProfileFirst, buffer, -1), 0);
+  ASSERT_EQ(UndefineInstance("QZ7DAS"), 0);
+  ASSERT_EQ(host_.PRegProfilePE(kProfileNext, buffer, -1), 0);
+  EXPECT_STREQ(buffer, "QZ7MPP");
+}
+
+TEST_F(ProfileRegistryTest, PointingNeedsAnExistingDirectoryAndRemoveAllClearsIt) {
+  machine_.MakeDirectory("C:\\QZ7\\PROFILES");
+  machine_.WriteText("C:\\QZ7\\FILE", "x");
+  const struct {
+    const char* label;
+    int op;
+    const char* text;
+    int expected;
+  } cases[] = {
+      {"installation", kProfileSetInstall, "C:\\QZ7", 0},
+      {"quoted profile directory", kProfileSetInstanceDir, "\"C:\\QZ7\\PROFILES\"", 0},
+      {"case differs", kProfileSetInstanceDir, "c:\\qz7\\profiles", 0},
+      {"missing directory", kProfileSetInstanceDir, "C:\\NOWHERE", kNotFound},
+      {"a file, not a directory", kProfileSetInstall, "C:\\QZ7\\FILE", kNotFound},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Profile(c.op, c.text), c.expected) << c.label;
+  std::string pointed;
+  ASSERT_EQ(ReadProfilePointer(kInstanceProfileDirValue, &pointed), 0);
+  EXPECT_EQ(pointed, "c:\\qz7\\profiles");  // the last successful pointing
+  ASSERT_EQ(ReadProfilePointer(kInstallDirValue, &pointed), 0);
+  EXPECT_EQ(pointed, "C:\\QZ7");
+
+  // Removing everything takes the pointers too, but leaves other keys of the product.
+  ScopedKey components;
+  ASSERT_EQ(CreateKey("SOFTWARE\\ZAV\\QZ7\\Components", &components), 0);
+  EXPECT_EQ(Profile(kProfileRemoveAll, nullptr), 0);
+
+  EXPECT_EQ(Enumerate(false), "-5");                                    // ends at once
+  EXPECT_EQ(Read(kVarAdminServer, nullptr, nullptr), Code(kNotFound));  // at every level
+  EXPECT_EQ(ReadProfilePointer(kInstallDirValue, &pointed), kNotFound);
+  EXPECT_EQ(ReadProfilePointer(kInstanceProfileDirValue, &pointed), kNotFound);
+  EXPECT_TRUE(KeyExists("SOFTWARE\\ZAV\\QZ7\\Components"));
+}
 
 using MachineFactsTest = HostFixture;
 
@@ -88,6 +270,289 @@ TEST_F(ServicesAndSharesTest, SharesAreKeptByName) {
   ShareConfig share;
   ASSERT_EQ(QueryShare("QZ7-MPP", &share), 0);
   EXPECT_EQ(share.path + " " + share.group, "C:\\PROFILES Everyone");
+}
+
+namespace fs = std::filesystem;
+
+std::string HostFileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What a create may change, by name: every file and directory on the drives with its
+// contents, the service table, and the instance keys of the profile registry (without the
+// comment header a rewrite of a text store adds).
+using MachineState = std::map<std::string, std::string>;
+
+// The names of what differs between two states; empty when they are equal.
+std::string Diff(const MachineState& before, const MachineState& after) {
+  std::string text;
+  for (const auto& [name, content] : after) {
+    if (!before.count(name) || before.at(name) != content) text += "changed " + name + "\n";
+  }
+  for (const auto& [name, content] : before)
+    text += after.count(name) ? "" : "removed " + name + "\n";
+  return text;
+}
+
+class InstanceLifecycleTest : public HostFixture {
+ protected:
+  void SetUp() override {
+    HostFixture::SetUp();
+    testkit::SampleMachine plan;
+    plan.templates = {"qz7syssv", "qz7syssr", "qz7sysmp", "qz7syssr.das"};
+    plan.migrationMessages = plan.setupMessages = false;
+    testkit::BuildSampleMachine(machine_.root(), plan);
+    machine_.MakeDirectory("C:\\PROFILES");
+  }
+
+  MachineState State() const {
+    MachineState state;
+    fs::path drives = fs::path(machine_.root()) / "drives";
+    for (const auto& entry : fs::recursive_directory_iterator(drives)) {
+      state[fs::relative(entry.path(), drives).string()] =
+          entry.is_directory() ? "<dir>" : HostFileText(entry.path());
+    }
+    for (const char* store : {"services.txt", "registry.txt"}) {
+      std::istringstream table(HostFileText(fs::path(machine_.root()) / store));
+      bool keep = store[0] == 's';  // of the registry, only the instance keys
+      for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line[0] == '[' && store[0] == 'r') {
+          keep = line.rfind(std::string("[") + kProfilesKey + "\\", 0) == 0;
+        }
+        if (keep) state[store] += line + "\n";
+      }
+    }
+    return state;
+  }
+
+  int Create(const char* name, int kind, int adminFlag = 0, const char* account = nullptr,
+             const char* profileDir = "C:\\PROFILES") {
+    return host_.InstanceCreateExtended(name, profileDir, "C:\\QZ7", adminFlag, account, nullptr, 0,
+                                        kind, nullptr);
+  }
+};
+
+TEST_F(InstanceLifecycleTest, RefusedCreateLeavesNothing) {
+  ASSERT_EQ(Create("OLD", 1), 0);
+  fs::remove(machine_.HostPath("C:\\QZ7\\CFG\\qz7syssr.das"));
+  const struct {
+    const char *label, *name;
+    int kind, adminFlag;
+    const char* profileDir;
+    int expected;
+  } cases[] = {
+      {"template missing for kind 5", "ST", 5, 0, "C:\\PROFILES", kTemplateMissing},
+      {"unknown kind", "K7", 7, 0, "C:\\PROFILES", kBadArgument},
+      {"name of nine characters", "NINECHARS", 1, 0, "C:\\PROFILES", kBadArgument},
+      {"empty profile directory", "QZ7", 1, 0, "", kBadArgument},
+      {"profile directory on no drive", "QZ7", 1, 0, "Q:\\PROFILES", kSystemError},
+  };
+  const MachineState before = State();
+  for (const auto& c : cases) {
+    EXPECT_EQ(Create(c.name, c.kind, c.adminFlag, nullptr, c.profileDir), c.expected) << c.label;
+    EXPECT_EQ(Diff(before, State()), "") << c.label;
+  }
+}
+
+// A create on a prepared machine and what it must leave when it succeeds. The machine may hold
+// an instance defined by an earlier release (with variables and nodes), an old qz7systm and an
+// old service running C:\OLD\bin\qz7syscs.exe.
+struct CreateCase {
+  const char* label;
+  std::vector<testkit::ProfileInstance> defined;
+  const char* oldConfig = nullptr;   // where an old qz7systm lies
+  const char* oldService = nullptr;  // a service of an earlier release
+  const char* name = "QZ7";
+  int kind = 1;
+  int adminFlag = 0;
+  const char* profileDir = "C:\\PROFILES";
+  // after success: the old qz7systm unchanged, or else a copy of this template in C:\QZ7\CFG
+  const char* templateFile = nullptr;
+  std::vector<std::string> nodes = {};
+  const char* service = "QZ7";  // must run C:\QZ7\bin\qz7syscs.exe
+};
+
+const testkit::ProfileInstance kOldQz7 = {
+    .name = "QZ7", .variables = {{"QZ7INSTPROF", "C:\\OLDPROF"}, {"QZ7PORTRANGE", "1:4"}}};
+const char* const kOldQz7Config = "C:\\PROFILES\\QZ7\\qz7systm";
+
+// clang-format off
+const CreateCase kCreateCases[] = {
+    {.label = "new instance", .templateFile = "qz7syssv"},
+    {.label = "directory of an undefined instance", .oldConfig = kOldQz7Config, .kind = 3,
+     .templateFile = "qz7syssr"},
+    {.label = "defined: configuration kept, service re-pointed", .defined = {kOldQz7},
+     .oldConfig = kOldQz7Config, .oldService = "QZ7", .kind = 3},
+    {.label = "defined: partitioned, new directory, node 0 added",
+     .defined = {{.name = "MPP", .variables = {{"QZ7INSTPROF", "C:\\OLDPROF"}}, .nodes = {"1"}}},
+     .oldService = "MPP-1", .name = "MPP", .kind = 4, .profileDir = "C:\\NEW\\PROF",
+     .templateFile = "qz7sysmp", .nodes = {"1", "0"}, .service = "MPP-0"},
+    {.label = "administration server", .name = "DAS", .kind = -1, .adminFlag = 1,
+     .templateFile = "qz7syssr.das", .service = "DAS"},
+    {.label = "defined: becomes partitioned, nodes key added", .defined = {kOldQz7},
+     .oldConfig = kOldQz7Config, .kind = 4, .nodes = {"0"}, .service = "QZ7-0"},
+};
+// clang-format on
+
+const std::vector<unsigned char> kOldConfigBytes =
+    testkit::DbmBlockBuilder().Version(0x800).NodeType(1).Bytes();
+
+// The files of the machine root copied aside, to put a machine back between runs.
+struct MachineCopy {
+  MachineCopy(const std::string& root, const char* suffix) : root(root), copy(root + suffix) {
+    fs::copy(root, copy, fs::copy_options::recursive);
+  }
+  ~MachineCopy() { fs::remove_all(copy); }
+  void Restore() const {
+    for (const auto& entry : fs::directory_iterator(root)) fs::remove_all(entry.path());
+    fs::copy(copy, root, fs::copy_options::recursive);
+  }
+  fs::path root, copy;
+};
+
+class CreateCaseTest : public InstanceLifecycleTest {
+ protected:
+  void Prepare(const CreateCase& c) {
+    ASSERT_EQ(testkit::WriteProfileRegistry({.instances = c.defined}), 0);
+    if (c.oldConfig != nullptr) machine_.WriteFile(c.oldConfig, kOldConfigBytes);
+    if (c.oldService != nullptr) {
+      ASSERT_EQ(
+          RegisterService(c.oldService, "QZ7", "C:\\OLD\\bin\\qz7syscs.exe", nullptr, nullptr), 0u);
+    }
+  }
+  int Run(const CreateCase& c) {
+    return Create(c.name, c.kind, c.adminFlag, ".\\qz7user", c.profileDir);
+  }
+
+  // The instance's qz7systm (as the host files are named, whatever case the call used).
+  static std::string ConfigPath(const CreateCase& c) {
+    return c.oldConfig != nullptr ? c.oldConfig
+                                  : std::string(c.profileDir) + "\\" + c.name + "\\qz7systm";
+  }
+
+  // What a successful create of the case must have left: the names of what is wrong.
+  std::string Outcome(const CreateCase& c) const {
+    std::string faults;
+    auto check = [&faults](bool good, const std::string& what) {
+      if (!good) faults += what + "\n";
+    };
+    check(machine_.ReadFile(ConfigPath(c)) ==
+              (c.templateFile == nullptr
+                   ? kOldConfigBytes
+                   : machine_.ReadFile(std::string("C:\\QZ7\\CFG\\") + c.templateFile)),
+          "qz7systm");
+    std::vector<std::string> instances, expected = {c.defined.empty() ? c.name : c.defined[0].name};
+    check(ListInstances(&instances) == 0 && instances == expected, "instances");
+    std::map<std::string, std::string> variables;  // those defined before are kept
+    for (const auto& instance : c.defined)
+      for (const auto& variable : instance.variables) variables[variable.name] = variable.value;
+    variables["QZ7INSTPROF"] = c.profileDir;
+    for (const auto& [name, expected] : variables) {
+      std::string value;
+      check(ReadVariableAt(ProfileLevel::kInstance, c.name, name, &value) == 0 && value == expected,
+            name);
+    }
+    std::vector<std::string> nodes;
+    check(ListInstanceNodes(c.name, &nodes) == 0 && nodes == c.nodes, "nodes");
+    ServiceConfig service;
+    check(QueryServiceNamed(c.service, &service) == 0 &&
+              service.program == "C:\\QZ7\\bin\\qz7syscs.exe" && service.account == ".\\qz7user",
+          "service");
+    return faults;
+  }
+};
+
+// The n-th rename (every replacement of registry.txt or services.txt, and the renames of
+// qz7systm) fails with EIO.
+int rename_calls = 0;
+int rename_fails_at = 0;
+int FailingRename(const char* from, const char* to) {
+  if (++rename_calls == rename_fails_at) {
+    errno = EIO;
+    return -1;
+  }
+  return platform::posix::DefaultSyscalls().rename(from, to);
+}
+
+// Every file operation of a create fails in turn, and then every rename of a text store or
+// qz7systm. A failed create must leave the machine as it was; a create that gets past its
+// failed file operation must be complete, and a second run then changes nothing more.
+TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
+  MachineCopy empty(machine_.root(), ".empty");
+  for (const CreateCase& c : kCreateCases) {
+    SCOPED_TRACE(c.label);
+    empty.Restore();
+    ASSERT_NO_FATAL_FAILURE(Prepare(c));
+    MachineCopy prepared(machine_.root(), ".prepared");
+    const MachineState before = State();
+    int failures = 0;
+    for (uint64_t failAt = 1, hit = true; hit; ++failAt) {
+      platform::SetFaultPlan({.triggerAt = failAt, .error = platform::kErrorDiskFull});
+      const int result = Run(c);
+      hit = platform::FileOperationCount() >= failAt;
+      platform::ClearFaultPlan();
+      failures += result != 0;
+      ASSERT_EQ(result != 0 ? Diff(before, State()) : Outcome(c), "")
+          << "file operation " << failAt;
+      prepared.Restore();
+    }
+    EXPECT_GT(failures, 0);  // every create probes or writes files, and that can fail
+
+    for (rename_fails_at = 1;; ++rename_fails_at) {
+      rename_calls = 0;
+      int result;
+      {
+        platform::posix::ScopedSyscallOverride scope;
+        scope.table().rename = FailingRename;
+        result = Run(c);
+      }
+      if (rename_calls < rename_fails_at) break;  // no rename failed: the create is complete
+      ASSERT_NE(result, 0) << "rename " << rename_fails_at;  // every rename of a create matters
+      ASSERT_EQ(Diff(before, State()), "") << "rename " << rename_fails_at;
+    }
+    EXPECT_GE(rename_fails_at, 3);  // at least the registry and the service table are written
+    EXPECT_EQ(Outcome(c), "");
+    EXPECT_FALSE(machine_.Exists(ConfigPath(c) + ".old"));
+    const MachineState once = State();
+    ASSERT_EQ(Run(c), 0);
+    EXPECT_EQ(Diff(once, State()), "");
+  }
+}
+
+// A drop refuses a directory not named after the instance; then it removes directory, key
+// and services, read-only files too, leaving the machine as it was before the creates.
+TEST_F(InstanceLifecycleTest, CreateThenDropLeavesNothing) {
+  const MachineState before = State();
+  // Quoted paths are taken without their quotes.
+  ASSERT_EQ(host_.InstanceCreateExtended("QZ7", "\"C:\\PROFILES\"", "\"C:\\QZ7\"", 0, nullptr,
+                                         nullptr, 0, 1, nullptr),
+            0);
+  EXPECT_EQ(Read(0, "QZ7INSTPROF", "QZ7"), "0:C:\\PROFILES");
+  ASSERT_EQ(Create("MPP", 4), 0);
+  ASSERT_EQ(AddInstanceNode("MPP", "1"), 0);
+  ASSERT_EQ(RegisterService("MPP-1", "QZ7 - MPP-1", "C:\\QZ7\\bin\\qz7syscs.exe", nullptr, nullptr),
+            0u);
+  machine_.WriteText("C:\\PROFILES\\QZ7\\SQLDBDIR\\SQLDBDIR", "entries");
+  ASSERT_EQ(platform::SetFileWritable("C:\\PROFILES\\QZ7\\SQLDBDIR\\SQLDBDIR", false), 0);
+  const MachineState created = State();
+  const struct {
+    const char *label, *name, *dir;
+  } refused[] = {
+      {"parent directory", "QZ7", "C:\\PROFILES"},
+      {"drive as a name", "C:", "C:\\"},
+      {"dot dot", "..", "C:\\PROFILES\\.."},
+  };
+  for (const auto& c : refused) {
+    EXPECT_EQ(host_.InstanceDrop(c.name, c.dir), kBadArgument) << c.label;
+    EXPECT_EQ(Diff(created, State()), "") << c.label;
+  }
+
+  EXPECT_EQ(host_.InstanceDrop("QZ7", "\"C:\\PROFILES\\QZ7\""), 0);
+  EXPECT_EQ(host_.InstanceDrop("MPP", nullptr), 0);  // directory from QZ7INSTPROF
+  EXPECT_EQ(Diff(before, State()), "");              // services MPP-0 and MPP-1 included
+  EXPECT_EQ(host_.InstanceDrop("QZ7", "C:\\PROFILES\\QZ7"), kNotFound);
 }
 
 }  // namespace
