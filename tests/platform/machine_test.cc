@@ -1,0 +1,531 @@
+// The machine root's services as the platform layer offers them: the registry (values, keys,
+// errors, deletion, changes of other processes, damaged lines), the service table, drives, the
+// computer name and the code page, the message modules, and the split of a command line into
+// arguments by the Windows rules.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/computer.h"
+#include "platform/drives.h"
+#include "platform/messages.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/services.h"
+#include "platform/win_error.h"
+#include "tests/platform/machine_fixture.h"
+
+namespace qz7::platform {
+namespace {
+
+constexpr const char* kProfileKey = "SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7";
+
+std::vector<unsigned char> Bytes(const std::string& text) {
+  return std::vector<unsigned char>(text.begin(), text.end());
+}
+
+class RegistryTest : public MachineFixture {
+ protected:
+  std::string RegistryFile() const { return root_ + "/registry.txt"; }
+
+  RegKey Create(const char* path) {
+    RegKey key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(LocalMachineKey(), path, &key), 0) << path;
+    return key;
+  }
+  long Set(RegKey key, const char* name, uint32_t type, const std::vector<unsigned char>& data) {
+    return RegSetValueExA(key, name, type, data.data(), static_cast<uint32_t>(data.size()));
+  }
+  // The value's type and bytes through a fresh handle, or the error code as type.
+  std::pair<long, std::vector<unsigned char>> Query(const char* path, const char* name,
+                                                    uint32_t* type = nullptr) {
+    RegKey key = nullptr;
+    long error = RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &key);
+    if (error != 0) return {error, {}};
+    uint32_t size = 0;
+    error = RegQueryValueExA(key, name, type, nullptr, &size);
+    std::vector<unsigned char> data(size);
+    if (error == 0) error = RegQueryValueExA(key, name, type, data.data(), &size);
+    RegCloseKey(key);
+    return {error, data};
+  }
+  std::vector<std::string> SubKeys(const char* path) {
+    std::vector<std::string> names;
+    RegKey key = nullptr;
+    if (RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &key) != 0) return names;
+    char name[256];
+    uint32_t length = sizeof name;
+    long error = 0;
+    for (uint32_t i = 0; (error = RegEnumKeyExA(key, i, name, &length)) == 0; ++i) {
+      names.emplace_back(name, length);
+      length = sizeof name;
+    }
+    EXPECT_EQ(error, 259);  // no more items
+    RegCloseKey(key);
+    return names;
+  }
+};
+
+TEST_F(RegistryTest, ValuesSurviveReopenWithTypeAndBytes) {
+  struct Row {
+    const char* name;
+    uint32_t type;
+    std::vector<unsigned char> data;
+  };
+  const Row rows[] = {
+      {"TextWithQuotesAndLineBreak", kRegSz, Bytes(std::string("a \"b\"\r\n\tc\\\0", 12))},
+      {"TextWithHighBytes", kRegSz, Bytes(std::string("\x82\xa0\xe9\0", 4))},
+      {"Dword", kRegDword, {0x2a, 0x00, 0x00, 0x80}},
+      {"EmptyBinary", kRegBinary, {}},
+      {"MultiText", 7, Bytes(std::string("a\0b\0\0", 5))},
+      {"", kRegSz, Bytes(std::string("default\0", 8))}};
+  RegKey key = Create(kProfileKey);
+  for (const auto& row : rows) ASSERT_EQ(Set(key, row.name, row.type, row.data), 0) << row.name;
+  ASSERT_EQ(RegCloseKey(key), 0);
+  for (const auto& row : rows) {
+    uint32_t type = 0;
+    auto [error, data] = Query("software\\zav\\qz7\\profiles\\qz7", row.name, &type);
+    EXPECT_EQ(std::tuple(error, type, data), std::tuple(0L, row.type, row.data)) << row.name;
+  }
+  // Query above asks for the size, then passes exactly that; one byte too few copies nothing.
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyRead, &key), 0);
+  unsigned char buffer[4] = {};
+  uint32_t size = 3;
+  EXPECT_EQ(RegQueryValueExA(key, "dword", nullptr, buffer, &size), 234);
+  EXPECT_EQ(size, 4u);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, KeysEnumerateInCreationOrderWithoutRegardToCase) {
+  for (const char* name : {"QZ7", "ABC", "qz7\\NODES\\0", "Zeta"}) {
+    RegKey key = Create((std::string("SOFTWARE\\ZAV\\QZ7\\PROFILES\\") + name).c_str());
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(SubKeys("software\\ZAV\\qz7\\profiles"),
+            (std::vector<std::string>{"QZ7", "ABC", "Zeta"}));
+  EXPECT_EQ(SubKeys(kProfileKey), (std::vector<std::string>{"NODES"}));
+
+  RegKey key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7\\PROFILES", 0, kKeyRead, &key), 0);
+  char small[4];
+  uint32_t length = sizeof small;  // "QZ7" and its NUL fit exactly, "Zeta" does not
+  EXPECT_EQ(RegEnumKeyExA(key, 0, small, &length), 0);
+  length = sizeof small;
+  EXPECT_EQ(RegEnumKeyExA(key, 2, small, &length), 234);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryTest, OpenAndAccessErrors) {
+  RegKey key = Create(kProfileKey);
+  RegCloseKey(key);
+  struct Row {
+    const char* name;
+    const char* path;
+    long result;
+  };
+  const Row rows[] = {{"MissingKey", "SOFTWARE\\ZAV\\QZ7\\PROFILES\\NONE", 2},
+                      {"TrailingBackslash", "SOFTWARE\\ZAV\\", 0},
+                      {"EmptyName", "SOFTWARE\\\\ZAV", 161},
+                      {"ControlCharacter", "SOFTWARE\\A\nB", 161}};
+  for (const auto& row : rows) {
+    RegKey opened = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(LocalMachineKey(), row.path, 0, kKeyRead, &opened), row.result)
+        << row.name;
+    RegCloseKey(opened);
+  }
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyRead, &key), 0);
+  EXPECT_EQ(Set(key, "X", kRegBinary, {1}), 5);  // opened for reading only
+  RegCloseKey(key);
+  EXPECT_EQ(Query(kProfileKey, "X").first, 2);
+}
+
+TEST_F(RegistryTest, DeleteTreeAndValue) {
+  for (const char* path : {"SOFTWARE\\A\\B\\C", "SOFTWARE\\A\\B2", "SOFTWARE\\AB"}) {
+    RegKey key = Create(path);
+    ASSERT_EQ(Set(key, "V", kRegBinary, {1}), 0);
+    RegCloseKey(key);
+  }
+  RegKey software = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), "SOFTWARE", 0, kKeyAllAccess, &software), 0);
+  EXPECT_EQ(RegDeleteTreeA(software, "a\\b"), 0);
+  EXPECT_EQ(RegDeleteTreeA(software, "A\\B"), 2);
+  EXPECT_EQ(SubKeys("SOFTWARE\\A"), (std::vector<std::string>{"B2"}));
+  EXPECT_EQ(SubKeys("SOFTWARE"), (std::vector<std::string>{"A", "AB"}));  // "AB" is no child of A
+
+  RegKey ab = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(software, "AB", 0, kKeyAllAccess, &ab), 0);
+  EXPECT_EQ(RegDeleteValueA(ab, "v"), 0);
+  EXPECT_EQ(RegDeleteValueA(ab, "v"), 2);
+  ASSERT_EQ(RegDeleteTreeA(software, "AB"), 0);
+  // A handle whose key is gone reports that, it does not crash or resurrect the key.
+  EXPECT_EQ(Set(ab, "W", kRegBinary, {1}), 1018);
+  EXPECT_EQ(SubKeys("SOFTWARE"), (std::vector<std::string>{"A"}));
+  RegCloseKey(ab);
+  RegCloseKey(software);
+}
+
+// Two processes write into a new subkey while this one holds a handle opened before.
+TEST_F(RegistryTest, ChangesOfOtherProcessesAreSeenAndNotLost) {
+  constexpr const char* kNodes = "SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7\\NODES";
+  constexpr int kPerProcess = 25;
+  auto name = [](int c, int i) { return "P" + std::to_string(c) + "_" + std::to_string(i); };
+  RegKey key = Create(kProfileKey);
+  ASSERT_EQ(Set(key, "BEFORE", kRegBinary, {1}), 0);
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = StartChild([&, c] {
+      RegKey own = nullptr;
+      if (RegCreateKeyExA(LocalMachineKey(), kNodes, &own) != 0) return false;
+      for (int i = 0; i < kPerProcess; ++i) {
+        unsigned char byte = static_cast<unsigned char>(i);
+        if (RegSetValueExA(own, name(c, i).c_str(), kRegBinary, &byte, 1) != 0) return false;
+      }
+      return true;
+    });
+  }
+  for (pid_t child : children) EXPECT_EQ(WaitChild(child), 0);
+  char subkey[32];
+  uint32_t length = sizeof subkey;
+  EXPECT_EQ(RegEnumKeyExA(key, 0, subkey, &length), 0);
+  EXPECT_STREQ(subkey, "NODES");
+  ASSERT_EQ(Set(key, "AFTER", kRegBinary, {2}), 0);  // through the old handle
+  RegCloseKey(key);
+  EXPECT_EQ(Query(kProfileKey, "BEFORE").second, (std::vector<unsigned char>{1}));
+  EXPECT_EQ(Query(kProfileKey, "AFTER").second, (std::vector<unsigned char>{2}));
+  for (int c = 0; c < 2; ++c) {
+    for (int i = 0; i < kPerProcess; ++i) {
+      EXPECT_EQ(Query(kNodes, name(c, i).c_str()).second,
+                (std::vector<unsigned char>{static_cast<unsigned char>(i)}))
+          << name(c, i);
+    }
+  }
+}
+
+TEST_F(RegistryTest, DamagedLinesAreReportedThroughResultsSkippedAndKept) {
+  WriteHostFile(RegistryFile(),
+                "; written by hand\n"
+                "[SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7]\n"
+                "\"GOOD\"=dword:0000002a\n"
+                "\"BROKEN\"=dword:xyz\n"
+                "\"NOQUOTE=sz:\"x\"\n"
+                "[SOFTWARE\\BAD\n"
+                "\"LOST\"=hex:01\n"
+                "[SOFTWARE\\ZAV\\QZ7\\PROFILES\\QZ7]\r\n"
+                "\"AFTER\"=sz:\"still read\"\r\n");
+  // Nothing reaches the terminal; the damage shows in the results, the rest is read.
+  auto expectResults = [&](const char* when) {
+    SCOPED_TRACE(when);
+    const struct {
+      const char* key;
+      const char* value;
+      long code;
+    } rows[] = {{kProfileKey, "GOOD", 0},
+                {kProfileKey, "BROKEN", kErrorRegistryCorrupt},
+                {kProfileKey, "AFTER", 0},
+                {kProfileKey, "ABSENT", kErrorFileNotFound},
+                {"SOFTWARE\\BAD", "LOST", kErrorRegistryCorrupt},
+                {"SOFTWARE\\NONE", "X", kErrorFileNotFound}};
+    for (const auto& row : rows) {
+      EXPECT_EQ(Query(row.key, row.value).first, row.code) << row.key << " " << row.value;
+    }
+  };
+  EXPECT_EQ(StderrOf([&] { expectResults("as written by hand"); }), "");
+  EXPECT_EQ(Query(kProfileKey, "GOOD").second, (std::vector<unsigned char>{0x2a, 0, 0, 0}));
+  EXPECT_EQ(Query(kProfileKey, "AFTER").second, Bytes(std::string("still read\0", 11)));
+
+  // A change rewrites the file; the unreadable lines stay in it as comments, read back as the
+  // same damage.
+  RegKey key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyAllAccess, &key), 0);
+  ASSERT_EQ(Set(key, "NEW", kRegBinary, {7}), 0);
+  RegCloseKey(key);
+  std::string rewritten = ReadHostFile(RegistryFile());
+  EXPECT_NE(rewritten.find("\"BROKEN\"=dword:xyz"), std::string::npos) << rewritten;
+  EXPECT_NE(rewritten.find("[SOFTWARE\\BAD"), std::string::npos) << rewritten;
+  EXPECT_EQ(StderrOf([&] { expectResults("after a rewrite"); }), "");
+}
+
+class ServiceTableTest : public MachineFixture {
+ protected:
+  void SetUp() override {
+    MachineFixture::SetUp();
+    manager_ = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
+    ASSERT_NE(manager_, nullptr);
+  }
+  void TearDown() override {
+    CloseServiceHandle(manager_);
+    MachineFixture::TearDown();
+  }
+  std::string ServicesFile() const { return root_ + "/services.txt"; }
+
+  bool Create(const char* name, const char* program, const char* account = ".\\qz7admin",
+              const char* password = "Secret#1") {
+    ScHandle service = CreateServiceA(manager_, name, nullptr, program, account, password);
+    return service != nullptr && CloseServiceHandle(service);
+  }
+  // Opens name afresh and queries it with the two-call protocol: "program|account|display name",
+  // or "<none>".
+  std::string Query(const char* name) {
+    ScHandle service = OpenServiceA(manager_, name, kServiceQueryConfig);
+    if (service == nullptr) return "<none>";
+    uint32_t needed = 0;
+    EXPECT_FALSE(QueryServiceConfigA(service, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
+    std::vector<char> buffer(needed + 16, '\x7f');
+    auto* query = reinterpret_cast<QueryServiceConfig*>(buffer.data());
+    uint32_t smaller = 0;
+    EXPECT_FALSE(QueryServiceConfigA(service, query, needed - 1, &smaller));
+    EXPECT_EQ(smaller, needed);
+    std::string result = "<query failed>";
+    if (QueryServiceConfigA(service, query, needed, &needed)) {
+      // Every text lies inside the caller's buffer, within the size asked for.
+      for (char* text : {query->binaryPathName, query->serviceStartName, query->displayName,
+                         query->loadOrderGroup, query->dependencies}) {
+        EXPECT_GE(text, buffer.data() + sizeof(QueryServiceConfig));
+        EXPECT_LT(text + std::strlen(text), buffer.data() + needed);
+      }
+      EXPECT_EQ(buffer[needed], '\x7f');  // nothing written past the size asked for
+      result = std::string(query->binaryPathName) + "|" + query->serviceStartName + "|" +
+               query->displayName;
+    }
+    CloseServiceHandle(service);
+    return result;
+  }
+
+  ScHandle manager_ = nullptr;
+};
+
+TEST_F(ServiceTableTest, RegisteredServiceSurvivesReopenWithoutItsPassword) {
+  ASSERT_TRUE(Create("QZ7", "C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE"));
+  ASSERT_TRUE(Create("QZ7CTL", "\"C:\\Program Files\\QZ7\\ctl.exe\" -s", nullptr, nullptr));
+  EXPECT_EQ(Query("qz7"), "C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE|.\\qz7admin|QZ7");
+  EXPECT_EQ(Query("QZ7CTL"), "\"C:\\Program Files\\QZ7\\ctl.exe\" -s|LocalSystem|QZ7CTL");
+  EXPECT_EQ(ReadHostFile(ServicesFile()).find("Secret#1"), std::string::npos);
+}
+
+TEST_F(ServiceTableTest, ErrorsForMissingExistingAndBadNames) {
+  ASSERT_TRUE(Create("QZ7", "C:\\A.EXE"));
+  struct Row {
+    const char* name;
+    const char* service;
+    bool create;
+    uint32_t error;
+  };
+  const Row rows[] = {
+      {"OpenMissing", "NOSUCH", false, kErrorServiceDoesNotExist},
+      {"CreateExisting", "qz7", true, kErrorServiceExists},
+      {"OpenEmptyName", "", false, kErrorInvalidName},
+      {"CreateWithBackslash", "A\\B", true, kErrorInvalidName},
+  };
+  for (const auto& row : rows) {
+    SetLastError(0);
+    ScHandle handle =
+        row.create ? CreateServiceA(manager_, row.service, nullptr, "C:\\B.EXE", nullptr, nullptr)
+                   : OpenServiceA(manager_, row.service, kServiceAllAccess);
+    EXPECT_EQ(handle, nullptr) << row.name;
+    EXPECT_EQ(GetLastError(), row.error) << row.name;
+  }
+  EXPECT_EQ(Query("QZ7"), "C:\\A.EXE|.\\qz7admin|QZ7");  // the failed create changed nothing
+}
+
+TEST_F(ServiceTableTest, SeesWhatAnotherProcessChanged) {
+  ASSERT_TRUE(Create("QZ7", "C:\\A.EXE"));
+  ASSERT_EQ(RunInChild([this] {
+              ScHandle own = OpenServiceA(manager_, "QZ7", kServiceChangeConfig);
+              return own != nullptr &&
+                     ChangeServiceConfigA(own, nullptr, "OTHER\\user", "pw", nullptr) &&
+                     Create("ADDED", "C:\\C.EXE");
+            }),
+            0);
+  EXPECT_EQ(Query("QZ7"), "C:\\A.EXE|OTHER\\user|QZ7");
+  EXPECT_EQ(Query("ADDED"), "C:\\C.EXE|.\\qz7admin|ADDED");
+}
+
+TEST_F(ServiceTableTest, HandEditedFileIsReadAndDamageKeptSilently) {
+  WriteHostFile(ServicesFile(),
+                "[QZ7]\n"
+                "BinaryPathName=C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE\n"
+                "Colour=\"blue\"\n"
+                "ServiceStartName=\".\\\\admin\"\n"
+                "DisplayName=\"broken\n");
+  std::string config;
+  std::string report = StderrOf([&] { config = Query("QZ7"); });
+  // An unquoted value is taken as it stands; the broken display name falls back to the name.
+  EXPECT_EQ(config, "C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE|.\\admin|QZ7");
+  EXPECT_EQ(report, "");  // the damaged lines stay in the file, marked; nothing is printed
+}
+
+namespace fs = std::filesystem;
+
+class DrivesTest : public MachineFixture {};
+
+TEST_F(DrivesTest, LogicalDriveStringsInLetterOrder) {
+  fs::create_directories(root_ + "/drives/e");
+  fs::create_directory_symlink(root_ + "/drives/e", root_ + "/drives/d");
+  WriteHostFile(root_ + "/drives/f", "a file is no drive");
+  fs::create_directories(root_ + "/drives/notes");
+  char buffer[32];
+  ASSERT_EQ(GetLogicalDriveStringsA(sizeof buffer, buffer), 12u);
+  EXPECT_EQ(std::string(buffer, 13), std::string("C:\\\0D:\\\0E:\\\0", 13));
+  EXPECT_EQ(GetLogicalDriveStringsA(12, buffer), 13u);  // the size needed, with the last NUL
+}
+
+TEST_F(DrivesTest, DriveTypesFromMachineRoot) {
+  for (const char* letter : {"d", "e", "g"}) fs::create_directories(root_ + "/drives/" + letter);
+  WriteHostFile(root_ + "/drivetypes.txt",
+                "# declared drives\r\nD: removable\r\ne:\\ CDROM\nG: floppy\n\nG:\n");
+  struct Row {
+    const char* name;
+    const char* root;
+    uint32_t type;
+  };
+  const Row rows[] = {
+      {"FixedByDefault", "C:\\", kDriveFixed},   {"Removable", "D:\\", kDriveRemovable},
+      {"CdromLowerCaseLine", "e:", kDriveCdrom}, {"MalformedLineLeavesFixed", "G:\\", kDriveFixed},
+      {"NoSuchDrive", "Q:\\", kDriveNoRootDir},  {"NotARoot", "C:\\DIR", kDriveNoRootDir}};
+  for (const Row& row : rows) EXPECT_EQ(GetDriveTypeA(row.root), row.type) << row.name;
+}
+
+TEST_F(DrivesTest, ComputerNameInUpperCase) {
+  WriteHostFile(root_ + "/computer.txt", "  dbHost7 \r\nsecond line\n");
+  char name[16];
+  uint32_t size = sizeof name;
+  ASSERT_TRUE(GetComputerNameA(name, &size));
+  EXPECT_STREQ(name, "DBHOST7");
+  EXPECT_EQ(size, 7u);
+  size = 7;  // no room for the NUL
+  EXPECT_FALSE(GetComputerNameA(name, &size));
+  EXPECT_EQ(GetLastError(), kErrorBufferOverflow);
+  EXPECT_EQ(size, 8u);
+}
+
+TEST_F(DrivesTest, CodePageFromMachineRootAndCharacterLengths) {
+  EXPECT_EQ(ActiveCodePage(), 1252u);
+  WriteHostFile(root_ + "/codepage.txt", "932\n");
+  SetMachineRoot(root_);  // the setting is read once per machine root
+  SetActiveCodePage(0);
+  EXPECT_EQ(ActiveCodePage(), 932u);
+  struct Row {
+    const char* name;
+    unsigned codePage;
+    const char* text;
+    size_t available;
+    int length;
+  };
+  const Row rows[] = {
+      {"DoubleByte", 932, "\x95\x5C", 2, 2},    {"TruncatedDoubleByte", 932, "\x95\x5C", 1, -1},
+      {"BadTrailByte", 932, "\x95\x20", 2, -1}, {"NotACharacter", 932, "\xA0", 1, -1},
+      {"HalfWidthKatakana", 932, "\xB1", 1, 1}, {"SingleByteCodePage", 1252, "\x95\x5C", 2, 1},
+  };
+  for (const Row& row : rows) {
+    SetActiveCodePage(row.codePage);
+    EXPECT_EQ(CharacterLength(row.text, row.available), row.length) << row.name;
+    EXPECT_EQ(IsLeadByte(0x95), row.codePage == 932) << row.name;
+  }
+}
+
+class MessageModuleTest : public MachineFixture {
+ protected:
+  QZ7_MODULE Load(const std::string& text) {
+    WriteHostFile(root_ + "/messages.txt", text);
+    return LoadMessageModule(root_ + "/messages.txt");
+  }
+  static std::string String(QZ7_MODULE module, uint32_t id, int bufferMax = 1024) {
+    std::vector<char> buffer(static_cast<size_t>(bufferMax) + 1, '#');
+    int length = LoadStringA(module, id, buffer.data(), bufferMax);
+    EXPECT_EQ(static_cast<size_t>(length), std::strlen(buffer.data())) << "id " << id;
+    return buffer.data();
+  }
+};
+
+TEST_F(MessageModuleTest, ReadsNumberedLinesAndSkipsTheRestSilently) {
+  QZ7_MODULE module = nullptr;
+  std::string report = StderrOf([&] {
+    module = Load(
+        "# setup messages\n"
+        "3612 ZAV QZ7 Setup\n"
+        "\n"
+        "3608 Setup ended with code %1.\\nSee the log.\r\n"
+        "not a message\n"
+        "3616  two blanks keep the second\n"
+        "99999999999 too big\n"
+        "42\n"
+        "7 first\n"
+        "7 second\n"
+        "10\tno blank\n");
+  });
+  ASSERT_NE(module, nullptr);
+  const std::pair<uint32_t, const char*> rows[] = {
+      {3612, "ZAV QZ7 Setup"},
+      {3608, "Setup ended with code %1.\nSee the log."},
+      {3616, " two blanks keep the second"},
+      {42, ""},
+      {7, "second"},
+      {10, ""},
+      {1, ""}};
+  for (auto [id, text] : rows) EXPECT_EQ(String(module, id), text) << "id " << id;
+  EXPECT_EQ(report, "");  // a library never speaks on its caller's terminal
+  FreeMessageModule(module);
+  SetLastError(0);
+  EXPECT_EQ(LoadMessageModule(root_ + "/none.txt"), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(MessageModuleTest, LoadStringCutsToTheBuffer) {
+  QZ7_MODULE module = Load("1 abcdefgh\n2 ab\x82\xa0z\n");
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(String(module, 1, 5), "abcd");
+  EXPECT_EQ(String(module, 1, 1), "");
+  char untouched = '#';
+  EXPECT_EQ(LoadStringA(module, 1, &untouched, 0) + LoadStringA(nullptr, 1, &untouched, 0), 0);
+  EXPECT_EQ(untouched, '#');
+  // A double-byte character is never cut in half.
+  SetActiveCodePage(932);
+  EXPECT_EQ(String(module, 2, 4), "ab");
+  EXPECT_EQ(String(module, 2, 5), "ab\x82\xa0");
+  SetActiveCodePage(1252);
+  EXPECT_EQ(String(module, 2, 4), "ab\x82");
+  FreeMessageModule(module);
+}
+
+struct SplitCase {
+  const char* name;
+  const char* commandLine;
+  std::vector<std::string> expected;
+};
+
+const SplitCase kSplitCases[] = {
+    {"NullLine", nullptr, {}},
+    {"QuotedArgumentKeepsBlanks", "prog \"a b\"\tc", {"prog", "a b", "c"}},
+    {"QuotedProgramWithBlank",
+     "\"C:\\Program Files\\X.EXE\" -n",
+     {"C:\\Program Files\\X.EXE", "-n"}},
+    {"ProgramBackslashesAreLiteral", "C:\\DIR\\\\X.EXE a", {"C:\\DIR\\\\X.EXE", "a"}},
+    {"QuotedProgramEndsAtSecondQuote", "\"C:\\DIR\\\" a", {"C:\\DIR\\", "a"}},
+    {"BackslashQuoteIsLiteralQuote", "prog a\\\"b", {"prog", "a\"b"}},
+    {"TwoBackslashesThenQuote", "prog a\\\\\"b c\"", {"prog", "a\\b c"}},
+    {"ThreeBackslashesThenQuote", "prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+    {"BackslashesNotBeforeQuote", "prog C:\\DIR\\\\SUB\\ x", {"prog", "C:\\DIR\\\\SUB\\", "x"}},
+    {"EmptyQuotedArgument", "prog \"\" x", {"prog", "", "x"}},
+    {"QuotesJoinPieces", "prog a\"b c\"d", {"prog", "ab cd"}},
+};
+
+class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitCommandLineTest, GivesTheWindowsArgumentVector) {
+  const SplitCase& row = GetParam();
+  EXPECT_EQ(SplitCommandLine(row.commandLine), row.expected)
+      << "command line: " << (row.commandLine ? row.commandLine : "(null)");
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, SplitCommandLineTest, ::testing::ValuesIn(kSplitCases),
+                         kRowName);
+
+}  // namespace
+}  // namespace qz7::platform
