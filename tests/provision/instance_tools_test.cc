@@ -1,9 +1,12 @@
-// The stand-in instance tools installed in a sample machine's BIN directory with the stand-in
-// host runtime: what each leaves on the machine, and how they refuse command lines and
-// machine states they cannot act on.
+// Running set-up tools as child processes: result, exit code, arguments and working directory,
+// the output kept only on failure, cut to the buffer, never leaving the child blocked on a full
+// pipe, never touching the caller's own standard handles; and the stand-in instance tools with
+// the stand-in host runtime: what each leaves on the machine, and how they refuse command lines
+// and machine states they cannot act on.
 #include "testkit/instance_tools.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "host/service_table.h"
+#include "platform/win_error.h"
 #include "provision/instance_tool_commands.h"
 #include "provision/setup_tool_runner.h"
 #include "testkit/dbm_block_builder.h"
@@ -21,6 +25,68 @@
 
 namespace qz7::provision {
 namespace {
+
+constexpr const char* kTool = "C:\\TOOLS\\QZ7HELP.EXE";
+constexpr char kUntouched = '#';
+
+TEST(SetupToolRunnerTest, ResultExitCodeAndOutput) {
+  testkit::TempMachine machine;
+  machine.MakeDirectory("C:\\WORK");
+  machine.MakeDirectory("C:\\TOOLS");
+  std::filesystem::copy_file(std::string(QZ7_TEST_HELPER_DIR) + "/qz7_test_helper",
+                             machine.HostPath(kTool));
+  const std::string work = std::filesystem::canonical(machine.HostPath("C:\\WORK")).string();
+  const size_t kMiB = 1 << 20;
+  struct Case {
+    const char* name;
+    std::string arguments;
+    size_t capacity;
+    uint32_t exitCode;
+    std::string stored;  // the bytes before the first untouched one
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"success leaves the output alone", "--say chatty --exit 0", 64, 0, ""},
+      {"standard output and error", "--stdout 3 --stderr 2 --exit 1", 64, 1, "oooee"},
+      // The tool prints its arguments, split by the Windows rules, and its directory.
+      {"arguments and directory", "QZ7  \"/u:svc,pw word\" --args --cwd --exit 1", 256, 1,
+       "QZ7\n/u:svc,pw word\n--args\n--cwd\n--exit\n1\n" + work + "\n"},
+      {"exactly two pieces", "--stdout 1024 --exit 2", 2048, 2, std::string(1024, 'o')},
+      {"a mebibyte, more than a pipe holds, cut to capacity - 1",
+       "--stdout 1048576 --stderr 5 --exit 7", kMiB, 7, std::string(kMiB - 1, 'o')},
+      {"capacity 1 stores nothing", "--stdout 100 --exit 5", 1, 5, ""},
+  };
+  // clang-format on
+  struct stat before[3], after[3];
+  for (int fd = 0; fd < 3; ++fd) ASSERT_EQ(fstat(fd, &before[fd]), 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // One byte beyond capacity shows that nothing is written past it.
+    std::vector<char> output(c.capacity + 1, kUntouched);
+    uint32_t exitCode = 99;
+    const std::string commandLine = std::string("\"") + kTool + "\" " + c.arguments;
+    EXPECT_EQ(
+        RunSetupTool("C:\\WORK", kTool, commandLine.c_str(), &exitCode, output.data(), c.capacity),
+        0);
+    EXPECT_EQ(exitCode, c.exitCode);
+    const std::string text(output.begin(), output.end());
+    const size_t stored = text.find(kUntouched);
+    EXPECT_TRUE(text.substr(0, stored) == c.stored) << stored << " " << text.substr(0, 80);
+    EXPECT_EQ(text.find_first_not_of(kUntouched, stored), std::string::npos);
+  }
+  // The pipe goes to the child only: this process's standard handles are the same afterwards.
+  for (int fd = 0; fd < 3; ++fd) {
+    ASSERT_EQ(fstat(fd, &after[fd]), 0);
+    EXPECT_TRUE(before[fd].st_ino == after[fd].st_ino && before[fd].st_dev == after[fd].st_dev);
+  }
+  // A tool that cannot be started: the Windows error, the exit code left as it was.
+  uint32_t exitCode = 99;
+  EXPECT_EQ(RunSetupTool("C:\\WORK", "C:\\TOOLS\\NONE.EXE", "NONE.EXE", &exitCode, nullptr, 0),
+            static_cast<int32_t>(platform::kErrorFileNotFound));
+  EXPECT_EQ(RunSetupTool("C:\\NO\\SUCH", kTool, "\"QZ7HELP.EXE\" --exit 0", &exitCode, nullptr, 0),
+            static_cast<int32_t>(platform::kErrorDirectory));
+  EXPECT_EQ(exitCode, 99u);
+}
 
 namespace h = qz7::host;
 
@@ -67,12 +133,17 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
   const std::string program = "C:\\QZ7\\bin\\qz7syscs.exe";
   struct Case {
     const char* tool;
-    const char* arguments;
+    std::string arguments;
     uint32_t exitCode;
     const char* says;  // found in the output of a failure
   };
+  // An account and a password with quotes, blanks and backslashes reach the tool whole: it
+  // parses its command line and registers the node's service under that account.
+  const std::string escaped = PartitionedCommandLine("T", "ESC", kPartitionedOption, "DOM\\a \"b\"",
+                                                     "p\"w\\", "5", "6", "");
   // clang-format off
   const Case cases[] = {
+      {"QZ7ICRT.EXE", escaped.substr(4), 0, ""},
       {"QZ7ICRT.EXE", "MPP /mpp \"/u:a,b\" /r:60000,60003 /h:node1.example", 0, ""},
       {"QZ7IUPDT.EXE", "QZ7B \"/U:svc,,\" /R:1,2 /H:host", 0, ""},  // letters in any case
       {"QZ7NCRT.EXE", "/I:MPPR /N:2 \"/U:,,\" \"/o:OWNERPC\"", 0, ""},
@@ -92,24 +163,10 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
       {"QZ7NCRT.EXE", "/i:MPQ /n:x1 \"/u:a,b\" \"/O:PC\"", 1, "'x1' is not a node number"},
   };
   // clang-format on
-  // An account and a password with quotes, blanks and backslashes reach the tool whole: it
-  // parses its command line and registers the node's service under that account.
-  const std::string tool = "C:\\QZ7\\BIN\\QZ7ICRT.EXE";
-  const std::string escaped = PartitionedCommandLine(tool.c_str(), "ESC", kPartitionedOption,
-                                                     "DOM\\a \"b\"", "p\"w\\", "5", "6", "");
-  std::vector<char> output(1024, '\0');
-  uint32_t exitCode = 99;
-  ASSERT_EQ(RunSetupTool("C:\\QZ7", tool.c_str(), escaped.c_str(), &exitCode, output.data(),
-                         output.size()),
-            0);
-  EXPECT_EQ(exitCode, 0u) << output.data();
-  h::ServiceConfig escService;
-  ASSERT_EQ(h::QueryServiceNamed("ESC-0", &escService), 0u);
-  EXPECT_EQ(escService.account, "DOM\\a \"b\"");
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.tool) + " " + c.arguments);
     // Without its template a partitioned instance cannot be made (row NEW).
-    if (std::string(c.arguments).rfind("NEW", 0) == 0)
+    if (c.arguments.rfind("NEW", 0) == 0)
       std::filesystem::remove(machine.HostPath("C:\\QZ7\\CFG\\qz7sysmp"));
     const std::string tool = std::string("C:\\QZ7\\BIN\\") + c.tool;
     const std::string commandLine = "\"" + tool + "\" " + c.arguments;
@@ -121,6 +178,9 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
     EXPECT_EQ(exitCode, c.exitCode);
     EXPECT_NE(std::string(output.data()).find(c.says), std::string::npos) << output.data();
   }
+  h::ServiceConfig escService;
+  ASSERT_EQ(h::QueryServiceNamed("ESC-0", &escService), 0u);
+  EXPECT_EQ(escService.account, "DOM\\a \"b\"");
   EXPECT_EQ(InstanceState("MPP"), "60000:60003 SAMPLEPC 0 node1.example - " + program);
   EXPECT_EQ(InstanceState("QZ7B"), "1:2 SAMPLEPC 0 host - " + program);
   const std::vector<unsigned char> config = machine.ReadFile("C:\\PROF\\QZ7B\\qz7systm");
