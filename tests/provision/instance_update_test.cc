@@ -24,6 +24,7 @@
 #include "host/instance_lifecycle.h"
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
+#include "platform/codepage.h"
 #include "platform/fault_injection.h"
 #include "platform/process.h"
 #include "platform/win_error.h"
@@ -450,6 +451,15 @@ TEST(StampingTest, FailingEachFileOperation) {
     EXPECT_EQ(InitInstanceConfiguration(kConfig), kConfigFileError) << "operation " << n;
     platform::ClearFaultPlan();
   }
+}
+
+// Names compare with single-byte letters folded; a double-byte character whose trail byte is
+// a letter stays as it is (code page 932).
+TEST(NamesDifferNoCaseTest, FoldsSingleByteLettersOnly) {
+  platform::SetActiveCodePage(932);
+  EXPECT_EQ(NamesDifferNoCase("Mpp", "mPP") + NamesDifferNoCase(nullptr, ""), 0);
+  EXPECT_EQ(NamesDifferNoCase("\x83\x61", "\x83\x41") + NamesDifferNoCase("MP", "MPP"), 2);
+  platform::SetActiveCodePage(0);
 }
 
 TEST(MakeDefaultNodeName, Table) {
