@@ -251,7 +251,7 @@ TEST_F(SetupContextTest, RemovesEmptiedProfileDirectoriesUpwards) {
 
 constexpr const char* kProfile = "\"C:\\PROF\"";
 
-class ScanTest : public ::testing::Test {
+class ScanTest : public SetupContextTest {
  protected:
   // A configuration file of size bytes with the release, the node type and a text filled.
   void WriteConfig(const char* instance, size_t size, uint32_t version, uint16_t nodeType) {
@@ -262,10 +262,6 @@ class ScanTest : public ::testing::Test {
     bytes.resize(size);
     machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm", bytes);
   }
-
-  testkit::TempMachine machine_;
-  testkit::RecordingHost host_;
-  testkit::ScopedHost scoped_{&host_};
 };
 
 // A usable index file gives release 2 and no registry read; an unusable one falls back to the
