@@ -254,28 +254,6 @@ TEST_F(InstanceUpgradeTest, FinishesWhatAnInterruptedRunLeft) {
   }
 }
 
-// Whatever file operation fails, the configuration file keeps the old configuration or holds
-// the converted one.
-TEST_F(InstanceUpgradeTest, NoFailingOperationLosesTheOldConfiguration) {
-  machine_.WriteFile(kConfig, old_);
-  platform::ResetFileOperationCount();
-  ASSERT_EQ(Upgrade(), 0);
-  const uint64_t operations = platform::FileOperationCount();
-  for (uint64_t n = 1; n <= operations; ++n) {
-    SCOPED_TRACE("failing operation " + std::to_string(n));
-    testkit::TempMachine machine;
-    machine.WriteFile(kTemplate, DbmBlockBuilder().U32(76, 200).Bytes());
-    machine.WriteFile(kConfig, old_);
-    platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
-    const int result = Upgrade();
-    platform::ClearFaultPlan();
-    if (result == 0)
-      EXPECT_EQ(testkit::DbmU32(machine.ReadFile(kConfig), 76), 300u);
-    else
-      EXPECT_EQ(machine.ReadFile(kConfig), old_);
-  }
-}
-
 // Fake migrations that record their calls and end with the codes a test chose.
 struct MigrationScript {
   int databaseCode = 0, nodeCode = 0;
