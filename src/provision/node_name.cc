@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/host_services.h"
+#include "platform/codepage.h"
 #include "platform/windows_path.h"
 
 namespace qz7::provision {
@@ -70,7 +71,15 @@ int NamesDifferNoCase(const char* a, const char* b) {
   }
 
   std::string name = ComputerNameFromQuery(block.data());
-  for (char& c : name) c = UpperAscii(c);
+  // Upper case character by character: the second byte of a double-byte character is kept
+  // as it is, even where it has the value of a lower-case letter.
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (platform::IsLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) {
+      ++i;
+    } else {
+      name[i] = UpperAscii(name[i]);
+    }
+  }
   if (name.empty()) name.push_back('d');
   if (!IsAsciiLetter(name[0])) name[0] = 'd';
   const size_t keep = suffix.size() < kMaxNodeNameLength ? kMaxNodeNameLength - suffix.size() : 0;

@@ -403,6 +403,21 @@ TEST_F(DrivesTest, ComputerNameInUpperCase) {
   EXPECT_FALSE(GetComputerNameA(name, &size));
   EXPECT_EQ(GetLastError(), kErrorBufferOverflow);
   EXPECT_EQ(size, 8u);
+  // In code page 932 the second byte of a double-byte character is not upper-cased, and the
+  // 15-character limit never cuts such a character in two.
+  SetActiveCodePage(932);
+  const char* const names[][2] = {{"ab\x83\x61"
+                                   "c",
+                                   "AB\x83\x61"
+                                   "C"},
+                                  {"abcdefghijklmn\x83\x61", "ABCDEFGHIJKLMN"}};
+  for (const auto& row : names) {
+    WriteHostFile(root_ + "/computer.txt", row[0]);
+    size = sizeof name;
+    ASSERT_TRUE(GetComputerNameA(name, &size));
+    EXPECT_STREQ(name, row[1]);
+  }
+  SetActiveCodePage(0);
 }
 
 TEST_F(DrivesTest, CodePageFromMachineRootAndCharacterLengths) {

@@ -473,6 +473,7 @@ TEST(MakeDefaultNodeName, Table) {
     const std::string* charset;  // null: the host's own
     const char* expected;
     const char* failing = nullptr;  // a product query call that fails with -77
+    int codePage = 0;
   };
   // clang-format off
   const Case cases[] = {
@@ -485,6 +486,9 @@ TEST(MakeDefaultNodeName, Table) {
       {"first character is never replaced", 0, nullptr, "1x", &noLowerD, "dX"},
       {"suffix digit outside the set", 2, nullptr, "HOST", &noDigits, "HOST_"},
       {"name that is only a point", 0, nullptr, ".lan", nullptr, "d"},
+      // The second byte of a double-byte character is not upper-cased, though it has the
+      // value of "a"; the first byte is outside the set.
+      {"double-byte character", 0, nullptr, "a\x83\x61" "b", &noDigits, "A_aB", nullptr, 932},
       // A failed product query leaves the name alone and ends the query if it was begun.
       {"init fails", 0, nullptr, "HOST", nullptr, "unset", "ProIfInit"},
       {"query fails", 0, nullptr, "HOST", nullptr, "unset", "ProIfQuery"},
@@ -504,8 +508,10 @@ TEST(MakeDefaultNodeName, Table) {
     std::ofstream(machine.root() + "/computer.txt") << c.computer << "\n";
     if (c.charset) host.permittedCharset = *c.charset;
     if (c.failing) host.ScriptResult(c.failing, -77);
+    platform::SetActiveCodePage(c.codePage);
     char out[kNodeNameSize] = "unset";
     EXPECT_EQ(MakeDefaultNodeName(out), c.failing ? -77 : 0);
+    platform::SetActiveCodePage(0);
     EXPECT_STREQ(out, c.expected);
     EXPECT_EQ(host.CallsTo("ProIfInit"), Lines{"ProIfInit(3)"});
     EXPECT_EQ(host.CountOf("ProIfTerm"), host.CountOf("ProIfQuery"));  // ended if begun

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/backend.h"
+#include "platform/codepage.h"
 #include "platform/computer.h"
 #include "platform/machine_root.h"
 #include "platform/posix/syscalls.h"
@@ -34,10 +35,18 @@ std::string ComputerName() {
     name = name.substr(0, name.find('.'));  // the host part of a domain name
   }
   if (name.empty()) name = "LOCALHOST";
-  if (name.size() > kMaxComputerName) name.resize(kMaxComputerName);
-  for (char& c : name) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  // Upper case character by character, and never cut a double-byte character in two.
+  size_t end = 0;
+  while (end < name.size()) {
+    const size_t length =
+        IsLeadByte(static_cast<unsigned char>(name[end])) && end + 1 < name.size() ? 2 : 1;
+    if (end + length > kMaxComputerName) break;
+    if (length == 1 && name[end] >= 'a' && name[end] <= 'z') {
+      name[end] = static_cast<char>(name[end] - 'a' + 'A');
+    }
+    end += length;
   }
+  name.resize(end);
   return name;
 }
 
