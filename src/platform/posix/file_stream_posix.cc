@@ -27,6 +27,7 @@ using posix::WriteAll;
 
 namespace {
 constexpr size_t kStreamBufferSize = 4096;
+constexpr int kCtrlZ = 0x1A;
 }  // namespace
 
 // The stream's state. One buffer serves reading and writing: while reading it holds raw file
@@ -118,8 +119,14 @@ struct FileStream::Native {
     return static_cast<unsigned char>(buffer[readPos]);
   }
 
-  // The next character as the caller sees it (CR LF read as LF in text mode).
+  // The next character as the caller sees it. In text mode CR LF is read as LF, and byte
+  // 0x1A (Ctrl-Z) ends the file, as the C runtime's text mode has it: it is left unread, so
+  // every later read stops there too and the position stays in front of it.
   int GetChar() {
+    if (text && RawPeek() == kCtrlZ) {
+      atEnd = true;
+      return EOF;
+    }
     int c = RawGet();
     if (c == '\r' && text && RawPeek() == '\n') c = RawGet();
     return c;
