@@ -56,4 +56,17 @@ bool ParentExists(const std::string& host) {
   return Syscalls().stat(host.substr(0, slash).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool ParentExists(const HostPath& path) {
+  if (path.parentKnown) return S_ISDIR(path.parentStatus.st_mode);
+  return ParentExists(path.hostEntry);
+}
+
+bool StatResolved(const HostPath& path, struct stat* status, bool followLink) {
+  if (path.exists) {
+    *status = followLink ? path.status : path.entryStatus;
+    return true;
+  }
+  return StatHost(followLink ? path.host : path.hostEntry, status, followLink);
+}
+
 }  // namespace qz7::platform::posix

@@ -30,6 +30,13 @@ bool StatHost(const std::string& host, struct stat* status, bool followLink = tr
 
 // True when the folder that would hold host exists.
 bool ParentExists(const std::string& host);
+// The same for the entry of a resolved path, from what the resolution read when it can.
+bool ParentExists(const HostPath& path);
+
+// The status of a resolved path's entry (lstat of hostEntry, or with followLink stat of host)
+// from the resolution when it was found; else asked again, which sets the last error (2 or 3)
+// and returns false when it is missing.
+bool StatResolved(const HostPath& path, struct stat* status, bool followLink = true);
 
 }  // namespace qz7::platform::posix
 

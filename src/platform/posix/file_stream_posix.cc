@@ -336,8 +336,8 @@ Native* OpenFile(const char* path, const char* mode) {
   }
   HostPath target;
   if (!Resolve(path, &target)) return nullptr;
-  struct stat status;
-  bool exists = Syscalls().stat(target.host.c_str(), &status) == 0;
+  struct stat status = target.status;
+  bool exists = target.exists || Syscalls().stat(target.host.c_str(), &status) == 0;
   if (exists && S_ISDIR(status.st_mode)) return Fail(kErrorAccessDenied), nullptr;
   if (target.windows.trailingSeparator) return Fail(kErrorInvalidName), nullptr;
   if (exists && writable && IsReadOnlyMode(status.st_mode)) {
@@ -355,6 +355,7 @@ Native* OpenFile(const char* path, const char* mode) {
     posix::SetLastErrorFromErrno(errno, target.host.c_str());
     return nullptr;
   }
+  if (!exists) posix::NoteFolderChange(target, std::string(), target.host);
   auto* native = new FileStream::Native;
   native->fd = fd;
   native->readable = readable;

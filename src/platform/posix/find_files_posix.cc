@@ -75,8 +75,9 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
   HostPath directory;
   error = posix::MapWindowsPath(parsed.Parent(), &directory);
   if (error != 0) return Fail(error), kInvalidFindHandle;
-  struct stat status;
-  if (Syscalls().stat(directory.host.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+  struct stat status = directory.status;
+  if ((!directory.exists && Syscalls().stat(directory.host.c_str(), &status) != 0) ||
+      !S_ISDIR(status.st_mode)) {
     return Fail(kErrorPathNotFound), kInvalidFindHandle;
   }
   std::vector<std::string> names;

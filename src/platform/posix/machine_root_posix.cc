@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <mutex>
+#include <unordered_map>
 
+#include "platform/codepage.h"
 #include "platform/machine_root.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/syscalls.h"
@@ -33,19 +35,136 @@ bool IsInside(const std::string& path, const std::string& directory) {
           path[directory.size()] == '/');
 }
 
-// The entry of hostDirectory that stands for name: the exact name when it exists, else the
-// first case-blind match in sorted order. Empty when there is none.
-std::string FindEntry(const std::string& hostDirectory, const std::string& name) {
-  struct stat status;
-  std::string exact = hostDirectory + "/" + name;
-  if (posix::Syscalls().lstat(exact.c_str(), &status) == 0) return name;
+// ---------------------------------------------------------------------------------------------
+// Case-blind lookup of a name that is not on disk as written.
+//
+// A folder's listing is read once and kept, indexed by the case-folded name, while the folder
+// stays as it was when it was read: the listing carries the folder's device, inode and times
+// of last change (read before the folder was listed), and is used only while a fresh status of
+// the folder shows the same. Changes the backend makes itself are applied to the listing along
+// with the folder's new status, so filling a folder does not read it again per name. Whatever
+// the listing says is checked on disk before it is used: a name it offers must exist (else the
+// folder is read again), and it is consulted only after the exact name was not found. A change
+// by someone else within one tick of the folder's clock could go unseen; the worst it can do is
+// let a lookup miss a name that differs only in case, which then gives "not found" or creates
+// the name as written, never a write over another file.
+
+struct FolderStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct timespec modified = {};
+  struct timespec changed = {};
+};
+
+FolderStamp StampOf(const struct stat& status) {
+  return {status.st_dev, status.st_ino, status.st_mtim, status.st_ctim};
+}
+
+bool SameStamp(const FolderStamp& a, const FolderStamp& b) {
+  return a.device == b.device && a.inode == b.inode && a.modified.tv_sec == b.modified.tv_sec &&
+         a.modified.tv_nsec == b.modified.tv_nsec && a.changed.tv_sec == b.changed.tv_sec &&
+         a.changed.tv_nsec == b.changed.tv_nsec;
+}
+
+struct FolderListing {
+  FolderStamp stamp;
+  unsigned codePage = 0;
+  // Case-folded name to the names on disk that fold to it, in byte order.
+  std::unordered_map<std::string, std::vector<std::string>> byFoldedName;
+
+  void Add(const std::string& name) {
+    std::vector<std::string>& names = byFoldedName[FoldNameCase(name)];
+    auto at = std::lower_bound(names.begin(), names.end(), name);
+    if (at == names.end() || *at != name) names.insert(at, name);
+  }
+  void Remove(const std::string& name) {
+    auto it = byFoldedName.find(FoldNameCase(name));
+    if (it == byFoldedName.end()) return;
+    std::erase(it->second, name);
+    if (it->second.empty()) byFoldedName.erase(it);
+  }
+};
+
+// Listings kept at once, and the largest folder kept; beyond them a folder is read per lookup.
+constexpr size_t kMaxListings = 64;
+constexpr size_t kMaxListedNames = 200000;
+
+std::mutex listingMutex;
+std::unordered_map<std::string, FolderListing> listings;
+
+// Reads the folder into a fresh listing stamped with status. False when it cannot be read.
+bool ReadListing(const std::string& hostDirectory, const struct stat& status) {
   std::vector<std::string> names;
-  if (!posix::ListHostDirectory(hostDirectory, &names)) return std::string();
-  for (const std::string& candidate : names) {
-    if (NamesEqualIgnoreCase(candidate, name)) return candidate;
+  if (!posix::ListHostDirectory(hostDirectory, &names)) return false;
+  if (names.size() > kMaxListedNames) {
+    listings.erase(hostDirectory);
+    return false;
+  }
+  if (listings.size() >= kMaxListings && listings.count(hostDirectory) == 0) listings.clear();
+  FolderListing& listing = listings[hostDirectory];
+  listing = FolderListing{};
+  listing.stamp = StampOf(status);
+  listing.codePage = ActiveCodePage();
+  listing.byFoldedName.reserve(names.size());
+  for (const std::string& name : names) listing.byFoldedName[FoldNameCase(name)].push_back(name);
+  return true;
+}
+
+// The first name in byte order of the folder that equals name without regard to case, read
+// from a listing of the folder that is current (see above). Empty when there is none or the
+// folder cannot be read. folderStatus: the folder's status when the caller has it, else null.
+std::string FindCaseBlind(const std::string& hostDirectory, const struct stat* folderStatus,
+                          const std::string& name, struct stat* entryStatus) {
+  struct stat fresh;
+  if (folderStatus == nullptr) {
+    if (posix::Syscalls().stat(hostDirectory.c_str(), &fresh) != 0) return std::string();
+    folderStatus = &fresh;
+  }
+  const std::string folded = FoldNameCase(name);
+  std::lock_guard<std::mutex> lock(listingMutex);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto it = listings.find(hostDirectory);
+    const bool current = it != listings.end() && it->second.codePage == ActiveCodePage() &&
+                         SameStamp(it->second.stamp, StampOf(*folderStatus));
+    if (!current) {
+      if (!ReadListing(hostDirectory, *folderStatus)) {
+        // Too large to keep, or unreadable: the slow way, one pass over the folder.
+        std::vector<std::string> names;
+        if (!posix::ListHostDirectory(hostDirectory, &names)) return std::string();
+        for (const std::string& candidate : names) {
+          if (FoldNameCase(candidate) == folded &&
+              posix::Syscalls().lstat((hostDirectory + "/" + candidate).c_str(), entryStatus) ==
+                  0) {
+            return candidate;
+          }
+        }
+        return std::string();
+      }
+      it = listings.find(hostDirectory);
+    }
+    auto found = it->second.byFoldedName.find(folded);
+    if (found == it->second.byFoldedName.end()) return std::string();
+    const std::string& candidate = found->second.front();
+    if (posix::Syscalls().lstat((hostDirectory + "/" + candidate).c_str(), entryStatus) == 0) {
+      return candidate;
+    }
+    // The listing named something that is gone: read the folder again, once.
+    listings.erase(it);
+    if (posix::Syscalls().stat(hostDirectory.c_str(), &fresh) != 0) return std::string();
+    folderStatus = &fresh;
   }
   return std::string();
 }
+
+// The drive folders found, by machine root and drive letter, while the entry in drives/
+// that led there is still the same file (same inode and time of change).
+struct DriveFolder {
+  std::string entry;     // the host path of the entry in drives/
+  FolderStamp stamp;     // its lstat
+  std::string realPath;  // where it leads
+};
+std::mutex driveMutex;
+std::unordered_map<std::string, DriveFolder> driveFolders;
 
 }  // namespace
 
@@ -71,15 +190,61 @@ std::string DriveHostDirectory(char drive) {
   if (drive >= 'a' && drive <= 'z') drive = static_cast<char>(drive - 'a' + 'A');
   if (drive < 'A' || drive > 'Z') return std::string();
   std::string drives = MachineRoot() + "/drives";
+  const std::string key = drives + "/" + drive;
+  {
+    // Known already: valid while the entry that led there is unchanged.
+    std::lock_guard<std::mutex> lock(driveMutex);
+    auto it = driveFolders.find(key);
+    struct stat status;
+    if (it != driveFolders.end() && Syscalls().lstat(it->second.entry.c_str(), &status) == 0 &&
+        SameStamp(StampOf(status), it->second.stamp)) {
+      return it->second.realPath;
+    }
+  }
   for (char letter : {static_cast<char>(drive - 'A' + 'a'), drive}) {
     std::string candidate = drives + "/" + letter;
-    struct stat status;
+    struct stat status, entryStatus;
     // The drive directory itself may be a symbolic link; it is followed.
-    if (Syscalls().stat(candidate.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-      return RealPath(candidate);
+    if (Syscalls().lstat(candidate.c_str(), &entryStatus) == 0 &&
+        Syscalls().stat(candidate.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+      std::string real = RealPath(candidate);
+      if (!real.empty()) {
+        std::lock_guard<std::mutex> lock(driveMutex);
+        if (driveFolders.size() >= kMaxListings) driveFolders.clear();
+        driveFolders[key] = DriveFolder{candidate, StampOf(entryStatus), real};
+      }
+      return real;
     }
   }
   return std::string();
+}
+
+void NoteFolderChange(const HostPath& path, const std::string& removedEntry,
+                      const std::string& addedEntry) {
+  const std::string& anyEntry = addedEntry.empty() ? removedEntry : addedEntry;
+  const size_t slash = anyEntry.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string folder = anyEntry.substr(0, slash);
+  std::lock_guard<std::mutex> lock(listingMutex);
+  auto it = listings.find(folder);
+  if (it == listings.end()) return;
+  struct stat after;
+  // Applied only to a listing that was current just before the change; any other is dropped
+  // and read again when next needed.
+  if (!path.parentKnown || !SameStamp(it->second.stamp, StampOf(path.parentStatus)) ||
+      Syscalls().stat(folder.c_str(), &after) != 0) {
+    listings.erase(it);
+    return;
+  }
+  const auto nameOf = [&](const std::string& entry) -> std::string {
+    if (entry.empty() || entry.compare(0, slash + 1, folder + "/") != 0) return std::string();
+    return entry.substr(slash + 1);
+  };
+  if (const std::string removed = nameOf(removedEntry); !removed.empty()) {
+    it->second.Remove(removed);
+  }
+  if (const std::string added = nameOf(addedEntry); !added.empty()) it->second.Add(added);
+  it->second.stamp = StampOf(after);
 }
 
 uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
@@ -90,13 +255,24 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
   std::string host = result.driveRoot;
   result.hostEntry = host;
   bool found = true;
+  // The status of the folder host names while it is walked (unknown for the drive root).
+  struct stat folder;
+  bool folderKnown = false;
   for (const std::string& name : path.components) {
     if (!found) {
       host += "/" + name;
       result.hostEntry = host;
       continue;
     }
-    std::string entry = FindEntry(host, name);
+    // The exact name first, else the first case-blind match in sorted order.
+    struct stat entryStatus;
+    std::string entry = name;
+    if (Syscalls().lstat((host + "/" + name).c_str(), &entryStatus) != 0) {
+      if (!folderKnown) folderKnown = Syscalls().stat(host.c_str(), &folder) == 0;
+      entry = FindCaseBlind(host, folderKnown ? &folder : nullptr, name, &entryStatus);
+    }
+    result.parentKnown = folderKnown;
+    if (folderKnown) result.parentStatus = folder;
     if (entry.empty()) {
       found = false;
       host += "/" + name;
@@ -105,14 +281,23 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
     }
     host += "/" + entry;
     result.hostEntry = host;
-    struct stat status;
-    if (Syscalls().lstat(host.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    result.entryStatus = entryStatus;
+    result.status = entryStatus;
+    if (S_ISLNK(entryStatus.st_mode)) {
       // A link is followed only while it stays inside the drive; a dangling link could
       // otherwise create a file wherever it points.
       std::string target = RealPath(host);
       if (target.empty() || !IsInside(target, result.driveRoot)) return kErrorAccessDenied;
       host = target;
+      if (Syscalls().stat(host.c_str(), &result.status) != 0) return kErrorAccessDenied;
     }
+    folder = result.status;
+    folderKnown = true;
+  }
+  if (found && path.components.empty()) {
+    // The drive root itself.
+    if (Syscalls().stat(host.c_str(), &result.status) != 0) return kErrorPathNotFound;
+    result.entryStatus = result.status;
   }
   result.host = host;
   result.exists = found;
