@@ -39,6 +39,16 @@ bool Resolve(const char* path, HostPath* out, ParseOptions options) {
   return true;
 }
 
+bool ResolveBoth(const char* first, HostPath* firstOut, const char* second, HostPath* secondOut) {
+  if (!Resolve(first, firstOut)) return false;
+  uint32_t error = ResolveHostPath(second, ParseOptions{}, secondOut, firstOut);
+  if (error != 0) {
+    Fail(error);
+    return false;
+  }
+  return true;
+}
+
 bool StatHost(const std::string& host, struct stat* status, bool followLink) {
   int result =
       followLink ? Syscalls().stat(host.c_str(), status) : Syscalls().lstat(host.c_str(), status);

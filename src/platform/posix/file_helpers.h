@@ -24,6 +24,9 @@ bool WriteAll(int fd, const char* data, size_t size);
 
 // Resolves a path and sets the last error when it cannot be mapped.
 bool Resolve(const char* path, HostPath* out, ParseOptions options = ParseOptions{});
+// Resolves the two paths of one operation (source and destination), looking the drive up once
+// when they share it.
+bool ResolveBoth(const char* first, HostPath* firstOut, const char* second, HostPath* secondOut);
 
 // stat (or lstat) of a host path; on failure sets the last error (2 or 3) and returns false.
 bool StatHost(const std::string& host, struct stat* status, bool followLink = true);

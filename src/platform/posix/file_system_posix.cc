@@ -58,7 +58,7 @@ namespace {
 bool PrepareMove(const char* from, const char* to, HostPath* source, HostPath* destination,
                  struct stat* status) {
   if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), false;
-  if (!Resolve(from, source) || !Resolve(to, destination)) return false;
+  if (!posix::ResolveBoth(from, source, to, destination)) return false;
   return StatResolved(*source, status, /*followLink=*/false);
 }
 
@@ -238,7 +238,7 @@ int SetCurrentDirectoryText(const char* path) {
 bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
   if (existingFile == nullptr || newFile == nullptr) return Fail(kErrorInvalidParameter), false;
   HostPath source, destination;
-  if (!Resolve(existingFile, &source) || !Resolve(newFile, &destination)) return false;
+  if (!posix::ResolveBoth(existingFile, &source, newFile, &destination)) return false;
   struct stat sourceStatus;
   if (!StatResolved(source, &sourceStatus)) return false;
   if (S_ISDIR(sourceStatus.st_mode)) return Fail(kErrorAccessDenied), false;

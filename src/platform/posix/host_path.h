@@ -34,8 +34,11 @@ struct HostPath {
 // kept for later lookups while the folder is unchanged. Returns 0, or the Windows error: those
 // of ParseWindowsPath, 3 for a drive the machine does not have, 5 when a symbolic link inside
 // the drive would lead out of it.
-uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out);
-uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out);
+// earlier: a path resolved a moment ago for the same operation (a copy's source, say); its
+// drive folder serves this path too when the drive is the same.
+uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out,
+                         const HostPath* earlier = nullptr);
+uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* earlier = nullptr);
 
 // The real host directory of a drive ('A'..'Z'), or empty when the machine has no such drive.
 std::string DriveHostDirectory(char drive);

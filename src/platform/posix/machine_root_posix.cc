@@ -247,10 +247,12 @@ void NoteFolderChange(const HostPath& path, const std::string& removedEntry,
   it->second.stamp = StampOf(after);
 }
 
-uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
+uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* earlier) {
   HostPath result;
   result.windows = path;
-  result.driveRoot = DriveHostDirectory(path.drive);
+  result.driveRoot = earlier != nullptr && earlier->windows.drive == path.drive
+                         ? earlier->driveRoot
+                         : DriveHostDirectory(path.drive);
   if (result.driveRoot.empty()) return kErrorPathNotFound;
   std::string host = result.driveRoot;
   result.hostEntry = host;
@@ -305,11 +307,12 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
   return 0;
 }
 
-uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out) {
+uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out,
+                         const HostPath* earlier) {
   WindowsPath path;
   uint32_t error = ParseWindowsPath(windowsPath, CurrentDirectoriesSnapshot(), options, &path);
   if (error != 0) return error;
-  return MapWindowsPath(path, out);
+  return MapWindowsPath(path, out, earlier);
 }
 
 CurrentDirectories CurrentDirectoriesSnapshot() {
