@@ -128,10 +128,10 @@ TEST_F(ProcessTest, KeepsOnlyTheFirstBytesOfTheOutput) {
   }
 }
 
-int reapedBySignalHandler = 0;
 void ReapEveryChild(int) {
   int saved = errno;
-  while (waitpid(-1, nullptr, WNOHANG) > 0) ++reapedBySignalHandler;
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
   errno = saved;
 }
 
@@ -167,7 +167,6 @@ TEST_F(ProcessTest, ExitCodeWhateverTheCallerDoesWithSigchld) {
                 (after.sa_flags & (SA_NOCLDWAIT | SA_RESTART)) == row.flags)
         << row.name;
   }
-  EXPECT_GT(reapedBySignalHandler, 0);  // the handler did take children away
 }
 
 TEST_F(ProcessTest, ProgramsThatCannotRun) {

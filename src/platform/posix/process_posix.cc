@@ -141,15 +141,12 @@ void ReapOrphans() {
 }
 
 // Reaps a watcher that has ended or is about to; one still running is reaped later.
+// A watcher closes its status pipe only by ending, so once the pipe has given the status (or
+// its end), the watcher is gone or about to be and the wait is short. It ends with ECHILD when
+// the caller's disposition or handler took the watcher already.
 void ReapWatcher(pid_t watcher) {
   int status = 0;
-  pid_t result;
-  do {
-    result = Syscalls().waitpid(watcher, &status, WNOHANG);
-  } while (result < 0 && errno == EINTR);
-  if (result == 0) {
-    std::lock_guard<std::mutex> guard(orphanMutex);
-    orphans.push_back(watcher);
+  while (Syscalls().waitpid(watcher, &status, 0) < 0 && errno == EINTR) {
   }
 }
 
@@ -229,7 +226,16 @@ constexpr int kStageFork = 4;
   struct sigaction defaultAction = {};
   defaultAction.sa_handler = SIG_DFL;
   sigemptyset(&defaultAction.sa_mask);
-  sigaction(SIGCHLD, &defaultAction, nullptr);
+  // The caller's handlers are the caller's business, not the watcher's: a signal that reaches
+  // the watcher does what it does by default. SIGCHLD goes back to its default whatever it was.
+  for (int number = 1; number < NSIG; ++number) {
+    struct sigaction current;
+    if (sigaction(number, nullptr, &current) != 0) continue;
+    if (number == SIGCHLD || (current.sa_flags & SA_SIGINFO) != 0 ||
+        (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN)) {
+      sigaction(number, &defaultAction, nullptr);
+    }
+  }
   // A caller that stopped waiting closes the status pipe: the write then fails, quietly.
   signal(SIGPIPE, SIG_IGN);
   pid_t child = Syscalls().fork();
@@ -238,7 +244,13 @@ constexpr int kStageFork = 4;
   // Hold nothing of the caller's while the child runs: a pipe end kept open here would keep
   // the reader of that pipe from seeing its end.
   if (statusFd > 3) Syscalls().closeRange(3, static_cast<unsigned>(statusFd) - 1);
-  Syscalls().closeRange(static_cast<unsigned>(statusFd) + 1, ~0u);
+  if (Syscalls().closeRange(static_cast<unsigned>(statusFd) + 1, ~0u) != 0) {
+    // A kernel without close_range: one by one, as far as descriptors go.
+    const long last = Syscalls().sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (last > 0 && last < 65536 ? last : 65536); ++fd) {
+      if (fd != statusFd) Syscalls().close(fd);
+    }
+  }
   int status = 0;
   pid_t result;
   do {
