@@ -85,7 +85,8 @@ struct FolderListing {
   }
 };
 
-// Listings kept at once, and the largest folder kept; beyond them a folder is read per lookup.
+// Listings kept at once, and names kept in all of them (a folder with more is read per
+// lookup); past either, the listings kept are dropped and read again as needed.
 constexpr size_t kMaxListings = 64;
 constexpr size_t kMaxListedNames = 200000;
 
@@ -100,7 +101,10 @@ bool ReadListing(const std::string& hostDirectory, const struct stat& status) {
     listings.erase(hostDirectory);
     return false;
   }
-  if (listings.size() >= kMaxListings && listings.count(hostDirectory) == 0) listings.clear();
+  listings.erase(hostDirectory);
+  size_t kept = names.size();
+  for (const auto& [folder, other] : listings) kept += other.byFoldedName.size();
+  if (listings.size() >= kMaxListings || kept > kMaxListedNames) listings.clear();
   FolderListing& listing = listings[hostDirectory];
   listing = FolderListing{};
   listing.stamp = StampOf(status);
@@ -245,6 +249,7 @@ void NoteFolderChange(const HostPath& path, const std::string& removedEntry,
   }
   if (const std::string added = nameOf(addedEntry); !added.empty()) it->second.Add(added);
   it->second.stamp = StampOf(after);
+  if (it->second.byFoldedName.size() > kMaxListedNames) listings.erase(it);
 }
 
 uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* earlier) {
