@@ -168,8 +168,8 @@ int MoveTree(const std::string& from, const std::string& to) {
   }
   if (const int failure = TransferTree(from, to, /*move=*/false); failure != 0) return failure;
   // Everything is at the destination. This is the one point between the copy and the first
-  // deletion of the source: the copied tree is made durable here before the source goes.
-  // The source then goes, first out of the way of later moves.
+  // deletion of the source: whatever makes the copied tree durable belongs here, before the
+  // source goes. The source then goes, first out of the way of later moves.
   if (util::IsKnownAbsent(aside.c_str()) &&
       platform::RenameFile(source.c_str(), aside.c_str()) == 0) {
     static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));
