@@ -265,6 +265,7 @@ int CompareNamesIgnoreCase(const std::string& a, const std::string& b) {
 }
 
 bool MatchesNamePattern(const std::string& name, const std::string& pattern) {
+  if (pattern == "*" || pattern == "*.*") return true;
   bool dbcs = ActiveCodePageIsDoubleByte();
   std::vector<std::string> patternChars = Characters(pattern == "*.*" ? "*" : pattern, dbcs);
   return MatchFrom(Characters(name, dbcs), 0, patternChars, 0, dbcs);

@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -270,16 +271,17 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
     return false;
   }
   int failure = 0;
-  std::vector<char> buffer(64 * 1024);
+  constexpr size_t kCopyPiece = 64 * 1024;
+  std::unique_ptr<char[]> buffer(new char[kCopyPiece]);  // not cleared: read fills it
   for (;;) {
-    ssize_t got = Syscalls().read(in, buffer.data(), buffer.size());
+    ssize_t got = Syscalls().read(in, buffer.get(), kCopyPiece);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       failure = errno;
       break;
     }
     if (got == 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
+    if (!WriteAll(out, buffer.get(), static_cast<size_t>(got))) {
       failure = errno;
       break;
     }
