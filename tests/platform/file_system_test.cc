@@ -74,7 +74,7 @@ TEST_F(FileSystemTest, CaseBlindLookupSeesChangesMadeBehindItsBack) {
     const char* name;
     const char* before;  // on disk before the first lookup (or null)
     void (*change)(const std::string& folder);
-    const char* expected;  // the host path of C:\Dir\NAME after the change
+    const char* expected;  // the host path of C:\Dir\NAME after the change (null: none)
   };
   const Row rows[] = {
       {"Created", nullptr, [](const std::string& d) { std::ofstream(d + "/name") << "x"; },
@@ -91,16 +91,26 @@ TEST_F(FileSystemTest, CaseBlindLookupSeesChangesMadeBehindItsBack) {
          std::ofstream(d + "/naMe") << "x";
        },
        "/Dir/naMe"},
+      {"FolderRenamedToOtherCase", "name",
+       [](const std::string& d) { fs::rename(d, d.substr(0, d.size() - 3) + "DIR"); }, "/DIR/name"},
+      {"FolderBecameALinkOutOfTheDrive", "name",
+       [](const std::string& d) {
+         fs::rename(d, d + ".old");
+         fs::create_directory_symlink("/tmp", d);
+       },
+       nullptr},
   };
   for (const Row& row : rows) {
-    fs::remove_all(OnC("Dir"));
+    for (const char* name : {"Dir", "DIR", "Dir.old"}) fs::remove_all(OnC(name));
     fs::create_directories(OnC("Dir"));
     if (row.before != nullptr) WriteHostFile(OnC("Dir/") + row.before, "x");
     const std::string first = HostPathOf("C:\\Dir\\NAME").value_or("<none>");
     EXPECT_EQ(first, drive + (row.before ? "/Dir/" + std::string(row.before) : "/Dir/NAME"))
         << row.name;
     row.change(OnC("Dir"));
-    EXPECT_EQ(HostPathOf("C:\\Dir\\NAME").value_or("<none>"), drive + row.expected) << row.name;
+    EXPECT_EQ(HostPathOf("C:\\Dir\\NAME").value_or("<none>"),
+              row.expected ? drive + row.expected : "<none>")
+        << row.name;
   }
 }
 

@@ -170,6 +170,28 @@ struct DriveFolder {
 std::mutex driveMutex;
 std::unordered_map<std::string, DriveFolder> driveFolders;
 
+// Folders whose every name was found on disk exactly as written and none of which is a link,
+// by drive folder and Windows names: for them the host's own walk of the path is the lookup,
+// so one lstat that finds the same folder (device and inode) there stands for the walk.
+struct ExactFolder {
+  std::string host;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+constexpr size_t kMaxExactFolders = 256;
+std::mutex exactMutex;
+std::unordered_map<std::string, ExactFolder> exactFolders;
+
+std::string ExactFolderKey(const std::string& driveRoot, const std::vector<std::string>& names,
+                           size_t count) {
+  std::string key = driveRoot;
+  for (size_t i = 0; i < count; ++i) {
+    key.push_back('\\');
+    key += names[i];
+  }
+  return key;
+}
+
 }  // namespace
 
 namespace posix {
@@ -265,7 +287,30 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* 
   // The status of the folder host names while it is walked (unknown for the drive root).
   struct stat folder;
   bool folderKnown = false;
-  for (const std::string& name : path.components) {
+  // The folder of the last name, when it is known to be reached by exact names: the walk
+  // starts there.
+  const size_t count = path.components.size();
+  size_t first = 0;
+  std::string parentKey;
+  if (count >= 2) {
+    parentKey = ExactFolderKey(result.driveRoot, path.components, count - 1);
+    std::lock_guard<std::mutex> lock(exactMutex);
+    auto it = exactFolders.find(parentKey);
+    if (it != exactFolders.end()) {
+      if (Syscalls().lstat(it->second.host.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+          folder.st_dev == it->second.device && folder.st_ino == it->second.inode) {
+        host = it->second.host;
+        result.hostEntry = host;
+        folderKnown = true;
+        first = count - 1;
+      } else {
+        exactFolders.erase(it);
+      }
+    }
+  }
+  bool exactSoFar = first == 0;
+  for (size_t index = first; index < count; ++index) {
+    const std::string& name = path.components[index];
     if (!found) {
       host += "/" + name;
       result.hostEntry = host;
@@ -290,6 +335,12 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* 
     result.hostEntry = host;
     result.entryStatus = entryStatus;
     result.status = entryStatus;
+    exactSoFar = exactSoFar && entry == name && !S_ISLNK(entryStatus.st_mode);
+    if (exactSoFar && index + 2 == count && S_ISDIR(entryStatus.st_mode)) {
+      std::lock_guard<std::mutex> lock(exactMutex);
+      if (exactFolders.size() >= kMaxExactFolders) exactFolders.clear();
+      exactFolders[parentKey] = ExactFolder{host, entryStatus.st_dev, entryStatus.st_ino};
+    }
     if (S_ISLNK(entryStatus.st_mode)) {
       // A link is followed only while it stays inside the drive; a dangling link could
       // otherwise create a file wherever it points.
