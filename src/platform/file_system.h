@@ -19,7 +19,7 @@ constexpr int kSeekEnd = 2;
 
 // A buffered byte stream, as returned by fopen. Modes: "r", "rb", "r+", "rb+", "w", "wb",
 // "w+", "wb+", "a", "ab", "a+" ("t" may be given). Without "b" the stream is in text mode:
-// LF is written as CR LF, and CR LF is read as LF.
+// LF is written as CR LF, and CR LF is read as LF; a byte 0x1A (Ctrl-Z) ends what a read sees.
 class FileStream {
  public:
   struct Native;  // defined by the backend
@@ -100,7 +100,10 @@ struct FileStatus {
   bool readOnly = false;
   uint64_t size = 0;
 };
-// _stat: 0 on success, -1 when the path does not exist or cannot be queried.
+// _stat: 0 on success, -1 when the path does not exist or cannot be queried. A folder named
+// with a closing backslash ("C:\DIR\") is found, as by the Universal C Runtime's _stat
+// (ucrtbase, the runtime of Visual Studio 2015 and later) that both backends imitate; the older
+// msvcrt.dll's _stat fails for it. A file named so is not found.
 int GetFileStatus(const char* path, FileStatus* status);
 
 // _chmod(path, _S_IREAD | (writable ? _S_IWRITE : 0)): 0 on success, -1 on failure.

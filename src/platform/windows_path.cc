@@ -30,20 +30,61 @@ std::vector<std::string> Characters(const std::string& text, bool dbcs) {
   return chars;
 }
 
-// The text with ASCII letters of single-byte characters in upper case.
+// The upper case of a single-byte character, as the file system's case table folds it. In
+// code page 1252 that covers the accented letters too: 0xE0-0xFE (but 0xF7) to 0xC0-0xDE,
+// and the letter pairs s/z/oe with caron or ligature and y with diaeresis; 0xDF and 0xB5 have
+// no upper case in the code page and stay. Other code pages fold ASCII letters only.
+unsigned char UpperOf(unsigned char c, bool windows1252) {
+  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 'a' + 'A');
+  if (!windows1252 || c < 0x80) return c;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 0x20);
+  switch (c) {
+    case 0x9A:
+      return 0x8A;  // s with caron
+    case 0x9C:
+      return 0x8C;  // oe ligature
+    case 0x9E:
+      return 0x8E;  // z with caron
+    case 0xFF:
+      return 0x9F;  // y with diaeresis
+    default:
+      return c;
+  }
+}
+
+// The text with the letters of single-byte characters in upper case; double-byte characters
+// are kept as they are.
 std::string FoldCase(const std::string& text, bool dbcs) {
+  const bool windows1252 = !dbcs && ActiveCodePage() == 1252;
   std::string folded;
   folded.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     size_t length = CharLengthAt(text, i, dbcs);
-    if (length == 1 && text[i] >= 'a' && text[i] <= 'z') {
-      folded.push_back(static_cast<char>(text[i] - 'a' + 'A'));
+    if (length == 1) {
+      folded.push_back(
+          static_cast<char>(UpperOf(static_cast<unsigned char>(text[i]), windows1252)));
     } else {
       folded.append(text, i, length);
     }
     i += length;
   }
   return folded;
+}
+
+// A name as Windows stores it: a name followed by a separator loses one closing '.'; the
+// last name of a path that does not end in a separator loses every closing '.' and ' '
+// ("FILE." and "FILE " both name FILE, "C:\A.\B" is "C:\A\B"). A last name with
+// wildcards is a search pattern and is kept as given. The result may be empty.
+std::string TrimmedName(const std::string& name, bool last, bool keepPattern) {
+  if (name == "." || name == ".." || (last && keepPattern)) return name;
+  size_t end = name.size();
+  if (!last) {
+    // A name of dots alone ("...") is kept whole rather than becoming a parent reference.
+    if (name.find_first_not_of('.') != std::string::npos && name[end - 1] == '.') --end;
+  } else {
+    while (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) --end;
+  }
+  return name.substr(0, end);
 }
 
 // Splits at separators, walking by characters. Empty names (doubled separators) are dropped.
@@ -176,7 +217,12 @@ uint32_t ParseWindowsPath(const char* text, const CurrentDirectories& current,
   std::vector<std::string> names = SplitNames(base.substr(2), dbcs, nullptr);
   bool endsWithSeparator = false;
   std::vector<std::string> more = SplitNames(rest, dbcs, &endsWithSeparator);
-  names.insert(names.end(), more.begin(), more.end());
+  for (size_t i = 0; i < more.size(); ++i) {
+    const bool last = i + 1 == more.size() && !endsWithSeparator;
+    std::string trimmed =
+        TrimmedName(more[i], last, options.allowWildcards && HasWildcards(more[i]));
+    if (!trimmed.empty()) names.push_back(std::move(trimmed));
+  }
 
   bool lastWasDots = false;
   for (const std::string& name : names) {
@@ -206,6 +252,10 @@ bool NamesEqualIgnoreCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && FoldCase(a, dbcs) == FoldCase(b, dbcs);
 }
 
+std::string FoldNameCase(const std::string& name) {
+  return FoldCase(name, ActiveCodePageIsDoubleByte());
+}
+
 int CompareNamesIgnoreCase(const std::string& a, const std::string& b) {
   bool dbcs = ActiveCodePageIsDoubleByte();
   std::string fa = FoldCase(a, dbcs), fb = FoldCase(b, dbcs);
@@ -215,6 +265,7 @@ int CompareNamesIgnoreCase(const std::string& a, const std::string& b) {
 }
 
 bool MatchesNamePattern(const std::string& name, const std::string& pattern) {
+  if (pattern == "*" || pattern == "*.*") return true;
   bool dbcs = ActiveCodePageIsDoubleByte();
   std::vector<std::string> patternChars = Characters(pattern == "*.*" ? "*" : pattern, dbcs);
   return MatchFrom(Characters(name, dbcs), 0, patternChars, 0, dbcs);

@@ -58,13 +58,19 @@ struct ParseOptions {
 // Returns 0, or: 3 (path not found) for a null or empty text and for UNC and device paths
 // ("\\server\share", "\\?\C:\"); 123 (invalid name) for a bad drive letter, a ':' inside a
 // name, or a character Windows forbids in names ("<>|\"", control characters, and '*' '?'
-// unless allowed); 206 when the text or the result is too long.
+// unless allowed); 206 when the text or the result is too long. Names lose the closing dots and
+// spaces Windows drops: one '.' of a name followed by a separator, every '.' and ' ' at the end
+// of the text ("C:\DIR.\FILE. " is "C:\DIR\FILE"); a final pattern with wildcards is kept.
 uint32_t ParseWindowsPath(const char* text, const CurrentDirectories& current,
                           const ParseOptions& options, WindowsPath* out);
 
-// Names compared as Windows compares them: ASCII letters of single-byte characters without
-// regard to case; double-byte characters byte for byte.
+// Names compared as Windows compares them: letters of single-byte characters without regard to
+// case (in code page 1252 the accented ones too, "\xE9" equals "\xC9"); double-byte
+// characters byte for byte.
 bool NamesEqualIgnoreCase(const std::string& a, const std::string& b);
+// The name with its letters folded as NamesEqualIgnoreCase folds them (same length): two names
+// are equal without regard to case exactly when their folded forms are equal.
+std::string FoldNameCase(const std::string& name);
 // An ordering consistent with NamesEqualIgnoreCase (negative, 0, positive).
 int CompareNamesIgnoreCase(const std::string& a, const std::string& b);
 // True when name matches pattern: '*' any run of characters, '?' exactly one character,

@@ -41,21 +41,36 @@ void RemoveEmptiedUpwards(std::string path) {
   }
 }
 
+// Creates the directory at bare (an unquoted path), removing a file that stands where it must
+// go. True when this call created it: it is then empty.
+bool MakeFolder(const std::string& bare) {
+  if (util::IsRegularFile(bare.c_str())) {
+    util::MakeWritable(bare.c_str());
+    platform::RemoveFile(bare.c_str());
+  }
+  return platform::MakeDirectory(bare.c_str()) == 0;
+}
+
 // Creates each directory of destination (an open folder text ending in a backslash) from the
-// top down, removing a file that stands where a directory must go.
-void MakeDestinationFolders(const std::string& destination) {
+// top down, removing a file that stands where a directory must go. True when the last one was
+// created by this call.
+bool MakeDestinationFolders(const std::string& destination) {
+  bool created = false;
   for (const char* at = util::FindCharMB(destination.c_str(), '\\'); at != nullptr;
        at = util::FindCharMB(at + 1, '\\')) {
     const std::string cut(destination.c_str(), static_cast<size_t>(at - destination.c_str()));
     const std::string bare = util::StripQuotes(cut.c_str());
     if (bare.size() == 2 && bare[1] == ':') continue;
-    if (util::IsRegularFile(bare.c_str())) {
-      util::MakeWritable(bare.c_str());
-      platform::RemoveFile(bare.c_str());
-    }
-    platform::MakeDirectory(bare.c_str());
+    created = MakeFolder(bare);
   }
+  return created;
 }
+
+// How TransferTree finds its destination folder.
+enum class Destination {
+  kUnknown,     // make every missing folder of the path
+  kParentMade,  // the folder above exists: make only the last one
+};
 
 // The suffix of a moved source directory while it is being deleted.
 constexpr const char* kMovedAsideSuffix = ".MOVED";
@@ -64,12 +79,21 @@ constexpr const char* kMovedAsideSuffix = ".MOVED";
 constexpr int kFolderNotSearched = 999;
 
 // Copies (and with move, deletes file by file) the tree below the open folder texts from and
-// to (each ending in a backslash; to empty deletes). Returns 0, or the CopySetupFile result of
-// the first file that could not be copied (kFolderNotSearched for a folder that could not be
-// searched); such a file is never deleted.
-int TransferTree(const std::string& from, const std::string& to, bool move) {
+// to (each ending in a backslash; to empty deletes) in one pass: each folder is searched once,
+// and each file costs its copy (and its deletion), plus the removal of an older copy only where
+// the destination folder existed before. Returns 0, or the CopySetupFile result of the first
+// file that could not be copied (kFolderNotSearched for a folder that could not be searched);
+// such a file is never deleted.
+int TransferTree(const std::string& from, const std::string& to, bool move,
+                 Destination destination = Destination::kUnknown) {
   const bool toGiven = !to.empty();
-  if (toGiven && util::IsDirectory(Closed(from).c_str())) MakeDestinationFolders(to);
+  // A folder made here holds no older copies to clear out of the way.
+  bool madeHere = false;
+  if (toGiven && util::IsDirectory(Closed(from).c_str())) {
+    madeHere = destination == Destination::kParentMade
+                   ? MakeFolder(util::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str()))
+                   : MakeDestinationFolders(to);
+  }
   int failure = 0;
   const auto note = [&failure](int code) {
     if (failure == 0) failure = code;
@@ -82,16 +106,19 @@ int TransferTree(const std::string& from, const std::string& to, bool move) {
       if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
       if (entry.isDirectory) {
         note(TransferTree(from + entry.name + "\\",
-                          toGiven ? to + entry.name + "\\" : std::string(), move));
+                          toGiven ? to + entry.name + "\\" : std::string(), move,
+                          Destination::kParentMade));
         continue;
       }
       const std::string sourceEntry = Closed(from + entry.name);
       bool copied = true;
       if (toGiven) {
         const std::string destinationEntry = Closed(to + entry.name);
-        const std::string target = util::StripQuotes(destinationEntry.c_str());
-        util::MakeWritable(target.c_str());
-        platform::RemoveFile(target.c_str());
+        if (!madeHere) {
+          const std::string target = util::StripQuotes(destinationEntry.c_str());
+          util::MakeWritable(target.c_str());
+          platform::RemoveFile(target.c_str());
+        }
         const int copy = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str());
         copied = copy == 0;
         note(copy);
@@ -99,7 +126,7 @@ int TransferTree(const std::string& from, const std::string& to, bool move) {
       // A file whose copy failed stays where it is: the move must not lose it.
       if (move && copied) {
         const std::string bare = util::StripQuotes(sourceEntry.c_str());
-        util::MakeWritable(bare.c_str());
+        if (entry.readOnly) util::MakeWritable(bare.c_str());
         platform::RemoveFile(bare.c_str());
       }
     } while (platform::FindNext(search, &entry) == 0);
@@ -140,7 +167,9 @@ int MoveTree(const std::string& from, const std::string& to) {
     }
   }
   if (const int failure = TransferTree(from, to, /*move=*/false); failure != 0) return failure;
-  // Everything is at the destination: the source goes, first out of the way of later moves.
+  // Everything is at the destination. This is the one point between the copy and the first
+  // deletion of the source: whatever makes the copied tree durable belongs here, before the
+  // source goes. The source then goes, first out of the way of later moves.
   if (util::IsKnownAbsent(aside.c_str()) &&
       platform::RenameFile(source.c_str(), aside.c_str()) == 0) {
     static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));

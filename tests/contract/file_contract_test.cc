@@ -1,7 +1,6 @@
 // The contract of the platform layer's files, held against both backends: the POSIX imitation
 // of Windows on a machine root, and the Win32 calls (under Wine in the Windows build). Each row
-// states what Windows does. Rows the POSIX imitation does not meet yet are skipped there, with
-// the reason, until its backend is fixed; the Windows build runs every row.
+// states what Windows does, and both backends meet every row.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,13 +35,6 @@ class FileContractTest : public PrivateDriveTest {
   }
 };
 
-// POSIX rows that the POSIX backend does not meet yet (see the row's reason).
-#if defined(_WIN32)
-#define SKIP_ON_POSIX(reason) static_cast<void>(0)
-#else
-#define SKIP_ON_POSIX(reason) GTEST_SKIP() << "POSIX backend differs from Windows: " << reason
-#endif
-
 TEST_F(FileContractTest, TextModeTranslatesLineEnds) {
   Write("t.txt", "one\r\ntwo\r\n");
   EXPECT_EQ(Read("t.txt", "r"), "one\ntwo\n");
@@ -56,30 +48,54 @@ TEST_F(FileContractTest, TextModeTranslatesLineEnds) {
 }
 
 TEST_F(FileContractTest, CtrlZEndsATextModeRead) {
-  SKIP_ON_POSIX("text mode passes byte 0x1A through instead of ending the read there");
   Write("z.txt", std::string("line\r\n\x1Atail\r\n"));
   EXPECT_EQ(Read("z.txt", "r"), "line\n");
   EXPECT_EQ(Read("z.txt", "rb"), std::string("line\r\n\x1Atail\r\n"));
+  // A line read stops there as well, and so does every read after it.
+  FileHandle file = OpenFile(At("z.txt").c_str(), "r");
+  ASSERT_NE(file, nullptr);
+  char line[64];
+  ASSERT_NE(file->GetLine(line, sizeof line), nullptr);
+  EXPECT_STREQ(line, "line\n");
+  EXPECT_EQ(file->GetLine(line, sizeof line), nullptr);
+  EXPECT_EQ(file->Read(line, sizeof line), 0u);
+  EXPECT_TRUE(file->AtEnd());
 }
 
 TEST_F(FileContractTest, TrailingDotsAndSpacesOfANameAreDropped) {
-  SKIP_ON_POSIX("trailing dots and spaces are kept, so \"FILE.\" names a new file");
   Write("FILE", "x");
   EXPECT_EQ(Read("FILE."), "x");
   EXPECT_EQ(Read("FILE "), "x");
+  EXPECT_EQ(Read("FILE. ."), "x");
   ASSERT_EQ(MakeDirectory(At("DIR.").c_str()), 0);
   FileStatus status;
   ASSERT_EQ(GetFileStatus(At("DIR").c_str(), &status), 0);
   EXPECT_TRUE(status.isDirectory);
+  Write("DIR.\\inner ", "y");
+  EXPECT_EQ(Read("DIR\\inner"), "y");
+  // Renamed to "NEW.", the file is NEW; the old name is gone.
+  ASSERT_EQ(RenameFile(At("FILE").c_str(), At("NEW.").c_str()), 0);
+  EXPECT_EQ(Read("NEW"), "x");
+  EXPECT_EQ(Read("FILE"), "<missing>");
   char full[kMaxPath];
   ASSERT_NE(FullPath(full, At("a.\\b").c_str(), sizeof full), nullptr);
   EXPECT_EQ(std::string(full), At("a\\b"));
 }
 
 TEST_F(FileContractTest, CaseBlindLookupCoversAccentedLetters) {
-  SKIP_ON_POSIX("names are folded in ASCII only, so \xC9 does not find \xE9");
   Write("caf\xE9", "x");            // é in code page 1252
   EXPECT_EQ(Read("CAF\xC9"), "x");  // É
+  Write(
+      "\x9A"
+      "a\xFF",
+      "y");  // š, ÿ
+  EXPECT_EQ(Read("\x8A"
+                 "A\x9F"),
+            "y");  // Š, Ÿ
+  // Letters without a pair in the code page name only themselves.
+  EXPECT_EQ(Read("caf\xC8"), "<missing>");   // È
+  Write("\xDF\xF7", "z");                    // ß, ÷
+  EXPECT_EQ(Read("\xDF\xD7"), "<missing>");  // ß, ×
 }
 
 TEST_F(FileContractTest, StatusOfAFolderNamedWithATrailingBackslash) {

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/machine_root.h"
+#include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
 #include "tests/platform/machine_fixture.h"
 
@@ -62,6 +64,92 @@ TEST_F(FileSystemTest, PathsMapOntoTheDriveFolder) {
     ASSERT_EQ(SetCurrentDirectoryText(row.current), 0) << row.name;
     EXPECT_EQ(HostPathOf(row.input).value_or("<none>"), drive + row.expected) << row.name;
   }
+}
+
+// A folder's listing is kept between lookups of names not on disk as written; whatever is
+// done to the folder behind the backend's back shows in the next lookup.
+TEST_F(FileSystemTest, CaseBlindLookupSeesChangesMadeBehindItsBack) {
+  const std::string drive = fs::canonical(OnC("")).string();
+  struct Row {
+    const char* name;
+    const char* before;  // on disk before the first lookup (or null)
+    void (*change)(const std::string& folder);
+    const char* expected;  // the host path of C:\Dir\NAME after the change (null: none)
+  };
+  const Row rows[] = {
+      {"Created", nullptr, [](const std::string& d) { std::ofstream(d + "/name") << "x"; },
+       "/Dir/name"},
+      {"Removed", "name", [](const std::string& d) { fs::remove(d + "/name"); }, "/Dir/NAME"},
+      {"Renamed", "name", [](const std::string& d) { fs::rename(d + "/name", d + "/nAme"); },
+       "/Dir/nAme"},
+      {"EarlierVariantAdded", "name",
+       [](const std::string& d) { std::ofstream(d + "/Name") << "x"; }, "/Dir/Name"},
+      {"FolderReplaced", "name",
+       [](const std::string& d) {
+         fs::remove_all(d);
+         fs::create_directories(d);
+         std::ofstream(d + "/naMe") << "x";
+       },
+       "/Dir/naMe"},
+      {"FolderRenamedToOtherCase", "name",
+       [](const std::string& d) { fs::rename(d, d.substr(0, d.size() - 3) + "DIR"); }, "/DIR/name"},
+      {"FolderBecameALinkOutOfTheDrive", "name",
+       [](const std::string& d) {
+         fs::rename(d, d + ".old");
+         fs::create_directory_symlink("/tmp", d);
+       },
+       nullptr},
+  };
+  for (const Row& row : rows) {
+    for (const char* name : {"Dir", "DIR", "Dir.old"}) fs::remove_all(OnC(name));
+    fs::create_directories(OnC("Dir"));
+    if (row.before != nullptr) WriteHostFile(OnC("Dir/") + row.before, "x");
+    const std::string first = HostPathOf("C:\\Dir\\NAME").value_or("<none>");
+    EXPECT_EQ(first, drive + (row.before ? "/Dir/" + std::string(row.before) : "/Dir/NAME"))
+        << row.name;
+    row.change(OnC("Dir"));
+    EXPECT_EQ(HostPathOf("C:\\Dir\\NAME").value_or("<none>"),
+              row.expected ? drive + row.expected : "<none>")
+        << row.name;
+  }
+}
+
+int directoriesRead = 0;
+DIR* CountingOpendir(const char* path) {
+  ++directoriesRead;
+  return ::opendir(path);
+}
+
+// Filling a folder through the backend reads it once, not once per new name, and the kept
+// listing follows the backend's own creations, removals and renames.
+TEST_F(FileSystemTest, FillingAFolderReadsItOnce) {
+  ASSERT_EQ(MakeDirectory("C:\\Fill"), 0);
+  {
+    posix::ScopedSyscallOverride scope;
+    scope.table().opendir = CountingOpendir;
+    directoriesRead = 0;
+    for (int i = 0; i < 300; ++i) {
+      const std::string name = "C:\\Fill\\F" + std::to_string(i);
+      ASSERT_TRUE(i % 2 == 0 ? Create(name.c_str())
+                             : CopyFileA("C:\\Fill\\F0", name.c_str(), true));
+    }
+    EXPECT_LE(directoriesRead, 2);
+  }
+  const std::string fill = fs::canonical(OnC("Fill")).string();
+  EXPECT_EQ(HostPathOf("C:\\FILL\\f299").value_or(""), fill + "/F299");
+  ASSERT_EQ(RemoveFile("C:\\fill\\f7"), 0);
+  EXPECT_EQ(HostPathOf("C:\\fill\\f7").value_or(""), fill + "/f7");  // gone: as written
+  ASSERT_EQ(RenameFile("C:\\fill\\f8", "C:\\fill\\G8"), 0);
+  EXPECT_EQ(HostPathOf("C:\\fill\\g8").value_or(""), fill + "/G8");
+  EXPECT_EQ(HostPathOf("C:\\fill\\f8").value_or(""), fill + "/f8");
+  ASSERT_EQ(RenameFile("C:\\fill\\f9", "C:\\G9"), 0);  // to another folder
+  EXPECT_EQ(HostPathOf("C:\\g9").value_or(""), fs::canonical(OnC("")).string() + "/G9");
+  EXPECT_EQ(HostPathOf("C:\\fill\\f9").value_or(""), fill + "/f9");
+  ASSERT_EQ(MakeDirectory("C:\\fill\\Sub"), 0);
+  EXPECT_EQ(HostPathOf("C:\\fill\\SUB").value_or(""), fill + "/Sub");
+  ASSERT_EQ(RemoveDirectory("C:\\fill\\sub"), 0);
+  EXPECT_EQ(HostPathOf("C:\\fill\\SUB").value_or(""), fill + "/SUB");
+  EXPECT_EQ(std::distance(fs::directory_iterator(fill), fs::directory_iterator{}), 298);
 }
 
 TEST_F(FileSystemTest, LinksLeadingOutOfTheDriveAreRefused) {

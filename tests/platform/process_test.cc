@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -39,13 +41,15 @@ class ProcessTest : public MachineFixture {
   // Runs program with arguments, its standard output and error into one pipe, and reads
   // everything back after it ended. With input, standard input is a pipe holding that text.
   RunResult Run(const std::string& arguments, const char* directory = nullptr,
-                const char* program = kHelper, const char* input = nullptr) {
+                const char* program = kHelper, const char* input = nullptr,
+                size_t keptOutput = SIZE_MAX) {
     RunResult result;
     PipeHandle out = nullptr, outWrite = nullptr, in = nullptr, inWrite = nullptr;
     uint32_t count = 0;
     EXPECT_TRUE(CreatePipe(&out, &outWrite));
     StartupInfo startup;
     startup.stdOutput = startup.stdError = outWrite;
+    startup.keptOutput = keptOutput;
     if (input != nullptr) {
       EXPECT_TRUE(CreatePipe(&in, &inWrite) &&
                   WriteFile(inWrite, input, std::strlen(input), &count) &&
@@ -101,6 +105,67 @@ TEST_F(ProcessTest, ChildRunsWithItsArgumentsDirectoryAndPipes) {
     EXPECT_EQ(result.exitCode, row.exitCode) << row.name;
     EXPECT_TRUE(result.output == row.output)
         << row.name << ": " << result.output.size() << " bytes: " << result.output.substr(0, 200);
+  }
+}
+
+// Of a long output only the first keptOutput bytes are kept, however much the child writes;
+// it still runs to its end and its exit code is read.
+TEST_F(ProcessTest, KeepsOnlyTheFirstBytesOfTheOutput) {
+  const std::string oneMegabyte(1 << 20, 'o');
+  struct Row {
+    size_t kept;
+    std::string output;
+  };
+  const Row rows[] = {{0, ""},
+                      {1023, oneMegabyte.substr(0, 1023)},
+                      {(1 << 20) + 2, oneMegabyte + "ee"},
+                      {(2 << 20) + 5, oneMegabyte + std::string(1 << 20, 'e')}};
+  for (const Row& row : rows) {
+    RunResult result =
+        Run("--stdout 1048576 --stderr 1048576 --exit 9", nullptr, kHelper, nullptr, row.kept);
+    EXPECT_EQ(result.exitCode, 9u) << row.kept;
+    EXPECT_TRUE(result.output == row.output) << row.kept << ": " << result.output.size();
+  }
+}
+
+void ReapEveryChild(int) {
+  int saved = errno;
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+  errno = saved;
+}
+
+// The exit code is read whatever the caller does with SIGCHLD: ignoring it (children are then
+// reaped by the kernel with their status), SA_NOCLDWAIT, or a handler that reaps every child.
+// The caller's disposition is the same after the run.
+TEST_F(ProcessTest, ExitCodeWhateverTheCallerDoesWithSigchld) {
+  struct Row {
+    const char* name;
+    void (*handler)(int);
+    int flags;
+  };
+  const Row rows[] = {{"Ignored", SIG_IGN, 0},
+                      {"NoChildWait", SIG_DFL, SA_NOCLDWAIT},
+                      {"HandlerReapsEveryChild", ReapEveryChild, SA_RESTART}};
+  // A program the watcher's child cannot execute: its failure comes back through the watcher.
+  WriteHostFile(OnC("TOOLS/BAD.EXE"), "\x01\x02 not a program format");
+  std::filesystem::permissions(OnC("TOOLS/BAD.EXE"), std::filesystem::perms::owner_all);
+  for (const Row& row : rows) {
+    struct sigaction action = {}, saved = {}, after = {};
+    action.sa_handler = row.handler;
+    action.sa_flags = row.flags;
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGCHLD, &action, &saved), 0);
+    RunResult result = Run("--say hi --exit 7");
+    RunResult failed = Run("", nullptr, "C:\\TOOLS\\BAD.EXE");
+    ASSERT_EQ(sigaction(SIGCHLD, &saved, &after), 0);
+    EXPECT_EQ(result.error, 0u) << row.name;
+    EXPECT_EQ(result.exitCode, 7u) << row.name;
+    EXPECT_EQ(result.output, "hi\n") << row.name;
+    EXPECT_EQ(failed.error, kErrorBadExeFormat) << row.name;
+    EXPECT_TRUE(after.sa_handler == row.handler &&
+                (after.sa_flags & (SA_NOCLDWAIT | SA_RESTART)) == row.flags)
+        << row.name;
   }
 }
 

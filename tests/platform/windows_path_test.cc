@@ -53,7 +53,15 @@ TEST(ParseWindowsPathTest, Resolves) {
       {"BadDriveLetter", "C:\\", "1:\\x", false, Error(kErrorInvalidName)},
       {"ForbiddenCharacter", "C:\\", "C:\\a|b", false, Error(kErrorInvalidName)},
       {"WildcardInPattern", "C:\\", "C:\\DIR\\*.TXT", true, "C:\\DIR\\*.TXT"},
-      {"WildcardOnlyInLastName", "C:\\", "C:\\D?R\\X", true, Error(kErrorInvalidName)}};
+      {"WildcardOnlyInLastName", "C:\\", "C:\\D?R\\X", true, Error(kErrorInvalidName)},
+      // Closing dots and spaces, dropped as Windows drops them.
+      {"FolderLosesOneDot", "C:\\", "C:\\A..\\B.\\C", false, "C:\\A.\\B\\C"},
+      {"LastNameLosesDotsAndSpaces", "C:\\", "C:\\A\\FILE. . ", false, "C:\\A\\FILE"},
+      {"FolderKeepsItsSpace", "C:\\", "C:\\A \\B", false, "C:\\A \\B"},
+      {"DotsOnlyFolderIsAName", "C:\\", "C:\\...\\B", false, "C:\\...\\B"},
+      {"LastNameOfDotsVanishes", "C:\\W", "X\\ ..", false, "C:\\W\\X"},
+      {"RelativeNameTrimmed", "C:\\W", "FILE.", false, "C:\\W\\FILE"},
+      {"PatternKeepsItsDot", "C:\\", "C:\\DIR.\\*.", true, "C:\\DIR\\*."}};
   for (const Row& row : rows) {
     EXPECT_EQ(Resolve(row.input, row.current, row.wildcards), row.expected) << row.name;
   }
@@ -73,7 +81,11 @@ TEST(ParseWindowsPathMultibyte, TrailByteIsNeitherSeparatorNorLetter) {
   EXPECT_FALSE(NamesEqualIgnoreCase("\x82\x61", "\x82\x41"));
   EXPECT_TRUE(NamesEqualIgnoreCase("a\x82\x61", "A\x82\x61"));
   EXPECT_TRUE(MatchesNamePattern("\x82\x61.TXT", "?.txt"));  // '?' takes the whole character
+  // A trail byte in the range of the accented letters of 1252 is not folded either.
+  EXPECT_FALSE(NamesEqualIgnoreCase("\x82\xE9", "\x82\xC9"));
+  EXPECT_FALSE(NamesEqualIgnoreCase("\xE9", "\xC9"));
   SetActiveCodePage(1252);
+  EXPECT_TRUE(NamesEqualIgnoreCase("\x82\xE9", "\x82\xC9"));
   EXPECT_TRUE(NamesEqualIgnoreCase("\x82\x61", "\x82\x41"));
   EXPECT_FALSE(MatchesNamePattern("\x82\x61.TXT", "?.txt"));
   SetActiveCodePage(0);

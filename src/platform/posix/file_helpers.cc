@@ -39,6 +39,16 @@ bool Resolve(const char* path, HostPath* out, ParseOptions options) {
   return true;
 }
 
+bool ResolveBoth(const char* first, HostPath* firstOut, const char* second, HostPath* secondOut) {
+  if (!Resolve(first, firstOut)) return false;
+  uint32_t error = ResolveHostPath(second, ParseOptions{}, secondOut, firstOut);
+  if (error != 0) {
+    Fail(error);
+    return false;
+  }
+  return true;
+}
+
 bool StatHost(const std::string& host, struct stat* status, bool followLink) {
   int result =
       followLink ? Syscalls().stat(host.c_str(), status) : Syscalls().lstat(host.c_str(), status);
@@ -54,6 +64,19 @@ bool ParentExists(const std::string& host) {
   if (slash == std::string::npos || slash == 0) return true;
   struct stat status;
   return Syscalls().stat(host.substr(0, slash).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool ParentExists(const HostPath& path) {
+  if (path.parentKnown) return S_ISDIR(path.parentStatus.st_mode);
+  return ParentExists(path.hostEntry);
+}
+
+bool StatResolved(const HostPath& path, struct stat* status, bool followLink) {
+  if (path.exists) {
+    *status = followLink ? path.status : path.entryStatus;
+    return true;
+  }
+  return StatHost(followLink ? path.host : path.hostEntry, status, followLink);
 }
 
 }  // namespace qz7::platform::posix

@@ -24,12 +24,22 @@ bool WriteAll(int fd, const char* data, size_t size);
 
 // Resolves a path and sets the last error when it cannot be mapped.
 bool Resolve(const char* path, HostPath* out, ParseOptions options = ParseOptions{});
+// Resolves the two paths of one operation (source and destination), looking the drive up once
+// when they share it.
+bool ResolveBoth(const char* first, HostPath* firstOut, const char* second, HostPath* secondOut);
 
 // stat (or lstat) of a host path; on failure sets the last error (2 or 3) and returns false.
 bool StatHost(const std::string& host, struct stat* status, bool followLink = true);
 
 // True when the folder that would hold host exists.
 bool ParentExists(const std::string& host);
+// The same for the entry of a resolved path, from what the resolution read when it can.
+bool ParentExists(const HostPath& path);
+
+// The status of a resolved path's entry (lstat of hostEntry, or with followLink stat of host)
+// from the resolution when it was found; else asked again, which sets the last error (2 or 3)
+// and returns false when it is missing.
+bool StatResolved(const HostPath& path, struct stat* status, bool followLink = true);
 
 }  // namespace qz7::platform::posix
 

@@ -27,6 +27,7 @@ using posix::WriteAll;
 
 namespace {
 constexpr size_t kStreamBufferSize = 4096;
+constexpr int kCtrlZ = 0x1A;
 }  // namespace
 
 // The stream's state. One buffer serves reading and writing: while reading it holds raw file
@@ -118,8 +119,14 @@ struct FileStream::Native {
     return static_cast<unsigned char>(buffer[readPos]);
   }
 
-  // The next character as the caller sees it (CR LF read as LF in text mode).
+  // The next character as the caller sees it. In text mode CR LF is read as LF, and byte
+  // 0x1A (Ctrl-Z) ends the file, as the C runtime's text mode has it: it is left unread, so
+  // every later read stops there too and the position stays in front of it.
   int GetChar() {
+    if (text && RawPeek() == kCtrlZ) {
+      atEnd = true;
+      return EOF;
+    }
     int c = RawGet();
     if (c == '\r' && text && RawPeek() == '\n') c = RawGet();
     return c;
@@ -329,8 +336,8 @@ Native* OpenFile(const char* path, const char* mode) {
   }
   HostPath target;
   if (!Resolve(path, &target)) return nullptr;
-  struct stat status;
-  bool exists = Syscalls().stat(target.host.c_str(), &status) == 0;
+  struct stat status = target.status;
+  bool exists = target.exists || Syscalls().stat(target.host.c_str(), &status) == 0;
   if (exists && S_ISDIR(status.st_mode)) return Fail(kErrorAccessDenied), nullptr;
   if (target.windows.trailingSeparator) return Fail(kErrorInvalidName), nullptr;
   if (exists && writable && IsReadOnlyMode(status.st_mode)) {
@@ -348,6 +355,7 @@ Native* OpenFile(const char* path, const char* mode) {
     posix::SetLastErrorFromErrno(errno, target.host.c_str());
     return nullptr;
   }
+  if (!exists) posix::NoteFolderChange(target, std::string(), target.host);
   auto* native = new FileStream::Native;
   native->fd = fd;
   native->readable = readable;

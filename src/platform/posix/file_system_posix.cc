@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ using posix::IsReadOnlyMode;
 using posix::kWriteBits;
 using posix::ParentExists;
 using posix::Resolve;
-using posix::StatHost;
+using posix::StatResolved;
 using posix::Syscalls;
 using posix::WriteAll;
 
@@ -37,7 +38,7 @@ int RemoveFile(const char* path) {
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat status;
-  if (!StatHost(target.hostEntry, &status, /*followLink=*/false)) return -1;
+  if (!StatResolved(target, &status, /*followLink=*/false)) return -1;
   struct stat followed = status;
   if (S_ISLNK(status.st_mode)) Syscalls().stat(target.hostEntry.c_str(), &followed);
   if (S_ISDIR(followed.st_mode) || IsReadOnlyMode(followed.st_mode)) {
@@ -47,6 +48,7 @@ int RemoveFile(const char* path) {
     posix::SetLastErrorFromErrno(errno, target.hostEntry.c_str());
     return -1;
   }
+  posix::NoteFolderChange(target, target.hostEntry, std::string());
   return 0;
 }
 
@@ -57,14 +59,27 @@ namespace {
 bool PrepareMove(const char* from, const char* to, HostPath* source, HostPath* destination,
                  struct stat* status) {
   if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), false;
-  if (!Resolve(from, source) || !Resolve(to, destination)) return false;
-  return StatHost(source->hostEntry, status, /*followLink=*/false);
+  if (!posix::ResolveBoth(from, source, to, destination)) return false;
+  return StatResolved(*source, status, /*followLink=*/false);
 }
 
-int MoveHostEntry(const std::string& from, const std::string& to) {
+std::string FolderOf(const std::string& hostEntry) {
+  return hostEntry.substr(0, hostEntry.rfind('/'));
+}
+
+// Renames the host entry from (that of source) to to (in the folder of destination's entry),
+// and tells the lookup of names.
+int MoveHostEntry(const HostPath& source, const HostPath& destination, const std::string& from,
+                  const std::string& to) {
   if (Syscalls().rename(from.c_str(), to.c_str()) != 0) {
     posix::SetLastErrorFromErrno(errno, to.c_str(), ErrnoContext::kRename);
     return -1;
+  }
+  if (FolderOf(from) == FolderOf(to)) {
+    posix::NoteFolderChange(source, from, to);
+  } else {
+    posix::NoteFolderChange(source, from, std::string());
+    posix::NoteFolderChange(destination, std::string(), to);
   }
   return 0;
 }
@@ -84,13 +99,10 @@ int RenameFile(const char* from, const char* to) {
     newHost = newHost.substr(0, newHost.rfind('/') + 1) + destination.windows.components.back();
     if (newHost == source.hostEntry) return 0;
   } else {
-    struct stat existing;
-    if (Syscalls().lstat(destination.hostEntry.c_str(), &existing) == 0) {
-      return Fail(kErrorAlreadyExists), -1;
-    }
-    if (!ParentExists(destination.hostEntry)) return Fail(kErrorPathNotFound), -1;
+    if (destination.exists) return Fail(kErrorAlreadyExists), -1;
+    if (!ParentExists(destination)) return Fail(kErrorPathNotFound), -1;
   }
-  return MoveHostEntry(source.hostEntry, newHost);
+  return MoveHostEntry(source, destination, source.hostEntry, newHost);
 }
 
 int ReplaceFile(const char* from, const char* to) {
@@ -101,32 +113,30 @@ int ReplaceFile(const char* from, const char* to) {
     return Fail(kErrorAccessDenied), -1;
   }
   if (source.windows.drive != destination.windows.drive) return Fail(kErrorNotSameDevice), -1;
-  struct stat existing;
-  if (Syscalls().lstat(destination.hostEntry.c_str(), &existing) == 0) {
+  if (destination.exists) {
     // Windows refuses to replace a directory or a read-only file, whoever runs the call.
+    const struct stat& existing = destination.entryStatus;
     if (!S_ISREG(existing.st_mode) || IsReadOnlyMode(existing.st_mode)) {
       return Fail(kErrorAccessDenied), -1;
     }
-  } else if (!ParentExists(destination.hostEntry)) {
+  } else if (!ParentExists(destination)) {
     return Fail(kErrorPathNotFound), -1;
   }
   // rename(2) replaces the destination atomically; the existing entry keeps its spelling
   // because hostEntry names it as it stands on disk.
-  return MoveHostEntry(source.hostEntry, destination.hostEntry);
+  return MoveHostEntry(source, destination, source.hostEntry, destination.hostEntry);
 }
 
 int MakeDirectory(const char* path) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
   HostPath target;
   if (!Resolve(path, &target)) return -1;
-  struct stat status;
-  if (Syscalls().lstat(target.hostEntry.c_str(), &status) == 0) {
-    return Fail(kErrorAlreadyExists), -1;
-  }
+  if (target.exists) return Fail(kErrorAlreadyExists), -1;
   if (Syscalls().mkdir(target.hostEntry.c_str(), 0777) != 0) {
     posix::SetLastErrorFromErrno(errno, target.hostEntry.c_str(), ErrnoContext::kDirectory);
     return -1;
   }
+  posix::NoteFolderChange(target, std::string(), target.hostEntry);
   return 0;
 }
 
@@ -136,7 +146,7 @@ int RemoveDirectory(const char* path) {
   if (!Resolve(path, &target)) return -1;
   if (target.windows.IsDriveRoot()) return Fail(kErrorAccessDenied), -1;
   struct stat status;
-  if (!StatHost(target.hostEntry, &status, /*followLink=*/false)) return -1;
+  if (!StatResolved(target, &status, /*followLink=*/false)) return -1;
   if (!S_ISDIR(status.st_mode)) return Fail(kErrorDirectory), -1;
   WindowsPath plain = target.windows;
   plain.trailingSeparator = false;
@@ -148,6 +158,7 @@ int RemoveDirectory(const char* path) {
     posix::SetLastErrorFromErrno(errno, target.hostEntry.c_str(), ErrnoContext::kDirectory);
     return -1;
   }
+  posix::NoteFolderChange(target, target.hostEntry, std::string());
   return 0;
 }
 
@@ -156,7 +167,7 @@ int GetFileStatus(const char* path, FileStatus* status) {
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat host;
-  if (!StatHost(target.host, &host)) return -1;
+  if (!StatResolved(target, &host)) return -1;
   if (target.windows.trailingSeparator && !S_ISDIR(host.st_mode)) {
     return Fail(kErrorFileNotFound), -1;
   }
@@ -172,7 +183,7 @@ int SetFileWritable(const char* path, bool writable) {
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat status;
-  if (!StatHost(target.host, &status)) return -1;
+  if (!StatResolved(target, &status)) return -1;
   // Windows keeps the read-only attribute of a folder but does not let it stop anything;
   // clearing the write bits of a host directory would, so directories are left as they are.
   if (S_ISDIR(status.st_mode)) return 0;
@@ -217,7 +228,7 @@ int SetCurrentDirectoryText(const char* path) {
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat status;
-  if (!StatHost(target.host, &status)) return -1;
+  if (!StatResolved(target, &status)) return -1;
   if (!S_ISDIR(status.st_mode)) return Fail(kErrorDirectory), -1;
   WindowsPath plain = target.windows;
   plain.trailingSeparator = false;
@@ -228,13 +239,13 @@ int SetCurrentDirectoryText(const char* path) {
 bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
   if (existingFile == nullptr || newFile == nullptr) return Fail(kErrorInvalidParameter), false;
   HostPath source, destination;
-  if (!Resolve(existingFile, &source) || !Resolve(newFile, &destination)) return false;
+  if (!posix::ResolveBoth(existingFile, &source, newFile, &destination)) return false;
   struct stat sourceStatus;
-  if (!StatHost(source.host, &sourceStatus)) return false;
+  if (!StatResolved(source, &sourceStatus)) return false;
   if (S_ISDIR(sourceStatus.st_mode)) return Fail(kErrorAccessDenied), false;
   if (destination.windows.IsDriveRoot()) return Fail(kErrorAccessDenied), false;
-  struct stat destinationStatus;
-  if (Syscalls().stat(destination.host.c_str(), &destinationStatus) == 0) {
+  if (destination.exists) {
+    const struct stat& destinationStatus = destination.status;
     if (failIfExists) return Fail(kErrorFileExists), false;
     if (S_ISDIR(destinationStatus.st_mode) || IsReadOnlyMode(destinationStatus.st_mode)) {
       return Fail(kErrorAccessDenied), false;
@@ -243,7 +254,7 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
         destinationStatus.st_ino == sourceStatus.st_ino) {
       return Fail(kErrorSharingViolation), false;
     }
-  } else if (!ParentExists(destination.host)) {
+  } else if (!ParentExists(destination)) {
     return Fail(kErrorPathNotFound), false;
   }
 
@@ -260,16 +271,17 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
     return false;
   }
   int failure = 0;
-  std::vector<char> buffer(64 * 1024);
+  constexpr size_t kCopyPiece = 64 * 1024;
+  std::unique_ptr<char[]> buffer(new char[kCopyPiece]);  // not cleared: read fills it
   for (;;) {
-    ssize_t got = Syscalls().read(in, buffer.data(), buffer.size());
+    ssize_t got = Syscalls().read(in, buffer.get(), kCopyPiece);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       failure = errno;
       break;
     }
     if (got == 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(got))) {
+    if (!WriteAll(out, buffer.get(), static_cast<size_t>(got))) {
       failure = errno;
       break;
     }
@@ -287,6 +299,7 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
     posix::SetLastErrorFromErrno(failure, destination.host.c_str());
     return false;
   }
+  if (!destination.exists) posix::NoteFolderChange(destination, std::string(), destination.host);
   return true;
 }
 
@@ -316,7 +329,7 @@ int SyncDirectory(const char* path) {
   HostPath target;
   if (!Resolve(path, &target)) return -1;
   struct stat status;
-  if (!StatHost(target.host, &status)) return -1;
+  if (!StatResolved(target, &status)) return -1;
   if (!S_ISDIR(status.st_mode)) return Fail(kErrorDirectory), -1;
   return SyncHostEntry(target.host, O_DIRECTORY, Syscalls().fsync) ? 0 : -1;
 }

@@ -75,8 +75,9 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
   HostPath directory;
   error = posix::MapWindowsPath(parsed.Parent(), &directory);
   if (error != 0) return Fail(error), kInvalidFindHandle;
-  struct stat status;
-  if (Syscalls().stat(directory.host.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+  struct stat status = directory.status;
+  if ((!directory.exists && Syscalls().stat(directory.host.c_str(), &status) != 0) ||
+      !S_ISDIR(status.st_mode)) {
     return Fail(kErrorPathNotFound), kInvalidFindHandle;
   }
   std::vector<std::string> names;
@@ -84,10 +85,13 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
     posix::SetLastErrorFromErrno(errno, directory.host.c_str());
     return kInvalidFindHandle;
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    int order = CompareNamesIgnoreCase(a, b);
-    return order != 0 ? order < 0 : a < b;
-  });
+  // Sorted by the folded name, then the name: each name is folded once, not per comparison.
+  std::vector<std::pair<std::string, std::string>> keyed;
+  keyed.reserve(names.size());
+  for (std::string& name : names) keyed.emplace_back(FoldNameCase(name), std::move(name));
+  std::sort(keyed.begin(), keyed.end());
+  names.clear();
+  for (auto& [folded, name] : keyed) names.push_back(std::move(name));
   if (!directory.windows.IsDriveRoot()) names.insert(names.begin(), {".", ".."});
 
   Search search;

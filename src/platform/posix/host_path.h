@@ -2,6 +2,8 @@
 #ifndef QZ7_PLATFORM_POSIX_HOST_PATH_H_
 #define QZ7_PLATFORM_POSIX_HOST_PATH_H_
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,18 +18,37 @@ struct HostPath {
   std::string hostEntry;  // the host name of the last component itself (for remove, rename)
   std::string driveRoot;  // the real host directory of its drive
   bool exists = false;    // every component was found on disk
+  // Read while resolving, so that the caller need not ask again: when exists, the lstat of
+  // hostEntry and the stat of host (they differ for a link); when parentKnown, the stat of the
+  // folder that holds hostEntry (every component but the last was found).
+  struct stat entryStatus = {};
+  struct stat status = {};
+  bool parentKnown = false;
+  struct stat parentStatus = {};
 };
 
 // Resolves a Windows path text against the current directory and finds it below the drive's
 // host directory: each existing component by its exact name, else by the first name in sorted
 // order that equals it without regard to case; the first missing component and all after it
-// keep the case given. Returns 0, or the Windows error: those of ParseWindowsPath, 3 for a
-// drive the machine does not have, 5 when a symbolic link inside the drive would lead out of it.
-uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out);
-uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out);
+// keep the case given. A folder's listing, read for a name that is not there as written, is
+// kept for later lookups while the folder is unchanged. Returns 0, or the Windows error: those
+// of ParseWindowsPath, 3 for a drive the machine does not have, 5 when a symbolic link inside
+// the drive would lead out of it.
+// earlier: a path resolved a moment ago for the same operation (a copy's source, say); its
+// drive folder serves this path too when the drive is the same.
+uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out,
+                         const HostPath* earlier = nullptr);
+uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* earlier = nullptr);
 
 // The real host directory of a drive ('A'..'Z'), or empty when the machine has no such drive.
 std::string DriveHostDirectory(char drive);
+
+// Tells the lookup of names that the backend has just removed removedEntry and added
+// addedEntry (host paths, either empty) in the folder that holds path.hostEntry, path being
+// the resolution made before the change. Call it after every change of names in a folder that
+// succeeded; a change it is not told of is seen from the folder's status.
+void NoteFolderChange(const HostPath& path, const std::string& removedEntry,
+                      const std::string& addedEntry);
 
 // The process's current directories (a copy), and changing them.
 CurrentDirectories CurrentDirectoriesSnapshot();

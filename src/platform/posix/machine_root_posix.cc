@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <mutex>
+#include <unordered_map>
 
+#include "platform/codepage.h"
 #include "platform/machine_root.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/syscalls.h"
@@ -33,18 +35,161 @@ bool IsInside(const std::string& path, const std::string& directory) {
           path[directory.size()] == '/');
 }
 
-// The entry of hostDirectory that stands for name: the exact name when it exists, else the
-// first case-blind match in sorted order. Empty when there is none.
-std::string FindEntry(const std::string& hostDirectory, const std::string& name) {
-  struct stat status;
-  std::string exact = hostDirectory + "/" + name;
-  if (posix::Syscalls().lstat(exact.c_str(), &status) == 0) return name;
+// ---------------------------------------------------------------------------------------------
+// Case-blind lookup of a name that is not on disk as written.
+//
+// A folder's listing is read once and kept, indexed by the case-folded name, while the folder
+// stays as it was when it was read: the listing carries the folder's device, inode and times
+// of last change (read before the folder was listed), and is used only while a fresh status of
+// the folder shows the same. Changes the backend makes itself are applied to the listing along
+// with the folder's new status, so filling a folder does not read it again per name. Whatever
+// the listing says is checked on disk before it is used: a name it offers must exist (else the
+// folder is read again), and it is consulted only after the exact name was not found. A change
+// by someone else within one tick of the folder's clock could go unseen; the worst it can do is
+// let a lookup miss a name that differs only in case, which then gives "not found" or creates
+// the name as written, never a write over another file.
+
+struct FolderStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  struct timespec modified = {};
+  struct timespec changed = {};
+};
+
+FolderStamp StampOf(const struct stat& status) {
+  return {status.st_dev, status.st_ino, status.st_mtim, status.st_ctim};
+}
+
+bool SameStamp(const FolderStamp& a, const FolderStamp& b) {
+  return a.device == b.device && a.inode == b.inode && a.modified.tv_sec == b.modified.tv_sec &&
+         a.modified.tv_nsec == b.modified.tv_nsec && a.changed.tv_sec == b.changed.tv_sec &&
+         a.changed.tv_nsec == b.changed.tv_nsec;
+}
+
+struct FolderListing {
+  FolderStamp stamp;
+  unsigned codePage = 0;
+  // Case-folded name to the names on disk that fold to it, in byte order.
+  std::unordered_map<std::string, std::vector<std::string>> byFoldedName;
+
+  void Add(const std::string& name) {
+    std::vector<std::string>& names = byFoldedName[FoldNameCase(name)];
+    auto at = std::lower_bound(names.begin(), names.end(), name);
+    if (at == names.end() || *at != name) names.insert(at, name);
+  }
+  void Remove(const std::string& name) {
+    auto it = byFoldedName.find(FoldNameCase(name));
+    if (it == byFoldedName.end()) return;
+    std::erase(it->second, name);
+    if (it->second.empty()) byFoldedName.erase(it);
+  }
+};
+
+// Listings kept at once, and names kept in all of them (a folder with more is read per
+// lookup); past either, the listings kept are dropped and read again as needed.
+constexpr size_t kMaxListings = 64;
+constexpr size_t kMaxListedNames = 200000;
+
+std::mutex listingMutex;
+std::unordered_map<std::string, FolderListing> listings;
+
+// Reads the folder into a fresh listing stamped with status. False when it cannot be read.
+bool ReadListing(const std::string& hostDirectory, const struct stat& status) {
   std::vector<std::string> names;
-  if (!posix::ListHostDirectory(hostDirectory, &names)) return std::string();
-  for (const std::string& candidate : names) {
-    if (NamesEqualIgnoreCase(candidate, name)) return candidate;
+  if (!posix::ListHostDirectory(hostDirectory, &names)) return false;
+  if (names.size() > kMaxListedNames) {
+    listings.erase(hostDirectory);
+    return false;
+  }
+  listings.erase(hostDirectory);
+  size_t kept = names.size();
+  for (const auto& [folder, other] : listings) kept += other.byFoldedName.size();
+  if (listings.size() >= kMaxListings || kept > kMaxListedNames) listings.clear();
+  FolderListing& listing = listings[hostDirectory];
+  listing = FolderListing{};
+  listing.stamp = StampOf(status);
+  listing.codePage = ActiveCodePage();
+  listing.byFoldedName.reserve(names.size());
+  for (const std::string& name : names) listing.byFoldedName[FoldNameCase(name)].push_back(name);
+  return true;
+}
+
+// The first name in byte order of the folder that equals name without regard to case, read
+// from a listing of the folder that is current (see above). Empty when there is none or the
+// folder cannot be read. folderStatus: the folder's status when the caller has it, else null.
+std::string FindCaseBlind(const std::string& hostDirectory, const struct stat* folderStatus,
+                          const std::string& name, struct stat* entryStatus) {
+  struct stat fresh;
+  if (folderStatus == nullptr) {
+    if (posix::Syscalls().stat(hostDirectory.c_str(), &fresh) != 0) return std::string();
+    folderStatus = &fresh;
+  }
+  const std::string folded = FoldNameCase(name);
+  std::lock_guard<std::mutex> lock(listingMutex);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto it = listings.find(hostDirectory);
+    const bool current = it != listings.end() && it->second.codePage == ActiveCodePage() &&
+                         SameStamp(it->second.stamp, StampOf(*folderStatus));
+    if (!current) {
+      if (!ReadListing(hostDirectory, *folderStatus)) {
+        // Too large to keep, or unreadable: the slow way, one pass over the folder.
+        std::vector<std::string> names;
+        if (!posix::ListHostDirectory(hostDirectory, &names)) return std::string();
+        for (const std::string& candidate : names) {
+          if (FoldNameCase(candidate) == folded &&
+              posix::Syscalls().lstat((hostDirectory + "/" + candidate).c_str(), entryStatus) ==
+                  0) {
+            return candidate;
+          }
+        }
+        return std::string();
+      }
+      it = listings.find(hostDirectory);
+    }
+    auto found = it->second.byFoldedName.find(folded);
+    if (found == it->second.byFoldedName.end()) return std::string();
+    const std::string& candidate = found->second.front();
+    if (posix::Syscalls().lstat((hostDirectory + "/" + candidate).c_str(), entryStatus) == 0) {
+      return candidate;
+    }
+    // The listing named something that is gone: read the folder again, once.
+    listings.erase(it);
+    if (posix::Syscalls().stat(hostDirectory.c_str(), &fresh) != 0) return std::string();
+    folderStatus = &fresh;
   }
   return std::string();
+}
+
+// The drive folders found, by machine root and drive letter, while the entry in drives/
+// that led there is still the same file (same inode and time of change).
+struct DriveFolder {
+  std::string entry;     // the host path of the entry in drives/
+  FolderStamp stamp;     // its lstat
+  std::string realPath;  // where it leads
+};
+std::mutex driveMutex;
+std::unordered_map<std::string, DriveFolder> driveFolders;
+
+// Folders whose every name was found on disk exactly as written and none of which is a link,
+// by drive folder and Windows names: for them the host's own walk of the path is the lookup,
+// so one lstat that finds the same folder (device and inode) there stands for the walk.
+struct ExactFolder {
+  std::string host;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+constexpr size_t kMaxExactFolders = 256;
+std::mutex exactMutex;
+std::unordered_map<std::string, ExactFolder> exactFolders;
+
+std::string ExactFolderKey(const std::string& driveRoot, const std::vector<std::string>& names,
+                           size_t count) {
+  std::string key = driveRoot;
+  for (size_t i = 0; i < count; ++i) {
+    key.push_back('\\');
+    key += names[i];
+  }
+  return key;
 }
 
 }  // namespace
@@ -71,32 +216,115 @@ std::string DriveHostDirectory(char drive) {
   if (drive >= 'a' && drive <= 'z') drive = static_cast<char>(drive - 'a' + 'A');
   if (drive < 'A' || drive > 'Z') return std::string();
   std::string drives = MachineRoot() + "/drives";
+  const std::string key = drives + "/" + drive;
+  {
+    // Known already: valid while the entry that led there is unchanged.
+    std::lock_guard<std::mutex> lock(driveMutex);
+    auto it = driveFolders.find(key);
+    struct stat status;
+    if (it != driveFolders.end() && Syscalls().lstat(it->second.entry.c_str(), &status) == 0 &&
+        SameStamp(StampOf(status), it->second.stamp)) {
+      return it->second.realPath;
+    }
+  }
   for (char letter : {static_cast<char>(drive - 'A' + 'a'), drive}) {
     std::string candidate = drives + "/" + letter;
-    struct stat status;
+    struct stat status, entryStatus;
     // The drive directory itself may be a symbolic link; it is followed.
-    if (Syscalls().stat(candidate.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-      return RealPath(candidate);
+    if (Syscalls().lstat(candidate.c_str(), &entryStatus) == 0 &&
+        Syscalls().stat(candidate.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+      std::string real = RealPath(candidate);
+      if (!real.empty()) {
+        std::lock_guard<std::mutex> lock(driveMutex);
+        if (driveFolders.size() >= kMaxListings) driveFolders.clear();
+        driveFolders[key] = DriveFolder{candidate, StampOf(entryStatus), real};
+      }
+      return real;
     }
   }
   return std::string();
 }
 
-uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
+void NoteFolderChange(const HostPath& path, const std::string& removedEntry,
+                      const std::string& addedEntry) {
+  const std::string& anyEntry = addedEntry.empty() ? removedEntry : addedEntry;
+  const size_t slash = anyEntry.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string folder = anyEntry.substr(0, slash);
+  std::lock_guard<std::mutex> lock(listingMutex);
+  auto it = listings.find(folder);
+  if (it == listings.end()) return;
+  struct stat after;
+  // Applied only to a listing that was current just before the change; any other is dropped
+  // and read again when next needed.
+  if (!path.parentKnown || !SameStamp(it->second.stamp, StampOf(path.parentStatus)) ||
+      Syscalls().stat(folder.c_str(), &after) != 0) {
+    listings.erase(it);
+    return;
+  }
+  const auto nameOf = [&](const std::string& entry) -> std::string {
+    if (entry.empty() || entry.compare(0, slash + 1, folder + "/") != 0) return std::string();
+    return entry.substr(slash + 1);
+  };
+  if (const std::string removed = nameOf(removedEntry); !removed.empty()) {
+    it->second.Remove(removed);
+  }
+  if (const std::string added = nameOf(addedEntry); !added.empty()) it->second.Add(added);
+  it->second.stamp = StampOf(after);
+  if (it->second.byFoldedName.size() > kMaxListedNames) listings.erase(it);
+}
+
+uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* earlier) {
   HostPath result;
   result.windows = path;
-  result.driveRoot = DriveHostDirectory(path.drive);
+  result.driveRoot = earlier != nullptr && earlier->windows.drive == path.drive
+                         ? earlier->driveRoot
+                         : DriveHostDirectory(path.drive);
   if (result.driveRoot.empty()) return kErrorPathNotFound;
   std::string host = result.driveRoot;
   result.hostEntry = host;
   bool found = true;
-  for (const std::string& name : path.components) {
+  // The status of the folder host names while it is walked (unknown for the drive root).
+  struct stat folder;
+  bool folderKnown = false;
+  // The folder of the last name, when it is known to be reached by exact names: the walk
+  // starts there.
+  const size_t count = path.components.size();
+  size_t first = 0;
+  std::string parentKey;
+  if (count >= 2) {
+    parentKey = ExactFolderKey(result.driveRoot, path.components, count - 1);
+    std::lock_guard<std::mutex> lock(exactMutex);
+    auto it = exactFolders.find(parentKey);
+    if (it != exactFolders.end()) {
+      if (Syscalls().lstat(it->second.host.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+          folder.st_dev == it->second.device && folder.st_ino == it->second.inode) {
+        host = it->second.host;
+        result.hostEntry = host;
+        folderKnown = true;
+        first = count - 1;
+      } else {
+        exactFolders.erase(it);
+      }
+    }
+  }
+  bool exactSoFar = first == 0;
+  for (size_t index = first; index < count; ++index) {
+    const std::string& name = path.components[index];
     if (!found) {
       host += "/" + name;
       result.hostEntry = host;
       continue;
     }
-    std::string entry = FindEntry(host, name);
+    // The exact name first, else the first case-blind match in sorted order.
+    struct stat entryStatus;
+    std::string entry = name;
+    if (Syscalls().lstat((host + "/" + name).c_str(), &entryStatus) != 0) {
+      if (!folderKnown) folderKnown = Syscalls().stat(host.c_str(), &folder) == 0;
+      entry = FindCaseBlind(host, folderKnown ? &folder : nullptr, name, &entryStatus);
+    }
+    result.parentKnown = folderKnown;
+    if (folderKnown) result.parentStatus = folder;
     if (entry.empty()) {
       found = false;
       host += "/" + name;
@@ -105,14 +333,29 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
     }
     host += "/" + entry;
     result.hostEntry = host;
-    struct stat status;
-    if (Syscalls().lstat(host.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    result.entryStatus = entryStatus;
+    result.status = entryStatus;
+    exactSoFar = exactSoFar && entry == name && !S_ISLNK(entryStatus.st_mode);
+    if (exactSoFar && index + 2 == count && S_ISDIR(entryStatus.st_mode)) {
+      std::lock_guard<std::mutex> lock(exactMutex);
+      if (exactFolders.size() >= kMaxExactFolders) exactFolders.clear();
+      exactFolders[parentKey] = ExactFolder{host, entryStatus.st_dev, entryStatus.st_ino};
+    }
+    if (S_ISLNK(entryStatus.st_mode)) {
       // A link is followed only while it stays inside the drive; a dangling link could
       // otherwise create a file wherever it points.
       std::string target = RealPath(host);
       if (target.empty() || !IsInside(target, result.driveRoot)) return kErrorAccessDenied;
       host = target;
+      if (Syscalls().stat(host.c_str(), &result.status) != 0) return kErrorAccessDenied;
     }
+    folder = result.status;
+    folderKnown = true;
+  }
+  if (found && path.components.empty()) {
+    // The drive root itself.
+    if (Syscalls().stat(host.c_str(), &result.status) != 0) return kErrorPathNotFound;
+    result.entryStatus = result.status;
   }
   result.host = host;
   result.exists = found;
@@ -120,11 +363,12 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out) {
   return 0;
 }
 
-uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out) {
+uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out,
+                         const HostPath* earlier) {
   WindowsPath path;
   uint32_t error = ParseWindowsPath(windowsPath, CurrentDirectoriesSnapshot(), options, &path);
   if (error != 0) return error;
-  return MapWindowsPath(path, out);
+  return MapWindowsPath(path, out, earlier);
 }
 
 CurrentDirectories CurrentDirectoriesSnapshot() {

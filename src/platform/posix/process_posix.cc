@@ -5,20 +5,29 @@
 // ends of that channel. Every descriptor is opened close-on-exec: a child inherits only the
 // three standard descriptors set up for it (and whatever the caller itself left inheritable).
 //
-// CreateProcessA forks and, in the child, moves the chosen descriptors onto 0, 1 and 2,
-// changes to the working directory and calls execve with the split command line; the calling
-// process's own descriptors are never touched. A close-on-exec report pipe tells the parent
-// whether the child got as far as the program (an exec failure comes back as its error).
+// CreateProcessA forks a small watcher process, and the watcher forks the child: the child
+// moves the chosen descriptors onto 0, 1 and 2, changes to the working directory and calls
+// execve with the split command line; the calling process's own descriptors are never
+// touched. A close-on-exec report pipe tells the parent whether the child got as far as the
+// program (an exec failure comes back as its error).
 //
-// WaitForSingleObject polls the read ends of the child's output pipes while it waits and keeps
-// what they deliver, so a child that writes more than a pipe holds is never left blocked;
-// ReadFile serves that buffer before the pipe. A child whose handle is closed before it ended
-// is reaped later, at the next process call, so it does not stay a zombie.
+// The watcher waits for the child and writes its wait status into a status pipe, then ends.
+// The exit code thus reaches the caller whatever the caller did with SIGCHLD: a caller that
+// ignores it (or sets SA_NOCLDWAIT) has its children reaped by the kernel with their status
+// lost, and a caller whose handler reaps every child takes the status first. The watcher sets
+// SIGCHLD to its default for itself only; the caller's disposition is never changed.
+//
+// WaitForSingleObject polls the status pipe and the read ends of the child's output pipes, and
+// keeps what the output pipes deliver, up to the StartupInfo's keptOutput bytes: the rest is
+// read and dropped, so a child that writes more than a pipe holds is never left blocked and
+// the caller's memory stays bounded. ReadFile serves the kept bytes before the pipe. A watcher
+// whose handle is closed before it ended is reaped later, at the next process call.
 #include <errno.h>
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -44,7 +53,6 @@ namespace {
 
 constexpr uint32_t kStillActive = 259;
 constexpr size_t kDrainPiece = 65536;
-constexpr int kLongestPollTickMs = 20;
 
 struct PipeChannel {
   int readFd = -1;
@@ -52,11 +60,13 @@ struct PipeChannel {
   std::string drained;      // read from the pipe while a child ran, not yet handed out
   size_t drainedStart = 0;  // how much of drained ReadFile has handed out
   bool endOfData = false;   // the pipe reported end of data (every write end closed)
+  bool dropped = false;     // bytes past the kept ones were read and thrown away
 
   size_t Buffered() const { return drained.size() - drainedStart; }
 
-  // Reads one piece from the pipe into the buffer. False when nothing more can come now.
-  bool DrainPiece() {
+  // Reads one piece from the pipe, keeping at most *room bytes of it (room shrinks by what
+  // is kept). False when nothing more can come now.
+  bool DrainPiece(size_t* room) {
     if (readFd < 0 || endOfData) return false;
     char piece[kDrainPiece];
     for (;;) {
@@ -66,18 +76,21 @@ struct PipeChannel {
         if (got == 0) endOfData = true;
         return false;
       }
-      drained.append(piece, static_cast<size_t>(got));
+      const size_t keep = std::min(static_cast<size_t>(got), *room);
+      drained.append(piece, keep);
+      *room -= keep;
+      if (keep < static_cast<size_t>(got)) dropped = true;
       return true;
     }
   }
 
   // Reads whatever the pipe holds right now, without waiting.
-  void DrainAvailable() {
+  void DrainAvailable(size_t* room) {
     while (readFd >= 0 && !endOfData) {
       struct pollfd ready = {readFd, POLLIN, 0};
       int count = Syscalls().poll(&ready, 1, 0);
       if (count < 0 && errno == EINTR) continue;
-      if (count <= 0 || !DrainPiece()) return;
+      if (count <= 0 || !DrainPiece(room)) return;
     }
   }
 };
@@ -90,11 +103,13 @@ struct PipeObject {
 };
 
 struct ProcessObject {
-  pid_t pid;
+  pid_t watcher;      // the process that waits for the child and reports its status
+  int statusFd = -1;  // read end of the watcher's status pipe (non-blocking)
   bool ended = false;
   bool statusKnown = false;
-  int status = 0;
+  int status = 0;                                     // the child's wait status, when known
   std::vector<std::shared_ptr<PipeChannel>> outputs;  // drained while waiting
+  size_t outputRoom = SIZE_MAX;  // how many more drained bytes may be kept, all outputs together
 };
 
 }  // namespace qz7::platform
@@ -125,26 +140,35 @@ void ReapOrphans() {
   });
 }
 
-// Collects the child's status if it has ended. True when it has.
+// Reaps a watcher that has ended or is about to; one still running is reaped later.
+// A watcher closes its status pipe only by ending, so once the pipe has given the status (or
+// its end), the watcher is gone or about to be and the wait is short. It ends with ECHILD when
+// the caller's disposition or handler took the watcher already.
+void ReapWatcher(pid_t watcher) {
+  int status = 0;
+  while (Syscalls().waitpid(watcher, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// Collects the child's status from the watcher if the child has ended. True when it has. A
+// watcher that ended without reporting (killed) leaves the status unknown.
 bool TryReap(ProcessObject* process) {
   if (process->ended) return true;
-  for (;;) {
-    int status = 0;
-    pid_t result = Syscalls().waitpid(process->pid, &status, WNOHANG);
-    if (result == process->pid) {
-      process->ended = true;
-      process->statusKnown = true;
-      process->status = status;
-      return true;
-    }
-    if (result < 0 && errno == EINTR) continue;
-    if (result < 0 && errno == ECHILD) {
-      // Someone else collected it (SIGCHLD ignored, or a waitpid(-1) elsewhere).
-      process->ended = true;
-      return true;
-    }
-    return false;
+  int status = 0;
+  ssize_t got;
+  do {
+    got = Syscalls().read(process->statusFd, &status, sizeof status);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+  process->ended = true;
+  if (got == static_cast<ssize_t>(sizeof status)) {
+    process->statusKnown = true;
+    process->status = status;
   }
+  Syscalls().close(process->statusFd);
+  process->statusFd = -1;
+  ReapWatcher(process->watcher);
+  return true;
 }
 
 int64_t NowMs() {
@@ -161,6 +185,7 @@ struct ChildFailure {
 constexpr int kStageDescriptors = 1;
 constexpr int kStageDirectory = 2;
 constexpr int kStageExec = 3;
+constexpr int kStageFork = 4;
 
 [[noreturn]] void ChildFails(int reportFd, int stage) {
   ChildFailure failure{stage, errno};
@@ -191,6 +216,49 @@ constexpr int kStageExec = 3;
   }
   Syscalls().execve(program, argv, envp);
   ChildFails(reportFd, kStageExec);
+}
+
+// Runs in the watcher, a child of the caller: forks the child, waits for it with SIGCHLD at
+// its default (so the wait sees the child whatever the caller set) and writes the child's wait
+// status to statusFd. Only async-signal-safe calls; never returns.
+[[noreturn]] void RunWatcher(const int (&sources)[3], const char* directory, const char* program,
+                             char* const* argv, char* const* envp, int reportFd, int statusFd) {
+  struct sigaction defaultAction = {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigemptyset(&defaultAction.sa_mask);
+  // The caller's handlers are the caller's business, not the watcher's: a signal that reaches
+  // the watcher does what it does by default. SIGCHLD goes back to its default whatever it was.
+  for (int number = 1; number < NSIG; ++number) {
+    struct sigaction current;
+    if (sigaction(number, nullptr, &current) != 0) continue;
+    if (number == SIGCHLD || (current.sa_flags & SA_SIGINFO) != 0 ||
+        (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN)) {
+      sigaction(number, &defaultAction, nullptr);
+    }
+  }
+  // A caller that stopped waiting closes the status pipe: the write then fails, quietly.
+  signal(SIGPIPE, SIG_IGN);
+  pid_t child = Syscalls().fork();
+  if (child == 0) RunChild(sources, directory, program, argv, envp, reportFd);
+  if (child < 0) ChildFails(reportFd, kStageFork);
+  // Hold nothing of the caller's while the child runs: a pipe end kept open here would keep
+  // the reader of that pipe from seeing its end.
+  if (statusFd > 3) Syscalls().closeRange(3, static_cast<unsigned>(statusFd) - 1);
+  if (Syscalls().closeRange(static_cast<unsigned>(statusFd) + 1, ~0u) != 0) {
+    // A kernel without close_range: one by one, as far as descriptors go.
+    const long last = Syscalls().sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (last > 0 && last < 65536 ? last : 65536); ++fd) {
+      if (fd != statusFd) Syscalls().close(fd);
+    }
+  }
+  int status = 0;
+  pid_t result;
+  do {
+    result = Syscalls().waitpid(child, &status, 0);
+  } while (result < 0 && errno == EINTR);
+  if (result == child) Syscalls().write(statusFd, &status, sizeof status);
+  Syscalls().exitNow(0);
+  _exit(0);
 }
 
 // The Windows code for a child that could not reach its program.
@@ -313,6 +381,13 @@ bool CreateProcessA(const char* applicationName, const char* commandLine,
 
   int report[2];
   if (Syscalls().pipe2(report, O_CLOEXEC) != 0) return FailFromErrno(errno);
+  int status[2];
+  if (Syscalls().pipe2(status, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int error = errno;
+    Syscalls().close(report[0]);
+    Syscalls().close(report[1]);
+    return FailFromErrno(error);
+  }
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -329,13 +404,16 @@ bool CreateProcessA(const char* applicationName, const char* commandLine,
   pid_t pid = Syscalls().fork();
   if (pid == 0) {
     Syscalls().close(report[0]);
-    RunChild(sources, hostDirectory.empty() ? nullptr : hostDirectory.c_str(), hostProgram->c_str(),
-             argv.data(), envp.data(), report[1]);
+    Syscalls().close(status[0]);
+    RunWatcher(sources, hostDirectory.empty() ? nullptr : hostDirectory.c_str(),
+               hostProgram->c_str(), argv.data(), envp.data(), report[1], status[1]);
   }
   int forkErrno = errno;
   Syscalls().close(report[1]);
+  Syscalls().close(status[1]);
   if (pid < 0) {
     Syscalls().close(report[0]);
+    Syscalls().close(status[0]);
     return FailFromErrno(forkErrno);
   }
   ChildFailure failure{};
@@ -345,13 +423,17 @@ bool CreateProcessA(const char* applicationName, const char* commandLine,
   } while (got < 0 && errno == EINTR);
   Syscalls().close(report[0]);
   if (got == static_cast<ssize_t>(sizeof failure)) {
-    int status = 0;
-    while (Syscalls().waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    // The watcher ends as soon as the child it could not start is gone.
+    Syscalls().close(status[0]);
+    int watcherStatus = 0;
+    while (Syscalls().waitpid(pid, &watcherStatus, 0) < 0 && errno == EINTR) {
     }
     return Fail(ErrorOfChildFailure(failure, *hostProgram));
   }
 
   auto* started = new ProcessObject{pid};
+  started->statusFd = status[0];
+  started->outputRoom = startup.keptOutput;
   for (PipeHandle output : {startup.stdOutput, startup.stdError}) {
     if (output == nullptr) continue;
     if (std::find(started->outputs.begin(), started->outputs.end(), output->channel) ==
@@ -369,42 +451,35 @@ uint32_t WaitForSingleObject(ProcessHandle process, uint32_t milliseconds) {
     return kWaitFailed;
   }
   const int64_t start = NowMs();
-  int tick = 1;
   for (;;) {
     if (TryReap(process)) {
       // Everything the child wrote before it ended is in the pipes now.
-      for (auto& output : process->outputs) output->DrainAvailable();
+      for (auto& output : process->outputs) output->DrainAvailable(&process->outputRoom);
       return kWaitObject0;
     }
-    int timeout = tick;
+    int timeout = -1;
     if (milliseconds != kInfinite) {
       int64_t left = static_cast<int64_t>(milliseconds) - (NowMs() - start);
       if (left <= 0) return kWaitTimeout;
-      timeout = static_cast<int>(std::min<int64_t>(left, tick));
+      timeout = static_cast<int>(std::min<int64_t>(left, INT32_MAX));
     }
-    // The child's end is not a descriptor we can wait on, so the wait is a poll on the
-    // output pipes in growing ticks; data arriving ends a tick early.
-    tick = std::min(tick * 2, kLongestPollTickMs);
-    std::vector<struct pollfd> ready;
-    std::vector<PipeChannel*> channels;
+    // The status pipe becomes readable when the child has ended; the output pipes when it
+    // wrote something.
+    std::vector<struct pollfd> ready = {{process->statusFd, POLLIN, 0}};
+    std::vector<PipeChannel*> channels = {nullptr};
     for (auto& output : process->outputs) {
       if (output->readFd >= 0 && !output->endOfData) {
         ready.push_back({output->readFd, POLLIN, 0});
         channels.push_back(output.get());
       }
     }
-    if (ready.empty()) {
-      struct timespec pause = {timeout / 1000, (timeout % 1000) * 1000000L};
-      Syscalls().nanosleep(&pause, nullptr);
-      continue;
-    }
     int count = Syscalls().poll(ready.data(), ready.size(), timeout);
     if (count < 0 && errno != EINTR) {
       posix::SetLastErrorFromErrno(errno);
       return kWaitFailed;
     }
-    for (size_t i = 0; count > 0 && i < ready.size(); ++i) {
-      if (ready[i].revents != 0) channels[i]->DrainPiece();
+    for (size_t i = 1; count > 0 && i < ready.size(); ++i) {
+      if (ready[i].revents != 0) channels[i]->DrainPiece(&process->outputRoom);
     }
   }
 }
@@ -443,7 +518,8 @@ bool ReadFile(PipeHandle pipe, void* buffer, uint32_t size, uint32_t* bytesRead)
     channel.drainedStart = 0;
   }
   // Then the pipe: waiting only when nothing was buffered, as a pipe read waits for data.
-  while (done < size && channel.readFd >= 0 && !channel.endOfData) {
+  // Output cut short while it was drained ends with the kept bytes.
+  while (done < size && channel.readFd >= 0 && !channel.endOfData && !channel.dropped) {
     if (done > 0) {
       struct pollfd ready = {channel.readFd, POLLIN, 0};
       int count = Syscalls().poll(&ready, 1, 0);
@@ -522,8 +598,9 @@ bool ClosePipeHandle(PipeHandle pipe) {
 bool CloseProcessHandle(ProcessHandle process) {
   if (process == nullptr) return Fail(kErrorInvalidHandle);
   if (!TryReap(process)) {
+    Syscalls().close(process->statusFd);
     std::lock_guard<std::mutex> guard(orphanMutex);
-    orphans.push_back(process->pid);
+    orphans.push_back(process->watcher);
   }
   delete process;
   ReapOrphans();

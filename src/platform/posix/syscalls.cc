@@ -11,6 +11,7 @@ int FcntlIntCall(int fd, int command, int argument) { return ::fcntl(fd, command
 pid_t ForkCall() { return ::fork(); }
 pid_t GetpidCall() { return ::getpid(); }
 void ExitNowCall(int status) { ::_exit(status); }
+int CloseRangeCall(unsigned first, unsigned last) { return ::close_range(first, last, 0); }
 int SchedGetaffinityCall(pid_t pid, size_t size, cpu_set_t* mask) {
   return ::sched_getaffinity(pid, size, mask);
 }
@@ -18,6 +19,7 @@ int SchedGetaffinityCall(pid_t pid, size_t size, cpu_set_t* mask) {
 const SyscallTable kDefaultTable = {
     .open = OpenCall,
     .close = ::close,
+    .closeRange = CloseRangeCall,
     .read = ::read,
     .write = ::write,
     .lseek = ::lseek,

@@ -26,6 +26,7 @@ struct SyscallTable {
   // Descriptors.
   int (*open)(const char* path, int flags, mode_t mode);
   int (*close)(int fd);
+  int (*closeRange)(unsigned first, unsigned last);  // close_range without flags
   ssize_t (*read)(int fd, void* buffer, size_t size);
   ssize_t (*write)(int fd, const void* data, size_t size);
   off_t (*lseek)(int fd, off_t offset, int whence);
