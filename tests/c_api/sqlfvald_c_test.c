@@ -1,0 +1,102 @@
+// A C caller of the shared library: includes the public header, opens the library named by
+// argv[1] (dlopen, LoadLibrary: library_loader.h), checks its exported names, and calls
+// sqlfvald under its plain and its decorated name on a real 4096-byte configuration file in a
+// throw-away folder. Exits non-zero on any mismatch.
+#include <stdio.h>
+#include <string.h>
+
+#include "qz7instm.h"
+#include "tests/c_api/library_loader.h"
+
+// On 32-bit targets the record is the 12-byte layout the interface documents.
+typedef char RecordLayoutCheck[(sizeof(void*) != 4 || sizeof(sqlf_cfg_parameter) == 12) ? 1 : -1];
+
+#define FILE_SIZE 4096
+#define UNTOUCHED 7
+#define CHECK(condition) \
+  ((condition) ? (void)0 : (void)(++failures, fprintf(stderr, "FAILED: %s\n", #condition)))
+
+static int failures = 0;
+static char config[512], missing[512], hostPath[512];
+static unsigned char original[FILE_SIZE], now[FILE_SIZE + 1];
+
+static unsigned long Load32(const unsigned char* block, size_t offset) {
+  return (unsigned long)block[offset] | ((unsigned long)block[offset + 1] << 8) |
+         ((unsigned long)block[offset + 2] << 16) | ((unsigned long)block[offset + 3] << 24);
+}
+
+// Reads the file into now; true when it holds exactly FILE_SIZE bytes.
+static int ReadConfig(void) {
+  FILE* file = fopen(hostPath, "rb");
+  size_t length = file == NULL ? 0 : fread(now, 1, FILE_SIZE + 1, file);
+  if (file != NULL) fclose(file);
+  return length == FILE_SIZE;
+}
+
+// Calls function on records of (token, value) pairs; verdicts start UNTOUCHED.
+static int Call(SqlfvaldFunction function, char* path, sqlf_cfg_parameter* records, int count,
+                const unsigned short* tokens, char** values) {
+  int i;
+  for (i = 0; i < count; ++i) {
+    memset(&records[i], 0, sizeof records[i]);
+    records[i].token = tokens[i];
+    records[i].value = values[i];
+    records[i].valid = UNTOUCHED;
+  }
+  return function(records, path, count);
+}
+
+int main(int argc, char** argv) {
+  static char v200[] = "200", v300[] = "300", vOne[] = "1", vEmpty[] = "";
+  static const unsigned short check[] = {12, 4711}, rejected[] = {12, 4711, SQLF_COMMIT_TOKEN},
+                              commit[] = {12, SQLF_COMMIT_TOKEN};
+  char* checkValues[] = {v200, vOne, vEmpty};
+  char* commitValues[] = {v300, vEmpty};
+  sqlf_cfg_parameter records[3];
+  SqlfvaldFunction plain = NULL, decorated = NULL;
+  void* library;
+  unsigned long sum = 0;
+  FILE* file;
+  size_t i;
+
+  (void)sizeof(RecordLayoutCheck);
+  (void)sizeof(sqlfvald(NULL, NULL, 0));  // the header declares the function
+  if (argc != 2 || MakeScratchFolder(config, missing, hostPath, sizeof hostPath) != 0) return 2;
+  // Node kind 1, field 12 at 100, field 501 at -1; the checksum is left stale on purpose.
+  original[0x28] = 1;
+  original[0x4C] = 100;
+  memset(original + 0xC0C, 0xFF, 4);
+  original[0] = 57;
+  file = fopen(hostPath, "wb");
+  CHECK(file != NULL && fwrite(original, 1, FILE_SIZE, file) == FILE_SIZE && fclose(file) == 0);
+
+  library = OpenLibrary(argv[1]);
+  if (library == NULL) return 1;
+  failures += CheckExportedNames(library);
+  plain = FindFunction(library, "sqlfvald");
+  decorated = FindFunction(library, kDecoratedSqlfvald);
+  CHECK(plain != NULL && decorated != NULL);
+  if (plain != NULL && decorated != NULL) {
+    // Check only, then a commit with a rejected record: the file is untouched.
+    CHECK(Call(plain, config, records, 2, check, checkValues) == 0);
+    CHECK(records[0].valid == 1 && records[1].valid == 0);
+    CHECK(Call(decorated, config, records, 3, rejected, checkValues) == -104);
+    CHECK(records[0].valid == 1 && records[1].valid == 0 && records[2].valid == 1);
+    CHECK(ReadConfig() && memcmp(now, original, FILE_SIZE) == 0);
+    // A commit rewrites the file with the new value and a fresh checksum, nothing else.
+    CHECK(Call(decorated, config, records, 2, commit, commitValues) == 0);
+    CHECK(ReadConfig() && Load32(now, 0x4C) == 300);
+    for (i = 4; i < FILE_SIZE; ++i) sum += now[i];
+    CHECK(Load32(now, 0) == (sum & 0xFFFFFFFFul));
+    CHECK(memcmp(now + 4, original + 4, 0x4C - 4) == 0 &&
+          memcmp(now + 0x50, original + 0x50, FILE_SIZE - 0x50) == 0);
+    // A missing file: -100 and no record touched.
+    CHECK(Call(plain, missing, records, 1, check, checkValues) == -100);
+    CHECK(records[0].valid == UNTOUCHED);
+  }
+  CloseLibrary(library);
+  CHECK(RemoveScratchFolder() == 0);
+  if (failures != 0) return fprintf(stderr, "%d check(s) failed\n", failures), 1;
+  printf("sqlfvald: both names behave alike\n");
+  return 0;
+}
