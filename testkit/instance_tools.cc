@@ -6,6 +6,7 @@
 #include "base/quoted_path.h"
 #include "host/host_files.h"
 #include "platform/machine_root.h"
+#include "testkit/host_os.h"
 
 namespace qz7::testkit {
 
@@ -19,7 +20,8 @@ std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
     const std::string& toolDirectory) {
   std::vector<std::pair<std::string, std::string>> programs;
   for (const InstanceToolProgram& tool : kInstanceTools) {
-    programs.emplace_back(tool.machineName, (fs::path(toolDirectory) / tool.builtName).string());
+    programs.emplace_back(tool.machineName,
+                          (fs::path(toolDirectory) / ProgramFileName(tool.builtName)).string());
   }
   return programs;
 }

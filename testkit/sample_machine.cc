@@ -14,6 +14,7 @@
 #include "platform/machine_root.h"
 #include "platform/windows_path.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/host_os.h"
 #include "testkit/instance_index_builder.h"
 
 namespace qz7::testkit {
@@ -31,11 +32,13 @@ constexpr int kMigrationMessageCount = 68;
   throw std::runtime_error("sample machine: " + step);
 }
 
+#if !defined(_WIN32)
 void WriteHostText(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   if (!out) Fail("cannot write " + path.string());
 }
+#endif
 
 void MakeMachineDirectory(const std::string& windowsPath) {
   if (h::MakeDirectories(windowsPath, nullptr) != 0) Fail("cannot create " + windowsPath);
@@ -105,6 +108,18 @@ void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
     }
     std::string path = util::JoinPath(directory, "QZ7SETUP.MSG");
     WriteMachineText(path, text, "wb");
+#if defined(_WIN32)
+    // A Windows caller passes a module whose string table holds the texts: the build's
+    // resource library of them, which lies beside the program.
+    const std::string library = util::JoinPath(directory, "QZ7SETUP.DLL");
+    const fs::path builtLibrary =
+        fs::path(OwnProgramPath()).parent_path() / kMessageLibraryFileName;
+    std::error_code error;
+    if (!fs::copy_file(builtLibrary, library, fs::copy_options::overwrite_existing, error)) {
+      Fail("cannot copy " + builtLibrary.string() + " into " + directory);
+    }
+    path = library;
+#endif
     built->setupMessagesHostPath = platform::HostPathOf(path.c_str()).value_or("");
   }
 }
@@ -179,22 +194,7 @@ uint16_t TemplateNodeType(const std::string& templateName) {
 
 const std::map<uint32_t, std::string>& SetupMessageTexts() {
   static const std::map<uint32_t, std::string> texts = {
-      {3573,
-       "The configuration of instance %1 could not be upgraded. Its earlier configuration "
-       "file was kept beside the new one."},
-      {3574, "The node directory of instance %2 could not be migrated (code %1)."},
-      {3578, "The database directory of instance %2 could not be migrated (code %1)."},
-      {3594, "Instance %2 could not be created (code %1)."},
-      {3598, "The administration server could not be created (code %1)."},
-      {3608, "The instance set-up ended with code %1."},
-      {3612, "QZ7 Instance Set-up"},
-      {3616, "Migrating the old database directory of instance %1 failed with code %2."},
-      {3914, "The network share %1 could not be created (code %2)."},
-      {5178, "QZ7ICRT.EXE or QZ7IUPDT.EXE could not be started (system error %1)."},
-      {5182, "QZ7ICRT.EXE could not create the partitioned instance (exit code %1)."},
-      {5202, "QZ7NCRT.EXE could not be started (system error %1)."},
-      {5206, "QZ7NCRT.EXE could not add the node (exit code %1)."},
-      {5294, "QZ7IUPDT.EXE could not make the instance partitioned (exit code %1)."},
+#include "setup_message_texts.inc"
   };
   return texts;
 }
@@ -219,6 +219,12 @@ BuiltMachine BuildSampleMachine(const std::string& hostRoot, const SampleMachine
   BuiltMachine built;
   built.root = hostRoot;
   std::error_code error;
+#if defined(_WIN32)
+  // Windows has no machine root: the drives, the computer's name and the drive types are the
+  // computer's own, and only the folder for the caller's files is made.
+  fs::create_directories(hostRoot, error);
+  if (error) Fail("cannot create " + hostRoot);
+#else
   for (char drive : plan.drives) {
     fs::create_directories(
         fs::path(hostRoot) / "drives" / std::string(1, static_cast<char>(std::tolower(drive))),
@@ -235,6 +241,7 @@ BuiltMachine BuildSampleMachine(const std::string& hostRoot, const SampleMachine
     }
     WriteHostText(fs::path(hostRoot) / "drivetypes.txt", text);
   }
+#endif
   platform::SetMachineRoot(hostRoot);
 
   WriteTemplates(plan);

@@ -5,34 +5,91 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <stdexcept>
 
 #include "platform/machine_root.h"
+#include "platform/registry.h"
+#include "testkit/host_os.h"
 
 namespace qz7::testkit {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Makes everything below path writable again (tests leave read-only files behind).
+void MakeWritable(const fs::path& path) {
+  std::error_code ignored;
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (auto it = fs::recursive_directory_iterator(path, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+}
+
+#if defined(_WIN32)
+// Drive C: is the computer's own on Windows: what a test makes there is found by comparing its
+// top folder before and after, and removed with the product's registry tree.
+constexpr const char* kTestDrive = "C:\\";
+constexpr const char* kProductKey = "SOFTWARE\\ZAV";
+
+std::set<std::string> TopEntries() {
+  std::set<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(kTestDrive, ignored)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+bool ProductKeyExists() {
+  platform::RegKey key = nullptr;
+  if (platform::RegOpenKeyExA(platform::LocalMachineKey(), kProductKey, 0, platform::kKeyRead,
+                              &key) != 0) {
+    return false;
+  }
+  static_cast<void>(platform::RegCloseKey(key));  // only looked at
+  return true;
+}
+#endif
+
+}  // namespace
+
 TempMachine::TempMachine() {
-  std::string pattern = (fs::temp_directory_path() / "qz7-machine-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  root_ = pattern;
+  root_ = MakeTempDirectory("qz7-machine-");
+#if defined(_WIN32)
+  before_ = TopEntries();
+  productKeyBefore_ = ProductKeyExists();
+#else
   fs::create_directories(fs::path(root_) / "drives" / "c");
+#endif
   platform::SetMachineRoot(root_);
 }
 
 TempMachine::~TempMachine() {
   platform::SetMachineRoot("");
   std::error_code ignored;
-  fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
-  for (auto it = fs::recursive_directory_iterator(root_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+#if defined(_WIN32)
+  for (const std::string& name : TopEntries()) {
+    if (before_.count(name) != 0) continue;
+    MakeWritable(fs::path(kTestDrive) / name);
+    fs::remove_all(fs::path(kTestDrive) / name, ignored);
   }
+  if (!productKeyBefore_) {
+    // The tree may be gone already; either way it is not there afterwards.
+    static_cast<void>(platform::RegDeleteTreeA(platform::LocalMachineKey(), kProductKey));
+  }
+#endif
+  MakeWritable(root_);
   fs::remove_all(root_, ignored);
 }
 
 std::string TempMachine::HostPath(const std::string& windowsPath) const {
+#if defined(_WIN32)
+  // No machine root on Windows: the path is the computer's own.
+  return windowsPath;
+#else
   std::string path = root_ + "/drives/";
   size_t start = 0;
   if (windowsPath.size() >= 2 && windowsPath[1] == ':') {
@@ -45,6 +102,7 @@ std::string TempMachine::HostPath(const std::string& windowsPath) const {
     path.push_back(windowsPath[i] == '\\' ? '/' : windowsPath[i]);
   }
   return path;
+#endif
 }
 
 void TempMachine::WriteFile(const std::string& windowsPath,
@@ -74,6 +132,7 @@ bool TempMachine::Exists(const std::string& windowsPath) const {
 }
 
 void TempMachine::AddDrive(char letter) const {
+  // On Windows only a folder in the scratch root: the computer has the drives it has.
   fs::create_directories(fs::path(root_) / "drives" /
                          std::string(1, static_cast<char>(std::tolower(letter))));
 }

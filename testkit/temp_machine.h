@@ -1,8 +1,12 @@
 // A throw-away machine root for one test: a fresh host directory with drive C:, put in force
-// with SetMachineRoot, removed again (with everything below it) when the object goes.
+// with SetMachineRoot, removed again (with everything below it) when the object goes. On
+// Windows, with no machine root, the test works on the computer's own drive C: instead, and
+// what it made there (the new top folders of C:, the product's registry tree) is removed when
+// the object goes; tests that do so run one after the other.
 #ifndef QZ7_TESTKIT_TEMP_MACHINE_H_
 #define QZ7_TESTKIT_TEMP_MACHINE_H_
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,10 @@ class TempMachine {
 
  private:
   std::string root_;
+#if defined(_WIN32)
+  std::set<std::string> before_;  // the top folder of C: when the object was made
+  bool productKeyBefore_ = false;
+#endif
 };
 
 }  // namespace qz7::testkit

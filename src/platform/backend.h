@@ -94,6 +94,7 @@ bool ChangeServiceConfigA(ScHandle service, const char* binaryPathName,
                           const char* displayName);
 bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t bufferSize,
                          uint32_t* bytesNeeded);
+bool QueryServiceStatus(ScHandle service, uint32_t* currentState);
 bool CloseServiceHandle(ScHandle handle);
 
 // ---- Processes and pipes -------------------------------------------------------------------

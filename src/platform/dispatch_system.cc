@@ -118,6 +118,11 @@ bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t 
   return backend::QueryServiceConfigA(service, config, bufferSize, bytesNeeded);
 }
 
+bool QueryServiceStatus(ScHandle service, uint32_t* currentState) {
+  if (EnterService() != 0) return false;
+  return backend::QueryServiceStatus(service, currentState);
+}
+
 bool CloseServiceHandle(ScHandle handle) {
   uint32_t error = EnterService();
   bool closed = backend::CloseServiceHandle(handle);

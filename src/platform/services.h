@@ -1,4 +1,5 @@
-// The Windows service table: name, program path, logon account (and display name).
+// The Windows service table: name, program path, logon account (and display name), and the
+// state each service is in (running, stopped, ...).
 // Kept in <machine root>/services.txt, replaced atomically on every change.
 // Functions return true/false or a handle; failures set the last error.
 #ifndef QZ7_PLATFORM_SERVICES_H_
@@ -15,6 +16,7 @@ constexpr uint32_t kScManagerAllAccess = 0xF003F;
 constexpr uint32_t kScManagerConnect = 0x0001;
 constexpr uint32_t kServiceQueryConfig = 0x0001;
 constexpr uint32_t kServiceChangeConfig = 0x0002;
+constexpr uint32_t kServiceQueryStatus = 0x0004;
 constexpr uint32_t kServiceAllAccess = 0xF01FF;
 constexpr uint32_t kDelete = 0x10000;
 constexpr uint32_t kServiceNoChange = 0xFFFFFFFF;
@@ -32,6 +34,15 @@ struct QueryServiceConfig {
   char* displayName;
 };
 
+// SERVICE_STATUS.dwCurrentState: what a service is doing.
+constexpr uint32_t kServiceStopped = 1;
+constexpr uint32_t kServiceStartPending = 2;
+constexpr uint32_t kServiceStopPending = 3;
+constexpr uint32_t kServiceRunning = 4;
+constexpr uint32_t kServiceContinuePending = 5;
+constexpr uint32_t kServicePausePending = 6;
+constexpr uint32_t kServicePaused = 7;
+
 ScHandle OpenSCManagerA(const char* machineName, const char* databaseName, uint32_t access);
 ScHandle OpenServiceA(ScHandle manager, const char* serviceName, uint32_t access);  // 1060
 ScHandle CreateServiceA(ScHandle manager, const char* serviceName, const char* displayName,
@@ -45,6 +56,9 @@ bool ChangeServiceConfigA(ScHandle service, const char* binaryPathName,
 // bufferSize too small: false, last error 122, bytesNeeded set.
 bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t bufferSize,
                          uint32_t* bytesNeeded);
+// QueryServiceStatus: the service's current state (one of the states above). Needs a handle
+// opened with kServiceQueryStatus (else 5).
+bool QueryServiceStatus(ScHandle service, uint32_t* currentState);
 bool CloseServiceHandle(ScHandle handle);
 
 }  // namespace qz7::platform

@@ -79,6 +79,7 @@ TEST(CliTest, UsageErrorsExitTwo) {
       {"list_without_pointer", {"--machine", machine.root(), "list"}},
       {"demo_too_many", {"demo", "a", "b"}},
       {"sample_only_without_directory", {"demo", "--sample-only"}},
+      {"this_computer_is_for_windows", {"demo", "--this-computer"}},
       {"create_without_install", {"--machine", machine.root(), "create", "QZ7"}},
       {"create_unknown_part", {"--machine", machine.root(), "create", "--install", "C:\\I", "A:x"}},
       {"delete_stray_word", {"--machine", machine.root(), "delete", "--install", "C:\\I", "A"}},
@@ -115,6 +116,13 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   }
   EXPECT_EQ(migrated, 2u) << demo.out;
 
+  // A service the table holds as running is listed so (files without states read as stopped).
+  std::ifstream servicesIn(root + "/services.txt", std::ios::binary);
+  std::string services{std::istreambuf_iterator<char>(servicesIn), {}};
+  ASSERT_NE(services.find("[SALES]\n"), std::string::npos) << services;
+  services.replace(services.find("[SALES]\n"), 8, "[SALES]\nState=running\n");
+  std::ofstream(root + "/services.txt", std::ios::binary) << services;
+
   // The instances moved into the installation's profile directory, converted to the release.
   CliRun list = RunCli({"--machine", root, "list", "c:\\qz7", "--json"});
   ASSERT_EQ(list.exitCode, 0) << list.err;
@@ -123,7 +131,8 @@ TEST(CliTest, DemoBuildsAMachineAndListFindsItsInstances) {
   std::map<std::string, std::string> roles;
   for (const json& instance : listed.value("instances", json::array())) {
     EXPECT_EQ(instance.value("configLayout", ""), "0x900");
-    EXPECT_EQ(instance.value("serviceState", ""), "stopped");
+    EXPECT_EQ(instance.value("serviceState", ""),
+              instance.value("name", "") == "SALES" ? "running" : "stopped");
     EXPECT_EQ(instance.value("directory", ""), "C:\\QZ7\\" + instance.value("name", ""));
     roles[instance.value("name", "")] = instance.value("adminServer", false) ? "admin"
                                         : instance.value("default", false)   ? "default"
@@ -466,6 +475,8 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
     if (blocked) {
       EXPECT_NE(blockers.find(row.wantBlocker), std::string::npos) << blockers;
       EXPECT_NE(text.out.find(row.wantBlocker), std::string::npos) << text.out;
+      // What stops the run is not also planned as done.
+      EXPECT_EQ(text.out.find("restored and done again"), std::string::npos) << text.out;
     } else {
       EXPECT_EQ(blockers, "");
       EXPECT_NE(text.out.find("check: nothing would stop the run"), std::string::npos);

@@ -1,7 +1,9 @@
 #include "tools/instance/tool_environment.h"
 
+#if !defined(_WIN32)
 #include <limits.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 namespace qz7::instance_tools {
 namespace {
 
+#if !defined(_WIN32)
 // The machine root above hostPath when it lies below <root>/drives/<letter>/, else "".
 std::string MachineRootAbove(const std::string& hostPath) {
   constexpr std::string_view kDrives = "/drives/";
@@ -30,6 +33,8 @@ std::string MachineRootAbove(const std::string& hostPath) {
   return "";
 }
 
+#endif
+
 // The directory that path names once its last component is cut ("" when there is none).
 std::string Parent(const std::string& path) {
   std::string parent = path;
@@ -39,12 +44,16 @@ std::string Parent(const std::string& path) {
 }  // namespace
 
 void UseMachineOfProgram() {
+#if defined(_WIN32)
+  // Windows has no machine root: a tool acts on the computer it runs on.
+#else
   if (std::getenv("QZ7_MACHINE") != nullptr) return;
   char program[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", program, sizeof program - 1);
   if (length <= 0) return;
   const std::string root = MachineRootAbove(std::string(program, static_cast<size_t>(length)));
   if (!root.empty()) platform::SetMachineRoot(root);
+#endif
 }
 
 std::string FindInstallation(const char* programPath, Installation* installation) {

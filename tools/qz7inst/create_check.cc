@@ -31,10 +31,11 @@ constexpr const char* kDefaultInstanceName = "QZ7";
 
 // What the run would do with one directory file (database or node directory).
 struct DirectoryStep {
-  std::string path;    // Windows path of the directory file
-  std::string action;  // "migrate", "current", "rebuild empty" (or "" when there is none)
-  std::string layout;  // the layout it is migrated from ("2", "2 (short header)", ...)
-  std::string backup;  // an unfinished migration backup found ("" none)
+  std::string path;           // Windows path of the directory file
+  std::string action;         // "migrate", "current", "rebuild empty" (or "" when there is none)
+  std::string layout;         // the layout it is migrated from ("2", "2 (short header)", ...)
+  std::string backup;         // an unfinished migration backup found ("" none)
+  bool backupUsable = false;  // the backup's header is one the migration can restore from
 };
 
 struct InstancePlan {
@@ -76,11 +77,12 @@ bool IsFolder(const std::string& path) {
 }
 
 // An unfinished migration backup (".TMP") in folder: "" when there is none; else its path,
-// with a blocker when its header is not one the migration can restore from.
+// with *usable telling whether its header is one the migration can restore from (a blocker
+// is added when it is not).
 template <size_t HeaderSize>
 std::string UnfinishedBackup(const std::string& folder, const char* name,
                              bool (*headerValid)(const unsigned char (&)[HeaderSize]),
-                             const char* what, std::vector<std::string>* blockers) {
+                             const char* what, bool* usable, std::vector<std::string>* blockers) {
   const std::string path = folder + "\\" + name;
   if (!IsFile(path)) return "";
   unsigned char header[HeaderSize] = {};
@@ -90,6 +92,7 @@ std::string UnfinishedBackup(const std::string& folder, const char* name,
     file->Close();
   }
   if (!valid) blockers->push_back(std::string("damaged ") + what + " migration backup " + path);
+  *usable = valid;
   return path;
 }
 
@@ -110,8 +113,11 @@ std::optional<DirectoryStep> PlanDatabaseDirectory(const std::string& instanceDi
   DirectoryStep step;
   step.path = folder + "\\" + migrate::kDirectoryFileName;
   step.backup = UnfinishedBackup<migrate::kBackupHeaderSize>(
-      folder, migrate::kMigrationBackupName, DatabaseBackupValid, "database directory", blockers);
+      folder, migrate::kMigrationBackupName, DatabaseBackupValid, "database directory",
+      &step.backupUsable, blockers);
   if (!IsFile(step.path) && step.backup.empty()) return std::nullopt;
+  // A damaged backup stops the run: nothing is restored ("" action), its blocker says why.
+  if (!step.backup.empty() && !step.backupUsable) return step;
   if (!step.backup.empty()) {
     // The run restores the old directory from the backup and converts it again.
     step.action = "migrate";
@@ -156,8 +162,10 @@ std::optional<DirectoryStep> PlanNodeDirectory(const std::string& instanceDir,
   DirectoryStep step;
   step.path = folder + "\\" + migrate::kNodeDirectoryFileName;
   step.backup = UnfinishedBackup<migrate::kNodeBackupHeaderSize>(
-      folder, migrate::kNodeMigrationBackupName, NodeBackupValid, "node directory", blockers);
+      folder, migrate::kNodeMigrationBackupName, NodeBackupValid, "node directory",
+      &step.backupUsable, blockers);
   if (!IsFile(step.path) && step.backup.empty()) return std::nullopt;
+  if (!step.backup.empty() && !step.backupUsable) return step;
   if (!step.backup.empty()) {
     step.action = "migrate";
     step.layout = "as saved in the backup";
@@ -343,7 +351,9 @@ JsonValue StepJson(const DirectoryStep& step) {
       .Set("action", step.action.empty() ? JsonValue::Null() : JsonValue::Text(step.action))
       .Set("fromLayout", step.layout.empty() ? JsonValue::Null() : JsonValue::Text(step.layout))
       .Set("unfinishedBackup",
-           step.backup.empty() ? JsonValue::Null() : JsonValue::Text(step.backup));
+           step.backup.empty() ? JsonValue::Null() : JsonValue::Text(step.backup))
+      .Set("backupUsable",
+           step.backup.empty() ? JsonValue::Null() : JsonValue::Bool(step.backupUsable));
   return json;
 }
 
@@ -400,8 +410,9 @@ void PrintStep(FILE* out, const char* label, const DirectoryStep& step) {
   if (step.action.empty()) what = "cannot be migrated";
   std::fprintf(out, "  %-15s %s: %s\n", label, step.path.c_str(), what.c_str());
   if (!step.backup.empty()) {
-    std::fprintf(out, "  %-15s %s (an unfinished migration; restored and done again)\n",
-                 "backup found", step.backup.c_str());
+    std::fprintf(out, "  %-15s %s (%s)\n", "backup found", step.backup.c_str(),
+                 step.backupUsable ? "an unfinished migration; restored and done again"
+                                   : "damaged: the run stops here, nothing is restored");
   }
 }
 

@@ -1,8 +1,5 @@
 // qz7inst demo [DIR]: builds a sample machine with instances of an earlier release and runs
 // the setup on it, printing what the machine holds before and what the run did.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -19,6 +16,7 @@
 #include "platform/messages.h"
 #include "qz7instm.h"
 #include "testkit/database_directory_builder.h"
+#include "testkit/host_os.h"
 #include "testkit/instance_tools.h"
 #include "testkit/node_directory_builder.h"
 #include "testkit/sample_machine.h"
@@ -62,9 +60,8 @@ testkit::SampleMachine DemoMachine() {
   AddOldDirectories(spec, "QZ7", 2);
   AddOldDirectories(spec, "SALES", 3);
   // The product's instance tools, built beside this program.
-  char self[4096] = {};
-  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length > 0) {
+  const std::string self = testkit::OwnProgramPath();
+  if (!self.empty()) {
     spec.binPrograms = testkit::InstanceToolPrograms(testkit::InstanceToolDirectoryBeside(self));
   }
   return spec;
@@ -160,25 +157,51 @@ int RunSampleOnly(Invocation& invocation, const std::string& root) {
   return 0;
 }
 
+// On Windows there is no machine root: the sample machine is made of this computer's own drive
+// C:, registry and services. The demo goes there only when told so.
+#if defined(_WIN32)
+constexpr bool kDemoNeedsThisComputer = true;
+#else
+constexpr bool kDemoNeedsThisComputer = false;
+#endif
+
 int RunDemo(Invocation& invocation) {
   const Command& self = *FindCommand("demo");
-  if (!invocation.args.empty() && invocation.args[0] == "--sample-only") {
-    if (invocation.args.size() != 2) {
-      return UsageError(invocation, self, "--sample-only needs one directory");
+  std::vector<std::string> args;
+  bool thisComputer = false;
+  for (const std::string& arg : invocation.args) {
+    if (arg == "--this-computer") {
+      thisComputer = true;
+    } else {
+      args.push_back(arg);
     }
-    return RunSampleOnly(invocation, invocation.args[1]);
   }
-  if (invocation.args.size() > 1) return UsageError(invocation, self, "too many arguments");
+  if (kDemoNeedsThisComputer && !thisComputer) {
+    std::fprintf(invocation.err,
+                 "qz7inst: on Windows the demo builds its sample machine on this computer "
+                 "itself (instances in C:\\QZ7PROF, an installation in C:\\QZ7, their "
+                 "registry entries and services); give --this-computer to let it\n");
+    return 2;
+  }
+  if (!kDemoNeedsThisComputer && thisComputer) {
+    return UsageError(invocation, self,
+                      "--this-computer is for Windows; here the demo builds a machine root");
+  }
+  if (!args.empty() && args[0] == "--sample-only") {
+    if (args.size() != 2) return UsageError(invocation, self, "--sample-only needs one directory");
+    return RunSampleOnly(invocation, args[1]);
+  }
+  if (args.size() > 1) return UsageError(invocation, self, "too many arguments");
   std::string root;
-  if (!invocation.args.empty()) {
-    root = invocation.args[0];
+  if (!args.empty()) {
+    root = args[0];
   } else {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qz7-demo-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    try {
+      root = testkit::MakeTempDirectory("qz7-demo-");
+    } catch (const std::exception&) {
       std::fprintf(invocation.err, "qz7inst: cannot make a directory for the demo machine\n");
       return 1;
     }
-    root = pattern;
   }
 
   const testkit::SampleMachine spec = DemoMachine();
@@ -204,17 +227,19 @@ int RunDemo(Invocation& invocation) {
   // The setup program's call: carry the instances over into the new installation, with a
   // log file and message boxes shown here.
   QZ7_MODULE module = platform::LoadMessageModule(built.setupMessagesHostPath);
-  const std::string logPath = built.root + "/setup.log";
-  int logFd = open(logPath.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-  qz7_owner_window owner{&PrintBox, out};
+  const std::string logPath = (std::filesystem::path(built.root) / "setup.log").string();
+  testkit::CallerLogFile log;
+  if (!log.Open(logPath, true)) {
+    std::fprintf(invocation.err, "qz7inst: cannot open the log file %s\n", logPath.c_str());
+  }
+  testkit::TerminalOwner owner(&PrintBox, out);
   std::fprintf(out, "\ncreateInstances(\"%s\", \"%s\", \"%s\", no requests)\n",
                spec.profileDir.c_str(), spec.profileDir.c_str(), spec.installDir.c_str());
   std::fflush(out);
   const int result =
       createInstances(spec.profileDir.c_str(), spec.profileDir.c_str(), spec.installDir.c_str(),
-                      nullptr, logFd >= 0 ? &logFd : nullptr, module, &owner);
+                      nullptr, log.handle(), module, owner.owner());
   platform::FreeMessageModule(module);
-  if (logFd >= 0) close(logFd);
   std::fprintf(out, "createInstances returned %d\n", result);
 
   // Where the instances are now: moved into the installation's profile directory, converted
@@ -226,8 +251,8 @@ int RunDemo(Invocation& invocation) {
   PrintInstanceTable(out, *after);
   PrintConfigFiles(out, target, *after);
   PrintDirectoryFiles(out, target, *after);
-  std::ifstream log(logPath, std::ios::binary);
-  const std::string logText{std::istreambuf_iterator<char>(log), {}};
+  std::ifstream logFile(logPath, std::ios::binary);
+  const std::string logText{std::istreambuf_iterator<char>(logFile), {}};
   std::fprintf(out, "\nsetup log %s: %s\n", logPath.c_str(),
                logText.empty() ? "(empty)" : ("\n" + logText).c_str());
   return FinishWithResult(invocation, result);
@@ -235,9 +260,10 @@ int RunDemo(Invocation& invocation) {
 
 }  // namespace
 
-QZ7_COMMAND("demo", "demo [DIR] | demo --sample-only DIR",
+QZ7_COMMAND("demo", "demo [--this-computer] [DIR] | demo [--this-computer] --sample-only DIR",
             "build a sample machine with an earlier release in DIR (default: a new temporary "
-            "directory) and set it up; --sample-only: build it and print the create command",
+            "directory) and set it up; --sample-only: build it and print the create command; "
+            "on Windows the machine is this computer, and --this-computer is required",
             &RunDemo);
 
 }  // namespace qz7::cli

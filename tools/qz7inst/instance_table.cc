@@ -1,6 +1,7 @@
 #include "tools/qz7inst/instance_table.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "base/dbm_block.h"
@@ -36,17 +37,29 @@ std::string ServiceNameOf(const entry::InstanceRecord& record) {
   return record.name.c_str();
 }
 
+// The words list shows for a service's state, by SERVICE_STATUS.dwCurrentState - 1.
+constexpr const char* kServiceStateWords[] = {"stopped", "start-pending",    "stop-pending",
+                                              "running", "continue-pending", "pause-pending",
+                                              "paused"};
+
 std::string ServiceState(const std::string& service) {
   if (service.empty()) return "absent";
   platform::ScHandle manager =
       platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerConnect);
   if (manager == nullptr) return "absent";
   platform::ScHandle handle =
-      platform::OpenServiceA(manager, service.c_str(), platform::kServiceQueryConfig);
-  const bool registered = handle != nullptr;
-  if (handle != nullptr) platform::CloseServiceHandle(handle);
-  platform::CloseServiceHandle(manager);
-  return registered ? "stopped" : "absent";
+      platform::OpenServiceA(manager, service.c_str(), platform::kServiceQueryStatus);
+  std::string state = "absent";
+  if (handle != nullptr) {
+    uint32_t current = 0;
+    const bool known = platform::QueryServiceStatus(handle, &current) && current >= 1 &&
+                       current <= std::size(kServiceStateWords);
+    state = known ? kServiceStateWords[current - 1] : "unknown";
+    // Closing a handle only read from cannot lose anything.
+    static_cast<void>(platform::CloseServiceHandle(handle));
+  }
+  static_cast<void>(platform::CloseServiceHandle(manager));
+  return state;
 }
 
 uint16_t ConfigLayout(const std::string& directory) {

@@ -17,8 +17,8 @@ namespace qz7::cli {
 struct InstanceFacts {
   std::string directory;  // Windows path of the instance directory
   std::string service;    // the service's name; "" for a client instance, which has none
-  // "running", "stopped" or "absent". The service table of this platform keeps no run state,
-  // so a registered service shows as "stopped" and an unregistered one as "absent".
+  // "running", "stopped" or "absent" (not registered); a service on its way between states
+  // shows that state ("start-pending", "paused", ...), and "unknown" when it cannot be asked.
   std::string serviceState;
   uint16_t configLayout = 0;  // layout version of qz7systm; 0 when it is missing or too short
   bool configCurrent = false;

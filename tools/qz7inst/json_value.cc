@@ -1,11 +1,10 @@
 #include "tools/qz7inst/json_value.h"
 
-#include <iconv.h>
-
 #include <cmath>
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "tools/qz7inst/shift_jis.h"
 
 namespace qz7::cli {
 namespace {
@@ -33,27 +32,8 @@ void AppendUtf8(uint32_t code, std::string* out) {
   }
 }
 
-// One character of code page 932 (one or two bytes) through the C library's converter;
-// false when it is no character there.
-bool AppendShiftJisCharacter(iconv_t converter, const char* bytes, size_t length,
-                             std::string* out) {
-  char input[2];
-  std::memcpy(input, bytes, length);
-  char output[8];
-  char* in = input;
-  char* to = output;
-  size_t inLeft = length, outLeft = sizeof output;
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  if (iconv(converter, &in, &inLeft, &to, &outLeft) == static_cast<size_t>(-1) || inLeft != 0) {
-    return false;
-  }
-  out->append(output, static_cast<size_t>(to - output));
-  return true;
-}
-
 std::string ShiftJisToUtf8(std::string_view text) {
   std::string out;
-  iconv_t converter = iconv_open("UTF-8", "CP932");
   for (size_t at = 0; at < text.size();) {
     const unsigned char byte = static_cast<unsigned char>(text[at]);
     if (byte < 0x80) {
@@ -63,13 +43,11 @@ std::string ShiftJisToUtf8(std::string_view text) {
     }
     int length = platform::CharacterLength(text.data() + at, text.size() - at);
     if (length < 1) length = 1;
-    if (converter == reinterpret_cast<iconv_t>(-1) ||
-        !AppendShiftJisCharacter(converter, text.data() + at, static_cast<size_t>(length), &out)) {
+    if (!AppendShiftJisAsUtf8(text.data() + at, static_cast<size_t>(length), &out)) {
       AppendUtf8(kReplacementCharacter, &out);
     }
     at += static_cast<size_t>(length);
   }
-  if (converter != reinterpret_cast<iconv_t>(-1)) iconv_close(converter);
   return out;
 }
 

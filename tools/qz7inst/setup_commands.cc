@@ -12,10 +12,8 @@
 // An INSTANCE is NAME followed by ":key=value" or ":flag" parts: account=, password=,
 // default, admin, ports=START-END and host= (a partitioned instance), node=N and owner=PC
 // (this computer joins another computer's partitioned instance).
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +22,7 @@
 #include "platform/machine_root.h"
 #include "platform/messages.h"
 #include "qz7instm.h"
+#include "testkit/host_os.h"
 #include "tools/qz7inst/command.h"
 #include "tools/qz7inst/create_check.h"
 
@@ -147,15 +146,18 @@ void PrintProgress(void* userData, const entry::SetupProgressEvent& event) {
   std::fflush(out);
 }
 
-// The caller's handles: log descriptor, message module and terminal owner, released at the end.
+// The caller's handles: log file, message module and terminal owner, released at the end.
 class CallerHandles {
  public:
-  bool Open(const SetupOptions& options, Invocation& invocation, std::string* error) {
+  explicit CallerHandles(Invocation& invocation) : terminal_(&PrintMessageBox, invocation.out) {}
+  bool Open(const SetupOptions& options, std::string* error) {
     std::string modulePath = options.messages;
     if (modulePath.empty()) {
       // The installation's own message module, when it has one.
-      auto host = platform::HostPathOf((options.install + "\\msg\\prime\\QZ7SETUP.MSG").c_str());
-      if (host && access(host->c_str(), R_OK) == 0) modulePath = *host;
+      auto host = platform::HostPathOf(
+          (options.install + "\\msg\\prime\\" + testkit::SetupMessageModuleName()).c_str());
+      std::error_code ignored;
+      if (host && std::filesystem::is_regular_file(*host, ignored)) modulePath = *host;
     }
     if (!modulePath.empty()) {
       module_ = platform::LoadMessageModule(modulePath);
@@ -164,30 +166,22 @@ class CallerHandles {
         return false;
       }
     }
-    if (!options.log.empty()) {
-      fd_ = open(options.log.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-      if (fd_ < 0) {
-        *error = "cannot open the log file " + options.log;
-        return false;
-      }
+    if (!options.log.empty() && !log_.Open(options.log, false)) {
+      *error = "cannot open the log file " + options.log;
+      return false;
     }
-    owner_.messageBox = &PrintMessageBox;
-    owner_.userData = invocation.out;
     quiet_ = options.quiet;
     return true;
   }
-  ~CallerHandles() {
-    platform::FreeMessageModule(module_);
-    if (fd_ >= 0) close(fd_);
-  }
-  QZ7_LOG_FILE log() { return fd_ >= 0 ? &fd_ : nullptr; }
+  ~CallerHandles() { platform::FreeMessageModule(module_); }
+  QZ7_LOG_FILE log() { return log_.handle(); }
   QZ7_MODULE module() { return module_; }
-  QZ7_OWNER owner() { return quiet_ ? nullptr : &owner_; }
+  QZ7_OWNER owner() { return quiet_ ? nullptr : terminal_.owner(); }
 
  private:
   QZ7_MODULE module_ = nullptr;
-  int fd_ = -1;
-  qz7_owner_window owner_{};
+  testkit::CallerLogFile log_;
+  testkit::TerminalOwner terminal_;
   bool quiet_ = false;
 };
 
@@ -211,8 +205,8 @@ int RunCreate(Invocation& invocation) {
                           pointers);
   }
   pointers.push_back(nullptr);
-  CallerHandles handles;
-  if (!handles.Open(options, invocation, &error)) {
+  CallerHandles handles(invocation);
+  if (!handles.Open(options, &error)) {
     std::fprintf(invocation.err, "qz7inst: %s\n", error.c_str());
     return 1;
   }
@@ -232,8 +226,8 @@ int RunDelete(Invocation& invocation) {
   if (!ParseSetupOptions(invocation.args, false, &options, &error)) {
     return UsageError(invocation, self, error);
   }
-  CallerHandles handles;
-  if (!handles.Open(options, invocation, &error)) {
+  CallerHandles handles(invocation);
+  if (!handles.Open(options, &error)) {
     std::fprintf(invocation.err, "qz7inst: %s\n", error.c_str());
     return 1;
   }

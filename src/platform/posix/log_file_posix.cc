@@ -1,6 +1,14 @@
 // The caller's log file descriptor: positioning, byte-range locks (fcntl record locks, which
 // other processes that lock the same file respect) and writes.
+//
+// A Windows lock is a range that is unlocked as a whole: UnlockFileEx of a range that was not
+// locked as such fails with ERROR_NOT_LOCKED. fcntl record locks merge and split instead, so
+// the ranges this process locked are kept here, by descriptor, to answer as Windows does.
 #include <errno.h>
+
+#include <mutex>
+#include <set>
+#include <tuple>
 
 #include "platform/backend.h"
 #include "platform/log_file.h"
@@ -12,6 +20,20 @@ namespace qz7::platform::backend {
 namespace {
 
 using posix::Syscalls;
+
+constexpr uint32_t kErrorNotLocked = 158;
+
+using LockedRange = std::tuple<int, int64_t, int64_t>;  // descriptor, offset, length
+
+std::mutex& LockedRangesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::multiset<LockedRange>& LockedRanges() {
+  static std::multiset<LockedRange> ranges;
+  return ranges;
+}
 
 bool SetRangeLock(int fd, short type, int command, int64_t offset, int64_t length) {
   if (fd < 0 || offset < 0 || length < 0) {
@@ -46,10 +68,24 @@ int64_t SeekToEnd(int fd) {
 }
 
 bool LockFileRange(int fd, int64_t offset, int64_t length) {
-  return SetRangeLock(fd, F_WRLCK, F_SETLKW, offset, length);
+  if (!SetRangeLock(fd, F_WRLCK, F_SETLKW, offset, length)) return false;
+  if (length > 0) {
+    std::lock_guard<std::mutex> guard(LockedRangesMutex());
+    LockedRanges().insert({fd, offset, length});
+  }
+  return true;
 }
 
 bool UnlockFileRange(int fd, int64_t offset, int64_t length) {
+  if (fd >= 0 && offset >= 0 && length > 0) {
+    std::lock_guard<std::mutex> guard(LockedRangesMutex());
+    auto found = LockedRanges().find({fd, offset, length});
+    if (found == LockedRanges().end()) {
+      SetLastError(kErrorNotLocked);
+      return false;
+    }
+    LockedRanges().erase(found);
+  }
   return SetRangeLock(fd, F_UNLCK, F_SETLK, offset, length);
 }
 

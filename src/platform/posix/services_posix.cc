@@ -7,6 +7,10 @@
 //   ServiceStartName=".\\qz7admin"
 //   Password=set                         a password was given; the password itself is never
 //                                        written anywhere
+//   State=running                        what the service is doing: stopped (also when the
+//                                        line is missing, as in files written before states
+//                                        were kept), start-pending, stop-pending, running,
+//                                        continue-pending, pause-pending or paused
 //
 // Texts are quoted as in registry.txt (\\ \" \n \r \t \xHH); a hand-written value without
 // quotes is taken as it stands. Services appear in the order they were registered. A line
@@ -16,6 +20,7 @@
 // Every operation reads the file afresh; every change re-reads, changes and replaces the whole
 // file under the store lock. A service handle names its service and keeps its access rights.
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,7 +63,21 @@ struct ServiceRecord {
   std::string serviceStartName;
   bool passwordSet = false;
   std::vector<std::string> unreadableLines;  // kept as comments on the next rewrite
+  uint32_t state = kServiceStopped;
 };
+
+// The State= words, indexed by state - 1.
+constexpr const char* kStateNames[] = {"stopped", "start-pending",    "stop-pending",
+                                       "running", "continue-pending", "pause-pending",
+                                       "paused"};
+
+// The state a State= word names; 0 when it names none.
+uint32_t StateNamed(std::string_view word) {
+  for (uint32_t i = 0; i < std::size(kStateNames); ++i) {
+    if (EqualNoCase(word, kStateNames[i])) return i + 1;
+  }
+  return 0;
+}
 
 // The whole table; unreadableLines holds what could not be read outside of any service.
 struct ServiceTable {
@@ -108,7 +127,7 @@ uint32_t LoadServices(ServiceTable* table) {
       std::string name(text.substr(1, text.size() - 2));
       current = FindService(*table, name);
       if (current == nullptr) {
-        table->services.push_back({name, name, "", "LocalSystem", false, {}});
+        table->services.push_back({name, name, "", "LocalSystem", false, {}, kServiceStopped});
         current = &table->services.back();
       }
       continue;
@@ -141,6 +160,8 @@ uint32_t LoadServices(ServiceTable* table) {
       current->serviceStartName = value;
     } else if (EqualNoCase(field, "Password")) {
       current->passwordSet = EqualNoCase(value, "set");
+    } else if (EqualNoCase(field, "State") && StateNamed(value) != 0) {
+      current->state = StateNamed(value);
     } else {
       skip(line.number, text, "unknown field '" + std::string(field) + "'");
     }
@@ -160,6 +181,10 @@ uint32_t SaveServices(const ServiceTable& table) {
     text += "BinaryPathName=" + posix::QuoteStoreText(service.binaryPathName) + "\n";
     text += "ServiceStartName=" + posix::QuoteStoreText(service.serviceStartName) + "\n";
     if (service.passwordSet) text += "Password=set\n";
+    // A stopped service writes no state, so that the file reads as before states were kept.
+    if (service.state != kServiceStopped) {
+      text += std::string("State=") + kStateNames[service.state - 1] + "\n";
+    }
     for (const auto& line : service.unreadableLines) text += ";? " + line + "\n";
   }
   return posix::ReplaceTextStore(ServicesFile(), text);
@@ -249,7 +274,8 @@ ScHandle CreateServiceA(ScHandle manager, const char* serviceName, const char* d
       binaryPathName,
       serviceStartName != nullptr && *serviceStartName != '\0' ? serviceStartName : "LocalSystem",
       password != nullptr && *password != '\0',
-      {}};
+      {},
+      kServiceStopped};
   uint32_t error = ChangeServices([&](ServiceTable& table) -> uint32_t {
     if (FindService(table, serviceName) != nullptr) return kErrorServiceExists;
     table.services.push_back(record);
@@ -324,6 +350,18 @@ bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t 
   config->dependencies = place("", 2);
   config->serviceStartName = place(record->serviceStartName, 1);
   config->displayName = place(record->displayName, 1);
+  return true;
+}
+
+bool QueryServiceStatus(ScHandle service, uint32_t* currentState) {
+  if (!IsServiceHandle(service)) return Fail(kErrorInvalidHandle);
+  if (currentState == nullptr) return Fail(kErrorInvalidParameter);
+  if ((service->access & kServiceQueryStatus) == 0) return Fail(kErrorAccessDenied);
+  ServiceTable table;
+  if (uint32_t error = LoadServices(&table); error != kErrorSuccess) return Fail(error);
+  ServiceRecord* record = FindService(table, service->name);
+  if (record == nullptr) return Fail(kErrorServiceMarkedForDelete);
+  *currentState = record->state;
   return true;
 }
 

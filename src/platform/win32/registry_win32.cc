@@ -106,12 +106,9 @@ long RegDeleteValueA(RegKey key, const char* valueName) {
 
 long RegDeleteTreeA(RegKey parent, const char* subKey) {
   if (!Usable(parent)) return Result(ERROR_INVALID_HANDLE);
-  // RegDeleteTree empties the key; the key itself goes with RegDeleteKey.
-  LONG code = ::RegDeleteTreeA(parent->key, subKey);
-  if (code == ERROR_SUCCESS && subKey != nullptr && subKey[0] != '\0') {
-    code = ::RegDeleteKeyA(parent->key, subKey);
-  }
-  return Result(code);
+  // Given a subkey, RegDeleteTree removes it with everything below it; given none, it empties
+  // the parent and leaves it in place.
+  return Result(::RegDeleteTreeA(parent->key, subKey));
 }
 
 }  // namespace backend

@@ -46,6 +46,12 @@ bool Succeeded(BOOL ok) {
 }  // namespace
 
 ScHandle OpenSCManagerA(const char* machineName, const char* databaseName, uint32_t access) {
+  // Wine's service manager loses track of the services a process opened once that process
+  // has closed its last manager handle: they stay registered (CreateService says 1073) but
+  // cannot be opened (1060) or deleted. One connection held for the life of the process
+  // keeps them; on Windows it is one idle handle.
+  static const SC_HANDLE kKeptConnection = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  static_cast<void>(kKeptConnection);
   return Wrap(::OpenSCManagerA(machineName, databaseName, access));
 }
 
@@ -85,6 +91,18 @@ bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t 
       service->handle, reinterpret_cast<QUERY_SERVICE_CONFIGA*>(config), bufferSize, &needed));
   if (bytesNeeded != nullptr) *bytesNeeded = needed;
   return ok;
+}
+
+bool QueryServiceStatus(ScHandle service, uint32_t* currentState) {
+  if (!Usable(service)) return false;
+  if (currentState == nullptr) {
+    win32::Fail(kErrorInvalidParameter);
+    return false;
+  }
+  SERVICE_STATUS status{};
+  if (!Succeeded(::QueryServiceStatus(service->handle, &status))) return false;
+  *currentState = status.dwCurrentState;
+  return true;
 }
 
 bool CloseServiceHandle(ScHandle handle) {

@@ -1,24 +1,23 @@
-// A C caller of qz7instm.dll: includes the public header, loads the DLL named by argv[1] with
-// LoadLibrary, checks that it exports exactly the four names, and calls sqlfvald under its
-// plain and its decorated name on a real 4096-byte configuration file in a throw-away folder.
-// Exits non-zero on any mismatch.
-#define WIN32_LEAN_AND_MEAN
+// A C caller of the shared library: includes the public header, opens the library named by
+// argv[1] (dlopen, LoadLibrary: library_loader.h), checks its exported names, and calls
+// sqlfvald under its plain and its decorated name on a real 4096-byte configuration file in a
+// throw-away folder. Exits non-zero on any mismatch.
 #include <stdio.h>
 #include <string.h>
-#include <windows.h>
 
 #include "qz7instm.h"
+#include "tests/c_api/library_loader.h"
 
-typedef int (*SqlfvaldFunction)(sqlf_cfg_parameter*, char*, int);
+// On 32-bit targets the record is the 12-byte layout the interface documents.
+typedef char RecordLayoutCheck[(sizeof(void*) != 4 || sizeof(sqlf_cfg_parameter) == 12) ? 1 : -1];
 
 #define FILE_SIZE 4096
 #define UNTOUCHED 7
-#define DECORATED "?sqlfvald@@YAHPEAUsqlf_cfg_parameter@@PEADH@Z"
 #define CHECK(condition) \
   ((condition) ? (void)0 : (void)(++failures, fprintf(stderr, "FAILED: %s\n", #condition)))
 
 static int failures = 0;
-static char config[MAX_PATH], missing[MAX_PATH];
+static char config[512], missing[512], hostPath[512];
 static unsigned char original[FILE_SIZE], now[FILE_SIZE + 1];
 
 static unsigned long Load32(const unsigned char* block, size_t offset) {
@@ -28,12 +27,13 @@ static unsigned long Load32(const unsigned char* block, size_t offset) {
 
 // Reads the file into now; true when it holds exactly FILE_SIZE bytes.
 static int ReadConfig(void) {
-  FILE* file = fopen(config, "rb");
+  FILE* file = fopen(hostPath, "rb");
   size_t length = file == NULL ? 0 : fread(now, 1, FILE_SIZE + 1, file);
   if (file != NULL) fclose(file);
   return length == FILE_SIZE;
 }
 
+// Calls function on records of (token, value) pairs; verdicts start UNTOUCHED.
 static int Call(SqlfvaldFunction function, char* path, sqlf_cfg_parameter* records, int count,
                 const unsigned short* tokens, char** values) {
   int i;
@@ -46,66 +46,36 @@ static int Call(SqlfvaldFunction function, char* path, sqlf_cfg_parameter* recor
   return function(records, path, count);
 }
 
-// The names in the loaded DLL's export directory, one per line, into names.
-static DWORD ExportedNames(HMODULE library, char* names, size_t size) {
-  const unsigned char* base = (const unsigned char*)library;
-  const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)base;
-  const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY* entry =
-      &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  const IMAGE_EXPORT_DIRECTORY* exports =
-      (const IMAGE_EXPORT_DIRECTORY*)(base + entry->VirtualAddress);
-  const DWORD* nameOffsets = (const DWORD*)(base + exports->AddressOfNames);
-  DWORD i;
-  names[0] = '\0';
-  for (i = 0; i < exports->NumberOfNames; ++i) {
-    size_t used = strlen(names);
-    snprintf(names + used, size - used, "%s\n", (const char*)(base + nameOffsets[i]));
-  }
-  return exports->NumberOfNames;
-}
-
 int main(int argc, char** argv) {
   static char v200[] = "200", v300[] = "300", vOne[] = "1", vEmpty[] = "";
   static const unsigned short check[] = {12, 4711}, rejected[] = {12, 4711, SQLF_COMMIT_TOKEN},
                               commit[] = {12, SQLF_COMMIT_TOKEN};
   char* checkValues[] = {v200, vOne, vEmpty};
   char* commitValues[] = {v300, vEmpty};
-  char folder[MAX_PATH], names[1024];
   sqlf_cfg_parameter records[3];
   SqlfvaldFunction plain = NULL, decorated = NULL;
-  FARPROC symbol;
-  HMODULE library;
+  void* library;
   unsigned long sum = 0;
   FILE* file;
   size_t i;
 
+  (void)sizeof(RecordLayoutCheck);
   (void)sizeof(sqlfvald(NULL, NULL, 0));  // the header declares the function
-  if (argc != 2 || GetTempPathA(sizeof folder - 40, folder) == 0) return 2;
-  snprintf(folder + strlen(folder), 40, "qz7-capi-%lu", (unsigned long)GetCurrentProcessId());
-  if (!CreateDirectoryA(folder, NULL)) return 2;
-  snprintf(config, sizeof config, "%s\\qz7systm", folder);
-  snprintf(missing, sizeof missing, "%s\\missing", folder);
+  if (argc != 2 || MakeScratchFolder(config, missing, hostPath, sizeof hostPath) != 0) return 2;
   // Node kind 1, field 12 at 100, field 501 at -1; the checksum is left stale on purpose.
   original[0x28] = 1;
   original[0x4C] = 100;
   memset(original + 0xC0C, 0xFF, 4);
   original[0] = 57;
-  file = fopen(config, "wb");
+  file = fopen(hostPath, "wb");
   CHECK(file != NULL && fwrite(original, 1, FILE_SIZE, file) == FILE_SIZE && fclose(file) == 0);
 
-  library = LoadLibraryA(argv[1]);
-  if (library == NULL) return fprintf(stderr, "LoadLibrary: %lu\n", GetLastError()), 1;
-  CHECK(ExportedNames(library, names, sizeof names) == 4);
-  CHECK(strcmp(names, DECORATED "\ncreateInstances\ndeleteInstances\nsqlfvald\n") == 0);
-  CHECK(GetProcAddress(library, "createInstances") != NULL);
-  CHECK(GetProcAddress(library, "deleteInstances") != NULL);
-  symbol = GetProcAddress(library, "sqlfvald");
-  memcpy(&plain, &symbol, sizeof plain);
-  symbol = GetProcAddress(library, DECORATED);
-  memcpy(&decorated, &symbol, sizeof decorated);
+  library = OpenLibrary(argv[1]);
+  if (library == NULL) return 1;
+  failures += CheckExportedNames(library);
+  plain = FindFunction(library, "sqlfvald");
+  decorated = FindFunction(library, kDecoratedSqlfvald);
   CHECK(plain != NULL && decorated != NULL);
-  CHECK(plain == decorated);
   if (plain != NULL && decorated != NULL) {
     // Check only, then a commit with a rejected record: the file is untouched.
     CHECK(Call(plain, config, records, 2, check, checkValues) == 0);
@@ -124,8 +94,8 @@ int main(int argc, char** argv) {
     CHECK(Call(plain, missing, records, 1, check, checkValues) == -100);
     CHECK(records[0].valid == UNTOUCHED);
   }
-  FreeLibrary(library);
-  CHECK(DeleteFileA(config) && RemoveDirectoryA(folder));
+  CloseLibrary(library);
+  CHECK(RemoveScratchFolder() == 0);
   if (failures != 0) return fprintf(stderr, "%d check(s) failed\n", failures), 1;
   printf("sqlfvald: both names behave alike\n");
   return 0;

@@ -1,9 +1,9 @@
-#include "testkit/tool_runner.h"
-
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "testkit/tool_runner.h"
 
 namespace qz7::testkit {
 

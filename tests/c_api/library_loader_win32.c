@@ -1,0 +1,69 @@
+// The C test's system part on Windows: LoadLibrary, the DLL's export directory, and a
+// throw-away folder in the temporary folder.
+#define WIN32_LEAN_AND_MEAN
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+#include "tests/c_api/library_loader.h"
+
+const char kDecoratedSqlfvald[] = "?sqlfvald@@YAHPEAUsqlf_cfg_parameter@@PEADH@Z";
+
+static char folder[MAX_PATH], file[MAX_PATH];
+
+int MakeScratchFolder(char* config, char* missing, char* configHost, size_t size) {
+  if (GetTempPathA(sizeof folder - 40, folder) == 0) return 1;
+  snprintf(folder + strlen(folder), 40, "qz7-capi-%lu", (unsigned long)GetCurrentProcessId());
+  if (!CreateDirectoryA(folder, NULL)) return 1;
+  snprintf(file, sizeof file, "%s\\qz7systm", folder);
+  snprintf(config, size, "%s", file);
+  snprintf(configHost, size, "%s", file);
+  snprintf(missing, size, "%s\\missing", folder);
+  return 0;
+}
+
+int RemoveScratchFolder(void) { return !(DeleteFileA(file) && RemoveDirectoryA(folder)); }
+
+void* OpenLibrary(const char* path) {
+  HMODULE library = LoadLibraryA(path);
+  if (library == NULL) fprintf(stderr, "LoadLibrary: %lu\n", GetLastError());
+  return library;
+}
+
+SqlfvaldFunction FindFunction(void* library, const char* name) {
+  SqlfvaldFunction function = NULL;
+  FARPROC symbol = GetProcAddress((HMODULE)library, name);
+  memcpy(&function, &symbol, sizeof function);
+  return function;
+}
+
+int CheckExportedNames(void* library) {
+  const unsigned char* base = (const unsigned char*)library;
+  const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)base;
+  const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY* entry =
+      &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  const IMAGE_EXPORT_DIRECTORY* exports =
+      (const IMAGE_EXPORT_DIRECTORY*)(base + entry->VirtualAddress);
+  const DWORD* nameOffsets = (const DWORD*)(base + exports->AddressOfNames);
+  char names[1024] = "", expected[256];
+  DWORD i;
+  for (i = 0; i < exports->NumberOfNames; ++i) {
+    size_t used = strlen(names);
+    snprintf(names + used, sizeof names - used, "%s\n", (const char*)(base + nameOffsets[i]));
+  }
+  // The export directory lists its names in byte order.
+  snprintf(expected, sizeof expected, "%s\ncreateInstances\ndeleteInstances\nsqlfvald\n",
+           kDecoratedSqlfvald);
+  // The .def file gives both names of sqlfvald to the one function.
+  if (GetProcAddress((HMODULE)library, "sqlfvald") !=
+      GetProcAddress((HMODULE)library, kDecoratedSqlfvald)) {
+    fprintf(stderr, "the two names of sqlfvald lead to different functions\n");
+    return 1;
+  }
+  if (strcmp(names, expected) == 0) return 0;
+  fprintf(stderr, "exported names:\n%s", names);
+  return 1;
+}
+
+void CloseLibrary(void* library) { FreeLibrary((HMODULE)library); }

@@ -1,0 +1,457 @@
+// The contract of the platform layer's registry, services, processes and log-file locks, held
+// against both backends like the file rows: each row states what Windows (as Wine runs it)
+// does, and the POSIX imitation must do the same. Keys and services carry this process's id,
+// so that runs beside each other keep apart.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/log_file.h"
+#include "platform/machine_root.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/services.h"
+#include "platform/win_error.h"
+#include "testkit/host_os.h"
+#include "tests/contract/private_drive.h"
+
+#if defined(_WIN32)
+#include <process.h>
+#define QZ7_PROCESS_ID _getpid()
+#else
+#include <unistd.h>
+#define QZ7_PROCESS_ID ::getpid()
+#endif
+
+namespace qz7::platform {
+namespace {
+
+// Rows the POSIX backend cannot meet, with the reason; the Windows build runs them.
+#if defined(_WIN32)
+#define SKIP_ON_POSIX(reason) static_cast<void>(0)
+#else
+#define SKIP_ON_POSIX(reason) GTEST_SKIP() << "POSIX backend differs from Windows: " << reason
+#endif
+
+const std::string kOwnId = std::to_string(QZ7_PROCESS_ID);
+
+// ---- Registry ----------------------------------------------------------------------------
+
+class RegistryContractTest : public PrivateDriveTest {
+ protected:
+  void SetUp() override {
+    PrivateDriveTest::SetUp();
+    path_ = "SOFTWARE\\QZ7CONTRACT\\" + kOwnId;
+    ASSERT_EQ(RegCreateKeyExA(LocalMachineKey(), path_.c_str(), &key_), 0);
+  }
+  void TearDown() override {
+    if (key_ != nullptr) {
+      EXPECT_EQ(RegCloseKey(key_), 0);
+    }
+    EXPECT_EQ(RegDeleteTreeA(LocalMachineKey(), path_.c_str()), 0);
+    PrivateDriveTest::TearDown();
+  }
+  void SetText(RegKey key, const char* name, const std::string& text) {
+    ASSERT_EQ(
+        RegSetValueExA(key, name, kRegSz, reinterpret_cast<const unsigned char*>(text.c_str()),
+                       static_cast<uint32_t>(text.size() + 1)),
+        0);
+  }
+  // The names RegEnumKeyExA gives, in its order, until it reports the end.
+  std::vector<std::string> SubKeys(RegKey key) {
+    std::vector<std::string> names;
+    for (uint32_t index = 0;; ++index) {
+      char name[256];
+      uint32_t length = sizeof name;
+      const long result = RegEnumKeyExA(key, index, name, &length);
+      if (result != 0) {
+        EXPECT_EQ(result, static_cast<long>(kErrorNoMoreItems));
+        break;
+      }
+      EXPECT_EQ(length, std::strlen(name));
+      names.emplace_back(name);
+    }
+    return names;
+  }
+
+  std::string path_;
+  RegKey key_ = nullptr;
+};
+
+TEST_F(RegistryContractTest, TextValuesKeepTheirTerminatorAndReportTheSizeNeeded) {
+  SetText(key_, "Path", "C:\\QZ7");
+  struct Row {
+    const char* name;
+    const char* valueName;
+    uint32_t bufferSize;  // 0: no buffer, only the size is asked for
+    long result;
+    uint32_t size;  // the size reported back
+  } rows[] = {
+      {"fits", "Path", 64, 0, 7},
+      {"exactly", "Path", 7, 0, 7},
+      {"one_short", "Path", 6, static_cast<long>(kErrorMoreData), 7},
+      {"size_only", "Path", 0, 0, 7},
+      {"names_are_case_blind", "pATH", 64, 0, 7},
+      {"missing_value", "None", 64, static_cast<long>(kErrorFileNotFound), 64},
+  };
+  for (const Row& row : rows) {
+    unsigned char data[64] = {};
+    uint32_t type = 99, size = row.bufferSize;
+    EXPECT_EQ(RegQueryValueExA(key_, row.valueName, &type, row.bufferSize ? data : nullptr, &size),
+              row.result)
+        << row.name;
+    if (row.result != static_cast<long>(kErrorFileNotFound)) {
+      EXPECT_EQ(size, row.size) << row.name;
+    }
+    if (row.result == 0) {
+      EXPECT_EQ(type, kRegSz) << row.name;
+      if (row.bufferSize != 0) {
+        EXPECT_STREQ(reinterpret_cast<char*>(data), "C:\\QZ7") << row.name;
+      }
+    }
+  }
+}
+
+TEST_F(RegistryContractTest, KeysAreFoundWithoutRegardToCaseAndEnumeratedByName) {
+  SKIP_ON_POSIX("subkeys are enumerated in the order they were made, not sorted by name");
+  for (const char* name : {"NODES", "beta", "Alpha", "QZ7"}) {
+    RegKey sub = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(key_, name, &sub), 0) << name;
+    EXPECT_EQ(RegCloseKey(sub), 0);
+  }
+  // Windows keeps the subkeys sorted by name without regard to case, whatever the order they
+  // were made in; each keeps the case it was made with.
+  EXPECT_EQ(SubKeys(key_), (std::vector<std::string>{"Alpha", "beta", "NODES", "QZ7"}));
+  RegKey found = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(LocalMachineKey(), (path_ + "\\nodes").c_str(), 0, kKeyRead, &found), 0);
+  if (found != nullptr) {
+    EXPECT_EQ(RegCloseKey(found), 0);
+  }
+  RegKey missing = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(key_, "GAMMA", 0, kKeyRead, &missing),
+            static_cast<long>(kErrorFileNotFound));
+  EXPECT_EQ(missing, nullptr);
+}
+
+TEST_F(RegistryContractTest, DeletingATreeTakesItsSubkeysAndValues) {
+  RegKey nodes = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(key_, "NODES\\0\\DEEP", &nodes), 0);
+  SetText(nodes, "Host", "PC1");
+  EXPECT_EQ(RegCloseKey(nodes), 0);
+  EXPECT_EQ(RegDeleteTreeA(key_, "NODES"), 0);
+  EXPECT_EQ(SubKeys(key_), std::vector<std::string>{});
+  EXPECT_EQ(RegDeleteTreeA(key_, "NODES"), static_cast<long>(kErrorFileNotFound));
+  const uint32_t number = 0x01020304;
+  ASSERT_EQ(RegSetValueExA(key_, "Count", kRegDword,
+                           reinterpret_cast<const unsigned char*>(&number), sizeof number),
+            0);
+  uint32_t type = 0, read = 0, size = sizeof read;
+  EXPECT_EQ(RegQueryValueExA(key_, "COUNT", &type, reinterpret_cast<unsigned char*>(&read), &size),
+            0);
+  EXPECT_EQ(type, kRegDword);
+  EXPECT_EQ(read, number);
+  EXPECT_EQ(RegDeleteValueA(key_, "count"), 0);
+  EXPECT_EQ(RegDeleteValueA(key_, "count"), static_cast<long>(kErrorFileNotFound));
+}
+
+// ---- Services ----------------------------------------------------------------------------
+
+class ServiceContractTest : public PrivateDriveTest {
+ protected:
+  void SetUp() override {
+    PrivateDriveTest::SetUp();
+    name_ = "QZ7CT" + kOwnId;
+    manager_ = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
+    ASSERT_NE(manager_, nullptr) << GetLastError();
+  }
+  void TearDown() override {
+    if (ScHandle left = OpenServiceA(manager_, name_.c_str(), kServiceAllAccess)) {
+      static_cast<void>(DeleteService(left));  // a row that failed half-way leaves it
+      static_cast<void>(CloseServiceHandle(left));
+    }
+    if (manager_ != nullptr) {
+      EXPECT_TRUE(CloseServiceHandle(manager_));
+    }
+    PrivateDriveTest::TearDown();
+  }
+  ScHandle Create(const char* account) {
+    return CreateServiceA(manager_, name_.c_str(), ("QZ7 - " + name_).c_str(),
+                          "C:\\QZ7\\bin\\qz7syscs.exe", account, nullptr);
+  }
+  // The configuration as QueryServiceConfigA gives it, after asking for the size it needs.
+  std::vector<unsigned char> Config(ScHandle service) {
+    uint32_t needed = 0;
+    EXPECT_FALSE(QueryServiceConfigA(service, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
+    EXPECT_GT(needed, sizeof(QueryServiceConfig));
+    std::vector<unsigned char> buffer(needed);
+    EXPECT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QueryServiceConfig*>(buffer.data()),
+                                    needed, &needed))
+        << GetLastError();
+    return buffer;
+  }
+
+  std::string name_;
+  ScHandle manager_ = nullptr;
+};
+
+TEST_F(ServiceContractTest, ARegisteredServiceIsStoppedAndKeepsItsConfiguration) {
+  ScHandle service = Create(nullptr);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  std::vector<unsigned char> buffer = Config(service);
+  const auto* config = reinterpret_cast<const QueryServiceConfig*>(buffer.data());
+  EXPECT_STREQ(config->binaryPathName, "C:\\QZ7\\bin\\qz7syscs.exe");
+  EXPECT_STREQ(config->serviceStartName, "LocalSystem");
+  EXPECT_EQ(std::string(config->displayName), "QZ7 - " + name_);
+  uint32_t state = 0;
+  EXPECT_TRUE(QueryServiceStatus(service, &state)) << GetLastError();
+  EXPECT_EQ(state, kServiceStopped);
+  EXPECT_TRUE(ChangeServiceConfigA(service, "D:\\NEW\\qz7syscs.exe", nullptr, nullptr, "Renamed"));
+  buffer = Config(service);
+  config = reinterpret_cast<const QueryServiceConfig*>(buffer.data());
+  EXPECT_STREQ(config->binaryPathName, "D:\\NEW\\qz7syscs.exe");
+  EXPECT_STREQ(config->displayName, "Renamed");
+  EXPECT_TRUE(CloseServiceHandle(service));
+}
+
+TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrors) {
+  ScHandle service = Create(nullptr);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  EXPECT_TRUE(CloseServiceHandle(service));
+  // Names are found without regard to case, like every name Windows keeps.
+  ScHandle byLowerCase = OpenServiceA(manager_, ("qz7ct" + kOwnId).c_str(), kServiceQueryConfig);
+  ASSERT_NE(byLowerCase, nullptr) << GetLastError();
+  uint32_t state = 0;
+  EXPECT_FALSE(QueryServiceStatus(byLowerCase, &state));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied) << "status needs SERVICE_QUERY_STATUS";
+  EXPECT_FALSE(ChangeServiceConfigA(byLowerCase, nullptr, nullptr, nullptr, "X"));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_FALSE(DeleteService(byLowerCase));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_TRUE(CloseServiceHandle(byLowerCase));
+
+  EXPECT_EQ(Create(nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorServiceExists);
+  ScHandle full = OpenServiceA(manager_, name_.c_str(), kServiceAllAccess);
+  ASSERT_NE(full, nullptr);
+  EXPECT_TRUE(DeleteService(full));
+  EXPECT_TRUE(CloseServiceHandle(full));
+  EXPECT_EQ(OpenServiceA(manager_, name_.c_str(), kServiceQueryConfig), nullptr);
+  EXPECT_EQ(GetLastError(), kErrorServiceDoesNotExist);
+}
+
+TEST_F(ServiceContractTest, AServiceDeletedThroughOneManagerCanBeRegisteredThroughAnother) {
+  for (int round = 0; round < 2; ++round) {
+    ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
+    ASSERT_NE(manager, nullptr);
+    ScHandle created =
+        CreateServiceA(manager, name_.c_str(), name_.c_str(), "C:\\x.exe", nullptr, nullptr);
+    EXPECT_NE(created, nullptr) << "round " << round << ": " << GetLastError();
+    if (created != nullptr) {
+      EXPECT_TRUE(CloseServiceHandle(created));
+    }
+    EXPECT_TRUE(CloseServiceHandle(manager));
+    manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
+    ScHandle service = OpenServiceA(manager, name_.c_str(), kDelete);
+    ASSERT_NE(service, nullptr) << "round " << round << ": " << GetLastError();
+    EXPECT_TRUE(DeleteService(service));
+    EXPECT_TRUE(CloseServiceHandle(service));
+    EXPECT_TRUE(CloseServiceHandle(manager));
+  }
+}
+
+// ---- Processes ---------------------------------------------------------------------------
+
+// The contract's child program (child_program.c) copied onto the private drive.
+class ProcessContractTest : public PrivateDriveTest {
+ protected:
+  void SetUp() override {
+    PrivateDriveTest::SetUp();
+    program_ = At("child.exe");
+    std::optional<std::string> host = HostPathOf(program_.c_str());
+    ASSERT_TRUE(host.has_value());
+    std::error_code error;
+    std::filesystem::copy_file(QZ7_CONTRACT_CHILD, *host, error);
+    ASSERT_FALSE(error) << error.message();
+#if !defined(_WIN32)
+    std::filesystem::permissions(*host, std::filesystem::perms::owner_all, error);
+#endif
+  }
+  struct Outcome {
+    uint32_t exitCode = 0xDEAD;
+    std::string output;
+  };
+  // Runs the child with commandLine (program first) to its end, its output through a pipe.
+  Outcome Run(const std::string& commandLine) {
+    Outcome outcome;
+    PipeHandle readEnd = nullptr, writeEnd = nullptr;
+    EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd));
+    StartupInfo startup;
+    startup.stdOutput = writeEnd;
+    ProcessHandle process = nullptr;
+    const bool started =
+        CreateProcessA(program_.c_str(), commandLine.c_str(), At("").c_str(), startup, &process);
+    EXPECT_TRUE(ClosePipeHandle(writeEnd));
+    EXPECT_TRUE(started) << GetLastError();
+    if (started) {
+      EXPECT_EQ(WaitForSingleObject(process, 60000), kWaitObject0);
+      EXPECT_TRUE(GetExitCodeProcess(process, &outcome.exitCode));
+      char chunk[4096];
+      for (uint32_t got = 0; ReadFile(readEnd, chunk, sizeof chunk, &got) && got > 0;) {
+        outcome.output.append(chunk, got);
+      }
+      EXPECT_TRUE(CloseProcessHandle(process));
+    }
+    EXPECT_TRUE(ClosePipeHandle(readEnd));
+    return outcome;
+  }
+
+  std::string program_;
+};
+
+TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
+  struct Row {
+    const char* name;
+    const char* arguments;  // the command line after the program
+    const char* seen;       // one argument a line
+  } rows[] = {
+      {"blanks_separate", "args a  b", "a\nb\n"},
+      {"quotes_group", "args \"a b\" c", "a b\nc\n"},
+      {"backslashes_before_a_quote_halve", "args a\\\\\"b c\"", "a\\b c\n"},
+      {"odd_backslashes_keep_the_quote", "args a\\\"b", "a\"b\n"},
+      {"other_backslashes_are_literal", "args C:\\QZ7\\BIN\\", "C:\\QZ7\\BIN\\\n"},
+      {"empty_quotes_are_an_argument", "args \"\" x", "\nx\n"},
+  };
+  for (const Row& row : rows) {
+    Outcome outcome = Run("child.exe " + std::string(row.arguments));
+    EXPECT_EQ(outcome.exitCode, 0u) << row.name;
+    EXPECT_EQ(outcome.output, row.seen) << row.name;
+  }
+}
+
+TEST_F(ProcessContractTest, ExitCodesAndOutputComeBack) {
+  struct Row {
+    const char* name;
+    const char* arguments;
+    uint32_t exitCode;
+    size_t outputSize;
+  } rows[] = {
+      {"exit_code", "exit 7", 7, 0},
+      // More than a pipe holds: the wait drains it, so the child is never left blocked.
+      {"output_beyond_the_pipe", "write 300000 exit 3", 3, 300000},
+  };
+  for (const Row& row : rows) {
+    Outcome outcome = Run(std::string("child.exe ") + row.arguments);
+    EXPECT_EQ(outcome.exitCode, row.exitCode) << row.name;
+    EXPECT_EQ(outcome.output.size(), row.outputSize) << row.name;
+  }
+}
+
+TEST_F(ProcessContractTest, AnExitCodeBeyondOneByteComesBackWhole) {
+  SKIP_ON_POSIX("a POSIX exit status keeps only its low 8 bits (1000 comes back as 232)");
+  EXPECT_EQ(Run("child.exe exit 1000").exitCode, 1000u);
+}
+
+TEST_F(ProcessContractTest, AMissingProgram) {
+  ProcessHandle process = nullptr;
+  EXPECT_FALSE(CreateProcessA(At("none.exe").c_str(), "none.exe", At("").c_str(), {}, &process));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+}
+
+TEST_F(ProcessContractTest, AFileThatIsNotAProgram) {
+  SKIP_ON_POSIX("a file without the execute permission gives 5 (access denied), not 193");
+  const std::string text = At("text.exe");
+  {
+    FileHandle file = OpenFile(text.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(file->Write("not a program", 13), 13u);
+    ASSERT_EQ(file->Close(), 0);
+  }
+  ProcessHandle process = nullptr;
+  EXPECT_FALSE(CreateProcessA(text.c_str(), "text.exe", At("").c_str(), {}, &process));
+  EXPECT_EQ(GetLastError(), kErrorBadExeFormat);
+}
+
+TEST_F(ProcessContractTest, AWaitThatEndsBeforeTheChildReportsATimeout) {
+  ProcessHandle process = nullptr;
+  ASSERT_TRUE(CreateProcessA(program_.c_str(), "child.exe sleep 400", At("").c_str(), {}, &process))
+      << GetLastError();
+  uint32_t exitCode = 0;
+  EXPECT_EQ(WaitForSingleObject(process, 0), kWaitTimeout);
+  EXPECT_TRUE(GetExitCodeProcess(process, &exitCode));
+  EXPECT_EQ(exitCode, 259u) << "STILL_ACTIVE while it runs";
+  EXPECT_EQ(WaitForSingleObject(process, kInfinite), kWaitObject0);
+  EXPECT_TRUE(GetExitCodeProcess(process, &exitCode));
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(CloseProcessHandle(process));
+}
+
+// ---- The caller's log file ---------------------------------------------------------------
+
+class LogFileContractTest : public PrivateDriveTest {
+ protected:
+  void SetUp() override {
+    PrivateDriveTest::SetUp();
+    std::optional<std::string> host = HostPathOf(At("setup.log").c_str());
+    ASSERT_TRUE(host.has_value());
+    ASSERT_TRUE(log_.emplace().Open(*host, true));
+  }
+  void TearDown() override {
+    log_.reset();  // closed before the drive is emptied
+    PrivateDriveTest::TearDown();
+  }
+  LogHandle handle() { return *log_->handle(); }
+
+  std::optional<testkit::CallerLogFile> log_;
+};
+
+TEST_F(LogFileContractTest, WritesAppendAndRangesLockAndUnlock) {
+  uint32_t written = 0;
+  EXPECT_EQ(SeekToEnd(handle()), 0);
+  EXPECT_TRUE(WriteToDescriptor(handle(), "line one\r\n", 10, &written));
+  EXPECT_EQ(written, 10u);
+  EXPECT_EQ(SeekToEnd(handle()), 10);
+  EXPECT_TRUE(LockFileRange(handle(), 10, 12));
+  EXPECT_TRUE(WriteToDescriptor(handle(), "line two\r\n", 10, &written));
+  EXPECT_TRUE(UnlockFileRange(handle(), 10, 12));
+  EXPECT_EQ(SeekToEnd(handle()), 20);
+  // A range far beyond the end can be locked: the lock is on offsets, not on bytes.
+  EXPECT_TRUE(LockFileRange(handle(), int64_t{1} << 40, 4096));
+  EXPECT_TRUE(UnlockFileRange(handle(), int64_t{1} << 40, 4096));
+}
+
+TEST_F(LogFileContractTest, BadRangesAndHandlesAreRefused) {
+  struct Row {
+    const char* name;
+    bool (*act)(LogHandle);
+    uint32_t error;
+  } rows[] = {
+      {"negative_offset", [](LogHandle h) { return LockFileRange(h, -1, 10); },
+       kErrorInvalidParameter},
+      {"negative_length", [](LogHandle h) { return LockFileRange(h, 0, -10); },
+       kErrorInvalidParameter},
+      // Windows answers ERROR_NOT_LOCKED (158); Wine answers ERROR_LOCK_VIOLATION (33).
+      {"unlock_of_a_range_never_locked", [](LogHandle h) { return UnlockFileRange(h, 0, 10); },
+       158},
+      {"unlock_of_part_of_a_locked_range",
+       [](LogHandle h) { return LockFileRange(h, 0, 10) && UnlockFileRange(h, 0, 5); }, 158},
+  };
+  for (const Row& row : rows) {
+    SetLastError(0);
+    EXPECT_FALSE(row.act(handle())) << row.name;
+    const uint32_t error = GetLastError();
+    if (row.error == 158) {
+      EXPECT_TRUE(error == 158 || error == kErrorLockViolation) << row.name << ": " << error;
+    } else {
+      EXPECT_EQ(error, row.error) << row.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qz7::platform
