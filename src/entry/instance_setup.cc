@@ -122,8 +122,12 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     if (!util::IsRegularFile(source.c_str())) continue;
     const std::string destination = Below(context.targetProfileDir, file);
     util::MakeWritable(destination.c_str());
-    // The source goes only once its copy is in place, so the file is never lost.
-    if (util::CopySetupFile(source.c_str(), destination.c_str()) != 0) continue;
+    // The source goes only once its copy is in place and on the disk, so the file is never
+    // lost, not even to a power cut.
+    if (util::CopySetupFile(source.c_str(), destination.c_str()) != 0 ||
+        !util::SyncSetupFile(destination.c_str()) || !util::SyncFolderOf(destination.c_str())) {
+      continue;
+    }
     util::MakeWritable(source.c_str());
     platform::RemoveFile(util::StripQuotes(source.c_str()).c_str());
   }
@@ -298,10 +302,17 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
                           context.records[context.defaultIndex].name.c_str());
     }
     // After a failed step the index file stays too: the run that repeats the step needs it.
-    if (result != kSetupOk || !RemoveInstanceIndexFile(context)) result = kSetupStepFailed;
+    // What it stands for (moved and migrated directories, created instances) is on the disk
+    // before it goes.
+    if (result != kSetupOk || platform::SyncFileSystem() != 0 ||
+        !RemoveInstanceIndexFile(context)) {
+      result = kSetupStepFailed;
+    }
     fail(UpgradeDefinedInstances(context, steps, notMoved));
     // An instance that could not even be listed was not set up.
     if (context.listGrowthFailed) result = kSetupStepFailed;
+    // What the call changed is on the disk before it reports success.
+    if (platform::SyncFileSystem() != 0) result = kSetupStepFailed;
   }
 
   if (result != kSetupOk && result != kSetupStepFailed) {

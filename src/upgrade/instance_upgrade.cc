@@ -70,7 +70,12 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
   if (code == 0 || configAbsent) {
     // An instance without a configuration gets the template, as it would by copying the
     // template over its configuration; the conversion still counts as failed.
-    if (platform::ReplaceFile(staged.c_str(), config.c_str()) != 0 && code == 0) {
+    // The converted copy was synced by the conversion; the template alone is synced here.
+    // Its new name is on the disk before anything relies on it.
+    const bool synced = !configAbsent || util::SyncSetupFile(staged.c_str());
+    if ((!synced || platform::ReplaceFile(staged.c_str(), config.c_str()) != 0 ||
+         !util::SyncFolderOf(config.c_str())) &&
+        code == 0) {
       code = kDbmFileError;
     }
   }
