@@ -47,9 +47,10 @@ Texts ErrorRecordsOf(const Bytes& errorFileBytes);
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
 // Equal bytes; a difference is told by the sizes and the first offset that differs.
 ::testing::AssertionResult SameBytes(const Bytes& got, const Bytes& want);
-// Runs run in a child process that the fault plan ends at file operation n, as a crash would;
-// true when the child ended there.
-bool StoppedAt(uint64_t n, const std::function<void()>& run);
+// Runs run in a child process that the fault plan ends at file operation n, as a crash would
+// (with powerLoss, as a power cut would: what was not synced is lost); true when the child
+// ended there.
+bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss = false);
 
 class MachineTest : public ::testing::Test {
  protected:
