@@ -138,13 +138,27 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
 int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const SetupSteps& steps) {
   char drives[kDriveStringsSize] = {};
   const uint32_t length = platform::GetLogicalDriveStringsA(sizeof drives, drives);
-  if (length == 0 || length >= sizeof drives) return kSetupOk;
-  int32_t result = kSetupOk;
   const InstanceArray& records = context.existingScan->records;
+  // Drives that cannot be listed, or a drive whose type cannot be told, may hold a directory
+  // still to migrate: the step fails for the instances concerned, so that the index file
+  // stays and a later run looks again.
+  const auto unknown = [&context](const char* name) {
+    Show(context, kDatabaseMigrationFailedMessage, {name, std::to_string(platform::GetLastError())},
+         util::kBoxInformation);
+    return kSetupStepFailed;
+  };
+  if (length == 0) {
+    for (int32_t i = 0; i < records.count(); ++i) unknown(records[i].name.c_str());
+    return records.count() > 0 ? kSetupStepFailed : kSetupOk;
+  }
+  if (length >= sizeof drives) return kSetupOk;
+  int32_t result = kSetupOk;
   for (int32_t i = 0; i < records.count(); ++i) {
     const char* name = records[i].name.c_str();
     for (const char* root = drives; *root != '\0'; root += std::strlen(root) + 1) {
-      if (platform::GetDriveTypeA(root) != platform::kDriveFixed) continue;
+      const uint32_t type = platform::GetDriveTypeA(root);
+      if (type == platform::kDriveUnknown) result = unknown(name);
+      if (type != platform::kDriveFixed) continue;
       const std::string instanceDir = "\"" + std::string(root) + name + "\"";
       const std::string folder = util::ExtendPath(instanceDir, "\\SQLDBDIR");
       if (!util::FileExistsIn(folder.c_str(), "SQLDBDIR")) {
