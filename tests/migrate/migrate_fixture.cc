@@ -58,6 +58,8 @@ bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
 }
 
 void MachineTest::SetUp() {
+  syscalls_.table().fsync = [](int) { return 0; };
+  syscalls_.table().syncfs = [](int) { return 0; };
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
 }
