@@ -54,7 +54,10 @@ enum class Interruption { kFailure, kKilledProcess, kPowerLoss };
 //   the order they were made, which depends on what an interrupted run had made already; they
 //   are compared as sorted lines within each sorted section;
 // - in a qz7systm, the processor speed (offset 808) and so the checksum (offset 0): an
-//   instance made anew is stamped with the speed measured by a timed loop in that run.
+//   instance made anew is stamped with the speed measured by a timed loop in that run;
+// - whether the old profile directory, once empty, is still there: the move that empties it
+//   removes it, and after an interrupted run that may be an instance's move (which removes
+//   emptied folders) rather than the client configuration file's (which does not).
 // Nothing else: no file holds a time or a process number.
 using Snapshot = std::map<std::string, FileBytes>;
 
@@ -117,7 +120,8 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   }
 
   // The registry machine: two instances of a 0x800 release with database and node directories
-  // of different layouts, the first the default, and the client configuration file. The
+  // of different layouts, the first the default, the second's destination already there, and
+  // the client configuration file. The
   // index-file machine: two instances of a 0x600 release listed in QZ7IDIR, their database
   // directories at the root of drive C:. Then the uninterrupted upgrade: how many file
   // operations it takes and what it leaves.
@@ -130,6 +134,8 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
           testkit::MakeOldInstance("SALES", {.seed = 2, .databaseLayout = 3, .nodeLayout = 4})};
       for (const OldInstance& old : olds_) testkit::AddOldInstance(plan, old, kOldProfileDir);
       plan.defaultInstance = "QZ7";
+      // A destination that exists already: SALES is copied over, then its source deleted.
+      plan.files.push_back({std::string(kInstallDir) + "\\SALES\\NOTES.TXT", {'n'}});
     } else {
       olds_ = {testkit::MakeOldInstance(
                    "SALES", {.seed = 3, .version = 0x600, .databaseLayout = 1, .nodeLayout = 2}),
@@ -233,6 +239,13 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       std::ifstream in(entry.path(), std::ios::binary);
       snapshot[path] = Comparable(
           path, FileBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    }
+    const std::string oldProfile = "drives/c/" + std::string(kOldProfileDir + 3) + "/";
+    const auto found = snapshot.find(oldProfile);
+    if (found != snapshot.end() &&
+        (std::next(found) == snapshot.end() ||
+         std::next(found)->first.compare(0, oldProfile.size(), oldProfile) != 0)) {
+      snapshot.erase(found);  // empty
     }
     return snapshot;
   }
