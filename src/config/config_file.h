@@ -20,10 +20,10 @@ namespace qz7::config {
 // content at every moment; the numbered file is synced before the replacement and the folder
 // after it, so that true means the new content is on the disk (false when the folder cannot be
 // synced, though the new content is in place then). When the writing or the replacement
-// fails, the numbered file is
-// removed and the old file stays at path as it was. Only when no numbered file can be made in
-// the folder (no free name, no right to create one, or a drive-relative path) is the file
-// rewritten in place, which a failing write can leave partly written.
+// fails, the numbered file is removed and the old file stays at path as it was. Only when no
+// numbered file can be made in the folder (no free name, no right to create one, or a
+// drive-relative path) is the file rewritten in place (and synced), which a failing write can
+// leave partly written.
 [[nodiscard]] bool CommitConfigFile(const char* path, ConfigFileImage& image);
 
 }  // namespace qz7::config
