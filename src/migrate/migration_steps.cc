@@ -111,9 +111,12 @@ MigrationResult MigrationRun::CompleteBackup(FileHandle& backup, const char* bac
 
   platform::SetFileWritable(permanentPath, true);
   platform::RemoveFile(permanentPath);
-  if (platform::RenameFile(backupPath, permanentPath) != 0 || !util::SyncFolderOf(permanentPath)) {
+  if (platform::RenameFile(backupPath, permanentPath) != 0) {
     return Fail(steps.rename, kRenameFailedObject);
   }
+  // The migration is complete; undone by a power cut, the rename leaves a complete backup
+  // under the restoring name, from which the next run migrates again.
+  static_cast<void>(util::SyncFolderOf(permanentPath));
   return kMigrationOk;
 }
 

@@ -137,10 +137,10 @@ class MigrationRun {
   // migration backup at backupPath complete and keeps it as permanentPath: opens it
   // "rb+" into backup, reads its header, sets the completed status, writes the header back and
   // closes it; then removes an older permanentPath (a failure is not reported: the rename that
-  // follows fails instead), renames the backup and syncs the folder. Object of the failures:
-  // backupPath (a converted file that cannot be synced: its path, under the key of the close),
-  // but kRenameFailedObject for the rename or its folder sync. After a failure but the last
-  // the backup stays where it is.
+  // follows fails instead), renames the backup and syncs the folder (a failure of that sync is
+  // not reported: the migration is complete). Object of the failures: backupPath (a converted
+  // file that cannot be synced: its path, under the key of the close), but kRenameFailedObject
+  // for the rename. After a failure the backup stays where it is.
   [[nodiscard]] MigrationResult CompleteBackup(platform::FileHandle& backup, const char* backupPath,
                                                const char* permanentPath,
                                                const BackupHeaderForm& form,

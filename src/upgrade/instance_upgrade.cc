@@ -73,10 +73,11 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
     // The converted copy was synced by the conversion; the template alone is synced here.
     // Its new name is on the disk before anything relies on it.
     const bool synced = !configAbsent || util::SyncSetupFile(staged.c_str());
-    if ((!synced || platform::ReplaceFile(staged.c_str(), config.c_str()) != 0 ||
-         !util::SyncFolderOf(config.c_str())) &&
-        code == 0) {
-      code = kDbmFileError;
+    if (!synced || platform::ReplaceFile(staged.c_str(), config.c_str()) != 0) {
+      if (code == 0) code = kDbmFileError;
+    } else {
+      // The result tells what qz7systm holds now; a failed sync of its name cannot undo that.
+      static_cast<void>(util::SyncFolderOf(config.c_str()));
     }
   }
   if (code != 0) {

@@ -105,10 +105,12 @@ bool FinishSavedConfiguration(const char* instanceDir) {
     }
     platform::SetFileWritable(config.c_str(), true);
     if (!util::SyncSetupFile(path.c_str()) ||
-        platform::ReplaceFile(path.c_str(), config.c_str()) != 0 ||
-        !util::SyncFolderOf(config.c_str())) {
+        platform::ReplaceFile(path.c_str(), config.c_str()) != 0) {
       return false;
     }
+    // Put back whatever the sync of the name says; undone by a power cut, the copy is found
+    // again by the next run.
+    static_cast<void>(util::SyncFolderOf(config.c_str()));
     current = *copy;
   }
   return true;
@@ -135,8 +137,12 @@ bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath)
   const std::string config = util::JoinPath(
       util::StripQuotes(instanceDir != nullptr ? instanceDir : ""), kConfigurationFileName);
   platform::SetFileWritable(config.c_str(), true);
-  return platform::ReplaceFile(util::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) == 0 &&
-         util::SyncFolderOf(config.c_str());
+  if (platform::ReplaceFile(util::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) != 0) {
+    return false;
+  }
+  // Undone by a power cut, the put-back leaves the copy for the next run to find.
+  static_cast<void>(util::SyncFolderOf(config.c_str()));
+  return true;
 }
 
 }  // namespace qz7::upgrade

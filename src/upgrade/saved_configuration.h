@@ -45,8 +45,8 @@ constexpr const char* kFreshConfigurationName = "qz7systm.new";
 [[nodiscard]] std::string SaveConfiguration(const char* instanceDir);
 
 // Puts the saved copy back over qz7systm in one step (the copy's name is gone afterwards) and
-// syncs the folder. False when that failed; the copy then stays (or, when only the sync
-// failed, may come back after a power cut) for the next run's FinishSavedConfiguration.
+// syncs the folder. False when the put-back failed; the copy then stays for the next run's
+// FinishSavedConfiguration (as it comes back when a power cut undoes the put-back).
 [[nodiscard]] bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath);
 
 }  // namespace qz7::upgrade
