@@ -27,10 +27,11 @@ std::string FreeNameIn(const std::string& folder) {
   return name == nullptr ? std::string() : std::string(name);
 }
 
-// Writes the whole image to an open stream and closes it; false on any reported error.
+// Writes the whole image to an open stream, syncs it to the disk and closes it; false on any
+// reported error.
 bool WriteAndClose(platform::FileStream& stream, const ConfigFileImage& image) {
   bool written = stream.Write(image.data(), image.size()) == image.size();
-  written = stream.Flush() == 0 && written;
+  written = stream.Sync() == 0 && written;
   written = !stream.HasError() && written;
   return stream.Close() == 0 && written;
 }
@@ -82,6 +83,9 @@ bool CommitConfigFile(const char* path, ConfigFileImage& image) {
 
   switch (ReplaceThroughNewFile(path, image)) {
     case Staging::kReplaced:
+      // The new content is in place, which is what the result tells; the sync of its name is
+      // what keeps it there through a power cut, and cannot undo it when it fails.
+      static_cast<void>(util::SyncFolderOf(path));
       return true;
     case Staging::kFailed:
       return false;

@@ -25,10 +25,13 @@ void RemoveAllInstances(const SetupContext& context) {
   static_cast<void>(host::Host().PRegProfilePE(host::kProfileRemoveAll, nullptr, host::kAnyNode));
 
   std::string path = target;
-  while (util::FindCharMB(path.c_str(), '\\') != nullptr) {
-    if (platform::RemoveDirectory(util::StripQuotes(path.c_str()).c_str()) != 0) return;
-    if (!util::CutAtLastBackslash(path)) return;
+  bool removed = true;
+  while (removed && util::FindCharMB(path.c_str(), '\\') != nullptr) {
+    removed = platform::RemoveDirectory(util::StripQuotes(path.c_str()).c_str()) == 0 &&
+              util::CutAtLastBackslash(path);
   }
+  // The removal is on the disk when the call returns; it reports nothing, so neither does this.
+  static_cast<void>(platform::SyncFileSystem());
 }
 
 }  // namespace qz7::entry

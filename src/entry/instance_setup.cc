@@ -122,8 +122,12 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     if (!util::IsRegularFile(source.c_str())) continue;
     const std::string destination = Below(context.targetProfileDir, file);
     util::MakeWritable(destination.c_str());
-    // The source goes only once its copy is in place, so the file is never lost.
-    if (util::CopySetupFile(source.c_str(), destination.c_str()) != 0) continue;
+    // The source goes only once its copy is in place and on the disk, so the file is never
+    // lost, not even to a power cut.
+    if (util::CopySetupFile(source.c_str(), destination.c_str()) != 0 ||
+        !util::SyncSetupFile(destination.c_str()) || !util::SyncFolderOf(destination.c_str())) {
+      continue;
+    }
     util::MakeWritable(source.c_str());
     platform::RemoveFile(util::StripQuotes(source.c_str()).c_str());
   }
@@ -134,13 +138,27 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
 int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const SetupSteps& steps) {
   char drives[kDriveStringsSize] = {};
   const uint32_t length = platform::GetLogicalDriveStringsA(sizeof drives, drives);
-  if (length == 0 || length >= sizeof drives) return kSetupOk;
-  int32_t result = kSetupOk;
   const InstanceArray& records = context.existingScan->records;
+  // Drives that cannot be listed, or a drive whose type cannot be told, may hold a directory
+  // still to migrate: the step fails for the instances concerned, so that the index file
+  // stays and a later run looks again.
+  const auto unknown = [&context](const char* name) {
+    Show(context, kDatabaseMigrationFailedMessage, {name, std::to_string(platform::GetLastError())},
+         util::kBoxInformation);
+    return kSetupStepFailed;
+  };
+  if (length == 0) {
+    for (int32_t i = 0; i < records.count(); ++i) unknown(records[i].name.c_str());
+    return records.count() > 0 ? kSetupStepFailed : kSetupOk;
+  }
+  if (length >= sizeof drives) return kSetupOk;
+  int32_t result = kSetupOk;
   for (int32_t i = 0; i < records.count(); ++i) {
     const char* name = records[i].name.c_str();
     for (const char* root = drives; *root != '\0'; root += std::strlen(root) + 1) {
-      if (platform::GetDriveTypeA(root) != platform::kDriveFixed) continue;
+      const uint32_t type = platform::GetDriveTypeA(root);
+      if (type == platform::kDriveUnknown) result = unknown(name);
+      if (type != platform::kDriveFixed) continue;
       const std::string instanceDir = "\"" + std::string(root) + name + "\"";
       const std::string folder = util::ExtendPath(instanceDir, "\\SQLDBDIR");
       if (!util::FileExistsIn(folder.c_str(), "SQLDBDIR")) {
@@ -298,10 +316,17 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
                           context.records[context.defaultIndex].name.c_str());
     }
     // After a failed step the index file stays too: the run that repeats the step needs it.
-    if (result != kSetupOk || !RemoveInstanceIndexFile(context)) result = kSetupStepFailed;
+    // What it stands for (moved and migrated directories, created instances) is on the disk
+    // before it goes.
+    if (result != kSetupOk || platform::SyncFileSystem() != 0 ||
+        !RemoveInstanceIndexFile(context)) {
+      result = kSetupStepFailed;
+    }
     fail(UpgradeDefinedInstances(context, steps, notMoved));
     // An instance that could not even be listed was not set up.
     if (context.listGrowthFailed) result = kSetupStepFailed;
+    // What the call changed is on the disk before it reports success.
+    if (platform::SyncFileSystem() != 0) result = kSetupStepFailed;
   }
 
   if (result != kSetupOk && result != kSetupStepFailed) {

@@ -72,6 +72,11 @@ int InstallConfigFile(const std::string& templatePath, const std::string& instan
     return kSystemError;
   }
   p::SetFileWritable(fresh.c_str(), true);
+  // On the disk before it takes qz7systm's name, and that name before the call returns.
+  if (p::SyncFile(fresh.c_str()) != 0) {
+    RemoveFileForced(fresh);
+    return kSystemError;
+  }
   if (hadConfig) {
     if (p::RenameFile(target.c_str(), old.c_str()) != 0) {
       RemoveFileForced(fresh);
@@ -88,7 +93,7 @@ int InstallConfigFile(const std::string& templatePath, const std::string& instan
     return kSystemError;
   }
   if (!hadConfig) undo->Add([target] { RemoveFileForced(target); });
-  return 0;
+  return p::SyncDirectory(instanceDir.c_str()) == 0 ? 0 : kSystemError;
 }
 
 // Defines a new instance in the profile registry, or updates the entry of a defined one: its

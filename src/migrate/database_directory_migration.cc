@@ -156,7 +156,8 @@ class DirectoryMigrationRun : private MigrationRun {
     if (MigrationResult code = Convert(recognition); code != kMigrationOk) return code;
     // The backup, marked complete, becomes SQLDDDIR.BAK in place of an older one.
     return CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
-                          kCompletionSteps);
+                          kCompletionSteps,
+                          {directoryPath_.c_str(), copyPath_.c_str(), intentionPath_.c_str()});
   }
 
   // Puts the directory file, its copy and the intention file back as the backup holds them.

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "util/setup_files.h"
+
 namespace qz7::migrate {
 
 using platform::FileHandle;
@@ -66,7 +68,8 @@ MigrationResult MigrationRun::RewriteBackupHeader(FileHandle& backup, const char
                                                   const BackupHeaderWriteSteps& steps) {
   if (backup->Seek(0, platform::kSeekSet) != 0) return Fail(steps.rewind, path);
   if (!WriteExactly(*backup, header, headerSize)) return Fail(steps.writeHeader, path);
-  if (!CloseFile(backup)) return Fail(steps.close, path);
+  // The status is what the next run trusts: it reaches the disk before the step after it.
+  if (backup->Sync() != 0 || !CloseFile(backup)) return Fail(steps.close, path);
   return kMigrationOk;
 }
 
@@ -74,15 +77,27 @@ MigrationResult MigrationRun::PublishStagedBackup(FileHandle& staged, const char
                                                   const char* backupPath,
                                                   int (*move)(const char* from, const char* to),
                                                   const StagedBackupSteps& steps) {
-  if (!CloseFile(staged)) return Fail(steps.close, stagedPath);
-  if (move(stagedPath, backupPath) != 0) return Fail(steps.rename, kRenameFailedObject);
+  // Whole on the disk before it takes the name that the next run restores from, and that
+  // name on the disk before the files it backs up are rewritten.
+  if (staged->Sync() != 0 || !CloseFile(staged)) return Fail(steps.close, stagedPath);
+  if (move(stagedPath, backupPath) != 0 || !util::SyncFolderOf(backupPath)) {
+    return Fail(steps.rename, kRenameFailedObject);
+  }
   return kMigrationOk;
 }
 
 MigrationResult MigrationRun::CompleteBackup(FileHandle& backup, const char* backupPath,
                                              const char* permanentPath,
                                              const BackupHeaderForm& form,
-                                             const BackupCompletionSteps& steps) {
+                                             const BackupCompletionSteps& steps,
+                                             std::initializer_list<const char*> converted) {
+  // The converted files reach the disk before the backup stops being the one to restore.
+  for (const char* path : converted) {
+    if (util::IsKnownAbsent(path) == 0 && !util::SyncSetupFile(path)) {
+      return Fail(steps.writeHeader.close, path);
+    }
+  }
+  if (!util::SyncFolderOf(backupPath)) return Fail(steps.writeHeader.close, backupPath);
   backup = platform::OpenFile(backupPath, "rb+");
   if (!backup) return Fail(steps.open, backupPath);
   unsigned char header[kMaxBackupHeaderSize];
@@ -99,6 +114,9 @@ MigrationResult MigrationRun::CompleteBackup(FileHandle& backup, const char* bac
   if (platform::RenameFile(backupPath, permanentPath) != 0) {
     return Fail(steps.rename, kRenameFailedObject);
   }
+  // The migration is complete; undone by a power cut, the rename leaves a complete backup
+  // under the restoring name, from which the next run migrates again.
+  static_cast<void>(util::SyncFolderOf(permanentPath));
   return kMigrationOk;
 }
 

@@ -123,22 +123,29 @@ class MigrationRun {
                                                     const unsigned char* header, size_t headerSize,
                                                     const BackupHeaderWriteSteps& steps);
 
-  // Closes the staged backup (object stagedPath) and moves it to backupPath with move: a
-  // rename, which fails when backupPath exists, or a replace of it.
+  // Syncs and closes the staged backup (object stagedPath) and moves it to backupPath with
+  // move (a rename, which fails when backupPath exists, or a replace of it), then syncs the
+  // folder, so that the backup is whole on the disk under its name before anything it backs
+  // up is rewritten.
   [[nodiscard]] MigrationResult PublishStagedBackup(platform::FileHandle& staged,
                                                     const char* stagedPath, const char* backupPath,
                                                     int (*move)(const char* from, const char* to),
                                                     const StagedBackupSteps& steps);
 
-  // Marks the migration backup at backupPath complete and keeps it as permanentPath: opens it
+  // Makes the converted files (those of converted that exist) and the names of their folder
+  // durable first: until the backup is complete they can be had again from it. Then marks the
+  // migration backup at backupPath complete and keeps it as permanentPath: opens it
   // "rb+" into backup, reads its header, sets the completed status, writes the header back and
   // closes it; then removes an older permanentPath (a failure is not reported: the rename that
-  // follows fails instead) and renames the backup. Object of the failures: backupPath, but
-  // kRenameFailedObject for the rename. After a failure the backup stays where it is.
+  // follows fails instead), renames the backup and syncs the folder (a failure of that sync is
+  // not reported: the migration is complete). Object of the failures: backupPath (a converted
+  // file that cannot be synced: its path, under the key of the close), but kRenameFailedObject
+  // for the rename. After a failure the backup stays where it is.
   [[nodiscard]] MigrationResult CompleteBackup(platform::FileHandle& backup, const char* backupPath,
                                                const char* permanentPath,
                                                const BackupHeaderForm& form,
-                                               const BackupCompletionSteps& steps);
+                                               const BackupCompletionSteps& steps,
+                                               std::initializer_list<const char*> converted);
 
   // A converter's result: 0 as it is; a failure is recorded with the key and object the
   // converter left, each cut to its buffer.

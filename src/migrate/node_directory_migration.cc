@@ -156,7 +156,7 @@ class NodeMigrationRun : private MigrationRun {
     if (code != kMigrationOk) return code;
     // The backup, marked complete, becomes SQLNDDIR.BAK in place of an older one.
     return CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
-                          kCompletionSteps);
+                          kCompletionSteps, {filePath_.c_str(), copyPath_.c_str()});
   }
 
   // Puts the file and its copy back as the backup holds them. The backup is read whole and

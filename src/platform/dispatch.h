@@ -28,6 +28,9 @@ void Stop();
 void BeforeChange(const char* path);
 // After a successful open for writing: the stream writes to the file now named path.
 void AfterOpenForWrite(const FileStream* stream, const char* path);
+// After a successful open for reading only: a sync of such a stream (which POSIX allows)
+// still makes the file's data durable.
+void AfterOpenForRead(const FileStream* stream, const char* path);
 void AfterStreamSync(const FileStream* stream);
 void ForgetStream(const FileStream* stream);
 void AfterRemove(const char* path);

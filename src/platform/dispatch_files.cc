@@ -133,7 +133,11 @@ FileHandle OpenFile(const char* path, const char* mode) {
   FileStream::Native* native = backend::OpenFile(path, mode);
   if (native == nullptr) return nullptr;
   auto stream = std::make_unique<FileStream>(native);
-  if (writing) durability::AfterOpenForWrite(stream.get(), path);
+  if (writing) {
+    durability::AfterOpenForWrite(stream.get(), path);
+  } else {
+    durability::AfterOpenForRead(stream.get(), path);
+  }
   return stream;
 }
 
@@ -247,6 +251,17 @@ int SyncFileSystem() {
   if (backend::SyncFileSystem() != 0) return -1;
   durability::AfterSyncFileSystem();
   return 0;
+}
+
+int SyncFile(const char* path) {
+  FileHandle file = OpenFile(path, "rb+");
+  if (!file) {
+    if (GetLastError() != kErrorAccessDenied) return -1;
+    file = OpenFile(path, "rb");
+    if (!file) return -1;
+  }
+  const bool synced = file->Sync() == 0;
+  return file->Close() == 0 && synced ? 0 : -1;
 }
 
 }  // namespace qz7::platform

@@ -8,8 +8,9 @@
 // change or removal not yet made durable by a sync is undone first, then the process ends.
 //
 // Power-cut rules (what "durable" means here):
-//   - A file's data is durable up to its last FileStream::Sync (or SyncFileSystem). A file that
-//     existed before the plan was set counts as synced with the contents it had then.
+//   - A file's data is durable up to its last FileStream::Sync (through any stream on it, one
+//     open only for reading too, as SyncFile may use) or SyncFileSystem. A file that existed
+//     before the plan was set counts as synced with the contents it had then.
 //   - A name (a file created, renamed or replaced onto, removed; a folder made or removed) is
 //     durable once its folder is synced with SyncDirectory (or SyncFileSystem). Until then the
 //     change is undone: a removed file comes back with its durable data, a renamed one returns

@@ -89,6 +89,11 @@ int SyncDirectory(const char* path);
 // a flush of every volume's buffers on Windows). For a whole copied tree that must be on the
 // disk before its source is deleted. 0 on success, -1 on failure.
 int SyncFileSystem();
+// Makes the data of the existing file at path durable: opens it for update, syncs and closes
+// it (a read-only file is opened for reading instead, which POSIX can sync and Windows
+// cannot). For a file whose writer is gone, such as a copy made by CopyFileA or a file
+// another step closed. Its name still needs SyncDirectory. 0 on success, -1 on failure.
+int SyncFile(const char* path);
 
 // _mkdir / _rmdir: 0 on success, -1 on failure.
 int MakeDirectory(const char* path);

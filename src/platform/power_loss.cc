@@ -41,6 +41,7 @@ bool tracking = false;
 std::map<std::string, Name> names;  // by upper-case full path
 std::vector<TrackedFile> files;
 std::map<const FileStream*, int> streams;
+std::map<const FileStream*, std::string> readers;  // streams open for reading: their path
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -142,6 +143,7 @@ void Start() {
   names.clear();
   files.clear();
   streams.clear();
+  readers.clear();
   tracking = true;
 }
 
@@ -150,6 +152,7 @@ void Stop() {
   names.clear();
   files.clear();
   streams.clear();
+  readers.clear();
   tracking = false;
 }
 
@@ -167,12 +170,25 @@ void AfterOpenForWrite(const FileStream* stream, const char* path) {
   streams[stream] = name->live.file;
 }
 
+void AfterOpenForRead(const FileStream* stream, const char* path) {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (tracking) readers[stream] = path;
+}
+
 void AfterStreamSync(const FileStream* stream) {
   std::lock_guard<std::mutex> lock(mutex);
   if (!tracking) return;
-  auto found = streams.find(stream);
-  if (found == streams.end()) return;
-  TrackedFile& file = files[found->second];
+  int index = -1;
+  if (auto found = streams.find(stream); found != streams.end()) {
+    index = found->second;
+  } else if (auto reader = readers.find(stream); reader != readers.end()) {
+    // A file only read since tracking began holds what it held then, or what it was given
+    // by a rename: either way what it holds now is what the sync makes durable.
+    Name* name = Track(reader->second.c_str());
+    if (name != nullptr && name->live.kind == Kind::kFile) index = name->live.file;
+  }
+  if (index < 0) return;
+  TrackedFile& file = files[index];
   if (file.livePath.empty()) return;
   if (ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
 }
@@ -180,6 +196,7 @@ void AfterStreamSync(const FileStream* stream) {
 void ForgetStream(const FileStream* stream) {
   std::lock_guard<std::mutex> lock(mutex);
   streams.erase(stream);
+  readers.erase(stream);
 }
 
 void AfterRemove(const char* path) {

@@ -110,8 +110,10 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
     file->Close();
     return kConfigFileError;
   }
-  // The close hands the buffered block to the file; if it cannot, nothing was stamped.
-  return file->Close() == 0 ? 0 : kConfigFileError;
+  // The sync puts the block on the disk before a saved copy may be put back over it or the
+  // caller relies on it; a close that cannot hand it over means nothing was stamped.
+  const bool synced = file->Sync() == 0;
+  return file->Close() == 0 && synced ? 0 : kConfigFileError;
 }
 
 [[nodiscard]] int CreateInstance(const char* name, const char* profileDir, const char* installDir,

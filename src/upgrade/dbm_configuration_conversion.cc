@@ -390,8 +390,9 @@ void NormalizeDbmParameters(unsigned char* block) {
         newFile->Close();
         return kDbmFileError;
       }
+      // Synced before it counts as written: a caller may rename it into place next.
       const bool written = newFile->Write(newBlock.data(), newBlock.size()) == newBlock.size() &&
-                           !newFile->HasError();
+                           !newFile->HasError() && newFile->Sync() == 0;
       const bool closed = newFile->Close() == 0;
       if (written && closed) return 0;
       RestoreBlock(newPath, templateBlock);

@@ -26,8 +26,9 @@ bool IsKnownDbmVersion(uint16_t version);
 //
 // The old file is only read. The new file is written only on success: the converted block is
 // written in one 4096-byte write at offset 0 over the template just read from it, so the
-// write never changes the file's size. When that write or the close that flushes it fails,
-// the template's bytes are written back (best effort) and the result is kDbmFileError. Both
+// write never changes the file's size, and synced, so that on success the converted data is
+// on the disk. When that write, its sync or the close fails, the template's bytes are
+// written back (best effort) and the result is kDbmFileError. Both
 // files are closed exactly once on every path.
 [[nodiscard]] int ConvertDbmConfiguration(const char* newPath, const char* oldPath);
 

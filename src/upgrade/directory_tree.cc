@@ -77,6 +77,8 @@ constexpr const char* kMovedAsideSuffix = ".MOVED";
 
 // A folder that could not be searched: nothing below it is known to be copied.
 constexpr int kFolderNotSearched = 999;
+// A copied tree that could not be synced to the disk: CopySetupFile's "any other failure".
+constexpr int kCopyNotDurable = 999;
 
 // Copies (and with move, deletes file by file) the tree below the open folder texts from and
 // to (each ending in a backslash; to empty deletes) in one pass: each folder is searched once,
@@ -161,15 +163,18 @@ int MoveTree(const std::string& from, const std::string& to) {
     if (util::CutAtLastBackslash(parent))
       MakeDestinationFolders(util::DropClosingQuote(parent) + "\\");
     if (platform::RenameFile(source.c_str(), destination.c_str()) == 0) {
+      // The tree has one name at every moment; the call's closing sync of the file system
+      // makes the new one durable, and nothing before it deletes anything of the tree.
       std::string emptied = Closed(from.substr(0, from.size() - 1));
       if (util::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
       return 0;
     }
   }
   if (const int failure = TransferTree(from, to, /*move=*/false); failure != 0) return failure;
-  // Everything is at the destination. This is the one point between the copy and the first
-  // deletion of the source: whatever makes the copied tree durable belongs here, before the
-  // source goes. The source then goes, first out of the way of later moves.
+  // Everything is at the destination, and is made durable before the source goes: otherwise
+  // a power cut could leave neither. Unsynced, the source stays whole.
+  if (platform::SyncFileSystem() != 0) return kCopyNotDurable;
+  // The source goes, first out of the way of later moves.
   if (util::IsKnownAbsent(aside.c_str()) &&
       platform::RenameFile(source.c_str(), aside.c_str()) == 0) {
     static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));

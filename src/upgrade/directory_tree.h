@@ -21,7 +21,8 @@ constexpr int kTreeDestinationInside = -3;  // the destination lies inside the s
 // A move with a destination is done so that a failure or a stop at any point never leaves
 // an instance's files split between two places that a later run would mix: when the
 // destination does not exist yet, the source directory is renamed to it in one step; else the
-// whole tree is first copied, and only when every file was copied is the source renamed
+// whole tree is first copied and synced to the disk, and only when every file was copied
+// (and the sync succeeded; else *failure is 999) is the source renamed
 // aside (source + ".MOVED", a name no later move reads) and deleted; a later move of the same
 // source first finishes deleting such a folder. When a copy fails the source stays whole, and
 // *failure (when given) receives the CopySetupFile result of the first file that could not be

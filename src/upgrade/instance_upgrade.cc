@@ -70,8 +70,14 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
   if (code == 0 || configAbsent) {
     // An instance without a configuration gets the template, as it would by copying the
     // template over its configuration; the conversion still counts as failed.
-    if (platform::ReplaceFile(staged.c_str(), config.c_str()) != 0 && code == 0) {
-      code = kDbmFileError;
+    // The converted copy was synced by the conversion; the template alone is synced here.
+    // Its new name is on the disk before anything relies on it.
+    const bool synced = !configAbsent || util::SyncSetupFile(staged.c_str());
+    if (!synced || platform::ReplaceFile(staged.c_str(), config.c_str()) != 0) {
+      if (code == 0) code = kDbmFileError;
+    } else {
+      // The result tells what qz7systm holds now; a failed sync of its name cannot undo that.
+      static_cast<void>(util::SyncFolderOf(config.c_str()));
     }
   }
   if (code != 0) {

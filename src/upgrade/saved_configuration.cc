@@ -104,7 +104,13 @@ bool FinishSavedConfiguration(const char* instanceDir) {
       continue;
     }
     platform::SetFileWritable(config.c_str(), true);
-    if (platform::ReplaceFile(path.c_str(), config.c_str()) != 0) return false;
+    if (!util::SyncSetupFile(path.c_str()) ||
+        platform::ReplaceFile(path.c_str(), config.c_str()) != 0) {
+      return false;
+    }
+    // Put back whatever the sync of the name says; undone by a power cut, the copy is found
+    // again by the next run.
+    static_cast<void>(util::SyncFolderOf(config.c_str()));
     current = *copy;
   }
   return true;
@@ -116,7 +122,9 @@ std::string SaveConfiguration(const char* instanceDir) {
   std::string savedPath = free;  // the helper's buffer is shared by every call
   const std::string configPath = util::ExtendPath(instanceDir != nullptr ? instanceDir : "",
                                                   std::string("\\") + kConfigurationFileName);
-  if (util::CopySetupFile(configPath.c_str(), savedPath.c_str()) != 0) {
+  // The saved copy is on the disk, data and name, before qz7systm may be overwritten.
+  if (util::CopySetupFile(configPath.c_str(), savedPath.c_str()) != 0 ||
+      !util::SyncSetupFile(savedPath.c_str()) || !util::SyncFolderOf(savedPath.c_str())) {
     // The name was free before the copy: whatever stands there now is a partial copy.
     if (util::IsRegularFile(savedPath.c_str())) RemoveForced(util::StripQuotes(savedPath.c_str()));
     return "";
@@ -129,7 +137,12 @@ bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath)
   const std::string config = util::JoinPath(
       util::StripQuotes(instanceDir != nullptr ? instanceDir : ""), kConfigurationFileName);
   platform::SetFileWritable(config.c_str(), true);
-  return platform::ReplaceFile(util::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) == 0;
+  if (platform::ReplaceFile(util::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) != 0) {
+    return false;
+  }
+  // Undone by a power cut, the put-back leaves the copy for the next run to find.
+  static_cast<void>(util::SyncFolderOf(config.c_str()));
+  return true;
 }
 
 }  // namespace qz7::upgrade

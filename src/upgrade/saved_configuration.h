@@ -32,18 +32,21 @@ constexpr const char* kFreshConfigurationName = "qz7systm.new";
 // Finishes what an earlier run left in instanceDir (quoted or not): a saved copy that is a
 // prefix of qz7systm (or equal to it) is deleted; any other saved copy is put back in place of
 // qz7systm in one step; a staged template (ours or the host's) is deleted. The host's replaced
-// copy is treated as a saved copy, after the numbered ones. Returns true when no saved copy remains
+// copy is treated as a saved copy, after the numbered ones; what is put back is synced. Returns
+// true when no saved copy remains
 // that holds more than qz7systm (what could not be deleted is only a duplicate); false when a
 // copy could not be read or put back, and qz7systm must then not be changed.
 [[nodiscard]] bool FinishSavedConfiguration(const char* instanceDir);
 
 // Saves instanceDir\qz7systm under the first free name qz7systm.NNN beside it and returns that
 // name (quoted when instanceDir is), or "" when it could not be saved (a partial copy is
-// removed). The caller must know that qz7systm exists.
+// removed). The copy and its name are synced to the disk before the name is returned, so that
+// qz7systm may be overwritten next. The caller must know that qz7systm exists.
 [[nodiscard]] std::string SaveConfiguration(const char* instanceDir);
 
-// Puts the saved copy back over qz7systm in one step (the copy's name is gone afterwards).
-// False when that failed; the copy then stays for the next run's FinishSavedConfiguration.
+// Puts the saved copy back over qz7systm in one step (the copy's name is gone afterwards) and
+// syncs the folder. False when the put-back failed; the copy then stays for the next run's
+// FinishSavedConfiguration (as it comes back when a power cut undoes the put-back).
 [[nodiscard]] bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath);
 
 }  // namespace qz7::upgrade

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/multibyte.h"
 #include "base/quoted_path.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
@@ -94,6 +95,25 @@ int CopySetupFile(const char* source, const char* destination) {
 int MakeWritable(const char* path) {
   std::string bare = StripQuotes(path);
   return platform::SetFileWritable(bare.c_str(), true) == 0 ? 1 : 0;
+}
+
+bool SyncSetupFile(const char* path) {
+  const std::string bare = StripQuotes(path);
+  return platform::SyncFile(bare.c_str()) == 0;
+}
+
+bool SyncFolderOf(const char* path) {
+  std::string folder = StripQuotes(path);
+  const char* separator = FindLastCharMB(folder.c_str(), '\\');
+  if (separator == nullptr) {
+    folder = folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + "." : ".";
+  } else {
+    const size_t cut = static_cast<size_t>(separator - folder.c_str());
+    // A root keeps its backslash: "C:\" is a folder, "C:" the drive's current one.
+    const bool root = cut == 0 || (cut == 2 && folder[1] == ':');
+    folder.resize(root ? cut + 1 : cut);
+  }
+  return platform::SyncDirectory(folder.c_str()) == 0;
 }
 
 const char* FindFreeNumberedName(const char* directory, const char* pattern) {

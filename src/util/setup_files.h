@@ -29,6 +29,14 @@ int CopySetupFile(const char* source, const char* destination);
 // Gives the owner read and write permission: 1 on success, 0 on failure.
 int MakeWritable(const char* path);
 
+// Makes the data of the existing file at path durable (a copy, or a file whose writer has
+// closed it). True on success.
+[[nodiscard]] bool SyncSetupFile(const char* path);
+// Makes the change of the name path in its folder durable (a file created, replaced, renamed
+// onto or removed there): syncs the folder holding path ("C:\" for "C:\NAME", the current
+// directory for a bare name). True on success.
+[[nodiscard]] bool SyncFolderOf(const char* path);
+
 // The first candidate directory + "\" + pattern (its ? marks filled with the digits of 0, 1,
 // 2, ... from the right) that is neither a regular file nor a directory, quoted when the
 // directory is. Null when the digits run out, the candidate would not fit in 260 bytes, or a

@@ -388,17 +388,22 @@ class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
   std::vector<Bytes> reference_;
 };
 
-// A run stopped at any file operation and then run again ends exactly where an uninterrupted
-// run ends, whichever file operation it was stopped at, the writing of the backup included.
+// A run stopped at any file operation, as a killed process or a power cut (which loses what
+// was not synced) stops it, and then run again ends exactly where an uninterrupted run ends,
+// whichever file operation it was stopped at, the writing of the backup included.
 TEST_F(DirectoryMigrationCrashTest, ARunStoppedAtAnyFileOperationIsCompletedByTheNext) {
-  for (const auto& start : kStartingPoints) {
-    SCOPED_TRACE(start.name);
+  for (const auto& [start, powerLoss] : {std::pair{kStartingPoints[0], false},
+                                         {kStartingPoints[1], false},
+                                         {kStartingPoints[0], true},
+                                         {kStartingPoints[1], true}}) {
+    SCOPED_TRACE(std::string(start.name) + (powerLoss ? ", power cut" : ", killed"));
     const uint64_t operations = ReferenceRun(start.interrupted);
     ASSERT_GE(operations, 50u);
     for (uint64_t n = 1; n <= operations; ++n) {
       SCOPED_TRACE("stopped at file operation " + std::to_string(n));
       Prepare(start.interrupted);
-      ASSERT_TRUE(StoppedAt(n, [&] { Migrate(); }));
+      ASSERT_TRUE(StoppedAt(
+          n, [&] { Migrate(); }, powerLoss));
       EXPECT_TRUE(OldDirectoryRecoverable());
       EXPECT_EQ(Migrate(), 0);
       EXPECT_TRUE(State() == reference_);

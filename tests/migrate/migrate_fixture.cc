@@ -41,11 +41,14 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
                                        << " were wanted, the first difference at " << at;
 }
 
-bool StoppedAt(uint64_t n, const std::function<void()>& run) {
+bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
   constexpr int kCrashExitCode = 86;
   const pid_t child = fork();
   if (child == 0) {
-    platform::SetFaultPlan({.triggerAt = n, .crash = true, .crashExitCode = kCrashExitCode});
+    platform::SetFaultPlan({.triggerAt = n,
+                            .crash = !powerLoss,
+                            .crashExitCode = kCrashExitCode,
+                            .powerLoss = powerLoss});
     run();
     _exit(0);
   }
@@ -55,6 +58,8 @@ bool StoppedAt(uint64_t n, const std::function<void()>& run) {
 }
 
 void MachineTest::SetUp() {
+  syscalls_.table().fsync = [](int) { return 0; };
+  syscalls_.table().syncfs = [](int) { return 0; };
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
 }

@@ -14,6 +14,7 @@
 
 #include "migrate/database_directory_migration.h"
 #include "platform/fault_injection.h"
+#include "platform/posix/syscalls.h"
 #include "testkit/database_directory_builder.h"
 #include "testkit/old_directory_entries.h"
 #include "testkit/temp_machine.h"
@@ -47,9 +48,10 @@ Texts ErrorRecordsOf(const Bytes& errorFileBytes);
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
 // Equal bytes; a difference is told by the sizes and the first offset that differs.
 ::testing::AssertionResult SameBytes(const Bytes& got, const Bytes& want);
-// Runs run in a child process that the fault plan ends at file operation n, as a crash would;
-// true when the child ended there.
-bool StoppedAt(uint64_t n, const std::function<void()>& run);
+// Runs run in a child process that the fault plan ends at file operation n, as a crash would
+// (with powerLoss, as a power cut would: what was not synced is lost); true when the child
+// ended there.
+bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss = false);
 
 class MachineTest : public ::testing::Test {
  protected:
@@ -64,6 +66,9 @@ class MachineTest : public ::testing::Test {
   void MakeFolder(const std::string& path) const;
 
   testkit::TempMachine machine_;
+  // What a power cut loses is decided by the fault seam's bookkeeping of the syncs, not by the
+  // disk: the loops need no real fsync, which would only cost time.
+  platform::posix::ScopedSyscallOverride syscalls_;
 };
 
 // The database directory.

@@ -299,6 +299,21 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
        "2", "old"},
       {"UnsyncedCopyIsGone", [&] { return CopyFileA(kOld, "C:\\DATA\\new.dat", true); }, "old",
        nullptr},
+      // A copy synced afterwards by its path, or through a stream open for reading only.
+      {"CopySyncedByPathWithItsFolderStays",
+       [&] {
+         return CopyFileA(kOld, "C:\\DATA\\new.dat", true) && SyncFile("C:\\DATA\\new.dat") == 0 &&
+                SyncDirectory("C:\\DATA") == 0;
+       },
+       "old", "old"},
+      {"CopySyncedThroughAReadStreamStays",
+       [&] {
+         if (!CopyFileA(kOld, "C:\\DATA\\new.dat", true)) return false;
+         FileHandle reader = OpenFile("C:\\DATA\\new.dat", "rb");
+         return reader != nullptr && reader->Sync() == 0 && reader->Close() == 0 &&
+                SyncDirectory("C:\\DATA") == 0;
+       },
+       "old", "old"},
   };
   auto contents = [&](const char* name) -> std::string {
     std::string host = OnC(std::string("data/") + name);
