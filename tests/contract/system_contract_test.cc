@@ -349,7 +349,7 @@ TEST_F(ProcessContractTest, ExitCodesAndOutputComeBack) {
     uint32_t exitCode;
     size_t outputSize;
   } rows[] = {
-      {"exit_code", "exit 7", 7, 0},
+      {"exit_code", "exit 255", 255, 0},
       // More than a pipe holds: the wait drains it, so the child is never left blocked.
       {"output_beyond_the_pipe", "write 300000 exit 3", 3, 300000},
   };

@@ -87,7 +87,6 @@ TEST_F(ProcessTest, ChildRunsWithItsArgumentsDirectoryAndPipes) {
     std::string output;
   };
   const Row rows[] = {
-      {"ExitCode255", "--exit 255", nullptr, nullptr, 255, ""},
       {"MegabyteOnBothStreams", "--stdout 1048576 --stderr 1048576 --exit 4", nullptr, nullptr, 4,
        std::string(1 << 20, 'o') + std::string(1 << 20, 'e')},
       {"StandardInputFromPipe", "--stdin", nullptr, "hello\n", 0, "hello\n"},
