@@ -36,15 +36,19 @@ class FileContractTest : public PrivateDriveTest {
 };
 
 TEST_F(FileContractTest, TextModeTranslatesLineEnds) {
-  Write("t.txt", "one\r\ntwo\r\n");
-  EXPECT_EQ(Read("t.txt", "r"), "one\ntwo\n");
-  {
-    FileHandle file = OpenFile(At("w.txt").c_str(), "w");
+  // The CR falls on the last byte of a 4096-byte read, its LF on the first of the next; a lone
+  // CR stays.
+  Write("t.txt", std::string(4095, 'x') + "\r\ntwo\rx\r\n");
+  EXPECT_EQ(Read("t.txt", "r"), std::string(4095, 'x') + "\ntwo\rx\n");
+  for (const char* mode : {"w", "a"}) {  // appending writes at the end, wherever the stream is
+    FileHandle file = OpenFile(At("w.txt").c_str(), mode);
     ASSERT_NE(file, nullptr);
-    ASSERT_EQ(file->PutText("a\nb\n"), 0);
+    ASSERT_EQ(file->Seek(0, kSeekSet), 0);
+    ASSERT_EQ(file->PutText("a\n"), 0);
+    EXPECT_EQ(file->Printf("%s=%d\n", "b", 2), 4);
     ASSERT_EQ(file->Close(), 0);
   }
-  EXPECT_EQ(Read("w.txt"), "a\r\nb\r\n");
+  EXPECT_EQ(Read("w.txt"), "a\r\nb=2\r\na\r\nb=2\r\n");
 }
 
 TEST_F(FileContractTest, CtrlZEndsATextModeRead) {

@@ -20,16 +20,6 @@ namespace fs = std::filesystem;
 
 class FileSystemTest : public MachineFixture {
  protected:
-  std::string ReadAll(const char* path, const char* mode) {
-    FileHandle file = OpenFile(path, mode);
-    if (!file) return "<open failed>";
-    std::string text;
-    char buffer[100];
-    size_t got;
-    while ((got = file->Read(buffer, sizeof buffer)) > 0) text.append(buffer, got);
-    EXPECT_EQ(file->Close(), 0);
-    return text;
-  }
   // The last error after a failed call (result -1), 0 after a successful one.
   static uint32_t ErrorOf(int result) { return result == 0 ? 0 : GetLastError(); }
   // Creates an empty file through the platform layer.
@@ -176,26 +166,6 @@ TEST_F(FileSystemTest, LinksLeadingOutOfTheDriveAreRefused) {
 }
 
 // ---- Streams ----
-
-TEST_F(FileSystemTest, TextModeWritesCrLfAndReadsLfAcrossBuffers) {
-  FileHandle file = OpenFile("C:\\err.txt", "w+");
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(file->PutText("one\n"), 0);
-  EXPECT_EQ(file->Printf("%s=%d\n", "two", 2), 6);
-  EXPECT_EQ(file->Close(), 0);
-  EXPECT_EQ(ReadHostFile(OnC("err.txt")), "one\r\ntwo=2\r\n");
-  EXPECT_EQ(ReadAll("C:\\err.txt", "r"), "one\ntwo=2\n");
-  // Appending writes at the end, wherever the stream was moved to.
-  file = OpenFile("C:\\ERR.TXT", "a");
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(file->Seek(0, kSeekSet), 0);
-  EXPECT_EQ(file->PutText("three\n"), 0);
-  EXPECT_EQ(file->Close(), 0);
-  EXPECT_EQ(ReadHostFile(OnC("err.txt")), "one\r\ntwo=2\r\nthree\r\n");
-  // The CR falls on the last byte of the first buffer fill, its LF on the first of the next.
-  WriteHostFile(OnC("long.txt"), std::string(4095, 'x') + "\r\nend\rx");
-  EXPECT_EQ(ReadAll("C:\\long.txt", "r"), std::string(4095, 'x') + "\nend\rx");
-}
 
 TEST_F(FileSystemTest, BinaryStreamBuffersReadsWritesAndSeeks) {
   FileHandle file = OpenFile("C:\\data.bin", "wb+");
