@@ -139,12 +139,18 @@ TEST_F(RegistryContractTest, KeysAreFoundWithoutRegardToCaseAndEnumeratedByName)
 }
 
 TEST_F(RegistryContractTest, DeletingATreeTakesItsSubkeysAndValues) {
-  RegKey nodes = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(key_, "NODES\\0\\DEEP", &nodes), 0);
-  SetText(nodes, "Host", "PC1");
-  EXPECT_EQ(RegCloseKey(nodes), 0);
+  RegKey deep = nullptr, sibling = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(key_, "NODES\\0\\DEEP", &deep), 0);
+  SetText(deep, "Host", "PC1");
+  ASSERT_EQ(RegCreateKeyExA(key_, "NODESX", &sibling), 0);  // no child of NODES
+  EXPECT_EQ(RegCloseKey(sibling), 0);
+  EXPECT_EQ(RegDeleteTreeA(key_, "nodes\\0"), 0);
+  // A handle whose key is gone reports that; it neither crashes nor makes the key again.
+  EXPECT_EQ(RegSetValueExA(deep, "X", kRegSz, reinterpret_cast<const unsigned char*>(""), 1),
+            1018L);
+  EXPECT_EQ(RegCloseKey(deep), 0);
   EXPECT_EQ(RegDeleteTreeA(key_, "NODES"), 0);
-  EXPECT_EQ(SubKeys(key_), std::vector<std::string>{});
+  EXPECT_EQ(SubKeys(key_), std::vector<std::string>{"NODESX"});
   EXPECT_EQ(RegDeleteTreeA(key_, "NODES"), static_cast<long>(kErrorFileNotFound));
   const uint32_t number = 0x01020304;
   ASSERT_EQ(RegSetValueExA(key_, "Count", kRegDword,
@@ -326,6 +332,8 @@ TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
       {"odd_backslashes_keep_the_quote", "args a\\\"b", "a\"b\n"},
       {"other_backslashes_are_literal", "args C:\\QZ7\\BIN\\", "C:\\QZ7\\BIN\\\n"},
       {"empty_quotes_are_an_argument", "args \"\" x", "\nx\n"},
+      {"tab_separates", "args a\tb", "a\nb\n"},
+      {"doubled_quote_inside_quotes", "args \"c\"\"d\"", "c\"d\n"},
   };
   for (const Row& row : rows) {
     Outcome outcome = Run("child.exe " + std::string(row.arguments));
@@ -341,7 +349,7 @@ TEST_F(ProcessContractTest, ExitCodesAndOutputComeBack) {
     uint32_t exitCode;
     size_t outputSize;
   } rows[] = {
-      {"exit_code", "exit 7", 7, 0},
+      {"exit_code", "exit 255", 255, 0},
       // More than a pipe holds: the wait drains it, so the child is never left blocked.
       {"output_beyond_the_pipe", "write 300000 exit 3", 3, 300000},
   };

@@ -71,11 +71,6 @@ void MachineTest::Remove(const std::string& path) const {
   std::filesystem::remove_all(machine_.HostPath(path), ignored);
 }
 
-void MachineTest::MakeFolder(const std::string& path) const {
-  Remove(path);
-  machine_.MakeDirectory(path);
-}
-
 void DirectoryFolderTest::SetUp() {
   MachineTest::SetUp();
   ASSERT_EQ(testkit::WriteMigrationMessageFile(kInstall, testkit::MigrationMessageFileLines()), 0u);

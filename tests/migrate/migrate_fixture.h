@@ -62,8 +62,6 @@ class MachineTest : public ::testing::Test {
   Bytes Get(const std::string& path) const { return machine_.ReadFile(path); }
   bool Exists(const std::string& path) const { return machine_.Exists(path); }
   void Remove(const std::string& path) const;
-  // A folder where a file is expected: it can be neither opened nor removed as a file.
-  void MakeFolder(const std::string& path) const;
 
   testkit::TempMachine machine_;
   // What a power cut loses is decided by the fault seam's bookkeeping of the syncs, not by the

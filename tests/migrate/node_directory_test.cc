@@ -284,30 +284,28 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
 // Every work buffer of a run in turn cannot be had: the run ends with -131 and a record without
 // object, and the old directory is in place or whole in SQLNDDIR.TMP.
 TEST_F(NodeDirectoryTest, EachBufferThatCannotBeHadEndsTheRunWith131) {
-  {  // starting from the backup an interrupted run left
-    auto prepare = [&] {
-      ClearInstance();
-      Put(kFile, kNodes);
-      Put(kCopy, kNodes);
-      Put(kTmp, NodeBackupBuilder().Data(kNodes).Bytes());
-    };
+  // Starting from the backup an interrupted run left.
+  auto prepare = [&] {
+    ClearInstance();
+    Put(kFile, kNodes);
+    Put(kCopy, kNodes);
+    Put(kTmp, NodeBackupBuilder().Data(kNodes).Bytes());
+  };
+  prepare();
+  FailWorkBufferAllocationAt(0);
+  ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
+  const uint64_t allocations = WorkBufferAllocationCount();
+  ASSERT_GE(allocations, 5u);
+  for (uint64_t n = 1; n <= allocations; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
     prepare();
+    FailWorkBufferAllocationAt(n);
+    EXPECT_EQ(MigrateNodeDirectory(kInstance), -131);
     FailWorkBufferAllocationAt(0);
-    ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
-    const uint64_t allocations = WorkBufferAllocationCount();
-    ASSERT_GE(allocations, 5u);
-    for (uint64_t n = 1; n <= allocations; ++n) {
-      SCOPED_TRACE("allocation " + std::to_string(n));
-      prepare();
-      FailWorkBufferAllocationAt(n);
-      EXPECT_EQ(MigrateNodeDirectory(kInstance), -131);
-      FailWorkBufferAllocationAt(0);
-      const Texts records = ErrorRecords();
-      ASSERT_EQ(records.size(), 1u);
-      EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
-      EXPECT_TRUE((Get(kFile) == kNodes && Get(kCopy) == kNodes) ||
-                  BackupData(Get(kTmp)) == kNodes);
-    }
+    const Texts records = ErrorRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
+    EXPECT_TRUE((Get(kFile) == kNodes && Get(kCopy) == kNodes) || BackupData(Get(kTmp)) == kNodes);
   }
 }
 
@@ -380,25 +378,23 @@ TEST_F(NodeMigrationFaults, CrashAtEveryFileOperation) {
 TEST_F(NodeMigrationFaults, FailureAtEveryFileOperation) {
   const uint64_t operations = ReferenceRun(false);
   for (uint64_t n = 1; n <= operations; ++n) {
-    {
-      const uint32_t error = n % 2 ? platform::kErrorDiskFull : platform::kErrorAccessDenied;
-      SCOPED_TRACE("error " + std::to_string(error) + " at file operation " + std::to_string(n));
-      Prepare(false);
-      platform::SetFaultPlan({.triggerAt = n, .error = error});
-      ::testing::internal::CaptureStdout();  // the notice when the error file fails
-      const MigrationResult result = MigrateNodeDirectory(kInstance);
-      ::testing::internal::GetCapturedStdout();
-      platform::ClearFaultPlan();
-      const bool untouched = Get(kFile) == original_ && Get(kCopy) == original_;
-      const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == original_;
-      const bool completed = result == 0 && Converted();
-      EXPECT_TRUE(untouched || inBackup || completed) << "result " << result;
-      if (result != 0 && result != -124) {
-        EXPECT_FALSE(ErrorRecords().empty());
-      }
-      EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
-      EXPECT_TRUE(Converted());
+    const uint32_t error = n % 2 ? platform::kErrorDiskFull : platform::kErrorAccessDenied;
+    SCOPED_TRACE("error " + std::to_string(error) + " at file operation " + std::to_string(n));
+    Prepare(false);
+    platform::SetFaultPlan({.triggerAt = n, .error = error});
+    ::testing::internal::CaptureStdout();  // the notice when the error file fails
+    const MigrationResult result = MigrateNodeDirectory(kInstance);
+    ::testing::internal::GetCapturedStdout();
+    platform::ClearFaultPlan();
+    const bool untouched = Get(kFile) == original_ && Get(kCopy) == original_;
+    const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == original_;
+    const bool completed = result == 0 && Converted();
+    EXPECT_TRUE(untouched || inBackup || completed) << "result " << result;
+    if (result != 0 && result != -124) {
+      EXPECT_FALSE(ErrorRecords().empty());
     }
+    EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
+    EXPECT_TRUE(Converted());
   }
 }
 

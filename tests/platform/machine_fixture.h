@@ -81,9 +81,6 @@ class MachineFixture : public ::testing::Test {
   std::string root_;
 };
 
-// Names the rows of a parameterised table in the test output.
-inline constexpr auto kRowName = [](const auto& info) { return std::string(info.param.name); };
-
 }  // namespace qz7::platform
 
 #endif  // QZ7_TESTS_PLATFORM_MACHINE_FIXTURE_H_
