@@ -43,6 +43,31 @@ std::set<std::string> TopEntries() {
   return names;
 }
 
+constexpr const char* kActiveComputerNameKey =
+    "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName";
+constexpr const char* kComputerNameValue = "ComputerName";
+
+// Sets (or, with a null name, reads into *name) the computer's active name.
+bool ActiveComputerName(std::string* name, bool set) {
+  platform::RegKey key = nullptr;
+  if (platform::RegCreateKeyExA(platform::LocalMachineKey(), kActiveComputerNameKey, &key) != 0) {
+    return false;
+  }
+  long error;
+  if (set) {
+    error = platform::RegSetValueExA(key, kComputerNameValue, platform::kRegSz,
+                                     reinterpret_cast<const unsigned char*>(name->c_str()),
+                                     static_cast<uint32_t>(name->size() + 1));
+  } else {
+    unsigned char data[256] = {};
+    uint32_t size = sizeof data - 1;
+    error = platform::RegQueryValueExA(key, kComputerNameValue, nullptr, data, &size);
+    if (error == 0) *name = reinterpret_cast<const char*>(data);
+  }
+  static_cast<void>(platform::RegCloseKey(key));  // the value is written or read
+  return error == 0;
+}
+
 bool ProductKeyExists() {
   platform::RegKey key = nullptr;
   if (platform::RegOpenKeyExA(platform::LocalMachineKey(), kProductKey, 0, platform::kKeyRead,
@@ -76,6 +101,7 @@ TempMachine::~TempMachine() {
     MakeWritable(fs::path(kTestDrive) / name);
     fs::remove_all(fs::path(kTestDrive) / name, ignored);
   }
+  if (renamed_) static_cast<void>(ActiveComputerName(&nameBefore_, true));  // best effort
   if (!productKeyBefore_) {
     // The tree may be gone already; either way it is not there afterwards.
     static_cast<void>(platform::RegDeleteTreeA(platform::LocalMachineKey(), kProductKey));
@@ -135,6 +161,19 @@ void TempMachine::AddDrive(char letter) const {
   // On Windows only a folder in the scratch root: the computer has the drives it has.
   fs::create_directories(fs::path(root_) / "drives" /
                          std::string(1, static_cast<char>(std::tolower(letter))));
+}
+
+void TempMachine::NameComputer(const std::string& name) {
+#if defined(_WIN32)
+  if (!renamed_ && !ActiveComputerName(&nameBefore_, false)) {
+    throw std::runtime_error("cannot read the computer's name");
+  }
+  renamed_ = true;
+  std::string wanted = name;
+  if (!ActiveComputerName(&wanted, true)) throw std::runtime_error("cannot name the computer");
+#else
+  std::ofstream(fs::path(root_) / "computer.txt") << name << "\n";
+#endif
 }
 
 }  // namespace qz7::testkit

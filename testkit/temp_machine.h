@@ -30,12 +30,18 @@ class TempMachine {
   std::vector<unsigned char> ReadFile(const std::string& windowsPath) const;
   bool Exists(const std::string& windowsPath) const;
   void AddDrive(char letter) const;
+  // Gives the computer the name for the rest of the test: computer.txt of the machine root
+  // on POSIX; on Windows the computer's active name in the registry, which GetComputerNameA
+  // reads, put back when the object goes.
+  void NameComputer(const std::string& name);
 
  private:
   std::string root_;
 #if defined(_WIN32)
   std::set<std::string> before_;  // the top folder of C: when the object was made
   bool productKeyBefore_ = false;
+  bool renamed_ = false;
+  std::string nameBefore_;  // the active computer name before the first NameComputer
 #endif
 };
 

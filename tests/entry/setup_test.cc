@@ -87,7 +87,7 @@ TEST_F(SetupContextTest, ProfileDirectoriesAndBadPaths) {
 // type. Then the caller's descriptors: an added node, and one flagged both ways (the
 // administration server wins).
 TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
-  std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
+  machine_.NameComputer("TESTPC");
   machine_.MakeDirectory("C:\\A\\MPP");
   machine_.WriteFile("C:\\A\\MPP\\qz7systm", testkit::DbmBlockBuilder().NodeType(4).Bytes());
   for (const char* name : {"QZ7", "DAS", "REMOTE", "MPP"}) {
@@ -314,7 +314,7 @@ TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
             0);  // this computer, other case
   EXPECT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
   EXPECT_EQ(host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof"), 0);
-  std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
+  machine_.NameComputer("TESTPC");
   WriteConfig("MINE", 4096, 0x800, 4);
 
   auto scan = ScanExistingInstances(kProfile);
