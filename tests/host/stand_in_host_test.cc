@@ -390,7 +390,7 @@ const CreateCase kCreateCases[] = {
     {.label = "defined: partitioned, new directory, node 0 added",
      .defined = {{.name = "MPP", .variables = {{"QZ7INSTPROF", "C:\\OLDPROF"}}, .nodes = {"1"}}},
      .oldService = "MPP-1", .name = "MPP", .kind = 4, .profileDir = "C:\\NEW\\PROF",
-     .templateFile = "qz7sysmp", .nodes = {"1", "0"}, .service = "MPP-0"},
+     .templateFile = "qz7sysmp", .nodes = {"0", "1"}, .service = "MPP-0"},
     {.label = "administration server", .name = "DAS", .kind = -1, .adminFlag = 1,
      .templateFile = "qz7syssr.das", .service = "DAS"},
     {.label = "defined: becomes partitioned, nodes key added", .defined = {kOldQz7},
