@@ -1,5 +1,6 @@
 #include "testkit/temp_machine.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -43,31 +44,6 @@ std::set<std::string> TopEntries() {
   return names;
 }
 
-constexpr const char* kActiveComputerNameKey =
-    "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName";
-constexpr const char* kComputerNameValue = "ComputerName";
-
-// Sets (or, with a null name, reads into *name) the computer's active name.
-bool ActiveComputerName(std::string* name, bool set) {
-  platform::RegKey key = nullptr;
-  if (platform::RegCreateKeyExA(platform::LocalMachineKey(), kActiveComputerNameKey, &key) != 0) {
-    return false;
-  }
-  long error;
-  if (set) {
-    error = platform::RegSetValueExA(key, kComputerNameValue, platform::kRegSz,
-                                     reinterpret_cast<const unsigned char*>(name->c_str()),
-                                     static_cast<uint32_t>(name->size() + 1));
-  } else {
-    unsigned char data[256] = {};
-    uint32_t size = sizeof data - 1;
-    error = platform::RegQueryValueExA(key, kComputerNameValue, nullptr, data, &size);
-    if (error == 0) *name = reinterpret_cast<const char*>(data);
-  }
-  static_cast<void>(platform::RegCloseKey(key));  // the value is written or read
-  return error == 0;
-}
-
 bool ProductKeyExists() {
   platform::RegKey key = nullptr;
   if (platform::RegOpenKeyExA(platform::LocalMachineKey(), kProductKey, 0, platform::kKeyRead,
@@ -86,6 +62,9 @@ TempMachine::TempMachine() {
 #if defined(_WIN32)
   before_ = TopEntries();
   productKeyBefore_ = ProductKeyExists();
+  if (!ReadActiveComputerName(&nameBefore_) || !ListServiceNames(&servicesBefore_)) {
+    throw std::runtime_error("cannot read the computer's name or services");
+  }
 #else
   fs::create_directories(fs::path(root_) / "drives" / "c");
 #endif
@@ -101,7 +80,16 @@ TempMachine::~TempMachine() {
     MakeWritable(fs::path(kTestDrive) / name);
     fs::remove_all(fs::path(kTestDrive) / name, ignored);
   }
-  if (renamed_) static_cast<void>(ActiveComputerName(&nameBefore_, true));  // best effort
+  std::vector<std::string> services;
+  if (ListServiceNames(&services)) {
+    for (const std::string& service : services) {
+      if (std::find(servicesBefore_.begin(), servicesBefore_.end(), service) ==
+          servicesBefore_.end()) {
+        static_cast<void>(DeleteServiceNamed(service));  // gone either way or left to see
+      }
+    }
+  }
+  static_cast<void>(WriteActiveComputerName(nameBefore_));  // as good as it gets here
   if (!productKeyBefore_) {
     // The tree may be gone already; either way it is not there afterwards.
     static_cast<void>(platform::RegDeleteTreeA(platform::LocalMachineKey(), kProductKey));
@@ -165,12 +153,7 @@ void TempMachine::AddDrive(char letter) const {
 
 void TempMachine::NameComputer(const std::string& name) {
 #if defined(_WIN32)
-  if (!renamed_ && !ActiveComputerName(&nameBefore_, false)) {
-    throw std::runtime_error("cannot read the computer's name");
-  }
-  renamed_ = true;
-  std::string wanted = name;
-  if (!ActiveComputerName(&wanted, true)) throw std::runtime_error("cannot name the computer");
+  if (!WriteActiveComputerName(name)) throw std::runtime_error("cannot name the computer");
 #else
   std::ofstream(fs::path(root_) / "computer.txt") << name << "\n";
 #endif

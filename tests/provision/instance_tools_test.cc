@@ -129,6 +129,9 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
   plan.profileDir = "C:\\PROF";
   plan.instances = {{.name = "QZ7", .version = 0x900}, {.name = "QZ7B", .version = 0x900}};
   testkit::BuildSampleMachine(machine.root(), plan);
+#if defined(_WIN32)
+  machine.NameComputer(plan.computerName);  // the sample machine leaves it alone on Windows
+#endif
   ASSERT_EQ(h::PointProfileRegistry(h::kInstallDirValue, "C:\\QZ7"), 0);
   ASSERT_EQ(h::PointProfileRegistry(h::kInstanceProfileDirValue, "C:\\PROF"), 0);
 #if defined(_WIN32)
