@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/machine_root.h"
 #include "platform/registry.h"
@@ -78,7 +81,20 @@ TempMachine::~TempMachine() {
   for (const std::string& name : TopEntries()) {
     if (before_.count(name) != 0) continue;
     MakeWritable(fs::path(kTestDrive) / name);
-    fs::remove_all(fs::path(kTestDrive) / name, ignored);
+    // A program of the test that ended a moment ago may still hold its file: Windows lets go
+    // of a finished process's image a little after its end is reported.
+    std::error_code error;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      error.clear();
+      fs::remove_all(fs::path(kTestDrive) / name, error);
+      if (!error) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // What stays would be taken for the computer's own by the next test: say so.
+    if (error) {
+      std::fprintf(stderr, "test machine: %s%s stays: %s\n", kTestDrive, name.c_str(),
+                   error.message().c_str());
+    }
   }
   std::vector<std::string> services;
   if (ListServiceNames(&services)) {
