@@ -6,6 +6,7 @@
 #define QZ7_TESTKIT_HOST_OS_H_
 
 #include <string>
+#include <vector>
 
 #include "platform/log_file.h"
 #include "qz7instm.h"
@@ -47,6 +48,18 @@ class CallerLogFile {
   platform::LogHandle value_{};
   bool open_ = false;
 };
+
+#if defined(_WIN32)
+// The computer's active name (what GetComputerNameA gives), read from or written to the
+// registry; false when that fails. Tests name the computer this way, for as long as they run.
+bool ReadActiveComputerName(std::string* name);
+bool WriteActiveComputerName(const std::string& name);
+
+// The names of the services the Service Control Manager holds; false when it cannot tell.
+bool ListServiceNames(std::vector<std::string>* names);
+// Deletes the service; false when it is not there or cannot be deleted.
+bool DeleteServiceNamed(const std::string& name);
+#endif
 
 // The owner of the library's message boxes for a program run from a terminal: on POSIX a
 // callback that gets each box; on Windows, where the owner is a window, none, so that no box

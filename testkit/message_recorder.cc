@@ -1,9 +1,14 @@
 #include "testkit/message_recorder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
 
-#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#endif
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,33 +46,113 @@ bool MatchMessage(const std::string& message, const std::string& text,
   return true;
 }
 
+#if defined(_WIN32)
+using MessageBoxFunction = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
+
+std::mutex recordersLock;
+std::set<MessageRecorder*> recorders;  // the live recorders: their addresses are the owners
+MessageBoxFunction systemMessageBox = nullptr;
+
+int (*recordBox)(void*, const char*, const char*, unsigned) = nullptr;
+
+int WINAPI RecordingMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  {
+    std::lock_guard<std::mutex> hold(recordersLock);
+    auto* recorder = reinterpret_cast<MessageRecorder*>(owner);
+    if (recorders.count(recorder) != 0) return recordBox(recorder, text, caption, style);
+  }
+  return systemMessageBox(owner, text, caption, style);
+}
+
+// Points this program's import of USER32.DLL!MessageBoxA at RecordingMessageBox, once: the
+// library's calls go through that import (this program links the library's code in).
+void RedirectMessageBoxes() {
+  static const bool redirected = [] {
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) return false;
+    bool found = false;
+    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         module->Name != 0; ++module) {
+      if (_stricmp(reinterpret_cast<const char*>(base + module->Name), "user32.dll") != 0 ||
+          module->OriginalFirstThunk == 0) {
+        continue;
+      }
+      auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+      auto* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+      for (; names->u1.AddressOfData != 0; ++names, ++addresses) {
+        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+        const auto* byName =
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        if (std::strcmp(reinterpret_cast<const char*>(byName->Name), "MessageBoxA") != 0) continue;
+        DWORD protection = 0;
+        if (!VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function, PAGE_READWRITE,
+                            &protection)) {
+          return false;
+        }
+        systemMessageBox = reinterpret_cast<MessageBoxFunction>(addresses->u1.Function);
+        addresses->u1.Function = reinterpret_cast<ULONG_PTR>(&RecordingMessageBox);
+        static_cast<void>(VirtualProtect(&addresses->u1.Function, sizeof addresses->u1.Function,
+                                         protection, &protection));  // written already
+        found = true;
+      }
+    }
+    return found;
+  }();
+  if (!redirected) throw std::runtime_error("this program imports no MessageBoxA to record");
+}
+#endif
+
 }  // namespace
 
 MessageRecorder::MessageRecorder() {
-  namespace fs = std::filesystem;
-  std::string pattern = (fs::temp_directory_path() / "qz7-messages-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  directory_ = pattern;
+  directory_ = MakeTempDirectory("qz7-messages-");
+#if defined(_WIN32)
+  // The resource library of the English texts, built beside the test programs.
+  const std::string modulePath =
+      (std::filesystem::path(OwnProgramPath()).parent_path() / kMessageLibraryFileName).string();
+  RedirectMessageBoxes();
+#else
   const std::string modulePath = directory_ + "/QZ7SETUP.MSG";
   {
     std::ofstream out(modulePath, std::ios::binary);
     for (const auto& [number, text] : SetupMessageTexts()) out << number << " " << text << "\n";
   }
-  module_ = platform::LoadMessageModule(modulePath);
-  logFd_ = open((directory_ + "/setup.log").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-  if (module_ == nullptr || logFd_ < 0) throw std::runtime_error("message recorder set-up");
   owner_ = {&MessageRecorder::OnBox, this};
+#endif
+  module_ = platform::LoadMessageModule(modulePath);
+  log_ = std::make_unique<CallerLogFile>();
+  if (module_ == nullptr || !log_->Open(directory_ + "/setup.log", true)) {
+    platform::FreeMessageModule(module_);
+    log_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+    throw std::runtime_error("message recorder set-up: " + modulePath);
+  }
+#if defined(_WIN32)
+  std::lock_guard<std::mutex> hold(recordersLock);
+  recordBox = &MessageRecorder::OnBox;
+  recorders.insert(this);
+#endif
 }
 
 MessageRecorder::~MessageRecorder() {
+#if defined(_WIN32)
+  {
+    std::lock_guard<std::mutex> hold(recordersLock);
+    recorders.erase(this);
+  }
+#endif
   platform::FreeMessageModule(module_);
-  if (logFd_ >= 0) close(logFd_);
+  log_.reset();  // closed first: Windows removes no open file
   std::error_code ignored;
   std::filesystem::remove_all(directory_, ignored);
 }
 
 int MessageRecorder::OnBox(void* self, const char* text, const char* /*title*/, unsigned style) {
-  auto* recorder = static_cast<MessageRecorder*>(self);
   Box box;
   box.text = text;
   box.style = style;
@@ -78,9 +163,18 @@ int MessageRecorder::OnBox(void* self, const char* text, const char* /*title*/, 
     }
   }
   if (box.id == 0) box.params.clear();
-  recorder->boxes_.push_back(box);
-  return 1;
+  static_cast<MessageRecorder*>(self)->boxes_.push_back(std::move(box));
+  return platform::kIdOk;
 }
+
+#if defined(_WIN32)
+QZ7_OWNER MessageRecorder::owner() {
+  // Window handles are small numbers, never the address of an object on the heap.
+  return reinterpret_cast<QZ7_OWNER>(this);
+}
+#else
+QZ7_OWNER MessageRecorder::owner() { return &owner_; }
+#endif
 
 std::vector<std::string> MessageRecorder::LogLines() const {
   std::ifstream in(directory_ + "/setup.log", std::ios::binary);

@@ -1,12 +1,16 @@
 #include "testkit/temp_machine.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/machine_root.h"
 #include "platform/registry.h"
@@ -61,6 +65,9 @@ TempMachine::TempMachine() {
 #if defined(_WIN32)
   before_ = TopEntries();
   productKeyBefore_ = ProductKeyExists();
+  if (!ReadActiveComputerName(&nameBefore_) || !ListServiceNames(&servicesBefore_)) {
+    throw std::runtime_error("cannot read the computer's name or services");
+  }
 #else
   fs::create_directories(fs::path(root_) / "drives" / "c");
 #endif
@@ -74,8 +81,31 @@ TempMachine::~TempMachine() {
   for (const std::string& name : TopEntries()) {
     if (before_.count(name) != 0) continue;
     MakeWritable(fs::path(kTestDrive) / name);
-    fs::remove_all(fs::path(kTestDrive) / name, ignored);
+    // A program of the test that ended a moment ago may still hold its file: Windows lets go
+    // of a finished process's image a little after its end is reported.
+    std::error_code error;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      error.clear();
+      fs::remove_all(fs::path(kTestDrive) / name, error);
+      if (!error) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    // What stays would be taken for the computer's own by the next test: say so.
+    if (error) {
+      std::fprintf(stderr, "test machine: %s%s stays: %s\n", kTestDrive, name.c_str(),
+                   error.message().c_str());
+    }
   }
+  std::vector<std::string> services;
+  if (ListServiceNames(&services)) {
+    for (const std::string& service : services) {
+      if (std::find(servicesBefore_.begin(), servicesBefore_.end(), service) ==
+          servicesBefore_.end()) {
+        static_cast<void>(DeleteServiceNamed(service));  // gone either way or left to see
+      }
+    }
+  }
+  static_cast<void>(WriteActiveComputerName(nameBefore_));  // as good as it gets here
   if (!productKeyBefore_) {
     // The tree may be gone already; either way it is not there afterwards.
     static_cast<void>(platform::RegDeleteTreeA(platform::LocalMachineKey(), kProductKey));
@@ -135,6 +165,14 @@ void TempMachine::AddDrive(char letter) const {
   // On Windows only a folder in the scratch root: the computer has the drives it has.
   fs::create_directories(fs::path(root_) / "drives" /
                          std::string(1, static_cast<char>(std::tolower(letter))));
+}
+
+void TempMachine::NameComputer(const std::string& name) {
+#if defined(_WIN32)
+  if (!WriteActiveComputerName(name)) throw std::runtime_error("cannot name the computer");
+#else
+  std::ofstream(fs::path(root_) / "computer.txt") << name << "\n";
+#endif
 }
 
 }  // namespace qz7::testkit

@@ -1,8 +1,9 @@
 // A throw-away machine root for one test: a fresh host directory with drive C:, put in force
 // with SetMachineRoot, removed again (with everything below it) when the object goes. On
 // Windows, with no machine root, the test works on the computer's own drive C: instead, and
-// what it made there (the new top folders of C:, the product's registry tree) is removed when
-// the object goes; tests that do so run one after the other.
+// what it made there (the new top folders of C:, the product's registry tree, new services,
+// the computer's name) is undone when the object goes; tests that do so run one after the
+// other.
 #ifndef QZ7_TESTKIT_TEMP_MACHINE_H_
 #define QZ7_TESTKIT_TEMP_MACHINE_H_
 
@@ -30,12 +31,18 @@ class TempMachine {
   std::vector<unsigned char> ReadFile(const std::string& windowsPath) const;
   bool Exists(const std::string& windowsPath) const;
   void AddDrive(char letter) const;
+  // Gives the computer the name for the rest of the test: computer.txt of the machine root
+  // on POSIX; on Windows the computer's active name in the registry, which GetComputerNameA
+  // reads, put back when the object goes.
+  void NameComputer(const std::string& name);
 
  private:
   std::string root_;
 #if defined(_WIN32)
   std::set<std::string> before_;  // the top folder of C: when the object was made
   bool productKeyBefore_ = false;
+  std::string nameBefore_;                   // the computer's active name
+  std::vector<std::string> servicesBefore_;  // the services there were
 #endif
 };
 

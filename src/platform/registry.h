@@ -33,7 +33,7 @@ long RegOpenKeyExA(RegKey parent, const char* subKey, uint32_t options, uint32_t
                                      // stored header is damaged
 long RegCreateKeyExA(RegKey parent, const char* subKey, RegKey* result);
 long RegCloseKey(RegKey key);
-// Subkeys in the order they were created; 259 (no more items) past the last, 234 when the
+// Subkeys sorted by their upper-cased names; 259 (no more items) past the last, 234 when the
 // name does not fit (nameLength in: buffer size, out: length without the NUL).
 long RegEnumKeyExA(RegKey key, uint32_t index, char* name, uint32_t* nameLength);
 // Values in the order they were created; same codes as RegEnumKeyExA.

@@ -87,7 +87,7 @@ TEST_F(SetupContextTest, ProfileDirectoriesAndBadPaths) {
 // type. Then the caller's descriptors: an added node, and one flagged both ways (the
 // administration server wins).
 TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
-  std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
+  machine_.NameComputer("TESTPC");
   machine_.MakeDirectory("C:\\A\\MPP");
   machine_.WriteFile("C:\\A\\MPP\\qz7systm", testkit::DbmBlockBuilder().NodeType(4).Bytes());
   for (const char* name : {"QZ7", "DAS", "REMOTE", "MPP"}) {
@@ -116,16 +116,16 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
   } rows[] = {
       // clang-format off
       {"server table order", {"qz7sysrq", "qz7sysst", "qz7syssr", "qz7sysmp"}, {}, 3, "", "",
-       {"MPP 3", "QZ7 3"}},
+       {"QZ7 3", "MPP 3"}},
       {"server table order, last two", {"qz7sysrq", "qz7sysst"}, {}, 5, "", "",
-       {"MPP 5", "QZ7 5"}},
+       {"QZ7 5", "MPP 5"}},
       {"qz7sysmp with server type 1", {"qz7syssv", "qz7sysmp"}, {}, 1, "", "qz7sysmp",
-       {"MPP 4", "REMOTE 4 elsewhere  ", "QZ7 1"}},
+       {"REMOTE 4 elsewhere  ", "QZ7 1", "MPP 4"}},
       {"admin table order", {"qz7syssv", "qz7syssr.das", "qz7syssv.das"}, {}, 1, "qz7syssv.das",
-       "", {"MPP 1", "DAS 1 *", "QZ7 1"}},
+       "", {"QZ7 1", "MPP 1", "DAS 1 *"}},
       {"descriptors", {"qz7sysrq", "qz7syssr.das"},
        {testkit::AddedNodeDescriptor("NODE1", "3", "PCX"), both}, 2, "qz7syssr.das", "",
-       {"MPP 2", "BOTH -1 *", "QZ7 2", "NODE1 4 elsewhere 3 PCX"}},
+       {"QZ7 2", "MPP 2", "BOTH -1 *", "NODE1 4 elsewhere 3 PCX"}},
       // clang-format on
   };
   for (const Row& row : rows) {
@@ -314,14 +314,15 @@ TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
             0);  // this computer, other case
   EXPECT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
   EXPECT_EQ(host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof"), 0);
-  std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
+  machine_.NameComputer("TESTPC");
   WriteConfig("MINE", 4096, 0x800, 4);
 
   auto scan = ScanExistingInstances(kProfile);
   ASSERT_EQ(scan->records.count(), 6);
-  EXPECT_EQ(scan->adminIndex, 1);
-  EXPECT_EQ(scan->defaultIndex, 2);
-  EXPECT_STREQ(scan->records[2].profileDir.c_str(), "") << "same directory in another case";
+  EXPECT_EQ(scan->adminIndex, 2);
+  EXPECT_EQ(scan->defaultIndex, 1);
+  EXPECT_STREQ(scan->records[1].name.c_str(), "B");
+  EXPECT_STREQ(scan->records[1].profileDir.c_str(), "") << "same directory in another case";
   const int owned[] = {0, 0, 0, 0, 1, 1}, nodeType[] = {2, 2, 2, 4, 4, 4};
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(scan->records[i].ownedElsewhere, owned[i]) << i;
@@ -338,7 +339,7 @@ TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
     int adminIndex, defaultIndex;
   } rows[] = {
       {"admin_first", "DAS", "QZ7", "DAS", 0, 1},
-      {"admin_second", "QZ7", "DAS", "DAS", 1, 0},
+      {"admin_second", "QZ7", "SRV", "SRV", 1, 0},
       {"nine_character_admin_ignored", "DAS", "QZ7", "DAS123456", -1, -1},
   };
   machine_.MakeDirectory("C:\\PROF");

@@ -9,8 +9,14 @@
 //   --fds           write each open descriptor above 2 on a line of its own
 //   --env NAME      write the value of environment variable NAME and a newline
 //   --exit N        end with exit code N at once
+#if defined(_WIN32)
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <dirent.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +38,7 @@ void WriteRepeated(FILE* stream, char c, long count) {
 // Lists the descriptors this program inherited above the standard three (the listing's own
 // descriptor left out).
 void WriteOpenDescriptors() {
+#if !defined(_WIN32)  // Windows children inherit handles, not numbered descriptors
   DIR* directory = opendir("/proc/self/fd");
   if (directory == nullptr) return;
   int own = dirfd(directory);
@@ -42,11 +49,17 @@ void WriteOpenDescriptors() {
   }
   closedir(directory);
   std::fflush(stdout);
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // The same bytes as on POSIX: no CR before each line end.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     bool hasValue = i + 1 < argc;

@@ -20,6 +20,7 @@
 #include "provision/instance_tool_commands.h"
 #include "provision/setup_tool_runner.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/host_os.h"
 #include "testkit/sample_machine.h"
 #include "testkit/temp_machine.h"
 
@@ -33,8 +34,9 @@ TEST(SetupToolRunnerTest, ResultExitCodeAndOutput) {
   testkit::TempMachine machine;
   machine.MakeDirectory("C:\\WORK");
   machine.MakeDirectory("C:\\TOOLS");
-  std::filesystem::copy_file(std::string(QZ7_TEST_HELPER_DIR) + "/qz7_test_helper",
-                             machine.HostPath(kTool));
+  std::filesystem::copy_file(
+      std::string(QZ7_TEST_HELPER_DIR) + "/" + testkit::ProgramFileName("qz7_test_helper"),
+      machine.HostPath(kTool));
   const std::string work = std::filesystem::canonical(machine.HostPath("C:\\WORK")).string();
   const size_t kMiB = 1 << 20;
   struct Case {
@@ -127,9 +129,16 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
   plan.profileDir = "C:\\PROF";
   plan.instances = {{.name = "QZ7", .version = 0x900}, {.name = "QZ7B", .version = 0x900}};
   testkit::BuildSampleMachine(machine.root(), plan);
+#if defined(_WIN32)
+  machine.NameComputer(plan.computerName);  // the sample machine leaves it alone on Windows
+#endif
   ASSERT_EQ(h::PointProfileRegistry(h::kInstallDirValue, "C:\\QZ7"), 0);
   ASSERT_EQ(h::PointProfileRegistry(h::kInstanceProfileDirValue, "C:\\PROF"), 0);
+#if defined(_WIN32)
+  _putenv("QZ7_MACHINE=");  // the C runtime's way to remove a variable
+#else
   unsetenv("QZ7_MACHINE");
+#endif
   const std::string program = "C:\\QZ7\\bin\\qz7syscs.exe";
   struct Case {
     const char* tool;

@@ -114,7 +114,7 @@ class InstanceUpdateTest : public ::testing::Test {
 // whatever the host or a tool wrote; one the host made without it is stamped; no numbered
 // copy is left.
 TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
-  std::ofstream(machine_.root() + "/computer.txt") << "TESTPC\n";
+  machine_.NameComputer("TESTPC");
   for (const char* node : {"0", "11"}) {
     host::ScopedKey key;
     ASSERT_EQ(host::CreateKey(std::string(R"(SOFTWARE\ZAV\QZ7\PROFILES\MPP\NODES\)") + node, &key),
@@ -413,7 +413,7 @@ TEST(StampingTest, ComponentsMachineFactsAndFailures) {
     testkit::ScopedHost scoped(&host);
     host.processorSpeed = 4e-6f;
     host.bandwidth = 100;
-    std::ofstream(machine.root() + "/computer.txt") << "TESTHOST\n";
+    machine.NameComputer("TESTHOST");
     const Bytes before = Template(c.nodeType, c.size);
     machine.WriteFile(kConfig, before);
     for (const host::InstanceTemplate& t : host::kInstanceTemplates)
@@ -505,7 +505,7 @@ TEST(MakeDefaultNodeName, Table) {
       EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", c.adminServer),
                 0);
     }
-    std::ofstream(machine.root() + "/computer.txt") << c.computer << "\n";
+    machine.NameComputer(c.computer);
     if (c.charset) host.permittedCharset = *c.charset;
     if (c.failing) host.ScriptResult(c.failing, -77);
     platform::SetActiveCodePage(c.codePage);

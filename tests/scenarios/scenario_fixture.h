@@ -41,6 +41,10 @@ class ScenarioTest : public ::testing::Test {
  protected:
   void Build(const testkit::SampleMachine& plan) {
     testkit::BuildSampleMachine(machine_.root(), plan);
+#if defined(_WIN32)
+    // The sample machine leaves the computer's name alone on Windows; the test names it.
+    if (!plan.computerName.empty()) machine_.NameComputer(plan.computerName);
+#endif
   }
   // createInstances with the recorder's log, module and owner.
   int Create(const char* currentProfile, const char* requestedProfile,

@@ -24,6 +24,8 @@
 // Every operation reads the file afresh, so a change made by another process is seen at the
 // next call; every change re-reads, changes and replaces the whole file under the store lock.
 // A handle names its key by path and keeps the access it was opened with.
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -466,6 +468,17 @@ long RegEnumKeyExA(RegKey key, uint32_t index, char* name, uint32_t* nameLength)
     return static_cast<long>(error);
   if (image.Find(key->path) == nullptr) return kErrorKeyDeleted;
   auto names = image.ChildNames(key->path);
+  // Windows hands subkeys out sorted by their upper-cased names, whatever order they were
+  // made in ('_' after the letters); the text file keeps creation order.
+  std::stable_sort(names.begin(), names.end(), [](std::string_view x, std::string_view y) {
+    const size_t common = std::min(x.size(), y.size());
+    for (size_t i = 0; i < common; ++i) {
+      const auto cx = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(x[i])));
+      const auto cy = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(y[i])));
+      if (cx != cy) return cx < cy;
+    }
+    return x.size() < y.size();
+  });
   if (index >= names.size()) return kErrorNoMoreItems;
   return CopyName(names[index], name, nameLength);
 }
