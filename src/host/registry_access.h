@@ -35,7 +35,8 @@ long DeleteKeyTree(const std::string& path);
 long ReadText(qz7::platform::RegKey key, const char* valueName, std::string* value);
 long WriteText(qz7::platform::RegKey key, const char* valueName, const std::string& value);
 
-// The subkey names of the key at path, in creation order; a missing key gives 2.
+// The subkey names of the key at path, in the order the registry enumerates them (sorted by name
+// without regard to case, as Windows does); a missing key gives 2.
 long ListSubkeys(const std::string& path, std::vector<std::string>* names);
 
 }  // namespace qz7::host
