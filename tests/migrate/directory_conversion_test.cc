@@ -3,14 +3,16 @@
 // that fail.
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <algorithm>
+#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/coding.h"
+#include "migrate/converted_entry.h"
 #include "migrate/directory_entry_conversion.h"
+#include "migrate/intention_file_conversion.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/local_database_builder.h"
@@ -19,7 +21,6 @@
 namespace qz7::migrate::testing {
 namespace {
 
-using testkit::PutDirectoryText;
 constexpr Form kShort = Form::kShort;
 constexpr Form kLong = Form::kLong;
 
@@ -37,62 +38,13 @@ constexpr LayoutCase kLayouts[] = {
     {"layout4", 4, kLong, 0},
 };
 
-// An entry with every field set and every other old byte 0xEE.
+// An entry told from the others by its name and type, every byte no field covers 0xEE. What
+// each field becomes is the field tables' test; here it is where each entry lands.
 OldEntryFields FullEntry(const std::string& name, char type) {
-  return {.name = name,
-          .databaseName = "DB_" + name,
-          .type = type,
-          .subdirectory = "SQL00007",
-          .alias = "ALIAS",
-          .flag = 0x5C,
-          .path = "d:\\DATABASES\\MAIN",
-          .comment = "a comment that is long enough to be cut at thirty bytes",
-          .number16 = 0xA1B2,
-          .number32 = 0xC3D4E5F6,
-          .trailer32 = 0x01020304,
-          .trailerByte = 0x7E,
-          .extra340 = 0x1122,
-          .extra342 = 0x3344,
-          .databaseInfo = Slice(testkit::DatabaseInfoPattern(9), 0, 312),
-          .tail = Slice(testkit::DatabaseInfoPattern(200), 0, 16),
-          .fill = 0xEE};
+  return {.name = name, .type = type, .path = "d:\\DATABASES\\MAIN", .fill = 0xEE};
 }
 
-// The 720 bytes a converted entry must have for old fields of a layout.
-Bytes ExpectedConvertedEntry(int layout, Form form, const OldEntryFields& fields) {
-  Bytes entry(720, 0);
-  PutDirectoryText(entry, 0, 9, fields.name);
-  PutDirectoryText(entry, 9, 9, fields.databaseName);
-  entry[18] = static_cast<unsigned char>(fields.type);
-  PutDirectoryText(entry, 19, 9, fields.subdirectory);
-  PutDirectoryText(entry, 28, 9, fields.alias);
-  entry[37] = layout == 2 ? 0xFF : fields.flag;
-  // Layouts 1 and 2 and short headers hold a drive; layout 3 upper-cases its letter.
-  const bool drive = layout <= 2 || form == kShort;
-  std::string path = fields.path.substr(0, drive ? 2 : 255);
-  if (layout == 3 && drive)
-    path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-  PutDirectoryText(entry, 38, 256, path);
-  PutDirectoryText(entry, 294, 32, fields.comment.substr(0, drive ? 30 : 31));
-  util::StoreLE16(&entry[326], fields.number16);
-  util::StoreLE32(&entry[336], fields.number32);
-  if (layout == 4) {
-    util::StoreLE16(&entry[340], fields.extra340);
-    util::StoreLE16(&entry[342], fields.extra342);
-    std::copy(fields.databaseInfo.begin(), fields.databaseInfo.end(), entry.begin() + 344);
-    util::StoreLE32(&entry[656], 32);
-    std::copy(fields.tail.begin(), fields.tail.end(), entry.begin() + 672);
-  }
-  util::StoreLE32(&entry[704], fields.trailer32);
-  entry[708] = fields.trailerByte;
-  PutDirectoryText(entry, 709, 4, "QZ7");
-  util::StoreLE16(&entry[718], 0x0900);
-  return entry;
-}
-
-// An old intention file with every field of its layout set (layout 1 reads none), and the
-// current one that it must become: the 16-bit value at 0, the name at 2, the paths at 11 and
-// 267, the text at 523 (layout 4 only).
+// An old intention file with every field of its layout set (layout 1 reads none).
 Bytes OldIntention(int layout) {
   return IntentionFileBuilder(layout)
       .Value(0x0102)
@@ -102,15 +54,59 @@ Bytes OldIntention(int layout) {
       .Extra("EXTRA")
       .Bytes();
 }
-Bytes ExpectedIntention(int layout) {
-  Bytes intention(540, 0);
-  if (layout == 1) return intention;
-  util::StoreLE16(&intention[0], 0x0102);
-  PutDirectoryText(intention, 2, 9, "SAMPLE");
-  PutDirectoryText(intention, 11, 256, layout == 2 ? "C:\\OLD\\PATH1" : std::string(200, 'F'));
-  PutDirectoryText(intention, 267, 256, "C:\\NEW\\PATH2");
-  if (layout == 4) PutDirectoryText(intention, 523, 10, "EXTRA");
-  return intention;
+
+DirectoryLayoutType TypeOf(int layout) { return static_cast<DirectoryLayoutType>(layout); }
+
+Bytes ConvertedEntryOf(int layout, Form form, const Bytes& old) {
+  ConvertedEntry entry;
+  BuildConvertedEntry(TypeOf(layout), form == kShort, old.data(), &entry);
+  return Bytes(std::begin(entry.bytes), std::end(entry.bytes));
+}
+Bytes IntentionOf(int layout, const Bytes& old) {
+  unsigned char bytes[kIntentionFileSize];
+  BuildIntentionFile(TypeOf(layout), old.empty() ? nullptr : old.data(), bytes);
+  return Bytes(std::begin(bytes), std::end(bytes));
+}
+
+// What the field tables made of the two patterns: for each layout and header form of
+// kLayouts the two converted entries, then for layouts 1 to 4 the two intention files. The
+// file was made once from code that a test spelling out every field of every layout had
+// checked byte for byte.
+constexpr unsigned char kConvertedPatterns[] = {
+#include "tests/migrate/data/converted_patterns.inc"
+};
+
+// The field tables against the converted patterns; and at the tables' edges, where a wrong
+// offset or width shows on its own: the name is the old entry's first eight bytes; the byte
+// at 708 is the last byte the layout carries, so nothing after it is; the bytes between the
+// product text and the release are zero.
+TEST(FieldTableTest, PatternsConvertAsRecorded) {
+  Bytes got;
+  for (const LayoutCase& c : kLayouts) {
+    SCOPED_TRACE(c.name);
+    const size_t size = OldEntrySize(TypeOf(c.layout), c.form == kShort);
+    const Bytes first = ConvertedEntryOf(c.layout, c.form, Pattern(size, 0));
+    const Bytes second = ConvertedEntryOf(c.layout, c.form, Pattern(size, 1));
+    for (size_t b = 0; b < 8; ++b) EXPECT_EQ(SourceOf(first[b], second[b]), b);
+    EXPECT_EQ(first[8], 0);
+    size_t last = 0;
+    for (size_t b = 0; b < 709; ++b) {
+      if (first[b] != second[b]) last = std::max(last, SourceOf(first[b], second[b]));
+    }
+    EXPECT_NE(first[708], second[708]);
+    EXPECT_EQ(SourceOf(first[708], second[708]), last);
+    EXPECT_LT(last, size);
+    EXPECT_EQ(Slice(first, 713, 5), Bytes(5, 0));
+    got.insert(got.end(), first.begin(), first.end());
+    got.insert(got.end(), second.begin(), second.end());
+  }
+  for (int layout = 1; layout <= 4; ++layout) {
+    for (int which : {0, 1}) {
+      const Bytes intention = IntentionOf(layout, Pattern(OldIntentionSize(TypeOf(layout)), which));
+      got.insert(got.end(), intention.begin(), intention.end());
+    }
+  }
+  EXPECT_TRUE(SameBytes(got, Bytes(std::begin(kConvertedPatterns), std::end(kConvertedPatterns))));
 }
 
 using ConverterTest = DirectoryFolderTest;
@@ -165,11 +161,15 @@ TEST_F(ConverterTest, EveryLayoutCarriesItsFieldsAndDropsTheRest) {
         EXPECT_EQ(util::LoadLE16(&converted[208 + 720 * kept.size() + 2 * i]), i + 1);
       }
       EXPECT_EQ(util::LoadLE32(&converted[converted.size() - 4]), 0xCAFEF00Du);
-      for (size_t i = 0; i < kept.size(); ++i) {
-        const Bytes want = ExpectedConvertedEntry(c.layout, c.form, kept[i]);
-        for (size_t b = 0; b < 720; ++b) {
-          ASSERT_EQ(converted[208 + 720 * i + b], want[b]) << "entry " << i << " byte " << b;
-        }
+      // Each kept entry is what the field table makes of its old entry, read at its own place.
+      const size_t oldSize = OldEntrySize(TypeOf(c.layout), c.form == kShort);
+      const size_t oldStart =
+          c.form == kShort ? kShortHeaderSize + kShortBlockSize : kLongHeaderSize + kLongBlockSize;
+      for (size_t i = 0, k = 0; i < entries.size(); ++i) {
+        if (onlyType1 && entries[i].type != '1') continue;
+        const Bytes want =
+            ConvertedEntryOf(c.layout, c.form, Slice(old, oldStart + oldSize * i, oldSize));
+        EXPECT_TRUE(SameBytes(Slice(converted, 208 + 720 * k++, 720), want)) << "entry " << i;
       }
       std::vector<uint32_t> buckets(43, 0);
       buckets[22] = 208;
@@ -178,7 +178,9 @@ TEST_F(ConverterTest, EveryLayoutCarriesItsFieldsAndDropsTheRest) {
       for (size_t b = 0; b < 43; ++b) {
         EXPECT_EQ(util::LoadLE32(&converted[36 + 4 * b]), buckets[b]) << "bucket " << b;
       }
-      EXPECT_EQ(Get(kIntention), intention ? ExpectedIntention(c.layout) : Bytes(540, 0));
+      const Bytes oldIntention =
+          Slice(OldIntention(c.layout), 0, OldIntentionSize(TypeOf(c.layout)));
+      EXPECT_EQ(Get(kIntention), intention ? IntentionOf(c.layout, oldIntention) : Bytes(540, 0));
     }
   }
 }

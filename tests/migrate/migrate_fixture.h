@@ -48,6 +48,21 @@ Texts ErrorRecordsOf(const Bytes& errorFileBytes);
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
 // Equal bytes; a difference is told by the sizes and the first offset that differs.
 ::testing::AssertionResult SameBytes(const Bytes& got, const Bytes& want);
+// Two patterns that together tell every byte of an old record from every other: byte i is
+// 1 + (i + 58) % 251 in the first (offset 38, a drive letter, holds a lower-case 'a') and
+// 252 + i / 251 in the second. Neither holds a zero, so every text is carried to its width,
+// and no byte is the same in both, so a byte equal in both conversions is a constant.
+inline Bytes Pattern(size_t size, int which) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<unsigned char>(which == 0 ? 1 + (i + 58) % 251 : 252 + i / 251);
+  }
+  return bytes;
+}
+// The offset in the old record of a byte converted from both patterns.
+inline size_t SourceOf(unsigned char first, unsigned char second) {
+  return static_cast<size_t>(second - 252) * 251 + (first + 192u) % 251;
+}
 // Runs run in a child process that the fault plan ends at file operation n, as a crash would
 // (with powerLoss, as a power cut would: what was not synced is lost); true when the child
 // ended there.

@@ -4,6 +4,8 @@
 // failing or crashing file operation at any point of a run leaves behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -46,79 +48,56 @@ const Bytes kOldEmpty = NodeDirectoryBuilder(1).Signature("OLD").HeaderValue(9).
   return ::testing::AssertionFailure() << code << " " << key << ": " << object;
 }
 
-// The fields of the current 616-byte entry, written down here on their own.
-struct NewField {
-  size_t offset, width;
-  char kind;  // 't' text, 'b' byte, 'w' 16-bit
-};
-constexpr NewField kNewFields[] = {
-    {0, 9, 't'},    {9, 9, 't'},    {18, 31, 't'},  {49, 9, 't'},  {58, 65, 't'},
-    {123, 31, 't'}, {154, 2, 'w'},  {156, 1, 'b'},  {157, 1, 'b'}, {158, 2, 'w'},
-    {160, 9, 't'},  {169, 5, 't'},  {174, 10, 't'}, {184, 2, 'w'}, {186, 256, 't'},
-    {442, 15, 't'}, {457, 49, 't'}, {506, 49, 't'}, {555, 9, 't'}, {564, 16, 't'},
-    {580, 22, 't'}, {602, 9, 't'},  {611, 1, 'b'},  {612, 2, 'w'}, {614, 1, 'b'},
+Bytes NodeEntryOf(int layout, const Bytes& old) {
+  Bytes entry(kNodeEntrySize, 0xEE);
+  EXPECT_TRUE(BuildNodeEntry(static_cast<Type>(layout), old.data(), old.size(), entry.data()));
+  return entry;
+}
+
+// What the field table made of the two patterns: for layouts 1 to 5 the two converted
+// entries. The file was made once from code that a test spelling out every field of every
+// layout had checked byte for byte.
+constexpr unsigned char kConvertedNodePatterns[] = {
+#include "tests/migrate/data/converted_node_patterns.inc"
 };
 
-// Every field of the current entry comes from its column of each earlier layout. Entry k
-// gets distinct values in every field its layout has: text "T<k><i>", 16-bit
-// 0x1000 * (k + 1) + i, byte 0x40 + 16 * k + i. All other old bytes are 0xEE, so a byte that is
-// carried where it should not be shows.
-TEST_F(NodeDirectoryTest, EveryFieldComesFromItsColumn) {
-  // The old offsets of the fields of kNewFields, in that order; the fields after the last one
-  // listed have no source in the layout.
-  const char* const sources[] = {
-      "",
-      "0 9 18 27 36 101 132 134 135 136 138 147 152 161 163 419",
-      "0 9 18 27 36 101 132 134 135 136 138 147 152 161 163 419 434 483",
-      "0 9 18 27 36 45 76 78 79 80 82 91",
-      "0 9 18 27 36 101 132 134 135 136 138 147 152 162 164 420 435 484 533",
-      ("0 9 18 27 36 101 132 134 135 136 138 147 152 162 164 420 435 484 533 542 558 580 589 590 "
-       "592"),
-  };
+// The field table against the converted patterns; and at its edges, where a wrong offset or
+// width shows on its own: the node name is the old entry's first eight bytes, and the last
+// field of each layout reaches the last two bytes of the old entry and not past its end. A
+// directory of the two patterns converts to those entries under its own header value.
+TEST_F(NodeDirectoryTest, PatternsConvertAsRecorded) {
+  Bytes got;
   for (int layout = 1; layout <= 5; ++layout) {
     SCOPED_TRACE("layout " + std::to_string(layout));
-    std::vector<size_t> from;
-    std::istringstream list(sources[layout]);
-    for (size_t offset; list >> offset;) from.push_back(offset);
-    NodeDirectoryBuilder directory(layout);
-    NodeDirectoryBuilder want(97);
-    directory.HeaderValue(0xA1B2C3D4);
-    want.HeaderValue(0xA1B2C3D4);
-    for (int k = 0; k < 2; ++k) {
-      NodeEntryBuilder old(layout);
-      old.Fill(0xEE);
-      Bytes entry(616, 0);
-      for (size_t i = 0; i < from.size(); ++i) {
-        const NewField& field = kNewFields[i];
-        if (field.kind == 't' && layout == 1 && i + 1 == from.size()) {
-          // A text without its zero up to the end of the old entry is cut there, and to the
-          // new width minus one.
-          old.Text(from[i], 15, "ABCDEFGHIJKLMNO", false);
-          testkit::PutDirectoryText(entry, field.offset, field.width, "ABCDEFGHIJKLMNO");
-        } else if (field.kind == 't') {
-          const std::string text =
-              ("T" + std::to_string(k) + std::to_string(i)).substr(0, field.width - 1);
-          old.Text(from[i], text.size() + 1, text);
-          std::copy(text.begin(), text.end(), entry.begin() + field.offset);
-        } else if (field.kind == 'w') {
-          const auto value = static_cast<uint16_t>(0x1000 * (k + 1) + i);
-          old.U16(from[i], value);
-          util::StoreLE16(entry.data() + field.offset, value);
-        } else {
-          const auto value = static_cast<uint8_t>(0x40 + 16 * k + i);
-          old.Byte(from[i], value);
-          entry[field.offset] = value;
-        }
-      }
-      directory.Add(old);
-      want.AddRaw(entry);
+    const size_t size = FindNodeLayout(static_cast<Type>(layout))->entrySize;
+    const Bytes first = NodeEntryOf(layout, Pattern(size, 0));
+    const Bytes second = NodeEntryOf(layout, Pattern(size, 1));
+    for (size_t b = 0; b < 8; ++b) EXPECT_EQ(SourceOf(first[b], second[b]), b);
+    EXPECT_EQ(first[8], 0);
+    size_t furthest = 0;
+    for (size_t b = 0; b < kNodeEntrySize; ++b) {
+      if (first[b] != second[b]) furthest = std::max(furthest, SourceOf(first[b], second[b]));
     }
-    Put(kFile, directory.Bytes());
-    Put(kCopy, directory.Bytes());
+    EXPECT_LT(furthest, size);
+    EXPECT_GE(furthest, size - 2);
+    got.insert(got.end(), first.begin(), first.end());
+    got.insert(got.end(), second.begin(), second.end());
+
+    const Bytes old = NodeDirectoryBuilder(layout)
+                          .HeaderValue(0xA1B2C3D4)
+                          .AddRaw(Pattern(size, 0))
+                          .AddRaw(Pattern(size, 1))
+                          .Bytes();
+    Put(kFile, old);
+    Put(kCopy, old);
     ASSERT_TRUE(Converts(layout));
-    EXPECT_TRUE(SameBytes(Get(kFile), want.Bytes()));
-    EXPECT_TRUE(SameBytes(Get(kCopy), want.Bytes()));
+    const Bytes want =
+        NodeDirectoryBuilder(97).HeaderValue(0xA1B2C3D4).AddRaw(first).AddRaw(second).Bytes();
+    EXPECT_TRUE(SameBytes(Get(kFile), want));
+    EXPECT_TRUE(SameBytes(Get(kCopy), want));
   }
+  EXPECT_TRUE(
+      SameBytes(got, Bytes(std::begin(kConvertedNodePatterns), std::end(kConvertedNodePatterns))));
 }
 
 // A node gets 8 in field 612 when a catalogued database of entry type "1" or "4" names it and

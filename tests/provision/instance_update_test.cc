@@ -453,15 +453,6 @@ TEST(StampingTest, FailingEachFileOperation) {
   }
 }
 
-// Names compare with single-byte letters folded; a double-byte character whose trail byte is
-// a letter stays as it is (code page 932).
-TEST(NamesDifferNoCaseTest, FoldsSingleByteLettersOnly) {
-  platform::SetActiveCodePage(932);
-  EXPECT_EQ(NamesDifferNoCase("Mpp", "mPP") + NamesDifferNoCase(nullptr, ""), 0);
-  EXPECT_EQ(NamesDifferNoCase("\x83\x61", "\x83\x41") + NamesDifferNoCase("MP", "MPP"), 2);
-  platform::SetActiveCodePage(0);
-}
-
 TEST(MakeDefaultNodeName, Table) {
   const std::string noDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_";
   const std::string noLowerD = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
