@@ -20,12 +20,14 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/node_directory_layout.h"
 #include "migrate/database_directory_migration.h"
 #include "migrate/node_directory_migration.h"
 #include "platform/file_system.h"
+#include "platform/machine_root.h"
 #include "qz7instm.h"
 #include "testkit/database_directory_builder.h"
 #include "testkit/dbm_block_builder.h"
@@ -549,12 +551,54 @@ void UpgradeRow() {
   Add(row);
 }
 
+// Leaves a machine in the host folder root with one instance's database directory of the
+// given layout and size and the message file, for measuring a migration from outside:
+//   QZ7_MACHINE=ROOT /usr/bin/time -v qz7inst migrate-dbdir 'C:\PROF\QZ7' 'C:\INST'
+int WriteDatabaseMachine(const std::string& root, int layout, int entries) {
+  if (layout < 1 || layout > 4 || entries < 0 || entries > 65535) {
+    std::fprintf(stderr, "write-database needs a layout of 1 to 4 and 0 to 65535 entries\n");
+    return 2;
+  }
+  std::error_code failed;
+  fs::create_directories(fs::path(root) / "drives" / "c", failed);
+  if (failed) {
+    std::fprintf(stderr, "cannot create %s: %s\n", root.c_str(), failed.message().c_str());
+    return 1;
+  }
+  platform::SetMachineRoot(fs::absolute(root).string());
+  testkit::WriteMigrationMessageFile(kInstall, testkit::MigrationMessageFileLines());
+  const DatabaseInput input = DatabaseDirectory(layout, entries, '1', "C:");
+  const fs::path folder = fs::path(root) / "drives" / "c" / "PROF" / "QZ7" / "SQLDBDIR";
+  fs::create_directories(folder, failed);
+  for (const auto& [name, bytes] :
+       {std::pair{"SQLDBDIR", &input.directory}, std::pair{"SQLDBBAK", &input.directory},
+        std::pair{"SQLDBINS", &input.intention}}) {
+    std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes->data()),
+              static_cast<std::streamsize>(bytes->size()));
+    if (!out) {
+      std::fprintf(stderr, "cannot write %s\n", (folder / name).c_str());
+      return 1;
+    }
+  }
+  std::printf("%s: layout %d, %d entries, SQLDBDIR of %zu bytes\n", root.c_str(), layout, entries,
+              input.directory.size());
+  return 0;
+}
+
 }  // namespace
 }  // namespace qz7
 
 int main(int argc, char** argv) {
   using namespace qz7;
   const std::string only = argc > 1 ? argv[1] : "";
+  if (only == "write-database") {
+    if (argc != 5) {
+      std::fprintf(stderr, "usage: bench_table_runner write-database ROOT LAYOUT ENTRIES\n");
+      return 2;
+    }
+    return WriteDatabaseMachine(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+  }
   std::printf("| %-44s | %13s | %9s | %-28s | %9s | %6s | %6s | %17s | %s\n", "case", "size", "ms",
               "reference", "ref ms", "ratio", "growth", "peak / file", "note");
   std::printf("|%s|\n", std::string(170, '-').c_str());

@@ -7,6 +7,7 @@
 
 #include "base/directory_layout.h"
 #include "base/fixed_text.h"
+#include "migrate/directory_entry_conversion.h"
 #include "migrate/directory_recognition.h"
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
@@ -116,8 +117,9 @@ class DirectoryMigrationRun : private MigrationRun {
       copyExists_ = true;
     } else {
       DirectoryCopiesComparison comparison;
-      const MigrationResult code =
-          CompareDirectoryCopies(directoryPath_.c_str(), copyPath_.c_str(), &comparison);
+      // The bytes read for the comparison serve the backup and the conversion as well.
+      const MigrationResult code = CompareDirectoryCopies(directoryPath_.c_str(), copyPath_.c_str(),
+                                                          &comparison, &directoryBuffer_);
       if (code != kMigrationOk) return Fail("MAIN022", comparison.object.c_str(), code);
       directoryExists_ = comparison.directoryExists;
       copyExists_ = comparison.copyExists;
@@ -220,7 +222,8 @@ class DirectoryMigrationRun : private MigrationRun {
         intention_->Write(intentionBuffer_.get(), intentionSize) != intentionSize) {
       return Fail("MAIN018", intentionPath_.c_str(), kMigrationWriteError);
     }
-    directoryBuffer_.reset();
+    // The directory's bytes stay for the conversion, which then need not read them again.
+    sizeToConvert_ = directoryLength;
     intentionBuffer_.reset();
     // The backup still holds everything, so a failed close is recorded and the run goes on.
     if (!CloseFile(directory_)) Fail("MAIN019", directoryPath_.c_str(), kMigrationCannotClose);
@@ -248,20 +251,10 @@ class DirectoryMigrationRun : private MigrationRun {
       return Fail("MAIN029", backup, kMigrationAccessError);
     }
 
-    FileHandle& source = directoryExists_ ? directory_ : copy_;
-    const char* sourcePath = directoryExists_ ? directoryPath_.c_str() : copyPath_.c_str();
-    source = OpenFile(sourcePath, "rb+");
-    if (!source) {
-      return Fail(directoryExists_ ? "MAIN030" : "MAIN031", sourcePath, kMigrationCannotOpen);
-    }
+    // The comparison read the file to convert (the directory file, or the copy when there is
+    // none) whole; those bytes go into the backup and stay for the conversion.
     const size_t sourceSize = static_cast<size_t>(sizeToConvert_);
-    directoryBuffer_ = AllocateWorkBuffer<unsigned char>(sourceSize);
     if (!directoryBuffer_) return Fail("MAIN032", "", kMigrationNoMemory);
-    if (source->Read(directoryBuffer_.get(), sourceSize) != sourceSize) {
-      return Fail("MAIN033", backup, kMigrationReadError);
-    }
-    // Only read: a failing close cannot have changed the file, so it does not stop the backup.
-    static_cast<void>(CloseFile(source));
 
     const int64_t start = backup_->Tell();
     if (start < 0 || backup_->Write(directoryBuffer_.get(), sourceSize) != sourceSize) {
@@ -269,7 +262,6 @@ class DirectoryMigrationRun : private MigrationRun {
     }
     const int64_t end = backup_->Tell();
     if (end < 0) return Fail("MAIN034", backup, kMigrationAccessError);
-    directoryBuffer_.reset();
 
     const char* intention = intentionPath_.c_str();
     intention_ = OpenFile(intention, "rb+");
@@ -310,6 +302,7 @@ class DirectoryMigrationRun : private MigrationRun {
   // An old directory without entries becomes the empty directory of the current layout. Its
   // SQLDDDIR.TMP stays: the next run restores the old files and builds them again.
   [[nodiscard]] MigrationResult RebuildEmptyDirectory() {
+    directoryBuffer_.reset();
     const char* directory = directoryPath_.c_str();
     directory_ = OpenFile(directory, "wb+");
     copy_ = OpenFile(copyPath_.c_str(), "wb+");
@@ -363,7 +356,13 @@ class DirectoryMigrationRun : private MigrationRun {
         break;
     }
     MigrationResult code;
-    if (recognition.type == DirectoryLayoutType::kLayout4 && converters_.type4 != nullptr) {
+    if (directoryBuffer_ && UsesOwnConverter(recognition.type)) {
+      code = ConvertDirectoryBytes(
+          recognition.type, directoryExists_, shortHeader, directoryPath_.c_str(),
+          copyPath_.c_str(), intentionPath_.c_str(), directoryBuffer_,
+          static_cast<size_t>(sizeToConvert_), report.key, report.object, errorFile_.get());
+      directoryBuffer_.reset();
+    } else if (recognition.type == DirectoryLayoutType::kLayout4 && converters_.type4 != nullptr) {
       code = converters_.type4(directoryExists_, copyExists_, directoryPath_.c_str(),
                                copyPath_.c_str(), intentionPath_.c_str(), report.key, report.object,
                                errorFile_.get());
@@ -375,6 +374,23 @@ class DirectoryMigrationRun : private MigrationRun {
       return Fail("MAIN025", kDirectoryObject, kMigrationUnrecognizedFile);
     }
     return ConverterResult(code, report);
+  }
+
+  // True when the converter for type is the library's own, which can take the bytes the run
+  // has read already; a converter of the caller's choosing is called with the paths alone.
+  bool UsesOwnConverter(DirectoryLayoutType type) const {
+    switch (type) {
+      case DirectoryLayoutType::kLayout1:
+        return converters_.type1 == ConvertDirectoryType1;
+      case DirectoryLayoutType::kLayout2:
+        return converters_.type2 == ConvertDirectoryType2;
+      case DirectoryLayoutType::kLayout3:
+        return converters_.type3 == ConvertDirectoryType3;
+      case DirectoryLayoutType::kLayout4:
+        return converters_.type4 == ConvertDirectoryType4;
+      default:
+        return false;
+    }
   }
 
   // Closes what is still open on the way out, whatever way that is.

@@ -59,6 +59,10 @@ struct ConversionRequest {
   char* key;
   char* object;
   FileStream* errorFile;
+  // The source's bytes when the caller has them already (let go of once the entries are
+  // converted); null to read the source file.
+  std::unique_ptr<unsigned char[]>* sourceBytes = nullptr;
+  size_t sourceSize = 0;
 };
 
 class DirectoryConversion {
@@ -103,6 +107,7 @@ class DirectoryConversion {
   }
 
   [[nodiscard]] MigrationResult Convert();
+  bool ReadSource(void* buffer, size_t size);
   MigrationResult OpenFiles();
   [[nodiscard]] MigrationResult ReadOldHeader();
   MigrationResult WriteNewHeader();
@@ -125,6 +130,7 @@ class DirectoryConversion {
   std::string prefix_;
   char reportPath_[kReportPathSize] = {};
   FileHandle source_;
+  size_t sourceOffset_ = 0;  // read so far of request_.sourceBytes
   FileHandle target_;
   FileHandle rewrittenSource_;
   FileHandle oldIntention_;
@@ -158,13 +164,27 @@ MigrationResult DirectoryConversion::Convert() {
 // The file that exists is read and the other one written. The source is opened first so
 // that a missing source never costs the target its contents.
 MigrationResult DirectoryConversion::OpenFiles() {
-  source_ = OpenFile(sourcePath_, "rb");
-  if (source_) target_ = OpenFile(targetPath_, "wb+");
-  if (!source_ || !target_) {
+  const bool inMemory = request_.sourceBytes != nullptr;
+  if (!inMemory) source_ = OpenFile(sourcePath_, "rb");
+  if (inMemory || source_) target_ = OpenFile(targetPath_, "wb+");
+  if ((!inMemory && !source_) || !target_) {
     return Fail(keys_.open, std::string(request_.directoryPath) + " or " + request_.copyPath,
                 kMigrationCannotOpen);
   }
   return kMigrationOk;
+}
+
+// Reads the next size bytes of the source, from memory when the caller handed its bytes in;
+// false when fewer remain.
+bool DirectoryConversion::ReadSource(void* buffer, size_t size) {
+  if (request_.sourceBytes == nullptr) return source_->Read(buffer, size) == size;
+  if (!*request_.sourceBytes || request_.sourceSize - sourceOffset_ < size) {
+    sourceOffset_ = request_.sourceSize;
+    return false;
+  }
+  std::memcpy(buffer, request_.sourceBytes->get() + sourceOffset_, size);
+  sourceOffset_ += size;
+  return true;
 }
 
 MigrationResult DirectoryConversion::ReadOldHeader() {
@@ -172,10 +192,10 @@ MigrationResult DirectoryConversion::ReadOldHeader() {
   const OldHeaderKeys& keys = longHeader ? keys_.longHeader : keys_.shortHeader;
   const size_t headerSize = longHeader ? kLongHeaderSize : kShortHeaderSize;
   const size_t blockSize = longHeader ? kLongBlockSize : kShortBlockSize;
-  if (source_->Read(work_[0].oldHeader, headerSize) != headerSize) {
+  if (!ReadSource(work_[0].oldHeader, headerSize)) {
     return Fail(keys.header, sourcePath_, kMigrationReadError);
   }
-  if (source_->Read(work_[0].oldBlock, blockSize) != blockSize) {
+  if (!ReadSource(work_[0].oldBlock, blockSize)) {
     return Fail(keys.block, sourcePath_, kMigrationReadError);
   }
   header_ = DecodeDirectoryHeader(work_[0].oldHeader, !longHeader);
@@ -206,7 +226,7 @@ MigrationResult DirectoryConversion::ConvertEntries() {
   for (unsigned i = 0; i < header_.entryCount; ++i) {
     const int64_t offset = target_->Tell();
     if (offset < 0) return Fail(loopKeys_.offset, targetPath_, kMigrationFileAccessError);
-    if (source_->Read(work_[0].oldEntry, oldSize) != oldSize) {
+    if (!ReadSource(work_[0].oldEntry, oldSize)) {
       return Fail(loopKeys_.read, sourcePath_, kMigrationReadError);
     }
     if (KeepsOnlyCarriedEntries() && work_[0].oldEntry[kEntryTypeOffset] != kEntryTypeCarried) {
@@ -308,7 +328,7 @@ MigrationResult DirectoryConversion::CarrySlots() {
     const size_t size = kSlotSize * header_.slotCount;
     std::unique_ptr<unsigned char[]> slots = AllocateWorkBuffer<unsigned char>(size);
     if (!slots) return Fail(keys_.slotAllocation, "", kMigrationNoMemory);
-    if (source_->Read(slots.get(), size) != size) {
+    if (!ReadSource(slots.get(), size)) {
       return Fail(keys_.slotRead, sourcePath_, kMigrationReadError);
     }
     if (target_->Write(slots.get(), size) != size) {
@@ -345,6 +365,8 @@ MigrationResult DirectoryConversion::FinishTarget() {
     return Fail(keys_.finalBlock, targetPath_, kMigrationWriteError);
   }
   if (!CloseFile(source_)) return Fail(keys_.closeSource, sourcePath_, kMigrationCannotClose);
+  // Held in memory, the old directory goes before the converted one is read back whole.
+  if (request_.sourceBytes != nullptr) request_.sourceBytes->reset();
   return kMigrationOk;
 }
 
@@ -445,6 +467,18 @@ void DirectoryConversion::CleanUp() {
 }
 
 }  // namespace
+
+[[nodiscard]] MigrationResult ConvertDirectoryBytes(
+    DirectoryLayoutType layout, bool directoryExists, int shortHeader, const char* directoryPath,
+    const char* copyPath, const char* intentionPath, std::unique_ptr<unsigned char[]>& sourceBytes,
+    size_t sourceSize, char* key, char* object, FileStream* errorFile) {
+  ConversionRequest request{layout,        directoryExists, shortHeader == 1,
+                            directoryPath, copyPath,        intentionPath,
+                            key,           object,          errorFile};
+  request.sourceBytes = &sourceBytes;
+  request.sourceSize = sourceSize;
+  return DirectoryConversion(request).Run();
+}
 
 [[nodiscard]] MigrationResult ConvertDirectoryType1(bool directoryExists, bool /*copyExists*/,
                                                     int shortHeader, const char* directoryPath,

@@ -22,6 +22,10 @@
 #ifndef QZ7_MIGRATE_DIRECTORY_ENTRY_CONVERSION_H_
 #define QZ7_MIGRATE_DIRECTORY_ENTRY_CONVERSION_H_
 
+#include <cstddef>
+#include <memory>
+
+#include "base/directory_layout.h"
 #include "migrate/migration_report.h"
 #include "platform/file_system.h"
 
@@ -47,6 +51,17 @@ namespace qz7::migrate {
                                                     const char* directoryPath, const char* copyPath,
                                                     const char* intentionPath, char* key,
                                                     char* object, platform::FileStream* errorFile);
+
+// The conversion of one of the four layouts with the source's bytes already in memory (the
+// sourceSize bytes of the directory file, or of the copy when the directory file does not
+// exist): the source file is neither opened nor read, everything else is as above. The bytes
+// are let go of (sourceBytes reset) once the entries are converted, so that they and the
+// converted directory are not held at once. The migration driver hands in the bytes it read
+// for the comparison and the backup.
+[[nodiscard]] MigrationResult ConvertDirectoryBytes(
+    DirectoryLayoutType layout, bool directoryExists, int shortHeader, const char* directoryPath,
+    const char* copyPath, const char* intentionPath, std::unique_ptr<unsigned char[]>& sourceBytes,
+    size_t sourceSize, char* key, char* object, platform::FileStream* errorFile);
 
 }  // namespace qz7::migrate
 

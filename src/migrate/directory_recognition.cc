@@ -1,8 +1,10 @@
 #include "migrate/directory_recognition.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "base/layout_recognition.h"
 #include "migrate/converted_entry.h"
@@ -42,6 +44,32 @@ struct WholeFile {
   if (!file->bytes) return kMigrationNoMemory;
   const size_t size = static_cast<size_t>(file->size);
   if (stream->Read(file->bytes.get(), size) != size) return kMigrationReadError;
+  if (stream->Close() != 0) return kMigrationCannotClose;
+  return kMigrationOk;
+}
+
+// Opens path "rb+" and compares it, piece by piece, with the bytes of reference: *exists
+// tells whether it opened, *same whether it holds exactly those bytes. The whole file is read
+// even when it differs, so that a file that cannot be read reports that failure as before.
+[[nodiscard]] MigrationResult CompareWithFile(const char* path, const WholeFile& reference,
+                                              bool* exists, bool* same) {
+  FileHandle stream = OpenFile(path, "rb+");
+  *exists = static_cast<bool>(stream);
+  if (!stream) return kMigrationOk;
+  int64_t size = 0;
+  if (const MigrationStep* failed = MeasureFile(*stream, kDirectorySizeSteps, &size)) {
+    return failed->code;
+  }
+  *same = size == reference.size;
+  constexpr size_t kPieceSize = 64 * 1024;
+  std::unique_ptr<unsigned char[]> piece = AllocateWorkBuffer<unsigned char>(kPieceSize);
+  if (!piece) return kMigrationNoMemory;
+  for (int64_t offset = 0; offset < size;) {
+    const size_t length = static_cast<size_t>(std::min<int64_t>(size - offset, kPieceSize));
+    if (stream->Read(piece.get(), length) != length) return kMigrationReadError;
+    *same = *same && std::memcmp(piece.get(), reference.bytes.get() + offset, length) == 0;
+    offset += static_cast<int64_t>(length);
+  }
   if (stream->Close() != 0) return kMigrationCannotClose;
   return kMigrationOk;
 }
@@ -103,12 +131,11 @@ bool IsEarlierLayout(DirectoryLayoutType type) {
 
 }  // namespace
 
-[[nodiscard]] MigrationResult CompareDirectoryCopies(const char* directoryPath,
-                                                     const char* copyPath,
-                                                     DirectoryCopiesComparison* comparison) {
+[[nodiscard]] MigrationResult CompareDirectoryCopies(
+    const char* directoryPath, const char* copyPath, DirectoryCopiesComparison* comparison,
+    std::unique_ptr<unsigned char[]>* sourceBytes) {
   *comparison = DirectoryCopiesComparison();
   WholeFile directory;
-  WholeFile copy;
   MigrationResult code = ReadWholeFile(directoryPath, &directory);
   comparison->directoryExists = directory.exists;
   if (code != kMigrationOk) {
@@ -116,21 +143,28 @@ bool IsEarlierLayout(DirectoryLayoutType type) {
     comparison->sizeToConvert = directory.size;
     return code;
   }
-  code = ReadWholeFile(copyPath, &copy);
+  bool same = true;
+  WholeFile copy;
+  if (directory.exists) {
+    // Only compared: the copy streams past the directory file's bytes.
+    code = CompareWithFile(copyPath, directory, &copy.exists, &same);
+  } else {
+    code = ReadWholeFile(copyPath, &copy);
+  }
   comparison->copyExists = copy.exists;
   if (code != kMigrationOk) {
     comparison->object = copyPath;
   } else if (!directory.exists && !copy.exists) {
     comparison->object = JoinedPaths(directoryPath, " and ", copyPath).c_str();
     code = kMigrationCannotOpen;
-  } else if (directory.exists && copy.exists &&
-             (directory.size != copy.size ||
-              std::memcmp(directory.bytes.get(), copy.bytes.get(),
-                          static_cast<size_t>(directory.size)) != 0)) {
+  } else if (directory.exists && copy.exists && !same) {
     comparison->object = JoinedPaths(directoryPath, " and ", copyPath).c_str();
     code = kMigrationCopiesDiffer;
   }
   comparison->sizeToConvert = directory.exists ? directory.size : copy.size;
+  if (sourceBytes != nullptr && code == kMigrationOk) {
+    *sourceBytes = std::move(directory.exists ? directory.bytes : copy.bytes);
+  }
   return directory.exists ? code : kMigrationOk;
 }
 

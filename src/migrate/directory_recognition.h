@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "base/directory_layout.h"
 #include "base/fixed_text.h"
@@ -19,14 +20,19 @@ struct DirectoryCopiesComparison {
   util::FixedText<kMigrationObjectSize> object;  // names what failed
 };
 
-// Reads the directory file and its copy (opened "rb+") whole and compares them. Returns 0, or
+// Reads the directory file and its copy (opened "rb+") and compares them. Returns 0, or
 // when the directory file exists: -121 (size not found), -119 (no buffer), -105 (read),
 // -104 (close), with the failing file's path as object; -101 when both exist and differ,
 // object "DIR and COPY". Neither existing gives object "DIR and COPY" but returns 0, as does
 // any failure when the directory file does not exist. Changes nothing on disk.
-[[nodiscard]] MigrationResult CompareDirectoryCopies(const char* directoryPath,
-                                                     const char* copyPath,
-                                                     DirectoryCopiesComparison* comparison);
+//
+// Only the file to convert (the directory file, or the copy when there is no directory file)
+// is held whole; the other is compared with it piece by piece. When sourceBytes is given and
+// the result is 0 with either file existing, it receives those sizeToConvert bytes, so that a
+// migration reads its directory file once for the comparison, the backup and the conversion.
+[[nodiscard]] MigrationResult CompareDirectoryCopies(
+    const char* directoryPath, const char* copyPath, DirectoryCopiesComparison* comparison,
+    std::unique_ptr<unsigned char[]>* sourceBytes = nullptr);
 
 struct DirectoryRecognition {
   DirectoryLayoutType type = DirectoryLayoutType::kUnrecognised;

@@ -128,8 +128,11 @@ class DcsRule {
 class NodeConversion {
  public:
   NodeConversion(bool fileExists, const char* filePath, const char* copyPath, char* key,
-                 char* object, FileStream* errorFile)
-      : fileExists_(fileExists),
+                 char* object, FileStream* errorFile,
+                 std::unique_ptr<unsigned char[]>* sourceBytes = nullptr, size_t sourceSize = 0)
+      : sourceBytes_(sourceBytes),
+        sourceSize_(sourceSize),
+        fileExists_(fileExists),
         sourcePath_(fileExists ? filePath : copyPath),
         targetPath_(fileExists ? copyPath : filePath),
         filePath_(filePath),
@@ -157,6 +160,19 @@ class NodeConversion {
     return code;
   }
 
+  // Reads the next size bytes of the old directory, from memory when the caller handed its
+  // bytes in; false when fewer remain.
+  bool ReadSource(unsigned char* buffer, size_t size) {
+    if (sourceBytes_ == nullptr) return ReadExactly(*source_, buffer, size);
+    if (!*sourceBytes_ || sourceSize_ - sourceOffset_ < size) {
+      sourceOffset_ = sourceSize_;
+      return false;
+    }
+    std::memcpy(buffer, sourceBytes_->get() + sourceOffset_, size);
+    sourceOffset_ += size;
+    return true;
+  }
+
   [[nodiscard]] MigrationResult Convert(int layoutType) {
     const auto layout = static_cast<NodeDirectoryLayoutType>(layoutType);
     const NodeLayoutSpec* spec = FindNodeLayout(layout);
@@ -178,14 +194,15 @@ class NodeConversion {
     if (!oldEntry) return Fail("MNDIR_002", "", kNodeMigrationNoMemory);
 
     // The old file is only read; the converted directory goes to the other path first.
-    source_ = OpenFile(sourcePath_, "rb");
-    if (source_) target_ = OpenFile(targetPath_, "wb+");
-    if (!source_ || !target_) {
+    const bool inMemory = sourceBytes_ != nullptr;
+    if (!inMemory) source_ = OpenFile(sourcePath_, "rb");
+    if (inMemory || source_) target_ = OpenFile(targetPath_, "wb+");
+    if ((!inMemory && !source_) || !target_) {
       const std::string either = std::string(sourcePath_) + " or " + targetPath_;
       return Fail("MNDIR_003", either.c_str(), kMigrationCannotOpen);
     }
 
-    if (!ReadExactly(*source_, header.get(), kNodeHeaderSize)) {
+    if (!ReadSource(header.get(), kNodeHeaderSize)) {
       return Fail("MNDIR_004", sourcePath_, kMigrationReadError);
     }
     const uint16_t entryCount = util::LoadLE16(header.get() + kNodeEntryCountOffset);
@@ -200,7 +217,7 @@ class NodeConversion {
     }
 
     for (unsigned i = 0; i < entryCount; ++i) {
-      if (!ReadExactly(*source_, oldEntry.get(), spec->entrySize)) {
+      if (!ReadSource(oldEntry.get(), spec->entrySize)) {
         return Fail("MNDIR_010", sourcePath_, kMigrationReadError);
       }
       // The layout and the entry size come from the layout's own row, so the entry is built.
@@ -219,6 +236,8 @@ class NodeConversion {
       return Fail("MNDIR_012", targetPath_, kMigrationWriteError);
     }
     if (!CloseFile(source_)) return Fail("MNDIR_013", sourcePath_, kMigrationCannotClose);
+    // Held in memory, the old directory goes before the converted one is read back whole.
+    if (sourceBytes_ != nullptr) sourceBytes_->reset();
 
     return CopyTargetOverSource();
   }
@@ -254,6 +273,9 @@ class NodeConversion {
     return kMigrationOk;
   }
 
+  std::unique_ptr<unsigned char[]>* const sourceBytes_;
+  const size_t sourceSize_;
+  size_t sourceOffset_ = 0;
   const bool fileExists_;
   const char* const sourcePath_;
   const char* const targetPath_;
@@ -310,6 +332,18 @@ bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntr
     return kMigrationCannotOpen;
   }
   return NodeConversion(fileExists, filePath, copyPath, key, object, errorFile).Run(layoutType);
+}
+
+[[nodiscard]] MigrationResult ConvertNodeDirectoryBytes(
+    bool fileExists, int layoutType, const char* filePath, const char* copyPath,
+    std::unique_ptr<unsigned char[]>& sourceBytes, size_t sourceSize, char* key, char* object,
+    platform::FileStream* errorFile) {
+  if (filePath == nullptr || copyPath == nullptr || key == nullptr || object == nullptr) {
+    return kMigrationCannotOpen;
+  }
+  return NodeConversion(fileExists, filePath, copyPath, key, object, errorFile, &sourceBytes,
+                        sourceSize)
+      .Run(layoutType);
 }
 
 }  // namespace qz7::migrate

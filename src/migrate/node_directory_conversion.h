@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "base/node_directory_layout.h"
 #include "migrate/migration_report.h"
@@ -122,6 +123,15 @@ constexpr size_t kNodeConversionObjectSize = 256;
                                                    const char* filePath, const char* copyPath,
                                                    char* key, char* object,
                                                    platform::FileStream* errorFile);
+
+// The same conversion with the old directory's sourceSize bytes already in memory (those of
+// filePath, or of copyPath when fileExists is false): the old file is not opened or read
+// again, everything else is as above. The bytes are let go of (sourceBytes reset) once the
+// entries are converted, so that they and the converted directory are not held at once.
+[[nodiscard]] MigrationResult ConvertNodeDirectoryBytes(
+    bool fileExists, int layoutType, const char* filePath, const char* copyPath,
+    std::unique_ptr<unsigned char[]>& sourceBytes, size_t sourceSize, char* key, char* object,
+    platform::FileStream* errorFile);
 
 }  // namespace qz7::migrate
 

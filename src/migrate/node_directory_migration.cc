@@ -1,8 +1,10 @@
 #include "migrate/node_directory_migration.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "base/coding.h"
 #include "base/layout_recognition.h"
@@ -88,6 +90,43 @@ struct WholeFile {
   return kMigrationOk;
 }
 
+// Opens path "rb+" and compares it, piece by piece, with the bytes of reference: whole->exists
+// tells whether it opened, *same whether it holds exactly those bytes. It is read to its end
+// even when it differs, so that a copy that cannot be read reports that failure all the same.
+[[nodiscard]] MigrationResult CompareWithFile(const char* path, const WholeFile& reference,
+                                              WholeFile* whole, bool* same,
+                                              NodeDirectoryComparison* comparison) {
+  FileHandle file = OpenFile(path, "rb+");
+  if (!file) return kMigrationOk;
+  whole->exists = true;
+  whole->size = FileSize(*file);
+  if (whole->size < 0 || whole->size > static_cast<int64_t>(UINT32_MAX)) {
+    comparison->object = path;
+    return kMigrationFileAccessError;
+  }
+  *same = whole->size == reference.size;
+  constexpr size_t kPieceSize = 64 * 1024;
+  Buffer piece = AllocateWorkBuffer<unsigned char>(kPieceSize);
+  if (!piece) {
+    comparison->object.clear();
+    return kNodeMigrationNoMemory;
+  }
+  for (int64_t offset = 0; offset < whole->size;) {
+    const size_t length = static_cast<size_t>(std::min<int64_t>(whole->size - offset, kPieceSize));
+    if (!ReadExactly(*file, piece.get(), length)) {
+      comparison->object = path;
+      return kMigrationReadError;
+    }
+    *same = *same && std::memcmp(piece.get(), reference.bytes.get() + offset, length) == 0;
+    offset += static_cast<int64_t>(length);
+  }
+  if (!CloseFile(file)) {
+    comparison->object = path;
+    return kMigrationCannotClose;
+  }
+  return kMigrationOk;
+}
+
 std::string Both(const char* filePath, const char* copyPath) {
   return std::string(filePath) + " and " + copyPath;
 }
@@ -128,8 +167,9 @@ class NodeMigrationRun : private MigrationRun {
       copyExists_ = true;
     } else {
       NodeDirectoryComparison comparison;
+      // The bytes read for the comparison serve the backup and the conversion as well.
       const MigrationResult code =
-          CompareNodeDirectoryCopies(filePath_.c_str(), copyPath_.c_str(), &comparison);
+          CompareNodeDirectoryCopies(filePath_.c_str(), copyPath_.c_str(), &comparison, &data_);
       if (code != kMigrationOk) return Fail("MAIN017", comparison.object.c_str(), code);
       fileExists_ = comparison.fileExists;
       copyExists_ = comparison.copyExists;
@@ -205,6 +245,9 @@ class NodeMigrationRun : private MigrationRun {
     }
     if (!CloseFile(file_)) return Fail("MAIN_016", filePath_.c_str(), kMigrationCannotClose);
     if (!CloseFile(copy_)) return Fail("MAIN_016", copyPath_.c_str(), kMigrationCannotClose);
+    // The restored bytes stay for the conversion, which then need not read them again.
+    data_ = std::move(data);
+    sizeToConvert_ = static_cast<uint32_t>(length);
     return kMigrationOk;
   }
 
@@ -224,22 +267,11 @@ class NodeMigrationRun : private MigrationRun {
       return Fail("MAIN022", staging, kMigrationAccessError);
     }
 
-    FileHandle& source = fileExists_ ? file_ : copy_;
-    const char* sourcePath = fileExists_ ? filePath_.c_str() : copyPath_.c_str();
-    source = OpenFile(sourcePath, "rb+");
-    if (!source) {
-      return Fail(fileExists_ ? "MAIN023" : "MAIN024", sourcePath, kMigrationCannotOpen);
-    }
+    // The comparison read the file to convert (the file, or the copy when there is none)
+    // whole; those bytes go into the backup and stay for the conversion.
     const size_t size = sizeToConvert_;
-    Buffer data = AllocateWorkBuffer<unsigned char>(size);
-    if (!data) return Fail("MAIN025", "", kNodeMigrationNoMemory);
-    if (!ReadExactly(*source, data.get(), size)) {
-      return Fail(fileExists_ ? "MAIN026" : "MAIN027", sourcePath, kMigrationReadError);
-    }
-    if (!CloseFile(source)) {
-      return Fail(fileExists_ ? "MAIN028" : "MAIN029", sourcePath, kMigrationCannotClose);
-    }
-    if (!WriteExactly(*staging_, data.get(), size)) {
+    if (!data_) return Fail("MAIN025", "", kNodeMigrationNoMemory);
+    if (!WriteExactly(*staging_, data_.get(), size)) {
       return Fail("MAIN030", staging, kMigrationAccessError);
     }
     return PublishStagedBackup(staging_, staging, backupPath_.c_str(), platform::RenameFile,
@@ -248,6 +280,7 @@ class NodeMigrationRun : private MigrationRun {
 
   // A directory without entries becomes the empty directory of the current layout.
   [[nodiscard]] MigrationResult RebuildEmptyDirectory() {
+    data_.reset();
     const char* file = filePath_.c_str();
     file_ = OpenFile(file, "wb+");
     if (!file_) return Fail("MAIN032", file, kMigrationCannotOpen);
@@ -274,8 +307,13 @@ class NodeMigrationRun : private MigrationRun {
   [[nodiscard]] MigrationResult Convert(NodeDirectoryLayoutType type) {
     ConverterReport report;
     const MigrationResult code =
-        ConvertNodeDirectory(fileExists_, copyExists_, static_cast<int>(type), filePath_.c_str(),
-                             copyPath_.c_str(), report.key, report.object, errorFile_.get());
+        data_ ? ConvertNodeDirectoryBytes(fileExists_, static_cast<int>(type), filePath_.c_str(),
+                                          copyPath_.c_str(), data_, sizeToConvert_, report.key,
+                                          report.object, errorFile_.get())
+              : ConvertNodeDirectory(fileExists_, copyExists_, static_cast<int>(type),
+                                     filePath_.c_str(), copyPath_.c_str(), report.key,
+                                     report.object, errorFile_.get());
+    data_.reset();
     return ConverterResult(code, report);
   }
 
@@ -298,6 +336,7 @@ class NodeMigrationRun : private MigrationRun {
   FileHandle copy_;
   FileHandle backup_;
   FileHandle staging_;
+  Buffer data_;  // the bytes of the directory to convert, read once
 
   bool fileExists_ = false;
   bool copyExists_ = false;
@@ -308,7 +347,8 @@ class NodeMigrationRun : private MigrationRun {
 }  // namespace
 
 [[nodiscard]] MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* copyPath,
-                                                         NodeDirectoryComparison* comparison) {
+                                                         NodeDirectoryComparison* comparison,
+                                                         std::unique_ptr<unsigned char[]>* bytes) {
   *comparison = NodeDirectoryComparison();
   WholeFile file;
   WholeFile copy;
@@ -316,24 +356,24 @@ class NodeMigrationRun : private MigrationRun {
     comparison->fileExists = file.exists;
     return code;
   }
-  if (MigrationResult code = ReadWholeFile(copyPath, &copy, comparison); code != kMigrationOk) {
-    comparison->fileExists = file.exists;
-    comparison->copyExists = copy.exists;
-    return code;
-  }
+  // Only the file to convert is held whole; the copy of an existing file streams past it.
+  bool same = true;
+  const MigrationResult copyCode = file.exists
+                                       ? CompareWithFile(copyPath, file, &copy, &same, comparison)
+                                       : ReadWholeFile(copyPath, &copy, comparison);
   comparison->fileExists = file.exists;
   comparison->copyExists = copy.exists;
+  if (copyCode != kMigrationOk) return copyCode;
   if (!file.exists && !copy.exists) {
     comparison->object = Both(filePath, copyPath).c_str();
     return kMigrationCannotOpen;
   }
-  if (file.exists && copy.exists &&
-      (file.size != copy.size ||
-       std::memcmp(file.bytes.get(), copy.bytes.get(), static_cast<size_t>(file.size)) != 0)) {
+  if (file.exists && copy.exists && !same) {
     comparison->object = Both(filePath, copyPath).c_str();
     return kMigrationCopiesDiffer;
   }
   comparison->size = static_cast<uint32_t>(file.exists ? file.size : copy.size);
+  if (bytes != nullptr) *bytes = std::move(file.exists ? file.bytes : copy.bytes);
   return kMigrationOk;
 }
 

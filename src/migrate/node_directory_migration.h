@@ -7,6 +7,7 @@
 #define QZ7_MIGRATE_NODE_DIRECTORY_MIGRATION_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "base/fixed_text.h"
 #include "base/node_directory_layout.h"
@@ -21,13 +22,17 @@ struct NodeDirectoryComparison {
   util::FixedText<kMigrationObjectSize> object;  // names what failed
 };
 
-// Reads the node directory file and its copy (opened "rb+", only read) whole and compares
-// them. Returns 0, -103 when neither exists and -101 when both exist and differ (object
+// Reads the node directory file and its copy (opened "rb+", only read) and compares them.
+// Returns 0, -103 when neither exists and -101 when both exist and differ (object
 // "FILE and COPY"), or for the file or copy that failed: -121 (its size cannot be found),
 // -131 (no buffer; empty object), -105 (read), -104 (close), with that file's path as
-// object. Changes nothing on disk.
-[[nodiscard]] MigrationResult CompareNodeDirectoryCopies(const char* filePath, const char* copyPath,
-                                                         NodeDirectoryComparison* comparison);
+// object. Changes nothing on disk. Only the file to convert (the file, or the copy when there
+// is no file) is held whole; when bytes is given and the result is 0, it receives those size
+// bytes, so that a migration reads the directory once for the comparison, the backup and the
+// conversion.
+[[nodiscard]] MigrationResult CompareNodeDirectoryCopies(
+    const char* filePath, const char* copyPath, NodeDirectoryComparison* comparison,
+    std::unique_ptr<unsigned char[]>* bytes = nullptr);
 
 // Tells the layout of one node directory file from its size and entry count: 97 when the
 // entries are 616 bytes (or the entry area is a whole multiple of 616 bytes), 98 when there

@@ -134,6 +134,12 @@ TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
       DatabaseDirectoryBuilder::Layout(2).AddEntry({.name = "A"}).EntrySize(60).Bytes();
   Bytes differs = old_;
   differs[300] ^= 0x40;
+  // Larger than a piece of the copy's comparison: a difference only at the very end counts.
+  const Bytes big(200 * 1024 + 5, 0x5A);
+  Bytes bigFlipped = big;
+  bigFlipped.back() ^= 0x01;
+  Bytes bigLonger = big;
+  bigLonger.push_back(0x5A);
   const DirectoryBackupBuilder good = std::move(DirectoryBackupBuilder().DirectoryCopy(old_));
   Bytes flipped = good.Bytes();
   flipped[10] ^= 0x20;
@@ -153,6 +159,8 @@ TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
   } rows[] = {
       {"nothing_there", Bytes(), Bytes(), true, Bytes(), 0, ""},
       {"copies_differ", old_, differs, true, Bytes(), -101, different},
+      {"copies_differ_in_the_last_byte", big, bigFlipped, true, Bytes(), -101, different},
+      {"copy_one_byte_longer", big, bigLonger, true, Bytes(), -101, different},
       {"current_layout", current, Bytes(), true, Bytes(), 0, ""},
       {"shorter_than_a_header", Slice(old_, 0, 31), Bytes(), true, Bytes(), -105,
        std::string("MAIN023: ") + kDirectory + " read error"},

@@ -198,6 +198,10 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   const Bytes converted = Get(kFile);
   Bytes flipped = kNodes;
   flipped.back() ^= 0x80;
+  // Larger than a piece of the copy's comparison, differing only in its last byte.
+  const Bytes big(200 * 1024 + 5, 0x5A);
+  Bytes bigFlipped = big;
+  bigFlipped.back() ^= 0x01;
   const Bytes unknown = NodeDirectoryBuilder(1).AddRaw(Bytes(100, 1)).Bytes();
   auto backup = [](char status, const char* signature = "QZ7 NODE DIRECTORY FILE BACKUP",
                    const Bytes& data = kNodes) {
@@ -218,6 +222,8 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       {"neither_file_nor_copy", none, none, Bytes(), -103, "MAIN017: " + both + " cannot be opened",
        nullptr},
       {"differ_in_the_last_byte", kNodes, flipped, Bytes(), -101,
+       "MAIN017: " + both + " are different", nullptr},
+      {"large_files_differ_in_the_last_byte", big, bigFlipped, Bytes(), -101,
        "MAIN017: " + both + " are different", nullptr},
       {"current_layout", kCurrent, kCurrent, Bytes(), 0, "", nullptr},
       {"unknown_entry_size", unknown, unknown, Bytes(), -102,
