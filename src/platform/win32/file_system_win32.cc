@@ -88,6 +88,9 @@ int SyncFileSystem() {
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) continue;
     bool flushed = FlushFileBuffers(handle);
+    // A volume whose driver cannot flush it as a whole answers ERROR_INVALID_FUNCTION (Wine's
+    // volumes do): like one that cannot be opened, it is left to the lazy writer.
+    if (!flushed && ::GetLastError() == ERROR_INVALID_FUNCTION) flushed = true;
     if (!flushed) win32::SetLastErrorFromSystem();
     CloseHandle(handle);
     if (!flushed) return -1;
