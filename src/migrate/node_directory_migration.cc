@@ -63,15 +63,27 @@ struct WholeFile {
   Buffer bytes;
 };
 
-[[nodiscard]] MigrationResult ReadWholeFile(const char* path, WholeFile* whole,
-                                            NodeDirectoryComparison* comparison) {
-  FileHandle file = OpenFile(path, "rb+");
-  if (!file) return kMigrationOk;
+// Opens path "rb+" into *file and takes its size: whole->exists tells whether it opened (a
+// missing file is no failure); a size that cannot be told or held fails.
+[[nodiscard]] MigrationResult OpenAndSize(const char* path, FileHandle* file, WholeFile* whole,
+                                          NodeDirectoryComparison* comparison) {
+  *file = OpenFile(path, "rb+");
+  if (!*file) return kMigrationOk;
   whole->exists = true;
-  whole->size = FileSize(*file);
+  whole->size = FileSize(**file);
   if (whole->size < 0 || whole->size > static_cast<int64_t>(UINT32_MAX)) {
     comparison->object = path;
     return kMigrationFileAccessError;
+  }
+  return kMigrationOk;
+}
+
+[[nodiscard]] MigrationResult ReadWholeFile(const char* path, WholeFile* whole,
+                                            NodeDirectoryComparison* comparison) {
+  FileHandle file;
+  if (const MigrationResult opened = OpenAndSize(path, &file, whole, comparison);
+      opened != kMigrationOk || !file) {
+    return opened;
   }
   const size_t size = static_cast<size_t>(whole->size);
   whole->bytes = AllocateWorkBuffer<unsigned char>(size);
@@ -96,13 +108,10 @@ struct WholeFile {
 [[nodiscard]] MigrationResult CompareWithFile(const char* path, const WholeFile& reference,
                                               WholeFile* whole, bool* same,
                                               NodeDirectoryComparison* comparison) {
-  FileHandle file = OpenFile(path, "rb+");
-  if (!file) return kMigrationOk;
-  whole->exists = true;
-  whole->size = FileSize(*file);
-  if (whole->size < 0 || whole->size > static_cast<int64_t>(UINT32_MAX)) {
-    comparison->object = path;
-    return kMigrationFileAccessError;
+  FileHandle file;
+  if (const MigrationResult opened = OpenAndSize(path, &file, whole, comparison);
+      opened != kMigrationOk || !file) {
+    return opened;
   }
   *same = whole->size == reference.size;
   constexpr size_t kPieceSize = 64 * 1024;
