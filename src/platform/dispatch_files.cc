@@ -255,13 +255,27 @@ int SyncFileSystem() {
 
 int SyncFile(const char* path) {
   FileHandle file = OpenFile(path, "rb+");
-  if (!file) {
-    if (GetLastError() != kErrorAccessDenied) return -1;
-    file = OpenFile(path, "rb");
-    if (!file) return -1;
+  if (file) {
+    const bool synced = file->Sync() == 0;
+    return file->Close() == 0 && synced ? 0 : -1;
   }
+  if (GetLastError() != kErrorAccessDenied) return -1;
+#ifdef _WIN32
+  // A read-only file: Windows flushes only through a handle that may write, so the attribute
+  // is lifted for the flush and put back after it.
+  if (SetFileWritable(path, true) != 0) return -1;
+  file = OpenFile(path, "rb+");
+  const bool synced = file && file->Sync() == 0;
+  const bool closed = file && file->Close() == 0;
+  const bool restored = SetFileWritable(path, false) == 0;
+  return synced && closed && restored ? 0 : -1;
+#else
+  // fsync works through a descriptor open only for reading.
+  file = OpenFile(path, "rb");
+  if (!file) return -1;
   const bool synced = file->Sync() == 0;
   return file->Close() == 0 && synced ? 0 : -1;
+#endif
 }
 
 }  // namespace qz7::platform
