@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "base/quoted_path.h"
+#include "host/host_services.h"
+#include "host/profile_registry.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "provision/admin_server.h"
@@ -178,6 +180,15 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
   return shared;
 }
 
+// Whether the profile registry holds a port range for the instance, as every partitioned
+// instance of this computer has.
+bool IsPartitionedInRegistry(const char* name) {
+  std::string range;
+  return host::ReadVariableAt(host::ProfileLevel::kInstance, name, host::kVarNamePortRange,
+                              &range) == 0 &&
+         !range.empty();
+}
+
 }  // namespace
 
 [[nodiscard]] int32_t CreateOrUpdateInstance(const ProvisionContext& context,
@@ -187,8 +198,20 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
   if (saved == ConfigurationBackup::Outcome::kNotSaved) return 0;
 
   int32_t existingType = -1;
-  const bool exists = FindExisting(context, record.name.c_str(), &existingType);
+  bool exists = FindExisting(context, record.name.c_str(), &existingType);
   const bool partitioned = record.nodeType == kNodeTypePartitioned;
+  // The scan does not see every partitioned instance an earlier, interrupted run of the same
+  // request made: it reads node types from qz7systm in the current profile directory (the
+  // instance lies in the installation), and on a machine with the old index file it lists
+  // only the instances of that file. The instance's port range in the profile registry shows
+  // that it is partitioned already: running its tool again would only fail, so it is set up
+  // as an existing partitioned instance.
+  if (partitioned && record.ownedElsewhere == 0 && !isAdminServer &&
+      !(exists && existingType == kNodeTypePartitioned) &&
+      IsPartitionedInRegistry(record.name.c_str())) {
+    exists = true;
+    existingType = kNodeTypePartitioned;
+  }
 
   int32_t result = 0;
   if (isAdminServer) {

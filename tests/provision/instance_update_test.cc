@@ -149,6 +149,8 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
     std::vector<ExistingInstance> existing = {};
     // configBefore: C:\PROF\<name>\qz7systm exists before; logged: the context has a log.
     bool isAdminServer = false, configBefore = false, logged = true;
+    // A stopped run already made the partitioned instance: its port range is recorded.
+    bool madeBefore = false;
     const char* failing = nullptr;  // a host call that fails with -1006
     const char *current = "\"C:\\PROF\"", *requested = "\"C:\\PROF\"", *install = "\"C:\\QZ7\"";
     const char* says = "";  // what the failing tools write; null: there are none
@@ -210,6 +212,10 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
        .failing = "InstanceCreateExtended", .current = moved,
        .calls = {mppCreate + "4, null)", services[0], services[1]},
        .boxes = {"3594 -1006 MPP"}, .result = -1006},
+      // The scan does not list it (its qz7systm lies elsewhere): set up as an existing
+      // partitioned instance, without running the tool that would refuse it.
+      {.name = "partitioned instance a stopped run made", .request = mpp, .madeBefore = true,
+       .says = says, .calls = {mppCreate + "4, null)", services[0], services[1]}},
       {.name = "requested directory is the installation", .request = mpp, .existing = here,
        .requested = "\"C:\\QZ7\"", .calls = {mppCreate + "4, null)"}},
       {.name = "ordinary instance: the server kind, no share, no services",
@@ -232,7 +238,13 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
     machine_.WriteText("C:\\PROF\\00000000.000", "mine");  // the first numbered name is taken
     ProvisionContext context = Context(c.existing, c.current, c.requested, c.install);
     if (!c.logged) context.logFile = nullptr;
+    if (c.madeBefore) {
+      ASSERT_EQ(host::WriteProfileVariable("MPP", host::kVarNamePortRange, "60000:60003"), 0);
+    }
     EXPECT_EQ(CreateOrUpdateInstance(context, c.request, c.isAdminServer), c.result);
+    if (c.madeBefore) {
+      ASSERT_EQ(host::RemoveProfileVariable("MPP", host::kVarNamePortRange), 0);
+    }
     static const std::regex kinds(
         "(InstanceCreateExtended|InstanceDrop|PRegValuePE|(Create|Delete)NetworkShare|"
         "ChangeNTServiceConfig)\\(.*");
