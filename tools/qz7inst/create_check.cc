@@ -106,23 +106,43 @@ bool NodeBackupValid(const unsigned char (&header)[migrate::kNodeBackupHeaderSiz
   return migrate::NodeBackupSignatureMatches(header);
 }
 
+// The start both directory steps share: the file below folder and an unfinished backup of it.
+// kNone: nothing to plan; kDecided: the backup decides the step (a usable one is restored and
+// converted again; a damaged one stops the run, with no action and a blocker saying why);
+// kRecognise: the file itself is to be compared with its copy and recognised.
+enum class StepStart { kNone, kDecided, kRecognise };
+
+template <size_t HeaderSize>
+StepStart StartDirectoryStep(const std::string& folder, const char* fileName,
+                             const char* backupName,
+                             bool (*headerValid)(const unsigned char (&)[HeaderSize]),
+                             const char* what, DirectoryStep* step,
+                             std::vector<std::string>* blockers) {
+  step->path = folder + "\\" + fileName;
+  step->backup = UnfinishedBackup<HeaderSize>(folder, backupName, headerValid, what,
+                                              &step->backupUsable, blockers);
+  if (step->backup.empty()) return IsFile(step->path) ? StepStart::kRecognise : StepStart::kNone;
+  if (step->backupUsable) {
+    step->action = "migrate";
+    step->layout = "as saved in the backup";
+  }
+  return StepStart::kDecided;
+}
+
 // The system database directory below instanceDir, told by the migration's own recognition.
 std::optional<DirectoryStep> PlanDatabaseDirectory(const std::string& instanceDir,
                                                    std::vector<std::string>* blockers) {
   const std::string folder = instanceDir + "\\" + migrate::kDirectoryFolderName;
   DirectoryStep step;
-  step.path = folder + "\\" + migrate::kDirectoryFileName;
-  step.backup = UnfinishedBackup<migrate::kBackupHeaderSize>(
-      folder, migrate::kMigrationBackupName, DatabaseBackupValid, "database directory",
-      &step.backupUsable, blockers);
-  if (!IsFile(step.path) && step.backup.empty()) return std::nullopt;
-  // A damaged backup stops the run: nothing is restored ("" action), its blocker says why.
-  if (!step.backup.empty() && !step.backupUsable) return step;
-  if (!step.backup.empty()) {
-    // The run restores the old directory from the backup and converts it again.
-    step.action = "migrate";
-    step.layout = "as saved in the backup";
-    return step;
+  switch (StartDirectoryStep<migrate::kBackupHeaderSize>(
+      folder, migrate::kDirectoryFileName, migrate::kMigrationBackupName, DatabaseBackupValid,
+      "database directory", &step, blockers)) {
+    case StepStart::kNone:
+      return std::nullopt;
+    case StepStart::kDecided:
+      return step;
+    case StepStart::kRecognise:
+      break;
   }
   migrate::DirectoryCopiesComparison copies;
   const std::string copy = folder + "\\" + migrate::kDirectoryCopyName;
@@ -160,16 +180,15 @@ std::optional<DirectoryStep> PlanNodeDirectory(const std::string& instanceDir,
                                                std::vector<std::string>* blockers) {
   const std::string folder = instanceDir + "\\" + migrate::kNodeDirectoryFolderName;
   DirectoryStep step;
-  step.path = folder + "\\" + migrate::kNodeDirectoryFileName;
-  step.backup = UnfinishedBackup<migrate::kNodeBackupHeaderSize>(
-      folder, migrate::kNodeMigrationBackupName, NodeBackupValid, "node directory",
-      &step.backupUsable, blockers);
-  if (!IsFile(step.path) && step.backup.empty()) return std::nullopt;
-  if (!step.backup.empty() && !step.backupUsable) return step;
-  if (!step.backup.empty()) {
-    step.action = "migrate";
-    step.layout = "as saved in the backup";
-    return step;
+  switch (StartDirectoryStep<migrate::kNodeBackupHeaderSize>(
+      folder, migrate::kNodeDirectoryFileName, migrate::kNodeMigrationBackupName, NodeBackupValid,
+      "node directory", &step, blockers)) {
+    case StepStart::kNone:
+      return std::nullopt;
+    case StepStart::kDecided:
+      return step;
+    case StepStart::kRecognise:
+      break;
   }
   migrate::NodeDirectoryComparison copies;
   const std::string copy = folder + "\\" + migrate::kNodeDirectoryCopyName;

@@ -135,17 +135,24 @@ void PrintConfigFiles(FILE* out, const std::string& profileDir,
   }
 }
 
+// Builds the demo's sample machine below root; says why on the error stream when it cannot.
+bool BuildDemoMachine(Invocation& invocation, const std::string& root,
+                      const testkit::SampleMachine& spec, testkit::BuiltMachine* built) {
+  try {
+    *built = testkit::BuildSampleMachine(root, spec);
+    return true;
+  } catch (const std::exception& error) {
+    std::fprintf(invocation.err, "qz7inst: cannot build the sample machine: %s\n", error.what());
+    return false;
+  }
+}
+
 // demo --sample-only DIR: the sample machine alone, for a person to try create --check and
 // create on it by hand; prints the create command line that sets it up.
 int RunSampleOnly(Invocation& invocation, const std::string& root) {
   const testkit::SampleMachine spec = DemoMachine();
   testkit::BuiltMachine built;
-  try {
-    built = testkit::BuildSampleMachine(root, spec);
-  } catch (const std::exception& error) {
-    std::fprintf(invocation.err, "qz7inst: cannot build the sample machine: %s\n", error.what());
-    return 1;
-  }
+  if (!BuildDemoMachine(invocation, root, spec, &built)) return 1;
   std::fprintf(invocation.out,
                "sample machine: %s\n"
                "instances of the earlier release in %s; the new release installed in %s\n"
@@ -206,12 +213,7 @@ int RunDemo(Invocation& invocation) {
 
   const testkit::SampleMachine spec = DemoMachine();
   testkit::BuiltMachine built;
-  try {
-    built = testkit::BuildSampleMachine(root, spec);
-  } catch (const std::exception& error) {
-    std::fprintf(invocation.err, "qz7inst: cannot build the sample machine: %s\n", error.what());
-    return 1;
-  }
+  if (!BuildDemoMachine(invocation, root, spec, &built)) return 1;
   FILE* out = invocation.out;
   std::fprintf(out, "sample machine: %s\n", built.root.c_str());
   std::fprintf(out, "installation of the new release: %s\n", spec.installDir.c_str());
