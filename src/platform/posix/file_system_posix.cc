@@ -22,6 +22,7 @@
 
 namespace qz7::platform::backend {
 
+using posix::CopyDescriptorBytes;
 using posix::ErrnoContext;
 using posix::Fail;
 using posix::HostPath;
@@ -31,7 +32,6 @@ using posix::ParentExists;
 using posix::Resolve;
 using posix::StatResolved;
 using posix::Syscalls;
-using posix::WriteAll;
 
 int RemoveFile(const char* path) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
@@ -270,22 +270,7 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
     Syscalls().close(in);
     return false;
   }
-  int failure = 0;
-  constexpr size_t kCopyPiece = 64 * 1024;
-  std::unique_ptr<char[]> buffer(new char[kCopyPiece]);  // not cleared: read fills it
-  for (;;) {
-    ssize_t got = Syscalls().read(in, buffer.get(), kCopyPiece);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      failure = errno;
-      break;
-    }
-    if (got == 0) break;
-    if (!WriteAll(out, buffer.get(), static_cast<size_t>(got))) {
-      failure = errno;
-      break;
-    }
-  }
+  int failure = CopyDescriptorBytes(in, out, posix::kToTheEnd);
   Syscalls().close(in);
   if (failure == 0) {
     // The copy takes the source's attributes (read-only among them) and time of last write.
