@@ -1,6 +1,7 @@
 #include "upgrade/directory_tree.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "base/multibyte.h"
@@ -103,6 +104,12 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
   platform::FindData entry;
   const std::string pattern = util::StripQuotes((from + "*").c_str());
   platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
+  // Into a folder made here, files are copied by name between the two open folders.
+  std::optional<platform::FolderCopy> between;
+  if (toGiven && madeHere && search != platform::kInvalidFindHandle) {
+    between.emplace(util::StripQuotes(from.c_str()).c_str(), util::StripQuotes(to.c_str()).c_str(),
+                    /*fresh=*/true);
+  }
   if (search != platform::kInvalidFindHandle) {
     do {
       if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
@@ -121,7 +128,9 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
           util::MakeWritable(target.c_str());
           platform::RemoveFile(target.c_str());
         }
-        const int copy = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str());
+        const int copy = between
+                             ? util::CopySetupFileBetween(*between, entry.name)
+                             : util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str());
         copied = copy == 0;
         note(copy);
       }
