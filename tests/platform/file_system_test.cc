@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -257,6 +258,37 @@ TEST_F(FileSystemTest, FolderCopyCopiesAsCopyFileA) {
     EXPECT_EQ(results[1], row.errors);
     EXPECT_EQ(after[1], after[0]);
   }
+}
+
+std::vector<dev_t> devicesSynced;
+int RecordingSyncfs(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) == 0) devicesSynced.push_back(status.st_dev);
+  return 0;
+}
+
+// A sync of the machine reaches every file system that holds a drive, each once.
+TEST_F(FileSystemTest, SyncingTheMachineSyncsEachFileSystemOfItsDrivesOnce) {
+  char elsewhere[] = "/dev/shm/qz7_drive_XXXXXX";
+  const bool otherSystem = mkdtemp(elsewhere) != nullptr;
+  fs::create_directories(root_ + "/drives/d");
+  if (otherSystem) fs::create_directory_symlink(elsewhere, root_ + "/drives/e");
+  std::vector<dev_t> expected;
+  for (const char* drive : {"c", "d", "e"}) {
+    struct stat status;
+    if (stat((root_ + "/drives/" + drive).c_str(), &status) == 0) expected.push_back(status.st_dev);
+  }
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  devicesSynced.clear();
+  {
+    posix::ScopedSyscallOverride scope;
+    scope.table().syncfs = RecordingSyncfs;
+    EXPECT_EQ(SyncFileSystem(), 0);
+  }
+  std::sort(devicesSynced.begin(), devicesSynced.end());
+  EXPECT_EQ(devicesSynced, expected);
+  if (otherSystem) fs::remove_all(elsewhere);
 }
 
 TEST_F(FileSystemTest, LinksLeadingOutOfTheDriveAreRefused) {
