@@ -27,6 +27,7 @@
 
 #include "host/host_services.h"
 #include "host/stand_in_host.h"
+#include "testkit/temp_machine.h"
 
 namespace qz7::testkit {
 
@@ -105,6 +106,14 @@ class ScopedHost {
   ~ScopedHost() { qz7::host::SetHost(nullptr); }
   ScopedHost(const ScopedHost&) = delete;
   ScopedHost& operator=(const ScopedHost&) = delete;
+};
+
+// A throw-away machine whose host calls go through a recording host in force, for one test
+// or one row of a table.
+struct RecordedMachine {
+  TempMachine machine;
+  RecordingHost host;
+  ScopedHost scoped{&host};
 };
 
 }  // namespace qz7::testkit
