@@ -252,13 +252,14 @@ constexpr const char* kProfile = "\"C:\\PROF\"";
 class ScanTest : public SetupContextTest {
  protected:
   // A configuration file of size bytes with the release, the node type and a text filled.
-  void WriteConfig(const char* instance, size_t size, uint32_t version, uint16_t nodeType) {
-    std::vector<unsigned char> bytes(4096, 0);
-    util::StoreLE32(bytes.data() + 16, version);
-    util::StoreLE16(bytes.data() + 40, nodeType);
-    for (size_t i = 0; i < 10; ++i) bytes[100 + i] = static_cast<unsigned char>("CONFIGTEXT"[i]);
-    bytes.resize(size);
-    machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm", bytes);
+  void WriteConfig(const char* instance, size_t size, uint16_t version, uint16_t nodeType) {
+    machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm",
+                       testkit::DbmBlockBuilder()
+                           .Version(version)
+                           .NodeType(nodeType)
+                           .Text(100, 11, "CONFIGTEXT")
+                           .TruncateTo(size)
+                           .Bytes());
   }
 };
 
@@ -348,7 +349,7 @@ TEST_F(ScanTest, ConfigurationFileByBytesRead) {
   struct Row {
     const char *name, *configText;
     size_t size;
-    uint32_t version;
+    uint16_t version;
     int priorRelease, nodeType;
   } rows[] = {
       {"17_bytes", "", 17, 0x900, 0, 2},
