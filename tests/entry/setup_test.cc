@@ -141,8 +141,8 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
     for (const InstanceDescriptor& descriptor : row.descriptors)
       AddDescriptor(context, &descriptor);
     EXPECT_EQ(context.serverType, row.serverType);
-    const auto marker = [](const util::FixedText<kContextPathSize>& path) {
-      return path.empty() ? std::string() : util::LastComponent(path.c_str());
+    const auto marker = [](const base::FixedText<kContextPathSize>& path) {
+      return path.empty() ? std::string() : base::LastComponent(path.c_str());
     };
     EXPECT_EQ(marker(context.adminMarkerFile), row.adminMarker);
     EXPECT_EQ(marker(context.partitionedMarkerFile), row.partitionedMarker);
@@ -187,8 +187,8 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   EXPECT_TRUE(HostInitialised());
   EXPECT_LE(host_.CountOf("CreateInitAppData"), 1);
   if (host_.CountOf("CreateInitAppData") == 0) return;
-  EXPECT_EQ(util::LoadLE32(host_.ControlBlock()), 0x68211u);
-  EXPECT_EQ(util::LoadLE16(host_.ControlBlock() + 0x136C), 1);
+  EXPECT_EQ(base::LoadLE32(host_.ControlBlock()), 0x68211u);
+  EXPECT_EQ(base::LoadLE16(host_.ControlBlock() + 0x136C), 1);
 }
 
 InstanceRecord Plain(const char* name) {
