@@ -119,6 +119,8 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
        {"QZ7 3", "MPP 3"}},
       {"server table order, last two", {"qz7sysrq", "qz7sysst"}, {}, 5, "", "",
        {"QZ7 5", "MPP 5"}},
+      {"server table order, first two", {"qz7syssr", "qz7syssv"}, {}, 1, "", "",
+       {"QZ7 1", "MPP 1"}},
       {"qz7sysmp with server type 1", {"qz7syssv", "qz7sysmp"}, {}, 1, "", "qz7sysmp",
        {"REMOTE 4 elsewhere  ", "QZ7 1", "MPP 4"}},
       {"admin table order", {"qz7syssv", "qz7syssr.das", "qz7syssv.das"}, {}, 1, "qz7syssv.das",
