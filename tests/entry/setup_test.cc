@@ -229,26 +229,28 @@ TEST(AddInstanceRecordTest, ReplacesByNameWithoutCaseAndKeepsProfile) {
   for (int i = 2; i < 21; ++i) EXPECT_EQ(context.records[i].name.view(), "I" + std::to_string(i));
 }
 
-// Directories are removed upwards until one cannot be removed; a drive root never is.
+// Directories are removed upwards until one cannot be removed; a drive root never is. The rows
+// work below C:\T, which the fixture does not make: each row's own machine then removes it,
+// also on Windows, where every machine is the computer's one drive C:.
 TEST_F(SetupContextTest, RemovesEmptiedProfileDirectoriesUpwards) {
   const struct {
     const char *name, *target, *file;  // file: made before the run (null: none)
     std::vector<std::string> gone, kept;
   } rows[] = {
       {"parent_holds_a_file",
-       "\"C:\\A\\B\\PROFILES\"",
-       "C:\\A\\B\\OTHER.TXT",
-       {"C:\\A\\B\\PROFILES"},
-       {"C:\\A\\B\\OTHER.TXT", "C:\\A"}},
-      {"empty_up_to_a_busy_parent", "C:\\A\\B\\PROFILES", nullptr, {"C:\\A\\B"}, {"C:\\A"}},
-      {"different_case_on_disk", "\"c:\\a\\profiles\"", nullptr, {"C:\\A\\PROFILES"}, {"C:\\A\\B"}},
+       "\"C:\\T\\B\\PROFILES\"",
+       "C:\\T\\B\\OTHER.TXT",
+       {"C:\\T\\B\\PROFILES"},
+       {"C:\\T\\B\\OTHER.TXT", "C:\\T"}},
+      {"empty_up_to_a_busy_parent", "C:\\T\\B\\PROFILES", nullptr, {"C:\\T\\B"}, {"C:\\T"}},
+      {"different_case_on_disk", "\"c:\\t\\profiles\"", nullptr, {"C:\\T\\PROFILES"}, {"C:\\T\\B"}},
       {"drive_root", "\"C:\\\"", nullptr, {}, {"C:\\"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     testkit::TempMachine machine;
-    machine.MakeDirectory("C:\\A\\B\\PROFILES");
-    machine.MakeDirectory("C:\\A\\PROFILES");
+    machine.MakeDirectory("C:\\T\\B\\PROFILES");
+    machine.MakeDirectory("C:\\T\\PROFILES");
     if (row.file != nullptr) machine.WriteText(row.file, "x");
     SetupContext context;
     context.targetProfileDir = row.target;
