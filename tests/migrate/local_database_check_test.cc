@@ -48,7 +48,7 @@ class LocalDatabaseTest : public MachineTest {
       std::memcpy(entry.bytes + offset, value.data(), value.size());
     };
     text(kEntryDatabaseNameOffset, 9, "SAMPLE");
-    entry.bytes[kEntryTypeOffset] = static_cast<unsigned char>(type);
+    entry.bytes[base::kEntryTypeOffset] = static_cast<unsigned char>(type);
     text(kEntrySubdirectoryOffset, 9, "SQL00001");
     text(kEntryPathOffset, kEntryPathSize, path);
     char buffer[kLocalPathSize] = {};
@@ -81,13 +81,13 @@ TEST_F(LocalDatabaseTest, ConfigurationFileCompletesTheEntry) {
     Bytes want = Slice(out.entry, 0, 344);  // what lies before the fields is not the check's
     want.resize(688, 0xEE);
     testkit::PutDirectoryText(want, 344, 9, "SQLDBD02");
-    util::StoreLE32(&want[352], 943);  // covers the text's terminating zero
-    util::StoreLE32(&want[356], 0xFFFFFFFF);
+    base::StoreLE32(&want[352], 943);  // covers the text's terminating zero
+    base::StoreLE32(&want[356], 0xFFFFFFFF);
     std::copy(block.begin(), block.end(), want.begin() + 360);
     want[616] = 0;
-    util::StoreLE32(&want[648], 0x11223344);
-    util::StoreLE16(&want[652], 0x5566);
-    util::StoreLE32(&want[656], release == 0x0600 ? 0x0A0B0C0D : 32);
+    base::StoreLE32(&want[648], 0x11223344);
+    base::StoreLE16(&want[652], 0x5566);
+    base::StoreLE32(&want[656], release == 0x0600 ? 0x0A0B0C0D : 32);
     std::fill(want.begin() + 660, want.begin() + 688, 0);
     testkit::PutDirectoryText(want, 672, 10, "SJIS");
     testkit::PutDirectoryText(want, 682, 6, "JP");
