@@ -232,20 +232,22 @@ TEST(AddInstanceRecordTest, ReplacesByNameWithoutCaseAndKeepsProfile) {
 
 // Emptied profile directories are removed upwards until one cannot be removed (the whole
 // removal runs show that: RemovalScenarioTest); one named in another case than on disk goes
-// too, and a drive root never does.
+// too, and a drive root never does. The rows work below C:\T, which the fixture does not make:
+// each row's own machine then removes it, also on Windows, where every machine is the
+// computer's one drive C:.
 TEST_F(SetupContextTest, RemovesEmptiedProfileDirectoriesUpwards) {
   const struct {
     const char* target;
     std::vector<std::string> gone;
-  } rows[] = {{"\"c:\\a\\profiles\"", {"C:\\A\\PROFILES"}}, {"\"C:\\\"", {}}};
+  } rows[] = {{"\"c:\\t\\profiles\"", {"C:\\T\\PROFILES"}}, {"\"C:\\\"", {}}};
   for (const auto& row : rows) {
     testkit::TempMachine machine;
-    machine.MakeDirectory("C:\\A\\B\\PROFILES");
-    machine.MakeDirectory("C:\\A\\PROFILES");
+    machine.MakeDirectory("C:\\T\\B\\PROFILES");
+    machine.MakeDirectory("C:\\T\\PROFILES");
     SetupContext context;
     context.targetProfileDir = row.target;
     RemoveAllInstances(context);
-    EXPECT_EQ(machine.Misplaced({"C:\\A\\B\\PROFILES", "C:\\"}, row.gone), "") << row.target;
+    EXPECT_EQ(machine.Misplaced({"C:\\T\\B\\PROFILES", "C:\\"}, row.gone), "") << row.target;
   }
 }
 
