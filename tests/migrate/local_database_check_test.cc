@@ -131,7 +131,6 @@ TEST_F(LocalDatabaseTest, LocalDirectoryLookup) {
     MigrationResult code;
   } rows[] = {
       {"first_match_wins", two, false, 0},
-      {"only_the_copy", two, true, 0},
       {"names_are_case_sensitive", LocalDatabaseDirectoryBytes({{"sample", found}}), false,
        kMigrationDatabaseNotFound},
       {"entries_of_700_bytes",
