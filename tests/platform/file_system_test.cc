@@ -1,6 +1,7 @@
 #include "platform/file_system.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
