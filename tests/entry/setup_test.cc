@@ -141,8 +141,8 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
     for (const InstanceDescriptor& descriptor : row.descriptors)
       AddDescriptor(context, &descriptor);
     EXPECT_EQ(context.serverType, row.serverType);
-    const auto marker = [](const util::FixedText<kContextPathSize>& path) {
-      return path.empty() ? std::string() : util::LastComponent(path.c_str());
+    const auto marker = [](const base::FixedText<kContextPathSize>& path) {
+      return path.empty() ? std::string() : base::LastComponent(path.c_str());
     };
     EXPECT_EQ(marker(context.adminMarkerFile), row.adminMarker);
     EXPECT_EQ(marker(context.partitionedMarkerFile), row.partitionedMarker);
@@ -187,8 +187,8 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   EXPECT_TRUE(HostInitialised());
   EXPECT_LE(host_.CountOf("CreateInitAppData"), 1);
   if (host_.CountOf("CreateInitAppData") == 0) return;
-  EXPECT_EQ(util::LoadLE32(host_.ControlBlock()), 0x68211u);
-  EXPECT_EQ(util::LoadLE16(host_.ControlBlock() + 0x136C), 1);
+  EXPECT_EQ(base::LoadLE32(host_.ControlBlock()), 0x68211u);
+  EXPECT_EQ(base::LoadLE16(host_.ControlBlock() + 0x136C), 1);
 }
 
 InstanceRecord Plain(const char* name) {
@@ -265,8 +265,8 @@ class ScanTest : public SetupContextTest {
   // A configuration file of size bytes with the release, the node type and a text filled.
   void WriteConfig(const char* instance, size_t size, uint32_t version, uint16_t nodeType) {
     std::vector<unsigned char> bytes(4096, 0);
-    util::StoreLE32(bytes.data() + 16, version);
-    util::StoreLE16(bytes.data() + 40, nodeType);
+    base::StoreLE32(bytes.data() + 16, version);
+    base::StoreLE16(bytes.data() + 40, nodeType);
     for (size_t i = 0; i < 10; ++i) bytes[100 + i] = static_cast<unsigned char>("CONFIGTEXT"[i]);
     bytes.resize(size);
     machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm", bytes);

@@ -48,7 +48,7 @@ class LocalDatabaseTest : public MachineTest {
       std::memcpy(entry.bytes + offset, value.data(), value.size());
     };
     text(kEntryDatabaseNameOffset, 9, "SAMPLE");
-    entry.bytes[kEntryTypeOffset] = static_cast<unsigned char>(type);
+    entry.bytes[base::kEntryTypeOffset] = static_cast<unsigned char>(type);
     text(kEntrySubdirectoryOffset, 9, "SQL00001");
     text(kEntryPathOffset, kEntryPathSize, path);
     char buffer[kLocalPathSize] = {};

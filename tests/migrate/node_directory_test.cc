@@ -27,7 +27,7 @@ using testkit::NodeDirectoryBuilder;
 using testkit::NodeEntryBuilder;
 using testkit::NodeFileText;
 using testkit::NodeFileU16;
-using Type = NodeDirectoryLayoutType;
+using Type = base::NodeDirectoryLayoutType;
 
 // Two entries of layout 1; a directory of the current layout; an empty one of an earlier one.
 const Bytes kNodes = NodeDirectoryBuilder(1)
@@ -49,7 +49,7 @@ const Bytes kOldEmpty = NodeDirectoryBuilder(1).Signature("OLD").HeaderValue(9).
 }
 
 Bytes NodeEntryOf(int layout, const Bytes& old) {
-  Bytes entry(kNodeEntrySize, 0xEE);
+  Bytes entry(base::kNodeEntrySize, 0xEE);
   EXPECT_TRUE(BuildNodeEntry(static_cast<Type>(layout), old.data(), old.size(), entry.data()));
   return entry;
 }
@@ -69,13 +69,13 @@ TEST_F(NodeDirectoryTest, PatternsConvertAsRecorded) {
   Bytes got;
   for (int layout = 1; layout <= 5; ++layout) {
     SCOPED_TRACE("layout " + std::to_string(layout));
-    const size_t size = FindNodeLayout(static_cast<Type>(layout))->entrySize;
+    const size_t size = base::FindNodeLayout(static_cast<Type>(layout))->entrySize;
     const Bytes first = NodeEntryOf(layout, Pattern(size, 0));
     const Bytes second = NodeEntryOf(layout, Pattern(size, 1));
     for (size_t b = 0; b < 8; ++b) EXPECT_EQ(SourceOf(first[b], second[b]), b);
     EXPECT_EQ(first[8], 0);
     size_t furthest = 0;
-    for (size_t b = 0; b < kNodeEntrySize; ++b) {
+    for (size_t b = 0; b < base::kNodeEntrySize; ++b) {
       if (first[b] != second[b]) furthest = std::max(furthest, SourceOf(first[b], second[b]));
     }
     EXPECT_LT(furthest, size);
