@@ -36,7 +36,11 @@ class SetupFilesTest : public ::testing::Test {
     machine_.WriteText("C:\\INST\\FILE.TXT", "payload");
     machine_.MakeDirectory("C:\\INST\\SUB");
   }
-  void TearDown() override { platform::SetActiveCodePage(0); }
+  void TearDown() override {
+    platform::SetActiveCodePage(0);
+    // Windows does not remove a process's current directory: leave the test's folders first.
+    static_cast<void>(platform::SetCurrentDirectoryText("C:\\"));  // the drive root stays
+  }
   testkit::TempMachine machine_;
 };
 
