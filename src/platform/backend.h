@@ -68,6 +68,7 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
 FolderCopy::Native* OpenFolderCopy(const char* from, const char* to, bool fresh);
 bool CopyFileBetween(FolderCopy::Native* copy, const char* name, const char* fromPath,
                      const char* toPath);
+void NoteMadeInFolderCopy(FolderCopy::Native* copy, const char* name);
 void CloseFolderCopy(FolderCopy::Native* copy);
 // Makes the folder's entries (creations, renames, removals in it) durable: 0 or -1.
 int SyncDirectory(const char* path);

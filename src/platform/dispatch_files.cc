@@ -213,6 +213,11 @@ bool FolderCopy::Copy(const char* name) {
   return true;
 }
 
+// Bookkeeping of the copy alone, nothing on disk: not counted.
+void FolderCopy::NoteMade(const char* name) {
+  if (native_ != nullptr && name != nullptr) backend::NoteMadeInFolderCopy(native_, name);
+}
+
 // ---- Folders -------------------------------------------------------------------------------
 
 int MakeDirectory(const char* path) {

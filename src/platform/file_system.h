@@ -164,6 +164,9 @@ class FolderCopy {
   // CopyFileA(from + name, to + name, false), with its results and last errors, for name
   // as a folder search of from reported it.
   bool Copy(const char* name);
+  // Tells the copy that the caller has made name in to by other means (a folder): a file of a
+  // name equal to it but for case is then copied the long way, which finds it.
+  void NoteMade(const char* name);
   // Whether the folders were opened.
   bool IsOpen() const { return native_ != nullptr; }
 

@@ -114,6 +114,9 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
     do {
       if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
       if (entry.isDirectory) {
+        // The folder made there takes its name: a file that differs from it only in case
+        // must find it, as Windows would.
+        if (between) between->NoteMade(entry.name);
         note(TransferTree(from + entry.name + "\\",
                           toGiven ? to + entry.name + "\\" : std::string(), move,
                           Destination::kParentMade));

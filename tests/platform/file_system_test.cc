@@ -160,6 +160,7 @@ TEST_F(FileSystemTest, FolderCopyCopiesAsCopyFileA) {
     std::vector<uint32_t> errors;     // the last error after each copy (0: copied)
     std::function<void(const std::string& from, const std::string& to)> prepare;
     bool diskFull = false;  // every write of file data fails with ENOSPC
+    const char* made = "";  // a folder the caller makes in to first, telling the copy
   };
   const auto plain = [](const std::string& from, const std::string& to) {
     std::ofstream(from + "/Data.Bin", std::ios::binary) << "data";
@@ -207,6 +208,13 @@ TEST_F(FileSystemTest, FolderCopyCopiesAsCopyFileA) {
          std::ofstream(to + "/DATA.BIN") << "older";
        }},
       {"disk_full", true, {"Data.Bin"}, {kErrorDiskFull}, plain, true},
+      {"folder_made_there_in_other_case",
+       true,
+       {"a.txt"},
+       {kErrorAccessDenied},
+       plain,
+       false,
+       "A.TXT"},
   };
   using Listing = std::map<std::string, std::tuple<std::string, unsigned, int64_t>>;
   const auto listing = [](const std::string& folder) {
@@ -214,9 +222,10 @@ TEST_F(FileSystemTest, FolderCopyCopiesAsCopyFileA) {
     for (const auto& entry : fs::directory_iterator(folder)) {
       struct stat status;
       EXPECT_EQ(lstat(entry.path().c_str(), &status), 0);
-      names[entry.path().filename().string()] = {ReadHostFile(entry.path().string()),
-                                                 status.st_mode & 07777,
-                                                 static_cast<int64_t>(status.st_mtime)};
+      const bool folder = S_ISDIR(status.st_mode);
+      names[entry.path().filename().string()] = {
+          folder ? "<folder>" : ReadHostFile(entry.path().string()), status.st_mode & 07777,
+          folder ? 0 : static_cast<int64_t>(status.st_mtime)};
     }
     return names;
   };
@@ -247,6 +256,10 @@ TEST_F(FileSystemTest, FolderCopyCopiesAsCopyFileA) {
       }
       FolderCopy copy(from.c_str(), to.c_str(), row.fresh);
       EXPECT_TRUE(copy.IsOpen());
+      if (*row.made != '\0') {
+        ASSERT_EQ(MakeDirectory((to + row.made).c_str()), 0);
+        copy.NoteMade(row.made);
+      }
       for (const std::string& name : row.copies) {
         SetLastError(0);
         const bool copied = byFolder ? copy.Copy(name.c_str())

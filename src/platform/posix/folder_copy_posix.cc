@@ -29,7 +29,7 @@ struct qz7::platform::FolderCopy::Native {
   std::string toHost;        // the host folder of to, for errors and its kept listing
   size_t longestFolder = 0;  // the longer Windows form of the two folders, as given or found
   bool fresh = false;        // to was just created by the caller
-  std::unordered_set<std::string> made;  // the folded names this copy made in to
+  std::unordered_set<std::string> made;  // the folded names made in to since it was opened
 };
 
 namespace qz7::platform::backend {
@@ -143,6 +143,10 @@ bool CopyFileBetween(FolderCopy::Native* copy, const char* name, const char* fro
   if (!CopyFileA(fromPath, toPath, false)) return false;
   if (copy->fresh) copy->made.insert(FoldNameCase(name));
   return true;
+}
+
+void NoteMadeInFolderCopy(FolderCopy::Native* copy, const char* name) {
+  copy->made.insert(FoldNameCase(name));
 }
 
 void CloseFolderCopy(FolderCopy::Native* copy) {

@@ -15,6 +15,8 @@ bool CopyFileBetween(FolderCopy::Native*, const char*, const char* fromPath, con
   return CopyFileA(fromPath, toPath, false);
 }
 
+void NoteMadeInFolderCopy(FolderCopy::Native*, const char*) {}
+
 void CloseFolderCopy(FolderCopy::Native* copy) { delete copy; }
 
 }  // namespace qz7::platform::backend
