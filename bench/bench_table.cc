@@ -388,8 +388,8 @@ void NodeDirectoryRows() {
     dcs.Add((i % 2 == 0 ? "DB" : "GW") + std::to_string(i));
   }
   const std::string prefix = std::string(kInstance) + "\\";
-  const std::string dcsPath = prefix + migrate::kNodeDcsDirectorySubpath;
-  machine.WriteFile(prefix + migrate::kNodeSystemDirectorySubpath, databases.Bytes());
+  const std::string dcsPath = prefix + base::kNodeDcsDirectorySubpath;
+  machine.WriteFile(prefix + base::kNodeSystemDirectorySubpath, databases.Bytes());
   Row row;
   row.what = "node directory, layout 5, DCS rule";
   row.size = "60000 x 60000 x 60000";

@@ -34,7 +34,11 @@ case "$action" in
     # The server and the programs wineboot leaves running get no handle on this script's
     # output: ctest would wait for them to close it.
     as_runner env WINEPREFIX="$dir/prefix" "$wineserver" -p </dev/null >/dev/null 2>&1
-    if ! "$here/wine-run.sh" --prefix "$dir" wineboot -i </dev/null >"$dir/wineboot.log" 2>&1; then
+    # The first program in the new prefix makes Wine set it up (wineboot --init) and waits
+    # for that. Every wineboot starts a service manager of its own, so wineboot must run only
+    # this once: a second one would answer on the same pipe with a service list of its own,
+    # and a service one program registered would then be missing for another.
+    if ! "$here/wine-run.sh" --prefix "$dir" cmd /c exit </dev/null >"$dir/wineboot.log" 2>&1; then
       cat "$dir/wineboot.log" >&2
       exit 1
     fi

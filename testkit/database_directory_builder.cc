@@ -20,13 +20,13 @@ constexpr uint16_t kEarlierMarker = 0x0300;
 
 void Append16(DirectoryBytes& bytes, uint16_t value) {
   unsigned char field[2];
-  util::StoreLE16(field, value);
+  base::StoreLE16(field, value);
   bytes.insert(bytes.end(), field, field + 2);
 }
 
 void Append32(DirectoryBytes& bytes, uint32_t value) {
   unsigned char field[4];
-  util::StoreLE32(field, value);
+  base::StoreLE32(field, value);
   bytes.insert(bytes.end(), field, field + 4);
 }
 
@@ -47,7 +47,7 @@ DirectoryBytes EncodeEntry(const DirectoryEntryFields& fields, int layout, size_
   text(pathOffset, pathWidth, fields.path);
   if (layout == 97 && entrySize >= 720) {
     PutDirectoryText(entry, 709, 4, "QZ7");
-    util::StoreLE16(&entry[718], 0x0900);
+    base::StoreLE16(&entry[718], 0x0900);
   }
   return entry;
 }
@@ -157,11 +157,11 @@ DirectoryBytes DatabaseDirectoryBuilder::Bytes() const {
   const bool shortForm = form_ == DirectoryHeaderForm::kShort;
   DirectoryBytes bytes(shortForm ? kShortHeader : kLongHeader, 0);
   PutDirectoryText(bytes, 0, 18, signature_);
-  util::StoreLE16(&bytes[18], releaseMarker_);
-  util::StoreLE16(&bytes[20], claimedEntryCount_.value_or(static_cast<uint16_t>(entries_.size())));
-  util::StoreLE16(&bytes[22], secondCount_);
-  util::StoreLE16(&bytes[24], slots_);
-  util::StoreLE32(&bytes[shortForm ? 26 : 28], headerValue_);
+  base::StoreLE16(&bytes[18], releaseMarker_);
+  base::StoreLE16(&bytes[20], claimedEntryCount_.value_or(static_cast<uint16_t>(entries_.size())));
+  base::StoreLE16(&bytes[22], secondCount_);
+  base::StoreLE16(&bytes[24], slots_);
+  base::StoreLE32(&bytes[shortForm ? 26 : 28], headerValue_);
 
   // The block: the 16-bit value (2 zero bytes after it in the long form), 43 bucket offsets.
   const size_t blockStart = bytes.size();
@@ -183,7 +183,7 @@ DirectoryBytes DatabaseDirectoryBuilder::Bytes() const {
 DirectoryBytes EmptyCurrentDirectoryBytes() {
   DirectoryBytes bytes(kLongHeader + kLongBlock + 4, 0);
   PutDirectoryText(bytes, 0, 18, "QZ7 DIRECTORY");
-  util::StoreLE16(&bytes[18], kCurrentDirectoryMarker);
+  base::StoreLE16(&bytes[18], kCurrentDirectoryMarker);
   return bytes;
 }
 
@@ -218,7 +218,7 @@ DirectoryBytes IntentionFileBuilder::Bytes() const {
   const size_t pathWidth = small ? 13 : 256;
   const size_t size = small ? 37 : layout_ == 3 ? 523 : 534;
   DirectoryBytes bytes(size, 0);
-  util::StoreLE16(&bytes[0], value_);
+  base::StoreLE16(&bytes[0], value_);
   PutDirectoryText(bytes, 2, 9, name_);
   PutDirectoryText(bytes, 11, pathWidth, first_);
   PutDirectoryText(bytes, 11 + pathWidth, pathWidth, second_);
@@ -271,8 +271,8 @@ DirectoryBytes DirectoryBackupBuilder::Bytes() const {
   const auto [start, end] = offsets_.value_or(
       std::pair<uint32_t, uint32_t>(static_cast<uint32_t>(kBackupHeader),
                                     static_cast<uint32_t>(kBackupHeader + directory_.size())));
-  util::StoreLE32(&bytes[88], start);
-  util::StoreLE32(&bytes[92], end);
+  base::StoreLE32(&bytes[88], start);
+  base::StoreLE32(&bytes[92], end);
   bytes.insert(bytes.end(), directory_.begin(), directory_.end());
   bytes.insert(bytes.end(), intention_.begin(), intention_.end());
   if (truncateTo_ && *truncateTo_ < bytes.size()) bytes.resize(*truncateTo_);
@@ -286,8 +286,8 @@ BackupFileView ReadBackupFile(const DirectoryBytes& bytes) {
   view.layoutName = DirectoryText(bytes, 40, 22);
   view.releaseLabel = DirectoryText(bytes, 62, 22);
   view.status = static_cast<char>(bytes[84]);
-  view.directoryStart = util::LoadLE32(&bytes[88]);
-  view.directoryEnd = util::LoadLE32(&bytes[92]);
+  view.directoryStart = base::LoadLE32(&bytes[88]);
+  view.directoryEnd = base::LoadLE32(&bytes[92]);
   if (view.directoryStart != kBackupHeader || view.directoryEnd < view.directoryStart ||
       view.directoryEnd > bytes.size()) {
     return view;
@@ -299,7 +299,7 @@ BackupFileView ReadBackupFile(const DirectoryBytes& bytes) {
 }
 
 uint16_t DirectoryReleaseMarker(const DirectoryBytes& bytes) {
-  return bytes.size() >= 20 ? util::LoadLE16(&bytes[18]) : 0;
+  return bytes.size() >= 20 ? base::LoadLE16(&bytes[18]) : 0;
 }
 
 std::string DirectorySignature(const DirectoryBytes& bytes) { return DirectoryText(bytes, 0, 18); }

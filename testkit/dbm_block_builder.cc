@@ -69,7 +69,7 @@ DbmBlockBuilder& DbmBlockBuilder::Set(const base::DbmField& field, const std::st
 
 DbmBlockBuilder& DbmBlockBuilder::U16(size_t offset, uint16_t value) {
   CheckRange(offset, 2);
-  util::StoreLE16(block_.data() + offset, value);
+  base::StoreLE16(block_.data() + offset, value);
   return *this;
 }
 DbmBlockBuilder& DbmBlockBuilder::S16(size_t offset, int16_t value) {
@@ -77,7 +77,7 @@ DbmBlockBuilder& DbmBlockBuilder::S16(size_t offset, int16_t value) {
 }
 DbmBlockBuilder& DbmBlockBuilder::U32(size_t offset, uint32_t value) {
   CheckRange(offset, 4);
-  util::StoreLE32(block_.data() + offset, value);
+  base::StoreLE32(block_.data() + offset, value);
   return *this;
 }
 DbmBlockBuilder& DbmBlockBuilder::S32(size_t offset, int32_t value) {
@@ -85,7 +85,7 @@ DbmBlockBuilder& DbmBlockBuilder::S32(size_t offset, int32_t value) {
 }
 DbmBlockBuilder& DbmBlockBuilder::Float(size_t offset, float value) {
   CheckRange(offset, 4);
-  util::StoreLEFloat(block_.data() + offset, value);
+  base::StoreLEFloat(block_.data() + offset, value);
   return *this;
 }
 DbmBlockBuilder& DbmBlockBuilder::Text(size_t offset, size_t width, const std::string& text) {
@@ -121,8 +121,8 @@ DbmBlockBuilder& DbmBlockBuilder::TruncateTo(size_t size) {
 std::array<unsigned char, kDbmFileSize> DbmBlockBuilder::Block() const {
   std::array<unsigned char, kDbmFileSize> block = block_;
   const uint32_t checksum =
-      fixedChecksum_.value_or(util::DbmBlockChecksum(block.data()) + checksumDelta_);
-  util::StoreLE32(block.data(), checksum);
+      fixedChecksum_.value_or(base::DbmBlockChecksum(block.data()) + checksumDelta_);
+  base::StoreLE32(block.data(), checksum);
   return block;
 }
 
@@ -181,21 +181,21 @@ std::string DbmText(const std::vector<unsigned char>& bytes, const base::DbmFiel
 
 uint16_t DbmU16(const std::vector<unsigned char>& bytes, size_t offset) {
   CheckRead(bytes, offset, 2);
-  return util::LoadLE16(bytes.data() + offset);
+  return base::LoadLE16(bytes.data() + offset);
 }
 int16_t DbmS16(const std::vector<unsigned char>& bytes, size_t offset) {
   return static_cast<int16_t>(DbmU16(bytes, offset));
 }
 uint32_t DbmU32(const std::vector<unsigned char>& bytes, size_t offset) {
   CheckRead(bytes, offset, 4);
-  return util::LoadLE32(bytes.data() + offset);
+  return base::LoadLE32(bytes.data() + offset);
 }
 int32_t DbmS32(const std::vector<unsigned char>& bytes, size_t offset) {
   return static_cast<int32_t>(DbmU32(bytes, offset));
 }
 float DbmFloat(const std::vector<unsigned char>& bytes, size_t offset) {
   CheckRead(bytes, offset, 4);
-  return util::LoadLEFloat(bytes.data() + offset);
+  return base::LoadLEFloat(bytes.data() + offset);
 }
 std::string DbmText(const std::vector<unsigned char>& bytes, size_t offset, size_t width) {
   CheckRead(bytes, offset, width);
@@ -204,7 +204,7 @@ std::string DbmText(const std::vector<unsigned char>& bytes, size_t offset, size
 }
 bool DbmChecksumMatches(const std::vector<unsigned char>& bytes) {
   return bytes.size() == kDbmFileSize &&
-         util::LoadLE32(bytes.data()) == util::DbmBlockChecksum(bytes.data());
+         base::LoadLE32(bytes.data()) == base::DbmBlockChecksum(bytes.data());
 }
 
 }  // namespace qz7::testkit

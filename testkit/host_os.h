@@ -62,8 +62,8 @@ bool DeleteServiceNamed(const std::string& name);
 #endif
 
 // The owner of the library's message boxes for a program run from a terminal: on POSIX a
-// callback that gets each box; on Windows, where the owner is a window, none, so that no box
-// waits for a person (the log still holds every message).
+// callback that gets each box; on Windows, where the owner is a window, the console window
+// (none without one: the log still holds every message).
 using BoxPrinter = int (*)(void* userData, const char* text, const char* title, unsigned style);
 class TerminalOwner {
  public:

@@ -47,7 +47,11 @@ bool CallerLogFile::Open(const std::string& hostPath, bool truncate) {
 
 TerminalOwner::TerminalOwner(BoxPrinter, void*) {}
 
-QZ7_OWNER TerminalOwner::owner() { return nullptr; }
+// The console window the operator typed the command in: the library's boxes come up in front
+// of it and hold it until answered, as the setup program's own boxes hold its window. A
+// program without a console window (started detached, by a service, or in Wine's text
+// console) has none to give: its messages then go to the log only.
+QZ7_OWNER TerminalOwner::owner() { return GetConsoleWindow(); }
 
 namespace {
 constexpr const char* kActiveComputerNameKey =

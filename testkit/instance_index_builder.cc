@@ -10,7 +10,7 @@ namespace qz7::testkit {
 std::vector<unsigned char> BuildInstanceIndex(const InstanceIndex& index) {
   std::vector<unsigned char> bytes(31 + 9 * index.names.size(), 0);
   std::memcpy(bytes.data(), index.signature.data(), std::min<size_t>(index.signature.size(), 22));
-  util::StoreLE32(bytes.data() + 27,
+  base::StoreLE32(bytes.data() + 27,
                   index.entryCount.value_or(static_cast<uint32_t>(index.names.size())));
   for (size_t i = 0; i < index.names.size(); ++i) {
     std::memcpy(bytes.data() + 31 + 9 * i, index.names[i].data(),

@@ -27,12 +27,12 @@ std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
 }
 
 void InstallInstanceTools(const std::string& toolDirectory, const std::string& installDir) {
-  const std::string bin = util::JoinPath(installDir, "BIN");
+  const std::string bin = base::JoinPath(installDir, "BIN");
   if (host::MakeDirectories(bin, nullptr) != 0) {
     throw std::runtime_error("instance tools: cannot create " + bin);
   }
   for (const auto& [name, program] : InstanceToolPrograms(toolDirectory)) {
-    std::optional<std::string> target = platform::HostPathOf(util::JoinPath(bin, name).c_str());
+    std::optional<std::string> target = platform::HostPathOf(base::JoinPath(bin, name).c_str());
     std::error_code error;
     if (!target || !fs::copy_file(program, *target, fs::copy_options::overwrite_existing, error)) {
       throw std::runtime_error("instance tools: cannot copy " + program + " to " + bin);

@@ -14,15 +14,15 @@ DatabaseConfigurationBuilder::DatabaseConfigurationBuilder()
 }
 
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Release(uint16_t release) {
-  util::StoreLE16(&bytes_[16], release);
+  base::StoreLE16(&bytes_[16], release);
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Territory(uint16_t number) {
-  util::StoreLE16(&bytes_[74], number);
+  base::StoreLE16(&bytes_[74], number);
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::CodePage(uint16_t codePage) {
-  util::StoreLE16(&bytes_[76], codePage);
+  base::StoreLE16(&bytes_[76], codePage);
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Block(
@@ -32,15 +32,15 @@ DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Block(
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Field884(uint32_t value) {
-  util::StoreLE32(&bytes_[884], value);
+  base::StoreLE32(&bytes_[884], value);
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Field888(uint16_t value) {
-  util::StoreLE16(&bytes_[888], value);
+  base::StoreLE16(&bytes_[888], value);
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Field1164(uint32_t value) {
-  util::StoreLE32(&bytes_[1164], value);
+  base::StoreLE32(&bytes_[1164], value);
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Size(size_t size, unsigned char fill) {
@@ -62,7 +62,7 @@ DirectoryBytes DatabaseConfigurationBuilder::Bytes() const {
   if (bytes.size() >= 4) {
     uint32_t sum = 0;
     for (size_t i = 4; i < bytes.size(); ++i) sum += bytes[i];
-    util::StoreLE32(&bytes[0], sum + checksumDelta_);
+    base::StoreLE32(&bytes[0], sum + checksumDelta_);
   }
   if (truncateTo_ && *truncateTo_ < bytes.size()) bytes.resize(*truncateTo_);
   return bytes;

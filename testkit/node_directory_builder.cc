@@ -77,7 +77,7 @@ NodeEntryBuilder& NodeEntryBuilder::Byte(size_t offset, uint8_t value) {
 
 NodeEntryBuilder& NodeEntryBuilder::U16(size_t offset, uint16_t value) {
   CheckRange(offset, 2);
-  util::StoreLE16(bytes_.data() + offset, value);
+  base::StoreLE16(bytes_.data() + offset, value);
   return *this;
 }
 
@@ -130,12 +130,12 @@ NodeDirectoryBuilder& NodeDirectoryBuilder::AddRaw(const ByteVector& entry) {
 ByteVector NodeDirectoryBuilder::Bytes() const {
   ByteVector bytes(kHeaderSize, 0);
   PutText(bytes, 0, 16, signature_);
-  util::StoreLE16(bytes.data() + 16, entryCount_.value_or(static_cast<uint16_t>(entries_.size())));
-  util::StoreLE32(bytes.data() + 20, headerValue_);
-  util::StoreLE16(bytes.data() + 24, releaseMarker_);
+  base::StoreLE16(bytes.data() + 16, entryCount_.value_or(static_cast<uint16_t>(entries_.size())));
+  base::StoreLE32(bytes.data() + 20, headerValue_);
+  base::StoreLE16(bytes.data() + 24, releaseMarker_);
   for (const ByteVector& entry : entries_) bytes.insert(bytes.end(), entry.begin(), entry.end());
   unsigned char closing[4];
-  util::StoreLE32(closing, headerValue_);
+  base::StoreLE32(closing, headerValue_);
   bytes.insert(bytes.end(), closing, closing + 4);
   return bytes;
 }
@@ -186,7 +186,7 @@ CurrentDatabaseDirectoryBuilder& CurrentDatabaseDirectoryBuilder::Add(
   entry[18] = static_cast<unsigned char>(type);
   PutText(entry, 28, 9, nodeName);
   PutText(entry, 709, 4, "QZ7");
-  util::StoreLE16(entry.data() + 718, 0x0900);
+  base::StoreLE16(entry.data() + 718, 0x0900);
   entries_.push_back(std::move(entry));
   return *this;
 }
@@ -194,8 +194,8 @@ CurrentDatabaseDirectoryBuilder& CurrentDatabaseDirectoryBuilder::Add(
 ByteVector CurrentDatabaseDirectoryBuilder::Bytes() const {
   ByteVector bytes(32 + 176, 0);
   PutText(bytes, 0, 18, "QZ7 DIRECTORY");
-  util::StoreLE16(bytes.data() + 18, 0x0400);
-  util::StoreLE16(bytes.data() + 20, static_cast<uint16_t>(entries_.size()));
+  base::StoreLE16(bytes.data() + 18, 0x0400);
+  base::StoreLE16(bytes.data() + 20, static_cast<uint16_t>(entries_.size()));
   for (const ByteVector& entry : entries_) bytes.insert(bytes.end(), entry.begin(), entry.end());
   bytes.insert(bytes.end(), 4, 0);
   return bytes;
@@ -215,7 +215,7 @@ DcsDirectoryBuilder& DcsDirectoryBuilder::EntryCount(uint16_t count) {
 
 ByteVector DcsDirectoryBuilder::Bytes() const {
   ByteVector bytes(24, 0);
-  util::StoreLE16(bytes.data() + 14, entryCount_.value_or(static_cast<uint16_t>(names_.size())));
+  base::StoreLE16(bytes.data() + 14, entryCount_.value_or(static_cast<uint16_t>(names_.size())));
   for (const std::string& name : names_) {
     ByteVector entry(kDcsEntrySize, 0);
     PutText(entry, 37, 19, name);
@@ -237,12 +237,12 @@ std::string NodeFileText(const ByteVector& bytes, size_t offset, size_t width) {
 
 uint16_t NodeFileU16(const ByteVector& bytes, size_t offset) {
   if (offset + 2 > bytes.size()) throw std::out_of_range("number past the end of the file");
-  return util::LoadLE16(bytes.data() + offset);
+  return base::LoadLE16(bytes.data() + offset);
 }
 
 uint32_t NodeFileU32(const ByteVector& bytes, size_t offset) {
   if (offset + 4 > bytes.size()) throw std::out_of_range("number past the end of the file");
-  return util::LoadLE32(bytes.data() + offset);
+  return base::LoadLE32(bytes.data() + offset);
 }
 
 }  // namespace qz7::testkit

@@ -46,13 +46,13 @@ DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEnt
   if (at.hasFlag) entry[37] = fields.flag;
   PutDirectoryText(entry, at.pathOffset, at.pathWidth, fields.path);
   PutDirectoryText(entry, at.commentOffset, at.commentWidth, fields.comment);
-  util::StoreLE16(&entry[at.number16Offset], fields.number16);
-  util::StoreLE32(&entry[at.number32Offset], fields.number32);
-  util::StoreLE32(&entry[at.trailer32Offset], fields.trailer32);
+  base::StoreLE16(&entry[at.number16Offset], fields.number16);
+  base::StoreLE32(&entry[at.number32Offset], fields.number32);
+  base::StoreLE32(&entry[at.trailer32Offset], fields.trailer32);
   entry[at.trailerByteOffset] = fields.trailerByte;
   if (layout == 4) {
-    util::StoreLE16(&entry[340], fields.extra340);
-    util::StoreLE16(&entry[342], fields.extra342);
+    base::StoreLE16(&entry[340], fields.extra340);
+    base::StoreLE16(&entry[342], fields.extra342);
     PutBytes(entry, 344, 312, fields.databaseInfo);
     PutBytes(entry, 656, 16, fields.tail);
   }

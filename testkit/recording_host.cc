@@ -33,9 +33,15 @@ std::vector<std::string> RecordingHost::calls() const {
 }
 
 std::vector<std::string> RecordingHost::CallsTo(const std::string& operation) const {
+  return CallsTo(std::vector<std::string>{operation});
+}
+
+std::vector<std::string> RecordingHost::CallsTo(const std::vector<std::string>& operations) const {
   std::vector<std::string> lines;
   for (const Call& call : calls_) {
-    if (call.line.rfind(operation + "(", 0) == 0) lines.push_back(call.line);
+    for (const std::string& operation : operations) {
+      if (call.line.rfind(operation + "(", 0) == 0) lines.push_back(call.line);
+    }
   }
   return lines;
 }

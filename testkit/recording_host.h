@@ -27,6 +27,7 @@
 
 #include "host/host_services.h"
 #include "host/stand_in_host.h"
+#include "testkit/temp_machine.h"
 
 namespace qz7::testkit {
 
@@ -41,6 +42,8 @@ class RecordingHost : public qz7::host::HostServices {
   std::vector<std::string> calls() const;
   // The recorded lines of one operation, in call order, and the results they gave.
   std::vector<std::string> CallsTo(const std::string& operation) const;
+  // The recorded lines of any of several operations, in call order.
+  std::vector<std::string> CallsTo(const std::vector<std::string>& operations) const;
   std::vector<int> ResultsOf(const std::string& operation) const;
   int CountOf(const std::string& operation) const;
   void ClearCalls() { calls_.clear(); }
@@ -105,6 +108,14 @@ class ScopedHost {
   ~ScopedHost() { qz7::host::SetHost(nullptr); }
   ScopedHost(const ScopedHost&) = delete;
   ScopedHost& operator=(const ScopedHost&) = delete;
+};
+
+// A throw-away machine whose host calls go through a recording host in force, for one test
+// or one row of a table.
+struct RecordedMachine {
+  TempMachine machine;
+  RecordingHost host;
+  ScopedHost scoped{&host};
 };
 
 }  // namespace qz7::testkit

@@ -60,10 +60,10 @@ void WriteMachineBytes(const std::string& windowsPath, const std::vector<unsigne
 }
 
 void WriteTemplates(const SampleMachine& plan) {
-  std::string cfg = util::JoinPath(plan.installDir, "CFG");
+  std::string cfg = base::JoinPath(plan.installDir, "CFG");
   MakeMachineDirectory(cfg);
   for (const std::string& name : plan.templates) {
-    std::string path = util::JoinPath(cfg, name);
+    std::string path = base::JoinPath(cfg, name);
     if (DbmBlockBuilder()
             .Version(kCurrentVersion)
             .Level(kCurrentLevel)
@@ -75,10 +75,10 @@ void WriteTemplates(const SampleMachine& plan) {
 }
 
 void CopyBinPrograms(const SampleMachine& plan) {
-  std::string bin = util::JoinPath(plan.installDir, "BIN");
+  std::string bin = base::JoinPath(plan.installDir, "BIN");
   MakeMachineDirectory(bin);
   for (const auto& [name, hostProgram] : plan.binPrograms) {
-    std::optional<std::string> target = platform::HostPathOf(util::JoinPath(bin, name).c_str());
+    std::optional<std::string> target = platform::HostPathOf(base::JoinPath(bin, name).c_str());
     std::error_code error;
     if (!target ||
         !fs::copy_file(hostProgram, *target, fs::copy_options::overwrite_existing, error)) {
@@ -88,7 +88,7 @@ void CopyBinPrograms(const SampleMachine& plan) {
 }
 
 std::string MessageDirectory(const SampleMachine& plan) {
-  return util::JoinPath(plan.installDir, "msg\\prime");
+  return base::JoinPath(plan.installDir, "msg\\prime");
 }
 
 void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
@@ -98,7 +98,7 @@ void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
   if (plan.migrationMessages) {
     std::string text;
     for (const std::string& line : MigrationMessageLines()) text += line + "\n";
-    built->migrationMessagesPath = util::JoinPath(directory, "QZ7DBMIG.TXT");
+    built->migrationMessagesPath = base::JoinPath(directory, "QZ7DBMIG.TXT");
     WriteMachineText(built->migrationMessagesPath, text, "w");
   }
   if (plan.setupMessages) {
@@ -106,12 +106,12 @@ void WriteMessageFiles(const SampleMachine& plan, BuiltMachine* built) {
     for (const auto& [number, message] : SetupMessageTexts()) {
       text += std::to_string(number) + " " + message + "\n";
     }
-    std::string path = util::JoinPath(directory, "QZ7SETUP.MSG");
+    std::string path = base::JoinPath(directory, "QZ7SETUP.MSG");
     WriteMachineText(path, text, "wb");
 #if defined(_WIN32)
     // A Windows caller passes a module whose string table holds the texts: the build's
     // resource library of them, which lies beside the program.
-    const std::string library = util::JoinPath(directory, "QZ7SETUP.DLL");
+    const std::string library = base::JoinPath(directory, "QZ7SETUP.DLL");
     const fs::path builtLibrary =
         fs::path(OwnProgramPath()).parent_path() / kMessageLibraryFileName;
     std::error_code error;
@@ -131,10 +131,10 @@ void WriteInstances(const SampleMachine& plan) {
   std::vector<std::string> names;
   for (const SampleInstance& instance : plan.instances) {
     names.push_back(instance.name);
-    std::string directory = util::JoinPath(plan.profileDir, instance.name);
+    std::string directory = base::JoinPath(plan.profileDir, instance.name);
     MakeMachineDirectory(directory);
     if (instance.version != 0) {
-      std::string config = util::JoinPath(directory, "qz7systm");
+      std::string config = base::JoinPath(directory, "qz7systm");
       if (DbmBlockBuilder()
               .Version(instance.version)
               .Level(instance.level)
@@ -156,7 +156,7 @@ void WriteInstances(const SampleMachine& plan) {
       std::vector<std::string> services;
       if (instance.nodes.empty()) services.push_back(instance.name);
       for (const std::string& node : instance.nodes) services.push_back(instance.name + "-" + node);
-      std::string program = util::JoinPath(plan.oldInstallDir, h::kServiceProgram);
+      std::string program = base::JoinPath(plan.oldInstallDir, h::kServiceProgram);
       for (const std::string& service : services) {
         if (h::RegisterService(service, "QZ7 - " + service, program,
                                instance.account.empty() ? nullptr : instance.account.c_str(),
@@ -177,7 +177,7 @@ void WriteInstances(const SampleMachine& plan) {
   if (plan.indexFile) {
     InstanceIndex index;
     index.names = names;
-    WriteMachineBytes(util::JoinPath(plan.profileDir, "QZ7IDIR"), BuildInstanceIndex(index));
+    WriteMachineBytes(base::JoinPath(plan.profileDir, "QZ7IDIR"), BuildInstanceIndex(index));
   }
 }
 

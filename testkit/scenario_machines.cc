@@ -152,10 +152,10 @@ InstanceDescriptor PartitionedDescriptor(const std::string& name, const std::str
 std::vector<std::string> CurrentDatabaseNames(const FileBytes& directory) {
   std::vector<std::string> names;
   if (directory.size() < kDatabaseEntriesStart ||
-      util::LoadLE16(directory.data() + 18) != kCurrentDirectoryMarker) {
+      base::LoadLE16(directory.data() + 18) != kCurrentDirectoryMarker) {
     return names;
   }
-  const uint16_t count = util::LoadLE16(directory.data() + 20);
+  const uint16_t count = base::LoadLE16(directory.data() + 20);
   for (size_t i = 0; i < count; ++i) {
     const size_t at = kDatabaseEntriesStart + i * kDatabaseEntrySize;
     if (at + kDatabaseEntrySize > directory.size()) break;
@@ -167,10 +167,10 @@ std::vector<std::string> CurrentDatabaseNames(const FileBytes& directory) {
 std::vector<std::string> CurrentNodeNames(const FileBytes& directory) {
   std::vector<std::string> names;
   if (directory.size() < 32 || TextAt(directory, 0, 16) != "NODE DIRECTORY" ||
-      util::LoadLE16(directory.data() + 24) != 0x0300) {
+      base::LoadLE16(directory.data() + 24) != 0x0300) {
     return names;
   }
-  const uint16_t count = util::LoadLE16(directory.data() + 16);
+  const uint16_t count = base::LoadLE16(directory.data() + 16);
   if (directory.size() != 32 + size_t{count} * kNodeEntrySize) return names;
   for (size_t i = 0; i < count; ++i) {
     names.push_back(TextAt(directory, kNodeEntriesStart + i * kNodeEntrySize, 9));

@@ -161,6 +161,22 @@ bool TempMachine::Exists(const std::string& windowsPath) const {
   return fs::exists(HostPath(windowsPath));
 }
 
+std::vector<std::string> TempMachine::Entries(const std::string& windowsDir) const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(HostPath(windowsDir)))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string TempMachine::Misplaced(const std::vector<std::string>& present,
+                                   const std::vector<std::string>& absent) const {
+  std::string wrong;
+  for (const std::string& path : present) wrong += Exists(path) ? "" : "missing " + path + "\n";
+  for (const std::string& path : absent) wrong += Exists(path) ? "still there " + path + "\n" : "";
+  return wrong;
+}
+
 void TempMachine::AddDrive(char letter) const {
   // On Windows only a folder in the scratch root: the computer has the drives it has.
   fs::create_directories(fs::path(root_) / "drives" /

@@ -30,6 +30,12 @@ class TempMachine {
   void MakeDirectory(const std::string& windowsPath) const;
   std::vector<unsigned char> ReadFile(const std::string& windowsPath) const;
   bool Exists(const std::string& windowsPath) const;
+  // The names in a folder, sorted.
+  std::vector<std::string> Entries(const std::string& windowsDir) const;
+  // The paths of present that are missing and of absent that exist, one a line ("" when
+  // every path is where it should be), for one comparison that names what is wrong.
+  std::string Misplaced(const std::vector<std::string>& present,
+                        const std::vector<std::string>& absent) const;
   void AddDrive(char letter) const;
   // Gives the computer the name for the rest of the test: computer.txt of the machine root
   // on POSIX; on Windows the computer's active name in the registry, which GetComputerNameA

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace qz7::util {
+namespace qz7::base {
 
 inline uint16_t LoadLE16(const unsigned char* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -37,6 +37,6 @@ inline void StoreLEFloat(unsigned char* p, float v) {
   StoreLE32(p, bits);
 }
 
-}  // namespace qz7::util
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_CODING_H_

@@ -2,7 +2,7 @@
 
 #include "base/coding.h"
 
-namespace qz7::util {
+namespace qz7::base {
 
 uint32_t DbmChecksum(const unsigned char* bytes, uint16_t length) {
   uint32_t sum = 0;
@@ -18,4 +18,4 @@ void StampDbmChecksum(unsigned char* block) {
   StoreLE32(block + kDbmChecksumOffset, DbmBlockChecksum(block));
 }
 
-}  // namespace qz7::util
+}  // namespace qz7::base

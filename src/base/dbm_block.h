@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qz7::util {
+namespace qz7::base {
 
 constexpr size_t kDbmBlockSize = 4096;
 constexpr size_t kDbmChecksumOffset = 0;
@@ -24,6 +24,6 @@ uint32_t DbmBlockChecksum(const unsigned char* block);
 // Stores DbmBlockChecksum at offset 0.
 void StampDbmChecksum(unsigned char* block);
 
-}  // namespace qz7::util
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_DBM_BLOCK_H_

@@ -5,13 +5,8 @@
 
 #include "base/coding.h"
 
-namespace qz7::migrate {
+namespace qz7::base {
 namespace {
-
-using util::LoadLE16;
-using util::LoadLE32;
-using util::StoreLE16;
-using util::StoreLE32;
 
 // Copies a text into a zero-padded field of width bytes, cut to width - 1 characters.
 void StoreText(unsigned char* field, size_t width, const char* text) {
@@ -21,7 +16,7 @@ void StoreText(unsigned char* field, size_t width, const char* text) {
 }
 
 template <size_t N>
-void LoadText(const unsigned char* field, size_t width, util::FixedText<N>* text) {
+void LoadText(const unsigned char* field, size_t width, FixedText<N>* text) {
   char buffer[N] = {};
   const size_t length = strnlen(reinterpret_cast<const char*>(field), width < N ? width : N - 1);
   std::memcpy(buffer, field, length);
@@ -33,7 +28,7 @@ void Load(const unsigned char* field, size_t, uint16_t* value) { *value = LoadLE
 void Load(const unsigned char* field, size_t, uint32_t* value) { *value = LoadLE32(field); }
 void Load(const unsigned char* field, size_t, char* value) { *value = static_cast<char>(field[0]); }
 template <size_t N>
-void Load(const unsigned char* field, size_t width, util::FixedText<N>* text) {
+void Load(const unsigned char* field, size_t width, FixedText<N>* text) {
   LoadText(field, width, text);
 }
 void Store(unsigned char* field, size_t, uint16_t value) { StoreLE16(field, value); }
@@ -42,7 +37,7 @@ void Store(unsigned char* field, size_t, char value) {
   field[0] = static_cast<unsigned char>(value);
 }
 template <size_t N>
-void Store(unsigned char* field, size_t width, const util::FixedText<N>& text) {
+void Store(unsigned char* field, size_t width, const FixedText<N>& text) {
   StoreText(field, width, text.c_str());
 }
 
@@ -135,4 +130,4 @@ bool IsValidBackupHeader(const DirectoryBackupHeader& header) {
   return header.signatureMatches && BackupDirectoryLength(header) != 0;
 }
 
-}  // namespace qz7::migrate
+}  // namespace qz7::base

@@ -11,7 +11,7 @@
 
 #include "base/fixed_text.h"
 
-namespace qz7::migrate {
+namespace qz7::base {
 
 // ---- Directory file header ----
 
@@ -31,8 +31,8 @@ constexpr uint16_t kCurrentReleaseMarker = 0x0400;
 constexpr const char* kCurrentDirectorySignature = "QZ7 DIRECTORY";
 
 struct DirectoryHeader {
-  util::FixedText<19> signature;  // the 18-byte field, always terminated here
-  uint16_t releaseMarker = 0;     // 0x0400 is the current layout
+  FixedText<19> signature;     // the 18-byte field, always terminated here
+  uint16_t releaseMarker = 0;  // 0x0400 is the current layout
   uint16_t entryCount = 0;
   uint16_t secondCount = 0;  // carried unchanged by the converters
   uint16_t slotCount = 0;    // the number of 2-byte slots
@@ -117,9 +117,9 @@ constexpr char kBackupStatusIncomplete = 'I';
 constexpr char kBackupStatusComplete = 'C';
 
 struct DirectoryBackupHeader {
-  util::FixedText<41> signature;
-  util::FixedText<23> layoutName;
-  util::FixedText<23> releaseLabel;
+  FixedText<41> signature;
+  FixedText<23> layoutName;
+  FixedText<23> releaseLabel;
   char status = 0;              // 'I' or 'C'; 3 zero bytes follow
   uint32_t directoryStart = 0;  // file offset where the directory copy starts (96)
   uint32_t directoryEnd = 0;    // file offset just past the directory copy
@@ -180,6 +180,6 @@ void StoreBackupStatus(unsigned char (&bytes)[kBackupHeaderSize], char status);
 // The directory copy's length: directoryEnd - directoryStart (negative when damaged).
 int64_t BackupDirectoryLength(const DirectoryBackupHeader& header);
 
-}  // namespace qz7::migrate
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_DIRECTORY_LAYOUT_H_

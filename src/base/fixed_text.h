@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace qz7::util {
+namespace qz7::base {
 
 // Copies source into destination of size bytes: a null source gives an empty text; a source
 // of size or more characters is cut to size - 1 characters; the result is always terminated.
@@ -43,6 +43,6 @@ struct FixedText {
   void clear() { text[0] = '\0'; }
 };
 
-}  // namespace qz7::util
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_FIXED_TEXT_H_

@@ -2,7 +2,7 @@
 
 #include "base/coding.h"
 
-namespace qz7::migrate {
+namespace qz7::base {
 namespace {
 
 // The earlier layout whose entries have this size under one header form.
@@ -61,7 +61,7 @@ DirectoryLayoutRecognition RecogniseDirectoryLayout(const unsigned char* header,
 NodeDirectoryLayoutType RecogniseNodeDirectoryLayout(const unsigned char* header,
                                                      int64_t fileSize) {
   const int64_t rest = fileSize - static_cast<int64_t>(kNodeFrameSize);
-  const uint16_t entryCount = util::LoadLE16(header + kNodeEntryCountOffset);
+  const uint16_t entryCount = LoadLE16(header + kNodeEntryCountOffset);
   constexpr int64_t kCurrentSize = static_cast<int64_t>(kNodeEntrySize);
   if (rest < 0) return NodeDirectoryLayoutType::kUnrecognised;
   if (rest == 0 || entryCount == 0) return NodeDirectoryLayoutType::kEmpty;
@@ -71,4 +71,4 @@ NodeDirectoryLayoutType RecogniseNodeDirectoryLayout(const unsigned char* header
   return NodeLayoutOfEntrySize(static_cast<uint64_t>(rest / entryCount));
 }
 
-}  // namespace qz7::migrate
+}  // namespace qz7::base

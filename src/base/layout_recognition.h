@@ -9,7 +9,7 @@
 #include "base/directory_layout.h"
 #include "base/node_directory_layout.h"
 
-namespace qz7::migrate {
+namespace qz7::base {
 
 // ---- System (or local) database directory ----
 
@@ -41,6 +41,6 @@ DirectoryLayoutRecognition RecogniseDirectoryLayout(const unsigned char* header,
 // is a whole multiple of 616; 1 to 5 by an earlier entry size; 99 otherwise.
 NodeDirectoryLayoutType RecogniseNodeDirectoryLayout(const unsigned char* header, int64_t fileSize);
 
-}  // namespace qz7::migrate
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_LAYOUT_RECOGNITION_H_

@@ -4,7 +4,7 @@
 
 #include "platform/codepage.h"
 
-namespace qz7::util {
+namespace qz7::base {
 namespace {
 
 // Length of the character at p; a lead byte whose trail byte is missing counts as one byte
@@ -36,4 +36,4 @@ const char* FindLastCharMB(const char* text, char wanted) {
   return last;
 }
 
-}  // namespace qz7::util
+}  // namespace qz7::base

@@ -2,7 +2,7 @@
 #ifndef QZ7_BASE_MULTIBYTE_H_
 #define QZ7_BASE_MULTIBYTE_H_
 
-namespace qz7::util {
+namespace qz7::base {
 
 // The first single-byte character equal to wanted, walking from the start to the terminator
 // one character at a time (a double-byte character is one step and never matches); null
@@ -13,6 +13,6 @@ char* FindCharMB(char* text, char wanted);
 // The last such character, or null.
 const char* FindLastCharMB(const char* text, char wanted);
 
-}  // namespace qz7::util
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_MULTIBYTE_H_

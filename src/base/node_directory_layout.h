@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace qz7::migrate {
+namespace qz7::base {
 
 // ---- Files ----
 
@@ -132,6 +132,6 @@ inline bool NodeBackupSignatureMatches(const unsigned char (&header)[kNodeBackup
   return std::memcmp(header, kNodeBackupSignature, kNodeBackupSignatureCheckLength) == 0;
 }
 
-}  // namespace qz7::migrate
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_NODE_DIRECTORY_LAYOUT_H_

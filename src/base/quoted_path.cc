@@ -2,7 +2,7 @@
 
 #include "base/multibyte.h"
 
-namespace qz7::util {
+namespace qz7::base {
 
 std::string StripQuotes(const char* text) {
   if (text == nullptr) return std::string();
@@ -51,4 +51,4 @@ std::string LastComponent(std::string_view path) {
   return last == nullptr ? bare : std::string(last + 1);
 }
 
-}  // namespace qz7::util
+}  // namespace qz7::base

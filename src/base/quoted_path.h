@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace qz7::util {
+namespace qz7::base {
 
 // A copy without a leading and without a trailing double quote (each removed on its own).
 // A null text gives an empty copy.
@@ -33,6 +33,6 @@ std::string JoinPath(std::string_view path, std::string_view component);
 // The text after the last backslash (the whole text when there is none), without quotes.
 std::string LastComponent(std::string_view path);
 
-}  // namespace qz7::util
+}  // namespace qz7::base
 
 #endif  // QZ7_BASE_QUOTED_PATH_H_

@@ -12,13 +12,13 @@ namespace {
 
 // The folder of path, without its last backslash ("" for a bare file name).
 std::string FolderOf(const char* path) {
-  const char* separator = util::FindLastCharMB(path, '\\');
+  const char* separator = base::FindLastCharMB(path, '\\');
   return separator == nullptr ? std::string() : std::string(path, separator);
 }
 
 // A drive-relative path ("C:NAME") names a folder that a numbered name cannot be put in.
 bool IsDriveRelative(const char* path) {
-  return path[0] != '\0' && path[1] == ':' && util::FindLastCharMB(path, '\\') == nullptr;
+  return path[0] != '\0' && path[1] == ':' && base::FindLastCharMB(path, '\\') == nullptr;
 }
 
 // A fresh numbered name in folder, or "" when there is none.
@@ -75,7 +75,7 @@ bool ReadConfigFile(const char* path, ConfigFileImage& image) {
 }
 
 bool CommitConfigFile(const char* path, ConfigFileImage& image) {
-  util::StampDbmChecksum(image.data());
+  base::StampDbmChecksum(image.data());
   // The file must exist and be writable, as an in-place rewrite would need; opening it for
   // update tests both without changing it.
   platform::FileHandle probe = platform::OpenFile(path, "rb+");

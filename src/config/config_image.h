@@ -16,7 +16,7 @@
 
 namespace qz7::config {
 
-using ConfigFileImage = std::array<unsigned char, util::kDbmBlockSize>;
+using ConfigFileImage = std::array<unsigned char, base::kDbmBlockSize>;
 
 // Width of an integer field.
 enum class Width : uint8_t { k16, k32 };
@@ -24,16 +24,16 @@ enum class Width : uint8_t { k16, k32 };
 constexpr size_t ByteCount(Width width) { return width == Width::k16 ? 2 : 4; }
 
 inline uint16_t Load16(const ConfigFileImage& image, uint16_t offset) {
-  return util::LoadLE16(image.data() + offset);
+  return base::LoadLE16(image.data() + offset);
 }
 inline uint32_t Load32(const ConfigFileImage& image, uint16_t offset) {
-  return util::LoadLE32(image.data() + offset);
+  return base::LoadLE32(image.data() + offset);
 }
 inline int32_t LoadSigned32(const ConfigFileImage& image, uint16_t offset) {
   return static_cast<int32_t>(Load32(image, offset));
 }
 inline float LoadFloat(const ConfigFileImage& image, uint16_t offset) {
-  return util::LoadLEFloat(image.data() + offset);
+  return base::LoadLEFloat(image.data() + offset);
 }
 // The raw bits of an integer field of either width, zero-extended.
 inline uint32_t LoadField(const ConfigFileImage& image, uint16_t offset, Width width) {
@@ -41,13 +41,13 @@ inline uint32_t LoadField(const ConfigFileImage& image, uint16_t offset, Width w
 }
 
 inline void Store16(ConfigFileImage& image, uint16_t offset, uint16_t value) {
-  util::StoreLE16(image.data() + offset, value);
+  base::StoreLE16(image.data() + offset, value);
 }
 inline void Store32(ConfigFileImage& image, uint16_t offset, uint32_t value) {
-  util::StoreLE32(image.data() + offset, value);
+  base::StoreLE32(image.data() + offset, value);
 }
 inline void StoreFloat(ConfigFileImage& image, uint16_t offset, float value) {
-  util::StoreLEFloat(image.data() + offset, value);
+  base::StoreLEFloat(image.data() + offset, value);
 }
 // Stores the low bits of value that fit the field.
 inline void StoreField(ConfigFileImage& image, uint16_t offset, Width width, uint32_t value) {

@@ -96,7 +96,7 @@ constexpr bool FieldsInsideBlock() {
   bool inside = true;
   ForEachField([&](const FieldSpan& field) {
     if (field.size == 0) return;
-    if (field.offset < 4 || field.offset + field.size > util::kDbmBlockSize) inside = false;
+    if (field.offset < 4 || field.offset + field.size > base::kDbmBlockSize) inside = false;
     if (field.offset < kNodeType.offset + kNodeType.width &&
         field.offset + field.size > kNodeType.offset) {
       inside = false;

@@ -107,11 +107,11 @@ void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
       JoinHostPath(scan.profileDir.c_str(), record.name.c_str()).c_str(), kConfigFileName);
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   if (!file) return;
-  std::vector<unsigned char> block(util::kDbmBlockSize, 0);
+  std::vector<unsigned char> block(base::kDbmBlockSize, 0);
   const size_t bytesRead = file->Read(block.data(), block.size());
   file->Close();
   if (bytesRead >= 18) {
-    switch (util::LoadLE32(block.data() + util::kDbmVersionOffset) & 0xF00) {
+    switch (base::LoadLE32(block.data() + base::kDbmVersionOffset) & 0xF00) {
       case 0x700:
         scan.priorRelease = kPriorReleaseIndexFile;
         break;
@@ -125,7 +125,7 @@ void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
         break;
     }
   }
-  if (bytesRead >= 42) SetNodeType(record, util::LoadLE16(block.data() + util::kDbmNodeTypeOffset));
+  if (bytesRead >= 42) SetNodeType(record, base::LoadLE16(block.data() + base::kDbmNodeTypeOffset));
   if (bytesRead >= kConfigTextOffset + kConfigTextSize) {
     char text[kConfigTextSize + 1] = {};
     std::memcpy(text, block.data() + kConfigTextOffset, kConfigTextSize);
@@ -179,7 +179,7 @@ void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {
   if (!file) return;
   unsigned char header[kIndexHeaderSize];
   const bool headerRead = file->Read(header, sizeof header) == sizeof header;
-  const uint32_t count = headerRead ? util::LoadLE32(header + kIndexCountOffset) : 0;
+  const uint32_t count = headerRead ? base::LoadLE32(header + kIndexCountOffset) : 0;
   // The signature is compared with its terminating NUL (23 bytes).
   if (headerRead && std::memcmp(header, kInstanceIndexSignature, 23) == 0 && count != 0) {
     uint32_t entriesRead = 0;

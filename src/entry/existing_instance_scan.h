@@ -23,7 +23,7 @@ constexpr int32_t kPriorRelease800 = 5;
 constexpr int32_t kPriorRelease900 = 6;
 
 struct ExistingInstanceScan {
-  util::FixedText<262> profileDir;  // without quotes
+  base::FixedText<262> profileDir;  // without quotes
   InstanceArray records;
   int32_t adminIndex = -1;
   int32_t defaultIndex = -1;

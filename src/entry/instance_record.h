@@ -14,19 +14,19 @@ constexpr int32_t kNodeTypeClient = 2;
 constexpr int32_t kNodeTypePartitioned = 4;
 
 struct InstanceRecord {
-  util::FixedText<9> name;
-  util::FixedText<46> account;
-  util::FixedText<15> password;
+  base::FixedText<9> name;
+  base::FixedText<46> account;
+  base::FixedText<15> password;
   int32_t nodeType = kNodeTypeUnknown;
   int32_t ownedElsewhere = 0;
-  util::FixedText<15> configText;
-  util::FixedText<261> profileDir;  // quoted; empty means the common profile directory
-  util::FixedText<10> portRangeStart;
-  util::FixedText<10> portRangeEnd;
-  util::FixedText<256> hostName;
-  util::FixedText<16> spareName;
-  util::FixedText<10> nodeNumber;
-  util::FixedText<16> ownerComputer;
+  base::FixedText<15> configText;
+  base::FixedText<261> profileDir;  // quoted; empty means the common profile directory
+  base::FixedText<10> portRangeStart;
+  base::FixedText<10> portRangeEnd;
+  base::FixedText<256> hostName;
+  base::FixedText<16> spareName;
+  base::FixedText<10> nodeNumber;
+  base::FixedText<16> ownerComputer;
 };
 
 // Null gives an empty profileDir; a text starting with a double quote is stored as it

@@ -16,7 +16,7 @@ void RemoveAllInstances(const SetupContext& context) {
     const InstanceArray& records = context.existingScan->records;
     for (int32_t i = 0; i < records.count(); ++i) {
       const std::string instanceDir =
-          util::ExtendPath(target, std::string("\\") + records[i].name.c_str());
+          base::ExtendPath(target, std::string("\\") + records[i].name.c_str());
       host::Host().InstanceDrop(records[i].name.c_str(), instanceDir.c_str());
     }
   }
@@ -26,9 +26,9 @@ void RemoveAllInstances(const SetupContext& context) {
 
   std::string path = target;
   bool removed = true;
-  while (removed && util::FindCharMB(path.c_str(), '\\') != nullptr) {
-    removed = platform::RemoveDirectory(util::StripQuotes(path.c_str()).c_str()) == 0 &&
-              util::CutAtLastBackslash(path);
+  while (removed && base::FindCharMB(path.c_str(), '\\') != nullptr) {
+    removed = platform::RemoveDirectory(base::StripQuotes(path.c_str()).c_str()) == 0 &&
+              base::CutAtLastBackslash(path);
   }
   // The removal is on the disk when the call returns; it reports nothing, so neither does this.
   static_cast<void>(platform::SyncFileSystem());

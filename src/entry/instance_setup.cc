@@ -36,8 +36,8 @@ void Show(const SetupContext& context, unsigned id, std::vector<std::string> par
                          context.messageModule, context.ownerWindow);
 }
 
-std::string Below(const util::FixedText<kContextPathSize>& directory, const char* name) {
-  return util::ExtendPath(directory.c_str(), std::string("\\") + name);
+std::string Below(const base::FixedText<kContextPathSize>& directory, const char* name) {
+  return base::ExtendPath(directory.c_str(), std::string("\\") + name);
 }
 
 // The host's text arguments are not const; each call gets its own copy.
@@ -129,7 +129,7 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
       continue;
     }
     util::MakeWritable(source.c_str());
-    platform::RemoveFile(util::StripQuotes(source.c_str()).c_str());
+    platform::RemoveFile(base::StripQuotes(source.c_str()).c_str());
   }
   return incomplete;
 }
@@ -160,11 +160,11 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
       if (type == platform::kDriveUnknown) result = unknown(name);
       if (type != platform::kDriveFixed) continue;
       const std::string instanceDir = "\"" + std::string(root) + name + "\"";
-      const std::string folder = util::ExtendPath(instanceDir, "\\SQLDBDIR");
+      const std::string folder = base::ExtendPath(instanceDir, "\\SQLDBDIR");
       if (!util::FileExistsIn(folder.c_str(), "SQLDBDIR")) {
         // A directory file whose status could not be read may be there: the step failed,
         // so that the index file stays and a later run looks again.
-        if (util::IsKnownAbsent(util::ExtendPath(folder, "\\SQLDBDIR").c_str()) == 0) {
+        if (util::IsKnownAbsent(base::ExtendPath(folder, "\\SQLDBDIR").c_str()) == 0) {
           Show(context, kDatabaseMigrationFailedMessage,
                {name, std::to_string(platform::GetLastError())}, util::kBoxInformation);
           result = kSetupStepFailed;
@@ -172,8 +172,8 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
         continue;
       }
       const int code =
-          steps.migrateDatabaseDirectory(util::StripQuotes(instanceDir.c_str()).c_str(),
-                                         util::StripQuotes(context.installDir.c_str()).c_str());
+          steps.migrateDatabaseDirectory(base::StripQuotes(instanceDir.c_str()).c_str(),
+                                         base::StripQuotes(context.installDir.c_str()).c_str());
       if (code != 0 && code != 1) {
         Show(context, kDatabaseMigrationFailedMessage, {name, std::to_string(code)},
              util::kBoxInformation);
@@ -187,10 +187,10 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
 // True when the index file in directory lists no instance that is not defined by now (it is
 // missing, no index file, or each name it lists is defined); false when it names one that is
 // not, or it exists but cannot be read.
-bool IndexedInstancesDefined(const util::FixedText<kContextPathSize>& directory) {
+bool IndexedInstancesDefined(const base::FixedText<kContextPathSize>& directory) {
   ExistingInstanceScan listed;
-  listed.profileDir = util::StripQuotes(directory.c_str()).c_str();
-  const std::string path = util::JoinPath(listed.profileDir.c_str(), kInstanceIndexFileName);
+  listed.profileDir = base::StripQuotes(directory.c_str()).c_str();
+  const std::string path = base::JoinPath(listed.profileDir.c_str(), kInstanceIndexFileName);
   platform::FileStatus status;
   if (platform::GetFileStatus(path.c_str(), &status) != 0) {
     const uint32_t error = platform::GetLastError();
@@ -215,7 +215,7 @@ bool IndexedInstancesDefined(const util::FixedText<kContextPathSize>& directory)
 // them in it again (and migrates their drive-root database directories). False when it was
 // kept for that reason.
 bool RemoveInstanceIndexFile(const SetupContext& context) {
-  const util::FixedText<kContextPathSize>* directories[] = {&context.requestedProfileDir,
+  const base::FixedText<kContextPathSize>* directories[] = {&context.requestedProfileDir,
                                                             &context.currentProfileDir};
   for (const auto* directory : directories) {
     if (!directory->empty() && !IndexedInstancesDefined(*directory)) return false;

@@ -35,13 +35,13 @@ bool hostInitialised = false;
 
 // installDir + "\CFG\" + fileName, quoted when installDir is.
 std::string MarkerPath(const SetupContext& context, const char* fileName) {
-  return util::ExtendPath(context.installDir.c_str(), std::string("\\CFG\\") + fileName);
+  return base::ExtendPath(context.installDir.c_str(), std::string("\\CFG\\") + fileName);
 }
 
 // The first marker of the table that exists as a regular file, as a full path, and its value.
 template <size_t N>
 int32_t FindMarker(const SetupContext& context, const MarkerRow (&table)[N],
-                   util::FixedText<kContextPathSize>& found) {
+                   base::FixedText<kContextPathSize>& found) {
   found.clear();
   for (const MarkerRow& row : table) {
     std::string path = MarkerPath(context, row.fileName);
@@ -91,7 +91,7 @@ void InitialiseHostOnce() {
   // The host libraries' initialisation has no failure the set-up could act on.
   static_cast<void>(host.CreateInitAppData(kInitAppDataFlags));
   if (unsigned char* block = host.ControlBlock(); block != nullptr) {
-    util::StoreLE16(block + kControlBlockInitOffset, 1);
+    base::StoreLE16(block + kControlBlockInitOffset, 1);
   }
   hostInitialised = true;
 }
@@ -103,7 +103,7 @@ std::string DescriptorText(const unsigned char* bytes, size_t offset, size_t wid
 }
 
 int32_t DescriptorInt(const unsigned char* bytes, size_t offset) {
-  return static_cast<int32_t>(util::LoadLE32(bytes + offset));
+  return static_cast<int32_t>(base::LoadLE32(bytes + offset));
 }
 
 }  // namespace
@@ -114,7 +114,7 @@ int32_t AddInstanceRecord(SetupContext& context, const InstanceRecord& record, b
   if (record.name.empty()) return -1;
   const int32_t existing = context.records.FindByName(record.name.c_str());
   if (existing >= 0) {
-    util::FixedText<kContextPathSize> oldProfile = context.records[existing].profileDir;
+    base::FixedText<kContextPathSize> oldProfile = context.records[existing].profileDir;
     context.records[existing] = record;
     SetProfileDir(context.records[existing], oldProfile.c_str());
     context.defaultIndex = isDefault ? existing : -1;
@@ -140,7 +140,7 @@ void AddAdminServerRecord(SetupContext& context, const char* name, const char* a
       record.name = context.existingScan->records[context.existingScan->adminIndex].name.c_str();
     } else if (const char* free = util::FindFreeNumberedName(context.targetProfileDir.c_str(),
                                                              kAdminServerNamePattern)) {
-      record.name = util::LastComponent(free).c_str();
+      record.name = base::LastComponent(free).c_str();
     } else {
       record.name = kAdminServerFallbackName;
     }
@@ -191,7 +191,7 @@ void BuildSetupContext(SetupContext& context, const char* currentProfilePath,
   // their values, the failed one and all later ones stay empty.
   const struct {
     const char* source;
-    util::FixedText<kContextPathSize>& field;
+    base::FixedText<kContextPathSize>& field;
   } paths[] = {{currentProfilePath, context.currentProfileDir},
                {requestedProfilePath, context.requestedProfileDir},
                {installPath, context.installDir}};

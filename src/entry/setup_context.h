@@ -23,13 +23,13 @@ constexpr const char* kAdminServerNamePattern = "QZ7DAS??";
 constexpr const char* kAdminServerFallbackName = "QZ7DAS00";
 
 struct SetupContext {
-  util::FixedText<kContextPathSize> currentProfileDir;
-  util::FixedText<kContextPathSize> requestedProfileDir;
-  util::FixedText<kContextPathSize> targetProfileDir;
-  util::FixedText<kContextPathSize> installDir;
-  util::FixedText<kContextPathSize> serverMarkerFile;
-  util::FixedText<kContextPathSize> adminMarkerFile;
-  util::FixedText<kContextPathSize> partitionedMarkerFile;
+  base::FixedText<kContextPathSize> currentProfileDir;
+  base::FixedText<kContextPathSize> requestedProfileDir;
+  base::FixedText<kContextPathSize> targetProfileDir;
+  base::FixedText<kContextPathSize> installDir;
+  base::FixedText<kContextPathSize> serverMarkerFile;
+  base::FixedText<kContextPathSize> adminMarkerFile;
+  base::FixedText<kContextPathSize> partitionedMarkerFile;
   QZ7_LOG_FILE logFile = nullptr;
   QZ7_MODULE messageModule = nullptr;
   QZ7_OWNER ownerWindow = nullptr;

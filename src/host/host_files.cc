@@ -48,7 +48,7 @@ uint32_t RemoveTree(const std::string& path) {
   // Collect first, remove after: the directory is not changed under an open search.
   std::vector<Entry> entries;
   p::FindData data;
-  p::FindHandle handle = p::FindFirst(util::JoinPath(path, "*").c_str(), &data);
+  p::FindHandle handle = p::FindFirst(base::JoinPath(path, "*").c_str(), &data);
   if (handle != p::kInvalidFindHandle) {
     do {
       std::string name(data.name);
@@ -61,7 +61,7 @@ uint32_t RemoveTree(const std::string& path) {
     if (first == 0 && error != 0) first = error;
   };
   for (const Entry& entry : entries) {
-    std::string child = util::JoinPath(path, entry.name);
+    std::string child = base::JoinPath(path, entry.name);
     if (entry.isDirectory) {
       note(RemoveTree(child));
     } else {

@@ -31,11 +31,11 @@ void RemoveFileForced(const std::string& path) {
 
 // The template for the request, or kTemplateMissing / kBadArgument.
 int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
-  std::string cfg = util::JoinPath(request.installDir, "CFG");
+  std::string cfg = base::JoinPath(request.installDir, "CFG");
   if (request.adminServer) {
     for (const char* name : kAdminServerTemplates) {
-      if (IsRegularFile(util::JoinPath(cfg, name))) {
-        *path = util::JoinPath(cfg, name);
+      if (IsRegularFile(base::JoinPath(cfg, name))) {
+        *path = base::JoinPath(cfg, name);
         return 0;
       }
     }
@@ -43,7 +43,7 @@ int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
   }
   for (const InstanceTemplate& entry : kInstanceTemplates) {
     if (entry.kindCode != request.kindCode) continue;
-    *path = util::JoinPath(cfg, entry.fileName);
+    *path = base::JoinPath(cfg, entry.fileName);
     return IsRegularFile(*path) ? 0 : kTemplateMissing;
   }
   return kBadArgument;
@@ -57,7 +57,7 @@ int FindTemplate(const InstanceCreateRequest& request, std::string* path) {
 // fails the call instead of being lost.
 int InstallConfigFile(const std::string& templatePath, const std::string& instanceDir,
                       bool keepExisting, UndoLog* undo, std::string* oldPath) {
-  std::string target = util::JoinPath(instanceDir, kConfigFileName);
+  std::string target = base::JoinPath(instanceDir, kConfigFileName);
   std::string fresh = target + ".new";
   std::string old = target + ".old";
   oldPath->clear();
@@ -146,7 +146,7 @@ int RegisterInstanceService(const InstanceCreateRequest& request, UndoLog* undo)
   if (request.kindCode == 4 && !request.adminServer) {
     serviceName += std::string("-") + kPartitionedFirstNode;
   }
-  std::string program = util::JoinPath(request.installDir, kServiceProgram);
+  std::string program = base::JoinPath(request.installDir, kServiceProgram);
   ServiceConfig previous;
   if (QueryServiceNamed(serviceName, &previous) == 0) {
     if (ChangeServiceNamed(serviceName, program.c_str(), request.account, request.password) != 0) {
@@ -194,7 +194,7 @@ int CreateInstance(const InstanceCreateRequest& request) {
   bool update = IsInstanceDefined(request.name);
 
   UndoLog undo;
-  std::string instanceDir = util::JoinPath(request.profileDir, request.name);
+  std::string instanceDir = base::JoinPath(request.profileDir, request.name);
   std::vector<std::string> created;
   uint32_t error = MakeDirectories(instanceDir, &created);
   if (!created.empty()) {
@@ -220,21 +220,21 @@ int DropInstance(const std::string& name, const char* instanceDir) {
   if (!IsDroppableName(name)) return kBadArgument;
   std::string dir;
   if (instanceDir != nullptr) {
-    dir = util::StripQuotes(instanceDir);
+    dir = base::StripQuotes(instanceDir);
     if (dir.empty()) return kBadArgument;
   } else {
     std::string profileDir;
     if (ReadVariableAt(ProfileLevel::kInstance, name, kVarNameInstanceProfile, &profileDir) == 0 &&
         !profileDir.empty()) {
-      dir = util::JoinPath(profileDir, name);
+      dir = base::JoinPath(profileDir, name);
     }
   }
   // A trailing backslash still names the same directory.
   std::string named = dir;
-  while (!named.empty() && util::FindLastCharMB(named.c_str(), '\\') == &named.back()) {
+  while (!named.empty() && base::FindLastCharMB(named.c_str(), '\\') == &named.back()) {
     named.pop_back();
   }
-  if (!dir.empty() && !platform::NamesEqualIgnoreCase(util::LastComponent(named), name)) {
+  if (!dir.empty() && !platform::NamesEqualIgnoreCase(base::LastComponent(named), name)) {
     return kBadArgument;
   }
 

@@ -76,9 +76,9 @@ int StandInHost::PRegProfilePE(int op, char* text, int node) {
       instanceCursor_ = Cursor();
       return RemoveProfileRegistry();
     case kProfileSetInstall:
-      return PointProfileRegistry(kInstallDirValue, util::StripQuotes(text));
+      return PointProfileRegistry(kInstallDirValue, base::StripQuotes(text));
     case kProfileSetInstanceDir:
-      return PointProfileRegistry(kInstanceProfileDirValue, util::StripQuotes(text));
+      return PointProfileRegistry(kInstanceProfileDirValue, base::StripQuotes(text));
     default:
       return kBadArgument;
   }
@@ -132,8 +132,8 @@ int StandInHost::InstanceCreateExtended(const char* name, const char* profileDir
   if (name == nullptr) return kBadArgument;
   InstanceCreateRequest request;
   request.name = name;
-  request.profileDir = util::StripQuotes(profileDir);
-  request.installDir = util::StripQuotes(installDir);
+  request.profileDir = base::StripQuotes(profileDir);
+  request.installDir = base::StripQuotes(installDir);
   request.adminServer = adminFlag == 1;
   request.kindCode = kindCode;
   request.account = account;
@@ -183,7 +183,7 @@ int StandInHost::CreateNetworkShare(const char* directory, const char* shareName
       return kUnknownComputer;
     }
   }
-  return CreateShare(util::StripQuotes(directory), shareName,
+  return CreateShare(base::StripQuotes(directory), shareName,
                      groupName != nullptr ? groupName : "");
 }
 

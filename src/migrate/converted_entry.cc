@@ -83,7 +83,7 @@ void ApplyRow(const EntryFieldCopy& row, const unsigned char* old, unsigned char
       field[0] = 0xFF;
       break;
     case R::kConstant32LE:
-      util::StoreLE32(field, row.value);
+      base::StoreLE32(field, row.value);
       break;
   }
 }
@@ -99,37 +99,38 @@ std::string ConvertedEntry::Text(size_t offset, size_t width) const {
   return std::string(field, strnlen(field, width));
 }
 
-std::span<const EntryFieldCopy> EntryFieldCopies(DirectoryLayoutType layout, bool shortHeader) {
+std::span<const EntryFieldCopy> EntryFieldCopies(base::DirectoryLayoutType layout,
+                                                 bool shortHeader) {
   switch (layout) {
-    case DirectoryLayoutType::kLayout1:
+    case base::DirectoryLayoutType::kLayout1:
       return kLayout1;
-    case DirectoryLayoutType::kLayout2:
+    case base::DirectoryLayoutType::kLayout2:
       return kLayout2;
-    case DirectoryLayoutType::kLayout3:
+    case base::DirectoryLayoutType::kLayout3:
       return shortHeader ? std::span<const EntryFieldCopy>(kLayout3Short)
                          : std::span<const EntryFieldCopy>(kLayout3Long);
-    case DirectoryLayoutType::kLayout4:
+    case base::DirectoryLayoutType::kLayout4:
       return kLayout4;
     default:
       return {};
   }
 }
 
-size_t OldEntrySize(DirectoryLayoutType layout, bool shortHeader) {
-  for (const DirectoryEntrySizes& sizes : kDirectoryEntrySizes) {
+size_t OldEntrySize(base::DirectoryLayoutType layout, bool shortHeader) {
+  for (const base::DirectoryEntrySizes& sizes : base::kDirectoryEntrySizes) {
     if (sizes.type == layout) return shortHeader ? sizes.shortHeader : sizes.longHeader;
   }
   return 0;
 }
 
-void BuildConvertedEntry(DirectoryLayoutType layout, bool shortHeader, const unsigned char* old,
-                         ConvertedEntry* entry) {
+void BuildConvertedEntry(base::DirectoryLayoutType layout, bool shortHeader,
+                         const unsigned char* old, ConvertedEntry* entry) {
   entry->Clear();
   for (const EntryFieldCopy& row : EntryFieldCopies(layout, shortHeader)) {
     ApplyRow(row, old, entry->bytes);
   }
   std::memcpy(entry->bytes + kEntryProductOffset, kEntryProductText, kEntryProductSize);
-  util::StoreLE16(entry->bytes + kEntryReleaseOffset, kEntryReleaseValue);
+  base::StoreLE16(entry->bytes + kEntryReleaseOffset, kEntryReleaseValue);
 }
 
 }  // namespace qz7::migrate

@@ -14,7 +14,7 @@
 
 namespace qz7::migrate {
 
-constexpr size_t kConvertedEntrySize = kCurrentEntrySize;  // 720
+constexpr size_t kConvertedEntrySize = base::kCurrentEntrySize;  // 720
 
 // A converted directory entry: 720 bytes, texts zero-terminated and zero-padded, numbers
 // little-endian.
@@ -24,7 +24,7 @@ struct ConvertedEntry {
   void Clear();
   // The text of the field at offset, at most width - 1 characters (or up to its first zero).
   std::string Text(size_t offset, size_t width) const;
-  char TypeCharacter() const { return static_cast<char>(bytes[kEntryTypeOffset]); }
+  char TypeCharacter() const { return static_cast<char>(bytes[base::kEntryTypeOffset]); }
 };
 
 // Fields of the converted entry (offset, width).
@@ -73,15 +73,16 @@ struct EntryFieldCopy {
 };
 
 // The rows of one earlier layout (1 to 4); layout 3 has a table per header form.
-std::span<const EntryFieldCopy> EntryFieldCopies(DirectoryLayoutType layout, bool shortHeader);
+std::span<const EntryFieldCopy> EntryFieldCopies(base::DirectoryLayoutType layout,
+                                                 bool shortHeader);
 
 // The size of an old entry, 0 for a layout that has none under that header.
-size_t OldEntrySize(DirectoryLayoutType layout, bool shortHeader);
+size_t OldEntrySize(base::DirectoryLayoutType layout, bool shortHeader);
 
 // Builds entry from the old entry of the layout (OldEntrySize bytes): clears it, applies the
 // rows, then stamps "QZ7" at 709 and 0x0900 at 718.
-void BuildConvertedEntry(DirectoryLayoutType layout, bool shortHeader, const unsigned char* old,
-                         ConvertedEntry* entry);
+void BuildConvertedEntry(base::DirectoryLayoutType layout, bool shortHeader,
+                         const unsigned char* old, ConvertedEntry* entry);
 
 }  // namespace qz7::migrate
 

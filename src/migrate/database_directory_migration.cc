@@ -21,7 +21,7 @@ using platform::OpenFile;
 
 constexpr size_t kPathSize = platform::kMaxPath;
 constexpr size_t kMessagePathSize = 256;
-using PathText = util::FixedText<kPathSize>;
+using PathText = base::FixedText<kPathSize>;
 
 constexpr const char* kDirectoryObject = "Database directory";
 
@@ -53,11 +53,11 @@ constexpr BackupCompletionSteps kCompletionSteps = {
     .rename = {"MAIN061", kMigrationRenameFailed},
 };
 constexpr BackupHeaderForm kBackupForm = {
-    .size = kBackupHeaderSize,
-    .statusOffset = BackupHeaderOffset<&DirectoryBackupHeader::status>(),
-    .completedStatus = kBackupStatusComplete,
+    .size = base::kBackupHeaderSize,
+    .statusOffset = base::BackupHeaderOffset<&base::DirectoryBackupHeader::status>(),
+    .completedStatus = base::kBackupStatusComplete,
 };
-static_assert(kBackupHeaderSize <= kMaxBackupHeaderSize);
+static_assert(base::kBackupHeaderSize <= kMaxBackupHeaderSize);
 
 // True when the last failed open found no file or no folder there, rather than a file it
 // could not open.
@@ -135,8 +135,8 @@ class DirectoryMigrationRun : private MigrationRun {
         code != kMigrationOk) {
       return Fail(directoryExists_ ? "MAIN023" : "MAIN024", recognisedPath, code);
     }
-    if (recognition.type == DirectoryLayoutType::kCurrent) return kMigrationOk;
-    if (recognition.type == DirectoryLayoutType::kUnrecognised) {
+    if (recognition.type == base::DirectoryLayoutType::kCurrent) return kMigrationOk;
+    if (recognition.type == base::DirectoryLayoutType::kUnrecognised) {
       return Fail("MAIN025", kDirectoryObject, kMigrationUnrecognizedFile);
     }
 
@@ -154,7 +154,7 @@ class DirectoryMigrationRun : private MigrationRun {
     if (!restored_) {
       if (MigrationResult code = MakeBackup(recognition); code != kMigrationOk) return code;
     }
-    if (recognition.type == DirectoryLayoutType::kEmpty) return RebuildEmptyDirectory();
+    if (recognition.type == base::DirectoryLayoutType::kEmpty) return RebuildEmptyDirectory();
     if (MigrationResult code = Convert(recognition); code != kMigrationOk) return code;
     // The backup, marked complete, becomes SQLDDDIR.BAK in place of an older one.
     return CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
@@ -168,18 +168,18 @@ class DirectoryMigrationRun : private MigrationRun {
   [[nodiscard]] MigrationResult RestoreFromBackup() {
     const char* backup = backupPath_.c_str();
     int64_t size = 0;
-    unsigned char headerBytes[kBackupHeaderSize];
+    unsigned char headerBytes[base::kBackupHeaderSize];
     if (MigrationResult code = ReadBackupHeader(*backup_, backup, kRestoreReadSteps, headerBytes,
-                                                kBackupHeaderSize, &size);
+                                                base::kBackupHeaderSize, &size);
         code != kMigrationOk) {
       return code;
     }
-    const DirectoryBackupHeader header = DecodeBackupHeader(headerBytes);
-    if (!IsValidBackupHeader(header)) return Fail("MAIN009", backup, kMigrationBadBackup);
+    const base::DirectoryBackupHeader header = base::DecodeBackupHeader(headerBytes);
+    if (!base::IsValidBackupHeader(header)) return Fail("MAIN009", backup, kMigrationBadBackup);
 
-    const int64_t directoryLength = BackupDirectoryLength(header);
+    const int64_t directoryLength = base::BackupDirectoryLength(header);
     const int64_t intentionLength =
-        size - static_cast<int64_t>(kBackupHeaderSize) - directoryLength;
+        size - static_cast<int64_t>(base::kBackupHeaderSize) - directoryLength;
     if (directoryLength > 0 && intentionLength >= 0) {
       directoryBuffer_ = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(directoryLength));
       intentionBuffer_ = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(intentionLength));
@@ -197,11 +197,11 @@ class DirectoryMigrationRun : private MigrationRun {
       return Fail("MAIN012", backup, kMigrationAccessError);
     }
 
-    if (header.status == kBackupStatusComplete) {
-      StoreBackupStatus(headerBytes, kBackupStatusIncomplete);
+    if (header.status == base::kBackupStatusComplete) {
+      base::StoreBackupStatus(headerBytes, base::kBackupStatusIncomplete);
     }
-    if (MigrationResult code = RewriteBackupHeader(backup_, backup, headerBytes, kBackupHeaderSize,
-                                                   kRestoreWriteSteps);
+    if (MigrationResult code = RewriteBackupHeader(backup_, backup, headerBytes,
+                                                   base::kBackupHeaderSize, kRestoreWriteSteps);
         code != kMigrationOk) {
       return code;
     }
@@ -240,14 +240,14 @@ class DirectoryMigrationRun : private MigrationRun {
     const char* backup = stagedPath_.c_str();
     backup_ = OpenFile(backup, "wb+");
     if (!backup_) return Fail("MAIN028", backup, kMigrationCannotOpen);
-    DirectoryBackupHeader header;
-    header.signature = kBackupSignature;
-    header.layoutName = DirectoryLayoutName(recognition.type);
-    header.releaseLabel = kBackupReleaseLabel;
-    header.status = kBackupStatusIncomplete;
-    unsigned char headerBytes[kBackupHeaderSize];
-    EncodeBackupHeader(header, headerBytes);
-    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+    base::DirectoryBackupHeader header;
+    header.signature = base::kBackupSignature;
+    header.layoutName = base::DirectoryLayoutName(recognition.type);
+    header.releaseLabel = base::kBackupReleaseLabel;
+    header.status = base::kBackupStatusIncomplete;
+    unsigned char headerBytes[base::kBackupHeaderSize];
+    base::EncodeBackupHeader(header, headerBytes);
+    if (backup_->Write(headerBytes, base::kBackupHeaderSize) != base::kBackupHeaderSize) {
       return Fail("MAIN029", backup, kMigrationAccessError);
     }
 
@@ -292,7 +292,7 @@ class DirectoryMigrationRun : private MigrationRun {
     header.directoryStart = static_cast<uint32_t>(start);
     header.directoryEnd = static_cast<uint32_t>(end);
     EncodeBackupHeader(header, headerBytes);
-    if (backup_->Write(headerBytes, kBackupHeaderSize) != kBackupHeaderSize) {
+    if (backup_->Write(headerBytes, base::kBackupHeaderSize) != base::kBackupHeaderSize) {
       return Fail("MAIN041", backup, kMigrationWriteError);
     }
     return PublishStagedBackup(backup_, backup, backupPath_.c_str(), platform::ReplaceFile,
@@ -308,10 +308,10 @@ class DirectoryMigrationRun : private MigrationRun {
     copy_ = OpenFile(copyPath_.c_str(), "wb+");
     if (!directory_ || !copy_) return Fail("MAIN043", directory, kMigrationCannotOpen);
 
-    unsigned char header[kLongHeaderSize];
-    EncodeEmptyCurrentHeader(header);
-    const unsigned char block[kLongBlockSize] = {};
-    const unsigned char closing[kClosingFieldSize] = {};
+    unsigned char header[base::kLongHeaderSize];
+    base::EncodeEmptyCurrentHeader(header);
+    const unsigned char block[base::kLongBlockSize] = {};
+    const unsigned char closing[base::kClosingFieldSize] = {};
     const struct {
       const char* key;
       const unsigned char* bytes;
@@ -328,7 +328,7 @@ class DirectoryMigrationRun : private MigrationRun {
     const char* intention = intentionPath_.c_str();
     intention_ = OpenFile(intention, "wb+");
     if (!intention_) return Fail("MAIN047", intention, kMigrationCannotOpen);
-    const unsigned char emptyIntention[kIntentionFileSize] = {};
+    const unsigned char emptyIntention[base::kIntentionFileSize] = {};
     if (intention_->Write(emptyIntention, sizeof emptyIntention) != sizeof emptyIntention) {
       return Fail("MAIN048", intention, kMigrationWriteError);
     }
@@ -343,13 +343,13 @@ class DirectoryMigrationRun : private MigrationRun {
     const int shortHeader = recognition.shortHeader ? 1 : 0;
     ShortHeaderDirectoryConverter convert = nullptr;
     switch (recognition.type) {
-      case DirectoryLayoutType::kLayout1:
+      case base::DirectoryLayoutType::kLayout1:
         convert = converters_.type1;
         break;
-      case DirectoryLayoutType::kLayout2:
+      case base::DirectoryLayoutType::kLayout2:
         convert = converters_.type2;
         break;
-      case DirectoryLayoutType::kLayout3:
+      case base::DirectoryLayoutType::kLayout3:
         convert = converters_.type3;
         break;
       default:
@@ -362,7 +362,8 @@ class DirectoryMigrationRun : private MigrationRun {
           copyPath_.c_str(), intentionPath_.c_str(), directoryBuffer_,
           static_cast<size_t>(sizeToConvert_), report.key, report.object, errorFile_.get());
       directoryBuffer_.reset();
-    } else if (recognition.type == DirectoryLayoutType::kLayout4 && converters_.type4 != nullptr) {
+    } else if (recognition.type == base::DirectoryLayoutType::kLayout4 &&
+               converters_.type4 != nullptr) {
       code = converters_.type4(directoryExists_, copyExists_, directoryPath_.c_str(),
                                copyPath_.c_str(), intentionPath_.c_str(), report.key, report.object,
                                errorFile_.get());
@@ -378,15 +379,15 @@ class DirectoryMigrationRun : private MigrationRun {
 
   // True when the converter for type is the library's own, which can take the bytes the run
   // has read already; a converter of the caller's choosing is called with the paths alone.
-  bool UsesOwnConverter(DirectoryLayoutType type) const {
+  bool UsesOwnConverter(base::DirectoryLayoutType type) const {
     switch (type) {
-      case DirectoryLayoutType::kLayout1:
+      case base::DirectoryLayoutType::kLayout1:
         return converters_.type1 == ConvertDirectoryType1;
-      case DirectoryLayoutType::kLayout2:
+      case base::DirectoryLayoutType::kLayout2:
         return converters_.type2 == ConvertDirectoryType2;
-      case DirectoryLayoutType::kLayout3:
+      case base::DirectoryLayoutType::kLayout3:
         return converters_.type3 == ConvertDirectoryType3;
-      case DirectoryLayoutType::kLayout4:
+      case base::DirectoryLayoutType::kLayout4:
         return converters_.type4 == ConvertDirectoryType4;
       default:
         return false;
@@ -407,7 +408,7 @@ class DirectoryMigrationRun : private MigrationRun {
   const char* installDir_;
   const DirectoryConverters& converters_;
 
-  util::FixedText<kMessagePathSize> messagePath_;
+  base::FixedText<kMessagePathSize> messagePath_;
   PathText directoryPath_;
   PathText copyPath_;
   PathText intentionPath_;

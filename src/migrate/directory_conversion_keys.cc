@@ -123,13 +123,13 @@ constexpr ConversionKeys kLayout4Keys = {
 
 }  // namespace
 
-const ConversionKeys& ConversionKeysOf(DirectoryLayoutType layout) {
+const ConversionKeys& ConversionKeysOf(base::DirectoryLayoutType layout) {
   switch (layout) {
-    case DirectoryLayoutType::kLayout1:
+    case base::DirectoryLayoutType::kLayout1:
       return kLayout1Keys;
-    case DirectoryLayoutType::kLayout2:
+    case base::DirectoryLayoutType::kLayout2:
       return kLayout2Keys;
-    case DirectoryLayoutType::kLayout3:
+    case base::DirectoryLayoutType::kLayout3:
       return kLayout3Keys;
     default:
       return kLayout4Keys;

@@ -79,7 +79,7 @@ struct ConversionKeys {
 };
 
 // The keys of layout 1, 2, 3 or 4.
-const ConversionKeys& ConversionKeysOf(DirectoryLayoutType layout);
+const ConversionKeys& ConversionKeysOf(base::DirectoryLayoutType layout);
 
 // Layout 4: the path of an entry of type "2" could not be made absolute (-125).
 constexpr const char* kPathResolutionFirstReadKey = "MTYPE4_997";

@@ -36,21 +36,21 @@ constexpr size_t kReportPathSize = 243;
 
 // Everything a conversion works in, taken in one allocation.
 struct WorkArea {
-  unsigned char oldHeader[kLongHeaderSize];
-  unsigned char oldBlock[kLongBlockSize];
-  unsigned char newHeader[kLongHeaderSize];
-  unsigned char newBlock[kLongBlockSize];
+  unsigned char oldHeader[base::kLongHeaderSize];
+  unsigned char oldBlock[base::kLongBlockSize];
+  unsigned char newHeader[base::kLongHeaderSize];
+  unsigned char newBlock[base::kLongBlockSize];
   unsigned char oldEntry[kLargestOldEntry];
   ConvertedEntry entry;
   unsigned char oldIntention[kLargestOldIntention];
-  unsigned char newIntention[kIntentionFileSize];
+  unsigned char newIntention[base::kIntentionFileSize];
   char checkPath[kLocalPathSize];
   char checkObject[kMigrationObjectSize];
   char reportText[kMigrationMessageSize];
 };
 
 struct ConversionRequest {
-  DirectoryLayoutType layout;
+  base::DirectoryLayoutType layout;
   bool directoryExists;
   bool shortHeader;
   const char* directoryPath;
@@ -82,15 +82,16 @@ class DirectoryConversion {
   }
 
  private:
-  bool IsLayout(DirectoryLayoutType layout) const { return request_.layout == layout; }
+  bool IsLayout(base::DirectoryLayoutType layout) const { return request_.layout == layout; }
   bool HasLocalDatabases() const {
-    return IsLayout(DirectoryLayoutType::kLayout2) || IsLayout(DirectoryLayoutType::kLayout3);
+    return IsLayout(base::DirectoryLayoutType::kLayout2) ||
+           IsLayout(base::DirectoryLayoutType::kLayout3);
   }
   // Layout 4 has only the long header; layouts 1 to 3 are read with the header form that
   // recognition found them under. (Long-header files of layouts 1 and 2 are rare, but reading
   // them with the short header would shift every entry and empty the directory without a word.)
   bool ReadsLongHeader() const {
-    return IsLayout(DirectoryLayoutType::kLayout4) || !request_.shortHeader;
+    return IsLayout(base::DirectoryLayoutType::kLayout4) || !request_.shortHeader;
   }
   // Short-header directories of layouts 2 and 3 keep only their entries of type "1".
   bool KeepsOnlyCarriedEntries() const { return HasLocalDatabases() && request_.shortHeader; }
@@ -98,8 +99,8 @@ class DirectoryConversion {
   bool RewritesHeader() const { return HasLocalDatabases(); }
 
   MigrationResult Fail(const char* key, const char* object, MigrationResult code) {
-    util::CopyBounded(request_.key, key, kMigrationKeySize);
-    util::CopyBounded(request_.object, object, kMigrationObjectSize);
+    base::CopyBounded(request_.key, key, kMigrationKeySize);
+    base::CopyBounded(request_.object, object, kMigrationObjectSize);
     return code;
   }
   MigrationResult Fail(const char* key, const std::string& object, MigrationResult code) {
@@ -136,7 +137,7 @@ class DirectoryConversion {
   FileHandle oldIntention_;
   FileHandle newIntention_;
   FileHandle report_;
-  DirectoryHeader header_;  // the new header; counts as the old file gave them until step 7
+  base::DirectoryHeader header_;  // the new header; counts as the old file gave them until step 7
   DirectoryHashBlock hash_;
   LocalDirectoryCache localDirectories_;  // each local database directory read once per run
 };
@@ -190,30 +191,30 @@ bool DirectoryConversion::ReadSource(void* buffer, size_t size) {
 MigrationResult DirectoryConversion::ReadOldHeader() {
   const bool longHeader = ReadsLongHeader();
   const OldHeaderKeys& keys = longHeader ? keys_.longHeader : keys_.shortHeader;
-  const size_t headerSize = longHeader ? kLongHeaderSize : kShortHeaderSize;
-  const size_t blockSize = longHeader ? kLongBlockSize : kShortBlockSize;
+  const size_t headerSize = longHeader ? base::kLongHeaderSize : base::kShortHeaderSize;
+  const size_t blockSize = longHeader ? base::kLongBlockSize : base::kShortBlockSize;
   if (!ReadSource(work_[0].oldHeader, headerSize)) {
     return Fail(keys.header, sourcePath_, kMigrationReadError);
   }
   if (!ReadSource(work_[0].oldBlock, blockSize)) {
     return Fail(keys.block, sourcePath_, kMigrationReadError);
   }
-  header_ = DecodeDirectoryHeader(work_[0].oldHeader, !longHeader);
-  header_.signature = kCurrentDirectorySignature;
-  header_.releaseMarker = kCurrentReleaseMarker;
-  hash_ = DirectoryHashBlock(util::LoadLE16(work_[0].oldBlock));
+  header_ = base::DecodeDirectoryHeader(work_[0].oldHeader, !longHeader);
+  header_.signature = base::kCurrentDirectorySignature;
+  header_.releaseMarker = base::kCurrentReleaseMarker;
+  hash_ = DirectoryHashBlock(base::LoadLE16(work_[0].oldBlock));
   return kMigrationOk;
 }
 
 // The header as the old file had it and a block without buckets; both are written again once
 // the entries are known.
 MigrationResult DirectoryConversion::WriteNewHeader() {
-  EncodeDirectoryHeader(header_, false, work_[0].newHeader);
-  if (target_->Write(work_[0].newHeader, kLongHeaderSize) != kLongHeaderSize) {
+  base::EncodeDirectoryHeader(header_, false, work_[0].newHeader);
+  if (target_->Write(work_[0].newHeader, base::kLongHeaderSize) != base::kLongHeaderSize) {
     return Fail(keys_.newHeader, targetPath_, kMigrationWriteError);
   }
-  DirectoryHashBlock(util::LoadLE16(work_[0].oldBlock)).Encode(work_[0].newBlock);
-  if (target_->Write(work_[0].newBlock, kLongBlockSize) != kLongBlockSize) {
+  DirectoryHashBlock(base::LoadLE16(work_[0].oldBlock)).Encode(work_[0].newBlock);
+  if (target_->Write(work_[0].newBlock, base::kLongBlockSize) != base::kLongBlockSize) {
     return Fail(keys_.newBlock, targetPath_, kMigrationWriteError);
   }
   return kMigrationOk;
@@ -229,17 +230,19 @@ MigrationResult DirectoryConversion::ConvertEntries() {
     if (!ReadSource(work_[0].oldEntry, oldSize)) {
       return Fail(loopKeys_.read, sourcePath_, kMigrationReadError);
     }
-    if (KeepsOnlyCarriedEntries() && work_[0].oldEntry[kEntryTypeOffset] != kEntryTypeCarried) {
+    if (KeepsOnlyCarriedEntries() &&
+        work_[0].oldEntry[base::kEntryTypeOffset] != kEntryTypeCarried) {
       continue;
     }
     BuildConvertedEntry(request_.layout, request_.shortHeader, work_[0].oldEntry, &entry);
     hash_.NoteEntry(entry.bytes + kEntryCatalogNameOffset, kEntryNameSize,
                     static_cast<uint32_t>(offset));
     const char type = entry.TypeCharacter();
-    if (ChecksLocalDatabases() && (type == kEntryTypeLocal || type == kEntryTypeOwnDirectory)) {
+    if (ChecksLocalDatabases() &&
+        (type == kEntryTypeLocal || type == base::kEntryTypeOwnDirectory)) {
       CheckLocalDatabase(entry);
     }
-    if (IsLayout(DirectoryLayoutType::kLayout4) && type == kEntryTypeOwnDirectory) {
+    if (IsLayout(base::DirectoryLayoutType::kLayout4) && type == base::kEntryTypeOwnDirectory) {
       ResolveEntryPath(entry);
     }
     if (target_->Write(entry.bytes, kConvertedEntrySize) != kConvertedEntrySize) {
@@ -256,7 +259,7 @@ MigrationResult DirectoryConversion::ConvertEntries() {
 // SQLDDDIR.RPT, and the entry is written all the same.
 void DirectoryConversion::CheckLocalDatabase(ConvertedEntry& entry) {
   WorkArea& work = work_[0];
-  util::CopyBounded(work.checkPath, prefix_.c_str(), sizeof work.checkPath);
+  base::CopyBounded(work.checkPath, prefix_.c_str(), sizeof work.checkPath);
   work.checkObject[0] = '\0';
   const MigrationResult code =
       LocalDatabaseCheck(&entry, work.checkPath, sizeof work.checkPath, work.checkObject,
@@ -322,10 +325,10 @@ void DirectoryConversion::ResolveEntryPath(ConvertedEntry& entry) {
 
 // The slots follow the entries in the source; then the closing 32-bit value.
 MigrationResult DirectoryConversion::CarrySlots() {
-  const bool dropsSlots = IsLayout(DirectoryLayoutType::kLayout2) && request_.shortHeader;
+  const bool dropsSlots = IsLayout(base::DirectoryLayoutType::kLayout2) && request_.shortHeader;
   if (dropsSlots) header_.slotCount = 0;
   if (keys_.slotAllocation != nullptr && !dropsSlots && header_.slotCount > 0) {
-    const size_t size = kSlotSize * header_.slotCount;
+    const size_t size = base::kSlotSize * header_.slotCount;
     std::unique_ptr<unsigned char[]> slots = AllocateWorkBuffer<unsigned char>(size);
     if (!slots) return Fail(keys_.slotAllocation, "", kMigrationNoMemory);
     if (!ReadSource(slots.get(), size)) {
@@ -335,8 +338,8 @@ MigrationResult DirectoryConversion::CarrySlots() {
       return Fail(keys_.slotWrite, targetPath_, kMigrationWriteError);
     }
   }
-  unsigned char closing[kClosingFieldSize];
-  util::StoreLE32(closing, header_.headerValue);
+  unsigned char closing[base::kClosingFieldSize];
+  base::StoreLE32(closing, header_.headerValue);
   if (target_->Write(closing, sizeof closing) != sizeof closing) {
     return Fail(keys_.closingValue, targetPath_, kMigrationWriteError);
   }
@@ -347,21 +350,21 @@ MigrationResult DirectoryConversion::CarrySlots() {
 // the source.
 MigrationResult DirectoryConversion::FinishTarget() {
   if (keys_.finalHeader == nullptr) {
-    if (target_->Seek(kLongHeaderSize, platform::kSeekSet) != 0) {
+    if (target_->Seek(base::kLongHeaderSize, platform::kSeekSet) != 0) {
       return Fail(keys_.rewind, targetPath_, kMigrationFileAccessError);
     }
   } else if (target_->Seek(0, platform::kSeekSet) != 0) {
     return Fail(keys_.rewind, targetPath_, kMigrationFileAccessError);
   } else if (RewritesHeader()) {
-    EncodeDirectoryHeader(header_, false, work_[0].newHeader);
-    if (target_->Write(work_[0].newHeader, kLongHeaderSize) != kLongHeaderSize) {
+    base::EncodeDirectoryHeader(header_, false, work_[0].newHeader);
+    if (target_->Write(work_[0].newHeader, base::kLongHeaderSize) != base::kLongHeaderSize) {
       return Fail(keys_.finalHeader, targetPath_, kMigrationWriteError);
     }
-  } else if (target_->Seek(kLongHeaderSize, platform::kSeekCur) != 0) {
+  } else if (target_->Seek(base::kLongHeaderSize, platform::kSeekCur) != 0) {
     return Fail(keys_.finalHeader, targetPath_, kMigrationFileAccessError);
   }
   hash_.Encode(work_[0].newBlock);
-  if (target_->Write(work_[0].newBlock, kLongBlockSize) != kLongBlockSize) {
+  if (target_->Write(work_[0].newBlock, base::kLongBlockSize) != base::kLongBlockSize) {
     return Fail(keys_.finalBlock, targetPath_, kMigrationWriteError);
   }
   if (!CloseFile(source_)) return Fail(keys_.closeSource, sourcePath_, kMigrationCannotClose);
@@ -413,7 +416,7 @@ MigrationResult DirectoryConversion::WriteIntentionFile() {
     // a missing one from zeros, as layout 1 always does.
     const bool missing =
         error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
-    if (!oldIntention_ && (IsLayout(DirectoryLayoutType::kLayout2) || !missing)) {
+    if (!oldIntention_ && (IsLayout(base::DirectoryLayoutType::kLayout2) || !missing)) {
       return Fail(keys_.intentionOpen, path, kMigrationCannotOpen);
     }
     if (oldIntention_) {
@@ -429,7 +432,8 @@ MigrationResult DirectoryConversion::WriteIntentionFile() {
   BuildIntentionFile(request_.layout, old, work_[0].newIntention);
   newIntention_ = OpenFile(path, "wb+");
   if (!newIntention_) return Fail(keys_.intentionCreate, path, kMigrationCannotOpen);
-  if (newIntention_->Write(work_[0].newIntention, kIntentionFileSize) != kIntentionFileSize) {
+  if (newIntention_->Write(work_[0].newIntention, base::kIntentionFileSize) !=
+      base::kIntentionFileSize) {
     return Fail(keys_.intentionWrite, path, kMigrationWriteError);
   }
   if (!CloseFile(newIntention_)) {
@@ -456,7 +460,7 @@ void DirectoryConversion::CleanUp() {
   CloseForCleanUp(report_, keys.report, reportPath_);
 }
 
-[[nodiscard]] MigrationResult RunConversion(DirectoryLayoutType layout, bool directoryExists,
+[[nodiscard]] MigrationResult RunConversion(base::DirectoryLayoutType layout, bool directoryExists,
                                             int shortHeader, const char* directoryPath,
                                             const char* copyPath, const char* intentionPath,
                                             char* key, char* object, FileStream* errorFile) {
@@ -468,10 +472,13 @@ void DirectoryConversion::CleanUp() {
 
 }  // namespace
 
-[[nodiscard]] MigrationResult ConvertDirectoryBytes(
-    DirectoryLayoutType layout, bool directoryExists, int shortHeader, const char* directoryPath,
-    const char* copyPath, const char* intentionPath, std::unique_ptr<unsigned char[]>& sourceBytes,
-    size_t sourceSize, char* key, char* object, FileStream* errorFile) {
+[[nodiscard]] MigrationResult ConvertDirectoryBytes(base::DirectoryLayoutType layout,
+                                                    bool directoryExists, int shortHeader,
+                                                    const char* directoryPath, const char* copyPath,
+                                                    const char* intentionPath,
+                                                    std::unique_ptr<unsigned char[]>& sourceBytes,
+                                                    size_t sourceSize, char* key, char* object,
+                                                    FileStream* errorFile) {
   ConversionRequest request{layout,        directoryExists, shortHeader == 1,
                             directoryPath, copyPath,        intentionPath,
                             key,           object,          errorFile};
@@ -485,8 +492,8 @@ void DirectoryConversion::CleanUp() {
                                                     const char* copyPath, const char* intentionPath,
                                                     char* key, char* object,
                                                     FileStream* errorFile) {
-  return RunConversion(DirectoryLayoutType::kLayout1, directoryExists, shortHeader, directoryPath,
-                       copyPath, intentionPath, key, object, errorFile);
+  return RunConversion(base::DirectoryLayoutType::kLayout1, directoryExists, shortHeader,
+                       directoryPath, copyPath, intentionPath, key, object, errorFile);
 }
 
 [[nodiscard]] MigrationResult ConvertDirectoryType2(bool directoryExists, bool /*copyExists*/,
@@ -494,8 +501,8 @@ void DirectoryConversion::CleanUp() {
                                                     const char* copyPath, const char* intentionPath,
                                                     char* key, char* object,
                                                     FileStream* errorFile) {
-  return RunConversion(DirectoryLayoutType::kLayout2, directoryExists, shortHeader, directoryPath,
-                       copyPath, intentionPath, key, object, errorFile);
+  return RunConversion(base::DirectoryLayoutType::kLayout2, directoryExists, shortHeader,
+                       directoryPath, copyPath, intentionPath, key, object, errorFile);
 }
 
 [[nodiscard]] MigrationResult ConvertDirectoryType3(bool directoryExists, bool /*copyExists*/,
@@ -503,16 +510,16 @@ void DirectoryConversion::CleanUp() {
                                                     const char* copyPath, const char* intentionPath,
                                                     char* key, char* object,
                                                     FileStream* errorFile) {
-  return RunConversion(DirectoryLayoutType::kLayout3, directoryExists, shortHeader, directoryPath,
-                       copyPath, intentionPath, key, object, errorFile);
+  return RunConversion(base::DirectoryLayoutType::kLayout3, directoryExists, shortHeader,
+                       directoryPath, copyPath, intentionPath, key, object, errorFile);
 }
 
 [[nodiscard]] MigrationResult ConvertDirectoryType4(bool directoryExists, bool /*copyExists*/,
                                                     const char* directoryPath, const char* copyPath,
                                                     const char* intentionPath, char* key,
                                                     char* object, FileStream* errorFile) {
-  return RunConversion(DirectoryLayoutType::kLayout4, directoryExists, 0, directoryPath, copyPath,
-                       intentionPath, key, object, errorFile);
+  return RunConversion(base::DirectoryLayoutType::kLayout4, directoryExists, 0, directoryPath,
+                       copyPath, intentionPath, key, object, errorFile);
 }
 
 }  // namespace qz7::migrate

@@ -58,10 +58,13 @@ namespace qz7::migrate {
 // are let go of (sourceBytes reset) once the entries are converted, so that they and the
 // converted directory are not held at once. The migration driver hands in the bytes it read
 // for the comparison and the backup.
-[[nodiscard]] MigrationResult ConvertDirectoryBytes(
-    DirectoryLayoutType layout, bool directoryExists, int shortHeader, const char* directoryPath,
-    const char* copyPath, const char* intentionPath, std::unique_ptr<unsigned char[]>& sourceBytes,
-    size_t sourceSize, char* key, char* object, platform::FileStream* errorFile);
+[[nodiscard]] MigrationResult ConvertDirectoryBytes(base::DirectoryLayoutType layout,
+                                                    bool directoryExists, int shortHeader,
+                                                    const char* directoryPath, const char* copyPath,
+                                                    const char* intentionPath,
+                                                    std::unique_ptr<unsigned char[]>& sourceBytes,
+                                                    size_t sourceSize, char* key, char* object,
+                                                    platform::FileStream* errorFile);
 
 }  // namespace qz7::migrate
 

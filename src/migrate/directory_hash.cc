@@ -18,11 +18,11 @@ void DirectoryHashBlock::NoteEntry(const unsigned char* name, size_t nameSize,
   if (bucket == 0) bucket = fileOffset;
 }
 
-void DirectoryHashBlock::Encode(unsigned char (&bytes)[kLongBlockSize]) const {
+void DirectoryHashBlock::Encode(unsigned char (&bytes)[base::kLongBlockSize]) const {
   std::memset(bytes, 0, sizeof bytes);
-  util::StoreLE16(bytes, value_);
+  base::StoreLE16(bytes, value_);
   for (size_t i = 0; i < kHashBucketCount; ++i) {
-    util::StoreLE32(bytes + kHashBucketsOffset + 4 * i, buckets_[i]);
+    base::StoreLE32(bytes + kHashBucketsOffset + 4 * i, buckets_[i]);
   }
 }
 

@@ -14,7 +14,7 @@ namespace qz7::migrate {
 
 constexpr size_t kHashBucketCount = 43;
 constexpr size_t kHashBucketsOffset = 4;  // in the block, after the value and two zero bytes
-static_assert(kHashBucketsOffset + 4 * kHashBucketCount == kLongBlockSize);
+static_assert(kHashBucketsOffset + 4 * kHashBucketCount == base::kLongBlockSize);
 
 // The bucket of a name: the sum of its bytes up to its terminating zero (at most size bytes),
 // each taken as unsigned, modulo 43; 0 for an empty name.
@@ -30,7 +30,7 @@ class DirectoryHashBlock {
   uint32_t Bucket(size_t index) const { return buckets_[index]; }
 
   // The 176 bytes of the block.
-  void Encode(unsigned char (&bytes)[kLongBlockSize]) const;
+  void Encode(unsigned char (&bytes)[base::kLongBlockSize]) const;
 
  private:
   uint16_t value_;

@@ -78,9 +78,10 @@ std::string JoinedPaths(const char* first, const char* joint, const char* second
   return std::string(first) + joint + second;
 }
 
-bool IsEarlierLayout(DirectoryLayoutType type) {
-  return type == DirectoryLayoutType::kLayout1 || type == DirectoryLayoutType::kLayout2 ||
-         type == DirectoryLayoutType::kLayout3 || type == DirectoryLayoutType::kLayout4;
+bool IsEarlierLayout(base::DirectoryLayoutType type) {
+  return type == base::DirectoryLayoutType::kLayout1 ||
+         type == base::DirectoryLayoutType::kLayout2 ||
+         type == base::DirectoryLayoutType::kLayout3 || type == base::DirectoryLayoutType::kLayout4;
 }
 
 // Reads headerSize bytes of the header from the current position (the start of the file).
@@ -95,29 +96,31 @@ bool IsEarlierLayout(DirectoryLayoutType type) {
                                         DirectoryRecognition* recognition) {
   const int64_t size = FileSize(stream);
   if (size < 0) return kMigrationFileAccessError;
-  std::unique_ptr<unsigned char[]> header = AllocateWorkBuffer<unsigned char>(kLongHeaderSize);
+  std::unique_ptr<unsigned char[]> header =
+      AllocateWorkBuffer<unsigned char>(base::kLongHeaderSize);
   if (!header) return kMigrationNoMemory;
-  if (MigrationResult code = ReadHeader(stream, header.get(), kLongHeaderSize); code != 0) {
+  if (MigrationResult code = ReadHeader(stream, header.get(), base::kLongHeaderSize); code != 0) {
     return code;
   }
-  DirectoryLayoutRecognition layout = RecogniseByLongHeader(header.get(), size);
+  base::DirectoryLayoutRecognition layout = base::RecogniseByLongHeader(header.get(), size);
   if (layout.needsShortHeaderTest) {
     // The short header is read again from the start of the file.
     if (stream.Seek(0, platform::kSeekSet) != 0) return kMigrationFileAccessError;
-    if (MigrationResult code = ReadHeader(stream, header.get(), kShortHeaderSize); code != 0) {
+    if (MigrationResult code = ReadHeader(stream, header.get(), base::kShortHeaderSize);
+        code != 0) {
       return code;
     }
-    layout = RecogniseByShortHeader(header.get(), size);
+    layout = base::RecogniseByShortHeader(header.get(), size);
   }
-  const DirectoryLayoutType type = layout.type;
+  const base::DirectoryLayoutType type = layout.type;
   const bool shortHeader = layout.shortHeader;
   recognition->type = type;
   recognition->shortHeader = shortHeader;
   if (!IsEarlierLayout(type)) return kMigrationOk;
 
   // The first entry follows the block; its type tells whether the intention file is needed.
-  const size_t entryOffset =
-      shortHeader ? kShortHeaderSize + kShortBlockSize : kLongHeaderSize + kLongBlockSize;
+  const size_t entryOffset = shortHeader ? base::kShortHeaderSize + base::kShortBlockSize
+                                         : base::kLongHeaderSize + base::kLongBlockSize;
   if (stream.Seek(static_cast<int64_t>(entryOffset), platform::kSeekSet) != 0) {
     return kMigrationFileAccessError;
   }
@@ -125,7 +128,7 @@ bool IsEarlierLayout(DirectoryLayoutType type) {
   std::unique_ptr<unsigned char[]> entry = AllocateWorkBuffer<unsigned char>(entrySize);
   if (!entry) return kMigrationNoMemory;
   if (stream.Read(entry.get(), entrySize) != entrySize) return kMigrationReadError;
-  recognition->intentionOptional = entry[kEntryTypeOffset] != kEntryTypeOwnDirectory;
+  recognition->intentionOptional = entry[base::kEntryTypeOffset] != base::kEntryTypeOwnDirectory;
   return kMigrationOk;
 }
 

@@ -17,7 +17,7 @@ struct DirectoryCopiesComparison {
   bool directoryExists = false;
   bool copyExists = false;
   int64_t sizeToConvert = 0;  // of the directory file when it exists, else of the copy
-  util::FixedText<kMigrationObjectSize> object;  // names what failed
+  base::FixedText<kMigrationObjectSize> object;  // names what failed
 };
 
 // Reads the directory file and its copy (opened "rb+") and compares them. Returns 0, or
@@ -35,7 +35,7 @@ struct DirectoryCopiesComparison {
     std::unique_ptr<unsigned char[]>* sourceBytes = nullptr);
 
 struct DirectoryRecognition {
-  DirectoryLayoutType type = DirectoryLayoutType::kUnrecognised;
+  base::DirectoryLayoutType type = base::DirectoryLayoutType::kUnrecognised;
   bool shortHeader = false;        // types 1 to 3 found under the short header
   bool intentionOptional = false;  // types 1 to 4 whose first entry is not of type "2"
 };

@@ -26,34 +26,34 @@ constexpr IntentionFieldCopy kLayout4[] = {
 
 }  // namespace
 
-size_t OldIntentionSize(DirectoryLayoutType layout) {
+size_t OldIntentionSize(base::DirectoryLayoutType layout) {
   switch (layout) {
-    case DirectoryLayoutType::kLayout2:
+    case base::DirectoryLayoutType::kLayout2:
       return 37;
-    case DirectoryLayoutType::kLayout3:
+    case base::DirectoryLayoutType::kLayout3:
       return 523;
-    case DirectoryLayoutType::kLayout4:
+    case base::DirectoryLayoutType::kLayout4:
       return 534;
     default:
       return 0;
   }
 }
 
-std::span<const IntentionFieldCopy> IntentionFieldCopies(DirectoryLayoutType layout) {
+std::span<const IntentionFieldCopy> IntentionFieldCopies(base::DirectoryLayoutType layout) {
   switch (layout) {
-    case DirectoryLayoutType::kLayout2:
+    case base::DirectoryLayoutType::kLayout2:
       return kLayout2;
-    case DirectoryLayoutType::kLayout3:
+    case base::DirectoryLayoutType::kLayout3:
       return kLayout3;
-    case DirectoryLayoutType::kLayout4:
+    case base::DirectoryLayoutType::kLayout4:
       return kLayout4;
     default:
       return {};
   }
 }
 
-void BuildIntentionFile(DirectoryLayoutType layout, const unsigned char* old,
-                        unsigned char (&bytes)[kIntentionFileSize]) {
+void BuildIntentionFile(base::DirectoryLayoutType layout, const unsigned char* old,
+                        unsigned char (&bytes)[base::kIntentionFileSize]) {
   std::memset(bytes, 0, sizeof bytes);
   if (old == nullptr) return;
   for (const IntentionFieldCopy& row : IntentionFieldCopies(layout)) {

@@ -21,14 +21,14 @@ struct IntentionFieldCopy {
 
 // The bytes read from the old intention file of a layout; 0 for layout 1, which has none
 // worth reading and gets an all-zero new file.
-size_t OldIntentionSize(DirectoryLayoutType layout);
+size_t OldIntentionSize(base::DirectoryLayoutType layout);
 
-std::span<const IntentionFieldCopy> IntentionFieldCopies(DirectoryLayoutType layout);
+std::span<const IntentionFieldCopy> IntentionFieldCopies(base::DirectoryLayoutType layout);
 
 // Builds the kIntentionFileSize bytes of the new intention file from OldIntentionSize(layout)
 // bytes of the old one (old may be null when that size is 0).
-void BuildIntentionFile(DirectoryLayoutType layout, const unsigned char* old,
-                        unsigned char (&bytes)[kIntentionFileSize]);
+void BuildIntentionFile(base::DirectoryLayoutType layout, const unsigned char* old,
+                        unsigned char (&bytes)[base::kIntentionFileSize]);
 
 }  // namespace qz7::migrate
 

@@ -16,11 +16,11 @@
 namespace qz7::migrate {
 namespace {
 
+using base::LoadLE16;
+using base::LoadLE32;
+using base::StoreLE32;
 using platform::FileHandle;
 using platform::OpenFile;
-using util::LoadLE16;
-using util::LoadLE32;
-using util::StoreLE32;
 
 // How an entry of type "2" is filled from its configuration file, in the order the fields are
 // written: the code page at 352 is written after the text at 344 and covers its zero.
@@ -94,7 +94,7 @@ bool IsKnownRelease(uint16_t release) {
 bool AppendPath(char* buffer, size_t size, std::initializer_list<const char*> parts) {
   std::string path = buffer;
   for (const char* part : parts) path += part;
-  util::CopyBounded(buffer, path.c_str(), size);
+  base::CopyBounded(buffer, path.c_str(), size);
   return path.size() < size;
 }
 
@@ -164,21 +164,22 @@ struct LocalDirectoryContents {
 };
 
 MigrationResult LocalDirectoryContents::ReadEntries(platform::FileStream& file, int64_t size) {
-  unsigned char header[kLongHeaderSize];
+  unsigned char header[base::kLongHeaderSize];
   if (file.Read(header, sizeof header) != sizeof header) return kMigrationLocalDirectoryReadError;
-  const DirectoryHeader fields = DecodeDirectoryHeader(header, false);
-  if (fields.releaseMarker != kCurrentReleaseMarker) return kMigrationLocalDirectoryNotCurrent;
-  const int64_t rest =
-      size - 2 * static_cast<int64_t>(fields.slotCount) - static_cast<int64_t>(kLongFixedSize);
+  const base::DirectoryHeader fields = base::DecodeDirectoryHeader(header, false);
+  if (fields.releaseMarker != base::kCurrentReleaseMarker)
+    return kMigrationLocalDirectoryNotCurrent;
+  const int64_t rest = size - 2 * static_cast<int64_t>(fields.slotCount) -
+                       static_cast<int64_t>(base::kLongFixedSize);
   if (fields.entryCount == 0) {
     return rest == 0 ? kMigrationOk : kMigrationLocalDirectoryUnrecognized;
   }
-  if (rest < 0 || rest / fields.entryCount != static_cast<int64_t>(kCurrentEntrySize)) {
+  if (rest < 0 || rest / fields.entryCount != static_cast<int64_t>(base::kCurrentEntrySize)) {
     return kMigrationLocalDirectoryUnrecognized;
   }
-  unsigned char block[kLongBlockSize];
+  unsigned char block[base::kLongBlockSize];
   if (file.Read(block, sizeof block) != sizeof block) return kMigrationLocalDirectoryReadError;
-  unsigned char local[kCurrentEntrySize];
+  unsigned char local[base::kCurrentEntrySize];
   firstByName.reserve(fields.entryCount);
   for (unsigned i = 0; i < fields.entryCount; ++i) {
     if (file.Read(local, sizeof local) != sizeof local) {
@@ -259,7 +260,7 @@ MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t
       AppendPath(directoryPath, sizeof directoryPath, {base.c_str(), kDirectoryFileName}) &&
       AppendPath(copyPath, sizeof copyPath, {base.c_str(), kDirectoryCopyName});
   if (!fits) {
-    util::CopyBounded(object, directoryPath, objectSize);
+    base::CopyBounded(object, directoryPath, objectSize);
     return kMigrationLocalDirectoryOpenError;
   }
 
@@ -275,7 +276,7 @@ MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t
     code = contents.notFound;
   }
   if (contents.compareFailure || object[0] == '\0') {
-    util::CopyBounded(object, contents.object.c_str(), objectSize);
+    base::CopyBounded(object, contents.object.c_str(), objectSize);
   }
   return code;
 }
@@ -293,13 +294,13 @@ MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size
   }
   const std::string subdirectory = entry->Text(kEntrySubdirectoryOffset, kEntryNameSize);
   if (!AppendPath(pathBuffer, pathSize, {subdirectory.c_str(), "\\", kDatabaseConfigurationName})) {
-    util::CopyBounded(object, pathBuffer, objectSize);
+    base::CopyBounded(object, pathBuffer, objectSize);
     return kMigrationConfigAccessError;
   }
   unsigned char config[kDatabaseConfigurationReadSize];
   const MigrationResult code = ReadDatabaseConfiguration(pathBuffer, config);
   if (code != kMigrationOk) {
-    util::CopyBounded(object, pathBuffer, objectSize);
+    base::CopyBounded(object, pathBuffer, objectSize);
     return code;
   }
   FillFromConfiguration(config, entry);

@@ -141,7 +141,7 @@ void BuildReportFilePath(const char* directoryFilePath, char* out, size_t size) 
   std::string path = directoryFilePath != nullptr ? directoryFilePath : "";
   path.resize(path.size() > kDirectoryFileNameLength ? path.size() - kDirectoryFileNameLength : 0);
   path += kReportFileName;
-  util::CopyBounded(out, path.c_str(), size);
+  base::CopyBounded(out, path.c_str(), size);
 }
 
 ReportRecordWrite WriteReportRecord(platform::FileStream& reportFile, const char* text) {

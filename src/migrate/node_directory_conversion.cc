@@ -25,17 +25,17 @@ constexpr FileSizeSteps kConvertedSizeSteps = {
 };
 
 // Texts of the DCS rule: a node name or a database name of at most 8 characters.
-using ShortName = util::FixedText<10>;
+using ShortName = base::FixedText<10>;
 
 // Every field of the table lies inside the new entry, and every source inside its old entry.
 constexpr bool NodeFieldsFitTheirEntries() {
   for (const NodeFieldSpec& field : kNodeEntryFields) {
-    if (field.offset + field.width > kNodeEntrySize) return false;
-    for (int column = 0; column < kNodeOldLayoutCount; ++column) {
+    if (field.offset + field.width > base::kNodeEntrySize) return false;
+    for (int column = 0; column < base::kNodeOldLayoutCount; ++column) {
       const int source = field.source[column];
       if (source == kNoSource) continue;
       const size_t width = field.kind == NodeFieldKind::kText ? 1 : field.width;
-      if (static_cast<size_t>(source) + width > kNodeLayouts[column].entrySize) return false;
+      if (static_cast<size_t>(source) + width > base::kNodeLayouts[column].entrySize) return false;
     }
   }
   return true;
@@ -59,8 +59,8 @@ class DcsRule {
   // Reads both files whole. Any failure leaves the rule disabled and is not reported; only a
   // failing close is recorded, under the file's own key.
   void Load(const std::string& instancePrefix, FileStream* errorFile) {
-    const std::string databasePath = instancePrefix + kNodeSystemDirectorySubpath;
-    const std::string dcsPath = instancePrefix + kNodeDcsDirectorySubpath;
+    const std::string databasePath = instancePrefix + base::kNodeSystemDirectorySubpath;
+    const std::string dcsPath = instancePrefix + base::kNodeDcsDirectorySubpath;
     FileHandle database = OpenFile(databasePath.c_str(), "rb");
     FileHandle dcs = OpenFile(dcsPath.c_str(), "rb");
     if (database && dcs) enabled_ = Read(*database, *dcs);
@@ -90,8 +90,8 @@ class DcsRule {
         !ReadExactly(dcs, dcsHeader, sizeof dcsHeader)) {
       return false;
     }
-    const size_t databaseEntries = util::LoadLE16(databaseHeader + kDcsRuleDatabaseCountOffset);
-    const size_t dcsEntries = util::LoadLE16(dcsHeader + kDcsRuleDcsCountOffset);
+    const size_t databaseEntries = base::LoadLE16(databaseHeader + kDcsRuleDatabaseCountOffset);
+    const size_t dcsEntries = base::LoadLE16(dcsHeader + kDcsRuleDcsCountOffset);
     if (databaseEntries == 0 || dcsEntries == 0) return false;
 
     unsigned char block[kDcsRuleDatabaseBlockSize];
@@ -155,8 +155,8 @@ class NodeConversion {
 
  private:
   MigrationResult Fail(const char* key, const char* object, MigrationResult code) {
-    util::CopyBounded(key_, key, kNodeConversionKeySize);
-    util::CopyBounded(object_, object, kNodeConversionObjectSize);
+    base::CopyBounded(key_, key, kNodeConversionKeySize);
+    base::CopyBounded(object_, object, kNodeConversionObjectSize);
     return code;
   }
 
@@ -174,21 +174,21 @@ class NodeConversion {
   }
 
   [[nodiscard]] MigrationResult Convert(int layoutType) {
-    const auto layout = static_cast<NodeDirectoryLayoutType>(layoutType);
-    const NodeLayoutSpec* spec = FindNodeLayout(layout);
-    if (layoutType < 1 || layoutType > kNodeOldLayoutCount || spec == nullptr) {
+    const auto layout = static_cast<base::NodeDirectoryLayoutType>(layoutType);
+    const base::NodeLayoutSpec* spec = FindNodeLayout(layout);
+    if (layoutType < 1 || layoutType > base::kNodeOldLayoutCount || spec == nullptr) {
       return Fail("MNDIR_002", "Node directory", kMigrationUnrecognizedFile);
     }
 
     const size_t pathLength = std::strlen(filePath_);
-    const size_t suffixLength = std::strlen(kNodeDirectoryFileSubpath);
+    const size_t suffixLength = std::strlen(base::kNodeDirectoryFileSubpath);
     DcsRule dcsRule;
     if (pathLength >= suffixLength) {
       dcsRule.Load(std::string(filePath_, pathLength - suffixLength), errorFile_);
     }
 
-    auto header = AllocateWorkBuffer<unsigned char>(kNodeHeaderSize);
-    auto newEntry = header ? AllocateWorkBuffer<unsigned char>(kNodeEntrySize) : nullptr;
+    auto header = AllocateWorkBuffer<unsigned char>(base::kNodeHeaderSize);
+    auto newEntry = header ? AllocateWorkBuffer<unsigned char>(base::kNodeEntrySize) : nullptr;
     if (!header || !newEntry) return Fail("MNDIR_001", "", kNodeMigrationNoMemory);
     auto oldEntry = AllocateWorkBuffer<unsigned char>(spec->entrySize);
     if (!oldEntry) return Fail("MNDIR_002", "", kNodeMigrationNoMemory);
@@ -202,16 +202,17 @@ class NodeConversion {
       return Fail("MNDIR_003", either.c_str(), kMigrationCannotOpen);
     }
 
-    if (!ReadSource(header.get(), kNodeHeaderSize)) {
+    if (!ReadSource(header.get(), base::kNodeHeaderSize)) {
       return Fail("MNDIR_004", sourcePath_, kMigrationReadError);
     }
-    const uint16_t entryCount = util::LoadLE16(header.get() + kNodeEntryCountOffset);
-    const uint32_t headerValue = util::LoadLE32(header.get() + kNodeHeaderValueOffset);
-    unsigned char newHeader[kNodeHeaderSize] = {};
-    StoreNodeText(newHeader + kNodeSignatureOffset, kNodeSignatureWidth, kNodeCurrentSignature);
-    util::StoreLE16(newHeader + kNodeEntryCountOffset, entryCount);
-    util::StoreLE32(newHeader + kNodeHeaderValueOffset, headerValue);
-    util::StoreLE16(newHeader + kNodeReleaseOffset, kNodeCurrentRelease);
+    const uint16_t entryCount = base::LoadLE16(header.get() + base::kNodeEntryCountOffset);
+    const uint32_t headerValue = base::LoadLE32(header.get() + base::kNodeHeaderValueOffset);
+    unsigned char newHeader[base::kNodeHeaderSize] = {};
+    base::StoreNodeText(newHeader + base::kNodeSignatureOffset, base::kNodeSignatureWidth,
+                        base::kNodeCurrentSignature);
+    base::StoreLE16(newHeader + base::kNodeEntryCountOffset, entryCount);
+    base::StoreLE32(newHeader + base::kNodeHeaderValueOffset, headerValue);
+    base::StoreLE16(newHeader + base::kNodeReleaseOffset, base::kNodeCurrentRelease);
     if (!WriteExactly(*target_, newHeader, sizeof newHeader)) {
       return Fail("MNDIR_005", targetPath_, kMigrationWriteError);
     }
@@ -223,15 +224,15 @@ class NodeConversion {
       // The layout and the entry size come from the layout's own row, so the entry is built.
       static_cast<void>(BuildNodeEntry(layout, oldEntry.get(), spec->entrySize, newEntry.get()));
       if (dcsRule.NodeUsesDcs(newEntry.get())) {
-        util::StoreLE16(newEntry.get() + kNodeDcsFieldOffset, kNodeDcsValue);
+        base::StoreLE16(newEntry.get() + kNodeDcsFieldOffset, kNodeDcsValue);
       }
-      if (!WriteExactly(*target_, newEntry.get(), kNodeEntrySize)) {
+      if (!WriteExactly(*target_, newEntry.get(), base::kNodeEntrySize)) {
         return Fail("MNDIR_011", targetPath_, kMigrationWriteError);
       }
-      std::memset(newEntry.get(), 0, kNodeEntrySize);
+      std::memset(newEntry.get(), 0, base::kNodeEntrySize);
     }
-    unsigned char closing[kNodeClosingSize];
-    util::StoreLE32(closing, headerValue);
+    unsigned char closing[base::kNodeClosingSize];
+    base::StoreLE32(closing, headerValue);
     if (!WriteExactly(*target_, closing, sizeof closing)) {
       return Fail("MNDIR_012", targetPath_, kMigrationWriteError);
     }
@@ -289,15 +290,15 @@ class NodeConversion {
 
 }  // namespace
 
-bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntry, size_t entrySize,
-                    unsigned char* newEntry) {
+bool BuildNodeEntry(base::NodeDirectoryLayoutType layout, const unsigned char* oldEntry,
+                    size_t entrySize, unsigned char* newEntry) {
   const int column = static_cast<int>(layout) - 1;
-  const NodeLayoutSpec* spec = FindNodeLayout(layout);
-  if (column < 0 || column >= kNodeOldLayoutCount || spec == nullptr ||
+  const base::NodeLayoutSpec* spec = FindNodeLayout(layout);
+  if (column < 0 || column >= base::kNodeOldLayoutCount || spec == nullptr ||
       spec->entrySize != entrySize) {
     return false;
   }
-  std::memset(newEntry, 0, kNodeEntrySize);
+  std::memset(newEntry, 0, base::kNodeEntrySize);
   for (const NodeFieldSpec& field : kNodeEntryFields) {
     const int source = field.source[column];
     if (source == kNoSource) continue;
@@ -317,7 +318,7 @@ bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntr
         to[0] = oldEntry[from];
         break;
       case NodeFieldKind::kU16:
-        util::StoreLE16(to, util::LoadLE16(oldEntry + from));
+        base::StoreLE16(to, base::LoadLE16(oldEntry + from));
         break;
     }
   }

@@ -33,7 +33,7 @@ struct NodeFieldSpec {
   size_t offset;
   size_t width;
   NodeFieldKind kind;
-  int source[kNodeOldLayoutCount];
+  int source[base::kNodeOldLayoutCount];
 };
 
 // Text fields are copied up to and with their terminating zero, cut to the new width minus
@@ -76,8 +76,9 @@ constexpr uint16_t kNodeDcsValue = 8;
 // Builds the current entry (kNodeEntrySize bytes) from one old entry of an earlier layout
 // (1 to 5), whose entrySize bytes are read by the table above. Every byte of newEntry is
 // written. False for a layout outside 1 to 5 or an entry of the wrong size.
-[[nodiscard]] bool BuildNodeEntry(NodeDirectoryLayoutType layout, const unsigned char* oldEntry,
-                                  size_t entrySize, unsigned char* newEntry);
+[[nodiscard]] bool BuildNodeEntry(base::NodeDirectoryLayoutType layout,
+                                  const unsigned char* oldEntry, size_t entrySize,
+                                  unsigned char* newEntry);
 
 // ---- Files that the DCS rule reads ----
 

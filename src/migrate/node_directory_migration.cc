@@ -19,7 +19,7 @@ namespace {
 using platform::FileHandle;
 using platform::OpenFile;
 
-using PathText = util::FixedText<kNodePathSize>;
+using PathText = base::FixedText<base::kNodePathSize>;
 using Buffer = std::unique_ptr<unsigned char[]>;
 
 constexpr const char* kNodeDirectoryObject = "Node directory";
@@ -51,10 +51,10 @@ constexpr BackupCompletionSteps kCompletionSteps = {
                     .close = {"MAIN042", kMigrationCannotClose}},
     .rename = {"MAIN046", kNodeMigrationRenameFailed},
 };
-constexpr BackupHeaderForm kBackupForm = {.size = kNodeBackupHeaderSize,
-                                          .statusOffset = kNodeBackupStatusOffset,
-                                          .completedStatus = kNodeBackupStatusComplete};
-static_assert(kNodeBackupHeaderSize <= kMaxBackupHeaderSize);
+constexpr BackupHeaderForm kBackupForm = {.size = base::kNodeBackupHeaderSize,
+                                          .statusOffset = base::kNodeBackupStatusOffset,
+                                          .completedStatus = base::kNodeBackupStatusComplete};
+static_assert(base::kNodeBackupHeaderSize <= kMaxBackupHeaderSize);
 
 // One side of the comparison: whether the file is there, and its bytes.
 struct WholeFile {
@@ -145,8 +145,10 @@ class NodeMigrationRun : private MigrationRun {
   explicit NodeMigrationRun(const char* instanceDir) : instanceDir_(instanceDir) {}
 
   [[nodiscard]] MigrationResult Run() {
-    const std::string errorPath = std::string(instanceDir_) + "\\" + kNodeMigrationErrorFileName;
-    if (!CreateErrorFile(errorPath, kNodePathSize, kNodeMigrationErrorFileName, instanceDir_)) {
+    const std::string errorPath =
+        std::string(instanceDir_) + "\\" + base::kNodeMigrationErrorFileName;
+    if (!CreateErrorFile(errorPath, base::kNodePathSize, base::kNodeMigrationErrorFileName,
+                         instanceDir_)) {
       return kMigrationErrorFileNotCreated;
     }
     return CleanUp(Migrate());
@@ -154,13 +156,14 @@ class NodeMigrationRun : private MigrationRun {
 
  private:
   bool BuildPaths() {
-    if (std::strlen(instanceDir_) + kLongestInstanceSuffix >= kNodePathSize) return false;
-    const std::string base = std::string(instanceDir_) + "\\" + kNodeDirectoryFolderName + "\\";
-    filePath_ = (base + kNodeDirectoryFileName).c_str();
-    copyPath_ = (base + kNodeDirectoryCopyName).c_str();
-    backupPath_ = (base + kNodeMigrationBackupName).c_str();
-    permanentPath_ = (base + kNodePermanentBackupName).c_str();
-    stagingPath_ = (base + kNodeBackupStagingName).c_str();
+    if (std::strlen(instanceDir_) + kLongestInstanceSuffix >= base::kNodePathSize) return false;
+    const std::string base =
+        std::string(instanceDir_) + "\\" + base::kNodeDirectoryFolderName + "\\";
+    filePath_ = (base + base::kNodeDirectoryFileName).c_str();
+    copyPath_ = (base + base::kNodeDirectoryCopyName).c_str();
+    backupPath_ = (base + base::kNodeMigrationBackupName).c_str();
+    permanentPath_ = (base + base::kNodePermanentBackupName).c_str();
+    stagingPath_ = (base + base::kNodeBackupStagingName).c_str();
     return true;
   }
 
@@ -186,13 +189,13 @@ class NodeMigrationRun : private MigrationRun {
     }
 
     const char* recognisedPath = fileExists_ ? filePath_.c_str() : copyPath_.c_str();
-    NodeDirectoryLayoutType type = NodeDirectoryLayoutType::kUnrecognised;
+    base::NodeDirectoryLayoutType type = base::NodeDirectoryLayoutType::kUnrecognised;
     if (MigrationResult code = RecogniseNodeDirectoryFile(recognisedPath, &type);
         code != kMigrationOk) {
       return Fail(fileExists_ ? "MAIN018" : "MAIN019", recognisedPath, code);
     }
-    if (type == NodeDirectoryLayoutType::kCurrent) return kMigrationOk;
-    const NodeLayoutSpec* layout = FindNodeLayout(type);
+    if (type == base::NodeDirectoryLayoutType::kCurrent) return kMigrationOk;
+    const base::NodeLayoutSpec* layout = FindNodeLayout(type);
     if (layout == nullptr) {
       return Fail("MAIN020", kNodeDirectoryObject, kMigrationUnrecognizedFile);
     }
@@ -201,7 +204,7 @@ class NodeMigrationRun : private MigrationRun {
       if (MigrationResult code = MakeBackup(*layout); code != kMigrationOk) return code;
     }
     const MigrationResult code =
-        type == NodeDirectoryLayoutType::kEmpty ? RebuildEmptyDirectory() : Convert(type);
+        type == base::NodeDirectoryLayoutType::kEmpty ? RebuildEmptyDirectory() : Convert(type);
     if (code != kMigrationOk) return code;
     // The backup, marked complete, becomes SQLNDDIR.BAK in place of an older one.
     return CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
@@ -214,14 +217,14 @@ class NodeMigrationRun : private MigrationRun {
   [[nodiscard]] MigrationResult RestoreFromBackup() {
     const char* backup = backupPath_.c_str();
     int64_t size = 0;
-    unsigned char header[kNodeBackupHeaderSize];
+    unsigned char header[base::kNodeBackupHeaderSize];
     if (MigrationResult code =
             ReadBackupHeader(*backup_, backup, kRestoreReadSteps, header, sizeof header, &size);
         code != kMigrationOk) {
       return code;
     }
-    const int64_t dataLength = size - static_cast<int64_t>(kNodeBackupHeaderSize);
-    if (!NodeBackupSignatureMatches(header) || dataLength == 0) {
+    const int64_t dataLength = size - static_cast<int64_t>(base::kNodeBackupHeaderSize);
+    if (!base::NodeBackupSignatureMatches(header) || dataLength == 0) {
       Fail("MAIN_011", backup, kMigrationBadBackup);
       if (!CloseFile(backup_)) Fail("MAIN_010", backup, kMigrationCannotClose);
       return kMigrationBadBackup;
@@ -233,8 +236,8 @@ class NodeMigrationRun : private MigrationRun {
     if (!ReadExactly(*backup_, data.get(), length)) {
       return Fail("MAIN_008", backup, kMigrationReadError);
     }
-    if (header[kNodeBackupStatusOffset] == kNodeBackupStatusComplete) {
-      header[kNodeBackupStatusOffset] = kNodeBackupStatusIncomplete;
+    if (header[base::kNodeBackupStatusOffset] == base::kNodeBackupStatusComplete) {
+      header[base::kNodeBackupStatusOffset] = base::kNodeBackupStatusIncomplete;
     }
     if (MigrationResult code =
             RewriteBackupHeader(backup_, backup, header, sizeof header, kRestoreWriteSteps);
@@ -264,14 +267,14 @@ class NodeMigrationRun : private MigrationRun {
   // is missing). It is written under the staging name and renamed to SQLNDDIR.TMP only
   // when it is whole and closed: a backup cut short by a crash or a failed write would
   // otherwise be restored over the directory by the next run.
-  [[nodiscard]] MigrationResult MakeBackup(const NodeLayoutSpec& layout) {
+  [[nodiscard]] MigrationResult MakeBackup(const base::NodeLayoutSpec& layout) {
     const char* staging = stagingPath_.c_str();
     // A staging file left by an interrupted run is simply written again.
     platform::SetFileWritable(staging, true);
     staging_ = OpenFile(staging, "wb+");
     if (!staging_) return Fail("MAIN021", staging, kMigrationCannotOpen);
-    unsigned char header[kNodeBackupHeaderSize];
-    EncodeNodeBackupHeader(layout.backupName, kNodeBackupStatusIncomplete, header);
+    unsigned char header[base::kNodeBackupHeaderSize];
+    base::EncodeNodeBackupHeader(layout.backupName, base::kNodeBackupStatusIncomplete, header);
     if (!WriteExactly(*staging_, header, sizeof header)) {
       return Fail("MAIN022", staging, kMigrationAccessError);
     }
@@ -296,10 +299,11 @@ class NodeMigrationRun : private MigrationRun {
     copy_ = OpenFile(copyPath_.c_str(), "wb+");
     if (!copy_) return Fail("MAIN033", copyPath_.c_str(), kMigrationCannotOpen);
 
-    unsigned char header[kNodeHeaderSize] = {};
-    StoreNodeText(header + kNodeSignatureOffset, kNodeSignatureWidth, kNodeCurrentSignature);
-    util::StoreLE16(header + kNodeReleaseOffset, kNodeCurrentRelease);
-    const unsigned char closing[kNodeClosingSize] = {};
+    unsigned char header[base::kNodeHeaderSize] = {};
+    base::StoreNodeText(header + base::kNodeSignatureOffset, base::kNodeSignatureWidth,
+                        base::kNodeCurrentSignature);
+    base::StoreLE16(header + base::kNodeReleaseOffset, base::kNodeCurrentRelease);
+    const unsigned char closing[base::kNodeClosingSize] = {};
     const bool headerToFile = WriteExactly(*file_, header, sizeof header);
     if (!headerToFile || !WriteExactly(*copy_, header, sizeof header)) {
       return Fail("MAIN034", file, kMigrationWriteError);
@@ -313,7 +317,7 @@ class NodeMigrationRun : private MigrationRun {
     return kMigrationOk;
   }
 
-  [[nodiscard]] MigrationResult Convert(NodeDirectoryLayoutType type) {
+  [[nodiscard]] MigrationResult Convert(base::NodeDirectoryLayoutType type) {
     ConverterReport report;
     const MigrationResult code =
         data_ ? ConvertNodeDirectoryBytes(fileExists_, static_cast<int>(type), filePath_.c_str(),
@@ -387,17 +391,17 @@ class NodeMigrationRun : private MigrationRun {
 }
 
 [[nodiscard]] MigrationResult RecogniseNodeDirectoryFile(const char* path,
-                                                         NodeDirectoryLayoutType* type) {
-  *type = NodeDirectoryLayoutType::kUnrecognised;
+                                                         base::NodeDirectoryLayoutType* type) {
+  *type = base::NodeDirectoryLayoutType::kUnrecognised;
   FileHandle file = OpenFile(path, "rb+");
   if (!file) return kMigrationReadError;
   const int64_t size = FileSize(*file);
-  unsigned char header[kNodeHeaderSize];
+  unsigned char header[base::kNodeHeaderSize];
   if (size < 0 || !ReadExactly(*file, header, sizeof header)) return kMigrationReadError;
   // Only read: a failing close cannot have changed the file, so it does not stop recognition.
   static_cast<void>(CloseFile(file));
 
-  *type = RecogniseNodeDirectoryLayout(header, size);
+  *type = base::RecogniseNodeDirectoryLayout(header, size);
   return kMigrationOk;
 }
 

@@ -19,7 +19,7 @@ struct NodeDirectoryComparison {
   bool fileExists = false;
   bool copyExists = false;
   uint32_t size = 0;                             // of the file when it exists, else of the copy
-  util::FixedText<kMigrationObjectSize> object;  // names what failed
+  base::FixedText<kMigrationObjectSize> object;  // names what failed
 };
 
 // Reads the node directory file and its copy (opened "rb+", only read) and compares them.
@@ -39,7 +39,7 @@ struct NodeDirectoryComparison {
 // are no entries, 1 to 5 by the entry size of an earlier layout, 99 otherwise. Returns 0, or
 // -105 when the file cannot be opened, positioned or read.
 [[nodiscard]] MigrationResult RecogniseNodeDirectoryFile(const char* path,
-                                                         NodeDirectoryLayoutType* type);
+                                                         base::NodeDirectoryLayoutType* type);
 
 // Migrates the node directory below instanceDir (a Windows path without a trailing
 // backslash). Every failure is written as an error record to instanceDir\QZ7MGNDD.ERR,

@@ -13,7 +13,7 @@ namespace qz7::provision {
                                     const char* password) {
   const std::string instanceName = name != nullptr ? name : "";
   const std::string instancePath =
-      util::ExtendPath(targetProfileDir != nullptr ? targetProfileDir : "", "\\" + instanceName);
+      base::ExtendPath(targetProfileDir != nullptr ? targetProfileDir : "", "\\" + instanceName);
   host::HostServices& host = host::Host();
   // An administration server that is already defined, or whose directory is already there, is
   // updated by the creation; dropping it after a failed registry write would destroy what

@@ -45,11 +45,11 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
   // Servers that take part in distributed joins: every type but 0, client and type 5.
   if (nodeType != 0 && nodeType != kDbmNodeTypeClient && nodeType != kDbmNodeTypeNoLocalCopy &&
       CanReadValue(key, kDistributedJoinValue)) {
-    util::StoreLE16(block + dbm::kDistributedJoin.offset, 1);
+    base::StoreLE16(block + dbm::kDistributedJoin.offset, 1);
     changed = true;
   }
   if (CanReadValue(key, kQuerySentryValue)) {
-    util::StoreLE32(block + dbm::kQuerySentryHeap.offset, kQuerySentryHeapSize);
+    base::StoreLE32(block + dbm::kQuerySentryHeap.offset, kQuerySentryHeapSize);
     changed = true;
   }
   platform::RegCloseKey(key);
@@ -62,12 +62,12 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
   float speed = 0;
   int result = host.Cpum(&speed);
   if (result != 0) return result;
-  util::StoreLEFloat(block + dbm::kProcessorSpeed.offset, speed);
+  base::StoreLEFloat(block + dbm::kProcessorSpeed.offset, speed);
   if (nodeType == kDbmNodeTypePartitioned) {
     float bandwidth = 0;
     result = host.GetCommBandwidth(&bandwidth);
     if (result != 0) return result;
-    util::StoreLEFloat(block + dbm::kCommBandwidth.offset, bandwidth);
+    base::StoreLEFloat(block + dbm::kCommBandwidth.offset, bandwidth);
   }
   // Without a node name the template's own stays; that is not a failure of the stamping.
   std::array<char, kNodeNameSize> nodeName{};
@@ -83,12 +83,12 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
   if (configPath == nullptr) return kConfigFileError;
   platform::FileHandle file = platform::OpenFile(configPath, "rb+");
   if (!file) return kConfigFileError;
-  std::array<unsigned char, util::kDbmBlockSize> block{};
+  std::array<unsigned char, base::kDbmBlockSize> block{};
   if (file->Read(block.data(), block.size()) != block.size()) {
     file->Close();
     return kConfigFileError;
   }
-  const uint16_t nodeType = util::LoadLE16(block.data() + dbm::kNodeType.offset);
+  const uint16_t nodeType = base::LoadLE16(block.data() + dbm::kNodeType.offset);
 
   bool changed = StampComponents(block.data(), nodeType);
   if (nodeType != kDbmNodeTypeClient) {
@@ -104,7 +104,7 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
     return 0;
   }
 
-  util::StampDbmChecksum(block.data());
+  base::StampDbmChecksum(block.data());
   if (file->Seek(0, platform::kSeekSet) != 0 ||
       file->Write(block.data(), block.size()) != block.size()) {
     file->Close();
@@ -137,9 +137,9 @@ bool StampComponents(unsigned char* block, uint16_t nodeType) {
 
   // profileDir may come quoted: extend it by the quoted-path rule, strip for the file access.
   const std::string instanceDir =
-      util::ExtendPath(profileDir ? profileDir : "", std::string("\\") + (name ? name : ""));
-  const std::string configPath = util::ExtendPath(instanceDir, "\\qz7systm");
-  result = InitInstanceConfiguration(util::StripQuotes(configPath.c_str()).c_str());
+      base::ExtendPath(profileDir ? profileDir : "", std::string("\\") + (name ? name : ""));
+  const std::string configPath = base::ExtendPath(instanceDir, "\\qz7systm");
+  result = InitInstanceConfiguration(base::StripQuotes(configPath.c_str()).c_str());
   if (result != 0 && !existedBefore) host.InstanceDrop(name, instanceDir.c_str());
   return result;
 }

@@ -46,8 +46,8 @@ class ConfigurationBackup {
   enum class Outcome { kNoConfiguration, kSaved, kNotSaved };
 
   ConfigurationBackup(const char* targetProfileDir, const char* name)
-      : instanceDir_(util::ExtendPath(Text(targetProfileDir), std::string("\\") + Text(name))),
-        configPath_(util::ExtendPath(instanceDir_, "\\qz7systm")) {}
+      : instanceDir_(base::ExtendPath(Text(targetProfileDir), std::string("\\") + Text(name))),
+        configPath_(base::ExtendPath(instanceDir_, "\\qz7systm")) {}
 
   Outcome Save() {
     // A copy an earlier run saved and did not put back is the instance's configuration:
@@ -108,7 +108,7 @@ struct ToolMessages {
     ShowStop(context, messages.notRun, {Number(refused)});
     return refused;
   }
-  const std::string workingDirectory = util::StripQuotes(context.installDir);
+  const std::string workingDirectory = base::StripQuotes(context.installDir);
   std::array<char, kToolOutputSize> output{};
   uint32_t exitCode = 0;
   const int32_t ran = RunSetupTool(workingDirectory.c_str(), toolPath.c_str(), commandLine.c_str(),
@@ -129,7 +129,7 @@ struct ToolMessages {
 }
 
 std::string ToolPath(const ProvisionContext& context, const char* tool) {
-  return util::StripQuotes(util::ExtendPath(Text(context.installDir), tool).c_str());
+  return base::StripQuotes(base::ExtendPath(Text(context.installDir), tool).c_str());
 }
 
 [[nodiscard]] int32_t AddRemoteNode(const ProvisionContext& context,
@@ -160,8 +160,8 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
                                         bool partitioned) {
   const bool ownProfile = !record.profileDir.empty() && record.profileDir.view() != "\"\"";
   const std::string profileDir =
-      util::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
-  const std::string installDir = util::StripQuotes(context.installDir);
+      base::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
+  const std::string installDir = base::StripQuotes(context.installDir);
   const int32_t created = CreateInstance(
       record.name.c_str(), profileDir.c_str(), installDir.c_str(), OrNull(record.account.c_str()),
       OrNull(record.password.c_str()), partitioned ? kKindPartitioned : context.serverType, stamp);

@@ -54,7 +54,7 @@ std::string ShareNameOf(const char* instanceName) {
   // The share usually does not exist; one left by an earlier installation would make the
   // creation fail.
   host.DeleteNetworkShare(shareName.c_str(), computer.data());
-  const std::string directory = util::StripQuotes(profileDir);
+  const std::string directory = base::StripQuotes(profileDir);
   return host.CreateNetworkShare(directory.c_str(), shareName.c_str(), kShareGroup,
                                  computer.data());
 }
@@ -68,14 +68,14 @@ void RepointNodeServices(const char* instanceName, const char* installDir) {
     return;
   }
   // installDir without its quotes, then \bin\qz7syscs.exe, quoted again when installDir was.
-  const std::string program = util::ExtendPath(installDir != nullptr ? installDir : "",
+  const std::string program = base::ExtendPath(installDir != nullptr ? installDir : "",
                                                std::string("\\bin\\") + kNodeServiceProgram);
   host::HostServices& host = host::Host();
   for (uint32_t index = 0;; ++index) {
     std::array<char, kServiceNameSize> node{};
     uint32_t length = static_cast<uint32_t>(node.size());
     if (p::RegEnumKeyExA(key.get(), index, node.data(), &length) != 0) break;
-    util::FixedText<kServiceNameSize> service = (name + "-" + node.data()).c_str();
+    base::FixedText<kServiceNameSize> service = (name + "-" + node.data()).c_str();
     std::array<char, kServiceWorkSize> work{};
     host.ChangeNTServiceConfig(service.c_str(), 0, -1, -1, -1, program.c_str(), nullptr, nullptr,
                                nullptr, nullptr, nullptr, 0, work.data());

@@ -17,7 +17,7 @@ constexpr int32_t kNodeTypePartitioned = 4;
 
 // An instance that the discovery found already installed.
 struct ExistingInstance {
-  util::FixedText<9> name;
+  base::FixedText<9> name;
   int32_t nodeType = -1;
 };
 
@@ -36,17 +36,17 @@ struct ProvisionContext {
 
 // The instance to create or update; the fields and sizes of the set-up's instance record.
 struct InstanceRequest {
-  util::FixedText<9> name;
-  util::FixedText<46> account;
-  util::FixedText<15> password;
+  base::FixedText<9> name;
+  base::FixedText<46> account;
+  base::FixedText<15> password;
   int32_t nodeType = -1;            // 4: partitioned
   int32_t ownedElsewhere = 0;       // 1: a node of a partitioned instance another computer owns
-  util::FixedText<261> profileDir;  // quoted; empty or "" (two quotes): none of its own
-  util::FixedText<10> portRangeStart;
-  util::FixedText<10> portRangeEnd;
-  util::FixedText<256> hostName;
-  util::FixedText<10> nodeNumber;
-  util::FixedText<16> ownerComputer;
+  base::FixedText<261> profileDir;  // quoted; empty or "" (two quotes): none of its own
+  base::FixedText<10> portRangeStart;
+  base::FixedText<10> portRangeEnd;
+  base::FixedText<256> hostName;
+  base::FixedText<10> nodeNumber;
+  base::FixedText<16> ownerComputer;
 };
 
 }  // namespace qz7::provision

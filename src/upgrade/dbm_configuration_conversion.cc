@@ -13,11 +13,11 @@
 namespace qz7::upgrade {
 namespace {
 
-using util::kDbmBlockSize;
-using util::LoadLE16;
-using util::LoadLE32;
-using util::StoreLE16;
-using util::StoreLE32;
+using base::kDbmBlockSize;
+using base::LoadLE16;
+using base::LoadLE32;
+using base::StoreLE16;
+using base::StoreLE32;
 
 using namespace base::dbm;  // the field names
 using base::DbmField;
@@ -26,10 +26,10 @@ using base::DbmKind;
 using Block = std::array<unsigned char, kDbmBlockSize>;
 
 static_assert(base::kDbmBlockBytes == kDbmBlockSize);
-static_assert(kVersionWord.offset == util::kDbmVersionOffset);
-static_assert(kNodeType.offset == util::kDbmNodeTypeOffset);
-static_assert(kChecksum.offset == util::kDbmChecksumOffset);
-static_assert(base::kDbmLayoutVersionMask == util::kDbmVersionMask);
+static_assert(kVersionWord.offset == base::kDbmVersionOffset);
+static_assert(kNodeType.offset == base::kDbmNodeTypeOffset);
+static_assert(kChecksum.offset == base::kDbmChecksumOffset);
+static_assert(base::kDbmLayoutVersionMask == base::kDbmVersionMask);
 
 // A field's bits read as the number the name says, whatever kind the field has: the rules
 // below compare some fields both ways.
@@ -154,7 +154,7 @@ double LoadNumber(const unsigned char* block, const DbmField& field) {
     case DbmKind::kS32:
       return S32(block, field);
     case DbmKind::kF32:
-      return util::LoadLEFloat(block + field.offset);
+      return base::LoadLEFloat(block + field.offset);
     case DbmKind::kText:
       break;
   }
@@ -172,7 +172,7 @@ void StoreNumber(unsigned char* block, const DbmField& field, double value) {
       PutS32(block, field, static_cast<int64_t>(value));
       break;
     case DbmKind::kF32:
-      util::StoreLEFloat(block + field.offset, static_cast<float>(value));
+      base::StoreLEFloat(block + field.offset, static_cast<float>(value));
       break;
     case DbmKind::kText:
       break;
@@ -337,7 +337,7 @@ bool IsKnownDbmVersion(uint16_t version) { return base::dbm::IsLayoutVersion(ver
   if (file.Read(block, kDbmBlockSize) != kDbmBlockSize) return kDbmFileError;
   *version = DbmLayoutVersion(block);
   if (!IsKnownDbmVersion(*version)) return kDbmVersionError;
-  if (U32(block, kChecksum) != util::DbmBlockChecksum(block)) {
+  if (U32(block, kChecksum) != base::DbmBlockChecksum(block)) {
     return kDbmChecksumError;
   }
   return 0;
@@ -382,7 +382,7 @@ void NormalizeDbmParameters(unsigned char* block) {
     result = ConvertDbmFields(newBlock.data(), oldBlock.data());
     if (result == 0) {
       NormalizeDbmParameters(newBlock.data());
-      util::StampDbmChecksum(newBlock.data());
+      base::StampDbmChecksum(newBlock.data());
       // One 4096-byte write over the 4096 bytes just read: the file neither grows nor shrinks,
       // so the write needs no new space. When the write or the close that completes it fails,
       // part of the block may already be in the file: the template's bytes go back.

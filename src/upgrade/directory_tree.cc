@@ -19,25 +19,25 @@ constexpr size_t kTreePathSize = 261;
 // backslash appended, or false when it cannot be normalised.
 bool NormalisedFolder(const char* path, std::string* folder) {
   char buffer[kTreePathSize];
-  const std::string bare = util::StripQuotes(path);
+  const std::string bare = base::StripQuotes(path);
   if (util::NormalizeSetupPath(bare.c_str(), buffer, sizeof buffer) != util::kNormalizeOk) {
     return false;
   }
-  *folder = util::DropClosingQuote(buffer) + "\\";
+  *folder = base::DropClosingQuote(buffer) + "\\";
   return true;
 }
 
 // The same text with the closing quote it needs when it opens with one.
 std::string Closed(const std::string& open) {
-  return util::StartsWithQuote(open) ? open + "\"" : open;
+  return base::StartsWithQuote(open) ? open + "\"" : open;
 }
 
 // Removes the directory at path and each ancestor that becomes empty; stops at the first
 // one that cannot be removed, and at a path without a backslash (a drive, "C:").
 void RemoveEmptiedUpwards(std::string path) {
-  while (util::FindCharMB(path.c_str(), '\\') != nullptr) {
-    if (platform::RemoveDirectory(util::StripQuotes(path.c_str()).c_str()) != 0) return;
-    if (!util::CutAtLastBackslash(path)) return;
+  while (base::FindCharMB(path.c_str(), '\\') != nullptr) {
+    if (platform::RemoveDirectory(base::StripQuotes(path.c_str()).c_str()) != 0) return;
+    if (!base::CutAtLastBackslash(path)) return;
   }
 }
 
@@ -56,10 +56,10 @@ bool MakeFolder(const std::string& bare) {
 // created by this call.
 bool MakeDestinationFolders(const std::string& destination) {
   bool created = false;
-  for (const char* at = util::FindCharMB(destination.c_str(), '\\'); at != nullptr;
-       at = util::FindCharMB(at + 1, '\\')) {
+  for (const char* at = base::FindCharMB(destination.c_str(), '\\'); at != nullptr;
+       at = base::FindCharMB(at + 1, '\\')) {
     const std::string cut(destination.c_str(), static_cast<size_t>(at - destination.c_str()));
-    const std::string bare = util::StripQuotes(cut.c_str());
+    const std::string bare = base::StripQuotes(cut.c_str());
     if (bare.size() == 2 && bare[1] == ':') continue;
     created = MakeFolder(bare);
   }
@@ -93,7 +93,7 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
   bool madeHere = false;
   if (toGiven && util::IsDirectory(Closed(from).c_str())) {
     madeHere = destination == Destination::kParentMade
-                   ? MakeFolder(util::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str()))
+                   ? MakeFolder(base::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str()))
                    : MakeDestinationFolders(to);
   }
   int failure = 0;
@@ -101,7 +101,7 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
     if (failure == 0) failure = code;
   };
   platform::FindData entry;
-  const std::string pattern = util::StripQuotes((from + "*").c_str());
+  const std::string pattern = base::StripQuotes((from + "*").c_str());
   platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
   if (search != platform::kInvalidFindHandle) {
     do {
@@ -117,7 +117,7 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
       if (toGiven) {
         const std::string destinationEntry = Closed(to + entry.name);
         if (!madeHere) {
-          const std::string target = util::StripQuotes(destinationEntry.c_str());
+          const std::string target = base::StripQuotes(destinationEntry.c_str());
           util::MakeWritable(target.c_str());
           platform::RemoveFile(target.c_str());
         }
@@ -127,7 +127,7 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
       }
       // A file whose copy failed stays where it is: the move must not lose it.
       if (move && copied) {
-        const std::string bare = util::StripQuotes(sourceEntry.c_str());
+        const std::string bare = base::StripQuotes(sourceEntry.c_str());
         if (entry.readOnly) util::MakeWritable(bare.c_str());
         platform::RemoveFile(bare.c_str());
       }
@@ -148,8 +148,8 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
 // describes. Returns 0, or TransferTree's failure when the source stays because a file could
 // not be copied.
 int MoveTree(const std::string& from, const std::string& to) {
-  const std::string source = util::StripQuotes(Closed(from.substr(0, from.size() - 1)).c_str());
-  const std::string destination = util::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str());
+  const std::string source = base::StripQuotes(Closed(from.substr(0, from.size() - 1)).c_str());
+  const std::string destination = base::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str());
   // A source put aside is renamed only once all of it was copied: one that an interrupted
   // move left holds nothing the destination lacks, and its deletion is finished first.
   const std::string aside = source + kMovedAsideSuffix;
@@ -160,13 +160,13 @@ int MoveTree(const std::string& from, const std::string& to) {
 
   if (util::IsKnownAbsent(destination.c_str())) {
     std::string parent = Closed(to.substr(0, to.size() - 1));
-    if (util::CutAtLastBackslash(parent))
-      MakeDestinationFolders(util::DropClosingQuote(parent) + "\\");
+    if (base::CutAtLastBackslash(parent))
+      MakeDestinationFolders(base::DropClosingQuote(parent) + "\\");
     if (platform::RenameFile(source.c_str(), destination.c_str()) == 0) {
       // The tree has one name at every moment; the call's closing sync of the file system
       // makes the new one durable, and nothing before it deletes anything of the tree.
       std::string emptied = Closed(from.substr(0, from.size() - 1));
-      if (util::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
+      if (base::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
       return 0;
     }
   }
@@ -210,14 +210,14 @@ void DeleteMatchingFiles(const char* pattern, const char* directory) {
   if (pattern == nullptr || pattern[0] == '\0') return;
   std::string folder;
   if (directory != nullptr && directory[0] != '\0') {
-    folder = util::DropClosingQuote(directory);
+    folder = base::DropClosingQuote(directory);
     if (folder.back() != '\\') folder += '\\';
   }
   std::string path = folder + pattern;
   platform::FindData entry;
-  const std::string bareFolder = util::StripQuotes(folder.c_str());
+  const std::string bareFolder = base::StripQuotes(folder.c_str());
   platform::FindHandle search =
-      platform::FindFirst(util::StripQuotes(path.c_str()).c_str(), &entry);
+      platform::FindFirst(base::StripQuotes(path.c_str()).c_str(), &entry);
   if (search != platform::kInvalidFindHandle) {
     do {
       // "." and ".." name the folder and its parent, not entries to delete.

@@ -27,7 +27,7 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
   const char* codeParams[] = {codeText.c_str()};
   util::ShowSetupMessage(kConversionFailedMessage, 1, codeParams, util::kBoxNone, messages.logFile,
                          messages.messageModule, nullptr);
-  const std::string name = util::LastComponent(instanceDir);
+  const std::string name = base::LastComponent(instanceDir);
   const char* nameParams[] = {name.c_str()};
   util::ShowSetupMessage(kInstanceNotUpgradedMessage, 1, nameParams, util::kBoxInformation,
                          messages.logFile, messages.messageModule, messages.ownerWindow);
@@ -35,9 +35,9 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
 
 [[nodiscard]] int UpgradeInstanceConfiguration(const MessageTarget& messages,
                                                const char* instanceDir, const char* templateFile) {
-  const std::string folder = util::StripQuotes(instanceDir != nullptr ? instanceDir : "");
-  const std::string config = util::JoinPath(folder, kConfigurationFileName);
-  const std::string staged = util::JoinPath(folder, kStagedConfigurationName);
+  const std::string folder = base::StripQuotes(instanceDir != nullptr ? instanceDir : "");
+  const std::string config = base::JoinPath(folder, kConfigurationFileName);
+  const std::string staged = base::JoinPath(folder, kStagedConfigurationName);
   // What an earlier run left is finished first: a configuration that a creation or update
   // saved and did not put back is the instance's own, and qz7systm may hold the template.
   if (!FinishSavedConfiguration(instanceDir)) {
@@ -91,11 +91,11 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
                                              const MessageTarget& messages,
                                              const DirectoryMigrations& migrations) {
   if (instanceDir == nullptr || !util::IsDirectory(instanceDir)) return 0;
-  const std::string databaseFolder = util::JoinPath(instanceDir, "SQLDBDIR");
-  const std::string gatewayFolder = util::JoinPath(instanceDir, "SQLGWDIR");
-  const std::string nodeFolder = util::JoinPath(instanceDir, "SQLNODIR");
-  const std::string bareInstance = util::StripQuotes(instanceDir);
-  const std::string name = util::LastComponent(instanceDir);
+  const std::string databaseFolder = base::JoinPath(instanceDir, "SQLDBDIR");
+  const std::string gatewayFolder = base::JoinPath(instanceDir, "SQLGWDIR");
+  const std::string nodeFolder = base::JoinPath(instanceDir, "SQLNODIR");
+  const std::string bareInstance = base::StripQuotes(instanceDir);
+  const std::string name = base::LastComponent(instanceDir);
   // A folder whose migration was interrupted may hold only the migration backup; it is
   // migrated (which restores it from the backup) rather than cleared, so the backup is
   // never deleted.
@@ -116,7 +116,7 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
     DeleteMatchingFiles("*", databaseFolder.c_str());
   } else {
     const int code =
-        migrations.databaseDirectory(bareInstance.c_str(), util::StripQuotes(installDir).c_str());
+        migrations.databaseDirectory(bareInstance.c_str(), base::StripQuotes(installDir).c_str());
     if (code != 0 && code != 1) {
       report(kDatabaseDirectoryNotMigratedMessage, code);
       result = 1;

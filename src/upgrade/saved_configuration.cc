@@ -57,12 +57,12 @@ void RemoveForced(const std::string& bare) {
 }  // namespace
 
 bool FinishSavedConfiguration(const char* instanceDir) {
-  const std::string folder = util::StripQuotes(instanceDir != nullptr ? instanceDir : "");
-  const std::string config = util::JoinPath(folder, kConfigurationFileName);
+  const std::string folder = base::StripQuotes(instanceDir != nullptr ? instanceDir : "");
+  const std::string config = base::JoinPath(folder, kConfigurationFileName);
   std::vector<std::string> saved;
   std::string replaced;
   platform::FindData entry;
-  const std::string pattern = util::JoinPath(folder, std::string(kConfigurationFileName) + ".*");
+  const std::string pattern = base::JoinPath(folder, std::string(kConfigurationFileName) + ".*");
   platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
   if (search != platform::kInvalidFindHandle) {
     do {
@@ -75,7 +75,7 @@ bool FinishSavedConfiguration(const char* instanceDir) {
                  platform::NamesEqualIgnoreCase(entry.name, kFreshConfigurationName)) {
         // Never more than a template being filled or copied in: qz7systm is replaced only by
         // a rename.
-        RemoveForced(util::JoinPath(folder, entry.name));
+        RemoveForced(base::JoinPath(folder, entry.name));
       }
     } while (platform::FindNext(search, &entry) == 0);
     const bool complete = platform::GetLastError() == platform::kErrorNoMoreFiles;
@@ -94,7 +94,7 @@ bool FinishSavedConfiguration(const char* instanceDir) {
   std::optional<Bytes> current = ReadAll(config);
   if (!current) return false;
   for (const std::string& name : saved) {
-    const std::string path = util::JoinPath(folder, name);
+    const std::string path = base::JoinPath(folder, name);
     const std::optional<Bytes> copy = ReadAll(path);
     if (!copy) return false;
     const bool prefix =
@@ -120,13 +120,13 @@ std::string SaveConfiguration(const char* instanceDir) {
   const char* free = util::FindFreeNumberedName(instanceDir, kSavedConfigurationPattern);
   if (free == nullptr) return "";
   std::string savedPath = free;  // the helper's buffer is shared by every call
-  const std::string configPath = util::ExtendPath(instanceDir != nullptr ? instanceDir : "",
+  const std::string configPath = base::ExtendPath(instanceDir != nullptr ? instanceDir : "",
                                                   std::string("\\") + kConfigurationFileName);
   // The saved copy is on the disk, data and name, before qz7systm may be overwritten.
   if (util::CopySetupFile(configPath.c_str(), savedPath.c_str()) != 0 ||
       !util::SyncSetupFile(savedPath.c_str()) || !util::SyncFolderOf(savedPath.c_str())) {
     // The name was free before the copy: whatever stands there now is a partial copy.
-    if (util::IsRegularFile(savedPath.c_str())) RemoveForced(util::StripQuotes(savedPath.c_str()));
+    if (util::IsRegularFile(savedPath.c_str())) RemoveForced(base::StripQuotes(savedPath.c_str()));
     return "";
   }
   util::MakeWritable(savedPath.c_str());
@@ -134,10 +134,10 @@ std::string SaveConfiguration(const char* instanceDir) {
 }
 
 bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath) {
-  const std::string config = util::JoinPath(
-      util::StripQuotes(instanceDir != nullptr ? instanceDir : ""), kConfigurationFileName);
+  const std::string config = base::JoinPath(
+      base::StripQuotes(instanceDir != nullptr ? instanceDir : ""), kConfigurationFileName);
   platform::SetFileWritable(config.c_str(), true);
-  if (platform::ReplaceFile(util::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) != 0) {
+  if (platform::ReplaceFile(base::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) != 0) {
     return false;
   }
   // Undone by a power cut, the put-back leaves the copy for the next run to find.

@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kWorkPathSize = 260;
 
 int QueryKind(const char* path, bool wantDirectory) {
-  std::string bare = StripQuotes(path);
+  std::string bare = base::StripQuotes(path);
   platform::FileStatus status;
   if (platform::GetFileStatus(bare.c_str(), &status) != 0) return 0;
   return (wantDirectory ? status.isDirectory : status.isRegular) ? 1 : 0;
@@ -23,7 +23,7 @@ int QueryKind(const char* path, bool wantDirectory) {
 // The directory without its closing quote, with a backslash unless it ends with one; empty
 // for an empty or null directory.
 std::string DirectoryPrefix(const char* directory) {
-  std::string prefix = DropClosingQuote(directory == nullptr ? "" : directory);
+  std::string prefix = base::DropClosingQuote(directory == nullptr ? "" : directory);
   if (!prefix.empty() && prefix != "\"" && prefix.back() != '\\') prefix.push_back('\\');
   return prefix;
 }
@@ -34,7 +34,7 @@ enum class NameState { kFree, kTaken, kUnknown };
 // (access denied, an I/O error) could hide an existing file that the caller would then
 // overwrite; the search stops there rather than guess.
 NameState QueryName(const char* path) {
-  std::string bare = StripQuotes(path);
+  std::string bare = base::StripQuotes(path);
   platform::FileStatus status;
   if (platform::GetFileStatus(bare.c_str(), &status) == 0) {
     return status.isRegular || status.isDirectory ? NameState::kTaken : NameState::kFree;
@@ -53,7 +53,7 @@ int IsDirectory(const char* path) { return QueryKind(path, true); }
 int IsRegularFile(const char* path) { return QueryKind(path, false); }
 
 int IsKnownAbsent(const char* path) {
-  const std::string bare = StripQuotes(path);
+  const std::string bare = base::StripQuotes(path);
   platform::FileStatus status;
   if (platform::GetFileStatus(bare.c_str(), &status) == 0) return 0;
   const uint32_t error = platform::GetLastError();
@@ -63,14 +63,14 @@ int IsKnownAbsent(const char* path) {
 int FileExistsIn(const char* directory, const char* fileName) {
   if (fileName == nullptr) return 0;
   std::string path = DirectoryPrefix(directory) + fileName;
-  if (StartsWithQuote(path)) path.push_back('"');
+  if (base::StartsWithQuote(path)) path.push_back('"');
   if (path.size() >= kWorkPathSize) return 0;
   return IsRegularFile(path.c_str());
 }
 
 int CopySetupFile(const char* source, const char* destination) {
-  std::string from = StripQuotes(source);
-  std::string to = StripQuotes(destination);
+  std::string from = base::StripQuotes(source);
+  std::string to = base::StripQuotes(destination);
   if (platform::CopyFileA(from.c_str(), to.c_str(), false)) return 0;
   switch (platform::GetLastError()) {
     case platform::kErrorFileNotFound:
@@ -93,18 +93,18 @@ int CopySetupFile(const char* source, const char* destination) {
 }
 
 int MakeWritable(const char* path) {
-  std::string bare = StripQuotes(path);
+  std::string bare = base::StripQuotes(path);
   return platform::SetFileWritable(bare.c_str(), true) == 0 ? 1 : 0;
 }
 
 bool SyncSetupFile(const char* path) {
-  const std::string bare = StripQuotes(path);
+  const std::string bare = base::StripQuotes(path);
   return platform::SyncFile(bare.c_str()) == 0;
 }
 
 bool SyncFolderOf(const char* path) {
-  std::string folder = StripQuotes(path);
-  const char* separator = FindLastCharMB(folder.c_str(), '\\');
+  std::string folder = base::StripQuotes(path);
+  const char* separator = base::FindLastCharMB(folder.c_str(), '\\');
   if (separator == nullptr) {
     folder = folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + "." : ".";
   } else {
@@ -130,7 +130,7 @@ const char* FindFreeNumberedName(const char* directory, const char* pattern) {
     }
     if (digits != 0) return nullptr;  // every combination of the marks has been tried
     std::string path = prefix + filled;
-    if (StartsWithQuote(prefix)) path.push_back('"');
+    if (base::StartsWithQuote(prefix)) path.push_back('"');
     if (path.size() >= sizeof candidate) return nullptr;
     const NameState state = QueryName(path.c_str());
     if (state == NameState::kUnknown) return nullptr;

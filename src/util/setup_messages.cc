@@ -15,7 +15,7 @@ namespace {
 // first digit of the counter's decimal text is used.
 void RenumberPlaceholders(char* text) {
   int counter = 1;
-  for (char* p = FindCharMB(text, '%'); p != nullptr; p = FindCharMB(p + 1, '%')) {
+  for (char* p = base::FindCharMB(text, '%'); p != nullptr; p = base::FindCharMB(p + 1, '%')) {
     char next = p[1];
     if (next == 's' || next == 'S' || next == 'd' || next == 'D') {
       p[1] = std::to_string(counter)[0];
@@ -41,7 +41,7 @@ int InsertMessageParams(const char* const* params, int paramCount, const char* t
   *outputLength = length;
   if (paramCount <= 0 || params == nullptr) return kInsertOk;
 
-  char* p = FindCharMB(output, '%');
+  char* p = base::FindCharMB(output, '%');
   while (p != nullptr) {
     int d = p[1] - '1';
     if (d >= 0 && d < paramCount && params[d] != nullptr) {
@@ -57,9 +57,9 @@ int InsertMessageParams(const char* const* params, int paramCount, const char* t
       std::memmove(p + paramLength, rest, std::strlen(rest) + 1);
       std::memcpy(p, params[d], static_cast<size_t>(paramLength));
       *outputLength = newLength;
-      p = FindCharMB(p + paramLength, '%');
+      p = base::FindCharMB(p + paramLength, '%');
     } else {
-      p = FindCharMB(p + 1, '%');
+      p = base::FindCharMB(p + 1, '%');
     }
   }
   return kInsertOk;

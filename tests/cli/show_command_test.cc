@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -13,14 +12,13 @@
 #include "testkit/local_database_builder.h"
 #include "testkit/node_directory_builder.h"
 #include "testkit/temp_machine.h"
-#include "testkit/tool_runner.h"
+#include "tests/cli/cli_run.h"
 
 namespace qz7::cli {
 namespace {
 
 using namespace ::qz7::testkit;  // the builders of every file kind
 using Bytes = std::vector<unsigned char>;
-using Json = nlohmann::json;
 
 // Writes bytes as C:\<n>\<fileName> and runs qz7inst show on it.
 ToolRun Show(const TempMachine& machine, const char* fileName, const Bytes& bytes, bool json) {
@@ -29,11 +27,8 @@ ToolRun Show(const TempMachine& machine, const char* fileName, const Bytes& byte
   machine.WriteFile(path, bytes);
   std::vector<std::string> args = {"--machine", machine.root(), "show", path};
   if (json) args.insert(args.begin() + 2, "--json");
-  return RunTool(QZ7_CLI_PATH, args);
+  return RunCli(args);
 }
-
-// The JSON document of an output, or a discarded value when the text is no JSON.
-Json Parse(const std::string& text) { return Json::parse(text, nullptr, false); }
 
 // A scalar as the rows state it: a string's text, anything else as JSON writes it.
 std::string At(const Json& document, const std::string& path) {
@@ -149,7 +144,7 @@ TEST(ShowCommandTest, DecodesEveryFileKindInTextAndJson) {
     const ToolRun text = Show(machine, row.fileName, row.bytes, false);
     ASSERT_EQ(text.exitCode, 0) << text.err << text.out;
     const ToolRun json = Show(machine, row.fileName, row.bytes, true);
-    const Json document = Parse(json.out);
+    const Json document = ParseJson(json.out);
     ASSERT_TRUE(json.exitCode == 0 && document.is_object()) << json.out;
     EXPECT_EQ(document.value("problems", Json()), Json::array());
     std::vector<Value> values = row.values;
@@ -203,7 +198,7 @@ TEST(ShowCommandTest, DamagedFilesExitOneWithAClearMessage) {
     const ToolRun json = Show(machine, row.fileName, row.bytes, true);
     EXPECT_EQ(json.exitCode, 1);
     EXPECT_NE(json.err.find(row.message), std::string::npos) << json.err;
-    const Json document = Parse(json.out);
+    const Json document = ParseJson(json.out);
     EXPECT_TRUE(*row.kind ? document.is_object() : json.out.empty()) << json.out;
     if (!*row.kind) continue;
     EXPECT_EQ(At(document, "kind"), row.kind);
@@ -228,7 +223,7 @@ TEST(ShowCommandTest, CutAndFlippedFilesNeverCrash) {
         EXPECT_TRUE(run.err.find("Sanitizer") == std::string::npos &&
                     run.err.find("runtime error") == std::string::npos)
             << run.err;
-        EXPECT_TRUE(run.out.empty() || !Parse(run.out).is_discarded()) << run.out;
+        EXPECT_TRUE(run.out.empty() || !ParseJson(run.out).is_discarded()) << run.out;
       }
     }
   }

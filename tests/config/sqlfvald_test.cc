@@ -146,8 +146,7 @@ bool Judge(const ConfigFileImage& image, uint16_t token, const char* value = "")
 
 struct RuleCase {
   const char* name;
-  uint16_t kind;
-  uint16_t token;
+  uint16_t kind, token;
   const char* fields;  // as ImageOf takes them
   bool accepted;
   const char* value = "";  // the record's own value (read by token 92 only)
@@ -320,10 +319,8 @@ class SqlfvaldTest : public testing::Test {
   // The contents of the files in the folder beside the configuration file.
   std::vector<Bytes> Others() const {
     std::vector<Bytes> others;
-    for (const auto& entry : std::filesystem::directory_iterator(machine_.HostPath(kFolder))) {
-      const std::string name = entry.path().filename().string();
+    for (const std::string& name : machine_.Entries(kFolder))
       if (name != "qz7systm") others.push_back(machine_.ReadFile("C:\\INST\\" + name));
-    }
     return others;
   }
   // From a fresh folder holding the original: a committing call under plan.

@@ -135,17 +135,25 @@ struct NameCase {
   uint32_t error;      // checked when result is -1
   // Where Wine does not do what Windows does, the reason; the row then runs on POSIX only.
   const char* wineDiffers = nullptr;
+  // After a call that succeeded: the contents of both names, and whether the second is
+  // read-only.
+  const char *firstAfter = "", *secondAfter = "";
+  bool readOnlyAfter = false;
 };
 
 // Before each row the drive holds a ("new"), b ("old"), d\inside and the read-only r ("ro").
+// Names are found without regard to case.
 TEST_F(FileContractTest, FileOperationsReportWindowsResults) {
   const NameCase cases[] = {
       {"RenameOntoAnExistingFile", kRename, "a", "b", -1, kErrorAlreadyExists},
       {"RenameOfAMissingFile", kRename, "none", "c", -1, kErrorFileNotFound},
       {"RenameIntoAMissingFolder", kRename, "a", "none\\c", -1, kErrorPathNotFound},
-      {"RenameThatOnlyChangesTheCase", kRename, "a", "A", 0, 0, "the name keeps its old case"},
-      {"ReplaceOverAnExistingFile", kReplace, "a", "b", 0, 0},
-      {"ReplaceOntoAMissingFile", kReplace, "a", "NEW", 0, 0},
+      {"RenameThatOnlyChangesTheCase", kRename, "a", "A", 0, 0, "the name keeps its old case",
+       "new", "new"},
+      {"ReplaceOverAnExistingFileInAnyCase", kReplace, "a", "B", 0, 0, nullptr, "<missing>", "new"},
+      {"ReplaceOntoAMissingFile", kReplace, "a", "NEW", 0, 0, nullptr, "<missing>", "new"},
+      {"CopyOverAnExistingFileInAnyCase", kCopy, "a", "B", 0, 0, nullptr, "new", "new"},
+      {"CopyCarriesTheReadOnlyAttribute", kCopyIfNew, "r", "c", 0, 0, nullptr, "ro", "ro", true},
       {"ReplaceOntoAFolder", kReplace, "a", "d", -1, kErrorAccessDenied},
       {"ReplaceOntoAReadOnlyFile", kReplace, "a", "R", -1, kErrorAccessDenied, "it replaces it"},
       {"ReplaceIntoAMissingFolder", kReplace, "a", "none\\x", -1, kErrorPathNotFound},
@@ -190,7 +198,14 @@ TEST_F(FileContractTest, FileOperationsReportWindowsResults) {
     if (row.result == -1) {
       EXPECT_EQ(GetLastError(), row.error);
       EXPECT_EQ(Read("a"), "new") << "a failed call touched its source";
-    } else if (row.op == kRename) {
+    } else {
+      EXPECT_EQ(Read(row.first), row.firstAfter);
+      EXPECT_EQ(Read(row.second), row.secondAfter);
+      FileStatus status;
+      ASSERT_EQ(GetFileStatus(second.c_str(), &status), 0);
+      EXPECT_TRUE(status.isRegular && status.readOnly == row.readOnlyAfter);
+    }
+    if (row.op == kRename && row.result == 0) {
       FindData data;  // the new name as given, even when only its case changed
       FindHandle handle = FindFirst(second.c_str(), &data);
       ASSERT_NE(handle, kInvalidFindHandle);
@@ -200,30 +215,6 @@ TEST_F(FileContractTest, FileOperationsReportWindowsResults) {
     static_cast<void>(RemoveFile(At("a").c_str()));  // gone already after some rows
   }
   EXPECT_EQ(Read("r"), "ro");
-}
-
-TEST_F(FileContractTest, ACopyCarriesTheContentsAndTheReadOnlyAttribute) {
-  Write("a", "new");
-  Write("b", "old");
-  Write("r", "ro");
-  ASSERT_EQ(SetFileWritable(At("r").c_str(), false), 0);
-  ASSERT_TRUE(CopyFileA(At("a").c_str(), At("B").c_str(), false));
-  ASSERT_TRUE(CopyFileA(At("r").c_str(), At("c").c_str(), true));
-  EXPECT_EQ(Read("b"), "new");
-  EXPECT_EQ(Read("c"), "ro");
-  FileStatus status;
-  ASSERT_EQ(GetFileStatus(At("c").c_str(), &status), 0);
-  EXPECT_TRUE(status.readOnly && status.isRegular && status.size == 2u);
-  ASSERT_EQ(GetFileStatus(At("b").c_str(), &status), 0);
-  EXPECT_FALSE(status.readOnly);
-}
-
-TEST_F(FileContractTest, ReplaceLeavesTheNewContentsAndNoSource) {
-  Write("a", "new");
-  Write("b", "old");
-  ASSERT_EQ(ReplaceFile(At("a").c_str(), At("B").c_str()), 0);  // the file there, in any case
-  EXPECT_EQ(Read("b"), "new");
-  EXPECT_EQ(Read("a"), "<missing>");
 }
 
 TEST_F(FileContractTest, FindMatchesWithoutRegardToCase) {

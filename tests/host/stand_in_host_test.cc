@@ -12,11 +12,8 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,6 +32,7 @@
 #endif
 #include "platform/win_error.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/machine_state.h"
 #include "testkit/profile_registry_builder.h"
 #include "testkit/sample_machine.h"
 #include "testkit/temp_machine.h"
@@ -275,27 +273,8 @@ TEST_F(ServicesAndSharesTest, SharesAreKeptByName) {
 }
 
 namespace fs = std::filesystem;
-
-std::string HostFileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// What a create may change, by name: every file and directory on the drives with its
-// contents, the service table, and the instance keys of the profile registry (without the
-// comment header a rewrite of a text store adds).
-using MachineState = std::map<std::string, std::string>;
-
-// The names of what differs between two states; empty when they are equal.
-std::string Diff(const MachineState& before, const MachineState& after) {
-  std::string text;
-  for (const auto& [name, content] : after) {
-    if (!before.count(name) || before.at(name) != content) text += "changed " + name + "\n";
-  }
-  for (const auto& [name, content] : before)
-    text += after.count(name) ? "" : "removed " + name + "\n";
-  return text;
-}
+using testkit::DiffMachineStates;
+using testkit::MachineState;
 
 class InstanceLifecycleTest : public HostFixture {
  protected:
@@ -308,26 +287,7 @@ class InstanceLifecycleTest : public HostFixture {
     machine_.MakeDirectory("C:\\PROFILES");
   }
 
-  MachineState State() const {
-    MachineState state;
-    fs::path drives = fs::path(machine_.root()) / "drives";
-    for (const auto& entry : fs::recursive_directory_iterator(drives)) {
-      state[fs::relative(entry.path(), drives).string()] =
-          entry.is_directory() ? "<dir>" : HostFileText(entry.path());
-    }
-    for (const char* store : {"services.txt", "registry.txt"}) {
-      std::istringstream table(HostFileText(fs::path(machine_.root()) / store));
-      bool keep = store[0] == 's';  // of the registry, only the instance keys
-      for (std::string line; std::getline(table, line);) {
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-        if (line[0] == '[' && store[0] == 'r') {
-          keep = line.rfind(std::string("[") + kProfilesKey + "\\", 0) == 0;
-        }
-        if (keep) state[store] += line + "\n";
-      }
-    }
-    return state;
-  }
+  MachineState State() const { return testkit::TakeMachineState(machine_.root()); }
 
   int Create(const char* name, int kind, int adminFlag = 0, const char* account = nullptr,
              const char* profileDir = "C:\\PROFILES") {
@@ -336,25 +296,33 @@ class InstanceLifecycleTest : public HostFixture {
   }
 };
 
-TEST_F(InstanceLifecycleTest, RefusedCreateLeavesNothing) {
+// Refused creates and drops (kind 0 marks a drop, of the directory given as profileDir): a
+// drop refuses a directory not named after the instance. Each leaves the machine as it was.
+TEST_F(InstanceLifecycleTest, RefusedCreateOrDropLeavesNothing) {
   ASSERT_EQ(Create("OLD", 1), 0);
   fs::remove(machine_.HostPath("C:\\QZ7\\CFG\\qz7syssr.das"));
   const struct {
     const char *label, *name;
-    int kind, adminFlag;
+    int kind;
     const char* profileDir;
     int expected;
   } cases[] = {
-      {"template missing for kind 5", "ST", 5, 0, "C:\\PROFILES", kTemplateMissing},
-      {"unknown kind", "K7", 7, 0, "C:\\PROFILES", kBadArgument},
-      {"name of nine characters", "NINECHARS", 1, 0, "C:\\PROFILES", kBadArgument},
-      {"empty profile directory", "QZ7", 1, 0, "", kBadArgument},
-      {"profile directory on no drive", "QZ7", 1, 0, "Q:\\PROFILES", kSystemError},
+      {"template missing for kind 5", "ST", 5, "C:\\PROFILES", kTemplateMissing},
+      {"unknown kind", "K7", 7, "C:\\PROFILES", kBadArgument},
+      {"name of nine characters", "NINECHARS", 1, "C:\\PROFILES", kBadArgument},
+      {"empty profile directory", "QZ7", 1, "", kBadArgument},
+      {"profile directory on no drive", "QZ7", 1, "Q:\\PROFILES", kSystemError},
+      {"drop of the parent directory", "OLD", 0, "C:\\PROFILES", kBadArgument},
+      {"drop of a drive as a name", "C:", 0, "C:\\", kBadArgument},
+      {"drop of dot dot", "..", 0, "C:\\PROFILES\\..", kBadArgument},
   };
   const MachineState before = State();
   for (const auto& c : cases) {
-    EXPECT_EQ(Create(c.name, c.kind, c.adminFlag, nullptr, c.profileDir), c.expected) << c.label;
-    EXPECT_EQ(Diff(before, State()), "") << c.label;
+    EXPECT_EQ(c.kind == 0 ? host_.InstanceDrop(c.name, c.profileDir)
+                          : Create(c.name, c.kind, 0, nullptr, c.profileDir),
+              c.expected)
+        << c.label;
+    EXPECT_EQ(DiffMachineStates(before, State()), "") << c.label;
   }
 }
 
@@ -400,19 +368,6 @@ const CreateCase kCreateCases[] = {
 
 const std::vector<unsigned char> kOldConfigBytes =
     testkit::DbmBlockBuilder().Version(0x800).NodeType(1).Bytes();
-
-// The files of the machine root copied aside, to put a machine back between runs.
-struct MachineCopy {
-  MachineCopy(const std::string& root, const char* suffix) : root(root), copy(root + suffix) {
-    fs::copy(root, copy, fs::copy_options::recursive);
-  }
-  ~MachineCopy() { fs::remove_all(copy); }
-  void Restore() const {
-    for (const auto& entry : fs::directory_iterator(root)) fs::remove_all(entry.path());
-    fs::copy(copy, root, fs::copy_options::recursive);
-  }
-  fs::path root, copy;
-};
 
 class CreateCaseTest : public InstanceLifecycleTest {
  protected:
@@ -485,12 +440,12 @@ int FailingRename(const char* from, const char* to) {
 // qz7systm. A failed create must leave the machine as it was; a create that gets past its
 // failed file operation must be complete, and a second run then changes nothing more.
 TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
-  MachineCopy empty(machine_.root(), ".empty");
+  testkit::MachineCopy empty(machine_.root(), ".empty");
   for (const CreateCase& c : kCreateCases) {
     SCOPED_TRACE(c.label);
     empty.Restore();
     ASSERT_NO_FATAL_FAILURE(Prepare(c));
-    MachineCopy prepared(machine_.root(), ".prepared");
+    testkit::MachineCopy prepared(machine_.root(), ".prepared");
     const MachineState before = State();
     int failures = 0;
     for (uint64_t failAt = 1, hit = true; hit; ++failAt) {
@@ -501,7 +456,7 @@ TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
       hit = platform::FileOperationCount() >= failAt;
       platform::ClearFaultPlan();
       failures += result != 0;
-      ASSERT_EQ(result != 0 ? Diff(before, State()) : Outcome(c), "")
+      ASSERT_EQ(result != 0 ? DiffMachineStates(before, State()) : Outcome(c), "")
           << "file operation " << failAt;
       prepared.Restore();
     }
@@ -518,7 +473,7 @@ TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
       }
       if (rename_calls < rename_fails_at) break;  // no rename failed: the create is complete
       ASSERT_NE(result, 0) << "rename " << rename_fails_at;  // every rename of a create matters
-      ASSERT_EQ(Diff(before, State()), "") << "rename " << rename_fails_at;
+      ASSERT_EQ(DiffMachineStates(before, State()), "") << "rename " << rename_fails_at;
     }
     EXPECT_GE(rename_fails_at, 3);  // at least the registry and the service table are written
 #endif
@@ -526,12 +481,12 @@ TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
     EXPECT_FALSE(machine_.Exists(ConfigPath(c) + ".old"));
     const MachineState once = State();
     ASSERT_EQ(Run(c), 0);
-    EXPECT_EQ(Diff(once, State()), "");
+    EXPECT_EQ(DiffMachineStates(once, State()), "");
   }
 }
 
-// A drop refuses a directory not named after the instance; then it removes directory, key
-// and services, read-only files too, leaving the machine as it was before the creates.
+// A drop removes directory, key and services, read-only files too, leaving the machine as it
+// was before the creates.
 TEST_F(InstanceLifecycleTest, CreateThenDropLeavesNothing) {
   const MachineState before = State();
   // Quoted paths are taken without their quotes.
@@ -545,22 +500,9 @@ TEST_F(InstanceLifecycleTest, CreateThenDropLeavesNothing) {
             0u);
   machine_.WriteText("C:\\PROFILES\\QZ7\\SQLDBDIR\\SQLDBDIR", "entries");
   ASSERT_EQ(platform::SetFileWritable("C:\\PROFILES\\QZ7\\SQLDBDIR\\SQLDBDIR", false), 0);
-  const MachineState created = State();
-  const struct {
-    const char *label, *name, *dir;
-  } refused[] = {
-      {"parent directory", "QZ7", "C:\\PROFILES"},
-      {"drive as a name", "C:", "C:\\"},
-      {"dot dot", "..", "C:\\PROFILES\\.."},
-  };
-  for (const auto& c : refused) {
-    EXPECT_EQ(host_.InstanceDrop(c.name, c.dir), kBadArgument) << c.label;
-    EXPECT_EQ(Diff(created, State()), "") << c.label;
-  }
-
   EXPECT_EQ(host_.InstanceDrop("QZ7", "\"C:\\PROFILES\\QZ7\""), 0);
-  EXPECT_EQ(host_.InstanceDrop("MPP", nullptr), 0);  // directory from QZ7INSTPROF
-  EXPECT_EQ(Diff(before, State()), "");              // services MPP-0 and MPP-1 included
+  EXPECT_EQ(host_.InstanceDrop("MPP", nullptr), 0);   // directory from QZ7INSTPROF
+  EXPECT_EQ(DiffMachineStates(before, State()), "");  // services MPP-0 and MPP-1 included
   EXPECT_EQ(host_.InstanceDrop("QZ7", "C:\\PROFILES\\QZ7"), kNotFound);
 }
 

@@ -238,8 +238,8 @@ TEST_F(DatabaseDirectoryMigrationTest, AFailedConversionLeavesAnUnfinishedBackup
   failing.type3 = [](bool, bool, int, const char* directoryPath, const char*, const char*,
                      char* key, char* object, platform::FileStream*) -> MigrationResult {
     platform::OpenFile(directoryPath, "wb+");  // the directory file cut to nothing
-    util::CopyBounded(key, "MTYPE3_010", kMigrationKeySize);
-    util::CopyBounded(object, "X", kMigrationObjectSize);
+    base::CopyBounded(key, "MTYPE3_010", kMigrationKeySize);
+    base::CopyBounded(object, "X", kMigrationObjectSize);
     return -105;
   };
   for (char status : {'-', 'I', 'C'}) {
@@ -301,7 +301,7 @@ TEST_F(DatabaseDirectoryMigrationTest, EachBufferThatCannotBeHadEndsTheRunWith11
 
 // How files that the runs above do not show are recognised. The file is not changed.
 TEST_F(DatabaseDirectoryMigrationTest, LayoutsAreToldApartBySizeAndHeader) {
-  using Type = DirectoryLayoutType;
+  using Type = base::DirectoryLayoutType;
   auto two = [](int layout, Form form, char firstType = '1') {
     return std::move(DatabaseDirectoryBuilder::Layout(layout, form)
                          .AddEntry({.name = "SAMPLE", .type = firstType})

@@ -55,7 +55,9 @@ Bytes OldIntention(int layout) {
       .Bytes();
 }
 
-DirectoryLayoutType TypeOf(int layout) { return static_cast<DirectoryLayoutType>(layout); }
+base::DirectoryLayoutType TypeOf(int layout) {
+  return static_cast<base::DirectoryLayoutType>(layout);
+}
 
 Bytes ConvertedEntryOf(int layout, Form form, const Bytes& old) {
   ConvertedEntry entry;
@@ -63,7 +65,7 @@ Bytes ConvertedEntryOf(int layout, Form form, const Bytes& old) {
   return Bytes(std::begin(entry.bytes), std::end(entry.bytes));
 }
 Bytes IntentionOf(int layout, const Bytes& old) {
-  unsigned char bytes[kIntentionFileSize];
+  unsigned char bytes[base::kIntentionFileSize];
   BuildIntentionFile(TypeOf(layout), old.empty() ? nullptr : old.data(), bytes);
   return Bytes(std::begin(bytes), std::end(bytes));
 }
@@ -158,13 +160,13 @@ TEST_F(ConverterTest, EveryLayoutCarriesItsFieldsAndDropsTheRest) {
       EXPECT_EQ(Slice(converted, 0, 36), Slice(header, 0, 36));
       ASSERT_EQ(converted.size(), 212 + 2 * slots + 720 * kept.size());
       for (size_t i = 0; i < slots; ++i) {
-        EXPECT_EQ(util::LoadLE16(&converted[208 + 720 * kept.size() + 2 * i]), i + 1);
+        EXPECT_EQ(base::LoadLE16(&converted[208 + 720 * kept.size() + 2 * i]), i + 1);
       }
-      EXPECT_EQ(util::LoadLE32(&converted[converted.size() - 4]), 0xCAFEF00Du);
+      EXPECT_EQ(base::LoadLE32(&converted[converted.size() - 4]), 0xCAFEF00Du);
       // Each kept entry is what the field table makes of its old entry, read at its own place.
       const size_t oldSize = OldEntrySize(TypeOf(c.layout), c.form == kShort);
-      const size_t oldStart =
-          c.form == kShort ? kShortHeaderSize + kShortBlockSize : kLongHeaderSize + kLongBlockSize;
+      const size_t oldStart = c.form == kShort ? base::kShortHeaderSize + base::kShortBlockSize
+                                               : base::kLongHeaderSize + base::kLongBlockSize;
       for (size_t i = 0, k = 0; i < entries.size(); ++i) {
         if (onlyType1 && entries[i].type != '1') continue;
         const Bytes want =
@@ -176,7 +178,7 @@ TEST_F(ConverterTest, EveryLayoutCarriesItsFieldsAndDropsTheRest) {
       buckets[2] = onlyType1 ? 0 : 928;
       buckets[23] = static_cast<uint32_t>(208 + 720 * (kept.size() - 1));
       for (size_t b = 0; b < 43; ++b) {
-        EXPECT_EQ(util::LoadLE32(&converted[36 + 4 * b]), buckets[b]) << "bucket " << b;
+        EXPECT_EQ(base::LoadLE32(&converted[36 + 4 * b]), buckets[b]) << "bucket " << b;
       }
       const Bytes oldIntention =
           Slice(OldIntention(c.layout), 0, OldIntentionSize(TypeOf(c.layout)));

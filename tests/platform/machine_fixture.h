@@ -1,10 +1,9 @@
-// A throw-away machine root for platform tests: a fresh mkdtemp directory with drive C:,
-// installed with SetMachineRoot and removed afterwards.
+// A throw-away machine root for platform tests (the test kit's, with drive C:), with the code
+// page and the fault plan reset around each test.
 #ifndef QZ7_TESTS_PLATFORM_MACHINE_FIXTURE_H_
 #define QZ7_TESTS_PLATFORM_MACHINE_FIXTURE_H_
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,31 +17,19 @@
 #include "platform/codepage.h"
 #include "platform/fault_injection.h"
 #include "platform/machine_root.h"
+#include "testkit/temp_machine.h"
 
 namespace qz7::platform {
 
 class MachineFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/qz7_platform_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    std::filesystem::create_directories(root_ + "/drives/c");
-    SetMachineRoot(root_);
     SetActiveCodePage(0);
     ClearFaultPlan();
   }
   void TearDown() override {
     ClearFaultPlan();
-    SetMachineRoot("");
     SetActiveCodePage(0);
-    std::error_code ignored;
-    // Read-only files and folders must not stop the clean-up.
-    for (auto& entry : std::filesystem::recursive_directory_iterator(root_, ignored)) {
-      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ignored);
-    }
-    std::filesystem::remove_all(root_, ignored);
   }
 
   // The host path of a name below drive C: ("Dir/File.txt").
@@ -78,7 +65,8 @@ class MachineFixture : public ::testing::Test {
     return ::testing::internal::GetCapturedStderr();
   }
 
-  std::string root_;
+  testkit::TempMachine machine_;
+  const std::string root_ = machine_.root();
 };
 
 }  // namespace qz7::platform

@@ -1,12 +1,10 @@
 // Running set-up tools as child processes: result, exit code, arguments and working directory,
 // the output kept only on failure, cut to the buffer, never leaving the child blocked on a full
-// pipe, never touching the caller's own standard handles; and the stand-in instance tools with
-// the stand-in host runtime: what each leaves on the machine, and how they refuse command lines
-// and machine states they cannot act on.
+// pipe; and the stand-in instance tools with the stand-in host runtime: what each leaves on the
+// machine, and how they refuse command lines and machine states they cannot act on.
 #include "testkit/instance_tools.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -59,8 +57,6 @@ TEST(SetupToolRunnerTest, ResultExitCodeAndOutput) {
       {"capacity 1 stores nothing", "--stdout 100 --exit 5", 1, 5, ""},
   };
   // clang-format on
-  struct stat before[3], after[3];
-  for (int fd = 0; fd < 3; ++fd) ASSERT_EQ(fstat(fd, &before[fd]), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     // One byte beyond capacity shows that nothing is written past it.
@@ -75,11 +71,6 @@ TEST(SetupToolRunnerTest, ResultExitCodeAndOutput) {
     const size_t stored = text.find(kUntouched);
     EXPECT_TRUE(text.substr(0, stored) == c.stored) << stored << " " << text.substr(0, 80);
     EXPECT_EQ(text.find_first_not_of(kUntouched, stored), std::string::npos);
-  }
-  // The pipe goes to the child only: this process's standard handles are the same afterwards.
-  for (int fd = 0; fd < 3; ++fd) {
-    ASSERT_EQ(fstat(fd, &after[fd]), 0);
-    EXPECT_TRUE(before[fd].st_ino == after[fd].st_ino && before[fd].st_dev == after[fd].st_dev);
   }
   // A tool that cannot be started: the Windows error, the exit code left as it was.
   uint32_t exitCode = 99;
@@ -185,7 +176,10 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
                            output.size()),
               0);
     EXPECT_EQ(exitCode, c.exitCode);
-    EXPECT_NE(std::string(output.data()).find(c.says), std::string::npos) << output.data();
+    // A Windows tool ends its lines with CR LF; the texts here are compared by their lines.
+    std::string said = output.data();
+    std::erase(said, '\r');
+    EXPECT_NE(said.find(c.says), std::string::npos) << said;
   }
   h::ServiceConfig escService;
   ASSERT_EQ(h::QueryServiceNamed("ESC-0", &escService), 0u);

@@ -2,13 +2,11 @@
 // convert at all, which fields a file of each layout version gives up (the first and last of
 // each layout, every one of them through the field map), the one parameter whose place, width
 // and sign changed between layouts, the values computed rather than copied, and the values at
-// the limits of their ranges once the block is normalised; and a conversion of files refusing
-// damaged input.
+// the limits of their ranges once the block is normalised.
 #include "base/dbm_fields.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <limits>
 #include <string>
 #include <utility>
@@ -16,7 +14,6 @@
 #include <vector>
 
 #include "testkit/dbm_block_builder.h"
-#include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
 
 namespace qz7::upgrade {
@@ -142,31 +139,11 @@ TEST(DbmLayouts, EachLayoutGivesUpExactlyTheFieldsItHolds) {
   }
 }
 
-TEST(DbmLayouts, Param502ChangesPlaceWidthAndSign) {
-  // The 0x600 layout kept kParam502 as a signed 16-bit value elsewhere; the new block's 32-bit
-  // field gets it sign-extended, and a later layout's own field is taken instead.
-  struct Case {
-    const char* name;
-    uint16_t version;
-    double atOldPlace, atNewPlace, expected;
-  };
-  const Case cases[] = {
-      {"-1 (automatic) stays -1", kDbmLayout600, -1, 9, -1},
-      {"the lowest 16-bit value", kDbmLayout600, std::numeric_limits<int16_t>::min(), 9, -32768},
-      {"the highest 16-bit value", kDbmLayout600, std::numeric_limits<int16_t>::max(), 9, 32767},
-      {"a 0x600 file's 32-bit place is not read", kDbmLayout600, 0, 70000, 0},
-      {"a 0x800 file's old place is not read", kDbmLayout800, 5, 70000, 70000},
-  };
-  for (const Case& c : cases) {
-    auto oldBuilder = DbmBlockBuilder().Version(c.version).NodeType(1);
-    oldBuilder.Set(kParam502Layout600, c.atOldPlace).Set(kParam502, c.atNewPlace);
-    const Bytes converted = Convert(DbmBlockBuilder().NodeType(1).Set(kParam502, 123), oldBuilder);
-    EXPECT_EQ(testkit::DbmNumber(converted, kParam502), c.expected) << c.name;
-  }
-}
-
 // Fields with a rule of their own (taken only when set or under a condition, or given a
-// default) and the values L2 computes for 0x600 files, with the floor of L5.
+// default), the values L2 computes for 0x600 files, with the floor of L5, and the one parameter
+// that changed place, width and sign: the 0x600 layout kept kParam502 as a signed 16-bit value
+// elsewhere, which the new block's 32-bit field gets sign-extended, while a later layout's own
+// field is taken instead.
 TEST(DbmConverters, ConditionalAndComputedFields) {
   struct Case {
     const char* name;
@@ -203,6 +180,17 @@ TEST(DbmConverters, ConditionalAndComputedFields) {
        {{kParam80, -1.0}, {kParam81, 1.0}}},
       {"L5: kParam12 below 400 becomes 400", 0x600, 4, 4, {{kParam12, 399.0}}, {},
        {{kParam12, 400.0}}},
+      {"0x600: kParam502 -1 (automatic) stays -1", 0x600, 1, 1,
+       {{kParam502Layout600, -1.0}, {kParam502, 9.0}}, {{kParam502, 123.0}}, {{kParam502, -1.0}}},
+      {"0x600: kParam502 at the lowest 16-bit value", 0x600, 1, 1,
+       {{kParam502Layout600, -32768.0}, {kParam502, 9.0}}, {}, {{kParam502, -32768.0}}},
+      {"0x600: kParam502 at the highest 16-bit value", 0x600, 1, 1,
+       {{kParam502Layout600, 32767.0}, {kParam502, 9.0}}, {}, {{kParam502, 32767.0}}},
+      {"0x600: kParam502's 32-bit place is not read", 0x600, 1, 1,
+       {{kParam502Layout600, 0.0}, {kParam502, 70000.0}}, {{kParam502, 123.0}}, {{kParam502, 0.0}}},
+      {"0x800: kParam502's old place is not read", 0x800, 1, 1,
+       {{kParam502Layout600, 5.0}, {kParam502, 70000.0}}, {{kParam502, 123.0}},
+       {{kParam502, 70000.0}}},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -306,41 +294,6 @@ TEST(DbmNormalization, DependentRules) {
   }, {{kParam12, 1000}, {kParam502, -1}, {kParam303, -1}, {kParam501, -1}, {kParam306, 1},
       {kParam80, -1}, {kParam13, -1}});
   // clang-format on
-}
-
-// ConvertDbmConfiguration on files: damaged input is refused with its code and neither file
-// changes; the version check comes before the checksum check.
-TEST(DbmConversionFile, BadInputIsRefusedAndNothingIsWritten) {
-  constexpr const char* kNew = "C:\\QZ7\\INST1\\qz7systm";
-  constexpr const char* kOld = "C:\\QZ7\\INST1\\00000001.000";
-  using Damage = std::function<void(DbmBlockBuilder & old, DbmBlockBuilder & templ)>;
-  const struct {
-    const char* name;
-    Damage damage;
-    int expected;
-  } cases[] = {
-      {"old version bits 0x700", [](auto& o, auto&) { o.Version(0x700); }, kDbmVersionError},
-      {"new version bits 0xA00", [](auto&, auto& t) { t.Version(0xA00); }, kDbmVersionError},
-      {"old checksum wrong", [](auto& o, auto&) { o.WrongChecksum(); }, kDbmChecksumError},
-      {"new checksum wrong", [](auto&, auto& t) { t.WrongChecksum(256); }, kDbmChecksumError},
-      {"old truncated by one byte", [](auto& o, auto&) { o.TruncateTo(4095); }, kDbmFileError},
-      {"new truncated", [](auto&, auto& t) { t.TruncateTo(100); }, kDbmFileError},
-      {"partitioned into client", [](auto& o, auto& t) { o.NodeType(4), t.NodeType(2); },
-       kDbmNodeTypesError},
-      {"bad version and checksum", [](auto& o, auto&) { o.Version(0x700).WrongChecksum(); },
-       kDbmVersionError},
-  };
-  testkit::TempMachine machine;
-  for (const auto& c : cases) {
-    auto old = DbmBlockBuilder().Version(0x800).U32(76, 300).Text(1130, 256, "C:\\DIAG");
-    auto templ = DbmBlockBuilder().U32(76, 200);
-    c.damage(old, templ);
-    machine.WriteFile(kOld, old.Bytes());
-    machine.WriteFile(kNew, templ.Bytes());
-    EXPECT_EQ(ConvertDbmConfiguration(kNew, kOld), c.expected) << c.name;
-    EXPECT_EQ(machine.ReadFile(kOld), old.Bytes()) << c.name;
-    EXPECT_EQ(machine.ReadFile(kNew), templ.Bytes()) << c.name;
-  }
 }
 
 }  // namespace

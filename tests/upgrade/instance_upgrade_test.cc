@@ -33,42 +33,58 @@ void MakeTree(const testkit::TempMachine& machine) {
   machine.WriteText("C:\\P\\OTHER", "busy");
 }
 
-TEST(DirectoryTreeTest, CopyAndMove) {
+// Copying, moving (both through CopyDirectoryTree) and deleting matching files (source is
+// then the pattern, destination the directory) in the tree of MakeTree, beside an index file
+// and an intention file.
+TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
   const std::string tooLong = "C:\\" + std::string(300, 'x');
+  enum Op { kCopy, kMove, kDeleteMatching };
   struct Row {
     const char *name, *source, *destination;
-    bool move;
+    Op op;
     int want;
     Paths present, absent;
     bool leftover = false;  // C:\P\I.MOVED, what an interrupted move left, is there too
   } rows[] = {
       // clang-format off
-      {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", false, 0,
+      {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", kCopy, 0,
        {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\I\\SQLDBDIR\\DEEP\\F"}, {}},
-      {"move_removes_emptied_source", "\"C:\\P\\I\"", "C:\\NEW\\I", true, 0,
+      {"move_removes_emptied_source", "\"C:\\P\\I\"", "C:\\NEW\\I", kMove, 0,
        {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\OTHER"}, {"C:\\P\\I"}},
-      {"empty_destination_deletes", "C:\\P\\I", "", false, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
-      {"onto_itself", "C:\\P\\I", "\"c:\\p\\i\\\"", true, 0, {"C:\\P\\I\\qz7systm"}, {}},
-      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", true, kTreeDestinationInside,
+      {"empty_destination_deletes", "C:\\P\\I", "", kCopy, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
+      {"onto_itself", "C:\\P\\I", "\"c:\\p\\i\\\"", kMove, 0, {"C:\\P\\I\\qz7systm"}, {}},
+      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", kMove, kTreeDestinationInside,
        {"C:\\P\\I\\qz7systm"}, {"C:\\P\\I\\SUB"}},
-      {"sibling_with_common_prefix", "C:\\P\\I", "C:\\P\\IX", true, 0, {"C:\\P\\IX\\qz7systm"},
+      {"sibling_with_common_prefix", "C:\\P\\I", "C:\\P\\IX", kMove, 0, {"C:\\P\\IX\\qz7systm"},
        {"C:\\P\\I"}},
-      {"bad_source", tooLong.c_str(), "C:\\NEW", true, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
+      {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
        {"C:\\NEW"}},
-      {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", true, 0,
+      {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
        {"C:\\NEW\\I\\qz7systm", "C:\\P\\OTHER"}, {"C:\\P\\I.MOVED", "C:\\P\\I"}, true},
-      {"copy_leaves_it", "C:\\P\\I", "C:\\NEW\\I", false, 0, {"C:\\P\\I.MOVED\\SQLDBDIR\\X"},
+      {"copy_leaves_it", "C:\\P\\I", "C:\\NEW\\I", kCopy, 0, {"C:\\P\\I.MOVED\\SQLDBDIR\\X"},
        {}, true},
+      {"index_file_only", "qz7idir", "\"C:\\P\"", kDeleteMatching, 0, {"C:\\P\\I\\qz7systm"},
+       {"C:\\P\\QZ7IDIR"}},
+      {"every_file", "*", "C:\\P\\I\\SQLDBDIR\\", kDeleteMatching, 0, {"C:\\P\\I\\SQLDBDIR\\DEEP\\F"},
+       {"C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
+      {"question_marks", "SQLDB???", "C:\\P\\I\\SQLDBDIR", kDeleteMatching, 0,
+       {"C:\\P\\I\\SQLDBDIR\\DEEP"}, {"C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
+      {"null_pattern", nullptr, "C:\\P", kDeleteMatching, 0, {"C:\\P\\QZ7IDIR"}, {}},
       // clang-format on
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     testkit::TempMachine machine;
     MakeTree(machine);
+    machine.WriteText("C:\\P\\QZ7IDIR", "index");
+    machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBINS", "intention");
     if (row.leftover) machine.WriteText("C:\\P\\I.MOVED\\SQLDBDIR\\X", "moved");
-    EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.move), row.want);
-    for (const std::string& path : row.present) EXPECT_TRUE(machine.Exists(path)) << path;
-    for (const std::string& path : row.absent) EXPECT_FALSE(machine.Exists(path)) << path;
+    if (row.op == kDeleteMatching) {
+      DeleteMatchingFiles(row.source, row.destination);
+    } else {
+      EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.op == kMove), row.want);
+    }
+    EXPECT_EQ(machine.Misplaced(row.present, row.absent), "");
   }
 }
 
@@ -115,32 +131,6 @@ TEST(DirectoryTreeTest, FailingOperationDuringAMoveNeverSplitsTheTree) {
   }
 }
 
-TEST(DirectoryTreeTest, DeleteMatchingFiles) {
-  struct Row {
-    const char *name, *pattern, *directory;
-    Paths present, absent;
-  } rows[] = {
-      // clang-format off
-      {"index_file_only", "qz7idir", "\"C:\\P\"", {"C:\\P\\I\\qz7systm"}, {"C:\\P\\QZ7IDIR"}},
-      {"every_file", "*", "C:\\P\\I\\SQLDBDIR\\", {"C:\\P\\I\\SQLDBDIR\\DEEP\\F"},
-       {"C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
-      {"question_marks", "SQLDB???", "C:\\P\\I\\SQLDBDIR", {"C:\\P\\I\\SQLDBDIR\\DEEP"},
-       {"C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
-      {"null_pattern", nullptr, "C:\\P", {"C:\\P\\QZ7IDIR"}, {}},
-      // clang-format on
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    testkit::TempMachine machine;
-    MakeTree(machine);
-    machine.WriteText("C:\\P\\QZ7IDIR", "index");
-    machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBINS", "intention");
-    DeleteMatchingFiles(row.pattern, row.directory);
-    for (const std::string& path : row.present) EXPECT_TRUE(machine.Exists(path)) << path;
-    for (const std::string& path : row.absent) EXPECT_FALSE(machine.Exists(path)) << path;
-  }
-}
-
 using testkit::DbmBlockBuilder;
 using testkit::MessageRecorder;
 using Bytes = std::vector<unsigned char>;
@@ -148,109 +138,94 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-constexpr const char* kConfig = "C:\\P\\INST1\\qz7systm";
 constexpr const char* kTemplate = "C:\\QZ7\\CFG\\qz7syssv";
 
-class InstanceUpgradeTest : public ::testing::Test {
- protected:
-  void SetUp() override { machine_.WriteFile(kTemplate, DbmBlockBuilder().U32(76, 200).Bytes()); }
-  int Upgrade() {
-    MessageTarget target{messages_.logFile(), messages_.module(), messages_.owner()};
-    return UpgradeInstanceConfiguration(target, "\"C:\\P\\INST1\"", kTemplate);
-  }
+// The configuration of C:\P\<folder> upgraded with the template. A conversion keeps the
+// template's version, carries the old values and puts the block back into range before a fresh
+// checksum; what an interrupted creation or upgrade left beside qz7systm is finished first (a
+// configuration saved and not put back is the instance's own, qz7systm then holding the
+// template; a cut-short copy is a prefix of qz7systm; a staged template is stale), and a
+// numbered file that was there before stays. A conversion that cannot run leaves the old
+// configuration in qz7systm, or, for an instance without one, the template; a directory so
+// long that no temporary name fits beside the configuration changes nothing, and neither does
+// damaged input, the version checked before the checksum. Each failure shows 3573 with the name
+// and logs its code; the template never changes.
+DbmBlockBuilder Old() { return DbmBlockBuilder().Version(0x800).U32(76, 300).Text(1130, 256, "D"); }
 
-  testkit::TempMachine machine_;
-  MessageRecorder messages_;
-  const Bytes old_ = DbmBlockBuilder().Version(0x800).U32(76, 300).Text(1130, 256, "D").Bytes();
-};
-
-TEST_F(InstanceUpgradeTest, ConvertsIntoTheTemplateAndDropsTheSavedCopy) {
-  machine_.WriteFile(kConfig, old_);
-  machine_.WriteText("C:\\P\\INST1\\00000000.000", "someone else's file");
-  EXPECT_EQ(Upgrade(), 0);
-  const Bytes converted = machine_.ReadFile(kConfig);
-  EXPECT_EQ(testkit::DbmU16(converted, 16), 0x900);  // the template's own version stays
-  EXPECT_EQ(testkit::DbmU32(converted, 76), 300u);
-  EXPECT_EQ(testkit::DbmText(converted, 1130, 256), "D");
-  EXPECT_EQ(testkit::DbmU16(converted, 18), 4096);  // put back into range before the checksum
-  EXPECT_TRUE(testkit::DbmChecksumMatches(converted));
-  EXPECT_FALSE(machine_.Exists("C:\\P\\INST1\\00000001.000"));
-  EXPECT_TRUE(machine_.Exists("C:\\P\\INST1\\00000000.000"));
-  EXPECT_THAT(messages_.boxes(), IsEmpty());
-}
-
-// A conversion that cannot run leaves the old configuration in qz7systm, or, for an instance
-// without one, the template; a directory so long that no temporary name fits beside the
-// configuration changes nothing. Each reports 3608 with the code and 3573 with the name.
-TEST_F(InstanceUpgradeTest, FailedConversionKeepsTheOldConfigurationAndReports) {
+TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
+  const Bytes templ = DbmBlockBuilder().U32(76, 200).Bytes();
+  const Bytes old = Old().Bytes();
   const Bytes damaged = DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes();
-  const Bytes templateBytes = machine_.ReadFile(kTemplate);
-  const std::string longName(248, 'L');
+  const Bytes prefix(old.begin(), old.begin() + 1000);
+  const Bytes someoneElses = {'x'};
   const struct {
     const char* name;
     std::string folder;
     std::optional<Bytes> config;
-    Bytes expected;
-    int code;
-  } kCases[] = {
-      {"damaged", "INST1", damaged, damaged, kDbmChecksumError},
-      {"no qz7systm", "INST1", std::nullopt, templateBytes, kDbmFileError},
-      {"no free temporary name", longName, old_, old_, -10},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    MessageRecorder messages;
-    testkit::TempMachine machine;
-    const std::string dir = "C:\\P\\" + c.folder, config = dir + "\\qz7systm";
-    machine.WriteFile(kTemplate, templateBytes);
-    machine.MakeDirectory(dir);
-    if (c.config) machine.WriteFile(config, *c.config);
-    MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
-    EXPECT_EQ(UpgradeInstanceConfiguration(target, ("\"" + dir + "\"").c_str(), kTemplate), 1);
-    EXPECT_EQ(machine.ReadFile(config), c.expected);
-    EXPECT_FALSE(machine.Exists(dir + "\\00000000.000"));
-    EXPECT_FALSE(machine.Exists(dir + "\\qz7systm.upg"));
-    EXPECT_THAT(messages.boxes(), ElementsAre(MessageRecorder::Box{3573, {c.folder}, 0x40}));
-    EXPECT_THAT(messages.LogLines(),
-                Contains("The instance set-up ended with code " + std::to_string(c.code) + "."));
-  }
-}
-
-// What an interrupted creation or upgrade left beside qz7systm is finished before the
-// conversion: a configuration saved and not put back is the instance's own (qz7systm holds
-// the template), a cut-short copy is a prefix of qz7systm, a staged template is stale.
-TEST_F(InstanceUpgradeTest, FinishesWhatAnInterruptedRunLeft) {
-  const Bytes templateBytes = machine_.ReadFile(kTemplate);
-  const Bytes prefix(old_.begin(), old_.begin() + 1000);
-  const struct {
-    const char* name;
-    std::optional<Bytes> config;
     std::vector<std::pair<std::string, Bytes>> left;
-  } kCases[] = {
-      {"saved, template in place", templateBytes, {{"qz7systm.000", old_}}},
-      {"saved, qz7systm gone", std::nullopt, {{"qz7systm.003", old_}}},
-      {"cut-short copy",
-       old_,
-       {{"qz7systm.000", prefix}, {"qz7systm.upg", templateBytes}, {"qz7systm.new", prefix}}},
-      {"equal copy", old_, {{"qz7systm.001", old_}}},
-      {"host's replaced copy, template in place", templateBytes, {{"qz7systm.old", old_}}},
-      {"both, template in place", templateBytes, {{"qz7systm.000", old_}, {"qz7systm.old", old_}}},
+    int code;  // 0: converted; else logged, and qz7systm holds config (or the template)
+    bool quoted = true;
+    std::optional<Bytes> templateFile = {};  // another template than templ
+  } rows[] = {
+      // clang-format off
+      {"converted, a numbered file of someone else", "INST1", old,
+       {{"00000000.000", someoneElses}}, 0},
+      {"saved, template in place", "INST1", templ, {{"qz7systm.000", old}}, 0, false},
+      {"saved, qz7systm gone", "INST1", std::nullopt, {{"qz7systm.003", old}}, 0},
+      {"cut-short copy", "INST1", old,
+       {{"qz7systm.000", prefix}, {"qz7systm.upg", templ}, {"qz7systm.new", prefix}}, 0, false},
+      {"equal copy", "INST1", old, {{"qz7systm.001", old}}, 0},
+      {"host's replaced copy, template in place", "INST1", templ, {{"qz7systm.old", old}}, 0},
+      {"both, template in place", "INST1", templ, {{"qz7systm.000", old}, {"qz7systm.old", old}},
+       0},
+      {"damaged", "INST1", damaged, {}, kDbmChecksumError},
+      {"no qz7systm", "INST1", std::nullopt, {}, kDbmFileError},
+      {"no free temporary name", std::string(248, 'L'), old, {}, -10},
+      {"old version bits 0x700", "INST1", Old().Version(0x700).Bytes(), {}, kDbmVersionError},
+      {"template version bits 0xA00", "INST1", old, {}, kDbmVersionError, true,
+       DbmBlockBuilder().Version(0xA00).Bytes()},
+      {"template checksum wrong", "INST1", old, {}, kDbmChecksumError, true,
+       DbmBlockBuilder().WrongChecksum(256).Bytes()},
+      {"old truncated by one byte", "INST1", Old().TruncateTo(4095).Bytes(), {}, kDbmFileError},
+      {"template truncated", "INST1", old, {}, kDbmFileError, true,
+       DbmBlockBuilder().TruncateTo(100).Bytes()},
+      {"partitioned into client", "INST1", Old().NodeType(4).Bytes(), {}, kDbmNodeTypesError, true,
+       DbmBlockBuilder().NodeType(2).Bytes()},
+      {"bad version and checksum", "INST1", Old().Version(0x700).WrongChecksum().Bytes(), {},
+       kDbmVersionError},
+      // clang-format on
   };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
     testkit::TempMachine machine;
-    machine.WriteFile(kTemplate, templateBytes);
-    machine.MakeDirectory("C:\\P\\INST1");
-    if (c.config) machine.WriteFile(kConfig, *c.config);
-    for (const auto& [name, bytes] : c.left) machine.WriteFile("C:\\P\\INST1\\" + name, bytes);
     MessageRecorder messages;
-    MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
-    EXPECT_EQ(UpgradeInstanceConfiguration(target, "C:\\P\\INST1", kTemplate), 0);
-    EXPECT_EQ(testkit::DbmU32(machine.ReadFile(kConfig), 76), 300u);
-    EXPECT_EQ(testkit::DbmText(machine.ReadFile(kConfig), 1130, 256), "D");
-    for (const auto& [name, bytes] : c.left) {
-      EXPECT_FALSE(machine.Exists("C:\\P\\INST1\\" + name)) << name;
+    const std::string dir = "C:\\P\\" + row.folder, config = dir + "\\qz7systm";
+    const Bytes templateFile = row.templateFile.value_or(templ);
+    machine.WriteFile(kTemplate, templateFile);
+    machine.MakeDirectory(dir);
+    if (row.config) machine.WriteFile(config, *row.config);
+    for (const auto& [name, bytes] : row.left) machine.WriteFile(dir + "\\" + name, bytes);
+    const MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
+    const std::string given = row.quoted ? "\"" + dir + "\"" : dir;
+    EXPECT_EQ(UpgradeInstanceConfiguration(target, given.c_str(), kTemplate), row.code ? 1 : 0);
+    const Bytes after = machine.ReadFile(config);
+    std::vector<std::string> remaining = {"qz7systm"};
+    if (row.code != 0) {
+      EXPECT_EQ(after, row.config.value_or(templateFile));
+      EXPECT_THAT(messages.boxes(), ElementsAre(MessageRecorder::Box{3573, {row.folder}, 0x40}));
+      EXPECT_THAT(messages.LogLines(), Contains("The instance set-up ended with code " +
+                                                std::to_string(row.code) + "."));
+    } else {
+      EXPECT_EQ(testkit::DbmU16(after, 16), 0x900);
+      EXPECT_EQ(testkit::DbmU32(after, 76), 300u);
+      EXPECT_EQ(testkit::DbmText(after, 1130, 256), "D");
+      EXPECT_EQ(testkit::DbmU16(after, 18), 4096);
+      EXPECT_TRUE(testkit::DbmChecksumMatches(after));
+      EXPECT_THAT(messages.boxes(), IsEmpty());
+      if (row.left[0].second == someoneElses) remaining.insert(remaining.begin(), "00000000.000");
     }
+    EXPECT_EQ(machine.Entries(dir), remaining);
+    EXPECT_EQ(machine.ReadFile(kTemplate), templateFile);
   }
 }
 

@@ -36,7 +36,11 @@ class SetupFilesTest : public ::testing::Test {
     machine_.WriteText("C:\\INST\\FILE.TXT", "payload");
     machine_.MakeDirectory("C:\\INST\\SUB");
   }
-  void TearDown() override { platform::SetActiveCodePage(0); }
+  void TearDown() override {
+    platform::SetActiveCodePage(0);
+    // Windows does not remove a process's current directory: leave the test's folders first.
+    static_cast<void>(platform::SetCurrentDirectoryText("C:\\"));  // the drive root stays
+  }
   testkit::TempMachine machine_;
 };
 
@@ -88,13 +92,13 @@ TEST_F(SetupFilesTest, QuotedPathText) {
   platform::SetActiveCodePage(932);
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(ExtendPath(row.input, "\\X"), row.extended);
-    EXPECT_EQ(JoinPath(row.input, "B"), row.joined);
+    EXPECT_EQ(base::ExtendPath(row.input, "\\X"), row.extended);
+    EXPECT_EQ(base::JoinPath(row.input, "B"), row.joined);
     std::string path = row.input;
-    EXPECT_EQ(CutAtLastBackslash(path) ? path : "none", row.cut);
-    EXPECT_EQ(LastComponent(row.input), row.last);
+    EXPECT_EQ(base::CutAtLastBackslash(path) ? path : "none", row.cut);
+    EXPECT_EQ(base::LastComponent(row.input), row.last);
   }
-  EXPECT_EQ(StripQuotes(nullptr), "");
+  EXPECT_EQ(base::StripQuotes(nullptr), "");
 }
 
 TEST_F(SetupFilesTest, KindQueriesWithAndWithoutQuotes) {

@@ -23,7 +23,7 @@ namespace qz7::instance_tools {
 namespace {
 
 namespace h = qz7::host;
-using Block = std::array<unsigned char, util::kDbmBlockSize>;
+using Block = std::array<unsigned char, base::kDbmBlockSize>;
 
 constexpr uint16_t kPartitionedNodeType = 4;
 
@@ -80,8 +80,8 @@ bool MarkConfigurationPartitioned(const std::string& configPath, UndoLog* undo) 
   Block old{};
   if (!ReadBlock(configPath, &old)) return false;
   Block block = old;
-  util::StoreLE16(block.data() + util::kDbmNodeTypeOffset, kPartitionedNodeType);
-  util::StampDbmChecksum(block.data());
+  base::StoreLE16(block.data() + base::kDbmNodeTypeOffset, kPartitionedNodeType);
+  base::StampDbmChecksum(block.data());
   platform::SetFileWritable(configPath.c_str(), true);
   if (!WriteBlock(configPath, block)) {
     WriteBlock(configPath, old);
@@ -103,7 +103,7 @@ ToolOutcome CreatePartitionedInstance(const Installation& installation,
   const std::string computer = ThisComputer();
   if (computer.empty()) return Failed("this computer's name cannot be had");
 
-  const std::string instanceDir = util::JoinPath(installation.profileDir, name);
+  const std::string instanceDir = base::JoinPath(installation.profileDir, name);
   const bool directoryExisted = h::IsDirectory(instanceDir);
   h::StandInHost host;
   const int created = host.InstanceCreateExtended(
@@ -147,7 +147,7 @@ ToolOutcome MakeInstancePartitioned(const Installation& installation,
 
   UndoLog undo;
   const std::string configPath =
-      util::JoinPath(util::JoinPath(profileDir, name), h::kConfigFileName);
+      base::JoinPath(base::JoinPath(profileDir, name), h::kConfigFileName);
   if (!MarkConfigurationPartitioned(configPath, &undo)) {
     return Failed("the configuration file " + configPath + " cannot be converted");
   }
@@ -231,7 +231,7 @@ ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
   undo.Add([nodeKey] { h::DeleteKeyTree(nodeKey); });
 
   const std::string service = name + "-" + arguments.node;
-  const std::string program = util::JoinPath(installation.installDir, h::kServiceProgram);
+  const std::string program = base::JoinPath(installation.installDir, h::kServiceProgram);
   if (uint32_t error =
           h::RegisterService(service, "QZ7 - " + service, program, OrNull(arguments.logon.account),
                              OrNull(arguments.logon.password))) {

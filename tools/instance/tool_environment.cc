@@ -38,7 +38,7 @@ std::string MachineRootAbove(const std::string& hostPath) {
 // The directory that path names once its last component is cut ("" when there is none).
 std::string Parent(const std::string& path) {
   std::string parent = path;
-  return util::CutAtLastBackslash(parent) ? parent : std::string();
+  return base::CutAtLastBackslash(parent) ? parent : std::string();
 }
 
 }  // namespace
@@ -58,7 +58,7 @@ void UseMachineOfProgram() {
 
 std::string FindInstallation(const char* programPath, Installation* installation) {
   const std::string bin = Parent(programPath != nullptr ? programPath : "");
-  if (platform::NamesEqualIgnoreCase(util::LastComponent(bin), "BIN") && !Parent(bin).empty()) {
+  if (platform::NamesEqualIgnoreCase(base::LastComponent(bin), "BIN") && !Parent(bin).empty()) {
     installation->installDir = Parent(bin);
   } else if (host::ReadProfilePointer(host::kInstallDirValue, &installation->installDir) != 0) {
     return "the installation directory is not known (run the tool from its BIN directory)";

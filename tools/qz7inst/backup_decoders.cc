@@ -19,8 +19,8 @@ constexpr size_t kLabelOffset = 62;  // the release label, in both backup header
 constexpr size_t kLabelWidth = 22;
 
 std::string StatusMeaning(char status, Problems* problems) {
-  if (status == migrate::kBackupStatusIncomplete) return "unfinished";
-  if (status == migrate::kBackupStatusComplete) return "completed";
+  if (status == base::kBackupStatusIncomplete) return "unfinished";
+  if (status == base::kBackupStatusComplete) return "completed";
   problems->push_back("status byte " + std::to_string(static_cast<unsigned char>(status)) +
                       " is neither \"I\" nor \"C\"");
   return "unknown";
@@ -43,17 +43,17 @@ bool HasSignatureOrLabel(FileBytes bytes, const char* signature, size_t checkLen
 // ---- SQLDDDIR.TMP / .BAK ----
 
 bool RecognisesDatabaseBackup(const DecodedFile& file) {
-  return HasSignatureOrLabel(file.bytes, migrate::kBackupSignature,
-                             migrate::kBackupSignatureCheckLength, migrate::kBackupReleaseLabel);
+  return HasSignatureOrLabel(file.bytes, base::kBackupSignature, base::kBackupSignatureCheckLength,
+                             base::kBackupReleaseLabel);
 }
 
 // The layout a backup's layout name stands for; 99 when it names none.
-migrate::DirectoryLayoutType DatabaseLayoutOfName(const std::string& name) {
-  using migrate::DirectoryLayoutType;
+base::DirectoryLayoutType DatabaseLayoutOfName(const std::string& name) {
+  using base::DirectoryLayoutType;
   for (DirectoryLayoutType type :
        {DirectoryLayoutType::kLayout1, DirectoryLayoutType::kLayout2, DirectoryLayoutType::kLayout3,
         DirectoryLayoutType::kLayout4, DirectoryLayoutType::kEmpty}) {
-    if (name == migrate::DirectoryLayoutName(type)) return type;
+    if (name == base::DirectoryLayoutName(type)) return type;
   }
   return DirectoryLayoutType::kUnrecognised;
 }
@@ -67,16 +67,16 @@ int PrintDatabaseBackup(Invocation& invocation, const DecodedFile& file) {
                       "database directory migration backup (SQLDDDIR.TMP, SQLDDDIR.BAK)", body,
                       problems);
   };
-  if (bytes.size() < migrate::kBackupHeaderSize) {
+  if (bytes.size() < base::kBackupHeaderSize) {
     body.Text("signature", FieldText(bytes, 0, 40));
     problems.push_back("truncated: " + std::to_string(bytes.size()) +
                        " bytes, the backup header takes " +
-                       std::to_string(migrate::kBackupHeaderSize));
+                       std::to_string(base::kBackupHeaderSize));
     return finish();
   }
-  unsigned char raw[migrate::kBackupHeaderSize];
+  unsigned char raw[base::kBackupHeaderSize];
   std::memcpy(raw, bytes.data(), sizeof raw);
-  const migrate::DirectoryBackupHeader header = migrate::DecodeBackupHeader(raw);
+  const base::DirectoryBackupHeader header = base::DecodeBackupHeader(raw);
   body.Text("signature", header.signature.c_str())
       .Flag("signatureMatches", header.signatureMatches);
   body.Text("layoutName", header.layoutName.c_str());
@@ -86,19 +86,19 @@ int PrintDatabaseBackup(Invocation& invocation, const DecodedFile& file) {
   body.Word("statusMeaning", StatusMeaning(header.status, &problems));
 
   const int64_t size = static_cast<int64_t>(bytes.size());
-  const int64_t directoryLength = migrate::BackupDirectoryLength(header);
+  const int64_t directoryLength = base::BackupDirectoryLength(header);
   const int64_t intentionLength = size - static_cast<int64_t>(header.directoryEnd);
   body.Number("directoryStart", header.directoryStart).Number("directoryEnd", header.directoryEnd);
   body.Signed("directoryLength", directoryLength).Signed("intentionLength", intentionLength);
   if (!header.signatureMatches) {
     problems.push_back("signature damaged: the migration will not restore from this backup");
   }
-  if (header.directoryStart != migrate::kBackupHeaderSize) {
+  if (header.directoryStart != base::kBackupHeaderSize) {
     problems.push_back("the directory copy should start at " +
-                       std::to_string(migrate::kBackupHeaderSize));
+                       std::to_string(base::kBackupHeaderSize));
   }
   if (directoryLength <= 0 || intentionLength < 0 ||
-      header.directoryStart < migrate::kBackupHeaderSize) {
+      header.directoryStart < base::kBackupHeaderSize) {
     problems.push_back("the directory copy (" + std::to_string(header.directoryStart) + " to " +
                        std::to_string(header.directoryEnd) + ") does not lie within the " +
                        std::to_string(size) + " bytes of the file");
@@ -121,9 +121,8 @@ int PrintDatabaseBackup(Invocation& invocation, const DecodedFile& file) {
 // ---- SQLNDDIR.TMP / .BAK ----
 
 bool RecognisesNodeBackup(const DecodedFile& file) {
-  return HasSignatureOrLabel(file.bytes, migrate::kNodeBackupSignature,
-                             migrate::kNodeBackupSignatureCheckLength,
-                             migrate::kNodeBackupReleaseLabel);
+  return HasSignatureOrLabel(file.bytes, base::kNodeBackupSignature,
+                             base::kNodeBackupSignatureCheckLength, base::kNodeBackupReleaseLabel);
 }
 
 int PrintNodeBackup(Invocation& invocation, const DecodedFile& file) {
@@ -135,28 +134,28 @@ int PrintNodeBackup(Invocation& invocation, const DecodedFile& file) {
                       "node directory migration backup (SQLNDDIR.TMP, SQLNDDIR.BAK)", body,
                       problems);
   };
-  body.Text("signature", FieldText(bytes, 0, migrate::kNodeBackupSignatureWidth));
-  if (bytes.size() < migrate::kNodeBackupHeaderSize) {
+  body.Text("signature", FieldText(bytes, 0, base::kNodeBackupSignatureWidth));
+  if (bytes.size() < base::kNodeBackupHeaderSize) {
     problems.push_back("truncated: " + std::to_string(bytes.size()) +
                        " bytes, the backup header takes " +
-                       std::to_string(migrate::kNodeBackupHeaderSize));
+                       std::to_string(base::kNodeBackupHeaderSize));
     return finish();
   }
-  unsigned char raw[migrate::kNodeBackupHeaderSize];
+  unsigned char raw[base::kNodeBackupHeaderSize];
   std::memcpy(raw, bytes.data(), sizeof raw);
-  const bool signatureMatches = migrate::NodeBackupSignatureMatches(raw);
+  const bool signatureMatches = base::NodeBackupSignatureMatches(raw);
   const std::string layoutName =
-      FieldText(bytes, migrate::kNodeBackupLayoutNameOffset, migrate::kNodeBackupLayoutNameWidth);
-  auto layoutType = migrate::NodeDirectoryLayoutType::kUnrecognised;
-  for (const migrate::NodeLayoutSpec& layout : migrate::kNodeLayouts) {
+      FieldText(bytes, base::kNodeBackupLayoutNameOffset, base::kNodeBackupLayoutNameWidth);
+  auto layoutType = base::NodeDirectoryLayoutType::kUnrecognised;
+  for (const base::NodeLayoutSpec& layout : base::kNodeLayouts) {
     if (layoutName == layout.backupName) layoutType = layout.type;
   }
-  const char status = static_cast<char>(bytes[migrate::kNodeBackupStatusOffset]);
-  const size_t dataLength = bytes.size() - migrate::kNodeBackupHeaderSize;
+  const char status = static_cast<char>(bytes[base::kNodeBackupStatusOffset]);
+  const size_t dataLength = bytes.size() - base::kNodeBackupHeaderSize;
   body.Flag("signatureMatches", signatureMatches);
   body.Text("layoutName", layoutName).Number("layoutType", static_cast<uint64_t>(layoutType));
   body.Text("releaseLabel",
-            FieldText(bytes, migrate::kNodeBackupReleaseOffset, migrate::kNodeBackupReleaseWidth));
+            FieldText(bytes, base::kNodeBackupReleaseOffset, base::kNodeBackupReleaseWidth));
   body.Text("status", std::string(1, status));
   body.Word("statusMeaning", StatusMeaning(status, &problems));
   body.Number("directoryLength", dataLength);
@@ -169,7 +168,7 @@ int PrintNodeBackup(Invocation& invocation, const DecodedFile& file) {
   }
   Problems found;
   body.Child("directory",
-             DescribeNodeDirectory(bytes.subspan(migrate::kNodeBackupHeaderSize), &found));
+             DescribeNodeDirectory(bytes.subspan(base::kNodeBackupHeaderSize), &found));
   AddCopyProblems("directory copy", found, &problems);
   return finish();
 }

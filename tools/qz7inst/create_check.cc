@@ -62,8 +62,8 @@ struct Plan {
   }
 };
 
-std::string Bare(const util::FixedText<entry::kContextPathSize>& path) {
-  return util::StripQuotes(path.c_str());
+std::string Bare(const base::FixedText<entry::kContextPathSize>& path) {
+  return base::StripQuotes(path.c_str());
 }
 
 bool IsFile(const std::string& path) {
@@ -96,14 +96,14 @@ std::string UnfinishedBackup(const std::string& folder, const char* name,
   return path;
 }
 
-bool DatabaseBackupValid(const unsigned char (&header)[migrate::kBackupHeaderSize]) {
-  const migrate::DirectoryBackupHeader decoded = migrate::DecodeBackupHeader(header);
-  return decoded.signatureMatches && (decoded.status == migrate::kBackupStatusIncomplete ||
-                                      decoded.status == migrate::kBackupStatusComplete);
+bool DatabaseBackupValid(const unsigned char (&header)[base::kBackupHeaderSize]) {
+  const base::DirectoryBackupHeader decoded = base::DecodeBackupHeader(header);
+  return decoded.signatureMatches && (decoded.status == base::kBackupStatusIncomplete ||
+                                      decoded.status == base::kBackupStatusComplete);
 }
 
-bool NodeBackupValid(const unsigned char (&header)[migrate::kNodeBackupHeaderSize]) {
-  return migrate::NodeBackupSignatureMatches(header);
+bool NodeBackupValid(const unsigned char (&header)[base::kNodeBackupHeaderSize]) {
+  return base::NodeBackupSignatureMatches(header);
 }
 
 // The start both directory steps share: the file below folder and an unfinished backup of it.
@@ -134,7 +134,7 @@ std::optional<DirectoryStep> PlanDatabaseDirectory(const std::string& instanceDi
                                                    std::vector<std::string>* blockers) {
   const std::string folder = instanceDir + "\\" + migrate::kDirectoryFolderName;
   DirectoryStep step;
-  switch (StartDirectoryStep<migrate::kBackupHeaderSize>(
+  switch (StartDirectoryStep<base::kBackupHeaderSize>(
       folder, migrate::kDirectoryFileName, migrate::kMigrationBackupName, DatabaseBackupValid,
       "database directory", &step, blockers)) {
     case StepStart::kNone:
@@ -159,13 +159,13 @@ std::optional<DirectoryStep> PlanDatabaseDirectory(const std::string& instanceDi
     return step;
   }
   switch (recognition.type) {
-    case migrate::DirectoryLayoutType::kCurrent:
+    case base::DirectoryLayoutType::kCurrent:
       step.action = "current";
       break;
-    case migrate::DirectoryLayoutType::kEmpty:
+    case base::DirectoryLayoutType::kEmpty:
       step.action = "rebuild empty";
       break;
-    case migrate::DirectoryLayoutType::kUnrecognised:
+    case base::DirectoryLayoutType::kUnrecognised:
       blockers->push_back("database directory " + step.path + ": layout not recognised");
       break;
     default:
@@ -178,10 +178,10 @@ std::optional<DirectoryStep> PlanDatabaseDirectory(const std::string& instanceDi
 
 std::optional<DirectoryStep> PlanNodeDirectory(const std::string& instanceDir,
                                                std::vector<std::string>* blockers) {
-  const std::string folder = instanceDir + "\\" + migrate::kNodeDirectoryFolderName;
+  const std::string folder = instanceDir + "\\" + base::kNodeDirectoryFolderName;
   DirectoryStep step;
-  switch (StartDirectoryStep<migrate::kNodeBackupHeaderSize>(
-      folder, migrate::kNodeDirectoryFileName, migrate::kNodeMigrationBackupName, NodeBackupValid,
+  switch (StartDirectoryStep<base::kNodeBackupHeaderSize>(
+      folder, base::kNodeDirectoryFileName, base::kNodeMigrationBackupName, NodeBackupValid,
       "node directory", &step, blockers)) {
     case StepStart::kNone:
       return std::nullopt;
@@ -191,24 +191,24 @@ std::optional<DirectoryStep> PlanNodeDirectory(const std::string& instanceDir,
       break;
   }
   migrate::NodeDirectoryComparison copies;
-  const std::string copy = folder + "\\" + migrate::kNodeDirectoryCopyName;
+  const std::string copy = folder + "\\" + base::kNodeDirectoryCopyName;
   if (migrate::CompareNodeDirectoryCopies(step.path.c_str(), copy.c_str(), &copies) ==
       migrate::MigrationResult{-101}) {
     blockers->push_back("node directory " + step.path + " and its copy " + copy + " differ");
   }
-  migrate::NodeDirectoryLayoutType type = migrate::NodeDirectoryLayoutType::kUnrecognised;
+  base::NodeDirectoryLayoutType type = base::NodeDirectoryLayoutType::kUnrecognised;
   if (migrate::RecogniseNodeDirectoryFile(step.path.c_str(), &type) != 0) {
     blockers->push_back("node directory " + step.path + " cannot be read");
     return step;
   }
   switch (type) {
-    case migrate::NodeDirectoryLayoutType::kCurrent:
+    case base::NodeDirectoryLayoutType::kCurrent:
       step.action = "current";
       break;
-    case migrate::NodeDirectoryLayoutType::kEmpty:
+    case base::NodeDirectoryLayoutType::kEmpty:
       step.action = "rebuild empty";
       break;
-    case migrate::NodeDirectoryLayoutType::kUnrecognised:
+    case base::NodeDirectoryLayoutType::kUnrecognised:
       blockers->push_back("node directory " + step.path + ": layout not recognised");
       break;
     default:
@@ -221,7 +221,7 @@ std::optional<DirectoryStep> PlanNodeDirectory(const std::string& instanceDir,
 // Reads a configuration block with the conversion's own reader; the conversion's code.
 int ReadConfiguration(const std::string& path, std::vector<unsigned char>* block,
                       uint16_t* version) {
-  block->assign(util::kDbmBlockSize, 0);
+  block->assign(base::kDbmBlockSize, 0);
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   if (!file) return upgrade::kDbmFileError;
   const int code = upgrade::ReadDbmConfiguration(*file, block->data(), version);

@@ -14,7 +14,7 @@ namespace {
 
 using migrate::kConfigField1164Offset;
 
-uint16_t Release(FileBytes bytes) { return util::LoadLE16(&bytes[migrate::kConfigReleaseOffset]); }
+uint16_t Release(FileBytes bytes) { return base::LoadLE16(&bytes[migrate::kConfigReleaseOffset]); }
 
 bool IsKnownRelease(uint16_t release) {
   return release == migrate::kConfigRelease0400 || release == migrate::kConfigRelease0500 ||
@@ -38,14 +38,14 @@ bool Recognises(const DecodedFile& file) {
   }
   const bool named = NameIs(file, {migrate::kDatabaseConfigurationName});
   if (bytes.size() == 4096 && !named) return false;
-  return named || Checksum(bytes) == util::LoadLE32(bytes.data());
+  return named || Checksum(bytes) == base::LoadLE32(bytes.data());
 }
 
 int Print(Invocation& invocation, const DecodedFile& file) {
   const FileBytes bytes(file.bytes);
   Problems problems;
   ShowRecord body;
-  const uint32_t stored = util::LoadLE32(bytes.data());
+  const uint32_t stored = base::LoadLE32(bytes.data());
   const uint32_t computed = Checksum(bytes);
   const uint16_t release = Release(bytes);
   body.Child("checksum", ShowRecord()
@@ -64,8 +64,8 @@ int Print(Invocation& invocation, const DecodedFile& file) {
                        std::to_string(needed));
   }
   if (Holds(bytes, migrate::kConfigCodePageOffset, 2)) {
-    const uint16_t territory = util::LoadLE16(&bytes[migrate::kConfigTerritoryOffset]);
-    const uint16_t codePage = util::LoadLE16(&bytes[migrate::kConfigCodePageOffset]);
+    const uint16_t territory = base::LoadLE16(&bytes[migrate::kConfigTerritoryOffset]);
+    const uint16_t codePage = base::LoadLE16(&bytes[migrate::kConfigCodePageOffset]);
     char codeSet[migrate::kCodeSetNameSize] = {};
     char territoryName[migrate::kTerritoryNameSize] = {};
     const bool codeSetKnown = migrate::CodePageToCodeSetName(codePage, codeSet) == 0;
@@ -76,17 +76,17 @@ int Print(Invocation& invocation, const DecodedFile& file) {
     body.Word("codeSetName", codeSetKnown ? codeSet : "(not in the code-set table)");
   }
   if (Holds(bytes, migrate::kConfigField884Offset, 4)) {
-    body.Number("field884", util::LoadLE32(&bytes[migrate::kConfigField884Offset]));
+    body.Number("field884", base::LoadLE32(&bytes[migrate::kConfigField884Offset]));
   }
   if (Holds(bytes, migrate::kConfigField888Offset, 2)) {
-    body.Number("field888", util::LoadLE16(&bytes[migrate::kConfigField888Offset]));
+    body.Number("field888", base::LoadLE16(&bytes[migrate::kConfigField888Offset]));
   }
   if (Holds(bytes, kConfigField1164Offset, 4)) {
-    body.Number("field1164", util::LoadLE32(&bytes[kConfigField1164Offset]));
+    body.Number("field1164", base::LoadLE32(&bytes[kConfigField1164Offset]));
   }
   // What the local check stores at offset 656 of the converted entry.
   if (!lateRelease || Holds(bytes, kConfigField1164Offset, 4)) {
-    body.Number("entryField656", lateRelease ? util::LoadLE32(&bytes[kConfigField1164Offset])
+    body.Number("entryField656", lateRelease ? base::LoadLE32(&bytes[kConfigField1164Offset])
                                              : migrate::kEntryInfoLengthDefault);
   }
   return FinishShow(invocation, file, "database-configuration",

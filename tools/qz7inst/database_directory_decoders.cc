@@ -18,7 +18,7 @@
 namespace qz7::cli {
 namespace {
 
-using migrate::DirectoryLayoutType;
+using base::DirectoryLayoutType;
 
 enum class Shown { kText, kChar, kByte, kU16, kU32, kHex16, kHex32 };
 
@@ -34,7 +34,7 @@ struct EntryField {
 constexpr EntryField kEntryFields[] = {
     {"name", migrate::kEntryCatalogNameOffset, migrate::kEntryNameSize, Shown::kText},
     {"databaseName", migrate::kEntryDatabaseNameOffset, migrate::kEntryNameSize, Shown::kText},
-    {"type", migrate::kEntryTypeOffset, 1, Shown::kChar},
+    {"type", base::kEntryTypeOffset, 1, Shown::kChar},
     {"subdirectory", migrate::kEntrySubdirectoryOffset, migrate::kEntryNameSize, Shown::kText},
     {"nodeName", migrate::kEntryAliasOffset, migrate::kEntryNameSize, Shown::kText},
     {"flag", migrate::kEntryFlagOffset, 1, Shown::kByte},
@@ -76,16 +76,16 @@ void AddField(ShowRecord& record, const char* name, Shown kind, const unsigned c
       record.Number(name, at[0]);
       break;
     case Shown::kU16:
-      record.Number(name, util::LoadLE16(at));
+      record.Number(name, base::LoadLE16(at));
       break;
     case Shown::kU32:
-      record.Number(name, util::LoadLE32(at));
+      record.Number(name, base::LoadLE32(at));
       break;
     case Shown::kHex16:
-      record.Hex(name, util::LoadLE16(at), 4);
+      record.Hex(name, base::LoadLE16(at), 4);
       break;
     case Shown::kHex32:
-      record.Hex(name, util::LoadLE32(at), 8);
+      record.Hex(name, base::LoadLE32(at), 8);
       break;
     default:
       break;
@@ -129,7 +129,7 @@ std::string LayoutName(DirectoryLayoutType type) {
     case DirectoryLayoutType::kUnrecognised:
       return "unrecognised";
     default:
-      return migrate::DirectoryLayoutName(type);
+      return base::DirectoryLayoutName(type);
   }
 }
 
@@ -140,12 +140,12 @@ bool IsEarlierLayout(DirectoryLayoutType type) {
 // The hash block's value and the buckets that hold an offset.
 ShowRecord DescribeHashBlock(FileBytes block, bool shortHeader) {
   ShowRecord record;
-  record.Number("value", util::LoadLE16(block.data()));
+  record.Number("value", base::LoadLE16(block.data()));
   // The short block has no two zero bytes after the value.
   const size_t first = shortHeader ? 2 : migrate::kHashBucketsOffset;
   std::vector<ShowRecord> buckets;
   for (size_t bucket = 0; bucket < migrate::kHashBucketCount; ++bucket) {
-    const uint32_t offset = util::LoadLE32(block.data() + first + 4 * bucket);
+    const uint32_t offset = base::LoadLE32(block.data() + first + 4 * bucket);
     if (offset != 0)
       buckets.push_back(ShowRecord().Number("bucket", bucket).Number("offset", offset));
   }
@@ -153,7 +153,7 @@ ShowRecord DescribeHashBlock(FileBytes block, bool shortHeader) {
   return record;
 }
 
-ShowRecord DescribeHeader(const migrate::DirectoryHeader& header) {
+ShowRecord DescribeHeader(const base::DirectoryHeader& header) {
   ShowRecord record;
   record.Text("signature", header.signature.c_str());
   record.Hex("releaseMarker", header.releaseMarker, 4);
@@ -199,11 +199,10 @@ ShowRecord DescribeDatabaseDirectory(FileBytes bytes, Problems* problems) {
   if (!shape.headerRead) {
     problems->push_back("truncated: " + std::to_string(bytes.size()) +
                         " bytes, a database directory header takes " +
-                        std::to_string(migrate::kLongHeaderSize));
+                        std::to_string(base::kLongHeaderSize));
     return record;
   }
-  const migrate::DirectoryHeader header =
-      migrate::DecodeDirectoryHeader(bytes.data(), shape.shortHeader);
+  const base::DirectoryHeader header = base::DecodeDirectoryHeader(bytes.data(), shape.shortHeader);
   record.Number("layoutType", static_cast<uint64_t>(shape.type));
   record.Word("layoutName", LayoutName(shape.type));
   record.Word("headerForm", shape.shortHeader ? "short (30 bytes)" : "long (32 bytes)");
@@ -224,9 +223,8 @@ ShowRecord DescribeDatabaseDirectory(FileBytes bytes, Problems* problems) {
     record.Word("intentionFile", "required");
     return record;
   }
-  const size_t headerSize =
-      shape.shortHeader ? migrate::kShortHeaderSize : migrate::kLongHeaderSize;
-  const size_t blockSize = shape.shortHeader ? migrate::kShortBlockSize : migrate::kLongBlockSize;
+  const size_t headerSize = shape.shortHeader ? base::kShortHeaderSize : base::kLongHeaderSize;
+  const size_t blockSize = shape.shortHeader ? base::kShortBlockSize : base::kLongBlockSize;
   if (Holds(bytes, headerSize, blockSize)) {
     record.Child("hashBlock",
                  DescribeHashBlock(bytes.subspan(headerSize, blockSize), shape.shortHeader));
@@ -241,8 +239,8 @@ ShowRecord DescribeDatabaseDirectory(FileBytes bytes, Problems* problems) {
   }
   if (IsEarlierLayout(shape.type)) {
     const bool required =
-        !entries.empty() && bytes[first + migrate::kEntryTypeOffset] ==
-                                static_cast<unsigned char>(migrate::kEntryTypeOwnDirectory);
+        !entries.empty() && bytes[first + base::kEntryTypeOffset] ==
+                                static_cast<unsigned char>(base::kEntryTypeOwnDirectory);
     record.Word("intentionFile", required ? "required" : "optional");
   }
   if (entries.size() < header.entryCount) {
@@ -254,12 +252,12 @@ ShowRecord DescribeDatabaseDirectory(FileBytes bytes, Problems* problems) {
   const size_t slotsAt = first + header.entryCount * shape.entrySize;
   std::vector<uint64_t> slots;
   for (size_t i = 0; i < header.slotCount && Holds(bytes, slotsAt + 2 * i, 2); ++i) {
-    slots.push_back(util::LoadLE16(bytes.data() + slotsAt + 2 * i));
+    slots.push_back(base::LoadLE16(bytes.data() + slotsAt + 2 * i));
   }
   record.Numbers("slots", std::move(slots));
-  const size_t closingAt = slotsAt + migrate::kSlotSize * header.slotCount;
-  if (Holds(bytes, closingAt, migrate::kClosingFieldSize)) {
-    const uint32_t closing = util::LoadLE32(bytes.data() + closingAt);
+  const size_t closingAt = slotsAt + base::kSlotSize * header.slotCount;
+  if (Holds(bytes, closingAt, base::kClosingFieldSize)) {
+    const uint32_t closing = base::LoadLE32(bytes.data() + closingAt);
     record.Number("closingValue", closing);
     record.Flag("closingMatchesHeader", closing == header.headerValue);
   }
@@ -292,7 +290,7 @@ ShowRecord DescribeIntentionFile(FileBytes bytes, Problems* problems) {
     }
     if (!Holds(bytes, at, width)) continue;
     if (field.number) {
-      record.Number(field.name, util::LoadLE16(bytes.data() + at));
+      record.Number(field.name, base::LoadLE16(bytes.data() + at));
     } else {
       record.Text(field.name, FieldText(bytes, at, width));
     }

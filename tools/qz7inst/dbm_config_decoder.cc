@@ -44,15 +44,15 @@ std::string ValueText(const unsigned char* block, const DbmField& field) {
   char buffer[64];
   switch (field.kind) {
     case DbmKind::kU16:
-      return std::to_string(util::LoadLE16(at));
+      return std::to_string(base::LoadLE16(at));
     case DbmKind::kS16:
-      return std::to_string(static_cast<int16_t>(util::LoadLE16(at)));
+      return std::to_string(static_cast<int16_t>(base::LoadLE16(at)));
     case DbmKind::kU32:
-      return std::to_string(util::LoadLE32(at));
+      return std::to_string(base::LoadLE32(at));
     case DbmKind::kS32:
-      return std::to_string(static_cast<int32_t>(util::LoadLE32(at)));
+      return std::to_string(static_cast<int32_t>(base::LoadLE32(at)));
     case DbmKind::kF32: {
-      const float value = util::LoadLEFloat(at);
+      const float value = base::LoadLEFloat(at);
       if (!std::isfinite(value)) return "nan/inf";
       std::snprintf(buffer, sizeof buffer, "%.9g", value);
       return buffer;
@@ -77,15 +77,15 @@ JsonValue ValueJson(const unsigned char* block, const DbmField& field) {
   const unsigned char* at = block + field.offset;
   switch (field.kind) {
     case DbmKind::kU16:
-      return JsonValue::Unsigned(util::LoadLE16(at));
+      return JsonValue::Unsigned(base::LoadLE16(at));
     case DbmKind::kS16:
-      return JsonValue::Signed(static_cast<int16_t>(util::LoadLE16(at)));
+      return JsonValue::Signed(static_cast<int16_t>(base::LoadLE16(at)));
     case DbmKind::kU32:
-      return JsonValue::Unsigned(util::LoadLE32(at));
+      return JsonValue::Unsigned(base::LoadLE32(at));
     case DbmKind::kS32:
-      return JsonValue::Signed(static_cast<int32_t>(util::LoadLE32(at)));
+      return JsonValue::Signed(static_cast<int32_t>(base::LoadLE32(at)));
     case DbmKind::kF32:
-      return JsonValue::Real(util::LoadLEFloat(at));
+      return JsonValue::Real(base::LoadLEFloat(at));
     case DbmKind::kText: {
       const char* text = reinterpret_cast<const char*>(at);
       return JsonValue::Text(std::string(text, strnlen(text, field.width)));
@@ -106,23 +106,23 @@ const char* NodeTypeName(uint16_t type) {
 }
 
 bool Recognises(const DecodedFile& file) {
-  if (file.bytes.size() != util::kDbmBlockSize) return false;
+  if (file.bytes.size() != base::kDbmBlockSize) return false;
   std::string lower = file.name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const unsigned char* block = file.bytes.data();
   return lower == "qz7systm" || upgrade::IsKnownDbmVersion(upgrade::DbmLayoutVersion(block)) ||
-         util::LoadLE32(block) == util::DbmBlockChecksum(block);
+         base::LoadLE32(block) == base::DbmBlockChecksum(block);
 }
 
 int Print(Invocation& invocation, const DecodedFile& file) {
   const unsigned char* block = file.bytes.data();
-  const uint32_t stored = util::LoadLE32(block);
-  const uint32_t computed = util::DbmBlockChecksum(block);
-  const uint16_t versionWord = util::LoadLE16(block + base::dbm::kVersionWord.offset);
+  const uint32_t stored = base::LoadLE32(block);
+  const uint32_t computed = base::DbmBlockChecksum(block);
+  const uint16_t versionWord = base::LoadLE16(block + base::dbm::kVersionWord.offset);
   const uint16_t version = upgrade::DbmLayoutVersion(block);
   const bool knownVersion = upgrade::IsKnownDbmVersion(version);
-  const uint16_t level = util::LoadLE16(block + base::dbm::kLevel.offset);
-  const uint16_t nodeType = util::LoadLE16(block + base::dbm::kNodeType.offset);
+  const uint16_t level = base::LoadLE16(block + base::dbm::kLevel.offset);
+  const uint16_t nodeType = base::LoadLE16(block + base::dbm::kNodeType.offset);
   FILE* out = invocation.out;
 
   if (invocation.json) {

@@ -89,9 +89,9 @@ void PrintDirectoryFiles(FILE* out, const std::string& profileDir,
       got = file->Read(head.data(), head.size());
       if (file->Seek(0, platform::kSeekEnd) == 0) size = static_cast<size_t>(file->Tell());
       file->Close();
-      const uint16_t marker = got >= 32 ? util::LoadLE16(head.data() + kind.markerOffset) : 0;
+      const uint16_t marker = got >= 32 ? base::LoadLE16(head.data() + kind.markerOffset) : 0;
       std::fprintf(out, "  %-36s %-18s %5zu bytes, %u entries, %s\n", path.c_str(), kind.label,
-                   size, got >= 32 ? util::LoadLE16(head.data() + kind.countOffset) : 0,
+                   size, got >= 32 ? base::LoadLE16(head.data() + kind.countOffset) : 0,
                    marker == kind.current ? "current layout" : "earlier layout");
     }
     for (const char* backup : {"\\SQLDBDIR\\SQLDDDIR.BAK", "\\SQLNODIR\\SQLNDDIR.BAK",
@@ -117,7 +117,7 @@ void PrintConfigFiles(FILE* out, const std::string& profileDir,
   std::fprintf(out, "\nconfiguration files:\n");
   for (int32_t i = 0; i < scan.records.count(); ++i) {
     std::string path = profileDir + "\\" + scan.records[i].name.c_str() + "\\qz7systm";
-    std::vector<unsigned char> block(util::kDbmBlockSize, 0);
+    std::vector<unsigned char> block(base::kDbmBlockSize, 0);
     size_t size = 0;
     if (platform::FileHandle file = platform::OpenFile(path.c_str(), "rb")) {
       size = file->Read(block.data(), block.size());
@@ -127,11 +127,11 @@ void PrintConfigFiles(FILE* out, const std::string& profileDir,
       std::fprintf(out, "  %-30s (missing)\n", path.c_str());
       continue;
     }
-    const bool checksumHolds = size == util::kDbmBlockSize &&
-                               util::LoadLE32(block.data()) == util::DbmBlockChecksum(block.data());
+    const bool checksumHolds = size == base::kDbmBlockSize &&
+                               base::LoadLE32(block.data()) == base::DbmBlockChecksum(block.data());
     std::fprintf(out, "  %-30s %zu bytes, layout 0x%03X, node type %u, checksum %s\n", path.c_str(),
-                 size, util::LoadLE16(block.data() + 16) & util::kDbmVersionMask,
-                 util::LoadLE16(block.data() + 40), checksumHolds ? "holds" : "WRONG");
+                 size, base::LoadLE16(block.data() + 16) & base::kDbmVersionMask,
+                 base::LoadLE16(block.data() + 40), checksumHolds ? "holds" : "WRONG");
   }
 }
 

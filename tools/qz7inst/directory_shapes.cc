@@ -11,24 +11,24 @@
 namespace qz7::cli {
 namespace {
 
-using migrate::DirectoryLayoutType;
-using migrate::NodeDirectoryLayoutType;
+using base::DirectoryLayoutType;
+using base::NodeDirectoryLayoutType;
 
 size_t EntrySizeOf(DirectoryLayoutType type, bool shortHeader) {
-  if (type == DirectoryLayoutType::kCurrent) return migrate::kCurrentEntrySize;
-  for (const migrate::DirectoryEntrySizes& sizes : migrate::kDirectoryEntrySizes) {
+  if (type == DirectoryLayoutType::kCurrent) return base::kCurrentEntrySize;
+  for (const base::DirectoryEntrySizes& sizes : base::kDirectoryEntrySizes) {
     if (sizes.type == type) return shortHeader ? sizes.shortHeader : sizes.longHeader;
   }
   return 0;
 }
 
 // Fills the entry size and the size the header's counts give for the type found.
-void CompleteShape(const migrate::DirectoryHeader& header, size_t fileSize,
+void CompleteShape(const base::DirectoryHeader& header, size_t fileSize,
                    DatabaseDirectoryShape* shape) {
   if (shape->type == DirectoryLayoutType::kUnrecognised) return;
   shape->entrySize = EntrySizeOf(shape->type, shape->shortHeader);
-  const size_t fixed = shape->shortHeader ? migrate::kShortFixedSize : migrate::kLongFixedSize;
-  shape->expectedSize = fixed + migrate::kSlotSize * header.slotCount +
+  const size_t fixed = shape->shortHeader ? base::kShortFixedSize : base::kLongFixedSize;
+  shape->expectedSize = fixed + base::kSlotSize * header.slotCount +
                         shape->entrySize * static_cast<size_t>(header.entryCount);
   shape->exact = fileSize == shape->expectedSize &&
                  (shape->type != DirectoryLayoutType::kEmpty || header.entryCount == 0);
@@ -61,37 +61,36 @@ bool IntentionFits(FileBytes bytes) {
 
 DatabaseDirectoryShape ShapeOfDatabaseDirectory(FileBytes bytes) {
   DatabaseDirectoryShape shape;
-  if (bytes.size() < migrate::kLongHeaderSize) return shape;
+  if (bytes.size() < base::kLongHeaderSize) return shape;
   shape.headerRead = true;
-  const migrate::DirectoryLayoutRecognition layout =
-      migrate::RecogniseDirectoryLayout(bytes.data(), static_cast<int64_t>(bytes.size()));
+  const base::DirectoryLayoutRecognition layout =
+      base::RecogniseDirectoryLayout(bytes.data(), static_cast<int64_t>(bytes.size()));
   shape.type = layout.type;
   shape.shortHeader = layout.shortHeader;
-  CompleteShape(migrate::DecodeDirectoryHeader(bytes.data(), false), bytes.size(), &shape);
+  CompleteShape(base::DecodeDirectoryHeader(bytes.data(), false), bytes.size(), &shape);
   return shape;
 }
 
 NodeDirectoryShape ShapeOfNodeDirectory(FileBytes bytes) {
   NodeDirectoryShape shape;
-  if (bytes.size() < migrate::kNodeHeaderSize) return shape;
+  if (bytes.size() < base::kNodeHeaderSize) return shape;
   shape.headerRead = true;
-  const uint16_t count = util::LoadLE16(bytes.data() + migrate::kNodeEntryCountOffset);
-  shape.type =
-      migrate::RecogniseNodeDirectoryLayout(bytes.data(), static_cast<int64_t>(bytes.size()));
+  const uint16_t count = base::LoadLE16(bytes.data() + base::kNodeEntryCountOffset);
+  shape.type = base::RecogniseNodeDirectoryLayout(bytes.data(), static_cast<int64_t>(bytes.size()));
   if (shape.type == NodeDirectoryLayoutType::kCurrent) {
-    shape.entrySize = migrate::kNodeEntrySize;
-  } else if (const migrate::NodeLayoutSpec* spec = migrate::FindNodeLayout(shape.type)) {
+    shape.entrySize = base::kNodeEntrySize;
+  } else if (const base::NodeLayoutSpec* spec = base::FindNodeLayout(shape.type)) {
     shape.entrySize = spec->entrySize;
   }
   if (shape.type == NodeDirectoryLayoutType::kUnrecognised) return shape;
-  shape.expectedSize = migrate::kNodeFrameSize + shape.entrySize * count;
+  shape.expectedSize = base::kNodeFrameSize + shape.entrySize * count;
   shape.exact = bytes.size() == shape.expectedSize &&
                 (shape.type != NodeDirectoryLayoutType::kEmpty || count == 0);
   return shape;
 }
 
 DirectoryLayoutType IntentionLayoutOfSize(size_t size) {
-  if (size == migrate::kIntentionFileSize) return DirectoryLayoutType::kCurrent;
+  if (size == base::kIntentionFileSize) return DirectoryLayoutType::kCurrent;
   for (DirectoryLayoutType layout : {DirectoryLayoutType::kLayout2, DirectoryLayoutType::kLayout3,
                                      DirectoryLayoutType::kLayout4}) {
     if (migrate::OldIntentionSize(layout) == size) return layout;
@@ -101,7 +100,7 @@ DirectoryLayoutType IntentionLayoutOfSize(size_t size) {
 
 bool DcsDirectoryFits(FileBytes bytes) {
   if (bytes.size() < kDcsDirectoryHeaderSize) return false;
-  const size_t count = util::LoadLE16(bytes.data() + migrate::kDcsRuleDcsCountOffset);
+  const size_t count = base::LoadLE16(bytes.data() + migrate::kDcsRuleDcsCountOffset);
   return bytes.size() == kDcsDirectoryHeaderSize + count * migrate::kDcsRuleDcsEntrySize;
 }
 
@@ -110,9 +109,9 @@ DirectoryKind ClassifyDirectoryFile(const DecodedFile& file) {
   const DatabaseDirectoryShape database = ShapeOfDatabaseDirectory(bytes);
   const NodeDirectoryShape node = ShapeOfNodeDirectory(bytes);
   const bool databaseSignature = database.type == DirectoryLayoutType::kCurrent &&
-                                 FieldText(bytes, 0, 18) == migrate::kCurrentDirectorySignature;
-  const bool nodeSignature = node.headerRead && FieldText(bytes, 0, migrate::kNodeSignatureWidth) ==
-                                                    migrate::kNodeCurrentSignature;
+                                 FieldText(bytes, 0, 18) == base::kCurrentDirectorySignature;
+  const bool nodeSignature = node.headerRead && FieldText(bytes, 0, base::kNodeSignatureWidth) ==
+                                                    base::kNodeCurrentSignature;
   // An empty DCS directory is a bare 24-byte header; only its name tells it.
   const bool dcsFits = DcsDirectoryFits(bytes) &&
                        (bytes.size() > kDcsDirectoryHeaderSize || NameIs(file, {"SQLGWDIR"}));

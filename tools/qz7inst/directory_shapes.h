@@ -19,7 +19,7 @@ namespace qz7::cli {
 
 struct DatabaseDirectoryShape {
   bool headerRead = false;  // the file holds the 32 bytes the recognition reads
-  migrate::DirectoryLayoutType type = migrate::DirectoryLayoutType::kUnrecognised;
+  base::DirectoryLayoutType type = base::DirectoryLayoutType::kUnrecognised;
   bool shortHeader = false;
   size_t entrySize = 0;     // of types 1 to 4 and 97
   size_t expectedSize = 0;  // what the header's counts give for that type and form
@@ -33,7 +33,7 @@ DatabaseDirectoryShape ShapeOfDatabaseDirectory(FileBytes bytes);
 
 struct NodeDirectoryShape {
   bool headerRead = false;  // the 28-byte header is there
-  migrate::NodeDirectoryLayoutType type = migrate::NodeDirectoryLayoutType::kUnrecognised;
+  base::NodeDirectoryLayoutType type = base::NodeDirectoryLayoutType::kUnrecognised;
   size_t entrySize = 0;
   size_t expectedSize = 0;
   bool exact = false;
@@ -44,7 +44,7 @@ NodeDirectoryShape ShapeOfNodeDirectory(FileBytes bytes);
 
 // The layout whose intention file has this size: 540 the current one (97), 37 layout 2 (and
 // layout 1, which writes the same record), 523 layout 3, 534 layout 4; else kUnrecognised.
-migrate::DirectoryLayoutType IntentionLayoutOfSize(size_t size);
+base::DirectoryLayoutType IntentionLayoutOfSize(size_t size);
 // The intention file's fields, by the offsets of the current file (value, name, two paths,
 // extra), and how each earlier layout holds them.
 struct IntentionField {

@@ -34,7 +34,7 @@ int Print(Invocation& invocation, const DecodedFile& file) {
                        std::to_string(kHeaderSize));
     body.Flag("usedByDiscovery", false);
   } else {
-    const uint32_t count = util::LoadLE32(bytes.data() + kCountOffset);
+    const uint32_t count = base::LoadLE32(bytes.data() + kCountOffset);
     std::vector<std::string> names;
     for (size_t offset = kHeaderSize; names.size() < count && Holds(bytes, offset, kEntrySize);
          offset += kEntrySize) {

@@ -66,10 +66,10 @@ uint16_t ConfigLayout(const std::string& directory) {
   const std::string path = directory + "\\" + entry::kConfigFileName;
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   if (!file) return 0;
-  std::vector<unsigned char> block(util::kDbmBlockSize, 0);
+  std::vector<unsigned char> block(base::kDbmBlockSize, 0);
   const size_t got = file->Read(block.data(), block.size());
   file->Close();
-  return got >= util::kDbmVersionOffset + 2 ? upgrade::DbmLayoutVersion(block.data()) : 0;
+  return got >= base::kDbmVersionOffset + 2 ? upgrade::DbmLayoutVersion(block.data()) : 0;
 }
 
 std::string Role(const entry::ExistingInstanceScan& scan, int32_t index) {

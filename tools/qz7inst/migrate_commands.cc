@@ -46,7 +46,7 @@ int RunMigrateNodeDirectory(Invocation& invocation) {
   }
   const std::string& instanceDir = invocation.args[0];
   const int result = migrate::MigrateNodeDirectory(instanceDir.c_str());
-  PointAtErrorFile(invocation, result, instanceDir, migrate::kNodeMigrationErrorFileName);
+  PointAtErrorFile(invocation, result, instanceDir, base::kNodeMigrationErrorFileName);
   return FinishWithResult(invocation, result);
 }
 

@@ -13,11 +13,11 @@
 namespace qz7::cli {
 namespace {
 
-using migrate::NodeDirectoryLayoutType;
+using base::NodeDirectoryLayoutType;
 
 std::string LayoutName(NodeDirectoryLayoutType type) {
   if (type == NodeDirectoryLayoutType::kCurrent) return "current";
-  const migrate::NodeLayoutSpec* layout = migrate::FindNodeLayout(type);
+  const base::NodeLayoutSpec* layout = base::FindNodeLayout(type);
   return layout != nullptr ? layout->backupName : "unrecognised";
 }
 
@@ -46,7 +46,7 @@ ShowRecord DescribeEntry(NodeDirectoryLayoutType type, FileBytes entry, size_t f
         if (Holds(entry, at, 1)) record.Number(FieldName(field), entry[at]);
         break;
       case migrate::NodeFieldKind::kU16:
-        if (Holds(entry, at, 2)) record.Number(FieldName(field), util::LoadLE16(&entry[at]));
+        if (Holds(entry, at, 2)) record.Number(FieldName(field), base::LoadLE16(&entry[at]));
         break;
     }
   }
@@ -70,7 +70,7 @@ bool RecognisesDcsDirectory(const DecodedFile& file) {
 
 int PrintDcsDirectory(Invocation& invocation, const DecodedFile& file) {
   const FileBytes bytes(file.bytes);
-  const size_t count = util::LoadLE16(bytes.data() + migrate::kDcsRuleDcsCountOffset);
+  const size_t count = base::LoadLE16(bytes.data() + migrate::kDcsRuleDcsCountOffset);
   ShowRecord body;
   body.Number("entryCount", count);
   std::vector<ShowRecord> entries;
@@ -101,20 +101,20 @@ ShowRecord DescribeNodeDirectory(FileBytes bytes, Problems* problems) {
   if (!shape.headerRead) {
     problems->push_back("truncated: " + std::to_string(bytes.size()) +
                         " bytes, a node directory header takes " +
-                        std::to_string(migrate::kNodeHeaderSize));
+                        std::to_string(base::kNodeHeaderSize));
     return record;
   }
-  const uint16_t count = util::LoadLE16(bytes.data() + migrate::kNodeEntryCountOffset);
-  const uint32_t headerValue = util::LoadLE32(bytes.data() + migrate::kNodeHeaderValueOffset);
+  const uint16_t count = base::LoadLE16(bytes.data() + base::kNodeEntryCountOffset);
+  const uint32_t headerValue = base::LoadLE32(bytes.data() + base::kNodeHeaderValueOffset);
   record.Number("layoutType", static_cast<uint64_t>(shape.type));
   record.Word("layoutName", LayoutName(shape.type));
   record.Child("header", ShowRecord()
-                             .Text("signature", FieldText(bytes, migrate::kNodeSignatureOffset,
-                                                          migrate::kNodeSignatureWidth))
+                             .Text("signature", FieldText(bytes, base::kNodeSignatureOffset,
+                                                          base::kNodeSignatureWidth))
                              .Number("entryCount", count)
                              .Number("headerValue", headerValue)
                              .Hex("releaseMarker",
-                                  util::LoadLE16(bytes.data() + migrate::kNodeReleaseOffset), 4));
+                                  base::LoadLE16(bytes.data() + base::kNodeReleaseOffset), 4));
   if (shape.type == NodeDirectoryLayoutType::kUnrecognised) {
     problems->push_back("no layout fits " + std::to_string(bytes.size()) + " bytes with " +
                         std::to_string(count) + " entries (the migration finds it unrecognizable)");
@@ -130,7 +130,7 @@ ShowRecord DescribeNodeDirectory(FileBytes bytes, Problems* problems) {
   record.Number("entrySize", shape.entrySize);
   std::vector<ShowRecord> entries;
   for (size_t i = 0; i < count; ++i) {
-    const size_t offset = migrate::kNodeHeaderSize + i * shape.entrySize;
+    const size_t offset = base::kNodeHeaderSize + i * shape.entrySize;
     if (!Holds(bytes, offset, shape.entrySize)) break;
     entries.push_back(DescribeEntry(shape.type, bytes.subspan(offset, shape.entrySize), offset));
   }
@@ -139,9 +139,9 @@ ShowRecord DescribeNodeDirectory(FileBytes bytes, Problems* problems) {
                         " entries are in the file");
   }
   record.Children("entries", std::move(entries));
-  const size_t closingAt = migrate::kNodeHeaderSize + count * shape.entrySize;
-  if (Holds(bytes, closingAt, migrate::kNodeClosingSize)) {
-    const uint32_t closing = util::LoadLE32(bytes.data() + closingAt);
+  const size_t closingAt = base::kNodeHeaderSize + count * shape.entrySize;
+  if (Holds(bytes, closingAt, base::kNodeClosingSize)) {
+    const uint32_t closing = base::LoadLE32(bytes.data() + closingAt);
     record.Number("closingValue", closing);
     record.Flag("closingMatchesHeader", closing == headerValue);
   }

@@ -18,7 +18,7 @@ int ReadOnlyHost::PRegProfilePE(int op, char* text, int node) {
   }
   // What pointing would answer: the directory must be given and exist.
   if (text == nullptr || node != -1) return host::kBadArgument;
-  const std::string directory = util::StripQuotes(text);
+  const std::string directory = base::StripQuotes(text);
   if (directory.empty()) return host::kBadArgument;
   platform::FileStatus status;
   if (platform::GetFileStatus(directory.c_str(), &status) != 0 || !status.isDirectory) {

@@ -46,12 +46,6 @@ bool Succeeded(BOOL ok) {
 }  // namespace
 
 ScHandle OpenSCManagerA(const char* machineName, const char* databaseName, uint32_t access) {
-  // Wine's service manager loses track of the services a process opened once that process
-  // has closed its last manager handle: they stay registered (CreateService says 1073) but
-  // cannot be opened (1060) or deleted. One connection held for the life of the process
-  // keeps them; on Windows it is one idle handle.
-  static const SC_HANDLE kKeptConnection = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  static_cast<void>(kKeptConnection);
   return Wrap(::OpenSCManagerA(machineName, databaseName, access));
 }
 
