@@ -406,12 +406,16 @@ TEST_F(DirectoryMigrationCrashTest, AStoppedOrFailingFileOperationNeverLosesTheO
                                          {kStartingPoints[1], false},
                                          {kStartingPoints[0], true},
                                          {kStartingPoints[1], true}}) {
+#if defined(_WIN32)
+    if (powerLoss) continue;  // these rounds only stop runs, each in a forked child
+#endif
     SCOPED_TRACE(std::string(start.name) + (powerLoss ? ", power cut" : ", killed"));
     const uint64_t operations = ReferenceRun(start.interrupted);
     ASSERT_GE(operations, 50u);
     int checkFailures = 0;
     for (uint64_t n = 1; n <= operations; ++n) {
       SCOPED_TRACE("file operation " + std::to_string(n));
+#if !defined(_WIN32)
       Prepare(start.interrupted);
       ASSERT_TRUE(StoppedAt(
           n, [&] { Migrate(); }, powerLoss));
@@ -419,6 +423,7 @@ TEST_F(DirectoryMigrationCrashTest, AStoppedOrFailingFileOperationNeverLosesTheO
       EXPECT_EQ(Migrate(), 0);
       EXPECT_TRUE(State() == reference_);
       if (powerLoss) continue;  // the failing runs are the same in both rounds
+#endif
 
       Prepare(start.interrupted);
       platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});

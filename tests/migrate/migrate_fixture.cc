@@ -1,7 +1,9 @@
 #include "tests/migrate/migrate_fixture.h"
 
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -41,6 +43,7 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
                                        << " were wanted, the first difference at " << at;
 }
 
+#if !defined(_WIN32)
 bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
   constexpr int kCrashExitCode = 86;
   const pid_t child = fork();
@@ -56,10 +59,13 @@ bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
   return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
          WEXITSTATUS(status) == kCrashExitCode;
 }
+#endif
 
 void MachineTest::SetUp() {
+#if !defined(_WIN32)
   syscalls_.table().fsync = [](int) { return 0; };
   syscalls_.table().syncfs = [](int) { return 0; };
+#endif
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
 }

@@ -344,7 +344,12 @@ class NodeMigrationFaults : public NodeDirectoryTest {
 // uninterrupted, leaves exactly what a run without the fault leaves.
 TEST_F(NodeMigrationFaults, StoppedOrFailingAtEveryFileOperation) {
   enum Round { kKilled, kPowerCut, kFailing };
-  for (const Round round : {kKilled, kPowerCut, kFailing}) {
+#if !defined(_WIN32)
+  const Round rounds[] = {kKilled, kPowerCut, kFailing};
+#else
+  const Round rounds[] = {kFailing};  // the stopped rounds end a forked child
+#endif
+  for (const Round round : rounds) {
     // The failing runs go without the DCS directory: a failed read of it changes the result.
     const bool withDcs = round != kFailing;
     const uint64_t operations = ReferenceRun(withDcs);
@@ -358,8 +363,10 @@ TEST_F(NodeMigrationFaults, StoppedOrFailingAtEveryFileOperation) {
                    " at file operation " + std::to_string(n));
       Prepare(withDcs);
       if (round != kFailing) {
+#if !defined(_WIN32)
         ASSERT_TRUE(StoppedAt(
             n, [] { MigrateNodeDirectory(kInstance); }, round == kPowerCut));
+#endif
       } else {
         platform::SetFaultPlan({.triggerAt = n, .error = error});
         ::testing::internal::CaptureStdout();  // the notice when the error file fails
