@@ -54,21 +54,6 @@ class RegistryTest : public MachineFixture {
     RegCloseKey(key);
     return {error, data};
   }
-  std::vector<std::string> SubKeys(const char* path) {
-    std::vector<std::string> names;
-    RegKey key = nullptr;
-    if (RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &key) != 0) return names;
-    char name[256];
-    uint32_t length = sizeof name;
-    long error = 0;
-    for (uint32_t i = 0; (error = RegEnumKeyExA(key, i, name, &length)) == 0; ++i) {
-      names.emplace_back(name, length);
-      length = sizeof name;
-    }
-    EXPECT_EQ(error, 259);  // no more items
-    RegCloseKey(key);
-    return names;
-  }
 };
 
 TEST_F(RegistryTest, ValuesSurviveReopenWithTypeAndBytes) {
