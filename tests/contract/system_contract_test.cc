@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/win_error.h"
+#include "testkit/child_run.h"
 #include "testkit/host_os.h"
 #include "tests/contract/private_drive.h"
 
@@ -281,7 +282,7 @@ TEST_F(ServiceContractTest, AServiceDeletedThroughOneManagerCanBeRegisteredThrou
 
 // ---- Processes ---------------------------------------------------------------------------
 
-// The contract's child program (child_program.c) copied onto the private drive.
+// The tests' child program (tests/helpers/test_helper_main.cc) copied onto the private drive.
 class ProcessContractTest : public PrivateDriveTest {
  protected:
   void SetUp() override {
@@ -296,35 +297,11 @@ class ProcessContractTest : public PrivateDriveTest {
     std::filesystem::permissions(*host, std::filesystem::perms::owner_all, error);
 #endif
   }
-  struct Outcome {
-    uint32_t error = 0;  // of a program that did not start
-    uint32_t exitCode = 0xDEAD;
-    std::string output;
-  };
-  // Runs program (a name on the drive) with commandLine to its end, its output through a pipe.
-  Outcome Run(const std::string& commandLine, const std::string& program = "child.exe") {
-    Outcome outcome;
-    PipeHandle readEnd = nullptr, writeEnd = nullptr;
-    EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd));
-    StartupInfo startup;
-    startup.stdOutput = writeEnd;
-    ProcessHandle process = nullptr;
-    if (!CreateProcessA(At(program).c_str(), commandLine.c_str(), At("").c_str(), startup,
-                        &process)) {
-      outcome.error = GetLastError();
-    }
-    EXPECT_TRUE(ClosePipeHandle(writeEnd));
-    if (outcome.error == 0) {
-      EXPECT_EQ(WaitForSingleObject(process, 60000), kWaitObject0);
-      EXPECT_TRUE(GetExitCodeProcess(process, &outcome.exitCode));
-      char chunk[4096];
-      for (uint32_t got = 0; ReadFile(readEnd, chunk, sizeof chunk, &got) && got > 0;) {
-        outcome.output.append(chunk, got);
-      }
-      EXPECT_TRUE(CloseProcessHandle(process));
-    }
-    EXPECT_TRUE(ClosePipeHandle(readEnd));
-    return outcome;
+  // Runs program (a name on the drive) with commandLine to its end, in the drive's root.
+  testkit::ChildRun Run(const std::string& commandLine, const std::string& program = "child.exe") {
+    testkit::ChildRun run = testkit::RunChild(At(program), commandLine, At("").c_str());
+    EXPECT_EQ(run.failedSteps, "") << commandLine;
+    return run;
   }
 
   std::string program_;
@@ -338,22 +315,22 @@ TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
     const char* commandLine;
     const char* seen;  // one argument a line
   } rows[] = {
-      {"blanks_separate", "child.exe args a  b", "a\nb\n"},
-      {"quotes_group", "child.exe args \"a b\" c", "a b\nc\n"},
-      {"backslashes_before_a_quote_halve", "child.exe args a\\\\\"b c\"", "a\\b c\n"},
-      {"odd_backslashes_keep_the_quote", "child.exe args a\\\"b", "a\"b\n"},
-      {"other_backslashes_are_literal", "child.exe args C:\\QZ7\\BIN\\", "C:\\QZ7\\BIN\\\n"},
-      {"empty_quotes_are_an_argument", "child.exe args \"\" x", "\nx\n"},
-      {"tab_separates", "child.exe args a\tb", "a\nb\n"},
-      {"doubled_quote_inside_quotes", "child.exe args \"c\"\"d\"", "c\"d\n"},
-      {"quotes_join_pieces", "child.exe args a\"b c\"d", "ab cd\n"},
-      {"quoted_program_with_a_blank", "\"Q:\\A DIR\\child.exe\" args x", "x\n"},
-      {"program_backslashes_are_literal", "Q:\\DIR\\\\child.exe args x", "x\n"},
+      {"blanks_separate", "child.exe --args a  b", "a\nb\n"},
+      {"quotes_group", "child.exe --args \"a b\" c", "a b\nc\n"},
+      {"backslashes_before_a_quote_halve", "child.exe --args a\\\\\"b c\"", "a\\b c\n"},
+      {"odd_backslashes_keep_the_quote", "child.exe --args a\\\"b", "a\"b\n"},
+      {"other_backslashes_are_literal", "child.exe --args C:\\QZ7\\BIN\\", "C:\\QZ7\\BIN\\\n"},
+      {"empty_quotes_are_an_argument", "child.exe --args \"\" x", "\nx\n"},
+      {"tab_separates", "child.exe --args a\tb", "a\nb\n"},
+      {"doubled_quote_inside_quotes", "child.exe --args \"c\"\"d\"", "c\"d\n"},
+      {"quotes_join_pieces", "child.exe --args a\"b c\"d", "ab cd\n"},
+      {"quoted_program_with_a_blank", "\"Q:\\A DIR\\child.exe\" --args x", "x\n"},
+      {"program_backslashes_are_literal", "Q:\\DIR\\\\child.exe --args x", "x\n"},
   };
   for (const Row& row : rows) {
-    Outcome outcome = Run(row.commandLine);
+    testkit::ChildRun outcome = Run(row.commandLine);
     EXPECT_EQ(outcome.exitCode, 0u) << row.name;
-    EXPECT_EQ(outcome.output, row.seen) << row.name;
+    EXPECT_EQ(outcome.output, std::string("--args\n") + row.seen) << row.name;
   }
 }
 
@@ -373,10 +350,10 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
     size_t outputSize;
     const char* posixDiffers = nullptr;
   } rows[] = {
-      {"exit_code", "child.exe", "exit 255", 0, 255, 0},
+      {"exit_code", "child.exe", "--exit 255", 0, 255, 0},
       // More than a pipe holds: the wait drains it, so the child is never left blocked.
-      {"output_beyond_the_pipe", "child.exe", "write 300000 exit 3", 0, 3, 300000},
-      {"exit_code_beyond_one_byte", "child.exe", "exit 1000", 0, 1000, 0,
+      {"output_beyond_the_pipe", "child.exe", "--stdout 300000 --exit 3", 0, 3, 300000},
+      {"exit_code_beyond_one_byte", "child.exe", "--exit 1000", 0, 1000, 0,
        "a POSIX exit status keeps only its low 8 bits (1000 comes back as 232)"},
       {"missing_program", "none.exe", "", kErrorFileNotFound, 0xDEAD, 0},
       {"file_that_is_not_a_program", "text.exe", "", kErrorBadExeFormat, 0xDEAD, 0,
@@ -386,7 +363,8 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
 #if !defined(_WIN32)
     if (row.posixDiffers != nullptr) continue;
 #endif
-    const Outcome outcome = Run(std::string(row.program) + " " + row.arguments, row.program);
+    const testkit::ChildRun outcome =
+        Run(std::string(row.program) + " " + row.arguments, row.program);
     EXPECT_EQ(outcome.error, row.error) << row.name;
     EXPECT_EQ(outcome.exitCode, row.exitCode) << row.name;
     EXPECT_EQ(outcome.output.size(), row.outputSize) << row.name;
@@ -395,7 +373,8 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
 
 TEST_F(ProcessContractTest, AWaitThatEndsBeforeTheChildReportsATimeout) {
   ProcessHandle process = nullptr;
-  ASSERT_TRUE(CreateProcessA(program_.c_str(), "child.exe sleep 400", At("").c_str(), {}, &process))
+  ASSERT_TRUE(
+      CreateProcessA(program_.c_str(), "child.exe --sleep 400", At("").c_str(), {}, &process))
       << GetLastError();
   uint32_t exitCode = 0;
   EXPECT_EQ(WaitForSingleObject(process, 0), kWaitTimeout);
