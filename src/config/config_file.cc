@@ -83,10 +83,10 @@ bool CommitConfigFile(const char* path, ConfigFileImage& image) {
 
   switch (ReplaceThroughNewFile(path, image)) {
     case Staging::kReplaced:
-      // The new content is in place, which is what the result tells; the sync of its name is
-      // what keeps it there through a power cut, and cannot undo it when it fails.
-      static_cast<void>(util::SyncFolderOf(path));
-      return true;
+      // The commit is done only once its new name is on the disk: the caller relies on the
+      // file from then on, and a power cut before the sync of the folder may bring the old
+      // content back. A failed sync is a failed commit, whatever the file holds for now.
+      return util::SyncFolderOf(path);
     case Staging::kFailed:
       return false;
     case Staging::kUnavailable:

@@ -18,9 +18,10 @@ namespace qz7::config {
 // The new content is first written completely to a fresh numbered file in the same folder,
 // which then replaces the file at path in one step, so that path holds the old or the new
 // content at every moment. The numbered file is synced before the replacement and the
-// folder after it, so that the result tells what path holds, also after a power cut: a failing
-// sync of the numbered file fails the call before path changes; a failing sync of the folder
-// comes after the change, cannot undo it and leaves the result true. When the writing or the
+// folder after it, so that a true result means the new content stays, also through a power
+// cut: a failing sync of the numbered file fails the call before path changes; a failing sync
+// of the folder comes after the change and fails the call too, with path holding the new
+// content for now but not known to keep it through a power cut. When the writing or the
 // replacement fails, the numbered file is removed and the old file stays at path as it was.
 // Only when no numbered file can be made in the folder (no free name, no right to create one,
 // or a drive-relative path) is the file rewritten in place (and synced), which a failing write

@@ -239,9 +239,10 @@ std::string AdminServerName(const SetupContext& context) {
 }
 
 // Step 11: every defined instance gets the new configuration and directory layouts, except
-// one whose move is incomplete (counted as a failure).
+// one whose move is incomplete, or one that the run could not make partitioned as asked
+// (counted as failures: a later run upgrades them).
 int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& steps,
-                                const std::vector<std::string>& notMoved) {
+                                const std::vector<std::string>& notUpgraded) {
   const std::string adminName = AdminServerName(context);
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
@@ -251,7 +252,7 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
     const std::string instanceDir = Below(context.targetProfileDir, name);
     if (!util::IsDirectory(instanceDir.c_str())) continue;
     bool moved = true;
-    for (const std::string& other : notMoved)
+    for (const std::string& other : notUpgraded)
       moved &= !platform::NamesEqualIgnoreCase(name, other.c_str());
     if (!moved) {
       result = kSetupStepFailed;
@@ -262,10 +263,17 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
       templateFile = context.adminMarkerFile.c_str();
     } else if (!context.partitionedMarkerFile.empty()) {
       char owner[kProfileNameSize] = {};
-      if (host::Host().PRegValuePE(host::kValueRead, host::kVarInstanceOwner, nullptr, owner,
-                                   sizeof owner, name, host::kAnyNode) == 0 &&
-          owner[0] != '\0') {
+      const int read = host::Host().PRegValuePE(host::kValueRead, host::kVarInstanceOwner, nullptr,
+                                                owner, sizeof owner, name, host::kAnyNode);
+      if (read == 0 && owner[0] != '\0') {
         templateFile = context.partitionedMarkerFile.c_str();
+      } else if (read != 0 && read != host::kNotFound) {
+        // Whether the instance is partitioned is not known: converted into the wrong
+        // template, a partitioned instance would lose its kind and values. It is left for a
+        // later run.
+        upgrade::ReportInstanceNotUpgraded(messages, instanceDir.c_str(), read);
+        result = kSetupStepFailed;
+        continue;
       }
     }
     ReportSetupProgress(SetupStage::kUpgrade, name, true);
@@ -296,10 +304,10 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     const bool scanned = context.existingScan != nullptr;
     if (scanned) DropUnwantedAdminServer(context);
     if (scanned && context.partitionedMarkerFile.empty()) DeregisterServices(context);
-    std::vector<std::string> notMoved;
+    std::vector<std::string> notUpgraded;
     if (scanned &&
         std::strcmp(context.currentProfileDir.c_str(), context.targetProfileDir.c_str()) != 0) {
-      notMoved = MoveInstanceDirectories(context);
+      notUpgraded = MoveInstanceDirectories(context);
     }
     if (scanned && context.existingScan->priorRelease == kPriorReleaseIndexFile) {
       fail(MigrateDriveDatabaseDirectories(context, steps));
@@ -310,6 +318,14 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       const int created = steps.createOrUpdate(context, i, i == context.adminIndex);
       ReportSetupProgress(SetupStage::kCreateOrUpdate, name, false, created);
       fail(created);
+      // An instance that could not be made partitioned as asked is not upgraded into the
+      // ordinary template either: the run that makes it partitioned converts its file from
+      // what it is now, and values the ordinary conversion normalises would not come back.
+      const InstanceRecord& record = context.records[i];
+      if (created != 0 && record.nodeType == kNodeTypePartitioned && !record.ownedElsewhere &&
+          i != context.adminIndex) {
+        notUpgraded.push_back(name);
+      }
     }
     if (context.defaultIndex >= 0) {
       WriteGlobalVariable(host::kVarDefaultInstance,
@@ -322,7 +338,7 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
         !RemoveInstanceIndexFile(context)) {
       result = kSetupStepFailed;
     }
-    fail(UpgradeDefinedInstances(context, steps, notMoved));
+    fail(UpgradeDefinedInstances(context, steps, notUpgraded));
     // An instance that could not even be listed was not set up.
     if (context.listGrowthFailed) result = kSetupStepFailed;
     // What the call changed is on the disk before it reports success.

@@ -45,9 +45,10 @@ constexpr const char* kVarNameInstanceProfile = "QZ7INSTPROF";
 // for a number this runtime does not know.
 const char* ProfileVariableName(int number);
 
-// Result codes of the stand-in runtime. The calling code relies only on 0 versus non-zero, and
-// on kEndOfList for the instance-profile enumeration; the distinct codes are for people and
-// tests reading a failure.
+// Result codes of the stand-in runtime. The calling code relies only on 0 versus non-zero, on
+// kEndOfList for the instance-profile enumeration, and on kNotFound for a variable that is not
+// set (the upgrade tells an instance's unset owner from one it could not read); the other
+// codes are for people and tests reading a failure.
 constexpr int kEndOfList = -5;       // PRegProfile: no more instance profiles (also ends ops 1/2
                                      // of PRegProfilePE)
 constexpr int kNotFound = -1032;     // variable, profile, instance, service or share not defined;

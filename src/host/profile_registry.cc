@@ -26,11 +26,17 @@ int LevelKey(ProfileLevel level, const std::string& instance, std::string* path)
     case ProfileLevel::kGlobal:
       *path = kGlobalProfileKey;
       return 0;
-    case ProfileLevel::kInstance:
+    case ProfileLevel::kInstance: {
       if (!IsValidProfileName(instance)) return kBadArgument;
-      if (!IsInstanceDefined(instance)) return kNotFound;
+      // An instance key that cannot be opened for another reason than its absence is not
+      // taken for an undefined instance: the caller tells "not set" from "not known".
+      ScopedKey key;
+      const long status = OpenKey(InstanceProfileKey(instance), p::kKeyQueryValue, &key);
+      if (status == kMissing) return kNotFound;
+      if (status != p::kErrorSuccess) return kRegistryUnreachable;
       *path = InstanceProfileKey(instance);
       return 0;
+    }
   }
   return kBadArgument;
 }

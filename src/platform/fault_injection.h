@@ -43,8 +43,7 @@ const char* OperationKindName(OperationKind kind);
 
 constexpr uint32_t KindBit(OperationKind kind) { return 1u << static_cast<int>(kind); }
 constexpr uint32_t kAllOperationKinds = (1u << kOperationKindCount) - 1;
-// The kinds a plan numbers unless told otherwise: what the seam counted before it covered
-// the registry, services, processes and the environment.
+// The file kinds, for a plan that is to number only what touches files.
 constexpr uint32_t kFileOperationKinds = KindBit(OperationKind::kFile) |
                                          KindBit(OperationKind::kStream) |
                                          KindBit(OperationKind::kFolder);
@@ -56,7 +55,7 @@ struct FaultPlan {
   bool repeat = false;     // keep failing every operation from triggerAt on
   int crashExitCode = 86;  // the exit status a crash or a power cut leaves
   bool powerLoss = false;  // end the process as a power cut (see above) instead of failing
-  uint32_t kinds = kFileOperationKinds;  // KindBit mask: only these are numbered for triggerAt
+  uint32_t kinds = kAllOperationKinds;  // KindBit mask: only these are numbered for triggerAt
 };
 
 // Installs the plan and resets every count. A power-cut plan also starts durability tracking.
@@ -70,8 +69,8 @@ struct OperationCounts {
 };
 // Operations counted since the last SetFaultPlan/ClearFaultPlan/ResetFileOperationCount.
 OperationCounts CurrentOperationCounts();
-// The counted operations of the file kinds (file, stream, folder): the numbers a default plan
-// uses. CurrentOperationCounts().Total() has every kind.
+// The counted operations of the file kinds (file, stream, folder): the numbers a plan of
+// kFileOperationKinds uses. A default plan numbers every kind: CurrentOperationCounts().Total().
 uint64_t FileOperationCount();
 void ResetFileOperationCount();
 

@@ -154,13 +154,14 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
       {kMsgInstanceToolNotRun, exists ? kMsgInstanceUpdateFailed : kMsgInstanceCreateFailed});
 }
 
+// Creates the instance through the host services, partitioned or of the server kind.
 [[nodiscard]] int32_t CreateThroughHost(const ProvisionContext& context,
-                                        const InstanceRequest& record, bool stamp) {
+                                        const InstanceRequest& record, bool stamp,
+                                        bool partitioned) {
   const bool ownProfile = !record.profileDir.empty() && record.profileDir.view() != "\"\"";
   const std::string profileDir =
       base::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
   const std::string installDir = base::StripQuotes(context.installDir);
-  const bool partitioned = record.nodeType == kNodeTypePartitioned;
   const int32_t created = CreateInstance(
       record.name.c_str(), profileDir.c_str(), installDir.c_str(), OrNull(record.account.c_str()),
       OrNull(record.password.c_str()), partitioned ? kKindPartitioned : context.serverType, stamp);
@@ -178,6 +179,13 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
   const int shared = ShareProfileDirectory(context.targetProfileDir, shareName);
   if (shared != 0) ShowStop(context, kMsgShareFailed, {shareName, Number(shared)});
   return shared;
+}
+
+// Whether the profile registry defines the instance. One that only the old instance index
+// file lists is not defined yet.
+bool IsDefined(const char* name) {
+  std::vector<char> copy(name, name + std::strlen(name) + 1);
+  return host::Host().PRegProfilePE(host::kProfileIsDefined, copy.data(), host::kAnyNode) == 0;
 }
 
 // Whether the profile registry holds a port range for the instance, as every partitioned
@@ -222,10 +230,19 @@ bool IsPartitionedInRegistry(const char* name) {
     // A node that this computer already has is left as it is.
     if (!exists) result = AddRemoteNode(context, record);
   } else if (partitioned && (!exists || existingType != kNodeTypePartitioned)) {
-    result = CreateOrConvertPartitioned(context, record, exists);
+    // QZ7IUPDT.EXE updates a defined instance only. An instance of a release that listed its
+    // instances in the old index file is not defined until it is set up: it is first set up
+    // as the ordinary instance it is (as every other instance of that file is), then made
+    // partitioned.
+    if (exists && !IsDefined(record.name.c_str())) {
+      result = CreateThroughHost(context, record, saved != ConfigurationBackup::Outcome::kSaved,
+                                 /*partitioned=*/false);
+    }
+    if (result == 0) result = CreateOrConvertPartitioned(context, record, exists);
   } else {
     // A configuration that was saved is put back below, so it is not stamped.
-    result = CreateThroughHost(context, record, saved != ConfigurationBackup::Outcome::kSaved);
+    result = CreateThroughHost(context, record, saved != ConfigurationBackup::Outcome::kSaved,
+                               partitioned);
   }
 
   // Whatever the work's outcome (a tool that could not even be started included), the steps

@@ -449,7 +449,9 @@ TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
     const MachineState before = State();
     int failures = 0;
     for (uint64_t failAt = 1, hit = true; hit; ++failAt) {
-      platform::SetFaultPlan({.triggerAt = failAt, .error = platform::kErrorDiskFull});
+      platform::SetFaultPlan({.triggerAt = failAt,
+                              .error = platform::kErrorDiskFull,
+                              .kinds = platform::kFileOperationKinds});
       const int result = Run(c);
       hit = platform::FileOperationCount() >= failAt;
       platform::ClearFaultPlan();

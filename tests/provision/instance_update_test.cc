@@ -216,6 +216,15 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
       {.name = "two quotes: no profile directory of its own", .request = {.name = "INST1",
        .account = "svc", .password = "pw", .profileDir = "\"\""}, .configBefore = true,
        .calls = {create + R"("INST1", "C:\PROF", "C:\QZ7", 0, "svc", "pw", 0, 1, null))"}},
+      // Listed only by the old index file, so not defined (MPP is, by its node keys): set up as
+      // it is first, so that the tool finds it defined. Last: a second profile would change
+      // the node name the rows above stamp.
+      {.name = "undefined ordinary instance made partitioned: set up first",
+       .request = {.name = "HR", .account = "svc", .nodeType = 4, .portRangeStart = "1",
+       .portRangeEnd = "2"}, .existing = {{"HR", 2}}, .configBefore = true, .says = says,
+       .calls = {create + R"("HR", "C:\PROF", "C:\QZ7", 0, "svc", null, 0, 1, null))"},
+       .boxes = {"5294 7"},
+       .toolLog = {R"("C:\QZ7\BIN\QZ7IUPDT.EXE" HR  "/u:svc,," /r:1,2)", said}, .result = 7},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -275,7 +284,11 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
     testkit::RecordingHost& host = NewHost();
     machine_.WriteFile(kConfig, Config(1234));
     platform::ResetFileOperationCount();
-    if (n > 0) platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+    if (n > 0) {
+      platform::SetFaultPlan({.triggerAt = n,
+                              .error = platform::kErrorDiskFull,
+                              .kinds = platform::kFileOperationKinds});
+    }
     const int32_t result = CreateOrUpdateInstance(Context(), {.name = "INST1"}, false);
     if (n == 0) operations = platform::FileOperationCount();
     platform::ClearFaultPlan();
@@ -426,7 +439,9 @@ TEST(StampingTest, FailingEachFileOperation) {
   ASSERT_GE(operations, 5u);  // open, read, seek, write, close
   for (uint64_t n = 1; n <= operations; ++n) {
     recorded.machine.WriteFile(kConfig, Template(1));
-    platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+    platform::SetFaultPlan({.triggerAt = n,
+                            .error = platform::kErrorDiskFull,
+                            .kinds = platform::kFileOperationKinds});
     EXPECT_EQ(InitInstanceConfiguration(kConfig), kConfigFileError) << "operation " << n;
     platform::ClearFaultPlan();
   }

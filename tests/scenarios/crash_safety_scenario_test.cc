@@ -3,19 +3,33 @@
 // clean run; or stopped there as a killed process or a power cut would stop them (a power cut
 // also loses every write not yet synced), then run again with the same arguments. Each loop
 // prints a line with the operations by kind and how many points converge, end with the
-// originals intact, or lose something (which fails the test). Two machines of an earlier
-// release: one whose
-// instances are defined in the profile registry, and one whose instances are listed in the
-// old instance index file (database directories at the drive root). Nothing of the earlier
-// release may become unrecoverable, and the second run must leave the whole machine as an
-// uninterrupted run leaves it: registry, service table and every file on its drives.
+// originals intact, or lose something (which fails the test), and how long the loop took.
+// Two machines of an earlier release: one whose instances are defined in the profile
+// registry, and one whose instances are listed in the old instance index file (database
+// directories at the drive root); their runs upgrade existing instances and run no instance
+// tool. A third, small machine has one instance listed in the index file, without directory
+// files, and its run asks for that instance to become partitioned (QZ7IUPDT) and for a new
+// partitioned instance (QZ7ICRT): its points include every process operation around the two
+// tool runs (a tool that cannot be started, a wait or an exit code that fails, the library
+// killed or cut off while a tool runs). Nothing of the earlier release may become
+// unrecoverable, and the second run must leave the whole machine as an uninterrupted run
+// leaves it: registry, service table and every file on its drives.
+//
+// A tool is a program of its own: when the library is killed or cut off while a tool runs,
+// or its wait for the tool fails, the tool runs on to its end (its changes are its own, and
+// the power cut undoes only what the library wrote and did not sync). The rerun starts once
+// no tool of the interrupted run is still running, so that no tool changes the machine under
+// the rerun or after it.
 //
 // QZ7_SCENARIO_STRIDE=k (while developing) interrupts only every k-th operation; by default
 // every build, the sanitizer build too, interrupts every one.
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,10 +37,10 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "entry/existing_instance_scan.h"
 #include "entry/setup_context.h"
 #include "host/profile_registry.h"
 #include "platform/fault_injection.h"
@@ -44,8 +58,12 @@ namespace fs = std::filesystem;
 
 constexpr int kCrashExitCode = 86;
 constexpr const char* kPristine = "pristine";
+// The installation's programs, the instance tools among them: large files that no run
+// writes. The copies of the machine link them instead of copying them, and the snapshots
+// leave them out.
+constexpr const char* kProgramFolder = "drives/c/QZ7/BIN";
 
-enum class Machine { kRegistry, kIndexFile };
+enum class Machine { kRegistry, kIndexFile, kInstanceTools };
 enum class Interruption { kFailure, kKilledProcess, kPowerLoss };
 
 // The whole machine as a rerun must leave it: each file by its path below the machine root.
@@ -55,6 +73,18 @@ enum class Interruption { kFailure, kKilledProcess, kPowerLoss };
 //   are compared as sorted lines within each sorted section;
 // - in a qz7systm, the processor speed (offset 808) and so the checksum (offset 0): an
 //   instance made anew is stamped with the speed measured by a timed loop in that run;
+// - in the qz7systm of a partitioned instance, a value below 400 at offset 76: the run that
+//   makes an ordinary instance partitioned converts its file with no floor there, and every
+//   later run converts the partitioned file into the partitioned template, which raises such
+//   a value to 400; a rerun after an interruption past that first conversion is such a later
+//   run (compared as 400);
+// - quotes around the program of a partitioned instance's node service: the tool that makes
+//   the instance writes it bare; a run that finds the instance made already points its node
+//   services at the installation with the program quoted, as the installation directory is
+//   passed quoted (the same program either way);
+// - the network shares (the keys below the LanmanServer key): a rerun that finds the new
+//   partitioned instance made by the interrupted run sets it up as an existing one, which
+//   shares the directory its profile moved to; the tool that makes it shares nothing;
 // - whether the old profile directory, once empty, is still there: the move that empties it
 //   removes it, and after an interrupted run that may be an instance's move (which removes
 //   emptied folders) rather than the client configuration file's (which does not).
@@ -66,8 +96,25 @@ FileBytes Comparable(const std::string& path, FileBytes bytes) {
   const std::string name = path.substr(path.find_last_of('/') + 1);
   if (name == "qz7systm" && bytes.size() == testkit::kDbmFileSize) {
     for (size_t offset : {size_t{0}, size_t{808}}) std::fill_n(bytes.begin() + offset, 4, 0);
+    if (testkit::DbmU16(bytes, 40) == 4 && testkit::DbmU32(bytes, 76) < 400) {
+      const FileBytes floor = {0x90, 0x01, 0, 0};  // 400
+      std::copy(floor.begin(), floor.end(), bytes.begin() + 76);
+    }
   }
   return bytes;
+}
+
+// A service program line with its quotes taken off: BinaryPathName="\"C:\\X\"" as
+// BinaryPathName="C:\\X".
+std::string BareProgram(std::string line) {
+  const std::string quoted = "BinaryPathName=\"\\\"";
+  const std::string end = "\\\"\"";
+  if (line.starts_with(quoted) && line.size() >= quoted.size() + end.size() &&
+      line.ends_with(end)) {
+    line = "BinaryPathName=\"" +
+           line.substr(quoted.size(), line.size() - quoted.size() - end.size()) + "\"";
+  }
+  return line;
 }
 
 FileBytes SortedSections(const FileBytes& text) {
@@ -75,6 +122,7 @@ FileBytes SortedSections(const FileBytes& text) {
   std::string line;
   const auto flush = [&] {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = BareProgram(line);
     if (!line.empty()) {
       if (line.front() == '[' || sections.empty()) sections.emplace_back();
       sections.back().push_back(line);
@@ -89,6 +137,14 @@ FileBytes SortedSections(const FileBytes& text) {
     }
   }
   flush();
+  // The shares key, and the keys above it when they hold nothing else.
+  const std::string shares = "[SYSTEM\\CurrentControlSet\\Services\\LanmanServer";
+  std::erase_if(sections, [&](const std::vector<std::string>& section) {
+    const std::string& key = section.front();
+    return key.starts_with(shares) ||
+           (section.size() == 1 && shares.starts_with(key.substr(0, key.size() - 1)) &&
+            shares[key.size() - 1] == '\\');
+  });
   for (std::vector<std::string>& section : sections) std::sort(section.begin() + 1, section.end());
   std::sort(sections.begin(), sections.end());
   FileBytes sorted;
@@ -101,12 +157,37 @@ FileBytes SortedSections(const FileBytes& text) {
   return sorted;
 }
 
+// Waits until no child of this process runs any more: a tool whose wait failed in the library
+// runs on to its end (its watcher, a child of this process, with it).
+void WaitForStrayTools() {
+  const std::string self = std::to_string(getpid());
+  for (bool running = true; running;) {
+    running = false;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
+      std::ifstream in(entry.path() / "stat");
+      std::string stat;
+      if (!std::getline(in, stat)) continue;
+      const size_t name = stat.rfind(')');
+      if (name == std::string::npos) continue;
+      char state = 0;
+      std::string parent;
+      std::istringstream fields(stat.substr(name + 1));
+      fields >> state >> parent;
+      if (parent == self && state != 'Z') running = true;
+    }
+    if (running) usleep(1000);
+  }
+}
+
 class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInterface<Machine> {
  protected:
   // Hundreds of whole runs: on a folder in memory when the machine has one.
   static void SetUpTestSuite() {
     if (const char* saved = std::getenv("TMPDIR")) savedTmpDir_ = saved;
     if (access("/dev/shm", W_OK) == 0) setenv("TMPDIR", "/dev/shm", 1);
+    // A tool still running when the library that started it ends becomes a child of this
+    // process, which can then wait for it.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   }
   static void TearDownTestSuite() {
     savedTmpDir_ ? setenv("TMPDIR", savedTmpDir_->c_str(), 1) : unsetenv("TMPDIR");
@@ -123,10 +204,13 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   // of different layouts, the first the default, the second's destination already there, and
   // the client configuration file. The
   // index-file machine: two instances of a 0x600 release listed in QZ7IDIR, their database
-  // directories at the root of drive C:. Then the uninterrupted upgrade: how many file
-  // operations it takes and what it leaves.
+  // directories at the root of drive C:. The instance-tools machine: one such instance
+  // without directory files, an installation with the instance tools, and a run that asks
+  // for that instance as a partitioned one and for a new partitioned instance. Then the
+  // uninterrupted upgrade: how many operations of each kind it takes and what it leaves.
   void SetUp() override {
-    testkit::SampleMachine plan = testkit::CurrentInstallation();
+    const bool tools = GetParam() == Machine::kInstanceTools;
+    testkit::SampleMachine plan = testkit::CurrentInstallation(tools ? QZ7_CLI_PATH : "");
     plan.drives = {'C', 'E'};
     if (GetParam() == Machine::kRegistry) {
       olds_ = {
@@ -136,7 +220,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       plan.defaultInstance = "QZ7";
       // A destination that exists already: SALES is copied over, then its source deleted.
       plan.files.push_back({std::string(kInstallDir) + "\\SALES\\NOTES.TXT", {'n'}});
-    } else {
+    } else if (GetParam() == Machine::kIndexFile) {
       olds_ = {testkit::MakeOldInstance(
                    "SALES", {.seed = 3, .version = 0x600, .databaseLayout = 1, .nodeLayout = 2}),
                testkit::MakeOldInstance(
@@ -149,6 +233,14 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       }
       plan.indexFile = true;
     }
+    if (tools) {
+      olds_ = {testkit::MakeOldInstance(
+          "HR", {.seed = 5, .version = 0x600, .databaseLayout = 0, .nodeLayout = 0})};
+      testkit::AddOldInstance(plan, olds_[0], kOldProfileDir, /*inRegistry=*/false);
+      plan.indexFile = true;
+      descriptors_ = {testkit::PartitionedDescriptor("HR", "60020", "60023", "hruser", "pw1"),
+                      testkit::PartitionedDescriptor("MPP", "60010", "60013", "mppuser", "pw2")};
+    }
     plan.files.push_back({std::string(kOldProfileDir) + "\\qz7cli.ini", clientConfig_});
     Build(plan);
     index_ = Read(std::string(kOldProfileDir) + "\\QZ7IDIR");
@@ -156,11 +248,12 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     CopyEntries(machine_.root(), fs::path(machine_.root()) / kPristine);
 
     platform::ResetFileOperationCount();
-    ASSERT_EQ(Upgrade(), 0);
+    ASSERT_EQ(Upgrade(descriptors_), 0);
     counts_ = platform::CurrentOperationCounts();
     operations_ = counts_.Total();
-    ASSERT_GT(operations_, 300u);
-    // An upgrade of existing instances runs no instance tool: no process operations.
+    ASSERT_GT(operations_, tools ? 100u : 300u);
+    // Only the run that asks for partitioned instances runs instance tools.
+    ASSERT_EQ(counts_.Of(platform::OperationKind::kProcess) > 0, tools);
     ASSERT_GT(counts_.Of(platform::OperationKind::kRegistry), 0u);
     ASSERT_GT(counts_.Of(platform::OperationKind::kService), 0u);
     std::vector<std::string> problems;
@@ -173,8 +266,9 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     // instances there and sets up a default instance).
     static_cast<void>(QuietUpgrade());  // what it leaves is what counts
     referenceAfterSecondRun_ = TakeSnapshot();
-    // The operations of the discovery, which the library keeps silent: a failure there makes
-    // the run set up what it found without the instance it could not read. The call first
+    // The operations of the discovery, which the library keeps silent: the scan of the
+    // existing instances and the marker files of the installed server kinds. A failure there
+    // makes the run set up what it found without what it could not read. The call first
     // normalises its three paths.
     Restore();
     platform::ResetFileOperationCount();
@@ -183,11 +277,22 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       static_cast<void>(util::NormalizeSetupPath(path, normalised, sizeof normalised));
     }
     discoveryStart_ = platform::CurrentOperationCounts().Total();
-    static_cast<void>(entry::ScanExistingInstances(kOldProfileDir));
-    discoveryOperations_ = platform::CurrentOperationCounts().Total() - discoveryStart_;
+    {
+      entry::SetupContext context;
+      entry::BuildSetupContext(context, kOldProfileDir, kOldProfileDir, kInstallDir, nullptr,
+                               nullptr, nullptr);
+    }
+    discoveryOperations_ = platform::CurrentOperationCounts().Total() - discoveryStart_ * 2;
     if (const char* stride = std::getenv("QZ7_SCENARIO_STRIDE")) {
       stride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
     }
+  }
+
+  // Whether the run asks for the instance by name.
+  bool Requested(const std::string& name) const {
+    return std::any_of(
+        descriptors_.begin(), descriptors_.end(),
+        [&](const InstanceDescriptor& descriptor) { return name == descriptor.name; });
   }
 
   // Where the old instance's database directory lives.
@@ -203,13 +308,33 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
         if (wrong) problems.push_back(old.name + ": " + what);
       };
       problem(!host::IsInstanceDefined(old.name), "not defined");
-      problem(ServiceProgram(old.name) != kServiceProgram, "service not re-pointed");
+      // An instance made partitioned runs as the service of its node 0, which is pointed at
+      // the installation's program written in quotes.
+      const bool partitioned = Requested(old.name);
+      problem(partitioned
+                  ? ServiceProgram(old.name + "-0") != "\"" + std::string(kServiceProgram) + "\""
+                  : ServiceProgram(old.name) != kServiceProgram,
+              "service not re-pointed");
+      problem(partitioned && !ServiceProgram(old.name).empty(), "ordinary service left");
+      problem(partitioned != (ConfigField(dir, 40) == 4), "wrong node type");
       const ConfigFate fate = ConfigurationFate(old, dir);
       problem(fate != ConfigFate::kCarried, ::testing::PrintToString(fate) + " qz7systm values");
       problem((ConfigField(dir, 16) & 0x0F00) != 0x900, "not upgraded");
-      problem(!DatabaseDirectoryMigrated(old, DatabaseHome(old)),
+      problem(!old.databaseDirectory.empty() && !DatabaseDirectoryMigrated(old, DatabaseHome(old)),
               "database directory not migrated");
-      problem(!NodeDirectoryMigrated(old, dir), "node directory not migrated");
+      problem(!old.nodeDirectory.empty() && !NodeDirectoryMigrated(old, dir),
+              "node directory not migrated");
+    }
+    for (const InstanceDescriptor& descriptor : descriptors_) {
+      const std::string name = descriptor.name;
+      const bool old = std::any_of(olds_.begin(), olds_.end(), [&](const OldInstance& instance) {
+        return instance.name == name;
+      });
+      if (!old &&
+          (!host::IsInstanceDefined(name) || ServiceProgram(name + "-0") != kServiceProgram ||
+           ConfigField(std::string(kInstallDir) + "\\" + name, 40) != 4)) {
+        problems.push_back(name + ": the new partitioned instance not made");
+      }
     }
     for (const std::string& file : FilesBelow(kOldProfileDir)) {
       problems.push_back("left in the old profile directory: " + file);
@@ -227,8 +352,14 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       snapshot[table] = SortedSections(
           FileBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     }
-    for (const auto& entry : fs::recursive_directory_iterator(root / "drives")) {
+    for (auto it = fs::recursive_directory_iterator(root / "drives");
+         it != fs::recursive_directory_iterator(); ++it) {
+      const fs::directory_entry& entry = *it;
       const std::string path = fs::relative(entry.path(), root).string();
+      if (path == kProgramFolder) {
+        it.disable_recursion_pending();
+        continue;
+      }
       if (entry.is_directory()) {
         snapshot[path + "/"] = {};
         continue;
@@ -247,12 +378,23 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     return snapshot;
   }
 
-  // Copies every entry of from but the pristine copy to to.
+  // Copies every entry of from but the pristine copy to to; the installation's programs are
+  // linked.
   static void CopyEntries(const fs::path& from, const fs::path& to) {
-    for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
-      if (entry.path().filename() == kPristine) continue;
-      fs::copy(entry.path(), to / entry.path().filename(),
-               fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
+         ++it) {
+      const fs::path relative = fs::relative(it->path(), from);
+      if (relative == kPristine) {
+        it.disable_recursion_pending();
+      } else if (it->is_symlink()) {
+        fs::copy_symlink(it->path(), to / relative);
+      } else if (it->is_directory()) {
+        fs::create_directory(to / relative);
+      } else if (relative.parent_path() == kProgramFolder) {
+        fs::create_hard_link(it->path(), to / relative);
+      } else {
+        fs::copy_file(it->path(), to / relative);
+      }
     }
   }
 
@@ -283,18 +425,23 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
                               .crashExitCode = kCrashExitCode,
                               .powerLoss = powerLoss,
                               .kinds = platform::kAllOperationKinds});
-      Upgrade();
+      Upgrade(descriptors_);
       _exit(0);
     }
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    const bool ended = child > 0 && waitpid(child, &status, 0) == child;
+    // What the child started and left running (a tool's watcher, and the tool below it) is a
+    // child of this process now: the rerun starts when it has ended.
+    while (wait(nullptr) > 0 || errno == EINTR) {
+    }
+    if (!ended || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
   }
 
   // The migrations write a line to standard output for some failures.
   int QuietUpgrade() {
     ::testing::internal::CaptureStdout();
-    const int result = Upgrade();
+    const int result = Upgrade(descriptors_);
     ::testing::internal::GetCapturedStdout();
     return result;
   }
@@ -304,7 +451,10 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   void Unrecoverable(const std::string& when, std::vector<std::string>& lost) const {
     std::vector<FileBytes> files;
     for (const auto& entry : fs::recursive_directory_iterator(machine_.root() + "/drives")) {
-      if (!entry.is_regular_file()) continue;
+      if (!entry.is_regular_file() ||
+          fs::relative(entry.path(), machine_.root()).parent_path() == kProgramFolder) {
+        continue;
+      }
       std::ifstream in(entry.path(), std::ios::binary);
       files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -322,9 +472,9 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       };
       check(indexKept || host::IsInstanceDefined(old.name), "listing in the index or registry");
       check(kept(old.config) || FilesKeepValues(files, old.values), "qz7systm");
-      check(kept(old.databaseDirectory), "database directory");
-      check(kept(old.intention), "intention file");
-      check(kept(old.nodeDirectory), "node directory");
+      check(old.databaseDirectory.empty() || kept(old.databaseDirectory), "database directory");
+      check(old.intention.empty() || kept(old.intention), "intention file");
+      check(old.nodeDirectory.empty() || kept(old.nodeDirectory), "node directory");
     }
   }
 
@@ -354,6 +504,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   // process or a power cut), then runs it again; what went wrong, one line each, by
   // operation. *lost counts the points that lost something.
   std::string Loop(Interruption mode, uint64_t* lostPoints) {
+    const auto start = std::chrono::steady_clock::now();
     const bool crash = mode != Interruption::kFailure;
     std::string findings;
     uint64_t converged = 0, intact = 0, lost = 0;
@@ -372,6 +523,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
                                 .kinds = platform::kAllOperationKinds});
         const int result = QuietUpgrade();
         platform::ClearFaultPlan();
+        WaitForStrayTools();
         // -9 is the defined result when the profile registry cannot be pointed at the
         // installation, as a failing status query of its directory makes it.
         if (result != 0 && result != 1 && result != -9) {
@@ -413,15 +565,17 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
                std::to_string(counts_.byKind[kind]);
     }
     static const char* const kModeNames[] = {"failure", "killed process", "power loss"};
+    static const char* const kMachineNames[] = {"registry", "index-file", "instance-tools"};
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::printf(
         "%s machine, %s: %llu operations (%s; %llu of the discovery), %llu points: "
-        "%llu converge, %llu end with the originals intact, %llu lose something\n",
-        GetParam() == Machine::kRegistry ? "registry" : "index-file",
-        kModeNames[static_cast<int>(mode)], static_cast<unsigned long long>(operations_),
-        kinds.c_str(), static_cast<unsigned long long>(discoveryOperations_),
+        "%llu converge, %llu end with the originals intact, %llu lose something; %.1f s\n",
+        kMachineNames[static_cast<int>(GetParam())], kModeNames[static_cast<int>(mode)],
+        static_cast<unsigned long long>(operations_), kinds.c_str(),
+        static_cast<unsigned long long>(discoveryOperations_),
         static_cast<unsigned long long>(converged + intact + lost),
         static_cast<unsigned long long>(converged), static_cast<unsigned long long>(intact),
-        static_cast<unsigned long long>(lost));
+        static_cast<unsigned long long>(lost), took.count());
     std::fflush(stdout);
     *lostPoints = lost;
     return findings;
@@ -430,6 +584,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   inline static std::optional<std::string> savedTmpDir_;
   platform::posix::ScopedSyscallOverride syscalls_;
   std::vector<OldInstance> olds_;
+  std::vector<InstanceDescriptor> descriptors_;  // the instances the run asks for
   const FileBytes clientConfig_ = {'[', 'Q', 'Z', '7', ']', '\r', '\n'};
   platform::OperationCounts counts_;  // the uninterrupted run's operations by kind
   uint64_t operations_ = 0;
@@ -459,11 +614,15 @@ TEST_P(InterruptedRunTest, AnUpgradeWithAnyOperationFailingLosesNothing) {
   EXPECT_EQ(lost, 0u);
 }
 
+std::string MachineName(const ::testing::TestParamInfo<Machine>& info) {
+  static const char* const kNames[] = {"Registry", "IndexFile", "InstanceTools"};
+  return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Machines, InterruptedRunTest,
-                         ::testing::Values(Machine::kRegistry, Machine::kIndexFile),
-                         [](const ::testing::TestParamInfo<Machine>& info) {
-                           return info.param == Machine::kRegistry ? "Registry" : "IndexFile";
-                         });
+                         ::testing::Values(Machine::kRegistry, Machine::kIndexFile,
+                                           Machine::kInstanceTools),
+                         MachineName);
 
 }  // namespace
 }  // namespace qz7::scenarios
