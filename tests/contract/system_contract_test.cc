@@ -19,6 +19,7 @@
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
 #include "testkit/host_os.h"
+#include "testkit/service_config.h"
 #include "tests/contract/private_drive.h"
 
 #if defined(_WIN32)
@@ -189,16 +190,10 @@ class ServiceContractTest : public PrivateDriveTest {
                           "C:\\QZ7\\bin\\qz7syscs.exe", account, nullptr);
   }
   // The configuration as QueryServiceConfigA gives it, after asking for the size it needs.
-  std::vector<unsigned char> Config(ScHandle service) {
-    uint32_t needed = 0;
-    EXPECT_FALSE(QueryServiceConfigA(service, nullptr, 0, &needed));
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
-    EXPECT_GT(needed, sizeof(QueryServiceConfig));
-    std::vector<unsigned char> buffer(needed);
-    EXPECT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QueryServiceConfig*>(buffer.data()),
-                                    needed, &needed))
-        << GetLastError();
-    return buffer;
+  testkit::ServiceConfigTexts Config(ScHandle service) {
+    testkit::ServiceConfigTexts config = testkit::QueryServiceConfigTexts(service);
+    EXPECT_EQ(config.failedSteps, "");
+    return config;
   }
 
   std::string name_;
@@ -208,19 +203,17 @@ class ServiceContractTest : public PrivateDriveTest {
 TEST_F(ServiceContractTest, ARegisteredServiceIsStoppedAndKeepsItsConfiguration) {
   ScHandle service = Create(nullptr);
   ASSERT_NE(service, nullptr) << GetLastError();
-  std::vector<unsigned char> buffer = Config(service);
-  const auto* config = reinterpret_cast<const QueryServiceConfig*>(buffer.data());
-  EXPECT_STREQ(config->binaryPathName, "C:\\QZ7\\bin\\qz7syscs.exe");
-  EXPECT_STREQ(config->serviceStartName, "LocalSystem");
-  EXPECT_EQ(std::string(config->displayName), "QZ7 - " + name_);
+  testkit::ServiceConfigTexts config = Config(service);
+  EXPECT_EQ(config.program, "C:\\QZ7\\bin\\qz7syscs.exe");
+  EXPECT_EQ(config.account, "LocalSystem");
+  EXPECT_EQ(config.displayName, "QZ7 - " + name_);
   uint32_t state = 0;
   EXPECT_TRUE(QueryServiceStatus(service, &state)) << GetLastError();
   EXPECT_EQ(state, kServiceStopped);
   EXPECT_TRUE(ChangeServiceConfigA(service, "D:\\NEW\\qz7syscs.exe", nullptr, nullptr, "Renamed"));
-  buffer = Config(service);
-  config = reinterpret_cast<const QueryServiceConfig*>(buffer.data());
-  EXPECT_STREQ(config->binaryPathName, "D:\\NEW\\qz7syscs.exe");
-  EXPECT_STREQ(config->displayName, "Renamed");
+  config = Config(service);
+  EXPECT_EQ(config.program, "D:\\NEW\\qz7syscs.exe");
+  EXPECT_EQ(config.displayName, "Renamed");
   EXPECT_TRUE(CloseServiceHandle(service));
 }
 
@@ -250,10 +243,7 @@ TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrors) {
   EXPECT_EQ(GetLastError(), kErrorServiceExists);
   ScHandle full = OpenServiceA(manager_, name_.c_str(), kServiceAllAccess);
   ASSERT_NE(full, nullptr);
-  const std::vector<unsigned char> config = Config(full);
-  EXPECT_STREQ(reinterpret_cast<const QueryServiceConfig*>(config.data())->serviceStartName,
-               "LocalSystem")
-      << "the failed create changed nothing";
+  EXPECT_EQ(Config(full).account, "LocalSystem") << "the failed create changed nothing";
   EXPECT_TRUE(DeleteService(full));
   EXPECT_TRUE(CloseServiceHandle(full));
   EXPECT_EQ(OpenServiceA(manager_, name_.c_str(), kServiceQueryConfig), nullptr);
