@@ -62,6 +62,14 @@ FindHandle FindFirst(const char* pattern, FindData* data);
 int FindNext(FindHandle handle, FindData* data);
 int FindClose(FindHandle handle);
 bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists);
+// A copy between two folders (FolderCopy): null with the last error set when a folder cannot
+// be opened. CopyFileBetween copies the file named name, whose full paths are fromPath and
+// toPath, with the contract of CopyFileA(fromPath, toPath, false); CloseFolderCopy frees it.
+FolderCopy::Native* OpenFolderCopy(const char* from, const char* to, bool fresh);
+bool CopyFileBetween(FolderCopy::Native* copy, const char* name, const char* fromPath,
+                     const char* toPath);
+void NoteMadeInFolderCopy(FolderCopy::Native* copy, const char* name);
+void CloseFolderCopy(FolderCopy::Native* copy);
 // Makes the folder's entries (creations, renames, removals in it) durable: 0 or -1.
 int SyncDirectory(const char* path);
 // Makes every file and folder of the machine durable: 0 or -1.

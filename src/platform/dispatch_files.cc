@@ -189,6 +189,35 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
   return true;
 }
 
+FolderCopy::FolderCopy(const char* from, const char* to, bool fresh)
+    : from_(from == nullptr ? "" : from), to_(to == nullptr ? "" : to) {
+  if (Enter(OperationKind::kFolder) != 0) return;
+  native_ = backend::OpenFolderCopy(from_.c_str(), to_.c_str(), fresh);
+}
+
+FolderCopy::~FolderCopy() {
+  if (native_ != nullptr) backend::CloseFolderCopy(native_);
+}
+
+bool FolderCopy::Copy(const char* name) {
+  if (name == nullptr) return Failed(kErrorInvalidParameter, false);
+  if (Enter(OperationKind::kFile) != 0) return false;
+  const std::string fromPath = from_ + name;
+  const std::string toPath = to_ + name;
+  durability::BeforeChange(toPath.c_str());
+  const bool copied =
+      native_ != nullptr ? backend::CopyFileBetween(native_, name, fromPath.c_str(), toPath.c_str())
+                         : backend::CopyFileA(fromPath.c_str(), toPath.c_str(), false);
+  if (!copied) return false;
+  durability::AfterCopy(toPath.c_str());
+  return true;
+}
+
+// Bookkeeping of the copy alone, nothing on disk: not counted.
+void FolderCopy::NoteMade(const char* name) {
+  if (native_ != nullptr && name != nullptr) backend::NoteMadeInFolderCopy(native_, name);
+}
+
 // ---- Folders -------------------------------------------------------------------------------
 
 int MakeDirectory(const char* path) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace qz7::platform {
 
@@ -144,6 +145,36 @@ int FindClose(FindHandle handle);
 // with SyncFileSystem (or each file reopened and synced, and its folder synced) before the
 // source is removed.
 bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists);
+
+// Copies of many files from one folder into another, each by its name: what a tree copy does
+// for the files of a folder. The two folders are found once, when the copy is opened, instead
+// of once per file. from and to are Windows paths of existing folders, each ending in a
+// backslash; fresh tells that the caller has just created to, so that it holds nothing but what
+// this copy puts there and a name to be made there need not be looked up first.
+class FolderCopy {
+ public:
+  struct Native;  // defined by the backend
+  // Opens the two folders (counted at the fault seam as one folder operation). A copy that
+  // could not open them still copies, through the paths.
+  FolderCopy(const char* from, const char* to, bool fresh);
+  FolderCopy(const FolderCopy&) = delete;
+  FolderCopy& operator=(const FolderCopy&) = delete;
+  ~FolderCopy();
+
+  // CopyFileA(from + name, to + name, false), with its results and last errors, for name
+  // as a folder search of from reported it.
+  bool Copy(const char* name);
+  // Tells the copy that the caller has made name in to by other means (a folder): a file of a
+  // name equal to it but for case is then copied the long way, which finds it.
+  void NoteMade(const char* name);
+  // Whether the folders were opened.
+  bool IsOpen() const { return native_ != nullptr; }
+
+ private:
+  std::string from_;
+  std::string to_;
+  Native* native_ = nullptr;
+};
 
 }  // namespace qz7::platform
 

@@ -1,6 +1,7 @@
 #include "upgrade/directory_tree.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "base/multibyte.h"
@@ -103,10 +104,19 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
   platform::FindData entry;
   const std::string pattern = base::StripQuotes((from + "*").c_str());
   platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
+  // Into a folder made here, files are copied by name between the two open folders.
+  std::optional<platform::FolderCopy> between;
+  if (toGiven && madeHere && search != platform::kInvalidFindHandle) {
+    between.emplace(base::StripQuotes(from.c_str()).c_str(), base::StripQuotes(to.c_str()).c_str(),
+                    /*fresh=*/true);
+  }
   if (search != platform::kInvalidFindHandle) {
     do {
       if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
       if (entry.isDirectory) {
+        // The folder made there takes its name: a file that differs from it only in case
+        // must find it, as Windows would.
+        if (between) between->NoteMade(entry.name);
         note(TransferTree(from + entry.name + "\\",
                           toGiven ? to + entry.name + "\\" : std::string(), move,
                           Destination::kParentMade));
@@ -121,7 +131,9 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
           util::MakeWritable(target.c_str());
           platform::RemoveFile(target.c_str());
         }
-        const int copy = util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str());
+        const int copy = between
+                             ? util::CopySetupFileBetween(*between, entry.name)
+                             : util::CopySetupFile(sourceEntry.c_str(), destinationEntry.c_str());
         copied = copy == 0;
         note(copy);
       }

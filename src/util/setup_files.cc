@@ -68,10 +68,10 @@ int FileExistsIn(const char* directory, const char* fileName) {
   return IsRegularFile(path.c_str());
 }
 
-int CopySetupFile(const char* source, const char* destination) {
-  std::string from = base::StripQuotes(source);
-  std::string to = base::StripQuotes(destination);
-  if (platform::CopyFileA(from.c_str(), to.c_str(), false)) return 0;
+namespace {
+
+// The result of a copy that failed, from the last error it set.
+int FailedCopyResult() {
   switch (platform::GetLastError()) {
     case platform::kErrorFileNotFound:
       return 1;
@@ -90,6 +90,19 @@ int CopySetupFile(const char* source, const char* destination) {
     default:
       return 999;
   }
+}
+
+}  // namespace
+
+int CopySetupFile(const char* source, const char* destination) {
+  std::string from = base::StripQuotes(source);
+  std::string to = base::StripQuotes(destination);
+  if (platform::CopyFileA(from.c_str(), to.c_str(), false)) return 0;
+  return FailedCopyResult();
+}
+
+int CopySetupFileBetween(platform::FolderCopy& copy, const char* name) {
+  return copy.Copy(name) ? 0 : FailedCopyResult();
 }
 
 int MakeWritable(const char* path) {

@@ -3,6 +3,8 @@
 #ifndef QZ7_UTIL_SETUP_FILES_H_
 #define QZ7_UTIL_SETUP_FILES_H_
 
+#include "platform/file_system.h"
+
 namespace qz7::util {
 
 // The pattern of the temporary names a file is saved under before it is replaced:
@@ -25,6 +27,8 @@ constexpr const char* kTemporaryNamePattern = "????????.???";
 // 2 path not found, 3 access denied, 4 sharing violation, 5 invalid parameter, 6 disk full,
 // 7 file name too long, 999 any other failure.
 int CopySetupFile(const char* source, const char* destination);
+// The same for the file named name of a folder copy's source folder, with the same results.
+int CopySetupFileBetween(platform::FolderCopy& copy, const char* name);
 
 // Gives the owner read and write permission: 1 on success, 0 on failure.
 int MakeWritable(const char* path);

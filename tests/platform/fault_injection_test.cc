@@ -383,6 +383,10 @@ TEST_F(FaultInjectionTest, SyscallFailuresArriveAsWindowsErrors) {
       errno = ENOSPC;
       return -1;
     };
+    scope.table().copyFileRange = [](int, int, size_t) -> ssize_t {
+      errno = ENOSPC;
+      return -1;
+    };
     FileHandle file = OpenFile("C:\\full.dat", "wb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->Write("abc", 3), 3u);  // buffered: the disk is not touched yet

@@ -5,9 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "platform/machine_root.h"
 #include "platform/posix/syscalls.h"
@@ -141,6 +147,162 @@ TEST_F(FileSystemTest, FillingAFolderReadsItOnce) {
   ASSERT_EQ(RemoveDirectory("C:\\fill\\sub"), 0);
   EXPECT_EQ(HostPathOf("C:\\fill\\SUB").value_or(""), fill + "/SUB");
   EXPECT_EQ(std::distance(fs::directory_iterator(fill), fs::directory_iterator{}), 298);
+}
+
+// A folder copy gives, file by file, what CopyFileA gives for the two full paths: the same
+// result, last error and destination folder (names, bytes, attributes, times), whether it takes
+// the short way by name or the long one. Each row runs both ways in twin folders.
+TEST_F(FileSystemTest, FolderCopyCopiesAsCopyFileA) {
+  struct Row {
+    const char* name;
+    bool fresh;
+    std::vector<std::string> copies;  // names copied, in this order
+    std::vector<uint32_t> errors;     // the last error after each copy (0: copied)
+    std::function<void(const std::string& from, const std::string& to)> prepare;
+    bool diskFull = false;  // every write of file data fails with ENOSPC
+    const char* made = "";  // a folder the caller makes in to first, telling the copy
+  };
+  const auto plain = [](const std::string& from, const std::string& to) {
+    std::ofstream(from + "/Data.Bin", std::ios::binary) << "data";
+    std::ofstream(from + "/a.txt") << "lower";
+    std::ofstream(from + "/A.TXT") << "upper";
+    std::ofstream(from + "/t.") << "dot";
+    static_cast<void>(to);
+  };
+  const Row rows[] = {
+      {"plain", true, {"Data.Bin"}, {0}, plain},
+      {"read_only_source",
+       true,
+       {"Data.Bin"},
+       {0},
+       [&](const std::string& from, const std::string& to) {
+         plain(from, to);
+         fs::permissions(from + "/Data.Bin", fs::perms::owner_read | fs::perms::group_read);
+       }},
+      {"names_equal_but_for_case", true, {"A.TXT", "a.txt"}, {0, 0}, plain},
+      {"missing_source", true, {"gone"}, {kErrorFileNotFound}, plain},
+      {"closing_dot_read_as_windows_reads_it", true, {"t."}, {kErrorFileNotFound}, plain},
+      {"link_out_of_the_drive",
+       true,
+       {"out"},
+       {kErrorAccessDenied},
+       [&](const std::string& from, const std::string& to) {
+         plain(from, to);
+         fs::create_symlink("/etc/passwd", from + "/out");
+       }},
+      {"made_behind_its_back",
+       true,
+       {"Data.Bin"},
+       {kErrorAccessDenied},
+       [&](const std::string& from, const std::string& to) {
+         plain(from, to);
+         std::ofstream(to + "/Data.Bin") << "older";
+         fs::permissions(to + "/Data.Bin", fs::perms::owner_read);
+       }},
+      {"existing_other_case_overwritten",
+       false,
+       {"Data.Bin"},
+       {0},
+       [&](const std::string& from, const std::string& to) {
+         plain(from, to);
+         std::ofstream(to + "/DATA.BIN") << "older";
+       }},
+      {"disk_full", true, {"Data.Bin"}, {kErrorDiskFull}, plain, true},
+      {"folder_made_there_in_other_case",
+       true,
+       {"a.txt"},
+       {kErrorAccessDenied},
+       plain,
+       false,
+       "A.TXT"},
+  };
+  using Listing = std::map<std::string, std::tuple<std::string, unsigned, int64_t>>;
+  const auto listing = [](const std::string& folder) {
+    Listing names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      struct stat status;
+      EXPECT_EQ(lstat(entry.path().c_str(), &status), 0);
+      const bool folder = S_ISDIR(status.st_mode);
+      names[entry.path().filename().string()] = {
+          folder ? "<folder>" : ReadHostFile(entry.path().string()), status.st_mode & 07777,
+          folder ? 0 : static_cast<int64_t>(status.st_mtime)};
+    }
+    return names;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<uint32_t> results[2];
+    Listing after[2];
+    for (int byFolder = 0; byFolder < 2; ++byFolder) {
+      const std::string folder = "Way" + std::to_string(byFolder);
+      fs::remove_all(OnC(folder));
+      fs::create_directories(OnC(folder + "/From"));
+      fs::create_directories(OnC(folder + "/To"));
+      row.prepare(OnC(folder + "/From"), OnC(folder + "/To"));
+      // One time of last write for every file of both ways, which a copy must carry over.
+      for (const auto& entry : fs::recursive_directory_iterator(OnC(folder))) {
+        const struct timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
+        utimensat(AT_FDCWD, entry.path().c_str(), times, AT_SYMLINK_NOFOLLOW);
+      }
+      const std::string from = "C:\\" + folder + "\\From\\", to = "C:\\" + folder + "\\To\\";
+      posix::ScopedSyscallOverride scope;
+      if (row.diskFull) {
+        scope.table().write = [](int, const void*, size_t) -> ssize_t {
+          return errno = ENOSPC, -1;
+        };
+        scope.table().copyFileRange = [](int, int, size_t) -> ssize_t {
+          return errno = ENOSPC, -1;
+        };
+      }
+      FolderCopy copy(from.c_str(), to.c_str(), row.fresh);
+      EXPECT_TRUE(copy.IsOpen());
+      if (*row.made != '\0') {
+        ASSERT_EQ(MakeDirectory((to + row.made).c_str()), 0);
+        copy.NoteMade(row.made);
+      }
+      for (const std::string& name : row.copies) {
+        SetLastError(0);
+        const bool copied = byFolder ? copy.Copy(name.c_str())
+                                     : CopyFileA((from + name).c_str(), (to + name).c_str(), false);
+        results[byFolder].push_back(copied ? 0 : GetLastError());
+      }
+      after[byFolder] = listing(OnC(folder + "/To"));
+    }
+    EXPECT_EQ(results[0], row.errors);
+    EXPECT_EQ(results[1], row.errors);
+    EXPECT_EQ(after[1], after[0]);
+  }
+}
+
+std::vector<dev_t> devicesSynced;
+int RecordingSyncfs(int fd) {
+  struct stat status;
+  if (fstat(fd, &status) == 0) devicesSynced.push_back(status.st_dev);
+  return 0;
+}
+
+// A sync of the machine reaches every file system that holds a drive, each once.
+TEST_F(FileSystemTest, SyncingTheMachineSyncsEachFileSystemOfItsDrivesOnce) {
+  char elsewhere[] = "/dev/shm/qz7_drive_XXXXXX";
+  const bool otherSystem = mkdtemp(elsewhere) != nullptr;
+  fs::create_directories(root_ + "/drives/d");
+  if (otherSystem) fs::create_directory_symlink(elsewhere, root_ + "/drives/e");
+  std::vector<dev_t> expected;
+  for (const char* drive : {"c", "d", "e"}) {
+    struct stat status;
+    if (stat((root_ + "/drives/" + drive).c_str(), &status) == 0) expected.push_back(status.st_dev);
+  }
+  std::sort(expected.begin(), expected.end());
+  expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+  devicesSynced.clear();
+  {
+    posix::ScopedSyscallOverride scope;
+    scope.table().syncfs = RecordingSyncfs;
+    EXPECT_EQ(SyncFileSystem(), 0);
+  }
+  std::sort(devicesSynced.begin(), devicesSynced.end());
+  EXPECT_EQ(devicesSynced, expected);
+  if (otherSystem) fs::remove_all(elsewhere);
 }
 
 TEST_F(FileSystemTest, LinksLeadingOutOfTheDriveAreRefused) {

@@ -2,6 +2,9 @@
 
 #include <errno.h>
 
+#include <algorithm>
+#include <memory>
+
 #include "platform/posix/error_mapping.h"
 #include "platform/posix/syscalls.h"
 #include "platform/win_error.h"
@@ -28,6 +31,39 @@ bool WriteAll(int fd, const char* data, size_t size) {
     size -= static_cast<size_t>(written);
   }
   return true;
+}
+
+int CopyDescriptorBytes(int in, int out, uint64_t size) {
+  uint64_t left = size;
+  // The kernel copies without a trip through this process; a pair of file systems it cannot
+  // copy between (or a kernel without the call) answers before anything is copied, and the
+  // rest goes through a buffer from where the offsets stand.
+  while (left > 0) {
+    constexpr uint64_t kMostPerCall = uint64_t{1} << 30;
+    const ssize_t copied =
+        Syscalls().copyFileRange(in, out, static_cast<size_t>(std::min(left, kMostPerCall)));
+    if (copied > 0) {
+      if (left != kToTheEnd) left -= static_cast<uint64_t>(copied);
+      continue;
+    }
+    if (copied == 0) return 0;  // the source ended sooner
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL) break;
+    return errno;
+  }
+  if (left == 0) return 0;
+  constexpr size_t kCopyPiece = 64 * 1024;
+  std::unique_ptr<char[]> buffer(new char[kCopyPiece]);  // not cleared: read fills it
+  while (left > 0) {
+    const ssize_t got = Syscalls().read(in, buffer.get(),
+                                        static_cast<size_t>(std::min<uint64_t>(left, kCopyPiece)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    if (!WriteAll(out, buffer.get(), static_cast<size_t>(got))) return errno;
+    if (left != kToTheEnd) left -= static_cast<uint64_t>(got);
+  }
+  return 0;
 }
 
 bool Resolve(const char* path, HostPath* out, ParseOptions options) {

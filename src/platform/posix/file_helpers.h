@@ -22,6 +22,13 @@ uint32_t Fail(uint32_t error);
 // Writes all of data, retrying short writes and interrupted calls. False with errno set.
 bool WriteAll(int fd, const char* data, size_t size);
 
+// Copies the bytes of in to out from their current offsets: size of them (the source's length
+// as its open descriptor gave it), or fewer when the source ends sooner; kToTheEnd copies
+// until the source ends. In the kernel where the file systems allow it (copy_file_range), else
+// through a buffer. 0, or the errno of the failure.
+constexpr uint64_t kToTheEnd = ~uint64_t{0};
+int CopyDescriptorBytes(int in, int out, uint64_t size);
+
 // Resolves a path and sets the last error when it cannot be mapped.
 bool Resolve(const char* path, HostPath* out, ParseOptions options = ParseOptions{});
 // Resolves the two paths of one operation (source and destination), looking the drive up once

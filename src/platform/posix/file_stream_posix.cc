@@ -26,7 +26,9 @@ using posix::Syscalls;
 using posix::WriteAll;
 
 namespace {
-constexpr size_t kStreamBufferSize = 4096;
+// Large enough that a file written entry by entry (a converted directory of tens of MB) costs
+// one system call per 64 KiB rather than per few entries.
+constexpr size_t kStreamBufferSize = 64 * 1024;
 constexpr int kCtrlZ = 0x1A;
 }  // namespace
 
@@ -45,7 +47,24 @@ struct FileStream::Native {
   size_t readPos = 0;
   size_t readEnd = 0;
   size_t writeLength = 0;
+  // The descriptor's file offset, followed through every read, write and seek so that telling
+  // the position asks the kernel nothing; unknown after a failed or partial write, and after
+  // any write in append mode, which goes to wherever the end is.
+  int64_t offset = 0;
+  bool offsetKnown = true;
   char buffer[kStreamBufferSize];
+
+  void Wrote(bool ok, size_t size) {
+    if (ok && offsetKnown && !append) {
+      offset += static_cast<int64_t>(size);
+    } else {
+      offsetKnown = false;
+    }
+  }
+  void Moved(off_t to) {
+    offsetKnown = to >= 0;
+    offset = to;
+  }
 
   void Failed(int errnoValue) {
     error = true;
@@ -55,6 +74,7 @@ struct FileStream::Native {
   bool FlushWrites() {
     if (writeLength == 0) return true;
     bool ok = WriteAll(fd, buffer, writeLength);
+    Wrote(ok, writeLength);
     writeLength = 0;
     if (!ok) Failed(errno);
     return ok;
@@ -65,7 +85,9 @@ struct FileStream::Native {
     size_t unread = readEnd - readPos;
     readPos = readEnd = 0;
     if (unread == 0) return true;
-    if (Syscalls().lseek(fd, -static_cast<off_t>(unread), SEEK_CUR) < 0) {
+    const off_t to = Syscalls().lseek(fd, -static_cast<off_t>(unread), SEEK_CUR);
+    Moved(to);
+    if (to < 0) {
       Failed(errno);
       return false;
     }
@@ -105,6 +127,7 @@ struct FileStream::Native {
         return false;
       }
       readEnd = static_cast<size_t>(got);
+      offset += got;
       return true;
     }
   }
@@ -135,7 +158,9 @@ struct FileStream::Native {
   bool PutRaw(const char* data, size_t size) {
     if (writeLength + size > sizeof buffer && !FlushWrites()) return false;
     if (size >= sizeof buffer) {
-      if (!WriteAll(fd, data, size)) {
+      const bool ok = WriteAll(fd, data, size);
+      Wrote(ok, size);
+      if (!ok) {
         Failed(errno);
         return false;
       }
@@ -206,6 +231,7 @@ size_t StreamRead(Native* stream, void* buffer, size_t size) {
           break;
         }
         done += static_cast<size_t>(got);
+        stream->offset += got;
         continue;
       }
       if (!stream->Fill()) break;
@@ -246,7 +272,9 @@ int StreamSeek(Native* stream, int64_t offset, int origin) {
                                     : -1;
   if (whence < 0) return Fail(kErrorInvalidParameter), -1;
   if (!stream->FlushWrites() || !stream->DropReadAhead()) return -1;
-  if (Syscalls().lseek(stream->fd, static_cast<off_t>(offset), whence) < 0) {
+  const off_t to = Syscalls().lseek(stream->fd, static_cast<off_t>(offset), whence);
+  stream->Moved(to);
+  if (to < 0) {
     posix::SetLastErrorFromErrno(errno);
     return -1;
   }
@@ -257,7 +285,9 @@ int StreamSeek(Native* stream, int64_t offset, int origin) {
 int64_t StreamTell(Native* stream) {
   // In append mode the bytes go to wherever the end is when they are written.
   if (stream->append && stream->writeLength > 0 && !stream->FlushWrites()) return -1;
-  off_t position = Syscalls().lseek(stream->fd, 0, SEEK_CUR);
+  const off_t position = stream->offsetKnown && !stream->append
+                             ? static_cast<off_t>(stream->offset)
+                             : Syscalls().lseek(stream->fd, 0, SEEK_CUR);
   if (position < 0) {
     posix::SetLastErrorFromErrno(errno);
     return -1;
@@ -361,6 +391,7 @@ Native* OpenFile(const char* path, const char* mode) {
   native->readable = readable;
   native->writable = writable;
   native->append = append;
+  native->offsetKnown = !append;
   native->text = text;
   return native;
 }

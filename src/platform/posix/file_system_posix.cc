@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 
 namespace qz7::platform::backend {
 
+using posix::CopyDescriptorBytes;
 using posix::ErrnoContext;
 using posix::Fail;
 using posix::HostPath;
@@ -31,7 +33,6 @@ using posix::ParentExists;
 using posix::Resolve;
 using posix::StatResolved;
 using posix::Syscalls;
-using posix::WriteAll;
 
 int RemoveFile(const char* path) {
   if (path == nullptr) return Fail(kErrorInvalidParameter), -1;
@@ -270,22 +271,7 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
     Syscalls().close(in);
     return false;
   }
-  int failure = 0;
-  constexpr size_t kCopyPiece = 64 * 1024;
-  std::unique_ptr<char[]> buffer(new char[kCopyPiece]);  // not cleared: read fills it
-  for (;;) {
-    ssize_t got = Syscalls().read(in, buffer.get(), kCopyPiece);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      failure = errno;
-      break;
-    }
-    if (got == 0) break;
-    if (!WriteAll(out, buffer.get(), static_cast<size_t>(got))) {
-      failure = errno;
-      break;
-    }
-  }
+  int failure = CopyDescriptorBytes(in, out, posix::kToTheEnd);
   Syscalls().close(in);
   if (failure == 0) {
     // The copy takes the source's attributes (read-only among them) and time of last write.
@@ -335,15 +321,27 @@ int SyncDirectory(const char* path) {
 }
 
 int SyncFileSystem() {
-  // Every drive of the machine root may be a link to another file system: sync each.
+  // Every drive of the machine root may be a link to another file system: each file system
+  // that holds one is synced, once (a sync of one that others write to as well costs theirs).
   const std::string drives = MachineRoot() + "/drives";
   std::vector<std::string> names;
   if (!posix::ListHostDirectory(drives, &names)) return Fail(kErrorPathNotFound), -1;
-  if (!SyncHostEntry(drives, O_DIRECTORY, Syscalls().syncfs)) return -1;
+  std::vector<dev_t> synced;
   for (const std::string& name : names) {
-    if (!SyncHostEntry(drives + "/" + name, O_DIRECTORY, Syscalls().syncfs)) return -1;
+    struct stat status;
+    const std::string drive = drives + "/" + name;
+    const bool known = Syscalls().stat(drive.c_str(), &status) == 0;
+    if (known && std::find(synced.begin(), synced.end(), status.st_dev) != synced.end()) continue;
+    if (!SyncHostEntry(drive, O_DIRECTORY, Syscalls().syncfs)) return -1;
+    if (known) synced.push_back(status.st_dev);
   }
-  return 0;
+  // The folder of the drives themselves, unless it shares a file system synced already.
+  struct stat status;
+  if (Syscalls().stat(drives.c_str(), &status) == 0 &&
+      std::find(synced.begin(), synced.end(), status.st_dev) != synced.end()) {
+    return 0;
+  }
+  return SyncHostEntry(drives, O_DIRECTORY, Syscalls().syncfs) ? 0 : -1;
 }
 
 }  // namespace qz7::platform::backend

@@ -38,11 +38,16 @@ FindHandle nextSearchHandle = 1;
 
 // The search entry for host file hostEntry, or false when it is to be left out: a link that
 // leads out of the drive (or nowhere) is not part of the drive.
+// folder: the open folder that holds the entry, whose status is then read by name from there
+// instead of through the whole path; -1 for "." and "..".
 bool DescribeEntry(const std::string& hostEntry, const std::string& name,
-                   const std::string& driveRoot, FindData* data) {
+                   const std::string& driveRoot, int folder, FindData* data) {
   if (name.size() >= sizeof data->name) return false;
   struct stat status;
-  if (Syscalls().lstat(hostEntry.c_str(), &status) != 0) return false;
+  const int read = folder >= 0
+                       ? Syscalls().fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW)
+                       : Syscalls().lstat(hostEntry.c_str(), &status);
+  if (read != 0) return false;
   if (S_ISLNK(status.st_mode)) {
     char resolved[PATH_MAX];
     if (Syscalls().realpath(hostEntry.c_str(), resolved) == nullptr) return false;
@@ -81,10 +86,12 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
     return Fail(kErrorPathNotFound), kInvalidFindHandle;
   }
   std::vector<std::string> names;
-  if (!posix::ListHostDirectory(directory.host, &names)) {
+  DIR* open = nullptr;
+  if (!posix::ListHostDirectory(directory.host, &names, &open)) {
     posix::SetLastErrorFromErrno(errno, directory.host.c_str());
     return kInvalidFindHandle;
   }
+  const int folder = dirfd(open);
   // Sorted by the folded name, then the name: each name is folded once, not per comparison.
   std::vector<std::pair<std::string, std::string>> keyed;
   keyed.reserve(names.size());
@@ -107,9 +114,13 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
       if (posix::MapWindowsPath(directory.windows.Parent(), &parent) != 0) continue;
       hostEntry = parent.host;
     }
-    if (!DescribeEntry(hostEntry, name, directory.driveRoot, &entry)) continue;
+    const bool inFolder = name != "." && name != "..";
+    if (!DescribeEntry(hostEntry, name, directory.driveRoot, inFolder ? folder : -1, &entry)) {
+      continue;
+    }
     search.entries.push_back(entry);
   }
+  Syscalls().closedir(open);
   if (search.entries.empty()) return Fail(kErrorFileNotFound), kInvalidFindHandle;
   *data = search.entries[0];
   search.next = 1;

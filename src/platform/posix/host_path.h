@@ -2,6 +2,7 @@
 #ifndef QZ7_PLATFORM_POSIX_HOST_PATH_H_
 #define QZ7_PLATFORM_POSIX_HOST_PATH_H_
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -50,13 +51,19 @@ std::string DriveHostDirectory(char drive);
 void NoteFolderChange(const HostPath& path, const std::string& removedEntry,
                       const std::string& addedEntry);
 
+// Drops the listing kept for a host folder (if any), for a change of its names that the caller
+// made without a resolution to hand to NoteFolderChange.
+void ForgetFolderListing(const std::string& hostDirectory);
+
 // The process's current directories (a copy), and changing them.
 CurrentDirectories CurrentDirectoriesSnapshot();
 void SetCurrentWindowsDirectory(const std::string& windowsPath);
 
 // The names in a host directory, "." and ".." left out, in byte order. False when the
-// directory cannot be read (errno set).
-bool ListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names);
+// directory cannot be read (errno set). With keepOpen, the directory stays open on success for
+// the caller to reach its entries through dirfd, and to close with closedir.
+bool ListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names,
+                       DIR** keepOpen = nullptr);
 
 }  // namespace qz7::platform::posix
 

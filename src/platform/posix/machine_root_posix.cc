@@ -196,7 +196,8 @@ std::string ExactFolderKey(const std::string& driveRoot, const std::vector<std::
 
 namespace posix {
 
-bool ListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names) {
+bool ListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names,
+                       DIR** keepOpen) {
   DIR* directory = Syscalls().opendir(hostDirectory.c_str());
   if (directory == nullptr) return false;
   names->clear();
@@ -206,7 +207,11 @@ bool ListHostDirectory(const std::string& hostDirectory, std::vector<std::string
     if (name != "." && name != "..") names->push_back(name);
   }
   int readError = errno;
-  Syscalls().closedir(directory);
+  if (keepOpen != nullptr && readError == 0) {
+    *keepOpen = directory;
+  } else {
+    Syscalls().closedir(directory);
+  }
   std::sort(names->begin(), names->end());
   errno = readError;
   return readError == 0;
@@ -243,6 +248,11 @@ std::string DriveHostDirectory(char drive) {
     }
   }
   return std::string();
+}
+
+void ForgetFolderListing(const std::string& hostDirectory) {
+  std::lock_guard<std::mutex> lock(listingMutex);
+  listings.erase(hostDirectory);
 }
 
 void NoteFolderChange(const HostPath& path, const std::string& removedEntry,

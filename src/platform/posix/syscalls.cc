@@ -6,6 +6,12 @@ namespace qz7::platform::posix {
 namespace {
 
 int OpenCall(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int OpenatCall(int folder, const char* path, int flags, mode_t mode) {
+  return ::openat(folder, path, flags, mode);
+}
+ssize_t CopyFileRangeCall(int in, int out, size_t size) {
+  return ::copy_file_range(in, nullptr, out, nullptr, size, 0);
+}
 int FcntlLockCall(int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); }
 int FcntlIntCall(int fd, int command, int argument) { return ::fcntl(fd, command, argument); }
 pid_t ForkCall() { return ::fork(); }
@@ -18,6 +24,7 @@ int SchedGetaffinityCall(pid_t pid, size_t size, cpu_set_t* mask) {
 
 const SyscallTable kDefaultTable = {
     .open = OpenCall,
+    .openat = OpenatCall,
     .close = ::close,
     .closeRange = CloseRangeCall,
     .read = ::read,
@@ -29,6 +36,7 @@ const SyscallTable kDefaultTable = {
     .fstat = ::fstat,
     .fchmod = ::fchmod,
     .futimens = ::futimens,
+    .copyFileRange = CopyFileRangeCall,
     .fcntlLock = FcntlLockCall,
     .fcntlInt = FcntlIntCall,
     .dup = ::dup,
@@ -38,6 +46,8 @@ const SyscallTable kDefaultTable = {
     .poll = ::poll,
     .stat = ::stat,
     .lstat = ::lstat,
+    .fstatat = ::fstatat,
+    .unlinkat = ::unlinkat,
     .access = ::access,
     .chmod = ::chmod,
     .unlink = ::unlink,

@@ -25,6 +25,8 @@ namespace qz7::platform::posix {
 struct SyscallTable {
   // Descriptors.
   int (*open)(const char* path, int flags, mode_t mode);
+  // openat: a name relative to an open folder.
+  int (*openat)(int folder, const char* path, int flags, mode_t mode);
   int (*close)(int fd);
   int (*closeRange)(unsigned first, unsigned last);  // close_range without flags
   ssize_t (*read)(int fd, void* buffer, size_t size);
@@ -36,6 +38,8 @@ struct SyscallTable {
   int (*fstat)(int fd, struct stat* status);
   int (*fchmod)(int fd, mode_t mode);
   int (*futimens)(int fd, const struct timespec times[2]);
+  // copy_file_range between the current offsets of two descriptors, without flags.
+  ssize_t (*copyFileRange)(int in, int out, size_t size);
   // fcntl with a struct flock (F_GETLK, F_SETLK, F_SETLKW, F_OFD_*).
   int (*fcntlLock)(int fd, int command, struct flock* lock);
   // fcntl with an int argument (F_GETFD, F_SETFD, F_GETFL, F_SETFL, ...).
@@ -49,6 +53,9 @@ struct SyscallTable {
   // Names in the file system.
   int (*stat)(const char* path, struct stat* status);
   int (*lstat)(const char* path, struct stat* status);
+  // fstatat and unlinkat: a name relative to an open folder.
+  int (*fstatat)(int folder, const char* path, struct stat* status, int flags);
+  int (*unlinkat)(int folder, const char* path, int flags);
   int (*access)(const char* path, int mode);
   int (*chmod)(const char* path, mode_t mode);
   int (*unlink)(const char* path);
