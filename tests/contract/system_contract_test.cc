@@ -17,7 +17,9 @@
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/win_error.h"
+#include "testkit/child_run.h"
 #include "testkit/host_os.h"
+#include "testkit/service_config.h"
 #include "tests/contract/private_drive.h"
 
 #if defined(_WIN32)
@@ -188,16 +190,10 @@ class ServiceContractTest : public PrivateDriveTest {
                           "C:\\QZ7\\bin\\qz7syscs.exe", account, nullptr);
   }
   // The configuration as QueryServiceConfigA gives it, after asking for the size it needs.
-  std::vector<unsigned char> Config(ScHandle service) {
-    uint32_t needed = 0;
-    EXPECT_FALSE(QueryServiceConfigA(service, nullptr, 0, &needed));
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
-    EXPECT_GT(needed, sizeof(QueryServiceConfig));
-    std::vector<unsigned char> buffer(needed);
-    EXPECT_TRUE(QueryServiceConfigA(service, reinterpret_cast<QueryServiceConfig*>(buffer.data()),
-                                    needed, &needed))
-        << GetLastError();
-    return buffer;
+  testkit::ServiceConfigTexts Config(ScHandle service) {
+    testkit::ServiceConfigTexts config = testkit::QueryServiceConfigTexts(service);
+    EXPECT_EQ(config.failedSteps, "");
+    return config;
   }
 
   std::string name_;
@@ -207,19 +203,17 @@ class ServiceContractTest : public PrivateDriveTest {
 TEST_F(ServiceContractTest, ARegisteredServiceIsStoppedAndKeepsItsConfiguration) {
   ScHandle service = Create(nullptr);
   ASSERT_NE(service, nullptr) << GetLastError();
-  std::vector<unsigned char> buffer = Config(service);
-  const auto* config = reinterpret_cast<const QueryServiceConfig*>(buffer.data());
-  EXPECT_STREQ(config->binaryPathName, "C:\\QZ7\\bin\\qz7syscs.exe");
-  EXPECT_STREQ(config->serviceStartName, "LocalSystem");
-  EXPECT_EQ(std::string(config->displayName), "QZ7 - " + name_);
+  testkit::ServiceConfigTexts config = Config(service);
+  EXPECT_EQ(config.program, "C:\\QZ7\\bin\\qz7syscs.exe");
+  EXPECT_EQ(config.account, "LocalSystem");
+  EXPECT_EQ(config.displayName, "QZ7 - " + name_);
   uint32_t state = 0;
   EXPECT_TRUE(QueryServiceStatus(service, &state)) << GetLastError();
   EXPECT_EQ(state, kServiceStopped);
   EXPECT_TRUE(ChangeServiceConfigA(service, "D:\\NEW\\qz7syscs.exe", nullptr, nullptr, "Renamed"));
-  buffer = Config(service);
-  config = reinterpret_cast<const QueryServiceConfig*>(buffer.data());
-  EXPECT_STREQ(config->binaryPathName, "D:\\NEW\\qz7syscs.exe");
-  EXPECT_STREQ(config->displayName, "Renamed");
+  config = Config(service);
+  EXPECT_EQ(config.program, "D:\\NEW\\qz7syscs.exe");
+  EXPECT_EQ(config.displayName, "Renamed");
   EXPECT_TRUE(CloseServiceHandle(service));
 }
 
@@ -249,10 +243,7 @@ TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrors) {
   EXPECT_EQ(GetLastError(), kErrorServiceExists);
   ScHandle full = OpenServiceA(manager_, name_.c_str(), kServiceAllAccess);
   ASSERT_NE(full, nullptr);
-  const std::vector<unsigned char> config = Config(full);
-  EXPECT_STREQ(reinterpret_cast<const QueryServiceConfig*>(config.data())->serviceStartName,
-               "LocalSystem")
-      << "the failed create changed nothing";
+  EXPECT_EQ(Config(full).account, "LocalSystem") << "the failed create changed nothing";
   EXPECT_TRUE(DeleteService(full));
   EXPECT_TRUE(CloseServiceHandle(full));
   EXPECT_EQ(OpenServiceA(manager_, name_.c_str(), kServiceQueryConfig), nullptr);
@@ -281,7 +272,7 @@ TEST_F(ServiceContractTest, AServiceDeletedThroughOneManagerCanBeRegisteredThrou
 
 // ---- Processes ---------------------------------------------------------------------------
 
-// The contract's child program (child_program.c) copied onto the private drive.
+// The tests' child program (tests/helpers/test_helper_main.cc) copied onto the private drive.
 class ProcessContractTest : public PrivateDriveTest {
  protected:
   void SetUp() override {
@@ -296,35 +287,11 @@ class ProcessContractTest : public PrivateDriveTest {
     std::filesystem::permissions(*host, std::filesystem::perms::owner_all, error);
 #endif
   }
-  struct Outcome {
-    uint32_t error = 0;  // of a program that did not start
-    uint32_t exitCode = 0xDEAD;
-    std::string output;
-  };
-  // Runs program (a name on the drive) with commandLine to its end, its output through a pipe.
-  Outcome Run(const std::string& commandLine, const std::string& program = "child.exe") {
-    Outcome outcome;
-    PipeHandle readEnd = nullptr, writeEnd = nullptr;
-    EXPECT_TRUE(CreatePipe(&readEnd, &writeEnd));
-    StartupInfo startup;
-    startup.stdOutput = writeEnd;
-    ProcessHandle process = nullptr;
-    if (!CreateProcessA(At(program).c_str(), commandLine.c_str(), At("").c_str(), startup,
-                        &process)) {
-      outcome.error = GetLastError();
-    }
-    EXPECT_TRUE(ClosePipeHandle(writeEnd));
-    if (outcome.error == 0) {
-      EXPECT_EQ(WaitForSingleObject(process, 60000), kWaitObject0);
-      EXPECT_TRUE(GetExitCodeProcess(process, &outcome.exitCode));
-      char chunk[4096];
-      for (uint32_t got = 0; ReadFile(readEnd, chunk, sizeof chunk, &got) && got > 0;) {
-        outcome.output.append(chunk, got);
-      }
-      EXPECT_TRUE(CloseProcessHandle(process));
-    }
-    EXPECT_TRUE(ClosePipeHandle(readEnd));
-    return outcome;
+  // Runs program (a name on the drive) with commandLine to its end, in the drive's root.
+  testkit::ChildRun Run(const std::string& commandLine, const std::string& program = "child.exe") {
+    testkit::ChildRun run = testkit::RunChild(At(program), commandLine, At("").c_str());
+    EXPECT_EQ(run.failedSteps, "") << commandLine;
+    return run;
   }
 
   std::string program_;
@@ -338,22 +305,22 @@ TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
     const char* commandLine;
     const char* seen;  // one argument a line
   } rows[] = {
-      {"blanks_separate", "child.exe args a  b", "a\nb\n"},
-      {"quotes_group", "child.exe args \"a b\" c", "a b\nc\n"},
-      {"backslashes_before_a_quote_halve", "child.exe args a\\\\\"b c\"", "a\\b c\n"},
-      {"odd_backslashes_keep_the_quote", "child.exe args a\\\"b", "a\"b\n"},
-      {"other_backslashes_are_literal", "child.exe args C:\\QZ7\\BIN\\", "C:\\QZ7\\BIN\\\n"},
-      {"empty_quotes_are_an_argument", "child.exe args \"\" x", "\nx\n"},
-      {"tab_separates", "child.exe args a\tb", "a\nb\n"},
-      {"doubled_quote_inside_quotes", "child.exe args \"c\"\"d\"", "c\"d\n"},
-      {"quotes_join_pieces", "child.exe args a\"b c\"d", "ab cd\n"},
-      {"quoted_program_with_a_blank", "\"Q:\\A DIR\\child.exe\" args x", "x\n"},
-      {"program_backslashes_are_literal", "Q:\\DIR\\\\child.exe args x", "x\n"},
+      {"blanks_separate", "child.exe --args a  b", "a\nb\n"},
+      {"quotes_group", "child.exe --args \"a b\" c", "a b\nc\n"},
+      {"backslashes_before_a_quote_halve", "child.exe --args a\\\\\"b c\"", "a\\b c\n"},
+      {"odd_backslashes_keep_the_quote", "child.exe --args a\\\"b", "a\"b\n"},
+      {"other_backslashes_are_literal", "child.exe --args C:\\QZ7\\BIN\\", "C:\\QZ7\\BIN\\\n"},
+      {"empty_quotes_are_an_argument", "child.exe --args \"\" x", "\nx\n"},
+      {"tab_separates", "child.exe --args a\tb", "a\nb\n"},
+      {"doubled_quote_inside_quotes", "child.exe --args \"c\"\"d\"", "c\"d\n"},
+      {"quotes_join_pieces", "child.exe --args a\"b c\"d", "ab cd\n"},
+      {"quoted_program_with_a_blank", "\"Q:\\A DIR\\child.exe\" --args x", "x\n"},
+      {"program_backslashes_are_literal", "Q:\\DIR\\\\child.exe --args x", "x\n"},
   };
   for (const Row& row : rows) {
-    Outcome outcome = Run(row.commandLine);
+    testkit::ChildRun outcome = Run(row.commandLine);
     EXPECT_EQ(outcome.exitCode, 0u) << row.name;
-    EXPECT_EQ(outcome.output, row.seen) << row.name;
+    EXPECT_EQ(outcome.output, std::string("--args\n") + row.seen) << row.name;
   }
 }
 
@@ -373,10 +340,10 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
     size_t outputSize;
     const char* posixDiffers = nullptr;
   } rows[] = {
-      {"exit_code", "child.exe", "exit 255", 0, 255, 0},
+      {"exit_code", "child.exe", "--exit 255", 0, 255, 0},
       // More than a pipe holds: the wait drains it, so the child is never left blocked.
-      {"output_beyond_the_pipe", "child.exe", "write 300000 exit 3", 0, 3, 300000},
-      {"exit_code_beyond_one_byte", "child.exe", "exit 1000", 0, 1000, 0,
+      {"output_beyond_the_pipe", "child.exe", "--stdout 300000 --exit 3", 0, 3, 300000},
+      {"exit_code_beyond_one_byte", "child.exe", "--exit 1000", 0, 1000, 0,
        "a POSIX exit status keeps only its low 8 bits (1000 comes back as 232)"},
       {"missing_program", "none.exe", "", kErrorFileNotFound, 0xDEAD, 0},
       {"file_that_is_not_a_program", "text.exe", "", kErrorBadExeFormat, 0xDEAD, 0,
@@ -386,7 +353,8 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
 #if !defined(_WIN32)
     if (row.posixDiffers != nullptr) continue;
 #endif
-    const Outcome outcome = Run(std::string(row.program) + " " + row.arguments, row.program);
+    const testkit::ChildRun outcome =
+        Run(std::string(row.program) + " " + row.arguments, row.program);
     EXPECT_EQ(outcome.error, row.error) << row.name;
     EXPECT_EQ(outcome.exitCode, row.exitCode) << row.name;
     EXPECT_EQ(outcome.output.size(), row.outputSize) << row.name;
@@ -395,7 +363,8 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
 
 TEST_F(ProcessContractTest, AWaitThatEndsBeforeTheChildReportsATimeout) {
   ProcessHandle process = nullptr;
-  ASSERT_TRUE(CreateProcessA(program_.c_str(), "child.exe sleep 400", At("").c_str(), {}, &process))
+  ASSERT_TRUE(
+      CreateProcessA(program_.c_str(), "child.exe --sleep 400", At("").c_str(), {}, &process))
       << GetLastError();
   uint32_t exitCode = 0;
   EXPECT_EQ(WaitForSingleObject(process, 0), kWaitTimeout);

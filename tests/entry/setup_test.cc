@@ -1,10 +1,10 @@
 // The entry layer: building the setup context (the profile paths, bad paths, discovery from the
 // old index file and from the profile registry with the configuration files read by bytes, the
-// add rules of its list, the entry points' bad arguments with the one-time initialisation, and
-// the upward removal of emptied profile directories); and the set-up driver with the other
-// layers' operations replaced by recording fakes: the order and conditions of its steps, the
-// default instance, the drive scan for old database directories, the template choice of the
-// upgrade, and the result codes.
+// add rules of its list, and the entry points' bad arguments with the one-time initialisation);
+// and the set-up driver with the other layers' operations replaced by recording fakes: the
+// order and conditions of its steps, the default instance, the drive scan for old database
+// directories, the template choice of the upgrade, and the result codes. The upward removal of
+// emptied profile directories is the removal scenarios'.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,7 +19,6 @@
 #include "base/coding.h"
 #include "base/quoted_path.h"
 #include "entry/existing_instance_scan.h"
-#include "entry/instance_removal.h"
 #include "entry/instance_setup.h"
 #include "entry/setup_context.h"
 #include "host/profile_registry.h"
@@ -228,27 +227,6 @@ TEST(AddInstanceRecordTest, ReplacesByNameWithoutCaseAndKeepsProfile) {
     ASSERT_EQ(AddInstanceRecord(context, Plain(("I" + std::to_string(i)).c_str()), false), i);
   for (int i = 2; i < 3 * InstanceArray::kGrowth; ++i)
     EXPECT_EQ(context.records[i].name.view(), "I" + std::to_string(i));
-}
-
-// Emptied profile directories are removed upwards until one cannot be removed (the whole
-// removal runs show that: RemovalScenarioTest); one named in another case than on disk goes
-// too, and a drive root never does. The rows work below C:\T, which the fixture does not make:
-// each row's own machine then removes it, also on Windows, where every machine is the
-// computer's one drive C:.
-TEST_F(SetupContextTest, RemovesEmptiedProfileDirectoriesUpwards) {
-  const struct {
-    const char* target;
-    std::vector<std::string> gone;
-  } rows[] = {{"\"c:\\t\\profiles\"", {"C:\\T\\PROFILES"}}, {"\"C:\\\"", {}}};
-  for (const auto& row : rows) {
-    testkit::TempMachine machine;
-    machine.MakeDirectory("C:\\T\\B\\PROFILES");
-    machine.MakeDirectory("C:\\T\\PROFILES");
-    SetupContext context;
-    context.targetProfileDir = row.target;
-    RemoveAllInstances(context);
-    EXPECT_EQ(machine.Misplaced({"C:\\T\\B\\PROFILES", "C:\\"}, row.gone), "") << row.target;
-  }
 }
 
 constexpr const char* kProfile = "\"C:\\PROF\"";

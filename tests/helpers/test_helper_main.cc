@@ -1,5 +1,5 @@
 // A child program for tests of processes, pipes and log locking. Each option does one thing,
-// in the order given:
+// in the order given; other words are passed over (they are there for --args to show):
 //   --stdout N      write N bytes ('o') to standard output
 //   --stderr N      write N bytes ('e') to standard error
 //   --say TEXT      write TEXT and a newline to standard output
@@ -8,11 +8,13 @@
 //   --stdin         copy standard input to standard output until its end
 //   --fds           write each open descriptor above 2 on a line of its own
 //   --env NAME      write the value of environment variable NAME and a newline
+//   --sleep MS      wait MS milliseconds
 //   --exit N        end with exit code N at once
 #if defined(_WIN32)
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <dirent.h>
 #include <unistd.h>
@@ -90,6 +92,12 @@ int main(int argc, char** argv) {
       const char* value = std::getenv(argv[++i]);
       std::printf("%s\n", value != nullptr ? value : "(unset)");
       std::fflush(stdout);
+    } else if (option == "--sleep" && hasValue) {
+#if defined(_WIN32)
+      Sleep(static_cast<DWORD>(std::atol(argv[++i])));
+#else
+      usleep(static_cast<useconds_t>(std::atol(argv[++i]) * 1000));
+#endif
     } else if (option == "--exit" && hasValue) {
       return std::atoi(argv[++i]);
     }

@@ -18,6 +18,7 @@
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/win_error.h"
+#include "testkit/service_config.h"
 #include "tests/platform/machine_fixture.h"
 
 namespace qz7::platform {
@@ -53,21 +54,6 @@ class RegistryTest : public MachineFixture {
     if (error == 0) error = RegQueryValueExA(key, name, type, data.data(), &size);
     RegCloseKey(key);
     return {error, data};
-  }
-  std::vector<std::string> SubKeys(const char* path) {
-    std::vector<std::string> names;
-    RegKey key = nullptr;
-    if (RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &key) != 0) return names;
-    char name[256];
-    uint32_t length = sizeof name;
-    long error = 0;
-    for (uint32_t i = 0; (error = RegEnumKeyExA(key, i, name, &length)) == 0; ++i) {
-      names.emplace_back(name, length);
-      length = sizeof name;
-    }
-    EXPECT_EQ(error, 259);  // no more items
-    RegCloseKey(key);
-    return names;
   }
 };
 
@@ -222,28 +208,16 @@ class ServiceTableTest : public MachineFixture {
   std::string Query(const char* name) {
     ScHandle service = OpenServiceA(manager_, name, kServiceQueryConfig);
     if (service == nullptr) return "<none>";
-    uint32_t needed = 0;
-    EXPECT_FALSE(QueryServiceConfigA(service, nullptr, 0, &needed));
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
-    std::vector<char> buffer(needed + 16, '\x7f');
-    auto* query = reinterpret_cast<QueryServiceConfig*>(buffer.data());
+    const testkit::ServiceConfigTexts config = testkit::QueryServiceConfigTexts(service);
+    EXPECT_EQ(config.failedSteps, "") << name;
+    // A call a byte short fails too and reports the same size.
+    std::vector<char> buffer(config.sizeNeeded);
     uint32_t smaller = 0;
-    EXPECT_FALSE(QueryServiceConfigA(service, query, needed - 1, &smaller));
-    EXPECT_EQ(smaller, needed);
-    std::string result = "<query failed>";
-    if (QueryServiceConfigA(service, query, needed, &needed)) {
-      // Every text lies inside the caller's buffer, within the size asked for.
-      for (char* text : {query->binaryPathName, query->serviceStartName, query->displayName,
-                         query->loadOrderGroup, query->dependencies}) {
-        EXPECT_GE(text, buffer.data() + sizeof(QueryServiceConfig));
-        EXPECT_LT(text + std::strlen(text), buffer.data() + needed);
-      }
-      EXPECT_EQ(buffer[needed], '\x7f');  // nothing written past the size asked for
-      result = std::string(query->binaryPathName) + "|" + query->serviceStartName + "|" +
-               query->displayName;
-    }
+    EXPECT_FALSE(QueryServiceConfigA(service, reinterpret_cast<QueryServiceConfig*>(buffer.data()),
+                                     config.sizeNeeded - 1, &smaller));
+    EXPECT_EQ(smaller, config.sizeNeeded);
     CloseServiceHandle(service);
-    return result;
+    return config.program + "|" + config.account + "|" + config.displayName;
   }
 
   ScHandle manager_ = nullptr;

@@ -15,18 +15,13 @@
 
 #include "platform/file_system.h"
 #include "platform/win_error.h"
+#include "testkit/child_run.h"
 #include "tests/platform/machine_fixture.h"
 
 namespace qz7::platform {
 namespace {
 
 constexpr const char* kHelper = "C:\\TOOLS\\QZ7HELP.EXE";
-
-struct RunResult {
-  uint32_t error = 0;  // of a process that did not start
-  uint32_t exitCode = 0;
-  std::string output;
-};
 
 class ProcessTest : public MachineFixture {
  protected:
@@ -38,39 +33,14 @@ class ProcessTest : public MachineFixture {
                                OnC("TOOLS/QZ7HELP.EXE"));
   }
 
-  // Runs program with arguments, its standard output and error into one pipe, and reads
-  // everything back after it ended. With input, standard input is a pipe holding that text.
-  RunResult Run(const std::string& arguments, const char* directory = nullptr,
-                const char* program = kHelper, const char* input = nullptr,
-                size_t keptOutput = SIZE_MAX) {
-    RunResult result;
-    PipeHandle out = nullptr, outWrite = nullptr, in = nullptr, inWrite = nullptr;
-    uint32_t count = 0;
-    EXPECT_TRUE(CreatePipe(&out, &outWrite));
-    StartupInfo startup;
-    startup.stdOutput = startup.stdError = outWrite;
-    startup.keptOutput = keptOutput;
-    if (input != nullptr) {
-      EXPECT_TRUE(CreatePipe(&in, &inWrite) &&
-                  WriteFile(inWrite, input, std::strlen(input), &count) &&
-                  ClosePipeHandle(inWrite));
-      startup.stdInput = in;
-    }
-    std::string commandLine = std::string("\"") + program + "\" " + arguments;
-    ProcessHandle process = nullptr;
-    if (CreateProcessA(program, commandLine.c_str(), directory, startup, &process)) {
-      // A child stuck on a full pipe fails here; reading below then lets it finish.
-      EXPECT_EQ(WaitForSingleObject(process, 20000), kWaitObject0) << arguments;
-      EXPECT_TRUE(GetExitCodeProcess(process, &result.exitCode) && CloseProcessHandle(process));
-    } else {
-      result.error = GetLastError();
-    }
-    EXPECT_TRUE(ClosePipeHandle(outWrite) && (in == nullptr || ClosePipeHandle(in)));
-    char piece[512];
-    while (ReadFile(out, piece, sizeof piece, &count) && count > 0)
-      result.output.append(piece, count);
-    EXPECT_TRUE(ClosePipeHandle(out));
-    return result;
+  // Runs program with arguments; every step of the run around the child must succeed.
+  testkit::ChildRun Run(const std::string& arguments, const char* directory = nullptr,
+                        const char* program = kHelper, const char* input = nullptr,
+                        size_t keptOutput = SIZE_MAX) {
+    testkit::ChildRun run = testkit::RunChild(
+        program, std::string("\"") + program + "\" " + arguments, directory, input, keptOutput);
+    EXPECT_EQ(run.failedSteps, "") << arguments;
+    return run;
   }
 };
 
@@ -96,7 +66,7 @@ TEST_F(ProcessTest, ChildRunsWithItsArgumentsDirectoryAndPipes) {
       {"MachineRootPassedOn", "--env QZ7_MACHINE", nullptr, nullptr, 0, root_ + "\n"},
   };
   for (const Row& row : rows) {
-    RunResult result = Run(row.arguments, row.directory, kHelper, row.input);
+    testkit::ChildRun result = Run(row.arguments, row.directory, kHelper, row.input);
     ASSERT_EQ(result.error, 0u) << row.name;
     EXPECT_EQ(result.exitCode, row.exitCode) << row.name;
     EXPECT_TRUE(result.output == row.output)
@@ -117,7 +87,7 @@ TEST_F(ProcessTest, KeepsOnlyTheFirstBytesOfTheOutput) {
                       {(1 << 20) + 2, oneMegabyte + "ee"},
                       {(2 << 20) + 5, oneMegabyte + std::string(1 << 20, 'e')}};
   for (const Row& row : rows) {
-    RunResult result =
+    testkit::ChildRun result =
         Run("--stdout 1048576 --stderr 1048576 --exit 9", nullptr, kHelper, nullptr, row.kept);
     EXPECT_EQ(result.exitCode, 9u) << row.kept;
     EXPECT_TRUE(result.output == row.output) << row.kept << ": " << result.output.size();
@@ -152,8 +122,8 @@ TEST_F(ProcessTest, ExitCodeWhateverTheCallerDoesWithSigchld) {
     action.sa_flags = row.flags;
     sigemptyset(&action.sa_mask);
     ASSERT_EQ(sigaction(SIGCHLD, &action, &saved), 0);
-    RunResult result = Run("--say hi --exit 7");
-    RunResult failed = Run("", nullptr, "C:\\TOOLS\\BAD.EXE");
+    testkit::ChildRun result = Run("--say hi --exit 7");
+    testkit::ChildRun failed = Run("", nullptr, "C:\\TOOLS\\BAD.EXE");
     ASSERT_EQ(sigaction(SIGCHLD, &saved, &after), 0);
     EXPECT_EQ(result.error, 0u) << row.name;
     EXPECT_EQ(result.exitCode, 7u) << row.name;

@@ -16,6 +16,17 @@ uint32_t Fail(uint32_t error) {
   return error;
 }
 
+int CopyContentsAndAttributes(int in, int out, uint64_t size, const struct stat& source) {
+  int error = CopyDescriptorBytes(in, out, size);
+  if (error == 0) {
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    Syscalls().futimens(out, times);
+    if (Syscalls().fchmod(out, source.st_mode & 07777) != 0) error = errno;
+  }
+  if (Syscalls().close(out) != 0 && error == 0 && errno != EINTR) error = errno;
+  return error;
+}
+
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t written = Syscalls().write(fd, data, size);

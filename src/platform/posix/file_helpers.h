@@ -28,6 +28,10 @@ bool WriteAll(int fd, const char* data, size_t size);
 // through a buffer. 0, or the errno of the failure.
 constexpr uint64_t kToTheEnd = ~uint64_t{0};
 int CopyDescriptorBytes(int in, int out, uint64_t size);
+// A file copy's end: the bytes as above, then the source's attributes (read-only among them)
+// and time of last write on out, which is then closed; in stays open. 0, or the errno of the
+// first failure.
+int CopyContentsAndAttributes(int in, int out, uint64_t size, const struct stat& source);
 
 // Resolves a path and sets the last error when it cannot be mapped.
 bool Resolve(const char* path, HostPath* out, ParseOptions options = ParseOptions{});

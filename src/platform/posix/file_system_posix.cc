@@ -23,7 +23,6 @@
 
 namespace qz7::platform::backend {
 
-using posix::CopyDescriptorBytes;
 using posix::ErrnoContext;
 using posix::Fail;
 using posix::HostPath;
@@ -271,15 +270,8 @@ bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists)
     Syscalls().close(in);
     return false;
   }
-  int failure = CopyDescriptorBytes(in, out, posix::kToTheEnd);
+  const int failure = posix::CopyContentsAndAttributes(in, out, posix::kToTheEnd, sourceStatus);
   Syscalls().close(in);
-  if (failure == 0) {
-    // The copy takes the source's attributes (read-only among them) and time of last write.
-    struct timespec times[2] = {sourceStatus.st_atim, sourceStatus.st_mtim};
-    Syscalls().futimens(out, times);
-    if (Syscalls().fchmod(out, sourceStatus.st_mode & 07777) != 0) failure = errno;
-  }
-  if (Syscalls().close(out) != 0 && failure == 0 && errno != EINTR) failure = errno;
   if (failure != 0) {
     Syscalls().unlink(destination.host.c_str());  // no half-written copy is left behind
     posix::SetLastErrorFromErrno(failure, destination.host.c_str());

@@ -81,15 +81,9 @@ bool CopyByName(FolderCopy::Native* copy, const char* name, int* failure) {
     Syscalls().close(in);
     return false;
   }
-  int error = posix::CopyDescriptorBytes(in, out, static_cast<uint64_t>(source.st_size));
+  const int error =
+      posix::CopyContentsAndAttributes(in, out, static_cast<uint64_t>(source.st_size), source);
   Syscalls().close(in);
-  if (error == 0) {
-    // The copy takes the source's attributes (read-only among them) and time of last write.
-    struct timespec times[2] = {source.st_atim, source.st_mtim};
-    Syscalls().futimens(out, times);
-    if (Syscalls().fchmod(out, source.st_mode & 07777) != 0) error = errno;
-  }
-  if (Syscalls().close(out) != 0 && error == 0 && errno != EINTR) error = errno;
   if (error != 0) {
     Syscalls().unlinkat(copy->to, name, 0);  // no half-written copy is left behind
     *failure = error;
