@@ -59,7 +59,7 @@ TEST_F(SetupFilesTest, NormalizeSetupPath) {
       {"no_room", "C:\\", "c:\\a", nullptr, 0, 1},
       {"quoted_form_too_long", "C:\\", "c:\\abc", "", 8, 2},
       {"exactly_fits", "C:\\", "c:\\abc", "\"C:\\ABC\"", 9, 0},
-      {"invalid_byte", "C:\\", "c:\\a\x80", "C:\\a\x80", 261, 3},
+      {"invalid_byte", "C:\\", "c:\\a\x80", "c:\\a\x80", 261, 3},
       {"double_byte_kept_whole", "C:\\", "c:\\\x83\x61z", "\"C:\\\x83\x61Z\"", 261, 0},
       {"trail_byte_backslash_kept", "C:\\", "c:\\\x83\x5c", "\"C:\\\x83\x5c\"", 261, 0},
   };

@@ -210,6 +210,11 @@ char* FullPath(char* out, const char* path, size_t size) {
     uint32_t error = ParseWindowsPath(path, current, options, &parsed);
     if (error != 0) return Fail(error), nullptr;
     full = parsed.ToString();
+    // Windows writes the drive letter of a path that names its drive and root ("c:\a") as
+    // given; only a path resolved against a current directory takes that directory's.
+    const bool driveAndRoot =
+        path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    if (driveAndRoot) full[0] = path[0];
   }
   if (full.size() + 1 > size) return Fail(kErrorFilenameExcedRange), nullptr;
   memcpy(out, full.c_str(), full.size() + 1);
