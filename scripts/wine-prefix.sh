@@ -27,7 +27,9 @@ case "$action" in
     mkdir -p "$dir"
     if [ "$(id -u)" -eq 0 ]; then chown nobody "$dir"; fi
     # Drives M: to Y: are free for the suites: each gets a letter of its own (see
-    # tests/CMakeLists.txt), linked to a folder of its own beside the prefix.
+    # tests/CMakeLists.txt), linked to a folder of its own beside the prefix. D: and E: are
+    # the test machine's (testkit/temp_machine.h): a test that needs them has Wine's mount
+    # manager map them, of the type it asks for, for as long as it runs.
     as_runner mkdir -p "$dir/drives" "$dir/prefix"
     # The server stays up between the test programs instead of starting for each one; it is
     # started first, so that wineboot and every program of the run use it.

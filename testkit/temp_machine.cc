@@ -12,6 +12,11 @@
 #include <stdexcept>
 #include <thread>
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <winioctl.h>
+#endif
+
 #include "platform/machine_root.h"
 #include "platform/registry.h"
 #include "testkit/host_os.h"
@@ -47,6 +52,66 @@ std::set<std::string> TopEntries() {
   return names;
 }
 
+// Drive letters of a test: Wine's mount manager defines a letter on a host folder with a
+// drive type when asked as its own configuration program asks. A letter linked through the
+// prefix's dosdevices folder alone can be opened, but GetLogicalDriveStrings does not list it
+// and GetDriveType takes it for fixed; the mount manager's drive is listed and of its type.
+struct WineUnixDrive {
+  ULONG size;
+  UINT32 type;  // a DRIVE_* type; DRIVE_NO_ROOT_DIR removes the letter
+  UINT32 fileSystem;
+  DWORD serial;
+  ULONGLONG unixDevice;
+  WCHAR letter;
+  USHORT mountPointOffset;  // the host folder (a NUL-ended POSIX path) follows the header
+  USHORT deviceOffset;
+  USHORT labelOffset;
+};
+constexpr DWORD kDefineUnixDrive =
+    CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+
+// The host (POSIX) path of a Windows path, from Wine; "" outside Wine.
+std::string UnixPathOf(const std::string& windowsPath) {
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return "";
+  std::wstring wide(windowsPath.size() + 1, L'\0');
+  const int length = MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide.data(),
+                                         static_cast<int>(wide.size()));
+  if (length == 0) return "";
+  char* converted = toUnix(wide.c_str());
+  if (converted == nullptr) return "";
+  std::string path = converted;
+  HeapFree(GetProcessHeap(), 0, converted);
+  return path;
+}
+
+// Maps letter to the host folder with the type, or removes it (DRIVE_NO_ROOT_DIR, no
+// folder); false when the mount manager cannot be asked or refuses.
+bool DefineDrive(char letter, UINT32 type, const std::string& unixFolder) {
+  std::vector<char> request(sizeof(WineUnixDrive) + unixFolder.size() + 1, '\0');
+  WineUnixDrive header = {};
+  header.size = static_cast<ULONG>(request.size());
+  header.type = type;
+  header.letter = static_cast<WCHAR>(std::tolower(static_cast<unsigned char>(letter)));
+  if (!unixFolder.empty()) {
+    header.mountPointOffset = static_cast<USHORT>(sizeof header);
+    std::copy(unixFolder.begin(), unixFolder.end(), request.begin() + sizeof header);
+  }
+  std::copy_n(reinterpret_cast<const char*>(&header), sizeof header, request.begin());
+  HANDLE manager =
+      CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (manager == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  const BOOL done =
+      DeviceIoControl(manager, kDefineUnixDrive, request.data(), static_cast<DWORD>(request.size()),
+                      nullptr, 0, &returned, nullptr);
+  CloseHandle(manager);
+  return done != FALSE;
+}
+
 bool ProductKeyExists() {
   platform::RegKey key = nullptr;
   if (platform::RegOpenKeyExA(platform::LocalMachineKey(), kProductKey, 0, platform::kKeyRead,
@@ -78,6 +143,11 @@ TempMachine::~TempMachine() {
   platform::SetMachineRoot("");
   std::error_code ignored;
 #if defined(_WIN32)
+  for (char letter : drives_) {
+    if (!DefineDrive(letter, DRIVE_NO_ROOT_DIR, "")) {
+      std::fprintf(stderr, "test machine: drive %c: stays\n", letter);
+    }
+  }
   for (const std::string& name : TopEntries()) {
     if (before_.count(name) != 0) continue;
     MakeWritable(fs::path(kTestDrive) / name);
@@ -177,10 +247,24 @@ std::string TempMachine::Misplaced(const std::vector<std::string>& present,
   return wrong;
 }
 
-void TempMachine::AddDrive(char letter) const {
-  // On Windows only a folder in the scratch root: the computer has the drives it has.
-  fs::create_directories(fs::path(root_) / "drives" /
-                         std::string(1, static_cast<char>(std::tolower(letter))));
+void TempMachine::AddDrive(char letter, bool removable) const {
+  const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+  const fs::path folder = fs::path(root_) / "drives" / std::string(1, lower);
+  fs::create_directories(folder);
+#if defined(_WIN32)
+  const std::string unixFolder = UnixPathOf(folder.string());
+  if (unixFolder.empty() ||
+      !DefineDrive(lower, removable ? DRIVE_REMOVABLE : DRIVE_FIXED, unixFolder)) {
+    throw std::runtime_error("cannot map drive " + std::string(1, letter) +
+                             ": (Wine's mount manager maps the drives of a test)");
+  }
+  drives_.insert(lower);
+#else
+  if (removable) {
+    std::ofstream(fs::path(root_) / "drivetypes.txt", std::ios::app)
+        << static_cast<char>(std::toupper(static_cast<unsigned char>(letter))) << ": removable\n";
+  }
+#endif
 }
 
 void TempMachine::NameComputer(const std::string& name) {

@@ -2,8 +2,8 @@
 // with SetMachineRoot, removed again (with everything below it) when the object goes. On
 // Windows, with no machine root, the test works on the computer's own drive C: instead, and
 // what it made there (the new top folders of C:, the product's registry tree, new services,
-// the computer's name) is undone when the object goes; tests that do so run one after the
-// other.
+// the computer's name, the drives it added) is undone when the object goes; tests that do so run
+// one after the other.
 #ifndef QZ7_TESTKIT_TEMP_MACHINE_H_
 #define QZ7_TESTKIT_TEMP_MACHINE_H_
 
@@ -36,7 +36,11 @@ class TempMachine {
   // every path is where it should be), for one comparison that names what is wrong.
   std::string Misplaced(const std::vector<std::string>& present,
                         const std::vector<std::string>& absent) const;
-  void AddDrive(char letter) const;
+  // Gives the machine drive letter, a folder of the scratch root; removable makes
+  // GetDriveType answer that it is removable. On Windows the letter is mapped to that folder
+  // for the test (listed by GetLogicalDriveStrings, of the type asked for) and unmapped when
+  // the object goes. Throws std::runtime_error when the drive cannot be made.
+  void AddDrive(char letter, bool removable = false) const;
   // Gives the computer the name for the rest of the test: computer.txt of the machine root
   // on POSIX; on Windows the computer's active name in the registry, which GetComputerNameA
   // reads, put back when the object goes.
@@ -49,6 +53,7 @@ class TempMachine {
   bool productKeyBefore_ = false;
   std::string nameBefore_;                   // the computer's active name
   std::vector<std::string> servicesBefore_;  // the services there were
+  mutable std::set<char> drives_;            // the drive letters AddDrive mapped
 #endif
 };
 

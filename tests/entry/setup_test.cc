@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -607,8 +606,7 @@ TEST_F(InstanceSetupTest, IndexFileGoesOnlyOnceItsInstancesAreDefined) {
 // drive is searched for each, a failed migration is reported and the scan goes on.
 TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
   machine_.AddDrive('d');
-  machine_.AddDrive('e');
-  std::ofstream(machine_.root() + "/drivetypes.txt") << "E: removable\n";
+  machine_.AddDrive('e', /*removable=*/true);
   for (const char* dir : {"C:\\SALES", "D:\\SALES", "D:\\QZ7", "E:\\QZ7"})
     machine_.WriteText(std::string(dir) + "\\SQLDBDIR\\SQLDBDIR", "old");
   // A code of 1 is no failure; any other non-zero code is reported and the scan goes on.

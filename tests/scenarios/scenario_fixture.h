@@ -40,6 +40,15 @@ void PrintTo(ConfigFate fate, std::ostream* out);
 class ScenarioTest : public ::testing::Test {
  protected:
   void Build(const testkit::SampleMachine& plan) {
+#if defined(_WIN32)
+    // The sample machine leaves the drives to the computer on Windows: the test maps the
+    // plan's other drives, of their types, before the machine puts files on them.
+    for (char drive : plan.drives) {
+      if (drive == 'C' || drive == 'c') continue;
+      const auto type = plan.driveTypes.find(drive);
+      machine_.AddDrive(drive, type != plan.driveTypes.end() && type->second == "removable");
+    }
+#endif
     testkit::BuildSampleMachine(machine_.root(), plan);
 #if defined(_WIN32)
     // The sample machine leaves the computer's name alone on Windows; the test names it.
