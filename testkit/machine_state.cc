@@ -1,10 +1,22 @@
 #include "testkit/machine_state.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 
 #include "host/profile_registry.h"
+#if defined(_WIN32)
+#include "host/service_table.h"
+#include "platform/registry.h"
+#include "platform/services.h"
+#include "testkit/host_os.h"
+#include "testkit/service_config.h"
+#include "testkit/temp_machine.h"
+#endif
 
 namespace qz7::testkit {
 
@@ -17,10 +29,140 @@ std::string HostFileText(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+#if defined(_WIN32)
+// The product's registry tree and the shares: what a copy of the machine puts back.
+constexpr const char* kSavedTrees[] = {"SOFTWARE\\ZAV", host::kSharesKey};
+
+// Makes everything below path writable (Windows refuses to remove a read-only file).
+void MakeWritable(const fs::path& path) {
+  std::error_code ignored;
+  for (auto it = fs::recursive_directory_iterator(path, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+}
+
+// Copies every entry of the folder from into the folder to, which exists.
+void CopyEntriesInto(const fs::path& from, const fs::path& to) {
+  for (const auto& entry : fs::directory_iterator(from)) {
+    fs::copy(entry.path(), to / entry.path().filename(), fs::copy_options::recursive);
+  }
+}
+
+// A folder of the machine ("C:\\QZ7", "D:\\") as it is named below drives/ ("c/QZ7", "d").
+std::string DriveName(const std::string& folder) {
+  std::string name(1, static_cast<char>(std::tolower(static_cast<unsigned char>(folder[0]))));
+  if (folder.size() > 3) name += "/" + folder.substr(3);
+  return name;
+}
+
+// The key at path with its values, then each subkey's, in name order; nothing when the key
+// is missing.
+template <typename Key>
+void SaveKeyTree(const std::string& path, std::vector<Key>* keys) {
+  platform::RegKey key = nullptr;
+  if (platform::RegOpenKeyExA(platform::LocalMachineKey(), path.c_str(), 0, platform::kKeyRead,
+                              &key) != 0) {
+    return;
+  }
+  Key saved{path, {}};
+  std::vector<std::string> subkeys;
+  char name[1024];
+  for (uint32_t index = 0;; ++index) {
+    uint32_t length = sizeof name;
+    if (platform::RegEnumValueA(key, index, name, &length) != 0) break;
+    uint32_t type = 0, size = 0;
+    if (platform::RegQueryValueExA(key, name, &type, nullptr, &size) != 0) continue;
+    std::vector<unsigned char> data(size);
+    if (platform::RegQueryValueExA(key, name, &type, data.data(), &size) != 0) continue;
+    data.resize(size);
+    saved.values.push_back({name, type, std::move(data)});
+  }
+  for (uint32_t index = 0;; ++index) {
+    uint32_t length = sizeof name;
+    if (platform::RegEnumKeyExA(key, index, name, &length) != 0) break;
+    subkeys.push_back(name);
+  }
+  static_cast<void>(platform::RegCloseKey(key));  // only read
+  std::sort(saved.values.begin(), saved.values.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  std::sort(subkeys.begin(), subkeys.end());
+  keys->push_back(std::move(saved));
+  for (const std::string& subkey : subkeys) SaveKeyTree(path + "\\" + subkey, keys);
+}
+
+struct KeyText {
+  std::string path;
+  struct Value {
+    std::string name;
+    uint32_t type;
+    std::vector<unsigned char> data;
+  };
+  std::vector<Value> values;
+};
+
+// The instance keys and their values, a line each, as the POSIX store lists them.
+std::string InstanceKeysText() {
+  std::vector<KeyText> keys;
+  SaveKeyTree(host::kProfilesKey, &keys);
+  std::string text;
+  for (const KeyText& key : keys) {
+    if (key.path == host::kProfilesKey) continue;
+    text += "[" + key.path + "]\n";
+    for (const KeyText::Value& value : key.values) {
+      text += value.name + "=" + std::to_string(value.type) + ":";
+      for (unsigned char byte : value.data) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        text += hex;
+      }
+      text += "\n";
+    }
+  }
+  return text;
+}
+
+// The configuration of a service made by the test, or false when it cannot be read.
+bool ReadService(const std::string& name, ServiceConfigTexts* texts) {
+  platform::ScHandle manager =
+      platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerConnect);
+  if (manager == nullptr) return false;
+  platform::ScHandle service =
+      platform::OpenServiceA(manager, name.c_str(), platform::kServiceQueryConfig);
+  if (service != nullptr) {
+    *texts = QueryServiceConfigTexts(service);
+    static_cast<void>(platform::CloseServiceHandle(service));  // only read
+  }
+  static_cast<void>(platform::CloseServiceHandle(manager));  // only read
+  return service != nullptr && texts->failedSteps.empty();
+}
+#endif
+
 }  // namespace
 
 MachineState TakeMachineState(const std::string& machineRoot) {
   MachineState state;
+#if defined(_WIN32)
+  static_cast<void>(machineRoot);  // the machine is the computer's own
+  for (const std::string& folder : TestMachineFolders()) {
+    const std::string name = DriveName(folder);
+    if (folder.size() > 3) state[name] = "<dir>";
+    std::error_code missing;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, missing)) {
+      const std::string below = name + "/" + fs::relative(entry.path(), folder).generic_string();
+      state[below] = entry.is_directory() ? "<dir>" : HostFileText(entry.path());
+    }
+  }
+  for (const std::string& name : TestMachineServices()) {
+    ServiceConfigTexts texts;
+    state["services.txt"] +=
+        ReadService(name, &texts)
+            ? name + " " + texts.program + " " + texts.account + " " + texts.displayName + "\n"
+            : name + " unreadable\n";
+  }
+  state["registry.txt"] = InstanceKeysText();
+  return state;
+#else
   const fs::path drives = fs::path(machineRoot) / "drives";
   std::error_code missing;
   for (const auto& entry : fs::recursive_directory_iterator(drives, missing)) {
@@ -39,6 +181,7 @@ MachineState TakeMachineState(const std::string& machineRoot) {
     }
   }
   return state;
+#endif
 }
 
 std::string DiffMachineStates(const MachineState& before, const MachineState& after) {
@@ -52,6 +195,93 @@ std::string DiffMachineStates(const MachineState& before, const MachineState& af
   return text;
 }
 
+#if defined(_WIN32)
+MachineCopy::MachineCopy(const std::string& root, const char* suffix)
+    : root_(root), copy_(root + suffix) {
+  fs::create_directories(copy_);
+  folders_ = TestMachineFolders();
+  for (const std::string& folder : folders_) {
+    const fs::path copy = copy_ / DriveName(folder);
+    fs::create_directories(copy);
+    CopyEntriesInto(folder, copy);
+  }
+  for (const char* tree : kSavedTrees) SaveKeyTree(tree, &keys_);
+  for (const std::string& name : TestMachineServices()) {
+    ServiceConfigTexts texts;
+    if (!ReadService(name, &texts)) throw std::runtime_error("cannot read service " + name);
+    services_.push_back({name, texts.program, texts.account, texts.displayName});
+  }
+}
+
+MachineCopy::~MachineCopy() {
+  std::error_code ignored;
+  MakeWritable(copy_);
+  fs::remove_all(copy_, ignored);
+}
+
+void MachineCopy::Restore() const {
+  // The folders: those of the machine now are emptied (a drive) or removed (a top folder of
+  // C:), then the copied ones come back.
+  for (const std::string& folder : TestMachineFolders()) {
+    MakeWritable(folder);
+    if (folder.size() > 3) {
+      fs::remove_all(folder);
+      continue;
+    }
+    for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
+  }
+  for (const std::string& folder : folders_) {
+    fs::create_directories(folder);
+    CopyEntriesInto(copy_ / DriveName(folder), folder);
+  }
+  // The registry trees as they were.
+  for (const char* tree : kSavedTrees) {
+    static_cast<void>(platform::RegDeleteTreeA(platform::LocalMachineKey(), tree));  // may be gone
+  }
+  for (const SavedKey& saved : keys_) {
+    platform::RegKey key = nullptr;
+    if (platform::RegCreateKeyExA(platform::LocalMachineKey(), saved.path.c_str(), &key) != 0) {
+      throw std::runtime_error("cannot put back key " + saved.path);
+    }
+    for (const SavedKey::Value& value : saved.values) {
+      if (platform::RegSetValueExA(key, value.name.c_str(), value.type, value.data.data(),
+                                   static_cast<uint32_t>(value.data.size())) != 0) {
+        static_cast<void>(platform::RegCloseKey(key));  // failing anyway
+        throw std::runtime_error("cannot put back value " + value.name + " of " + saved.path);
+      }
+    }
+    static_cast<void>(platform::RegCloseKey(key));  // written through already
+  }
+  // The services: those made since the copy go, the copied ones come back as they were.
+  for (const std::string& name : TestMachineServices()) {
+    const bool copied = std::any_of(services_.begin(), services_.end(),
+                                    [&](const SavedService& saved) { return saved.name == name; });
+    if (!copied && !DeleteServiceNamed(name)) {
+      throw std::runtime_error("cannot delete service " + name);
+    }
+  }
+  platform::ScHandle manager =
+      platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerAllAccess);
+  if (manager == nullptr) throw std::runtime_error("cannot open the service manager");
+  for (const SavedService& saved : services_) {
+    platform::ScHandle service =
+        platform::OpenServiceA(manager, saved.name.c_str(), platform::kServiceAllAccess);
+    const bool done =
+        service != nullptr
+            ? platform::ChangeServiceConfigA(service, saved.program.c_str(), saved.account.c_str(),
+                                             nullptr, saved.displayName.c_str())
+            : (service = platform::CreateServiceA(manager, saved.name.c_str(),
+                                                  saved.displayName.c_str(), saved.program.c_str(),
+                                                  saved.account.c_str(), nullptr)) != nullptr;
+    if (service != nullptr) static_cast<void>(platform::CloseServiceHandle(service));  // done
+    if (!done) {
+      static_cast<void>(platform::CloseServiceHandle(manager));  // failing anyway
+      throw std::runtime_error("cannot put back service " + saved.name);
+    }
+  }
+  static_cast<void>(platform::CloseServiceHandle(manager));  // done with it
+}
+#else
 MachineCopy::MachineCopy(const std::string& root, const char* suffix)
     : root_(root), copy_(root + suffix) {
   fs::copy(root_, copy_, fs::copy_options::recursive);
@@ -66,5 +296,6 @@ void MachineCopy::Restore() const {
   for (const auto& entry : fs::directory_iterator(root_)) fs::remove_all(entry.path());
   fs::copy(copy_, root_, fs::copy_options::recursive);
 }
+#endif
 
 }  // namespace qz7::testkit

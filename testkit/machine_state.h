@@ -7,18 +7,24 @@
 //   ... a call that must change nothing ...
 //   EXPECT_EQ(DiffMachineStates(before, TakeMachineState(machine.root())), "");
 //
-// The registry and the service table are the POSIX stand-in's text files; on Windows, where
-// they are the computer's own, only the machine root's folders are compared.
+// The registry and the service table are the POSIX stand-in's text files. On Windows, with no
+// machine root, the state is read through the system's own interfaces: the folders the test
+// machine in force owns (testkit/temp_machine.h), the instance keys of the registry and the
+// services it made; a copy holds those folders, the product's registry tree, the shares and
+// those services.
 #ifndef QZ7_TESTKIT_MACHINE_STATE_H_
 #define QZ7_TESTKIT_MACHINE_STATE_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace qz7::testkit {
 
-// By name: a path below drives/ ("<dir>" for a folder), "services.txt", "registry.txt".
+// By name: a path below drives/ ("<dir>" for a folder), "services.txt", "registry.txt"
+// (on Windows, a line per service: name, program, account, display name).
 using MachineState = std::map<std::string, std::string>;
 
 MachineState TakeMachineState(const std::string& machineRoot);
@@ -39,6 +45,23 @@ class MachineCopy {
 
  private:
   std::filesystem::path root_, copy_;
+#if defined(_WIN32)
+  struct SavedKey {
+    std::string path;  // below HKEY_LOCAL_MACHINE
+    struct Value {
+      std::string name;
+      uint32_t type;
+      std::vector<unsigned char> data;
+    };
+    std::vector<Value> values;
+  };
+  struct SavedService {
+    std::string name, program, account, displayName;
+  };
+  std::vector<std::string> folders_;  // the machine's folders, as copied
+  std::vector<SavedKey> keys_;        // parents before their subkeys
+  std::vector<SavedService> services_;
+#endif
 };
 
 }  // namespace qz7::testkit

@@ -123,6 +123,10 @@ bool ProductKeyExists() {
 }
 #endif
 
+#if defined(_WIN32)
+const TempMachine* inForce = nullptr;  // one machine at a time: the tests run one by one
+#endif
+
 }  // namespace
 
 TempMachine::TempMachine() {
@@ -133,6 +137,7 @@ TempMachine::TempMachine() {
   if (!ReadActiveComputerName(&nameBefore_) || !ListServiceNames(&servicesBefore_)) {
     throw std::runtime_error("cannot read the computer's name or services");
   }
+  inForce = this;
 #else
   fs::create_directories(fs::path(root_) / "drives" / "c");
 #endif
@@ -143,6 +148,7 @@ TempMachine::~TempMachine() {
   platform::SetMachineRoot("");
   std::error_code ignored;
 #if defined(_WIN32)
+  if (inForce == this) inForce = nullptr;
   for (char letter : drives_) {
     if (!DefineDrive(letter, DRIVE_NO_ROOT_DIR, "")) {
       std::fprintf(stderr, "test machine: drive %c: stays\n", letter);
@@ -274,5 +280,31 @@ void TempMachine::NameComputer(const std::string& name) {
   std::ofstream(fs::path(root_) / "computer.txt") << name << "\n";
 #endif
 }
+
+#if defined(_WIN32)
+std::vector<std::string> TestMachineFolders() {
+  std::vector<std::string> folders;
+  if (inForce == nullptr) return folders;
+  for (const std::string& name : TopEntries()) {
+    if (inForce->before_.count(name) == 0) folders.push_back(kTestDrive + name);
+  }
+  for (char letter : inForce->drives_) {
+    folders.push_back(std::string(1, static_cast<char>(std::toupper(letter))) + ":\\");
+  }
+  return folders;
+}
+
+std::vector<std::string> TestMachineServices() {
+  std::vector<std::string> made;
+  std::vector<std::string> services;
+  if (inForce == nullptr || !ListServiceNames(&services)) return made;
+  for (const std::string& service : services) {
+    const auto& before = inForce->servicesBefore_;
+    if (std::find(before.begin(), before.end(), service) == before.end()) made.push_back(service);
+  }
+  std::sort(made.begin(), made.end());
+  return made;
+}
+#endif
 
 }  // namespace qz7::testkit

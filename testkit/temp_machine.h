@@ -13,6 +13,14 @@
 
 namespace qz7::testkit {
 
+#if defined(_WIN32)
+// What the test machine in force owns on Windows, for taking its state and putting it back:
+// its folders (the top folders of C: made since it was made, as "C:\NAME", and the roots of
+// the drives it added, as "D:\") and the services made since it was made.
+std::vector<std::string> TestMachineFolders();
+std::vector<std::string> TestMachineServices();
+#endif
+
 class TempMachine {
  public:
   TempMachine();
@@ -47,6 +55,10 @@ class TempMachine {
   void NameComputer(const std::string& name);
 
  private:
+#if defined(_WIN32)
+  friend std::vector<std::string> TestMachineFolders();
+  friend std::vector<std::string> TestMachineServices();
+#endif
   std::string root_;
 #if defined(_WIN32)
   std::set<std::string> before_;  // the top folder of C: when the object was made

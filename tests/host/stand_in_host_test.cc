@@ -311,7 +311,7 @@ TEST_F(InstanceLifecycleTest, RefusedCreateOrDropLeavesNothing) {
       {"unknown kind", "K7", 7, "C:\\PROFILES", kBadArgument},
       {"name of nine characters", "NINECHARS", 1, "C:\\PROFILES", kBadArgument},
       {"empty profile directory", "QZ7", 1, "", kBadArgument},
-      {"profile directory on no drive", "QZ7", 1, "Q:\\PROFILES", kSystemError},
+      {"profile directory on no drive", "QZ7", 1, "B:\\PROFILES", kSystemError},
       {"drop of the parent directory", "OLD", 0, "C:\\PROFILES", kBadArgument},
       {"drop of a drive as a name", "C:", 0, "C:\\", kBadArgument},
       {"drop of dot dot", "..", 0, "C:\\PROFILES\\..", kBadArgument},
@@ -476,6 +476,8 @@ TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
       ASSERT_EQ(DiffMachineStates(before, State()), "") << "rename " << rename_fails_at;
     }
     EXPECT_GE(rename_fails_at, 3);  // at least the registry and the service table are written
+#else
+    ASSERT_EQ(Run(c), 0);  // the whole create, which the loop above put back after its last run
 #endif
     EXPECT_EQ(Outcome(c), "");
     EXPECT_FALSE(machine_.Exists(ConfigPath(c) + ".old"));
