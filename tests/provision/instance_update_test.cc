@@ -466,7 +466,8 @@ TEST(MakeDefaultNodeName, Table) {
       {"three besides the admin server", 4, "i2", "WORKSTATION1", nullptr, "WORKSTA2"},
       {"admin server name only a prefix", 4, "I", "WORKSTATION1", nullptr, "WORKSTA3"},
       {"eleven instances: two-digit suffix", 11, nullptr, "WORKSTATION1", nullptr, "WORKST10"},
-      {"first label, outside characters", 0, nullptr, "a-b+c.example.com", nullptr, "A_B_C"},
+      // At most 15 characters: Windows keeps no longer computer name.
+      {"first label, outside characters", 0, nullptr, "a-b+c.example", nullptr, "A_B_C"},
       {"leading digit with suffix", 3, nullptr, "9lives", nullptr, "dLIVES2"},
       {"first character is never replaced", 0, nullptr, "1x", &noLowerD, "dX"},
       {"suffix digit outside the set", 2, nullptr, "HOST", &noDigits, "HOST_"},
@@ -481,6 +482,13 @@ TEST(MakeDefaultNodeName, Table) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+#if defined(_WIN32)
+    // Windows keeps the computer's name in Unicode: its bytes in another code page than the
+    // system's do not come back as they were written.
+    if (c.codePage != 0 && platform::ActiveCodePage() != static_cast<unsigned>(c.codePage)) {
+      continue;
+    }
+#endif
     testkit::RecordedMachine recorded;
     auto& [machine, host, scoped] = recorded;
     for (int i = 1; i <= c.instances; ++i)
