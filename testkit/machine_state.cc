@@ -43,8 +43,11 @@ void MakeWritable(const fs::path& path) {
 }
 
 // Copies every entry of the folder from into the folder to, which exists.
+// (The root of an empty drive cannot be listed on Windows: it has no "." entry. That is no
+// error here.)
 void CopyEntriesInto(const fs::path& from, const fs::path& to) {
-  for (const auto& entry : fs::directory_iterator(from)) {
+  std::error_code empty;
+  for (const auto& entry : fs::directory_iterator(from, empty)) {
     fs::copy(entry.path(), to / entry.path().filename(), fs::copy_options::recursive);
   }
 }
@@ -101,13 +104,14 @@ struct KeyText {
   std::vector<Value> values;
 };
 
-// The instance keys and their values, a line each, as the POSIX store lists them.
-std::string InstanceKeysText() {
+// The key at top and every key below it (with includeTop; else only those below it), each as
+// "[KEY]" and a "NAME=TYPE:HEX" line per value.
+std::string KeysText(const std::string& top, bool includeTop) {
   std::vector<KeyText> keys;
-  SaveKeyTree(host::kProfilesKey, &keys);
+  SaveKeyTree(top, &keys);
   std::string text;
   for (const KeyText& key : keys) {
-    if (key.path == host::kProfilesKey) continue;
+    if (key.path == top && !includeTop) continue;
     text += "[" + key.path + "]\n";
     for (const KeyText::Value& value : key.values) {
       text += value.name + "=" + std::to_string(value.type) + ":";
@@ -140,6 +144,27 @@ bool ReadService(const std::string& name, ServiceConfigTexts* texts) {
 
 }  // namespace
 
+#if defined(_WIN32)
+std::string RegistryTreeText(const std::string& key) { return KeysText(key, true); }
+
+std::string MadeServicesText(bool bareProgram) {
+  std::string text;
+  for (const std::string& name : TestMachineServices()) {
+    ServiceConfigTexts texts;
+    if (!ReadService(name, &texts)) {
+      text += name + " unreadable\n";
+      continue;
+    }
+    std::string program = texts.program;
+    if (bareProgram && program.size() >= 2 && program.front() == '"' && program.back() == '"') {
+      program = program.substr(1, program.size() - 2);
+    }
+    text += name + " " + program + " " + texts.account + " " + texts.displayName + "\n";
+  }
+  return text;
+}
+#endif
+
 MachineState TakeMachineState(const std::string& machineRoot) {
   MachineState state;
 #if defined(_WIN32)
@@ -153,14 +178,8 @@ MachineState TakeMachineState(const std::string& machineRoot) {
       state[below] = entry.is_directory() ? "<dir>" : HostFileText(entry.path());
     }
   }
-  for (const std::string& name : TestMachineServices()) {
-    ServiceConfigTexts texts;
-    state["services.txt"] +=
-        ReadService(name, &texts)
-            ? name + " " + texts.program + " " + texts.account + " " + texts.displayName + "\n"
-            : name + " unreadable\n";
-  }
-  state["registry.txt"] = InstanceKeysText();
+  state["services.txt"] = MadeServicesText(/*bareProgram=*/false);
+  state["registry.txt"] = KeysText(host::kProfilesKey, false);
   return state;
 #else
   const fs::path drives = fs::path(machineRoot) / "drives";
@@ -228,7 +247,8 @@ void MachineCopy::Restore() const {
       fs::remove_all(folder);
       continue;
     }
-    for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry.path());
+    std::error_code empty;  // an empty drive's root cannot be listed
+    for (const auto& entry : fs::directory_iterator(folder, empty)) fs::remove_all(entry.path());
   }
   for (const std::string& folder : folders_) {
     fs::create_directories(folder);

@@ -32,6 +32,15 @@ MachineState TakeMachineState(const std::string& machineRoot);
 // The names of what differs between two states, one a line; "" when they are equal.
 std::string DiffMachineStates(const MachineState& before, const MachineState& after);
 
+#if defined(_WIN32)
+// The registry tree at key (below HKEY_LOCAL_MACHINE) as text: each key as "[KEY]" and a
+// "NAME=TYPE:HEX" line per value, keys and values in name order; "" when it is missing.
+std::string RegistryTreeText(const std::string& key);
+// The services the test machine made, a line each: name, program (its quotes taken off with
+// bareProgram), account, display name.
+std::string MadeServicesText(bool bareProgram);
+#endif
+
 // The files of a machine root copied aside (to the root's path with suffix), removed again
 // when the object goes.
 class MachineCopy {

@@ -21,13 +21,24 @@
 // no tool of the interrupted run is still running, so that no tool changes the machine under
 // the rerun or after it.
 //
-// QZ7_SCENARIO_STRIDE=k (while developing) interrupts only every k-th operation; by default
-// every build, the sanitizer build too, interrupts every one.
+// QZ7_SCENARIO_STRIDE=k (while developing, and under Wine) interrupts only every k-th
+// operation; by default every build, the sanitizer build too, interrupts every one.
+//
+// On Windows only the failing loop runs (the others fork): the machine is the computer's own,
+// taken and put back through the system's interfaces (the test machine's folders, the
+// product's registry tree, the services it made).
+#if defined(_WIN32)
+#include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
+#else
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -36,6 +47,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -45,9 +57,12 @@
 #include "host/profile_registry.h"
 #include "platform/fault_injection.h"
 #include "platform/machine_root.h"
+#if !defined(_WIN32)
 #include "platform/posix/syscalls.h"
+#endif
 #include "platform/win_error.h"
 #include "testkit/database_directory_builder.h"
+#include "testkit/machine_state.h"
 #include "tests/scenarios/scenario_fixture.h"
 #include "util/path_normalization.h"
 
@@ -104,6 +119,7 @@ FileBytes Comparable(const std::string& path, FileBytes bytes) {
   return bytes;
 }
 
+#if !defined(_WIN32)
 // A service program line with its quotes taken off: BinaryPathName="\"C:\\X\"" as
 // BinaryPathName="C:\\X".
 std::string BareProgram(std::string line) {
@@ -156,9 +172,30 @@ FileBytes SortedSections(const FileBytes& text) {
   }
   return sorted;
 }
+#endif
 
 // Waits until no child of this process runs any more: a tool whose wait failed in the library
 // runs on to its end (its watcher, a child of this process, with it).
+#if defined(_WIN32)
+void WaitForStrayTools() {
+  const DWORD self = GetCurrentProcessId();
+  // A minute at most: a tool ends within a second, and the rerun's findings tell the rest.
+  for (int round = 0; round < 60000; ++round) {
+    HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (processes == INVALID_HANDLE_VALUE) return;
+    bool running = false;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(processes, &entry); more;
+         more = Process32Next(processes, &entry)) {
+      running = running || entry.th32ParentProcessID == self;
+    }
+    CloseHandle(processes);
+    if (!running) return;
+    Sleep(1);
+  }
+}
+#else
 void WaitForStrayTools() {
   const std::string self = std::to_string(getpid());
   for (bool running = true; running;) {
@@ -178,9 +215,11 @@ void WaitForStrayTools() {
     if (running) usleep(1000);
   }
 }
+#endif
 
 class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInterface<Machine> {
  protected:
+#if !defined(_WIN32)
   // Hundreds of whole runs: on a folder in memory when the machine has one.
   static void SetUpTestSuite() {
     if (const char* saved = std::getenv("TMPDIR")) savedTmpDir_ = saved;
@@ -199,6 +238,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     syscalls_.table().fsync = [](int) { return 0; };
     syscalls_.table().syncfs = [](int) { return 0; };
   }
+#endif
 
   // The registry machine: two instances of a 0x800 release with database and node directories
   // of different layouts, the first the default, the second's destination already there, and
@@ -244,8 +284,12 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     plan.files.push_back({std::string(kOldProfileDir) + "\\qz7cli.ini", clientConfig_});
     Build(plan);
     index_ = Read(std::string(kOldProfileDir) + "\\QZ7IDIR");
+#if defined(_WIN32)
+    pristine_ = std::make_unique<testkit::MachineCopy>(machine_.root(), ".pristine");
+#else
     fs::create_directory(fs::path(machine_.root()) / kPristine);
     CopyEntries(machine_.root(), fs::path(machine_.root()) / kPristine);
+#endif
 
     platform::ResetFileOperationCount();
     ASSERT_EQ(Upgrade(descriptors_), 0);
@@ -344,30 +388,70 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     }
   }
 
+  // Calls visit(name, entry) for every file and folder on the machine's drives but the
+  // installation's programs, by its name below the machine root ("drives/c/QZ7/...").
+  template <typename Visit>
+  void ForEachDriveEntry(const Visit& visit) const {
+#if defined(_WIN32)
+    // The test machine's own folders: the drives it added and its top folders of C:.
+    for (const std::string& folder : testkit::TestMachineFolders()) {
+      std::string top = "drives/";
+      top.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(folder[0]))));
+      if (folder.size() > 3) top += "/" + folder.substr(3);
+      visit(top, fs::directory_entry(folder));
+      std::error_code empty;  // the root of an empty drive cannot be listed on Windows
+      for (auto it = fs::recursive_directory_iterator(folder, empty);
+           it != fs::recursive_directory_iterator(); ++it) {
+        const std::string path = top + "/" + fs::relative(it->path(), folder).generic_string();
+        if (path == kProgramFolder) {
+          it.disable_recursion_pending();
+          continue;
+        }
+        visit(path, *it);
+      }
+    }
+#else
+    const fs::path root = machine_.root();
+    for (auto it = fs::recursive_directory_iterator(root / "drives");
+         it != fs::recursive_directory_iterator(); ++it) {
+      const std::string path = fs::relative(it->path(), root).string();
+      if (path == kProgramFolder) {
+        it.disable_recursion_pending();
+        continue;
+      }
+      visit(path, *it);
+    }
+#endif
+  }
+
   Snapshot TakeSnapshot() const {
     Snapshot snapshot;
+#if defined(_WIN32)
+    // The product's registry tree, and the services with their programs' quotes taken off.
+    for (const auto& [table, text] :
+         {std::pair<const char*, std::string>{"registry.txt",
+                                              testkit::RegistryTreeText("SOFTWARE\\ZAV")},
+          { "services.txt",
+            testkit::MadeServicesText(/*bareProgram=*/true) }}) {
+      snapshot[table] = FileBytes(text.begin(), text.end());
+    }
+#else
     const fs::path root = machine_.root();
     for (const char* table : {"registry.txt", "services.txt"}) {
       std::ifstream in(root / table, std::ios::binary);
       snapshot[table] = SortedSections(
           FileBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
     }
-    for (auto it = fs::recursive_directory_iterator(root / "drives");
-         it != fs::recursive_directory_iterator(); ++it) {
-      const fs::directory_entry& entry = *it;
-      const std::string path = fs::relative(entry.path(), root).string();
-      if (path == kProgramFolder) {
-        it.disable_recursion_pending();
-        continue;
-      }
+#endif
+    ForEachDriveEntry([&](const std::string& path, const fs::directory_entry& entry) {
       if (entry.is_directory()) {
         snapshot[path + "/"] = {};
-        continue;
+        return;
       }
       std::ifstream in(entry.path(), std::ios::binary);
       snapshot[path] = Comparable(
           path, FileBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-    }
+    });
     const std::string oldProfile = "drives/c/" + std::string(kOldProfileDir + 3) + "/";
     const auto found = snapshot.find(oldProfile);
     if (found != snapshot.end() &&
@@ -378,6 +462,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     return snapshot;
   }
 
+#if !defined(_WIN32)
   // Copies every entry of from but the pristine copy to to; the installation's programs are
   // linked.
   static void CopyEntries(const fs::path& from, const fs::path& to) {
@@ -397,6 +482,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       }
     }
   }
+#endif
 
   static std::string InstanceDir(const OldInstance& old) {
     return std::string(kInstallDir) + "\\" + old.name;
@@ -404,15 +490,20 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
 
   // Puts the machine back as it was built, with a fresh log and message recorder.
   void Restore() {
+#if defined(_WIN32)
+    pristine_->Restore();
+#else
     const fs::path root = machine_.root();
     for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
       if (entry.path().filename() != kPristine) fs::remove_all(entry.path());
     }
     CopyEntries(root / kPristine, root);
+#endif
     platform::SetMachineRoot(machine_.root());
     messages_ = std::make_unique<MessageRecorder>();
   }
 
+#if !defined(_WIN32)
   // The upgrade in a child that ends at operation n, as a killed process or a power cut; its
   // exit code.
   int CrashAt(uint64_t n, bool powerLoss) {
@@ -437,6 +528,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     if (!ended || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
   }
+#endif
 
   // The migrations write a line to standard output for some failures.
   int QuietUpgrade() {
@@ -450,14 +542,11 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   // the saved copy inside a database or node directory migration backup.
   void Unrecoverable(const std::string& when, std::vector<std::string>& lost) const {
     std::vector<FileBytes> files;
-    for (const auto& entry : fs::recursive_directory_iterator(machine_.root() + "/drives")) {
-      if (!entry.is_regular_file() ||
-          fs::relative(entry.path(), machine_.root()).parent_path() == kProgramFolder) {
-        continue;
-      }
+    ForEachDriveEntry([&](const std::string&, const fs::directory_entry& entry) {
+      if (!entry.is_regular_file()) return;
       std::ifstream in(entry.path(), std::ios::binary);
       files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    });
     const auto kept = [&](const FileBytes& original) {
       return std::any_of(files.begin(), files.end(), [&](const FileBytes& bytes) {
         const testkit::BackupFileView view = testkit::ReadBackupFile(bytes);
@@ -513,10 +602,12 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       std::vector<std::string> problems;
       const Snapshot* reference = &reference_;
       if (crash) {
+#if !defined(_WIN32)
         const int exitCode = CrashAt(n, mode == Interruption::kPowerLoss);
         if (exitCode != kCrashExitCode) {
           problems.push_back("the run ended with " + std::to_string(exitCode) + ", no crash");
         }
+#endif
       } else {
         platform::SetFaultPlan({.triggerAt = n,
                                 .error = platform::kErrorDiskFull,
@@ -581,8 +672,12 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     return findings;
   }
 
+#if defined(_WIN32)
+  std::unique_ptr<testkit::MachineCopy> pristine_;  // the machine as it was built
+#else
   inline static std::optional<std::string> savedTmpDir_;
   platform::posix::ScopedSyscallOverride syscalls_;
+#endif
   std::vector<OldInstance> olds_;
   std::vector<InstanceDescriptor> descriptors_;  // the instances the run asks for
   const FileBytes clientConfig_ = {'[', 'Q', 'Z', '7', ']', '\r', '\n'};
@@ -596,6 +691,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   Snapshot referenceAfterSecondRun_;  // and after a second run over it
 };
 
+#if !defined(_WIN32)
 TEST_P(InterruptedRunTest, AnUpgradeKilledAtAnyOperationIsFinishedByTheNextRun) {
   uint64_t lost = 0;
   EXPECT_EQ(Loop(Interruption::kKilledProcess, &lost), "") << "of " << operations_;
@@ -607,6 +703,7 @@ TEST_P(InterruptedRunTest, AnUpgradeCutByAPowerLossAtAnyOperationIsFinishedByThe
   EXPECT_EQ(Loop(Interruption::kPowerLoss, &lost), "") << "of " << operations_;
   EXPECT_EQ(lost, 0u);
 }
+#endif
 
 TEST_P(InterruptedRunTest, AnUpgradeWithAnyOperationFailingLosesNothing) {
   uint64_t lost = 0;
