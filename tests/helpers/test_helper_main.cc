@@ -10,6 +10,10 @@
 //   --env NAME      write the value of environment variable NAME and a newline
 //   --sleep MS      wait MS milliseconds
 //   --exit N        end with exit code N at once
+//   --say-error TEXT  write TEXT and a newline to standard error
+//   --overwrite FILE  replace the contents of FILE, when it exists, with "garbage" and a newline
+// Under another program's name (standing in for an instance tool, whose command line is the
+// caller's), it takes its options from $QZ7_HELPER_OPTIONS instead, one a line.
 #if defined(_WIN32)
 #include <direct.h>
 #include <fcntl.h>
@@ -20,10 +24,12 @@
 #include <unistd.h>
 #endif
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -54,6 +60,25 @@ void WriteOpenDescriptors() {
 #endif
 }
 
+// The options: the command line's, or under another name than its own the environment's.
+std::vector<std::string> Options(int argc, char** argv) {
+  std::string name = argc > 0 ? argv[0] : "";
+  name = name.substr(name.find_last_of("/\\") + 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const char* given = std::getenv("QZ7_HELPER_OPTIONS");
+  if (name.rfind("qz7_test_helper", 0) == 0 || given == nullptr) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+  }
+  std::vector<std::string> options;
+  for (const char* line = given;;) {
+    const char* end = std::strchr(line, '\n');
+    options.emplace_back(line, end != nullptr ? end : line + std::strlen(line));
+    if (end == nullptr) break;
+    line = end + 1;
+  }
+  return options;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,15 +87,17 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    bool hasValue = i + 1 < argc;
+  const std::vector<std::string> options = Options(argc, argv);
+  for (size_t i = 0; i < options.size(); ++i) {
+    const std::string& option = options[i];
+    const bool hasValue = i + 1 < options.size();
+    const auto value = [&] { return options[++i].c_str(); };
     if (option == "--stdout" && hasValue) {
-      WriteRepeated(stdout, 'o', std::atol(argv[++i]));
+      WriteRepeated(stdout, 'o', std::atol(value()));
     } else if (option == "--stderr" && hasValue) {
-      WriteRepeated(stderr, 'e', std::atol(argv[++i]));
+      WriteRepeated(stderr, 'e', std::atol(value()));
     } else if (option == "--say" && hasValue) {
-      std::printf("%s\n", argv[++i]);
+      std::printf("%s\n", value());
       std::fflush(stdout);
     } else if (option == "--args") {
       for (int j = 1; j < argc; ++j) std::printf("%s\n", argv[j]);
@@ -89,17 +116,29 @@ int main(int argc, char** argv) {
     } else if (option == "--fds") {
       WriteOpenDescriptors();
     } else if (option == "--env" && hasValue) {
-      const char* value = std::getenv(argv[++i]);
-      std::printf("%s\n", value != nullptr ? value : "(unset)");
+      const char* found = std::getenv(value());
+      std::printf("%s\n", found != nullptr ? found : "(unset)");
       std::fflush(stdout);
     } else if (option == "--sleep" && hasValue) {
 #if defined(_WIN32)
-      Sleep(static_cast<DWORD>(std::atol(argv[++i])));
+      Sleep(static_cast<DWORD>(std::atol(value())));
 #else
-      usleep(static_cast<useconds_t>(std::atol(argv[++i]) * 1000));
+      usleep(static_cast<useconds_t>(std::atol(value()) * 1000));
 #endif
+    } else if (option == "--say-error" && hasValue) {
+      std::fprintf(stderr, "%s\n", value());
+      std::fflush(stderr);
+    } else if (option == "--overwrite" && hasValue) {
+      const char* file = value();
+      if (FILE* existing = std::fopen(file, "rb")) {
+        std::fclose(existing);
+        if (FILE* out = std::fopen(file, "wb")) {
+          std::fputs("garbage\n", out);
+          std::fclose(out);
+        }
+      }
     } else if (option == "--exit" && hasValue) {
-      return std::atoi(argv[++i]);
+      return std::atoi(value());
     }
   }
   return 0;
