@@ -59,6 +59,8 @@ std::string DriveName(const std::string& folder) {
   return name;
 }
 
+constexpr uint32_t kUnreadable = 0xFFFFFFFF;
+
 // The key at path with its values, then each subkey's, in name order; nothing when the key
 // is missing.
 template <typename Key>
@@ -74,10 +76,16 @@ void SaveKeyTree(const std::string& path, std::vector<Key>* keys) {
   for (uint32_t index = 0;; ++index) {
     uint32_t length = sizeof name;
     if (platform::RegEnumValueA(key, index, name, &length) != 0) break;
+    // A value that cannot be read is kept as one of no type: it differs from every other, and
+    // a copy cannot put it back.
     uint32_t type = 0, size = 0;
-    if (platform::RegQueryValueExA(key, name, &type, nullptr, &size) != 0) continue;
-    std::vector<unsigned char> data(size);
-    if (platform::RegQueryValueExA(key, name, &type, data.data(), &size) != 0) continue;
+    std::vector<unsigned char> data;
+    if (platform::RegQueryValueExA(key, name, &type, nullptr, &size) == 0) data.resize(size);
+    if (data.size() != size ||
+        platform::RegQueryValueExA(key, name, &type, data.data(), &size) != 0) {
+      type = kUnreadable;
+      size = 0;
+    }
     data.resize(size);
     saved.values.push_back({name, type, std::move(data)});
   }
