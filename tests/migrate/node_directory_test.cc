@@ -365,7 +365,7 @@ TEST_F(NodeMigrationFaults, StoppedOrFailingAtEveryFileOperation) {
       if (round != kFailing) {
 #if !defined(_WIN32)
         ASSERT_TRUE(StoppedAt(
-            n, [] { MigrateNodeDirectory(kInstance); }, round == kPowerCut));
+            n, [] { static_cast<void>(MigrateNodeDirectory(kInstance)); }, round == kPowerCut));
 #endif
       } else {
         platform::SetFaultPlan({.triggerAt = n, .error = error});
