@@ -177,18 +177,34 @@ FileBytes SortedSections(const FileBytes& text) {
 // Waits until no child of this process runs any more: a tool whose wait failed in the library
 // runs on to its end (its watcher, a child of this process, with it).
 #if defined(_WIN32)
+// A process whose parent is this one by number and that started after it: process numbers
+// are reused, so a process of the computer's own may name a parent that ended long ago and
+// whose number this process has now.
+bool IsOwnChild(const PROCESSENTRY32& entry, const FILETIME& ownStart) {
+  if (entry.th32ParentProcessID != GetCurrentProcessId()) return false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+  if (process == nullptr) return false;  // gone already
+  FILETIME created, exited, kernel, user;
+  const bool child = GetProcessTimes(process, &created, &exited, &kernel, &user) &&
+                     CompareFileTime(&created, &ownStart) >= 0;
+  CloseHandle(process);
+  return child;
+}
+
 void WaitForStrayTools() {
-  const DWORD self = GetCurrentProcessId();
-  // A minute at most: a tool ends within a second, and the rerun's findings tell the rest.
-  for (int round = 0; round < 60000; ++round) {
+  FILETIME ownStart, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &ownStart, &exited, &kernel, &user)) return;
+  // Ten seconds at most: a tool ends within a second, and the rerun's findings tell the rest.
+  const ULONGLONG deadline = GetTickCount64() + 10000;
+  while (GetTickCount64() < deadline) {
     HANDLE processes = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (processes == INVALID_HANDLE_VALUE) return;
     bool running = false;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(processes, &entry); more;
+    for (BOOL more = Process32First(processes, &entry); more && !running;
          more = Process32Next(processes, &entry)) {
-      running = running || entry.th32ParentProcessID == self;
+      running = IsOwnChild(entry, ownStart);
     }
     CloseHandle(processes);
     if (!running) return;
