@@ -1,8 +1,5 @@
 #include "tests/migrate/migrate_fixture.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -39,22 +36,6 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
   if (got == want) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
                                        << " were wanted, the first difference at " << at;
-}
-
-bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
-  constexpr int kCrashExitCode = 86;
-  const pid_t child = fork();
-  if (child == 0) {
-    platform::SetFaultPlan({.triggerAt = n,
-                            .crash = !powerLoss,
-                            .crashExitCode = kCrashExitCode,
-                            .powerLoss = powerLoss});
-    run();
-    _exit(0);
-  }
-  int status = 0;
-  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-         WEXITSTATUS(status) == kCrashExitCode;
 }
 
 void MachineTest::SetUp() {
