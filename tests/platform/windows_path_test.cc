@@ -100,7 +100,9 @@ TEST(NamePatternTest, MatchesLikeWindows) {
   const Row rows[] = {{"StarDotStarMatchesNoExtension", "README", "*.*", true},
                       {"ExtensionMismatch", "A.TXT", "*.DAT", false},
                       {"StarBacktracks", "a.b.c.txt", "*.c.*", true},
-                      {"StarThenLiteralAtEnd", "abcab", "*ab", true}};
+                      {"StarThenLiteralAtEnd", "abcab", "*ab", true},
+                      {"QuestionMarksWithoutRegardToCase", "qz7das01", "QZ7DAS??", true},
+                      {"QuestionMarkIsOneCharacter", "QZ7DAS1", "qz7das??", false}};
   for (const Row& row : rows)
     EXPECT_EQ(MatchesNamePattern(row.file, row.pattern), row.matches) << row.name;
 }
