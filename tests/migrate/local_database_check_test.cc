@@ -176,18 +176,16 @@ OldEntryFields Own(const std::string& name) {
   return {.name = name, .type = '2', .subdirectory = "SQL00001"};
 }
 
-struct LayoutKeys {
+const struct {
   int layout;
-  const char* check;
-  const char* reportOpen;
+  const char *check, *reportOpen;
   const char* notice;  // null: the layout writes none
-};
-constexpr LayoutKeys kLayouts[] = {{2, "MTYPE2_009", "MTYPE2_010", "MTYPE2_013"},
-                                   {3, "MTYPE3_019", "MTYPE3_020", nullptr}};
+} kLayouts[] = {{2, "MTYPE2_009", "MTYPE2_010", "MTYPE2_013"},
+                {3, "MTYPE3_019", "MTYPE3_020", nullptr}};
 
 // The records a layout writes: "{check}" and "{open}" stand for its keys, and after the
 // records of each failed check layout 2 adds its notice that names the report file.
-Texts ExpectedRecords(const Texts& records, const LayoutKeys& keys) {
+Texts ExpectedRecords(const Texts& records, const auto& keys) {
   Texts out;
   for (size_t i = 0; i < records.size(); ++i) {
     std::string record = records[i];
@@ -276,7 +274,7 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
                Local("TWO", "PAYROLL", "C:\\QZ7PROF\\QZ7")),
        none, none, none, TextsOf(itself, itself), TextsOf("", ""), -1, nullptr, 3},
   };
-  for (const LayoutKeys& layout : kLayouts) {
+  for (const auto& layout : kLayouts) {
     for (const auto& row : rows) {
       if (row.onlyLayout != 0 && row.onlyLayout != layout.layout) continue;
       SCOPED_TRACE(std::string(row.name) + " layout " + std::to_string(layout.layout));

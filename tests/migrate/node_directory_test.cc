@@ -156,6 +156,8 @@ TEST_F(NodeDirectoryTest, DcsRule) {
   }
 }
 
+// Where a file is too short to tell, and a count that the size overrules; each layout by its
+// entry size is the runs' rows and the upgrade scenarios' (layout 3 the show command's).
 TEST_F(NodeDirectoryTest, RecognisesTheLayoutFromSizeAndCount) {
   auto entries = [](uint16_t count, size_t bytes) {
     return NodeDirectoryBuilder(1).EntryCount(count).AddRaw(Bytes(bytes, 0)).Bytes();
@@ -168,15 +170,7 @@ TEST_F(NodeDirectoryTest, RecognisesTheLayoutFromSizeAndCount) {
   } rows[] = {
       {"shorter_than_the_header", Bytes(27, 0), -105, Type::kUnrecognised},
       {"header_without_closing_value", Bytes(31, 0), 0, Type::kUnrecognised},
-      {"frame_only", entries(0, 0), 0, Type::kEmpty},
-      {"current", entries(3, 3 * 616), 0, Type::kCurrent},
       {"whole_multiple_of_616", entries(2, 3 * 616), 0, Type::kCurrent},
-      {"layout1", entries(2, 2 * 434), 0, Type::kLayout1},
-      {"layout2", entries(1, 532), 0, Type::kLayout2},
-      {"layout3", entries(4, 4 * 96), 0, Type::kLayout3},
-      {"layout4", entries(1, 542), 0, Type::kLayout4},
-      {"layout5", entries(2, 2 * 594), 0, Type::kLayout5},
-      {"unknown_entry_size", entries(2, 200), 0, Type::kUnrecognised},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -189,9 +183,9 @@ TEST_F(NodeDirectoryTest, RecognisesTheLayoutFromSizeAndCount) {
 
 // What a run makes of the files it finds. A refused directory is left as it was and no backup
 // is made; a migrated one ends with the file and the copy identical and the old bytes in
-// SQLNDDIR.BAK (status "C"). SQLNDDIR.TMP left by an interrupted run is restored, whatever the
-// directory files hold and whatever its status, and converted again; an unusable one stops
-// the run.
+// SQLNDDIR.BAK (status "C"). SQLNDDIR.TMP left by an interrupted run is restored and
+// converted again (whatever the directory files hold and whatever its status: the upgrade
+// scenarios' crash loops); an unusable one stops the run.
 TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   Put(kFile, kNodes);
   ASSERT_TRUE(Converts(1));
@@ -231,8 +225,6 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       {"layout1", kNodes, kNodes, Bytes(), 0, "", layout1},
       {"layout1_copy_only", none, kNodes, Bytes(), 0, "", layout1},
       {"empty_directory", kOldEmpty, kOldEmpty, Bytes(), 0, "", "EMPTY DIRECTORY"},
-      {"backup_c_after_a_failed_rename", none, none, backup('C'), 0, "", layout1},
-      {"backup_i_over_half_written_files", Bytes(50, 1), Bytes(50, 1), backup('I'), 0, "", layout1},
       {"backup_signature_damaged", kNodes, kNodes, backup('I', "QZ7 NODE DIRECTORY FILE BACKUQ"),
        -107, bad, nullptr},
       {"backup_without_data", kCurrent, kCurrent,
