@@ -194,8 +194,7 @@ TEST(CliTest, ExitStatusAndMessageOfEachCommand) {
 // machine's code page come out as UTF-8, a byte that is no character of it as U+FFFD.
 TEST(CliTest, JsonOutputsAreValidInTheMachinesCodePage) {
   struct Row {
-    const char* name;
-    const char* codePage;
+    const char *name, *codePage;
     std::string profileDir;          // the old instances' directory, in the code page
     std::string profileDirUtf8;      // as JSON must give it
     std::vector<std::string> names;  // instance names, in the code page
