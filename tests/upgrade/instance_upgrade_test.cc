@@ -43,9 +43,7 @@ TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
     Op op;
     int want;
     Paths present, absent;
-    // C:\P\I.MOVED, what an interrupted move left, is there too (a move finishing it is the
-    // upgrade scenarios' crash loops').
-    bool leftover = false;
+    bool leftover = false;  // C:\P\I.MOVED, what an interrupted move left, is there too
   } rows[] = {
       // clang-format off
       {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", kCopy, 0,
@@ -60,6 +58,8 @@ TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
        {"C:\\P\\I"}},
       {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
        {"C:\\NEW"}},
+      {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\P\\OTHER"}, {"C:\\P\\I.MOVED", "C:\\P\\I"}, true},
       {"copy_leaves_it", "C:\\P\\I", "C:\\NEW\\I", kCopy, 0, {"C:\\P\\I.MOVED\\SQLDBDIR\\X"},
        {}, true},
       {"index_file_only", "qz7idir", "\"C:\\P\"", kDeleteMatching, 0, {"C:\\P\\I\\qz7systm"},
@@ -98,18 +98,21 @@ constexpr const char* kTemplate = "C:\\QZ7\\CFG\\qz7syssv";
 
 // The configuration of C:\P\<folder> upgraded with the template. A conversion keeps the
 // template's version, carries the old values and puts the block back into range before a fresh
-// checksum, and a numbered file that was there before stays; what an interrupted creation or
-// upgrade left beside qz7systm is the upgrade scenarios' crash loops' to check. A conversion
-// that cannot run leaves the old configuration in qz7systm, or, for an instance without one,
-// the template; a directory so long that no temporary name fits beside the configuration
-// changes nothing, and neither does damaged input, the version checked before the checksum.
-// Each failure shows 3573 with the name and logs its code; the template never changes.
+// checksum; what an interrupted creation or upgrade left beside qz7systm is finished first (a
+// configuration saved and not put back is the instance's own, qz7systm then holding the
+// template; a cut-short copy is a prefix of qz7systm; a staged template is stale), and a
+// numbered file that was there before stays. A conversion that cannot run leaves the old
+// configuration in qz7systm, or, for an instance without one, the template; a directory so
+// long that no temporary name fits beside the configuration changes nothing, and neither does
+// damaged input, the version checked before the checksum. Each failure shows 3573 with the name
+// and logs its code; the template never changes.
 DbmBlockBuilder Old() { return DbmBlockBuilder().Version(0x800).U32(76, 300).Text(1130, 256, "D"); }
 
 TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
   const Bytes templ = DbmBlockBuilder().U32(76, 200).Bytes();
   const Bytes old = Old().Bytes();
   const Bytes damaged = DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes();
+  const Bytes prefix(old.begin(), old.begin() + 1000);
   const Bytes someoneElses = {'x'};
   const struct {
     const char* name;
@@ -122,7 +125,15 @@ TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
   } rows[] = {
       // clang-format off
       {"converted, a numbered file of someone else", "INST1", old,
-       {{"00000000.000", someoneElses}}, 0, false},
+       {{"00000000.000", someoneElses}}, 0},
+      {"saved, template in place", "INST1", templ, {{"qz7systm.000", old}}, 0, false},
+      {"saved, qz7systm gone", "INST1", std::nullopt, {{"qz7systm.003", old}}, 0},
+      {"cut-short copy", "INST1", old,
+       {{"qz7systm.000", prefix}, {"qz7systm.upg", templ}, {"qz7systm.new", prefix}}, 0, false},
+      {"equal copy", "INST1", old, {{"qz7systm.001", old}}, 0},
+      {"host's replaced copy, template in place", "INST1", templ, {{"qz7systm.old", old}}, 0},
+      {"both, template in place", "INST1", templ, {{"qz7systm.000", old}, {"qz7systm.old", old}},
+       0},
       {"damaged", "INST1", damaged, {}, kDbmChecksumError},
       {"no qz7systm", "INST1", std::nullopt, {}, kDbmFileError},
       {"no free temporary name", std::string(248, 'L'), old, {}, -10},
@@ -191,8 +202,6 @@ constexpr DirectoryMigrations kScripted = {
     },
 };
 
-// A folder holding only an interrupted migration's backup is migrated, not cleared: the
-// upgrade scenarios' crash loops lose the old directory otherwise.
 TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
   using Box = MessageRecorder::Box;
   struct Row {
@@ -213,6 +222,10 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, {}, {}},
       {"gateway_directory_left_alone", {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"}, 0, 0, 0, {}, {},
        {"SQLGWDIR\\SQLGWDIR", "SQLGWDIR\\OTHER"}, {}},
+      {"interrupted_migrations_repaired_not_cleared",
+       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"}, 0, 0, 0,
+       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {},
+       {"SQLDBDIR\\SQLDDDIR.TMP", "SQLNODIR\\SQLNDDIR.TMP"}, {}},
       // clang-format on
   };
   for (const Row& row : rows) {
