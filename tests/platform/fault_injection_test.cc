@@ -94,58 +94,46 @@ TEST_F(FaultInjectionTest, FirstOperationOfEachKindFails) {
   FileStatus status;
   uint32_t written = 7;
   char value[8];
+  using K = OperationKind;
   const struct {
     const char* name;
     OperationKind kind;
-    std::function<uint32_t()> operation;
     uint64_t operations;  // counted by both calls together
+    std::function<uint32_t()> operation;
   } rows[] = {
+      // clang-format off
       // The close of the handle the open gave is not counted.
-      {"OpenFile", OperationKind::kFile,
-       [&] { return lastErrorIf(OpenFile("C:\\DATA\\f.dat", "rb") == nullptr); }, 2},
-      {"Status", OperationKind::kFile,
-       [&] { return lastErrorIf(GetFileStatus("C:\\DATA", &status) != 0); }, 2},
-      {"Write", OperationKind::kStream,
-       [&] { return lastErrorIf(stream->Write("y", 1) != 1 && stream->HasError()); }, 2},
-      {"Sync", OperationKind::kStream, [&] { return lastErrorIf(stream->Sync() != 0); }, 2},
-      {"LogWrite", OperationKind::kStream,
-       [&] { return lastErrorIf(!WriteToDescriptor(pipes[1], "z", 1, &written) && written == 0); },
-       2},
-      {"MakeDirectory", OperationKind::kFolder,
-       [&] {
-         uint32_t error = lastErrorIf(MakeDirectory("C:\\DATA\\SUB") != 0);
+      {"OpenFile", K::kFile, 2, [&] { return lastErrorIf(!OpenFile("C:\\DATA\\f.dat", "rb")); }},
+      {"Status", K::kFile, 2, [&] { return lastErrorIf(GetFileStatus("C:\\DATA", &status)); }},
+      {"Write", K::kStream, 2,
+       [&] { return lastErrorIf(stream->Write("y", 1) != 1 && stream->HasError()); }},
+      {"Sync", K::kStream, 2, [&] { return lastErrorIf(stream->Sync() != 0); }},
+      {"LogWrite", K::kStream, 2,
+       [&] { return lastErrorIf(!WriteToDescriptor(pipes[1], "z", 1, &written) && !written); }},
+      {"MakeDirectory", K::kFolder, 3, [&] {
+         const uint32_t error = lastErrorIf(MakeDirectory("C:\\DATA\\SUB") != 0);
          if (error == 0) RemoveDirectory("C:\\DATA\\SUB");
          return error;
-       },
-       3},
-      {"SyncDirectory", OperationKind::kFolder,
-       [&] { return lastErrorIf(SyncDirectory("C:\\DATA") != 0); }, 2},
-      {"RegistryQuery", OperationKind::kRegistry,
-       [&] {
-         uint32_t size = 0;
+       }},
+      {"SyncDirectory", K::kFolder, 2, [&] { return lastErrorIf(SyncDirectory("C:\\DATA")); }},
+      {"RegistryQuery", K::kRegistry, 2, [&] {
          return static_cast<uint32_t>(
-             RegQueryValueExA(LocalMachineKey(), "SEAM", nullptr, nullptr, &size));
-       },
-       2},
-      {"ServiceManager", OperationKind::kService,
-       [&] {
+             RegQueryValueExA(LocalMachineKey(), "SEAM", nullptr, nullptr, &written));
+       }},
+      {"ServiceManager", K::kService, 3, [&] {
          ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerConnect);
-         if (manager == nullptr) return GetLastError();
-         CloseServiceHandle(manager);
-         return 0u;
-       },
-       3},
-      {"Pipe", OperationKind::kProcess,
-       [&] {
+         return manager == nullptr ? GetLastError() : (CloseServiceHandle(manager), 0u);
+       }},
+      {"Pipe", K::kProcess, 4, [&] {
          PipeHandle readEnd = nullptr, writeEnd = nullptr;
          if (!CreatePipe(&readEnd, &writeEnd)) return GetLastError();
          ClosePipeHandle(readEnd);
          ClosePipeHandle(writeEnd);
          return 0u;
-       },
-       4},
-      {"Environment", OperationKind::kEnvironment,
-       [&] { return lastErrorIf(GetEnvironmentVariableA("QZ7_SEAM_TEST", value, 8) != 2); }, 2},
+       }},
+      {"Environment", K::kEnvironment, 2,
+       [&] { return lastErrorIf(GetEnvironmentVariableA("QZ7_SEAM_TEST", value, 8) != 2); }},
+      // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

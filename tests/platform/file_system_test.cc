@@ -63,34 +63,29 @@ TEST_F(FileSystemTest, PathsMapOntoTheDriveFolder) {
 // done to the folder behind the backend's back shows in the next lookup.
 TEST_F(FileSystemTest, CaseBlindLookupSeesChangesMadeBehindItsBack) {
   const std::string drive = fs::canonical(OnC("")).string();
+  // before: on disk before the first lookup (or null); expected: the host path of C:\Dir\NAME
+  // after the change (null: none).
   const struct {
-    const char* name;
-    const char* before;  // on disk before the first lookup (or null)
+    const char *name, *before, *expected;
     void (*change)(const std::string& folder);
-    const char* expected;  // the host path of C:\Dir\NAME after the change (null: none)
   } rows[] = {
-      {"Created", nullptr, [](const std::string& d) { std::ofstream(d + "/name") << "x"; },
-       "/Dir/name"},
-      {"Removed", "name", [](const std::string& d) { fs::remove(d + "/name"); }, "/Dir/NAME"},
-      {"Renamed", "name", [](const std::string& d) { fs::rename(d + "/name", d + "/nAme"); },
-       "/Dir/nAme"},
-      {"EarlierVariantAdded", "name",
-       [](const std::string& d) { std::ofstream(d + "/Name") << "x"; }, "/Dir/Name"},
-      {"FolderReplaced", "name",
-       [](const std::string& d) {
+      // clang-format off
+      {"Created", nullptr, "/Dir/name", [](auto d) { std::ofstream(d + "/name") << "x"; }},
+      {"Removed", "name", "/Dir/NAME", [](auto d) { fs::remove(d + "/name"); }},
+      {"Renamed", "name", "/Dir/nAme", [](auto d) { fs::rename(d + "/name", d + "/nAme"); }},
+      {"EarlierVariantAdded", "name", "/Dir/Name", [](auto d) { std::ofstream(d + "/Name") << "x"; }},
+      {"FolderReplaced", "name", "/Dir/naMe", [](auto d) {
          fs::remove_all(d);
          fs::create_directories(d);
          std::ofstream(d + "/naMe") << "x";
-       },
-       "/Dir/naMe"},
-      {"FolderRenamedToOtherCase", "name",
-       [](const std::string& d) { fs::rename(d, d.substr(0, d.size() - 3) + "DIR"); }, "/DIR/name"},
-      {"FolderBecameALinkOutOfTheDrive", "name",
-       [](const std::string& d) {
+       }},
+      {"FolderRenamedToOtherCase", "name", "/DIR/name",
+       [](auto d) { fs::rename(d, d.substr(0, d.size() - 3) + "DIR"); }},
+      {"FolderBecameALinkOutOfTheDrive", "name", nullptr, [](auto d) {
          fs::rename(d, d + ".old");
          fs::create_directory_symlink("/tmp", d);
-       },
-       nullptr},
+       }},
+      // clang-format on
   };
   for (const auto& row : rows) {
     for (const char* name : {"Dir", "DIR", "Dir.old"}) fs::remove_all(OnC(name));
@@ -158,44 +153,26 @@ TEST_F(FileSystemTest, FolderCopyCopiesAsCopyFileA) {
     bool diskFull = false;            // every write of file data fails with ENOSPC
     const char* made = "";            // a folder the caller makes in to first, telling the copy
   } rows[] = {
+      // clang-format off
       {"plain", {"Data.Bin"}, {0}},
-      {"read_only_source",
-       {"Data.Bin"},
-       {0},
-       [](const std::string& from, const std::string&) {
+      {"read_only_source", {"Data.Bin"}, {0}, [](auto from, auto) {
          fs::permissions(from + "/Data.Bin", fs::perms::owner_read | fs::perms::group_read);
        }},
       {"names_equal_but_for_case", {"A.TXT", "a.txt"}, {0, 0}},
       {"missing_source", {"gone"}, {kErrorFileNotFound}},
       {"closing_dot_read_as_windows_reads_it", {"t."}, {kErrorFileNotFound}},
-      {"link_out_of_the_drive",
-       {"out"},
-       {kErrorAccessDenied},
-       [](const std::string& from, const std::string&) {
-         fs::create_symlink("/etc/passwd", from + "/out");
-       }},
-      {"made_behind_its_back",
-       {"Data.Bin"},
-       {kErrorAccessDenied},
-       [](const std::string&, const std::string& to) {
+      {"link_out_of_the_drive", {"out"}, {kErrorAccessDenied},
+       [](auto from, auto) { fs::create_symlink("/etc/passwd", from + "/out"); }},
+      {"made_behind_its_back", {"Data.Bin"}, {kErrorAccessDenied}, [](auto, auto to) {
          std::ofstream(to + "/Data.Bin") << "older";
          fs::permissions(to + "/Data.Bin", fs::perms::owner_read);
        }},
-      {"existing_other_case_overwritten",
-       {"Data.Bin"},
-       {0},
-       [](const std::string&, const std::string& to) {
-         std::ofstream(to + "/DATA.BIN") << "older";
-       },
-       false},
+      {"existing_other_case_overwritten", {"Data.Bin"}, {0},
+       [](auto, auto to) { std::ofstream(to + "/DATA.BIN") << "older"; }, false},
       {"disk_full", {"Data.Bin"}, {kErrorDiskFull}, nullptr, true, true},
-      {"folder_made_there_in_other_case",
-       {"a.txt"},
-       {kErrorAccessDenied},
-       nullptr,
-       true,
-       false,
+      {"folder_made_there_in_other_case", {"a.txt"}, {kErrorAccessDenied}, nullptr, true, false,
        "A.TXT"},
+      // clang-format on
   };
   using Listing = std::map<std::string, std::tuple<std::string, unsigned, int64_t>>;
   const auto listing = [](const std::string& folder) {
