@@ -73,7 +73,8 @@ TEST_F(FileSystemTest, CaseBlindLookupSeesChangesMadeBehindItsBack) {
       {"Created", nullptr, "/Dir/name", [](auto d) { std::ofstream(d + "/name") << "x"; }},
       {"Removed", "name", "/Dir/NAME", [](auto d) { fs::remove(d + "/name"); }},
       {"Renamed", "name", "/Dir/nAme", [](auto d) { fs::rename(d + "/name", d + "/nAme"); }},
-      {"EarlierVariantAdded", "name", "/Dir/Name", [](auto d) { std::ofstream(d + "/Name") << "x"; }},
+      {"EarlierVariantAdded", "name", "/Dir/Name",
+       [](auto d) { std::ofstream(d + "/Name") << "x"; }},
       {"FolderReplaced", "name", "/Dir/naMe", [](auto d) {
          fs::remove_all(d);
          fs::create_directories(d);
