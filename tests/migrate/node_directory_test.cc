@@ -258,69 +258,58 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   }
 }
 
-// Every work buffer of a run in turn cannot be had: the run ends with -131 and a record without
-// object, and the old directory is in place or whole in SQLNDDIR.TMP.
-TEST_F(NodeDirectoryTest, EachBufferThatCannotBeHadEndsTheRunWith131) {
-  // Starting from the backup an interrupted run left.
-  auto prepare = [&] {
-    ClearInstance();
-    Put(kFile, kNodes);
-    Put(kCopy, kNodes);
-    Put(kTmp, NodeBackupBuilder().Data(kNodes).Bytes());
-  };
-  prepare();
-  FailWorkBufferAllocationAt(0);
-  ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
-  const uint64_t allocations = WorkBufferAllocationCount();
-  ASSERT_GE(allocations, 5u);
-  for (uint64_t n = 1; n <= allocations; ++n) {
-    SCOPED_TRACE("allocation " + std::to_string(n));
+// Every work buffer of a run in turn cannot be had (the run starting from the backup an
+// interrupted run left), then every file operation in turn fails with a Windows error (beside
+// an older permanent backup): the old directory is untouched, whole in SQLNDDIR.TMP or
+// converted, a failed run says why in the error file (a missing buffer with -131 and a record
+// without object), and the next run ends as an uninterrupted one. A run killed or cut off at
+// any operation is the upgrade scenarios' crash loops' to check.
+TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingFileOperationLosesNothing) {
+  for (const bool buffers : {true, false}) {
+    SCOPED_TRACE(buffers ? "work buffers" : "file operations");
+    const auto prepare = [&] {
+      ClearInstance();
+      Put(kFile, kNodes);
+      Put(kCopy, kNodes);
+      Put(buffers ? kTmp : kBak, buffers ? NodeBackupBuilder().Data(kNodes).Bytes() : Bytes(9, 1));
+    };
+    const auto state = [&] {
+      return std::vector<Bytes>{Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};
+    };
     prepare();
-    FailWorkBufferAllocationAt(n);
-    EXPECT_EQ(MigrateNodeDirectory(kInstance), -131);
     FailWorkBufferAllocationAt(0);
-    const Texts records = ErrorRecords();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
-    EXPECT_TRUE((Get(kFile) == kNodes && Get(kCopy) == kNodes) || BackupData(Get(kTmp)) == kNodes);
-  }
-}
-
-// Each file operation of a run in turn fails with a Windows error: whatever the run gives, the
-// old directory is untouched, whole in SQLNDDIR.TMP or converted, a failed run says why in the
-// error file, and the next run ends as an uninterrupted one. A run killed or cut off at any
-// operation is the upgrade scenarios' crash loops' to check.
-TEST_F(NodeDirectoryTest, AFailingFileOperationLosesNothingAndIsRecorded) {
-  const auto prepare = [&] {
-    ClearInstance();
-    Put(kFile, kNodes);
-    Put(kCopy, kNodes);
-    Put(kBak, Bytes(16, 0x55));  // an older permanent backup
-  };
-  const auto state = [&] {
-    return std::vector<Bytes>{Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};
-  };
-  prepare();
-  platform::ResetFileOperationCount();
-  ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
-  const uint64_t operations = platform::FileOperationCount();
-  const std::vector<Bytes> converted = state();
-  ASSERT_GT(operations, 20u);
-  for (uint64_t n = 1; n <= operations; ++n) {
-    const uint32_t error = n % 2 ? platform::kErrorDiskFull : platform::kErrorAccessDenied;
-    SCOPED_TRACE("error " + std::to_string(error) + " at file operation " + std::to_string(n));
-    prepare();
-    platform::SetFaultPlan({.triggerAt = n, .error = error});
-    ::testing::internal::CaptureStdout();  // the notice when the error file fails
-    const MigrationResult result = MigrateNodeDirectory(kInstance);
-    ::testing::internal::GetCapturedStdout();
-    platform::ClearFaultPlan();
-    const bool untouched = Get(kFile) == kNodes && Get(kCopy) == kNodes;
-    const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == kNodes;
-    EXPECT_TRUE(untouched || inBackup || (result == 0 && state() == converted)) << result;
-    EXPECT_TRUE(result == 0 || result == -124 || !ErrorRecords().empty()) << result;
-    EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
-    EXPECT_TRUE(state() == converted);
+    platform::ResetFileOperationCount();
+    ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
+    const uint64_t points = buffers ? WorkBufferAllocationCount() : platform::FileOperationCount();
+    const std::vector<Bytes> converted = state();
+    ASSERT_GE(points, buffers ? 5u : 20u);
+    for (uint64_t n = 1; n <= points; ++n) {
+      SCOPED_TRACE(n);
+      prepare();
+      if (buffers) {
+        FailWorkBufferAllocationAt(n);
+      } else {
+        const uint32_t error = n % 2 ? platform::kErrorDiskFull : platform::kErrorAccessDenied;
+        platform::SetFaultPlan({.triggerAt = n, .error = error});
+      }
+      ::testing::internal::CaptureStdout();  // the notice when the error file fails
+      const MigrationResult result = MigrateNodeDirectory(kInstance);
+      ::testing::internal::GetCapturedStdout();
+      FailWorkBufferAllocationAt(0);
+      platform::ClearFaultPlan();
+      const Texts records = ErrorRecords();
+      if (buffers) {
+        EXPECT_EQ(result, -131);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
+      }
+      EXPECT_TRUE(result == 0 || result == -124 || !records.empty()) << result;
+      const bool untouched = Get(kFile) == kNodes && Get(kCopy) == kNodes;
+      const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == kNodes;
+      EXPECT_TRUE(untouched || inBackup || (result == 0 && state() == converted)) << result;
+      EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
+      EXPECT_TRUE(state() == converted);
+    }
   }
 }
 

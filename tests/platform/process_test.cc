@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
