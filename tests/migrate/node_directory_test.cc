@@ -156,31 +156,6 @@ TEST_F(NodeDirectoryTest, DcsRule) {
   }
 }
 
-// Where a file is too short to tell, and a count that the size overrules; each layout by its
-// entry size is the runs' rows and the upgrade scenarios' (layout 3 the show command's).
-TEST_F(NodeDirectoryTest, RecognisesTheLayoutFromSizeAndCount) {
-  auto entries = [](uint16_t count, size_t bytes) {
-    return NodeDirectoryBuilder(1).EntryCount(count).AddRaw(Bytes(bytes, 0)).Bytes();
-  };
-  const struct {
-    const char* name;
-    Bytes file;
-    MigrationResult code;
-    Type type;
-  } rows[] = {
-      {"shorter_than_the_header", Bytes(27, 0), -105, Type::kUnrecognised},
-      {"header_without_closing_value", Bytes(31, 0), 0, Type::kUnrecognised},
-      {"whole_multiple_of_616", entries(2, 3 * 616), 0, Type::kCurrent},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    Put(kFile, row.file);
-    Type type = Type::kLayout1;
-    EXPECT_EQ(RecogniseNodeDirectoryFile(kFile, &type), row.code);
-    EXPECT_EQ(type, row.type);
-  }
-}
-
 // What a run makes of the files it finds. A refused directory is left as it was and no backup
 // is made; a migrated one ends with the file and the copy identical and the old bytes in
 // SQLNDDIR.BAK (status "C"). SQLNDDIR.TMP left by an interrupted run is restored and
@@ -197,6 +172,7 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   Bytes bigFlipped = big;
   bigFlipped.back() ^= 0x01;
   const Bytes unknown = NodeDirectoryBuilder(1).AddRaw(Bytes(100, 1)).Bytes();
+  const Bytes twoOfThree = NodeDirectoryBuilder(1).EntryCount(2).AddRaw(Bytes(3 * 616, 0)).Bytes();
   auto backup = [](char status, const char* signature = "QZ7 NODE DIRECTORY FILE BACKUP",
                    const Bytes& data = kNodes) {
     return NodeBackupBuilder().Status(status).Signature(signature).Data(data).Bytes();
@@ -220,6 +196,13 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       {"large_files_differ_in_the_last_byte", big, bigFlipped, Bytes(), -101,
        "MAIN017: " + both + " are different", nullptr},
       {"current_layout", kCurrent, kCurrent, Bytes(), 0, "", nullptr},
+      // A count that the size overrules, and files too short to tell; each layout by its entry
+      // size is the rows here and the upgrade scenarios' (layout 3 the show command's).
+      {"whole_multiple_of_616_entries", twoOfThree, twoOfThree, Bytes(), 0, "", nullptr},
+      {"shorter_than_the_header", Bytes(27, 0), Bytes(27, 0), Bytes(), -105,
+       std::string("MAIN018: ") + kFile + " read error", nullptr},
+      {"header_without_closing_value", Bytes(31, 0), Bytes(31, 0), Bytes(), -102,
+       "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"unknown_entry_size", unknown, unknown, Bytes(), -102,
        "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"layout1", kNodes, kNodes, Bytes(), 0, "", layout1},
