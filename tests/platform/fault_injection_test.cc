@@ -112,7 +112,7 @@ TEST_F(FaultInjectionTest, FirstOperationOfEachKindFails) {
        [&] { return lastErrorIf(!WriteToDescriptor(pipes[1], "z", 1, &written) && !written); }},
       {"MakeDirectory", K::kFolder, 3, [&] {
          const uint32_t error = lastErrorIf(MakeDirectory("C:\\DATA\\SUB") != 0);
-         if (error == 0) RemoveDirectory("C:\\DATA\\SUB");
+         if (error == 0) static_cast<void>(RemoveDirectory("C:\\DATA\\SUB"));
          return error;
        }},
       {"SyncDirectory", K::kFolder, 2, [&] { return lastErrorIf(SyncDirectory("C:\\DATA")); }},
@@ -215,7 +215,7 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
                               .kinds = KindBit(OperationKind::kEnvironment)});
                 if (!row.steps()) return false;
                 char value[8];
-                GetEnvironmentVariableA("PATH", value, sizeof value);
+                static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
                 return false;
               }),
               87);
@@ -226,7 +226,7 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
   FreshDataFolder();
   EXPECT_EQ(RunInChild([&] {
               SetFaultPlan({.triggerAt = 4, .crashExitCode = 87, .powerLoss = true});
-              MakeDirectory("C:\\DATA\\SUB");
+              static_cast<void>(MakeDirectory("C:\\DATA\\SUB"));
               writeFile("C:\\DATA\\SUB\\f.dat", "f", true);  // open, write, sync, close
               return false;
             }),
