@@ -233,25 +233,21 @@ class ScanTest : public SetupContextTest {
  protected:
   // A configuration file of size bytes with the release, the node type and a text filled.
   void WriteConfig(const char* instance, size_t size, uint16_t version, uint16_t nodeType) {
-    machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm",
-                       testkit::DbmBlockBuilder()
-                           .Version(version)
-                           .NodeType(nodeType)
-                           .Text(100, 11, "CONFIGTEXT")
-                           .TruncateTo(size)
-                           .Bytes());
+    testkit::DbmBlockBuilder config;
+    config.Version(version).NodeType(nodeType).Text(100, 11, "CONFIGTEXT").TruncateTo(size);
+    machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm", config.Bytes());
   }
 };
 
 // A usable index file gives release 2 and no registry read; an unusable one falls back to the
-// registry, which here holds FROMREG.
+// registry, which here holds FROMREG. Index files of one and of two whole entries are the
+// upgrade scenarios'.
 TEST_F(ScanTest, IndexFileVariants) {
   struct Row {
     const char* name;
     testkit::InstanceIndex index;
     int records, defaultIndex, priorRelease;
   } rows[] = {
-      {"one_entry", {.names = {"QZ7"}}, 1, 0, 2},
       {"count_2_one_whole", {.entryCount = 2, .names = {"A", "B"}, .truncateTo = 44}, 1, -1, 2},
       {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0},
       {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2},

@@ -17,10 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_files.h"
 #include "host/host_services.h"
-#include "host/instance_lifecycle.h"
-#include "host/machine_facts.h"
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "host/service_table.h"

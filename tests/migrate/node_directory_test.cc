@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/coding.h"
 #include "migrate/node_directory_conversion.h"
 #include "migrate/node_directory_migration.h"
 #include "migrate/work_buffer.h"

@@ -15,7 +15,6 @@
 
 #include "platform/codepage.h"
 #include "platform/fault_injection.h"
-#include "platform/machine_root.h"
 #include "testkit/temp_machine.h"
 
 namespace qz7::platform {

@@ -13,6 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/computer.h"
 #include "platform/drives.h"
+#include "platform/machine_root.h"
 #include "platform/messages.h"
 #include "platform/process.h"
 #include "platform/registry.h"
