@@ -510,14 +510,35 @@ TEST_F(InstanceSetupTest, ServicesOfFoundInstancesAreDeregistered) {
   }
 }
 
-// A move that cannot finish, or that is refused before it starts, leaves the old directory
-// whole, and the instance is not upgraded; a node of another computer stays where it is. The
-// moves that finish are the upgrade scenarios', and an administration server found but not
-// wanted any more the check rows of qz7inst's create.
-TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
+// Instance directories of the found instances move to the target directory, the client
+// configuration file with them; foreign nodes stay, and an administration server found on the
+// computer but not wanted any more is dropped where it is rather than moved, and forgotten.
+TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
+  EXPECT_EQ(host::DefineInstance("QZ7DAS00"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00"), 0);
   InstanceRecord foreign = Plain("FOREIGN");
   foreign.ownedElsewhere = 1;
-  machine_.WriteText("C:\\OLD\\FOREIGN\\qz7systm", "old");
+  Scan({Plain("SALES"), Plain("QZ7DAS00"), foreign}, /*adminAt=*/1);
+  for (const char* name : {"SALES", "QZ7DAS00", "FOREIGN"})
+    machine_.WriteText(std::string("C:\\OLD\\") + name + "\\qz7systm", name);
+  machine_.WriteText("C:\\OLD\\qz7cli.ini", "[client]");
+  machine_.MakeDirectory("C:\\NEW");
+  context_.currentProfileDir = "\"C:\\OLD\"";
+  context_.targetProfileDir = "\"C:\\NEW\"";
+  ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
+  EXPECT_EQ(machine_.Misplaced(
+                {"C:\\NEW\\SALES\\qz7systm", "C:\\NEW\\qz7cli.ini", "C:\\OLD\\FOREIGN\\qz7systm"},
+                {"C:\\OLD\\SALES", "C:\\OLD\\qz7cli.ini", "C:\\NEW\\QZ7DAS00"}),
+            "");
+  EXPECT_THAT(host_.CallsTo("InstanceDrop"),
+              ElementsAre("InstanceDrop(\"QZ7DAS00\", \"\"C:\\OLD\\QZ7DAS00\"\")"));
+  EXPECT_EQ(GlobalVariable("QZ7ADMINSERVER"), "<unset>");
+}
+
+// A move that cannot finish, or that is refused before it starts, leaves the old directory
+// whole, and the instance is not upgraded.
+TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   struct Row {
     const char* name;
     const char* target;
@@ -531,7 +552,7 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     messages_.Clear();
-    Scan({Plain(row.name), foreign});
+    Scan({Plain(row.name)});
     EXPECT_EQ(host::DefineInstance(row.name), 0);
     const std::string config = std::string("C:\\OLD\\") + row.name + "\\qz7systm";
     machine_.WriteText(config, "old");
@@ -541,7 +562,6 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
     ASSERT_GE(AddInstanceRecord(context_, Plain(row.name), false), 0);
     EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
     EXPECT_TRUE(machine_.Exists(config));
-    EXPECT_TRUE(machine_.Exists("C:\\OLD\\FOREIGN\\qz7systm"));
     EXPECT_THAT(CallsStartingWith("config"), IsEmpty());
     // Shown as an instance not upgraded, with the code of the failed or refused move.
     EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3573, {row.name}, 0x40}));
