@@ -134,16 +134,11 @@ std::optional<DirectoryStep> PlanDatabaseDirectory(const std::string& instanceDi
                                                    std::vector<std::string>* blockers) {
   const std::string folder = instanceDir + "\\" + migrate::kDirectoryFolderName;
   DirectoryStep step;
-  switch (StartDirectoryStep<base::kBackupHeaderSize>(
+  const StepStart start = StartDirectoryStep<base::kBackupHeaderSize>(
       folder, migrate::kDirectoryFileName, migrate::kMigrationBackupName, DatabaseBackupValid,
-      "database directory", &step, blockers)) {
-    case StepStart::kNone:
-      return std::nullopt;
-    case StepStart::kDecided:
-      return step;
-    case StepStart::kRecognise:
-      break;
-  }
+      "database directory", &step, blockers);
+  if (start == StepStart::kNone) return std::nullopt;
+  if (start == StepStart::kDecided) return step;
   migrate::DirectoryCopiesComparison copies;
   const std::string copy = folder + "\\" + migrate::kDirectoryCopyName;
   if (migrate::CompareDirectoryCopies(step.path.c_str(), copy.c_str(), &copies) ==
@@ -180,16 +175,11 @@ std::optional<DirectoryStep> PlanNodeDirectory(const std::string& instanceDir,
                                                std::vector<std::string>* blockers) {
   const std::string folder = instanceDir + "\\" + base::kNodeDirectoryFolderName;
   DirectoryStep step;
-  switch (StartDirectoryStep<base::kNodeBackupHeaderSize>(
+  const StepStart start = StartDirectoryStep<base::kNodeBackupHeaderSize>(
       folder, base::kNodeDirectoryFileName, base::kNodeMigrationBackupName, NodeBackupValid,
-      "node directory", &step, blockers)) {
-    case StepStart::kNone:
-      return std::nullopt;
-    case StepStart::kDecided:
-      return step;
-    case StepStart::kRecognise:
-      break;
-  }
+      "node directory", &step, blockers);
+  if (start == StepStart::kNone) return std::nullopt;
+  if (start == StepStart::kDecided) return step;
   migrate::NodeDirectoryComparison copies;
   const std::string copy = folder + "\\" + base::kNodeDirectoryCopyName;
   if (migrate::CompareNodeDirectoryCopies(step.path.c_str(), copy.c_str(), &copies) ==

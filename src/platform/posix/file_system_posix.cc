@@ -1,7 +1,8 @@
 // Files and directories of the Windows computer on a POSIX host: names, status, permissions,
 // the current directory and copies. Windows paths are mapped through the machine root
-// (host_path.h); every system call goes through the syscall table, every public operation
-// counts itself at the fault seam, and every failure is reported as a Windows error code.
+// (host_path.h); every system call goes through the syscall table, and every failure is
+// reported as a Windows error code. The fault seam lies above the backend (dispatch.h): the
+// operations here are counted and failed there, not here.
 // The read-only attribute is a file without any write permission bit; it is enforced here
 // rather than left to the kernel, which ignores it for root.
 #include <errno.h>
@@ -54,8 +55,8 @@ int RemoveFile(const char* path) {
 
 namespace {
 
-// The start both moves share: the arguments, the fault seam, both paths resolved and the
-// source present. False with the last error set.
+// The start both moves share: the arguments, both paths resolved and the source present. False with
+// the last error set.
 bool PrepareMove(const char* from, const char* to, HostPath* source, HostPath* destination,
                  struct stat* status) {
   if (from == nullptr || to == nullptr) return Fail(kErrorInvalidParameter), false;
