@@ -264,7 +264,7 @@ class DatabaseMigration {
   void Reset() const {
     const std::string folder = std::string(kInstance) + "\\SQLDBDIR\\";
     for (const char* name : {"SQLDDDIR.BAK", "SQLDDDIR.TMP", "SQLDDDIR.NEW", "SQLDDDIR.RPT"}) {
-      platform::RemoveFile((folder + name).c_str());
+      static_cast<void>(platform::RemoveFile((folder + name).c_str()));  // absent ones too
     }
     machine_.WriteFile(folder + "SQLDBDIR", input_.directory);
     machine_.WriteFile(folder + "SQLDBBAK", input_.directory);
@@ -396,7 +396,7 @@ class NodeMigration {
   void Reset() const {
     const std::string folder = std::string(kInstance) + "\\SQLNODIR\\";
     for (const char* name : {"SQLNDDIR.BAK", "SQLNDDIR.TMP", "SQLNDDIR.NEW"}) {
-      platform::RemoveFile((folder + name).c_str());
+      static_cast<void>(platform::RemoveFile((folder + name).c_str()));  // absent ones too
     }
     machine_.WriteFile(folder + "SQLNODIR", nodes_);
     machine_.WriteFile(folder + "SQLNOBAK", nodes_);

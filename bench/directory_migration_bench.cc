@@ -24,7 +24,8 @@ constexpr const char* kInstall = "C:\\INST";
 void PutBack(const qz7::testkit::TempMachine& machine, const std::string& folder,
              const std::vector<std::pair<const char*, const Bytes*>>& files,
              const std::vector<const char*>& leftovers) {
-  for (const char* name : leftovers) qz7::platform::RemoveFile((folder + name).c_str());
+  for (const char* name : leftovers)
+    static_cast<void>(qz7::platform::RemoveFile((folder + name).c_str()));  // absent ones too
   for (const auto& [name, bytes] : files) machine.WriteFile(folder + name, *bytes);
 }
 

@@ -55,7 +55,8 @@ Staging ReplaceThroughNewFile(const char* path, const ConfigFileImage& image) {
   platform::FileHandle file = platform::OpenFile(staged.c_str(), "wb+");
   if (file == nullptr) return Staging::kUnavailable;
   if (!WriteAndClose(*file, image) || platform::ReplaceFile(staged.c_str(), path) != 0) {
-    platform::RemoveFile(staged.c_str());
+    // Only a leftover staging copy: the next commit writes it again.
+    static_cast<void>(platform::RemoveFile(staged.c_str()));
     return Staging::kFailed;
   }
   return Staging::kReplaced;

@@ -143,7 +143,8 @@ void ReadServiceAccount(InstanceRecord& record) {
       platform::OpenServiceA(manager, record.name.c_str(), platform::kServiceQueryConfig);
   if (service != nullptr) {
     uint32_t needed = 0;
-    platform::QueryServiceConfigA(service, nullptr, 0, &needed);
+    // The sizing call fails by design (no buffer); needed tells the size.
+    static_cast<void>(platform::QueryServiceConfigA(service, nullptr, 0, &needed));
     if (needed >= sizeof(platform::QueryServiceConfig)) {
       std::vector<unsigned char> buffer(needed);
       auto* config = reinterpret_cast<platform::QueryServiceConfig*>(buffer.data());

@@ -109,9 +109,12 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     if (record.ownedElsewhere) continue;
     int failure = 0;
     const std::string source = Below(context.currentProfileDir, record.name.c_str());
-    upgrade::CopyDirectoryTree(source.c_str(),
-                               Below(context.targetProfileDir, record.name.c_str()).c_str(),
-                               /*move=*/true, &failure);
+    // A move refused before it started (a path that cannot be normalised, a target inside
+    // the instance's own directory) is as incomplete as one whose copy failed.
+    const int refused = upgrade::CopyDirectoryTree(
+        source.c_str(), Below(context.targetProfileDir, record.name.c_str()).c_str(),
+        /*move=*/true, &failure);
+    if (refused != upgrade::kTreeOk) failure = refused;
     if (failure != 0) {
       upgrade::ReportInstanceNotUpgraded(MessagesOf(context), source.c_str(), failure);
       incomplete.push_back(record.name.c_str());
@@ -129,7 +132,8 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
       continue;
     }
     util::MakeWritable(source.c_str());
-    platform::RemoveFile(base::StripQuotes(source.c_str()).c_str());
+    // A source that stays is copied over again by a later run: nothing is lost.
+    static_cast<void>(platform::RemoveFile(base::StripQuotes(source.c_str()).c_str()));
   }
   return incomplete;
 }
@@ -249,8 +253,7 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
   char name[kProfileNameSize] = {};
   for (int op = host::kProfileFirst; host::Host().PRegProfilePE(op, name, host::kAnyNode) == 0;
        op = host::kProfileNext) {
-    const std::string instanceDir = Below(context.targetProfileDir, name);
-    if (!util::IsDirectory(instanceDir.c_str())) continue;
+    // An incomplete move fails the run even when nothing reached the target.
     bool moved = true;
     for (const std::string& other : notUpgraded)
       moved &= !platform::NamesEqualIgnoreCase(name, other.c_str());
@@ -258,6 +261,8 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
       result = kSetupStepFailed;
       continue;
     }
+    const std::string instanceDir = Below(context.targetProfileDir, name);
+    if (!util::IsDirectory(instanceDir.c_str())) continue;
     const char* templateFile = context.serverMarkerFile.c_str();
     if (!adminName.empty() && platform::NamesEqualIgnoreCase(name, adminName.c_str())) {
       templateFile = context.adminMarkerFile.c_str();

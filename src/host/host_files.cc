@@ -65,7 +65,7 @@ uint32_t RemoveTree(const std::string& path) {
     if (entry.isDirectory) {
       note(RemoveTree(child));
     } else {
-      p::SetFileWritable(child.c_str(), true);
+      static_cast<void>(p::SetFileWritable(child.c_str(), true));
       if (p::RemoveFile(child.c_str()) != 0) note(p::GetLastError() ? p::GetLastError() : 5);
     }
   }

@@ -24,9 +24,10 @@ namespace p = qz7::platform;
 
 namespace {
 
+// Best effort: used on cleanup paths, where a file that stays is only a leftover.
 void RemoveFileForced(const std::string& path) {
-  p::SetFileWritable(path.c_str(), true);
-  p::RemoveFile(path.c_str());
+  static_cast<void>(p::SetFileWritable(path.c_str(), true));
+  static_cast<void>(p::RemoveFile(path.c_str()));
 }
 
 // The template for the request, or kTemplateMissing / kBadArgument.
@@ -71,7 +72,7 @@ int InstallConfigFile(const std::string& templatePath, const std::string& instan
     RemoveFileForced(fresh);
     return kSystemError;
   }
-  p::SetFileWritable(fresh.c_str(), true);
+  static_cast<void>(p::SetFileWritable(fresh.c_str(), true));
   // On the disk before it takes qz7systm's name, and that name before the call returns.
   if (p::SyncFile(fresh.c_str()) != 0) {
     RemoveFileForced(fresh);
@@ -84,7 +85,7 @@ int InstallConfigFile(const std::string& templatePath, const std::string& instan
     }
     undo->Add([target, old] {
       if (IsRegularFile(target)) RemoveFileForced(target);
-      p::RenameFile(old.c_str(), target.c_str());
+      static_cast<void>(p::RenameFile(old.c_str(), target.c_str()));
     });
     *oldPath = old;
   }
@@ -136,7 +137,7 @@ int DefineOrUpdateProfile(const InstanceCreateRequest& request, bool update, Und
     // Remove the NODES key too when this call brings it into being.
     std::string added = InstanceNodesKey(name);
     if (KeyExists(added)) added += std::string("\\") + kPartitionedFirstNode;
-    undo->Add([added] { DeleteKeyTree(added); });
+    undo->Add([added] { static_cast<void>(DeleteKeyTree(added)); });
   }
   return AddInstanceNode(name, kPartitionedFirstNode) == 0 ? 0 : kRegistryUnreachable;
 }

@@ -25,19 +25,20 @@ class ScopedKey {
   qz7::platform::RegKey key_ = nullptr;
 };
 
-long OpenKey(const std::string& path, uint32_t access, ScopedKey* key);
-long CreateKey(const std::string& path, ScopedKey* key);
+[[nodiscard]] long OpenKey(const std::string& path, uint32_t access, ScopedKey* key);
+[[nodiscard]] long CreateKey(const std::string& path, ScopedKey* key);
 [[nodiscard]] bool KeyExists(const std::string& path);
 // Removes the key at path with everything below it; 2 when it does not exist.
-long DeleteKeyTree(const std::string& path);
+[[nodiscard]] long DeleteKeyTree(const std::string& path);
 
 // A REG_SZ value without its terminator; 13 (invalid data) when the value has another type.
-long ReadText(qz7::platform::RegKey key, const char* valueName, std::string* value);
-long WriteText(qz7::platform::RegKey key, const char* valueName, const std::string& value);
+[[nodiscard]] long ReadText(qz7::platform::RegKey key, const char* valueName, std::string* value);
+[[nodiscard]] long WriteText(qz7::platform::RegKey key, const char* valueName,
+                             const std::string& value);
 
 // The subkey names of the key at path, in the order the registry enumerates them (sorted by name
 // without regard to case, as Windows does); a missing key gives 2.
-long ListSubkeys(const std::string& path, std::vector<std::string>* names);
+[[nodiscard]] long ListSubkeys(const std::string& path, std::vector<std::string>* names);
 
 }  // namespace qz7::host
 

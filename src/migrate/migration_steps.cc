@@ -109,8 +109,9 @@ MigrationResult MigrationRun::CompleteBackup(FileHandle& backup, const char* bac
     return code;
   }
 
-  platform::SetFileWritable(permanentPath, true);
-  platform::RemoveFile(permanentPath);
+  // Whatever stands at the permanent name gives way; the rename below tells whether it did.
+  static_cast<void>(platform::SetFileWritable(permanentPath, true));
+  static_cast<void>(platform::RemoveFile(permanentPath));
   if (platform::RenameFile(backupPath, permanentPath) != 0) {
     return Fail(steps.rename, kRenameFailedObject);
   }

@@ -270,7 +270,7 @@ class NodeMigrationRun : private MigrationRun {
   [[nodiscard]] MigrationResult MakeBackup(const base::NodeLayoutSpec& layout) {
     const char* staging = stagingPath_.c_str();
     // A staging file left by an interrupted run is simply written again.
-    platform::SetFileWritable(staging, true);
+    static_cast<void>(platform::SetFileWritable(staging, true));
     staging_ = OpenFile(staging, "wb+");
     if (!staging_) return Fail("MAIN021", staging, kMigrationCannotOpen);
     unsigned char header[base::kNodeBackupHeaderSize];

@@ -55,7 +55,7 @@ struct NodeDirectoryComparison {
 // (status "C") the old directory; an older SQLNDDIR.BAK is replaced. The backup is written
 // as SQLNDDIR.NEW and renamed to SQLNDDIR.TMP when it is whole, so an existing SQLNDDIR.TMP
 // always holds the complete old directory; after a failure it stays for the next run.
-MigrationResult MigrateNodeDirectory(const char* instanceDir);
+[[nodiscard]] MigrationResult MigrateNodeDirectory(const char* instanceDir);
 
 }  // namespace qz7::migrate
 

@@ -17,11 +17,11 @@ constexpr uint32_t kDriveRamdisk = 6;
 // GetLogicalDriveStringsA: writes "C:\<NUL>D:\<NUL><NUL>" in drive-letter order. Returns the
 // length written without the final NUL, or the size needed when the buffer is too small,
 // or 0 on failure.
-uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer);
+[[nodiscard]] uint32_t GetLogicalDriveStringsA(uint32_t bufferLength, char* buffer);
 
 // GetDriveTypeA for a root such as "C:\". Drives are fixed unless the machine root declares
 // otherwise; a letter without a drive gives kDriveNoRootDir.
-uint32_t GetDriveTypeA(const char* rootPath);
+[[nodiscard]] uint32_t GetDriveTypeA(const char* rootPath);
 
 }  // namespace qz7::platform
 

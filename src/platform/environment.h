@@ -7,10 +7,10 @@
 namespace qz7::platform {
 
 // A null value removes the variable. True on success.
-bool SetEnvironmentVariableA(const char* name, const char* value);
+[[nodiscard]] bool SetEnvironmentVariableA(const char* name, const char* value);
 // The value's length without the NUL when it fits (copied, terminated); the size needed
 // including the NUL when it does not; 0 when the variable is not set (last error 203).
-uint32_t GetEnvironmentVariableA(const char* name, char* buffer, uint32_t size);
+[[nodiscard]] uint32_t GetEnvironmentVariableA(const char* name, char* buffer, uint32_t size);
 
 }  // namespace qz7::platform
 

@@ -79,7 +79,7 @@ void ResetFileOperationCount();
 // drive the CLI the same way. False when
 // unset or malformed. Also honours QZ7_OPERATION_COUNTS=<host file>: at process exit, one line
 // "file=N stream=N folder=N registry=N service=N process=N environment=N" is appended to it.
-bool InstallFaultPlanFromEnvironment();
+[[nodiscard]] bool InstallFaultPlanFromEnvironment();
 
 }  // namespace qz7::platform
 

@@ -41,13 +41,13 @@ class FileStream {
   // fgets: reads up to size - 1 bytes through the next newline; null at end or on error.
   char* GetLine(char* buffer, int size);
   // fseek / ftell: 0 on success, -1 on error.
-  int Seek(int64_t offset, int origin);
+  [[nodiscard]] int Seek(int64_t offset, int origin);
   int64_t Tell();
-  int Flush();
+  [[nodiscard]] int Flush();
   // Flush, then make the file's data durable: fsync on POSIX, FlushFileBuffers on Windows.
   // 0 on success, -1 on error. Only the data is made durable: a file just created (or renamed,
   // replaced) needs SyncDirectory of its folder as well before its name survives a power cut.
-  int Sync();
+  [[nodiscard]] int Sync();
   bool AtEnd() const;
   bool HasError() const;
   // fclose: 0 on success, -1 on error (buffered data that cannot be written). The stream is
@@ -65,11 +65,11 @@ using FileHandle = std::unique_ptr<FileStream>;
 FileHandle OpenFile(const char* path, const char* mode);
 
 // remove: 0 on success, -1 on failure (a read-only file gives kErrorAccessDenied).
-int RemoveFile(const char* path);
+[[nodiscard]] int RemoveFile(const char* path);
 // rename: 0 on success, -1 on failure; fails when the new name exists. Like every change of
 // a name (RemoveFile, ReplaceFile, CopyFileA, MakeDirectory, RemoveDirectory), durable only
 // after SyncDirectory of the folders involved.
-int RenameFile(const char* from, const char* to);
+[[nodiscard]] int RenameFile(const char* from, const char* to);
 // MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH): renames the file
 // from over the regular file to in one step, so that to holds either its old or its new
 // contents at every moment. A missing to is simply created. 0 on success, -1 on failure (a
@@ -77,28 +77,28 @@ int RenameFile(const char* from, const char* to);
 // On POSIX the new name survives a power cut only once SyncDirectory of the folder of to has
 // returned (and from's data only once it was synced with FileStream::Sync before the move):
 // write the temporary file, Sync it, Close it, ReplaceFile, SyncDirectory.
-int ReplaceFile(const char* from, const char* to);
+[[nodiscard]] int ReplaceFile(const char* from, const char* to);
 // Makes the changes of names in the folder at path durable (files created, renamed, replaced
 // or removed there, folders made or removed there): fsync of the folder on POSIX; on Windows
 // a success without doing anything, because the moves the library makes are write-through.
 // Call it after RenameFile/ReplaceFile/RemoveFile/CopyFileA/MakeDirectory when the change
 // must survive a power cut (for a rename between folders, sync both). 0 on success, -1 on
 // failure (the folder does not exist: kErrorPathNotFound or kErrorFileNotFound).
-int SyncDirectory(const char* path);
+[[nodiscard]] int SyncDirectory(const char* path);
 
 // Makes every file and folder of the machine durable, data and names (syncfs/sync on POSIX,
 // a flush of every volume's buffers on Windows). For a whole copied tree that must be on the
 // disk before its source is deleted. 0 on success, -1 on failure.
-int SyncFileSystem();
+[[nodiscard]] int SyncFileSystem();
 // Makes the data of the existing file at path durable: opens it for update, syncs and closes
 // it (a read-only file is opened for reading instead, which POSIX can sync and Windows
 // cannot). For a file whose writer is gone, such as a copy made by CopyFileA or a file
 // another step closed. Its name still needs SyncDirectory. 0 on success, -1 on failure.
-int SyncFile(const char* path);
+[[nodiscard]] int SyncFile(const char* path);
 
 // _mkdir / _rmdir: 0 on success, -1 on failure.
-int MakeDirectory(const char* path);
-int RemoveDirectory(const char* path);
+[[nodiscard]] int MakeDirectory(const char* path);
+[[nodiscard]] int RemoveDirectory(const char* path);
 
 struct FileStatus {
   bool isDirectory = false;
@@ -110,10 +110,10 @@ struct FileStatus {
 // with a closing backslash ("C:\DIR\") is found, as by the Universal C Runtime's _stat
 // (ucrtbase, the runtime of Visual Studio 2015 and later) that both backends imitate; the older
 // msvcrt.dll's _stat fails for it. A file named so is not found.
-int GetFileStatus(const char* path, FileStatus* status);
+[[nodiscard]] int GetFileStatus(const char* path, FileStatus* status);
 
 // _chmod(path, _S_IREAD | (writable ? _S_IWRITE : 0)): 0 on success, -1 on failure.
-int SetFileWritable(const char* path, bool writable);
+[[nodiscard]] int SetFileWritable(const char* path, bool writable);
 
 // _fullpath: the absolute Windows form of path (against the current directory, "." and ".."
 // resolved, "/" taken as "\"), at most size - 1 characters. Returns out, or null when the
@@ -122,8 +122,8 @@ char* FullPath(char* out, const char* path, size_t size);
 
 // The current directory in Windows form ("C:\" at start). Get returns 0 on success, -1 when
 // the buffer is too small; Set returns 0 on success, -1 when the directory does not exist.
-int GetCurrentDirectoryText(char* out, size_t size);
-int SetCurrentDirectoryText(const char* path);
+[[nodiscard]] int GetCurrentDirectoryText(char* out, size_t size);
+[[nodiscard]] int SetCurrentDirectoryText(const char* path);
 
 // _findfirst / _findnext / _findclose over one directory with a name pattern of '*' and '?'
 // (matched without regard to case). "." and ".." are reported for directories, as Windows does.
@@ -144,7 +144,7 @@ int FindClose(FindHandle handle);
 // The copy's data is not synced: a copied tree that must outlive its source is made durable
 // with SyncFileSystem (or each file reopened and synced, and its folder synced) before the
 // source is removed.
-bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists);
+[[nodiscard]] bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists);
 
 // Copies of many files from one folder into another, each by its name: what a tree copy does
 // for the files of a folder. The two folders are found once, when the copy is opened, instead
@@ -163,7 +163,7 @@ class FolderCopy {
 
   // CopyFileA(from + name, to + name, false), with its results and last errors, for name
   // as a folder search of from reported it.
-  bool Copy(const char* name);
+  [[nodiscard]] bool Copy(const char* name);
   // Tells the copy that the caller has made name in to by other means (a folder): a file of a
   // name equal to it but for case is then copied the long way, which finds it.
   void NoteMade(const char* name);

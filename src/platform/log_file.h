@@ -17,10 +17,11 @@ using LogHandle = std::remove_pointer_t<QZ7_LOG_FILE>;
 int64_t SeekToEnd(LogHandle fd);
 // Locks [offset, offset + length) for writing, waiting while another process holds an
 // overlapping range. True on success.
-bool LockFileRange(LogHandle fd, int64_t offset, int64_t length);
+[[nodiscard]] bool LockFileRange(LogHandle fd, int64_t offset, int64_t length);
 bool UnlockFileRange(LogHandle fd, int64_t offset, int64_t length);
 // WriteFile at the current position: true when all bytes were written.
-bool WriteToDescriptor(LogHandle fd, const void* data, uint32_t size, uint32_t* written);
+[[nodiscard]] bool WriteToDescriptor(LogHandle fd, const void* data, uint32_t size,
+                                     uint32_t* written);
 
 }  // namespace qz7::platform
 

@@ -23,7 +23,7 @@ constexpr uint32_t kWaitObject0 = 0;
 constexpr uint32_t kWaitTimeout = 258;
 constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 
-bool CreatePipe(PipeHandle* readEnd, PipeHandle* writeEnd);
+[[nodiscard]] bool CreatePipe(PipeHandle* readEnd, PipeHandle* writeEnd);
 
 struct StartupInfo {
   bool hideWindow = true;
@@ -41,20 +41,22 @@ struct StartupInfo {
 // first. currentDirectory: a Windows path, or null for the caller's current directory.
 // A missing program gives kErrorFileNotFound; a file that cannot be run kErrorBadExeFormat or
 // kErrorAccessDenied.
-bool CreateProcessA(const char* applicationName, const char* commandLine,
-                    const char* currentDirectory, const StartupInfo& startup,
-                    ProcessHandle* process);
+[[nodiscard]] bool CreateProcessA(const char* applicationName, const char* commandLine,
+                                  const char* currentDirectory, const StartupInfo& startup,
+                                  ProcessHandle* process);
 
 // Waits for the child to end. While it waits, the pipes given as the child's output are
 // drained into their read ends' buffers, so a child that writes more than a pipe holds is
 // never left blocked. Returns kWaitObject0, kWaitTimeout or kWaitFailed.
-uint32_t WaitForSingleObject(ProcessHandle process, uint32_t milliseconds);
-bool GetExitCodeProcess(ProcessHandle process, uint32_t* exitCode);  // 259 while running
+[[nodiscard]] uint32_t WaitForSingleObject(ProcessHandle process, uint32_t milliseconds);
+[[nodiscard]] bool GetExitCodeProcess(ProcessHandle process,
+                                      uint32_t* exitCode);  // 259 while running
 
 // Reads from a pipe's read end: first what was drained while waiting, then the pipe itself.
 // Returns false on error; true with bytesRead 0 when every write end is closed and all was read.
-bool ReadFile(PipeHandle pipe, void* buffer, uint32_t size, uint32_t* bytesRead);
-bool WriteFile(PipeHandle pipe, const void* data, uint32_t size, uint32_t* bytesWritten);
+[[nodiscard]] bool ReadFile(PipeHandle pipe, void* buffer, uint32_t size, uint32_t* bytesRead);
+[[nodiscard]] bool WriteFile(PipeHandle pipe, const void* data, uint32_t size,
+                             uint32_t* bytesWritten);
 
 bool ClosePipeHandle(PipeHandle pipe);
 bool CloseProcessHandle(ProcessHandle process);

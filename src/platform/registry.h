@@ -28,26 +28,27 @@ constexpr uint32_t kRegBinary = 3;
 constexpr uint32_t kRegDword = 4;
 
 // Key names are compared without regard to case; a subkey path uses "\" between names.
-long RegOpenKeyExA(RegKey parent, const char* subKey, uint32_t options, uint32_t access,
-                   RegKey* result);  // 2 when the key does not exist, 1015 when its
-                                     // stored header is damaged
-long RegCreateKeyExA(RegKey parent, const char* subKey, RegKey* result);
+[[nodiscard]] long RegOpenKeyExA(RegKey parent, const char* subKey, uint32_t options,
+                                 uint32_t access,
+                                 RegKey* result);  // 2 when the key does not exist, 1015 when its
+                                                   // stored header is damaged
+[[nodiscard]] long RegCreateKeyExA(RegKey parent, const char* subKey, RegKey* result);
 long RegCloseKey(RegKey key);
 // Subkeys sorted by their upper-cased names; 259 (no more items) past the last, 234 when the
 // name does not fit (nameLength in: buffer size, out: length without the NUL).
-long RegEnumKeyExA(RegKey key, uint32_t index, char* name, uint32_t* nameLength);
+[[nodiscard]] long RegEnumKeyExA(RegKey key, uint32_t index, char* name, uint32_t* nameLength);
 // Values in the order they were created; same codes as RegEnumKeyExA.
-long RegEnumValueA(RegKey key, uint32_t index, char* name, uint32_t* nameLength);
+[[nodiscard]] long RegEnumValueA(RegKey key, uint32_t index, char* name, uint32_t* nameLength);
 // data may be null to ask for the size; 234 when the buffer is too small (dataSize is then
 // the size needed). REG_SZ data includes its terminating NUL. 2 when the value does not
 // exist; 1015 (kErrorRegistryCorrupt) when its stored line is damaged and cannot be read.
-long RegQueryValueExA(RegKey key, const char* valueName, uint32_t* type, unsigned char* data,
-                      uint32_t* dataSize);
-long RegSetValueExA(RegKey key, const char* valueName, uint32_t type, const unsigned char* data,
-                    uint32_t dataSize);
-long RegDeleteValueA(RegKey key, const char* valueName);
+[[nodiscard]] long RegQueryValueExA(RegKey key, const char* valueName, uint32_t* type,
+                                    unsigned char* data, uint32_t* dataSize);
+[[nodiscard]] long RegSetValueExA(RegKey key, const char* valueName, uint32_t type,
+                                  const unsigned char* data, uint32_t dataSize);
+[[nodiscard]] long RegDeleteValueA(RegKey key, const char* valueName);
 // Deletes the subkey and everything below it.
-long RegDeleteTreeA(RegKey parent, const char* subKey);
+[[nodiscard]] long RegDeleteTreeA(RegKey parent, const char* subKey);
 
 }  // namespace qz7::platform
 

@@ -48,17 +48,17 @@ ScHandle OpenServiceA(ScHandle manager, const char* serviceName, uint32_t access
 ScHandle CreateServiceA(ScHandle manager, const char* serviceName, const char* displayName,
                         const char* binaryPathName, const char* serviceStartName,
                         const char* password);  // 1073 when it exists
-bool DeleteService(ScHandle service);
+[[nodiscard]] bool DeleteService(ScHandle service);
 // Null texts leave their field unchanged.
-bool ChangeServiceConfigA(ScHandle service, const char* binaryPathName,
-                          const char* serviceStartName, const char* password,
-                          const char* displayName);
+[[nodiscard]] bool ChangeServiceConfigA(ScHandle service, const char* binaryPathName,
+                                        const char* serviceStartName, const char* password,
+                                        const char* displayName);
 // bufferSize too small: false, last error 122, bytesNeeded set.
-bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t bufferSize,
-                         uint32_t* bytesNeeded);
+[[nodiscard]] bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config,
+                                       uint32_t bufferSize, uint32_t* bytesNeeded);
 // QueryServiceStatus: the service's current state (one of the states above). Needs a handle
 // opened with kServiceQueryStatus (else 5).
-bool QueryServiceStatus(ScHandle service, uint32_t* currentState);
+[[nodiscard]] bool QueryServiceStatus(ScHandle service, uint32_t* currentState);
 bool CloseServiceHandle(ScHandle handle);
 
 }  // namespace qz7::platform

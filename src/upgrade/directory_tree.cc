@@ -47,7 +47,7 @@ void RemoveEmptiedUpwards(std::string path) {
 bool MakeFolder(const std::string& bare) {
   if (util::IsRegularFile(bare.c_str())) {
     util::MakeWritable(bare.c_str());
-    platform::RemoveFile(bare.c_str());
+    static_cast<void>(platform::RemoveFile(bare.c_str()));
   }
   return platform::MakeDirectory(bare.c_str()) == 0;
 }
@@ -129,7 +129,7 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
         if (!madeHere) {
           const std::string target = base::StripQuotes(destinationEntry.c_str());
           util::MakeWritable(target.c_str());
-          platform::RemoveFile(target.c_str());
+          static_cast<void>(platform::RemoveFile(target.c_str()));
         }
         const int copy = between
                              ? util::CopySetupFileBetween(*between, entry.name)
@@ -141,7 +141,7 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
       if (move && copied) {
         const std::string bare = base::StripQuotes(sourceEntry.c_str());
         if (entry.readOnly) util::MakeWritable(bare.c_str());
-        platform::RemoveFile(bare.c_str());
+        static_cast<void>(platform::RemoveFile(bare.c_str()));
       }
     } while (platform::FindNext(search, &entry) == 0);
     // A search that ended on an error has not seen every entry.
@@ -237,7 +237,7 @@ void DeleteMatchingFiles(const char* pattern, const char* directory) {
       path = folder + entry.name;
       const std::string bare = bareFolder + entry.name;
       util::MakeWritable(bare.c_str());
-      platform::RemoveFile(bare.c_str());  // fails quietly for directories
+      static_cast<void>(platform::RemoveFile(bare.c_str()));  // fails quietly for directories
     } while (platform::FindNext(search, &entry) == 0);
     platform::FindClose(search);
   }

@@ -28,8 +28,8 @@ constexpr int kTreeDestinationInside = -3;  // the destination lies inside the s
 // *failure (when given) receives the CopySetupFile result of the first file that could not be
 // copied (999 for a folder that could not be searched), else 0; a later move copies it over
 // again.
-int CopyDirectoryTree(const char* source, const char* destination, bool move,
-                      int* failure = nullptr);
+[[nodiscard]] int CopyDirectoryTree(const char* source, const char* destination, bool move,
+                                    int* failure = nullptr);
 
 // Deletes the files in directory that match pattern ('*' and '?'), then removes the
 // directories left empty, upwards. Nothing happens for a null or empty pattern.

@@ -44,8 +44,8 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
     return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
   }
   auto removeStaged = [&staged] {
-    platform::SetFileWritable(staged.c_str(), true);
-    platform::RemoveFile(staged.c_str());
+    static_cast<void>(platform::SetFileWritable(staged.c_str(), true));
+    static_cast<void>(platform::RemoveFile(staged.c_str()));
   };
 
   // The template is filled beside the configuration, read straight from qz7systm, and takes

@@ -50,8 +50,8 @@ bool IsSavedName(const char* name) {
 }
 
 void RemoveForced(const std::string& bare) {
-  platform::SetFileWritable(bare.c_str(), true);
-  platform::RemoveFile(bare.c_str());
+  static_cast<void>(platform::SetFileWritable(bare.c_str(), true));
+  static_cast<void>(platform::RemoveFile(bare.c_str()));
 }
 
 }  // namespace
@@ -103,7 +103,8 @@ bool FinishSavedConfiguration(const char* instanceDir) {
       RemoveForced(path);  // one that stays is a duplicate, no more
       continue;
     }
-    platform::SetFileWritable(config.c_str(), true);
+    // A read-only qz7systm would refuse the replacement, which then fails and says so.
+    static_cast<void>(platform::SetFileWritable(config.c_str(), true));
     if (!util::SyncSetupFile(path.c_str()) ||
         platform::ReplaceFile(path.c_str(), config.c_str()) != 0) {
       return false;
@@ -136,7 +137,8 @@ std::string SaveConfiguration(const char* instanceDir) {
 bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath) {
   const std::string config = base::JoinPath(
       base::StripQuotes(instanceDir != nullptr ? instanceDir : ""), kConfigurationFileName);
-  platform::SetFileWritable(config.c_str(), true);
+  // A read-only qz7systm would refuse the replacement, which then fails and says so.
+  static_cast<void>(platform::SetFileWritable(config.c_str(), true));
   if (platform::ReplaceFile(base::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) != 0) {
     return false;
   }

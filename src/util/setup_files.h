@@ -26,9 +26,9 @@ constexpr const char* kTemporaryNamePattern = "????????.???";
 // Copies source over destination (overwriting allowed). Results: 0 success, 1 file not found,
 // 2 path not found, 3 access denied, 4 sharing violation, 5 invalid parameter, 6 disk full,
 // 7 file name too long, 999 any other failure.
-int CopySetupFile(const char* source, const char* destination);
+[[nodiscard]] int CopySetupFile(const char* source, const char* destination);
 // The same for the file named name of a folder copy's source folder, with the same results.
-int CopySetupFileBetween(platform::FolderCopy& copy, const char* name);
+[[nodiscard]] int CopySetupFileBetween(platform::FolderCopy& copy, const char* name);
 
 // Gives the owner read and write permission: 1 on success, 0 on failure.
 int MakeWritable(const char* path);

@@ -25,7 +25,8 @@ int AppendLogLine(platform::LogHandle fileHandle, const char* text) {
   uint32_t written = 0;
   bool ok = platform::WriteToDescriptor(fileHandle, text, static_cast<uint32_t>(length), &written);
   uint32_t endWritten = 0;
-  platform::WriteToDescriptor(fileHandle, "\r\n", 2, &endWritten);
+  // The result tells whether the text reached the log; its line end is best effort.
+  static_cast<void>(platform::WriteToDescriptor(fileHandle, "\r\n", 2, &endWritten));
   if (locked) platform::UnlockFileRange(fileHandle, offset, length + 2);
   return ok ? 1 : 0;
 }

@@ -351,6 +351,7 @@ TEST_F(ScanTest, ConfigurationFileByBytesRead) {
   }
 }
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using testkit::MessageRecorder;
@@ -546,21 +547,38 @@ TEST_F(InstanceSetupTest, InstanceDirectoriesMoveToTheTarget) {
   EXPECT_EQ(GlobalVariable("QZ7ADMINSERVER"), "<unset>");
 }
 
-// A move that cannot finish leaves the old directory whole and the instance is not upgraded.
+// A move that cannot finish, or that is refused before it starts, leaves the old directory
+// whole, and the instance is not upgraded.
 TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
-  Scan({Plain("SALES")});
-  EXPECT_EQ(host::DefineInstance("SALES"), 0);
-  machine_.WriteText("C:\\OLD\\SALES\\qz7systm", "old");
-  machine_.MakeDirectory("C:\\NEW\\SALES\\qz7systm");  // a folder where the file must go
-  context_.currentProfileDir = "\"C:\\OLD\"";
-  context_.targetProfileDir = "\"C:\\NEW\"";
-  ASSERT_GE(AddInstanceRecord(context_, Plain("SALES"), false), 0);
-  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
-  EXPECT_TRUE(machine_.Exists("C:\\OLD\\SALES\\qz7systm"));
-  EXPECT_THAT(CallsStartingWith("config"), IsEmpty());
-  // Shown as an instance not upgraded, with the failed copy's code (access denied).
-  EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3573, {"SALES"}, 0x40}));
-  EXPECT_EQ(messages_.LogLines().front(), "The instance set-up ended with code 3.");
+  struct Row {
+    const char* name;
+    const char* target;
+    const char* folder;  // made before the run: where a file of the instance must go, or the
+                         // target inside the instance
+    const char* code;    // of the failed copy (access denied), or of the refused move
+  } rows[] = {
+      {"SALES", "\"C:\\NEW\"", "C:\\NEW\\SALES\\qz7systm", "3"},  // a file cannot be copied
+      {"HR", "\"C:\\OLD\\HR\\NEW\"", "C:\\OLD\\HR\\NEW", "-3"},   // target inside the instance
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    messages_.Clear();
+    Scan({Plain(row.name)});
+    EXPECT_EQ(host::DefineInstance(row.name), 0);
+    const std::string config = std::string("C:\\OLD\\") + row.name + "\\qz7systm";
+    machine_.WriteText(config, "old");
+    machine_.MakeDirectory(row.folder);
+    context_.currentProfileDir = "\"C:\\OLD\"";
+    context_.targetProfileDir = row.target;
+    ASSERT_GE(AddInstanceRecord(context_, Plain(row.name), false), 0);
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupStepFailed);
+    EXPECT_TRUE(machine_.Exists(config));
+    EXPECT_THAT(CallsStartingWith("config"), IsEmpty());
+    // Shown as an instance not upgraded, with the code of the failed or refused move.
+    EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3573, {row.name}, 0x40}));
+    EXPECT_THAT(messages_.LogLines(),
+                Contains(std::string("The instance set-up ended with code ") + row.code + "."));
+  }
 }
 
 // The old index file goes only after the instances it lists are created, and only when each

@@ -207,7 +207,7 @@ TEST_F(ConverterTest, Layout4ResolvesTheDirectoryOfItsOwnDatabases) {
     ASSERT_EQ(platform::GetCurrentDirectoryText(current, sizeof current), 0);
     EXPECT_STREQ(current, "D:\\");
   }
-  platform::SetCurrentDirectoryText("C:\\");
+  static_cast<void>(platform::SetCurrentDirectoryText("C:\\"));
 }
 
 class ConverterFaultTest : public DirectoryFolderTest {

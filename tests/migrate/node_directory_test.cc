@@ -369,7 +369,7 @@ TEST_F(NodeMigrationFaults, StoppedOrFailingAtEveryFileOperation) {
       Prepare(withDcs);
       if (round != kFailing) {
         ASSERT_TRUE(StoppedAt(
-            n, [] { MigrateNodeDirectory(kInstance); }, round == kPowerCut));
+            n, [] { static_cast<void>(MigrateNodeDirectory(kInstance)); }, round == kPowerCut));
       } else {
         platform::SetFaultPlan({.triggerAt = n, .error = error});
         ::testing::internal::CaptureStdout();  // the notice when the error file fails

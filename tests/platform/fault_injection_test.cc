@@ -188,7 +188,7 @@ TEST_F(FaultInjectionTest, FirstOperationOfEachKindFails) {
       {"MakeDirectory", OperationKind::kFolder,
        [&] {
          uint32_t error = lastErrorIf(MakeDirectory("C:\\DATA\\SUB") != 0);
-         if (error == 0) RemoveDirectory("C:\\DATA\\SUB");
+         if (error == 0) static_cast<void>(RemoveDirectory("C:\\DATA\\SUB"));
          return error;
        },
        3},
@@ -331,7 +331,7 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
                               .kinds = KindBit(OperationKind::kEnvironment)});
                 if (!row.steps()) return false;
                 char value[8];
-                GetEnvironmentVariableA("PATH", value, sizeof value);
+                static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
                 return false;
               }),
               87);
@@ -342,7 +342,7 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
   FreshDataFolder();
   EXPECT_EQ(RunInChild([&] {
               SetFaultPlan({.triggerAt = 4, .crashExitCode = 87, .powerLoss = true});
-              MakeDirectory("C:\\DATA\\SUB");
+              static_cast<void>(MakeDirectory("C:\\DATA\\SUB"));
               writeFile("C:\\DATA\\SUB\\f.dat", "f", true);  // open, write, sync, close
               return false;
             }),

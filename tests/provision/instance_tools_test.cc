@@ -97,7 +97,7 @@ std::string InstanceState(const std::string& instance) {
   nodes.push_back("-");
   h::ScopedKey key;
   if (h::OpenKey(h::InstanceNodesKey(instance) + "\\" + nodes[0], 0x0001, &key) == 0) {
-    h::ReadText(key.get(), "HostName", &hostName);
+    static_cast<void>(h::ReadText(key.get(), "HostName", &hostName));
   }
   std::string text = range + " " + owner + " " + nodes[0] + " " + hostName;
   for (const std::string& service : {instance, instance + "-" + nodes[0]}) {

@@ -106,7 +106,7 @@ TEST(DirectoryTreeTest, FailingOperationDuringAMoveNeverSplitsTheTree) {
       prepare(machine);
       platform::ResetFileOperationCount();
       int failure = -1;
-      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure);
+      EXPECT_EQ(CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure), kTreeOk);
       operations = platform::FileOperationCount();
       EXPECT_EQ(failure, 0);
       EXPECT_FALSE(machine.Exists("C:\\P\\I"));
@@ -119,7 +119,7 @@ TEST(DirectoryTreeTest, FailingOperationDuringAMoveNeverSplitsTheTree) {
       prepare(machine);
       platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
       int failure = -1;
-      CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure);
+      EXPECT_EQ(CopyDirectoryTree("C:\\P\\I", "C:\\NEW\\I", true, &failure), kTreeOk);
       platform::ClearFaultPlan();
       const bool complete = failure == 0;
       for (const std::string& file : files) {

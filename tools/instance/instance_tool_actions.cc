@@ -82,7 +82,7 @@ bool MarkConfigurationPartitioned(const std::string& configPath, UndoLog* undo) 
   Block block = old;
   base::StoreLE16(block.data() + base::kDbmNodeTypeOffset, kPartitionedNodeType);
   base::StampDbmChecksum(block.data());
-  platform::SetFileWritable(configPath.c_str(), true);
+  static_cast<void>(platform::SetFileWritable(configPath.c_str(), true));
   if (!WriteBlock(configPath, block)) {
     WriteBlock(configPath, old);
     return false;
@@ -162,7 +162,7 @@ ToolOutcome MakeInstancePartitioned(const Installation& installation,
   // Undo steps are best effort: the failure that set them off is what the tool reports.
   undo.Add([name] {
     static_cast<void>(h::DeleteServiceNamed(name + "-" + h::kPartitionedFirstNode));
-    h::DeleteKeyTree(h::InstanceNodesKey(name));
+    static_cast<void>(h::DeleteKeyTree(h::InstanceNodesKey(name)));
   });
   undo.Add([name] {
     static_cast<void>(h::RemoveVariableAt(h::ProfileLevel::kInstance, name, h::kVarNamePortRange));
@@ -228,7 +228,7 @@ ToolOutcome AddNodeOfRemoteInstance(const Installation& installation,
     return Failed("node " + arguments.node + " could not be added" + HostResult(result));
   }
   const std::string nodeKey = h::InstanceNodesKey(name) + "\\" + arguments.node;
-  undo.Add([nodeKey] { h::DeleteKeyTree(nodeKey); });
+  undo.Add([nodeKey] { static_cast<void>(h::DeleteKeyTree(nodeKey)); });
 
   const std::string service = name + "-" + arguments.node;
   const std::string program = base::JoinPath(installation.installDir, h::kServiceProgram);
