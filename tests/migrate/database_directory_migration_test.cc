@@ -18,14 +18,16 @@
 namespace qz7::migrate::testing {
 namespace {
 
-// An old directory with entries SAMPLE (of firstType) and PAYROLL (of type "1").
-Bytes OldDirectory(int layout, Form form, char firstType = '1') {
-  return DatabaseDirectoryBuilder::Layout(layout, form)
-      .HeaderValue(0x01020304)
+// An old directory with entries SAMPLE (of firstType) and PAYROLL (of type "1"), then more
+// entries of type "1".
+Bytes OldDirectory(int layout, Form form, char firstType = '1', int more = 0) {
+  auto builder = DatabaseDirectoryBuilder::Layout(layout, form);
+  builder.HeaderValue(0x01020304)
       .AddEntry({.name = "SAMPLE", .type = firstType, .subdirectory = "SQL00001", .fill = 0x11})
       .AddEntry({.name = "PAYROLL", .path = "D:", .fill = 0x22})
-      .Slots(3)
-      .Bytes();
+      .Slots(3);
+  for (int i = 0; i < more; ++i) builder.AddEntry({.name = "E" + std::to_string(i)});
+  return builder.Bytes();
 }
 
 class DatabaseDirectoryMigrationTest : public DirectoryFolderTest {
@@ -86,18 +88,21 @@ TEST_F(DatabaseDirectoryMigrationTest, ConvertsEachLayoutAndKeepsTheOldFilesInTh
     int layout;
     Form form;
     bool copyOnly, intention;
+    int more;  // entries after the first two
   } rows[] = {
-      {"layout1", 1, Form::kLong, false, true},
-      {"layout2", 2, Form::kLong, false, true},
-      {"layout3", 3, Form::kLong, false, true},
-      {"layout4", 4, Form::kLong, false, true},
-      {"layout3_short", 3, Form::kShort, false, true},
-      {"copy_only", 1, Form::kShort, true, true},
-      {"layout4_no_intention", 4, Form::kLong, false, false},
+      {"layout1", 1, Form::kLong, false, true, 0},
+      {"layout2", 2, Form::kLong, false, true, 0},
+      {"layout3", 3, Form::kLong, false, true, 0},
+      {"layout4", 4, Form::kLong, false, true, 0},
+      {"layout3_short", 3, Form::kShort, false, true, 0},
+      {"copy_only", 1, Form::kShort, true, true, 0},
+      {"layout4_no_intention", 4, Form::kLong, false, false, 0},
+      // Converted, more than the piece in which the copy over the old file is made.
+      {"over_a_megabyte", 3, Form::kLong, false, true, 1500},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const Bytes old = OldDirectory(row.layout, row.form);
+    const Bytes old = OldDirectory(row.layout, row.form, '1', row.more);
     const Bytes intention = row.intention ? IntentionFileBuilder(row.layout).Bytes() : Bytes();
     auto putOld = [&] {
       ClearDirectoryFolder();
@@ -113,6 +118,7 @@ TEST_F(DatabaseDirectoryMigrationTest, ConvertsEachLayoutAndKeepsTheOldFilesInTh
     Put(kPermanent, Bytes(5, 'x'));  // a permanent backup of an earlier migration is replaced
 
     ASSERT_EQ(Migrate(), 0);
+    EXPECT_EQ(converted.size() > kCopyPieceSize, row.more > 0);
     EXPECT_EQ(Get(kDirectory), converted);
     EXPECT_EQ(Get(kCopy), converted);
     EXPECT_EQ(Get(kIntention), convertedIntention);

@@ -111,17 +111,21 @@ TEST_F(NodeDirectoryTest, DcsRule) {
     const char* dcs;        // the names in the DCS directory; null: no DCS directory
     uint16_t dcsCount;      // the stored count, when not the real one
     uint16_t node1, node2;  // field 612 of NODE1 and NODE2 afterwards
+    int more;  // nodes after NODE2, each named by a database in the DCS directory (before
+               // the row's own names there)
   } rows[] = {
-      {"type1_entry_in_dcs", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0},
-      {"type4_entry_in_dcs", 5, "SAMPLE", '4', "SAMPLE", 0, 8, 0},
-      {"type2_entry_keeps_old_value", 5, "SAMPLE", '2', "SAMPLE", 0, 3, 0},
-      {"database_name_cut_at_blank", 5, "SAMPLE  ", '1', "SAMPLE", 0, 8, 0},
-      {"longer_dcs_name_does_not_match", 5, "SAMPLEDB", '1', "SAMPLEDB1", 0, 3, 0},
-      {"only_the_named_node", 5, "OTHER", '1', "ELSE", 0, 3, 8},
-      {"second_dcs_entry_matches", 5, "SAMPLE", '1', "OTHER SAMPLE", 0, 8, 0},
-      {"no_dcs_directory_keeps_old_value", 5, "SAMPLE", '1', nullptr, 0, 3, 0},
-      {"cut_dcs_directory_disables_the_rule", 5, "SAMPLE", '1', "SAMPLE", 2, 3, 0},
-      {"layout1_in_dcs", 1, "SAMPLE", '1', "SAMPLE", 0, 8, 0},
+      {"type1_entry_in_dcs", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 0},
+      {"type4_entry_in_dcs", 5, "SAMPLE", '4', "SAMPLE", 0, 8, 0, 0},
+      {"type2_entry_keeps_old_value", 5, "SAMPLE", '2', "SAMPLE", 0, 3, 0, 0},
+      {"database_name_cut_at_blank", 5, "SAMPLE  ", '1', "SAMPLE", 0, 8, 0, 0},
+      {"longer_dcs_name_does_not_match", 5, "SAMPLEDB", '1', "SAMPLEDB1", 0, 3, 0, 0},
+      {"only_the_named_node", 5, "OTHER", '1', "ELSE", 0, 3, 8, 0},
+      {"second_dcs_entry_matches", 5, "SAMPLE", '1', "OTHER SAMPLE", 0, 8, 0, 0},
+      {"no_dcs_directory_keeps_old_value", 5, "SAMPLE", '1', nullptr, 0, 3, 0, 0},
+      {"cut_dcs_directory_disables_the_rule", 5, "SAMPLE", '1', "SAMPLE", 2, 3, 0, 0},
+      {"layout1_in_dcs", 1, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 0},
+      // Every file over a megabyte: read and copied in more than one piece.
+      {"over_a_megabyte", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 1800},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -130,16 +134,19 @@ TEST_F(NodeDirectoryTest, DcsRule) {
     NodeEntryBuilder node1(row.layout);
     node1.NodeName("NODE1");
     if (row.layout == 5) node1.U16(590, 3);
-    Put(kFile, NodeDirectoryBuilder(row.layout)
-                   .Add(node1)
-                   .Add(NodeEntryBuilder(row.layout).NodeName("NODE2"))
-                   .Bytes());
-    Put(kDatabaseDir, testkit::CurrentDatabaseDirectoryBuilder()
-                          .Add("CAT1", row.database, row.type, "NODE1")
-                          .Add("CAT2", "ELSE", '1', "NODE2")
-                          .Bytes());
+    NodeDirectoryBuilder nodes(row.layout);
+    nodes.Add(node1).Add(NodeEntryBuilder(row.layout).NodeName("NODE2"));
+    testkit::CurrentDatabaseDirectoryBuilder databases;
+    databases.Add("CAT1", row.database, row.type, "NODE1").Add("CAT2", "ELSE", '1', "NODE2");
+    testkit::DcsDirectoryBuilder dcs;
+    for (int i = 0; i < row.more; ++i) {
+      nodes.Add(NodeEntryBuilder(row.layout).NodeName("N" + std::to_string(i)));
+      databases.Add("M" + std::to_string(i), "D" + std::to_string(i), '1', "N" + std::to_string(i));
+      dcs.Add("D" + std::to_string(i));
+    }
+    Put(kFile, nodes.Bytes());
+    Put(kDatabaseDir, databases.Bytes());
     if (row.dcs != nullptr) {
-      testkit::DcsDirectoryBuilder dcs;
       std::istringstream names(row.dcs);
       for (std::string name; names >> name;) dcs.Add(name);
       if (row.dcsCount != 0) dcs.EntryCount(row.dcsCount);
@@ -147,10 +154,13 @@ TEST_F(NodeDirectoryTest, DcsRule) {
     }
     ASSERT_TRUE(Converts(row.layout));
     const Bytes converted = Get(kFile);
-    ASSERT_EQ(converted.size(), 32u + 2 * 616);
+    ASSERT_EQ(converted.size(), 32u + (2 + row.more) * 616);
     EXPECT_EQ(NodeFileText(converted, 28, 9), "NODE1");
     EXPECT_EQ(NodeFileU16(converted, 28 + 612), row.node1);
     EXPECT_EQ(NodeFileU16(converted, 28 + 616 + 612), row.node2);
+    for (int i = 0; i < row.more; ++i) {
+      ASSERT_EQ(NodeFileU16(converted, 28 + (2 + i) * 616 + 612), 8) << "node " << i;
+    }
     EXPECT_EQ(Get(kCopy), converted);
   }
 }
