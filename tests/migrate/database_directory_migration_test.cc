@@ -1,6 +1,6 @@
 // The database directory migration driver: what it leaves on disk, the records it writes and
-// the codes it returns for every way the directory can be found. A run killed, cut off or
-// failing at any operation is the upgrade scenarios' crash and failure loops' to check.
+// the codes it returns for every way the directory can be found, and a run stopped or failed
+// at every file operation and then run again.
 #include "migrate/database_directory_migration.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include "migrate/directory_entry_conversion.h"
 #include "migrate/directory_recognition.h"
 #include "migrate/work_buffer.h"
+#include "platform/win_error.h"
 #include "testkit/local_database_builder.h"
 #include "tests/migrate/migrate_fixture.h"
 
@@ -336,6 +337,113 @@ TEST_F(DatabaseDirectoryMigrationTest, LayoutsAreToldApartBySizeAndHeader) {
     EXPECT_EQ(recognition.shortHeader, row.shortHeader);
     EXPECT_EQ(recognition.intentionOptional, row.intentionOptional);
     EXPECT_EQ(Get(kDirectory), row.file);
+  }
+}
+
+// Where a run starts from: the old directory, or the files an interrupted conversion left
+// beside its completed backup.
+constexpr struct {
+  const char* name;
+  bool interrupted;
+} kStartingPoints[] = {{"old directory", false}, {"interrupted after converting", true}};
+
+class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
+ protected:
+  void Prepare(bool interrupted) {
+    ClearDirectoryFolder();
+    if (!interrupted) return PutOld();
+    Put(kBackup, Backup('C'));
+    Put(kDirectory, converted_);
+    Put(kCopy, Slice(converted_, 0, 100));
+    Put(kIntention, Bytes(3, 0));
+  }
+
+  // Everything the migration leaves in the directory folder (a missing file as no bytes).
+  std::vector<Bytes> State() const {
+    return {Get(kDirectory), Get(kCopy), Get(kIntention), Get(kBackup), Get(kPermanent)};
+  }
+
+  // The old directory can still be had: from the files themselves, the migration backup or
+  // the permanent backup.
+  bool OldDirectoryRecoverable() const {
+    if (Get(kDirectory) == old_ || Get(kCopy) == old_) return true;
+    for (const char* path : {kBackup, kPermanent}) {
+      const testkit::BackupFileView view = testkit::ReadBackupFile(Get(path));
+      if (view.parsed && view.directory == old_ && view.intention == oldIntention_) return true;
+    }
+    return false;
+  }
+
+  // The operations of an uninterrupted run, which leaves the reference state.
+  uint64_t ReferenceRun(bool interrupted) {
+    Prepare(interrupted);
+    platform::ResetFileOperationCount();
+    EXPECT_EQ(Migrate(), 0);
+    const uint64_t operations = platform::FileOperationCount();
+    reference_ = State();
+    EXPECT_EQ(reference_[0], converted_);
+    EXPECT_FALSE(reference_[4].empty() || Exists(kBackup));
+    return operations;
+  }
+
+  std::vector<Bytes> reference_;
+};
+
+// A run stopped at any file operation, as a killed process or a power cut (which loses what
+// was not synced) stops it, and then run again ends exactly where an uninterrupted run ends,
+// the writing of the backup included. A run in which that operation fails instead never
+// crashes, ends with 0 or a failure code and never loses the old directory, and the next run
+// ends with the reference directory. A failure inside the local database check is recorded and
+// the conversion completes, so only the fields that the check fills (bytes 344 to 687 of the
+// first entry) may differ then.
+TEST_F(DirectoryMigrationCrashTest, AStoppedOrFailingFileOperationNeverLosesTheOldDirectory) {
+  for (const auto& [start, powerLoss] : {std::pair{kStartingPoints[0], false},
+                                         {kStartingPoints[1], false},
+                                         {kStartingPoints[0], true},
+                                         {kStartingPoints[1], true}}) {
+#if defined(_WIN32)
+    if (powerLoss) continue;  // these rounds only stop runs, each in a forked child
+#endif
+    SCOPED_TRACE(std::string(start.name) + (powerLoss ? ", power cut" : ", killed"));
+    const uint64_t operations = ReferenceRun(start.interrupted);
+    ASSERT_GE(operations, 50u);
+    int checkFailures = 0;
+    for (uint64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE("file operation " + std::to_string(n));
+#if !defined(_WIN32)
+      Prepare(start.interrupted);
+      ASSERT_TRUE(StoppedAt(
+          n, [&] { Migrate(); }, powerLoss));
+      EXPECT_TRUE(OldDirectoryRecoverable());
+      EXPECT_EQ(Migrate(), 0);
+      EXPECT_TRUE(State() == reference_);
+      if (powerLoss) continue;  // the failing runs are the same in both rounds
+#endif
+
+      Prepare(start.interrupted);
+      platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+      ::testing::internal::CaptureStdout();
+      const MigrationResult result = Migrate();
+      ::testing::internal::GetCapturedStdout();
+      platform::ClearFaultPlan();
+      EXPECT_TRUE(result == 0 || (result <= -101 && result >= -126)) << result;
+      EXPECT_TRUE(OldDirectoryRecoverable());
+      const Bytes errors = Get(kErrorFile);
+      const bool checkFailed =
+          result == 0 &&
+          std::string(errors.begin(), errors.end()).find("MTYPE3_019") != std::string::npos;
+      checkFailures += checkFailed;
+      ASSERT_EQ(Migrate(), 0) << "the failing run gave " << result;
+      Bytes directory = Get(kDirectory);
+      EXPECT_EQ(Get(kCopy), directory);
+      if (checkFailed && directory.size() == converted_.size()) {
+        std::copy(converted_.begin() + 208 + 344, converted_.begin() + 208 + 688,
+                  directory.begin() + 208 + 344);
+      }
+      EXPECT_EQ(directory, converted_) << "the failing run gave " << result;
+      EXPECT_EQ(Get(kIntention), convertedIntention_);
+    }
+    EXPECT_TRUE(powerLoss || checkFailures > 0);
   }
 }
 

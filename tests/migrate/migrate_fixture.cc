@@ -1,5 +1,10 @@
 #include "tests/migrate/migrate_fixture.h"
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 
@@ -38,9 +43,29 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
                                        << " were wanted, the first difference at " << at;
 }
 
+#if !defined(_WIN32)
+bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
+  constexpr int kCrashExitCode = 86;
+  const pid_t child = fork();
+  if (child == 0) {
+    platform::SetFaultPlan({.triggerAt = n,
+                            .crash = !powerLoss,
+                            .crashExitCode = kCrashExitCode,
+                            .powerLoss = powerLoss});
+    run();
+    _exit(0);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == kCrashExitCode;
+}
+#endif
+
 void MachineTest::SetUp() {
+#if !defined(_WIN32)
   syscalls_.table().fsync = [](int) { return 0; };
   syscalls_.table().syncfs = [](int) { return 0; };
+#endif
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
 }

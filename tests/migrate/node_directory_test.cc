@@ -251,19 +251,33 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
 }
 
 // Every work buffer of a run in turn cannot be had (the run starting from the backup an
-// interrupted run left), then every file operation in turn fails with a Windows error (beside
-// an older permanent backup): the old directory is untouched, whole in SQLNDDIR.TMP or
-// converted, a failed run says why in the error file (a missing buffer with -131 and a record
-// without object), and the next run ends as an uninterrupted one. A run killed or cut off at
-// any operation is the upgrade scenarios' crash loops' to check.
-TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingFileOperationLosesNothing) {
-  for (const bool buffers : {true, false}) {
-    SCOPED_TRACE(buffers ? "work buffers" : "file operations");
+// interrupted run left); then every file operation in turn fails with a Windows error, or ends
+// the process as a killed process or a power cut (what was not synced is lost) ends it, the
+// directory beside an older permanent backup and with the DCS rule's files to read. A failed
+// run leaves the old directory untouched, whole in SQLNDDIR.TMP or converted, and says why in
+// the error file (a missing buffer with -131 and a record without object); after any of them
+// the next run ends as an uninterrupted one.
+TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing) {
+  enum Round { kBuffers, kFailing, kKilled, kPowerCut };
+#if !defined(_WIN32)
+  const Round rounds[] = {kBuffers, kFailing, kKilled, kPowerCut};
+#else
+  const Round rounds[] = {kBuffers, kFailing};  // the stopped rounds end a forked child
+#endif
+  for (const Round round : rounds) {
+    const bool buffers = round == kBuffers;
+    const bool stopped = round == kKilled || round == kPowerCut;
+    SCOPED_TRACE(buffers ? "work buffers" : stopped ? "stopped" : "file operations");
     const auto prepare = [&] {
       ClearInstance();
       Put(kFile, kNodes);
       Put(kCopy, kNodes);
       Put(buffers ? kTmp : kBak, buffers ? NodeBackupBuilder().Data(kNodes).Bytes() : Bytes(9, 1));
+      if (!stopped) return;
+      // The DCS rule's reads are points too; a failed one changes the result, so only here.
+      Put(kDatabaseDir,
+          testkit::CurrentDatabaseDirectoryBuilder().Add("CAT1", "SAMPLE", '1', "NODE2").Bytes());
+      Put(kDcsDir, testkit::DcsDirectoryBuilder().Add("SAMPLE").Bytes());
     };
     const auto state = [&] {
       return std::vector<Bytes>{Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};
@@ -278,6 +292,15 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingFileOperationLosesNothing) {
     for (uint64_t n = 1; n <= points; ++n) {
       SCOPED_TRACE(n);
       prepare();
+      if (stopped) {
+#if !defined(_WIN32)
+        ASSERT_TRUE(StoppedAt(
+            n, [] { static_cast<void>(MigrateNodeDirectory(kInstance)); }, round == kPowerCut));
+        EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
+        EXPECT_TRUE(state() == converted);
+#endif
+        continue;
+      }
       if (buffers) {
         FailWorkBufferAllocationAt(n);
       } else {
