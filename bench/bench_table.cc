@@ -151,6 +151,21 @@ double DurableCopySeconds(const std::string& hostFile, int reps) {
   return best;
 }
 
+double DurableCopyProcessorSeconds(const std::string& hostFile, int reps) {
+  const std::string to = hostFile + ".refcopy";
+  const double least = LeastProcessor(reps, nullptr, [&] { DurableCopy(hostFile, to); });
+  ::unlink(to.c_str());
+  return least;
+}
+
+// The note of a row's processor times: the least of its runs against that of its reference's,
+// which the waits for a processor shared with other work do not move.
+std::string ProcessorNote(double seconds, double referenceSeconds, const char* reference) {
+  return "processor time " + std::to_string(seconds / referenceSeconds).substr(0, 5) + "x " +
+         reference + " (" + std::to_string(static_cast<int>(seconds * 1000)) + " / " +
+         std::to_string(static_cast<int>(referenceSeconds * 1000)) + " ms)";
+}
+
 bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
@@ -295,6 +310,11 @@ void DatabaseDirectoryRows() {
         migration.Reset();
         row.peakKb = PeakAddedKb([&] { migration.Run(); });
         row.fileKb = static_cast<long>(migration.DirectorySize() / 1024);
+        const double processor = LeastProcessor(
+            reps, [&] { migration.Reset(); }, [&] { migration.Run(); });
+        migration.Reset();
+        row.note = ProcessorNote(
+            processor, DurableCopyProcessorSeconds(migration.DirectoryHostPath(), reps), "copy");
       }
       previous = row.seconds;
       previousEntries = entries;
@@ -444,15 +464,18 @@ void NodeDirectoryRows() {
   row.what = "node directory, layout 5, DCS rule";
   row.size = "60000 x 60000 x 60000";
   row.reference = "same without a DCS directory";
-  row.referenceSeconds = Best(
-      2, [&] { migration.Reset(); }, [&] { migration.Run(); });
+  const auto reset = [&] { migration.Reset(); };
+  const auto run = [&] { migration.Run(); };
+  row.referenceSeconds = Best(3, reset, run);
+  const double referenceProcessor = LeastProcessor(3, reset, run);
   machine.WriteFile(dcsPath, dcs.Bytes());
-  row.seconds = Best(
-      1, [&] { migration.Reset(); }, [&] { migration.Run(); });
+  row.seconds = Best(3, reset, run);
+  const double processor = LeastProcessor(3, reset, run);
   row.outputCopySeconds = DurableCopySeconds(migration.FileHostPath(), 2);
   migration.Reset();
   const double copy = DurableCopySeconds(migration.FileHostPath(), 2);
-  row.note = std::to_string(row.seconds / copy).substr(0, 5) + "x durable copy";
+  row.note = std::to_string(row.seconds / copy).substr(0, 5) + "x durable copy; " +
+             ProcessorNote(processor, referenceProcessor, "without");
   Add(row);
 }
 
@@ -644,6 +667,47 @@ int WriteDatabaseMachine(const std::string& root, int layout, int entries) {
   return 0;
 }
 
+// Leaves a machine in the host folder root with one instance's node directory of the given
+// layout and size; with dcs, also the system database directory and the DCS directory of the
+// DCS row of the table (every node named by one database, half of them in the DCS directory):
+//   QZ7_MACHINE=ROOT qz7inst migrate-nodedir 'C:\PROF\QZ7'
+int WriteNodeMachine(const std::string& root, int layout, int entries, bool dcs) {
+  if (layout < 1 || layout > 5 || entries < 0 || entries > 65535) {
+    std::fprintf(stderr, "write-node needs a layout of 1 to 5 and 0 to 65535 nodes\n");
+    return 2;
+  }
+  const fs::path instance = fs::path(root) / "drives" / "c" / "PROF" / "QZ7";
+  testkit::NodeDirectoryBuilder nodes(layout);
+  testkit::CurrentDatabaseDirectoryBuilder databases;
+  testkit::DcsDirectoryBuilder gateways;
+  for (int i = 0; i < entries; ++i) {
+    nodes.Add(testkit::NodeEntryBuilder(layout).NodeName("N" + std::to_string(i)));
+    databases.Add("C" + std::to_string(i), "DB" + std::to_string(i), '1', "N" + std::to_string(i));
+    gateways.Add((i % 2 == 0 ? "DB" : "GW") + std::to_string(i));
+  }
+  std::vector<std::pair<fs::path, Bytes>> files = {
+      {instance / "SQLNODIR" / "SQLNODIR", nodes.Bytes()},
+      {instance / "SQLNODIR" / "SQLNOBAK", nodes.Bytes()}};
+  if (dcs) {
+    files.push_back({instance / "SQLDBDIR" / "SQLDBDIR", databases.Bytes()});
+    files.push_back({instance / "SQLGWDIR" / "SQLGWDIR", gateways.Bytes()});
+  }
+  for (const auto& [path, bytes] : files) {
+    std::error_code failed;
+    fs::create_directories(path.parent_path(), failed);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+      std::fprintf(stderr, "cannot write %s\n", path.c_str());
+      return 1;
+    }
+  }
+  std::printf("%s: node layout %d, %d nodes%s\n", root.c_str(), layout, entries,
+              dcs ? ", with the database and DCS directories" : "");
+  return 0;
+}
+
 // Leaves a machine in the host folder root with the tree C:\TREE of folders x files of kib KiB
 // (folders 1: the files lie in C:\TREE itself), for counting the system calls of one copy:
 //   strace -c bench_table_runner copy-tree ROOT
@@ -705,6 +769,13 @@ int main(int argc, char** argv) {
       return 2;
     }
     return WriteDatabaseMachine(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+  }
+  if (only == "write-node") {
+    if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "dcs")) {
+      std::fprintf(stderr, "usage: bench_table_runner write-node ROOT LAYOUT NODES [dcs]\n");
+      return 2;
+    }
+    return WriteNodeMachine(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argc == 6);
   }
   if (only == "write-tree") {
     if (argc != 6) {

@@ -3,7 +3,7 @@
 // that pipe read only after the wait for the child's end, so that a wait which left the child
 // blocked on a full pipe shows as a hang (and then as a failed step).
 //
-//   ChildRun run = RunChild("Q:\\child.exe", "child.exe --say hi --exit 7", "Q:\\");
+//   ChildRun run = RunChild("Q:\\child.exe", "child.exe --stdout 2 --exit 7", "Q:\\");
 //   EXPECT_EQ(run.failedSteps, "");
 //   EXPECT_EQ(run.exitCode, 7u);
 #ifndef QZ7_TESTKIT_CHILD_RUN_H_

@@ -181,8 +181,8 @@ class DirectoryMigrationRun : private MigrationRun {
     const int64_t intentionLength =
         size - static_cast<int64_t>(base::kBackupHeaderSize) - directoryLength;
     if (directoryLength > 0 && intentionLength >= 0) {
-      directoryBuffer_ = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(directoryLength));
-      intentionBuffer_ = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(intentionLength));
+      directoryBuffer_ = AllocateReadBuffer(static_cast<size_t>(directoryLength));
+      intentionBuffer_ = AllocateReadBuffer(static_cast<size_t>(intentionLength));
     }
     if (!directoryBuffer_ || !intentionBuffer_) {
       return Fail("MAIN010", "", kMigrationNoMemory);
@@ -269,7 +269,7 @@ class DirectoryMigrationRun : private MigrationRun {
       const int64_t intentionSize = FileSize(*intention_);
       if (intentionSize < 0) return Fail("MAIN036", intention, kMigrationReadError);
       const size_t length = static_cast<size_t>(intentionSize);
-      intentionBuffer_ = AllocateWorkBuffer<unsigned char>(length);
+      intentionBuffer_ = AllocateReadBuffer(length);
       if (!intentionBuffer_) return Fail("MAIN035", "", kMigrationNoMemory);
       if (intention_->Read(intentionBuffer_.get(), length) != length) {
         return Fail("MAIN036", intention, kMigrationReadError);

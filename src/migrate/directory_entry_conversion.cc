@@ -4,6 +4,7 @@
 // switches of DirectoryConversion::Layout below.
 #include "migrate/directory_entry_conversion.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -329,7 +330,7 @@ MigrationResult DirectoryConversion::CarrySlots() {
   if (dropsSlots) header_.slotCount = 0;
   if (keys_.slotAllocation != nullptr && !dropsSlots && header_.slotCount > 0) {
     const size_t size = base::kSlotSize * header_.slotCount;
-    std::unique_ptr<unsigned char[]> slots = AllocateWorkBuffer<unsigned char>(size);
+    std::unique_ptr<unsigned char[]> slots = AllocateReadBuffer(size);
     if (!slots) return Fail(keys_.slotAllocation, "", kMigrationNoMemory);
     if (!ReadSource(slots.get(), size)) {
       return Fail(keys_.slotRead, sourcePath_, kMigrationReadError);
@@ -374,7 +375,9 @@ MigrationResult DirectoryConversion::FinishTarget() {
 }
 
 // Writes the finished target over the source, so that the directory file and its copy end
-// identical.
+// identical. The target is copied in pieces of at most kCopyPieceSize, so that the copy costs
+// that much memory whatever the directory's size; a file of one piece takes the steps in the
+// order of a whole-file copy (allocate, read, create the source, write).
 MigrationResult DirectoryConversion::CopyTargetOverSource() {
   const CopyBackKeys& keys = keys_.copyBack;
   if (target_->Seek(0, platform::kSeekSet) != 0) {
@@ -388,16 +391,24 @@ MigrationResult DirectoryConversion::CopyTargetOverSource() {
     return Fail(failed->key, targetPath_, failed->code);
   }
   const size_t length = static_cast<size_t>(size);
-  std::unique_ptr<unsigned char[]> bytes = AllocateWorkBuffer<unsigned char>(length);
-  if (!bytes) return Fail(keys.allocation, "", kMigrationNoMemory);
-  if (target_->Read(bytes.get(), length) != length) {
-    return Fail(keys.read, targetPath_, kMigrationReadError);
-  }
-  rewrittenSource_ = OpenFile(sourcePath_, "wb+");
-  if (!rewrittenSource_) return Fail(keys.create, sourcePath_, kMigrationCannotOpen);
-  if (rewrittenSource_->Write(bytes.get(), length) != length) {
-    return Fail(keys.write, sourcePath_, kMigrationWriteError);
-  }
+  const size_t pieceSize = std::min(length, kCopyPieceSize);
+  std::unique_ptr<unsigned char[]> piece = AllocateReadBuffer(pieceSize);
+  if (!piece) return Fail(keys.allocation, "", kMigrationNoMemory);
+  size_t done = 0;
+  do {
+    const size_t take = std::min(length - done, pieceSize);
+    if (target_->Read(piece.get(), take) != take) {
+      return Fail(keys.read, targetPath_, kMigrationReadError);
+    }
+    if (!rewrittenSource_) {
+      rewrittenSource_ = OpenFile(sourcePath_, "wb+");
+      if (!rewrittenSource_) return Fail(keys.create, sourcePath_, kMigrationCannotOpen);
+    }
+    if (rewrittenSource_->Write(piece.get(), take) != take) {
+      return Fail(keys.write, sourcePath_, kMigrationWriteError);
+    }
+    done += take;
+  } while (done < length);
   if (!CloseFile(rewrittenSource_)) {
     return Fail(keys.closeSource, sourcePath_, kMigrationCannotClose);
   }

@@ -40,7 +40,7 @@ struct WholeFile {
   const MigrationStep* failed = MeasureFile(*stream, kDirectorySizeSteps, &file->size);
   if (file->size < 0) file->size = 0;
   if (failed != nullptr) return failed->code;
-  file->bytes = AllocateWorkBuffer<unsigned char>(static_cast<size_t>(file->size));
+  file->bytes = AllocateReadBuffer(static_cast<size_t>(file->size));
   if (!file->bytes) return kMigrationNoMemory;
   const size_t size = static_cast<size_t>(file->size);
   if (stream->Read(file->bytes.get(), size) != size) return kMigrationReadError;
@@ -62,7 +62,7 @@ struct WholeFile {
   }
   *same = size == reference.size;
   constexpr size_t kPieceSize = 64 * 1024;
-  std::unique_ptr<unsigned char[]> piece = AllocateWorkBuffer<unsigned char>(kPieceSize);
+  std::unique_ptr<unsigned char[]> piece = AllocateReadBuffer(kPieceSize);
   if (!piece) return kMigrationNoMemory;
   for (int64_t offset = 0; offset < size;) {
     const size_t length = static_cast<size_t>(std::min<int64_t>(size - offset, kPieceSize));

@@ -1,9 +1,11 @@
 #include "migrate/node_directory_conversion.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
-#include <unordered_set>
+#include <vector>
 
 #include "base/coding.h"
 #include "base/fixed_text.h"
@@ -24,9 +26,6 @@ constexpr FileSizeSteps kConvertedSizeSteps = {
     .rewind = {"MNDIR_017", kMigrationFileAccessError},
 };
 
-// Texts of the DCS rule: a node name or a database name of at most 8 characters.
-using ShortName = base::FixedText<10>;
-
 // Every field of the table lies inside the new entry, and every source inside its old entry.
 constexpr bool NodeFieldsFitTheirEntries() {
   for (const NodeFieldSpec& field : kNodeEntryFields) {
@@ -42,17 +41,79 @@ constexpr bool NodeFieldsFitTheirEntries() {
 }
 static_assert(NodeFieldsFitTheirEntries());
 
-// Takes the text at field, up to its terminating zero and at most maxLength characters.
-ShortName FieldText(const unsigned char* field, size_t maxLength) {
-  char text[10] = {};
-  const size_t limit = maxLength < sizeof text - 1 ? maxLength : sizeof text - 1;
-  size_t length = 0;
-  while (length < limit && field[length] != 0) {
-    text[length] = static_cast<char>(field[length]);
-    ++length;
+// A text of the DCS rule (a node name, a database name, a DCS entry's name) of at most
+// kShortNameLength characters, zero-padded in 16 bytes; the last byte, never part of the text,
+// marks a taken slot of a ShortNameSet. Two names are equal exactly when their texts are.
+constexpr size_t kShortNameLength = 9;
+struct ShortName {
+  uint64_t low = 0;
+  uint64_t high = 0;
+  bool operator==(const ShortName&) const = default;
+};
+constexpr uint64_t kTakenMark = uint64_t{1} << 56;
+
+// Takes the text at field, up to its terminating zero and at most maxLength characters (at
+// most kShortNameLength), and with cutAtBlank also up to its first blank.
+ShortName FieldName(const unsigned char* field, size_t maxLength, bool cutAtBlank = false) {
+  unsigned char text[16] = {};
+  const size_t limit = maxLength < kShortNameLength ? maxLength : kShortNameLength;
+  for (size_t i = 0; i < limit && field[i] != 0 && !(cutAtBlank && field[i] == ' '); ++i) {
+    text[i] = field[i];
   }
-  return ShortName(text);
+  ShortName name;
+  std::memcpy(&name.low, text, 8);
+  std::memcpy(&name.high, text + 8, 8);
+  return name;
 }
+
+// A set of names in one open-addressed table of twice the room it is made for (linear
+// probing): a lookup mostly reads one 16-byte slot, where a node-based set follows pointers
+// through memory that a directory of tens of thousands of names spreads far apart.
+class ShortNameSet {
+ public:
+  explicit ShortNameSet(size_t room) {
+    size_t capacity = 16;
+    while (capacity < 2 * room) capacity *= 2;
+    slots_.assign(capacity, ShortName());
+    mask_ = capacity - 1;
+  }
+
+  // Adds name; the set never holds more names than the room it was made for.
+  void Insert(const ShortName& name) {
+    if (size_ == slots_.size() / 2) return;
+    const ShortName taken = Taken(name);
+    for (size_t i = Start(name);; i = (i + 1) & mask_) {
+      if (slots_[i] == taken) return;
+      if (slots_[i].high == 0) {
+        slots_[i] = taken;
+        ++size_;
+        return;
+      }
+    }
+  }
+
+  bool Contains(const ShortName& name) const {
+    const ShortName taken = Taken(name);
+    for (size_t i = Start(name);; i = (i + 1) & mask_) {
+      if (slots_[i] == taken) return true;
+      if (slots_[i].high == 0) return false;
+    }
+  }
+
+ private:
+  static ShortName Taken(const ShortName& name) { return {name.low, name.high | kTakenMark}; }
+  size_t Start(const ShortName& name) const {
+    const uint64_t mixed = (name.low ^ (name.high * 0x9E3779B97F4A7C15u)) * 0xD6E8FEB86659FD93u;
+    return static_cast<size_t>(mixed >> 32) & mask_;
+  }
+
+  std::vector<ShortName> slots_;
+  size_t mask_ = 0;
+  size_t size_ = 0;
+};
+
+// The DCS rule's files are read in pieces of whole entries of about this size.
+constexpr size_t kDcsRulePieceSize = 256 * 1024;
 
 class DcsRule {
  public:
@@ -74,12 +135,26 @@ class DcsRule {
 
   // True when a catalogued database that names this node is also in the DCS directory.
   bool NodeUsesDcs(const unsigned char* newEntry) const {
-    if (!enabled_) return false;
-    const ShortName node = FieldText(newEntry + kNodeNameOffset, kNodeNameWidth - 1);
-    return dcsNodes_.contains(std::string(node.view()));
+    return enabled_ && dcsNodes_ &&
+           dcsNodes_->Contains(FieldName(newEntry + kNodeNameOffset, kNodeNameWidth - 1));
   }
 
  private:
+  // Reads count entries of entrySize bytes from file, a piece of whole entries at a time into
+  // piece, and hands each to take; false when the file holds fewer.
+  template <typename Take>
+  static bool ReadEntries(FileStream& file, size_t count, size_t entrySize, unsigned char* piece,
+                          Take take) {
+    const size_t perPiece = kDcsRulePieceSize / entrySize;
+    for (size_t done = 0; done < count;) {
+      const size_t entries = std::min(count - done, perPiece);
+      if (!ReadExactly(file, piece, entries * entrySize)) return false;
+      for (size_t i = 0; i < entries; ++i) take(piece + i * entrySize);
+      done += entries;
+    }
+    return true;
+  }
+
   // Reads both files once and keeps the answer per node: the names of the nodes that some
   // catalogued database of type "1" or "4" names while its database name is in the DCS
   // directory. Names are compared exactly, as the files hold them.
@@ -96,33 +171,33 @@ class DcsRule {
 
     unsigned char block[kDcsRuleDatabaseBlockSize];
     if (!ReadExactly(database, block, sizeof block)) return false;
-    // The DCS names first, so that each database entry is judged as it is read.
-    auto databaseEntry = AllocateWorkBuffer<unsigned char>(kDcsRuleDatabaseEntrySize);
-    auto dcsEntry = AllocateWorkBuffer<unsigned char>(kDcsRuleDcsEntrySize);
-    if (!databaseEntry || !dcsEntry) return false;
-    std::unordered_set<std::string> dcsNames;
-    dcsNames.reserve(dcsEntries);
-    for (size_t i = 0; i < dcsEntries; ++i) {
-      if (!ReadExactly(dcs, dcsEntry.get(), kDcsRuleDcsEntrySize)) return false;
-      // A name longer than a database name can hold is kept cut, at 9 characters, so that it
-      // never equals one.
-      dcsNames.emplace(FieldText(dcsEntry.get() + kDcsRuleDcsNameOffset, 9).view());
+    auto piece = AllocateReadBuffer(kDcsRulePieceSize);
+    if (!piece) return false;
+    // The DCS names first, so that each database entry is judged as it is read. A name longer
+    // than a database name can hold is kept cut, at 9 characters, so that it never equals one.
+    ShortNameSet dcsNames(dcsEntries);
+    if (!ReadEntries(dcs, dcsEntries, kDcsRuleDcsEntrySize, piece.get(),
+                     [&](const unsigned char* entry) {
+                       dcsNames.Insert(FieldName(entry + kDcsRuleDcsNameOffset, 9));
+                     })) {
+      return false;
     }
-    for (size_t i = 0; i < databaseEntries; ++i) {
-      if (!ReadExactly(database, databaseEntry.get(), kDcsRuleDatabaseEntrySize)) return false;
-      const unsigned char* entry = databaseEntry.get();
-      const char type = static_cast<char>(entry[kDcsRuleEntryTypeOffset]);
-      if (type != '1' && type != '4') continue;
-      ShortName name = FieldText(entry + kDcsRuleDatabaseNameOffset, kDcsRuleDatabaseNameLength);
-      if (char* blank = std::strchr(name.data(), ' ')) *blank = '\0';
-      if (!dcsNames.contains(std::string(name.view()))) continue;
-      dcsNodes_.emplace(FieldText(entry + kDcsRuleNodeNameOffset, kNodeNameWidth - 1).view());
-    }
-    return true;
+    dcsNodes_.emplace(databaseEntries);
+    return ReadEntries(
+        database, databaseEntries, kDcsRuleDatabaseEntrySize, piece.get(),
+        [&](const unsigned char* entry) {
+          const char type = static_cast<char>(entry[kDcsRuleEntryTypeOffset]);
+          if (type != '1' && type != '4') return;
+          if (!dcsNames.Contains(FieldName(entry + kDcsRuleDatabaseNameOffset,
+                                           kDcsRuleDatabaseNameLength, true))) {
+            return;
+          }
+          dcsNodes_->Insert(FieldName(entry + kDcsRuleNodeNameOffset, kNodeNameWidth - 1));
+        });
   }
 
   bool enabled_ = false;
-  std::unordered_set<std::string> dcsNodes_;
+  std::optional<ShortNameSet> dcsNodes_;
 };
 
 class NodeConversion {
@@ -243,8 +318,11 @@ class NodeConversion {
     return CopyTargetOverSource();
   }
 
-  // Reads the converted target back whole and writes it over the old file, so that the
-  // node directory file and its copy end identical.
+  // Reads the converted target back and writes it over the old file, so that the node
+  // directory file and its copy end identical. It goes in pieces of at most kCopyPieceSize,
+  // so that the copy costs that much memory whatever the directory's size; the target is
+  // closed once read to its end, so a file of one piece takes the steps in the order of a
+  // whole-file copy (allocate, read, close the target, open the source, write).
   [[nodiscard]] MigrationResult CopyTargetOverSource() {
     if (target_->Seek(0, platform::kSeekSet) != 0) {
       return Fail("MNDIR_014", targetPath_, kMigrationFileAccessError);
@@ -254,20 +332,29 @@ class NodeConversion {
       return Fail(failed->key, targetPath_, failed->code);
     }
     const size_t length = static_cast<size_t>(size);
-    auto converted = AllocateWorkBuffer<unsigned char>(length);
-    if (!converted) return Fail("MNDIR_018", "", kNodeMigrationNoMemory);
-    if (!ReadExactly(*target_, converted.get(), length)) {
-      return Fail("MNDIR_019", targetPath_, kMigrationReadError);
-    }
-    if (!CloseFile(target_)) return Fail("MNDIR_020", targetPath_, kMigrationCannotClose);
-
-    source_ = OpenFile(sourcePath_, "wb+");
-    if (!source_) {
-      return Fail(fileExists_ ? "MNDIR_021" : "MNDIR_023", sourcePath_, kMigrationCannotOpen);
-    }
-    if (!WriteExactly(*source_, converted.get(), length)) {
-      return Fail(fileExists_ ? "MNDIR_022" : "MNDIR_024", sourcePath_, kMigrationWriteError);
-    }
+    const size_t pieceSize = std::min(length, kCopyPieceSize);
+    auto piece = AllocateReadBuffer(pieceSize);
+    if (!piece) return Fail("MNDIR_018", "", kNodeMigrationNoMemory);
+    size_t done = 0;
+    do {
+      const size_t take = std::min(length - done, pieceSize);
+      if (!ReadExactly(*target_, piece.get(), take)) {
+        return Fail("MNDIR_019", targetPath_, kMigrationReadError);
+      }
+      if (done + take == length && !CloseFile(target_)) {
+        return Fail("MNDIR_020", targetPath_, kMigrationCannotClose);
+      }
+      if (!source_) {
+        source_ = OpenFile(sourcePath_, "wb+");
+        if (!source_) {
+          return Fail(fileExists_ ? "MNDIR_021" : "MNDIR_023", sourcePath_, kMigrationCannotOpen);
+        }
+      }
+      if (!WriteExactly(*source_, piece.get(), take)) {
+        return Fail(fileExists_ ? "MNDIR_022" : "MNDIR_024", sourcePath_, kMigrationWriteError);
+      }
+      done += take;
+    } while (done < length);
     // The converted bytes reach the file only with this close, so a failing one fails the
     // conversion rather than leave the two files different behind a completed backup.
     if (!CloseFile(source_)) return Fail("MNDIR_025", sourcePath_, kMigrationCannotClose);

@@ -86,7 +86,7 @@ struct WholeFile {
     return opened;
   }
   const size_t size = static_cast<size_t>(whole->size);
-  whole->bytes = AllocateWorkBuffer<unsigned char>(size);
+  whole->bytes = AllocateReadBuffer(size);
   if (!whole->bytes) {
     comparison->object.clear();
     return kNodeMigrationNoMemory;
@@ -115,7 +115,7 @@ struct WholeFile {
   }
   *same = whole->size == reference.size;
   constexpr size_t kPieceSize = 64 * 1024;
-  Buffer piece = AllocateWorkBuffer<unsigned char>(kPieceSize);
+  Buffer piece = AllocateReadBuffer(kPieceSize);
   if (!piece) {
     comparison->object.clear();
     return kNodeMigrationNoMemory;
@@ -231,7 +231,7 @@ class NodeMigrationRun : private MigrationRun {
     }
 
     const size_t length = static_cast<size_t>(dataLength);
-    Buffer data = AllocateWorkBuffer<unsigned char>(length);
+    Buffer data = AllocateReadBuffer(length);
     if (!data) return Fail("MAIN_005", "", kNodeMigrationNoMemory);
     if (!ReadExactly(*backup_, data.get(), length)) {
       return Fail("MAIN_008", backup, kMigrationReadError);

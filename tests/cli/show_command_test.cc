@@ -61,8 +61,7 @@ Bytes Resized(Bytes bytes, size_t size) {
 }
 
 struct KindRow {
-  const char* name;
-  const char* fileName;
+  const char *name, *fileName;
   Bytes bytes;
   const char* kind;
   std::vector<Value> values;
@@ -163,13 +162,12 @@ TEST(ShowCommandTest, DecodesEveryFileKindInTextAndJson) {
 TEST(ShowCommandTest, DamagedFilesExitOneWithAClearMessage) {
   TempMachine machine;
   const Bytes& current = Kind("current_directory");  // 932 bytes, one entry
-  struct Row {
+  const struct {
     const char *name, *fileName;
     Bytes bytes;
     const char *kind, *message;  // kind "" when show must not recognise the file
-  };
-  // clang-format off
-  const Row rows[] = {
+  } rows[] = {
+      // clang-format off
       {"garbage", "SQLDBDIR", Bytes(300, 0xA5), "", "not a file that show recognises"},
       {"current_directory_cut", "SQLDBDIR", Resized(current, 500), "database-directory",
        "only 0 of 1 entries"},
@@ -192,7 +190,7 @@ TEST(ShowCommandTest, DamagedFilesExitOneWithAClearMessage) {
        "database-configuration", "truncated: 1000 bytes"},
   };
   // clang-format on
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     // What could be decoded is still shown, as valid JSON that lists the problems.
     const ToolRun json = Show(machine, row.fileName, row.bytes, true);

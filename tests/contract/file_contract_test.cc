@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -129,10 +127,11 @@ constexpr Op kOpen = [](const char* a, const char* mode) { return OpenFile(a, mo
 struct NameCase {
   const char* name;
   Op op;
-  const char* first;   // a name on the drive, or a path with its drive letter
-  const char* second;  // the target's name, or the mode of an open
-  int result;          // 0 or -1
-  uint32_t error;      // checked when result is -1
+  // first: a name on the drive, or a path with its drive letter; second: the target's name, or the
+  // mode of an open
+  const char *first, *second;
+  int result;      // 0 or -1
+  uint32_t error;  // checked when result is -1
   // Where Wine does not do what Windows does, the reason; the row then runs on POSIX only.
   const char* wineDiffers = nullptr;
   // After a call that succeeded: the contents of both names, and whether the second is

@@ -81,8 +81,7 @@ class RegistryContractTest : public PrivateDriveTest {
 TEST_F(RegistryContractTest, TextValuesKeepTheirTerminatorAndReportTheSizeNeeded) {
   SetText(key_, "Path", "C:\\QZ7");
   struct Row {
-    const char* name;
-    const char* valueName;
+    const char *name, *valueName;
     uint32_t bufferSize;  // 0: no buffer, only the size is asked for
     long result;
     uint32_t size;  // the size reported back
@@ -301,8 +300,7 @@ class ProcessContractTest : public PrivateDriveTest {
 // whatever backslashes it holds; the arguments after it follow the argument rules.
 TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
   struct Row {
-    const char* name;
-    const char* commandLine;
+    const char *name, *commandLine;
     const char* seen;  // one argument a line
   } rows[] = {
       {"blanks_separate", "child.exe --args a  b", "a\nb\n"},
@@ -333,9 +331,7 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
     ASSERT_EQ(file->Close(), 0);
   }
   struct Row {
-    const char* name;
-    const char* program;
-    const char* arguments;
+    const char *name, *program, *arguments;
     uint32_t error, exitCode;
     size_t outputSize;
     const char* posixDiffers = nullptr;

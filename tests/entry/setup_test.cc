@@ -4,7 +4,9 @@
 // and the set-up driver with the other layers' operations replaced by recording fakes: the
 // order and conditions of its steps, the default instance, the drive scan for old database
 // directories, the template choice of the upgrade, and the result codes. The upward removal of
-// emptied profile directories is the removal scenarios'.
+// emptied profile directories is the removal scenarios', and when the old index file goes (only
+// once every instance it lists is defined and no step failed) the upgrade scenarios' failure
+// and crash loops' on the index-file machines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -22,7 +24,6 @@
 #include "entry/setup_context.h"
 #include "host/profile_registry.h"
 #include "migrate/work_buffer.h"
-#include "platform/file_system.h"
 #include "qz7instm.h"
 #include "testkit/dbm_block_builder.h"
 #include "testkit/instance_index_builder.h"
@@ -97,11 +98,8 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
   ASSERT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
   ASSERT_EQ(host::WriteProfileVariable("MPP", "QZ7INSTOWNER", "TESTPC"), 0);
   ASSERT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "DAS"), 0);
-  const InstanceDescriptor both = [] {
-    InstanceDescriptor descriptor = testkit::AddedNodeDescriptor("BOTH", "5", "PCB");
-    descriptor.isAdminServer = 1;
-    return descriptor;
-  }();
+  InstanceDescriptor both = testkit::AddedNodeDescriptor("BOTH", "5", "PCB");
+  both.isAdminServer = 1;
   struct Row {
     const char* name;
     std::vector<const char*> markers;
@@ -234,25 +232,21 @@ class ScanTest : public SetupContextTest {
  protected:
   // A configuration file of size bytes with the release, the node type and a text filled.
   void WriteConfig(const char* instance, size_t size, uint16_t version, uint16_t nodeType) {
-    machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm",
-                       testkit::DbmBlockBuilder()
-                           .Version(version)
-                           .NodeType(nodeType)
-                           .Text(100, 11, "CONFIGTEXT")
-                           .TruncateTo(size)
-                           .Bytes());
+    testkit::DbmBlockBuilder config;
+    config.Version(version).NodeType(nodeType).Text(100, 11, "CONFIGTEXT").TruncateTo(size);
+    machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm", config.Bytes());
   }
 };
 
 // A usable index file gives release 2 and no registry read; an unusable one falls back to the
-// registry, which here holds FROMREG.
+// registry, which here holds FROMREG. Index files of one and of two whole entries are the
+// upgrade scenarios'.
 TEST_F(ScanTest, IndexFileVariants) {
   struct Row {
     const char* name;
     testkit::InstanceIndex index;
     int records, defaultIndex, priorRelease;
   } rows[] = {
-      {"one_entry", {.names = {"QZ7"}}, 1, 0, 2},
       {"count_2_one_whole", {.entryCount = 2, .names = {"A", "B"}, .truncateTo = 44}, 1, -1, 2},
       {"count_zero", {.entryCount = 0, .names = {"A"}}, 1, 0, 0},
       {"entry_without_terminator", {.names = {"ABCDEFGHIJ"}}, 1, 0, 2},
@@ -362,18 +356,13 @@ struct Fakes {
   std::map<std::string, int> createCodes;     // by instance name
   std::map<std::string, int> migrationCodes;  // by instance directory
   int upgradeCode = 0;
-  std::string watched;  // a file whose presence each creation notes
 };
 Fakes* fakes = nullptr;
 
 const SetupSteps kFakeSteps = {
     [](const SetupContext& context, int32_t index, bool isAdminServer) {
       const std::string name = context.records[index].name.c_str();
-      platform::FileStatus status;
-      const bool seen =
-          !fakes->watched.empty() && platform::GetFileStatus(fakes->watched.c_str(), &status) == 0;
-      fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : "") +
-                             (seen ? " (watched there)" : ""));
+      fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : ""));
       return fakes->createCodes.count(name) ? fakes->createCodes[name] : 0;
     },
     [](const char* instanceDir, const char* installDir) {
@@ -577,46 +566,6 @@ TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
     EXPECT_THAT(messages_.boxes(), ElementsAre(Box{3573, {row.name}, 0x40}));
     EXPECT_THAT(messages_.LogLines(),
                 Contains(std::string("The instance set-up ended with code ") + row.code + "."));
-  }
-}
-
-// The old index file goes only after the instances it lists are created, and only when each
-// of them is defined by then and no step failed; otherwise a later run finds them in it again.
-TEST_F(InstanceSetupTest, IndexFileGoesOnlyOnceItsInstancesAreDefined) {
-  const struct {
-    const char* name;
-    const char* defines;  // the instance defined before this round
-    int creationCode;     // of SALES
-    bool removed;
-  } rounds[] = {
-      {"QZ7 not defined", "SALES", 0, false},
-      {"both defined, a creation failed", "QZ7", 5, false},
-      {"both defined", nullptr, 0, true},
-  };
-  for (const auto& round : rounds) {
-    SCOPED_TRACE(round.name);
-    fakes_.calls.clear();
-    const std::vector<unsigned char> index =
-        testkit::BuildInstanceIndex({.names = {"SALES", "QZ7"}});
-    machine_.WriteFile("C:\\QZ7\\QZ7IDIR", index);
-    machine_.WriteFile("C:\\REQ\\QZ7IDIR", index);
-    Scan({Plain("SALES"), Plain("QZ7")}, -1, /*prior=*/2);
-    context_.existingScan->fromIndexFile = true;
-    context_.requestedProfileDir = "\"C:\\REQ\"";
-    context_.records = InstanceArray();
-    for (const char* name : {"SALES", "QZ7"}) {
-      ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
-    }
-    if (round.defines != nullptr) {
-      EXPECT_EQ(host::DefineInstance(round.defines), 0);
-    }
-    fakes_.createCodes = {{"SALES", round.creationCode}};
-    fakes_.watched = "C:\\QZ7\\QZ7IDIR";
-    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), round.removed ? kSetupOk : kSetupStepFailed);
-    EXPECT_THAT(CallsStartingWith("create"),
-                ElementsAre("create SALES (watched there)", "create QZ7 (watched there)"));
-    EXPECT_EQ(machine_.Exists("C:\\QZ7\\QZ7IDIR"), !round.removed);
-    EXPECT_EQ(machine_.Exists("C:\\REQ\\QZ7IDIR"), !round.removed);
   }
 }
 

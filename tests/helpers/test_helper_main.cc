@@ -2,7 +2,6 @@
 // in the order given; other words are passed over (they are there for --args to show):
 //   --stdout N      write N bytes ('o') to standard output
 //   --stderr N      write N bytes ('e') to standard error
-//   --say TEXT      write TEXT and a newline to standard output
 //   --args          write each argument it received (argv[1..]) on a line of its own
 //   --cwd           write the host current directory and a newline
 //   --stdin         copy standard input to standard output until its end
@@ -96,9 +95,6 @@ int main(int argc, char** argv) {
       WriteRepeated(stdout, 'o', std::atol(value()));
     } else if (option == "--stderr" && hasValue) {
       WriteRepeated(stderr, 'e', std::atol(value()));
-    } else if (option == "--say" && hasValue) {
-      std::printf("%s\n", value());
-      std::fflush(stdout);
     } else if (option == "--args") {
       for (int j = 1; j < argc; ++j) std::printf("%s\n", argv[j]);
       std::fflush(stdout);

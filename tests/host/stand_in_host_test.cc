@@ -17,10 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_files.h"
 #include "host/host_services.h"
-#include "host/instance_lifecycle.h"
-#include "host/machine_facts.h"
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "host/service_table.h"
@@ -332,11 +329,9 @@ TEST_F(InstanceLifecycleTest, RefusedCreateOrDropLeavesNothing) {
 struct CreateCase {
   const char* label;
   std::vector<testkit::ProfileInstance> defined;
-  const char* oldConfig = nullptr;   // where an old qz7systm lies
-  const char* oldService = nullptr;  // a service of an earlier release
-  const char* name = "QZ7";
-  int kind = 1;
-  int adminFlag = 0;
+  // oldConfig: where an old qz7systm lies; oldService: a service of an earlier release
+  const char *oldConfig = nullptr, *oldService = nullptr, *name = "QZ7";
+  int kind = 1, adminFlag = 0;
   const char* profileDir = "C:\\PROFILES";
   // after success: the old qz7systm unchanged, or else a copy of this template in C:\QZ7\CFG
   const char* templateFile = nullptr;

@@ -11,7 +11,6 @@
 
 #include "base/coding.h"
 #include "migrate/converted_entry.h"
-#include "migrate/directory_entry_conversion.h"
 #include "migrate/intention_file_conversion.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <optional>
 #include <string>
 
 #include "testkit/local_database_builder.h"
@@ -119,39 +118,6 @@ TEST_F(LocalDatabaseTest, ConfigurationFailures) {
   }
 }
 
-TEST_F(LocalDatabaseTest, LocalDirectoryLookup) {
-  const Bytes found = testkit::DatabaseInfoPattern(3);
-  const Bytes two = LocalDatabaseDirectoryBytes(
-      {{"OTHER", testkit::DatabaseInfoPattern(1)}, {"SAMPLE", found}, {"SAMPLE", Bytes()}}, 2);
-  const std::string directory = "D:\\SQLDBDIR\\SQLDBDIR";
-  const struct {
-    const char* name;
-    Bytes file;
-    bool inCopy;  // the file is the copy, and there is no directory file
-    MigrationResult code;
-  } rows[] = {
-      {"first_match_wins", two, false, 0},
-      {"names_are_case_sensitive", LocalDatabaseDirectoryBytes({{"sample", found}}), false,
-       kMigrationDatabaseNotFound},
-      {"entries_of_700_bytes",
-       DatabaseDirectoryBuilder::Current().EntrySize(700).AddEntry({.name = "SAMPLE"}).Bytes(),
-       false, kMigrationLocalDirectoryUnrecognized},
-      {"cut_inside_header", Slice(two, 0, 20), false, kMigrationLocalDirectoryReadError},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    Remove("D:\\SQLDBDIR");
-    Put(row.inCopy ? "D:\\SQLDBDIR\\SQLDBBAK" : directory, row.file);
-    const Outcome out = Check('0');
-    EXPECT_EQ(out.code, row.code);
-    EXPECT_EQ(out.object, row.code == 0 ? "" : directory);
-    // Only bytes 344 to 687 are taken from the local directory, and only when it is found.
-    Bytes want(346, 0xEE);
-    if (row.code == 0) std::copy(found.begin(), found.end(), want.begin() + 1);
-    EXPECT_EQ(Slice(out.entry, 343, 346), want);
-  }
-}
-
 // Report text n of the message file, with %1 filled in.
 std::string ReportText(int n, const std::string& name) {
   std::string text = testkit::MigrationMessageFileLines()[static_cast<size_t>(n)];
@@ -176,18 +142,16 @@ OldEntryFields Own(const std::string& name) {
   return {.name = name, .type = '2', .subdirectory = "SQL00001"};
 }
 
-struct LayoutKeys {
+const struct {
   int layout;
-  const char* check;
-  const char* reportOpen;
+  const char *check, *reportOpen;
   const char* notice;  // null: the layout writes none
-};
-constexpr LayoutKeys kLayouts[] = {{2, "MTYPE2_009", "MTYPE2_010", "MTYPE2_013"},
-                                   {3, "MTYPE3_019", "MTYPE3_020", nullptr}};
+} kLayouts[] = {{2, "MTYPE2_009", "MTYPE2_010", "MTYPE2_013"},
+                {3, "MTYPE3_019", "MTYPE3_020", nullptr}};
 
 // The records a layout writes: "{check}" and "{open}" stand for its keys, and after the
 // records of each failed check layout 2 adds its notice that names the report file.
-Texts ExpectedRecords(const Texts& records, const LayoutKeys& keys) {
+Texts ExpectedRecords(const Texts& records, const auto& keys) {
   Texts out;
   for (size_t i = 0; i < records.size(); ++i) {
     std::string record = records[i];
@@ -236,6 +200,15 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
        TextsOf(opened), TextsOf(ReportText(51, "MY")), -1, nullptr},
       {"not_catalogued", entries(Local("PAY")), LocalDatabaseDirectoryBytes({{"OTHER", {}}}), none,
        none, TextsOf(notFound), TextsOf(ReportText(47, "PAY")), -1, nullptr},
+      {"names_are_case_sensitive", entries(Local("PAY")),
+       LocalDatabaseDirectoryBytes({{"payroll", info}}), none, none, TextsOf(notFound),
+       TextsOf(ReportText(47, "PAY")), -1, nullptr},
+      {"local_directory_cut_inside_its_header", entries(Local("PAY")),
+       Slice(LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), 0, 20), none, none,
+       TextsOf(notFound + " read error"), Texts(), -1, nullptr},
+      {"local_directory_of_700_byte_entries", entries(Local("PAY")),
+       DatabaseDirectoryBuilder::Current().EntrySize(700).AddEntry({.name = "PAYROLL"}).Bytes(),
+       none, none, TextsOf(notFound + " unrecognizable directory file"), Texts(), -1, nullptr},
       {"local_directory_not_current", entries(Local("PAY")),
        DatabaseDirectoryBuilder::Layout(3).AddEntry({.name = "PAYROLL"}).Bytes(), none, none,
        TextsOf(notFound + " directory file not in current level"), TextsOf(ReportText(48, "PAY")),
@@ -276,7 +249,7 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
                Local("TWO", "PAYROLL", "C:\\QZ7PROF\\QZ7")),
        none, none, none, TextsOf(itself, itself), TextsOf("", ""), -1, nullptr, 3},
   };
-  for (const LayoutKeys& layout : kLayouts) {
+  for (const auto& layout : kLayouts) {
     for (const auto& row : rows) {
       if (row.onlyLayout != 0 && row.onlyLayout != layout.layout) continue;
       SCOPED_TRACE(std::string(row.name) + " layout " + std::to_string(layout.layout));
@@ -312,8 +285,10 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
       for (size_t i = 0; i < row.entries.size(); ++i) {
         EXPECT_EQ(DirectoryText(converted, 208 + 720 * i, 9), row.entries[i].name);
       }
-      if (row.infoIn >= 0) {
-        EXPECT_EQ(Slice(converted, 208 + 720 * static_cast<size_t>(row.infoIn) + 344, 344), info);
+      // Only the entry whose database was found takes the local directory's info.
+      for (size_t i = 0; i < row.entries.size(); ++i) {
+        EXPECT_EQ(Slice(converted, 208 + 720 * i + 344, 344) == info,
+                  static_cast<int>(i) == row.infoIn);
       }
       if (row.codeSet != nullptr) {
         EXPECT_EQ(DirectoryText(converted, 208 + 344, 8), "SQLDBD02");

@@ -69,8 +69,7 @@ class MigrationReportTest : public MachineTest {
 TEST_F(MigrationReportTest, ErrorRecords) {
   // "MAIN061: " is 9 characters and -126 has no fragment, so the object sets the length.
   const struct {
-    const char* name;
-    const char* key;
+    const char *name, *key;
     std::string object;
     MigrationResult code;
     std::string text;

@@ -1,7 +1,7 @@
 // The node directory: where every field of the current entry comes from in each earlier
 // layout, the DCS rule, how MigrateNodeDirectory recognises the files of an instance, what each
 // kind of node directory ends as, the repair from an interrupted run's backup, and what a
-// failing or crashing file operation at any point of a run leaves behind.
+// failing file operation at any point of a run leaves behind.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/coding.h"
 #include "migrate/node_directory_conversion.h"
 #include "migrate/node_directory_migration.h"
 #include "migrate/work_buffer.h"
@@ -112,17 +111,21 @@ TEST_F(NodeDirectoryTest, DcsRule) {
     const char* dcs;        // the names in the DCS directory; null: no DCS directory
     uint16_t dcsCount;      // the stored count, when not the real one
     uint16_t node1, node2;  // field 612 of NODE1 and NODE2 afterwards
+    int more;  // nodes after NODE2, each named by a database in the DCS directory (before
+               // the row's own names there)
   } rows[] = {
-      {"type1_entry_in_dcs", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0},
-      {"type4_entry_in_dcs", 5, "SAMPLE", '4', "SAMPLE", 0, 8, 0},
-      {"type2_entry_keeps_old_value", 5, "SAMPLE", '2', "SAMPLE", 0, 3, 0},
-      {"database_name_cut_at_blank", 5, "SAMPLE  ", '1', "SAMPLE", 0, 8, 0},
-      {"longer_dcs_name_does_not_match", 5, "SAMPLEDB", '1', "SAMPLEDB1", 0, 3, 0},
-      {"only_the_named_node", 5, "OTHER", '1', "ELSE", 0, 3, 8},
-      {"second_dcs_entry_matches", 5, "SAMPLE", '1', "OTHER SAMPLE", 0, 8, 0},
-      {"no_dcs_directory_keeps_old_value", 5, "SAMPLE", '1', nullptr, 0, 3, 0},
-      {"cut_dcs_directory_disables_the_rule", 5, "SAMPLE", '1', "SAMPLE", 2, 3, 0},
-      {"layout1_in_dcs", 1, "SAMPLE", '1', "SAMPLE", 0, 8, 0},
+      {"type1_entry_in_dcs", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 0},
+      {"type4_entry_in_dcs", 5, "SAMPLE", '4', "SAMPLE", 0, 8, 0, 0},
+      {"type2_entry_keeps_old_value", 5, "SAMPLE", '2', "SAMPLE", 0, 3, 0, 0},
+      {"database_name_cut_at_blank", 5, "SAMPLE  ", '1', "SAMPLE", 0, 8, 0, 0},
+      {"longer_dcs_name_does_not_match", 5, "SAMPLEDB", '1', "SAMPLEDB1", 0, 3, 0, 0},
+      {"only_the_named_node", 5, "OTHER", '1', "ELSE", 0, 3, 8, 0},
+      {"second_dcs_entry_matches", 5, "SAMPLE", '1', "OTHER SAMPLE", 0, 8, 0, 0},
+      {"no_dcs_directory_keeps_old_value", 5, "SAMPLE", '1', nullptr, 0, 3, 0, 0},
+      {"cut_dcs_directory_disables_the_rule", 5, "SAMPLE", '1', "SAMPLE", 2, 3, 0, 0},
+      {"layout1_in_dcs", 1, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 0},
+      // Every file over a megabyte: read and copied in more than one piece.
+      {"over_a_megabyte", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 1800},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -131,16 +134,19 @@ TEST_F(NodeDirectoryTest, DcsRule) {
     NodeEntryBuilder node1(row.layout);
     node1.NodeName("NODE1");
     if (row.layout == 5) node1.U16(590, 3);
-    Put(kFile, NodeDirectoryBuilder(row.layout)
-                   .Add(node1)
-                   .Add(NodeEntryBuilder(row.layout).NodeName("NODE2"))
-                   .Bytes());
-    Put(kDatabaseDir, testkit::CurrentDatabaseDirectoryBuilder()
-                          .Add("CAT1", row.database, row.type, "NODE1")
-                          .Add("CAT2", "ELSE", '1', "NODE2")
-                          .Bytes());
+    NodeDirectoryBuilder nodes(row.layout);
+    nodes.Add(node1).Add(NodeEntryBuilder(row.layout).NodeName("NODE2"));
+    testkit::CurrentDatabaseDirectoryBuilder databases;
+    databases.Add("CAT1", row.database, row.type, "NODE1").Add("CAT2", "ELSE", '1', "NODE2");
+    testkit::DcsDirectoryBuilder dcs;
+    for (int i = 0; i < row.more; ++i) {
+      nodes.Add(NodeEntryBuilder(row.layout).NodeName("N" + std::to_string(i)));
+      databases.Add("M" + std::to_string(i), "D" + std::to_string(i), '1', "N" + std::to_string(i));
+      dcs.Add("D" + std::to_string(i));
+    }
+    Put(kFile, nodes.Bytes());
+    Put(kDatabaseDir, databases.Bytes());
     if (row.dcs != nullptr) {
-      testkit::DcsDirectoryBuilder dcs;
       std::istringstream names(row.dcs);
       for (std::string name; names >> name;) dcs.Add(name);
       if (row.dcsCount != 0) dcs.EntryCount(row.dcsCount);
@@ -148,50 +154,22 @@ TEST_F(NodeDirectoryTest, DcsRule) {
     }
     ASSERT_TRUE(Converts(row.layout));
     const Bytes converted = Get(kFile);
-    ASSERT_EQ(converted.size(), 32u + 2 * 616);
+    ASSERT_EQ(converted.size(), 32u + (2 + row.more) * 616);
     EXPECT_EQ(NodeFileText(converted, 28, 9), "NODE1");
     EXPECT_EQ(NodeFileU16(converted, 28 + 612), row.node1);
     EXPECT_EQ(NodeFileU16(converted, 28 + 616 + 612), row.node2);
+    for (int i = 0; i < row.more; ++i) {
+      ASSERT_EQ(NodeFileU16(converted, 28 + (2 + i) * 616 + 612), 8) << "node " << i;
+    }
     EXPECT_EQ(Get(kCopy), converted);
-  }
-}
-
-TEST_F(NodeDirectoryTest, RecognisesTheLayoutFromSizeAndCount) {
-  auto entries = [](uint16_t count, size_t bytes) {
-    return NodeDirectoryBuilder(1).EntryCount(count).AddRaw(Bytes(bytes, 0)).Bytes();
-  };
-  const struct {
-    const char* name;
-    Bytes file;
-    MigrationResult code;
-    Type type;
-  } rows[] = {
-      {"shorter_than_the_header", Bytes(27, 0), -105, Type::kUnrecognised},
-      {"header_without_closing_value", Bytes(31, 0), 0, Type::kUnrecognised},
-      {"frame_only", entries(0, 0), 0, Type::kEmpty},
-      {"current", entries(3, 3 * 616), 0, Type::kCurrent},
-      {"whole_multiple_of_616", entries(2, 3 * 616), 0, Type::kCurrent},
-      {"layout1", entries(2, 2 * 434), 0, Type::kLayout1},
-      {"layout2", entries(1, 532), 0, Type::kLayout2},
-      {"layout3", entries(4, 4 * 96), 0, Type::kLayout3},
-      {"layout4", entries(1, 542), 0, Type::kLayout4},
-      {"layout5", entries(2, 2 * 594), 0, Type::kLayout5},
-      {"unknown_entry_size", entries(2, 200), 0, Type::kUnrecognised},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    Put(kFile, row.file);
-    Type type = Type::kLayout1;
-    EXPECT_EQ(RecogniseNodeDirectoryFile(kFile, &type), row.code);
-    EXPECT_EQ(type, row.type);
   }
 }
 
 // What a run makes of the files it finds. A refused directory is left as it was and no backup
 // is made; a migrated one ends with the file and the copy identical and the old bytes in
-// SQLNDDIR.BAK (status "C"). SQLNDDIR.TMP left by an interrupted run is restored, whatever the
-// directory files hold and whatever its status, and converted again; an unusable one stops
-// the run.
+// SQLNDDIR.BAK (status "C"). SQLNDDIR.TMP left by an interrupted run is restored and
+// converted again (whatever the directory files hold and whatever its status: the upgrade
+// scenarios' crash loops); an unusable one stops the run.
 TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   Put(kFile, kNodes);
   ASSERT_TRUE(Converts(1));
@@ -203,6 +181,7 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   Bytes bigFlipped = big;
   bigFlipped.back() ^= 0x01;
   const Bytes unknown = NodeDirectoryBuilder(1).AddRaw(Bytes(100, 1)).Bytes();
+  const Bytes twoOfThree = NodeDirectoryBuilder(1).EntryCount(2).AddRaw(Bytes(3 * 616, 0)).Bytes();
   auto backup = [](char status, const char* signature = "QZ7 NODE DIRECTORY FILE BACKUP",
                    const Bytes& data = kNodes) {
     return NodeBackupBuilder().Status(status).Signature(signature).Data(data).Bytes();
@@ -226,13 +205,18 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       {"large_files_differ_in_the_last_byte", big, bigFlipped, Bytes(), -101,
        "MAIN017: " + both + " are different", nullptr},
       {"current_layout", kCurrent, kCurrent, Bytes(), 0, "", nullptr},
+      // A count that the size overrules, and files too short to tell; each layout by its entry
+      // size is the rows here and the upgrade scenarios' (layout 3 the show command's).
+      {"whole_multiple_of_616_entries", twoOfThree, twoOfThree, Bytes(), 0, "", nullptr},
+      {"shorter_than_the_header", Bytes(27, 0), Bytes(27, 0), Bytes(), -105,
+       std::string("MAIN018: ") + kFile + " read error", nullptr},
+      {"header_without_closing_value", Bytes(31, 0), Bytes(31, 0), Bytes(), -102,
+       "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"unknown_entry_size", unknown, unknown, Bytes(), -102,
        "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"layout1", kNodes, kNodes, Bytes(), 0, "", layout1},
       {"layout1_copy_only", none, kNodes, Bytes(), 0, "", layout1},
       {"empty_directory", kOldEmpty, kOldEmpty, Bytes(), 0, "", "EMPTY DIRECTORY"},
-      {"backup_c_after_a_failed_rename", none, none, backup('C'), 0, "", layout1},
-      {"backup_i_over_half_written_files", Bytes(50, 1), Bytes(50, 1), backup('I'), 0, "", layout1},
       {"backup_signature_damaged", kNodes, kNodes, backup('I', "QZ7 NODE DIRECTORY FILE BACKUQ"),
        -107, bad, nullptr},
       {"backup_without_data", kCurrent, kCurrent,
@@ -266,122 +250,80 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   }
 }
 
-// Every work buffer of a run in turn cannot be had: the run ends with -131 and a record without
-// object, and the old directory is in place or whole in SQLNDDIR.TMP.
-TEST_F(NodeDirectoryTest, EachBufferThatCannotBeHadEndsTheRunWith131) {
-  // Starting from the backup an interrupted run left.
-  auto prepare = [&] {
-    ClearInstance();
-    Put(kFile, kNodes);
-    Put(kCopy, kNodes);
-    Put(kTmp, NodeBackupBuilder().Data(kNodes).Bytes());
-  };
-  prepare();
-  FailWorkBufferAllocationAt(0);
-  ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
-  const uint64_t allocations = WorkBufferAllocationCount();
-  ASSERT_GE(allocations, 5u);
-  for (uint64_t n = 1; n <= allocations; ++n) {
-    SCOPED_TRACE("allocation " + std::to_string(n));
-    prepare();
-    FailWorkBufferAllocationAt(n);
-    EXPECT_EQ(MigrateNodeDirectory(kInstance), -131);
-    FailWorkBufferAllocationAt(0);
-    const Texts records = ErrorRecords();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
-    EXPECT_TRUE((Get(kFile) == kNodes && Get(kCopy) == kNodes) || BackupData(Get(kTmp)) == kNodes);
-  }
-}
-
-// A layout-5 directory with three nodes, one of them used by a DCS database, an older
-// permanent backup, and the database and DCS directories the conversion reads.
-class NodeMigrationFaults : public NodeDirectoryTest {
- protected:
-  void Prepare(bool withDcs) {
-    ClearInstance();
-    Put(kFile, original_);
-    Put(kCopy, original_);
-    Put(kBak, Bytes(16, 0x55));
-    if (withDcs) {
+// Every work buffer of a run in turn cannot be had (the run starting from the backup an
+// interrupted run left); then every file operation in turn fails with a Windows error, or ends
+// the process as a killed process or a power cut (what was not synced is lost) ends it, the
+// directory beside an older permanent backup and with the DCS rule's files to read. A failed
+// run leaves the old directory untouched, whole in SQLNDDIR.TMP or converted, and says why in
+// the error file (a missing buffer with -131 and a record without object); after any of them
+// the next run ends as an uninterrupted one.
+TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing) {
+  enum Round { kBuffers, kFailing, kKilled, kPowerCut };
+#if !defined(_WIN32)
+  const Round rounds[] = {kBuffers, kFailing, kKilled, kPowerCut};
+#else
+  const Round rounds[] = {kBuffers, kFailing};  // the stopped rounds end a forked child
+#endif
+  for (const Round round : rounds) {
+    const bool buffers = round == kBuffers;
+    const bool stopped = round == kKilled || round == kPowerCut;
+    SCOPED_TRACE(buffers ? "work buffers" : stopped ? "stopped" : "file operations");
+    const auto prepare = [&] {
+      ClearInstance();
+      Put(kFile, kNodes);
+      Put(kCopy, kNodes);
+      Put(buffers ? kTmp : kBak, buffers ? NodeBackupBuilder().Data(kNodes).Bytes() : Bytes(9, 1));
+      if (!stopped) return;
+      // The DCS rule's reads are points too; a failed one changes the result, so only here.
       Put(kDatabaseDir,
           testkit::CurrentDatabaseDirectoryBuilder().Add("CAT1", "SAMPLE", '1', "NODE2").Bytes());
       Put(kDcsDir, testkit::DcsDirectoryBuilder().Add("SAMPLE").Bytes());
-    }
-  }
-
-  // The node directory files and backups (a missing file as no bytes).
-  std::vector<Bytes> State() const {
-    return {Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};
-  }
-  // True when the run left the directory as an uninterrupted run does.
-  bool Converted() const { return State() == expected_; }
-
-  // Runs once without faults; the number of file operations it took.
-  uint64_t ReferenceRun(bool withDcs) {
-    Prepare(withDcs);
+    };
+    const auto state = [&] {
+      return std::vector<Bytes>{Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};
+    };
+    prepare();
+    FailWorkBufferAllocationAt(0);
     platform::ResetFileOperationCount();
-    EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
-    const uint64_t operations = platform::FileOperationCount();
-    expected_ = State();
-    return operations;
-  }
-
-  const Bytes original_ =
-      NodeDirectoryBuilder(5)
-          .HeaderValue(77)
-          .Add(NodeEntryBuilder(5).NodeName("NODE1").Text(27, 9, "TCPIP").U16(590, 1))
-          .Add(NodeEntryBuilder(5).NodeName("NODE2").Text(542, 16, "GATEWAY"))
-          .Add(NodeEntryBuilder(5).NodeName("NODE3").Text(558, 22, "X"))
-          .Bytes();
-  std::vector<Bytes> expected_;
-};
-
-// The process ends at each file operation of a run in turn, as a killed process or a power
-// cut (what was not synced is lost) ends it; or that operation fails with a Windows error,
-// and whatever the run gives, the old directory is never lost: the file and copy are
-// untouched, or SQLNDDIR.TMP holds them whole, or the run completed. Either way the next run,
-// uninterrupted, leaves exactly what a run without the fault leaves.
-TEST_F(NodeMigrationFaults, StoppedOrFailingAtEveryFileOperation) {
-  enum Round { kKilled, kPowerCut, kFailing };
-#if !defined(_WIN32)
-  const Round rounds[] = {kKilled, kPowerCut, kFailing};
-#else
-  const Round rounds[] = {kFailing};  // the stopped rounds end a forked child
-#endif
-  for (const Round round : rounds) {
-    // The failing runs go without the DCS directory: a failed read of it changes the result.
-    const bool withDcs = round != kFailing;
-    const uint64_t operations = ReferenceRun(withDcs);
-    ASSERT_EQ(NodeFileU16(expected_[0], 28 + 616 + 612), withDcs ? 8 : 0) << "the DCS rule";
-    ASSERT_GT(operations, 30u);
-    for (uint64_t n = 1; n <= operations; ++n) {
-      const uint32_t error = n % 2 ? platform::kErrorDiskFull : platform::kErrorAccessDenied;
-      SCOPED_TRACE((round == kKilled     ? "crash"
-                    : round == kPowerCut ? "power cut"
-                                         : "error " + std::to_string(error)) +
-                   " at file operation " + std::to_string(n));
-      Prepare(withDcs);
-      if (round != kFailing) {
+    ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
+    const uint64_t points = buffers ? WorkBufferAllocationCount() : platform::FileOperationCount();
+    const std::vector<Bytes> converted = state();
+    ASSERT_GE(points, buffers ? 5u : 20u);
+    for (uint64_t n = 1; n <= points; ++n) {
+      SCOPED_TRACE(n);
+      prepare();
+      if (stopped) {
 #if !defined(_WIN32)
         ASSERT_TRUE(StoppedAt(
             n, [] { static_cast<void>(MigrateNodeDirectory(kInstance)); }, round == kPowerCut));
+        EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
+        EXPECT_TRUE(state() == converted);
 #endif
-      } else {
-        platform::SetFaultPlan({.triggerAt = n, .error = error});
-        ::testing::internal::CaptureStdout();  // the notice when the error file fails
-        const MigrationResult result = MigrateNodeDirectory(kInstance);
-        ::testing::internal::GetCapturedStdout();
-        platform::ClearFaultPlan();
-        const bool untouched = Get(kFile) == original_ && Get(kCopy) == original_;
-        const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == original_;
-        EXPECT_TRUE(untouched || inBackup || (result == 0 && Converted())) << "result " << result;
-        if (result != 0 && result != -124) {
-          EXPECT_FALSE(ErrorRecords().empty());
-        }
+        continue;
       }
+      if (buffers) {
+        FailWorkBufferAllocationAt(n);
+      } else {
+        const uint32_t error = n % 2 ? platform::kErrorDiskFull : platform::kErrorAccessDenied;
+        platform::SetFaultPlan({.triggerAt = n, .error = error});
+      }
+      ::testing::internal::CaptureStdout();  // the notice when the error file fails
+      const MigrationResult result = MigrateNodeDirectory(kInstance);
+      ::testing::internal::GetCapturedStdout();
+      FailWorkBufferAllocationAt(0);
+      platform::ClearFaultPlan();
+      const Texts records = ErrorRecords();
+      if (buffers) {
+        EXPECT_EQ(result, -131);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
+      }
+      EXPECT_TRUE(result == 0 || result == -124 || !records.empty()) << result;
+      const bool untouched = Get(kFile) == kNodes && Get(kCopy) == kNodes;
+      const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == kNodes;
+      EXPECT_TRUE(untouched || inBackup || (result == 0 && state() == converted)) << result;
       EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
-      EXPECT_TRUE(Converted());
+      EXPECT_TRUE(state() == converted);
     }
   }
 }

@@ -1,3 +1,6 @@
+// The fault seam: a crash at an operation, a plan from QZ7_FAULT, the first operation of each kind
+// failing with the chosen error and how operations are counted, what a power cut right after a
+// sequence of steps keeps, the folder syncs, and failures of the system calls below the backend.
 #include "platform/fault_injection.h"
 
 #include <errno.h>
@@ -31,102 +34,33 @@ class FaultInjectionTest : public MachineFixture {
     fs::remove_all(OnC("data"));
     fs::create_directories(OnC("data"));
   }
-  // The size of the written file, -1 when it is missing.
-  int64_t DataFileSize() const {
-    return fs::exists(OnC("data/f.dat")) ? static_cast<int64_t>(fs::file_size(OnC("data/f.dat")))
-                                         : -1;
-  }
 };
 
-// What the disk holds when the sequence stopped at operation n: "hello" reaches the file only
-// when the close (operation 3) ran; a failed write or close leaves nothing half-done.
-int64_t ExpectedSizeAfterStopAt(int n) { return n == 1 ? -1 : n <= 3 ? 0 : 5; }
-
-struct Outcome {
-  int failedStep = 0;  // 0: every step succeeded
-  uint32_t error = 0;  // the last error right after the failing step
-};
-
-// Writes a file and reads it back; every step is exactly one counted file operation.
-Outcome WriteThenRead() {
-  Outcome outcome;
-  int step = 0;
-  auto failed = [&](bool bad) {
-    ++step;
-    if (bad && outcome.failedStep == 0) outcome = {step, GetLastError()};
-    return bad;
-  };
-  FileHandle out = OpenFile("C:\\DATA\\f.dat", "wb");
-  if (failed(out == nullptr)) return outcome;
-  if (failed(out->Write("hello", 5) != 5)) return outcome;
-  if (failed(out->Close() != 0)) return outcome;
-  FileStatus status;
-  if (failed(GetFileStatus("C:\\DATA\\F.DAT", &status) != 0 || status.size != 5)) return outcome;
-  FileHandle in = OpenFile("C:\\data\\F.dat", "rb");
-  if (failed(in == nullptr)) return outcome;
-  char buffer[8] = {};
-  if (failed(in->Read(buffer, sizeof buffer) != 5 || std::string(buffer) != "hello")) {
-    return outcome;
-  }
-  failed(in->Close() != 0);
-  return outcome;
-}
-
-constexpr int kSteps = 7;
-
-// Fails each operation in turn, then ends the process at it in a child, as a crash would.
-TEST_F(FaultInjectionTest, FailingOrCrashingAtEachOperation) {
+// A crash at an operation ends the process before that operation runs.
+TEST_F(FaultInjectionTest, ACrashEndsTheProcessBeforeItsOperation) {
   FreshDataFolder();
-  ResetFileOperationCount();
-  EXPECT_EQ(WriteThenRead().failedStep, 0);
-  EXPECT_EQ(FileOperationCount(), static_cast<uint64_t>(kSteps));
-  OperationCounts counts = CurrentOperationCounts();
-  EXPECT_EQ(counts.Of(OperationKind::kFile), 3u);    // two opens and a status
-  EXPECT_EQ(counts.Of(OperationKind::kStream), 4u);  // write, close, read, close
-  for (int n = 1; n <= kSteps; ++n) {
-    SCOPED_TRACE("operation " + std::to_string(n));
-    FreshDataFolder();
-    FaultPlan failure;
-    failure.triggerAt = static_cast<uint64_t>(n);
-    failure.error = kErrorDiskFull;
-    SetFaultPlan(failure);
-    Outcome outcome = WriteThenRead();
-    ClearFaultPlan();
-    EXPECT_EQ(outcome.failedStep, n);
-    EXPECT_EQ(outcome.error, kErrorDiskFull);
-    EXPECT_EQ(DataFileSize(), ExpectedSizeAfterStopAt(n));
-
-    FreshDataFolder();
-    FaultPlan crash;
-    crash.triggerAt = static_cast<uint64_t>(n);
-    crash.crash = true;
-    crash.crashExitCode = 86;
-    EXPECT_EQ(RunInChild([&] {
-                SetFaultPlan(crash);
-                WriteThenRead();
-                return true;
-              }),
-              86);
-    EXPECT_EQ(DataFileSize(), ExpectedSizeAfterStopAt(n));
-  }
+  EXPECT_EQ(RunInChild([] {
+              SetFaultPlan({.triggerAt = 2, .crash = true, .crashExitCode = 86});
+              return MakeDirectory("C:\\DATA\\A") == 0 && MakeDirectory("C:\\DATA\\B") == 0;
+            }),
+            86);
+  EXPECT_TRUE(fs::exists(OnC("data/A")) && !fs::exists(OnC("data/B")));
 }
 
 TEST_F(FaultInjectionTest, PlanFromQz7FaultVariable) {
-  struct Row {
-    const char* name;
-    const char* value;
+  const struct {
+    const char *name, *value;
     const char* outcomes;  // per operation: '.' succeeds, 'F' fails with error; null: refused
     uint32_t error;
-  };
-  const Row rows[] = {{"FailOnce", "2:112", ".F.", 112},
-                      {"FailRepeat", "1:5:repeat", "FFF", 5},
-                      {"Crash", "3:crash", "", 0},
-                      {"Empty", "", nullptr, 0},
-                      {"ZeroOperation", "0:5", nullptr, 0},
-                      {"UnknownFlag", "3:5:again", nullptr, 0},
-                      {"PowerLoss", "4:powerloss", "...", 0},
-                      {"PowerLossFlag", "4:powerloss:repeat", nullptr, 0}};
-  for (const Row& row : rows) {
+  } rows[] = {{"FailOnce", "2:112", ".F.", 112},
+              {"FailRepeat", "1:5:repeat", "FFF", 5},
+              {"Crash", "3:crash", "", 0},
+              {"Empty", "", nullptr, 0},
+              {"ZeroOperation", "0:5", nullptr, 0},
+              {"UnknownFlag", "3:5:again", nullptr, 0},
+              {"PowerLoss", "4:powerloss", "...", 0},
+              {"PowerLossFlag", "4:powerloss:repeat", nullptr, 0}};
+  for (const auto& row : rows) {
     ClearFaultPlan();
     setenv("QZ7_FAULT", row.value, 1);
     EXPECT_EQ(InstallFaultPlanFromEnvironment(), row.outcomes != nullptr) << row.name;
@@ -157,75 +91,51 @@ TEST_F(FaultInjectionTest, FirstOperationOfEachKindFails) {
   ASSERT_EQ(pipe(pipes), 0);
   // Each operation returns the error it reported, 0 when it succeeded.
   auto lastErrorIf = [](bool failed) { return failed ? GetLastError() : 0u; };
-  struct Row {
+  FileStatus status;
+  uint32_t written = 7;
+  char value[8];
+  using K = OperationKind;
+  const struct {
     const char* name;
     OperationKind kind;
-    std::function<uint32_t()> operation;
     uint64_t operations;  // counted by both calls together
-  };
-  const Row rows[] = {
-      {"OpenFile", OperationKind::kFile,
-       [&] {
-         FileHandle file = OpenFile("C:\\DATA\\f.dat", "rb");
-         return lastErrorIf(file == nullptr);  // the close of the handle is not counted
-       },
-       2},
-      {"Status", OperationKind::kFile,
-       [&] {
-         FileStatus status;
-         return lastErrorIf(GetFileStatus("C:\\DATA", &status) != 0);
-       },
-       2},
-      {"Write", OperationKind::kStream,
-       [&] { return lastErrorIf(stream->Write("y", 1) != 1 && stream->HasError()); }, 2},
-      {"Sync", OperationKind::kStream, [&] { return lastErrorIf(stream->Sync() != 0); }, 2},
-      {"LogWrite", OperationKind::kStream,
-       [&] {
-         uint32_t written = 7;
-         return lastErrorIf(!WriteToDescriptor(pipes[1], "z", 1, &written) && written == 0);
-       },
-       2},
-      {"MakeDirectory", OperationKind::kFolder,
-       [&] {
-         uint32_t error = lastErrorIf(MakeDirectory("C:\\DATA\\SUB") != 0);
+    std::function<uint32_t()> operation;
+  } rows[] = {
+      // clang-format off
+      // The close of the handle the open gave is not counted.
+      {"OpenFile", K::kFile, 2, [&] { return lastErrorIf(!OpenFile("C:\\DATA\\f.dat", "rb")); }},
+      {"Status", K::kFile, 2, [&] { return lastErrorIf(GetFileStatus("C:\\DATA", &status)); }},
+      {"Write", K::kStream, 2,
+       [&] { return lastErrorIf(stream->Write("y", 1) != 1 && stream->HasError()); }},
+      {"Sync", K::kStream, 2, [&] { return lastErrorIf(stream->Sync() != 0); }},
+      {"LogWrite", K::kStream, 2,
+       [&] { return lastErrorIf(!WriteToDescriptor(pipes[1], "z", 1, &written) && !written); }},
+      {"MakeDirectory", K::kFolder, 3, [&] {
+         const uint32_t error = lastErrorIf(MakeDirectory("C:\\DATA\\SUB") != 0);
          if (error == 0) static_cast<void>(RemoveDirectory("C:\\DATA\\SUB"));
          return error;
-       },
-       3},
-      {"SyncDirectory", OperationKind::kFolder,
-       [&] { return lastErrorIf(SyncDirectory("C:\\DATA") != 0); }, 2},
-      {"RegistryQuery", OperationKind::kRegistry,
-       [&] {
-         uint32_t size = 0;
+       }},
+      {"SyncDirectory", K::kFolder, 2, [&] { return lastErrorIf(SyncDirectory("C:\\DATA")); }},
+      {"RegistryQuery", K::kRegistry, 2, [&] {
          return static_cast<uint32_t>(
-             RegQueryValueExA(LocalMachineKey(), "SEAM", nullptr, nullptr, &size));
-       },
-       2},
-      {"ServiceManager", OperationKind::kService,
-       [&] {
+             RegQueryValueExA(LocalMachineKey(), "SEAM", nullptr, nullptr, &written));
+       }},
+      {"ServiceManager", K::kService, 3, [&] {
          ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerConnect);
-         if (manager == nullptr) return GetLastError();
-         CloseServiceHandle(manager);
-         return 0u;
-       },
-       3},
-      {"Pipe", OperationKind::kProcess,
-       [&] {
+         return manager == nullptr ? GetLastError() : (CloseServiceHandle(manager), 0u);
+       }},
+      {"Pipe", K::kProcess, 4, [&] {
          PipeHandle readEnd = nullptr, writeEnd = nullptr;
          if (!CreatePipe(&readEnd, &writeEnd)) return GetLastError();
          ClosePipeHandle(readEnd);
          ClosePipeHandle(writeEnd);
          return 0u;
-       },
-       4},
-      {"Environment", OperationKind::kEnvironment,
-       [&] {
-         char value[8];
-         return lastErrorIf(GetEnvironmentVariableA("QZ7_SEAM_TEST", value, sizeof value) != 2);
-       },
-       2},
+       }},
+      {"Environment", K::kEnvironment, 2,
+       [&] { return lastErrorIf(GetEnvironmentVariableA("QZ7_SEAM_TEST", value, 8) != 2); }},
+      // clang-format on
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     SetFaultPlan({.triggerAt = 1, .error = kChosen, .kinds = KindBit(row.kind)});
     SetLastError(0);
@@ -252,66 +162,40 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
     if (sync && file->Sync() != 0) return false;
     return file->Close() == 0;
   };
-  const char* kOld = "C:\\DATA\\old.dat";  // holds "old" before each row
-  struct Row {
+  const char *kOld = "C:\\DATA\\old.dat", *kNew = "C:\\DATA\\new.dat";  // kOld holds "old"
+  const auto folder = [] { return SyncDirectory("C:\\DATA") == 0; };
+  const auto copy = [&] { return CopyFileA(kOld, kNew, true); };
+  const auto replace = [&] {
+    return writeFile(kNew, "replacement", true) && ReplaceFile(kNew, kOld) == 0;
+  };
+  const struct {
     const char* name;
     std::function<bool()> steps;
-    const char* oldAfter;  // null: missing
-    const char* newAfter;  // C:\DATA\new.dat; null: missing
-  };
-  const Row rows[] = {
-      {"UnsyncedOverwriteIsLost", [&] { return writeFile(kOld, "changed", false); }, "old",
-       nullptr},
-      {"SyncedOverwriteStays", [&] { return writeFile(kOld, "changed", true); }, "changed",
-       nullptr},
-      {"UnsyncedNewFileIsGone", [&] { return writeFile("C:\\DATA\\new.dat", "n", false); }, "old",
-       nullptr},
-      {"NewFileWithoutFolderSyncIsGone", [&] { return writeFile("C:\\DATA\\new.dat", "n", true); },
-       "old", nullptr},
-      {"NewFileSyncedWithItsFolderStays",
-       [&] { return writeFile("C:\\DATA\\new.dat", "n", true) && SyncDirectory("C:\\DATA") == 0; },
+    const char *oldAfter = nullptr, *newAfter = nullptr;  // null: missing
+  } rows[] = {
+      {"UnsyncedOverwriteIsLost", [&] { return writeFile(kOld, "changed", false); }, "old"},
+      {"SyncedOverwriteStays", [&] { return writeFile(kOld, "changed", true); }, "changed"},
+      {"UnsyncedNewFileIsGone", [&] { return writeFile(kNew, "n", false); }, "old"},
+      {"NewFileWithoutFolderSyncIsGone", [&] { return writeFile(kNew, "n", true); }, "old"},
+      {"NewFileSyncedWithItsFolderStays", [&] { return writeFile(kNew, "n", true) && folder(); },
        "old", "n"},
-      {"RenameWithoutFolderSyncIsUndone",
-       [&] { return RenameFile(kOld, "C:\\DATA\\new.dat") == 0; }, "old", nullptr},
+      {"RenameWithoutFolderSyncIsUndone", [&] { return RenameFile(kOld, kNew) == 0; }, "old"},
       {"RenameWithFolderSyncStays",
-       [&] { return RenameFile(kOld, "C:\\data\\new.dat") == 0 && SyncDirectory("C:\\DATA") == 0; },
-       nullptr, "old"},
-      {"ReplaceWithoutFolderSyncIsUndone",
-       [&] {
-         return writeFile("C:\\DATA\\new.dat", "replacement", true) &&
-                ReplaceFile("C:\\DATA\\new.dat", kOld) == 0;
-       },
-       "old", nullptr},
-      {"ReplaceWithFolderSyncStays",
-       [&] {
-         return writeFile("C:\\DATA\\new.dat", "replacement", true) &&
-                ReplaceFile("C:\\DATA\\new.dat", kOld) == 0 && SyncDirectory("C:\\DATA") == 0;
-       },
-       "replacement", nullptr},
-      {"RemoveWithoutFolderSyncIsUndone", [&] { return RemoveFile(kOld) == 0; }, "old", nullptr},
-      {"RemoveWithFolderSyncStays",
-       [&] { return RemoveFile(kOld) == 0 && SyncDirectory("C:\\DATA") == 0; }, nullptr, nullptr},
+       [&] { return RenameFile(kOld, "C:\\data\\new.dat") == 0 && folder(); }, nullptr, "old"},
+      {"ReplaceWithoutFolderSyncIsUndone", replace, "old"},
+      {"ReplaceWithFolderSyncStays", [&] { return replace() && folder(); }, "replacement"},
+      {"RemoveWithoutFolderSyncIsUndone", [&] { return RemoveFile(kOld) == 0; }, "old"},
+      {"RemoveWithFolderSyncStays", [&] { return RemoveFile(kOld) == 0 && folder(); }, nullptr},
       {"CopyAndWholeSyncStays",
-       [&] {
-         return CopyFileA(kOld, "C:\\DATA\\new.dat", true) && writeFile(kOld, "2", false) &&
-                SyncFileSystem() == 0;
-       },
-       "2", "old"},
-      {"UnsyncedCopyIsGone", [&] { return CopyFileA(kOld, "C:\\DATA\\new.dat", true); }, "old",
-       nullptr},
+       [&] { return copy() && writeFile(kOld, "2", false) && SyncFileSystem() == 0; }, "2", "old"},
+      {"UnsyncedCopyIsGone", copy, "old"},
       // A copy synced afterwards by its path, or through a stream open for reading only.
       {"CopySyncedByPathWithItsFolderStays",
-       [&] {
-         return CopyFileA(kOld, "C:\\DATA\\new.dat", true) && SyncFile("C:\\DATA\\new.dat") == 0 &&
-                SyncDirectory("C:\\DATA") == 0;
-       },
-       "old", "old"},
+       [&] { return copy() && SyncFile(kNew) == 0 && folder(); }, "old", "old"},
       {"CopySyncedThroughAReadStreamStays",
        [&] {
-         if (!CopyFileA(kOld, "C:\\DATA\\new.dat", true)) return false;
-         FileHandle reader = OpenFile("C:\\DATA\\new.dat", "rb");
-         return reader != nullptr && reader->Sync() == 0 && reader->Close() == 0 &&
-                SyncDirectory("C:\\DATA") == 0;
+         FileHandle reader = copy() ? OpenFile(kNew, "rb") : nullptr;
+         return reader != nullptr && reader->Sync() == 0 && reader->Close() == 0 && folder();
        },
        "old", "old"},
   };
@@ -319,7 +203,7 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
     std::string host = OnC(std::string("data/") + name);
     return fs::exists(host) ? ReadHostFile(host) : "<missing>";
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     FreshDataFolder();
     WriteHostFile(OnC("data/old.dat"), "old");
@@ -379,29 +263,21 @@ TEST_F(FaultInjectionTest, SyscallFailuresArriveAsWindowsErrors) {
   WriteHostFile(OnC("source.dat"), "abc");
   {
     posix::ScopedSyscallOverride scope;
-    scope.table().write = [](int, const void*, size_t) -> ssize_t {
-      errno = ENOSPC;
-      return -1;
-    };
-    scope.table().copyFileRange = [](int, int, size_t) -> ssize_t {
-      errno = ENOSPC;
-      return -1;
-    };
+    scope.table().write = [](int, const void*, size_t) -> ssize_t { return errno = ENOSPC, -1; };
+    scope.table().copyFileRange = [](int, int, size_t) -> ssize_t { return errno = ENOSPC, -1; };
     FileHandle file = OpenFile("C:\\full.dat", "wb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->Write("abc", 3), 3u);  // buffered: the disk is not touched yet
     EXPECT_EQ(file->Close(), -1);
     EXPECT_EQ(GetLastError(), kErrorDiskFull);
+    EXPECT_EQ(ReadHostFile(OnC("full.dat")), "");  // nothing half-written
     EXPECT_FALSE(CopyFileA("C:\\source.dat", "C:\\copy.dat", false));
     EXPECT_EQ(GetLastError(), kErrorDiskFull);
     EXPECT_FALSE(fs::exists(OnC("copy.dat")));  // no half-written copy
   }
   {
     posix::ScopedSyscallOverride scope;
-    scope.table().fsync = [](int) {
-      errno = EIO;
-      return -1;
-    };
+    scope.table().fsync = [](int) { return errno = EIO, -1; };
     FileHandle file = OpenFile("C:\\synced.dat", "wb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->Write("abc", 3), 3u);

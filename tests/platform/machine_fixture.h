@@ -10,13 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <initializer_list>
 #include <iterator>
 #include <string>
 
 #include "platform/codepage.h"
 #include "platform/fault_injection.h"
-#include "platform/machine_root.h"
 #include "testkit/temp_machine.h"
 
 namespace qz7::platform {

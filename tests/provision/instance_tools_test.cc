@@ -46,7 +46,7 @@ TEST(SetupToolRunnerTest, ResultExitCodeAndOutput) {
   };
   // clang-format off
   const std::vector<Case> cases = {
-      {"success leaves the output alone", "--say chatty --exit 0", 64, 0, ""},
+      {"success leaves the output alone", "--stdout 6 --exit 0", 64, 0, ""},
       {"standard output and error", "--stdout 3 --stderr 2 --exit 1", 64, 1, "oooee"},
       // The tool prints its arguments, split by the Windows rules, and its directory.
       {"arguments and directory", "QZ7  \"/u:svc,pw word\" --args --cwd --exit 1", 256, 1,

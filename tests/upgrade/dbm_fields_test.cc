@@ -68,12 +68,11 @@ std::string Shown(const FieldValue& expected) {
 TEST(DbmNodeTypes, PairsAtTheEdgesOfTheConverterChoice) {
   // One marker per converter: the first field each carries that the ones below it do not.
   const DbmField kMarkers[] = {kParam1, kParam6, kParam308, kParam301And302, kParam508};
-  struct Case {
+  const struct {
     const char* name;
     uint16_t newType, oldType;
     int converter;  // 0: refused with the new block unchanged
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"node type 0 is outside 1 to 5", 0, 1, 0},
       {"node type 6 is outside 1 to 5", 1, 6, 0},
       {"a partitioned file into a client", 2, 4, 0},
@@ -85,7 +84,7 @@ TEST(DbmNodeTypes, PairsAtTheEdgesOfTheConverterChoice) {
       {"type 1 into type 1", 1, 1, 4},
       {"partitioned into partitioned takes the most", 4, 4, 5},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     auto oldBuilder = DbmBlockBuilder().Version(kDbmLayout800).NodeType(c.oldType);
     for (const DbmField& marker : kMarkers) oldBuilder.Set(marker, 77);
     const auto newBuilder = DbmBlockBuilder().NodeType(c.newType);
