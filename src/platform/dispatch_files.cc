@@ -291,7 +291,13 @@ int SyncFile(const char* path) {
   if (GetLastError() != kErrorAccessDenied) return -1;
 #ifdef _WIN32
   // A read-only file: Windows flushes only through a handle that may write, so the attribute
-  // is lifted for the flush and put back after it.
+  // is lifted for the flush and put back after it. Any other denial is the sync's failure:
+  // putting the attribute "back" on a file that never had it would leave that file read-only.
+  FileStatus status;
+  if (GetFileStatus(path, &status) != 0 || !status.readOnly) {
+    SetLastError(kErrorAccessDenied);
+    return -1;
+  }
   if (SetFileWritable(path, true) != 0) return -1;
   file = OpenFile(path, "rb+");
   const bool synced = file && file->Sync() == 0;
