@@ -191,6 +191,16 @@ TempMachine::~TempMachine() {
   fs::remove_all(root_, ignored);
 }
 
+std::string ReadHostFile(const std::string& hostPath) {
+  std::ifstream in(hostPath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteHostFile(const std::string& hostPath, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
+  std::ofstream(hostPath, std::ios::binary) << bytes;
+}
+
 std::string TempMachine::HostPath(const std::string& windowsPath) const {
 #if defined(_WIN32)
   // No machine root on Windows: the path is the computer's own.

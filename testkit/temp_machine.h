@@ -13,6 +13,11 @@
 
 namespace qz7::testkit {
 
+// A host file's bytes ("" when it cannot be read), and a host file written with bytes,
+// its parent folders made first.
+std::string ReadHostFile(const std::string& hostPath);
+void WriteHostFile(const std::string& hostPath, const std::string& bytes);
+
 #if defined(_WIN32)
 // What the test machine in force owns on Windows, for taking its state and putting it back:
 // its folders (the top folders of C: made since it was made, as "C:\NAME", and the roots of

@@ -4,9 +4,7 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -28,15 +26,16 @@ using qz7::cli::ParseJson;
 using qz7::cli::RunCli;
 using qz7::cli::ToolRun;
 using qz7::testkit::OldInstance;
+using qz7::testkit::ReadHostFile;
 using qz7::testkit::SampleMachine;
+using qz7::testkit::WriteHostFile;
 
 // Every file below a host directory with its contents, to tell whether anything changed.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
     if (!entry.is_regular_file()) continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    files[entry.path().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    files[entry.path().string()] = ReadHostFile(entry.path().string());
   }
   return files;
 }
@@ -73,11 +72,10 @@ TEST(CliTest, DemoMachineIsSetUpAndTheCommandsWorkOnIt) {
   EXPECT_EQ(setUp.out, "result: 0\n");
 
   // A service the table holds as running is listed so (files without states read as stopped).
-  std::ifstream servicesIn(root + "/services.txt", std::ios::binary);
-  std::string services{std::istreambuf_iterator<char>(servicesIn), {}};
+  std::string services = ReadHostFile(root + "/services.txt");
   ASSERT_NE(services.find("[SALES]\n"), std::string::npos) << services;
   services.replace(services.find("[SALES]\n"), 8, "[SALES]\nState=running\n");
-  std::ofstream(root + "/services.txt", std::ios::binary) << services;
+  WriteHostFile(root + "/services.txt", services);
 
   // The instances moved into the installation's profile directory, converted to the release;
   // discovery pointed the profile registry at it, so list finds it by itself.
@@ -207,15 +205,12 @@ TEST(CliTest, JsonOutputsAreValidInTheMachinesCodePage) {
     for (const std::string& name : row.names) plan.instances.push_back({.name = name});
     plan.instances.back().service = false;
     const std::string root = scratch.root() + "/machine";
-    std::filesystem::create_directories(root);
-    std::ofstream(root + "/codepage.txt") << row.codePage << "\n";
+    WriteHostFile(root + "/codepage.txt", std::string(row.codePage) + "\n");
     qz7::testkit::BuildSampleMachine(root, plan);
     // A configuration text holding a character of each kind the code page has.
     const std::string text = row.profileDir.substr(3) + "\x81";
     const auto config = qz7::testkit::DbmBlockBuilder().Version(0x800).Text(1968, 9, text).Bytes();
-    std::filesystem::create_directories(root + "/drives/c/I");
-    std::ofstream(root + "/drives/c/I/qz7systm", std::ios::binary)
-        .write(reinterpret_cast<const char*>(config.data()), static_cast<long>(config.size()));
+    WriteHostFile(root + "/drives/c/I/qz7systm", std::string(config.begin(), config.end()));
 
     ToolRun list = RunCli({"--machine", root, "list", row.profileDir, "--json"});
     ASSERT_EQ(list.exitCode, 0) << list.err;

@@ -7,10 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 
 #include "platform/codepage.h"
@@ -18,6 +15,9 @@
 #include "testkit/temp_machine.h"
 
 namespace qz7::platform {
+
+using testkit::ReadHostFile;
+using testkit::WriteHostFile;
 
 class MachineFixture : public ::testing::Test {
  protected:
@@ -32,15 +32,6 @@ class MachineFixture : public ::testing::Test {
 
   // The host path of a name below drive C: ("Dir/File.txt").
   std::string OnC(const std::string& relative) const { return root_ + "/drives/c/" + relative; }
-
-  void WriteHostFile(const std::string& hostPath, const std::string& bytes) const {
-    std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
-    std::ofstream(hostPath, std::ios::binary) << bytes;
-  }
-  static std::string ReadHostFile(const std::string& hostPath) {
-    std::ifstream in(hostPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
 
   // Runs body in a forked child that ends with exit code 0 when body returns true, 1 otherwise.
   static pid_t StartChild(const std::function<bool()>& body) {

@@ -153,10 +153,6 @@ TEST_F(SetupFilesTest, FindFreeNumberedName) {
   platform::ClearFaultPlan();
 }
 
-[[maybe_unused]] std::string ReadHostFile(const std::string& path) {
-  return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
-}
-
 TEST(InsertMessageParamsTest, Table) {
   const std::string k1020(1020, 'a'), k1022(1022, 'a'), k1023(1023, 'a');
   struct Row {
@@ -238,7 +234,7 @@ TEST(ShowSetupMessageTest, RenumbersFallsBackAndLogs) {
   EXPECT_EQ(ShowSetupMessage(3616, 2, params, kBoxStop, &logFd, nullptr, &owner), 0);
   EXPECT_EQ(ShowSetupMessage(3616, 2, params, kBoxStop, &logFd, modules[0], nullptr),
             kInsertTooLong);
-  EXPECT_EQ(box + ReadHostFile(machine.root() + "/setup.log"), log + "\r\n");
+  EXPECT_EQ(box + testkit::ReadHostFile(machine.root() + "/setup.log"), log + "\r\n");
   for (QZ7_MODULE module : modules) platform::FreeMessageModule(module);
   close(logFd);
 }
@@ -269,7 +265,7 @@ TEST(AppendLogLineTest, ProcessesNeverInterleave) {
     EXPECT_TRUE(status == 0 && failures == 0) << status;
     close(inherited);
     if (!shared) close(fd);
-    const std::string content = ReadHostFile(path);
+    const std::string content = testkit::ReadHostFile(path);
     for (size_t at = 0; at < content.size();) {
       const std::string line = (content[at] == 'A' ? a : b) + "\r\n";
       ASSERT_EQ(content.compare(at, line.size(), line), 0) << "broken line at byte " << at;
