@@ -1,5 +1,11 @@
 #include "testkit/child_run.h"
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include <cstdio>
 #include <cstring>
 
 #include "platform/process.h"
@@ -44,5 +50,16 @@ ChildRun RunChild(const std::string& program, const std::string& commandLine, co
   step(ClosePipeHandle(out), "close pipe");
   return run;
 }
+
+#if !defined(_WIN32)
+int ForkedExitCode(const std::function<int()>& body) {
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+#endif
 
 }  // namespace qz7::testkit

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qz7::testkit {
@@ -29,6 +30,13 @@ struct ChildRun {
 ChildRun RunChild(const std::string& program, const std::string& commandLine,
                   const char* directory = nullptr, const char* input = nullptr,
                   size_t keptOutput = SIZE_MAX);
+
+#if !defined(_WIN32)
+// Runs body in a forked child of this process (standard output flushed first, so that the
+// child does not write it again), which ends with the exit code body returns, or earlier as
+// body ends it; that exit code, or -1 when the child did not end normally.
+int ForkedExitCode(const std::function<int()>& body);
+#endif
 
 }  // namespace qz7::testkit
 

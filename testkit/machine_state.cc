@@ -173,29 +173,43 @@ std::string MadeServicesText(bool bareProgram) {
 }
 #endif
 
-MachineState TakeMachineState(const std::string& machineRoot) {
-  MachineState state;
+void ForEachDriveEntry(const std::string& machineRoot, const std::string& skipped,
+                       const DriveEntryVisit& visit) {
+  const auto walk = [&](const fs::path& top, const std::string& name) {
+    std::error_code missing;  // the root of an empty drive cannot be listed on Windows
+    for (auto it = fs::recursive_directory_iterator(top, missing);
+         it != fs::recursive_directory_iterator(); ++it) {
+      const std::string relative = fs::relative(it->path(), top).generic_string();
+      const std::string below = name.empty() ? relative : name + "/" + relative;
+      if (below == skipped) {
+        it.disable_recursion_pending();
+      } else {
+        visit(below, *it);
+      }
+    }
+  };
 #if defined(_WIN32)
   static_cast<void>(machineRoot);  // the machine is the computer's own
   for (const std::string& folder : TestMachineFolders()) {
-    const std::string name = DriveName(folder);
-    if (folder.size() > 3) state[name] = "<dir>";
-    std::error_code missing;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, missing)) {
-      const std::string below = name + "/" + fs::relative(entry.path(), folder).generic_string();
-      state[below] = entry.is_directory() ? "<dir>" : HostFileText(entry.path());
-    }
+    visit(DriveName(folder), fs::directory_entry(folder));
+    walk(folder, DriveName(folder));
   }
+#else
+  walk(fs::path(machineRoot) / "drives", "");
+#endif
+}
+
+MachineState TakeMachineState(const std::string& machineRoot) {
+  MachineState state;
+  ForEachDriveEntry(machineRoot, "",
+                    [&](const std::string& name, const fs::directory_entry& entry) {
+                      state[name] = entry.is_directory() ? "<dir>" : HostFileText(entry.path());
+                    });
+#if defined(_WIN32)
   state["services.txt"] = MadeServicesText(/*bareProgram=*/false);
   state["registry.txt"] = KeysText(host::kProfilesKey, false);
   return state;
 #else
-  const fs::path drives = fs::path(machineRoot) / "drives";
-  std::error_code missing;
-  for (const auto& entry : fs::recursive_directory_iterator(drives, missing)) {
-    state[fs::relative(entry.path(), drives).string()] =
-        entry.is_directory() ? "<dir>" : HostFileText(entry.path());
-  }
   for (const char* store : {"services.txt", "registry.txt"}) {
     std::istringstream table(HostFileText(fs::path(machineRoot) / store));
     bool keep = store[0] == 's';  // of the registry, only the instance keys
@@ -223,7 +237,7 @@ std::string DiffMachineStates(const MachineState& before, const MachineState& af
 }
 
 #if defined(_WIN32)
-MachineCopy::MachineCopy(const std::string& root, const char* suffix)
+MachineCopy::MachineCopy(const std::string& root, const char* suffix, const char*)
     : root_(root), copy_(root + suffix) {
   fs::create_directories(copy_);
   folders_ = TestMachineFolders();
@@ -310,9 +324,30 @@ void MachineCopy::Restore() const {
   static_cast<void>(platform::CloseServiceHandle(manager));  // done with it
 }
 #else
-MachineCopy::MachineCopy(const std::string& root, const char* suffix)
-    : root_(root), copy_(root + suffix) {
-  fs::copy(root_, copy_, fs::copy_options::recursive);
+namespace {
+// Copies every entry below from into to, which exists: symbolic links as links, the files
+// below linked (a path relative to from, or "") as hard links.
+void CopyTree(const fs::path& from, const fs::path& to, const std::string& linked) {
+  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
+       ++it) {
+    const fs::path relative = fs::relative(it->path(), from);
+    if (it->is_symlink()) {
+      fs::copy_symlink(it->path(), to / relative);
+    } else if (it->is_directory()) {
+      fs::create_directory(to / relative);
+    } else if (!linked.empty() && relative.generic_string().starts_with(linked + "/")) {
+      fs::create_hard_link(it->path(), to / relative);
+    } else {
+      fs::copy_file(it->path(), to / relative);
+    }
+  }
+}
+}  // namespace
+
+MachineCopy::MachineCopy(const std::string& root, const char* suffix, const char* linked)
+    : root_(root), copy_(root + suffix), linked_(linked != nullptr ? linked : "") {
+  fs::create_directory(copy_);
+  CopyTree(root_, copy_, linked_);
 }
 
 MachineCopy::~MachineCopy() {
@@ -322,7 +357,7 @@ MachineCopy::~MachineCopy() {
 
 void MachineCopy::Restore() const {
   for (const auto& entry : fs::directory_iterator(root_)) fs::remove_all(entry.path());
-  fs::copy(copy_, root_, fs::copy_options::recursive);
+  CopyTree(copy_, root_, linked_);
 }
 #endif
 

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +29,14 @@ namespace qz7::testkit {
 using MachineState = std::map<std::string, std::string>;
 
 MachineState TakeMachineState(const std::string& machineRoot);
+
+// Calls visit(name, entry) for every folder and file on the machine's drives, by its name
+// below drives/ ("c", "c/QZ7/qz7cli.ini"; on Windows the test machine's folders and what is
+// below them), but for what is below the folder named skipped.
+using DriveEntryVisit =
+    std::function<void(const std::string& name, const std::filesystem::directory_entry& entry)>;
+void ForEachDriveEntry(const std::string& machineRoot, const std::string& skipped,
+                       const DriveEntryVisit& visit);
 
 // The names of what differs between two states, one a line; "" when they are equal.
 std::string DiffMachineStates(const MachineState& before, const MachineState& after);
@@ -42,10 +51,12 @@ std::string MadeServicesText(bool bareProgram);
 #endif
 
 // The files of a machine root copied aside (to the root's path with suffix), removed again
-// when the object goes.
+// when the object goes. On POSIX the files below linked (a folder below the root, as
+// "drives/c/BIN": large files that no run writes) are hard links to the machine's own, both
+// in the copy and when it is put back.
 class MachineCopy {
  public:
-  MachineCopy(const std::string& root, const char* suffix);
+  MachineCopy(const std::string& root, const char* suffix, const char* linked = nullptr);
   ~MachineCopy();
   MachineCopy(const MachineCopy&) = delete;
   MachineCopy& operator=(const MachineCopy&) = delete;
@@ -54,6 +65,9 @@ class MachineCopy {
 
  private:
   std::filesystem::path root_, copy_;
+#if !defined(_WIN32)
+  std::string linked_;
+#endif
 #if defined(_WIN32)
   struct SavedKey {
     std::string path;  // below HKEY_LOCAL_MACHINE

@@ -1,16 +1,12 @@
 #include "tests/migrate/migrate_fixture.h"
 
-#if !defined(_WIN32)
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <filesystem>
 
 #include "migrate/directory_entry_conversion.h"
 #include "migrate/work_buffer.h"
 #include "platform/file_system.h"
+#include "testkit/child_run.h"
 #include "testkit/migration_message_file.h"
 
 namespace qz7::migrate::testing {
@@ -46,18 +42,14 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
 #if !defined(_WIN32)
 bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
   constexpr int kCrashExitCode = 86;
-  const pid_t child = fork();
-  if (child == 0) {
-    platform::SetFaultPlan({.triggerAt = n,
-                            .crash = !powerLoss,
-                            .crashExitCode = kCrashExitCode,
-                            .powerLoss = powerLoss});
-    run();
-    _exit(0);
-  }
-  int status = 0;
-  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-         WEXITSTATUS(status) == kCrashExitCode;
+  return testkit::ForkedExitCode([&] {
+           platform::SetFaultPlan({.triggerAt = n,
+                                   .crash = !powerLoss,
+                                   .crashExitCode = kCrashExitCode,
+                                   .powerLoss = powerLoss});
+           run();
+           return 0;
+         }) == kCrashExitCode;
 }
 #endif
 

@@ -38,11 +38,11 @@
 #endif
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,6 +61,7 @@
 #include "platform/posix/syscalls.h"
 #endif
 #include "platform/win_error.h"
+#include "testkit/child_run.h"
 #include "testkit/database_directory_builder.h"
 #include "testkit/machine_state.h"
 #include "tests/scenarios/scenario_fixture.h"
@@ -72,9 +73,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kCrashExitCode = 86;
-constexpr const char* kPristine = "pristine";
 // The installation's programs, the instance tools among them: large files that no run
-// writes. The copies of the machine link them instead of copying them, and the snapshots
+// writes. The copy of the machine links them instead of copying them, and the snapshots
 // leave them out.
 constexpr const char* kProgramFolder = "drives/c/QZ7/BIN";
 
@@ -300,12 +300,8 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     plan.files.push_back({std::string(kOldProfileDir) + "\\qz7cli.ini", clientConfig_});
     Build(plan);
     index_ = Read(std::string(kOldProfileDir) + "\\QZ7IDIR");
-#if defined(_WIN32)
-    pristine_ = std::make_unique<testkit::MachineCopy>(machine_.root(), ".pristine");
-#else
-    fs::create_directory(fs::path(machine_.root()) / kPristine);
-    CopyEntries(machine_.root(), fs::path(machine_.root()) / kPristine);
-#endif
+    pristine_ =
+        std::make_unique<testkit::MachineCopy>(machine_.root(), ".pristine", kProgramFolder);
 
     platform::ResetFileOperationCount();
     ASSERT_EQ(Upgrade(descriptors_), 0);
@@ -406,38 +402,11 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
 
   // Calls visit(name, entry) for every file and folder on the machine's drives but the
   // installation's programs, by its name below the machine root ("drives/c/QZ7/...").
-  template <typename Visit>
-  void ForEachDriveEntry(const Visit& visit) const {
-#if defined(_WIN32)
-    // The test machine's own folders: the drives it added and its top folders of C:.
-    for (const std::string& folder : testkit::TestMachineFolders()) {
-      std::string top = "drives/";
-      top.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(folder[0]))));
-      if (folder.size() > 3) top += "/" + folder.substr(3);
-      visit(top, fs::directory_entry(folder));
-      std::error_code empty;  // the root of an empty drive cannot be listed on Windows
-      for (auto it = fs::recursive_directory_iterator(folder, empty);
-           it != fs::recursive_directory_iterator(); ++it) {
-        const std::string path = top + "/" + fs::relative(it->path(), folder).generic_string();
-        if (path == kProgramFolder) {
-          it.disable_recursion_pending();
-          continue;
-        }
-        visit(path, *it);
-      }
-    }
-#else
-    const fs::path root = machine_.root();
-    for (auto it = fs::recursive_directory_iterator(root / "drives");
-         it != fs::recursive_directory_iterator(); ++it) {
-      const std::string path = fs::relative(it->path(), root).string();
-      if (path == kProgramFolder) {
-        it.disable_recursion_pending();
-        continue;
-      }
-      visit(path, *it);
-    }
-#endif
+  void ForEachDriveEntry(const testkit::DriveEntryVisit& visit) const {
+    testkit::ForEachDriveEntry(machine_.root(), kProgramFolder + std::strlen("drives/"),
+                               [&](const std::string& name, const fs::directory_entry& entry) {
+                                 visit("drives/" + name, entry);
+                               });
   }
 
   Snapshot TakeSnapshot() const {
@@ -478,43 +447,13 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     return snapshot;
   }
 
-#if !defined(_WIN32)
-  // Copies every entry of from but the pristine copy to to; the installation's programs are
-  // linked.
-  static void CopyEntries(const fs::path& from, const fs::path& to) {
-    for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
-         ++it) {
-      const fs::path relative = fs::relative(it->path(), from);
-      if (relative == kPristine) {
-        it.disable_recursion_pending();
-      } else if (it->is_symlink()) {
-        fs::copy_symlink(it->path(), to / relative);
-      } else if (it->is_directory()) {
-        fs::create_directory(to / relative);
-      } else if (relative.parent_path() == kProgramFolder) {
-        fs::create_hard_link(it->path(), to / relative);
-      } else {
-        fs::copy_file(it->path(), to / relative);
-      }
-    }
-  }
-#endif
-
   static std::string InstanceDir(const OldInstance& old) {
     return std::string(kInstallDir) + "\\" + old.name;
   }
 
   // Puts the machine back as it was built, with a fresh log and message recorder.
   void Restore() {
-#if defined(_WIN32)
     pristine_->Restore();
-#else
-    const fs::path root = machine_.root();
-    for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
-      if (entry.path().filename() != kPristine) fs::remove_all(entry.path());
-    }
-    CopyEntries(root / kPristine, root);
-#endif
     platform::SetMachineRoot(machine_.root());
     messages_ = std::make_unique<MessageRecorder>();
   }
@@ -523,26 +462,21 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   // The upgrade in a child that ends at operation n, as a killed process or a power cut; its
   // exit code.
   int CrashAt(uint64_t n, bool powerLoss) {
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-      if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(2);
+    const int exitCode = testkit::ForkedExitCode([&] {
+      if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
       platform::SetFaultPlan({.triggerAt = n,
                               .crash = !powerLoss,
                               .crashExitCode = kCrashExitCode,
                               .powerLoss = powerLoss,
                               .kinds = platform::kAllOperationKinds});
       Upgrade(descriptors_);
-      _exit(0);
-    }
-    int status = 0;
-    const bool ended = child > 0 && waitpid(child, &status, 0) == child;
+      return 0;
+    });
     // What the child started and left running (a tool's watcher, and the tool below it) is a
     // child of this process now: the rerun starts when it has ended.
     while (wait(nullptr) > 0 || errno == EINTR) {
     }
-    if (!ended || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return exitCode;
   }
 #endif
 
@@ -688,9 +622,8 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     return findings;
   }
 
-#if defined(_WIN32)
   std::unique_ptr<testkit::MachineCopy> pristine_;  // the machine as it was built
-#else
+#if !defined(_WIN32)
   inline static std::optional<std::string> savedTmpDir_;
   platform::posix::ScopedSyscallOverride syscalls_;
 #endif
