@@ -7,10 +7,9 @@
 #include "provision/instance_update.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <span>
@@ -78,40 +77,35 @@ class InstanceUpdateTest : public ::testing::Test {
     return *host_;
   }
 
-  // Shell scripts (on Windows, programs) under the tools' names in C:\QZ7\BIN (none with says
-  // null): each overwrites C:\PROF\MPP\qz7systm if there is one, writes says to its standard
-  // error and ends with exit code 7.
+  // The test helper under the tools' names in C:\QZ7\BIN (none with says null), taking its
+  // steps from the environment: each overwrites C:\PROF\MPP\qz7systm if there is one, writes
+  // says to its standard error and ends with exit code 7.
   void InstallScriptTools(const char* says) {
-    const std::string config = machine_.HostPath("C:\\PROF\\MPP\\qz7systm");
-#if defined(_WIN32)
-    // Windows starts programs only: the test helper under each tool's name, which takes the
-    // same steps from the environment.
     const std::string steps =
-        "--overwrite\n" + config +
+        "--overwrite\n" + machine_.HostPath("C:\\PROF\\MPP\\qz7systm") +
         (says != nullptr && *says != '\0' ? "\n--say-error\n" + std::string(says) : std::string()) +
         "\n--exit\n7";
-    ASSERT_EQ(_putenv_s("QZ7_HELPER_OPTIONS", steps.c_str()), 0);
-#endif
+    SetHelperSteps(steps.c_str());
     for (const char* tool : {"QZ7NCRT.EXE", "QZ7ICRT.EXE", "QZ7IUPDT.EXE"}) {
       const std::string path = machine_.HostPath(std::string("C:\\QZ7\\BIN\\") + tool);
       std::filesystem::remove(path);
       if (says == nullptr) continue;
-#if defined(_WIN32)
       std::filesystem::copy_file(
           std::string(QZ7_TEST_HELPER_DIR) + "/" + testkit::ProgramFileName("qz7_test_helper"),
           path);
-      continue;
-#endif
-      std::ofstream(path) << "#!/bin/sh\n[ -f '" << config << "' ] && echo garbage > '" << config
-                          << "'\n[ -n '" << says << "' ] && echo '" << says << "' >&2\nexit 7\n";
-      chmod(path.c_str(), 0755);
     }
   }
-
-#if defined(_WIN32)
   // The tools' steps end with the test: the helper under another name takes them no more.
-  void TearDown() override { static_cast<void>(_putenv_s("QZ7_HELPER_OPTIONS", "")); }
+  void TearDown() override { SetHelperSteps(nullptr); }
+  static void SetHelperSteps(const char* steps) {
+#if defined(_WIN32)
+    ASSERT_EQ(_putenv_s("QZ7_HELPER_OPTIONS", steps != nullptr ? steps : ""), 0);
+#else
+    ASSERT_EQ(
+        steps != nullptr ? setenv("QZ7_HELPER_OPTIONS", steps, 1) : unsetenv("QZ7_HELPER_OPTIONS"),
+        0);
 #endif
+  }
 
   testkit::TempMachine machine_;
   std::unique_ptr<testkit::MessageRecorder> messages_;
