@@ -4,64 +4,48 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/messages.h"
 #include "platform/win_error.h"
 #include "testkit/host_os.h"
 #include "testkit/sample_machine.h"
+#include "testkit/temp_machine.h"
 
 namespace qz7::platform {
 namespace {
 
-class MessageContractTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    namespace fs = std::filesystem;
+TEST(MessageContractTest, EveryTextComesBackExactlyAndShortBuffersAreCut) {
 #if defined(_WIN32)
-    path_ = (fs::path(testkit::OwnProgramPath()).parent_path() / testkit::kMessageLibraryFileName)
-                .string();
+  const std::string path = (std::filesystem::path(testkit::OwnProgramPath()).parent_path() /
+                            testkit::kMessageLibraryFileName)
+                               .string();
 #else
-    folder_ = testkit::MakeTempDirectory("qz7-messages-");
-    path_ = folder_ + "/QZ7SETUP.MSG";
-    {
-      std::ofstream out(path_, std::ios::binary);
-      for (const auto& [number, text] : testkit::SetupMessageTexts()) {
-        out << number << " " << text << "\n";
-      }
-    }
+  const testkit::TempMachine scratch;
+  const std::string path = scratch.root() + "/QZ7SETUP.MSG";
+  std::string lines;
+  for (const auto& [number, text] : testkit::SetupMessageTexts()) {
+    lines += std::to_string(number) + " " + text + "\n";
+  }
+  testkit::WriteHostFile(path, lines);
 #endif
-    module_ = LoadMessageModule(path_);
-    ASSERT_NE(module_, nullptr) << path_ << ": error " << GetLastError();
-  }
-  void TearDown() override {
-    FreeMessageModule(module_);
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
-  }
-
-  std::string folder_, path_;
-  QZ7_MODULE module_ = nullptr;
-};
-
-TEST_F(MessageContractTest, EveryTextComesBackExactly) {
+  QZ7_MODULE module = LoadMessageModule(path);
+  ASSERT_NE(module, nullptr) << path << ": error " << GetLastError();
   ASSERT_FALSE(testkit::SetupMessageTexts().empty());
   for (const auto& [number, text] : testkit::SetupMessageTexts()) {
     char buffer[512];
-    EXPECT_EQ(LoadStringA(module_, number, buffer, sizeof buffer), static_cast<int>(text.size()))
+    EXPECT_EQ(LoadStringA(module, number, buffer, sizeof buffer), static_cast<int>(text.size()))
         << number;
     EXPECT_EQ(std::string(buffer), text) << number;
   }
-}
-
-TEST_F(MessageContractTest, AMissingNumberAndAShortBuffer) {
+  // A number the module does not hold gives an empty text.
   char buffer[16] = "untouched";
-  EXPECT_EQ(LoadStringA(module_, 1, buffer, sizeof buffer), 0);
+  EXPECT_EQ(LoadStringA(module, 1, buffer, sizeof buffer), 0);
   EXPECT_EQ(std::string(buffer), "");
   // 3612 is the title "QZ7 Instance Set-up": cut to the buffer, always terminated.
-  EXPECT_EQ(LoadStringA(module_, 3612, buffer, 6), 5);
+  EXPECT_EQ(LoadStringA(module, 3612, buffer, 6), 5);
   EXPECT_EQ(std::string(buffer), "QZ7 I");
+  FreeMessageModule(module);
 }
 
 }  // namespace

@@ -216,7 +216,7 @@ TEST_F(ServiceContractTest, ARegisteredServiceIsStoppedAndKeepsItsConfiguration)
   EXPECT_TRUE(CloseServiceHandle(service));
 }
 
-TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrors) {
+TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrorsAndDeletedNamesComeFree) {
   ScHandle service = Create(nullptr);
   ASSERT_NE(service, nullptr) << GetLastError();
   EXPECT_TRUE(CloseServiceHandle(service));
@@ -247,9 +247,8 @@ TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrors) {
   EXPECT_TRUE(CloseServiceHandle(full));
   EXPECT_EQ(OpenServiceA(manager_, name_.c_str(), kServiceQueryConfig), nullptr);
   EXPECT_EQ(GetLastError(), kErrorServiceDoesNotExist);
-}
 
-TEST_F(ServiceContractTest, AServiceDeletedThroughOneManagerCanBeRegisteredThroughAnother) {
+  // A service deleted through one manager can be registered again through another.
   for (int round = 0; round < 2; ++round) {
     ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
     ASSERT_NE(manager, nullptr);
@@ -391,7 +390,7 @@ class LogFileContractTest : public PrivateDriveTest {
   std::optional<testkit::CallerLogFile> log_;
 };
 
-TEST_F(LogFileContractTest, WritesAppendAndRangesLockAndUnlock) {
+TEST_F(LogFileContractTest, WritesAppendRangesLockAndBadRangesAreRefused) {
   uint32_t written = 0;
   EXPECT_EQ(SeekToEnd(handle()), 0);
   EXPECT_TRUE(WriteToDescriptor(handle(), "line one\r\n", 10, &written));
@@ -404,9 +403,8 @@ TEST_F(LogFileContractTest, WritesAppendAndRangesLockAndUnlock) {
   // A range far beyond the end can be locked: the lock is on offsets, not on bytes.
   EXPECT_TRUE(LockFileRange(handle(), int64_t{1} << 40, 4096));
   EXPECT_TRUE(UnlockFileRange(handle(), int64_t{1} << 40, 4096));
-}
 
-TEST_F(LogFileContractTest, BadRangesAndHandlesAreRefused) {
+  // Bad ranges, and unlocks of what is not locked, are refused.
   struct Row {
     const char* name;
     bool (*act)(LogHandle);

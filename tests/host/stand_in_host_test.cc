@@ -196,8 +196,8 @@ TEST_F(ProfileRegistryTest, PointingNeedsAnExistingDirectoryAndRemoveAllClearsIt
 using MachineFactsTest = HostFixture;
 
 // Speed and bandwidth lie in the ranges the configuration accepts and are measured, not one
-// fixed number.
-TEST_F(MachineFactsTest, SpeedAndBandwidthAreMeasured) {
+// fixed number; the product query gives this computer's name.
+TEST_F(MachineFactsTest, SpeedAndBandwidthAreMeasuredAndTheProductIsThisComputer) {
   std::set<float> values;
   for (int i = 0; i < 6; ++i) {
     float speed = -1.0f, bandwidth = -1.0f;
@@ -210,9 +210,8 @@ TEST_F(MachineFactsTest, SpeedAndBandwidthAreMeasured) {
   CpuInfo info{};
   ASSERT_EQ(host_.GetCPUInfo(&info), 0);
   EXPECT_EQ(info.processorCount, platform::ProcessorCount());
-}
 
-TEST_F(MachineFactsTest, ProductQueryGivesThisComputersName) {
+  // The product query gives this computer's name.
   std::vector<unsigned char> block(kProductBlockSize, 0), context(kProductContextSize, 0);
   EXPECT_EQ(host_.ProIfInit(block.data(), context.data()), kBadArgument);  // first byte 0
   block[0] = 3;
@@ -228,7 +227,7 @@ TEST_F(MachineFactsTest, ProductQueryGivesThisComputersName) {
 
 using ServicesAndSharesTest = HostFixture;
 
-TEST_F(ServicesAndSharesTest, ChangeConfigRepointsTheProgramAndDeRegisterDeletes) {
+TEST_F(ServicesAndSharesTest, ChangeConfigRepointsDeRegisterDeletesAndSharesGoByName) {
   ASSERT_EQ(RegisterService("QZ7-0", "QZ7 - QZ7-0", "C:\\OLD\\bin\\qz7syscs.exe", ".\\u1", nullptr),
             0u);
   char work[512] = {};
@@ -242,9 +241,8 @@ TEST_F(ServicesAndSharesTest, ChangeConfigRepointsTheProgramAndDeRegisterDeletes
   EXPECT_EQ(host_.DeRegisterNTService("qz7-0", work, 0), 0);  // names in any case
   EXPECT_EQ(host_.DeRegisterNTService("QZ7-0", work, 0), kNotFound);
   EXPECT_NE(std::string(work).find("QZ7-0"), std::string::npos) << work;
-}
 
-TEST_F(ServicesAndSharesTest, SharesAreKeptByName) {
+  // Shares are kept by name.
   const struct {
     const char* label;
     const char *directory, *share, *computer;  // no directory: delete the share
