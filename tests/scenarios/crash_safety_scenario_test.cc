@@ -104,16 +104,16 @@ enum class Interruption { kFailure, kKilledProcess, kPowerLoss };
 //   removes it, and after an interrupted run that may be an instance's move (which removes
 //   emptied folders) rather than the client configuration file's (which does not).
 // Nothing else: no file holds a time or a process number.
-using Snapshot = std::map<std::string, FileBytes>;
+using Snapshot = testkit::MachineState;
 
 // The bytes of a snapshot file that must be equal.
-FileBytes Comparable(const std::string& path, FileBytes bytes) {
+std::string Comparable(const std::string& path, std::string bytes) {
   const std::string name = path.substr(path.find_last_of('/') + 1);
   if (name == "qz7systm" && bytes.size() == testkit::kDbmFileSize) {
-    for (size_t offset : {size_t{0}, size_t{808}}) std::fill_n(bytes.begin() + offset, 4, 0);
-    if (testkit::DbmU16(bytes, 40) == 4 && testkit::DbmU32(bytes, 76) < 400) {
-      const FileBytes floor = {0x90, 0x01, 0, 0};  // 400
-      std::copy(floor.begin(), floor.end(), bytes.begin() + 76);
+    for (size_t offset : {size_t{0}, size_t{808}}) bytes.replace(offset, 4, 4, '\0');
+    const FileBytes config(bytes.begin(), bytes.end());
+    if (testkit::DbmU16(config, 40) == 4 && testkit::DbmU32(config, 76) < 400) {
+      bytes.replace(76, 4, std::string("\x90\x01\0\0", 4));  // 400
     }
   }
   return bytes;
@@ -133,26 +133,16 @@ std::string BareProgram(std::string line) {
   return line;
 }
 
-FileBytes SortedSections(const FileBytes& text) {
+std::string SortedSections(const std::string& text) {
   std::vector<std::vector<std::string>> sections;
-  std::string line;
-  const auto flush = [&] {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     line = BareProgram(line);
-    if (!line.empty()) {
-      if (line.front() == '[' || sections.empty()) sections.emplace_back();
-      sections.back().push_back(line);
-    }
-    line.clear();
-  };
-  for (unsigned char c : text) {
-    if (c == '\n') {
-      flush();
-    } else {
-      line += static_cast<char>(c);
-    }
+    if (line.empty()) continue;
+    if (line.front() == '[' || sections.empty()) sections.emplace_back();
+    sections.back().push_back(line);
   }
-  flush();
   // The shares key, and the keys above it when they hold nothing else.
   const std::string shares = "[SYSTEM\\CurrentControlSet\\Services\\LanmanServer";
   std::erase_if(sections, [&](const std::vector<std::string>& section) {
@@ -163,12 +153,9 @@ FileBytes SortedSections(const FileBytes& text) {
   });
   for (std::vector<std::string>& section : sections) std::sort(section.begin() + 1, section.end());
   std::sort(sections.begin(), sections.end());
-  FileBytes sorted;
+  std::string sorted;
   for (const std::vector<std::string>& section : sections) {
-    for (const std::string& text : section) {
-      sorted.insert(sorted.end(), text.begin(), text.end());
-      sorted.push_back('\n');
-    }
+    for (const std::string& line : section) sorted += line + "\n";
   }
   return sorted;
 }
@@ -413,19 +400,11 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     Snapshot snapshot;
 #if defined(_WIN32)
     // The product's registry tree, and the services with their programs' quotes taken off.
-    for (const auto& [table, text] :
-         {std::pair<const char*, std::string>{"registry.txt",
-                                              testkit::RegistryTreeText("SOFTWARE\\ZAV")},
-          { "services.txt",
-            testkit::MadeServicesText(/*bareProgram=*/true) }}) {
-      snapshot[table] = FileBytes(text.begin(), text.end());
-    }
+    snapshot["registry.txt"] = testkit::RegistryTreeText("SOFTWARE\\ZAV");
+    snapshot["services.txt"] = testkit::MadeServicesText(/*bareProgram=*/true);
 #else
-    const fs::path root = machine_.root();
     for (const char* table : {"registry.txt", "services.txt"}) {
-      std::ifstream in(root / table, std::ios::binary);
-      snapshot[table] = SortedSections(
-          FileBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+      snapshot[table] = SortedSections(testkit::ReadHostFile(machine_.root() + "/" + table));
     }
 #endif
     ForEachDriveEntry([&](const std::string& path, const fs::directory_entry& entry) {
@@ -433,9 +412,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
         snapshot[path + "/"] = {};
         return;
       }
-      std::ifstream in(entry.path(), std::ios::binary);
-      snapshot[path] = Comparable(
-          path, FileBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+      snapshot[path] = Comparable(path, testkit::ReadHostFile(entry.path().string()));
     });
     const std::string oldProfile = "drives/c/" + std::string(kOldProfileDir + 3) + "/";
     const auto found = snapshot.find(oldProfile);
@@ -525,18 +502,9 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       for (const MessageRecorder::Box& box : messages_->boxes()) boxes += " [" + box.text + "]";
       problems.push_back("rerun returned " + std::to_string(result) + boxes);
     }
-    const Snapshot now = TakeSnapshot();
-    for (const auto& [path, bytes] : reference) {
-      const auto found = now.find(path);
-      if (found == now.end()) {
-        problems.push_back("missing: " + path);
-      } else if (found->second != bytes) {
-        problems.push_back("differs from the uninterrupted run's: " + path);
-      }
-    }
-    for (const auto& [path, bytes] : now) {
-      if (reference.count(path) == 0) problems.push_back("left over: " + path);
-    }
+    // Each line names a file that differs from the uninterrupted run's, or is missing.
+    std::istringstream differences(testkit::DiffMachineStates(reference, TakeSnapshot()));
+    for (std::string line; std::getline(differences, line);) problems.push_back(line);
   }
 
   // Interrupts the upgrade at each operation in turn (a failure with "disk full", a killed
