@@ -350,8 +350,9 @@ class SqlfvaldTest : public testing::Test {
   uint64_t operations_ = 0;                                  // of the last CommitWith
 };
 
-// A missing file, and an unknown token refusing a commit, are the C caller's checks.
-TEST_F(SqlfvaldTest, BadInputTouchesNoRecordAndNoFile) {
+// A missing file, and an unknown token refusing a commit, are the C caller's checks: bad
+// input touches no record and no file.
+TEST_F(SqlfvaldTest, BadInputTouchesNothingAndResultsVerdictsAndTheFileLeft) {
   const std::string records = "12=100 9999=";
   EXPECT_EQ(Validate(records, nullptr), "-100 77");
   EXPECT_EQ(Validate(records, kConfig, 0), "0 77");  // the file is only read
@@ -364,12 +365,11 @@ TEST_F(SqlfvaldTest, BadInputTouchesNoRecordAndNoFile) {
   }
   EXPECT_EQ(machine_.ReadFile(kConfig), original_);
   EXPECT_TRUE(Others().empty());
-}
 
-// Every record is judged on the final image, so a later record of a token decides for the
-// earlier ones; a rejected record refuses the commit (-104) and leaves the file untouched. A
-// commit writes the whole 4096-byte image with a fresh checksum, whatever size the file had.
-TEST_F(SqlfvaldTest, ResultsVerdictsAndTheFileLeft) {
+  // Every record is judged on the final image, so a later record of a token decides for the
+  // earlier ones; a rejected record refuses the commit (-104) and leaves the file untouched.
+  // A commit writes the whole 4096-byte image with a fresh checksum, whatever size the file
+  // had.
   const DbmBlockBuilder kind3 = DbmBlockBuilder().NodeType(3).Set(base::dbm::kParam12, 100);
   const Bytes kind3Committed =
       DbmBlockBuilder(kind3).Set(base::dbm::kParam40, 1).Bytes();  // 40=YES
