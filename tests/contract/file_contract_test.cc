@@ -33,7 +33,7 @@ class FileContractTest : public PrivateDriveTest {
   }
 };
 
-TEST_F(FileContractTest, TextModeTranslatesLineEnds) {
+TEST_F(FileContractTest, TextModeTranslatesLineEndsAndEndsAtCtrlZ) {
   // The CR falls on the last byte of a 4096-byte read, its LF on the first of the next; a lone
   // CR stays.
   Write("t.txt", std::string(4095, 'x') + "\r\ntwo\rx\r\n");
@@ -47,9 +47,8 @@ TEST_F(FileContractTest, TextModeTranslatesLineEnds) {
     ASSERT_EQ(file->Close(), 0);
   }
   EXPECT_EQ(Read("w.txt"), "a\r\nb=2\r\na\r\nb=2\r\n");
-}
 
-TEST_F(FileContractTest, CtrlZEndsATextModeRead) {
+  // A Ctrl-Z ends a text-mode read.
   Write("z.txt", std::string("line\r\n\x1Atail\r\n"));
   EXPECT_EQ(Read("z.txt", "r"), "line\n");
   EXPECT_EQ(Read("z.txt", "rb"), std::string("line\r\n\x1Atail\r\n"));
@@ -64,7 +63,7 @@ TEST_F(FileContractTest, CtrlZEndsATextModeRead) {
   EXPECT_TRUE(file->AtEnd());
 }
 
-TEST_F(FileContractTest, TrailingDotsAndSpacesOfANameAreDropped) {
+TEST_F(FileContractTest, TrailingDotsAndSpacesAreDroppedAndAFolderAnswersWithABackslash) {
   Write("FILE", "x");
   EXPECT_EQ(Read("FILE."), "x");
   EXPECT_EQ(Read("FILE "), "x");
@@ -82,6 +81,13 @@ TEST_F(FileContractTest, TrailingDotsAndSpacesOfANameAreDropped) {
   char full[kMaxPath];
   ASSERT_NE(FullPath(full, At("a.\\b").c_str(), sizeof full), nullptr);
   EXPECT_EQ(std::string(full), At("a\\b"));
+
+  // The newer C runtime's _stat (and GetFileAttributesEx) answer for "DIR\"; both backends
+  // promise that, since the tree upgrade names folders so.
+  ASSERT_EQ(GetFileStatus(At("DIR\\").c_str(), &status), 0);
+  EXPECT_TRUE(status.isDirectory);
+  Write("plain", "x");
+  EXPECT_NE(GetFileStatus(At("plain\\").c_str(), &status), 0);
 }
 
 TEST_F(FileContractTest, CaseBlindLookupCoversAccentedLetters) {
@@ -98,17 +104,6 @@ TEST_F(FileContractTest, CaseBlindLookupCoversAccentedLetters) {
   EXPECT_EQ(Read("caf\xC8"), "<missing>");   // È
   Write("\xDF\xF7", "z");                    // ß, ÷
   EXPECT_EQ(Read("\xDF\xD7"), "<missing>");  // ß, ×
-}
-
-TEST_F(FileContractTest, StatusOfAFolderNamedWithATrailingBackslash) {
-  // The newer C runtime's _stat (and GetFileAttributesEx) answer for "DIR\"; both backends
-  // promise that, since the tree upgrade names folders so.
-  ASSERT_EQ(MakeDirectory(At("DIR").c_str()), 0);
-  FileStatus status;
-  ASSERT_EQ(GetFileStatus(At("DIR\\").c_str(), &status), 0);
-  EXPECT_TRUE(status.isDirectory);
-  Write("plain", "x");
-  EXPECT_NE(GetFileStatus(At("plain\\").c_str(), &status), 0);
 }
 
 // The operations of the rows: 0 or -1 with the last error set.
