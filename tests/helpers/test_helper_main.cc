@@ -26,7 +26,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,12 +69,8 @@ std::vector<std::string> Options(int argc, char** argv) {
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
   }
   std::vector<std::string> options;
-  for (const char* line = given;;) {
-    const char* end = std::strchr(line, '\n');
-    options.emplace_back(line, end != nullptr ? end : line + std::strlen(line));
-    if (end == nullptr) break;
-    line = end + 1;
-  }
+  std::istringstream lines(given);
+  for (std::string line; std::getline(lines, line);) options.push_back(line);
   return options;
 }
 
