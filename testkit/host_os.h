@@ -6,6 +6,7 @@
 #define QZ7_TESTKIT_HOST_OS_H_
 
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/log_file.h"
@@ -59,6 +60,11 @@ bool WriteActiveComputerName(const std::string& name);
 bool ListServiceNames(std::vector<std::string>* names);
 // Deletes the service; false when it is not there or cannot be deleted.
 bool DeleteServiceNamed(const std::string& name);
+
+// Removes the tree at path, trying again for up to five seconds: Windows lets go of a
+// finished program's file a little after the program's end is reported, and a test's tool
+// may have run from that tree. False, with error set, when something stays.
+bool RemoveTreePatiently(const std::string& path, std::error_code& error);
 #endif
 
 // The owner of the library's message boxes for a program run from a terminal: on POSIX a

@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <chrono>
+#include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "testkit/host_os.h"
 
@@ -105,6 +108,16 @@ bool ListServiceNames(std::vector<std::string>* names) {
   }
   CloseServiceHandle(manager);
   return ok;
+}
+
+bool RemoveTreePatiently(const std::string& path, std::error_code& error) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    error.clear();
+    std::filesystem::remove_all(path, error);
+    if (!error) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
 }
 
 bool DeleteServiceNamed(const std::string& name) {

@@ -266,7 +266,10 @@ void MachineCopy::Restore() const {
   for (const std::string& folder : TestMachineFolders()) {
     MakeWritable(folder);
     if (folder.size() > 3) {
-      fs::remove_all(folder);
+      std::error_code error;
+      if (!RemoveTreePatiently(folder, error)) {
+        throw std::runtime_error("cannot remove " + folder + ": " + error.message());
+      }
       continue;
     }
     std::error_code empty;  // an empty drive's root cannot be listed

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +9,6 @@
 #include <iterator>
 #include <set>
 #include <stdexcept>
-#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -121,6 +119,25 @@ bool ProductKeyExists() {
   static_cast<void>(platform::RegCloseKey(key));  // only looked at
   return true;
 }
+
+// The network shares of the computer, by name (none when their key is not there).
+constexpr const char* kSharesKey = "SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+std::vector<std::string> ShareNames() {
+  std::vector<std::string> names;
+  platform::RegKey key = nullptr;
+  if (platform::RegOpenKeyExA(platform::LocalMachineKey(), kSharesKey, 0, platform::kKeyRead,
+                              &key) != 0) {
+    return names;
+  }
+  char name[256];
+  for (uint32_t index = 0;; ++index) {
+    uint32_t length = sizeof name;
+    if (platform::RegEnumKeyExA(key, index, name, &length) != 0) break;
+    names.emplace_back(name, length);
+  }
+  static_cast<void>(platform::RegCloseKey(key));  // only looked at
+  return names;
+}
 #endif
 
 #if defined(_WIN32)
@@ -134,6 +151,7 @@ TempMachine::TempMachine() {
 #if defined(_WIN32)
   before_ = TopEntries();
   productKeyBefore_ = ProductKeyExists();
+  sharesBefore_ = ShareNames();
   if (!ReadActiveComputerName(&nameBefore_) || !ListServiceNames(&servicesBefore_)) {
     throw std::runtime_error("cannot read the computer's name or services");
   }
@@ -157,17 +175,9 @@ TempMachine::~TempMachine() {
   for (const std::string& name : TopEntries()) {
     if (before_.count(name) != 0) continue;
     MakeWritable(fs::path(kTestDrive) / name);
-    // A program of the test that ended a moment ago may still hold its file: Windows lets go
-    // of a finished process's image a little after its end is reported.
-    std::error_code error;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      error.clear();
-      fs::remove_all(fs::path(kTestDrive) / name, error);
-      if (!error) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
     // What stays would be taken for the computer's own by the next test: say so.
-    if (error) {
+    std::error_code error;
+    if (!RemoveTreePatiently((fs::path(kTestDrive) / name).string(), error)) {
       std::fprintf(stderr, "test machine: %s%s stays: %s\n", kTestDrive, name.c_str(),
                    error.message().c_str());
     }
@@ -179,6 +189,16 @@ TempMachine::~TempMachine() {
           servicesBefore_.end()) {
         static_cast<void>(DeleteServiceNamed(service));  // gone either way or left to see
       }
+    }
+  }
+  // A share the test made would make the next test's share of that name exist already.
+  for (const std::string& share : ShareNames()) {
+    if (std::find(sharesBefore_.begin(), sharesBefore_.end(), share) != sharesBefore_.end()) {
+      continue;
+    }
+    const std::string key = std::string(kSharesKey) + "\\" + share;
+    if (platform::RegDeleteTreeA(platform::LocalMachineKey(), key.c_str()) != 0) {
+      std::fprintf(stderr, "test machine: share %s stays\n", share.c_str());
     }
   }
   static_cast<void>(WriteActiveComputerName(nameBefore_));  // as good as it gets here

@@ -70,6 +70,7 @@ class TempMachine {
   bool productKeyBefore_ = false;
   std::string nameBefore_;                   // the computer's active name
   std::vector<std::string> servicesBefore_;  // the services there were
+  std::vector<std::string> sharesBefore_;    // and the network shares
   mutable std::set<char> drives_;            // the drive letters AddDrive mapped
 #endif
 };
