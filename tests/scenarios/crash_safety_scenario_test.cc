@@ -331,12 +331,6 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     }
   }
 
-  // The machine as it was built: on Windows that takes back the shares of the last rerun,
-  // which the test machine would leave to the suites after this one.
-  void TearDown() override {
-    if (pristine_ != nullptr) pristine_->Restore();
-  }
-
   // Whether the run asks for the instance by name.
   bool Requested(const std::string& name) const {
     return std::any_of(
