@@ -2,8 +2,8 @@
 // with SetMachineRoot, removed again (with everything below it) when the object goes. On
 // Windows, with no machine root, the test works on the computer's own drive C: instead, and
 // what it made there (the new top folders of C:, the product's registry tree, new services,
-// the computer's name, the drives it added) is undone when the object goes; tests that do so run
-// one after the other.
+// the network shares, the computer's name, the drives it added) is undone when the object goes;
+// tests that do so run one after the other.
 #ifndef QZ7_TESTKIT_TEMP_MACHINE_H_
 #define QZ7_TESTKIT_TEMP_MACHINE_H_
 
