@@ -13,6 +13,9 @@
 #if defined(_WIN32)
 #include <windows.h>
 #include <winioctl.h>
+
+#include "host/registry_access.h"
+#include "host/service_table.h"
 #endif
 
 #include "platform/machine_root.h"
@@ -121,21 +124,9 @@ bool ProductKeyExists() {
 }
 
 // The network shares of the computer, by name (none when their key is not there).
-constexpr const char* kSharesKey = "SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
 std::vector<std::string> ShareNames() {
   std::vector<std::string> names;
-  platform::RegKey key = nullptr;
-  if (platform::RegOpenKeyExA(platform::LocalMachineKey(), kSharesKey, 0, platform::kKeyRead,
-                              &key) != 0) {
-    return names;
-  }
-  char name[256];
-  for (uint32_t index = 0;; ++index) {
-    uint32_t length = sizeof name;
-    if (platform::RegEnumKeyExA(key, index, name, &length) != 0) break;
-    names.emplace_back(name, length);
-  }
-  static_cast<void>(platform::RegCloseKey(key));  // only looked at
+  if (host::ListSubkeys(host::kSharesKey, &names) != 0) names.clear();
   return names;
 }
 #endif
@@ -196,8 +187,7 @@ TempMachine::~TempMachine() {
     if (std::find(sharesBefore_.begin(), sharesBefore_.end(), share) != sharesBefore_.end()) {
       continue;
     }
-    const std::string key = std::string(kSharesKey) + "\\" + share;
-    if (platform::RegDeleteTreeA(platform::LocalMachineKey(), key.c_str()) != 0) {
+    if (host::DeleteKeyTree(std::string(host::kSharesKey) + "\\" + share) != 0) {
       std::fprintf(stderr, "test machine: share %s stays\n", share.c_str());
     }
   }
