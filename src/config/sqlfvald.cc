@@ -44,6 +44,7 @@ namespace qz7::config {
 
 }  // namespace qz7::config
 
-extern "C" QZ7_API int sqlfvald(sqlf_cfg_parameter* parameters, char* configPath, int count) {
+extern "C" QZ7_API int QZ7_CALL sqlfvald(sqlf_cfg_parameter* parameters, char* configPath,
+                                         int count) {
   return qz7::config::ValidateConfigParameters(parameters, configPath, count);
 }

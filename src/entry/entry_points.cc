@@ -6,9 +6,10 @@
 
 extern "C" {
 
-QZ7_API int createInstances(const char* currentProfilePath, const char* requestedProfilePath,
-                            const char* installPath, InstanceDescriptor** descriptors,
-                            QZ7_LOG_FILE logFile, QZ7_MODULE messageModule, QZ7_OWNER ownerWindow) {
+QZ7_API int QZ7_CALL createInstances(const char* currentProfilePath,
+                                     const char* requestedProfilePath, const char* installPath,
+                                     InstanceDescriptor** descriptors, QZ7_LOG_FILE logFile,
+                                     QZ7_MODULE messageModule, QZ7_OWNER ownerWindow) {
   qz7::entry::SetupContext context;
   qz7::entry::BuildSetupContext(context, currentProfilePath, requestedProfilePath, installPath,
                                 logFile, messageModule, ownerWindow);
@@ -20,8 +21,9 @@ QZ7_API int createInstances(const char* currentProfilePath, const char* requeste
   return qz7::entry::RunInstanceSetup(context);
 }
 
-QZ7_API void deleteInstances(const char* profilePath, const char* installPath, QZ7_LOG_FILE logFile,
-                             QZ7_MODULE messageModule, QZ7_OWNER ownerWindow) {
+QZ7_API void QZ7_CALL deleteInstances(const char* profilePath, const char* installPath,
+                                      QZ7_LOG_FILE logFile, QZ7_MODULE messageModule,
+                                      QZ7_OWNER ownerWindow) {
   qz7::entry::SetupContext context;
   qz7::entry::BuildSetupContext(context, profilePath, installPath, installPath, logFile,
                                 messageModule, ownerWindow);
