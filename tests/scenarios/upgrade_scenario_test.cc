@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "entry/existing_instance_scan.h"
 #include "host/profile_registry.h"
 #include "platform/file_system.h"
 #include "testkit/dbm_block_builder.h"
@@ -109,6 +110,41 @@ TEST_F(ScenarioTest, IndexFileReleaseMigratesDatabaseDirectoriesAtFixedDriveRoot
     EXPECT_EQ(ConfigField(dir, 16) & 0x0F00, 0x900);
   }
   EXPECT_TRUE(NodeDirectoryMigrated(sales, std::string(kInstallDir) + "\\SALES"));
+}
+
+// The instances of an index-file release are defined in the profile registry by the run; once
+// they are, the index file goes although another step fails (an administration server for
+// which the installation has no template), so that a later discovery of the old profile
+// directory reads the registry, with the default instance the run recorded.
+TEST_F(ScenarioTest, IndexFileGoesOnceItsInstancesAreDefinedWhateverElseFails) {
+  testkit::SampleMachine plan = testkit::CurrentInstallation();
+  plan.templates = {"qz7sysrq"};
+  plan.indexFile = true;
+  const std::vector<OldInstance> olds = {
+      MakeOldInstance("TEST1", {.seed = 1, .version = 0x600, .databaseLayout = 0}),
+      MakeOldInstance("QZ7", {.seed = 2, .version = 0x600, .databaseLayout = 0})};
+  for (const OldInstance& old : olds) {
+    testkit::AddOldInstance(plan, old, kOldProfileDir, /*inRegistry=*/false);
+  }
+  Build(plan);
+  const std::string index = std::string(kOldProfileDir) + "\\QZ7IDIR";
+  ASSERT_TRUE(Exists(index));
+
+  EXPECT_EQ(Upgrade({testkit::AdminServerDescriptor("qz7das00"),
+                     testkit::PlainDescriptor("ACCT", /*makeDefault=*/true)}),
+            1);
+  EXPECT_FALSE(host::IsInstanceDefined("QZ7DAS00"));
+  for (const char* name : {"TEST1", "QZ7", "ACCT"}) EXPECT_TRUE(host::IsInstanceDefined(name));
+  EXPECT_FALSE(Exists(index));
+  EXPECT_EQ(Variable("", "QZ7INSTDEF"), "ACCT");
+  const auto scan = entry::ScanExistingInstances("\"C:\\QZ7PROF\"");
+  ASSERT_NE(scan, nullptr);
+  std::vector<std::string> found;
+  for (int32_t i = 0; i < scan->records.count(); ++i)
+    found.push_back(scan->records[i].name.c_str());
+  EXPECT_THAT(found, ::testing::UnorderedElementsAre("TEST1", "QZ7", "ACCT"));
+  ASSERT_GE(scan->defaultIndex, 0);
+  EXPECT_STREQ(scan->records[scan->defaultIndex].name.c_str(), "ACCT");
 }
 
 // An existing instance's configuration comes out of the run with its values, whatever the
