@@ -314,8 +314,13 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
         std::strcmp(context.currentProfileDir.c_str(), context.targetProfileDir.c_str()) != 0) {
       notUpgraded = MoveInstanceDirectories(context);
     }
+    // A drive-root database directory whose migration failed, or that could not be looked
+    // for, keeps the index file: only through it does a later run come back to the drive roots
+    // and finish the migration from its backup.
+    bool driveRootsPending = false;
     if (scanned && context.existingScan->priorRelease == kPriorReleaseIndexFile) {
-      fail(MigrateDriveDatabaseDirectories(context, steps));
+      driveRootsPending = MigrateDriveDatabaseDirectories(context, steps) != kSetupOk;
+      fail(driveRootsPending ? kSetupStepFailed : kSetupOk);
     }
     for (int32_t i = 0; i < context.records.count(); ++i) {
       const char* name = context.records[i].name.c_str();
@@ -336,11 +341,11 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       WriteGlobalVariable(host::kVarDefaultInstance,
                           context.records[context.defaultIndex].name.c_str());
     }
-    // After a failed step the index file stays too: the run that repeats the step needs it.
-    // What it stands for (moved and migrated directories, created instances) is on the disk
-    // before it goes.
-    if (result != kSetupOk || platform::SyncFileSystem() != 0 ||
-        !RemoveInstanceIndexFile(context)) {
+    // The index file goes once the profile registry holds every instance it lists, whatever
+    // else failed in the run or fails after this: a later run finds them in the registry. What
+    // it stands for (moved and migrated directories, created instances) is on the disk before
+    // it goes. When it stays, the run has failed.
+    if (driveRootsPending || platform::SyncFileSystem() != 0 || !RemoveInstanceIndexFile(context)) {
       result = kSetupStepFailed;
     }
     fail(UpgradeDefinedInstances(context, steps, notUpgraded));

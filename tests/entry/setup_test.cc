@@ -4,9 +4,10 @@
 // and the set-up driver with the other layers' operations replaced by recording fakes: the
 // order and conditions of its steps, the default instance, the drive scan for old database
 // directories, the template choice of the upgrade, and the result codes. The upward removal of
-// emptied profile directories is the removal scenarios', and when the old index file goes (only
-// once every instance it lists is defined and no step failed) the upgrade scenarios' failure
-// and crash loops' on the index-file machines.
+// emptied profile directories is the removal scenarios'. When the old index file goes (once
+// every instance it lists is defined, whatever else failed, unless a drive-root database
+// directory is still to migrate) is tested here; that a run stopped anywhere loses nothing by
+// it is the upgrade scenarios' failure and crash loops' on the index-file machines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -588,6 +589,54 @@ TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
   context_.existingScan->priorRelease = 5;  // a later release kept them in the instance
   static_cast<void>(RunInstanceSetup(context_, kFakeSteps));  // only the calls matter here
   EXPECT_THAT(CallsStartingWith("migrate"), IsEmpty());
+}
+
+// The old index file goes once the profile registry defines every instance it lists, whatever
+// failed before (an administration server that could not be created) or fails after (an
+// upgrade); it stays, and the run fails, while one of them is not defined, or while a database
+// directory at a drive root could not be migrated (only the index file brings a later run back
+// to the drive roots).
+TEST_F(InstanceSetupTest, IndexFileGoesOnceTheRegistryDefinesItsInstances) {
+  struct Row {
+    const char* name;
+    std::map<std::string, int> createCodes;  // an instance that fails is not defined
+    std::map<std::string, int> migrationCodes;
+    int upgradeCode;
+    int32_t want;
+    bool indexKept;
+  } rows[] = {
+      {"nothing_fails", {}, {}, 0, kSetupOk, false},
+      {"admin_server_fails", {{"QZ7DAS00", -1044}}, {}, 0, kSetupStepFailed, false},
+      {"an_upgrade_fails", {}, {}, 1, kSetupStepFailed, false},
+      {"a_listed_instance_not_created", {{"HR", -1}}, {}, 0, kSetupStepFailed, true},
+      {"a_drive_root_migration_fails", {}, {{"C:\\SALES", -105}}, 0, kSetupStepFailed, true},
+  };
+  const std::string index = "C:\\QZ7\\QZ7IDIR";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fakes_.calls.clear();
+    fakes_.createCodes = row.createCodes;
+    fakes_.migrationCodes = row.migrationCodes;
+    fakes_.upgradeCode = row.upgradeCode;
+    machine_.WriteFile(index, testkit::BuildInstanceIndex({.names = {"SALES", "HR"}}));
+    machine_.WriteText("C:\\SALES\\SQLDBDIR\\SQLDBDIR", "old");
+    Scan({Plain("SALES"), Plain("HR")}, -1, /*prior=*/2);
+    context_.records = InstanceArray();
+    context_.adminIndex = context_.defaultIndex = -1;
+    AddAdminServerRecord(context_, "QZ7DAS00", nullptr, nullptr);
+    for (const char* name : {"SALES", "HR"}) {
+      ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
+      static_cast<void>(host::UndefineInstance(name));
+      if (row.createCodes.count(name) == 0) {
+        EXPECT_EQ(host::DefineInstance(name), 0);
+      }
+      machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
+    }
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), row.want);
+    EXPECT_EQ(machine_.Exists(index), row.indexKept);
+    // The steps after the index file ran whatever it became.
+    EXPECT_EQ(CallsStartingWith("config").size(), row.createCodes.count("HR") ? 1u : 2u);
+  }
 }
 
 // Every defined instance with a directory under the target is upgraded with the template of
