@@ -25,6 +25,7 @@
 #include "config/parameter_apply.h"
 #include "config/parameter_checks.h"
 #include "platform/fault_injection.h"
+#include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "qz7instm.h"
 #include "testkit/dbm_block_builder.h"
@@ -309,7 +310,10 @@ DbmBlockBuilder Kind1() {
 class SqlfvaldTest : public testing::Test {
  protected:
   void SetUp() override { Reset(original_); }
-  void TearDown() override { platform::ClearFaultPlan(); }
+  void TearDown() override {
+    platform::ClearFaultPlan();
+    EXPECT_EQ(platform::SetCurrentDirectoryText("C:\\"), 0);
+  }
 
   // A fresh folder holding only the configuration file.
   void Reset(const Bytes& file) {
@@ -323,12 +327,13 @@ class SqlfvaldTest : public testing::Test {
       if (name != "qz7systm") others.push_back(machine_.ReadFile("C:\\INST\\" + name));
     return others;
   }
-  // From a fresh folder holding the original: a committing call under plan.
-  int CommitWith(const platform::FaultPlan& plan) {
+  // From a fresh folder holding the original: a committing call under plan, on the file
+  // named by path (C:\INST\qz7systm in any form, the current directory being C:\INST).
+  int CommitWith(const platform::FaultPlan& plan, const char* path = kConfig) {
     Reset(original_);
     platform::ResetFileOperationCount();
     platform::SetFaultPlan(plan);
-    const std::string result = Validate("12=200 9999=");
+    const std::string result = Validate("12=200 9999=", path);
     operations_ = platform::FileOperationCount();
     platform::ClearFaultPlan();
     return std::stoi(result);
@@ -410,43 +415,56 @@ TEST_F(SqlfvaldTest, BadInputTouchesNothingAndResultsVerdictsAndTheFileLeft) {
 
 // Fails every file operation of a committing call in turn (once, then from there on), then ends
 // the process at each: the file at its path is never partly written, and a result of 0 means
-// the committed content is there and on the disk.
+// the committed content is there and on the disk. The same whether the path is full, relative
+// to the current directory, or relative to the current directory of its drive ("C:qz7systm"):
+// the new content is always staged beside the file and moved over it. A staging file that a
+// stopped commit left behind is taken over by the next commit, which leaves nothing beside.
 TEST_F(SqlfvaldTest, FailureOrCrashAtAnyOperationLeavesOldOrNewFile) {
-  ASSERT_EQ(CommitWith({}), 0);
-  const uint64_t operations = operations_;
-  const Bytes committed = machine_.ReadFile(kConfig);
-  ASSERT_GE(operations, 6u);
-  for (bool repeat : {false, true}) {
-    for (uint64_t n = 1; n <= operations; ++n) {
-      SCOPED_TRACE(testing::Message() << "operation " << n << (repeat ? " and on" : ""));
-      int result =
-          CommitWith({.triggerAt = n, .error = platform::kErrorDiskFull, .repeat = repeat});
-      ASSERT_TRUE(result == 0 || result == -100) << result;
-      if (AbsentWithOldContentBeside(committed)) {
-        EXPECT_TRUE(repeat && result == -100);  // the rename and the rename back both failed
-      } else if (n == operations) {
-        // The sync of the folder after the replacement: the new content is in place but not
-        // known to survive a power cut, so the commit is not reported done.
-        EXPECT_EQ(result, -100);
-        EXPECT_EQ(machine_.ReadFile(kConfig), committed);
-      } else {
-        EXPECT_EQ(machine_.ReadFile(kConfig), result == 0 ? committed : original_);
+  Reset(original_);
+  ASSERT_EQ(platform::SetCurrentDirectoryText(kFolder), 0);
+  for (const char* path : {kConfig, "C:qz7systm", "qz7systm"}) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(CommitWith({}, path), 0);
+    const uint64_t operations = operations_;
+    const Bytes committed = machine_.ReadFile(kConfig);
+    EXPECT_TRUE(Others().empty());
+    ASSERT_GE(operations, 6u);
+    for (bool repeat : {false, true}) {
+      for (uint64_t n = 1; n <= operations; ++n) {
+        SCOPED_TRACE(testing::Message() << "operation " << n << (repeat ? " and on" : ""));
+        int result =
+            CommitWith({.triggerAt = n, .error = platform::kErrorDiskFull, .repeat = repeat}, path);
+        ASSERT_TRUE(result == 0 || result == -100) << result;
+        if (AbsentWithOldContentBeside(committed)) {
+          EXPECT_TRUE(repeat && result == -100);  // the rename and the rename back both failed
+        } else if (n == operations) {
+          // The sync of the folder after the replacement: the new content is in place but not
+          // known to survive a power cut, so the commit is not reported done.
+          EXPECT_EQ(result, -100);
+          EXPECT_EQ(machine_.ReadFile(kConfig), committed);
+        } else {
+          EXPECT_EQ(machine_.ReadFile(kConfig), result == 0 ? committed : original_);
+        }
       }
     }
+    GTEST_FLAG_SET(death_test_style, "fast");
+    int absentWindows = 0;
+    for (uint64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE(testing::Message() << "crash at operation " << n);
+      EXPECT_EXIT(
+          {
+            CommitWith({.triggerAt = n, .crash = true}, path);
+            _exit(0);
+          },
+          testing::ExitedWithCode(86), "");
+      absentWindows += AbsentWithOldContentBeside(committed);
+      // The next commit finds whatever the stopped one left and leaves only its file.
+      EXPECT_EQ(Validate("12=200 9999=", path), "0 11");
+      EXPECT_EQ(machine_.ReadFile(kConfig), committed);
+      EXPECT_TRUE(Others().empty());
+    }
+    EXPECT_LE(absentWindows, 1);
   }
-  GTEST_FLAG_SET(death_test_style, "fast");
-  int absentWindows = 0;
-  for (uint64_t n = 1; n <= operations; ++n) {
-    SCOPED_TRACE(testing::Message() << "crash at operation " << n);
-    EXPECT_EXIT(
-        {
-          CommitWith({.triggerAt = n, .crash = true});
-          _exit(0);
-        },
-        testing::ExitedWithCode(86), "");
-    absentWindows += AbsentWithOldContentBeside(committed);
-  }
-  EXPECT_LE(absentWindows, 1);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,6 +34,7 @@
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
+#include "upgrade/saved_configuration.h"
 
 namespace qz7::provision {
 namespace {
@@ -190,6 +192,12 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
        .account = "a,b", .nodeType = 4}, .says = says, .boxes = {"5178 87"}, .result = 87},
       {.name = "node tool missing", .request = remote, .says = nullptr, .boxes = {"5202 2"},
        .result = 2},
+      // What a failing tool says goes into the log with the password hidden as in its
+      // command line.
+      {.name = "tool repeats the password: hidden in its output too", .request = remote,
+       .says = "logon svc,2 refused", .boxes = {"5206 7"},
+       .toolLog = {R"("C:\QZ7\BIN\QZ7NCRT.EXE" /i:MPP /n:* "/u:svc,*" "/O:O")",
+                   "logon svc,* refused\n"}, .result = 7},
       {.name = "tool fails without a log", .request = mpp, .logged = false, .says = says,
        .boxes = {"5182 7"}, .result = 7},
       {.name = "instance tool missing", .request = mpp, .says = nullptr, .boxes = {"5178 2"},
@@ -263,10 +271,33 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
   }
 }
 
-// Every file operation failing in turn: when the copy cannot be made, the record is left alone
-// with result 0, and a saved copy left behind always holds the whole configuration. What the
-// next run makes of such a copy is the upgrade scenarios' failure loop's to check.
+// Every file operation failing in turn: the record is left alone, with result 0, exactly when
+// saving its configuration fails (putting back a copy an earlier run left, or the copy
+// itself), and a saved copy left behind always holds the whole configuration. A qz7systm whose
+// status cannot be read is saved all the same and the work goes on. What the next run makes of
+// such a copy is the upgrade scenarios' failure loop's to check.
 TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
+  // How many of the save's own operations, each failing in turn, make it fail.
+  const auto failingPoints = [&](const std::function<bool()>& save) {
+    int failing = 0;
+    for (uint64_t n = 1;; ++n) {
+      NewHost();
+      machine_.WriteFile(kConfig, Config(1234));
+      platform::SetFaultPlan({.triggerAt = n,
+                              .error = platform::kErrorDiskFull,
+                              .kinds = platform::kFileOperationKinds});
+      const bool saved = save();
+      const uint64_t counted = platform::FileOperationCount();
+      platform::ClearFaultPlan();
+      if (counted < n) return failing;
+      failing += saved ? 0 : 1;
+    }
+  };
+  const int savingFails =
+      failingPoints([] { return upgrade::FinishSavedConfiguration("\"C:\\PROF\\INST1\""); }) +
+      failingPoints([] { return !upgrade::SaveConfiguration("\"C:\\PROF\\INST1\"").empty(); });
+  ASSERT_GE(savingFails, 2);  // at least the search for a free name and the copy itself
+
   uint64_t operations = 0;
   int leftAlone = 0;
   for (uint64_t n = 0; n <= operations; ++n) {
@@ -291,7 +322,7 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
     }
     EXPECT_TRUE(kept);
   }
-  EXPECT_GE(leftAlone, 2);  // at least the search for a free name and the copy itself
+  EXPECT_EQ(leftAlone, savingFails);
 }
 
 // The edges of the tools' command lines and of the password hidden in the logged copy.

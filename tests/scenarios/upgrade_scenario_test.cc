@@ -188,6 +188,13 @@ TEST_P(ConfigurationSurvivalTest, TheOldValuesAreNeverLost) {
   const std::string dir = std::string(kInstallDir) + "\\SALES";
   EXPECT_EQ(ConfigurationFate(sales, dir), row.wantFate);
   EXPECT_TRUE(row.wantNodeType == 0 || ConfigField(dir, 40) == row.wantNodeType);
+  // The instance is whole where it moved: the profile registry points there, and nothing of
+  // it was made again in the folder it came from (as an instance tool would that looked for
+  // it where the registry still placed it).
+  if (row.wantResult == 0) {
+    EXPECT_EQ(Variable("SALES", "QZ7INSTPROF"), kInstallDir);
+    EXPECT_FALSE(Exists(std::string(kOldProfileDir) + "\\SALES"));
+  }
 }
 
 using testkit::PartitionedDescriptor;

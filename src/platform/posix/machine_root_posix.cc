@@ -378,6 +378,16 @@ uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, H
   WindowsPath path;
   uint32_t error = ParseWindowsPath(windowsPath, CurrentDirectoriesSnapshot(), options, &path);
   if (error != 0) return error;
+  // Windows takes a last name such as CON or nul.txt for the device, wherever the path
+  // points: no file or folder of that name can be made there. This machine has none of the
+  // devices, so the name is refused whatever the operation, with the error Windows gives
+  // for a folder made under it (the device is there already).
+  if (!path.components.empty()) {
+    const std::string& last = path.components.back();
+    if (!(options.allowWildcards && HasWildcards(last)) && IsReservedDeviceName(last)) {
+      return kErrorAlreadyExists;
+    }
+  }
   return MapWindowsPath(path, out, earlier);
 }
 
