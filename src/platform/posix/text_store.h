@@ -98,6 +98,7 @@ class StoreCache {
     uint32_t error = Refresh(hostPath);
     if (error != 0) return error;
     *stamp = stamp_;
+    takenRacy_ = racy_;
     if (image_.use_count() == 1) {
       *image = std::const_pointer_cast<Image>(image_);
     } else {
@@ -108,14 +109,15 @@ class StoreCache {
   }
 
   // Keeps image as what the file at hostPath holds with stamp: the stamp of the file this
-  // process has just written (written), or the one Take gave. A file this process wrote is
-  // never racy: the time of last write the replacement gave it is its own.
+  // process has just written (written), or the one Take gave (the image is then as racy as it
+  // was). A file this process wrote is never racy: the time of last write the replacement gave
+  // it is its own.
   void Put(const std::string& hostPath, std::shared_ptr<Image> image, const StoreStamp& stamp,
            bool written) {
     std::lock_guard<std::mutex> guard(mutex_);
     path_ = hostPath;
     stamp_ = stamp;
-    racy_ = !written && stamp.exists && IsRacyStamp(stamp);
+    racy_ = !written && takenRacy_;
     error_ = 0;
     image_ = std::move(image);
   }
@@ -160,6 +162,7 @@ class StoreCache {
   std::string path_;
   StoreStamp stamp_;
   bool racy_ = false;
+  bool takenRacy_ = false;  // racy_ when Take handed the image out
   uint32_t error_ = 0;
   std::shared_ptr<const Image> image_;
 };
