@@ -193,6 +193,43 @@ TEST_F(ProfileRegistryTest, PointingNeedsAnExistingDirectoryAndRemoveAllClearsIt
   EXPECT_TRUE(KeyExists("SOFTWARE\\ZAV\\QZ7\\Components"));
 }
 
+#if !defined(_WIN32)
+// A registry or service table file that is there but damaged (empty, binary, nothing
+// readable) is a failure of every host operation that needs it, never a fresh machine with no
+// instances and no services; only a missing file is one.
+TEST_F(ProfileRegistryTest, DamagedStoresAreFailuresNotAFreshMachine) {
+  machine_.MakeDirectory("C:\\QZ7");
+  const std::string registry = machine_.root() + "/registry.txt";
+  const std::string services = machine_.root() + "/services.txt";
+  ASSERT_EQ(RegisterService("QZ7", "QZ7 - QZ7", "C:\\OLD\\bin\\qz7syscs.exe", nullptr, nullptr),
+            0u);
+  const std::string goodRegistry = testkit::ReadHostFile(registry);
+  const std::string goodServices = testkit::ReadHostFile(services);
+  for (const std::string& damage :
+       {std::string(), std::string("\x7f\x00\x01\x02", 4), std::string("no registry here\n")}) {
+    SCOPED_TRACE(testing::PrintToString(damage));
+    testkit::WriteHostFile(registry, damage);
+    EXPECT_EQ(Profile(kProfileSetInstall, "C:\\QZ7"), kRegistryUnreachable);
+    EXPECT_EQ(Enumerate(false), std::to_string(kRegistryUnreachable));  // not an empty list
+    EXPECT_EQ(Read(kVarDefaultInstance, nullptr, nullptr), Code(kRegistryUnreachable));
+    testkit::WriteHostFile(registry, goodRegistry);
+
+    testkit::WriteHostFile(services, damage);
+    char work[512] = {};
+    EXPECT_EQ(host_.DeRegisterNTService("QZ7", work, 0), kSystemError);  // not "no such service"
+    EXPECT_EQ(host_.ChangeNTServiceConfig("QZ7", 0, -1, -1, -1, "C:\\QZ7\\bin\\qz7syscs.exe",
+                                          nullptr, nullptr, nullptr, nullptr, nullptr, 0, work),
+              kSystemError);
+    EXPECT_EQ(testkit::ReadHostFile(services), damage);
+    testkit::WriteHostFile(services, goodServices);
+  }
+  ServiceConfig config;
+  ASSERT_EQ(QueryServiceNamed("QZ7", &config), 0u);
+  EXPECT_EQ(config.program, "C:\\OLD\\bin\\qz7syscs.exe");
+  EXPECT_EQ(Profile(kProfileSetInstall, "C:\\QZ7"), 0);
+}
+#endif
+
 using MachineFactsTest = HostFixture;
 
 // Speed and bandwidth lie in the ranges the configuration accepts and are measured, not one
