@@ -179,12 +179,12 @@ ByteVector NodeBackupBuilder::Bytes() const {
 
 CurrentDatabaseDirectoryBuilder& CurrentDatabaseDirectoryBuilder::Add(
     const std::string& cataloguedName, const std::string& databaseName, char type,
-    const std::string& nodeName) {
+    const std::string& nameText) {
   ByteVector entry(kDatabaseEntrySize, 0);
   PutText(entry, 0, 9, cataloguedName);
   PutText(entry, 9, 9, databaseName);
   entry[18] = static_cast<unsigned char>(type);
-  PutText(entry, 28, 9, nodeName);
+  PutText(entry, 28, 9, nameText);
   PutText(entry, 709, 4, "QZ7");
   base::StoreLE16(entry.data() + 718, 0x0900);
   entries_.push_back(std::move(entry));

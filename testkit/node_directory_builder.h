@@ -101,10 +101,10 @@ class NodeBackupBuilder {
 class CurrentDatabaseDirectoryBuilder {
  public:
   // An entry with the catalogued name at 0, the database name at 9, the entry type
-  // character at 18 and the node name at 28.
+  // character at 18 and the name text at 28 (the node the DCS rule looks for).
   CurrentDatabaseDirectoryBuilder& Add(const std::string& cataloguedName,
                                        const std::string& databaseName, char type,
-                                       const std::string& nodeName);
+                                       const std::string& nameText);
   ByteVector Bytes() const;
 
  private:

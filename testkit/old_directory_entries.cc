@@ -42,7 +42,7 @@ DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEnt
   PutDirectoryText(entry, 9, 9, fields.databaseName);
   entry[18] = static_cast<unsigned char>(fields.type);
   PutDirectoryText(entry, 19, 9, fields.subdirectory);
-  PutDirectoryText(entry, 28, 9, fields.alias);
+  PutDirectoryText(entry, 28, 9, fields.nameText);
   if (at.hasFlag) entry[37] = fields.flag;
   PutDirectoryText(entry, at.pathOffset, at.pathWidth, fields.path);
   PutDirectoryText(entry, at.commentOffset, at.commentWidth, fields.comment);

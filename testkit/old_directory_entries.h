@@ -23,7 +23,7 @@ struct OldEntryFields {
   std::string databaseName;  // 9 bytes at 9
   char type = '1';           // at 18
   std::string subdirectory;  // 9 bytes at 19
-  std::string alias;         // 9 bytes at 28
+  std::string nameText;      // 9 bytes at 28
   uint8_t flag = 0;          // one byte at 37 (layouts 1, 3, 4)
   std::string path;          // drive (3 bytes) or directory (256 bytes)
   std::string comment;       // 31 bytes, 32 in long layout 3 and layout 4

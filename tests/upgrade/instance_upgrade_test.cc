@@ -17,7 +17,7 @@
 #include "testkit/message_recorder.h"
 #include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 
 namespace qz7::upgrade {
 namespace {
@@ -52,11 +52,11 @@ TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
        {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\OTHER"}, {"C:\\P\\I"}},
       {"empty_destination_deletes", "C:\\P\\I", "", kCopy, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
       {"onto_itself", "C:\\P\\I", "\"c:\\p\\i\\\"", kMove, 0, {"C:\\P\\I\\qz7systm"}, {}},
-      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", kMove, kTreeDestinationInside,
+      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", kMove, kFolderTreeDestinationInside,
        {"C:\\P\\I\\qz7systm"}, {"C:\\P\\I\\SUB"}},
       {"sibling_with_common_prefix", "C:\\P\\I", "C:\\P\\IX", kMove, 0, {"C:\\P\\IX\\qz7systm"},
        {"C:\\P\\I"}},
-      {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
+      {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kFolderTreeBadSource, {"C:\\P\\I\\qz7systm"},
        {"C:\\NEW"}},
       {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
        {"C:\\NEW\\I\\qz7systm", "C:\\P\\OTHER"}, {"C:\\P\\I.MOVED", "C:\\P\\I"}, true},
