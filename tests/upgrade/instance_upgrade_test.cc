@@ -35,7 +35,7 @@ void MakeTree(const testkit::TempMachine& machine) {
 // Copying, moving (both through CopyDirectoryTree) and deleting matching files (source is
 // then the pattern, destination the directory) in the tree of MakeTree, beside an index file
 // and an intention file.
-TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
+TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
   const std::string tooLong = "C:\\" + std::string(300, 'x');
   enum Op { kCopy, kMove, kDeleteMatching };
   struct Row {
@@ -217,6 +217,8 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
       {"both_fail_both_reported", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"}, -101, -103, 1,
        {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {},
        {Box{3578, {"-101", "INST1"}, 0x40}, Box{3574, {"-103", "INST1"}, 0x40}}},
+      {"database_migration_ending_in_1_is_no_failure", {"SQLDBDIR\\SQLDBDIR"}, 1, 0, 0,
+       {"database C:\\P\\INST1 C:\\QZ7"}, {}, {}, {}},
       {"folders_without_directory_files_cleared",
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, 0, 0, 0, {},
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, {}, {}},
