@@ -34,10 +34,7 @@ class NodeEntryBuilder {
   // terminated = false, exactly width bytes of the text without a terminating zero.
   NodeEntryBuilder& Text(size_t offset, size_t width, const std::string& text,
                          bool terminated = true);
-  NodeEntryBuilder& Byte(size_t offset, uint8_t value);
   NodeEntryBuilder& U16(size_t offset, uint16_t value);
-  // Every byte set to value, so that a test can see which bytes a conversion drops.
-  NodeEntryBuilder& Fill(unsigned char value);
 
   const ByteVector& Bytes() const { return bytes_; }
 
@@ -128,7 +125,6 @@ class DcsDirectoryBuilder {
 // Fields of a file, for checks: a zero-terminated text within width bytes, numbers.
 std::string NodeFileText(const ByteVector& bytes, size_t offset, size_t width);
 uint16_t NodeFileU16(const ByteVector& bytes, size_t offset);
-uint32_t NodeFileU32(const ByteVector& bytes, size_t offset);
 
 }  // namespace qz7::testkit
 

@@ -16,7 +16,14 @@ void PutBytes(DirectoryBytes& bytes, size_t offset, size_t width,
               bytes.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-}  // namespace
+// Where each field of OldEntryFields lies in one layout; width 0 where the layout has none.
+struct OldEntryLayout {
+  size_t size;
+  size_t pathOffset, pathWidth;
+  size_t commentOffset, commentWidth;
+  size_t number16Offset, number32Offset, trailer32Offset, trailerByteOffset;
+  bool hasFlag;
+};
 
 OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form) {
   const bool shortForm = form == DirectoryHeaderForm::kShort;
@@ -58,6 +65,8 @@ DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEnt
   }
   return entry;
 }
+
+}  // namespace
 
 DirectoryBytes OldDirectoryBytes(DatabaseDirectoryBuilder builder, int layout,
                                  DirectoryHeaderForm form,

@@ -40,19 +40,6 @@ struct OldEntryFields {
   unsigned char fill = 0;
 };
 
-// Where each field of OldEntryFields lies in one layout; width 0 where the layout has none.
-struct OldEntryLayout {
-  size_t size;
-  size_t pathOffset, pathWidth;
-  size_t commentOffset, commentWidth;
-  size_t number16Offset, number32Offset, trailer32Offset, trailerByteOffset;
-  bool hasFlag;
-};
-OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form);
-
-// The bytes of one entry of layout 1 to 4. Texts are cut to their width minus one.
-DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEntryFields& fields);
-
 // The directory file that builder makes with entries in place of its own: builder must have
 // been given no entries (its header counts these, unless it claims another count).
 DirectoryBytes OldDirectoryBytes(DatabaseDirectoryBuilder builder, int layout,
