@@ -44,7 +44,7 @@
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 
 namespace qz7 {
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "platform/windows_path.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
 
@@ -114,7 +114,7 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     const int refused = upgrade::CopyDirectoryTree(
         source.c_str(), Below(context.targetProfileDir, record.name.c_str()).c_str(),
         /*move=*/true, &failure);
-    if (refused != upgrade::kTreeOk) failure = refused;
+    if (refused != upgrade::kFolderTreeOk) failure = refused;
     if (failure != 0) {
       upgrade::ReportInstanceNotUpgraded(MessagesOf(context), source.c_str(), failure);
       incomplete.push_back(record.name.c_str());

@@ -35,7 +35,7 @@ enum class OperationKind : uint8_t {
   kRegistry,     // open, create, close, enumerate, query, set, delete
   kService,      // open manager, open, create, delete, change, query, close
   kProcess,      // pipes, create process, wait, exit code, pipe read/write/close
-  kEnvironment,  // environment variables, computer name, processor count, drives
+  kEnvironment,  // environment variables, computer name, drives (not the processor count)
 };
 constexpr int kOperationKindCount = 7;
 // "file", "stream", "folder", "registry", "service", "process", "environment".

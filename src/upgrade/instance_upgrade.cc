@@ -6,7 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 #include "upgrade/saved_configuration.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"

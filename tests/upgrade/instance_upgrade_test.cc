@@ -21,7 +21,7 @@
 #include "testkit/message_recorder.h"
 #include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 
 namespace qz7::upgrade {
 namespace {
@@ -39,7 +39,7 @@ void MakeTree(const testkit::TempMachine& machine) {
 // Copying, moving (both through CopyDirectoryTree) and deleting matching files (source is
 // then the pattern, destination the directory) in the tree of MakeTree, beside an index file
 // and an intention file.
-TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
+TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
   const std::string tooLong = "C:\\" + std::string(300, 'x');
   enum Op { kCopy, kMove, kDeleteMatching };
   struct Row {
@@ -56,11 +56,11 @@ TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
        {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\OTHER"}, {"C:\\P\\I"}},
       {"empty_destination_deletes", "C:\\P\\I", "", kCopy, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
       {"onto_itself", "C:\\P\\I", "\"c:\\p\\i\\\"", kMove, 0, {"C:\\P\\I\\qz7systm"}, {}},
-      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", kMove, kTreeDestinationInside,
+      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", kMove, kFolderTreeDestinationInside,
        {"C:\\P\\I\\qz7systm"}, {"C:\\P\\I\\SUB"}},
       {"sibling_with_common_prefix", "C:\\P\\I", "C:\\P\\IX", kMove, 0, {"C:\\P\\IX\\qz7systm"},
        {"C:\\P\\I"}},
-      {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
+      {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kFolderTreeBadSource, {"C:\\P\\I\\qz7systm"},
        {"C:\\NEW"}},
       {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
        {"C:\\NEW\\I\\qz7systm", "C:\\P\\OTHER"}, {"C:\\P\\I.MOVED", "C:\\P\\I"}, true},
@@ -310,6 +310,8 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
       {"both_fail_both_reported", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"}, -101, -103, 1,
        {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {},
        {Box{3578, {"-101", "INST1"}, 0x40}, Box{3574, {"-103", "INST1"}, 0x40}}},
+      {"database_migration_ending_in_1_is_no_failure", {"SQLDBDIR\\SQLDBDIR"}, 1, 0, 0,
+       {"database C:\\P\\INST1 C:\\QZ7"}, {}, {}, {}},
       {"folders_without_directory_files_cleared",
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, 0, 0, 0, {},
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, {}, {}},

@@ -1,4 +1,4 @@
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 
 #include <cstring>
 #include <optional>
@@ -14,12 +14,12 @@
 namespace qz7::upgrade {
 namespace {
 
-constexpr size_t kTreePathSize = 261;
+constexpr size_t kFolderPathSize = 261;
 
 // The normalised form of path (given quoted or not) with its closing quote dropped and a
 // backslash appended, or false when it cannot be normalised.
 bool NormalisedFolder(const char* path, std::string* folder) {
-  char buffer[kTreePathSize];
+  char buffer[kFolderPathSize];
   const std::string bare = base::StripQuotes(path);
   if (util::NormalizeSetupPath(bare.c_str(), buffer, sizeof buffer) != util::kNormalizeOk) {
     return false;
@@ -33,7 +33,7 @@ std::string Closed(const std::string& open) {
   return base::StartsWithQuote(open) ? open + "\"" : open;
 }
 
-// Removes the directory at path and each ancestor that becomes empty; stops at the first
+// Removes the folder at path and each ancestor that becomes empty; stops at the first
 // one that cannot be removed, and at a path without a backslash (a drive, "C:").
 void RemoveEmptiedUpwards(std::string path) {
   while (base::FindCharMB(path.c_str(), '\\') != nullptr) {
@@ -42,7 +42,7 @@ void RemoveEmptiedUpwards(std::string path) {
   }
 }
 
-// Creates the directory at bare (an unquoted path), removing a file that stands where it must
+// Creates the folder at bare (an unquoted path), removing a file that stands where it must
 // go. True when this call created it: it is then empty.
 bool MakeFolder(const std::string& bare) {
   if (util::IsRegularFile(bare.c_str())) {
@@ -52,8 +52,8 @@ bool MakeFolder(const std::string& bare) {
   return platform::MakeDirectory(bare.c_str()) == 0;
 }
 
-// Creates each directory of destination (an open folder text ending in a backslash) from the
-// top down, removing a file that stands where a directory must go. True when the last one was
+// Creates each folder of destination (an open folder text ending in a backslash) from the
+// top down, removing a file that stands where a folder must go. True when the last one was
 // created by this call.
 bool MakeDestinationFolders(const std::string& destination) {
   bool created = false;
@@ -73,7 +73,7 @@ enum class Destination {
   kParentMade,  // the folder above exists: make only the last one
 };
 
-// The suffix of a moved source directory while it is being deleted.
+// The suffix of a moved source folder while it is being deleted.
 constexpr const char* kMovedAsideSuffix = ".MOVED";
 
 // A folder that could not be searched: nothing below it is known to be copied.
@@ -201,28 +201,28 @@ int MoveTree(const std::string& from, const std::string& to) {
 int CopyDirectoryTree(const char* source, const char* destination, bool move, int* failure) {
   if (failure != nullptr) *failure = 0;
   std::string from;
-  if (!NormalisedFolder(source, &from)) return kTreeBadSource;
+  if (!NormalisedFolder(source, &from)) return kFolderTreeBadSource;
   std::string to;
   const bool toGiven = destination != nullptr && destination[0] != '\0';
   if (!toGiven) {
     move = true;
   } else {
-    if (!NormalisedFolder(destination, &to)) return kTreeBadDestination;
-    if (from == to) return kTreeOk;
+    if (!NormalisedFolder(destination, &to)) return kFolderTreeBadDestination;
+    if (from == to) return kFolderTreeOk;
     if (from.size() < to.size() && to.compare(0, from.size(), from) == 0) {
-      return kTreeDestinationInside;
+      return kFolderTreeDestinationInside;
     }
   }
   const int copied = move && toGiven ? MoveTree(from, to) : TransferTree(from, to, move);
   if (failure != nullptr) *failure = copied;
-  return kTreeOk;
+  return kFolderTreeOk;
 }
 
-void DeleteMatchingFiles(const char* pattern, const char* directory) {
+void DeleteMatchingFiles(const char* pattern, const char* folderPath) {
   if (pattern == nullptr || pattern[0] == '\0') return;
   std::string folder;
-  if (directory != nullptr && directory[0] != '\0') {
-    folder = base::DropClosingQuote(directory);
+  if (folderPath != nullptr && folderPath[0] != '\0') {
+    folder = base::DropClosingQuote(folderPath);
     if (folder.back() != '\\') folder += '\\';
   }
   std::string path = folder + pattern;
@@ -237,7 +237,7 @@ void DeleteMatchingFiles(const char* pattern, const char* directory) {
       path = folder + entry.name;
       const std::string bare = bareFolder + entry.name;
       util::MakeWritable(bare.c_str());
-      static_cast<void>(platform::RemoveFile(bare.c_str()));  // fails quietly for directories
+      static_cast<void>(platform::RemoveFile(bare.c_str()));  // fails quietly for folders
     } while (platform::FindNext(search, &entry) == 0);
     platform::FindClose(search);
   }
