@@ -249,8 +249,10 @@ TEST_F(ServicesAndSharesTest, ChangeConfigRepointsDeRegisterDeletesAndSharesGoBy
   if (testkit::RunningUnderWine()) {
     // Wine has no file server: NetShareAdd answers 50 (not supported), and the host passes
     // that on as the share's result, which the set-up shows as a share that could not be made.
+    // Its NetShareDel answers 0 for any name, so a deletion (whose result the set-up ignores)
+    // cannot be told from one of a share that was there.
     EXPECT_EQ(host_.CreateNetworkShare("C:\\PROFILES", "QZ7-MPP", "Everyone", ""), 50);
-    EXPECT_EQ(host_.DeleteNetworkShare("QZ7-MPP", ""), kNotFound);
+    EXPECT_EQ(host_.DeleteNetworkShare("QZ7-MPP", ""), 0);
     return;
   }
   const struct {
