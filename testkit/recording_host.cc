@@ -46,6 +46,14 @@ std::vector<std::string> RecordingHost::CallsTo(const std::vector<std::string>& 
   return lines;
 }
 
+std::vector<int> RecordingHost::ResultsOf(const std::string& operation) const {
+  std::vector<int> results;
+  for (const Call& call : calls_) {
+    if (call.line.rfind(operation + "(", 0) == 0) results.push_back(call.result);
+  }
+  return results;
+}
+
 int RecordingHost::CountOf(const std::string& operation) const {
   return static_cast<int>(CallsTo(operation).size());
 }

@@ -44,6 +44,8 @@ class RecordingHost : public qz7::host::HostServices {
   std::vector<std::string> CallsTo(const std::string& operation) const;
   // The recorded lines of any of several operations, in call order.
   std::vector<std::string> CallsTo(const std::vector<std::string>& operations) const;
+  // The results of the calls of one operation, in call order.
+  std::vector<int> ResultsOf(const std::string& operation) const;
   int CountOf(const std::string& operation) const;
   void ClearCalls() { calls_.clear(); }
 

@@ -25,8 +25,9 @@ static_assert(offsetof(sqlf_cfg_parameter, valid) == 16, "valid byte at offset 1
 
 namespace qz7::config {
 
-[[nodiscard]] int ValidateConfigParameters(sqlf_cfg_parameter* parameters, const char* configPath,
-                                           int count) {
+namespace {
+
+int Validate(sqlf_cfg_parameter* parameters, const char* configPath, int count) {
   unsigned char commitRequested = 0;
   unsigned char allValid = 1;
 
@@ -40,6 +41,20 @@ namespace qz7::config {
   if (commitRequested == 0) return kValidateOk;
   if (allValid == 0) return kValidateRejected;
   return CommitConfigFile(configPath, image) ? kValidateOk : kValidateFileError;
+}
+
+}  // namespace
+
+// No exception leaves the library through either export (the plain and the decorated name both
+// come here): an unexpected failure (memory that could not be had, say) is the read/write
+// failure.
+[[nodiscard]] int ValidateConfigParameters(sqlf_cfg_parameter* parameters, const char* configPath,
+                                           int count) noexcept {
+  try {
+    return Validate(parameters, configPath, count);
+  } catch (...) {
+    return kValidateFileError;
+  }
 }
 
 }  // namespace qz7::config

@@ -20,6 +20,7 @@
 
 #include "platform/file_system.h"
 #include "platform/log_file.h"
+#include "platform/network_shares.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -104,6 +105,12 @@ bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t 
                          uint32_t* bytesNeeded);
 bool QueryServiceStatus(ScHandle service, uint32_t* currentState);
 bool CloseServiceHandle(ScHandle handle);
+
+// ---- Network shares ------------------------------------------------------------------------
+uint32_t NetShareAdd(const char* shareName, const char* path);
+uint32_t NetShareDel(const char* shareName);
+uint32_t NetShareGetInfo(const char* shareName, std::string* path);
+uint32_t NetShareEnum(std::vector<std::string>* names);
 
 // ---- Processes and pipes -------------------------------------------------------------------
 bool CreatePipe(PipeHandle* readEnd, PipeHandle* writeEnd);

@@ -8,6 +8,7 @@
 #include "platform/drives.h"
 #include "platform/environment.h"
 #include "platform/log_file.h"
+#include "platform/network_shares.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -128,6 +129,28 @@ bool CloseServiceHandle(ScHandle handle) {
   bool closed = backend::CloseServiceHandle(handle);
   if (error != 0) return SetLastError(error), false;
   return closed;
+}
+
+// ---- Network shares (counted with the services) ---------------------------------------------
+
+uint32_t NetShareAdd(const char* shareName, const char* path) {
+  if (uint32_t error = EnterService()) return error;
+  return backend::NetShareAdd(shareName, path);
+}
+
+uint32_t NetShareDel(const char* shareName) {
+  if (uint32_t error = EnterService()) return error;
+  return backend::NetShareDel(shareName);
+}
+
+uint32_t NetShareGetInfo(const char* shareName, std::string* path) {
+  if (uint32_t error = EnterService()) return error;
+  return backend::NetShareGetInfo(shareName, path);
+}
+
+uint32_t NetShareEnum(std::vector<std::string>* names) {
+  if (uint32_t error = EnterService()) return error;
+  return backend::NetShareEnum(names);
 }
 
 // ---- Processes and pipes -------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,29 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArguments) {
   EXPECT_EQ(createInstances("c:\\a", "c:\\b", "c:\\inst", one, nullptr, nullptr, nullptr), 1);
   deleteInstances("", "c:\\inst", nullptr, nullptr, nullptr);
   EXPECT_TRUE(HostInitialised());
+}
+
+// A host that runs out of memory on its first profile-registry call.
+class OutOfMemoryHost : public testkit::RecordingHost {
+ public:
+  int PRegProfilePE(int, char*, int) override { throw std::bad_alloc(); }
+};
+
+// No exception crosses the C interface: a failure the library did not expect (an allocation)
+// is createInstances' failure result, 1, and deleteInstances returns.
+TEST(EntryPointBarrierTest, AnAllocationThatFailsInsideIsTheDocumentedFailure) {
+  testkit::TempMachine machine;
+  machine.MakeDirectory("C:\\INST\\CFG");
+  OutOfMemoryHost host;
+  testkit::ScopedHost scoped(&host);
+  InstanceDescriptor plain{};
+  std::strcpy(plain.name, "QZ7");
+  InstanceDescriptor* one[] = {&plain, nullptr};
+  int result = -1;
+  EXPECT_NO_THROW(
+      result = createInstances("c:\\a", "c:\\a", "c:\\inst", one, nullptr, nullptr, nullptr));
+  EXPECT_EQ(result, 1);
+  EXPECT_NO_THROW(deleteInstances("c:\\a", "c:\\inst", nullptr, nullptr, nullptr));
 }
 
 InstanceRecord Plain(const char* name) {

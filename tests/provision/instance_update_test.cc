@@ -66,7 +66,8 @@ class InstanceUpdateTest : public ::testing::Test {
 
   // An empty C:\PROF, fresh messages and a fresh recording host; the installation's templates
   // are configuration files of level 7.
-  testkit::RecordingHost& NewHost() {
+  // sharesByRecorder: under Wine, the recording host answers for the share (see below).
+  testkit::RecordingHost& NewHost(bool sharesByRecorder = true) {
     std::filesystem::remove_all(machine_.HostPath("C:\\PROF"));
     machine_.MakeDirectory("C:\\PROF");
     machine_.MakeDirectory("C:\\QZ7\\BIN");
@@ -75,6 +76,11 @@ class InstanceUpdateTest : public ::testing::Test {
     for (const char* file : {"qz7syssv", "qz7sysmp", "qz7syssv.das"})
       machine_.WriteFile(std::string("C:\\QZ7\\CFG\\") + file, Config(7));
     host_ = std::make_unique<testkit::RecordingHost>();
+    // Wine has no file server (NetShareAdd answers 50): there the share a partitioned instance
+    // needs is made by the recording host, which records the call and answers 0.
+    if (sharesByRecorder && testkit::RunningUnderWine()) {
+      host_->ScriptResult("CreateNetworkShare", 0);
+    }
     scoped_.emplace(host_.get());
     return *host_;
   }
@@ -173,8 +179,8 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
        .isAdminServer = true, .failing = "PRegValuePE", .calls = {adminNull, record, drop},
        .boxes = {"3598 -1974"}, .result = kAdminServerNotRecorded},
       {.name = "administration server, even a partitioned one", .request = {.name = "QZ7DAS",
-       .account = "svc", .password = "pw", .nodeType = 4}, .isAdminServer = true,
-       .calls = {admin + R"("svc", "pw", 1, -1, null))", record}},
+       .account = "NT AUTHORITY\\LocalService", .nodeType = 4}, .isAdminServer = true,
+       .calls = {admin + R"("NT AUTHORITY\LocalService", null, 1, -1, null))", record}},
       {.name = "administration server not created", .request = {.name = "QZ7DAS"},
        .isAdminServer = true, .failing = "InstanceCreateExtended", .calls = {adminNull},
        .boxes = {"3598 -1006"}, .result = -1006},
@@ -227,8 +233,8 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
       {.name = "own profile directory", .request = {.name = "INST1", .profileDir = "\"C:\\OWN\""},
        .calls = {create + R"("INST1", "C:\OWN", "C:\QZ7", 0, null, null, 0, 1, null))"}},
       {.name = "two quotes: no profile directory of its own", .request = {.name = "INST1",
-       .account = "svc", .password = "pw", .profileDir = "\"\""}, .configBefore = true,
-       .calls = {create + R"("INST1", "C:\PROF", "C:\QZ7", 0, "svc", "pw", 0, 1, null))"}},
+       .account = "NT AUTHORITY\\LocalService", .profileDir = "\"\""}, .configBefore = true,
+       .calls = {create + R"("INST1", "C:\PROF", "C:\QZ7", 0, "NT AUTHORITY\LocalService", null, 0, 1, null))"}},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -269,6 +275,24 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
                 c.configBefore || machine_.Exists(config) ? Lines{"qz7systm"} : Lines{});
     }
   }
+}
+
+// A share the system cannot make is shown as such, with the system's code, and is the
+// record's result. Only Wine's share calls fail by themselves (no file server: NetShareAdd
+// answers 50); elsewhere the row "share fails, services still follow" above shows the same
+// with a failure the recording host gives.
+TEST_F(InstanceUpdateTest, AShareTheSystemCannotMakeIsShownWithItsCode) {
+  if (!testkit::RunningUnderWine()) GTEST_SKIP() << "the system here makes shares";
+  machine_.NameComputer("TESTPC");
+  testkit::RecordingHost& host = NewHost(false);
+  InstallScriptTools("");
+  const std::vector<ExistingInstance> here = {{"MPP", 4}};
+  ProvisionContext context = Context(here, "\"C:\\OLD\"");
+  EXPECT_EQ(CreateOrUpdateInstance(context, {.name = "MPP", .nodeType = 4}, false), 50);
+  EXPECT_EQ(host.ResultsOf("CreateNetworkShare"), std::vector<int>{50});
+  ASSERT_EQ(messages_->boxes().size(), 1u);
+  EXPECT_EQ(messages_->boxes()[0].id, 3914u);
+  EXPECT_EQ(messages_->boxes()[0].params, (std::vector<std::string>{"QZ7-MPP", "50"}));
 }
 
 // Every file operation failing in turn: the record is left alone, with result 0, exactly when
