@@ -63,6 +63,7 @@
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
 #include "testkit/database_directory_builder.h"
+#include "testkit/host_os.h"
 #include "testkit/machine_state.h"
 #include "tests/scenarios/scenario_fixture.h"
 #include "util/path_normalization.h"
@@ -623,6 +624,13 @@ TEST_P(InterruptedRunTest, AnUpgradeCutByAPowerLossAtAnyOperationIsFinishedByThe
 #endif
 
 TEST_P(InterruptedRunTest, AnUpgradeWithAnyOperationFailingLosesNothing) {
+  // Wine has no file server: NetShareAdd answers 50 for every share, so every run that makes the
+  // partitioned instance of this machine (the uninterrupted one too) reports its share as
+  // failed, and no rerun can end as a run on Windows would. This machine's loops run in the
+  // POSIX build, whose machine root keeps shares as Windows does.
+  if (GetParam() == Machine::kInstanceTools && testkit::RunningUnderWine()) {
+    GTEST_SKIP() << "Wine cannot make network shares (NetShareAdd answers 50)";
+  }
   uint64_t lost = 0;
   EXPECT_EQ(Loop(Interruption::kFailure, &lost), "") << "of " << operations_;
   EXPECT_EQ(lost, 0u);
