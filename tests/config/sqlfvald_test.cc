@@ -440,7 +440,14 @@ TEST_F(SqlfvaldTest, AnAllocationThatFailsInsideIsTheReadWriteFailure) {
 // stopped commit left behind is taken over by the next commit, which leaves nothing beside.
 TEST_F(SqlfvaldTest, FailureOrCrashAtAnyOperationLeavesOldOrNewFile) {
   Reset(original_);
-  ASSERT_EQ(platform::SetCurrentDirectoryText(kFolder), 0);
+  // The relative paths are taken from the current folder, which is given back before the
+  // machine goes: Windows removes no folder that is a process's current one.
+  struct CurrentFolder {
+    CurrentFolder() { ok = platform::SetCurrentDirectoryText(kFolder) == 0; }
+    ~CurrentFolder() { static_cast<void>(platform::SetCurrentDirectoryText("C:\\")); }
+    bool ok = false;
+  } current;
+  ASSERT_TRUE(current.ok);
   for (const char* path : {kConfig, "C:qz7systm", "qz7systm"}) {
     SCOPED_TRACE(path);
     ASSERT_EQ(CommitWith({}, path), 0);
