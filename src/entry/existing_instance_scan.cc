@@ -29,24 +29,29 @@ std::string JoinHostPath(const char* directory, const char* name) {
   return std::string(directory) + "\\" + name;
 }
 
+// A read that failed for another reason than an unset variable or undefined instance.
+bool ReadFailed(int result) { return result != 0 && result != host::kNotFound; }
+
 // Reads a profile-registry variable by name for one instance; false when it is not there.
-bool ReadInstanceVariable(const char* instance, const char* variableName, char* value,
-                          size_t size) {
+// A read that failed otherwise marks the scan (when given) as not knowing the registry.
+bool ReadInstanceVariable(const char* instance, const char* variableName, char* value, size_t size,
+                          ExistingInstanceScan* scan = nullptr) {
   value[0] = '\0';
-  return host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size, instance,
-                                  host::kAnyNode) == 0;
+  const int result = host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size,
+                                              instance, host::kAnyNode);
+  if (scan != nullptr && ReadFailed(result)) scan->registryUnreadable = true;
+  return result == 0;
 }
 
 // Reads a variable by number at the default level; the value counts only when it is a name
 // of at most eight characters.
-void ReadDefaultLevelName(int variable, char* name) {
+void ReadDefaultLevelName(ExistingInstanceScan& scan, int variable, char* name) {
   char value[kNameBufferSize] = {};
   name[0] = '\0';
-  if (host::Host().PRegValuePE(host::kValueRead, variable, nullptr, value, sizeof value, nullptr,
-                               host::kAnyNode) == 0 &&
-      std::strlen(value) <= 8) {
-    std::strcpy(name, value);
-  }
+  const int result = host::Host().PRegValuePE(host::kValueRead, variable, nullptr, value,
+                                              sizeof value, nullptr, host::kAnyNode);
+  if (ReadFailed(result)) scan.registryUnreadable = true;
+  if (result == 0 && std::strlen(value) <= 8) std::strcpy(name, value);
 }
 
 void ApplyDefaultRule(ExistingInstanceScan& scan) {
@@ -69,25 +74,29 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   host::HostServices& host = host::Host();
   char profileDir[262];
   std::memcpy(profileDir, scan.profileDir.c_str(), sizeof profileDir);
-  if (host.PRegProfilePE(host::kProfileSetInstall, profileDir, host::kAnyNode) != 0) return false;
-  if (host.PRegProfilePE(host::kProfileSetInstanceDir, profileDir, host::kAnyNode) != 0)
-    return false;
+  // A profile directory that is not there holds no instances; one that could not be reached
+  // for another reason may hold some.
+  for (int op : {host::kProfileSetInstall, host::kProfileSetInstanceDir}) {
+    const int pointed = host.PRegProfilePE(op, profileDir, host::kAnyNode);
+    if (ReadFailed(pointed)) scan.registryUnreadable = true;
+    if (pointed != 0) return false;
+  }
 
   char adminName[kNameBufferSize];
   char defaultName[kNameBufferSize];
-  ReadDefaultLevelName(host::kVarAdminServer, adminName);
-  ReadDefaultLevelName(host::kVarDefaultInstance, defaultName);
+  ReadDefaultLevelName(scan, host::kVarAdminServer, adminName);
+  ReadDefaultLevelName(scan, host::kVarDefaultInstance, defaultName);
 
   char name[kNameBufferSize] = {};
-  for (int rc = host.PRegProfilePE(host::kProfileFirst, name, host::kAnyNode); rc == 0;
-       rc = host.PRegProfilePE(host::kProfileNext, name, host::kAnyNode)) {
+  int rc = host.PRegProfilePE(host::kProfileFirst, name, host::kAnyNode);
+  for (; rc == 0; rc = host.PRegProfilePE(host::kProfileNext, name, host::kAnyNode)) {
     name[kNameBufferSize - 1] = '\0';
     const int32_t index = AddScanRecord(scan, name);
     if (index < 0) break;
     char value[kNameBufferSize];
-    if (ReadInstanceVariable(name, "QZ7PORTRANGE", value, sizeof value)) {
+    if (ReadInstanceVariable(name, "QZ7PORTRANGE", value, sizeof value, &scan)) {
       char owner[kNameBufferSize];
-      if (!ReadInstanceVariable(name, "QZ7INSTOWNER", owner, sizeof owner) ||
+      if (!ReadInstanceVariable(name, "QZ7INSTOWNER", owner, sizeof owner, &scan) ||
           !platform::NamesEqualIgnoreCase(owner, computer)) {
         SetOwnedElsewhere(scan.records[index], 1);
       }
@@ -98,6 +107,8 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
       scan.defaultIndex = index;
     }
   }
+  // The list ends with its end; any other failure may have cut it short.
+  if (rc != 0 && rc != host::kEndOfList && rc != host::kNotFound) scan.registryUnreadable = true;
   ApplyDefaultRule(scan);
   return true;
 }
@@ -165,7 +176,7 @@ int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
   FillPlainRecord(record, nullptr, nullptr, nullptr);
   record.name = name;
   char profile[kNameBufferSize];
-  if (ReadInstanceVariable(record.name.c_str(), "QZ7INSTPROF", profile, sizeof profile) &&
+  if (ReadInstanceVariable(record.name.c_str(), "QZ7INSTPROF", profile, sizeof profile, &scan) &&
       !platform::NamesEqualIgnoreCase(profile, scan.profileDir.c_str())) {
     SetProfileDir(record, profile);
   }

@@ -30,6 +30,11 @@ struct ExistingInstanceScan {
   int32_t priorRelease = kPriorReleaseUnknown;
   bool listGrowthFailed = false;  // an instance found was lost: the list could not grow
   bool fromIndexFile = false;     // the records are the names the index file lists
+  // The profile registry could not be pointed at the profile directory for another reason
+  // than the directory's absence, or a read or the enumeration of it failed for another
+  // reason than an unset value or the end of the list: the scan may lack instances, or know
+  // them wrongly, and a run over it could neither carry them over nor tell that it did not.
+  bool registryUnreadable = false;
 };
 
 // Runs the whole discovery from a (quoted) profile directory. Null only when the scan
