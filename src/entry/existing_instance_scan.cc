@@ -11,6 +11,7 @@
 #include "platform/computer.h"
 #include "platform/file_system.h"
 #include "platform/services.h"
+#include "platform/win_error.h"
 #include "platform/windows_path.h"
 
 namespace qz7::entry {
@@ -113,10 +114,26 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   return true;
 }
 
+bool IsDirectoryPath(const std::string& path) {
+  platform::FileStatus status;
+  return platform::GetFileStatus(path.c_str(), &status) == 0 && status.isDirectory;
+}
+
 void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
   std::string path = JoinHostPath(
       JoinHostPath(scan.profileDir.c_str(), record.name.c_str()).c_str(), kConfigFileName);
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
+  // An instance that an interrupted run moved already, but did not set up yet, is known by
+  // its file in the new place: read as missing, a partitioned instance would be set up as
+  // an ordinary one.
+  if (!file && !scan.movedToDir.empty() &&
+      (platform::GetLastError() == platform::kErrorFileNotFound ||
+       platform::GetLastError() == platform::kErrorPathNotFound) &&
+      !IsDirectoryPath(JoinHostPath(scan.profileDir.c_str(), record.name.c_str()))) {
+    path = JoinHostPath(JoinHostPath(scan.movedToDir.c_str(), record.name.c_str()).c_str(),
+                        kConfigFileName);
+    file = platform::OpenFile(path.c_str(), "rb");
+  }
   if (!file) return;
   std::vector<unsigned char> block(base::kDbmBlockSize, 0);
   const size_t bytesRead = file->Read(block.data(), block.size());
@@ -218,13 +235,19 @@ void ReadInstanceConfigs(ExistingInstanceScan& scan) {
   }
 }
 
-std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentProfileDir) {
+std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentProfileDir,
+                                                            const char* movedToDir) {
   std::unique_ptr<ExistingInstanceScan> scan(new (std::nothrow) ExistingInstanceScan());
   if (!scan) return nullptr;
   std::string bare = currentProfileDir == nullptr ? "" : currentProfileDir;
   if (!bare.empty() && bare.front() == '"') bare.erase(0, 1);
   if (!bare.empty() && bare.back() == '"') bare.pop_back();
   scan->profileDir = bare.c_str();
+  std::string moved = movedToDir == nullptr ? "" : movedToDir;
+  if (!moved.empty() && moved.front() == '"') moved.erase(0, 1);
+  if (!moved.empty() && moved.back() == '"') moved.pop_back();
+  if (!platform::NamesEqualIgnoreCase(moved.c_str(), bare.c_str()))
+    scan->movedToDir = moved.c_str();
 
   ReadInstanceDirectoryFile(*scan);
   if (scan->records.count() > 0) {

@@ -174,6 +174,25 @@ MoveOutcome MoveInstanceDirectories(const SetupContext& context) {
   return outcome;
 }
 
+// True when no instance the scan found in the old profile directory is still defined with
+// that directory as its profile (QZ7INSTPROF), and none could not be read: an instance whose
+// creation or update did not re-point it (some failures of that step are silent) is found
+// by a later run only there.
+bool NoInstancePointsAtOldProfile(const SetupContext& context) {
+  const InstanceArray& records = context.existingScan->records;
+  const std::string old = base::StripQuotes(context.currentProfileDir.c_str());
+  for (int32_t i = 0; i < records.count(); ++i) {
+    if (records[i].ownedElsewhere) continue;
+    char profile[kProfileNameSize] = {};
+    const int read =
+        host::Host().PRegValuePE(host::kValueRead, 0, "QZ7INSTPROF", profile, sizeof profile,
+                                 records[i].name.c_str(), host::kAnyNode);
+    if (read == host::kNotFound) continue;
+    if (read != 0 || platform::NamesEqualIgnoreCase(profile, old.c_str())) return false;
+  }
+  return true;
+}
+
 // Step 7: database directories an index-file release kept at the root of a fixed drive.
 int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const SetupSteps& steps) {
   char drives[kDriveStringsSize] = {};
@@ -397,12 +416,12 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     // What the call changed is on the disk before it reports success.
     if (platform::SyncFileSystem() != 0) result = kSetupStepFailed;
     // The emptied old profile directory goes last, and only after a run in which every step
-    // succeeded: every instance that lived there has been re-pointed and the index file is
-    // gone. A run stopped or failed before then finds the instances there again and
+    // succeeded, once every instance that lived there has been re-pointed and the index file
+    // is gone. A run stopped or failed before then finds the instances there again and
     // finishes them (one that failed keeps the directory, empty, for the run that repeats
     // it). It is the call's last change: after it nothing is left to do. Not synced: should
     // it come back after a power cut, it is empty, and the next run removes it.
-    if (removeOldProfile && result == kSetupOk) {
+    if (removeOldProfile && result == kSetupOk && NoInstancePointsAtOldProfile(context)) {
       upgrade::RemoveEmptiedFolders(context.currentProfileDir.c_str());
     }
   }

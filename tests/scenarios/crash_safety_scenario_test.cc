@@ -358,6 +358,10 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     if (const char* stride = std::getenv("QZ7_SCENARIO_STRIDE")) {
       stride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
     }
+    // QZ7_SCENARIO_FIRST=n (while developing): the loops start at operation n.
+    if (const char* first = std::getenv("QZ7_SCENARIO_FIRST")) {
+      first_ = std::max<uint64_t>(1, std::strtoull(first, nullptr, 10));
+    }
   }
 
   bool HasClientConfig() const {
@@ -575,7 +579,11 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     // Failure mode: runs that reported the failure (a result other than 0), and silent runs
     // that left the machine as an uninterrupted run does, or did not.
     uint64_t reported = 0, silentDone = 0, silentUndone = 0;
-    for (uint64_t n = 1; n <= operations_; n += stride_) {
+    // What each silent run left undone: printed with QZ7_SCENARIO_SILENT=1, not held against
+    // the loop (the documented steps ignore the results of file moves, service and registry
+    // clean-ups), as long as the rerun converges.
+    std::string silentFindings;
+    for (uint64_t n = first_; n <= operations_; n += stride_) {
       Restore();
       std::vector<std::string> problems;
       const Snapshot* reference = &reference_;
@@ -604,8 +612,20 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
           FinalStateProblems(0, reference_, left);
           ++(left.empty() ? silentDone : silentUndone);
           if (!left.empty()) {
-            problems.push_back("the failed run returned 0 and left: " + left.front() +
-                               (left.size() > 1 ? " (and more)" : ""));
+            std::string what;
+            for (size_t i = 0; i < left.size() && i < 4; ++i) what += (i ? "; " : "") + left[i];
+            if (std::getenv("QZ7_SCENARIO_DUMP")) {
+              const Snapshot now = TakeSnapshot();
+              std::fprintf(stderr, "--- after the failed run at %llu:\n%s\n", (unsigned long long)n,
+                           testkit::DiffMachineStates(reference_, now).c_str());
+              for (const char* table : {"registry.txt", "services.txt"}) {
+                std::ofstream(std::string("/tmp/ref_") + table) << reference_.at(table);
+                std::ofstream(std::string("/tmp/now_") + table) << now.at(table);
+              }
+            }
+            silentFindings += "\n  operation " + std::to_string(n) +
+                              ": the failed run returned 0 and left: " + what +
+                              (left.size() > 4 ? "; ..." : "");
           }
         } else {
           ++reported;
@@ -615,6 +635,13 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       std::vector<std::string> losses;
       Unrecoverable("after the interruption", losses);
       const int rerun = QuietUpgrade();
+      if (std::getenv("QZ7_SCENARIO_DUMP")) {
+        const Snapshot now = TakeSnapshot();
+        for (const char* table : {"registry.txt", "services.txt"}) {
+          std::ofstream(std::string("/tmp/rerun_") + table) << now.at(table);
+          std::ofstream(std::string("/tmp/ref_") + table) << reference->at(table);
+        }
+      }
       std::vector<std::string> differences;
       FinalStateProblems(rerun, *reference, differences);
       // A run that returned 0 may have done everything (then the rerun is a second run) or
@@ -665,6 +692,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
           static_cast<unsigned long long>(silentDone + silentUndone),
           static_cast<unsigned long long>(silentDone),
           static_cast<unsigned long long>(silentUndone));
+      if (std::getenv("QZ7_SCENARIO_SILENT")) std::printf("%s\n", silentFindings.c_str());
     }
     std::fflush(stdout);
     *lostPoints = lost;
@@ -682,6 +710,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   platform::OperationCounts counts_;  // the uninterrupted run's operations by kind
   uint64_t operations_ = 0;
   uint64_t stride_ = 1;
+  uint64_t first_ = 1;
   uint64_t discoveryStart_ = 0;  // operations of the call before its discovery
   uint64_t discoveryOperations_ = 0;
   std::optional<FileBytes> index_;    // the index file as the earlier release left it
