@@ -125,7 +125,9 @@ void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   // An instance that an interrupted run moved already, but did not set up yet, is known by
   // its file in the new place: read as missing, a partitioned instance would be set up as
-  // an ordinary one.
+  // an ordinary one. That file may be upgraded already: it tells the instance's kind, not
+  // the release the machine is upgraded from.
+  bool moved = false;
   if (!file && !scan.movedToDir.empty() &&
       (platform::GetLastError() == platform::kErrorFileNotFound ||
        platform::GetLastError() == platform::kErrorPathNotFound) &&
@@ -133,12 +135,13 @@ void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
     path = JoinHostPath(JoinHostPath(scan.movedToDir.c_str(), record.name.c_str()).c_str(),
                         kConfigFileName);
     file = platform::OpenFile(path.c_str(), "rb");
+    moved = true;
   }
   if (!file) return;
   std::vector<unsigned char> block(base::kDbmBlockSize, 0);
   const size_t bytesRead = file->Read(block.data(), block.size());
   file->Close();
-  if (bytesRead >= 18) {
+  if (bytesRead >= 18 && !moved) {
     switch (base::LoadLE32(block.data() + base::kDbmVersionOffset) & 0xF00) {
       case 0x700:
         scan.priorRelease = kPriorReleaseIndexFile;

@@ -11,7 +11,13 @@
 // files, and its run asks for that instance to become partitioned (QZ7IUPDT) and for a new
 // partitioned instance (QZ7ICRT): its points include every process operation around the two
 // tool runs (a tool that cannot be started, a wait or an exit code that fails, the library
-// killed or cut off while a tool runs). Nothing of the earlier release may become
+// killed or cut off while a tool runs). Two more registry machines: one whose old profile
+// directory holds nothing but its instances (the run removes it once emptied, and only once
+// every instance found there points elsewhere), and one that also carries over the
+// administration server and a partitioned instance of this computer with two node services.
+// The failure loop also counts the failing runs that reported the failure (a result other
+// than 0) and the silent ones, and of those how many left the machine as an uninterrupted run
+// does. Nothing of the earlier release may become
 // unrecoverable, and the second run must leave the whole machine as an uninterrupted run
 // leaves it: registry, service table and every file on its drives.
 //
