@@ -95,13 +95,47 @@ void DeregisterServices(const SetupContext& context) {
   }
 }
 
+// True when directory holds nothing but, perhaps, the old instance index file (which the
+// documented order has removed before the moves); false when it holds anything else or
+// cannot be searched.
+bool HoldsNothingButIndexFile(const std::string& directory) {
+  platform::FindData entry;
+  const std::string pattern = base::StripQuotes(base::ExtendPath(directory, "\\*").c_str());
+  platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
+  if (search == platform::kInvalidFindHandle) return false;
+  bool empty = true;
+  do {
+    if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0 ||
+        platform::NamesEqualIgnoreCase(entry.name, kInstanceIndexFileName)) {
+      continue;
+    }
+    empty = false;
+  } while (empty && platform::FindNext(search, &entry) == 0);
+  // A search that ended on an error has not seen every entry.
+  if (empty && platform::GetLastError() != platform::kErrorNoMoreFiles) empty = false;
+  platform::FindClose(search);
+  return empty;
+}
+
+struct MoveOutcome {
+  // The instances whose move could not be completed.
+  std::vector<std::string> incomplete;
+  // The moves emptied the old profile directory: the documented last move removes it (and
+  // each ancestor it empties). The driver removes it at the end of the run instead, once
+  // every instance that lived there points at its new place: removed before, a run stopped
+  // in between would leave a profile registry that cannot be pointed at the old directory
+  // any more, and the next run would not find those instances to re-point them.
+  bool emptiedOldProfile = false;
+};
+
 // Step 6: instance directories and client configuration files move to the target directory.
 // Returns the names of the instances whose move could not be completed: their files are
 // still whole in the old place, and the upgrade leaves the partial copy in the new place
 // alone, so that a later run moves them over it and upgrades them then. Each is shown as an
 // instance not upgraded, with the code of the copy that failed.
-std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
-  std::vector<std::string> incomplete;
+MoveOutcome MoveInstanceDirectories(const SetupContext& context) {
+  MoveOutcome outcome;
+  std::vector<std::string>& incomplete = outcome.incomplete;
   const ExistingInstanceScan& scan = *context.existingScan;
   for (int32_t i = 0; i < scan.records.count(); ++i) {
     if (i == scan.adminIndex && context.adminIndex == -1) continue;
@@ -113,13 +147,15 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     // the instance's own directory) is as incomplete as one whose copy failed.
     const int refused = upgrade::CopyDirectoryTree(
         source.c_str(), Below(context.targetProfileDir, record.name.c_str()).c_str(),
-        /*move=*/true, &failure);
+        /*move=*/true, &failure, /*keepAncestors=*/true);
     if (refused != upgrade::kFolderTreeOk) failure = refused;
     if (failure != 0) {
       upgrade::ReportInstanceNotUpgraded(MessagesOf(context), source.c_str(), failure);
       incomplete.push_back(record.name.c_str());
     }
   }
+  outcome.emptiedOldProfile =
+      incomplete.empty() && HoldsNothingButIndexFile(context.currentProfileDir.c_str());
   for (const char* file : kClientConfigurationFiles) {
     const std::string source = Below(context.currentProfileDir, file);
     if (!util::IsRegularFile(source.c_str())) continue;
@@ -135,7 +171,26 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     // A source that stays is copied over again by a later run: nothing is lost.
     static_cast<void>(platform::RemoveFile(base::StripQuotes(source.c_str()).c_str()));
   }
-  return incomplete;
+  return outcome;
+}
+
+// True when no instance the scan found in the old profile directory is still defined with
+// that directory as its profile (QZ7INSTPROF), and none could not be read: an instance whose
+// creation or update did not re-point it (some failures of that step are silent) is found
+// by a later run only there.
+bool NoInstancePointsAtOldProfile(const SetupContext& context) {
+  const InstanceArray& records = context.existingScan->records;
+  const std::string old = base::StripQuotes(context.currentProfileDir.c_str());
+  for (int32_t i = 0; i < records.count(); ++i) {
+    if (records[i].ownedElsewhere) continue;
+    char profile[kProfileNameSize] = {};
+    const int read =
+        host::Host().PRegValuePE(host::kValueRead, 0, "QZ7INSTPROF", profile, sizeof profile,
+                                 records[i].name.c_str(), host::kAnyNode);
+    if (read == host::kNotFound) continue;
+    if (read != 0 || platform::NamesEqualIgnoreCase(profile, old.c_str())) return false;
+  }
+  return true;
 }
 
 // Step 7: database directories an index-file release kept at the root of a fixed drive.
@@ -300,7 +355,11 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
   };
 
   ChooseDefaultInstance(context);
-  if (PointRegistry(host::kProfileSetInstall, context.installDir.c_str()) != 0 ||
+  // A discovery that could not read the profile registry may have missed instances, or know
+  // them wrongly: set up over it, the run would leave them as they are and end as if there
+  // had been nothing to do. It is the registry that could not be reached.
+  if ((context.existingScan != nullptr && context.existingScan->registryUnreadable) ||
+      PointRegistry(host::kProfileSetInstall, context.installDir.c_str()) != 0 ||
       PointRegistry(host::kProfileSetInstanceDir, context.targetProfileDir.c_str()) != 0) {
     result = kSetupRegistryUnreachable;
   } else {
@@ -310,9 +369,12 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     if (scanned) DropUnwantedAdminServer(context);
     if (scanned && context.partitionedMarkerFile.empty()) DeregisterServices(context);
     std::vector<std::string> notUpgraded;
+    bool removeOldProfile = false;
     if (scanned &&
         std::strcmp(context.currentProfileDir.c_str(), context.targetProfileDir.c_str()) != 0) {
-      notUpgraded = MoveInstanceDirectories(context);
+      MoveOutcome moved = MoveInstanceDirectories(context);
+      notUpgraded = std::move(moved.incomplete);
+      removeOldProfile = moved.emptiedOldProfile;
     }
     // A drive-root database directory whose migration failed, or that could not be looked
     // for, keeps the index file: only through it does a later run come back to the drive roots
@@ -353,6 +415,15 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     if (context.listGrowthFailed) result = kSetupStepFailed;
     // What the call changed is on the disk before it reports success.
     if (platform::SyncFileSystem() != 0) result = kSetupStepFailed;
+    // The emptied old profile directory goes last, and only after a run in which every step
+    // succeeded, once every instance that lived there has been re-pointed and the index file
+    // is gone. A run stopped or failed before then finds the instances there again and
+    // finishes them (one that failed keeps the directory, empty, for the run that repeats
+    // it). It is the call's last change: after it nothing is left to do. Not synced: should
+    // it come back after a power cut, it is empty, and the next run removes it.
+    if (removeOldProfile && result == kSetupOk && NoInstancePointsAtOldProfile(context)) {
+      upgrade::RemoveEmptiedFolders(context.currentProfileDir.c_str());
+    }
   }
 
   if (result != kSetupOk && result != kSetupStepFailed) {

@@ -88,7 +88,7 @@ constexpr int kCopyNotDurable = 999;
 // file that could not be copied (kFolderNotSearched for a folder that could not be searched);
 // such a file is never deleted.
 int TransferTree(const std::string& from, const std::string& to, bool move,
-                 Destination destination = Destination::kUnknown) {
+                 Destination destination = Destination::kUnknown, bool keepAncestors = false) {
   const bool toGiven = !to.empty();
   // A folder made here holds no older copies to clear out of the way.
   bool madeHere = false;
@@ -115,11 +115,12 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
       if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
       if (entry.isDirectory) {
         // The folder made there takes its name: a file that differs from it only in case
-        // must find it, as Windows would.
+        // must find it, as Windows would. An emptied subfolder removes itself only; this
+        // folder removes itself (and, unless kept, its ancestors) once it is done.
         if (between) between->NoteMade(entry.name);
         note(TransferTree(from + entry.name + "\\",
                           toGiven ? to + entry.name + "\\" : std::string(), move,
-                          Destination::kParentMade));
+                          Destination::kParentMade, /*keepAncestors=*/true));
         continue;
       }
       const std::string sourceEntry = Closed(from + entry.name);
@@ -152,23 +153,33 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
              platform::GetLastError() != platform::kErrorNoMoreFiles) {
     note(kFolderNotSearched);
   }
-  if (move) RemoveEmptiedUpwards(Closed(from.substr(0, from.size() - 1)));
+  if (move) {
+    const std::string emptied = Closed(from.substr(0, from.size() - 1));
+    if (keepAncestors) {
+      static_cast<void>(platform::RemoveDirectory(base::StripQuotes(emptied.c_str()).c_str()));
+    } else {
+      RemoveEmptiedUpwards(emptied);
+    }
+  }
   return failure;
 }
 
 // Moves the tree at from (an open folder text ending in a backslash) to to, as the header
 // describes. Returns 0, or TransferTree's failure when the source stays because a file could
 // not be copied.
-int MoveTree(const std::string& from, const std::string& to) {
+int MoveTree(const std::string& from, const std::string& to, bool keepAncestors) {
   const std::string source = base::StripQuotes(Closed(from.substr(0, from.size() - 1)).c_str());
   const std::string destination = base::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str());
   // A source put aside is renamed only once all of it was copied: one that an interrupted
   // move left holds nothing the destination lacks, and its deletion is finished first.
   const std::string aside = source + kMovedAsideSuffix;
   if (util::IsDirectory(aside.c_str())) {
-    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));
+    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true,
+                                   Destination::kUnknown, keepAncestors));
   }
-  if (!util::IsDirectory(source.c_str())) return TransferTree(from, to, /*move=*/true);
+  if (!util::IsDirectory(source.c_str())) {
+    return TransferTree(from, to, /*move=*/true, Destination::kUnknown, keepAncestors);
+  }
 
   if (util::IsKnownAbsent(destination.c_str())) {
     std::string parent = Closed(to.substr(0, to.size() - 1));
@@ -178,7 +189,7 @@ int MoveTree(const std::string& from, const std::string& to) {
       // The tree has one name at every moment; the call's closing sync of the file system
       // makes the new one durable, and nothing before it deletes anything of the tree.
       std::string emptied = Closed(from.substr(0, from.size() - 1));
-      if (base::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
+      if (!keepAncestors && base::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
       return 0;
     }
   }
@@ -189,16 +200,19 @@ int MoveTree(const std::string& from, const std::string& to) {
   // The source goes, first out of the way of later moves.
   if (util::IsKnownAbsent(aside.c_str()) &&
       platform::RenameFile(source.c_str(), aside.c_str()) == 0) {
-    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));
+    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true,
+                                   Destination::kUnknown, keepAncestors));
   } else {
-    static_cast<void>(TransferTree(from, std::string(), /*move=*/true));
+    static_cast<void>(
+        TransferTree(from, std::string(), /*move=*/true, Destination::kUnknown, keepAncestors));
   }
   return 0;
 }
 
 }  // namespace
 
-int CopyDirectoryTree(const char* source, const char* destination, bool move, int* failure) {
+int CopyDirectoryTree(const char* source, const char* destination, bool move, int* failure,
+                      bool keepAncestors) {
   if (failure != nullptr) *failure = 0;
   std::string from;
   if (!NormalisedFolder(source, &from)) return kFolderTreeBadSource;
@@ -213,7 +227,9 @@ int CopyDirectoryTree(const char* source, const char* destination, bool move, in
       return kFolderTreeDestinationInside;
     }
   }
-  const int copied = move && toGiven ? MoveTree(from, to) : TransferTree(from, to, move);
+  const int copied = move && toGiven
+                         ? MoveTree(from, to, keepAncestors)
+                         : TransferTree(from, to, move, Destination::kUnknown, keepAncestors);
   if (failure != nullptr) *failure = copied;
   return kFolderTreeOk;
 }
@@ -242,6 +258,11 @@ void DeleteMatchingFiles(const char* pattern, const char* folderPath) {
     platform::FindClose(search);
   }
   RemoveEmptiedUpwards(Closed(path));
+}
+
+void RemoveEmptiedFolders(const char* directory) {
+  if (directory == nullptr || directory[0] == '\0') return;
+  RemoveEmptiedUpwards(Closed(base::DropClosingQuote(directory)));
 }
 
 }  // namespace qz7::upgrade

@@ -29,8 +29,16 @@ constexpr int kFolderTreeDestinationInside = -3;  // the destination lies inside
 // *failure (when given) receives the CopySetupFile result of the first file that could not be
 // copied (999 for a folder that could not be searched), else 0; a later move copies it over
 // again.
+//
+// With keepAncestors, a move removes the emptied source directory itself but none of its
+// ancestors: the set-up driver removes an emptied old profile directory only once every
+// instance that lived there points elsewhere (RemoveEmptiedFolders).
 [[nodiscard]] int CopyDirectoryTree(const char* source, const char* destination, bool move,
-                                    int* failure = nullptr);
+                                    int* failure = nullptr, bool keepAncestors = false);
+
+// Removes directory (quoted or not) when it is empty, and each ancestor that becomes empty,
+// as a move does; stops at the first one that cannot be removed.
+void RemoveEmptiedFolders(const char* directory);
 
 // Deletes the files in folderPath that match pattern ('*' and '?'), then removes the
 // folders left empty, upwards. Nothing happens for a null or empty pattern.

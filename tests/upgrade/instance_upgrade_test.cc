@@ -28,12 +28,13 @@ namespace {
 
 using Paths = std::vector<std::string>;
 
-// C:\P\I with two files and a nested directory, and a neighbour that keeps C:\P busy.
-void MakeTree(const testkit::TempMachine& machine) {
+// C:\P\I with two files and a nested directory, and (unless alone) a neighbour that keeps
+// C:\P busy.
+void MakeTree(const testkit::TempMachine& machine, bool alone = false) {
   machine.WriteText("C:\\P\\I\\qz7systm", "config");
   machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "dir");
   machine.WriteText("C:\\P\\I\\SQLDBDIR\\DEEP\\F", "deep");
-  machine.WriteText("C:\\P\\OTHER", "busy");
+  if (!alone) machine.WriteText("C:\\P\\OTHER", "busy");
 }
 
 // Copying, moving (both through CopyDirectoryTree) and deleting matching files (source is
@@ -48,6 +49,9 @@ TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
     int want;
     Paths present, absent;
     bool leftover = false;  // C:\P\I.MOVED, what an interrupted move left, is there too
+    // C:\P holds nothing but the tree (no neighbour, no index file); the move keeps the
+    // emptied ancestors; the destination has a file already (the move copies, then deletes).
+    bool alone = false, keepAncestors = false, destinationExists = false;
   } rows[] = {
       // clang-format off
       {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", kCopy, 0,
@@ -73,19 +77,31 @@ TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
       {"question_marks", "SQLDB???", "C:\\P\\I\\SQLDBDIR", kDeleteMatching, 0,
        {"C:\\P\\I\\SQLDBDIR\\DEEP"}, {"C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
       {"null_pattern", nullptr, "C:\\P", kDeleteMatching, 0, {"C:\\P\\QZ7IDIR"}, {}},
+      {"move_removes_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F"}, {"C:\\P"}, false, true},
+      {"move_keeps_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P"}, {"C:\\P\\I"}, false, true, true},
+      {"copying_move_keeps_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\NEW\\I\\X", "C:\\P"},
+       {"C:\\P\\I", "C:\\P\\I.MOVED"}, false, true, true, true},
+      {"copying_move_removes_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\X"}, {"C:\\P"}, false, true, false, true},
       // clang-format on
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     testkit::TempMachine machine;
-    MakeTree(machine);
-    machine.WriteText("C:\\P\\QZ7IDIR", "index");
+    MakeTree(machine, row.alone);
+    if (!row.alone) machine.WriteText("C:\\P\\QZ7IDIR", "index");
     machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBINS", "intention");
     if (row.leftover) machine.WriteText("C:\\P\\I.MOVED\\SQLDBDIR\\X", "moved");
+    if (row.destinationExists) machine.WriteText("C:\\NEW\\I\\X", "there");
     if (row.op == kDeleteMatching) {
       DeleteMatchingFiles(row.source, row.destination);
     } else {
-      EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.op == kMove), row.want);
+      EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.op == kMove, nullptr,
+                                  row.keepAncestors),
+                row.want);
     }
     EXPECT_EQ(machine.Misplaced(row.present, row.absent), "");
   }
