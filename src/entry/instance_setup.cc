@@ -369,7 +369,9 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
   char name[kProfileNameSize] = {};
-  for (int op = host::kProfileFirst; host::Host().PRegProfilePE(op, name, host::kAnyNode) == 0;
+  int listed = 0;
+  for (int op = host::kProfileFirst;
+       (listed = host::Host().PRegProfilePE(op, name, host::kAnyNode)) == 0;
        op = host::kProfileNext) {
     // An incomplete move fails the run even when nothing reached the target.
     bool moved = true;
@@ -406,6 +408,9 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
     if (configured != 0 || migrated != 0) result = kSetupStepFailed;
     ReportSetupProgress(SetupStage::kUpgrade, name, false, configured != 0 ? configured : migrated);
   }
+  // A list that ended on an error, not at its end, left instances not upgraded: the step
+  // failed, so that the run does not end as if they had been.
+  if (listed != host::kEndOfList && listed != host::kNotFound) result = kSetupStepFailed;
   return result;
 }
 
