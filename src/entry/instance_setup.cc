@@ -9,6 +9,8 @@
 #include "host/host_services.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
+#include "platform/registry.h"
+#include "platform/services.h"
 #include "platform/win_error.h"
 #include "platform/windows_path.h"
 #include "upgrade/folder_tree.h"
@@ -175,9 +177,12 @@ MoveOutcome MoveInstanceDirectories(const SetupContext& context) {
 }
 
 // True when no instance the scan found in the old profile directory is still defined with
-// that directory as its profile (QZ7INSTPROF), and none could not be read: an instance whose
-// creation or update did not re-point it (some failures of that step are silent) is found
-// by a later run only there.
+// that directory as its profile (QZ7INSTPROF), no partitioned one keeps a node service of
+// another program, and nothing of this could not be read: an instance whose creation or
+// update did not re-point it (some failures of that step are silent) is found by a later run
+// only there.
+bool NodeServicesRepointed(const SetupContext& context, const char* name);
+
 bool NoInstancePointsAtOldProfile(const SetupContext& context) {
   const InstanceArray& records = context.existingScan->records;
   const std::string old = base::StripQuotes(context.currentProfileDir.c_str());
@@ -189,8 +194,66 @@ bool NoInstancePointsAtOldProfile(const SetupContext& context) {
                                  records[i].name.c_str(), host::kAnyNode);
     if (read == host::kNotFound) continue;
     if (read != 0 || platform::NamesEqualIgnoreCase(profile, old.c_str())) return false;
+    if (records[i].nodeType == kNodeTypePartitioned &&
+        !NodeServicesRepointed(context, records[i].name.c_str())) {
+      return false;
+    }
   }
   return true;
+}
+
+// True when the service's program is program (quotes and letter case aside), or the service
+// is not there; false when it is another or cannot be read.
+bool ServiceRunsProgram(const std::string& name, const std::string& program) {
+  platform::ScHandle manager =
+      platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerConnect);
+  if (manager == nullptr) return false;
+  bool same = false;
+  platform::ScHandle service =
+      platform::OpenServiceA(manager, name.c_str(), platform::kServiceQueryConfig);
+  if (service == nullptr) {
+    same = platform::GetLastError() == platform::kErrorServiceDoesNotExist;
+  } else {
+    uint32_t needed = 0;
+    // The sizing call fails by design (no buffer); needed tells the size.
+    static_cast<void>(platform::QueryServiceConfigA(service, nullptr, 0, &needed));
+    if (needed >= sizeof(platform::QueryServiceConfig)) {
+      std::vector<unsigned char> buffer(needed);
+      auto* config = reinterpret_cast<platform::QueryServiceConfig*>(buffer.data());
+      same = platform::QueryServiceConfigA(service, config, needed, &needed) &&
+             config->binaryPathName != nullptr &&
+             platform::NamesEqualIgnoreCase(base::StripQuotes(config->binaryPathName).c_str(),
+                                            program.c_str());
+    }
+    platform::CloseServiceHandle(service);
+  }
+  platform::CloseServiceHandle(manager);
+  return same;
+}
+
+// True when every node service of the partitioned instance runs this installation's program
+// (the documented step that points them there ignores its failures).
+bool NodeServicesRepointed(const SetupContext& context, const char* name) {
+  const std::string nodesKey = std::string("SOFTWARE\\ZAV\\QZ7\\PROFILES\\") + name + "\\NODES";
+  platform::RegKey key = nullptr;
+  const long opened = platform::RegOpenKeyExA(platform::LocalMachineKey(), nodesKey.c_str(), 0,
+                                              platform::kKeyRead, &key);
+  if (opened == static_cast<long>(platform::kErrorFileNotFound)) return true;
+  if (opened != 0) return false;
+  const std::string program = base::StripQuotes(
+      base::ExtendPath(context.installDir.c_str(), "\\bin\\qz7syscs.exe").c_str());
+  bool repointed = true;
+  uint32_t index = 0;
+  long status = 0;
+  for (; repointed; ++index) {
+    char node[kProfileNameSize] = {};
+    uint32_t length = sizeof node;
+    status = platform::RegEnumKeyExA(key, index, node, &length);
+    if (status != 0) break;
+    repointed = ServiceRunsProgram(std::string(name) + "-" + node, program);
+  }
+  platform::RegCloseKey(key);
+  return repointed && status == static_cast<long>(platform::kErrorNoMoreItems);
 }
 
 // Step 7: database directories an index-file release kept at the root of a fixed drive.
@@ -306,7 +369,9 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
   char name[kProfileNameSize] = {};
-  for (int op = host::kProfileFirst; host::Host().PRegProfilePE(op, name, host::kAnyNode) == 0;
+  int listed = 0;
+  for (int op = host::kProfileFirst;
+       (listed = host::Host().PRegProfilePE(op, name, host::kAnyNode)) == 0;
        op = host::kProfileNext) {
     // An incomplete move fails the run even when nothing reached the target.
     bool moved = true;
@@ -343,6 +408,9 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
     if (configured != 0 || migrated != 0) result = kSetupStepFailed;
     ReportSetupProgress(SetupStage::kUpgrade, name, false, configured != 0 ? configured : migrated);
   }
+  // A list that ended on an error, not at its end, left instances not upgraded: the step
+  // failed, so that the run does not end as if they had been.
+  if (listed != host::kEndOfList && listed != host::kNotFound) result = kSetupStepFailed;
   return result;
 }
 
