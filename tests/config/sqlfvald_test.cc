@@ -318,9 +318,14 @@ class SqlfvaldTest : public testing::Test {
     EXPECT_EQ(platform::SetCurrentDirectoryText("C:\\"), 0);
   }
 
-  // A fresh folder holding only the configuration file.
+  // A fresh folder holding only the configuration file. The folder itself stays: it may be the
+  // current one, and Windows removes no folder that is a process's current folder.
   void Reset(const Bytes& file) {
-    std::filesystem::remove_all(machine_.HostPath(kFolder));
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(machine_.HostPath(kFolder), error)) {
+      std::filesystem::remove_all(entry.path());
+    }
     machine_.WriteFile(kConfig, file);
   }
   // The contents of the files in the folder beside the configuration file.
@@ -440,14 +445,7 @@ TEST_F(SqlfvaldTest, AnAllocationThatFailsInsideIsTheReadWriteFailure) {
 // stopped commit left behind is taken over by the next commit, which leaves nothing beside.
 TEST_F(SqlfvaldTest, FailureOrCrashAtAnyOperationLeavesOldOrNewFile) {
   Reset(original_);
-  // The relative paths are taken from the current folder, which is given back before the
-  // machine goes: Windows removes no folder that is a process's current one.
-  struct CurrentFolder {
-    CurrentFolder() { ok = platform::SetCurrentDirectoryText(kFolder) == 0; }
-    ~CurrentFolder() { static_cast<void>(platform::SetCurrentDirectoryText("C:\\")); }
-    bool ok = false;
-  } current;
-  ASSERT_TRUE(current.ok);
+  ASSERT_EQ(platform::SetCurrentDirectoryText(kFolder), 0);
   for (const char* path : {kConfig, "C:qz7systm", "qz7systm"}) {
     SCOPED_TRACE(path);
     ASSERT_EQ(CommitWith({}, path), 0);
