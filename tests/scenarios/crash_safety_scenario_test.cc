@@ -261,6 +261,14 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   // for that instance as a partitioned one and for a new partitioned instance. Then the
   // uninterrupted upgrade: how many operations of each kind it takes and what it leaves.
   void SetUp() override {
+    // Wine has no file server: NetShareAdd answers 50 for every share, so every run that makes
+    // or carries a partitioned instance of these machines (the uninterrupted one too) reports
+    // its share as failed, and no run can end as one on Windows would. Their loops run in the
+    // POSIX build, whose machine root keeps shares as Windows does.
+    if ((GetParam() == Machine::kInstanceTools || GetParam() == Machine::kAdminPartitioned) &&
+        testkit::RunningUnderWine()) {
+      GTEST_SKIP() << "Wine cannot make network shares (NetShareAdd answers 50)";
+    }
     const bool tools = GetParam() == Machine::kInstanceTools;
     testkit::SampleMachine plan = testkit::CurrentInstallation(tools ? QZ7_CLI_PATH : "");
     plan.drives = {'C', 'E'};
@@ -740,13 +748,6 @@ TEST_P(InterruptedRunTest, AnUpgradeCutByAPowerLossAtAnyOperationIsFinishedByThe
 #endif
 
 TEST_P(InterruptedRunTest, AnUpgradeWithAnyOperationFailingLosesNothing) {
-  // Wine has no file server: NetShareAdd answers 50 for every share, so every run that makes the
-  // partitioned instance of this machine (the uninterrupted one too) reports its share as
-  // failed, and no rerun can end as a run on Windows would. This machine's loops run in the
-  // POSIX build, whose machine root keeps shares as Windows does.
-  if (GetParam() == Machine::kInstanceTools && testkit::RunningUnderWine()) {
-    GTEST_SKIP() << "Wine cannot make network shares (NetShareAdd answers 50)";
-  }
   uint64_t lost = 0;
   EXPECT_EQ(Loop(Interruption::kFailure, &lost), "") << "of " << operations_;
   EXPECT_EQ(lost, 0u);
