@@ -9,16 +9,10 @@ set -euo pipefail
 
 bin="$1"
 installer="$2"
-here="$(cd "$(dirname "$0")/../.." && pwd)"
-run() { "$here/scripts/wine-run.sh" "$@"; }
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/wine_script.sh"
 
 # Nothing is run where this machine cannot run the build's programs (exit 77: skipped).
-"$here/scripts/wine-run.sh" --can-run "$bin/qz7inst.exe" || exit 77
-"$here/scripts/wine-run.sh" --can-run "$installer" || exit 77
+runnable_or_skip "$bin/qz7inst.exe" "$installer"
 
 run "$bin/qz7inst.exe" demo --this-computer --sample-only >/dev/null
 

@@ -10,18 +10,12 @@ set -euo pipefail
 
 this="$1"
 other="$2"
-here="$(cd "$(dirname "$0")/../.." && pwd)"
-run() { "$here/scripts/wine-run.sh" "$@"; }
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/wine_script.sh"
 if [ ! -f "$other/qz7inst.exe" ]; then
   echo "skipped: the other Windows build ($other) is not built"
   exit 77
 fi
-"$here/scripts/wine-run.sh" --can-run "$this/qz7inst.exe" || exit 77
-"$here/scripts/wine-run.sh" --can-run "$other/qz7inst.exe" || exit 77
+runnable_or_skip "$this/qz7inst.exe" "$other/qz7inst.exe"
 
 # Makes the earlier release with $1's tool, lists and upgrades it with $2's, removes it with $1's.
 round() {
