@@ -27,8 +27,9 @@
 // no tool of the interrupted run is still running, so that no tool changes the machine under
 // the rerun or after it.
 //
-// QZ7_SCENARIO_STRIDE=k (while developing, and under Wine) interrupts only every k-th
-// operation; by default every build, the sanitizer build too, interrupts every one.
+// QZ7_SCENARIO_STRIDE=k interrupts only every k-th operation: while developing, under Wine
+// (8), and in the sanitizer run (3, its test preset), where each point costs several times
+// more; the default build interrupts every one.
 //
 // On Windows only the failing loop runs (the others fork): the machine is the computer's own,
 // taken and put back through the system's interfaces (the test machine's folders, the
