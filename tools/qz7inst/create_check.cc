@@ -379,8 +379,6 @@ Plan BuildPlan(entry::SetupContext& context) {
       } else {
         PlanConfiguration(context, templateFile, sourceDir, &instance);
       }
-    }
-    if (upgraded) {
       if (auto step = PlanDatabaseDirectory(sourceDir, &instance.blockers)) {
         instance.databaseDirectories.push_back(std::move(*step));
       }
