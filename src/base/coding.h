@@ -3,6 +3,7 @@
 #ifndef QZ7_BASE_CODING_H_
 #define QZ7_BASE_CODING_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -35,6 +36,13 @@ inline void StoreLEFloat(unsigned char* p, float v) {
   uint32_t bits;
   std::memcpy(&bits, &v, sizeof bits);
   StoreLE32(p, bits);
+}
+
+// The 32-bit sum of size unsigned bytes added to start (a file read in parts is summed part by
+// part), wrapping as 32-bit numbers do: the checksum of the configuration files.
+inline uint32_t ByteSum(const unsigned char* bytes, size_t size, uint32_t start = 0) {
+  for (size_t i = 0; i < size; ++i) start += bytes[i];
+  return start;
 }
 
 }  // namespace qz7::base

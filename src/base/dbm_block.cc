@@ -4,11 +4,7 @@
 
 namespace qz7::base {
 
-uint32_t DbmChecksum(const unsigned char* bytes, uint16_t length) {
-  uint32_t sum = 0;
-  for (uint16_t i = 0; i < length; ++i) sum += bytes[i];
-  return sum;
-}
+uint32_t DbmChecksum(const unsigned char* bytes, uint16_t length) { return ByteSum(bytes, length); }
 
 uint32_t DbmBlockChecksum(const unsigned char* block) {
   return DbmChecksum(block + 4, static_cast<uint16_t>(kDbmBlockSize - 4));

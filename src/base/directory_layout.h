@@ -68,6 +68,19 @@ void EncodeDirectoryHeader(const DirectoryHeader& header, bool shortHeader, unsi
 // release marker 0x0400, all else zero), a zero block of 176 bytes and a zero 32-bit field,
 // 212 bytes in all; its intention file is 540 zero bytes.
 constexpr size_t kIntentionFileSize = 540;
+// The fields of the current intention file: a 16-bit value, then zero-terminated texts; the
+// rest of the file is zero. Earlier layouts hold some of them elsewhere (the conversion's rows).
+struct IntentionField {
+  const char* name;
+  size_t offset;
+  size_t width;
+  bool number;  // a 16-bit value, else a zero-terminated text
+};
+inline constexpr IntentionField kIntentionFields[] = {
+    {"value", 0, 2, true},           {"name", 2, 9, false},     {"firstPath", 11, 256, false},
+    {"secondPath", 267, 256, false}, {"extra", 523, 10, false},
+};
+static_assert(kIntentionFields[4].offset + kIntentionFields[4].width <= kIntentionFileSize);
 void EncodeEmptyCurrentHeader(unsigned char (&header)[kLongHeaderSize]);
 
 // ---- Layouts ----
@@ -102,6 +115,71 @@ inline constexpr DirectoryEntrySizes kDirectoryEntrySizes[] = {
 constexpr size_t kEntryTypeOffset = 18;
 constexpr char kEntryTypeOwnDirectory = '2';
 
+// ---- Current entry ----
+
+// Fields of the current 720-byte entry (offset, width).
+constexpr size_t kEntryCatalogNameOffset = 0;  // name under which the database is catalogued
+constexpr size_t kEntryNameSize = 9;
+constexpr size_t kEntryDatabaseNameOffset = 9;   // name in the local database directory
+constexpr size_t kEntrySubdirectoryOffset = 19;  // the database's subdirectory name
+constexpr size_t kEntryNameTextOffset = 28;  // name text; the node a database is reached through
+constexpr size_t kEntryFlagOffset = 37;
+constexpr size_t kEntryPathOffset = 38;  // drive or directory of the database
+constexpr size_t kEntryPathSize = 256;
+constexpr size_t kEntryCommentOffset = 294;
+constexpr size_t kEntryCommentSize = 32;
+constexpr size_t kEntryDatabaseInfoOffset = 344;  // the block a local database supplies
+constexpr size_t kEntryDatabaseInfoSize = 312;
+constexpr size_t kEntryLocalRangeEnd = 688;  // 344 to 687 come from a local directory entry
+constexpr size_t kEntryInfoLengthOffset = 656;
+constexpr uint32_t kEntryInfoLengthDefault = 32;
+constexpr size_t kEntryCodeSetOffset = 672;
+constexpr size_t kEntryTerritoryOffset = 682;
+constexpr size_t kEntryProductOffset = 709;
+constexpr const char* kEntryProductText = "QZ7";
+constexpr size_t kEntryProductSize = 4;
+constexpr size_t kEntryReleaseOffset = 718;
+constexpr uint16_t kEntryReleaseValue = 0x0900;
+
+// Entry type characters at offset 18.
+constexpr char kEntryTypeLocal = '0';  // found through the local database directory of its drive
+constexpr char kEntryTypeCarried = '1';
+
+// The fields of the current entry that have a meaning, by name, as a reader shows them; the
+// database block at 344 (filled from a local database's files) by the parts the local check
+// writes.
+enum class EntryFieldKind : uint8_t { kText, kChar, kByte, kU16, kU32, kHex16, kHex32 };
+struct EntryField {
+  const char* name;
+  size_t offset;
+  size_t width;
+  EntryFieldKind kind;
+};
+inline constexpr EntryField kCurrentEntryFields[] = {
+    {"name", kEntryCatalogNameOffset, kEntryNameSize, EntryFieldKind::kText},
+    {"databaseName", kEntryDatabaseNameOffset, kEntryNameSize, EntryFieldKind::kText},
+    {"type", kEntryTypeOffset, 1, EntryFieldKind::kChar},
+    {"subdirectory", kEntrySubdirectoryOffset, kEntryNameSize, EntryFieldKind::kText},
+    {"nameText", kEntryNameTextOffset, kEntryNameSize, EntryFieldKind::kText},
+    {"flag", kEntryFlagOffset, 1, EntryFieldKind::kByte},
+    {"path", kEntryPathOffset, kEntryPathSize, EntryFieldKind::kText},
+    {"comment", kEntryCommentOffset, kEntryCommentSize, EntryFieldKind::kText},
+    {"field326", 326, 2, EntryFieldKind::kU16},
+    {"field336", 336, 4, EntryFieldKind::kU32},
+    {"field340", 340, 2, EntryFieldKind::kU16},
+    {"field342", 342, 2, EntryFieldKind::kU16},
+    {"infoTag", kEntryDatabaseInfoOffset, 8, EntryFieldKind::kText},  // "SQLDBD02"
+    {"codePage", 352, 4, EntryFieldKind::kU32},
+    {"field356", 356, 4, EntryFieldKind::kHex32},
+    {"field656", kEntryInfoLengthOffset, 4, EntryFieldKind::kU32},
+    {"codeSet", kEntryCodeSetOffset, 10, EntryFieldKind::kText},
+    {"territory", kEntryTerritoryOffset, 6, EntryFieldKind::kText},
+    {"field704", 704, 4, EntryFieldKind::kU32},
+    {"field708", 708, 1, EntryFieldKind::kByte},
+    {"product", kEntryProductOffset, kEntryProductSize, EntryFieldKind::kText},
+    {"release", kEntryReleaseOffset, 2, EntryFieldKind::kHex16},
+};
+
 // The layout name that the migration backup records for a type; "" for 97 and 99.
 const char* DirectoryLayoutName(DirectoryLayoutType type);
 
@@ -113,6 +191,8 @@ constexpr size_t kBackupHeaderSize = 96;
 constexpr const char* kBackupSignature = "QZ7 DATABASE DIRECTORY FILE BACKUP";
 constexpr size_t kBackupSignatureCheckLength = 35;  // the signature with its terminating zero
 constexpr const char* kBackupReleaseLabel = "QZ7 V3.x";
+constexpr size_t kBackupReleaseOffset = 62;
+constexpr size_t kBackupReleaseWidth = 22;
 constexpr char kBackupStatusIncomplete = 'I';
 constexpr char kBackupStatusComplete = 'C';
 
@@ -138,7 +218,7 @@ struct BackupColumn {
 inline constexpr std::tuple kBackupHeaderColumns{
     BackupColumn<&DirectoryBackupHeader::signature>{0, 40},
     BackupColumn<&DirectoryBackupHeader::layoutName>{40, 22},
-    BackupColumn<&DirectoryBackupHeader::releaseLabel>{62, 22},
+    BackupColumn<&DirectoryBackupHeader::releaseLabel>{kBackupReleaseOffset, kBackupReleaseWidth},
     BackupColumn<&DirectoryBackupHeader::status>{84, 1},
     BackupColumn<&DirectoryBackupHeader::directoryStart>{88, 4},
     BackupColumn<&DirectoryBackupHeader::directoryEnd>{92, 4},

@@ -92,6 +92,15 @@ inline NodeDirectoryLayoutType NodeLayoutOfEntrySize(uint64_t entrySize) {
   return NodeDirectoryLayoutType::kUnrecognised;
 }
 
+// ---- DCS gateway directory ----
+
+// SQLGWDIR: a 24-byte header with the entry count (16-bit) at 14, then 622-byte entries with
+// the database name at 37.
+constexpr size_t kDcsDirectoryHeaderSize = 24;
+constexpr size_t kDcsDirectoryCountOffset = 14;
+constexpr size_t kDcsDirectoryEntrySize = 622;
+constexpr size_t kDcsDirectoryNameOffset = 37;
+
 // ---- Migration backup ----
 
 // SQLNDDIR.TMP / SQLNDDIR.BAK: this 85-byte header, then a byte-for-byte copy of the node

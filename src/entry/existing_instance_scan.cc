@@ -7,6 +7,8 @@
 
 #include "base/coding.h"
 #include "base/dbm_block.h"
+#include "base/instance_index_layout.h"
+#include "entry/setup_decisions.h"
 #include "host/host_services.h"
 #include "platform/computer.h"
 #include "platform/file_system.h"
@@ -17,9 +19,6 @@
 namespace qz7::entry {
 namespace {
 
-constexpr size_t kIndexHeaderSize = 31;
-constexpr size_t kIndexCountOffset = 27;
-constexpr size_t kIndexEntrySize = 9;
 constexpr size_t kNameBufferSize = 256;
 constexpr size_t kConfigTextOffset = 100;
 constexpr size_t kConfigTextSize = 15;
@@ -57,12 +56,7 @@ void ReadDefaultLevelName(ExistingInstanceScan& scan, int variable, char* name) 
 
 void ApplyDefaultRule(ExistingInstanceScan& scan) {
   if (scan.defaultIndex != -1) return;
-  const int32_t count = scan.records.count();
-  if (count == 1 && scan.adminIndex == -1) {
-    scan.defaultIndex = 0;
-  } else if (count == 2 && scan.adminIndex >= 0) {
-    scan.defaultIndex = scan.adminIndex == 0 ? 1 : 0;
-  }
+  scan.defaultIndex = DefaultRecordIndex(scan.records.count(), scan.adminIndex);
 }
 
 // False when the profile registry cannot be pointed at the profile directory; discovery
@@ -206,18 +200,19 @@ int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
 }
 
 void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {
-  const std::string path = JoinHostPath(scan.profileDir.c_str(), kInstanceIndexFileName);
+  const std::string path = JoinHostPath(scan.profileDir.c_str(), base::kInstanceIndexFileName);
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   if (!file) return;
-  unsigned char header[kIndexHeaderSize];
+  unsigned char header[base::kInstanceIndexHeaderSize];
   const bool headerRead = file->Read(header, sizeof header) == sizeof header;
-  const uint32_t count = headerRead ? base::LoadLE32(header + kIndexCountOffset) : 0;
-  // The signature is compared with its terminating NUL (23 bytes).
-  if (headerRead && std::memcmp(header, kInstanceIndexSignature, 23) == 0 && count != 0) {
+  const uint32_t count = headerRead ? base::LoadLE32(header + base::kInstanceIndexCountOffset) : 0;
+  if (headerRead &&
+      std::memcmp(header, base::kInstanceIndexSignature, base::kInstanceIndexSignatureSize) == 0 &&
+      count != 0) {
     uint32_t entriesRead = 0;
     for (; entriesRead < count; ++entriesRead) {
-      char entry[kIndexEntrySize + 1] = {};
-      if (file->Read(entry, kIndexEntrySize) != kIndexEntrySize) break;
+      char entry[base::kInstanceIndexEntrySize + 1] = {};
+      if (file->Read(entry, base::kInstanceIndexEntrySize) != base::kInstanceIndexEntrySize) break;
       if (AddScanRecord(scan, entry) < 0) break;
     }
     if (entriesRead == count && scan.records.count() == 1) scan.defaultIndex = 0;

@@ -12,8 +12,6 @@
 
 namespace qz7::entry {
 
-constexpr const char* kInstanceIndexFileName = "QZ7IDIR";
-constexpr const char* kInstanceIndexSignature = "QZ7 INSTANCE DIRECTORY";
 constexpr const char* kConfigFileName = "qz7systm";
 
 // Releases an existing installation can come from.

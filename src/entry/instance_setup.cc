@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/instance_index_layout.h"
 #include "base/quoted_path.h"
+#include "entry/setup_decisions.h"
 #include "entry/setup_progress.h"
 #include "host/host_services.h"
 #include "platform/drives.h"
@@ -23,7 +25,6 @@ namespace {
 constexpr size_t kProfileNameSize = 256;
 constexpr size_t kServiceWorkSize = 512;
 constexpr uint32_t kDriveStringsSize = 128;
-constexpr const char* kDefaultInstanceName = "QZ7";
 constexpr const char* kClientConfigurationFiles[] = {"qz7cli.ini"};
 
 upgrade::MessageTarget MessagesOf(const SetupContext& context) {
@@ -52,20 +53,6 @@ int WriteGlobalVariable(int variable, const char* value) {
   std::vector<char> copy(value, value + std::strlen(value) + 1);
   return host::Host().PRegValuePE(host::kValueWrite, variable, nullptr, copy.data(), copy.size(),
                                   host::kGlobalProfile, host::kAnyNode);
-}
-
-// Step 1: a plain default instance when nothing but an administration server would be set
-// up; otherwise the default rule for one instance besides the administration server.
-void ChooseDefaultInstance(SetupContext& context) {
-  const int32_t count = context.records.count();
-  if (count == 0 || (count == 1 && context.adminIndex == 0)) {
-    InstanceRecord record;
-    FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
-    // A record lost to a list that cannot grow is flagged in the context and fails the run.
-    static_cast<void>(AddInstanceRecord(context, record, /*isDefault=*/true));
-  } else if ((count == 1 && context.adminIndex == -1) || (count == 2 && context.adminIndex >= 0)) {
-    context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
-  }
 }
 
 // Step 4: an administration server the scan found but the run no longer wants.
@@ -108,7 +95,7 @@ bool HoldsNothingButIndexFile(const std::string& directory) {
   bool empty = true;
   do {
     if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0 ||
-        platform::NamesEqualIgnoreCase(entry.name, kInstanceIndexFileName)) {
+        platform::NamesEqualIgnoreCase(entry.name, base::kInstanceIndexFileName)) {
       continue;
     }
     empty = false;
@@ -312,7 +299,7 @@ int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const Setup
 bool IndexedInstancesDefined(const base::FixedText<kContextPathSize>& directory) {
   ExistingInstanceScan listed;
   listed.profileDir = base::StripQuotes(directory.c_str()).c_str();
-  const std::string path = base::JoinPath(listed.profileDir.c_str(), kInstanceIndexFileName);
+  const std::string path = base::JoinPath(listed.profileDir.c_str(), base::kInstanceIndexFileName);
   platform::FileStatus status;
   if (platform::GetFileStatus(path.c_str(), &status) != 0) {
     const uint32_t error = platform::GetLastError();
@@ -348,24 +335,12 @@ bool RemoveInstanceIndexFile(const SetupContext& context) {
   return true;
 }
 
-// Step 10: the administration server's name, when one is installed and defined.
-std::string AdminServerName(const SetupContext& context) {
-  if (context.adminMarkerFile.empty()) return "";
-  char name[kProfileNameSize] = {};
-  if (host::Host().PRegValuePE(host::kValueRead, host::kVarAdminServer, nullptr, name, sizeof name,
-                               nullptr, host::kAnyNode) != 0) {
-    return "";
-  }
-  if (host::Host().PRegProfilePE(host::kProfileIsDefined, name, host::kAnyNode) != 0) return "";
-  return name;
-}
-
 // Step 11: every defined instance gets the new configuration and directory layouts, except
 // one whose move is incomplete, or one that the run could not make partitioned as asked
 // (counted as failures: a later run upgrades them).
 int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& steps,
                                 const std::vector<std::string>& notUpgraded) {
-  const std::string adminName = AdminServerName(context);
+  const std::string adminName = DefinedAdminServerName(context);
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
   char name[kProfileNameSize] = {};
@@ -383,23 +358,14 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
     }
     const std::string instanceDir = Below(context.targetProfileDir, name);
     if (!util::IsDirectory(instanceDir.c_str())) continue;
-    const char* templateFile = context.serverMarkerFile.c_str();
-    if (!adminName.empty() && platform::NamesEqualIgnoreCase(name, adminName.c_str())) {
-      templateFile = context.adminMarkerFile.c_str();
-    } else if (!context.partitionedMarkerFile.empty()) {
-      char owner[kProfileNameSize] = {};
-      const int read = host::Host().PRegValuePE(host::kValueRead, host::kVarInstanceOwner, nullptr,
-                                                owner, sizeof owner, name, host::kAnyNode);
-      if (read == 0 && owner[0] != '\0') {
-        templateFile = context.partitionedMarkerFile.c_str();
-      } else if (read != 0 && read != host::kNotFound) {
-        // Whether the instance is partitioned is not known: converted into the wrong
-        // template, a partitioned instance would lose its kind and values. It is left for a
-        // later run.
-        upgrade::ReportInstanceNotUpgraded(messages, instanceDir.c_str(), read);
-        result = kSetupStepFailed;
-        continue;
-      }
+    const bool isAdminServer =
+        !adminName.empty() && platform::NamesEqualIgnoreCase(name, adminName.c_str());
+    int unreadable = 0;
+    const char* templateFile = UpgradeTemplateFor(context, name, isAdminServer, &unreadable);
+    if (templateFile == nullptr) {
+      upgrade::ReportInstanceNotUpgraded(messages, instanceDir.c_str(), unreadable);
+      result = kSetupStepFailed;
+      continue;
     }
     ReportSetupProgress(SetupStage::kUpgrade, name, true);
     const int configured = steps.upgradeConfiguration(messages, instanceDir.c_str(), templateFile);
@@ -422,7 +388,8 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     if (code != kSetupOk) result = kSetupStepFailed;
   };
 
-  ChooseDefaultInstance(context);
+  // A record lost to a list that cannot grow is flagged in the context and fails the run.
+  static_cast<void>(ChooseDefaultInstance(context));
   // A discovery that could not read the profile registry may have missed instances, or know
   // them wrongly: set up over it, the run would leave them as they are and end as if there
   // had been nothing to do. It is the registry that could not be reached.

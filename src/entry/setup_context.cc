@@ -5,6 +5,7 @@
 
 #include "base/coding.h"
 #include "base/quoted_path.h"
+#include "entry/setup_decisions.h"
 #include "host/host_services.h"
 #include "util/path_normalization.h"
 #include "util/setup_files.h"
@@ -77,12 +78,8 @@ void MergeExistingInstances(SetupContext& context) {
 }
 
 void ApplyDefaultRule(SetupContext& context) {
-  const int32_t count = context.records.count();
-  if (count == 1 && context.adminIndex == -1) {
-    context.defaultIndex = 0;
-  } else if (count == 2 && context.adminIndex >= 0) {
-    context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
-  }
+  const int32_t index = DefaultRecordIndex(context.records.count(), context.adminIndex);
+  if (index >= 0) context.defaultIndex = index;
 }
 
 void InitialiseHostOnce() {
@@ -91,7 +88,7 @@ void InitialiseHostOnce() {
   // The host libraries' initialisation has no failure the set-up could act on.
   static_cast<void>(host.CreateInitAppData(kInitAppDataFlags));
   if (unsigned char* block = host.ControlBlock(); block != nullptr) {
-    base::StoreLE16(block + kControlBlockInitOffset, 1);
+    base::StoreLE16(block + host::kControlBlockInitOffset, 1);
   }
   hostInitialised = true;
 }

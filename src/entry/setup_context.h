@@ -18,7 +18,6 @@ constexpr size_t kContextPathSize = 261;
 constexpr size_t kDescriptorReadSize = 0x196;
 constexpr int32_t kDescriptorKindPartitioned = 4;
 constexpr uint32_t kInitAppDataFlags = 0x68211;
-constexpr size_t kControlBlockInitOffset = 0x136C;
 constexpr const char* kAdminServerNamePattern = "QZ7DAS??";
 constexpr const char* kAdminServerFallbackName = "QZ7DAS00";
 

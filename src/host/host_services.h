@@ -83,6 +83,12 @@ struct CpuInfo {
   uint32_t reserved[7];
 };
 
+// The control block that ControlBlock() designates: its size, and the 16-bit field the set-up
+// sets to 1 once per process.
+constexpr size_t kControlBlockSize = 0x1400;
+constexpr size_t kControlBlockInitOffset = 0x136C;
+static_assert(kControlBlockInitOffset + 2 <= kControlBlockSize);
+
 class HostServices {
  public:
   virtual ~HostServices() = default;
@@ -135,7 +141,9 @@ class HostServices {
   [[nodiscard]] virtual int GetCommBandwidth(float* bandwidth) = 0;
   [[nodiscard]] virtual int GetCPUInfo(CpuInfo* info) = 0;
 
-  // sqlo_create_init_app_data (flags), and the control block that sqlz_krcbp designates.
+  // sqlo_create_init_app_data (flags), and the control block that sqlz_krcbp designates (at
+  // least kControlBlockSize bytes; the set-up marks the process initialised in the 16-bit
+  // field at kControlBlockInitOffset).
   [[nodiscard]] virtual int CreateInitAppData(uint32_t flags) = 0;
   virtual unsigned char* ControlBlock() = 0;
   // sqlz_charset: the characters permitted in names (terminated text).

@@ -14,10 +14,6 @@
 
 namespace qz7::host {
 
-// Size of the control block that ControlBlock() designates, and the field set once per process.
-constexpr size_t kControlBlockSize = 0x1400;
-constexpr size_t kControlBlockInitOffset = 0x136C;
-
 class StandInHost : public HostServices {
  public:
   // Ops 1/2 enumerate the instances defined when op 1 was called (names dropped since are

@@ -51,14 +51,22 @@ constexpr EntryFieldCopy kLayout3Short[] = {
 // Layout 4, 700 bytes: carries its database block whole. The path at 38 is made absolute by
 // the converter for entries of type "2".
 constexpr EntryFieldCopy kLayout4[] = {
-    {0, 0, 9, 9, R::kText, 0},          {9, 9, 9, 9, R::kText, 0},
-    {18, 18, 1, 1, R::kBytes, 0},       {19, 19, 9, 9, R::kText, 0},
-    {28, 28, 9, 9, R::kText, 0},        {37, 37, 1, 1, R::kBytes, 0},
-    {38, 38, 256, 256, R::kText, 0},    {294, 294, 32, 32, R::kText, 0},
-    {326, 326, 2, 2, R::kBytes, 0},     {336, 336, 4, 4, R::kBytes, 0},
-    {340, 340, 2, 2, R::kBytes, 0},     {342, 342, 2, 2, R::kBytes, 0},
-    {344, 344, 312, 312, R::kBytes, 0}, {656, 0, 0, 4, R::kConstant32LE, kEntryInfoLengthDefault},
-    {672, 656, 16, 16, R::kBytes, 0},   {704, 684, 4, 4, R::kBytes, 0},
+    {0, 0, 9, 9, R::kText, 0},
+    {9, 9, 9, 9, R::kText, 0},
+    {18, 18, 1, 1, R::kBytes, 0},
+    {19, 19, 9, 9, R::kText, 0},
+    {28, 28, 9, 9, R::kText, 0},
+    {37, 37, 1, 1, R::kBytes, 0},
+    {38, 38, 256, 256, R::kText, 0},
+    {294, 294, 32, 32, R::kText, 0},
+    {326, 326, 2, 2, R::kBytes, 0},
+    {336, 336, 4, 4, R::kBytes, 0},
+    {340, 340, 2, 2, R::kBytes, 0},
+    {342, 342, 2, 2, R::kBytes, 0},
+    {344, 344, 312, 312, R::kBytes, 0},
+    {656, 0, 0, 4, R::kConstant32LE, base::kEntryInfoLengthDefault},
+    {672, 656, 16, 16, R::kBytes, 0},
+    {704, 684, 4, 4, R::kBytes, 0},
     {708, 688, 1, 1, R::kBytes, 0},
 };
 
@@ -129,8 +137,9 @@ void BuildConvertedEntry(base::DirectoryLayoutType layout, bool shortHeader,
   for (const EntryFieldCopy& row : EntryFieldCopies(layout, shortHeader)) {
     ApplyRow(row, old, entry->bytes);
   }
-  std::memcpy(entry->bytes + kEntryProductOffset, kEntryProductText, kEntryProductSize);
-  base::StoreLE16(entry->bytes + kEntryReleaseOffset, kEntryReleaseValue);
+  std::memcpy(entry->bytes + base::kEntryProductOffset, base::kEntryProductText,
+              base::kEntryProductSize);
+  base::StoreLE16(entry->bytes + base::kEntryReleaseOffset, base::kEntryReleaseValue);
 }
 
 }  // namespace qz7::migrate

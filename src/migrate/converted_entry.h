@@ -27,34 +27,6 @@ struct ConvertedEntry {
   char TypeCharacter() const { return static_cast<char>(bytes[base::kEntryTypeOffset]); }
 };
 
-// Fields of the converted entry (offset, width).
-constexpr size_t kEntryCatalogNameOffset = 0;  // name under which the database is catalogued
-constexpr size_t kEntryNameSize = 9;
-constexpr size_t kEntryDatabaseNameOffset = 9;   // name in the local database directory
-constexpr size_t kEntrySubdirectoryOffset = 19;  // the database's subdirectory name
-constexpr size_t kEntryNameTextOffset = 28;  // name text; the node a database is reached through
-constexpr size_t kEntryFlagOffset = 37;
-constexpr size_t kEntryPathOffset = 38;  // drive or directory of the database
-constexpr size_t kEntryPathSize = 256;
-constexpr size_t kEntryCommentOffset = 294;
-constexpr size_t kEntryCommentSize = 32;
-constexpr size_t kEntryDatabaseInfoOffset = 344;  // the block a local database supplies
-constexpr size_t kEntryDatabaseInfoSize = 312;
-constexpr size_t kEntryLocalRangeEnd = 688;  // 344 to 687 come from a local directory entry
-constexpr size_t kEntryInfoLengthOffset = 656;
-constexpr uint32_t kEntryInfoLengthDefault = 32;
-constexpr size_t kEntryCodeSetOffset = 672;
-constexpr size_t kEntryTerritoryOffset = 682;
-constexpr size_t kEntryProductOffset = 709;
-constexpr const char* kEntryProductText = "QZ7";
-constexpr size_t kEntryProductSize = 4;
-constexpr size_t kEntryReleaseOffset = 718;
-constexpr uint16_t kEntryReleaseValue = 0x0900;
-
-// Entry type characters at offset 18.
-constexpr char kEntryTypeLocal = '0';  // found through the local database directory of its drive
-constexpr char kEntryTypeCarried = '1';
-
 enum class EntryCopyRule : uint8_t {
   kText,          // zero-terminated text: at most min(old width, new width - 1) characters
   kUpperFirst,    // kText with its first character upper-cased (a drive letter)

@@ -232,15 +232,15 @@ MigrationResult DirectoryConversion::ConvertEntries() {
       return Fail(loopKeys_.read, sourcePath_, kMigrationReadError);
     }
     if (KeepsOnlyCarriedEntries() &&
-        work_[0].oldEntry[base::kEntryTypeOffset] != kEntryTypeCarried) {
+        work_[0].oldEntry[base::kEntryTypeOffset] != base::kEntryTypeCarried) {
       continue;
     }
     BuildConvertedEntry(request_.layout, request_.shortHeader, work_[0].oldEntry, &entry);
-    hash_.NoteEntry(entry.bytes + kEntryCatalogNameOffset, kEntryNameSize,
+    hash_.NoteEntry(entry.bytes + base::kEntryCatalogNameOffset, base::kEntryNameSize,
                     static_cast<uint32_t>(offset));
     const char type = entry.TypeCharacter();
     if (ChecksLocalDatabases() &&
-        (type == kEntryTypeLocal || type == base::kEntryTypeOwnDirectory)) {
+        (type == base::kEntryTypeLocal || type == base::kEntryTypeOwnDirectory)) {
       CheckLocalDatabase(entry);
     }
     if (IsLayout(base::DirectoryLayoutType::kLayout4) && type == base::kEntryTypeOwnDirectory) {
@@ -275,7 +275,7 @@ void DirectoryConversion::CheckLocalDatabase(ConvertedEntry& entry) {
     }
   }
   if (report_) {
-    std::string name = entry.Text(kEntryCatalogNameOffset, kEntryNameSize);
+    std::string name = entry.Text(base::kEntryCatalogNameOffset, base::kEntryNameSize);
     name = name.substr(0, name.find(' '));
     const char* arguments[] = {name.c_str()};
     work.reportText[0] = '\0';
@@ -299,20 +299,20 @@ void DirectoryConversion::CheckLocalDatabase(ConvertedEntry& entry) {
 // Makes the path of a layout-4 entry of type "2" absolute by changing into it. A path that
 // cannot be resolved is recorded and kept as the old entry had it.
 void DirectoryConversion::ResolveEntryPath(ConvertedEntry& entry) {
-  const std::string name = entry.Text(kEntryCatalogNameOffset, kEntryNameSize);
+  const std::string name = entry.Text(base::kEntryCatalogNameOffset, base::kEntryNameSize);
   char saved[kLocalPathSize];
   if (platform::GetCurrentDirectoryText(saved, sizeof saved) != 0) {
     WriteMigrationError(kPathResolutionFirstReadKey, name.c_str(), kMigrationPathNotResolved,
                         request_.errorFile);
     return;
   }
-  const std::string path = entry.Text(kEntryPathOffset, kEntryPathSize);
+  const std::string path = entry.Text(base::kEntryPathOffset, base::kEntryPathSize);
   if (platform::SetCurrentDirectoryText(path.c_str()) != 0) {
     WriteMigrationError(kPathResolutionKey, name.c_str(), kMigrationPathNotResolved,
                         request_.errorFile);
     return;
   }
-  char resolved[kEntryPathSize];
+  char resolved[base::kEntryPathSize];
   const bool read = platform::GetCurrentDirectoryText(resolved, sizeof resolved) == 0;
   const bool back = platform::SetCurrentDirectoryText(saved) == 0;
   if (!read || !back) {
@@ -320,8 +320,9 @@ void DirectoryConversion::ResolveEntryPath(ConvertedEntry& entry) {
                         request_.errorFile);
   }
   if (!read) return;
-  std::memset(entry.bytes + kEntryPathOffset, 0, kEntryPathSize);
-  std::memcpy(entry.bytes + kEntryPathOffset, resolved, strnlen(resolved, kEntryPathSize - 1));
+  std::memset(entry.bytes + base::kEntryPathOffset, 0, base::kEntryPathSize);
+  std::memcpy(entry.bytes + base::kEntryPathOffset, resolved,
+              strnlen(resolved, base::kEntryPathSize - 1));
 }
 
 // The slots follow the entries in the source; then the closing 32-bit value.

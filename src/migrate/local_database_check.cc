@@ -30,7 +30,7 @@ enum class ConfigRule : uint8_t {
   kCodePage32,   // the 16-bit code page widened to 32 bits
   kConfigBytes,  // width bytes from configOffset
   kConstant32,   // the 32-bit value
-  kInfoLength,   // 32 for releases 0x0400 and 0x0500, else the 32-bit field at configOffset
+  kInfoLength,   // EntryInfoLength
 };
 
 struct ConfigFieldFill {
@@ -55,7 +55,6 @@ constexpr ConfigFieldFill kConfigFills[] = {
 };
 
 void FillFromConfiguration(const unsigned char* config, ConvertedEntry* entry) {
-  const uint16_t release = LoadLE16(config + kConfigReleaseOffset);
   for (const ConfigFieldFill& fill : kConfigFills) {
     unsigned char* field = entry->bytes + fill.entryOffset;
     switch (fill.rule) {
@@ -75,18 +74,15 @@ void FillFromConfiguration(const unsigned char* config, ConvertedEntry* entry) {
       case ConfigRule::kConstant32:
         StoreLE32(field, fill.value);
         break;
-      case ConfigRule::kInfoLength:
-        StoreLE32(field, release == kConfigRelease0400 || release == kConfigRelease0500
-                             ? kEntryInfoLengthDefault
-                             : LoadLE32(config + fill.configOffset));
+      case ConfigRule::kInfoLength: {
+        uint32_t length = 0;
+        // The whole read size is there: the field is always within it.
+        static_cast<void>(EntryInfoLength(config, kDatabaseConfigurationReadSize, &length));
+        StoreLE32(field, length);
         break;
+      }
     }
   }
-}
-
-bool IsKnownRelease(uint16_t release) {
-  return release == kConfigRelease0400 || release == kConfigRelease0500 ||
-         release == kConfigRelease0600;
 }
 
 // Appends the parts to buffer (size bytes). False, with the text cut to size - 1, when the
@@ -102,15 +98,14 @@ bool AppendPath(char* buffer, size_t size, std::initializer_list<const char*> pa
 // buffer, then the rest of a file longer than the buffer. False on a read error.
 bool ConfigurationChecksum(platform::FileStream& file, const unsigned char* buffer, size_t read,
                            int64_t size, uint32_t* sum) {
-  *sum = 0;
-  for (size_t i = 4; i < read; ++i) *sum += buffer[i];
+  *sum = read > 4 ? base::ByteSum(buffer + 4, read - 4) : 0;
   int64_t left = size - static_cast<int64_t>(read);
   unsigned char chunk[4096];
   while (left > 0) {
     const size_t want =
         left > static_cast<int64_t>(sizeof chunk) ? sizeof chunk : static_cast<size_t>(left);
     if (file.Read(chunk, want) != want) return false;
-    for (size_t i = 0; i < want; ++i) *sum += chunk[i];
+    *sum = base::ByteSum(chunk, want, *sum);
     left -= static_cast<int64_t>(want);
   }
   return true;
@@ -126,18 +121,18 @@ bool ConfigurationChecksum(platform::FileStream& file, const unsigned char* buff
   if (file.Read(buffer, want) != want) return kMigrationConfigAccessError;
   uint32_t sum = 0;
   if (!ConfigurationChecksum(file, buffer, want, size, &sum)) return kMigrationConfigAccessError;
-  const bool releaseKnown = IsKnownRelease(LoadLE16(buffer + kConfigReleaseOffset));
+  const bool releaseKnown = IsKnownConfigurationRelease(LoadLE16(buffer + kConfigReleaseOffset));
   const bool checksumMatches = sum == LoadLE32(buffer + kConfigChecksumOffset);
   return releaseKnown && checksumMatches ? kMigrationOk : kMigrationBadConfig;
 }
 
 // The database information of a local entry: bytes 344 to 687.
-constexpr size_t kLocalInfoSize = kEntryLocalRangeEnd - kEntryDatabaseInfoOffset;
+constexpr size_t kLocalInfoSize = base::kEntryLocalRangeEnd - base::kEntryDatabaseInfoOffset;
 
-// A name as strncmp compares it: up to its first zero, at most kEntryNameSize bytes.
+// A name as strncmp compares it: up to its first zero, at most base::kEntryNameSize bytes.
 std::string NameKey(const unsigned char* field) {
   const char* text = reinterpret_cast<const char*>(field);
-  return std::string(text, strnlen(text, kEntryNameSize));
+  return std::string(text, strnlen(text, base::kEntryNameSize));
 }
 
 }  // namespace
@@ -188,10 +183,10 @@ MigrationResult LocalDirectoryContents::ReadEntries(platform::FileStream& file, 
       return kMigrationOk;
     }
     const auto [where, added] =
-        firstByName.try_emplace(NameKey(local + kEntryCatalogNameOffset), info.size());
+        firstByName.try_emplace(NameKey(local + base::kEntryCatalogNameOffset), info.size());
     if (added)
-      info.insert(info.end(), local + kEntryDatabaseInfoOffset,
-                  local + kEntryDatabaseInfoOffset + kLocalInfoSize);
+      info.insert(info.end(), local + base::kEntryDatabaseInfoOffset,
+                  local + base::kEntryDatabaseInfoOffset + kLocalInfoSize);
   }
   return kMigrationOk;
 }
@@ -250,8 +245,8 @@ MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t
 
 MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t objectSize,
                                      LocalDirectoryCache* cache) {
-  const std::string base =
-      entry->Text(kEntryPathOffset, kEntryPathSize) + "\\" + kDirectoryFolderName + "\\";
+  const std::string base = entry->Text(base::kEntryPathOffset, base::kEntryPathSize) + "\\" +
+                           kDirectoryFolderName + "\\";
   char directoryPath[kLocalPathSize] = {};
   char copyPath[kLocalPathSize] = {};
   const bool fits =
@@ -265,10 +260,11 @@ MigrationResult FindInLocalDirectory(ConvertedEntry* entry, char* object, size_t
   const LocalDirectoryContents& contents = cache->Contents(directoryPath, copyPath);
   MigrationResult code = contents.failure;
   if (code == kMigrationOk) {
-    const auto found = contents.firstByName.find(NameKey(entry->bytes + kEntryDatabaseNameOffset));
+    const auto found =
+        contents.firstByName.find(NameKey(entry->bytes + base::kEntryDatabaseNameOffset));
     if (found != contents.firstByName.end()) {
-      std::memcpy(entry->bytes + kEntryDatabaseInfoOffset, contents.info.data() + found->second,
-                  kLocalInfoSize);
+      std::memcpy(entry->bytes + base::kEntryDatabaseInfoOffset,
+                  contents.info.data() + found->second, kLocalInfoSize);
       return kMigrationOk;
     }
     code = contents.notFound;
@@ -287,10 +283,11 @@ MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size
 
 MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size_t pathSize,
                                    char* object, size_t objectSize, LocalDirectoryCache* cache) {
-  if (entry->TypeCharacter() == kEntryTypeLocal) {
+  if (entry->TypeCharacter() == base::kEntryTypeLocal) {
     return FindInLocalDirectory(entry, object, objectSize, cache);
   }
-  const std::string subdirectory = entry->Text(kEntrySubdirectoryOffset, kEntryNameSize);
+  const std::string subdirectory =
+      entry->Text(base::kEntrySubdirectoryOffset, base::kEntryNameSize);
   if (!AppendPath(pathBuffer, pathSize, {subdirectory.c_str(), "\\", kDatabaseConfigurationName})) {
     base::CopyBounded(object, pathBuffer, objectSize);
     return kMigrationConfigAccessError;
@@ -307,13 +304,30 @@ MigrationResult LocalDatabaseCheck(ConvertedEntry* entry, char* pathBuffer, size
   if (CodePageToCodeSetName(LoadLE16(config + kConfigCodePageOffset), codeSet) != kMigrationOk) {
     return kMigrationUnknownCodePage;
   }
-  std::memcpy(entry->bytes + kEntryCodeSetOffset, codeSet, sizeof codeSet);
+  std::memcpy(entry->bytes + base::kEntryCodeSetOffset, codeSet, sizeof codeSet);
   char territory[kTerritoryNameSize];
   if (TerritoryCodeToName(LoadLE16(config + kConfigTerritoryOffset), territory) != kMigrationOk) {
     return kMigrationUnknownTerritory;
   }
-  std::memcpy(entry->bytes + kEntryTerritoryOffset, territory, sizeof territory);
+  std::memcpy(entry->bytes + base::kEntryTerritoryOffset, territory, sizeof territory);
   return kMigrationOk;
+}
+
+bool IsKnownConfigurationRelease(uint16_t release) {
+  return release == kConfigRelease0400 || release == kConfigRelease0500 ||
+         release == kConfigRelease0600;
+}
+
+bool EntryInfoLength(const unsigned char* config, size_t size, uint32_t* value) {
+  if (size < kConfigReleaseOffset + 2) return false;
+  const uint16_t release = LoadLE16(config + kConfigReleaseOffset);
+  if (release == kConfigRelease0400 || release == kConfigRelease0500) {
+    *value = base::kEntryInfoLengthDefault;
+    return true;
+  }
+  if (size < kConfigField1164Offset + 4) return false;
+  *value = LoadLE32(config + kConfigField1164Offset);
+  return true;
 }
 
 }  // namespace qz7::migrate

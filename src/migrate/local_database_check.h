@@ -38,6 +38,15 @@ constexpr uint16_t kConfigRelease0400 = 0x0400;
 constexpr uint16_t kConfigRelease0500 = 0x0500;
 constexpr uint16_t kConfigRelease0600 = 0x0600;
 
+// True for the releases a database configuration file may carry (0x0400, 0x0500, 0x0600).
+[[nodiscard]] bool IsKnownConfigurationRelease(uint16_t release);
+
+// The value the check stores at offset 656 of a converted entry (base::kEntryInfoLengthOffset)
+// for the configuration file whose first size bytes are config: base::kEntryInfoLengthDefault
+// for releases 0x0400 and 0x0500, else the 32-bit field at kConfigField1164Offset. False when
+// size does not reach the field the release needs.
+[[nodiscard]] bool EntryInfoLength(const unsigned char* config, size_t size, uint32_t* value);
+
 // Completes entry, or tells why it cannot be. pathBuffer (pathSize bytes) holds the prefix, the
 // instance directory with its trailing backslash; for an entry of type other than "0" the
 // configuration file's name is appended to it. object (objectSize bytes, cleared by the

@@ -161,13 +161,13 @@ class DcsRule {
   // directory. Names are compared exactly, as the files hold them.
   bool Read(FileStream& database, FileStream& dcs) {
     unsigned char databaseHeader[kDcsRuleDatabaseHeaderSize];
-    unsigned char dcsHeader[kDcsRuleDcsHeaderSize];
+    unsigned char dcsHeader[base::kDcsDirectoryHeaderSize];
     if (!ReadExactly(database, databaseHeader, sizeof databaseHeader) ||
         !ReadExactly(dcs, dcsHeader, sizeof dcsHeader)) {
       return false;
     }
     const size_t databaseEntries = base::LoadLE16(databaseHeader + kDcsRuleDatabaseCountOffset);
-    const size_t dcsEntries = base::LoadLE16(dcsHeader + kDcsRuleDcsCountOffset);
+    const size_t dcsEntries = base::LoadLE16(dcsHeader + base::kDcsDirectoryCountOffset);
     if (databaseEntries == 0 || dcsEntries == 0) return false;
 
     unsigned char block[kDcsRuleDatabaseBlockSize];
@@ -177,9 +177,9 @@ class DcsRule {
     // The DCS names first, so that each database entry is judged as it is read. A name longer
     // than a database name can hold is kept cut, at 9 characters, so that it never equals one.
     ShortNameSet dcsNames(dcsEntries);
-    if (!ReadEntries(dcs, dcsEntries, kDcsRuleDcsEntrySize, piece.get(),
+    if (!ReadEntries(dcs, dcsEntries, base::kDcsDirectoryEntrySize, piece.get(),
                      [&](const unsigned char* entry) {
-                       dcsNames.Insert(FieldName(entry + kDcsRuleDcsNameOffset, 9));
+                       dcsNames.Insert(FieldName(entry + base::kDcsDirectoryNameOffset, 9));
                      })) {
       return false;
     }
@@ -189,11 +189,11 @@ class DcsRule {
         [&](const unsigned char* entry) {
           const char type = static_cast<char>(entry[base::kEntryTypeOffset]);
           if (type != '1' && type != '4') return;
-          if (!dcsNames.Contains(
-                  FieldName(entry + kEntryDatabaseNameOffset, kDcsRuleDatabaseNameLength, true))) {
+          if (!dcsNames.Contains(FieldName(entry + base::kEntryDatabaseNameOffset,
+                                           kDcsRuleDatabaseNameLength, true))) {
             return;
           }
-          dcsNodes_->Insert(FieldName(entry + kEntryNameTextOffset, kNodeNameWidth - 1));
+          dcsNodes_->Insert(FieldName(entry + base::kEntryNameTextOffset, kNodeNameWidth - 1));
         });
   }
 

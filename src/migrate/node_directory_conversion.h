@@ -90,12 +90,6 @@ constexpr size_t kDcsRuleDatabaseCountOffset = 20;
 constexpr size_t kDcsRuleDatabaseBlockSize = 176;
 constexpr size_t kDcsRuleDatabaseEntrySize = 720;
 constexpr size_t kDcsRuleDatabaseNameLength = 8;
-// The DCS directory: a 24-byte header with the entry count at 14, then 622-byte entries with
-// the database name at 37.
-constexpr size_t kDcsRuleDcsHeaderSize = 24;
-constexpr size_t kDcsRuleDcsCountOffset = 14;
-constexpr size_t kDcsRuleDcsEntrySize = 622;
-constexpr size_t kDcsRuleDcsNameOffset = 37;
 
 // ---- ConvertNodeDirectory ----
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -279,6 +280,13 @@ void AddOlds(SampleMachine& plan, const std::vector<OldInstance>& olds) {
   for (const OldInstance& old : olds) qz7::testkit::AddOldInstance(plan, old, "C:\\QZ7PROF");
 }
 
+// Makes the instance a partitioned one (two nodes) owned by the computer named owner.
+void SetOwner(qz7::testkit::SampleInstance& instance, const std::string& owner) {
+  instance.portRange = "60000-60003";
+  instance.owner = owner;
+  instance.nodes = {"0", "1"};
+}
+
 // The path a file of the plan has once the instance moved.
 std::string AfterMove(const std::string& path, const Json& instance) {
   const Json& move = instance["move"];
@@ -293,16 +301,36 @@ std::string Upper(std::string text) {
   return text;
 }
 
-// The real run did to one instance what the plan said: the stages ran, the directory is where
-// the plan put it, and each directory the plan migrates has its migration backup. What the
-// migrations and the upgrade make of the files is the scenario suite's to check.
+// The node type of the configuration file at a Windows path of the machine in force; 0 when
+// it cannot be read.
+uint16_t ConfigNodeType(const std::string& path) {
+  const std::optional<std::string> host = qz7::platform::HostPathOf(path.c_str());
+  if (!host || !std::filesystem::is_regular_file(*host)) return 0;
+  const std::string bytes = ReadHostFile(*host);
+  const std::vector<unsigned char> block(bytes.begin(), bytes.end());
+  return block.size() < 42 ? 0 : qz7::testkit::DbmU16(block, 40);
+}
+
+// The real run did to one instance what the plan said: the stages ran (the upgrade exactly
+// when the plan names a template), the configuration took the kind of the template the plan
+// named, the directory is where the plan put it, and each directory the plan migrates has
+// its migration backup. What the migrations and the upgrade make of the files is the scenario
+// suite's to check.
 void ExpectPlanCarriedOut(const Json& instance, const ToolRun& create) {
   const std::string name = Upper(instance.value("name", ""));
   SCOPED_TRACE(name);
-  for (const char* stage : {" CREATE OR UPDATE: DONE\n", " UPGRADE: DONE\n"}) {
-    EXPECT_NE(Upper(create.out).find(name + stage), std::string::npos) << stage;
-  }
+  EXPECT_NE(Upper(create.out).find(name + " CREATE OR UPDATE: DONE\n"), std::string::npos);
+  const Json& planned = instance["configTemplate"];
+  const std::string templateFile = planned.is_string() ? planned.get<std::string>() : "";
+  const bool upgraded = Upper(create.out).find(name + " UPGRADE: DONE\n") != std::string::npos;
+  EXPECT_EQ(upgraded, !templateFile.empty()) << "planned template: " << templateFile;
+  if (!upgraded) return;
   const std::string directory = instance.value("directory", "");
+  if (!templateFile.empty()) {
+    const std::string base = templateFile.substr(templateFile.rfind('\\') + 1);
+    EXPECT_EQ(ConfigNodeType(directory + "\\qz7systm"), qz7::testkit::TemplateNodeType(base))
+        << "converted into another template than " << templateFile;
+  }
   EXPECT_TRUE(WindowsPathExists(directory, true));
   if (!instance["move"].is_null()) {
     EXPECT_EQ(instance["move"].value("to", ""), directory);
@@ -374,6 +402,23 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
       {"name_with_a_tab", "cannot be an instance", nullptr, {"A\tB"}, false},
       {"name_of_a_device", "reserved for a device", nullptr, {"con"}, false},
       {"name_of_a_numbered_device", "reserved for a device", nullptr, {"LPT9:default"}, false},
+      // The upgrade chooses the partitioned template by the owner computer the profile
+      // registry holds, whatever node type the instance's file gives.
+      {"existing_partitioned_instance", "", [&](SampleMachine& plan) {
+         AddOlds(plan, {MakeOldInstance("PART", {.seed = 4})});
+         SetOwner(plan.instances.back(), "SAMPLEPC");
+       }},
+      // A node another computer owns is not moved; the upgrade converts it where it is, into
+      // the partitioned template, and not at all once the others moved away from it.
+      {"node_of_another_computer_in_place", "", [&](SampleMachine& plan) {
+         plan.profileDir = "C:\\QZ7";
+         qz7::testkit::AddOldInstance(plan, MakeOldInstance("NODE2", {.seed = 6}), "C:\\QZ7");
+         SetOwner(plan.instances.back(), "OTHERPC");
+       }, {}, false},
+      {"node_of_another_computer_left_behind", "", [&](SampleMachine& plan) {
+         AddOlds(plan, {sales, MakeOldInstance("NODE2", {.seed = 6})});
+         SetOwner(plan.instances.back(), "OTHERPC");
+       }},
       {"database_directory_not_recognised", "layout not recognised", [&](SampleMachine& plan) {
          OldInstance longer = sales;
          longer.databaseDirectory.resize(longer.databaseDirectory.size() + 5000, 0);

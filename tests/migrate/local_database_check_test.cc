@@ -47,10 +47,10 @@ class LocalDatabaseTest : public MachineTest {
       std::memset(entry.bytes + offset, 0, width);
       std::memcpy(entry.bytes + offset, value.data(), value.size());
     };
-    text(kEntryDatabaseNameOffset, 9, "SAMPLE");
+    text(base::kEntryDatabaseNameOffset, 9, "SAMPLE");
     entry.bytes[base::kEntryTypeOffset] = static_cast<unsigned char>(type);
-    text(kEntrySubdirectoryOffset, 9, "SQL00001");
-    text(kEntryPathOffset, kEntryPathSize, path);
+    text(base::kEntrySubdirectoryOffset, 9, "SQL00001");
+    text(base::kEntryPathOffset, base::kEntryPathSize, path);
     char buffer[kLocalPathSize] = {};
     prefix.copy(buffer, sizeof buffer - 1);
     char object[kMigrationObjectSize] = {};

@@ -15,9 +15,6 @@
 namespace qz7::cli {
 namespace {
 
-constexpr size_t kLabelOffset = 62;  // the release label, in both backup headers
-constexpr size_t kLabelWidth = 22;
-
 std::string StatusMeaning(char status, Problems* problems) {
   if (status == base::kBackupStatusIncomplete) return "unfinished";
   if (status == base::kBackupStatusComplete) return "completed";
@@ -32,19 +29,20 @@ void AddCopyProblems(const char* copy, const Problems& found, Problems* problems
 }
 
 bool HasSignatureOrLabel(FileBytes bytes, const char* signature, size_t checkLength,
-                         const char* label) {
+                         const char* label, size_t labelOffset, size_t labelWidth) {
   if (bytes.size() >= checkLength && std::memcmp(bytes.data(), signature, checkLength) == 0) {
     return true;
   }
-  return Holds(bytes, kLabelOffset, kLabelWidth) &&
-         FieldText(bytes, kLabelOffset, kLabelWidth) == label;
+  return Holds(bytes, labelOffset, labelWidth) &&
+         FieldText(bytes, labelOffset, labelWidth) == label;
 }
 
 // ---- SQLDDDIR.TMP / .BAK ----
 
 bool RecognisesDatabaseBackup(const DecodedFile& file) {
   return HasSignatureOrLabel(file.bytes, base::kBackupSignature, base::kBackupSignatureCheckLength,
-                             base::kBackupReleaseLabel);
+                             base::kBackupReleaseLabel, base::kBackupReleaseOffset,
+                             base::kBackupReleaseWidth);
 }
 
 // The layout a backup's layout name stands for; 99 when it names none.
@@ -122,7 +120,8 @@ int PrintDatabaseBackup(Invocation& invocation, const DecodedFile& file) {
 
 bool RecognisesNodeBackup(const DecodedFile& file) {
   return HasSignatureOrLabel(file.bytes, base::kNodeBackupSignature,
-                             base::kNodeBackupSignatureCheckLength, base::kNodeBackupReleaseLabel);
+                             base::kNodeBackupSignatureCheckLength, base::kNodeBackupReleaseLabel,
+                             base::kNodeBackupReleaseOffset, base::kNodeBackupReleaseWidth);
 }
 
 int PrintNodeBackup(Invocation& invocation, const DecodedFile& file) {

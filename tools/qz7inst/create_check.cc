@@ -12,6 +12,7 @@
 #include "entry/existing_instance_scan.h"
 #include "entry/instance_record.h"
 #include "entry/setup_context.h"
+#include "entry/setup_decisions.h"
 #include "host/host_services.h"
 #include "host/instance_lifecycle.h"
 #include "migrate/database_directory_migration.h"
@@ -28,8 +29,6 @@
 
 namespace qz7::cli {
 namespace {
-
-constexpr const char* kDefaultInstanceName = "QZ7";
 
 // What the run would do with one directory file (database or node directory).
 struct DirectoryStep {
@@ -221,17 +220,11 @@ int ReadConfiguration(const std::string& path, std::vector<unsigned char>* block
   return code;
 }
 
-// The configuration step: the template in force for the instance, and whether its qz7systm
-// (read where it is now) can be converted into it.
-void PlanConfiguration(const entry::SetupContext& context, const entry::InstanceRecord& record,
-                       bool isAdmin, const std::string& sourceDir, InstancePlan* plan) {
-  std::string templateFile = Bare(context.serverMarkerFile);
-  if (isAdmin) {
-    templateFile = Bare(context.adminMarkerFile);
-  } else if (record.nodeType == entry::kNodeTypePartitioned &&
-             !context.partitionedMarkerFile.empty()) {
-    templateFile = Bare(context.partitionedMarkerFile);
-  }
+// The configuration step: the template the driver's own choice gives the instance, and
+// whether its qz7systm (read where it is now) can be converted into it.
+void PlanConfiguration(const entry::SetupContext& context, const char* templateChoice,
+                       const std::string& sourceDir, InstancePlan* plan) {
+  const std::string templateFile = base::StripQuotes(templateChoice);
   plan->configTemplate = templateFile;
   if (templateFile.empty() || !IsFile(templateFile)) {
     plan->blockers.push_back("no template configuration for this kind of instance in " +
@@ -259,6 +252,28 @@ void PlanConfiguration(const entry::SetupContext& context, const entry::Instance
   }
 }
 
+// The administration server's name as the upgrade reads it once the instances are set up:
+// the one the run creates (its creation records it in variable 32), none when the run drops
+// the one found, else what the profile registry names now.
+std::string AdminServerAfterRun(const entry::SetupContext& context) {
+  if (context.adminMarkerFile.empty()) return "";
+  if (context.adminIndex >= 0) return context.records[context.adminIndex].name.c_str();
+  if (context.existingScan != nullptr && context.existingScan->adminIndex >= 0) return "";
+  return entry::DefinedAdminServerName(context);
+}
+
+// The instance's owner variable as the upgrade reads it once the instances are set up: what
+// the profile registry holds now, except that a partitioned record the run creates, or makes
+// partitioned, gets its owner from the instance tool that does it.
+entry::OwnerVariable OwnerAfterRun(const entry::InstanceRecord& record,
+                                   const entry::InstanceRecord* found) {
+  entry::OwnerVariable owner = entry::ReadOwnerVariable(record.name.c_str());
+  const bool madePartitioned = record.nodeType == entry::kNodeTypePartitioned &&
+                               (found == nullptr || found->nodeType != entry::kNodeTypePartitioned);
+  if (!owner.set && madePartitioned) owner = {.readCode = 0, .set = true};
+  return owner;
+}
+
 // Old database directories that an index-file release kept at the roots of fixed drives.
 void PlanDriveDatabaseDirectories(InstancePlan* plan) {
   char drives[128] = {};
@@ -281,17 +296,9 @@ Plan BuildPlan(entry::SetupContext& context) {
     plan.blockers.push_back("the installation directory cannot be used");
     return plan;
   }
-  // The driver's default rule: "QZ7" is set up when nothing but an administration server is.
-  const int32_t count = context.records.count();
-  if (count == 0 || (count == 1 && context.adminIndex == 0)) {
-    entry::InstanceRecord record;
-    entry::FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
-    if (entry::AddInstanceRecord(context, record, /*isDefault=*/true) < 0) {
-      plan.blockers.push_back("the instance list cannot grow");
-      return plan;
-    }
-  } else if ((count == 1 && context.adminIndex == -1) || (count == 2 && context.adminIndex >= 0)) {
-    context.defaultIndex = context.adminIndex == 0 ? 1 : 0;
+  if (!entry::ChooseDefaultInstance(context)) {
+    plan.blockers.push_back("the instance list cannot grow");
+    return plan;
   }
   host::HostServices& host = host::Host();
   for (const auto* directory : {&context.installDir, &context.targetProfileDir}) {
@@ -316,6 +323,7 @@ Plan BuildPlan(entry::SetupContext& context) {
     dropped.action = "drop";
     plan.instances.push_back(std::move(dropped));
   }
+  const std::string upgradeAdmin = AdminServerAfterRun(context);
   for (int32_t i = 0; i < context.records.count(); ++i) {
     const entry::InstanceRecord& record = context.records[i];
     InstancePlan instance;
@@ -351,8 +359,26 @@ Plan BuildPlan(entry::SetupContext& context) {
       instance.blockers.push_back("name clash: " + instance.directory +
                                   " is a file, where the instance directory must be");
     }
-    if (record.ownedElsewhere == 0) {
-      PlanConfiguration(context, record, isAdmin, sourceDir, &instance);
+    // The upgrade converts every defined instance whose directory is in the target directory
+    // by then: each one the run creates or moves there, and a node another computer owns
+    // only when its directory is there already (the run neither creates nor moves it).
+    const bool upgraded = record.ownedElsewhere == 0 || IsFolder(instance.directory);
+    if (upgraded) {
+      const bool isUpgradeAdmin =
+          !upgradeAdmin.empty() && platform::NamesEqualIgnoreCase(instance.name, upgradeAdmin);
+      const entry::OwnerVariable owner =
+          OwnerAfterRun(record, exists ? &scan->records[found] : nullptr);
+      int unreadable = 0;
+      const char* templateFile = entry::UpgradeTemplateFor(context, record.name.c_str(),
+                                                           isUpgradeAdmin, &unreadable, &owner);
+      if (templateFile == nullptr) {
+        instance.blockers.push_back(
+            "whether " + instance.name +
+            " is partitioned cannot be read from the profile registry (code " +
+            std::to_string(unreadable) + ")");
+      } else {
+        PlanConfiguration(context, templateFile, sourceDir, &instance);
+      }
       if (auto step = PlanDatabaseDirectory(sourceDir, &instance.blockers)) {
         instance.databaseDirectories.push_back(std::move(*step));
       }

@@ -16,16 +16,9 @@ using migrate::kConfigField1164Offset;
 
 uint16_t Release(FileBytes bytes) { return base::LoadLE16(&bytes[migrate::kConfigReleaseOffset]); }
 
-bool IsKnownRelease(uint16_t release) {
-  return release == migrate::kConfigRelease0400 || release == migrate::kConfigRelease0500 ||
-         release == migrate::kConfigRelease0600;
-}
-
 // The sum of the bytes from 4 to the end, the whole file (also past the 2048 bytes read).
 uint32_t Checksum(FileBytes bytes) {
-  uint32_t sum = 0;
-  for (size_t i = 4; i < bytes.size(); ++i) sum += bytes[i];
-  return sum;
+  return bytes.size() > 4 ? base::ByteSum(bytes.data() + 4, bytes.size() - 4) : 0;
 }
 
 // A known release and a checksum that matches; the name SQLDBCON stands in for the checksum
@@ -33,7 +26,8 @@ uint32_t Checksum(FileBytes bytes) {
 // left to the qz7systm decoder that checks the same kind of sum.
 bool Recognises(const DecodedFile& file) {
   const FileBytes bytes(file.bytes);
-  if (!Holds(bytes, migrate::kConfigReleaseOffset, 2) || !IsKnownRelease(Release(bytes))) {
+  if (!Holds(bytes, migrate::kConfigReleaseOffset, 2) ||
+      !migrate::IsKnownConfigurationRelease(Release(bytes))) {
     return false;
   }
   const bool named = NameIs(file, {migrate::kDatabaseConfigurationName});
@@ -85,9 +79,8 @@ int Print(Invocation& invocation, const DecodedFile& file) {
     body.Number("field1164", base::LoadLE32(&bytes[kConfigField1164Offset]));
   }
   // What the local check stores at offset 656 of the converted entry.
-  if (!lateRelease || Holds(bytes, kConfigField1164Offset, 4)) {
-    body.Number("entryField656", lateRelease ? base::LoadLE32(&bytes[kConfigField1164Offset])
-                                             : migrate::kEntryInfoLengthDefault);
+  if (uint32_t length = 0; migrate::EntryInfoLength(bytes.data(), bytes.size(), &length)) {
+    body.Number("entryField656", length);
   }
   return FinishShow(invocation, file, "database-configuration",
                     "database configuration file (SQLDBCON)", body, problems);

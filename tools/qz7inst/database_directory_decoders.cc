@@ -20,51 +20,15 @@ namespace {
 
 using base::DirectoryLayoutType;
 
-enum class Shown { kText, kChar, kByte, kU16, kU32, kHex16, kHex32 };
-
-struct EntryField {
-  const char* name;
-  size_t offset;
-  size_t width;
-  Shown kind;
-};
-
-// The fields of the current 720-byte entry that have a meaning; the database block at 344
-// (filled from a local database's files) is shown by the parts that the local check writes.
-constexpr EntryField kEntryFields[] = {
-    {"name", migrate::kEntryCatalogNameOffset, migrate::kEntryNameSize, Shown::kText},
-    {"databaseName", migrate::kEntryDatabaseNameOffset, migrate::kEntryNameSize, Shown::kText},
-    {"type", base::kEntryTypeOffset, 1, Shown::kChar},
-    {"subdirectory", migrate::kEntrySubdirectoryOffset, migrate::kEntryNameSize, Shown::kText},
-    {"nameText", migrate::kEntryNameTextOffset, migrate::kEntryNameSize, Shown::kText},
-    {"flag", migrate::kEntryFlagOffset, 1, Shown::kByte},
-    {"path", migrate::kEntryPathOffset, migrate::kEntryPathSize, Shown::kText},
-    {"comment", migrate::kEntryCommentOffset, migrate::kEntryCommentSize, Shown::kText},
-    {"field326", 326, 2, Shown::kU16},
-    {"field336", 336, 4, Shown::kU32},
-    {"field340", 340, 2, Shown::kU16},
-    {"field342", 342, 2, Shown::kU16},
-    {"infoTag", migrate::kEntryDatabaseInfoOffset, 8, Shown::kText},  // "SQLDBD02"
-    {"codePage", 352, 4, Shown::kU32},
-    {"field356", 356, 4, Shown::kHex32},
-    {"field656", migrate::kEntryInfoLengthOffset, 4, Shown::kU32},
-    {"codeSet", migrate::kEntryCodeSetOffset, 10, Shown::kText},
-    {"territory", migrate::kEntryTerritoryOffset, 6, Shown::kText},
-    {"field704", 704, 4, Shown::kU32},
-    {"field708", 708, 1, Shown::kByte},
-    {"product", migrate::kEntryProductOffset, migrate::kEntryProductSize, Shown::kText},
-    {"release", migrate::kEntryReleaseOffset, 2, Shown::kHex16},
-};
-
 // Adds one field read from at (width bytes; a number only when it is whole).
-void AddField(ShowRecord& record, const char* name, Shown kind, const unsigned char* at,
-              size_t width, size_t fullWidth) {
+void AddField(ShowRecord& record, const char* name, base::EntryFieldKind kind,
+              const unsigned char* at, size_t width, size_t fullWidth) {
   const FileBytes field(at, width);
   switch (kind) {
-    case Shown::kText:
+    case base::EntryFieldKind::kText:
       record.Text(name, FieldText(field, 0, width));
       return;
-    case Shown::kChar:
+    case base::EntryFieldKind::kChar:
       record.Text(name, FieldText(field, 0, 1));
       return;
     default:
@@ -72,19 +36,19 @@ void AddField(ShowRecord& record, const char* name, Shown kind, const unsigned c
   }
   if (width != fullWidth) return;
   switch (kind) {
-    case Shown::kByte:
+    case base::EntryFieldKind::kByte:
       record.Number(name, at[0]);
       break;
-    case Shown::kU16:
+    case base::EntryFieldKind::kU16:
       record.Number(name, base::LoadLE16(at));
       break;
-    case Shown::kU32:
+    case base::EntryFieldKind::kU32:
       record.Number(name, base::LoadLE32(at));
       break;
-    case Shown::kHex16:
+    case base::EntryFieldKind::kHex16:
       record.Hex(name, base::LoadLE16(at), 4);
       break;
-    case Shown::kHex32:
+    case base::EntryFieldKind::kHex32:
       record.Hex(name, base::LoadLE32(at), 8);
       break;
     default:
@@ -99,9 +63,9 @@ ShowRecord DescribeEntry(DirectoryLayoutType type, bool shortHeader, const unsig
                          size_t fileOffset) {
   ShowRecord record;
   record.Number("offset", fileOffset);
-  record.Number("hashBucket", migrate::DirectoryNameHash(entry, migrate::kEntryNameSize));
+  record.Number("hashBucket", migrate::DirectoryNameHash(entry, base::kEntryNameSize));
   if (type == DirectoryLayoutType::kCurrent) {
-    for (const EntryField& field : kEntryFields) {
+    for (const base::EntryField& field : base::kCurrentEntryFields) {
       AddField(record, field.name, field.kind, entry + field.offset, field.width, field.width);
     }
     return record;
@@ -111,7 +75,7 @@ ShowRecord DescribeEntry(DirectoryLayoutType type, bool shortHeader, const unsig
         row.rule == migrate::EntryCopyRule::kConstant32LE) {
       continue;
     }
-    for (const EntryField& field : kEntryFields) {
+    for (const base::EntryField& field : base::kCurrentEntryFields) {
       if (field.offset < row.newOffset || field.offset >= row.newOffset + row.newWidth) continue;
       const size_t delta = field.offset - row.newOffset;
       if (delta >= row.oldWidth) continue;
@@ -275,7 +239,7 @@ ShowRecord DescribeIntentionFile(FileBytes bytes, Problems* problems) {
   record.Number("layoutType", static_cast<uint64_t>(layout));
   record.Word("layoutName", layout == DirectoryLayoutType::kLayout2 ? "TYPE2_DECB (or TYPE1_DECB)"
                                                                     : LayoutName(layout));
-  for (const IntentionField& field : kIntentionFields) {
+  for (const base::IntentionField& field : base::kIntentionFields) {
     size_t at = field.offset;
     size_t width = field.width;
     if (layout != DirectoryLayoutType::kCurrent) {

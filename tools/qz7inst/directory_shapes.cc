@@ -38,10 +38,11 @@ bool IntentionFits(FileBytes bytes) {
   const DirectoryLayoutType layout = IntentionLayoutOfSize(bytes.size());
   if (layout == DirectoryLayoutType::kUnrecognised) return false;
   if (layout == DirectoryLayoutType::kCurrent) {
-    for (const IntentionField& field : kIntentionFields) {
+    for (const base::IntentionField& field : base::kIntentionFields) {
       if (!field.number && !IsPlainTerminatedText(bytes, field.offset, field.width)) return false;
     }
-    const IntentionField& last = kIntentionFields[std::size(kIntentionFields) - 1];
+    const base::IntentionField& last =
+        base::kIntentionFields[std::size(base::kIntentionFields) - 1];
     for (size_t i = last.offset + last.width; i < bytes.size(); ++i) {
       if (bytes[i] != 0) return false;
     }
@@ -99,9 +100,9 @@ DirectoryLayoutType IntentionLayoutOfSize(size_t size) {
 }
 
 bool DcsDirectoryFits(FileBytes bytes) {
-  if (bytes.size() < kDcsDirectoryHeaderSize) return false;
-  const size_t count = base::LoadLE16(bytes.data() + migrate::kDcsRuleDcsCountOffset);
-  return bytes.size() == kDcsDirectoryHeaderSize + count * migrate::kDcsRuleDcsEntrySize;
+  if (bytes.size() < base::kDcsDirectoryHeaderSize) return false;
+  const size_t count = base::LoadLE16(bytes.data() + base::kDcsDirectoryCountOffset);
+  return bytes.size() == base::kDcsDirectoryHeaderSize + count * base::kDcsDirectoryEntrySize;
 }
 
 DirectoryKind ClassifyDirectoryFile(const DecodedFile& file) {
@@ -114,7 +115,7 @@ DirectoryKind ClassifyDirectoryFile(const DecodedFile& file) {
                                                     base::kNodeCurrentSignature;
   // An empty DCS directory is a bare 24-byte header; only its name tells it.
   const bool dcsFits = DcsDirectoryFits(bytes) &&
-                       (bytes.size() > kDcsDirectoryHeaderSize || NameIs(file, {"SQLGWDIR"}));
+                       (bytes.size() > base::kDcsDirectoryHeaderSize || NameIs(file, {"SQLGWDIR"}));
   struct Candidate {
     DirectoryKind kind;
     int score;

@@ -45,23 +45,10 @@ NodeDirectoryShape ShapeOfNodeDirectory(FileBytes bytes);
 // The layout whose intention file has this size: 540 the current one (97), 37 layout 2 (and
 // layout 1, which writes the same record), 523 layout 3, 534 layout 4; else kUnrecognised.
 base::DirectoryLayoutType IntentionLayoutOfSize(size_t size);
-// The intention file's fields, by the offsets of the current file (value, name, two paths,
-// extra), and how each earlier layout holds them.
-struct IntentionField {
-  const char* name;
-  size_t offset;
-  size_t width;
-  bool number;  // a 16-bit value, else a zero-terminated text
-};
-inline constexpr IntentionField kIntentionFields[] = {
-    {"value", 0, 2, true},           {"name", 2, 9, false},     {"firstPath", 11, 256, false},
-    {"secondPath", 267, 256, false}, {"extra", 523, 10, false},
-};
 
 // ---- DCS directory ----
 
-// A 24-byte header with the entry count at 14, then 622-byte entries (database name at 37).
-constexpr size_t kDcsDirectoryHeaderSize = 24;
+// True when the size is what the header's entry count gives (base::kDcsDirectory*).
 bool DcsDirectoryFits(FileBytes bytes);
 
 // ---- The classifier ----

@@ -5,40 +5,40 @@
 #include <string>
 
 #include "base/coding.h"
-#include "entry/existing_instance_scan.h"
+#include "base/instance_index_layout.h"
 #include "tools/qz7inst/file_decoder.h"
 #include "tools/qz7inst/show_record.h"
 
 namespace qz7::cli {
 namespace {
 
-// The file's layout: the signature with its zero (23 bytes), 4 bytes nobody reads, the entry
-// count as an unaligned 32-bit number at 27, then one 9-byte name per entry.
-constexpr size_t kSignatureLength = 23;
-constexpr size_t kCountOffset = 27;
-constexpr size_t kHeaderSize = 31;
-constexpr size_t kEntrySize = 9;
+using base::kInstanceIndexCountOffset;
+using base::kInstanceIndexEntrySize;
+using base::kInstanceIndexHeaderSize;
+using base::kInstanceIndexSignatureSize;
 
 bool Recognises(const DecodedFile& file) {
-  return file.bytes.size() >= kSignatureLength &&
-         std::memcmp(file.bytes.data(), entry::kInstanceIndexSignature, kSignatureLength) == 0;
+  return file.bytes.size() >= kInstanceIndexSignatureSize &&
+         std::memcmp(file.bytes.data(), base::kInstanceIndexSignature,
+                     kInstanceIndexSignatureSize) == 0;
 }
 
 int Print(Invocation& invocation, const DecodedFile& file) {
   const FileBytes bytes(file.bytes);
   Problems problems;
   ShowRecord body;
-  body.Text("signature", FieldText(bytes, 0, kSignatureLength));
-  if (bytes.size() < kHeaderSize) {
+  body.Text("signature", FieldText(bytes, 0, kInstanceIndexSignatureSize));
+  if (bytes.size() < kInstanceIndexHeaderSize) {
     problems.push_back("truncated: " + std::to_string(bytes.size()) + " bytes, the header takes " +
-                       std::to_string(kHeaderSize));
+                       std::to_string(kInstanceIndexHeaderSize));
     body.Flag("usedByDiscovery", false);
   } else {
-    const uint32_t count = base::LoadLE32(bytes.data() + kCountOffset);
+    const uint32_t count = base::LoadLE32(bytes.data() + kInstanceIndexCountOffset);
     std::vector<std::string> names;
-    for (size_t offset = kHeaderSize; names.size() < count && Holds(bytes, offset, kEntrySize);
-         offset += kEntrySize) {
-      names.push_back(FieldText(bytes, offset, kEntrySize));
+    for (size_t offset = kInstanceIndexHeaderSize;
+         names.size() < count && Holds(bytes, offset, kInstanceIndexEntrySize);
+         offset += kInstanceIndexEntrySize) {
+      names.push_back(FieldText(bytes, offset, kInstanceIndexEntrySize));
     }
     // Discovery takes the file only with a count; one name makes that instance the default.
     body.Number("entryCount", count).Flag("usedByDiscovery", count != 0);

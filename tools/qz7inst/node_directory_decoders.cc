@@ -70,18 +70,18 @@ bool RecognisesDcsDirectory(const DecodedFile& file) {
 
 int PrintDcsDirectory(Invocation& invocation, const DecodedFile& file) {
   const FileBytes bytes(file.bytes);
-  const size_t count = base::LoadLE16(bytes.data() + migrate::kDcsRuleDcsCountOffset);
+  const size_t count = base::LoadLE16(bytes.data() + base::kDcsDirectoryCountOffset);
   ShowRecord body;
   body.Number("entryCount", count);
   std::vector<ShowRecord> entries;
   for (size_t i = 0; i < count; ++i) {
-    const size_t offset = kDcsDirectoryHeaderSize + i * migrate::kDcsRuleDcsEntrySize;
-    const FileBytes entry = bytes.subspan(offset, migrate::kDcsRuleDcsEntrySize);
+    const size_t offset = base::kDcsDirectoryHeaderSize + i * base::kDcsDirectoryEntrySize;
+    const FileBytes entry = bytes.subspan(offset, base::kDcsDirectoryEntrySize);
     entries.push_back(
         ShowRecord()
             .Number("offset", offset)
-            .Text("databaseName", FieldText(entry, migrate::kDcsRuleDcsNameOffset,
-                                            entry.size() - migrate::kDcsRuleDcsNameOffset)));
+            .Text("databaseName", FieldText(entry, base::kDcsDirectoryNameOffset,
+                                            entry.size() - base::kDcsDirectoryNameOffset)));
   }
   body.Children("entries", std::move(entries));
   return FinishShow(invocation, file, "dcs-directory", "DCS gateway directory (SQLGWDIR)", body,

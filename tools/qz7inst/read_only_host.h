@@ -43,7 +43,7 @@ class ReadOnlyHost : public host::HostServices {
 
  private:
   host::HostServices& inner_;
-  unsigned char controlBlock_[0x2000] = {};
+  unsigned char controlBlock_[host::kControlBlockSize] = {};
 };
 
 }  // namespace qz7::cli

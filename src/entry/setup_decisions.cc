@@ -1,0 +1,64 @@
+#include "entry/setup_decisions.h"
+
+#include "host/host_services.h"
+
+namespace qz7::entry {
+namespace {
+
+constexpr size_t kProfileNameSize = 256;
+
+}  // namespace
+
+int32_t DefaultRecordIndex(int32_t count, int32_t adminIndex) {
+  if (count == 1 && adminIndex == -1) return 0;
+  if (count == 2 && adminIndex >= 0) return adminIndex == 0 ? 1 : 0;
+  return -1;
+}
+
+bool ChooseDefaultInstance(SetupContext& context) {
+  const int32_t count = context.records.count();
+  if (count == 0 || (count == 1 && context.adminIndex == 0)) {
+    InstanceRecord record;
+    FillPlainRecord(record, kDefaultInstanceName, nullptr, nullptr);
+    return AddInstanceRecord(context, record, /*isDefault=*/true) >= 0;
+  }
+  const int32_t index = DefaultRecordIndex(count, context.adminIndex);
+  if (index >= 0) context.defaultIndex = index;
+  return true;
+}
+
+std::string DefinedAdminServerName(const SetupContext& context) {
+  if (context.adminMarkerFile.empty()) return "";
+  char name[kProfileNameSize] = {};
+  if (host::Host().PRegValuePE(host::kValueRead, host::kVarAdminServer, nullptr, name, sizeof name,
+                               nullptr, host::kAnyNode) != 0) {
+    return "";
+  }
+  if (host::Host().PRegProfilePE(host::kProfileIsDefined, name, host::kAnyNode) != 0) return "";
+  return name;
+}
+
+OwnerVariable ReadOwnerVariable(const char* name) {
+  char owner[kProfileNameSize] = {};
+  OwnerVariable result;
+  result.readCode = host::Host().PRegValuePE(host::kValueRead, host::kVarInstanceOwner, nullptr,
+                                             owner, sizeof owner, name, host::kAnyNode);
+  result.set = result.readCode == 0 && owner[0] != '\0';
+  return result;
+}
+
+const char* UpgradeTemplateFor(const SetupContext& context, const char* name, bool isAdminServer,
+                               int* unreadable, const OwnerVariable* knownOwner) {
+  *unreadable = 0;
+  if (isAdminServer) return context.adminMarkerFile.c_str();
+  if (context.partitionedMarkerFile.empty()) return context.serverMarkerFile.c_str();
+  const OwnerVariable owner = knownOwner != nullptr ? *knownOwner : ReadOwnerVariable(name);
+  if (owner.set) return context.partitionedMarkerFile.c_str();
+  if (owner.readCode != 0 && owner.readCode != host::kNotFound) {
+    *unreadable = owner.readCode;
+    return nullptr;
+  }
+  return context.serverMarkerFile.c_str();
+}
+
+}  // namespace qz7::entry

@@ -1,0 +1,58 @@
+// The choices the set-up driver makes, written once: RunInstanceSetup acts on them and
+// `qz7inst create --check` reports them, so that the check cannot plan one thing while the
+// run does another.
+#ifndef QZ7_ENTRY_SETUP_DECISIONS_H_
+#define QZ7_ENTRY_SETUP_DECISIONS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "entry/setup_context.h"
+
+namespace qz7::entry {
+
+// The name of the plain instance the run adds when nothing else would be set up.
+constexpr const char* kDefaultInstanceName = "QZ7";
+
+// The default rule over a list of count records with the administration server at adminIndex
+// (-1 none): the record that is not the administration server when there is exactly one such
+// record; -1 when the rule names none. Applied to discovery's list, the context's list and
+// the driver's list alike.
+[[nodiscard]] int32_t DefaultRecordIndex(int32_t count, int32_t adminIndex);
+
+// The driver's first step on the context: when nothing but an administration server at index
+// 0 is listed, a plain record "QZ7" is added as the default instance; else the default rule
+// sets defaultIndex when it names a record. False when "QZ7" had to be added and the list
+// could not grow (the context then says so in listGrowthFailed).
+bool ChooseDefaultInstance(SetupContext& context);
+
+// The administration server the upgrade converts into the administration-server template:
+// variable 32 read at the default level, kept when the profile registry defines that
+// instance; "" when no administration-server template is installed, or the variable is not
+// set or names no defined instance.
+[[nodiscard]] std::string DefinedAdminServerName(const SetupContext& context);
+
+// What is known of an instance's owner computer (variable 169) when its template is chosen.
+struct OwnerVariable {
+  int readCode = 0;  // the read's code: 0 read, host::kNotFound not set, else unreadable
+  bool set = false;  // read with a value that is not empty
+};
+
+// Reads variable 169 of the instance name from the profile registry.
+[[nodiscard]] OwnerVariable ReadOwnerVariable(const char* name);
+
+// The template configuration file (a quoted marker path of the context) that the instance
+// name is upgraded into: the administration server's template for the administration server;
+// the partitioned template when one is installed and the instance has an owner computer;
+// else the server template. The owner variable is read (ReadOwnerVariable) only when a
+// partitioned template is installed, unless knownOwner gives it. Null, with *unreadable set to
+// the read's code, when a partitioned template is installed and the owner variable could not
+// be read: converted into the wrong template, a partitioned instance would lose its kind and
+// values, so it is not upgraded.
+[[nodiscard]] const char* UpgradeTemplateFor(const SetupContext& context, const char* name,
+                                             bool isAdminServer, int* unreadable,
+                                             const OwnerVariable* knownOwner = nullptr);
+
+}  // namespace qz7::entry
+
+#endif  // QZ7_ENTRY_SETUP_DECISIONS_H_
