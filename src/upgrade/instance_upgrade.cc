@@ -68,6 +68,13 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
     static_cast<void>(util::SyncFolderOf(config.c_str()));
     return true;
   };
+  // The same for a converted file, which the conversion synced before it reported success.
+  // Its new name is left for the sync of the whole file system that ends the set-up run: no
+  // step of the run relies on it, and until then a power cut leaves the old configuration as
+  // qz7systm (the name it never left), which the next run converts again.
+  auto putConvertedInPlace = [&] {
+    return platform::ReplaceFile(staged.c_str(), config.c_str()) == 0;
+  };
 
   // The template is filled beside the configuration, read straight from qz7systm, and takes
   // its place in one step when the conversion has succeeded, so a successful upgrade needs no
@@ -83,7 +90,7 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
     util::MakeWritable(config.c_str());
     code = ConvertDbmConfiguration(staged.c_str(), config.c_str());
     if (code == 0) {
-      if (replaceConfiguration()) return 0;
+      if (putConvertedInPlace()) return 0;
       code = kDbmFileError;
     }
   }

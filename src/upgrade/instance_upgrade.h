@@ -38,7 +38,10 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
 
 // Finishes what an earlier run left beside instanceDir\qz7systm (FinishSavedConfiguration),
 // fills a copy of templateFile (instanceDir\qz7systm.upg) with the values of qz7systm, and puts
-// the filled copy in place of qz7systm in one step. Returns 0, or 1 after showing messages
+// the filled copy in place of qz7systm in one step, its data on the disk first. After a
+// successful conversion the new name is durable only once the caller syncs the file system (the
+// set-up run does so before it returns): a power cut before then leaves the old qz7systm, which
+// the next upgrade converts again. Returns 0, or 1 after showing messages
 // 3608 (the code, no owner window) and 3573 (the instance name). When the conversion fails
 // (its code), qz7systm ends as the template and the old configuration stays under the first
 // free numbered name beside it (qz7systm.NNN), saved to the disk before the template replaced

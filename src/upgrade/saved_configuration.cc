@@ -139,12 +139,11 @@ bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath)
       base::StripQuotes(instanceDir != nullptr ? instanceDir : ""), kConfigurationFileName);
   // A read-only qz7systm would refuse the replacement, which then fails and says so.
   static_cast<void>(platform::SetFileWritable(config.c_str(), true));
-  if (platform::ReplaceFile(base::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) != 0) {
-    return false;
-  }
-  // Undone by a power cut, the put-back leaves the copy for the next run to find.
-  static_cast<void>(util::SyncFolderOf(config.c_str()));
-  return true;
+  // The copy's data is on the disk since it was saved, so the rename alone puts it back. Its
+  // name is not synced here: a power cut that undoes the rename leaves the copy under its
+  // numbered name, which the next run finds and puts back, and a later sync of the folder or
+  // of the file system (the set-up run ends with one) makes it last.
+  return platform::ReplaceFile(base::StripQuotes(savedPath.c_str()).c_str(), config.c_str()) == 0;
 }
 
 }  // namespace qz7::upgrade

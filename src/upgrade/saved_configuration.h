@@ -46,8 +46,9 @@ constexpr const char* kFreshConfigurationName = "qz7systm.new";
 // qz7systm may be overwritten next. The caller must know that qz7systm exists.
 [[nodiscard]] std::string SaveConfiguration(const char* instanceDir);
 
-// Puts the saved copy back over qz7systm in one step (the copy's name is gone afterwards) and
-// syncs the folder. False when the put-back failed; the copy then stays for the next run's
+// Puts the saved copy back over qz7systm in one step (the copy's name is gone afterwards).
+// The folder is not synced: the put-back lasts once the caller syncs the folder or the file
+// system. False when the put-back failed; the copy then stays for the next run's
 // FinishSavedConfiguration (as it comes back when a power cut undoes the put-back).
 [[nodiscard]] bool PutBackConfiguration(const char* instanceDir, const std::string& savedPath);
 

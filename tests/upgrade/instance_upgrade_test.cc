@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/fault_injection.h"
+#include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
 #include "testkit/dbm_block_builder.h"
@@ -216,80 +217,115 @@ TEST(InstanceUpgradeTest, ConvertsOrLeavesTheTemplateWithTheOldConfigurationSave
   }
 }
 
-// A conversion that cannot succeed (an old file of layout 0x700), stopped at each operation
-// of the upgrade in turn: the operation failing, the process killed there, or the power cut
-// there (every write not synced lost, every rename whose folder was not synced undone). The old
-// configuration is in a file of the instance directory at every point, and the run after it
-// ends as an uninterrupted one: the template as qz7systm, the old file as qz7systm.000.
-TEST(InstanceUpgradeTest, AFailedConversionStoppedAnywhereEndsAsAnUninterruptedOne) {
-  const Bytes templ = DbmBlockBuilder().NodeType(5).Bytes();
-  const Bytes old = Old().Version(0x700).NodeType(1).Bytes();
+// An upgrade stopped at each operation in turn: the operation failing, the process killed
+// there, or the power cut there (every write not synced lost, every rename whose folder was not
+// synced undone), and once more a power cut just after the upgrade returned, before anything
+// synced its folder. The old configuration, or its values carried into the new release, is in
+// a file of the instance directory at every point, and the run after it ends as an
+// uninterrupted one: for a conversion that cannot succeed (an old file of layout 0x700) the
+// template as qz7systm and the old file as qz7systm.000; for one that succeeds the converted
+// qz7systm alone.
+TEST(InstanceUpgradeTest, AnUpgradeStoppedAnywhereEndsAsAnUninterruptedOne) {
+  const struct {
+    const char* name;
+    Bytes templ, old;
+    bool converts;
+  } rows[] = {
+      {"failed conversion", DbmBlockBuilder().NodeType(5).Bytes(),
+       Old().Version(0x700).NodeType(1).Bytes(), false},
+      {"converted", DbmBlockBuilder().U32(76, 200).Bytes(), Old().Bytes(), true},
+  };
   const std::string dir = "C:\\P\\INST1";
   const std::string given = "\"" + dir + "\"";
-  const std::vector<std::string> wantEntries = {"qz7systm", "qz7systm.000"};
-  auto prepare = [&](const testkit::TempMachine& machine) {
-    machine.WriteFile(kTemplate, templ);
-    machine.WriteFile(dir + "\\qz7systm", old);
-  };
-  auto upgrade = [&](MessageRecorder& messages) {
-    const MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
-    return UpgradeInstanceConfiguration(target, given.c_str(), kTemplate);
-  };
-  uint64_t operations = 0;
-  {
-    testkit::TempMachine machine;
-    prepare(machine);
-    MessageRecorder messages;
-    platform::ResetFileOperationCount();
-    EXPECT_EQ(upgrade(messages), 1);
-    operations = platform::CurrentOperationCounts().Total();
-    ASSERT_EQ(machine.Entries(dir), wantEntries);
-    ASSERT_EQ(machine.ReadFile(dir + "\\qz7systm"), templ);
-    ASSERT_EQ(machine.ReadFile(dir + "\\qz7systm.000"), old);
-  }
-  ASSERT_GT(operations, 10u);
-  enum class Stop { kFailure, kKilled, kPowerCut };
-  std::vector<Stop> stops = {Stop::kFailure};
-#if !defined(_WIN32)
-  stops.push_back(Stop::kKilled);
-  stops.push_back(Stop::kPowerCut);
-#endif
-  for (const Stop stop : stops) {
-    for (uint64_t n = 1; n <= operations; ++n) {
-      static const char* const kStopNames[] = {"failed", "killed", "power cut"};
-      SCOPED_TRACE(std::string(kStopNames[static_cast<int>(stop)]) + " at operation " +
-                   std::to_string(n));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<std::string> wantEntries =
+        row.converts ? std::vector<std::string>{"qz7systm"}
+                     : std::vector<std::string>{"qz7systm", "qz7systm.000"};
+    auto prepare = [&](const testkit::TempMachine& machine) {
+      machine.WriteFile(kTemplate, row.templ);
+      machine.WriteFile(dir + "\\qz7systm", row.old);
+    };
+    auto upgrade = [&](MessageRecorder& messages) {
+      const MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
+      return UpgradeInstanceConfiguration(target, given.c_str(), kTemplate);
+    };
+    // qz7systm holds the old values in the new release's layout.
+    auto converted = [](const Bytes& config) {
+      return testkit::DbmU16(config, 16) == 0x900 && testkit::DbmU32(config, 76) == 300u &&
+             testkit::DbmText(config, 1130, 256) == "D" && testkit::DbmChecksumMatches(config);
+    };
+    auto expectUninterrupted = [&](const testkit::TempMachine& machine, int result) {
+      EXPECT_EQ(result, row.converts ? 0 : 1);
+      EXPECT_EQ(machine.Entries(dir), wantEntries);
+      const Bytes config = machine.ReadFile(dir + "\\qz7systm");
+      if (row.converts) {
+        EXPECT_TRUE(converted(config));
+      } else {
+        EXPECT_EQ(config, row.templ);
+        EXPECT_EQ(machine.ReadFile(dir + "\\qz7systm.000"), row.old);
+      }
+    };
+    uint64_t operations = 0;
+    {
       testkit::TempMachine machine;
       prepare(machine);
       MessageRecorder messages;
-      if (stop == Stop::kFailure) {
-        platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
-        EXPECT_EQ(upgrade(messages), 1);
-        platform::ClearFaultPlan();
-      } else {
+      platform::ResetFileOperationCount();
+      const int result = upgrade(messages);
+      operations = platform::CurrentOperationCounts().Total();
+      expectUninterrupted(machine, result);
+    }
+    ASSERT_GT(operations, 5u);
+    enum class Stop { kFailure, kKilled, kPowerCut };
+    std::vector<Stop> stops = {Stop::kFailure};
 #if !defined(_WIN32)
-        constexpr int kStopped = 86;
-        EXPECT_EQ(testkit::ForkedExitCode([&] {
-                    platform::SetFaultPlan({.triggerAt = n,
-                                            .crash = stop == Stop::kKilled,
-                                            .crashExitCode = kStopped,
-                                            .powerLoss = stop == Stop::kPowerCut});
-                    static_cast<void>(upgrade(messages));
-                    return 0;
-                  }),
-                  kStopped);
+    stops.push_back(Stop::kKilled);
+    stops.push_back(Stop::kPowerCut);
 #endif
+    for (const Stop stop : stops) {
+      // A power cut also at the operation after the upgrade: what it left unsynced is lost.
+      const uint64_t last = stop == Stop::kPowerCut ? operations + 1 : operations;
+      for (uint64_t n = 1; n <= last; ++n) {
+        static const char* const kStopNames[] = {"failed", "killed", "power cut"};
+        SCOPED_TRACE(std::string(kStopNames[static_cast<int>(stop)]) + " at operation " +
+                     std::to_string(n));
+        testkit::TempMachine machine;
+        prepare(machine);
+        MessageRecorder messages;
+        if (stop == Stop::kFailure) {
+          platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+          const int result = upgrade(messages);
+          if (!row.converts) {
+            EXPECT_EQ(result, 1);
+          }
+          platform::ClearFaultPlan();
+        } else {
+#if !defined(_WIN32)
+          constexpr int kStopped = 86;
+          EXPECT_EQ(testkit::ForkedExitCode([&] {
+                      platform::SetFaultPlan({.triggerAt = n,
+                                              .crash = stop == Stop::kKilled,
+                                              .crashExitCode = kStopped,
+                                              .powerLoss = stop == Stop::kPowerCut});
+                      static_cast<void>(upgrade(messages));
+                      platform::FileStatus status;  // the operation after the upgrade
+                      static_cast<void>(platform::GetFileStatus("C:\\P", &status));
+                      return 0;
+                    }),
+                    kStopped);
+#endif
+        }
+        bool kept = false;
+        for (const std::string& name : machine.Entries(dir)) {
+          const Bytes bytes = machine.ReadFile(dir + "\\" + name);
+          kept =
+              kept || bytes == row.old || (row.converts && name == "qz7systm" && converted(bytes));
+        }
+        EXPECT_TRUE(kept) << "the old configuration is lost";
+        MessageRecorder again;
+        expectUninterrupted(machine, upgrade(again));
       }
-      bool kept = false;
-      for (const std::string& name : machine.Entries(dir)) {
-        kept = kept || machine.ReadFile(dir + "\\" + name) == old;
-      }
-      EXPECT_TRUE(kept) << "the old configuration is lost";
-      MessageRecorder again;
-      EXPECT_EQ(upgrade(again), 1);
-      EXPECT_EQ(machine.Entries(dir), wantEntries);
-      EXPECT_EQ(machine.ReadFile(dir + "\\qz7systm"), templ);
-      EXPECT_EQ(machine.ReadFile(dir + "\\qz7systm.000"), old);
     }
   }
 }

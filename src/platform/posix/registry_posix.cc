@@ -344,13 +344,7 @@ uint32_t LoadRegistry(const std::string& hostPath, const std::string& content,
     std::string name;
     if (inKey && posix::ParseStoreText(&cursor, &name)) key->damagedValues.push_back(name);
   };
-  const size_t nul = content.find('\0');
-  if (nul != std::string::npos) {
-    report(static_cast<int>(std::count(content.begin(), content.begin() + nul, '\n')) + 1,
-           "a NUL byte: this is no text file");
-    posix::SetStoreDamage(hostPath, std::move(damage));
-    return kErrorRegistryCorrupt;
-  }
+  if (uint32_t refused = posix::RefuseBinaryStore(hostPath, content); refused != 0) return refused;
   for (const auto& line : posix::SplitStoreLines(content)) {
     std::string_view text = posix::TrimBlanks(line.text);
     if (!text.empty()) anyText = true;
@@ -396,16 +390,10 @@ uint32_t LoadRegistry(const std::string& hostPath, const std::string& content,
     }
     if (!replaced) key->values.push_back(std::move(value));
   }
-  uint32_t result = kErrorSuccess;
-  if (!anyText) {
-    report(1, "empty file: a registry file is never written empty");
-    result = kErrorRegistryCorrupt;
-  } else if (readable == 0 && !damage.empty()) {
-    damage.push_back(hostPath + ": not one key or value could be read");
-    result = kErrorRegistryCorrupt;
-  }
-  posix::SetStoreDamage(hostPath, std::move(damage));
-  return result;
+  static constexpr posix::StoreDamageTexts kTexts = {
+      .emptyFile = "empty file: a registry file is never written empty",
+      .nothingReadable = "not one key or value could be read"};
+  return posix::FinishStoreLoad(hostPath, kTexts, anyText, readable, std::move(damage));
 }
 
 posix::StoreCache<RegistryImage>& Cache() {

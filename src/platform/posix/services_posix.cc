@@ -128,14 +128,7 @@ uint32_t LoadServices(const std::string& hostPath, const std::string& content,
     damage.push_back(hostPath + ":" + std::to_string(number) + ": " + reason);
     (current != nullptr ? current->unreadableLines : table->unreadableLines).emplace_back(text);
   };
-  const size_t nul = content.find('\0');
-  if (nul != std::string::npos) {
-    damage.push_back(hostPath + ":" +
-                     std::to_string(std::count(content.begin(), content.begin() + nul, '\n') + 1) +
-                     ": a NUL byte: this is no text file");
-    posix::SetStoreDamage(hostPath, std::move(damage));
-    return kErrorRegistryCorrupt;
-  }
+  if (uint32_t refused = posix::RefuseBinaryStore(hostPath, content); refused != 0) return refused;
   for (const auto& line : posix::SplitStoreLines(content)) {
     std::string_view text = posix::TrimBlanks(line.text);
     if (!text.empty()) anyText = true;
@@ -196,16 +189,10 @@ uint32_t LoadServices(const std::string& hostPath, const std::string& content,
       skip(line.number, text, "unknown field '" + std::string(field) + "'");
     }
   }
-  uint32_t result = kErrorSuccess;
-  if (!anyText) {
-    damage.push_back(hostPath + ":1: empty file: a service table is never written empty");
-    result = kErrorRegistryCorrupt;
-  } else if (readable == 0 && !damage.empty()) {
-    damage.push_back(hostPath + ": not one service or field could be read");
-    result = kErrorRegistryCorrupt;
-  }
-  posix::SetStoreDamage(hostPath, std::move(damage));
-  return result;
+  static constexpr posix::StoreDamageTexts kTexts = {
+      .emptyFile = "empty file: a service table is never written empty",
+      .nothingReadable = "not one service or field could be read"};
+  return posix::FinishStoreLoad(hostPath, kTexts, anyText, readable, std::move(damage));
 }
 
 posix::StoreCache<ServiceTable>& Cache() {

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -197,6 +198,29 @@ void SetStoreDamage(const std::string& hostPath, std::vector<std::string> lines)
   } else {
     damageByStore[hostPath] = std::move(lines);
   }
+}
+
+uint32_t RefuseBinaryStore(const std::string& hostPath, std::string_view content) {
+  const size_t nul = content.find('\0');
+  if (nul == std::string_view::npos) return kErrorSuccess;
+  const auto line = std::count(content.begin(), content.begin() + static_cast<long>(nul), '\n') + 1;
+  SetStoreDamage(hostPath,
+                 {hostPath + ":" + std::to_string(line) + ": a NUL byte: this is no text file"});
+  return kErrorRegistryCorrupt;
+}
+
+uint32_t FinishStoreLoad(const std::string& hostPath, const StoreDamageTexts& texts, bool anyText,
+                         int readable, std::vector<std::string> damage) {
+  uint32_t result = kErrorSuccess;
+  if (!anyText) {
+    damage.push_back(hostPath + ":1: " + std::string(texts.emptyFile));
+    result = kErrorRegistryCorrupt;
+  } else if (readable == 0 && !damage.empty()) {
+    damage.push_back(hostPath + ": " + std::string(texts.nothingReadable));
+    result = kErrorRegistryCorrupt;
+  }
+  SetStoreDamage(hostPath, std::move(damage));
+  return result;
 }
 
 std::string StoreDamageReport() {

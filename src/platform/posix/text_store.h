@@ -66,6 +66,24 @@ bool IsRacyStamp(const StoreStamp& stamp);
 void SetStoreDamage(const std::string& hostPath, std::vector<std::string> lines);
 std::string StoreDamageReport();
 
+// What a store calls the two ways its whole file can be damaged, in the damage report.
+struct StoreDamageTexts {
+  std::string_view emptyFile;        // a file without any text
+  std::string_view nothingReadable;  // a file of which not one line could be read
+};
+
+// The first step of every store's load: a file with a NUL byte is no text file. Then the
+// store's part of the damage report is that line alone and the result kErrorRegistryCorrupt;
+// else 0 and nothing recorded.
+uint32_t RefuseBinaryStore(const std::string& hostPath, std::string_view content);
+
+// The last step of every store's load, once its lines were walked: the file is damaged as a
+// whole (kErrorRegistryCorrupt) when it holds no text at all, or when lines were damaged and
+// not one was readable; else 0. damage (one "file:line: reason" per unreadable line), with the
+// line that says why the whole file is damaged, becomes the store's part of the damage report.
+uint32_t FinishStoreLoad(const std::string& hostPath, const StoreDamageTexts& texts, bool anyText,
+                         int readable, std::vector<std::string> damage);
+
 // One store's image (what the file says, parsed), kept between calls while the file keeps the
 // stamp it had when the image was made. Every use asks the file's status (one system call) and
 // reads and parses the file only when it changed, so a change made by another process is seen
