@@ -122,11 +122,12 @@ const MachinePlan kMachines[] = {
      .tools = true,
      .crashLoops = true},
     // The old profile directory holds the two instances and nothing else: the last move
-    // empties it, and the run removes it.
+    // empties it, and the run removes it. Its SALES too is copied over an existing destination.
     {.name = "OnlyInstances",
      .olds = {{"QZ7", {.seed = 6, .databaseLayout = 1, .nodeLayout = 3}},
               {"SALES", {.seed = 7, .databaseLayout = 4, .nodeLayout = 2}}},
      .clientConfig = false,
+     .existingDestination = true,
      .crashLoops = true},
     // The demo's kind of machine: besides two ordinary instances, the administration server
     // and a partitioned instance of this computer are carried over, and nothing else is in the
@@ -742,8 +743,9 @@ INSTANTIATE_TEST_SUITE_P(Machines, InterruptedRunTest, ::testing::ValuesIn([] {
 
 #if !defined(_WIN32)
 // Killed and cut off: the machines whose runs hold every kind of step (the instance tools, the
-// emptied old profile directory, the administration server and a partitioned instance); the
-// registry and index-file machines' steps are a part of theirs and are run in the failure loop.
+// emptied old profile directory, an instance copied over an existing destination, the
+// administration server and a partitioned instance); the registry and index-file machines'
+// steps are a part of theirs and are run in the failure loop.
 class CrashedRunTest : public InterruptedRunTest {};
 
 TEST_P(CrashedRunTest, AnUpgradeKilledAtAnyOperationIsFinishedByTheNextRun) {
