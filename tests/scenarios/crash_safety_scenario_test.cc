@@ -57,6 +57,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -729,6 +730,9 @@ TEST_P(InterruptedRunTest, AnUpgradeWithAnyOperationFailingLosesNothing) {
   EXPECT_EQ(Loop(Interruption::kFailure, &lost), "") << "of " << operations_;
   EXPECT_EQ(lost, 0u);
 }
+
+// A plan is shown by its name.
+void PrintTo(const MachinePlan* plan, std::ostream* out) { *out << plan->name; }
 
 std::string MachineName(const ::testing::TestParamInfo<const MachinePlan*>& info) {
   return info.param->name;
