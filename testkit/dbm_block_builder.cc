@@ -72,9 +72,6 @@ DbmBlockBuilder& DbmBlockBuilder::U16(size_t offset, uint16_t value) {
   base::StoreLE16(block_.data() + offset, value);
   return *this;
 }
-DbmBlockBuilder& DbmBlockBuilder::S16(size_t offset, int16_t value) {
-  return U16(offset, static_cast<uint16_t>(value));
-}
 DbmBlockBuilder& DbmBlockBuilder::U32(size_t offset, uint32_t value) {
   CheckRange(offset, 4);
   base::StoreLE32(block_.data() + offset, value);
@@ -97,10 +94,6 @@ DbmBlockBuilder& DbmBlockBuilder::Text(size_t offset, size_t width, const std::s
 DbmBlockBuilder& DbmBlockBuilder::Bytes(size_t offset, const std::vector<unsigned char>& bytes) {
   CheckRange(offset, bytes.size());
   std::copy(bytes.begin(), bytes.end(), block_.begin() + static_cast<ptrdiff_t>(offset));
-  return *this;
-}
-DbmBlockBuilder& DbmBlockBuilder::Fill(unsigned char value) {
-  std::fill(block_.begin() + 4, block_.end(), value);
   return *this;
 }
 
@@ -162,11 +155,11 @@ double DbmNumber(const std::vector<unsigned char>& bytes, const base::DbmField& 
     case base::DbmKind::kU16:
       return DbmU16(bytes, field.offset);
     case base::DbmKind::kS16:
-      return DbmS16(bytes, field.offset);
+      return static_cast<int16_t>(DbmU16(bytes, field.offset));
     case base::DbmKind::kU32:
       return DbmU32(bytes, field.offset);
     case base::DbmKind::kS32:
-      return DbmS32(bytes, field.offset);
+      return static_cast<int32_t>(DbmU32(bytes, field.offset));
     case base::DbmKind::kF32:
       return DbmFloat(bytes, field.offset);
     case base::DbmKind::kText:
@@ -183,15 +176,9 @@ uint16_t DbmU16(const std::vector<unsigned char>& bytes, size_t offset) {
   CheckRead(bytes, offset, 2);
   return base::LoadLE16(bytes.data() + offset);
 }
-int16_t DbmS16(const std::vector<unsigned char>& bytes, size_t offset) {
-  return static_cast<int16_t>(DbmU16(bytes, offset));
-}
 uint32_t DbmU32(const std::vector<unsigned char>& bytes, size_t offset) {
   CheckRead(bytes, offset, 4);
   return base::LoadLE32(bytes.data() + offset);
-}
-int32_t DbmS32(const std::vector<unsigned char>& bytes, size_t offset) {
-  return static_cast<int32_t>(DbmU32(bytes, offset));
 }
 float DbmFloat(const std::vector<unsigned char>& bytes, size_t offset) {
   CheckRead(bytes, offset, 4);

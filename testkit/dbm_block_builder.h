@@ -37,7 +37,6 @@ class DbmBlockBuilder {
   DbmBlockBuilder& Set(const base::DbmField& field, const std::string& text);
 
   DbmBlockBuilder& U16(size_t offset, uint16_t value);
-  DbmBlockBuilder& S16(size_t offset, int16_t value);
   DbmBlockBuilder& U32(size_t offset, uint32_t value);
   DbmBlockBuilder& S32(size_t offset, int32_t value);
   DbmBlockBuilder& Float(size_t offset, float value);
@@ -45,8 +44,6 @@ class DbmBlockBuilder {
   DbmBlockBuilder& Text(size_t offset, size_t width, const std::string& text);
   // Raw bytes (a text without terminator, a pattern).
   DbmBlockBuilder& Bytes(size_t offset, const std::vector<unsigned char>& bytes);
-  // Every byte of the block from offset 4 on set to value (a block "full of" something).
-  DbmBlockBuilder& Fill(unsigned char value);
 
   // The checksum at offset 0: by default the right one; WrongChecksum stores the right one
   // plus delta, Checksum a fixed value.
@@ -78,9 +75,7 @@ std::optional<std::vector<unsigned char>> ReadMachineFile(const char* windowsPat
 double DbmNumber(const std::vector<unsigned char>& bytes, const base::DbmField& field);
 std::string DbmText(const std::vector<unsigned char>& bytes, const base::DbmField& field);
 uint16_t DbmU16(const std::vector<unsigned char>& bytes, size_t offset);
-int16_t DbmS16(const std::vector<unsigned char>& bytes, size_t offset);
 uint32_t DbmU32(const std::vector<unsigned char>& bytes, size_t offset);
-int32_t DbmS32(const std::vector<unsigned char>& bytes, size_t offset);
 float DbmFloat(const std::vector<unsigned char>& bytes, size_t offset);
 std::string DbmText(const std::vector<unsigned char>& bytes, size_t offset, size_t width);
 // True when the checksum at offset 0 is the sum of the bytes at 4 to 4095.

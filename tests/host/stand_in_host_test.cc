@@ -1,6 +1,6 @@
 // The stand-in runtime: its profile registry (variables by number and by name at every level,
 // the default-level and global-profile rules, enumeration and its end, pointing, and removal),
-// its machine facts, the installed-product query, Windows services and network shares; and
+// Windows services and network shares; and
 // creating and dropping instances in it: what a create makes, that a create of a defined
 // instance updates it, that a failed create or update (bad request, missing template, or any
 // failing file, registry or service step) leaves the machine exactly as it was, and that a
@@ -20,7 +20,6 @@
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "host/service_table.h"
-#include "platform/computer.h"
 #include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #if !defined(_WIN32)
@@ -229,34 +228,6 @@ TEST_F(ProfileRegistryTest, DamagedStoresAreFailuresNotAFreshMachine) {
   EXPECT_EQ(Profile(kProfileSetInstall, "C:\\QZ7"), 0);
 }
 #endif
-
-using MachineFactsTest = HostFixture;
-
-// Speed and bandwidth lie in the ranges the configuration accepts (a measured 0, a negative or
-// an unset value would not); the product query gives this computer's name.
-TEST_F(MachineFactsTest, SpeedAndBandwidthLieInTheirRangesAndTheProductIsThisComputer) {
-  float speed = -1.0f, bandwidth = -1.0f;
-  ASSERT_EQ(host_.Cpum(&speed) + host_.GetCommBandwidth(&bandwidth), 0);
-  EXPECT_TRUE(speed > 1e-10f && speed < 1.0f) << speed;
-  EXPECT_TRUE(bandwidth >= 0.1f && bandwidth <= 100000.0f) << bandwidth;
-  EXPECT_EQ(host_.Cpum(nullptr) + host_.GetCommBandwidth(nullptr), 2 * kBadArgument);
-  CpuInfo info{};
-  ASSERT_EQ(host_.GetCPUInfo(&info), 0);
-  EXPECT_EQ(info.processorCount, platform::ProcessorCount());
-
-  // The product query gives this computer's name.
-  std::vector<unsigned char> block(kProductBlockSize, 0), context(kProductContextSize, 0);
-  EXPECT_EQ(host_.ProIfInit(block.data(), context.data()), kBadArgument);  // first byte 0
-  block[0] = 3;
-  EXPECT_EQ(host_.ProIfQuery(block.data(), context.data()), kNotInitialized);
-  machine_.NameComputer("node7");
-  EXPECT_EQ(host_.ProIfInit(block.data(), context.data()) +
-                host_.ProIfQuery(block.data(), context.data()) +
-                host_.ProIfTerm(block.data(), context.data()),
-            0);
-  EXPECT_STREQ(reinterpret_cast<const char*>(block.data() + kProductNameOffset), "NODE7");
-  EXPECT_EQ(host_.ProIfQuery(block.data(), context.data()), kNotInitialized);  // ended
-}
 
 using ServicesAndSharesTest = HostFixture;
 

@@ -218,11 +218,6 @@ INSTANTIATE_TEST_SUITE_P(WhateverHappens, ConfigurationSurvivalTest, ::testing::
     SurvivalRow{"old_file_damaged_so_conversion_fails", {},
                 [](Machine&, OldInstance& old) { old.config[0] ^= 0x5A; }, 1, {"3573 SALES"},
                 "The instance set-up ended with code -102.", ConfigFate::kCopyOnly, 1},
-    SurvivalRow{"old_file_of_an_unknown_layout", {},
-                [](Machine&, OldInstance& old) {
-                  old.config = testkit::DbmBlockBuilder().Version(0x500).U16(36, 9000).Bytes();
-                }, 1, {"3573 SALES"}, "The instance set-up ended with code -101.",
-                ConfigFate::kCopyOnly, 1},
     SurvivalRow{"layout_0x700_into_a_template_of_another_node_type", {},
                 [](Machine& plan, OldInstance& old) {
                   plan.templates = {"qz7sysst", "qz7syssv.das"};

@@ -53,6 +53,11 @@ static int failures = 0;
        ? (void)0         \
        : (void)(++failures, fprintf(stderr, "FAILED line %d: %s\n", __LINE__, #condition)))
 
+// A check about one of several names: the failure names it.
+static void CheckName(int ok, const char* name, const char* what) {
+  if (!ok) ++failures, fprintf(stderr, "FAILED: %s %s\n", name, what);
+}
+
 static void PutText(unsigned char* descriptor, size_t offset, const char* text) {
   memcpy(descriptor + offset, text, strlen(text) + 1);
 }
@@ -328,10 +333,8 @@ int main(void) {
   CHECK(count == 4);
   for (i = 0; i < 4; ++i) {
     const Listed* found = FindListed(listed, count, kUpgraded[i]);
-    if (found == NULL || !found->current) {
-      ++failures;
-      fprintf(stderr, "FAILED: %s is not listed at the current release\n", kUpgraded[i]);
-    }
+    CheckName(found != NULL && found->current, kUpgraded[i],
+              "is not listed at the current release");
   }
   CHECK(FindListed(listed, count, "PART") != NULL &&
         FindListed(listed, count, "PART")->nodeType == 4);
@@ -379,11 +382,8 @@ int main(void) {
   count = ListInstances(kInstallDir, listed, 16);
   CHECK(count == 0);
   for (i = 0; i < (int)(sizeof kServices / sizeof kServices[0]); ++i) {
-    DWORD state = ServiceState(kServices[i]);
-    if (state != ERROR_SERVICE_DOES_NOT_EXIST) {
-      ++failures;
-      fprintf(stderr, "FAILED: service %s is still there (%lu)\n", kServices[i], state);
-    }
+    CheckName(ServiceState(kServices[i]) == ERROR_SERVICE_DOES_NOT_EXIST, kServices[i],
+              "is still there as a service");
   }
 
   CloseHandle(log);
