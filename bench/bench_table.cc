@@ -44,7 +44,7 @@
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 
 namespace qz7 {
 namespace {
@@ -597,39 +597,92 @@ void TreeRow(const std::string& what, int folders, int filesPerFolder, size_t fi
 // ---------------------------------------------------------------------------------------------
 // A whole upgrade
 
-void UpgradeRow() {
-  constexpr int kInstances = 50;
-  testkit::TempMachine machine;
-  testkit::SampleMachine plan = testkit::CurrentInstallation();
-  for (int i = 0; i < kInstances; ++i) {
-    testkit::AddOldInstance(
-        plan,
-        testkit::MakeOldInstance(
-            "INST" + std::to_string(i),
-            {.seed = i + 1, .databaseLayout = 1 + i % 4, .nodeLayout = 1 + i % 5}),
-        plan.profileDir);
+// The qz7inst program the upgrade rows run: $QZ7_BENCH_QZ7INST when set (to measure another
+// build against this one's table), else the one built with this program.
+std::string UpgradeProgram() {
+  const char* other = std::getenv("QZ7_BENCH_QZ7INST");
+  return other != nullptr && *other != '\0' ? other : QZ7_CLI_PATH;
+}
+
+// The machine of an operator's upgrade: the current release installed in C:\QZ7 (with the
+// instance tools in its BIN), and instances instances of the earlier release in C:\QZ7PROF,
+// each defined in the profile registry with its service, its qz7systm and 512 KiB of other
+// files (four files of 128 KiB in a folder of its own). Built into root, which is emptied
+// first.
+testkit::SampleMachine UpgradeMachinePlan(int instances) {
+  testkit::SampleMachine plan = testkit::CurrentInstallation(UpgradeProgram());
+  const std::vector<unsigned char> data(128 * 1024, 0x5A);
+  for (int i = 0; i < instances; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "I%05d", i);
+    plan.instances.push_back({.name = name, .version = 0x800, .nodeType = 1});
+    for (int f = 0; f < 4; ++f) {
+      plan.files.push_back(
+          {plan.profileDir + "\\" + name + "\\SQL00001\\DATA" + std::to_string(f) + ".DAT", data});
+    }
   }
-  testkit::BuildSampleMachine(machine.root(), plan);
-  const std::string oldProfile = machine.HostPath(plan.profileDir);
-  const std::string copy = machine.root() + "/profile-copy";
-  Row row;
-  row.what = "createInstances, upgrade of 50 instances";
-  row.size = "50 instances";
-  row.reference = "cp -r of the old profile tree";
-  row.referenceSeconds = Best(
-      2, [&] { fs::remove_all(copy); },
-      [&] { Shell("cp -r " + Quoted(oldProfile) + " " + Quoted(copy)); });
-  fs::remove_all(copy);
-  testkit::MessageRecorder messages;
-  int result = 0;
-  InstanceDescriptor* none[] = {nullptr};
-  row.seconds = Seconds([&] {
-    result =
-        createInstances(plan.profileDir.c_str(), plan.profileDir.c_str(), plan.installDir.c_str(),
-                        none, messages.logFile(), messages.module(), messages.owner());
-  });
-  if (result != 0) row.note = "result " + std::to_string(result);
-  Add(row);
+  return plan;
+}
+
+void BuildUpgradeMachine(const std::string& root, int instances) {
+  fs::remove_all(root);
+  fs::create_directories(root);
+  testkit::BuildSampleMachine(root, UpgradeMachinePlan(instances));
+}
+
+// The operator's command: qz7inst create, carrying the instances from C:\QZ7PROF into the
+// installation. False when it did not end "result: 0".
+bool RunUpgrade(const std::string& root) {
+  return Shell(UpgradeProgram() + " --machine " + Quoted(root) +
+               " create --quiet --install 'C:\\QZ7' --current 'C:\\QZ7PROF' --requested "
+               "'C:\\QZ7PROF' > /dev/null");
+}
+
+// The whole upgrade at 10, 80 and 320 instances against cp -r of the old profile folder and
+// sync, each measured in this run; the growth is the time per instance against the size before.
+void UpgradeRows() {
+  testkit::TempMachine scratch;  // a folder below $TMPDIR, removed at the end
+  const std::string root = scratch.root() + "/upgrade";
+  const std::string copy = scratch.root() + "/profile-copy";
+  double previous = NAN;
+  int previousInstances = 0;
+  double firstPerInstance = NAN;
+  for (const int instances : {10, 80, 320}) {
+    const int reps = instances >= 320 ? 2 : 3;
+    BuildUpgradeMachine(root, instances);
+    const std::string oldProfile = root + "/drives/c/QZ7PROF";
+    Row row;
+    row.what = "qz7inst create, whole upgrade";
+    row.size = std::to_string(instances) + " instances";
+    row.reference = "cp -r of QZ7PROF + sync";
+    Shell("sync");
+    row.referenceSeconds = Best(
+        reps,
+        [&] {
+          fs::remove_all(copy);
+          Shell("sync");
+        },
+        [&] { Shell("cp -r " + Quoted(oldProfile) + " " + Quoted(copy) + " && sync"); });
+    fs::remove_all(copy);
+    bool failed = false;
+    row.seconds = Best(
+        reps,
+        [&] {
+          BuildUpgradeMachine(root, instances);
+          Shell("sync");
+        },
+        [&] { failed = !RunUpgrade(root) || failed; });
+    row.growth = Growth(row.seconds, instances, previous, previousInstances);
+    if (std::isnan(firstPerInstance)) firstPerInstance = row.seconds / instances;
+    row.note = "per instance " + std::to_string(row.seconds / instances * 1000).substr(0, 6) +
+               " ms, " + std::to_string(row.seconds / instances / firstPerInstance).substr(0, 4) +
+               "x that at 10";
+    if (failed) row.note += "; a run did not end result: 0";
+    previous = row.seconds;
+    previousInstances = instances;
+    Add(row);
+  }
+  fs::remove_all(root);
 }
 
 // Leaves a machine in the host folder root with one instance's database directory of the
@@ -784,6 +837,15 @@ int main(int argc, char** argv) {
     }
     return WriteTreeMachine(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
   }
+  if (only == "write-upgrade") {
+    if (argc != 4 || std::atoi(argv[3]) < 1 || std::atoi(argv[3]) > 9999) {
+      std::fprintf(stderr, "usage: bench_table_runner write-upgrade ROOT INSTANCES (1 to 9999)\n");
+      return 2;
+    }
+    BuildUpgradeMachine(fs::absolute(argv[2]).string(), std::atoi(argv[3]));
+    std::printf("%s: %s instances of the earlier release in C:\\QZ7PROF\n", argv[2], argv[3]);
+    return 0;
+  }
   if (only == "copy-tree") {
     if (argc != 3) {
       std::fprintf(stderr, "usage: bench_table_runner copy-tree ROOT\n");
@@ -805,7 +867,7 @@ int main(int argc, char** argv) {
       TreeRow("CopyDirectoryTree, 40 folders x 25 x 48 KiB", 40, 25, 48 * 1024);
       TreeRow("CopyDirectoryTree, one folder, 4 KiB files", 1, 4000, 4 * 1024);
     }
-    if (wants("upgrade")) UpgradeRow();
+    if (wants("upgrade")) UpgradeRows();
   });
   std::printf(
       "\nout ms: one durable copy of a file of the size the migration wrote, and the ratio "

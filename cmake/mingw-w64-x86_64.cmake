@@ -1,23 +1,4 @@
-# Cross-builds for 64-bit Windows with mingw-w64, the posix thread model (std::thread and
-# std::mutex through winpthreads). The programs run on this machine under Wine, through the
-# wrapper that ctest uses as the emulator.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows (x86-64): 24-byte sqlfvald records, run by Wine's 64-bit loader.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(QZ7_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${QZ7_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QZ7_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${QZ7_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QZ7_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The compiler's own runtime (libgcc, libstdc++, winpthread) goes into each program, so that
-# nothing but the system's DLLs and our own has to be found beside it under Wine.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

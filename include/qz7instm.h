@@ -18,10 +18,17 @@
 #include <stddef.h>
 
 #if defined(_WIN32)
-/* The DLL's exports are listed in its module-definition file. */
+/* The DLL's exports are listed in its module-definition file (src/qz7instm_x86.def for 32-bit
+ * Windows, src/qz7instm_x64.def for x86-64). */
 #define QZ7_API
+/* The calling convention of the three operations: the caller removes the arguments from the
+ * stack (cdecl). Stated here rather than left to the compiler's default, so that a caller built
+ * with another default (a 32-bit setup program compiled with /Gz, say) still calls them right.
+ * On x86-64 there is one convention and the keyword changes nothing. */
+#define QZ7_CALL __cdecl
 #else
 #define QZ7_API __attribute__((visibility("default")))
+#define QZ7_CALL
 #endif
 
 #ifdef __cplusplus
@@ -71,19 +78,37 @@ QZ7_API void qz7FreeMessageModule(QZ7_MODULE module);
 #endif
 
 /* Result: 0 every step succeeded, 1 some step failed, -9 the profile registry was unreachable. */
-QZ7_API int createInstances(const char* currentProfilePath, const char* requestedProfilePath,
-                            const char* installPath, InstanceDescriptor** descriptors,
-                            QZ7_LOG_FILE logFile, QZ7_MODULE messageModule, QZ7_OWNER ownerWindow);
+QZ7_API int QZ7_CALL createInstances(const char* currentProfilePath,
+                                     const char* requestedProfilePath, const char* installPath,
+                                     InstanceDescriptor** descriptors, QZ7_LOG_FILE logFile,
+                                     QZ7_MODULE messageModule, QZ7_OWNER ownerWindow);
 
-QZ7_API void deleteInstances(const char* profilePath, const char* installPath, QZ7_LOG_FILE logFile,
-                             QZ7_MODULE messageModule, QZ7_OWNER ownerWindow);
+QZ7_API void QZ7_CALL deleteInstances(const char* profilePath, const char* installPath,
+                                      QZ7_LOG_FILE logFile, QZ7_MODULE messageModule,
+                                      QZ7_OWNER ownerWindow);
 
-/* One configuration parameter: token, value text, and the verdict (1 accepted, 0 rejected). */
+/* One configuration parameter: token, value text, and the verdict (1 accepted, 0 rejected).
+ * The natural layout of the three fields, which is the record's ABI on each target:
+ *   32-bit Windows (x86) and other 32-bit targets: 12 bytes; token at 0, value at 4, valid at 8.
+ *   x86-64 (Windows and POSIX):                    24 bytes; token at 0, value at 8, valid at 16.
+ * A caller passes an array of these records; the library writes only the valid bytes. */
 typedef struct sqlf_cfg_parameter {
   unsigned short token;
   char* value;
   unsigned char valid;
 } sqlf_cfg_parameter;
+
+/* The record's layout held at compile time, in C and C++ alike (a negative array size stops the
+ * build): a compiler that packs or aligns the record otherwise cannot build against this header. */
+#if defined(_M_IX86) || defined(__i386__)
+typedef char qz7_sqlf_record_size_check[sizeof(sqlf_cfg_parameter) == 12 ? 1 : -1];
+typedef char qz7_sqlf_value_offset_check[offsetof(sqlf_cfg_parameter, value) == 4 ? 1 : -1];
+typedef char qz7_sqlf_valid_offset_check[offsetof(sqlf_cfg_parameter, valid) == 8 ? 1 : -1];
+#elif defined(_M_X64) || defined(__x86_64__)
+typedef char qz7_sqlf_record_size_check[sizeof(sqlf_cfg_parameter) == 24 ? 1 : -1];
+typedef char qz7_sqlf_value_offset_check[offsetof(sqlf_cfg_parameter, value) == 8 ? 1 : -1];
+typedef char qz7_sqlf_valid_offset_check[offsetof(sqlf_cfg_parameter, valid) == 16 ? 1 : -1];
+#endif
 
 /* Token of a record that asks for the file to be written when every record passes. */
 #define SQLF_COMMIT_TOKEN 9999
@@ -91,7 +116,7 @@ typedef struct sqlf_cfg_parameter {
 /* Sets each record's valid byte. Result: 0 (no commit token, whatever the verdicts; or committed),
  * -100 the file could not be read (no record touched) or written, -104 commit token given and
  * some record rejected (file untouched). */
-QZ7_API int sqlfvald(sqlf_cfg_parameter* parameters, char* configPath, int count);
+QZ7_API int QZ7_CALL sqlfvald(sqlf_cfg_parameter* parameters, char* configPath, int count);
 
 #ifdef __cplusplus
 }

@@ -237,10 +237,6 @@ DirectoryBackupBuilder& DirectoryBackupBuilder::LayoutName(const std::string& te
   layoutName_ = text;
   return *this;
 }
-DirectoryBackupBuilder& DirectoryBackupBuilder::ReleaseLabel(const std::string& text) {
-  releaseLabel_ = text;
-  return *this;
-}
 DirectoryBackupBuilder& DirectoryBackupBuilder::Status(char status) {
   status_ = status;
   return *this;
@@ -253,10 +249,6 @@ DirectoryBackupBuilder& DirectoryBackupBuilder::IntentionCopy(const DirectoryByt
   intention_ = bytes;
   return *this;
 }
-DirectoryBackupBuilder& DirectoryBackupBuilder::DirectoryOffsets(uint32_t start, uint32_t end) {
-  offsets_ = {start, end};
-  return *this;
-}
 DirectoryBackupBuilder& DirectoryBackupBuilder::TruncateTo(size_t size) {
   truncateTo_ = size;
   return *this;
@@ -266,13 +258,10 @@ DirectoryBytes DirectoryBackupBuilder::Bytes() const {
   DirectoryBytes bytes(kBackupHeader, 0);
   PutDirectoryText(bytes, 0, 40, signature_);
   PutDirectoryText(bytes, 40, 22, layoutName_);
-  PutDirectoryText(bytes, 62, 22, releaseLabel_);
+  PutDirectoryText(bytes, 62, 22, "QZ7 V3.x");
   bytes[84] = static_cast<unsigned char>(status_);
-  const auto [start, end] = offsets_.value_or(
-      std::pair<uint32_t, uint32_t>(static_cast<uint32_t>(kBackupHeader),
-                                    static_cast<uint32_t>(kBackupHeader + directory_.size())));
-  base::StoreLE32(&bytes[88], start);
-  base::StoreLE32(&bytes[92], end);
+  base::StoreLE32(&bytes[88], static_cast<uint32_t>(kBackupHeader));
+  base::StoreLE32(&bytes[92], static_cast<uint32_t>(kBackupHeader + directory_.size()));
   bytes.insert(bytes.end(), directory_.begin(), directory_.end());
   bytes.insert(bytes.end(), intention_.begin(), intention_.end());
   if (truncateTo_ && *truncateTo_ < bytes.size()) bytes.resize(*truncateTo_);
@@ -297,11 +286,5 @@ BackupFileView ReadBackupFile(const DirectoryBytes& bytes) {
   view.parsed = true;
   return view;
 }
-
-uint16_t DirectoryReleaseMarker(const DirectoryBytes& bytes) {
-  return bytes.size() >= 20 ? base::LoadLE16(&bytes[18]) : 0;
-}
-
-std::string DirectorySignature(const DirectoryBytes& bytes) { return DirectoryText(bytes, 0, 18); }
 
 }  // namespace qz7::testkit

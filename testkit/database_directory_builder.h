@@ -129,23 +129,18 @@ class DirectoryBackupBuilder {
   DirectoryBackupBuilder();
   DirectoryBackupBuilder& Signature(const std::string& text);   // 40 bytes at 0
   DirectoryBackupBuilder& LayoutName(const std::string& text);  // 22 bytes at 40
-  DirectoryBackupBuilder& ReleaseLabel(const std::string& text);
-  DirectoryBackupBuilder& Status(char status);  // offset 84
+  DirectoryBackupBuilder& Status(char status);                  // offset 84
   DirectoryBackupBuilder& DirectoryCopy(const DirectoryBytes& bytes);
   DirectoryBackupBuilder& IntentionCopy(const DirectoryBytes& bytes);
-  // Offsets 88 and 92 as stored, when they must be wrong.
-  DirectoryBackupBuilder& DirectoryOffsets(uint32_t start, uint32_t end);
   DirectoryBackupBuilder& TruncateTo(size_t size);
   DirectoryBytes Bytes() const;
 
  private:
   std::string signature_;
   std::string layoutName_ = "TYPE1_DECB";
-  std::string releaseLabel_ = "QZ7 V3.x";
   char status_ = 'I';
   DirectoryBytes directory_;
   DirectoryBytes intention_;
-  std::optional<std::pair<uint32_t, uint32_t>> offsets_;
   std::optional<size_t> truncateTo_;
 };
 
@@ -163,10 +158,6 @@ struct BackupFileView {
   DirectoryBytes intention;
 };
 BackupFileView ReadBackupFile(const DirectoryBytes& bytes);
-
-// Fields of a directory file, for checks.
-uint16_t DirectoryReleaseMarker(const DirectoryBytes& bytes);
-std::string DirectorySignature(const DirectoryBytes& bytes);
 
 }  // namespace qz7::testkit
 

@@ -28,6 +28,10 @@ std::string ProgramFileName(const std::string& base);
 // Throws std::runtime_error when none can be made.
 std::string MakeTempDirectory(const std::string& prefix);
 
+// True when the program runs under Wine rather than on Windows (or on POSIX): rows that Wine
+// cannot show ask it, and say why beside the question.
+bool RunningUnderWine();
+
 // The host path of the running program; "" when the system does not tell.
 std::string OwnProgramPath();
 

@@ -22,6 +22,8 @@ std::string MakeTempDirectory(const std::string& prefix) {
   return pattern;
 }
 
+bool RunningUnderWine() { return false; }
+
 std::string OwnProgramPath() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);

@@ -28,6 +28,11 @@ std::string MakeTempDirectory(const std::string& prefix) {
   throw std::runtime_error("cannot make a temporary folder in " + std::string(temp));
 }
 
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::string OwnProgramPath() {
   char path[MAX_PATH + 1];
   const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);

@@ -35,10 +35,6 @@ std::string InstanceToolDirectoryBeside(const std::string& hostProgramPath);
 std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
     const std::string& toolDirectory);
 
-// Copies every tool into installDir\BIN of the machine root in force (creating BIN).
-// Throws std::runtime_error naming the tool that could not be copied.
-void InstallInstanceTools(const std::string& toolDirectory, const std::string& installDir);
-
 }  // namespace qz7::testkit
 
 #endif  // QZ7_TESTKIT_INSTANCE_TOOLS_H_

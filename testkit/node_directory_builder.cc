@@ -69,20 +69,9 @@ NodeEntryBuilder& NodeEntryBuilder::Text(size_t offset, size_t width, const std:
   return *this;
 }
 
-NodeEntryBuilder& NodeEntryBuilder::Byte(size_t offset, uint8_t value) {
-  CheckRange(offset, 1);
-  bytes_[offset] = value;
-  return *this;
-}
-
 NodeEntryBuilder& NodeEntryBuilder::U16(size_t offset, uint16_t value) {
   CheckRange(offset, 2);
   base::StoreLE16(bytes_.data() + offset, value);
-  return *this;
-}
-
-NodeEntryBuilder& NodeEntryBuilder::Fill(unsigned char value) {
-  std::fill(bytes_.begin(), bytes_.end(), value);
   return *this;
 }
 
@@ -179,12 +168,12 @@ ByteVector NodeBackupBuilder::Bytes() const {
 
 CurrentDatabaseDirectoryBuilder& CurrentDatabaseDirectoryBuilder::Add(
     const std::string& cataloguedName, const std::string& databaseName, char type,
-    const std::string& nodeName) {
+    const std::string& nameText) {
   ByteVector entry(kDatabaseEntrySize, 0);
   PutText(entry, 0, 9, cataloguedName);
   PutText(entry, 9, 9, databaseName);
   entry[18] = static_cast<unsigned char>(type);
-  PutText(entry, 28, 9, nodeName);
+  PutText(entry, 28, 9, nameText);
   PutText(entry, 709, 4, "QZ7");
   base::StoreLE16(entry.data() + 718, 0x0900);
   entries_.push_back(std::move(entry));
@@ -238,11 +227,6 @@ std::string NodeFileText(const ByteVector& bytes, size_t offset, size_t width) {
 uint16_t NodeFileU16(const ByteVector& bytes, size_t offset) {
   if (offset + 2 > bytes.size()) throw std::out_of_range("number past the end of the file");
   return base::LoadLE16(bytes.data() + offset);
-}
-
-uint32_t NodeFileU32(const ByteVector& bytes, size_t offset) {
-  if (offset + 4 > bytes.size()) throw std::out_of_range("number past the end of the file");
-  return base::LoadLE32(bytes.data() + offset);
 }
 
 }  // namespace qz7::testkit

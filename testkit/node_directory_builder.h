@@ -34,10 +34,7 @@ class NodeEntryBuilder {
   // terminated = false, exactly width bytes of the text without a terminating zero.
   NodeEntryBuilder& Text(size_t offset, size_t width, const std::string& text,
                          bool terminated = true);
-  NodeEntryBuilder& Byte(size_t offset, uint8_t value);
   NodeEntryBuilder& U16(size_t offset, uint16_t value);
-  // Every byte set to value, so that a test can see which bytes a conversion drops.
-  NodeEntryBuilder& Fill(unsigned char value);
 
   const ByteVector& Bytes() const { return bytes_; }
 
@@ -101,10 +98,10 @@ class NodeBackupBuilder {
 class CurrentDatabaseDirectoryBuilder {
  public:
   // An entry with the catalogued name at 0, the database name at 9, the entry type
-  // character at 18 and the node name at 28.
+  // character at 18 and the name text at 28 (the node the DCS rule looks for).
   CurrentDatabaseDirectoryBuilder& Add(const std::string& cataloguedName,
                                        const std::string& databaseName, char type,
-                                       const std::string& nodeName);
+                                       const std::string& nameText);
   ByteVector Bytes() const;
 
  private:
@@ -128,7 +125,6 @@ class DcsDirectoryBuilder {
 // Fields of a file, for checks: a zero-terminated text within width bytes, numbers.
 std::string NodeFileText(const ByteVector& bytes, size_t offset, size_t width);
 uint16_t NodeFileU16(const ByteVector& bytes, size_t offset);
-uint32_t NodeFileU32(const ByteVector& bytes, size_t offset);
 
 }  // namespace qz7::testkit
 

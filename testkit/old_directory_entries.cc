@@ -16,7 +16,14 @@ void PutBytes(DirectoryBytes& bytes, size_t offset, size_t width,
               bytes.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-}  // namespace
+// Where each field of OldEntryFields lies in one layout; width 0 where the layout has none.
+struct OldEntryLayout {
+  size_t size;
+  size_t pathOffset, pathWidth;
+  size_t commentOffset, commentWidth;
+  size_t number16Offset, number32Offset, trailer32Offset, trailerByteOffset;
+  bool hasFlag;
+};
 
 OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form) {
   const bool shortForm = form == DirectoryHeaderForm::kShort;
@@ -42,7 +49,7 @@ DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEnt
   PutDirectoryText(entry, 9, 9, fields.databaseName);
   entry[18] = static_cast<unsigned char>(fields.type);
   PutDirectoryText(entry, 19, 9, fields.subdirectory);
-  PutDirectoryText(entry, 28, 9, fields.alias);
+  PutDirectoryText(entry, 28, 9, fields.nameText);
   if (at.hasFlag) entry[37] = fields.flag;
   PutDirectoryText(entry, at.pathOffset, at.pathWidth, fields.path);
   PutDirectoryText(entry, at.commentOffset, at.commentWidth, fields.comment);
@@ -58,6 +65,8 @@ DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEnt
   }
   return entry;
 }
+
+}  // namespace
 
 DirectoryBytes OldDirectoryBytes(DatabaseDirectoryBuilder builder, int layout,
                                  DirectoryHeaderForm form,

@@ -23,7 +23,7 @@ struct OldEntryFields {
   std::string databaseName;  // 9 bytes at 9
   char type = '1';           // at 18
   std::string subdirectory;  // 9 bytes at 19
-  std::string alias;         // 9 bytes at 28
+  std::string nameText;      // 9 bytes at 28
   uint8_t flag = 0;          // one byte at 37 (layouts 1, 3, 4)
   std::string path;          // drive (3 bytes) or directory (256 bytes)
   std::string comment;       // 31 bytes, 32 in long layout 3 and layout 4
@@ -39,19 +39,6 @@ struct OldEntryFields {
   // Every byte that no field covers, so that a test can see what a conversion drops.
   unsigned char fill = 0;
 };
-
-// Where each field of OldEntryFields lies in one layout; width 0 where the layout has none.
-struct OldEntryLayout {
-  size_t size;
-  size_t pathOffset, pathWidth;
-  size_t commentOffset, commentWidth;
-  size_t number16Offset, number32Offset, trailer32Offset, trailerByteOffset;
-  bool hasFlag;
-};
-OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form);
-
-// The bytes of one entry of layout 1 to 4. Texts are cut to their width minus one.
-DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEntryFields& fields);
 
 // The directory file that builder makes with entries in place of its own: builder must have
 // been given no entries (its header counts these, unless it claims another count).

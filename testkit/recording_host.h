@@ -40,10 +40,11 @@ class RecordingHost : public qz7::host::HostServices {
 
   // --- what was called ---
   std::vector<std::string> calls() const;
-  // The recorded lines of one operation, in call order, and the results they gave.
+  // The recorded lines of one operation, in call order.
   std::vector<std::string> CallsTo(const std::string& operation) const;
   // The recorded lines of any of several operations, in call order.
   std::vector<std::string> CallsTo(const std::vector<std::string>& operations) const;
+  // The results of the calls of one operation, in call order.
   std::vector<int> ResultsOf(const std::string& operation) const;
   int CountOf(const std::string& operation) const;
   void ClearCalls() { calls_.clear(); }

@@ -14,8 +14,8 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include "host/registry_access.h"
 #include "host/service_table.h"
+#include "platform/network_shares.h"
 #endif
 
 #include "platform/machine_root.h"
@@ -123,10 +123,11 @@ bool ProductKeyExists() {
   return true;
 }
 
-// The network shares of the computer, by name (none when their key is not there).
+// The folder shares of the computer, by name (none where the system keeps none: Wine has no
+// file server).
 std::vector<std::string> ShareNames() {
   std::vector<std::string> names;
-  if (host::ListSubkeys(host::kSharesKey, &names) != 0) names.clear();
+  if (platform::NetShareEnum(&names) != 0) names.clear();
   return names;
 }
 #endif
@@ -187,7 +188,7 @@ TempMachine::~TempMachine() {
     if (std::find(sharesBefore_.begin(), sharesBefore_.end(), share) != sharesBefore_.end()) {
       continue;
     }
-    if (host::DeleteKeyTree(std::string(host::kSharesKey) + "\\" + share) != 0) {
+    if (platform::NetShareDel(share.c_str()) != 0) {
       std::fprintf(stderr, "test machine: share %s stays\n", share.c_str());
     }
   }

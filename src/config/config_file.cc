@@ -10,20 +10,30 @@
 namespace qz7::config {
 namespace {
 
+// The name the new content is written under before it replaces the file: the file's own
+// full name with this ending, so that a copy a stopped commit left behind is known for what
+// it is and taken over (written again, then moved or removed) by the next commit of the file.
+constexpr const char* kStagedEnding = ".vld";
+
+// The full path of the file to commit: a relative or drive-relative path ("C:NAME") names a
+// file in the current directory (of that drive), in whose folder the new content is staged.
+std::string FullPathOf(const char* path) {
+  char full[platform::kMaxPath] = {};
+  return platform::FullPath(full, path, sizeof full) != nullptr ? std::string(full) : path;
+}
+
 // The folder of path, without its last backslash ("" for a bare file name).
-std::string FolderOf(const char* path) {
-  const char* separator = base::FindLastCharMB(path, '\\');
-  return separator == nullptr ? std::string() : std::string(path, separator);
+std::string FolderOf(const std::string& path) {
+  const char* separator = base::FindLastCharMB(path.c_str(), '\\');
+  return separator == nullptr ? std::string() : std::string(path.c_str(), separator);
 }
 
-// A drive-relative path ("C:NAME") names a folder that a numbered name cannot be put in.
-bool IsDriveRelative(const char* path) {
-  return path[0] != '\0' && path[1] == ':' && base::FindLastCharMB(path, '\\') == nullptr;
-}
-
-// A fresh numbered name in folder, or "" when there is none.
-std::string FreeNameIn(const std::string& folder) {
-  const char* name = util::FindFreeNumberedName(folder.c_str(), util::kTemporaryNamePattern);
+// The staging name beside path; a fresh numbered name in its folder when the path is too long
+// for the ending, or "" when there is none.
+std::string StagingNameFor(const std::string& path) {
+  if (path.size() + std::strlen(kStagedEnding) < platform::kMaxPath) return path + kStagedEnding;
+  const char* name =
+      util::FindFreeNumberedName(FolderOf(path).c_str(), util::kTemporaryNamePattern);
   return name == nullptr ? std::string() : std::string(name);
 }
 
@@ -48,14 +58,15 @@ enum class Staging { kReplaced, kFailed, kUnavailable };
 // holds the old or the new contents at every moment, whatever fails or ends the process.
 // kUnavailable: nothing could be staged in the folder and nothing changed; kFailed: the old
 // file is still at path.
-Staging ReplaceThroughNewFile(const char* path, const ConfigFileImage& image) {
-  if (IsDriveRelative(path)) return Staging::kUnavailable;
-  const std::string staged = FreeNameIn(FolderOf(path));
+Staging ReplaceThroughNewFile(const std::string& path, const ConfigFileImage& image) {
+  const std::string staged = StagingNameFor(path);
   if (staged.empty()) return Staging::kUnavailable;
+  // A copy that a stopped commit left is only that: it is written again from the start.
+  static_cast<void>(platform::SetFileWritable(staged.c_str(), true));
   platform::FileHandle file = platform::OpenFile(staged.c_str(), "wb+");
   if (file == nullptr) return Staging::kUnavailable;
-  if (!WriteAndClose(*file, image) || platform::ReplaceFile(staged.c_str(), path) != 0) {
-    // Only a leftover staging copy: the next commit writes it again.
+  if (!WriteAndClose(*file, image) || platform::ReplaceFile(staged.c_str(), path.c_str()) != 0) {
+    // Only a leftover staging copy: the next commit takes it over.
     static_cast<void>(platform::RemoveFile(staged.c_str()));
     return Staging::kFailed;
   }
@@ -82,12 +93,13 @@ bool CommitConfigFile(const char* path, ConfigFileImage& image) {
   platform::FileHandle probe = platform::OpenFile(path, "rb+");
   if (probe == nullptr || probe->Close() != 0) return false;
 
-  switch (ReplaceThroughNewFile(path, image)) {
+  const std::string fullPath = FullPathOf(path);
+  switch (ReplaceThroughNewFile(fullPath, image)) {
     case Staging::kReplaced:
       // The commit is done only once its new name is on the disk: the caller relies on the
       // file from then on, and a power cut before the sync of the folder may bring the old
       // content back. A failed sync is a failed commit, whatever the file holds for now.
-      return util::SyncFolderOf(path);
+      return util::SyncFolderOf(fullPath.c_str());
     case Staging::kFailed:
       return false;
     case Staging::kUnavailable:

@@ -15,17 +15,19 @@ namespace qz7::config {
 // path (4096 bytes, whatever length the file had). False when the file cannot be opened for
 // writing or a write fails.
 //
-// The new content is first written completely to a fresh numbered file in the same folder,
-// which then replaces the file at path in one step, so that path holds the old or the new
-// content at every moment. The numbered file is synced before the replacement and the
-// folder after it, so that a true result means the new content stays, also through a power
-// cut: a failing sync of the numbered file fails the call before path changes; a failing sync
-// of the folder comes after the change and fails the call too, with path holding the new
-// content for now but not known to keep it through a power cut. When the writing or the
-// replacement fails, the numbered file is removed and the old file stays at path as it was.
-// Only when no numbered file can be made in the folder (no free name, no right to create one,
-// or a drive-relative path) is the file rewritten in place (and synced), which a failing write
-// can leave partly written.
+// The new content is first written completely to a staging file beside the file (its full
+// name with ".vld" appended; a free numbered name when that would be too long), which then
+// replaces the file in one step, so that the file holds the old or the new content at every
+// moment. A relative or drive-relative path ("C:qz7systm") is made full first, so the staging
+// file lies in the same folder whatever form the path has. The staging file is synced before
+// the replacement and the folder after it, so that a true result means the new content stays,
+// also through a power cut: a failing sync of the staging file fails the call before the file
+// changes; a failing sync of the folder comes after the change and fails the call too, with
+// the file holding the new content for now but not known to keep it through a power cut. When
+// the writing or the replacement fails, the staging file is removed and the old file stays as
+// it was; one that a stopped commit left behind is written again by the next commit. Only
+// when no staging file can be made in the folder (no right to create one) is the file
+// rewritten in place (and synced), which a failing write can leave partly written.
 [[nodiscard]] bool CommitConfigFile(const char* path, ConfigFileImage& image);
 
 }  // namespace qz7::config

@@ -25,8 +25,9 @@ static_assert(offsetof(sqlf_cfg_parameter, valid) == 16, "valid byte at offset 1
 
 namespace qz7::config {
 
-[[nodiscard]] int ValidateConfigParameters(sqlf_cfg_parameter* parameters, const char* configPath,
-                                           int count) {
+namespace {
+
+int Validate(sqlf_cfg_parameter* parameters, const char* configPath, int count) {
   unsigned char commitRequested = 0;
   unsigned char allValid = 1;
 
@@ -42,8 +43,23 @@ namespace qz7::config {
   return CommitConfigFile(configPath, image) ? kValidateOk : kValidateFileError;
 }
 
+}  // namespace
+
+// No exception leaves the library through either export (the plain and the decorated name both
+// come here): an unexpected failure (memory that could not be had, say) is the read/write
+// failure.
+[[nodiscard]] int ValidateConfigParameters(sqlf_cfg_parameter* parameters, const char* configPath,
+                                           int count) noexcept {
+  try {
+    return Validate(parameters, configPath, count);
+  } catch (...) {
+    return kValidateFileError;
+  }
+}
+
 }  // namespace qz7::config
 
-extern "C" QZ7_API int sqlfvald(sqlf_cfg_parameter* parameters, char* configPath, int count) {
+extern "C" QZ7_API int QZ7_CALL sqlfvald(sqlf_cfg_parameter* parameters, char* configPath,
+                                         int count) {
   return qz7::config::ValidateConfigParameters(parameters, configPath, count);
 }

@@ -25,8 +25,9 @@ constexpr int kValidateRejected = -104;
 // Each record's valid byte ends 1 (accepted) or 0 (rejected). A null parameters pointer or a
 // count of 0 or less means no records. A null value pointer rejects its record unless the
 // token ignores its value (the commit token does).
+// Throws nothing: an unexpected failure inside gives kValidateFileError.
 [[nodiscard]] int ValidateConfigParameters(sqlf_cfg_parameter* parameters, const char* configPath,
-                                           int count);
+                                           int count) noexcept;
 
 }  // namespace qz7::config
 

@@ -11,6 +11,7 @@
 #include "platform/computer.h"
 #include "platform/file_system.h"
 #include "platform/services.h"
+#include "platform/win_error.h"
 #include "platform/windows_path.h"
 
 namespace qz7::entry {
@@ -29,24 +30,29 @@ std::string JoinHostPath(const char* directory, const char* name) {
   return std::string(directory) + "\\" + name;
 }
 
+// A read that failed for another reason than an unset variable or undefined instance.
+bool ReadFailed(int result) { return result != 0 && result != host::kNotFound; }
+
 // Reads a profile-registry variable by name for one instance; false when it is not there.
-bool ReadInstanceVariable(const char* instance, const char* variableName, char* value,
-                          size_t size) {
+// A read that failed otherwise marks the scan (when given) as not knowing the registry.
+bool ReadInstanceVariable(const char* instance, const char* variableName, char* value, size_t size,
+                          ExistingInstanceScan* scan = nullptr) {
   value[0] = '\0';
-  return host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size, instance,
-                                  host::kAnyNode) == 0;
+  const int result = host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size,
+                                              instance, host::kAnyNode);
+  if (scan != nullptr && ReadFailed(result)) scan->registryUnreadable = true;
+  return result == 0;
 }
 
 // Reads a variable by number at the default level; the value counts only when it is a name
 // of at most eight characters.
-void ReadDefaultLevelName(int variable, char* name) {
+void ReadDefaultLevelName(ExistingInstanceScan& scan, int variable, char* name) {
   char value[kNameBufferSize] = {};
   name[0] = '\0';
-  if (host::Host().PRegValuePE(host::kValueRead, variable, nullptr, value, sizeof value, nullptr,
-                               host::kAnyNode) == 0 &&
-      std::strlen(value) <= 8) {
-    std::strcpy(name, value);
-  }
+  const int result = host::Host().PRegValuePE(host::kValueRead, variable, nullptr, value,
+                                              sizeof value, nullptr, host::kAnyNode);
+  if (ReadFailed(result)) scan.registryUnreadable = true;
+  if (result == 0 && std::strlen(value) <= 8) std::strcpy(name, value);
 }
 
 void ApplyDefaultRule(ExistingInstanceScan& scan) {
@@ -69,25 +75,29 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   host::HostServices& host = host::Host();
   char profileDir[262];
   std::memcpy(profileDir, scan.profileDir.c_str(), sizeof profileDir);
-  if (host.PRegProfilePE(host::kProfileSetInstall, profileDir, host::kAnyNode) != 0) return false;
-  if (host.PRegProfilePE(host::kProfileSetInstanceDir, profileDir, host::kAnyNode) != 0)
-    return false;
+  // A profile directory that is not there holds no instances; one that could not be reached
+  // for another reason may hold some.
+  for (int op : {host::kProfileSetInstall, host::kProfileSetInstanceDir}) {
+    const int pointed = host.PRegProfilePE(op, profileDir, host::kAnyNode);
+    if (ReadFailed(pointed)) scan.registryUnreadable = true;
+    if (pointed != 0) return false;
+  }
 
   char adminName[kNameBufferSize];
   char defaultName[kNameBufferSize];
-  ReadDefaultLevelName(host::kVarAdminServer, adminName);
-  ReadDefaultLevelName(host::kVarDefaultInstance, defaultName);
+  ReadDefaultLevelName(scan, host::kVarAdminServer, adminName);
+  ReadDefaultLevelName(scan, host::kVarDefaultInstance, defaultName);
 
   char name[kNameBufferSize] = {};
-  for (int rc = host.PRegProfilePE(host::kProfileFirst, name, host::kAnyNode); rc == 0;
-       rc = host.PRegProfilePE(host::kProfileNext, name, host::kAnyNode)) {
+  int rc = host.PRegProfilePE(host::kProfileFirst, name, host::kAnyNode);
+  for (; rc == 0; rc = host.PRegProfilePE(host::kProfileNext, name, host::kAnyNode)) {
     name[kNameBufferSize - 1] = '\0';
     const int32_t index = AddScanRecord(scan, name);
     if (index < 0) break;
     char value[kNameBufferSize];
-    if (ReadInstanceVariable(name, "QZ7PORTRANGE", value, sizeof value)) {
+    if (ReadInstanceVariable(name, "QZ7PORTRANGE", value, sizeof value, &scan)) {
       char owner[kNameBufferSize];
-      if (!ReadInstanceVariable(name, "QZ7INSTOWNER", owner, sizeof owner) ||
+      if (!ReadInstanceVariable(name, "QZ7INSTOWNER", owner, sizeof owner, &scan) ||
           !platform::NamesEqualIgnoreCase(owner, computer)) {
         SetOwnedElsewhere(scan.records[index], 1);
       }
@@ -98,19 +108,40 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
       scan.defaultIndex = index;
     }
   }
+  // The list ends with its end; any other failure may have cut it short.
+  if (rc != 0 && rc != host::kEndOfList && rc != host::kNotFound) scan.registryUnreadable = true;
   ApplyDefaultRule(scan);
   return true;
+}
+
+bool IsDirectoryPath(const std::string& path) {
+  platform::FileStatus status;
+  return platform::GetFileStatus(path.c_str(), &status) == 0 && status.isDirectory;
 }
 
 void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
   std::string path = JoinHostPath(
       JoinHostPath(scan.profileDir.c_str(), record.name.c_str()).c_str(), kConfigFileName);
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
+  // An instance that an interrupted run moved already, but did not set up yet, is known by
+  // its file in the new place: read as missing, a partitioned instance would be set up as
+  // an ordinary one. That file may be upgraded already: it tells the instance's kind, not
+  // the release the machine is upgraded from.
+  bool moved = false;
+  if (!file && !scan.movedToDir.empty() &&
+      (platform::GetLastError() == platform::kErrorFileNotFound ||
+       platform::GetLastError() == platform::kErrorPathNotFound) &&
+      !IsDirectoryPath(JoinHostPath(scan.profileDir.c_str(), record.name.c_str()))) {
+    path = JoinHostPath(JoinHostPath(scan.movedToDir.c_str(), record.name.c_str()).c_str(),
+                        kConfigFileName);
+    file = platform::OpenFile(path.c_str(), "rb");
+    moved = true;
+  }
   if (!file) return;
   std::vector<unsigned char> block(base::kDbmBlockSize, 0);
   const size_t bytesRead = file->Read(block.data(), block.size());
   file->Close();
-  if (bytesRead >= 18) {
+  if (bytesRead >= 18 && !moved) {
     switch (base::LoadLE32(block.data() + base::kDbmVersionOffset) & 0xF00) {
       case 0x700:
         scan.priorRelease = kPriorReleaseIndexFile;
@@ -165,7 +196,7 @@ int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
   FillPlainRecord(record, nullptr, nullptr, nullptr);
   record.name = name;
   char profile[kNameBufferSize];
-  if (ReadInstanceVariable(record.name.c_str(), "QZ7INSTPROF", profile, sizeof profile) &&
+  if (ReadInstanceVariable(record.name.c_str(), "QZ7INSTPROF", profile, sizeof profile, &scan) &&
       !platform::NamesEqualIgnoreCase(profile, scan.profileDir.c_str())) {
     SetProfileDir(record, profile);
   }
@@ -207,13 +238,19 @@ void ReadInstanceConfigs(ExistingInstanceScan& scan) {
   }
 }
 
-std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentProfileDir) {
+std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentProfileDir,
+                                                            const char* movedToDir) {
   std::unique_ptr<ExistingInstanceScan> scan(new (std::nothrow) ExistingInstanceScan());
   if (!scan) return nullptr;
   std::string bare = currentProfileDir == nullptr ? "" : currentProfileDir;
   if (!bare.empty() && bare.front() == '"') bare.erase(0, 1);
   if (!bare.empty() && bare.back() == '"') bare.pop_back();
   scan->profileDir = bare.c_str();
+  std::string moved = movedToDir == nullptr ? "" : movedToDir;
+  if (!moved.empty() && moved.front() == '"') moved.erase(0, 1);
+  if (!moved.empty() && moved.back() == '"') moved.pop_back();
+  if (!platform::NamesEqualIgnoreCase(moved.c_str(), bare.c_str()))
+    scan->movedToDir = moved.c_str();
 
   ReadInstanceDirectoryFile(*scan);
   if (scan->records.count() > 0) {

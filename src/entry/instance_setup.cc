@@ -9,9 +9,11 @@
 #include "host/host_services.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
+#include "platform/registry.h"
+#include "platform/services.h"
 #include "platform/win_error.h"
 #include "platform/windows_path.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
 
@@ -95,13 +97,47 @@ void DeregisterServices(const SetupContext& context) {
   }
 }
 
+// True when directory holds nothing but, perhaps, the old instance index file (which the
+// documented order has removed before the moves); false when it holds anything else or
+// cannot be searched.
+bool HoldsNothingButIndexFile(const std::string& directory) {
+  platform::FindData entry;
+  const std::string pattern = base::StripQuotes(base::ExtendPath(directory, "\\*").c_str());
+  platform::FindHandle search = platform::FindFirst(pattern.c_str(), &entry);
+  if (search == platform::kInvalidFindHandle) return false;
+  bool empty = true;
+  do {
+    if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0 ||
+        platform::NamesEqualIgnoreCase(entry.name, kInstanceIndexFileName)) {
+      continue;
+    }
+    empty = false;
+  } while (empty && platform::FindNext(search, &entry) == 0);
+  // A search that ended on an error has not seen every entry.
+  if (empty && platform::GetLastError() != platform::kErrorNoMoreFiles) empty = false;
+  platform::FindClose(search);
+  return empty;
+}
+
+struct MoveOutcome {
+  // The instances whose move could not be completed.
+  std::vector<std::string> incomplete;
+  // The moves emptied the old profile directory: the documented last move removes it (and
+  // each ancestor it empties). The driver removes it at the end of the run instead, once
+  // every instance that lived there points at its new place: removed before, a run stopped
+  // in between would leave a profile registry that cannot be pointed at the old directory
+  // any more, and the next run would not find those instances to re-point them.
+  bool emptiedOldProfile = false;
+};
+
 // Step 6: instance directories and client configuration files move to the target directory.
 // Returns the names of the instances whose move could not be completed: their files are
 // still whole in the old place, and the upgrade leaves the partial copy in the new place
 // alone, so that a later run moves them over it and upgrades them then. Each is shown as an
 // instance not upgraded, with the code of the copy that failed.
-std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
-  std::vector<std::string> incomplete;
+MoveOutcome MoveInstanceDirectories(const SetupContext& context) {
+  MoveOutcome outcome;
+  std::vector<std::string>& incomplete = outcome.incomplete;
   const ExistingInstanceScan& scan = *context.existingScan;
   for (int32_t i = 0; i < scan.records.count(); ++i) {
     if (i == scan.adminIndex && context.adminIndex == -1) continue;
@@ -113,13 +149,15 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     // the instance's own directory) is as incomplete as one whose copy failed.
     const int refused = upgrade::CopyDirectoryTree(
         source.c_str(), Below(context.targetProfileDir, record.name.c_str()).c_str(),
-        /*move=*/true, &failure);
-    if (refused != upgrade::kTreeOk) failure = refused;
+        /*move=*/true, &failure, /*keepAncestors=*/true);
+    if (refused != upgrade::kFolderTreeOk) failure = refused;
     if (failure != 0) {
       upgrade::ReportInstanceNotUpgraded(MessagesOf(context), source.c_str(), failure);
       incomplete.push_back(record.name.c_str());
     }
   }
+  outcome.emptiedOldProfile =
+      incomplete.empty() && HoldsNothingButIndexFile(context.currentProfileDir.c_str());
   for (const char* file : kClientConfigurationFiles) {
     const std::string source = Below(context.currentProfileDir, file);
     if (!util::IsRegularFile(source.c_str())) continue;
@@ -135,7 +173,87 @@ std::vector<std::string> MoveInstanceDirectories(const SetupContext& context) {
     // A source that stays is copied over again by a later run: nothing is lost.
     static_cast<void>(platform::RemoveFile(base::StripQuotes(source.c_str()).c_str()));
   }
-  return incomplete;
+  return outcome;
+}
+
+// True when no instance the scan found in the old profile directory is still defined with
+// that directory as its profile (QZ7INSTPROF), no partitioned one keeps a node service of
+// another program, and nothing of this could not be read: an instance whose creation or
+// update did not re-point it (some failures of that step are silent) is found by a later run
+// only there.
+bool NodeServicesRepointed(const SetupContext& context, const char* name);
+
+bool NoInstancePointsAtOldProfile(const SetupContext& context) {
+  const InstanceArray& records = context.existingScan->records;
+  const std::string old = base::StripQuotes(context.currentProfileDir.c_str());
+  for (int32_t i = 0; i < records.count(); ++i) {
+    if (records[i].ownedElsewhere) continue;
+    char profile[kProfileNameSize] = {};
+    const int read =
+        host::Host().PRegValuePE(host::kValueRead, 0, "QZ7INSTPROF", profile, sizeof profile,
+                                 records[i].name.c_str(), host::kAnyNode);
+    if (read == host::kNotFound) continue;
+    if (read != 0 || platform::NamesEqualIgnoreCase(profile, old.c_str())) return false;
+    if (records[i].nodeType == kNodeTypePartitioned &&
+        !NodeServicesRepointed(context, records[i].name.c_str())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// True when the service's program is program (quotes and letter case aside), or the service
+// is not there; false when it is another or cannot be read.
+bool ServiceRunsProgram(const std::string& name, const std::string& program) {
+  platform::ScHandle manager =
+      platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerConnect);
+  if (manager == nullptr) return false;
+  bool same = false;
+  platform::ScHandle service =
+      platform::OpenServiceA(manager, name.c_str(), platform::kServiceQueryConfig);
+  if (service == nullptr) {
+    same = platform::GetLastError() == platform::kErrorServiceDoesNotExist;
+  } else {
+    uint32_t needed = 0;
+    // The sizing call fails by design (no buffer); needed tells the size.
+    static_cast<void>(platform::QueryServiceConfigA(service, nullptr, 0, &needed));
+    if (needed >= sizeof(platform::QueryServiceConfig)) {
+      std::vector<unsigned char> buffer(needed);
+      auto* config = reinterpret_cast<platform::QueryServiceConfig*>(buffer.data());
+      same = platform::QueryServiceConfigA(service, config, needed, &needed) &&
+             config->binaryPathName != nullptr &&
+             platform::NamesEqualIgnoreCase(base::StripQuotes(config->binaryPathName).c_str(),
+                                            program.c_str());
+    }
+    platform::CloseServiceHandle(service);
+  }
+  platform::CloseServiceHandle(manager);
+  return same;
+}
+
+// True when every node service of the partitioned instance runs this installation's program
+// (the documented step that points them there ignores its failures).
+bool NodeServicesRepointed(const SetupContext& context, const char* name) {
+  const std::string nodesKey = std::string("SOFTWARE\\ZAV\\QZ7\\PROFILES\\") + name + "\\NODES";
+  platform::RegKey key = nullptr;
+  const long opened = platform::RegOpenKeyExA(platform::LocalMachineKey(), nodesKey.c_str(), 0,
+                                              platform::kKeyRead, &key);
+  if (opened == static_cast<long>(platform::kErrorFileNotFound)) return true;
+  if (opened != 0) return false;
+  const std::string program = base::StripQuotes(
+      base::ExtendPath(context.installDir.c_str(), "\\bin\\qz7syscs.exe").c_str());
+  bool repointed = true;
+  uint32_t index = 0;
+  long status = 0;
+  for (; repointed; ++index) {
+    char node[kProfileNameSize] = {};
+    uint32_t length = sizeof node;
+    status = platform::RegEnumKeyExA(key, index, node, &length);
+    if (status != 0) break;
+    repointed = ServiceRunsProgram(std::string(name) + "-" + node, program);
+  }
+  platform::RegCloseKey(key);
+  return repointed && status == static_cast<long>(platform::kErrorNoMoreItems);
 }
 
 // Step 7: database directories an index-file release kept at the root of a fixed drive.
@@ -251,7 +369,9 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
   char name[kProfileNameSize] = {};
-  for (int op = host::kProfileFirst; host::Host().PRegProfilePE(op, name, host::kAnyNode) == 0;
+  int listed = 0;
+  for (int op = host::kProfileFirst;
+       (listed = host::Host().PRegProfilePE(op, name, host::kAnyNode)) == 0;
        op = host::kProfileNext) {
     // An incomplete move fails the run even when nothing reached the target.
     bool moved = true;
@@ -288,6 +408,9 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
     if (configured != 0 || migrated != 0) result = kSetupStepFailed;
     ReportSetupProgress(SetupStage::kUpgrade, name, false, configured != 0 ? configured : migrated);
   }
+  // A list that ended on an error, not at its end, left instances not upgraded: the step
+  // failed, so that the run does not end as if they had been.
+  if (listed != host::kEndOfList && listed != host::kNotFound) result = kSetupStepFailed;
   return result;
 }
 
@@ -300,7 +423,11 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
   };
 
   ChooseDefaultInstance(context);
-  if (PointRegistry(host::kProfileSetInstall, context.installDir.c_str()) != 0 ||
+  // A discovery that could not read the profile registry may have missed instances, or know
+  // them wrongly: set up over it, the run would leave them as they are and end as if there
+  // had been nothing to do. It is the registry that could not be reached.
+  if ((context.existingScan != nullptr && context.existingScan->registryUnreadable) ||
+      PointRegistry(host::kProfileSetInstall, context.installDir.c_str()) != 0 ||
       PointRegistry(host::kProfileSetInstanceDir, context.targetProfileDir.c_str()) != 0) {
     result = kSetupRegistryUnreachable;
   } else {
@@ -310,12 +437,20 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     if (scanned) DropUnwantedAdminServer(context);
     if (scanned && context.partitionedMarkerFile.empty()) DeregisterServices(context);
     std::vector<std::string> notUpgraded;
+    bool removeOldProfile = false;
     if (scanned &&
         std::strcmp(context.currentProfileDir.c_str(), context.targetProfileDir.c_str()) != 0) {
-      notUpgraded = MoveInstanceDirectories(context);
+      MoveOutcome moved = MoveInstanceDirectories(context);
+      notUpgraded = std::move(moved.incomplete);
+      removeOldProfile = moved.emptiedOldProfile;
     }
+    // A drive-root database directory whose migration failed, or that could not be looked
+    // for, keeps the index file: only through it does a later run come back to the drive roots
+    // and finish the migration from its backup.
+    bool driveRootsPending = false;
     if (scanned && context.existingScan->priorRelease == kPriorReleaseIndexFile) {
-      fail(MigrateDriveDatabaseDirectories(context, steps));
+      driveRootsPending = MigrateDriveDatabaseDirectories(context, steps) != kSetupOk;
+      fail(driveRootsPending ? kSetupStepFailed : kSetupOk);
     }
     for (int32_t i = 0; i < context.records.count(); ++i) {
       const char* name = context.records[i].name.c_str();
@@ -336,11 +471,11 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
       WriteGlobalVariable(host::kVarDefaultInstance,
                           context.records[context.defaultIndex].name.c_str());
     }
-    // After a failed step the index file stays too: the run that repeats the step needs it.
-    // What it stands for (moved and migrated directories, created instances) is on the disk
-    // before it goes.
-    if (result != kSetupOk || platform::SyncFileSystem() != 0 ||
-        !RemoveInstanceIndexFile(context)) {
+    // The index file goes once the profile registry holds every instance it lists, whatever
+    // else failed in the run or fails after this: a later run finds them in the registry. What
+    // it stands for (moved and migrated directories, created instances) is on the disk before
+    // it goes. When it stays, the run has failed.
+    if (driveRootsPending || platform::SyncFileSystem() != 0 || !RemoveInstanceIndexFile(context)) {
       result = kSetupStepFailed;
     }
     fail(UpgradeDefinedInstances(context, steps, notUpgraded));
@@ -348,6 +483,15 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     if (context.listGrowthFailed) result = kSetupStepFailed;
     // What the call changed is on the disk before it reports success.
     if (platform::SyncFileSystem() != 0) result = kSetupStepFailed;
+    // The emptied old profile directory goes last, and only after a run in which every step
+    // succeeded, once every instance that lived there has been re-pointed and the index file
+    // is gone. A run stopped or failed before then finds the instances there again and
+    // finishes them (one that failed keeps the directory, empty, for the run that repeats
+    // it). It is the call's last change: after it nothing is left to do. Not synced: should
+    // it come back after a power cut, it is empty, and the next run removes it.
+    if (removeOldProfile && result == kSetupOk && NoInstancePointsAtOldProfile(context)) {
+      upgrade::RemoveEmptiedFolders(context.currentProfileDir.c_str());
+    }
   }
 
   if (result != kSetupOk && result != kSetupStepFailed) {

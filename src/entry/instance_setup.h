@@ -33,9 +33,10 @@ struct SetupSteps {
 const SetupSteps& DefaultSetupSteps();
 
 // Runs the whole set-up in order, except that the old instance index file is removed only
-// after every instance has been created or updated and the default recorded, and only when
-// no step failed so far and each instance it lists is then defined in the profile registry
-// (else it stays for the next run, and the result is 1). An instance whose directory could not be
+// after every instance has been created or updated and the default recorded: then, once each
+// instance it lists is defined in the profile registry and on the disk, whatever else failed,
+// unless a database directory at a drive root could not be migrated (else it stays for the
+// next run, and the result is 1). An instance whose directory could not be
 // moved completely is shown as not upgraded (3608 with the failed copy's code, 3573 with its name)
 // and skipped by the upgrade. Returns 0; 1 when at least one instance, migration or upgrade failed
 // (the run goes on with the next item); -9 when the profile registry could not be pointed at the

@@ -212,7 +212,8 @@ void BuildSetupContext(SetupContext& context, const char* currentProfilePath,
           ? context.installDir.c_str()
           : context.currentProfileDir.c_str();
 
-  context.existingScan = ScanExistingInstances(context.currentProfileDir.c_str());
+  context.existingScan =
+      ScanExistingInstances(context.currentProfileDir.c_str(), context.targetProfileDir.c_str());
 
   context.serverType = FindMarker(context, kServerMarkers, context.serverMarkerFile);
   FindMarker(context, kAdminMarkers, context.adminMarkerFile);

@@ -147,7 +147,10 @@ int RegisterInstanceService(const InstanceCreateRequest& request, UndoLog* undo)
   if (request.kindCode == 4 && !request.adminServer) {
     serviceName += std::string("-") + kPartitionedFirstNode;
   }
+  // Quoted when it holds a blank ("C:\Program Files\..."): unquoted, the service manager
+  // would take the text up to the first blank for the program.
   std::string program = base::JoinPath(request.installDir, kServiceProgram);
+  if (program.find(' ') != std::string::npos) program = "\"" + program + "\"";
   ServiceConfig previous;
   if (QueryServiceNamed(serviceName, &previous) == 0) {
     if (ChangeServiceNamed(serviceName, program.c_str(), request.account, request.password) != 0) {

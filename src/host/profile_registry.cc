@@ -5,6 +5,7 @@
 #include "host/host_files.h"
 #include "host/host_services.h"
 #include "host/registry_access.h"
+#include "platform/file_system.h"
 #include "platform/registry.h"
 #include "platform/win_error.h"
 #include "platform/windows_path.h"
@@ -69,7 +70,15 @@ bool IsValidProfileName(const std::string& name) {
 
 int PointProfileRegistry(const char* valueName, const std::string& directory) {
   if (directory.empty()) return kBadArgument;
-  if (!IsDirectory(directory)) return kNotFound;
+  // Only a directory that is known to be missing is "not found": one whose status cannot be
+  // read may be there, and the caller must not take the registry for an empty one.
+  p::FileStatus status;
+  if (p::GetFileStatus(directory.c_str(), &status) != 0) {
+    const uint32_t error = p::GetLastError();
+    return error == p::kErrorFileNotFound || error == p::kErrorPathNotFound ? kNotFound
+                                                                            : kSystemError;
+  }
+  if (!status.isDirectory) return kNotFound;
   ScopedKey key;
   if (CreateKey(kRegistryPointersKey, &key) != p::kErrorSuccess) return kRegistryUnreachable;
   if (WriteText(key.get(), valueName, directory) != p::kErrorSuccess) {

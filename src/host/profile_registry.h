@@ -48,7 +48,8 @@ enum class ProfileLevel { kDefaultLevel, kGlobal, kInstance };
 
 // Records a directory under kRegistryPointersKey (valueName kInstallDirValue or
 // kInstanceProfileDirValue). kBadArgument for an empty text, kNotFound when the directory
-// does not exist, kRegistryUnreachable when the value cannot be written.
+// does not exist (or is no directory), kSystemError when its status cannot be read,
+// kRegistryUnreachable when the value cannot be written.
 [[nodiscard]] int PointProfileRegistry(const char* valueName, const std::string& directory);
 // The recorded directory; kNotFound when the registry was never pointed that way.
 [[nodiscard]] int ReadProfilePointer(const char* valueName, std::string* directory);

@@ -5,11 +5,12 @@
 
 #include "host/host_services.h"
 #include "host/profile_registry.h"
-#include "host/registry_access.h"
 #include "platform/file_system.h"
+#include "platform/network_shares.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/win_error.h"
+#include "platform/windows_path.h"
 
 namespace qz7::host {
 
@@ -49,10 +50,6 @@ class OpenedService {
   p::ScHandle service_ = nullptr;
   uint32_t error_ = 0;
 };
-
-std::string ShareKey(const std::string& shareName) {
-  return std::string(kSharesKey) + "\\" + shareName;
-}
 
 }  // namespace
 
@@ -108,40 +105,33 @@ uint32_t QueryServiceNamed(const std::string& name, ServiceConfig* config) {
 int CreateShare(const std::string& directory, const std::string& shareName,
                 const std::string& group) {
   if (!IsValidProfileName(shareName) || directory.empty()) return kBadArgument;
+  if (!group.empty() && !p::NamesEqualIgnoreCase(group, kEveryone)) return kBadArgument;
   p::FileStatus status;
   if (p::GetFileStatus(directory.c_str(), &status) != 0 || !status.isDirectory) return kNotFound;
-  if (KeyExists(ShareKey(shareName))) return kShareExists;
-  ScopedKey key;
-  if (CreateKey(ShareKey(shareName), &key) != p::kErrorSuccess ||
-      WriteText(key.get(), "Path", directory) != p::kErrorSuccess ||
-      WriteText(key.get(), "Group", group) != p::kErrorSuccess) {
-    // No half-made share stays behind; the registry failure is what the caller is told.
-    static_cast<void>(DeleteShare(shareName));
-    return kRegistryUnreachable;
+  switch (uint32_t error = p::NetShareAdd(shareName.c_str(), directory.c_str())) {
+    case 0:
+      return 0;
+    case p::kNerrDuplicateShare:
+      return kShareExists;
+    case p::kNerrUnknownDevDir:
+      return kNotFound;
+    default:
+      return static_cast<int>(error);
   }
-  return 0;
 }
 
 int DeleteShare(const std::string& shareName) {
   if (!IsValidProfileName(shareName)) return kBadArgument;
-  ScopedKey shares;
-  long status = OpenKey(kSharesKey, p::kKeyAllAccess, &shares);
-  if (status == static_cast<long>(p::kErrorFileNotFound)) return kNotFound;
-  if (status != p::kErrorSuccess) return kRegistryUnreachable;
-  status = p::RegDeleteTreeA(shares.get(), shareName.c_str());
-  if (status == static_cast<long>(p::kErrorFileNotFound)) return kNotFound;
-  return status == p::kErrorSuccess ? 0 : kRegistryUnreachable;
+  uint32_t error = p::NetShareDel(shareName.c_str());
+  if (error == p::kNerrNetNameNotFound) return kNotFound;
+  return static_cast<int>(error);
 }
 
 int QueryShare(const std::string& shareName, ShareConfig* share) {
   if (!IsValidProfileName(shareName)) return kBadArgument;
-  ScopedKey key;
-  long status = OpenKey(ShareKey(shareName), p::kKeyQueryValue, &key);
-  if (status == static_cast<long>(p::kErrorFileNotFound)) return kNotFound;
-  if (status != p::kErrorSuccess) return kRegistryUnreachable;
-  if (ReadText(key.get(), "Path", &share->path) != p::kErrorSuccess) return kSystemError;
-  if (ReadText(key.get(), "Group", &share->group) != p::kErrorSuccess) share->group.clear();
-  return 0;
+  uint32_t error = p::NetShareGetInfo(shareName.c_str(), &share->path);
+  if (error == p::kNerrNetNameNotFound) return kNotFound;
+  return static_cast<int>(error);
 }
 
 }  // namespace qz7::host

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/network_shares.h"
+
 namespace qz7::host {
 
 struct ServiceConfig {
@@ -24,17 +26,19 @@ struct ServiceConfig {
                                           const char* account, const char* password);
 [[nodiscard]] uint32_t QueryServiceNamed(const std::string& name, ServiceConfig* config);
 
-// Network shares live under this key: one subkey per share name holding the values "Path"
-// (the shared directory) and "Group" (the group given access).
-constexpr const char* kSharesKey = "SYSTEM\\CurrentControlSet\\Services\\LanmanServer\\Shares";
+// Network shares, through the platform's share calls (NetShareAdd and its kin): a folder shared
+// with the group "Everyone", the access a share made without a security descriptor gives.
+constexpr const char* kSharesKey = platform::kSharesKey;  // where Windows keeps them
+constexpr const char* kEveryone = "Everyone";
 
 struct ShareConfig {
   std::string path;
-  std::string group;
 };
 
-// Host result codes: kBadArgument (empty or malformed name or directory), kNotFound (the
-// directory or share does not exist), kShareExists, kRegistryUnreachable.
+// Host result codes: kBadArgument (empty or malformed name or directory, or a group other than
+// "Everyone"), kNotFound (the directory or share does not exist), kShareExists; any other
+// failure of the system's share calls is passed on as the system's code (50 where the
+// computer has no file server, as under Wine).
 [[nodiscard]] int CreateShare(const std::string& directory, const std::string& shareName,
                               const std::string& group);
 [[nodiscard]] int DeleteShare(const std::string& shareName);

@@ -12,6 +12,7 @@
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
+#include "util/setup_files.h"
 
 namespace qz7::migrate {
 namespace {
@@ -332,9 +333,19 @@ class DirectoryMigrationRun : private MigrationRun {
     if (intention_->Write(emptyIntention, sizeof emptyIntention) != sizeof emptyIntention) {
       return Fail("MAIN048", intention, kMigrationWriteError);
     }
-    if (!CloseFile(intention_)) return Fail("MAIN049", intention, kMigrationCannotClose);
-    if (!CloseFile(directory_)) return Fail("MAIN050", directory, kMigrationCannotClose);
-    if (!CloseFile(copy_)) return Fail("MAIN051", copyPath_.c_str(), kMigrationCannotClose);
+    // The rebuilt files are on the disk, data and names, when the migration reports success:
+    // the caller goes on to rely on them. A file that cannot be synced is reported as the
+    // close that could not hand its data over.
+    if (intention_->Sync() != 0 || !CloseFile(intention_)) {
+      return Fail("MAIN049", intention, kMigrationCannotClose);
+    }
+    if (directory_->Sync() != 0 || !CloseFile(directory_)) {
+      return Fail("MAIN050", directory, kMigrationCannotClose);
+    }
+    if (copy_->Sync() != 0 || !CloseFile(copy_)) {
+      return Fail("MAIN051", copyPath_.c_str(), kMigrationCannotClose);
+    }
+    if (!util::SyncFolderOf(directory)) return Fail("MAIN050", directory, kMigrationCannotClose);
     return kMigrationOk;
   }
 

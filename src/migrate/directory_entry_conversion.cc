@@ -468,6 +468,15 @@ void DirectoryConversion::CleanUp() {
   CloseForCleanUp(rewrittenSource_, keys.rewrittenSource, sourcePath_);
   CloseForCleanUp(oldIntention_, keys.oldIntention, request_.intentionPath);
   CloseForCleanUp(newIntention_, keys.newIntention, request_.intentionPath);
+  // The report is part of what the migration leaves: its data reaches the disk before the
+  // backup is made permanent (which syncs its folder, and so its name). A report that cannot
+  // be synced is recorded as one that could not be closed, once.
+  if (report_ && report_->Sync() != 0) {
+    static_cast<void>(CloseFile(report_));
+    if (keys.report != nullptr) {
+      WriteMigrationError(keys.report, reportPath_, kMigrationCannotClose, request_.errorFile);
+    }
+  }
   CloseForCleanUp(report_, keys.report, reportPath_);
 }
 

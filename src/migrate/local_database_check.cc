@@ -233,8 +233,6 @@ const LocalDirectoryContents& LocalDirectoryCache::Contents(const std::string& d
   return *contents;
 }
 
-namespace {}  // namespace
-
 [[nodiscard]] MigrationResult ReadDatabaseConfiguration(
     const char* path, unsigned char (&buffer)[kDatabaseConfigurationReadSize]) {
   std::memset(buffer, 0, sizeof buffer);

@@ -9,6 +9,7 @@
 
 #include "base/coding.h"
 #include "base/fixed_text.h"
+#include "migrate/converted_entry.h"
 #include "migrate/migration_steps.h"
 #include "migrate/work_buffer.h"
 
@@ -186,13 +187,13 @@ class DcsRule {
     return ReadEntries(
         database, databaseEntries, kDcsRuleDatabaseEntrySize, piece.get(),
         [&](const unsigned char* entry) {
-          const char type = static_cast<char>(entry[kDcsRuleEntryTypeOffset]);
+          const char type = static_cast<char>(entry[base::kEntryTypeOffset]);
           if (type != '1' && type != '4') return;
-          if (!dcsNames.Contains(FieldName(entry + kDcsRuleDatabaseNameOffset,
-                                           kDcsRuleDatabaseNameLength, true))) {
+          if (!dcsNames.Contains(
+                  FieldName(entry + kEntryDatabaseNameOffset, kDcsRuleDatabaseNameLength, true))) {
             return;
           }
-          dcsNodes_->Insert(FieldName(entry + kDcsRuleNodeNameOffset, kNodeNameWidth - 1));
+          dcsNodes_->Insert(FieldName(entry + kEntryNameTextOffset, kNodeNameWidth - 1));
         });
   }
 

@@ -83,16 +83,13 @@ constexpr uint16_t kNodeDcsValue = 8;
 // ---- Files that the DCS rule reads ----
 
 // The current-layout system database directory: a 32-byte header with the entry count at
-// 20, a 176-byte block, then 720-byte entries with the database name at 9 (8 characters),
-// the entry type character at 18 and the node name at 28.
+// 20, a 176-byte block, then ConvertedEntry's 720-byte entries, of which the rule reads the
+// database name (its first 8 characters), the entry type character and the name text.
 constexpr size_t kDcsRuleDatabaseHeaderSize = 32;
 constexpr size_t kDcsRuleDatabaseCountOffset = 20;
 constexpr size_t kDcsRuleDatabaseBlockSize = 176;
 constexpr size_t kDcsRuleDatabaseEntrySize = 720;
-constexpr size_t kDcsRuleDatabaseNameOffset = 9;
 constexpr size_t kDcsRuleDatabaseNameLength = 8;
-constexpr size_t kDcsRuleEntryTypeOffset = 18;
-constexpr size_t kDcsRuleNodeNameOffset = 28;
 // The DCS directory: a 24-byte header with the entry count at 14, then 622-byte entries with
 // the database name at 37.
 constexpr size_t kDcsRuleDcsHeaderSize = 24;

@@ -1,8 +1,9 @@
 // The ANSI code page of the computer, for walking multibyte text the way the runtime's mblen
-// and IsDBCSLeadByte do. 1252 (single-byte, every byte a character) is the default; 932
-// (Shift-JIS: lead bytes 0x81-0x9F and 0xE0-0xFC, trail bytes 0x40-0x7E and 0x80-0xFC; the
-// bytes 0x80, 0xA0 and 0xFD-0xFF are not characters) is available for double-byte setups.
-// The machine root may set it in codepage.txt; tests set it directly.
+// and IsDBCSLeadByte do. 1252 (single-byte, every byte a character) is the default; the
+// double-byte code pages of the system are known too: 932 (Shift-JIS), 936 (GBK), 949
+// (Unified Hangul Code) and 950 (Big5), each with its lead and trail bytes. On Windows the
+// system tells the lead bytes (IsDBCSLeadByteEx). The machine root may set the code page in
+// codepage.txt (on Windows it is GetACP()); tests set it directly.
 #ifndef QZ7_PLATFORM_CODEPAGE_H_
 #define QZ7_PLATFORM_CODEPAGE_H_
 

@@ -13,6 +13,7 @@
 #include "platform/drives.h"
 #include "platform/file_system.h"
 #include "platform/log_file.h"
+#include "platform/network_shares.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -25,9 +26,9 @@ enum class OperationKind : uint8_t {
   kStream,       // read, write, seek, flush, sync, close; the log descriptor's seek/lock/write
   kFolder,       // mkdir, rmdir, find, current directory, folder and file system syncs
   kRegistry,     // open, create, close, enumerate, query, set, delete
-  kService,      // open manager, open, create, delete, change, query, close
+  kService,      // open manager, open, create, delete, change, query, close; network shares
   kProcess,      // pipes, create process, wait, exit code, pipe read/write/close
-  kEnvironment,  // environment variables, computer name, drives
+  kEnvironment,  // environment variables, computer name, drives (not the processor count)
 };
 constexpr int kOperationKindCount = 7;
 

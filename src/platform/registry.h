@@ -1,6 +1,8 @@
-// HKEY_LOCAL_MACHINE of the Windows computer. Kept in <machine root>/registry.txt, read on
-// every open and replaced atomically on every change, so that separate processes see each
-// other's writes. Functions return Windows error codes (0 = ERROR_SUCCESS).
+// HKEY_LOCAL_MACHINE of the Windows computer. On POSIX kept in <machine root>/registry.txt,
+// read again whenever it changed and replaced atomically and durably on every change, so that
+// separate processes see each other's writes; a file there that cannot be read at all is a
+// damaged registry (1015), not an empty one. Functions return Windows error codes
+// (0 = ERROR_SUCCESS).
 #ifndef QZ7_PLATFORM_REGISTRY_H_
 #define QZ7_PLATFORM_REGISTRY_H_
 

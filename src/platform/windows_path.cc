@@ -11,12 +11,13 @@ namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// The length of the character at text[i]: 2 for a complete double-byte character, else 1
-// (a byte that is not a valid character is carried as one byte).
+// The length of the character at text[i]: 2 for a lead byte with a byte after it, else 1. A
+// lead byte takes the next byte whether or not the code page has that pair (949 has no trail
+// byte 0x5C), as the system's walk by lead bytes does: the byte after a lead byte is never a
+// separator.
 size_t CharLengthAt(const std::string& text, size_t i, bool dbcs) {
   if (!dbcs) return 1;
-  int length = CharacterLength(text.c_str() + i, text.size() - i);
-  return length == 2 ? 2 : 1;
+  return i + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
 }
 
 // The characters of a text, each one or two bytes.
@@ -217,16 +218,22 @@ uint32_t ParseWindowsPath(const char* text, const CurrentDirectories& current,
   std::vector<std::string> names = SplitNames(base.substr(2), dbcs, nullptr);
   bool endsWithSeparator = false;
   std::vector<std::string> more = SplitNames(rest, dbcs, &endsWithSeparator);
+  // A last name of dots and spaces alone ("C:\A\...") is dropped, and its separator stays:
+  // the result names the folder with a closing backslash ("C:\A\"), as _fullpath gives it.
+  bool keepsSeparator = endsWithSeparator;
   for (size_t i = 0; i < more.size(); ++i) {
     const bool last = i + 1 == more.size() && !endsWithSeparator;
     std::string trimmed =
         TrimmedName(more[i], last, options.allowWildcards && HasWildcards(more[i]));
-    if (!trimmed.empty()) names.push_back(std::move(trimmed));
+    if (!trimmed.empty()) {
+      names.push_back(std::move(trimmed));
+    } else if (last) {
+      keepsSeparator = true;
+    }
   }
 
-  bool lastWasDots = false;
+  const bool lastWasDots = !more.empty() && (more.back() == "." || more.back() == "..");
   for (const std::string& name : names) {
-    lastWasDots = name == "." || name == "..";
     if (name == ".") continue;
     if (name == "..") {
       if (!result.components.empty()) result.components.pop_back();  // stops at the root
@@ -239,7 +246,7 @@ uint32_t ParseWindowsPath(const char* text, const CurrentDirectories& current,
     uint32_t error = CheckName(result.components[i], options.allowWildcards && last, dbcs);
     if (error != 0) return error;
   }
-  result.trailingSeparator = endsWithSeparator && !lastWasDots && !more.empty();
+  result.trailingSeparator = keepsSeparator && !lastWasDots && !more.empty();
   if (options.enforceMaxPath && result.ToString().size() > kMaxPathLength) {
     return kErrorFilenameExcedRange;
   }
@@ -276,6 +283,17 @@ bool HasWildcards(const std::string& text) {
     if (c == "*" || c == "?") return true;
   }
   return false;
+}
+
+bool IsReservedDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
+         base[3] >= '1' && base[3] <= '9';
 }
 
 }  // namespace qz7::platform

@@ -78,6 +78,10 @@ int CompareNamesIgnoreCase(const std::string& a, const std::string& b);
 bool MatchesNamePattern(const std::string& name, const std::string& pattern);
 // True when the text holds '*' or '?' (outside double-byte characters).
 bool HasWildcards(const std::string& text);
+// True when name is one Windows reserves for a device as the last name of a path: CON, PRN,
+// AUX, NUL, COM1 to COM9 or LPT1 to LPT9 in any case, also with an extension or with spaces
+// before it ("nul.txt", "COM1 .log").
+bool IsReservedDeviceName(const std::string& name);
 
 }  // namespace qz7::platform
 

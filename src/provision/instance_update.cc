@@ -11,6 +11,7 @@
 #include "host/profile_registry.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
+#include "platform/windows_path.h"
 #include "provision/admin_server.h"
 #include "provision/instance_creation.h"
 #include "provision/instance_tool_commands.h"
@@ -56,12 +57,24 @@ class ConfigurationBackup {
         !upgrade::FinishSavedConfiguration(instanceDir_.c_str())) {
       return Outcome::kNotSaved;
     }
-    // Only a configuration known to be missing needs no saving; one whose status cannot be
-    // read is treated as one that cannot be saved, so the record is left alone.
-    if (util::IsKnownAbsent(configPath_.c_str())) return Outcome::kNoConfiguration;
-    if (!util::IsRegularFile(configPath_.c_str())) return Outcome::kNotSaved;
+    // Only a regular file is saved: a qz7systm known to be missing, or to be something else
+    // (a folder), goes on to the work without a saved copy. One whose status cannot be read
+    // may still be the regular file it nearly always is, so the copy is tried all the same:
+    // going on without it could let the host replace a configuration nobody saved. Only a
+    // failed copy (or no free name) leaves the record alone, with result 0; a copy that finds
+    // no file means there is none.
+    const std::string bare = base::StripQuotes(configPath_.c_str());
+    platform::FileStatus status;
+    const bool statusRead = platform::GetFileStatus(bare.c_str(), &status) == 0;
+    if (!statusRead && util::IsKnownAbsent(configPath_.c_str())) {
+      return Outcome::kNoConfiguration;
+    }
+    if (statusRead && !status.isRegular) return Outcome::kNoConfiguration;
     backupPath_ = upgrade::SaveConfiguration(instanceDir_.c_str());
-    if (backupPath_.empty()) return Outcome::kNotSaved;
+    if (backupPath_.empty()) {
+      return !statusRead && util::IsKnownAbsent(configPath_.c_str()) ? Outcome::kNoConfiguration
+                                                                     : Outcome::kNotSaved;
+    }
     util::MakeWritable(configPath_.c_str());
     return Outcome::kSaved;
   }
@@ -123,7 +136,10 @@ struct ToolMessages {
   if (context.logFile != nullptr) {
     MaskPassword(commandLine, record.password.c_str());
     util::AppendLogLine(*context.logFile, commandLine.c_str());
-    if (output[0] != '\0') util::AppendLogLine(*context.logFile, output.data());
+    // The tool may repeat its command line, or the account and password, in what it says.
+    std::string said = output.data();
+    MaskPassword(said, record.password.c_str());
+    if (!said.empty()) util::AppendLogLine(*context.logFile, said.c_str());
   }
   return failure;
 }
@@ -154,13 +170,17 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
       {kMsgInstanceToolNotRun, exists ? kMsgInstanceUpdateFailed : kMsgInstanceCreateFailed});
 }
 
+// The profile directory the instance is set up in: its own, else the target.
+std::string ProfileDirOf(const ProvisionContext& context, const InstanceRequest& record) {
+  const bool ownProfile = !record.profileDir.empty() && record.profileDir.view() != "\"\"";
+  return base::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
+}
+
 // Creates the instance through the host services, partitioned or of the server kind.
 [[nodiscard]] int32_t CreateThroughHost(const ProvisionContext& context,
                                         const InstanceRequest& record, bool stamp,
                                         bool partitioned) {
-  const bool ownProfile = !record.profileDir.empty() && record.profileDir.view() != "\"\"";
-  const std::string profileDir =
-      base::StripQuotes(ownProfile ? record.profileDir.c_str() : context.targetProfileDir);
+  const std::string profileDir = ProfileDirOf(context, record);
   const std::string installDir = base::StripQuotes(context.installDir);
   const int32_t created = CreateInstance(
       record.name.c_str(), profileDir.c_str(), installDir.c_str(), OrNull(record.account.c_str()),
@@ -186,6 +206,20 @@ std::string ToolPath(const ProvisionContext& context, const char* tool) {
 bool IsDefined(const char* name) {
   std::vector<char> copy(name, name + std::strlen(name) + 1);
   return host::Host().PRegProfilePE(host::kProfileIsDefined, copy.data(), host::kAnyNode) == 0;
+}
+
+// Whether the profile registry places the instance in another directory than profileDir, the
+// one its set-up gives it: an instance that moved names the folder it came from until it is
+// set up. One without the variable is placed by the installation, as the tools place it; a
+// value that cannot be read counts as another directory.
+bool IsRegisteredElsewhere(const char* name, const std::string& profileDir) {
+  std::string registered;
+  const int read = host::ReadVariableAt(host::ProfileLevel::kInstance, name,
+                                        host::kVarNameInstanceProfile, &registered);
+  if (read == host::kNotFound) return false;
+  if (read != 0) return true;
+  const std::string bare = base::StripQuotes(registered.c_str());
+  return !bare.empty() && !platform::NamesEqualIgnoreCase(bare, profileDir);
 }
 
 // Whether the profile registry holds a port range for the instance, as every partitioned
@@ -230,11 +264,13 @@ bool IsPartitionedInRegistry(const char* name) {
     // A node that this computer already has is left as it is.
     if (!exists) result = AddRemoteNode(context, record);
   } else if (partitioned && (!exists || existingType != kNodeTypePartitioned)) {
-    // QZ7IUPDT.EXE updates a defined instance only. An instance of a release that listed its
-    // instances in the old index file is not defined until it is set up: it is first set up
-    // as the ordinary instance it is (as every other instance of that file is), then made
-    // partitioned.
-    if (exists && !IsDefined(record.name.c_str())) {
+    // QZ7IUPDT.EXE updates a defined instance only, where the profile registry says it lives.
+    // An instance of a release that listed its instances in the old index file is not defined
+    // until it is set up, and one that moved to the target directory is still registered in
+    // the folder it came from: either is first set up as the ordinary instance it is (as
+    // every other instance of the run is), then made partitioned where it now lives.
+    if (exists && (!IsDefined(record.name.c_str()) ||
+                   IsRegisteredElsewhere(record.name.c_str(), ProfileDirOf(context, record)))) {
       result = CreateThroughHost(context, record, saved != ConfigurationBackup::Outcome::kSaved,
                                  /*partitioned=*/false);
     }

@@ -38,13 +38,18 @@ constexpr size_t kToolOutputSize = 1024;
 // numbered name beside it (qz7systm.NNN) and put back in one step at the end, so the
 // instance's configuration comes out as it went in whatever the tools or the host wrote. A
 // saved copy that an earlier run did not put back is put back first. When that, or the copy,
-// cannot be done, nothing is done and the result is 0. After the work, the services of an
+// cannot be done, nothing is done and the result is 0. A qz7systm whose status cannot be read
+// is copied all the same; only when that copy fails too is the record left alone. An
+// existing instance made partitioned that is not defined, or that the profile registry still
+// places in another profile directory (it moved), is first set up through the host, so that
+// QZ7IUPDT.EXE finds it where it now lives. After the work, the services of an
 // existing partitioned instance's nodes are pointed at this installation when the requested
 // profile directory is not the installation directory.
 //
 // Every failure is shown once as a stop message (numbers above) through the context's log,
 // module and owner; a tool that ended with a non-zero exit code also gets its command line
-// (password hidden) and its output appended to the log. Returns 0, the result of
+// (password hidden) and its output (password hidden the same way) appended to the log.
+// Returns 0, the result of
 // CreateAdminServer or CreateInstance, the Windows error of a tool that could not be run, a
 // tool's exit code, or the host's result from sharing the directory.
 [[nodiscard]] int32_t CreateOrUpdateInstance(const ProvisionContext& context,

@@ -81,10 +81,9 @@ void ReadToolOutput(p::PipeHandle pipe, char* output, size_t capacity) {
   PipeEnd writeEnd;
   if (!p::CreatePipe(readEnd.receive(), writeEnd.receive())) return LastErrorResult();
 
-  // On Windows the write end is also made this process's standard output and error before the
-  // start (SetStdHandle), which is how the tool's output reaches the pipe there. The POSIX
-  // platform hands the pipe to the child only: the caller's own standard handles are never
-  // changed, so there is nothing to set and nothing left pointing at a closed pipe afterwards.
+  // The pipe is handed to the child only, as its standard input, output and error (on Windows
+  // through the start-up information's standard handles): this process's own standard handles
+  // are never changed, so nothing is left pointing at a closed pipe afterwards.
   p::StartupInfo startup;
   startup.hideWindow = true;
   startup.stdInput = readEnd.get();

@@ -6,7 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 #include "upgrade/saved_configuration.h"
 #include "util/setup_files.h"
 #include "util/setup_messages.h"
@@ -39,7 +39,8 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
   const std::string config = base::JoinPath(folder, kConfigurationFileName);
   const std::string staged = base::JoinPath(folder, kStagedConfigurationName);
   // What an earlier run left is finished first: a configuration that a creation or update
-  // saved and did not put back is the instance's own, and qz7systm may hold the template.
+  // saved, or that a failed upgrade left under its numbered name, is the instance's own and
+  // goes back over qz7systm, which may hold the template; the conversion then runs again.
   if (!FinishSavedConfiguration(instanceDir)) {
     return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
   }
@@ -47,44 +48,69 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
     static_cast<void>(platform::SetFileWritable(staged.c_str(), true));
     static_cast<void>(platform::RemoveFile(staged.c_str()));
   };
+  auto stageTemplate = [&] {
+    if (util::IsRegularFile(staged.c_str())) removeStaged();
+    if (util::CopySetupFile(templateFile, staged.c_str()) != 0) {
+      removeStaged();
+      return false;
+    }
+    util::MakeWritable(staged.c_str());
+    return true;
+  };
+  // Puts the staged file in place of qz7systm in one step, its data on the disk first; the
+  // new name is synced after (a failure there cannot undo the replacement: the result tells
+  // what qz7systm holds now).
+  auto replaceConfiguration = [&] {
+    if (!util::SyncSetupFile(staged.c_str()) ||
+        platform::ReplaceFile(staged.c_str(), config.c_str()) != 0) {
+      return false;
+    }
+    static_cast<void>(util::SyncFolderOf(config.c_str()));
+    return true;
+  };
 
   // The template is filled beside the configuration, read straight from qz7systm, and takes
-  // its place in one step only when the conversion has succeeded: a run stopped anywhere
-  // leaves qz7systm either as it was or converted, and a failed conversion leaves it as it
-  // was, so the old values are never only in a copy.
+  // its place in one step when the conversion has succeeded, so a successful upgrade needs no
+  // saved copy. Only a failed conversion ends as one that filled the template in place would:
+  // the template as qz7systm, the old configuration under a numbered name beside it.
   const bool configAbsent = util::IsKnownAbsent(config.c_str());
   if (!configAbsent && !util::IsRegularFile(config.c_str())) {
     return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
   }
-  if (util::IsRegularFile(staged.c_str())) removeStaged();
-  if (util::CopySetupFile(templateFile, staged.c_str()) != 0) {
-    removeStaged();
-    return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
-  }
-  util::MakeWritable(staged.c_str());
+  if (!stageTemplate()) return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
   int code = kDbmFileError;  // an instance without a configuration has no values to carry
   if (!configAbsent) {
     util::MakeWritable(config.c_str());
     code = ConvertDbmConfiguration(staged.c_str(), config.c_str());
-  }
-  if (code == 0 || configAbsent) {
-    // An instance without a configuration gets the template, as it would by copying the
-    // template over its configuration; the conversion still counts as failed.
-    // The converted copy was synced by the conversion; the template alone is synced here.
-    // Its new name is on the disk before anything relies on it.
-    const bool synced = !configAbsent || util::SyncSetupFile(staged.c_str());
-    if (!synced || platform::ReplaceFile(staged.c_str(), config.c_str()) != 0) {
-      if (code == 0) code = kDbmFileError;
-    } else {
-      // The result tells what qz7systm holds now; a failed sync of its name cannot undo that.
-      static_cast<void>(util::SyncFolderOf(config.c_str()));
+    if (code == 0) {
+      if (replaceConfiguration()) return 0;
+      code = kDbmFileError;
     }
   }
-  if (code != 0) {
-    if (util::IsRegularFile(staged.c_str())) removeStaged();
+
+  if (configAbsent) {
+    // An instance without a configuration gets the template; the conversion still failed.
+    if (!replaceConfiguration()) removeStaged();
     return ReportNotUpgraded(messages, instanceDir, code);
   }
-  return 0;
+  // A conversion that failed, or whose result could not be put in place, may have left more
+  // than the template in the staged file: the template is staged afresh. The old configuration
+  // is then saved under a numbered name, data and name on the disk, before the template
+  // replaces it: a run stopped in between leaves either qz7systm as it was (the copy then a
+  // duplicate, which the next run deletes) or the template with the saved copy, which the next
+  // run puts back and converts again. Where either cannot be done, qz7systm keeps the old
+  // configuration.
+  if (!stageTemplate()) return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
+  if (SaveConfiguration(instanceDir).empty()) {
+    removeStaged();
+    return ReportNotUpgraded(messages, instanceDir, kConfigurationNotSaved);
+  }
+  if (!replaceConfiguration()) {
+    // qz7systm still holds the old configuration: the saved copy is a duplicate and goes, and
+    // so does the staged template (whatever stays is finished by the next run).
+    static_cast<void>(FinishSavedConfiguration(instanceDir));
+  }
+  return ReportNotUpgraded(messages, instanceDir, code);
 }
 
 [[nodiscard]] int UpgradeInstanceDirectories(const char* instanceDir, const char* installDir,

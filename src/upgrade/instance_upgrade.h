@@ -39,11 +39,13 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
 // Finishes what an earlier run left beside instanceDir\qz7systm (FinishSavedConfiguration),
 // fills a copy of templateFile (instanceDir\qz7systm.upg) with the values of qz7systm, and puts
 // the filled copy in place of qz7systm in one step. Returns 0, or 1 after showing messages
-// 3608 (the code, no owner window) and 3573 (the instance name). The old configuration is
-// never lost: when the conversion fails (its code), or a saved copy cannot be finished or the
-// template not be staged (kConfigurationNotSaved), qz7systm keeps its old contents. An
-// instance without a qz7systm gets the template and fails with kDbmFileError: there were no
-// values to carry into it.
+// 3608 (the code, no owner window) and 3573 (the instance name). When the conversion fails
+// (its code), qz7systm ends as the template and the old configuration stays under the first
+// free numbered name beside it (qz7systm.NNN), saved to the disk before the template replaced
+// it; the next upgrade or creation of the instance puts it back first. When the old
+// configuration cannot be saved, or the template not be staged (kConfigurationNotSaved),
+// qz7systm keeps its old contents. An instance without a qz7systm gets the template and fails
+// with kDbmFileError: there were no values to carry into it.
 [[nodiscard]] int UpgradeInstanceConfiguration(const MessageTarget& messages,
                                                const char* instanceDir, const char* templateFile);
 

@@ -2,7 +2,9 @@
 // recognises and finishes what an interrupted or failed step left.
 //
 //   instanceDir\qz7systm.NNN   the configuration as it was before an instance was created or
-//                              updated; put back over qz7systm when that work is done
+//                              updated, put back over qz7systm when that work is done; or
+//                              the configuration that an upgrade could not convert, with the
+//                              template in qz7systm, put back by the next creation or upgrade
 //   instanceDir\qz7systm.upg   the new release's template being filled by the upgrade; it
 //                              takes qz7systm's place in one rename once it is complete
 //   instanceDir\qz7systm.old   the host's: qz7systm as it was before the host put a

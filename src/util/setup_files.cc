@@ -57,7 +57,11 @@ int IsKnownAbsent(const char* path) {
   platform::FileStatus status;
   if (platform::GetFileStatus(bare.c_str(), &status) == 0) return 0;
   const uint32_t error = platform::GetLastError();
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ? 1 : 0;
+  // A name Windows refuses cannot stand on the disk either.
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ||
+                 error == platform::kErrorInvalidName
+             ? 1
+             : 0;
 }
 
 int FileExistsIn(const char* directory, const char* fileName) {

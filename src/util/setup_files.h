@@ -15,8 +15,8 @@ constexpr const char* kTemporaryNamePattern = "????????.???";
 [[nodiscard]] int IsDirectory(const char* path);
 [[nodiscard]] int IsRegularFile(const char* path);
 // 1 only when the path is known not to exist (the status query reports file or path not
-// found); 0 when it exists or its status cannot be read. A file about to be overwritten is
-// taken for absent only on this answer, never because a query failed.
+// found, or a name that no file can have); 0 when it exists or its status cannot be read. A file
+// about to be overwritten is taken for absent only on this answer, never because a query failed.
 [[nodiscard]] int IsKnownAbsent(const char* path);
 
 // 0 for a null file name; otherwise IsRegularFile of directory + "\" + fileName (no backslash

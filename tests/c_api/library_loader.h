@@ -7,7 +7,7 @@
 
 #include "qz7instm.h"
 
-typedef int (*SqlfvaldFunction)(sqlf_cfg_parameter*, char*, int);
+typedef int(QZ7_CALL* SqlfvaldFunction)(sqlf_cfg_parameter*, char*, int);
 
 // The name the system's C++ compiler gives int sqlfvald(sqlf_cfg_parameter*, char*, int).
 extern const char kDecoratedSqlfvald[];

@@ -7,7 +7,13 @@
 
 #include "tests/c_api/library_loader.h"
 
+// The Microsoft compilers' name of int __cdecl sqlfvald(struct sqlf_cfg_parameter *, char *, int):
+// 32-bit pointers are plain (PA, PAD), 64-bit ones carry the __ptr64 mark E (PEA, PEAD).
+#if defined(_WIN64)
 const char kDecoratedSqlfvald[] = "?sqlfvald@@YAHPEAUsqlf_cfg_parameter@@PEADH@Z";
+#else
+const char kDecoratedSqlfvald[] = "?sqlfvald@@YAHPAUsqlf_cfg_parameter@@PADH@Z";
+#endif
 
 static char folder[MAX_PATH], file[MAX_PATH];
 

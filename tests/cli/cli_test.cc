@@ -13,6 +13,7 @@
 #include "base/dbm_fields.h"
 #include "host/profile_registry.h"
 #include "platform/file_system.h"
+#include "platform/machine_root.h"
 #include "testkit/dbm_block_builder.h"
 #include "testkit/sample_machine.h"
 #include "testkit/scenario_machines.h"
@@ -117,6 +118,31 @@ TEST(CliTest, DemoMachineIsSetUpAndTheCommandsWorkOnIt) {
   ToolRun after = RunCli({"--machine", root, "list", "c:\\qz7prof"});
   EXPECT_EQ(after.out.find("SALES"), std::string::npos) << after.out;
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
+}
+
+// The demo's sample machine, its SALES asked to become partitioned while it moves into the
+// installation: the instance tool makes it partitioned where it now lives, so it stays whole
+// there (registry, configuration and databases in one place) and nothing of it is made again
+// in the old profile directory.
+TEST(CliTest, InstanceMadePartitionedWhileItMovesStaysWhole) {
+  qz7::testkit::TempMachine scratch;
+  const std::string root = scratch.root() + "/sample";
+  ASSERT_EQ(RunCli({"demo", "--sample-only", root}).exitCode, 0);
+  const ToolRun create = RunCli({"--machine", root, "create", "--quiet", "--install", "C:\\QZ7",
+                                 "--current", "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF",
+                                 "SALES:account=su:password=pw1:ports=60020-60023"});
+  EXPECT_EQ(create.LastLine(), "result: 0") << create.out;
+  qz7::platform::SetMachineRoot(root);  // the tool's machine, read here through the host
+  std::string profile;
+  EXPECT_EQ(qz7::host::ReadVariableAt(qz7::host::ProfileLevel::kInstance, "SALES", "QZ7INSTPROF",
+                                      &profile),
+            0);
+  EXPECT_EQ(profile, "C:\\QZ7");
+  EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
+  const std::string config = ReadHostFile(root + "/drives/c/QZ7/SALES/qz7systm");
+  ASSERT_EQ(config.size(), 4096u);
+  EXPECT_EQ(static_cast<unsigned char>(config[40]), 4);  // partitioned
+  EXPECT_TRUE(std::filesystem::exists(root + "/drives/c/QZ7/SALES/SQLDBDIR/SQLDBDIR"));
 }
 
 // Usage errors exit 2 with a message and no result; show and convert-config on blocks of
@@ -340,6 +366,14 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
          plan.files.push_back(
              {"C:\\QZ7PROF\\SALES\\SQLNODIR\\SQLNDDIR.TMP", std::vector<unsigned char>(120, 'x')});
        }},
+      // Names the host refuses, and names Windows keeps for devices (refused by this
+      // machine's platform as by Windows): the instance fails, with a message.
+      {"name_with_a_star", "cannot be an instance", nullptr, {"A*"}, false},
+      {"name_with_a_question_mark", "cannot be an instance", nullptr, {"A?"}, false},
+      {"name_with_a_quote", "cannot be an instance", nullptr, {"A\"B"}, false},
+      {"name_with_a_tab", "cannot be an instance", nullptr, {"A\tB"}, false},
+      {"name_of_a_device", "reserved for a device", nullptr, {"con"}, false},
+      {"name_of_a_numbered_device", "reserved for a device", nullptr, {"LPT9:default"}, false},
       {"database_directory_not_recognised", "layout not recognised", [&](SampleMachine& plan) {
          OldInstance longer = sales;
          longer.databaseDirectory.resize(longer.databaseDirectory.size() + 5000, 0);
@@ -391,6 +425,14 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
     ToolRun create = RunCli(args);
     EXPECT_EQ(create.err, "") << "the library wrote to standard error";
     EXPECT_EQ(create.LastLine(), blocked ? "result: 1" : "result: 0") << create.out;
+    // An instance whose name stops the run is not reported done.
+    for (const Json& instance : planned.value("instances", Json::array())) {
+      for (const Json& blocker : instance.value("blockers", Json::array())) {
+        if (blocker.get<std::string>().rfind("name ", 0) != 0) continue;
+        const std::string done = instance.value("name", "") + " create or update: done";
+        EXPECT_EQ(create.out.find(done), std::string::npos) << create.out;
+      }
+    }
     if (blocked) continue;
     std::vector<std::string> defined;
     ASSERT_EQ(qz7::host::ListInstances(&defined), 0);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -24,6 +25,7 @@
 #include "config/config_tokens.h"
 #include "config/parameter_apply.h"
 #include "config/parameter_checks.h"
+#include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "qz7instm.h"
 #include "testkit/dbm_block_builder.h"
@@ -178,6 +180,8 @@ const RuleCase kNumeric[] = {
     {"T508TopUnderKind4", 4, 508, "508=100", true},
     {"T508AboveTopUnderKind4", 4, 508, "508=101", false},
     {"T508SetUnderKind3", 3, 508, "508=1", false},  // set only under kind 4
+    {"T45Top", 1, 45, "45=32768", true},            // the top of a 16-bit range need not be signed
+    {"T45AboveTop", 1, 45, "45=32769", false},
     {"T26MinusOne", 1, 26, "26=-1", true},
     {"T26MinusTwo", 1, 26, "26=-2", false},
     {"T306SignedMinusOne", 1, 306, "306=-1", false},
@@ -309,11 +313,19 @@ DbmBlockBuilder Kind1() {
 class SqlfvaldTest : public testing::Test {
  protected:
   void SetUp() override { Reset(original_); }
-  void TearDown() override { platform::ClearFaultPlan(); }
+  void TearDown() override {
+    platform::ClearFaultPlan();
+    EXPECT_EQ(platform::SetCurrentDirectoryText("C:\\"), 0);
+  }
 
-  // A fresh folder holding only the configuration file.
+  // A fresh folder holding only the configuration file. The folder itself stays: it may be the
+  // current one, and Windows removes no folder that is a process's current folder.
   void Reset(const Bytes& file) {
-    std::filesystem::remove_all(machine_.HostPath(kFolder));
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(machine_.HostPath(kFolder), error)) {
+      std::filesystem::remove_all(entry.path());
+    }
     machine_.WriteFile(kConfig, file);
   }
   // The contents of the files in the folder beside the configuration file.
@@ -323,12 +335,13 @@ class SqlfvaldTest : public testing::Test {
       if (name != "qz7systm") others.push_back(machine_.ReadFile("C:\\INST\\" + name));
     return others;
   }
-  // From a fresh folder holding the original: a committing call under plan.
-  int CommitWith(const platform::FaultPlan& plan) {
+  // From a fresh folder holding the original: a committing call under plan, on the file
+  // named by path (C:\INST\qz7systm in any form, the current directory being C:\INST).
+  int CommitWith(const platform::FaultPlan& plan, const char* path = kConfig) {
     Reset(original_);
     platform::ResetFileOperationCount();
     platform::SetFaultPlan(plan);
-    const std::string result = Validate("12=200 9999=");
+    const std::string result = Validate("12=200 9999=", path);
     operations_ = platform::FileOperationCount();
     platform::ClearFaultPlan();
     return std::stoi(result);
@@ -408,45 +421,74 @@ TEST_F(SqlfvaldTest, BadInputTouchesNothingAndResultsVerdictsAndTheFileLeft) {
   }
 }
 
+// A host whose processor measurement runs out of memory.
+class OutOfMemoryHost : public testkit::RecordingHost {
+ public:
+  int Cpum(float*) override { throw std::bad_alloc(); }
+};
+
+// No exception leaves the export: a failure the library did not expect (an allocation) is the
+// read/write failure, and the file is left as it was.
+TEST_F(SqlfvaldTest, AnAllocationThatFailsInsideIsTheReadWriteFailure) {
+  OutOfMemoryHost host;
+  testkit::ScopedHost scoped(&host);
+  const std::string outcome = Validate("12=200 42=-1 9999=");
+  EXPECT_EQ(outcome.substr(0, outcome.find(' ')), "-100") << outcome;
+  EXPECT_EQ(machine_.ReadFile(kConfig), original_);
+}
+
 // Fails every file operation of a committing call in turn (once, then from there on), then ends
 // the process at each: the file at its path is never partly written, and a result of 0 means
-// the committed content is there and on the disk.
+// the committed content is there and on the disk. The same whether the path is full, relative
+// to the current directory, or relative to the current directory of its drive ("C:qz7systm"):
+// the new content is always staged beside the file and moved over it. A staging file that a
+// stopped commit left behind is taken over by the next commit, which leaves nothing beside.
 TEST_F(SqlfvaldTest, FailureOrCrashAtAnyOperationLeavesOldOrNewFile) {
-  ASSERT_EQ(CommitWith({}), 0);
-  const uint64_t operations = operations_;
-  const Bytes committed = machine_.ReadFile(kConfig);
-  ASSERT_GE(operations, 6u);
-  for (bool repeat : {false, true}) {
-    for (uint64_t n = 1; n <= operations; ++n) {
-      SCOPED_TRACE(testing::Message() << "operation " << n << (repeat ? " and on" : ""));
-      int result =
-          CommitWith({.triggerAt = n, .error = platform::kErrorDiskFull, .repeat = repeat});
-      ASSERT_TRUE(result == 0 || result == -100) << result;
-      if (AbsentWithOldContentBeside(committed)) {
-        EXPECT_TRUE(repeat && result == -100);  // the rename and the rename back both failed
-      } else if (n == operations) {
-        // The sync of the folder after the replacement: the new content is in place but not
-        // known to survive a power cut, so the commit is not reported done.
-        EXPECT_EQ(result, -100);
-        EXPECT_EQ(machine_.ReadFile(kConfig), committed);
-      } else {
-        EXPECT_EQ(machine_.ReadFile(kConfig), result == 0 ? committed : original_);
+  Reset(original_);
+  ASSERT_EQ(platform::SetCurrentDirectoryText(kFolder), 0);
+  for (const char* path : {kConfig, "C:qz7systm", "qz7systm"}) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(CommitWith({}, path), 0);
+    const uint64_t operations = operations_;
+    const Bytes committed = machine_.ReadFile(kConfig);
+    EXPECT_TRUE(Others().empty());
+    ASSERT_GE(operations, 6u);
+    for (bool repeat : {false, true}) {
+      for (uint64_t n = 1; n <= operations; ++n) {
+        SCOPED_TRACE(testing::Message() << "operation " << n << (repeat ? " and on" : ""));
+        int result =
+            CommitWith({.triggerAt = n, .error = platform::kErrorDiskFull, .repeat = repeat}, path);
+        ASSERT_TRUE(result == 0 || result == -100) << result;
+        if (AbsentWithOldContentBeside(committed)) {
+          EXPECT_TRUE(repeat && result == -100);  // the rename and the rename back both failed
+        } else if (n == operations) {
+          // The sync of the folder after the replacement: the new content is in place but not
+          // known to survive a power cut, so the commit is not reported done.
+          EXPECT_EQ(result, -100);
+          EXPECT_EQ(machine_.ReadFile(kConfig), committed);
+        } else {
+          EXPECT_EQ(machine_.ReadFile(kConfig), result == 0 ? committed : original_);
+        }
       }
     }
+    GTEST_FLAG_SET(death_test_style, "fast");
+    int absentWindows = 0;
+    for (uint64_t n = 1; n <= operations; ++n) {
+      SCOPED_TRACE(testing::Message() << "crash at operation " << n);
+      EXPECT_EXIT(
+          {
+            CommitWith({.triggerAt = n, .crash = true}, path);
+            _exit(0);
+          },
+          testing::ExitedWithCode(86), "");
+      absentWindows += AbsentWithOldContentBeside(committed);
+      // The next commit finds whatever the stopped one left and leaves only its file.
+      EXPECT_EQ(Validate("12=200 9999=", path), "0 11");
+      EXPECT_EQ(machine_.ReadFile(kConfig), committed);
+      EXPECT_TRUE(Others().empty());
+    }
+    EXPECT_LE(absentWindows, 1);
   }
-  GTEST_FLAG_SET(death_test_style, "fast");
-  int absentWindows = 0;
-  for (uint64_t n = 1; n <= operations; ++n) {
-    SCOPED_TRACE(testing::Message() << "crash at operation " << n);
-    EXPECT_EXIT(
-        {
-          CommitWith({.triggerAt = n, .crash = true});
-          _exit(0);
-        },
-        testing::ExitedWithCode(86), "");
-    absentWindows += AbsentWithOldContentBeside(committed);
-  }
-  EXPECT_LE(absentWindows, 1);
 }
 
 }  // namespace

@@ -356,6 +356,32 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
   }
 }
 
+// Of what the child writes, only the first keptOutput bytes (both streams together) are kept;
+// the rest is read and dropped while the caller waits, so a child that writes more than the
+// caller keeps still runs to its end and the caller's memory stays bounded.
+TEST_F(ProcessContractTest, OnlyTheKeptOutputIsKeptAndTheChildRunsToItsEnd) {
+  const std::string bothStreams = "child.exe --stdout 1048576 --stderr 1048576 --exit 4";
+  const std::string oneMegabyte(1 << 20, 'o');
+  const struct {
+    const char* name;
+    size_t kept;
+    std::string output;
+  } rows[] = {
+      {"everything", SIZE_MAX, oneMegabyte + std::string(1 << 20, 'e')},
+      {"nothing", 0, ""},
+      {"within_the_first_stream", 1023, oneMegabyte.substr(0, 1023)},
+      {"into_the_second_stream", (1 << 20) + 2, oneMegabyte + "ee"},
+  };
+  for (const auto& row : rows) {
+    const testkit::ChildRun run =
+        testkit::RunChild(program_, bothStreams, At("").c_str(), nullptr, row.kept);
+    EXPECT_EQ(run.failedSteps, "") << row.name;
+    EXPECT_EQ(run.exitCode, 4u) << row.name;
+    EXPECT_TRUE(run.output == row.output)
+        << row.name << ": " << run.output.size() << " bytes: " << run.output.substr(0, 80);
+  }
+}
+
 TEST_F(ProcessContractTest, AWaitThatEndsBeforeTheChildReportsATimeout) {
   ProcessHandle process = nullptr;
   ASSERT_TRUE(

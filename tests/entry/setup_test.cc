@@ -4,16 +4,20 @@
 // and the set-up driver with the other layers' operations replaced by recording fakes: the
 // order and conditions of its steps, the default instance, the drive scan for old database
 // directories, the template choice of the upgrade, and the result codes. The upward removal of
-// emptied profile directories is the removal scenarios', and when the old index file goes (only
-// once every instance it lists is defined and no step failed) the upgrade scenarios' failure
-// and crash loops' on the index-file machines.
+// emptied profile directories is the removal scenarios'. When the old index file goes (once
+// every instance it lists is defined, whatever else failed, unless a drive-root database
+// directory is still to migrate) is tested here; that a run stopped anywhere loses nothing by
+// it is the upgrade scenarios' failure and crash loops' on the index-file machines.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -159,7 +163,28 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
   }
 }
 
-TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce) {
+// The host libraries are initialised by the first construction that reaches that step and
+// never again: seen in a process of its own (started afresh, with only this test to run), which
+// no earlier test can have initialised.
+TEST_F(SetupContextTest, HostIsInitialisedOncePerProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const bool before = HostInitialised();
+        for (int call = 0; call < 2; ++call) {
+          SetupContext context;
+          BuildSetupContext(context, "", "", "c:\\inst", nullptr, nullptr, nullptr);
+        }
+        const int calls = host_.CountOf("CreateInitAppData");
+        const uint32_t flags = base::LoadLE32(host_.ControlBlock());
+        const uint16_t field = base::LoadLE16(host_.ControlBlock() + 0x136C);
+        std::fprintf(stderr, "before %d calls %d flags %x field %u\n", before, calls, flags, field);
+        std::exit(!before && HostInitialised() && calls == 1 && flags == 0x68211u && field == 1);
+      },
+      ::testing::ExitedWithCode(1), "before 0 calls 1 flags 68211 field 1");
+}
+
+TEST_F(SetupContextTest, CreateInstancesToleratesBadArguments) {
   InstanceDescriptor plain{};
   std::strcpy(plain.name, "QZ7");
   InstanceDescriptor* onlyNull[] = {nullptr};
@@ -181,12 +206,30 @@ TEST_F(SetupContextTest, CreateInstancesToleratesBadArgumentsAndInitialisesOnce)
   EXPECT_EQ(createInstances("", "", "c:\\inst", onlyNull, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(createInstances("c:\\a", "c:\\b", "c:\\inst", one, nullptr, nullptr, nullptr), 1);
   deleteInstances("", "c:\\inst", nullptr, nullptr, nullptr);
-  // The host initialisation ran on the first construction that reached it, and only then.
   EXPECT_TRUE(HostInitialised());
-  EXPECT_LE(host_.CountOf("CreateInitAppData"), 1);
-  if (host_.CountOf("CreateInitAppData") == 0) return;
-  EXPECT_EQ(base::LoadLE32(host_.ControlBlock()), 0x68211u);
-  EXPECT_EQ(base::LoadLE16(host_.ControlBlock() + 0x136C), 1);
+}
+
+// A host that runs out of memory on its first profile-registry call.
+class OutOfMemoryHost : public testkit::RecordingHost {
+ public:
+  int PRegProfilePE(int, char*, int) override { throw std::bad_alloc(); }
+};
+
+// No exception crosses the C interface: a failure the library did not expect (an allocation)
+// is createInstances' failure result, 1, and deleteInstances returns.
+TEST(EntryPointBarrierTest, AnAllocationThatFailsInsideIsTheDocumentedFailure) {
+  testkit::TempMachine machine;
+  machine.MakeDirectory("C:\\INST\\CFG");
+  OutOfMemoryHost host;
+  testkit::ScopedHost scoped(&host);
+  InstanceDescriptor plain{};
+  std::strcpy(plain.name, "QZ7");
+  InstanceDescriptor* one[] = {&plain, nullptr};
+  int result = -1;
+  EXPECT_NO_THROW(
+      result = createInstances("c:\\a", "c:\\a", "c:\\inst", one, nullptr, nullptr, nullptr));
+  EXPECT_EQ(result, 1);
+  EXPECT_NO_THROW(deleteInstances("c:\\a", "c:\\inst", nullptr, nullptr, nullptr));
 }
 
 InstanceRecord Plain(const char* name) {
@@ -297,17 +340,20 @@ TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
 }
 
 // Without a default in the registry: the other record of an administration server and one
-// instance is the default; a name too long for an instance is no administration server.
+// instance is the default, in the scan and in the context built from it (which carries the
+// records from the last to the first, so the administration server changes its place); a name
+// too long for an instance is no administration server.
 TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
   const struct {
     const char *name, *first, *second, *admin;
-    int adminIndex, defaultIndex;
+    int adminIndex, defaultIndex, contextAdminIndex, contextDefaultIndex;
   } rows[] = {
-      {"admin_first", "DAS", "QZ7", "DAS", 0, 1},
-      {"admin_second", "QZ7", "SRV", "SRV", 1, 0},
-      {"nine_character_admin_ignored", "DAS", "QZ7", "DAS123456", -1, -1},
+      {"admin_first", "DAS", "QZ7", "DAS", 0, 1, 1, 0},
+      {"admin_second", "QZ7", "SRV", "SRV", 1, 0, 0, 1},
+      {"nine_character_admin_ignored", "DAS", "QZ7", "DAS123456", -1, -1, -1, -1},
   };
   machine_.MakeDirectory("C:\\PROF");
+  machine_.WriteFile("C:\\INST\\CFG\\qz7syssv.das", testkit::DbmBlockBuilder().Bytes());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(host::RemoveProfileRegistry(), 0);
@@ -317,6 +363,11 @@ TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
     auto scan = ScanExistingInstances(kProfile);
     EXPECT_EQ(scan->adminIndex, row.adminIndex);
     EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
+    SetupContext context;
+    BuildSetupContext(context, "c:\\prof", "c:\\prof", "c:\\inst", nullptr, nullptr, nullptr);
+    ASSERT_EQ(context.records.count(), 2);
+    EXPECT_EQ(context.adminIndex, row.contextAdminIndex);
+    EXPECT_EQ(context.defaultIndex, row.contextDefaultIndex);
   }
 }
 
@@ -588,6 +639,54 @@ TEST_F(InstanceSetupTest, DriveRootDatabaseDirectoriesAreMigrated) {
   context_.existingScan->priorRelease = 5;  // a later release kept them in the instance
   static_cast<void>(RunInstanceSetup(context_, kFakeSteps));  // only the calls matter here
   EXPECT_THAT(CallsStartingWith("migrate"), IsEmpty());
+}
+
+// The old index file goes once the profile registry defines every instance it lists, whatever
+// failed before (an administration server that could not be created) or fails after (an
+// upgrade); it stays, and the run fails, while one of them is not defined, or while a database
+// directory at a drive root could not be migrated (only the index file brings a later run back
+// to the drive roots).
+TEST_F(InstanceSetupTest, IndexFileGoesOnceTheRegistryDefinesItsInstances) {
+  struct Row {
+    const char* name;
+    std::map<std::string, int> createCodes;  // an instance that fails is not defined
+    std::map<std::string, int> migrationCodes;
+    int upgradeCode;
+    int32_t want;
+    bool indexKept;
+  } rows[] = {
+      {"nothing_fails", {}, {}, 0, kSetupOk, false},
+      {"admin_server_fails", {{"QZ7DAS00", -1044}}, {}, 0, kSetupStepFailed, false},
+      {"an_upgrade_fails", {}, {}, 1, kSetupStepFailed, false},
+      {"a_listed_instance_not_created", {{"HR", -1}}, {}, 0, kSetupStepFailed, true},
+      {"a_drive_root_migration_fails", {}, {{"C:\\SALES", -105}}, 0, kSetupStepFailed, true},
+  };
+  const std::string index = "C:\\QZ7\\QZ7IDIR";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fakes_.calls.clear();
+    fakes_.createCodes = row.createCodes;
+    fakes_.migrationCodes = row.migrationCodes;
+    fakes_.upgradeCode = row.upgradeCode;
+    machine_.WriteFile(index, testkit::BuildInstanceIndex({.names = {"SALES", "HR"}}));
+    machine_.WriteText("C:\\SALES\\SQLDBDIR\\SQLDBDIR", "old");
+    Scan({Plain("SALES"), Plain("HR")}, -1, /*prior=*/2);
+    context_.records = InstanceArray();
+    context_.adminIndex = context_.defaultIndex = -1;
+    AddAdminServerRecord(context_, "QZ7DAS00", nullptr, nullptr);
+    for (const char* name : {"SALES", "HR"}) {
+      ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
+      static_cast<void>(host::UndefineInstance(name));
+      if (row.createCodes.count(name) == 0) {
+        EXPECT_EQ(host::DefineInstance(name), 0);
+      }
+      machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
+    }
+    EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), row.want);
+    EXPECT_EQ(machine_.Exists(index), row.indexKept);
+    // The steps after the index file ran whatever it became.
+    EXPECT_EQ(CallsStartingWith("config").size(), row.createCodes.count("HR") ? 1u : 2u);
+  }
 }
 
 // Every defined instance with a directory under the target is upgraded with the template of

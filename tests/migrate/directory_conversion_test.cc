@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <iterator>
 #include <set>
 #include <string>
@@ -69,45 +71,98 @@ Bytes IntentionOf(int layout, const Bytes& old) {
   return Bytes(std::begin(bytes), std::end(bytes));
 }
 
-// What the field tables made of the two patterns: for each layout and header form of
-// kLayouts the two converted entries, then for layouts 1 to 4 the two intention files. The
-// file was made once from code that a test spelling out every field of every layout had
-// checked byte for byte.
-constexpr unsigned char kConvertedPatterns[] = {
-#include "tests/migrate/data/converted_patterns.inc"
+// The fields an old entry carries, as the text's table gives them: where each layout keeps
+// the field of the converted entry (-1: not carried). A text takes up to its old width, the
+// distance to the next field of its layout, cut to the new width minus one; all other bytes
+// of the converted entry are zero but for the constants.
+enum class Kind { kText, kBytes };
+struct CarriedField {
+  size_t offset, width;
+  Kind kind;
+  int old[5];  // layout 1, layout 2, layout 3 long, layout 3 short, layout 4
+};
+constexpr CarriedField kCarried[] = {
+    {0, 9, Kind::kText, {0, 0, 0, 0, 0}},
+    {9, 9, Kind::kText, {9, 9, 9, 9, 9}},
+    {18, 1, Kind::kBytes, {18, 18, 18, 18, 18}},
+    {19, 9, Kind::kText, {19, 19, 19, 19, 19}},
+    {28, 9, Kind::kText, {28, 28, 28, 28, 28}},
+    {37, 1, Kind::kBytes, {37, -1, 37, 37, 37}},
+    {38, 256, Kind::kText, {38, 37, 38, 38, 38}},
+    {294, 32, Kind::kText, {41, 40, 294, 41, 294}},
+    {326, 2, Kind::kBytes, {72, 71, 326, 72, 326}},
+    {336, 4, Kind::kBytes, {74, 73, 336, 82, 336}},
+    {704, 4, Kind::kBytes, {78, 77, 340, 86, 684}},
+    {708, 1, Kind::kBytes, {82, 81, 344, 90, 688}},
+    {340, 2, Kind::kBytes, {-1, -1, -1, -1, 340}},
+    {342, 2, Kind::kBytes, {-1, -1, -1, -1, 342}},
+    {344, 312, Kind::kBytes, {-1, -1, -1, -1, 344}},
+    {672, 16, Kind::kBytes, {-1, -1, -1, -1, 656}},
 };
 
-// The field tables against the converted patterns; and at the tables' edges, where a wrong
-// offset or width shows on its own: the name is the old entry's first eight bytes; the byte
-// at 708 is the last byte the layout carries, so nothing after it is; the bytes between the
-// product text and the release are zero.
-TEST(FieldTableTest, PatternsConvertAsRecorded) {
-  Bytes got;
+// The converted entry that the table above and the constants make of old.
+Bytes ExpectedEntry(const LayoutCase& c, const Bytes& old) {
+  const int column = c.layout == 1     ? 0
+                     : c.layout == 2   ? 1
+                     : c.layout == 4   ? 4
+                     : c.form == kLong ? 2
+                                       : 3;
+  Bytes entry(720, 0);
+  for (const CarriedField& field : kCarried) {
+    const int from = field.old[column];
+    if (from < 0) continue;
+    size_t width = field.width;
+    if (field.kind == Kind::kText) {
+      size_t next = old.size();
+      for (const CarriedField& other : kCarried) {
+        if (other.old[column] > from) next = std::min(next, static_cast<size_t>(other.old[column]));
+      }
+      width = std::min(next - static_cast<size_t>(from), field.width - 1);
+    }
+    std::copy_n(old.begin() + from, width,
+                entry.begin() + static_cast<std::ptrdiff_t>(field.offset));
+  }
+  if (c.layout == 3 && c.form == kShort)
+    entry[38] = static_cast<unsigned char>(std::toupper(entry[38]));
+  if (c.layout == 2) entry[37] = 0xFF;
+  if (c.layout == 4) base::StoreLE32(&entry[656], 32);
+  std::copy_n("QZ7", 3, entry.begin() + 709);
+  base::StoreLE16(&entry[718], 0x0900);
+  return entry;
+}
+
+// The intention file the text's table makes of an old one: (new offset, old offset, width)
+// of each field a layout carries, every other byte zero.
+Bytes ExpectedIntention(int layout, const Bytes& old) {
+  std::vector<std::array<size_t, 3>> fields;
+  if (layout == 2) fields = {{0, 0, 2}, {2, 2, 9}, {11, 11, 13}, {267, 24, 13}};
+  if (layout >= 3) fields = {{0, 0, 2}, {2, 2, 9}, {11, 11, 256}, {267, 267, 256}};
+  if (layout == 4) fields.push_back({523, 523, 10});
+  Bytes intention(540, 0);
+  for (const auto& [to, from, width] : fields)
+    std::copy_n(old.begin() + from, width, intention.begin() + to);
+  return intention;
+}
+
+// Every layout and header form converts the two patterns (which tell every old byte from every
+// other) to what the text's tables make of them, and the old intention files likewise.
+TEST(FieldTableTest, EntriesAndIntentionFilesFollowTheTables) {
   for (const LayoutCase& c : kLayouts) {
     SCOPED_TRACE(c.name);
     const size_t size = OldEntrySize(TypeOf(c.layout), c.form == kShort);
-    const Bytes first = ConvertedEntryOf(c.layout, c.form, Pattern(size, 0));
-    const Bytes second = ConvertedEntryOf(c.layout, c.form, Pattern(size, 1));
-    for (size_t b = 0; b < 8; ++b) EXPECT_EQ(SourceOf(first[b], second[b]), b);
-    EXPECT_EQ(first[8], 0);
-    size_t last = 0;
-    for (size_t b = 0; b < 709; ++b) {
-      if (first[b] != second[b]) last = std::max(last, SourceOf(first[b], second[b]));
+    for (int which : {0, 1}) {
+      const Bytes old = Pattern(size, which);
+      EXPECT_TRUE(SameBytes(ConvertedEntryOf(c.layout, c.form, old), ExpectedEntry(c, old)))
+          << "pattern " << which;
     }
-    EXPECT_NE(first[708], second[708]);
-    EXPECT_EQ(SourceOf(first[708], second[708]), last);
-    EXPECT_LT(last, size);
-    EXPECT_EQ(Slice(first, 713, 5), Bytes(5, 0));
-    got.insert(got.end(), first.begin(), first.end());
-    got.insert(got.end(), second.begin(), second.end());
   }
   for (int layout = 1; layout <= 4; ++layout) {
+    SCOPED_TRACE("intention file of layout " + std::to_string(layout));
     for (int which : {0, 1}) {
-      const Bytes intention = IntentionOf(layout, Pattern(OldIntentionSize(TypeOf(layout)), which));
-      got.insert(got.end(), intention.begin(), intention.end());
+      const Bytes old = Pattern(OldIntentionSize(TypeOf(layout)), which);
+      EXPECT_TRUE(SameBytes(IntentionOf(layout, old), ExpectedIntention(layout, old)));
     }
   }
-  EXPECT_TRUE(SameBytes(got, Bytes(std::begin(kConvertedPatterns), std::end(kConvertedPatterns))));
 }
 
 using ConverterTest = DirectoryFolderTest;

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <string>
 
+#include "base/coding.h"
 #include "testkit/local_database_builder.h"
 #include "testkit/migration_message_file.h"
 #include "tests/migrate/migrate_fixture.h"
@@ -59,18 +60,13 @@ class LocalDatabaseTest : public MachineTest {
   }
 };
 
-// What the configuration file fills in, bytes 344 to 687 of the entry, for releases 0x400,
-// 0x500 and 0x600 of the file below. The file was made once from code that a test spelling
-// out every field checked byte for byte.
-constexpr unsigned char kCompletedFields[] = {
-#include "tests/migrate/data/completed_fields.inc"
-};
-
-// Each release completes the entry as recorded, and nothing past its last field.
+// Each release completes the entry as the text's table says, and nothing past its last field:
+// "SQLDBD02" at 344 with the code page over its zero, 0xFFFFFFFF, the block, a zero byte, the
+// fields at 884 and 888, 32 (releases 0x400 and 0x500) or the field at 1164, 12 zero bytes,
+// the code set and the territory. The bytes between them are the caller's (0xEE here).
 TEST_F(LocalDatabaseTest, ConfigurationFileCompletesTheEntry) {
   Bytes block(256);
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>(i ^ 0x5A);
-  Bytes got;
   for (uint16_t release : {0x0400, 0x0500, 0x0600}) {
     SCOPED_TRACE(release);
     Put(kConfigPath, DatabaseConfigurationBuilder()
@@ -85,11 +81,20 @@ TEST_F(LocalDatabaseTest, ConfigurationFileCompletesTheEntry) {
     const Outcome out = Check('2');
     ASSERT_EQ(out.code, 0);
     EXPECT_EQ(out.object, "");
-    EXPECT_EQ(out.entry[688], 0xEE);
-    const Bytes fields = Slice(out.entry, 344, 344);
-    got.insert(got.end(), fields.begin(), fields.end());
+    Bytes want(720, 0xEE);
+    std::copy_n("SQLDBD02", 8, want.begin() + 344);
+    base::StoreLE32(&want[352], 943);
+    base::StoreLE32(&want[356], 0xFFFFFFFF);
+    std::copy(block.begin(), block.end(), want.begin() + 360);
+    want[616] = 0;
+    base::StoreLE32(&want[648], 0x11223344);
+    base::StoreLE16(&want[652], 0x5566);
+    base::StoreLE32(&want[656], release == 0x0600 ? 0x0A0B0C0D : 32);
+    std::fill_n(want.begin() + 660, 28, 0);
+    std::copy_n("SJIS", 4, want.begin() + 672);
+    std::copy_n("JP", 2, want.begin() + 682);
+    EXPECT_TRUE(SameBytes(Slice(out.entry, 344, 376), Slice(want, 344, 376)));
   }
-  EXPECT_TRUE(SameBytes(got, Bytes(std::begin(kCompletedFields), std::end(kCompletedFields))));
 }
 
 TEST_F(LocalDatabaseTest, ConfigurationFailures) {
@@ -115,6 +120,21 @@ TEST_F(LocalDatabaseTest, ConfigurationFailures) {
     EXPECT_EQ(DirectoryText(out.entry, 344, 8) == "SQLDBD02", row.codeSetWritten);
     EXPECT_EQ(out.entry[672] != 0xEE, row.codeSetWritten);
     EXPECT_EQ(out.entry[682] != 0xEE, row.code == 0);
+  }
+}
+
+// The local directory's paths are held in 88 characters: the directory of a database 70
+// characters long is read; one of 71, whose directory file's path is 89 characters, cannot be
+// opened (although it is there), and the object is that path cut to 88.
+TEST_F(LocalDatabaseTest, LocalDirectoryPathsHoldEightyEightCharacters) {
+  for (const size_t length : {70u, 71u}) {
+    SCOPED_TRACE(length);
+    const std::string path = "D:\\" + std::string(length - 3, 'P');
+    const std::string file = path + "\\SQLDBDIR\\SQLDBDIR";
+    Put(file, LocalDatabaseDirectoryBytes({{"SAMPLE", testkit::DatabaseInfoPattern(3)}}));
+    const Outcome out = Check('0', path);
+    EXPECT_EQ(out.code, length == 70 ? 0 : -114);
+    EXPECT_EQ(out.object, length == 70 ? std::string() : file.substr(0, 88));
   }
 }
 

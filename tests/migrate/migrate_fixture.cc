@@ -25,6 +25,14 @@ Texts ErrorRecordsOf(const Bytes& errorFileBytes) {
   return records;
 }
 
+bool SomeRecordCarries(const Texts& records, MigrationResult code) {
+  const std::string fragment = MigrationFragmentOf(code);
+  return std::any_of(records.begin(), records.end(), [&](const std::string& record) {
+    return record.size() >= fragment.size() &&
+           record.compare(record.size() - fragment.size(), fragment.size(), fragment) == 0;
+  });
+}
+
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
   if (offset >= bytes.size()) return {};
   const auto from = bytes.begin() + static_cast<std::ptrdiff_t>(offset);

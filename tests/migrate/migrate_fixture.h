@@ -45,6 +45,9 @@ Texts TextsOf(const Items&... items) {
 // The records of an error file: CR LF read as LF, records split at the empty line, the lines
 // of each record joined; text after the last record ends in "<unterminated>".
 Texts ErrorRecordsOf(const Bytes& errorFileBytes);
+// Whether the record of the step that ended a run with code is among records: one that ends
+// with the code's fragment (any record for a code without one).
+bool SomeRecordCarries(const Texts& records, MigrationResult code);
 // size bytes from offset on, fewer past the end.
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
 // Equal bytes; a difference is told by the sizes and the first offset that differs.
@@ -52,17 +55,13 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
 // Two patterns that together tell every byte of an old record from every other: byte i is
 // 1 + (i + 58) % 251 in the first (offset 38, a drive letter, holds a lower-case 'a') and
 // 252 + i / 251 in the second. Neither holds a zero, so every text is carried to its width,
-// and no byte is the same in both, so a byte equal in both conversions is a constant.
+// and no byte is the same in both, so a byte taken from the wrong place shows in one of them.
 inline Bytes Pattern(size_t size, int which) {
   Bytes bytes(size);
   for (size_t i = 0; i < size; ++i) {
     bytes[i] = static_cast<unsigned char>(which == 0 ? 1 + (i + 58) % 251 : 252 + i / 251);
   }
   return bytes;
-}
-// The offset in the old record of a byte converted from both patterns.
-inline size_t SourceOf(unsigned char first, unsigned char second) {
-  return static_cast<size_t>(second - 252) * 251 + (first + 192u) % 251;
 }
 #if !defined(_WIN32)
 // Runs run in a child process that the fault plan ends at file operation n, as a crash would

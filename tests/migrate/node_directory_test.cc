@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,35 +55,68 @@ Bytes NodeEntryOf(int layout, const Bytes& old) {
   return entry;
 }
 
-// What the field table made of the two patterns: for layouts 1 to 5 the two converted
-// entries. The file was made once from code that a test spelling out every field of every
-// layout had checked byte for byte.
-constexpr unsigned char kConvertedNodePatterns[] = {
-#include "tests/migrate/data/converted_node_patterns.inc"
+// The current entry as the text's table gives it: each field's width, whether it is a text,
+// and where layouts 1 to 5 keep it (-1: left zero). A text is copied up to its zero, cut to
+// the new width minus one (and never past the old entry); a number as it is.
+struct NodeField {
+  size_t offset, width;
+  bool text;
+  int old[5];
 };
+constexpr NodeField kNodeFields[] = {
+    {0, 9, true, {0, 0, 0, 0, 0}},
+    {9, 9, true, {9, 9, 9, 9, 9}},
+    {18, 31, true, {18, 18, 18, 18, 18}},
+    {49, 9, true, {27, 27, 27, 27, 27}},
+    {58, 65, true, {36, 36, 36, 36, 36}},
+    {123, 31, true, {101, 101, 45, 101, 101}},
+    {154, 2, false, {132, 132, 76, 132, 132}},
+    {156, 1, false, {134, 134, 78, 134, 134}},
+    {157, 1, false, {135, 135, 79, 135, 135}},
+    {158, 2, false, {136, 136, 80, 136, 136}},
+    {160, 9, true, {138, 138, 82, 138, 138}},
+    {169, 5, true, {147, 147, 91, 147, 147}},
+    {174, 10, true, {152, 152, -1, 152, 152}},
+    {184, 2, false, {161, 161, -1, 162, 162}},
+    {186, 256, true, {163, 163, -1, 164, 164}},
+    {442, 15, true, {419, 419, -1, 420, 420}},
+    {457, 49, true, {-1, 434, -1, 435, 435}},
+    {506, 49, true, {-1, 483, -1, 484, 484}},
+    {555, 9, true, {-1, -1, -1, 533, 533}},
+    {564, 16, true, {-1, -1, -1, -1, 542}},
+    {580, 22, true, {-1, -1, -1, -1, 558}},
+    {602, 9, true, {-1, -1, -1, -1, 580}},
+    {611, 1, false, {-1, -1, -1, -1, 589}},
+    {612, 2, false, {-1, -1, -1, -1, 590}},
+    {614, 1, false, {-1, -1, -1, -1, 592}},
+};
+constexpr size_t kOldNodeEntrySizes[] = {434, 532, 96, 542, 594};
 
-// The field table against the converted patterns; and at its edges, where a wrong offset or
-// width shows on its own: the node name is the old entry's first eight bytes, and the last
-// field of each layout reaches the last two bytes of the old entry and not past its end. A
-// directory of the two patterns converts to those entries under its own header value.
-TEST_F(NodeDirectoryTest, PatternsConvertAsRecorded) {
-  Bytes got;
+Bytes ExpectedNodeEntry(int layout, const Bytes& old) {
+  Bytes entry(base::kNodeEntrySize, 0);
+  for (const NodeField& field : kNodeFields) {
+    const int from = field.old[layout - 1];
+    if (from < 0) continue;
+    size_t width = field.width;
+    if (field.text) width = std::min(width - 1, old.size() - static_cast<size_t>(from));
+    std::copy_n(old.begin() + from, width,
+                entry.begin() + static_cast<std::ptrdiff_t>(field.offset));
+  }
+  return entry;
+}
+
+// Each layout converts the two patterns (which tell every old byte from every other, and hold
+// no zero, so every text runs to its width) as the text's table says, and a directory of them
+// to those entries under its own header value.
+TEST_F(NodeDirectoryTest, EntriesFollowTheTable) {
   for (int layout = 1; layout <= 5; ++layout) {
     SCOPED_TRACE("layout " + std::to_string(layout));
-    const size_t size = base::FindNodeLayout(static_cast<Type>(layout))->entrySize;
-    const Bytes first = NodeEntryOf(layout, Pattern(size, 0));
-    const Bytes second = NodeEntryOf(layout, Pattern(size, 1));
-    for (size_t b = 0; b < 8; ++b) EXPECT_EQ(SourceOf(first[b], second[b]), b);
-    EXPECT_EQ(first[8], 0);
-    size_t furthest = 0;
-    for (size_t b = 0; b < base::kNodeEntrySize; ++b) {
-      if (first[b] != second[b]) furthest = std::max(furthest, SourceOf(first[b], second[b]));
+    const size_t size = kOldNodeEntrySizes[layout - 1];
+    Bytes converted[2];
+    for (int which : {0, 1}) {
+      converted[which] = NodeEntryOf(layout, Pattern(size, which));
+      EXPECT_TRUE(SameBytes(converted[which], ExpectedNodeEntry(layout, Pattern(size, which))));
     }
-    EXPECT_LT(furthest, size);
-    EXPECT_GE(furthest, size - 2);
-    got.insert(got.end(), first.begin(), first.end());
-    got.insert(got.end(), second.begin(), second.end());
-
     const Bytes old = NodeDirectoryBuilder(layout)
                           .HeaderValue(0xA1B2C3D4)
                           .AddRaw(Pattern(size, 0))
@@ -90,13 +125,14 @@ TEST_F(NodeDirectoryTest, PatternsConvertAsRecorded) {
     Put(kFile, old);
     Put(kCopy, old);
     ASSERT_TRUE(Converts(layout));
-    const Bytes want =
-        NodeDirectoryBuilder(97).HeaderValue(0xA1B2C3D4).AddRaw(first).AddRaw(second).Bytes();
+    const Bytes want = NodeDirectoryBuilder(97)
+                           .HeaderValue(0xA1B2C3D4)
+                           .AddRaw(converted[0])
+                           .AddRaw(converted[1])
+                           .Bytes();
     EXPECT_TRUE(SameBytes(Get(kFile), want));
     EXPECT_TRUE(SameBytes(Get(kCopy), want));
   }
-  EXPECT_TRUE(
-      SameBytes(got, Bytes(std::begin(kConvertedNodePatterns), std::end(kConvertedNodePatterns))));
 }
 
 // A node gets 8 in field 612 when a catalogued database of entry type "1" or "4" names it and
@@ -250,6 +286,54 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   }
 }
 
+// The completed backup cannot take its permanent name (a folder with a file in it holds the
+// name): "MAIN046" with -125 (not the -126 of the database directory), whose fragment the
+// record carries, and the completed backup stays for the next run.
+TEST_F(NodeDirectoryTest, AFailedRenameIsRecordedWith125) {
+  Put(kFile, kNodes);
+  Put(kCopy, kNodes);
+  Put(std::string(kBak) + "\\HELD", Bytes(1, 0));
+  EXPECT_EQ(MigrateNodeDirectory(kInstance), -125);
+  EXPECT_EQ(ErrorRecords(),
+            TextsOf("MAIN046: Rename file failed cannot resolved its directory path"));
+  EXPECT_EQ(Get(kTmp),
+            NodeBackupBuilder().LayoutName("TYPE1_DECB PACKED").Status('C').Data(kNodes).Bytes());
+}
+
+// Each failing file operation of a conversion ends it under the key of its step with the code
+// that step gives (a read -105, a write -106 and so on); the entry loop's read and write are
+// among them. A failing read for the DCS rule only turns the rule off.
+TEST_F(NodeDirectoryTest, EachFailingConversionStepHasItsKeyAndCode) {
+  const std::map<std::string, MigrationResult> codes = {
+      {"MNDIR_003", -103}, {"MNDIR_004", -105}, {"MNDIR_005", -106}, {"MNDIR_010", -105},
+      {"MNDIR_011", -106}, {"MNDIR_012", -106}, {"MNDIR_013", -104}, {"MNDIR_014", -121},
+      {"MNDIR_015", -121}, {"MNDIR_016", -121}, {"MNDIR_017", -121}, {"MNDIR_019", -105},
+      {"MNDIR_020", -104}, {"MNDIR_021", -103}, {"MNDIR_022", -106}, {"MNDIR_023", -103},
+      {"MNDIR_024", -106}, {"MNDIR_025", -104}, {"MNDIR_026", -104}, {"MNDIR_027", -104},
+      {"MNDIR_028", -104}};
+  std::set<std::string> seen;
+  for (uint64_t n = 1;; ++n) {
+    SCOPED_TRACE("fail operation " + std::to_string(n));
+    Put(kFile, kNodes);
+    Put(kCopy, kNodes);
+    char key[kNodeConversionKeySize] = {};
+    char object[kNodeConversionObjectSize] = {};
+    platform::SetFaultPlan({.triggerAt = n,
+                            .error = platform::kErrorWriteFault,
+                            .kinds = platform::kFileOperationKinds});
+    const MigrationResult code =
+        ConvertNodeDirectory(true, true, 1, kFile, kCopy, key, object, nullptr);
+    const uint64_t operations = platform::FileOperationCount();
+    platform::ClearFaultPlan();
+    if (operations < n) break;
+    if (code == 0) continue;
+    ASSERT_EQ(codes.count(key), 1u) << key;
+    EXPECT_EQ(code, codes.at(key)) << key;
+    seen.insert(key);
+  }
+  EXPECT_EQ(seen.count("MNDIR_010") + seen.count("MNDIR_011"), 2u);
+}
+
 // Every work buffer of a run in turn cannot be had (the run starting from the backup an
 // interrupted run left); then every file operation in turn fails with a Windows error, or ends
 // the process as a killed process or a power cut (what was not synced is lost) ends it, the
@@ -289,6 +373,7 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing
     const uint64_t points = buffers ? WorkBufferAllocationCount() : platform::FileOperationCount();
     const std::vector<Bytes> converted = state();
     ASSERT_GE(points, buffers ? 5u : 20u);
+    Texts bufferKeys;  // the key of each missing buffer's record, in allocation order
     for (uint64_t n = 1; n <= points; ++n) {
       SCOPED_TRACE(n);
       prepare();
@@ -317,13 +402,20 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing
         EXPECT_EQ(result, -131);
         ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
+        bufferKeys.push_back(records[0].substr(0, records[0].find(':')));
       }
-      EXPECT_TRUE(result == 0 || result == -124 || !records.empty()) << result;
+      EXPECT_TRUE(result == 0 || result == -124 || SomeRecordCarries(records, result)) << result;
       const bool untouched = Get(kFile) == kNodes && Get(kCopy) == kNodes;
       const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == kNodes;
       EXPECT_TRUE(untouched || inBackup || (result == 0 && state() == converted)) << result;
       EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
       EXPECT_TRUE(state() == converted);
+    }
+    // The steps that take buffers, in their order: the restore's data, the conversion's
+    // header and entries, its entry of the old layout, and the converted file read back.
+    if (buffers) {
+      EXPECT_EQ(bufferKeys,
+                TextsOf("MAIN_005", "MNDIR_001", "MNDIR_001", "MNDIR_002", "MNDIR_018"));
     }
   }
 }

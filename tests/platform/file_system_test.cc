@@ -290,6 +290,29 @@ TEST_F(FileSystemTest, LinksLeadingOutOfTheDriveAreRefused) {
   fs::remove_all(outside);
 }
 
+// A last name that Windows takes for a device (CON, AUX, NUL, PRN, COM1-9, LPT1-9, any case,
+// also with an extension or spaces before it) makes no file or folder, as on Windows: making a
+// folder under it fails with 183, and nothing is made on the host. Names that only look like
+// one are ordinary names, and a device name inside a path is an ordinary (missing) folder.
+TEST_F(FileSystemTest, DeviceNamesAreRefusedAsWindowsRefusesThem) {
+  fs::create_directories(OnC("Q"));
+  for (const char* name : {"CON", "aux", "Nul", "prn", "COM1", "com9", "LPT1", "lpt9", "nul.txt",
+                           "CON .log", "Com3.a.b"}) {
+    SCOPED_TRACE(name);
+    const std::string path = std::string("C:\\Q\\") + name;
+    EXPECT_EQ(ErrorOf(MakeDirectory(path.c_str())), kErrorAlreadyExists);
+    EXPECT_FALSE(Create(path.c_str()));
+    FileStatus status;
+    EXPECT_NE(GetFileStatus(path.c_str(), &status), 0);
+  }
+  EXPECT_TRUE(fs::is_empty(OnC("Q")));
+  for (const char* name : {"COM0", "LPT10", "CONS", "XNUL", "AUX1", "COM", "NUL_"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(MakeDirectory((std::string("C:\\Q\\") + name).c_str()), 0);
+  }
+  EXPECT_EQ(ErrorOf(MakeDirectory("C:\\Q\\CON\\SUB")), kErrorPathNotFound);
+}
+
 // ---- Streams ----
 
 TEST_F(FileSystemTest, BinaryStreamBuffersReadsWritesAndSeeks) {

@@ -15,6 +15,8 @@
 #include "platform/drives.h"
 #include "platform/machine_root.h"
 #include "platform/messages.h"
+#include "platform/posix/syscalls.h"
+#include "platform/posix/text_store.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -176,6 +178,92 @@ TEST_F(RegistryTest, DamagedLinesAreReportedThroughResultsSkippedAndKept) {
   EXPECT_EQ(StderrOf([&] { expectResults("after a rewrite"); }), "");
 }
 
+// A registry file that is there but holds nothing the format can read is a damaged
+// registry: every operation reports it, and the report names the file and line. Only a
+// missing file is an empty registry.
+TEST_F(RegistryTest, DamagedFileIsAFailureNotAnEmptyRegistry) {
+  const struct {
+    const char* what;
+    std::string content;
+    const char* reported;  // in the damage report, after the file's path
+  } rows[] = {
+      {"empty", "", ":1: empty file"},
+      {"blank lines only", "\n  \r\n\t\n", ":1: empty file"},
+      {"binary", std::string("[SOFTWARE]\n\x8f\x00\x13zz", 16), ":2: a NUL byte"},
+      {"random text", "Lorem ipsum dolor\nsit amet=42\n", ":1: value outside of a readable key"},
+      {"only broken keys", "[SOFTWARE\\ZAV\n[\\\\]\n", ":2: not a key path"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteHostFile(RegistryFile(), row.content);
+    EXPECT_EQ(Query(kProfileKey, "X").first, kErrorRegistryCorrupt);
+    RegKey key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(LocalMachineKey(), kProfileKey, &key), kErrorRegistryCorrupt);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(ReadHostFile(RegistryFile()), row.content);  // never written over
+    const std::string report = posix::StoreDamageReport();
+    EXPECT_NE(report.find(RegistryFile() + row.reported), std::string::npos) << report;
+  }
+  // Removed, it is a fresh machine's empty registry again, and the report forgets it.
+  std::filesystem::remove(RegistryFile());
+  EXPECT_EQ(Query(kProfileKey, "X").first, kErrorFileNotFound);
+  RegKey key = Create(kProfileKey);
+  RegCloseKey(key);
+  EXPECT_EQ(posix::StoreDamageReport().find(RegistryFile()), std::string::npos);
+  // A file with something readable beside its damage is read, as before.
+  WriteHostFile(RegistryFile(), "[SOFTWARE\\ZAV]\n\"A\"=dword:1\nnonsense\n");
+  EXPECT_EQ(Query("SOFTWARE\\ZAV", "A").first, 0);
+  EXPECT_NE(posix::StoreDamageReport().find(RegistryFile() + ":3: value name is not a quoted"),
+            std::string::npos);
+}
+
+// An unchanged file is read once, however many calls read it; a change, even one written in
+// place with the same size within the same tick of the clock, is seen at the next call.
+TEST_F(RegistryTest, FileIsReadAgainOnlyWhenItChanged) {
+  RegKey key = Create(kProfileKey);
+  ASSERT_EQ(Set(key, "V", kRegSz, Bytes(std::string("one\0", 4))), 0);
+  static int opens;
+  static std::string watched;
+  watched = RegistryFile();
+  opens = 0;
+  {
+    posix::ScopedSyscallOverride scope;
+    scope.table().open = [](const char* path, int flags, mode_t mode) {
+      if (watched == path) ++opens;
+      return posix::DefaultSyscalls().open(path, flags, mode);
+    };
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(Query(kProfileKey, "V").first, 0);
+  }
+  EXPECT_EQ(opens, 0);  // the process wrote it last: nothing to read
+  for (const char* text : {"two", "six", "ten"}) {
+    // Written in place (same inode, same size) right after the last read.
+    WriteHostFile(RegistryFile(),
+                  std::string("[") + kProfileKey + "]\n\"V\"=sz:\"" + text + "\"\n");
+    EXPECT_EQ(Query(kProfileKey, "V").second, Bytes(std::string(text) + '\0')) << text;
+  }
+  RegCloseKey(key);
+}
+
+// The replacement is durable only once its folder is synced: a folder that cannot be synced
+// fails the change, as a failed sync fails a committed configuration file.
+TEST_F(RegistryTest, FailedFolderSyncFailsTheChange) {
+  RegKey key = Create(kProfileKey);
+  {
+    posix::ScopedSyscallOverride scope;
+    scope.table().fsync = [](int fd) {
+      struct stat status;
+      if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EIO;
+        return -1;
+      }
+      return posix::DefaultSyscalls().fsync(fd);
+    };
+    EXPECT_NE(Set(key, "V", kRegBinary, {1}), 0);
+  }
+  EXPECT_EQ(Set(key, "W", kRegBinary, {2}), 0);
+  RegCloseKey(key);
+}
+
 class ServiceTableTest : public MachineFixture {
  protected:
   void SetUp() override {
@@ -234,6 +322,54 @@ TEST_F(ServiceTableTest, HandEditedFileIsReadAndDamageKeptSilently) {
   // An unquoted value is taken as it stands; the broken display name falls back to the name.
   EXPECT_EQ(config, "C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE|.\\admin|QZ7");
   EXPECT_EQ(report, "");  // the damaged lines stay in the file, marked; nothing is printed
+}
+
+// As for the registry: a service table that is there but unreadable is a failure for every
+// operation, a missing one an empty table.
+TEST_F(ServiceTableTest, DamagedFileIsAFailureNotAnEmptyTable) {
+  const struct {
+    const char* what;
+    std::string content;
+    const char* reported;
+  } rows[] = {
+      {"empty", "", ":1: empty file"},
+      {"binary", std::string("\x01\x00\xff", 3), ":1: a NUL byte"},
+      {"random text", "qwerty\nasdf=1\n", ":1: field outside of a readable service"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    WriteHostFile(ServicesFile(), row.content);
+    SetLastError(0);
+    EXPECT_EQ(OpenServiceA(manager_, "QZ7", kServiceQueryConfig), nullptr);
+    EXPECT_EQ(GetLastError(), kErrorRegistryCorrupt);
+    SetLastError(0);
+    EXPECT_FALSE(Create("QZ7", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE"));
+    EXPECT_EQ(GetLastError(), kErrorRegistryCorrupt);
+    EXPECT_EQ(ReadHostFile(ServicesFile()), row.content);
+    const std::string report = posix::StoreDamageReport();
+    EXPECT_NE(report.find(ServicesFile() + row.reported), std::string::npos) << report;
+  }
+  std::filesystem::remove(ServicesFile());
+  EXPECT_EQ(Query("QZ7"), "<none>");
+  EXPECT_EQ(GetLastError(), kErrorServiceDoesNotExist);
+  EXPECT_TRUE(Create("QZ7", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE"));
+}
+
+TEST_F(ServiceTableTest, FailedFolderSyncFailsTheChange) {
+  {
+    posix::ScopedSyscallOverride scope;
+    scope.table().fsync = [](int fd) {
+      struct stat status;
+      if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EIO;
+        return -1;
+      }
+      return posix::DefaultSyscalls().fsync(fd);
+    };
+    EXPECT_FALSE(Create("QZ7", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE"));
+    EXPECT_NE(GetLastError(), 0u);
+  }
+  EXPECT_TRUE(Create("QZ7CTL", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE"));
 }
 
 namespace fs = std::filesystem;

@@ -58,7 +58,7 @@ TEST(ParseWindowsPathTest, Resolves) {
       {"FolderLosesOneDot", "C:\\", "C:\\A..\\B.\\C", false, "C:\\A.\\B\\C"},
       {"FolderKeepsItsSpace", "C:\\", "C:\\A \\B", false, "C:\\A \\B"},
       {"DotsOnlyFolderIsAName", "C:\\", "C:\\...\\B", false, "C:\\...\\B"},
-      {"LastNameOfDotsVanishes", "C:\\W", "X\\ ..", false, "C:\\W\\X"},
+      {"LastNameOfDotsVanishesItsSeparatorStays", "C:\\W", "X\\ ..", false, "C:\\W\\X\\"},
       {"PatternKeepsItsDot", "C:\\", "C:\\DIR.\\*.", true, "C:\\DIR\\*."}};
   for (const Row& row : rows) {
     EXPECT_EQ(Resolve(row.input, row.current, row.wildcards), row.expected) << row.name;

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,6 +34,7 @@
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
+#include "upgrade/saved_configuration.h"
 
 namespace qz7::provision {
 namespace {
@@ -64,7 +66,8 @@ class InstanceUpdateTest : public ::testing::Test {
 
   // An empty C:\PROF, fresh messages and a fresh recording host; the installation's templates
   // are configuration files of level 7.
-  testkit::RecordingHost& NewHost() {
+  // sharesByRecorder: under Wine, the recording host answers for the share (see below).
+  testkit::RecordingHost& NewHost(bool sharesByRecorder = true) {
     std::filesystem::remove_all(machine_.HostPath("C:\\PROF"));
     machine_.MakeDirectory("C:\\PROF");
     machine_.MakeDirectory("C:\\QZ7\\BIN");
@@ -73,6 +76,11 @@ class InstanceUpdateTest : public ::testing::Test {
     for (const char* file : {"qz7syssv", "qz7sysmp", "qz7syssv.das"})
       machine_.WriteFile(std::string("C:\\QZ7\\CFG\\") + file, Config(7));
     host_ = std::make_unique<testkit::RecordingHost>();
+    // Wine has no file server (NetShareAdd answers 50): there the share a partitioned instance
+    // needs is made by the recording host, which records the call and answers 0.
+    if (sharesByRecorder && testkit::RunningUnderWine()) {
+      host_->ScriptResult("CreateNetworkShare", 0);
+    }
     scoped_.emplace(host_.get());
     return *host_;
   }
@@ -171,8 +179,8 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
        .isAdminServer = true, .failing = "PRegValuePE", .calls = {adminNull, record, drop},
        .boxes = {"3598 -1974"}, .result = kAdminServerNotRecorded},
       {.name = "administration server, even a partitioned one", .request = {.name = "QZ7DAS",
-       .account = "svc", .password = "pw", .nodeType = 4}, .isAdminServer = true,
-       .calls = {admin + R"("svc", "pw", 1, -1, null))", record}},
+       .account = "NT AUTHORITY\\LocalService", .nodeType = 4}, .isAdminServer = true,
+       .calls = {admin + R"("NT AUTHORITY\LocalService", null, 1, -1, null))", record}},
       {.name = "administration server not created", .request = {.name = "QZ7DAS"},
        .isAdminServer = true, .failing = "InstanceCreateExtended", .calls = {adminNull},
        .boxes = {"3598 -1006"}, .result = -1006},
@@ -190,6 +198,12 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
        .account = "a,b", .nodeType = 4}, .says = says, .boxes = {"5178 87"}, .result = 87},
       {.name = "node tool missing", .request = remote, .says = nullptr, .boxes = {"5202 2"},
        .result = 2},
+      // What a failing tool says goes into the log with the password hidden as in its
+      // command line.
+      {.name = "tool repeats the password: hidden in its output too", .request = remote,
+       .says = "logon svc,2 refused", .boxes = {"5206 7"},
+       .toolLog = {R"("C:\QZ7\BIN\QZ7NCRT.EXE" /i:MPP /n:* "/u:svc,*" "/O:O")",
+                   "logon svc,* refused\n"}, .result = 7},
       {.name = "tool fails without a log", .request = mpp, .logged = false, .says = says,
        .boxes = {"5182 7"}, .result = 7},
       {.name = "instance tool missing", .request = mpp, .says = nullptr, .boxes = {"5178 2"},
@@ -219,8 +233,8 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
       {.name = "own profile directory", .request = {.name = "INST1", .profileDir = "\"C:\\OWN\""},
        .calls = {create + R"("INST1", "C:\OWN", "C:\QZ7", 0, null, null, 0, 1, null))"}},
       {.name = "two quotes: no profile directory of its own", .request = {.name = "INST1",
-       .account = "svc", .password = "pw", .profileDir = "\"\""}, .configBefore = true,
-       .calls = {create + R"("INST1", "C:\PROF", "C:\QZ7", 0, "svc", "pw", 0, 1, null))"}},
+       .account = "NT AUTHORITY\\LocalService", .profileDir = "\"\""}, .configBefore = true,
+       .calls = {create + R"("INST1", "C:\PROF", "C:\QZ7", 0, "NT AUTHORITY\LocalService", null, 0, 1, null))"}},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -263,10 +277,51 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
   }
 }
 
-// Every file operation failing in turn: when the copy cannot be made, the record is left alone
-// with result 0, and a saved copy left behind always holds the whole configuration. What the
-// next run makes of such a copy is the upgrade scenarios' failure loop's to check.
+// A share the system cannot make is shown as such, with the system's code, and is the
+// record's result. Only Wine's share calls fail by themselves (no file server: NetShareAdd
+// answers 50); elsewhere the row "share fails, services still follow" above shows the same
+// with a failure the recording host gives.
+TEST_F(InstanceUpdateTest, AShareTheSystemCannotMakeIsShownWithItsCode) {
+  if (!testkit::RunningUnderWine()) GTEST_SKIP() << "the system here makes shares";
+  machine_.NameComputer("TESTPC");
+  testkit::RecordingHost& host = NewHost(false);
+  InstallScriptTools("");
+  const std::vector<ExistingInstance> here = {{"MPP", 4}};
+  ProvisionContext context = Context(here, "\"C:\\OLD\"");
+  EXPECT_EQ(CreateOrUpdateInstance(context, {.name = "MPP", .nodeType = 4}, false), 50);
+  EXPECT_EQ(host.ResultsOf("CreateNetworkShare"), std::vector<int>{50});
+  ASSERT_EQ(messages_->boxes().size(), 1u);
+  EXPECT_EQ(messages_->boxes()[0].id, 3914u);
+  EXPECT_EQ(messages_->boxes()[0].params, (std::vector<std::string>{"QZ7-MPP", "50"}));
+}
+
+// Every file operation failing in turn: the record is left alone, with result 0, exactly when
+// saving its configuration fails (putting back a copy an earlier run left, or the copy
+// itself), and a saved copy left behind always holds the whole configuration. A qz7systm whose
+// status cannot be read is saved all the same and the work goes on. What the next run makes of
+// such a copy is the upgrade scenarios' failure loop's to check.
 TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
+  // How many of the save's own operations, each failing in turn, make it fail.
+  const auto failingPoints = [&](const std::function<bool()>& save) {
+    int failing = 0;
+    for (uint64_t n = 1;; ++n) {
+      NewHost();
+      machine_.WriteFile(kConfig, Config(1234));
+      platform::SetFaultPlan({.triggerAt = n,
+                              .error = platform::kErrorDiskFull,
+                              .kinds = platform::kFileOperationKinds});
+      const bool saved = save();
+      const uint64_t counted = platform::FileOperationCount();
+      platform::ClearFaultPlan();
+      if (counted < n) return failing;
+      failing += saved ? 0 : 1;
+    }
+  };
+  const int savingFails =
+      failingPoints([] { return upgrade::FinishSavedConfiguration("\"C:\\PROF\\INST1\""); }) +
+      failingPoints([] { return !upgrade::SaveConfiguration("\"C:\\PROF\\INST1\"").empty(); });
+  ASSERT_GE(savingFails, 2);  // at least the search for a free name and the copy itself
+
   uint64_t operations = 0;
   int leftAlone = 0;
   for (uint64_t n = 0; n <= operations; ++n) {
@@ -291,7 +346,7 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
     }
     EXPECT_TRUE(kept);
   }
-  EXPECT_GE(leftAlone, 2);  // at least the search for a free name and the copy itself
+  EXPECT_EQ(leftAlone, savingFails);
 }
 
 // The edges of the tools' command lines and of the password hidden in the logged copy.

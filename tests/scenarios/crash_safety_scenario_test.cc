@@ -11,7 +11,13 @@
 // files, and its run asks for that instance to become partitioned (QZ7IUPDT) and for a new
 // partitioned instance (QZ7ICRT): its points include every process operation around the two
 // tool runs (a tool that cannot be started, a wait or an exit code that fails, the library
-// killed or cut off while a tool runs). Nothing of the earlier release may become
+// killed or cut off while a tool runs). Two more registry machines: one whose old profile
+// directory holds nothing but its instances (the run removes it once emptied, and only once
+// every instance found there points elsewhere), and one that also carries over the
+// administration server and a partitioned instance of this computer with two node services.
+// The failure loop also counts the failing runs that reported the failure (a result other
+// than 0) and the silent ones, and of those how many left the machine as an uninterrupted run
+// does. Nothing of the earlier release may become
 // unrecoverable, and the second run must leave the whole machine as an uninterrupted run
 // leaves it: registry, service table and every file on its drives.
 //
@@ -21,8 +27,9 @@
 // no tool of the interrupted run is still running, so that no tool changes the machine under
 // the rerun or after it.
 //
-// QZ7_SCENARIO_STRIDE=k (while developing, and under Wine) interrupts only every k-th
-// operation; by default every build, the sanitizer build too, interrupts every one.
+// QZ7_SCENARIO_STRIDE=k interrupts only every k-th operation: while developing, under Wine
+// (8), and in the sanitizer run (3, its test preset), where each point costs several times
+// more; the default build interrupts every one.
 //
 // On Windows only the failing loop runs (the others fork): the machine is the computer's own,
 // taken and put back through the system's interfaces (the test machine's folders, the
@@ -60,6 +67,7 @@
 #include "testkit/child_run.h"
 #include "testkit/database_directory_builder.h"
 #include "testkit/fault_injection.h"
+#include "testkit/host_os.h"
 #include "testkit/machine_state.h"
 #include "tests/scenarios/scenario_fixture.h"
 #include "util/path_normalization.h"
@@ -70,12 +78,14 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kCrashExitCode = 86;
+constexpr const char* kAdminServer = "QZ7DAS00";
+constexpr const char* kPartitioned = "MPP";
 // The installation's programs, the instance tools among them: large files that no run
 // writes. The copy of the machine links them instead of copying them, and the snapshots
 // leave them out.
 constexpr const char* kProgramFolder = "drives/c/QZ7/BIN";
 
-enum class Machine { kRegistry, kIndexFile, kInstanceTools };
+enum class Machine { kRegistry, kIndexFile, kInstanceTools, kOnlyInstances, kAdminPartitioned };
 enum class Interruption { kFailure, kKilledProcess, kPowerLoss };
 
 // The whole machine as a rerun must leave it: each file by its path below the machine root.
@@ -247,10 +257,43 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   // for that instance as a partitioned one and for a new partitioned instance. Then the
   // uninterrupted upgrade: how many operations of each kind it takes and what it leaves.
   void SetUp() override {
+    // Wine has no file server: NetShareAdd answers 50 for every share, so every run that makes
+    // or carries a partitioned instance of these machines (the uninterrupted one too) reports
+    // its share as failed, and no run can end as one on Windows would. Their loops run in the
+    // POSIX build, whose machine root keeps shares as Windows does.
+    if ((GetParam() == Machine::kInstanceTools || GetParam() == Machine::kAdminPartitioned) &&
+        testkit::RunningUnderWine()) {
+      GTEST_SKIP() << "Wine cannot make network shares (NetShareAdd answers 50)";
+    }
     const bool tools = GetParam() == Machine::kInstanceTools;
     testkit::SampleMachine plan = testkit::CurrentInstallation(tools ? QZ7_CLI_PATH : "");
     plan.drives = {'C', 'E'};
-    if (GetParam() == Machine::kRegistry) {
+    if (GetParam() == Machine::kOnlyInstances) {
+      // The old profile directory holds the two instances and nothing else: the last move
+      // empties it, and the run removes it.
+      olds_ = {
+          testkit::MakeOldInstance("QZ7", {.seed = 6, .databaseLayout = 1, .nodeLayout = 3}),
+          testkit::MakeOldInstance("SALES", {.seed = 7, .databaseLayout = 4, .nodeLayout = 2})};
+      for (const OldInstance& old : olds_) testkit::AddOldInstance(plan, old, kOldProfileDir);
+      plan.defaultInstance = "QZ7";
+    } else if (GetParam() == Machine::kAdminPartitioned) {
+      // The demo's kind of machine: besides two ordinary instances, the administration
+      // server and a partitioned instance of this computer are carried over, and nothing else
+      // is in the old profile directory.
+      olds_ = {
+          testkit::MakeOldInstance("QZ7", {.seed = 8, .databaseLayout = 2, .nodeLayout = 1}),
+          testkit::MakeOldInstance("SALES", {.seed = 9, .databaseLayout = 3, .nodeLayout = 4})};
+      for (const OldInstance& old : olds_) testkit::AddOldInstance(plan, old, kOldProfileDir);
+      plan.defaultInstance = "QZ7";
+      plan.instances.push_back({.name = kAdminServer, .version = 0x800, .nodeType = 1});
+      plan.adminServer = kAdminServer;
+      plan.instances.push_back({.name = kPartitioned,
+                                .version = 0x800,
+                                .nodeType = 4,
+                                .nodes = {"0", "1"},
+                                .portRange = "60030-60033",
+                                .owner = plan.computerName});
+    } else if (GetParam() == Machine::kRegistry) {
       olds_ = {
           testkit::MakeOldInstance("QZ7", {.seed = 1, .databaseLayout = 2, .nodeLayout = 1}),
           testkit::MakeOldInstance("SALES", {.seed = 2, .databaseLayout = 3, .nodeLayout = 4})};
@@ -279,7 +322,9 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
       descriptors_ = {testkit::PartitionedDescriptor("HR", "60020", "60023", "hruser", "pw1"),
                       testkit::PartitionedDescriptor("MPP", "60010", "60013", "mppuser", "pw2")};
     }
-    plan.files.push_back({std::string(kOldProfileDir) + "\\qz7cli.ini", clientConfig_});
+    if (HasClientConfig()) {
+      plan.files.push_back({std::string(kOldProfileDir) + "\\qz7cli.ini", clientConfig_});
+    }
     Build(plan);
     index_ = Read(std::string(kOldProfileDir) + "\\QZ7IDIR");
     pristine_ =
@@ -324,6 +369,20 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     if (const char* stride = std::getenv("QZ7_SCENARIO_STRIDE")) {
       stride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
     }
+    // QZ7_SCENARIO_FIRST=n (while developing): the loops start at operation n.
+    if (const char* first = std::getenv("QZ7_SCENARIO_FIRST")) {
+      first_ = std::max<uint64_t>(1, std::strtoull(first, nullptr, 10));
+    }
+  }
+
+  bool HasClientConfig() const {
+    return GetParam() != Machine::kOnlyInstances && GetParam() != Machine::kAdminPartitioned;
+  }
+  // The instances of the machine that no OldInstance describes, and their services.
+  std::vector<std::pair<std::string, std::vector<std::string>>> OtherCarried() const {
+    if (GetParam() != Machine::kAdminPartitioned) return {};
+    return {{kAdminServer, {kAdminServer}},
+            {kPartitioned, {std::string(kPartitioned) + "-0", std::string(kPartitioned) + "-1"}}};
   }
 
   // Whether the run asks for the instance by name.
@@ -335,7 +394,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
 
   // Where the old instance's database directory lives.
   std::string DatabaseHome(const OldInstance& old) const {
-    return GetParam() == Machine::kRegistry ? InstanceDir(old) : "C:\\" + old.name;
+    return index_ ? "C:\\" + old.name : InstanceDir(old);
   }
 
   // What an uninterrupted upgrade must achieve, told in the machine's own terms.
@@ -346,6 +405,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
         if (wrong) problems.push_back(old.name + ": " + what);
       };
       problem(!host::IsInstanceDefined(old.name), "not defined");
+      problem(Variable(old.name, "QZ7INSTPROF") != kInstallDir, "profile not re-pointed");
       // An instance made partitioned runs as the service of its node 0, which is pointed at
       // the installation's program written in quotes.
       const bool partitioned = Requested(old.name);
@@ -374,10 +434,27 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
         problems.push_back(name + ": the new partitioned instance not made");
       }
     }
+    for (const auto& [name, services] : OtherCarried()) {
+      if (Variable(name, "QZ7INSTPROF") != kInstallDir) {
+        problems.push_back(name + ": profile not re-pointed");
+      }
+      for (const std::string& service : services) {
+        std::string program = ServiceProgram(service);
+        std::erase(program, '"');
+        if (program != kServiceProgram) problems.push_back(service + ": service not re-pointed");
+      }
+      if ((ConfigField(std::string(kInstallDir) + "\\" + name, 16) & 0x0F00) != 0x900) {
+        problems.push_back(name + ": not upgraded");
+      }
+    }
+    // Emptied by the moves, the old profile directory is removed; else it stays, empty.
+    if (!HasClientConfig() && Exists(kOldProfileDir)) {
+      problems.push_back("the emptied old profile directory is still there");
+    }
     for (const std::string& file : FilesBelow(kOldProfileDir)) {
       problems.push_back("left in the old profile directory: " + file);
     }
-    if (Read(std::string(kInstallDir) + "\\qz7cli.ini") != clientConfig_) {
+    if (HasClientConfig() && Read(std::string(kInstallDir) + "\\qz7cli.ini") != clientConfig_) {
       problems.push_back("qz7cli.ini not moved");
     }
   }
@@ -510,7 +587,14 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     const bool crash = mode != Interruption::kFailure;
     std::string findings;
     uint64_t converged = 0, intact = 0, lost = 0;
-    for (uint64_t n = 1; n <= operations_; n += stride_) {
+    // Failure mode: runs that reported the failure (a result other than 0), and silent runs
+    // that left the machine as an uninterrupted run does, or did not.
+    uint64_t reported = 0, silentDone = 0, silentUndone = 0;
+    // What each silent run left undone: printed with QZ7_SCENARIO_SILENT=1, not held against
+    // the loop (the documented steps ignore the results of file moves, service and registry
+    // clean-ups), as long as the rerun converges.
+    std::string silentFindings;
+    for (uint64_t n = first_; n <= operations_; n += stride_) {
       Restore();
       std::vector<std::string> problems;
       const Snapshot* reference = &reference_;
@@ -533,12 +617,42 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
         if (result != 0 && result != 1 && result != -9) {
           problems.push_back("the failed run returned " + std::to_string(result));
         }
-        if (result == 0) reference = &referenceAfterSecondRun_;
+        if (result == 0) {
+          reference = &referenceAfterSecondRun_;
+          std::vector<std::string> left;
+          FinalStateProblems(0, reference_, left);
+          ++(left.empty() ? silentDone : silentUndone);
+          if (!left.empty()) {
+            std::string what;
+            for (size_t i = 0; i < left.size() && i < 4; ++i) what += (i ? "; " : "") + left[i];
+            if (std::getenv("QZ7_SCENARIO_DUMP")) {
+              const Snapshot now = TakeSnapshot();
+              std::fprintf(stderr, "--- after the failed run at %llu:\n%s\n", (unsigned long long)n,
+                           testkit::DiffMachineStates(reference_, now).c_str());
+              for (const char* table : {"registry.txt", "services.txt"}) {
+                std::ofstream(std::string("/tmp/ref_") + table) << reference_.at(table);
+                std::ofstream(std::string("/tmp/now_") + table) << now.at(table);
+              }
+            }
+            silentFindings += "\n  operation " + std::to_string(n) +
+                              ": the failed run returned 0 and left: " + what +
+                              (left.size() > 4 ? "; ..." : "");
+          }
+        } else {
+          ++reported;
+        }
         messages_ = std::make_unique<MessageRecorder>();
       }
       std::vector<std::string> losses;
       Unrecoverable("after the interruption", losses);
       const int rerun = QuietUpgrade();
+      if (std::getenv("QZ7_SCENARIO_DUMP")) {
+        const Snapshot now = TakeSnapshot();
+        for (const char* table : {"registry.txt", "services.txt"}) {
+          std::ofstream(std::string("/tmp/rerun_") + table) << now.at(table);
+          std::ofstream(std::string("/tmp/ref_") + table) << reference->at(table);
+        }
+      }
       std::vector<std::string> differences;
       FinalStateProblems(rerun, *reference, differences);
       // A run that returned 0 may have done everything (then the rerun is a second run) or
@@ -569,7 +683,8 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
                std::to_string(counts_.byKind[kind]);
     }
     static const char* const kModeNames[] = {"failure", "killed process", "power loss"};
-    static const char* const kMachineNames[] = {"registry", "index-file", "instance-tools"};
+    static const char* const kMachineNames[] = {"registry", "index-file", "instance-tools",
+                                                "only-instances", "admin-partitioned"};
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::printf(
         "%s machine, %s: %llu operations (%s; %llu of the discovery), %llu points: "
@@ -580,6 +695,16 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
         static_cast<unsigned long long>(converged + intact + lost),
         static_cast<unsigned long long>(converged), static_cast<unsigned long long>(intact),
         static_cast<unsigned long long>(lost), took.count());
+    if (!crash) {
+      std::printf(
+          "  failing runs: %llu reported the failure, %llu silent (%llu of them left the "
+          "machine as an uninterrupted run does, %llu did not)\n",
+          static_cast<unsigned long long>(reported),
+          static_cast<unsigned long long>(silentDone + silentUndone),
+          static_cast<unsigned long long>(silentDone),
+          static_cast<unsigned long long>(silentUndone));
+      if (std::getenv("QZ7_SCENARIO_SILENT")) std::printf("%s\n", silentFindings.c_str());
+    }
     std::fflush(stdout);
     *lostPoints = lost;
     return findings;
@@ -595,6 +720,7 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   platform::OperationCounts counts_;  // the uninterrupted run's operations by kind
   uint64_t operations_ = 0;
   uint64_t stride_ = 1;
+  uint64_t first_ = 1;
   uint64_t discoveryStart_ = 0;  // operations of the call before its discovery
   uint64_t discoveryOperations_ = 0;
   std::optional<FileBytes> index_;    // the index file as the earlier release left it
@@ -623,13 +749,15 @@ TEST_P(InterruptedRunTest, AnUpgradeWithAnyOperationFailingLosesNothing) {
 }
 
 std::string MachineName(const ::testing::TestParamInfo<Machine>& info) {
-  static const char* const kNames[] = {"Registry", "IndexFile", "InstanceTools"};
+  static const char* const kNames[] = {"Registry", "IndexFile", "InstanceTools", "OnlyInstances",
+                                       "AdminPartitioned"};
   return kNames[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, InterruptedRunTest,
                          ::testing::Values(Machine::kRegistry, Machine::kIndexFile,
-                                           Machine::kInstanceTools),
+                                           Machine::kInstanceTools, Machine::kOnlyInstances,
+                                           Machine::kAdminPartitioned),
                          MachineName);
 
 }  // namespace

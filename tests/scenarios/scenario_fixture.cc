@@ -46,8 +46,11 @@ std::vector<std::string> ScenarioTest::FilesBelow(const std::string& windowsDir,
   for (auto it = fs::recursive_directory_iterator(*host, error);
        it != fs::recursive_directory_iterator(); it.increment(error)) {
     const std::string name = it->path().filename().string();
+    // ########.###, or qz7systm.### (a configuration saved beside qz7systm).
     const bool numbered = name.size() == 12 && name[8] == '.' &&
-                          std::count_if(name.begin(), name.end(), ::isdigit) == 11;
+                          std::count_if(name.begin() + 9, name.end(), ::isdigit) == 3 &&
+                          (std::count_if(name.begin(), name.begin() + 8, ::isdigit) == 8 ||
+                           name.starts_with("qz7systm"));
     if (it->is_regular_file(error) && (!numberedOnly || (numbered && it.depth() == 0))) {
       files.push_back(fs::relative(it->path(), *host).string());
     }

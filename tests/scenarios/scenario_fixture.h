@@ -32,7 +32,8 @@ constexpr const char* kServiceProgram = "C:\\QZ7\\bin\\qz7syscs.exe";
 enum class ConfigFate {
   kCarried,      // qz7systm (checksum right, any layout) holds the old values
   kKeptInPlace,  // qz7systm is the old file itself, as it was (not upgraded)
-  kCopyOnly,     // qz7systm lost them, but the old file survives under a numbered name
+  kCopyOnly,     // qz7systm lost them (a failed conversion leaves the template), but the
+                 // old file survives under a numbered name
   kLost,
 };
 void PrintTo(ConfigFate fate, std::ostream* out);
@@ -72,7 +73,8 @@ class ScenarioTest : public ::testing::Test {
   }
   bool Exists(const std::string& windowsPath, bool directory = false) const;
   // The regular files below a directory ("SUB/FILE"), sorted; with numberedOnly, only those
-  // directly in it with a numbered temporary name (########.###).
+  // directly in it with a numbered temporary name (########.###, or qz7systm.### beside a
+  // configuration file).
   std::vector<std::string> FilesBelow(const std::string& windowsDir,
                                       bool numberedOnly = false) const;
   // An instance's variable ("" for the global profile), or "<unset>".

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "entry/existing_instance_scan.h"
 #include "host/profile_registry.h"
 #include "platform/file_system.h"
 #include "testkit/dbm_block_builder.h"
@@ -111,9 +112,45 @@ TEST_F(ScenarioTest, IndexFileReleaseMigratesDatabaseDirectoriesAtFixedDriveRoot
   EXPECT_TRUE(NodeDirectoryMigrated(sales, std::string(kInstallDir) + "\\SALES"));
 }
 
+// The instances of an index-file release are defined in the profile registry by the run; once
+// they are, the index file goes although another step fails (an administration server for
+// which the installation has no template), so that a later discovery of the old profile
+// directory reads the registry, with the default instance the run recorded.
+TEST_F(ScenarioTest, IndexFileGoesOnceItsInstancesAreDefinedWhateverElseFails) {
+  testkit::SampleMachine plan = testkit::CurrentInstallation();
+  plan.templates = {"qz7sysrq"};
+  plan.indexFile = true;
+  const std::vector<OldInstance> olds = {
+      MakeOldInstance("TEST1", {.seed = 1, .version = 0x600, .databaseLayout = 0}),
+      MakeOldInstance("QZ7", {.seed = 2, .version = 0x600, .databaseLayout = 0})};
+  for (const OldInstance& old : olds) {
+    testkit::AddOldInstance(plan, old, kOldProfileDir, /*inRegistry=*/false);
+  }
+  Build(plan);
+  const std::string index = std::string(kOldProfileDir) + "\\QZ7IDIR";
+  ASSERT_TRUE(Exists(index));
+
+  EXPECT_EQ(Upgrade({testkit::AdminServerDescriptor("qz7das00"),
+                     testkit::PlainDescriptor("ACCT", /*makeDefault=*/true)}),
+            1);
+  EXPECT_FALSE(host::IsInstanceDefined("QZ7DAS00"));
+  for (const char* name : {"TEST1", "QZ7", "ACCT"}) EXPECT_TRUE(host::IsInstanceDefined(name));
+  EXPECT_FALSE(Exists(index));
+  EXPECT_EQ(Variable("", "QZ7INSTDEF"), "ACCT");
+  const auto scan = entry::ScanExistingInstances("\"C:\\QZ7PROF\"");
+  ASSERT_NE(scan, nullptr);
+  std::vector<std::string> found;
+  for (int32_t i = 0; i < scan->records.count(); ++i)
+    found.push_back(scan->records[i].name.c_str());
+  EXPECT_THAT(found, ::testing::UnorderedElementsAre("TEST1", "QZ7", "ACCT"));
+  ASSERT_GE(scan->defaultIndex, 0);
+  EXPECT_STREQ(scan->records[scan->defaultIndex].name.c_str(), "ACCT");
+}
+
 // An existing instance's configuration comes out of the run with its values, whatever the
 // request for it and whatever fails on the way; where the conversion itself cannot run, the
-// old file stays in place.
+// template takes the place of qz7systm (its node type shows) and the old file stays under a
+// numbered name beside it.
 struct SurvivalRow {
   const char* name;
   std::vector<InstanceDescriptor> descriptors;
@@ -151,6 +188,13 @@ TEST_P(ConfigurationSurvivalTest, TheOldValuesAreNeverLost) {
   const std::string dir = std::string(kInstallDir) + "\\SALES";
   EXPECT_EQ(ConfigurationFate(sales, dir), row.wantFate);
   EXPECT_TRUE(row.wantNodeType == 0 || ConfigField(dir, 40) == row.wantNodeType);
+  // The instance is whole where it moved: the profile registry points there, and nothing of
+  // it was made again in the folder it came from (as an instance tool would that looked for
+  // it where the registry still placed it).
+  if (row.wantResult == 0) {
+    EXPECT_EQ(Variable("SALES", "QZ7INSTPROF"), kInstallDir);
+    EXPECT_FALSE(Exists(std::string(kOldProfileDir) + "\\SALES"));
+  }
 }
 
 using testkit::PartitionedDescriptor;
@@ -167,18 +211,30 @@ INSTANTIATE_TEST_SUITE_P(WhateverHappens, ConfigurationSurvivalTest, ::testing::
     SurvivalRow{"update_tool_fails", {PartitionedDescriptor("SALES", "60010", "60000", "u", "pw")},
                 nullptr, 1, {"5294 1"}, "", ConfigFate::kCarried, 1},
     // Without a template the configuration cannot be upgraded either: reported, and the old
-    // file stays in place.
+    // file stays in place (there is no template to put there).
     SurvivalRow{"no_server_template_so_creation_fails", {},
                 [](Machine& plan, OldInstance&) { plan.templates = {"qz7syssv.das"}; }, 1,
                 {"3594 -1033 SALES", "3573 SALES"}, "", ConfigFate::kCarried, 1},
     SurvivalRow{"old_file_damaged_so_conversion_fails", {},
                 [](Machine&, OldInstance& old) { old.config[0] ^= 0x5A; }, 1, {"3573 SALES"},
-                "The instance set-up ended with code -102.", ConfigFate::kKeptInPlace, 0},
+                "The instance set-up ended with code -102.", ConfigFate::kCopyOnly, 1},
     SurvivalRow{"old_file_of_an_unknown_layout", {},
                 [](Machine&, OldInstance& old) {
                   old.config = testkit::DbmBlockBuilder().Version(0x500).U16(36, 9000).Bytes();
                 }, 1, {"3573 SALES"}, "The instance set-up ended with code -101.",
-                ConfigFate::kKeptInPlace, 0}),
+                ConfigFate::kCopyOnly, 1},
+    SurvivalRow{"layout_0x700_into_a_template_of_another_node_type", {},
+                [](Machine& plan, OldInstance& old) {
+                  plan.templates = {"qz7sysst", "qz7syssv.das"};
+                  old.config = testkit::DbmBlockBuilder().Version(0x700).NodeType(1).Bytes();
+                }, 1, {"3573 SALES"}, "The instance set-up ended with code -101.",
+                ConfigFate::kCopyOnly, 5},
+    SurvivalRow{"node_types_the_conversion_refuses", {},
+                [](Machine& plan, OldInstance& old) {
+                  plan.templates = {"qz7syssv", "qz7syssv.das"};
+                  old.config = testkit::DbmBlockBuilder().Version(0x800).NodeType(4).Bytes();
+                }, 1, {"3573 SALES"}, "The instance set-up ended with code -5065.",
+                ConfigFate::kCopyOnly, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -2,7 +2,8 @@
 // stopped at any operation is the upgrade scenarios' loops' to check); the configuration
 // file, whose template is filled from the old file, whose saved copy is removed only after a
 // successful conversion, and whose failure is reported with the old configuration kept; and
-// the migration or clearing of its directories.
+// the migration or clearing of its directories. A conversion that fails leaves the template in
+// place and the old configuration under a numbered name, also when stopped at any operation.
 #include "upgrade/instance_upgrade.h"
 
 #include <gmock/gmock.h>
@@ -13,29 +14,33 @@
 #include <utility>
 #include <vector>
 
+#include "testkit/fault_injection.h"
+#include "platform/win_error.h"
+#include "testkit/child_run.h"
 #include "testkit/dbm_block_builder.h"
 #include "testkit/message_recorder.h"
 #include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 
 namespace qz7::upgrade {
 namespace {
 
 using Paths = std::vector<std::string>;
 
-// C:\P\I with two files and a nested directory, and a neighbour that keeps C:\P busy.
-void MakeTree(const testkit::TempMachine& machine) {
+// C:\P\I with two files and a nested directory, and (unless alone) a neighbour that keeps
+// C:\P busy.
+void MakeTree(const testkit::TempMachine& machine, bool alone = false) {
   machine.WriteText("C:\\P\\I\\qz7systm", "config");
   machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "dir");
   machine.WriteText("C:\\P\\I\\SQLDBDIR\\DEEP\\F", "deep");
-  machine.WriteText("C:\\P\\OTHER", "busy");
+  if (!alone) machine.WriteText("C:\\P\\OTHER", "busy");
 }
 
 // Copying, moving (both through CopyDirectoryTree) and deleting matching files (source is
 // then the pattern, destination the directory) in the tree of MakeTree, beside an index file
 // and an intention file.
-TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
+TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
   const std::string tooLong = "C:\\" + std::string(300, 'x');
   enum Op { kCopy, kMove, kDeleteMatching };
   struct Row {
@@ -44,6 +49,9 @@ TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
     int want;
     Paths present, absent;
     bool leftover = false;  // C:\P\I.MOVED, what an interrupted move left, is there too
+    // C:\P holds nothing but the tree (no neighbour, no index file); the move keeps the
+    // emptied ancestors; the destination has a file already (the move copies, then deletes).
+    bool alone = false, keepAncestors = false, destinationExists = false;
   } rows[] = {
       // clang-format off
       {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", kCopy, 0,
@@ -52,11 +60,11 @@ TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
        {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\OTHER"}, {"C:\\P\\I"}},
       {"empty_destination_deletes", "C:\\P\\I", "", kCopy, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
       {"onto_itself", "C:\\P\\I", "\"c:\\p\\i\\\"", kMove, 0, {"C:\\P\\I\\qz7systm"}, {}},
-      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", kMove, kTreeDestinationInside,
+      {"into_itself", "C:\\P\\I", "C:\\P\\I\\SUB", kMove, kFolderTreeDestinationInside,
        {"C:\\P\\I\\qz7systm"}, {"C:\\P\\I\\SUB"}},
       {"sibling_with_common_prefix", "C:\\P\\I", "C:\\P\\IX", kMove, 0, {"C:\\P\\IX\\qz7systm"},
        {"C:\\P\\I"}},
-      {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kTreeBadSource, {"C:\\P\\I\\qz7systm"},
+      {"bad_source", tooLong.c_str(), "C:\\NEW", kMove, kFolderTreeBadSource, {"C:\\P\\I\\qz7systm"},
        {"C:\\NEW"}},
       {"finishes_a_moved_aside_leftover", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
        {"C:\\NEW\\I\\qz7systm", "C:\\P\\OTHER"}, {"C:\\P\\I.MOVED", "C:\\P\\I"}, true},
@@ -69,19 +77,31 @@ TEST(DirectoryTreeTest, CopyMoveAndDeleteMatching) {
       {"question_marks", "SQLDB???", "C:\\P\\I\\SQLDBDIR", kDeleteMatching, 0,
        {"C:\\P\\I\\SQLDBDIR\\DEEP"}, {"C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
       {"null_pattern", nullptr, "C:\\P", kDeleteMatching, 0, {"C:\\P\\QZ7IDIR"}, {}},
+      {"move_removes_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F"}, {"C:\\P"}, false, true},
+      {"move_keeps_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P"}, {"C:\\P\\I"}, false, true, true},
+      {"copying_move_keeps_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\NEW\\I\\X", "C:\\P"},
+       {"C:\\P\\I", "C:\\P\\I.MOVED"}, false, true, true, true},
+      {"copying_move_removes_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
+       {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\X"}, {"C:\\P"}, false, true, false, true},
       // clang-format on
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     testkit::TempMachine machine;
-    MakeTree(machine);
-    machine.WriteText("C:\\P\\QZ7IDIR", "index");
+    MakeTree(machine, row.alone);
+    if (!row.alone) machine.WriteText("C:\\P\\QZ7IDIR", "index");
     machine.WriteText("C:\\P\\I\\SQLDBDIR\\SQLDBINS", "intention");
     if (row.leftover) machine.WriteText("C:\\P\\I.MOVED\\SQLDBDIR\\X", "moved");
+    if (row.destinationExists) machine.WriteText("C:\\NEW\\I\\X", "there");
     if (row.op == kDeleteMatching) {
       DeleteMatchingFiles(row.source, row.destination);
     } else {
-      EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.op == kMove), row.want);
+      EXPECT_EQ(CopyDirectoryTree(row.source, row.destination, row.op == kMove, nullptr,
+                                  row.keepAncestors),
+                row.want);
     }
     EXPECT_EQ(machine.Misplaced(row.present, row.absent), "");
   }
@@ -99,16 +119,16 @@ constexpr const char* kTemplate = "C:\\QZ7\\CFG\\qz7syssv";
 // The configuration of C:\P\<folder> upgraded with the template. A conversion keeps the
 // template's version, carries the old values and puts the block back into range before a fresh
 // checksum; what an interrupted creation or upgrade left beside qz7systm is finished first (a
-// configuration saved and not put back is the instance's own, qz7systm then holding the
-// template; a cut-short copy is a prefix of qz7systm; a staged template is stale), and a
-// numbered file that was there before stays. A conversion that cannot run leaves the old
-// configuration in qz7systm, or, for an instance without one, the template; a directory so
-// long that no temporary name fits beside the configuration changes nothing, and neither does
-// damaged input, the version checked before the checksum. Each failure shows 3573 with the name
-// and logs its code; the template never changes.
+// configuration saved and not put back, or left by a failed upgrade, is the instance's own,
+// qz7systm then holding the template; a cut-short copy is a prefix of qz7systm; a staged
+// template is stale), and a numbered file that was there before stays. A conversion that
+// fails, the version checked before the checksum, leaves the template as qz7systm and the old
+// configuration as qz7systm.000; for an instance without a qz7systm, the template alone; a
+// directory so long that no temporary name fits beside the configuration changes nothing.
+// Each failure shows 3573 with the name and logs its code; the template never changes.
 DbmBlockBuilder Old() { return DbmBlockBuilder().Version(0x800).U32(76, 300).Text(1130, 256, "D"); }
 
-TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
+TEST(InstanceUpgradeTest, ConvertsOrLeavesTheTemplateWithTheOldConfigurationSaved) {
   const Bytes templ = DbmBlockBuilder().U32(76, 200).Bytes();
   const Bytes old = Old().Bytes();
   const Bytes damaged = DbmBlockBuilder().Version(0x800).WrongChecksum().Bytes();
@@ -119,9 +139,10 @@ TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
     std::string folder;
     std::optional<Bytes> config;
     std::vector<std::pair<std::string, Bytes>> left;
-    int code;  // 0: converted; else logged, and qz7systm holds config (or the template)
+    int code;  // 0: converted; else logged, and qz7systm holds the template
     bool quoted = true;
     std::optional<Bytes> templateFile = {};  // another template than templ
+    std::optional<Bytes> saved = {};         // the old configuration, when not config
   } rows[] = {
       // clang-format off
       {"converted, a numbered file of someone else", "INST1", old,
@@ -149,6 +170,9 @@ TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
        DbmBlockBuilder().NodeType(2).Bytes()},
       {"bad version and checksum", "INST1", Old().Version(0x700).WrongChecksum().Bytes(), {},
        kDbmVersionError},
+      {"a failed upgrade's leftovers, failing again", "INST1", templ,
+       {{"qz7systm.000", Old().Version(0x700).Bytes()}}, kDbmVersionError, true, {},
+       Old().Version(0x700).Bytes()},
       // clang-format on
   };
   for (const auto& row : rows) {
@@ -166,8 +190,15 @@ TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
     EXPECT_EQ(UpgradeInstanceConfiguration(target, given.c_str(), kTemplate), row.code ? 1 : 0);
     const Bytes after = machine.ReadFile(config);
     std::vector<std::string> remaining = {"qz7systm"};
-    if (row.code != 0) {
+    const std::optional<Bytes> saved = row.saved ? row.saved : row.config;
+    if (row.code != 0 && row.code != kConfigurationNotSaved && saved) {
+      EXPECT_EQ(after, templateFile);
+      EXPECT_EQ(machine.ReadFile(dir + "\\qz7systm.000"), *saved);
+      remaining.push_back("qz7systm.000");
+    } else if (row.code != 0) {
       EXPECT_EQ(after, row.config.value_or(templateFile));
+    }
+    if (row.code != 0) {
       EXPECT_THAT(messages.boxes(), ElementsAre(MessageRecorder::Box{3573, {row.folder}, 0x40}));
       EXPECT_THAT(messages.LogLines(), Contains("The instance set-up ended with code " +
                                                 std::to_string(row.code) + "."));
@@ -182,6 +213,84 @@ TEST(InstanceUpgradeTest, ConvertsAfterLeftoversOrKeepsTheOldConfiguration) {
     }
     EXPECT_EQ(machine.Entries(dir), remaining);
     EXPECT_EQ(machine.ReadFile(kTemplate), templateFile);
+  }
+}
+
+// A conversion that cannot succeed (an old file of layout 0x700), stopped at each operation
+// of the upgrade in turn: the operation failing, the process killed there, or the power cut
+// there (every write not synced lost, every rename whose folder was not synced undone). The old
+// configuration is in a file of the instance directory at every point, and the run after it
+// ends as an uninterrupted one: the template as qz7systm, the old file as qz7systm.000.
+TEST(InstanceUpgradeTest, AFailedConversionStoppedAnywhereEndsAsAnUninterruptedOne) {
+  const Bytes templ = DbmBlockBuilder().NodeType(5).Bytes();
+  const Bytes old = Old().Version(0x700).NodeType(1).Bytes();
+  const std::string dir = "C:\\P\\INST1";
+  const std::string given = "\"" + dir + "\"";
+  const std::vector<std::string> wantEntries = {"qz7systm", "qz7systm.000"};
+  auto prepare = [&](const testkit::TempMachine& machine) {
+    machine.WriteFile(kTemplate, templ);
+    machine.WriteFile(dir + "\\qz7systm", old);
+  };
+  auto upgrade = [&](MessageRecorder& messages) {
+    const MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
+    return UpgradeInstanceConfiguration(target, given.c_str(), kTemplate);
+  };
+  uint64_t operations = 0;
+  {
+    testkit::TempMachine machine;
+    prepare(machine);
+    MessageRecorder messages;
+    platform::ResetFileOperationCount();
+    EXPECT_EQ(upgrade(messages), 1);
+    operations = platform::CurrentOperationCounts().Total();
+    ASSERT_EQ(machine.Entries(dir), wantEntries);
+    ASSERT_EQ(machine.ReadFile(dir + "\\qz7systm"), templ);
+    ASSERT_EQ(machine.ReadFile(dir + "\\qz7systm.000"), old);
+  }
+  ASSERT_GT(operations, 10u);
+  enum class Stop { kFailure, kKilled, kPowerCut };
+  std::vector<Stop> stops = {Stop::kFailure};
+#if !defined(_WIN32)
+  stops.push_back(Stop::kKilled);
+  stops.push_back(Stop::kPowerCut);
+#endif
+  for (const Stop stop : stops) {
+    for (uint64_t n = 1; n <= operations; ++n) {
+      static const char* const kStopNames[] = {"failed", "killed", "power cut"};
+      SCOPED_TRACE(std::string(kStopNames[static_cast<int>(stop)]) + " at operation " +
+                   std::to_string(n));
+      testkit::TempMachine machine;
+      prepare(machine);
+      MessageRecorder messages;
+      if (stop == Stop::kFailure) {
+        platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
+        EXPECT_EQ(upgrade(messages), 1);
+        platform::ClearFaultPlan();
+      } else {
+#if !defined(_WIN32)
+        constexpr int kStopped = 86;
+        EXPECT_EQ(testkit::ForkedExitCode([&] {
+                    platform::SetFaultPlan({.triggerAt = n,
+                                            .crash = stop == Stop::kKilled,
+                                            .crashExitCode = kStopped,
+                                            .powerLoss = stop == Stop::kPowerCut});
+                    static_cast<void>(upgrade(messages));
+                    return 0;
+                  }),
+                  kStopped);
+#endif
+      }
+      bool kept = false;
+      for (const std::string& name : machine.Entries(dir)) {
+        kept = kept || machine.ReadFile(dir + "\\" + name) == old;
+      }
+      EXPECT_TRUE(kept) << "the old configuration is lost";
+      MessageRecorder again;
+      EXPECT_EQ(upgrade(again), 1);
+      EXPECT_EQ(machine.Entries(dir), wantEntries);
+      EXPECT_EQ(machine.ReadFile(dir + "\\qz7systm"), templ);
+      EXPECT_EQ(machine.ReadFile(dir + "\\qz7systm.000"), old);
+    }
   }
 }
 
@@ -217,6 +326,8 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
       {"both_fail_both_reported", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"}, -101, -103, 1,
        {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {},
        {Box{3578, {"-101", "INST1"}, 0x40}, Box{3574, {"-103", "INST1"}, 0x40}}},
+      {"database_migration_ending_in_1_is_no_failure", {"SQLDBDIR\\SQLDBDIR"}, 1, 0, 0,
+       {"database C:\\P\\INST1 C:\\QZ7"}, {}, {}, {}},
       {"folders_without_directory_files_cleared",
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, 0, 0, 0, {},
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, {}, {}},

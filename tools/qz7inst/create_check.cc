@@ -13,11 +13,13 @@
 #include "entry/instance_record.h"
 #include "entry/setup_context.h"
 #include "host/host_services.h"
+#include "host/instance_lifecycle.h"
 #include "migrate/database_directory_migration.h"
 #include "migrate/directory_recognition.h"
 #include "migrate/node_directory_migration.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
+#include "platform/windows_path.h"
 #include "tools/qz7inst/instance_table.h"
 #include "tools/qz7inst/json_value.h"
 #include "tools/qz7inst/read_only_host.h"
@@ -333,6 +335,16 @@ Plan BuildPlan(entry::SetupContext& context) {
       } else {
         instance.moveFrom.clear();
       }
+    }
+    // The host refuses a name outside its character set, and Windows a device's name for
+    // the instance's directory: the instance would fail to be created.
+    if (!host::IsValidInstanceName(instance.name)) {
+      instance.blockers.push_back("name " + instance.name +
+                                  " cannot be an instance's: 1 to 8 characters, each a letter, "
+                                  "a digit or one of @ # $ _");
+    } else if (platform::IsReservedDeviceName(instance.name)) {
+      instance.blockers.push_back("name " + instance.name +
+                                  " is reserved for a device: no instance directory can have it");
     }
     platform::FileStatus status;
     if (platform::GetFileStatus(instance.directory.c_str(), &status) == 0 && !status.isDirectory) {

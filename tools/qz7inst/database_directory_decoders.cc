@@ -36,7 +36,7 @@ constexpr EntryField kEntryFields[] = {
     {"databaseName", migrate::kEntryDatabaseNameOffset, migrate::kEntryNameSize, Shown::kText},
     {"type", base::kEntryTypeOffset, 1, Shown::kChar},
     {"subdirectory", migrate::kEntrySubdirectoryOffset, migrate::kEntryNameSize, Shown::kText},
-    {"nodeName", migrate::kEntryAliasOffset, migrate::kEntryNameSize, Shown::kText},
+    {"nameText", migrate::kEntryNameTextOffset, migrate::kEntryNameSize, Shown::kText},
     {"flag", migrate::kEntryFlagOffset, 1, Shown::kByte},
     {"path", migrate::kEntryPathOffset, migrate::kEntryPathSize, Shown::kText},
     {"comment", migrate::kEntryCommentOffset, migrate::kEntryCommentSize, Shown::kText},

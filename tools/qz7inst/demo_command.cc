@@ -147,12 +147,30 @@ bool BuildDemoMachine(Invocation& invocation, const std::string& root,
   }
 }
 
+// On Windows there is no machine root: the sample machine is made of this computer's own drive
+// C:, registry and services. The demo goes there only when told so.
+#if defined(_WIN32)
+constexpr bool kDemoNeedsThisComputer = true;
+#else
+constexpr bool kDemoNeedsThisComputer = false;
+#endif
+
 // demo --sample-only DIR: the sample machine alone, for a person to try create --check and
 // create on it by hand; prints the create command line that sets it up.
 int RunSampleOnly(Invocation& invocation, const std::string& root) {
   const testkit::SampleMachine spec = DemoMachine();
   testkit::BuiltMachine built;
   if (!BuildDemoMachine(invocation, root, spec, &built)) return 1;
+  if (kDemoNeedsThisComputer) {
+    std::fprintf(invocation.out,
+                 "sample machine: this computer\n"
+                 "instances of the earlier release in %s; the new release installed in %s\n"
+                 "to set it up:\n"
+                 "  qz7inst create --install \"%s\" --current \"%s\" --requested \"%s\"\n",
+                 spec.profileDir.c_str(), spec.installDir.c_str(), spec.installDir.c_str(),
+                 spec.profileDir.c_str(), spec.profileDir.c_str());
+    return 0;
+  }
   std::fprintf(invocation.out,
                "sample machine: %s\n"
                "instances of the earlier release in %s; the new release installed in %s\n"
@@ -163,14 +181,6 @@ int RunSampleOnly(Invocation& invocation, const std::string& root) {
                spec.profileDir.c_str());
   return 0;
 }
-
-// On Windows there is no machine root: the sample machine is made of this computer's own drive
-// C:, registry and services. The demo goes there only when told so.
-#if defined(_WIN32)
-constexpr bool kDemoNeedsThisComputer = true;
-#else
-constexpr bool kDemoNeedsThisComputer = false;
-#endif
 
 int RunDemo(Invocation& invocation) {
   const Command& self = *FindCommand("demo");
@@ -195,6 +205,15 @@ int RunDemo(Invocation& invocation) {
                       "--this-computer is for Windows; here the demo builds a machine root");
   }
   if (!args.empty() && args[0] == "--sample-only") {
+    // On Windows the sample machine is this computer: there is no folder to name.
+    if (kDemoNeedsThisComputer && args.size() == 1) {
+      try {
+        return RunSampleOnly(invocation, testkit::MakeTempDirectory("qz7-sample-"));
+      } catch (const std::exception&) {
+        std::fprintf(invocation.err, "qz7inst: cannot make a folder for the sample's files\n");
+        return 1;
+      }
+    }
     if (args.size() != 2) return UsageError(invocation, self, "--sample-only needs one directory");
     return RunSampleOnly(invocation, args[1]);
   }

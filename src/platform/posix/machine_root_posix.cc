@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -10,6 +11,7 @@
 #include "platform/machine_root.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/syscalls.h"
+#include "platform/posix/text_store.h"
 #include "platform/win_error.h"
 
 namespace qz7::platform {
@@ -378,6 +380,16 @@ uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, H
   WindowsPath path;
   uint32_t error = ParseWindowsPath(windowsPath, CurrentDirectoriesSnapshot(), options, &path);
   if (error != 0) return error;
+  // Windows takes a last name such as CON or nul.txt for the device, wherever the path
+  // points: no file or folder of that name can be made there. This machine has none of the
+  // devices, so the name is refused whatever the operation, with the error Windows gives
+  // for a folder made under it (the device is there already).
+  if (!path.components.empty()) {
+    const std::string& last = path.components.back();
+    if (!(options.allowWildcards && HasWildcards(last)) && IsReservedDeviceName(last)) {
+      return kErrorAlreadyExists;
+    }
+  }
   return MapWindowsPath(path, out, earlier);
 }
 
@@ -425,24 +437,34 @@ std::optional<std::string> HostPathOf(const char* windowsPath) {
   return path.host;
 }
 
+namespace {
+
+using SettingsText = std::optional<std::string>;
+
+uint32_t LoadSettingsFile(const std::string& /*hostPath*/, const std::string& content,
+                          SettingsText* text) {
+  *text = content.substr(0, kMaxSettingsFile);
+  return 0;
+}
+
+std::mutex settingsMutex;
+std::unordered_map<std::string, std::unique_ptr<posix::StoreCache<SettingsText>>> settingsFiles;
+
+}  // namespace
+
+// Read again only when the file changed (text_store.h): the computer's name and the drive
+// types are asked for often, and each answer would otherwise read its file.
 std::optional<std::string> ReadMachineRootFile(const char* fileName) {
-  std::string path = MachineRoot() + "/" + fileName;
-  int fd = posix::Syscalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    ssize_t got = posix::Syscalls().read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      posix::Syscalls().close(fd);
-      return std::nullopt;
-    }
-    if (got == 0 || text.size() >= kMaxSettingsFile) break;
-    text.append(buffer, static_cast<size_t>(got));
+  posix::StoreCache<SettingsText>* cache;
+  {
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    auto& slot = settingsFiles[fileName];
+    if (!slot) slot = std::make_unique<posix::StoreCache<SettingsText>>(LoadSettingsFile);
+    cache = slot.get();
   }
-  posix::Syscalls().close(fd);
-  return text;
+  std::shared_ptr<const SettingsText> text;
+  if (cache->Current(MachineRoot() + "/" + fileName, &text) != 0) return std::nullopt;
+  return *text;
 }
 
 }  // namespace qz7::platform

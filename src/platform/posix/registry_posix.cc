@@ -18,19 +18,29 @@
 // them implied. A line that cannot be read is skipped and the rest of the file still counts;
 // nothing is written to the terminal. The damage shows in the results instead: opening a key
 // whose header line is broken gives kErrorRegistryCorrupt, and so does querying a value whose
-// line is broken. The next rewrite keeps the line's text as a comment (";? ...") in its key,
-// read back as the same damage, so a hand-made mistake is never silently lost.
+// line is broken; each such line is named as file:line in the machine root's damage report
+// (posix::StoreDamageReport). The next rewrite keeps the line's text as a comment (";? ...") in its
+// key, read back as the same damage, so a hand-made mistake is never silently lost. A file
+// that is there but holds nothing this format can read (empty, a NUL byte, or not one readable
+// key or value among lines that are not comments) is a damaged registry, not an empty one:
+// every operation then fails with kErrorRegistryCorrupt. Only a missing file is an empty
+// registry.
 //
-// Every operation reads the file afresh, so a change made by another process is seen at the
-// next call; every change re-reads, changes and replaces the whole file under the store lock.
+// The file is read and parsed only when it changed since this process last read or wrote it
+// (its stamp: identity, size and times; text_store.h), so a change made by another process is
+// seen at the next call and an unchanged file costs one status query. Every change takes the
+// current image under the store lock, changes it and replaces the whole file once, durably.
 // A handle names its key by path and keeps the access it was opened with.
 #include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/backend.h"
@@ -97,16 +107,42 @@ bool IsValidKeyPath(std::string_view path) {
   }
 }
 
-// The whole registry in memory. keys[0] is HKEY_LOCAL_MACHINE itself.
+std::string FoldedKey(std::string_view path) {
+  std::string folded(path);
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+// Windows hands subkeys out sorted by their upper-cased names, whatever order they were made
+// in ('_' after the letters); the text file keeps creation order.
+bool SubkeyOrder(std::string_view x, std::string_view y) {
+  const size_t common = std::min(x.size(), y.size());
+  for (size_t i = 0; i < common; ++i) {
+    const auto cx = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(x[i])));
+    const auto cy = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(y[i])));
+    if (cx != cy) return cx < cy;
+  }
+  return x.size() < y.size();
+}
+
+// The whole registry in memory. keys[0] is HKEY_LOCAL_MACHINE itself. Keys are found through
+// an index by case-folded path; the sorted subkey names of a key are worked out once per
+// image state and kept until the next change of the key tree.
 class RegistryImage {
  public:
-  RegistryImage() { keys_.push_back({"", {}, {}}); }
+  RegistryImage() { Append({"", {}, {}, {}}); }
+  RegistryImage(const RegistryImage& other)
+      : keys_(other.keys_), index_(other.index_), damagedKeys_(other.damagedKeys_) {}
 
   RegistryKeyRecord* Find(std::string_view path) {
-    for (auto& key : keys_) {
-      if (EqualNoCase(key.path, path)) return &key;
-    }
-    return nullptr;
+    auto found = index_.find(FoldedKey(path));
+    return found == index_.end() ? nullptr : &keys_[found->second];
+  }
+  const RegistryKeyRecord* Find(std::string_view path) const {
+    auto found = index_.find(FoldedKey(path));
+    return found == index_.end() ? nullptr : &keys_[found->second];
   }
 
   // Creates path and any missing ancestor, in that order at the end. Returns whether
@@ -119,17 +155,27 @@ class RegistryImage {
     std::string parentStored;
     Ensure(ParentOf(path), &parentStored);
     std::string name(LastNameOf(path));
-    keys_.push_back({parentStored.empty() ? name : parentStored + "\\" + name, {}, {}});
+    Append({parentStored.empty() ? name : parentStored + "\\" + name, {}, {}, {}});
     *stored = keys_.back().path;
     return true;
   }
 
-  std::vector<std::string_view> ChildNames(std::string_view path) const {
-    std::vector<std::string_view> names;
-    for (size_t i = 1; i < keys_.size(); ++i) {
-      if (EqualNoCase(ParentOf(keys_[i].path), path)) names.push_back(LastNameOf(keys_[i].path));
+  // The names of the key's subkeys in the order RegEnumKeyExA hands them out.
+  const std::vector<std::string>& SortedChildNames(std::string_view path) const {
+    std::lock_guard<std::mutex> guard(childrenMutex_);
+    if (!childrenValid_) {
+      children_.clear();
+      for (size_t i = 1; i < keys_.size(); ++i) {
+        children_[FoldedKey(ParentOf(keys_[i].path))].emplace_back(LastNameOf(keys_[i].path));
+      }
+      for (auto& [parent, names] : children_) {
+        std::stable_sort(names.begin(), names.end(), SubkeyOrder);
+      }
+      childrenValid_ = true;
     }
-    return names;
+    static const std::vector<std::string> kNone;
+    auto found = children_.find(FoldedKey(path));
+    return found == children_.end() ? kNone : found->second;
   }
 
   // Removes the key at path and everything below it (the root keeps itself, loses the rest).
@@ -145,7 +191,9 @@ class RegistryImage {
                      EqualNoCase(std::string_view(key.path).substr(0, prefix.size()), prefix));
       if (!below) kept.push_back(std::move(key));
     }
-    keys_ = std::move(kept);
+    keys_.clear();
+    index_.clear();
+    for (auto& key : kept) Append(std::move(key));
     if (path.empty()) keys_.front().values.clear();
   }
 
@@ -161,8 +209,20 @@ class RegistryImage {
   }
 
  private:
+  void Append(RegistryKeyRecord key) {
+    index_[FoldedKey(key.path)] = keys_.size();
+    keys_.push_back(std::move(key));
+    childrenValid_ = false;
+  }
+
   std::vector<RegistryKeyRecord> keys_;
+  std::unordered_map<std::string, size_t> index_;
   std::vector<std::string> damagedKeys_;
+  // Worked out on first use by readers that share the image; changes (which own it) only
+  // mark it stale.
+  mutable std::mutex childrenMutex_;
+  mutable bool childrenValid_ = false;
+  mutable std::unordered_map<std::string, std::vector<std::string>> children_;
 };
 
 std::string RegistryFile() { return MachineRoot() + "/registry.txt"; }
@@ -255,18 +315,23 @@ std::string ParseValueLine(std::string_view line, RegistryValue* value) {
   return "";
 }
 
-// Builds the image from the file. A missing file (or machine root) is an empty registry.
-uint32_t LoadRegistry(RegistryImage* image) {
-  std::string file = RegistryFile();
-  std::string content;
-  uint32_t error = posix::ReadTextStore(file, &content);
-  if (error == kErrorFileNotFound || error == kErrorPathNotFound) return kErrorSuccess;
-  if (error != kErrorSuccess) return error;
+// Builds the image from the content of the file at hostPath. Lines that cannot be read are
+// kept and named in the damage report; a file with nothing readable in it is a damaged
+// registry (kErrorRegistryCorrupt).
+uint32_t LoadRegistry(const std::string& hostPath, const std::string& content,
+                      RegistryImage* image) {
+  std::vector<std::string> damage;
+  auto report = [&](int number, std::string_view reason) {
+    damage.push_back(hostPath + ":" + std::to_string(number) + ": " + std::string(reason));
+  };
+  int readable = 0;
+  bool anyText = false;
   std::string current;  // stored path of the key being read
   bool inKey = false;
   // An unreadable line is kept (written back as a ";?" comment) and marks what it names as
   // damaged: the key of a broken header, the value of a broken value line.
-  auto skip = [&](std::string_view text) {
+  auto skip = [&](int number, std::string_view text, std::string_view reason) {
+    report(number, reason);
     if (text.front() == '[') {
       std::string_view path = text.substr(1);
       if (!path.empty() && path.back() == ']') path.remove_suffix(1);
@@ -279,28 +344,47 @@ uint32_t LoadRegistry(RegistryImage* image) {
     std::string name;
     if (inKey && posix::ParseStoreText(&cursor, &name)) key->damagedValues.push_back(name);
   };
+  const size_t nul = content.find('\0');
+  if (nul != std::string::npos) {
+    report(static_cast<int>(std::count(content.begin(), content.begin() + nul, '\n')) + 1,
+           "a NUL byte: this is no text file");
+    posix::SetStoreDamage(hostPath, std::move(damage));
+    return kErrorRegistryCorrupt;
+  }
   for (const auto& line : posix::SplitStoreLines(content)) {
     std::string_view text = posix::TrimBlanks(line.text);
+    if (!text.empty()) anyText = true;
     if (text.size() > 2 && text.substr(0, 2) == ";?") {
-      skip(posix::TrimBlanks(text.substr(2)));  // unreadable when it was last rewritten
+      // Unreadable when the file was last rewritten.
+      skip(line.number, posix::TrimBlanks(text.substr(2)), "kept unreadable line");
       continue;
     }
     if (text.empty() || text.front() == ';' || text.front() == '#') continue;
     if (text.front() == '[') {
       std::string_view path = text.substr(1, text.size() - 2);
-      if (text.back() != ']' || !IsValidKeyPath(path)) {
-        skip(text);
+      if (text.back() != ']') {
+        skip(line.number, text, "']' expected at the end of a key line");
+        continue;
+      }
+      if (!IsValidKeyPath(path)) {
+        skip(line.number, text, "not a key path");
         continue;
       }
       image->Ensure(path, &current);
       inKey = true;
+      ++readable;
       continue;
     }
     RegistryValue value;
-    if (!inKey || !ParseValueLine(text, &value).empty()) {
-      skip(text);
+    if (!inKey) {
+      skip(line.number, text, "value outside of a readable key");
       continue;
     }
+    if (std::string reason = ParseValueLine(text, &value); !reason.empty()) {
+      skip(line.number, text, reason);
+      continue;
+    }
+    ++readable;
     RegistryKeyRecord* key = image->Find(current);
     bool replaced = false;
     for (auto& existing : key->values) {
@@ -312,7 +396,26 @@ uint32_t LoadRegistry(RegistryImage* image) {
     }
     if (!replaced) key->values.push_back(std::move(value));
   }
-  return kErrorSuccess;
+  uint32_t result = kErrorSuccess;
+  if (!anyText) {
+    report(1, "empty file: a registry file is never written empty");
+    result = kErrorRegistryCorrupt;
+  } else if (readable == 0 && !damage.empty()) {
+    damage.push_back(hostPath + ": not one key or value could be read");
+    result = kErrorRegistryCorrupt;
+  }
+  posix::SetStoreDamage(hostPath, std::move(damage));
+  return result;
+}
+
+posix::StoreCache<RegistryImage>& Cache() {
+  static posix::StoreCache<RegistryImage> cache(LoadRegistry);
+  return cache;
+}
+
+// The registry as its file holds it now. 0 or the Windows error.
+uint32_t CurrentRegistry(std::shared_ptr<const RegistryImage>* image) {
+  return Cache().Current(RegistryFile(), image);
 }
 
 // --- Writing -------------------------------------------------------------------------------
@@ -349,7 +452,8 @@ std::string EncodeValue(const RegistryValue& value) {
   return line + type + HexBytes(value.data);
 }
 
-uint32_t SaveRegistry(const RegistryImage& image) {
+// Writes the image over the registry file; written receives the new file's stamp.
+uint32_t SaveRegistry(const RegistryImage& image, posix::StoreStamp* written) {
   std::string text =
       "; HKEY_LOCAL_MACHINE of this machine. Keys in creation order, each with its values:\n"
       ";   \"Name\"=sz:\"text\"   \"Name\"=dword:0000002a   \"Name\"=hex:01,ff   "
@@ -357,26 +461,47 @@ uint32_t SaveRegistry(const RegistryImage& image) {
       "; Lines marked \";?\" could not be read and are kept as they were found.\n";
   for (const auto& key : image.keys()) {
     if (key.path.empty() && key.values.empty() && key.unreadableLines.empty()) continue;
-    text += "\n[" + key.path + "]\n";
-    for (const auto& value : key.values) text += EncodeValue(value) + "\n";
-    for (const auto& line : key.unreadableLines) text += ";? " + line + "\n";
+    text += "\n[";
+    text += key.path;
+    text += "]\n";
+    for (const auto& value : key.values) {
+      text += EncodeValue(value);
+      text += '\n';
+    }
+    for (const auto& line : key.unreadableLines) {
+      text += ";? ";
+      text += line;
+      text += '\n';
+    }
   }
-  return posix::ReplaceTextStore(RegistryFile(), text);
+  return posix::ReplaceTextStore(RegistryFile(), text, written);
 }
 
-// Runs change on a fresh image under the store lock and writes the image back when the
+// Runs change on the current image under the store lock and writes the image back when the
 // change succeeded and reported that it changed something.
 template <typename Change>
 long ChangeRegistry(Change change) {
-  posix::TextStoreLock lock(RegistryFile());
+  const std::string file = RegistryFile();
+  posix::TextStoreLock lock(file);
   if (lock.error() != kErrorSuccess) return static_cast<long>(lock.error());
-  RegistryImage image;
-  if (uint32_t error = LoadRegistry(&image); error != kErrorSuccess)
+  std::shared_ptr<RegistryImage> image;
+  posix::StoreStamp stamp;
+  if (uint32_t error = Cache().Take(file, &image, &stamp); error != kErrorSuccess)
     return static_cast<long>(error);
   bool changed = false;
-  long result = change(image, changed);
-  if (result != 0 || !changed) return result;
-  return static_cast<long>(SaveRegistry(image));
+  long result = change(*image, changed);
+  if (result != 0 || !changed) {
+    // Every change checks before it changes anything: the image is still the file's.
+    Cache().Put(file, std::move(image), stamp, /*written=*/false);
+    return result;
+  }
+  posix::StoreStamp written;
+  if (uint32_t error = SaveRegistry(*image, &written); error != kErrorSuccess) {
+    // Not kept: the next call reads whatever the file holds now.
+    return static_cast<long>(error);
+  }
+  Cache().Put(file, std::move(image), written, /*written=*/true);
+  return kErrorSuccess;
 }
 
 // The full path of subKey below parent; false when subKey is malformed. A trailing backslash
@@ -402,6 +527,9 @@ RegistryValue* FindValue(RegistryKeyRecord* key, const char* valueName) {
   }
   return nullptr;
 }
+const RegistryValue* FindValue(const RegistryKeyRecord* key, const char* valueName) {
+  return FindValue(const_cast<RegistryKeyRecord*>(key), valueName);
+}
 
 long CopyName(std::string_view name, char* buffer, uint32_t* length) {
   if (name.size() + 1 > *length) return kErrorMoreData;
@@ -425,12 +553,12 @@ long RegOpenKeyExA(RegKey parent, const char* subKey, uint32_t /*options*/, uint
   if (parent == nullptr) return kErrorInvalidHandle;
   std::string path;
   if (!JoinKeyPath(parent, subKey, &path)) return kErrorBadPathname;
-  RegistryImage image;
-  if (uint32_t error = LoadRegistry(&image); error != kErrorSuccess)
+  std::shared_ptr<const RegistryImage> image;
+  if (uint32_t error = CurrentRegistry(&image); error != kErrorSuccess)
     return static_cast<long>(error);
-  if (image.Find(parent->path) == nullptr) return kErrorKeyDeleted;
-  RegistryKeyRecord* key = image.Find(path);
-  if (key == nullptr) return image.IsDamagedKey(path) ? kErrorRegistryCorrupt : kErrorFileNotFound;
+  if (image->Find(parent->path) == nullptr) return kErrorKeyDeleted;
+  const RegistryKeyRecord* key = image->Find(path);
+  if (key == nullptr) return image->IsDamagedKey(path) ? kErrorRegistryCorrupt : kErrorFileNotFound;
   *result = new RegistryKey{key->path, access, false};
   return kErrorSuccess;
 }
@@ -463,22 +591,11 @@ long RegEnumKeyExA(RegKey key, uint32_t index, char* name, uint32_t* nameLength)
   if (key == nullptr) return kErrorInvalidHandle;
   if (name == nullptr || nameLength == nullptr) return kErrorInvalidParameter;
   if (!Allows(key, kKeyEnumerateSubKeys)) return kErrorAccessDenied;
-  RegistryImage image;
-  if (uint32_t error = LoadRegistry(&image); error != kErrorSuccess)
+  std::shared_ptr<const RegistryImage> image;
+  if (uint32_t error = CurrentRegistry(&image); error != kErrorSuccess)
     return static_cast<long>(error);
-  if (image.Find(key->path) == nullptr) return kErrorKeyDeleted;
-  auto names = image.ChildNames(key->path);
-  // Windows hands subkeys out sorted by their upper-cased names, whatever order they were
-  // made in ('_' after the letters); the text file keeps creation order.
-  std::stable_sort(names.begin(), names.end(), [](std::string_view x, std::string_view y) {
-    const size_t common = std::min(x.size(), y.size());
-    for (size_t i = 0; i < common; ++i) {
-      const auto cx = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(x[i])));
-      const auto cy = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(y[i])));
-      if (cx != cy) return cx < cy;
-    }
-    return x.size() < y.size();
-  });
+  if (image->Find(key->path) == nullptr) return kErrorKeyDeleted;
+  const std::vector<std::string>& names = image->SortedChildNames(key->path);
   if (index >= names.size()) return kErrorNoMoreItems;
   return CopyName(names[index], name, nameLength);
 }
@@ -487,10 +604,10 @@ long RegEnumValueA(RegKey key, uint32_t index, char* name, uint32_t* nameLength)
   if (key == nullptr) return kErrorInvalidHandle;
   if (name == nullptr || nameLength == nullptr) return kErrorInvalidParameter;
   if (!Allows(key, kKeyQueryValue)) return kErrorAccessDenied;
-  RegistryImage image;
-  if (uint32_t error = LoadRegistry(&image); error != kErrorSuccess)
+  std::shared_ptr<const RegistryImage> image;
+  if (uint32_t error = CurrentRegistry(&image); error != kErrorSuccess)
     return static_cast<long>(error);
-  RegistryKeyRecord* record = image.Find(key->path);
+  const RegistryKeyRecord* record = image->Find(key->path);
   if (record == nullptr) return kErrorKeyDeleted;
   if (index >= record->values.size()) return kErrorNoMoreItems;
   return CopyName(record->values[index].name, name, nameLength);
@@ -501,12 +618,12 @@ long RegQueryValueExA(RegKey key, const char* valueName, uint32_t* type, unsigne
   if (key == nullptr) return kErrorInvalidHandle;
   if (data != nullptr && dataSize == nullptr) return kErrorInvalidParameter;
   if (!Allows(key, kKeyQueryValue)) return kErrorAccessDenied;
-  RegistryImage image;
-  if (uint32_t error = LoadRegistry(&image); error != kErrorSuccess)
+  std::shared_ptr<const RegistryImage> image;
+  if (uint32_t error = CurrentRegistry(&image); error != kErrorSuccess)
     return static_cast<long>(error);
-  RegistryKeyRecord* record = image.Find(key->path);
+  const RegistryKeyRecord* record = image->Find(key->path);
   if (record == nullptr) return kErrorKeyDeleted;
-  RegistryValue* value = FindValue(record, valueName);
+  const RegistryValue* value = FindValue(record, valueName);
   if (value == nullptr) {
     for (const auto& damaged : record->damagedValues) {
       if (EqualNoCase(damaged, valueName == nullptr ? "" : valueName)) return kErrorRegistryCorrupt;
@@ -576,8 +693,8 @@ long RegDeleteTreeA(RegKey parent, const char* subKey) {
       record->values.clear();
       std::string kept = record->path;
       std::vector<std::string> children;
-      for (auto child : image.ChildNames(kept))
-        children.push_back(kept + "\\" + std::string(child));
+      for (const auto& child : image.SortedChildNames(kept))
+        children.push_back(kept + "\\" + child);
       for (const auto& child : children) image.RemoveTree(child);
     } else {
       image.RemoveTree(path);

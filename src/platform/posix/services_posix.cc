@@ -14,13 +14,22 @@
 //
 // Texts are quoted as in registry.txt (\\ \" \n \r \t \xHH); a hand-written value without
 // quotes is taken as it stands. Services appear in the order they were registered. A line
-// that cannot be read is reported on standard error as file:line and skipped; the next rewrite
-// keeps its text as a comment (";? ...") so that nothing written by hand is silently lost.
+// that cannot be read is skipped and named as file:line in the machine root's damage report
+// (posix::StoreDamageReport), never on the terminal; the next rewrite keeps its text as a comment
+// (";? ...") so that nothing written by hand is silently lost. A file that is there but holds
+// nothing this format can read (empty, a NUL byte, or not one readable service or field among
+// lines that are not comments) is a damaged table, not an empty one: every operation then
+// fails with kErrorRegistryCorrupt, as on Windows, where the service table is part of the
+// registry. Only a missing file is an empty table.
 //
-// Every operation reads the file afresh; every change re-reads, changes and replaces the whole
-// file under the store lock. A service handle names its service and keeps its access rights.
+// The file is read and parsed only when it changed since this process last read or wrote it
+// (text_store.h); every change takes the current table under the store lock, changes it and
+// replaces the whole file once, durably. A service handle names its service and keeps its
+// access rights.
+#include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,6 +102,9 @@ ServiceRecord* FindService(ServiceTable& table, std::string_view name) {
   }
   return nullptr;
 }
+const ServiceRecord* FindService(const ServiceTable& table, std::string_view name) {
+  return FindService(const_cast<ServiceTable&>(table), name);
+}
 
 bool IsValidServiceName(const char* name) {
   if (name == nullptr || *name == '\0' || std::strlen(name) > 256) return false;
@@ -103,20 +115,35 @@ bool IsValidServiceName(const char* name) {
   return true;
 }
 
-uint32_t LoadServices(ServiceTable* table) {
-  std::string file = ServicesFile();
-  std::string content;
-  uint32_t error = posix::ReadTextStore(file, &content);
-  if (error == kErrorFileNotFound || error == kErrorPathNotFound) return kErrorSuccess;
-  if (error != kErrorSuccess) return error;
+// Builds the table from the content of the file at hostPath.
+uint32_t LoadServices(const std::string& hostPath, const std::string& content,
+                      ServiceTable* table) {
+  std::vector<std::string> damage;
+  int readable = 0;
+  bool anyText = false;
   ServiceRecord* current = nullptr;
-  // A line that cannot be read is kept, marked, where it stood; nothing is said on the
-  // caller's terminal about it.
-  auto skip = [&](int /*number*/, std::string_view text, const std::string& /*reason*/) {
+  // A line that cannot be read is kept, marked, where it stood, and named in the damage
+  // report; nothing is said on the caller's terminal about it.
+  auto skip = [&](int number, std::string_view text, const std::string& reason) {
+    damage.push_back(hostPath + ":" + std::to_string(number) + ": " + reason);
     (current != nullptr ? current->unreadableLines : table->unreadableLines).emplace_back(text);
   };
+  const size_t nul = content.find('\0');
+  if (nul != std::string::npos) {
+    damage.push_back(hostPath + ":" +
+                     std::to_string(std::count(content.begin(), content.begin() + nul, '\n') + 1) +
+                     ": a NUL byte: this is no text file");
+    posix::SetStoreDamage(hostPath, std::move(damage));
+    return kErrorRegistryCorrupt;
+  }
   for (const auto& line : posix::SplitStoreLines(content)) {
     std::string_view text = posix::TrimBlanks(line.text);
+    if (!text.empty()) anyText = true;
+    if (text.size() > 2 && text.substr(0, 2) == ";?") {
+      // Unreadable when the file was last rewritten; kept again.
+      skip(line.number, posix::TrimBlanks(text.substr(2)), "kept unreadable line");
+      continue;
+    }
     if (text.empty() || text.front() == ';' || text.front() == '#') continue;
     if (text.front() == '[') {
       current = nullptr;
@@ -130,6 +157,7 @@ uint32_t LoadServices(ServiceTable* table) {
         table->services.push_back({name, name, "", "LocalSystem", false, {}, kServiceStopped});
         current = &table->services.back();
       }
+      ++readable;
       continue;
     }
     if (current == nullptr) {
@@ -152,6 +180,7 @@ uint32_t LoadServices(ServiceTable* table) {
     } else {
       value = std::string(rest);
     }
+    ++readable;
     if (EqualNoCase(field, "DisplayName")) {
       current->displayName = value;
     } else if (EqualNoCase(field, "BinaryPathName")) {
@@ -163,13 +192,33 @@ uint32_t LoadServices(ServiceTable* table) {
     } else if (EqualNoCase(field, "State") && StateNamed(value) != 0) {
       current->state = StateNamed(value);
     } else {
+      --readable;
       skip(line.number, text, "unknown field '" + std::string(field) + "'");
     }
   }
-  return kErrorSuccess;
+  uint32_t result = kErrorSuccess;
+  if (!anyText) {
+    damage.push_back(hostPath + ":1: empty file: a service table is never written empty");
+    result = kErrorRegistryCorrupt;
+  } else if (readable == 0 && !damage.empty()) {
+    damage.push_back(hostPath + ": not one service or field could be read");
+    result = kErrorRegistryCorrupt;
+  }
+  posix::SetStoreDamage(hostPath, std::move(damage));
+  return result;
 }
 
-uint32_t SaveServices(const ServiceTable& table) {
+posix::StoreCache<ServiceTable>& Cache() {
+  static posix::StoreCache<ServiceTable> cache(LoadServices);
+  return cache;
+}
+
+// The table as its file holds it now. 0 or the Windows error.
+uint32_t CurrentServices(std::shared_ptr<const ServiceTable>* table) {
+  return Cache().Current(ServicesFile(), table);
+}
+
+uint32_t SaveServices(const ServiceTable& table, posix::StoreStamp* written) {
   std::string text =
       "; Windows services of this machine, in registration order. Passwords are never kept;\n"
       "; Password=set only records that one was given. Lines marked \";?\" could not be\n"
@@ -187,19 +236,28 @@ uint32_t SaveServices(const ServiceTable& table) {
     }
     for (const auto& line : service.unreadableLines) text += ";? " + line + "\n";
   }
-  return posix::ReplaceTextStore(ServicesFile(), text);
+  return posix::ReplaceTextStore(ServicesFile(), text, written);
 }
 
-// Runs change on a fresh table under the store lock and writes it back when it succeeded.
-// Returns the Windows error, 0 on success.
+// Runs change on the current table under the store lock and writes it back when it
+// succeeded. Returns the Windows error, 0 on success.
 template <typename Change>
 uint32_t ChangeServices(Change change) {
-  posix::TextStoreLock lock(ServicesFile());
+  const std::string file = ServicesFile();
+  posix::TextStoreLock lock(file);
   if (lock.error() != kErrorSuccess) return lock.error();
-  ServiceTable table;
-  if (uint32_t error = LoadServices(&table); error != kErrorSuccess) return error;
-  if (uint32_t error = change(table); error != kErrorSuccess) return error;
-  return SaveServices(table);
+  std::shared_ptr<ServiceTable> table;
+  posix::StoreStamp stamp;
+  if (uint32_t error = Cache().Take(file, &table, &stamp); error != kErrorSuccess) return error;
+  if (uint32_t error = change(*table); error != kErrorSuccess) {
+    // Every change checks before it changes anything: the table is still the file's.
+    Cache().Put(file, std::move(table), stamp, /*written=*/false);
+    return error;
+  }
+  posix::StoreStamp written;
+  if (uint32_t error = SaveServices(*table, &written); error != kErrorSuccess) return error;
+  Cache().Put(file, std::move(table), written, /*written=*/true);
+  return kErrorSuccess;
 }
 
 bool Fail(uint32_t error) {
@@ -240,12 +298,12 @@ ScHandle OpenServiceA(ScHandle manager, const char* serviceName, uint32_t access
     SetLastError(kErrorInvalidServiceName);
     return nullptr;
   }
-  ServiceTable table;
-  if (uint32_t error = LoadServices(&table); error != kErrorSuccess) {
+  std::shared_ptr<const ServiceTable> table;
+  if (uint32_t error = CurrentServices(&table); error != kErrorSuccess) {
     SetLastError(error);
     return nullptr;
   }
-  ServiceRecord* service = FindService(table, serviceName);
+  const ServiceRecord* service = FindService(*table, serviceName);
   if (service == nullptr) {
     SetLastError(kErrorServiceDoesNotExist);
     return nullptr;
@@ -322,9 +380,9 @@ bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config, uint32_t 
   if (!IsServiceHandle(service)) return Fail(kErrorInvalidHandle);
   if (bytesNeeded == nullptr) return Fail(kErrorInvalidParameter);
   if ((service->access & kServiceQueryConfig) == 0) return Fail(kErrorAccessDenied);
-  ServiceTable table;
-  if (uint32_t error = LoadServices(&table); error != kErrorSuccess) return Fail(error);
-  ServiceRecord* record = FindService(table, service->name);
+  std::shared_ptr<const ServiceTable> table;
+  if (uint32_t error = CurrentServices(&table); error != kErrorSuccess) return Fail(error);
+  const ServiceRecord* record = FindService(*table, service->name);
   if (record == nullptr) return Fail(kErrorServiceMarkedForDelete);
   // The texts follow the struct: program, load-order group (empty), dependencies (an empty
   // list: two NULs), logon account, display name.
@@ -357,9 +415,9 @@ bool QueryServiceStatus(ScHandle service, uint32_t* currentState) {
   if (!IsServiceHandle(service)) return Fail(kErrorInvalidHandle);
   if (currentState == nullptr) return Fail(kErrorInvalidParameter);
   if ((service->access & kServiceQueryStatus) == 0) return Fail(kErrorAccessDenied);
-  ServiceTable table;
-  if (uint32_t error = LoadServices(&table); error != kErrorSuccess) return Fail(error);
-  ServiceRecord* record = FindService(table, service->name);
+  std::shared_ptr<const ServiceTable> table;
+  if (uint32_t error = CurrentServices(&table); error != kErrorSuccess) return Fail(error);
+  const ServiceRecord* record = FindService(*table, service->name);
   if (record == nullptr) return Fail(kErrorServiceMarkedForDelete);
   *currentState = record->state;
   return true;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -26,14 +27,37 @@ std::string FolderOf(const std::string& hostPath) {
   return slash == 0 ? "/" : hostPath.substr(0, slash);
 }
 
-// Makes the rename itself durable; a folder that cannot be synced is not an error, the
-// replacement has already happened.
-void SyncFolder(const std::string& folder) {
+// Makes the rename itself durable. 0 or the errno of the failing open or sync.
+int SyncFolder(const std::string& folder) {
   int fd = Syscalls().open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (fd < 0) return;
-  Syscalls().fsync(fd);
+  if (fd < 0) return errno;
+  int error = Syscalls().fsync(fd) == 0 ? 0 : errno;
   Syscalls().close(fd);
+  return error;
 }
+
+// The clock tick within which a file system may give two writes the same time: the kernel's
+// coarse clock moves in steps of one scheduler tick (at most 10 ms); twice that to be sure.
+constexpr long kRacyNanoseconds = 20 * 1000 * 1000;
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool Before(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+struct timespec OneAfter(struct timespec time) {
+  if (++time.tv_nsec >= 1000000000L) {
+    time.tv_nsec = 0;
+    ++time.tv_sec;
+  }
+  return time;
+}
+
+std::mutex damageMutex;
+std::map<std::string, std::vector<std::string>> damageByStore;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -46,13 +70,66 @@ char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A
 
 }  // namespace
 
-uint32_t ReadTextStore(const std::string& hostPath, std::string* content) {
+bool SameStoreStamp(const StoreStamp& a, const StoreStamp& b) {
+  if (a.exists != b.exists) return false;
+  if (!a.exists) return true;
+  return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         SameTime(a.modified, b.modified) && SameTime(a.changed, b.changed);
+}
+
+StoreStamp StoreStampOf(const struct stat& status) {
+  StoreStamp stamp;
+  stamp.exists = true;
+  stamp.device = status.st_dev;
+  stamp.inode = status.st_ino;
+  stamp.size = status.st_size;
+  stamp.modified = status.st_mtim;
+  stamp.changed = status.st_ctim;
+  return stamp;
+}
+
+uint32_t StatTextStore(const std::string& hostPath, StoreStamp* stamp) {
+  struct stat status;
+  if (Syscalls().stat(hostPath.c_str(), &status) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      *stamp = StoreStamp();
+      return kErrorSuccess;
+    }
+    return ErrorFromErrno(errno, hostPath);
+  }
+  *stamp = StoreStampOf(status);
+  return kErrorSuccess;
+}
+
+bool IsRacyStamp(const StoreStamp& stamp) {
+  struct timespec now;
+  if (Syscalls().clockGettime(CLOCK_REALTIME, &now) != 0) return true;
+  const long long ahead =
+      (static_cast<long long>(now.tv_sec) - stamp.modified.tv_sec) * 1000000000LL +
+      (now.tv_nsec - stamp.modified.tv_nsec);
+  return ahead < kRacyNanoseconds;
+}
+
+uint32_t ReadTextStore(const std::string& hostPath, std::string* content, StoreStamp* stamp) {
   content->clear();
   int fd = Syscalls().open(hostPath.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) return ErrorFromErrno(errno, hostPath);
-  char buffer[16384];
+  struct stat status;
+  size_t expected = 0;
+  if (Syscalls().fstat(fd, &status) == 0) {
+    if (stamp != nullptr) *stamp = StoreStampOf(status);
+    expected = static_cast<size_t>(status.st_size);
+  } else if (stamp != nullptr) {
+    *stamp = StoreStamp();  // never the same as a stamp taken later: read again next time
+    stamp->exists = true;
+    stamp->size = -1;
+  }
+  // One read for the whole file as its status gives it, one more to see its end.
+  content->resize(expected + 1);
+  size_t have = 0;
   for (;;) {
-    ssize_t got = Syscalls().read(fd, buffer, sizeof buffer);
+    if (have == content->size()) content->resize(content->size() * 2 + 4096);
+    ssize_t got = Syscalls().read(fd, content->data() + have, content->size() - have);
     if (got < 0) {
       if (errno == EINTR) continue;
       uint32_t error = ErrorFromErrno(errno, hostPath);
@@ -61,31 +138,74 @@ uint32_t ReadTextStore(const std::string& hostPath, std::string* content) {
       return error;
     }
     if (got == 0) break;
-    content->append(buffer, static_cast<size_t>(got));
+    have += static_cast<size_t>(got);
   }
+  content->resize(have);
   Syscalls().close(fd);
   return kErrorSuccess;
 }
 
-uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& content) {
+uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& content,
+                          StoreStamp* written) {
   static std::atomic<unsigned> counter{0};
   std::string temporary = hostPath + ".tmp." + std::to_string(Syscalls().getpid()) + "." +
                           std::to_string(counter.fetch_add(1));
+  // The new file's time of last write goes past that of the file it replaces, so that a
+  // reader that kept the old content sees a new stamp even if the new file gets the old one's
+  // inode number back and the same size within one tick of the clock.
+  struct timespec times[2];
+  times[0].tv_nsec = UTIME_OMIT;
+  times[0].tv_sec = 0;
+  if (Syscalls().clockGettime(CLOCK_REALTIME, &times[1]) != 0) times[1].tv_nsec = UTIME_NOW;
+  struct stat previous;
+  if (times[1].tv_nsec != UTIME_NOW && Syscalls().stat(hostPath.c_str(), &previous) == 0 &&
+      !Before(previous.st_mtim, times[1])) {
+    times[1] = OneAfter(previous.st_mtim);
+  }
   int fd = Syscalls().open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorFromErrno(errno, temporary);
-  bool written = WriteAll(fd, content.data(), content.size()) && Syscalls().fsync(fd) == 0;
+  bool done = WriteAll(fd, content.data(), content.size());
+  // Best effort: without it the stamp is only as fine as the file system's clock.
+  if (done) static_cast<void>(Syscalls().futimens(fd, times));
+  done = done && Syscalls().fsync(fd) == 0;
   int savedErrno = errno;
-  if (Syscalls().close(fd) != 0 && written) {
-    written = false;
-    savedErrno = errno;
-  }
-  if (written && Syscalls().rename(temporary.c_str(), hostPath.c_str()) == 0) {
-    SyncFolder(FolderOf(hostPath));
+  if (done && Syscalls().rename(temporary.c_str(), hostPath.c_str()) == 0) {
+    // The stamp as a reader will see it: the rename has changed the time of last change.
+    struct stat status;
+    const bool stamped = written != nullptr && Syscalls().fstat(fd, &status) == 0;
+    const int closed = Syscalls().close(fd);
+    if (written != nullptr) {
+      *written = stamped ? StoreStampOf(status) : StoreStamp();
+      if (!stamped) written->size = -1;  // matches no file: read again at the next use
+    }
+    if (closed != 0) return WindowsErrorFromErrno(errno);
+    if (int error = SyncFolder(FolderOf(hostPath)); error != 0) {
+      return WindowsErrorFromErrno(error, ErrnoContext::kDirectory);
+    }
     return kErrorSuccess;
   }
-  if (written) savedErrno = errno;
+  if (done) savedErrno = errno;
+  Syscalls().close(fd);
   Syscalls().unlink(temporary.c_str());
   return WindowsErrorFromErrno(savedErrno, ErrnoContext::kRename);
+}
+
+void SetStoreDamage(const std::string& hostPath, std::vector<std::string> lines) {
+  std::lock_guard<std::mutex> guard(damageMutex);
+  if (lines.empty()) {
+    damageByStore.erase(hostPath);
+  } else {
+    damageByStore[hostPath] = std::move(lines);
+  }
+}
+
+std::string StoreDamageReport() {
+  std::lock_guard<std::mutex> guard(damageMutex);
+  std::string report;
+  for (const auto& [path, lines] : damageByStore) {
+    for (const auto& line : lines) report += line + "\n";
+  }
+  return report;
 }
 
 TextStoreLock::TextStoreLock(const std::string& hostPath) {

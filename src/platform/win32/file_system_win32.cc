@@ -45,7 +45,10 @@ int RemoveFile(const char* path) {
 
 int RenameFile(const char* from, const char* to) {
   if (RejectEmpty(from) || RejectEmpty(to)) return -1;
-  return MoveFileExA(from, to, MOVEFILE_COPY_ALLOWED) ? 0 : FailFromSystem();
+  // Write-through: the move is on the disk when the call returns, as a rename followed by a
+  // sync of the folder is on POSIX (the migrations put their backups in place this way).
+  return MoveFileExA(from, to, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) ? 0
+                                                                               : FailFromSystem();
 }
 
 int ReplaceFile(const char* from, const char* to) {

@@ -2,7 +2,9 @@
 // exactly as given, a hidden window and its working directory; its standard handles are the
 // pipes the caller gave (or the NUL device). While the caller waits, the child's output pipes
 // are drained into the read ends' buffers, so a child that writes more than a pipe holds
-// never blocks.
+// never blocks. Of what is drained, at most the StartupInfo's keptOutput bytes (all output
+// pipes together) are kept; the rest is read and dropped, so the caller's memory stays bounded
+// whatever the child writes, and ReadFile then ends with the kept bytes.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -23,6 +25,7 @@ namespace qz7::platform {
 struct PipeState {
   HANDLE readHandle = nullptr;
   std::string drained;
+  bool dropped = false;  // bytes past the kept ones were read and thrown away
 };
 
 struct PipeObject {
@@ -34,6 +37,7 @@ struct PipeObject {
 struct ProcessObject {
   HANDLE process;
   std::vector<std::shared_ptr<PipeState>> outputs;  // drained while waiting
+  size_t outputRoom;  // how many more drained bytes may be kept, all outputs together
 };
 
 namespace backend {
@@ -48,21 +52,29 @@ bool Fail() {
   return false;
 }
 
-// Reads what is waiting in the pipe into its buffer without blocking.
-void Drain(PipeState* state) {
-  if (state->readHandle == nullptr) return;
-  for (;;) {
+// Reads what is waiting in the pipe without blocking, keeping at most *room bytes of it (room
+// shrinks by what is kept) and dropping the rest. At most kDrainPieces pieces a call, so that
+// a child that writes without end still lets the wait look at the clock and at the child.
+// True when it stopped at that limit, with more perhaps waiting.
+constexpr int kDrainPieces = 64;
+bool Drain(PipeState* state, size_t* room) {
+  if (state->readHandle == nullptr) return false;
+  for (int piece = 0; piece < kDrainPieces; ++piece) {
     DWORD available = 0;
     if (!PeekNamedPipe(state->readHandle, nullptr, 0, nullptr, &available, nullptr) ||
         available == 0) {
-      return;
+      return false;
     }
     char chunk[4096];
     DWORD read = 0;
     DWORD wanted = std::min<DWORD>(available, sizeof chunk);
-    if (!::ReadFile(state->readHandle, chunk, wanted, &read, nullptr) || read == 0) return;
-    state->drained.append(chunk, read);
+    if (!::ReadFile(state->readHandle, chunk, wanted, &read, nullptr) || read == 0) return false;
+    const size_t keep = std::min<size_t>(read, *room);
+    state->drained.append(chunk, keep);
+    *room -= keep;
+    if (keep < read) state->dropped = true;
   }
+  return true;
 }
 
 // An inheritable copy of handle for the child (or of the NUL device when handle is null).
@@ -136,7 +148,7 @@ bool CreateProcessA(const char* applicationName, const char* commandLine,
   closeHandles();
   if (!ok) return false;
   CloseHandle(started.hThread);
-  auto* object = new ProcessObject{started.hProcess, {}};
+  auto* object = new ProcessObject{started.hProcess, {}, startup.keptOutput};
   for (PipeHandle pipe : {startup.stdOutput, startup.stdError}) {
     if (pipe != nullptr && pipe->state->readHandle != nullptr &&
         std::find(object->outputs.begin(), object->outputs.end(), pipe->state) ==
@@ -158,7 +170,7 @@ uint32_t WaitForSingleObject(ProcessHandle process, uint32_t milliseconds) {
   constexpr DWORD kSlice = 10;
   ULONGLONG start = GetTickCount64();
   for (;;) {
-    for (auto& output : process->outputs) Drain(output.get());
+    for (auto& output : process->outputs) Drain(output.get(), &process->outputRoom);
     DWORD slice = kSlice;
     if (milliseconds != kInfinite) {
       ULONGLONG elapsed = GetTickCount64() - start;
@@ -169,7 +181,10 @@ uint32_t WaitForSingleObject(ProcessHandle process, uint32_t milliseconds) {
     }
     DWORD result = ::WaitForSingleObject(process->process, slice);
     if (result == WAIT_OBJECT_0) {
-      for (auto& output : process->outputs) Drain(output.get());
+      for (auto& output : process->outputs) {
+        while (Drain(output.get(), &process->outputRoom)) {
+        }
+      }
       return kWaitObject0;
     }
     if (result == WAIT_FAILED) {
@@ -205,6 +220,8 @@ bool ReadFile(PipeHandle pipe, void* buffer, uint32_t size, uint32_t* bytesRead)
     *bytesRead = count;
     return true;
   }
+  // Output cut short while it was drained ends with the kept bytes.
+  if (pipe->state->dropped) return true;
   DWORD read = 0;
   if (::ReadFile(pipe->handle, buffer, size, &read, nullptr)) {
     *bytesRead = read;

@@ -1,4 +1,11 @@
 // HKEY_LOCAL_MACHINE itself. A RegKey wraps the system's HKEY; the codes are the system's.
+//
+// Every key is opened in the registry's 32-bit view. The product's keys (SOFTWARE\ZAV\QZ7...)
+// are where a 32-bit program writes them: on 64-bit Windows a 32-bit program's SOFTWARE is
+// redirected to SOFTWARE\WOW6432Node. The 64-bit build asks for that view (KEY_WOW64_32KEY), so
+// that the 32-bit and the 64-bit library, tools and setup programs see one product. Keys that
+// are not redirected (SYSTEM\CurrentControlSet) are the same in both views, and a 32-bit
+// program is in that view already, where the flag changes nothing.
 #include <cstddef>
 
 #include "platform/backend.h"
@@ -17,6 +24,8 @@ namespace {
 
 RegistryKey localMachine{HKEY_LOCAL_MACHINE};
 
+constexpr REGSAM kProductView = KEY_WOW64_32KEY;
+
 // The registry calls return their code; the platform layer's last error follows it too.
 long Result(LONG code) {
   if (code != ERROR_SUCCESS) SetLastError(static_cast<uint32_t>(code));
@@ -34,7 +43,7 @@ long RegOpenKeyExA(RegKey parent, const char* subKey, uint32_t options, uint32_t
   if (!Usable(parent) || result == nullptr) return Result(ERROR_INVALID_HANDLE);
   *result = nullptr;
   HKEY opened = nullptr;
-  LONG code = ::RegOpenKeyExA(parent->key, subKey, options, access, &opened);
+  LONG code = ::RegOpenKeyExA(parent->key, subKey, options, access | kProductView, &opened);
   if (code != ERROR_SUCCESS) return Result(code);
   *result = new RegistryKey{opened};
   return ERROR_SUCCESS;
@@ -47,7 +56,7 @@ long RegCreateKeyExA(RegKey parent, const char* subKey, RegKey* result) {
   *result = nullptr;
   HKEY created = nullptr;
   LONG code = ::RegCreateKeyExA(parent->key, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                KEY_ALL_ACCESS, nullptr, &created, nullptr);
+                                KEY_ALL_ACCESS | kProductView, nullptr, &created, nullptr);
   if (code != ERROR_SUCCESS) return Result(code);
   *result = new RegistryKey{created};
   return ERROR_SUCCESS;
@@ -107,8 +116,19 @@ long RegDeleteValueA(RegKey key, const char* valueName) {
 long RegDeleteTreeA(RegKey parent, const char* subKey) {
   if (!Usable(parent)) return Result(ERROR_INVALID_HANDLE);
   // Given a subkey, RegDeleteTree removes it with everything below it; given none, it empties
-  // the parent and leaves it in place.
-  return Result(::RegDeleteTreeA(parent->key, subKey));
+  // the parent and leaves it in place. A path is followed in the view of the handle it starts
+  // from, and the root's handle has none: from the root, the key is opened in the product's view
+  // first, emptied, and then removed in that view.
+  if (subKey == nullptr || *subKey == '\0' || parent != &localMachine) {
+    return Result(::RegDeleteTreeA(parent->key, subKey));
+  }
+  HKEY opened = nullptr;
+  LONG code = ::RegOpenKeyExA(parent->key, subKey, 0, KEY_ALL_ACCESS | kProductView, &opened);
+  if (code != ERROR_SUCCESS) return Result(code);
+  code = ::RegDeleteTreeA(opened, nullptr);
+  ::RegCloseKey(opened);
+  if (code != ERROR_SUCCESS) return Result(code);
+  return Result(::RegDeleteKeyExA(parent->key, subKey, kProductView, 0));
 }
 
 }  // namespace backend

@@ -1,4 +1,4 @@
-#include "upgrade/directory_tree.h"
+#include "upgrade/folder_tree.h"
 
 #include <cstring>
 #include <optional>
@@ -14,12 +14,12 @@
 namespace qz7::upgrade {
 namespace {
 
-constexpr size_t kTreePathSize = 261;
+constexpr size_t kFolderPathSize = 261;
 
 // The normalised form of path (given quoted or not) with its closing quote dropped and a
 // backslash appended, or false when it cannot be normalised.
 bool NormalisedFolder(const char* path, std::string* folder) {
-  char buffer[kTreePathSize];
+  char buffer[kFolderPathSize];
   const std::string bare = base::StripQuotes(path);
   if (util::NormalizeSetupPath(bare.c_str(), buffer, sizeof buffer) != util::kNormalizeOk) {
     return false;
@@ -33,7 +33,7 @@ std::string Closed(const std::string& open) {
   return base::StartsWithQuote(open) ? open + "\"" : open;
 }
 
-// Removes the directory at path and each ancestor that becomes empty; stops at the first
+// Removes the folder at path and each ancestor that becomes empty; stops at the first
 // one that cannot be removed, and at a path without a backslash (a drive, "C:").
 void RemoveEmptiedUpwards(std::string path) {
   while (base::FindCharMB(path.c_str(), '\\') != nullptr) {
@@ -42,7 +42,7 @@ void RemoveEmptiedUpwards(std::string path) {
   }
 }
 
-// Creates the directory at bare (an unquoted path), removing a file that stands where it must
+// Creates the folder at bare (an unquoted path), removing a file that stands where it must
 // go. True when this call created it: it is then empty.
 bool MakeFolder(const std::string& bare) {
   if (util::IsRegularFile(bare.c_str())) {
@@ -52,8 +52,8 @@ bool MakeFolder(const std::string& bare) {
   return platform::MakeDirectory(bare.c_str()) == 0;
 }
 
-// Creates each directory of destination (an open folder text ending in a backslash) from the
-// top down, removing a file that stands where a directory must go. True when the last one was
+// Creates each folder of destination (an open folder text ending in a backslash) from the
+// top down, removing a file that stands where a folder must go. True when the last one was
 // created by this call.
 bool MakeDestinationFolders(const std::string& destination) {
   bool created = false;
@@ -73,7 +73,7 @@ enum class Destination {
   kParentMade,  // the folder above exists: make only the last one
 };
 
-// The suffix of a moved source directory while it is being deleted.
+// The suffix of a moved source folder while it is being deleted.
 constexpr const char* kMovedAsideSuffix = ".MOVED";
 
 // A folder that could not be searched: nothing below it is known to be copied.
@@ -88,7 +88,7 @@ constexpr int kCopyNotDurable = 999;
 // file that could not be copied (kFolderNotSearched for a folder that could not be searched);
 // such a file is never deleted.
 int TransferTree(const std::string& from, const std::string& to, bool move,
-                 Destination destination = Destination::kUnknown) {
+                 Destination destination = Destination::kUnknown, bool keepAncestors = false) {
   const bool toGiven = !to.empty();
   // A folder made here holds no older copies to clear out of the way.
   bool madeHere = false;
@@ -115,11 +115,12 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
       if (std::strcmp(entry.name, ".") == 0 || std::strcmp(entry.name, "..") == 0) continue;
       if (entry.isDirectory) {
         // The folder made there takes its name: a file that differs from it only in case
-        // must find it, as Windows would.
+        // must find it, as Windows would. An emptied subfolder removes itself only; this
+        // folder removes itself (and, unless kept, its ancestors) once it is done.
         if (between) between->NoteMade(entry.name);
         note(TransferTree(from + entry.name + "\\",
                           toGiven ? to + entry.name + "\\" : std::string(), move,
-                          Destination::kParentMade));
+                          Destination::kParentMade, /*keepAncestors=*/true));
         continue;
       }
       const std::string sourceEntry = Closed(from + entry.name);
@@ -152,23 +153,33 @@ int TransferTree(const std::string& from, const std::string& to, bool move,
              platform::GetLastError() != platform::kErrorNoMoreFiles) {
     note(kFolderNotSearched);
   }
-  if (move) RemoveEmptiedUpwards(Closed(from.substr(0, from.size() - 1)));
+  if (move) {
+    const std::string emptied = Closed(from.substr(0, from.size() - 1));
+    if (keepAncestors) {
+      static_cast<void>(platform::RemoveDirectory(base::StripQuotes(emptied.c_str()).c_str()));
+    } else {
+      RemoveEmptiedUpwards(emptied);
+    }
+  }
   return failure;
 }
 
 // Moves the tree at from (an open folder text ending in a backslash) to to, as the header
 // describes. Returns 0, or TransferTree's failure when the source stays because a file could
 // not be copied.
-int MoveTree(const std::string& from, const std::string& to) {
+int MoveTree(const std::string& from, const std::string& to, bool keepAncestors) {
   const std::string source = base::StripQuotes(Closed(from.substr(0, from.size() - 1)).c_str());
   const std::string destination = base::StripQuotes(Closed(to.substr(0, to.size() - 1)).c_str());
   // A source put aside is renamed only once all of it was copied: one that an interrupted
   // move left holds nothing the destination lacks, and its deletion is finished first.
   const std::string aside = source + kMovedAsideSuffix;
   if (util::IsDirectory(aside.c_str())) {
-    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));
+    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true,
+                                   Destination::kUnknown, keepAncestors));
   }
-  if (!util::IsDirectory(source.c_str())) return TransferTree(from, to, /*move=*/true);
+  if (!util::IsDirectory(source.c_str())) {
+    return TransferTree(from, to, /*move=*/true, Destination::kUnknown, keepAncestors);
+  }
 
   if (util::IsKnownAbsent(destination.c_str())) {
     std::string parent = Closed(to.substr(0, to.size() - 1));
@@ -178,7 +189,7 @@ int MoveTree(const std::string& from, const std::string& to) {
       // The tree has one name at every moment; the call's closing sync of the file system
       // makes the new one durable, and nothing before it deletes anything of the tree.
       std::string emptied = Closed(from.substr(0, from.size() - 1));
-      if (base::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
+      if (!keepAncestors && base::CutAtLastBackslash(emptied)) RemoveEmptiedUpwards(emptied);
       return 0;
     }
   }
@@ -189,40 +200,45 @@ int MoveTree(const std::string& from, const std::string& to) {
   // The source goes, first out of the way of later moves.
   if (util::IsKnownAbsent(aside.c_str()) &&
       platform::RenameFile(source.c_str(), aside.c_str()) == 0) {
-    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true));
+    static_cast<void>(TransferTree(aside + "\\", std::string(), /*move=*/true,
+                                   Destination::kUnknown, keepAncestors));
   } else {
-    static_cast<void>(TransferTree(from, std::string(), /*move=*/true));
+    static_cast<void>(
+        TransferTree(from, std::string(), /*move=*/true, Destination::kUnknown, keepAncestors));
   }
   return 0;
 }
 
 }  // namespace
 
-int CopyDirectoryTree(const char* source, const char* destination, bool move, int* failure) {
+int CopyDirectoryTree(const char* source, const char* destination, bool move, int* failure,
+                      bool keepAncestors) {
   if (failure != nullptr) *failure = 0;
   std::string from;
-  if (!NormalisedFolder(source, &from)) return kTreeBadSource;
+  if (!NormalisedFolder(source, &from)) return kFolderTreeBadSource;
   std::string to;
   const bool toGiven = destination != nullptr && destination[0] != '\0';
   if (!toGiven) {
     move = true;
   } else {
-    if (!NormalisedFolder(destination, &to)) return kTreeBadDestination;
-    if (from == to) return kTreeOk;
+    if (!NormalisedFolder(destination, &to)) return kFolderTreeBadDestination;
+    if (from == to) return kFolderTreeOk;
     if (from.size() < to.size() && to.compare(0, from.size(), from) == 0) {
-      return kTreeDestinationInside;
+      return kFolderTreeDestinationInside;
     }
   }
-  const int copied = move && toGiven ? MoveTree(from, to) : TransferTree(from, to, move);
+  const int copied = move && toGiven
+                         ? MoveTree(from, to, keepAncestors)
+                         : TransferTree(from, to, move, Destination::kUnknown, keepAncestors);
   if (failure != nullptr) *failure = copied;
-  return kTreeOk;
+  return kFolderTreeOk;
 }
 
-void DeleteMatchingFiles(const char* pattern, const char* directory) {
+void DeleteMatchingFiles(const char* pattern, const char* folderPath) {
   if (pattern == nullptr || pattern[0] == '\0') return;
   std::string folder;
-  if (directory != nullptr && directory[0] != '\0') {
-    folder = base::DropClosingQuote(directory);
+  if (folderPath != nullptr && folderPath[0] != '\0') {
+    folder = base::DropClosingQuote(folderPath);
     if (folder.back() != '\\') folder += '\\';
   }
   std::string path = folder + pattern;
@@ -237,11 +253,16 @@ void DeleteMatchingFiles(const char* pattern, const char* directory) {
       path = folder + entry.name;
       const std::string bare = bareFolder + entry.name;
       util::MakeWritable(bare.c_str());
-      static_cast<void>(platform::RemoveFile(bare.c_str()));  // fails quietly for directories
+      static_cast<void>(platform::RemoveFile(bare.c_str()));  // fails quietly for folders
     } while (platform::FindNext(search, &entry) == 0);
     platform::FindClose(search);
   }
   RemoveEmptiedUpwards(Closed(path));
+}
+
+void RemoveEmptiedFolders(const char* directory) {
+  if (directory == nullptr || directory[0] == '\0') return;
+  RemoveEmptiedUpwards(Closed(base::DropClosingQuote(directory)));
 }
 
 }  // namespace qz7::upgrade
