@@ -64,67 +64,12 @@ using FileHandle = std::unique_ptr<FileStream>;
 // fopen: null on failure, with the last error set.
 FileHandle OpenFile(const char* path, const char* mode);
 
-// remove: 0 on success, -1 on failure (a read-only file gives kErrorAccessDenied).
-[[nodiscard]] int RemoveFile(const char* path);
-// rename: 0 on success, -1 on failure; fails when the new name exists. Like every change of
-// a name (RemoveFile, ReplaceFile, CopyFileA, MakeDirectory, RemoveDirectory), durable only
-// after SyncDirectory of the folders involved.
-[[nodiscard]] int RenameFile(const char* from, const char* to);
-// MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH): renames the file
-// from over the regular file to in one step, so that to holds either its old or its new
-// contents at every moment. A missing to is simply created. 0 on success, -1 on failure (a
-// read-only or directory destination gives kErrorAccessDenied; from and to must be on one drive).
-// On POSIX the new name survives a power cut only once SyncDirectory of the folder of to has
-// returned (and from's data only once it was synced with FileStream::Sync before the move):
-// write the temporary file, Sync it, Close it, ReplaceFile, SyncDirectory.
-[[nodiscard]] int ReplaceFile(const char* from, const char* to);
-// Makes the changes of names in the folder at path durable (files created, renamed, replaced
-// or removed there, folders made or removed there): fsync of the folder on POSIX; on Windows
-// a success without doing anything, because the moves the library makes are write-through.
-// Call it after RenameFile/ReplaceFile/RemoveFile/CopyFileA/MakeDirectory when the change
-// must survive a power cut (for a rename between folders, sync both). 0 on success, -1 on
-// failure (the folder does not exist: kErrorPathNotFound or kErrorFileNotFound).
-[[nodiscard]] int SyncDirectory(const char* path);
-
-// Makes every file and folder of the machine durable, data and names (syncfs/sync on POSIX,
-// a flush of every volume's buffers on Windows). For a whole copied tree that must be on the
-// disk before its source is deleted. 0 on success, -1 on failure.
-[[nodiscard]] int SyncFileSystem();
-// Makes the data of the existing file at path durable: opens it for update, syncs and closes
-// it (a read-only file is opened for reading instead, which POSIX can sync and Windows
-// cannot). For a file whose writer is gone, such as a copy made by CopyFileA or a file
-// another step closed. Its name still needs SyncDirectory. 0 on success, -1 on failure.
-[[nodiscard]] int SyncFile(const char* path);
-
-// _mkdir / _rmdir: 0 on success, -1 on failure.
-[[nodiscard]] int MakeDirectory(const char* path);
-[[nodiscard]] int RemoveDirectory(const char* path);
-
 struct FileStatus {
   bool isDirectory = false;
   bool isRegular = false;
   bool readOnly = false;
   uint64_t size = 0;
 };
-// _stat: 0 on success, -1 when the path does not exist or cannot be queried. A folder named
-// with a closing backslash ("C:\DIR\") is found, as by the Universal C Runtime's _stat
-// (ucrtbase, the runtime of Visual Studio 2015 and later) that both backends imitate; the older
-// msvcrt.dll's _stat fails for it. A file named so is not found.
-[[nodiscard]] int GetFileStatus(const char* path, FileStatus* status);
-
-// _chmod(path, _S_IREAD | (writable ? _S_IWRITE : 0)): 0 on success, -1 on failure.
-[[nodiscard]] int SetFileWritable(const char* path, bool writable);
-
-// _fullpath: the absolute Windows form of path (against the current directory, "." and ".."
-// resolved, "/" taken as "\"), at most size - 1 characters. Returns out, or null when the
-// result does not fit or the path is malformed.
-char* FullPath(char* out, const char* path, size_t size);
-
-// The current directory in Windows form ("C:\" at start). Get returns 0 on success, -1 when
-// the buffer is too small; Set returns 0 on success, -1 when the directory does not exist.
-[[nodiscard]] int GetCurrentDirectoryText(char* out, size_t size);
-[[nodiscard]] int SetCurrentDirectoryText(const char* path);
-
 // _findfirst / _findnext / _findclose over one directory with a name pattern of '*' and '?'
 // (matched without regard to case). "." and ".." are reported for directories, as Windows does.
 struct FindData {
@@ -135,16 +80,12 @@ struct FindData {
 };
 using FindHandle = intptr_t;
 constexpr FindHandle kInvalidFindHandle = -1;
-FindHandle FindFirst(const char* pattern, FindData* data);  // -1 when nothing matches
-int FindNext(FindHandle handle, FindData* data);            // 0, or -1 at the end
-int FindClose(FindHandle handle);
 
-// CopyFileA: true on success. Errors: 2 missing source, 3 missing destination folder,
-// 5 read-only destination (or failIfExists and the destination exists: 80).
-// The copy's data is not synced: a copied tree that must outlive its source is made durable
-// with SyncFileSystem (or each file reopened and synced, and its folder synced) before the
-// source is removed.
-[[nodiscard]] bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists);
+// Makes the data of the existing file at path durable: opens it for update, syncs and closes
+// it (a read-only file is opened for reading instead, which POSIX can sync and Windows
+// cannot). For a file whose writer is gone, such as a copy made by CopyFileA or a file
+// another step closed. Its name still needs SyncDirectory. 0 on success, -1 on failure.
+[[nodiscard]] int SyncFile(const char* path);
 
 // Copies of many files from one folder into another, each by its name: what a tree copy does
 // for the files of a folder. The two folders are found once, when the copy is opened, instead
@@ -154,7 +95,7 @@ int FindClose(FindHandle handle);
 class FolderCopy {
  public:
   struct Native;  // defined by the backend
-  // Opens the two folders (counted at the fault seam as one folder operation). A copy that
+  // Opens the two folders (one folder operation of the platform table). A copy that
   // could not open them still copies, through the paths.
   FolderCopy(const char* from, const char* to, bool fresh);
   FolderCopy(const FolderCopy&) = delete;
@@ -177,5 +118,8 @@ class FolderCopy {
 };
 
 }  // namespace qz7::platform
+
+// The operations themselves are rows of the platform table.
+#include "platform/platform_table.h"  // IWYU pragma: export
 
 #endif  // QZ7_PLATFORM_FILE_SYSTEM_H_

@@ -20,15 +20,10 @@ constexpr uint32_t kNerrUnknownDevDir = 2116;    // the folder to share does not
 constexpr uint32_t kNerrDuplicateShare = 2118;   // a share of that name exists
 constexpr uint32_t kNerrNetNameNotFound = 2310;  // no share of that name
 
-// Shares the folder path (a Windows path) as shareName. 87 for an empty name or path, 123 for
-// a name with a character no share name may hold ("\\/[]:|<>+=;,?*\"" or a control character).
-[[nodiscard]] uint32_t NetShareAdd(const char* shareName, const char* path);
-[[nodiscard]] uint32_t NetShareDel(const char* shareName);
-// The shared folder of shareName.
-[[nodiscard]] uint32_t NetShareGetInfo(const char* shareName, std::string* path);
-// The names of the computer's folder shares.
-[[nodiscard]] uint32_t NetShareEnum(std::vector<std::string>* names);
-
 }  // namespace qz7::platform
+
+// The operations themselves (NetShareAdd, NetShareDel, NetShareGetInfo, NetShareEnum) are rows
+// of the platform table.
+#include "platform/platform_table.h"  // IWYU pragma: export
 
 #endif  // QZ7_PLATFORM_NETWORK_SHARES_H_

@@ -43,24 +43,9 @@ constexpr uint32_t kServiceContinuePending = 5;
 constexpr uint32_t kServicePausePending = 6;
 constexpr uint32_t kServicePaused = 7;
 
-ScHandle OpenSCManagerA(const char* machineName, const char* databaseName, uint32_t access);
-ScHandle OpenServiceA(ScHandle manager, const char* serviceName, uint32_t access);  // 1060
-ScHandle CreateServiceA(ScHandle manager, const char* serviceName, const char* displayName,
-                        const char* binaryPathName, const char* serviceStartName,
-                        const char* password);  // 1073 when it exists
-[[nodiscard]] bool DeleteService(ScHandle service);
-// Null texts leave their field unchanged.
-[[nodiscard]] bool ChangeServiceConfigA(ScHandle service, const char* binaryPathName,
-                                        const char* serviceStartName, const char* password,
-                                        const char* displayName);
-// bufferSize too small: false, last error 122, bytesNeeded set.
-[[nodiscard]] bool QueryServiceConfigA(ScHandle service, QueryServiceConfig* config,
-                                       uint32_t bufferSize, uint32_t* bytesNeeded);
-// QueryServiceStatus: the service's current state (one of the states above). Needs a handle
-// opened with kServiceQueryStatus (else 5).
-[[nodiscard]] bool QueryServiceStatus(ScHandle service, uint32_t* currentState);
-bool CloseServiceHandle(ScHandle handle);
-
 }  // namespace qz7::platform
+
+// The operations themselves are rows of the platform table.
+#include "platform/platform_table.h"  // IWYU pragma: export
 
 #endif  // QZ7_PLATFORM_SERVICES_H_

@@ -25,11 +25,11 @@
 #include "config/config_tokens.h"
 #include "config/parameter_apply.h"
 #include "config/parameter_checks.h"
-#include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "qz7instm.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/fault_injection.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
 

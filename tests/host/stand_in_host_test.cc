@@ -20,13 +20,10 @@
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "host/service_table.h"
-#include "platform/fault_injection.h"
 #include "platform/file_system.h"
-#if !defined(_WIN32)
-#include "platform/posix/syscalls.h"
-#endif
 #include "platform/win_error.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/fault_injection.h"
 #include "testkit/host_os.h"
 #include "testkit/machine_state.h"
 #include "testkit/profile_registry_builder.h"
@@ -461,23 +458,8 @@ class CreateCaseTest : public InstanceLifecycleTest {
   }
 };
 
-#if !defined(_WIN32)
-// The n-th rename (every replacement of registry.txt or services.txt, and the renames of
-// qz7systm) fails with EIO. The registry and the service table are text files of the POSIX
-// stand-in only; on Windows they are the system's own.
-int rename_calls = 0;
-int rename_fails_at = 0;
-int FailingRename(const char* from, const char* to) {
-  if (++rename_calls == rename_fails_at) {
-    errno = EIO;
-    return -1;
-  }
-  return platform::posix::DefaultSyscalls().rename(from, to);
-}
-#endif
-
-// Every file operation of a create fails in turn, and then every rename of a text store or
-// qz7systm. A failed create must leave the machine as it was; a create that gets past its
+// Every file operation of a create fails in turn, and then every registry and service
+// operation. A failed create must leave the machine as it was; a create that gets past its
 // failed file operation must be complete, and a second run then changes nothing more.
 TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
   testkit::MachineCopy empty(machine_.root(), ".empty");
@@ -503,22 +485,27 @@ TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
     EXPECT_GT(failures, 0);  // every create probes or writes files, and that can fail
 
 #if !defined(_WIN32)
-    for (rename_fails_at = 1;; ++rename_fails_at) {
-      rename_calls = 0;
-      int result;
-      {
-        platform::posix::ScopedSyscallOverride scope;
-        scope.table().rename = FailingRename;
-        result = Run(c);
-      }
-      if (rename_calls < rename_fails_at) break;  // no rename failed: the create is complete
-      ASSERT_NE(result, 0) << "rename " << rename_fails_at;  // every rename of a create matters
-      ASSERT_EQ(DiffMachineStates(before, State()), "") << "rename " << rename_fails_at;
+    // Then every registry and service operation in turn: among them each replacement of
+    // registry.txt or services.txt, which the stand-in reports as the operation's failure.
+    using platform::OperationKind;
+    int storeFailures = 0;
+    for (uint64_t failAt = 1, hit = true; hit; ++failAt) {
+      platform::SetFaultPlan({.triggerAt = failAt,
+                              .error = platform::kErrorWriteFault,
+                              .kinds = platform::KindBit(OperationKind::kRegistry) |
+                                       platform::KindBit(OperationKind::kService)});
+      const int result = Run(c);
+      const platform::OperationCounts counts = platform::CurrentOperationCounts();
+      hit = counts.Of(OperationKind::kRegistry) + counts.Of(OperationKind::kService) >= failAt;
+      platform::ClearFaultPlan();
+      storeFailures += result != 0;
+      ASSERT_EQ(result != 0 ? DiffMachineStates(before, State()) : Outcome(c), "")
+          << "registry or service operation " << failAt;
+      prepared.Restore();
     }
-    EXPECT_GE(rename_fails_at, 3);  // at least the registry and the service table are written
-#else
-    ASSERT_EQ(Run(c), 0);  // the whole create, which the loop above put back after its last run
+    EXPECT_GT(storeFailures, 0);  // every create writes the registry and the service table
 #endif
+    ASSERT_EQ(Run(c), 0);  // the whole create, which the loops above put back after their last run
     EXPECT_EQ(Outcome(c), "");
     EXPECT_FALSE(machine_.Exists(ConfigPath(c) + ".old"));
     const MachineState once = State();

@@ -16,7 +16,7 @@
 #include "migrate/directory_entry_conversion.h"
 #include "migrate/directory_recognition.h"
 #include "migrate/work_buffer.h"
-#include "platform/fault_injection.h"
+#include "testkit/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/local_database_builder.h"

@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "migrate/database_directory_migration.h"
-#include "platform/fault_injection.h"
+#include "testkit/fault_injection.h"
 #if !defined(_WIN32)
-#include "platform/posix/syscalls.h"
 #endif
 #include "testkit/database_directory_builder.h"
 #include "testkit/old_directory_entries.h"
@@ -82,11 +81,6 @@ class MachineTest : public ::testing::Test {
   void Remove(const std::string& path) const;
 
   testkit::TempMachine machine_;
-#if !defined(_WIN32)
-  // What a power cut loses is decided by the fault seam's bookkeeping of the syncs, not by the
-  // disk: the loops need no real fsync, which would only cost time.
-  platform::posix::ScopedSyscallOverride syscalls_;
-#endif
 };
 
 // The database directory.

@@ -1,13 +1,14 @@
 // The fault seam: a crash at an operation, a plan from QZ7_FAULT, the first operation of each kind
 // failing with the chosen error and how operations are counted, what a power cut right after a
 // sequence of steps keeps, the folder syncs, and failures of the system calls below the backend.
-#include "platform/fault_injection.h"
+#include "testkit/fault_injection.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "platform/win_error.h"
+#include "testkit/tool_runner.h"
 #include "tests/platform/machine_fixture.h"
 
 namespace qz7::platform {
@@ -73,6 +75,40 @@ TEST_F(FaultInjectionTest, PlanFromQz7FaultVariable) {
       outcomes += ok ? '.' : GetLastError() == row.error ? 'F' : '?';
     }
     EXPECT_EQ(outcomes, row.outcomes) << row.name;
+  }
+}
+
+// The test build of the tool takes its plan from QZ7_FAULT and appends its counts to the file
+// QZ7_OPERATION_COUNTS names; the shipped tool has no fault wrapper and ignores both.
+TEST_F(FaultInjectionTest, OnlyTheTestBuildOfTheToolReadsAFaultPlan) {
+  const std::string counts = root_ + "/counts.txt";
+  const struct {
+    const char *name, *tool, *fault;
+    bool crashes, counted;
+  } rows[] = {{"TestBuildCrashes", QZ7_TEST_CLI_PATH, "1:crash", true, false},
+              {"TestBuildCounts", QZ7_TEST_CLI_PATH, "", false, true},
+              {"ShippedTool", QZ7_CLI_PATH, "1:crash", false, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(counts);
+    const testkit::ToolRun run =
+        testkit::RunTool(row.tool, {"--machine", root_, "list", "C:\\QZ7"},
+                         {{"QZ7_FAULT", row.fault}, {"QZ7_OPERATION_COUNTS", counts}});
+    if (row.crashes) {
+      EXPECT_EQ(run.exitCode, 86);
+      EXPECT_EQ(run.out, "");
+    } else {
+      EXPECT_EQ(run.exitCode, 0) << run.err;
+      EXPECT_EQ(run.LastLine(), "(no instances found)") << run.out;
+    }
+    const std::string line = std::filesystem::exists(counts) ? ReadHostFile(counts) : "";
+    if (row.counted) {
+      unsigned long long file = 0, stream = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "file=%llu stream=%llu", &file, &stream), 2) << line;
+      EXPECT_GT(file + stream, 0u) << line;
+    } else {
+      EXPECT_EQ(line, "");
+    }
   }
 }
 

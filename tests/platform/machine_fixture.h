@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/codepage.h"
-#include "platform/fault_injection.h"
+#include "testkit/fault_injection.h"
 #include "testkit/temp_machine.h"
 
 namespace qz7::platform {

@@ -65,14 +65,11 @@
 
 #include "entry/setup_context.h"
 #include "host/profile_registry.h"
-#include "platform/fault_injection.h"
 #include "platform/machine_root.h"
-#if !defined(_WIN32)
-#include "platform/posix/syscalls.h"
-#endif
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
 #include "testkit/database_directory_builder.h"
+#include "testkit/fault_injection.h"
 #include "testkit/host_os.h"
 #include "testkit/machine_state.h"
 #include "tests/scenarios/scenario_fixture.h"
@@ -297,13 +294,11 @@ class InterruptedRunTest : public ScenarioTest,
     savedTmpDir_ ? setenv("TMPDIR", savedTmpDir_->c_str(), 1) : unsetenv("TMPDIR");
   }
 
-  InterruptedRunTest() {
-    // What a power cut loses is decided by the fault seam's own bookkeeping of the syncs; the
-    // machine itself keeps running, so syncing files to the disk only costs time.
-    syscalls_.table().fsync = [](int) { return 0; };
-    syscalls_.table().syncfs = [](int) { return 0; };
-  }
 #endif
+  // What a power cut loses is decided by the fault wrapper's own bookkeeping of the syncs; the
+  // machine itself keeps running, so syncing files to the disk only costs time.
+  InterruptedRunTest() { platform::SetSyncsReachDisk(false); }
+  ~InterruptedRunTest() override { platform::SetSyncsReachDisk(true); }
 
   // The machine of the plan, then the uninterrupted upgrade: how many operations of each kind it
   // takes and what it leaves.
@@ -710,7 +705,6 @@ class InterruptedRunTest : public ScenarioTest,
   std::unique_ptr<testkit::MachineCopy> pristine_;  // the machine as it was built
 #if !defined(_WIN32)
   inline static std::optional<std::string> savedTmpDir_;
-  platform::posix::ScopedSyscallOverride syscalls_;
 #endif
   std::vector<OldInstance> olds_;
   std::vector<InstanceDescriptor> descriptors_;  // the instances the run asks for

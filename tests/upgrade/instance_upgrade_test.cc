@@ -14,11 +14,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
 #include "testkit/dbm_block_builder.h"
+#include "testkit/fault_injection.h"
 #include "testkit/message_recorder.h"
 #include "testkit/temp_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"

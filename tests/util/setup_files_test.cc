@@ -15,9 +15,9 @@
 
 #include "base/quoted_path.h"
 #include "platform/codepage.h"
-#include "platform/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/messages.h"
+#include "testkit/fault_injection.h"
 #ifndef _WIN32
 #include "platform/posix/syscalls.h"
 #endif

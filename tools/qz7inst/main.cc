@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/fault_injection.h"
 #include "platform/machine_root.h"
 #include "tools/qz7inst/command.h"
 
@@ -67,8 +66,5 @@ int main(int argc, char** argv) {
     }
   }
   if (invocation.machine.empty()) invocation.machine = qz7::platform::MachineRoot();
-  // End-to-end tests drive faults and crashes into a run through QZ7_FAULT.
-  // Without QZ7_FAULT (every normal run) there is no plan to install.
-  static_cast<void>(qz7::platform::InstallFaultPlanFromEnvironment());
   return command->run(invocation);
 }

@@ -1,8 +1,8 @@
 // Files and directories of the Windows computer on a POSIX host: names, status, permissions,
 // the current directory and copies. Windows paths are mapped through the machine root
 // (host_path.h); every system call goes through the syscall table, and every failure is
-// reported as a Windows error code. The fault seam lies above the backend (dispatch.h): the
-// operations here are counted and failed there, not here.
+// reported as a Windows error code. These functions fill the platform table (backend.h); the
+// test kit's fault wrapper sits in front of that table, so nothing here counts or fails them.
 // The read-only attribute is a file without any write permission bit; it is enforced here
 // rather than left to the kernel, which ignores it for root.
 #include <errno.h>

@@ -1,9 +1,11 @@
 // The one table through which the POSIX backend reaches the operating system.
 //
-// Every system call of the backend is made through Syscalls().name(...). A test may replace an
-// entry (to fail it, to count it, or to end the process at a chosen call) and must put the
-// table back with RestoreDefaultSyscalls() or a ScopedSyscallOverride. The entries have the
-// signatures of the POSIX functions they stand for; variadic calls (open, fcntl) take their
+// Every system call of the backend is made through Syscalls().name(...). It is the seam of the
+// backend's own tests (tests/platform): such a test may replace an entry (to fail it, to count
+// it, or to end the process at a chosen call) and must put the table back with
+// RestoreDefaultSyscalls() or a ScopedSyscallOverride. Tests of the library fail and count
+// operations through the test kit's fault wrapper of the platform table instead. The entries have
+// the signatures of the POSIX functions they stand for; variadic calls (open, fcntl) take their
 // optional argument explicitly.
 #ifndef QZ7_PLATFORM_POSIX_SYSCALLS_H_
 #define QZ7_PLATFORM_POSIX_SYSCALLS_H_

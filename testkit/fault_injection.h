@@ -1,9 +1,10 @@
-// The fault seam. Every operation the library makes on the outside world (files, streams,
-// folders, the registry, the service table, child processes and pipes, the environment, the
-// computer's name and drives, the caller's log file) passes through the dispatch layer, which
-// counts it here by kind before handing it to the backend. A plan can make the N-th counted
-// operation fail with a chosen Windows error (the last error set, the operation's usual
-// failure result returned), end the process at it the way a crash would (_exit: no
+// The fault seam of the tests: a wrapper around the platform table (platform_table.h), put in
+// force by the first call of this header's functions. Every operation the library makes on the
+// outside world (files, streams, folders, the registry, the service table, child processes and
+// pipes, the environment, the computer's name and drives, the caller's log file) then passes
+// the wrapper, which counts it by kind before handing it to the backend's table. A plan can make
+// the N-th counted operation fail with a chosen Windows error (the last error set, the operation's
+// usual failure result returned), end the process at it the way a crash would (_exit: no
 // destructors, buffered data not written), or end it as a power cut: every file write, name
 // change or removal not yet made durable by a sync is undone first, then the process ends.
 //
@@ -20,24 +21,17 @@
 //   - Registry and service changes are durable when their call returns (the stores sync
 //     themselves), and writes to the caller's log descriptor are not tracked.
 // Tracking starts with SetFaultPlan of a power-cut plan and costs a copy of each file written
-// while it runs, so it is for tests only.
-#ifndef QZ7_PLATFORM_FAULT_INJECTION_H_
-#define QZ7_PLATFORM_FAULT_INJECTION_H_
+// while it runs. The shipped library and tool carry none of this: the names stay in the
+// platform namespace only so that tests read as the operations they wrap.
+#ifndef QZ7_TESTKIT_FAULT_INJECTION_H_
+#define QZ7_TESTKIT_FAULT_INJECTION_H_
 
 #include <cstdint>
 
+#include "platform/platform_table.h"
+
 namespace qz7::platform {
 
-enum class OperationKind : uint8_t {
-  kFile,         // open, remove, rename, replace, status, chmod, copy
-  kStream,       // read, write, seek, flush, sync, close; the log descriptor's seek/lock/write
-  kFolder,       // mkdir, rmdir, find, current directory, folder and file system syncs
-  kRegistry,     // open, create, close, enumerate, query, set, delete
-  kService,      // open manager, open, create, delete, change, query, close; network shares
-  kProcess,      // pipes, create process, wait, exit code, pipe read/write/close
-  kEnvironment,  // environment variables, computer name, drives (not the processor count)
-};
-constexpr int kOperationKindCount = 7;
 // "file", "stream", "folder", "registry", "service", "process", "environment".
 const char* OperationKindName(OperationKind kind);
 
@@ -76,11 +70,18 @@ void ResetFileOperationCount();
 
 // Reads QZ7_FAULT from the environment: "N:crash", "N:powerloss", "N:ERROR" (fail once with
 // ERROR) or "N:ERROR:repeat", N numbering operations of every kind. Lets end-to-end tests
-// drive the CLI the same way. False when
+// drive the test build of the tool (qz7inst_test) the same way. False when
 // unset or malformed. Also honours QZ7_OPERATION_COUNTS=<host file>: at process exit, one line
 // "file=N stream=N folder=N registry=N service=N process=N environment=N" is appended to it.
 [[nodiscard]] bool InstallFaultPlanFromEnvironment();
 
+// While on, a sync (FileStream::Sync, SyncDirectory, SyncFileSystem) reaches the wrapper's
+// power-cut bookkeeping but not the disk: a stream is only flushed, a folder only looked up.
+// For loops that decide what a power cut loses by that bookkeeping alone, where real syncs
+// would only cost time. Syncs reach the disk until this is called with false; ClearFaultPlan
+// leaves the setting as it is.
+void SetSyncsReachDisk(bool reach);
+
 }  // namespace qz7::platform
 
-#endif  // QZ7_PLATFORM_FAULT_INJECTION_H_
+#endif  // QZ7_TESTKIT_FAULT_INJECTION_H_

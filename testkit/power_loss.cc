@@ -1,17 +1,17 @@
-// The power-cut bookkeeping of the fault seam. While a power-cut plan runs, the dispatch layer
+// The power-cut bookkeeping of the fault wrapper. While a power-cut plan runs, the wrapper
 // reports every change of a file's data or of a name here, and this keeps, for each path it
 // saw change, two views: what the path holds now (live) and what it would hold after a power
 // cut (durable). File data lives in "files": the bytes as of the file's last sync. At the cut,
-// every tracked path is put back to its durable view through the backend (never through the
-// counted public functions), and the process ends.
+// every tracked path is put back to its durable view through the backend's table (never
+// through the counted wrapper), and the process ends.
+#include "testkit/power_loss.h"
+
 #include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/backend.h"
-#include "platform/dispatch.h"
 #include "platform/win_error.h"
 
 namespace qz7::platform::durability {
@@ -36,12 +36,24 @@ struct Name {
   Slot durable;
 };
 
-std::mutex mutex;
-bool tracking = false;
-std::map<std::string, Name> names;  // by upper-case full path
-std::vector<TrackedFile> files;
-std::map<const FileStream*, int> streams;
-std::map<const FileStream*, std::string> readers;  // streams open for reading: their path
+// Kept in one object made on first use: the test build of the tool installs its plan before
+// main, when this file's other objects may not be made yet.
+struct State {
+  std::mutex mutex;
+  bool tracking = false;
+  std::map<std::string, Name> names;  // by upper-case full path
+  std::vector<TrackedFile> files;
+  std::map<Stream, int> streams;
+  std::map<Stream, std::string> readers;  // streams open for reading: their path
+};
+
+State& state() {
+  static State instance;
+  return instance;
+}
+
+// The backend itself, below the wrapper.
+const PlatformTable& Disk() { return BackendTable(); }
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -49,7 +61,7 @@ char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 std::string FullOf(const char* path) {
   if (path == nullptr) return {};
   char full[4 * kMaxPath];
-  if (backend::FullPath(full, path, sizeof full) == nullptr) return {};
+  if (Disk().FullPath(full, path, sizeof full) == nullptr) return {};
   std::string text = full;
   while (text.size() > 3 && text.back() == '\\') text.pop_back();
   return text;
@@ -69,18 +81,18 @@ std::string ParentKey(const std::string& key) {
 
 bool ReadWhole(const std::string& path, std::string* bytes) {
   bytes->clear();
-  FileStream::Native* in = backend::OpenFile(path.c_str(), "rb");
+  FileStream::Native* in = Disk().OpenFile(path.c_str(), "rb");
   if (in == nullptr) return false;
   char buffer[65536];
   size_t got;
-  while ((got = backend::StreamRead(in, buffer, sizeof buffer)) > 0) bytes->append(buffer, got);
-  backend::StreamClose(in);
+  while ((got = Disk().StreamRead(in, buffer, sizeof buffer)) > 0) bytes->append(buffer, got);
+  Disk().StreamClose(in);
   return true;
 }
 
 int NewFile(const std::string& livePath) {
-  files.push_back({std::string(), false, livePath});
-  return static_cast<int>(files.size()) - 1;
+  state().files.push_back({std::string(), false, livePath});
+  return static_cast<int>(state().files.size()) - 1;
 }
 
 // The entry of a path, made on first sight from what the disk holds (taken as durable).
@@ -88,129 +100,133 @@ Name* Track(const char* path) {
   std::string full = FullOf(path);
   if (full.empty()) return nullptr;
   std::string key = KeyOf(full);
-  auto found = names.find(key);
-  if (found != names.end()) return &found->second;
+  auto found = state().names.find(key);
+  if (found != state().names.end()) return &found->second;
   Name name;
   name.path = full;
   FileStatus status;
-  if (backend::GetFileStatus(full.c_str(), &status) == 0) {
+  if (Disk().GetFileStatus(full.c_str(), &status) == 0) {
     if (status.isDirectory) {
       name.live.kind = Kind::kFolder;
     } else {
       name.live.kind = Kind::kFile;
       name.live.file = NewFile(full);
-      files[name.live.file].everSynced = ReadWhole(full, &files[name.live.file].synced);
+      state().files[name.live.file].everSynced =
+          ReadWhole(full, &state().files[name.live.file].synced);
     }
   }
   name.durable = name.live;
-  return &names.emplace(key, name).first->second;
+  return &state().names.emplace(key, name).first->second;
 }
 
 void RemoveTree(const std::string& path) {
-  backend::SetFileWritable(path.c_str(), true);
+  Disk().SetFileWritable(path.c_str(), true);
   FileStatus status;
-  if (backend::GetFileStatus(path.c_str(), &status) != 0) return;
+  if (Disk().GetFileStatus(path.c_str(), &status) != 0) return;
   if (!status.isDirectory) {
-    backend::RemoveFile(path.c_str());
+    Disk().RemoveFile(path.c_str());
     return;
   }
   std::vector<std::string> children;
   FindData data;
-  FindHandle search = backend::FindFirst((path + "\\*").c_str(), &data);
+  FindHandle search = Disk().FindFirst((path + "\\*").c_str(), &data);
   if (search != kInvalidFindHandle) {
     do {
       std::string child = data.name;
       if (child != "." && child != "..") children.push_back(path + "\\" + child);
-    } while (backend::FindNext(search, &data) == 0);
-    backend::FindClose(search);
+    } while (Disk().FindNext(search, &data) == 0);
+    Disk().FindClose(search);
   }
   for (const std::string& child : children) RemoveTree(child);
-  backend::RemoveDirectory(path.c_str());
+  Disk().RemoveDirectory(path.c_str());
 }
 
 void WriteWhole(const std::string& path, const std::string& bytes) {
-  backend::SetFileWritable(path.c_str(), true);
-  FileStream::Native* out = backend::OpenFile(path.c_str(), "wb");
+  Disk().SetFileWritable(path.c_str(), true);
+  FileStream::Native* out = Disk().OpenFile(path.c_str(), "wb");
   if (out == nullptr) return;
-  backend::StreamWrite(out, bytes.data(), bytes.size());
-  backend::StreamClose(out);
+  Disk().StreamWrite(out, bytes.data(), bytes.size());
+  Disk().StreamClose(out);
 }
 
 }  // namespace
 
 void Start() {
-  std::lock_guard<std::mutex> lock(mutex);
-  names.clear();
-  files.clear();
-  streams.clear();
-  readers.clear();
-  tracking = true;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().names.clear();
+  state().files.clear();
+  state().streams.clear();
+  state().readers.clear();
+  state().tracking = true;
 }
 
 void Stop() {
-  std::lock_guard<std::mutex> lock(mutex);
-  names.clear();
-  files.clear();
-  streams.clear();
-  readers.clear();
-  tracking = false;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().names.clear();
+  state().files.clear();
+  state().streams.clear();
+  state().readers.clear();
+  state().tracking = false;
 }
 
 void BeforeChange(const char* path) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (tracking) Track(path);
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (state().tracking) Track(path);
 }
 
-void AfterOpenForWrite(const FileStream* stream, const char* path) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
+void AfterOpenForWrite(Stream stream, const char* path) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
   Name* name = Track(path);
   if (name == nullptr) return;
   if (name->live.kind != Kind::kFile) name->live = {Kind::kFile, NewFile(name->path)};
-  streams[stream] = name->live.file;
+  state().readers.erase(stream);
+  state().streams[stream] = name->live.file;
 }
 
-void AfterOpenForRead(const FileStream* stream, const char* path) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (tracking) readers[stream] = path;
+void AfterOpenForRead(Stream stream, const char* path) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
+  state().streams.erase(stream);
+  state().readers[stream] = path;
 }
 
-void AfterStreamSync(const FileStream* stream) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
+void AfterStreamSync(Stream stream) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
   int index = -1;
-  if (auto found = streams.find(stream); found != streams.end()) {
+  if (auto found = state().streams.find(stream); found != state().streams.end()) {
     index = found->second;
-  } else if (auto reader = readers.find(stream); reader != readers.end()) {
+  } else if (auto reader = state().readers.find(stream); reader != state().readers.end()) {
     // A file only read since tracking began holds what it held then, or what it was given
     // by a rename: either way what it holds now is what the sync makes durable.
     Name* name = Track(reader->second.c_str());
     if (name != nullptr && name->live.kind == Kind::kFile) index = name->live.file;
   }
   if (index < 0) return;
-  TrackedFile& file = files[index];
+  TrackedFile& file = state().files[index];
   if (file.livePath.empty()) return;
   if (ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
 }
 
-void ForgetStream(const FileStream* stream) {
-  std::lock_guard<std::mutex> lock(mutex);
-  streams.erase(stream);
-  readers.erase(stream);
+void ForgetStream(Stream stream) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().streams.erase(stream);
+  state().readers.erase(stream);
 }
 
 void AfterRemove(const char* path) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
   Name* name = Track(path);
   if (name == nullptr) return;
-  if (name->live.kind == Kind::kFile) files[name->live.file].livePath.clear();
+  if (name->live.kind == Kind::kFile) state().files[name->live.file].livePath.clear();
   name->live = Slot{};
 }
 
 void AfterMove(const char* from, const char* to) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
   Name* source = Track(from);
   Name* target = Track(to);
   if (source == nullptr || target == nullptr || source == target) return;
@@ -222,29 +238,29 @@ void AfterMove(const char* from, const char* to) {
     target->live = target->durable = source->live;
     source->live = source->durable = Slot{};
     std::vector<std::pair<std::string, Name>> moved;
-    for (auto it = names.begin(); it != names.end();) {
+    for (auto it = state().names.begin(); it != state().names.end();) {
       if (it->first.compare(0, fromKey.size(), fromKey) == 0) {
         Name name = it->second;
         name.path = toFull + name.path.substr(fromKey.size() - 1);
-        if (name.live.kind == Kind::kFile) files[name.live.file].livePath = name.path;
+        if (name.live.kind == Kind::kFile) state().files[name.live.file].livePath = name.path;
         moved.emplace_back(KeyOf(name.path), name);
-        it = names.erase(it);
+        it = state().names.erase(it);
       } else {
         ++it;
       }
     }
-    for (auto& [key, name] : moved) names[key] = name;
+    for (auto& [key, name] : moved) state().names[key] = name;
     return;
   }
-  if (target->live.kind == Kind::kFile) files[target->live.file].livePath.clear();
+  if (target->live.kind == Kind::kFile) state().files[target->live.file].livePath.clear();
   target->live = source->live;
-  if (target->live.kind == Kind::kFile) files[target->live.file].livePath = target->path;
+  if (target->live.kind == Kind::kFile) state().files[target->live.file].livePath = target->path;
   source->live = Slot{};
 }
 
 void AfterCopy(const char* to) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
   Name* name = Track(to);
   if (name != nullptr && name->live.kind != Kind::kFile) {
     name->live = {Kind::kFile, NewFile(name->path)};
@@ -252,56 +268,56 @@ void AfterCopy(const char* to) {
 }
 
 void AfterMakeDirectory(const char* path) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
   Name* name = Track(path);
   if (name != nullptr) name->live = {Kind::kFolder, -1};
 }
 
 void AfterSyncDirectory(const char* path) {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
   std::string folder = KeyOf(FullOf(path));
-  for (auto& [key, name] : names) {
+  for (auto& [key, name] : state().names) {
     if (ParentKey(key) == folder) name.durable = name.live;
   }
 }
 
 void AfterSyncFileSystem() {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
-  for (TrackedFile& file : files) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
+  for (TrackedFile& file : state().files) {
     if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
   }
-  for (auto& [key, name] : names) name.durable = name.live;
+  for (auto& [key, name] : state().names) name.durable = name.live;
 }
 
 void CutPower() {
-  std::lock_guard<std::mutex> lock(mutex);
-  if (!tracking) return;
-  tracking = false;
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
+  state().tracking = false;
   // The durable view of each path: a file never synced has no durable data, so it goes.
   auto durableKind = [](const Name& name) {
-    if (name.durable.kind == Kind::kFile && !files[name.durable.file].everSynced) {
+    if (name.durable.kind == Kind::kFile && !state().files[name.durable.file].everSynced) {
       return Kind::kAbsent;
     }
     return name.durable.kind;
   };
-  // Shallow to deep: folders that must exist, then the files' data.
-  for (auto& [key, name] : names) {
+  // Shallow to deep: folders that must exist, then the state().files' data.
+  for (auto& [key, name] : state().names) {
     Kind want = durableKind(name);
     FileStatus status;
-    bool exists = backend::GetFileStatus(name.path.c_str(), &status) == 0;
+    bool exists = Disk().GetFileStatus(name.path.c_str(), &status) == 0;
     if (want == Kind::kFolder) {
       if (exists && !status.isDirectory) RemoveTree(name.path);
-      if (!exists || !status.isDirectory) backend::MakeDirectory(name.path.c_str());
+      if (!exists || !status.isDirectory) Disk().MakeDirectory(name.path.c_str());
     } else if (want == Kind::kFile) {
       if (exists && status.isDirectory) RemoveTree(name.path);
-      WriteWhole(name.path, files[name.durable.file].synced);
+      WriteWhole(name.path, state().files[name.durable.file].synced);
     }
   }
   // Deep to shallow: what must not exist.
-  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+  for (auto it = state().names.rbegin(); it != state().names.rend(); ++it) {
     if (durableKind(it->second) == Kind::kAbsent) RemoveTree(it->second.path);
   }
 }

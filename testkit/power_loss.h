@@ -1,0 +1,41 @@
+// Internal to the fault wrapper (fault_injection.cc): the power-cut bookkeeping of the file
+// operations. The wrapper reports each change of a file's data or of a name here while a
+// power-cut plan runs; at the cut, every tracked path is put back to what it would hold after
+// a power cut, through the backend's table (never through the counted wrapper).
+#ifndef QZ7_TESTKIT_POWER_LOSS_H_
+#define QZ7_TESTKIT_POWER_LOSS_H_
+
+#include "platform/platform_table.h"
+
+namespace qz7::platform::durability {
+
+using Stream = const FileStream::Native*;
+
+// Starts tracking afresh (everything on disk counts as durable) or stops it. Every hook below
+// does nothing while no power-cut plan is tracking.
+void Start();
+void Stop();
+
+// Records the durable state of a path before an operation may change it.
+void BeforeChange(const char* path);
+// After a successful open for writing: the stream writes to the file now named path.
+void AfterOpenForWrite(Stream stream, const char* path);
+// After a successful open for reading only: a sync of such a stream (which POSIX allows)
+// still makes the file's data durable.
+void AfterOpenForRead(Stream stream, const char* path);
+void AfterStreamSync(Stream stream);
+// The stream is closed: its address may come back for another one.
+void ForgetStream(Stream stream);
+void AfterRemove(const char* path);
+void AfterMove(const char* from, const char* to);
+void AfterCopy(const char* to);
+void AfterMakeDirectory(const char* path);
+void AfterSyncDirectory(const char* path);
+void AfterSyncFileSystem();
+
+// Puts every tracked path back to its durable state.
+void CutPower();
+
+}  // namespace qz7::platform::durability
+
+#endif  // QZ7_TESTKIT_POWER_LOSS_H_
