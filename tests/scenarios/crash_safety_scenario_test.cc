@@ -31,9 +31,11 @@
 // (8), and in the sanitizer run (3, its test preset), where each point costs several times
 // more; the default build interrupts every one.
 //
-// On Windows only the failing loop runs (the others fork): the machine is the computer's own,
-// taken and put back through the system's interfaces (the test machine's folders, the
-// product's registry tree, the services it made).
+// On Windows the failing loop and the killing loop run (the power cut needs the POSIX
+// bookkeeping of what was synced): the machine is the computer's own, taken and put back
+// through the system's interfaces (the test machine's folders, the product's registry tree,
+// the services it made). A killed run there is the operator tool's test build, run as a child
+// process with the fault plan in QZ7_FAULT, numbered by the tool's own count of operations.
 #if defined(_WIN32)
 #include <windows.h>
 // After windows.h, which it needs.
@@ -69,6 +71,7 @@
 #include "testkit/fault_injection.h"
 #include "testkit/host_os.h"
 #include "testkit/machine_state.h"
+#include "testkit/tool_runner.h"
 #include "tests/scenarios/scenario_fixture.h"
 #include "util/path_normalization.h"
 
@@ -507,10 +510,19 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     messages_ = std::make_unique<MessageRecorder>();
   }
 
-#if !defined(_WIN32)
   // The upgrade in a child that ends at operation n, as a killed process or a power cut; its
-  // exit code.
+  // exit code. On POSIX the child is a fork of this test; on Windows it is the operator tool's
+  // test build run with the fault plan in its environment (a power cut is the POSIX loop's
+  // alone: Windows has no bookkeeping of what a cut would undo).
   int CrashAt(uint64_t n, bool powerLoss) {
+#if defined(_WIN32)
+    static_cast<void>(powerLoss);
+    const int exitCode = testkit::RunTool(QZ7_TEST_CLI_PATH, ToolArguments(),
+                                          {{ "QZ7_FAULT",
+                                             std::to_string(n) + ":crash" }})
+                             .exitCode;
+    WaitForStrayTools();
+#else
     const int exitCode = testkit::ForkedExitCode([&] {
       if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
       platform::SetFaultPlan({.triggerAt = n,
@@ -525,7 +537,41 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     // child of this process now: the rerun starts when it has ended.
     while (wait(nullptr) > 0 || errno == EINTR) {
     }
+#endif
     return exitCode;
+  }
+
+#if defined(_WIN32)
+  // The create command that makes the upgrade's call (Upgrade) from the operator tool. The
+  // machines that run under Wine ask for no instance by name.
+  static std::vector<std::string> ToolArguments() {
+    return {"create",       "--install",   kInstallDir,    "--current",
+            kOldProfileDir, "--requested", kOldProfileDir, "--quiet"};
+  }
+
+  // The operations of the tool's uninterrupted create on the pristine machine, by the counts
+  // its test build appends at exit: the points of the kill loop. 0 when it cannot be counted.
+  uint64_t ToolOperations() {
+    Restore();
+    const fs::path counts =
+        fs::temp_directory_path() / ("qz7-counts-" + std::to_string(GetCurrentProcessId()));
+    std::error_code ignored;
+    fs::remove(counts, ignored);
+    const testkit::ToolRun run = testkit::RunTool(QZ7_TEST_CLI_PATH, ToolArguments(),
+                                                  {{ "QZ7_OPERATION_COUNTS",
+                                                     counts.string() }});
+    std::ifstream in(counts);
+    std::string line;
+    uint64_t total = 0;
+    if (run.exitCode == 0 && std::getline(in, line)) {
+      std::istringstream fields(line);
+      for (std::string field; fields >> field;) {
+        total += std::strtoull(field.substr(field.find('=') + 1).c_str(), nullptr, 10);
+      }
+    }
+    in.close();
+    fs::remove(counts, ignored);
+    return total;
   }
 #endif
 
@@ -590,21 +636,28 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
     // Failure mode: runs that reported the failure (a result other than 0), and silent runs
     // that left the machine as an uninterrupted run does, or did not.
     uint64_t reported = 0, silentDone = 0, silentUndone = 0;
+    // The points: the operations of the run the loop interrupts. A killed run on Windows is the
+    // tool's, which numbers its own operations (the tool's start comes first).
+    uint64_t points = operations_;
+#if defined(_WIN32)
+    if (crash) {
+      points = ToolOperations();
+      if (points == 0) return "the tool's uninterrupted run could not be counted";
+    }
+#endif
     // What each silent run left undone: printed with QZ7_SCENARIO_SILENT=1, not held against
     // the loop (the documented steps ignore the results of file moves, service and registry
     // clean-ups), as long as the rerun converges.
     std::string silentFindings;
-    for (uint64_t n = first_; n <= operations_; n += stride_) {
+    for (uint64_t n = first_; n <= points; n += stride_) {
       Restore();
       std::vector<std::string> problems;
       const Snapshot* reference = &reference_;
       if (crash) {
-#if !defined(_WIN32)
         const int exitCode = CrashAt(n, mode == Interruption::kPowerLoss);
         if (exitCode != kCrashExitCode) {
           problems.push_back("the run ended with " + std::to_string(exitCode) + ", no crash");
         }
-#endif
       } else {
         platform::SetFaultPlan({.triggerAt = n,
                                 .error = platform::kErrorDiskFull,
@@ -687,12 +740,15 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
                                                 "only-instances", "admin-partitioned"};
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::printf(
-        "%s machine, %s: %llu operations (%s; %llu of the discovery), %llu points: "
-        "%llu converge, %llu end with the originals intact, %llu lose something; %.1f s\n",
+        "%s machine, %s: %llu operations (%s; %llu of the discovery), %llu points "
+        "(every %llu%s): %llu converge, %llu unconverged with nothing lost, %llu lose "
+        "something; %.1f s\n",
         kMachineNames[static_cast<int>(GetParam())], kModeNames[static_cast<int>(mode)],
-        static_cast<unsigned long long>(operations_), kinds.c_str(),
+        static_cast<unsigned long long>(points), kinds.c_str(),
         static_cast<unsigned long long>(discoveryOperations_),
         static_cast<unsigned long long>(converged + intact + lost),
+        static_cast<unsigned long long>(stride_),
+        points == operations_ ? "" : ", by the tool's own count",
         static_cast<unsigned long long>(converged), static_cast<unsigned long long>(intact),
         static_cast<unsigned long long>(lost), took.count());
     if (!crash) {
@@ -728,13 +784,13 @@ class InterruptedRunTest : public ScenarioTest, public ::testing::WithParamInter
   Snapshot referenceAfterSecondRun_;  // and after a second run over it
 };
 
-#if !defined(_WIN32)
 TEST_P(InterruptedRunTest, AnUpgradeKilledAtAnyOperationIsFinishedByTheNextRun) {
   uint64_t lost = 0;
   EXPECT_EQ(Loop(Interruption::kKilledProcess, &lost), "") << "of " << operations_;
   EXPECT_EQ(lost, 0u);
 }
 
+#if !defined(_WIN32)
 TEST_P(InterruptedRunTest, AnUpgradeCutByAPowerLossAtAnyOperationIsFinishedByTheNextRun) {
   uint64_t lost = 0;
   EXPECT_EQ(Loop(Interruption::kPowerLoss, &lost), "") << "of " << operations_;
