@@ -471,8 +471,9 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     for (int32_t i = 0; i < context.records.count(); ++i) {
       const char* name = context.records[i].name.c_str();
       ReportSetupProgress(SetupStage::kCreateOrUpdate, name, true);
-      const int created = steps.createOrUpdate(context, i, i == context.adminIndex);
-      ReportSetupProgress(SetupStage::kCreateOrUpdate, name, false, created);
+      bool untouched = false;
+      const int created = steps.createOrUpdate(context, i, i == context.adminIndex, &untouched);
+      ReportSetupProgress(SetupStage::kCreateOrUpdate, name, false, created, untouched);
       fail(created);
       // An instance that could not be made partitioned as asked is not upgraded into the
       // ordinary template either: the run that makes it partitioned converts its file from
