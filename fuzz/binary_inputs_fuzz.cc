@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "entry/existing_instance_scan.h"
+#include "fuzz/memory_machine.h"
 #include "platform/registry.h"
 #include "qz7instm.h"
 #include "testkit/recording_host.h"
@@ -20,6 +21,11 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 qz7::testkit::TempMachine& Machine() {
+  static const bool inMemory = [] {
+    qz7::fuzz::PreferMemoryFileSystem();
+    return true;
+  }();
+  static_cast<void>(inMemory);
   static qz7::testkit::TempMachine machine;
   return machine;
 }

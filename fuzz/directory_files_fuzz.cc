@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz/memory_machine.h"
 #include "migrate/database_directory_migration.h"
 #include "migrate/node_directory_migration.h"
 #include "platform/file_system.h"
@@ -20,6 +21,11 @@ constexpr const char* kInstance = "C:\\FUZZ\\QZ7";
 constexpr const char* kInstall = "C:\\INST";
 
 qz7::testkit::TempMachine& Machine() {
+  static const bool inMemory = [] {
+    qz7::fuzz::PreferMemoryFileSystem();
+    return true;
+  }();
+  static_cast<void>(inMemory);
   static qz7::testkit::TempMachine machine;
   static const bool ready = [] {
     qz7::testkit::WriteMigrationMessageFile(kInstall, qz7::testkit::MigrationMessageFileLines());

@@ -27,7 +27,8 @@ provision::InstanceRequest RequestOf(const InstanceRecord& record) {
   return request;
 }
 
-int CreateOrUpdate(const SetupContext& context, int32_t index, bool isAdminServer) {
+int CreateOrUpdate(const SetupContext& context, int32_t index, bool isAdminServer,
+                   bool* untouched) {
   std::vector<provision::ExistingInstance> existing;
   if (context.existingScan != nullptr) {
     const InstanceArray& found = context.existingScan->records;
@@ -48,7 +49,8 @@ int CreateOrUpdate(const SetupContext& context, int32_t index, bool isAdminServe
   run.logFile = context.logFile;
   run.messageModule = context.messageModule;
   run.ownerWindow = context.ownerWindow;
-  return provision::CreateOrUpdateInstance(run, RequestOf(context.records[index]), isAdminServer);
+  return provision::CreateOrUpdateInstance(run, RequestOf(context.records[index]), isAdminServer,
+                                           untouched);
 }
 
 }  // namespace

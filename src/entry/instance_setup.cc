@@ -243,6 +243,22 @@ bool NodeServicesRepointed(const SetupContext& context, const char* name) {
   return repointed && status == static_cast<long>(platform::kErrorNoMoreItems);
 }
 
+// Makes the product's registry keys durable (the profile registry with every instance's
+// variables). Windows writes registry changes to its hive lazily: a step that cannot be taken
+// back and relies on them (removing the index file, removing the emptied old profile
+// directory) flushes first, so that a power cut cannot undo the registry behind it. No product
+// key means nothing was written there: nothing to flush.
+bool FlushProductRegistry() {
+  platform::RegKey key = nullptr;
+  const long opened = platform::RegOpenKeyExA(platform::LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7", 0,
+                                              platform::kKeyRead, &key);
+  if (opened == static_cast<long>(platform::kErrorFileNotFound)) return true;
+  if (opened != 0) return false;
+  const long flushed = platform::RegFlushKey(key);
+  platform::RegCloseKey(key);
+  return flushed == 0;
+}
+
 // Step 7: database directories an index-file release kept at the root of a fixed drive.
 int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const SetupSteps& steps) {
   char drives[kDriveStringsSize] = {};
@@ -422,8 +438,9 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     for (int32_t i = 0; i < context.records.count(); ++i) {
       const char* name = context.records[i].name.c_str();
       ReportSetupProgress(SetupStage::kCreateOrUpdate, name, true);
-      const int created = steps.createOrUpdate(context, i, i == context.adminIndex);
-      ReportSetupProgress(SetupStage::kCreateOrUpdate, name, false, created);
+      bool untouched = false;
+      const int created = steps.createOrUpdate(context, i, i == context.adminIndex, &untouched);
+      ReportSetupProgress(SetupStage::kCreateOrUpdate, name, false, created, untouched);
       fail(created);
       // An instance that could not be made partitioned as asked is not upgraded into the
       // ordinary template either: the run that makes it partitioned converts its file from
@@ -442,14 +459,16 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     // else failed in the run or fails after this: a later run finds them in the registry. What
     // it stands for (moved and migrated directories, created instances) is on the disk before
     // it goes. When it stays, the run has failed.
-    if (driveRootsPending || platform::SyncFileSystem() != 0 || !RemoveInstanceIndexFile(context)) {
+    if (driveRootsPending || !FlushProductRegistry() || platform::SyncFileSystem() != 0 ||
+        !RemoveInstanceIndexFile(context)) {
       result = kSetupStepFailed;
     }
     fail(UpgradeDefinedInstances(context, steps, notUpgraded));
     // An instance that could not even be listed was not set up.
     if (context.listGrowthFailed) result = kSetupStepFailed;
-    // What the call changed is on the disk before it reports success.
-    if (platform::SyncFileSystem() != 0) result = kSetupStepFailed;
+    // What the call changed is on the disk before it reports success, the registry with it:
+    // the emptied old profile directory goes only once the instances point away from it durably.
+    if (!FlushProductRegistry() || platform::SyncFileSystem() != 0) result = kSetupStepFailed;
     // The emptied old profile directory goes last, and only after a run in which every step
     // succeeded, once every instance that lived there has been re-pointed and the index file
     // is gone. A run stopped or failed before then finds the instances there again and

@@ -21,8 +21,10 @@ constexpr unsigned kDatabaseMigrationFailedMessage = 3616;
 
 // The operations of other layers the driver runs; tests put their own in place.
 struct SetupSteps {
-  // Creates or updates the record at index; non-zero is a failure.
-  int (*createOrUpdate)(const SetupContext& context, int32_t index, bool isAdminServer);
+  // Creates or updates the record at index; non-zero is a failure. *untouched: the result is
+  // 0 but the record was left as it was (its configuration could not be saved first).
+  int (*createOrUpdate)(const SetupContext& context, int32_t index, bool isAdminServer,
+                        bool* untouched);
   // Migrates the database directory below instanceDir; 0 and 1 are success.
   int (*migrateDatabaseDirectory)(const char* instanceDir, const char* installDir);
   int (*upgradeConfiguration)(const upgrade::MessageTarget& messages, const char* instanceDir,

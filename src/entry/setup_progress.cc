@@ -15,9 +15,10 @@ SetupProgressObserver SetSetupProgressObserver(SetupProgressObserver observer, v
   return previous;
 }
 
-void ReportSetupProgress(SetupStage stage, const char* instance, bool starting, int32_t result) {
+void ReportSetupProgress(SetupStage stage, const char* instance, bool starting, int32_t result,
+                         bool untouched) {
   if (observerInForce == nullptr) return;
-  observerInForce(observerData, SetupProgressEvent{stage, instance, starting, result});
+  observerInForce(observerData, SetupProgressEvent{stage, instance, starting, result, untouched});
 }
 
 }  // namespace qz7::entry

@@ -18,6 +18,9 @@ struct SetupProgressEvent {
   const char* instance;  // the instance's name
   bool starting;         // true as the step starts, false as it ends
   int32_t result;        // when it ends: 0 the step succeeded, else it failed
+  // When it ends with 0: the step's defined result is 0, yet it left the instance as it was
+  // (its configuration could not be saved first). The run goes on; the instance is not done.
+  bool untouched = false;
 };
 
 using SetupProgressObserver = void (*)(void* userData, const SetupProgressEvent& event);
@@ -26,7 +29,8 @@ using SetupProgressObserver = void (*)(void* userData, const SetupProgressEvent&
 SetupProgressObserver SetSetupProgressObserver(SetupProgressObserver observer, void* userData);
 
 // Calls the observer, when there is one.
-void ReportSetupProgress(SetupStage stage, const char* instance, bool starting, int32_t result = 0);
+void ReportSetupProgress(SetupStage stage, const char* instance, bool starting, int32_t result = 0,
+                         bool untouched = false);
 
 }  // namespace qz7::entry
 

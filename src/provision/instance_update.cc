@@ -234,9 +234,11 @@ bool IsPartitionedInRegistry(const char* name) {
 }  // namespace
 
 [[nodiscard]] int32_t CreateOrUpdateInstance(const ProvisionContext& context,
-                                             const InstanceRequest& record, bool isAdminServer) {
+                                             const InstanceRequest& record, bool isAdminServer,
+                                             bool* untouched) {
   ConfigurationBackup backup(context.targetProfileDir, record.name.c_str());
   const ConfigurationBackup::Outcome saved = backup.Save();
+  if (untouched != nullptr) *untouched = saved == ConfigurationBackup::Outcome::kNotSaved;
   if (saved == ConfigurationBackup::Outcome::kNotSaved) return 0;
 
   int32_t existingType = -1;

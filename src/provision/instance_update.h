@@ -51,9 +51,12 @@ constexpr size_t kToolOutputSize = 1024;
 // (password hidden) and its output (password hidden the same way) appended to the log.
 // Returns 0, the result of
 // CreateAdminServer or CreateInstance, the Windows error of a tool that could not be run, a
-// tool's exit code, or the host's result from sharing the directory.
+// tool's exit code, or the host's result from sharing the directory. *untouched (when given)
+// tells the one result 0 that is no success: the configuration could not be saved first, and
+// the record was left as it was.
 [[nodiscard]] int32_t CreateOrUpdateInstance(const ProvisionContext& context,
-                                             const InstanceRequest& record, bool isAdminServer);
+                                             const InstanceRequest& record, bool isAdminServer,
+                                             bool* untouched = nullptr);
 
 }  // namespace qz7::provision
 

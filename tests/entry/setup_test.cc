@@ -411,7 +411,7 @@ struct Fakes {
 Fakes* fakes = nullptr;
 
 const SetupSteps kFakeSteps = {
-    [](const SetupContext& context, int32_t index, bool isAdminServer) {
+    [](const SetupContext& context, int32_t index, bool isAdminServer, bool* /*untouched*/) {
       const std::string name = context.records[index].name.c_str();
       fakes->calls.push_back("create " + name + (isAdminServer ? " admin" : ""));
       return fakes->createCodes.count(name) ? fakes->createCodes[name] : 0;

@@ -332,9 +332,12 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
     platform::SetFaultPlan({.triggerAt = n,
                             .error = platform::kErrorDiskFull,
                             .kinds = platform::kFileOperationKinds});
-    const int32_t result = CreateOrUpdateInstance(Context(), {.name = "INST1"}, false);
+    bool untouched = false;
+    const int32_t result = CreateOrUpdateInstance(Context(), {.name = "INST1"}, false, &untouched);
     if (n == 0) operations = platform::FileOperationCount();
     platform::ClearFaultPlan();
+    // Left alone exactly when the host was not asked: the caller is told it is not done.
+    EXPECT_EQ(untouched, host.calls().empty());
     if (host.calls().empty()) {
       ++leftAlone;
       EXPECT_EQ(result, 0);

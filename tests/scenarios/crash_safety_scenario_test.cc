@@ -32,9 +32,11 @@
 // (8), and in the sanitizer run (3, its test preset), where each point costs several times
 // more; the default build interrupts every one.
 //
-// On Windows only the failing loop runs (the others fork): the machine is the computer's own,
-// taken and put back through the system's interfaces (the test machine's folders, the
-// product's registry tree, the services it made).
+// On Windows the failing loop and the killing loop run (the power cut needs the POSIX
+// bookkeeping of what was synced): the machine is the computer's own, taken and put back
+// through the system's interfaces (the test machine's folders, the product's registry tree,
+// the services it made). A killed run there is the operator tool's test build, run as a child
+// process with the fault plan in QZ7_FAULT, numbered by the tool's own count of operations.
 #if defined(_WIN32)
 #include <windows.h>
 // After windows.h, which it needs.
@@ -72,6 +74,7 @@
 #include "testkit/fault_injection.h"
 #include "testkit/host_os.h"
 #include "testkit/machine_state.h"
+#include "testkit/tool_runner.h"
 #include "tests/scenarios/scenario_fixture.h"
 #include "util/path_normalization.h"
 
@@ -394,6 +397,12 @@ class InterruptedRunTest : public ScenarioTest,
     if (const char* stride = std::getenv("QZ7_SCENARIO_STRIDE")) {
       stride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
     }
+    // QZ7_SCENARIO_KILL_STRIDE=k: the killing loop's own stride (under Wine each point starts
+    // a process, several times the cost of a failing point).
+    killStride_ = stride_;
+    if (const char* stride = std::getenv("QZ7_SCENARIO_KILL_STRIDE")) {
+      killStride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
+    }
   }
 
   bool HasClientConfig() const { return GetParam()->clientConfig; }
@@ -526,10 +535,19 @@ class InterruptedRunTest : public ScenarioTest,
     messages_ = std::make_unique<MessageRecorder>();
   }
 
-#if !defined(_WIN32)
   // The upgrade in a child that ends at operation n, as a killed process or a power cut; its
-  // exit code.
+  // exit code. On POSIX the child is a fork of this test; on Windows it is the operator tool's
+  // test build run with the fault plan in its environment (a power cut is the POSIX loop's
+  // alone: Windows has no bookkeeping of what a cut would undo).
   int CrashAt(uint64_t n, bool powerLoss) {
+#if defined(_WIN32)
+    static_cast<void>(powerLoss);
+    const int exitCode = testkit::RunTool(QZ7_TEST_CLI_PATH, ToolArguments(),
+                                          {{ "QZ7_FAULT",
+                                             std::to_string(n) + ":crash" }})
+                             .exitCode;
+    WaitForStrayTools();
+#else
     const int exitCode = testkit::ForkedExitCode([&] {
       if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
       platform::SetFaultPlan({.triggerAt = n,
@@ -544,7 +562,41 @@ class InterruptedRunTest : public ScenarioTest,
     // child of this process now: the rerun starts when it has ended.
     while (wait(nullptr) > 0 || errno == EINTR) {
     }
+#endif
     return exitCode;
+  }
+
+#if defined(_WIN32)
+  // The create command that makes the upgrade's call (Upgrade) from the operator tool. The
+  // machines that run under Wine ask for no instance by name.
+  static std::vector<std::string> ToolArguments() {
+    return {"create",       "--install",   kInstallDir,    "--current",
+            kOldProfileDir, "--requested", kOldProfileDir, "--quiet"};
+  }
+
+  // The operations of the tool's uninterrupted create on the pristine machine, by the counts
+  // its test build appends at exit: the points of the kill loop. 0 when it cannot be counted.
+  uint64_t ToolOperations() {
+    Restore();
+    const fs::path counts =
+        fs::temp_directory_path() / ("qz7-counts-" + std::to_string(GetCurrentProcessId()));
+    std::error_code ignored;
+    fs::remove(counts, ignored);
+    const testkit::ToolRun run = testkit::RunTool(QZ7_TEST_CLI_PATH, ToolArguments(),
+                                                  {{ "QZ7_OPERATION_COUNTS",
+                                                     counts.string() }});
+    std::ifstream in(counts);
+    std::string line;
+    uint64_t total = 0;
+    if (run.exitCode == 0 && std::getline(in, line)) {
+      std::istringstream fields(line);
+      for (std::string field; fields >> field;) {
+        total += std::strtoull(field.substr(field.find('=') + 1).c_str(), nullptr, 10);
+      }
+    }
+    in.close();
+    fs::remove(counts, ignored);
+    return total;
   }
 #endif
 
@@ -609,20 +661,28 @@ class InterruptedRunTest : public ScenarioTest,
     // Failure mode: runs that reported the failure (a result other than 0), and silent runs
     // that left the machine as an uninterrupted run does, or did not.
     uint64_t reported = 0, silentDone = 0, silentUndone = 0;
+    // The points: the operations of the run the loop interrupts. A killed run on Windows is the
+    // tool's, which numbers its own operations (the tool's start comes first).
+    uint64_t points = operations_;
+#if defined(_WIN32)
+    if (crash) {
+      points = ToolOperations();
+      if (points == 0) return "the tool's uninterrupted run could not be counted";
+    }
+#endif
     // What a silent run left undone is not held against the loop (the documented steps ignore
     // the results of file moves, service and registry clean-ups), as long as the rerun
     // converges.
-    for (uint64_t n = 1; n <= operations_; n += stride_) {
+    const uint64_t stride = mode == Interruption::kKilledProcess ? killStride_ : stride_;
+    for (uint64_t n = 1; n <= points; n += stride) {
       Restore();
       std::vector<std::string> problems;
       const Snapshot* reference = &reference_;
       if (crash) {
-#if !defined(_WIN32)
         const int exitCode = CrashAt(n, mode == Interruption::kPowerLoss);
         if (exitCode != kCrashExitCode) {
           problems.push_back("the run ended with " + std::to_string(exitCode) + ", no crash");
         }
-#endif
       } else {
         platform::SetFaultPlan({.triggerAt = n,
                                 .error = platform::kErrorDiskFull,
@@ -680,12 +740,15 @@ class InterruptedRunTest : public ScenarioTest,
     static const char* const kModeNames[] = {"failure", "killed process", "power loss"};
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::printf(
-        "%s machine, %s: %llu operations (%s; %llu of the discovery), %llu points: "
-        "%llu converge, %llu end with the originals intact, %llu lose something; %.1f s\n",
+        "%s machine, %s: %llu operations (%s; %llu of the discovery), %llu points "
+        "(every %llu%s): %llu converge, %llu unconverged with nothing lost, %llu lose "
+        "something; %.1f s\n",
         GetParam()->name, kModeNames[static_cast<int>(mode)],
-        static_cast<unsigned long long>(operations_), kinds.c_str(),
+        static_cast<unsigned long long>(points), kinds.c_str(),
         static_cast<unsigned long long>(discoveryOperations_),
         static_cast<unsigned long long>(converged + intact + lost),
+        static_cast<unsigned long long>(stride),
+        points == operations_ ? "" : ", by the tool's own count; kinds of the run in process",
         static_cast<unsigned long long>(converged), static_cast<unsigned long long>(intact),
         static_cast<unsigned long long>(lost), took.count());
     if (!crash) {
@@ -712,6 +775,7 @@ class InterruptedRunTest : public ScenarioTest,
   platform::OperationCounts counts_;  // the uninterrupted run's operations by kind
   uint64_t operations_ = 0;
   uint64_t stride_ = 1;
+  uint64_t killStride_ = 1;
   uint64_t discoveryStart_ = 0;  // operations of the call before its discovery
   uint64_t discoveryOperations_ = 0;
   std::optional<FileBytes> index_;    // the index file as the earlier release left it
@@ -739,11 +803,11 @@ INSTANTIATE_TEST_SUITE_P(Machines, InterruptedRunTest, ::testing::ValuesIn([] {
                          }()),
                          MachineName);
 
-#if !defined(_WIN32)
 // Killed and cut off: the machines whose runs hold every kind of step (the instance tools, the
 // emptied old profile directory, an instance copied over an existing destination, the
 // administration server and a partitioned instance); the registry and index-file machines'
-// steps are a part of theirs and are run in the failure loop.
+// steps are a part of theirs and are run in the failure loop. Under Wine the killed runs are
+// the test build of the tool, ended by its fault plan; a power cut is the POSIX build's alone.
 class CrashedRunTest : public InterruptedRunTest {};
 
 TEST_P(CrashedRunTest, AnUpgradeKilledAtAnyOperationIsFinishedByTheNextRun) {
@@ -752,11 +816,13 @@ TEST_P(CrashedRunTest, AnUpgradeKilledAtAnyOperationIsFinishedByTheNextRun) {
   EXPECT_EQ(lost, 0u);
 }
 
+#if !defined(_WIN32)
 TEST_P(CrashedRunTest, AnUpgradeCutByAPowerLossAtAnyOperationIsFinishedByTheNextRun) {
   uint64_t lost = 0;
   EXPECT_EQ(Loop(Interruption::kPowerLoss, &lost), "") << "of " << operations_;
   EXPECT_EQ(lost, 0u);
 }
+#endif
 
 INSTANTIATE_TEST_SUITE_P(Machines, CrashedRunTest, ::testing::ValuesIn([] {
                            std::vector<const MachinePlan*> some;
@@ -766,7 +832,6 @@ INSTANTIATE_TEST_SUITE_P(Machines, CrashedRunTest, ::testing::ValuesIn([] {
                            return some;
                          }()),
                          MachineName);
-#endif
 
 }  // namespace
 }  // namespace qz7::scenarios

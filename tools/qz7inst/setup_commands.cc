@@ -138,6 +138,10 @@ void PrintProgress(void* userData, const entry::SetupProgressEvent& event) {
       event.stage == entry::SetupStage::kCreateOrUpdate ? "create or update" : "upgrade";
   if (event.starting) {
     std::fprintf(out, "%s %s ...\n", event.instance, stage);
+  } else if (event.result == 0 && event.untouched) {
+    // The step's result is 0 by definition, but nothing was done: not "done".
+    std::fprintf(out, "%s %s: not done, left as it was (its qz7systm could not be saved first)\n",
+                 event.instance, stage);
   } else if (event.result == 0) {
     std::fprintf(out, "%s %s: done\n", event.instance, stage);
   } else {

@@ -692,4 +692,14 @@ long RegDeleteTreeA(RegKey parent, const char* subKey) {
   });
 }
 
+long RegFlushKey(RegKey key) {
+  if (key == nullptr) return kErrorInvalidHandle;
+  // Every change has already replaced registry.txt durably (ChangeRegistry): nothing is pending.
+  std::shared_ptr<const RegistryImage> image;
+  if (uint32_t error = CurrentRegistry(&image); error != kErrorSuccess)
+    return static_cast<long>(error);
+  if (image->Find(key->path) == nullptr) return kErrorKeyDeleted;
+  return kErrorSuccess;
+}
+
 }  // namespace qz7::platform::backend

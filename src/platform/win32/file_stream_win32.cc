@@ -10,6 +10,7 @@
 
 #include "platform/backend.h"
 #include "platform/file_system.h"
+#include "platform/win32/changed_volumes.h"
 #include "platform/win32/error_mapping.h"
 #include "platform/win32/windows_api.h"
 #include "platform/win_error.h"
@@ -54,6 +55,8 @@ FileStream::Native* OpenFile(const char* path, const char* mode) {
     win32::Fail(kErrorInvalidParameter);
     return nullptr;
   }
+  // Every mode but reading may create, truncate or write the file.
+  if (std::strcmp(mode, "rb") != 0 && std::strcmp(mode, "r") != 0) win32::NoteVolumeChanged(path);
   ClearRuntimeErrors();
   FILE* file = fopen(path, mode);
   if (file == nullptr) {

@@ -9,6 +9,7 @@
 
 #include "platform/backend.h"
 #include "platform/file_system.h"
+#include "platform/win32/changed_volumes.h"
 #include "platform/win32/error_mapping.h"
 #include "platform/win32/windows_api.h"
 #include "platform/win_error.h"
@@ -40,11 +41,14 @@ void FillFindData(const WIN32_FIND_DATAA& found, FindData* data) {
 
 int RemoveFile(const char* path) {
   if (RejectEmpty(path)) return -1;
+  win32::NoteVolumeChanged(path);
   return DeleteFileA(path) ? 0 : FailFromSystem();
 }
 
 int RenameFile(const char* from, const char* to) {
   if (RejectEmpty(from) || RejectEmpty(to)) return -1;
+  win32::NoteVolumeChanged(from);
+  win32::NoteVolumeChanged(to);
   // Write-through: the move is on the disk when the call returns, as a rename followed by a
   // sync of the folder is on POSIX (the migrations put their backups in place this way).
   return MoveFileExA(from, to, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) ? 0
@@ -53,6 +57,8 @@ int RenameFile(const char* from, const char* to) {
 
 int ReplaceFile(const char* from, const char* to) {
   if (RejectEmpty(from) || RejectEmpty(to)) return -1;
+  win32::NoteVolumeChanged(from);
+  win32::NoteVolumeChanged(to);
   // A folder is never replaced (MoveFileEx would refuse only some of them).
   DWORD target = GetFileAttributesA(to);
   if (target != INVALID_FILE_ATTRIBUTES && (target & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -78,36 +84,20 @@ int SyncDirectory(const char* path) {
 }
 
 int SyncFileSystem() {
-  // Every fixed drive's buffers; a volume that cannot be opened for flushing (which needs
-  // the right to write to the volume) is left to the system's lazy writer.
-  char drives[128];
-  DWORD length = GetLogicalDriveStringsA(sizeof drives, drives);
-  if (length == 0 || length >= sizeof drives) return FailFromSystem();
-  for (const char* root = drives; *root != '\0'; root += std::strlen(root) + 1) {
-    if (GetDriveTypeA(root) != DRIVE_FIXED) continue;
-    char volume[] = "\\\\.\\X:";
-    volume[4] = root[0];
-    HANDLE handle = CreateFileA(volume, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) continue;
-    bool flushed = FlushFileBuffers(handle);
-    // A volume whose driver cannot flush it as a whole answers ERROR_INVALID_FUNCTION (Wine's
-    // volumes do): like one that cannot be opened, it is left to the lazy writer.
-    if (!flushed && ::GetLastError() == ERROR_INVALID_FUNCTION) flushed = true;
-    if (!flushed) win32::SetLastErrorFromSystem();
-    CloseHandle(handle);
-    if (!flushed) return -1;
-  }
-  return 0;
+  // The volumes this process changed (changed_volumes.h): a volume that cannot be opened for
+  // flushing or whose flush fails is reported, not left behind as if it were on the disk.
+  return win32::FlushChangedVolumes();
 }
 
 int MakeDirectory(const char* path) {
   if (RejectEmpty(path)) return -1;
+  win32::NoteVolumeChanged(path);
   return CreateDirectoryA(path, nullptr) ? 0 : FailFromSystem();
 }
 
 int RemoveDirectory(const char* path) {
   if (RejectEmpty(path)) return -1;
+  win32::NoteVolumeChanged(path);
   return ::RemoveDirectoryA(path) ? 0 : FailFromSystem();
 }
 
@@ -128,6 +118,7 @@ int GetFileStatus(const char* path, FileStatus* status) {
 
 int SetFileWritable(const char* path, bool writable) {
   if (RejectEmpty(path)) return -1;
+  win32::NoteVolumeChanged(path);
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return FailFromSystem();
   DWORD wanted = writable ? attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)
@@ -201,6 +192,7 @@ int FindClose(FindHandle handle) {
 
 bool CopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
   if (RejectEmpty(existingFile) || RejectEmpty(newFile)) return false;
+  win32::NoteVolumeChanged(newFile);
   if (::CopyFileA(existingFile, newFile, failIfExists ? TRUE : FALSE)) return true;
   win32::SetLastErrorFromSystem();
   return false;

@@ -14,6 +14,7 @@
 
 #include "platform/backend.h"
 #include "platform/process.h"
+#include "platform/win32/changed_volumes.h"
 #include "platform/win32/error_mapping.h"
 #include "platform/win32/windows_api.h"
 #include "platform/win_error.h"
@@ -117,6 +118,8 @@ bool CreateProcessA(const char* applicationName, const char* commandLine,
     return false;
   }
   *process = nullptr;
+  // A tool writes where it runs: its working folder's volume is flushed with the library's.
+  win32::NoteVolumeChanged(currentDirectory != nullptr ? currentDirectory : ".");
   std::string line = commandLine != nullptr ? commandLine : applicationName;
   std::lock_guard<std::mutex> lock(creationMutex);
   HANDLE handles[3] = {ChildHandle(startup.stdInput, false), ChildHandle(startup.stdOutput, true),

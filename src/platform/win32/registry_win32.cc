@@ -131,5 +131,10 @@ long RegDeleteTreeA(RegKey parent, const char* subKey) {
   return Result(::RegDeleteKeyExA(parent->key, subKey, kProductView, 0));
 }
 
+long RegFlushKey(RegKey key) {
+  if (!Usable(key)) return Result(ERROR_INVALID_HANDLE);
+  return Result(::RegFlushKey(key->key));
+}
+
 }  // namespace backend
 }  // namespace qz7::platform
