@@ -132,9 +132,10 @@ bool InstallFaultPlanFromEnvironment() {
   FaultPlan plan;
   plan.kinds = kAllOperationKinds;
   if (!ParseNumber(fields[0], &plan.triggerAt) || plan.triggerAt == 0) return false;
-  if (fields[1] == "crash" || fields[1] == "powerloss") {
+  if (fields[1] == "crash" || fields[1] == "powerloss" || fields[1] == "powerloss-names") {
     if (fields.size() != 2) return false;
     (fields[1] == "crash" ? plan.crash : plan.powerLoss) = true;
+    plan.namesKept = fields[1] == "powerloss-names";
   } else {
     uint64_t error = 0;
     if (!ParseNumber(fields[1], &error) || error == 0 || error > 0xFFFFFFFFu) return false;
@@ -168,7 +169,8 @@ uint32_t Enter(OperationKind kind) {
   // A crash leaves no trace: no destructors, no atexit handlers, no buffered data written.
   if (plan.crash) std::_Exit(plan.crashExitCode);
   if (plan.powerLoss) {
-    durability::CutPower();
+    durability::CutPower(plan.namesKept ? durability::CutModel::kNamesKeptDataLost
+                                        : durability::CutModel::kUndoUnsynced);
     std::_Exit(plan.crashExitCode);
   }
   uint32_t error = plan.error != 0 ? plan.error : kErrorGenFailure;

@@ -20,6 +20,9 @@
 //   - A folder rename is taken as durable at once (the entries tracked below it move along).
 //   - Registry and service changes are durable when their call returns (the stores sync
 //     themselves), and writes to the caller's log descriptor are not tracked.
+// A plan with namesKept cuts the power the other way a journaling file system can: every change
+// of a name is kept, synced or not, while a file's data not synced since its last write is lost
+// (the file keeps its name with its last synced data, or is left empty: a zero-length file).
 // Tracking starts with SetFaultPlan of a power-cut plan and costs a copy of each file written
 // while it runs. The shipped library and tool carry none of this: the names stay in the
 // platform namespace only so that tests read as the operations they wrap.
@@ -49,6 +52,9 @@ struct FaultPlan {
   bool repeat = false;     // keep failing every operation from triggerAt on
   int crashExitCode = 86;  // the exit status a crash or a power cut leaves
   bool powerLoss = false;  // end the process as a power cut (see above) instead of failing
+  // With powerLoss: the harsher cut, where every change of a name survives but data written
+  // since a file's last sync is lost (the file is left with its synced data, or empty).
+  bool namesKept = false;
   uint32_t kinds = kAllOperationKinds;  // KindBit mask: only these are numbered for triggerAt
 };
 
@@ -68,18 +74,19 @@ OperationCounts CurrentOperationCounts();
 uint64_t FileOperationCount();
 void ResetFileOperationCount();
 
-// Reads QZ7_FAULT from the environment: "N:crash", "N:powerloss", "N:ERROR" (fail once with
+// Reads QZ7_FAULT from the environment: "N:crash", "N:powerloss", "N:powerloss-names" (the
+// cut of namesKept), "N:ERROR" (fail once with
 // ERROR) or "N:ERROR:repeat", N numbering operations of every kind. Lets end-to-end tests
 // drive the test build of the tool (qz7inst_test) the same way. False when
 // unset or malformed. Also honours QZ7_OPERATION_COUNTS=<host file>: at process exit, one line
 // "file=N stream=N folder=N registry=N service=N process=N environment=N" is appended to it.
 [[nodiscard]] bool InstallFaultPlanFromEnvironment();
 
-// While on, a sync (FileStream::Sync, SyncDirectory, SyncFileSystem) reaches the wrapper's
+// While off, a sync (FileStream::Sync, SyncDirectory, SyncFileSystem) reaches the wrapper's
 // power-cut bookkeeping but not the disk: a stream is only flushed, a folder only looked up.
-// For loops that decide what a power cut loses by that bookkeeping alone, where real syncs
-// would only cost time. Syncs reach the disk until this is called with false; ClearFaultPlan
-// leaves the setting as it is.
+// For the fuzz targets, whose inputs would otherwise spend their time in syncs; the loops run
+// with real syncs on a machine in memory. On until called with false; ClearFaultPlan leaves
+// the setting as it is.
 void SetSyncsReachDisk(bool reach);
 
 }  // namespace qz7::platform

@@ -292,10 +292,23 @@ void AfterSyncFileSystem() {
   for (auto& [key, name] : state().names) name.durable = name.live;
 }
 
-void CutPower() {
+void CutPower(CutModel model) {
   std::lock_guard<std::mutex> lock(state().mutex);
   if (!state().tracking) return;
   state().tracking = false;
+  if (model == CutModel::kNamesKeptDataLost) {
+    // The names are as they stand on the disk; only the data of what was written since its
+    // last sync goes back to that sync (a zero-length file when it was never synced).
+    for (auto& [key, name] : state().names) {
+      if (name.live.kind != Kind::kFile) continue;
+      const TrackedFile& file = state().files[name.live.file];
+      std::string now;
+      if (!ReadWhole(name.path, &now)) continue;
+      const std::string& kept = file.everSynced ? file.synced : std::string();
+      if (now != kept) WriteWhole(name.path, kept);
+    }
+    return;
+  }
   // The durable view of each path: a file never synced has no durable data, so it goes.
   auto durableKind = [](const Name& name) {
     if (name.durable.kind == Kind::kFile && !state().files[name.durable.file].everSynced) {

@@ -33,8 +33,19 @@ void AfterMakeDirectory(const char* path);
 void AfterSyncDirectory(const char* path);
 void AfterSyncFileSystem();
 
-// Puts every tracked path back to its durable state.
-void CutPower();
+// What a power cut leaves of the changes not made durable.
+enum class CutModel {
+  // Every one is undone: names, folders and file data go back to their durable state.
+  kUndoUnsynced,
+  // The file system's journal committed every change of a name (a later sync of any file of
+  // the same file system commits an earlier rename, removal or creation with it), but the
+  // data of a file not synced since its last write never reached the disk: such a file keeps
+  // its name and holds its last synced data, or nothing if it was never synced.
+  kNamesKeptDataLost,
+};
+
+// Puts every tracked path into what the model leaves of it.
+void CutPower(CutModel model);
 
 }  // namespace qz7::platform::durability
 

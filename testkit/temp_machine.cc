@@ -16,6 +16,8 @@
 
 #include "host/service_table.h"
 #include "platform/network_shares.h"
+#else
+#include <unistd.h>
 #endif
 
 #include "platform/machine_root.h"
@@ -137,6 +139,24 @@ const TempMachine* inForce = nullptr;  // one machine at a time: the tests run o
 #endif
 
 }  // namespace
+
+MemoryTempFolder::MemoryTempFolder() {
+#if !defined(_WIN32)
+  if (access("/dev/shm", W_OK) != 0) return;
+  if (const char* value = std::getenv("TMPDIR")) {
+    hadValue_ = true;
+    saved_ = value;
+  }
+  changed_ = setenv("TMPDIR", "/dev/shm", 1) == 0;
+#endif
+}
+
+MemoryTempFolder::~MemoryTempFolder() {
+#if !defined(_WIN32)
+  if (!changed_) return;
+  hadValue_ ? setenv("TMPDIR", saved_.c_str(), 1) : unsetenv("TMPDIR");
+#endif
+}
 
 TempMachine::TempMachine() {
   root_ = MakeTempDirectory("qz7-machine-");

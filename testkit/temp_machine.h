@@ -26,6 +26,23 @@ std::vector<std::string> TestMachineFolders();
 std::vector<std::string> TestMachineServices();
 #endif
 
+// While it lives, machines are made in a folder in memory (/dev/shm) when the host has one, so
+// that loops of hundreds of runs pay little for the syncs every run makes; the host's
+// temporary folder again when it goes. Nothing changes where there is no such folder
+// (Windows).
+class MemoryTempFolder {
+ public:
+  MemoryTempFolder();
+  ~MemoryTempFolder();
+  MemoryTempFolder(const MemoryTempFolder&) = delete;
+  MemoryTempFolder& operator=(const MemoryTempFolder&) = delete;
+
+ private:
+  bool changed_ = false;
+  bool hadValue_ = false;
+  std::string saved_;
+};
+
 class TempMachine {
  public:
   TempMachine();

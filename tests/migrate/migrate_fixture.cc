@@ -54,7 +54,8 @@ bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
            platform::SetFaultPlan({.triggerAt = n,
                                    .crash = !powerLoss,
                                    .crashExitCode = kCrashExitCode,
-                                   .powerLoss = powerLoss});
+                                   .powerLoss = powerLoss,
+                                   .namesKept = powerLoss && n % 2 == 0});
            run();
            return 0;
          }) == kCrashExitCode;
@@ -62,9 +63,6 @@ bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
 #endif
 
 void MachineTest::SetUp() {
-  // What a power cut loses is decided by the fault wrapper's bookkeeping of the syncs, not by
-  // the disk: the loops need no real sync, which would only cost time.
-  platform::SetSyncsReachDisk(false);
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
 }
@@ -72,7 +70,6 @@ void MachineTest::SetUp() {
 void MachineTest::TearDown() {
   platform::ClearFaultPlan();
   FailWorkBufferAllocationAt(0);
-  platform::SetSyncsReachDisk(true);
 }
 
 void MachineTest::Remove(const std::string& path) const {

@@ -65,7 +65,8 @@ inline Bytes Pattern(size_t size, int which) {
 }
 #if !defined(_WIN32)
 // Runs run in a child process that the fault plan ends at file operation n, as a crash would
-// (with powerLoss, as a power cut would: what was not synced is lost); true when the child
+// (with powerLoss, as a power cut would: what was not synced is lost, every name change undone
+// at odd n, every name change kept but unsynced data lost at even n); true when the child
 // ended there. Windows has no fork: there the loops run only their failing rounds.
 bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss = false);
 #endif
@@ -80,6 +81,9 @@ class MachineTest : public ::testing::Test {
   bool Exists(const std::string& path) const { return machine_.Exists(path); }
   void Remove(const std::string& path) const;
 
+  // The stopped-anywhere loops run hundreds of migrations: the machine lies in memory where
+  // the host allows it.
+  testkit::MemoryTempFolder memoryFolder_;
   testkit::TempMachine machine_;
 };
 

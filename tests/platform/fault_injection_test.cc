@@ -61,6 +61,7 @@ TEST_F(FaultInjectionTest, PlanFromQz7FaultVariable) {
               {"ZeroOperation", "0:5", nullptr, 0},
               {"UnknownFlag", "3:5:again", nullptr, 0},
               {"PowerLoss", "4:powerloss", "...", 0},
+              {"PowerLossNamesKept", "4:powerloss-names", "...", 0},
               {"PowerLossFlag", "4:powerloss:repeat", nullptr, 0}};
   for (const auto& row : rows) {
     ClearFaultPlan();
@@ -204,59 +205,68 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
   const auto replace = [&] {
     return writeFile(kNew, "replacement", true) && ReplaceFile(kNew, kOld) == 0;
   };
+  // What old.dat and new.dat hold after the cut, as "OLD,NEW" ("-": missing), for the cut that
+  // undoes every unsynced change and for the one that keeps every name change but loses the
+  // data written since the last sync.
   const struct {
     const char* name;
     std::function<bool()> steps;
-    const char *oldAfter = nullptr, *newAfter = nullptr;  // null: missing
+    const char *undone, *namesKept;
   } rows[] = {
-      {"UnsyncedOverwriteIsLost", [&] { return writeFile(kOld, "changed", false); }, "old"},
-      {"SyncedOverwriteStays", [&] { return writeFile(kOld, "changed", true); }, "changed"},
-      {"UnsyncedNewFileIsGone", [&] { return writeFile(kNew, "n", false); }, "old"},
-      {"NewFileWithoutFolderSyncIsGone", [&] { return writeFile(kNew, "n", true); }, "old"},
-      {"NewFileSyncedWithItsFolderStays", [&] { return writeFile(kNew, "n", true) && folder(); },
-       "old", "n"},
-      {"RenameWithoutFolderSyncIsUndone", [&] { return RenameFile(kOld, kNew) == 0; }, "old"},
-      {"RenameWithFolderSyncStays",
-       [&] { return RenameFile(kOld, "C:\\data\\new.dat") == 0 && folder(); }, nullptr, "old"},
-      {"ReplaceWithoutFolderSyncIsUndone", replace, "old"},
-      {"ReplaceWithFolderSyncStays", [&] { return replace() && folder(); }, "replacement"},
-      {"RemoveWithoutFolderSyncIsUndone", [&] { return RemoveFile(kOld) == 0; }, "old"},
-      {"RemoveWithFolderSyncStays", [&] { return RemoveFile(kOld) == 0 && folder(); }, nullptr},
-      {"CopyAndWholeSyncStays",
-       [&] { return copy() && writeFile(kOld, "2", false) && SyncFileSystem() == 0; }, "2", "old"},
-      {"UnsyncedCopyIsGone", copy, "old"},
+      {"UnsyncedOverwrite", [&] { return writeFile(kOld, "changed", false); }, "old,-", "old,-"},
+      {"SyncedOverwrite", [&] { return writeFile(kOld, "changed", true); }, "changed,-",
+       "changed,-"},
+      {"UnsyncedNewFile", [&] { return writeFile(kNew, "n", false); }, "old,-", "old,"},
+      {"NewFileWithoutFolderSync", [&] { return writeFile(kNew, "n", true); }, "old,-", "old,n"},
+      {"NewFileSyncedWithItsFolder", [&] { return writeFile(kNew, "n", true) && folder(); },
+       "old,n", "old,n"},
+      {"RenameWithoutFolderSync", [&] { return RenameFile(kOld, kNew) == 0; }, "old,-", "-,old"},
+      {"RenameWithFolderSync",
+       [&] { return RenameFile(kOld, "C:\\data\\new.dat") == 0 && folder(); }, "-,old", "-,old"},
+      {"ReplaceWithoutFolderSync", replace, "old,-", "replacement,-"},
+      {"ReplaceWithFolderSync", [&] { return replace() && folder(); }, "replacement,-",
+       "replacement,-"},
+      {"RemoveWithoutFolderSync", [&] { return RemoveFile(kOld) == 0; }, "old,-", "-,-"},
+      {"RemoveWithFolderSync", [&] { return RemoveFile(kOld) == 0 && folder(); }, "-,-", "-,-"},
+      {"CopyAndWholeSync",
+       [&] { return copy() && writeFile(kOld, "2", false) && SyncFileSystem() == 0; }, "2,old",
+       "2,old"},
+      {"UnsyncedCopy", copy, "old,-", "old,"},
       // A copy synced afterwards by its path, or through a stream open for reading only.
-      {"CopySyncedByPathWithItsFolderStays",
-       [&] { return copy() && SyncFile(kNew) == 0 && folder(); }, "old", "old"},
-      {"CopySyncedThroughAReadStreamStays",
+      {"CopySyncedByPathWithItsFolder", [&] { return copy() && SyncFile(kNew) == 0 && folder(); },
+       "old,old", "old,old"},
+      {"CopySyncedThroughAReadStream",
        [&] {
          FileHandle reader = copy() ? OpenFile(kNew, "rb") : nullptr;
          return reader != nullptr && reader->Sync() == 0 && reader->Close() == 0 && folder();
        },
-       "old", "old"},
+       "old,old", "old,old"},
   };
   auto contents = [&](const char* name) -> std::string {
     std::string host = OnC(std::string("data/") + name);
-    return fs::exists(host) ? ReadHostFile(host) : "<missing>";
+    return fs::exists(host) ? ReadHostFile(host) : "-";
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    FreshDataFolder();
-    WriteHostFile(OnC("data/old.dat"), "old");
-    // Only the environment read at the end is numbered: the cut comes right after the steps.
-    EXPECT_EQ(RunInChild([&] {
-                SetFaultPlan({.triggerAt = 1,
-                              .crashExitCode = 87,
-                              .powerLoss = true,
-                              .kinds = KindBit(OperationKind::kEnvironment)});
-                if (!row.steps()) return false;
-                char value[8];
-                static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
-                return false;
-              }),
-              87);
-    EXPECT_EQ(contents("old.dat"), row.oldAfter ? row.oldAfter : "<missing>");
-    EXPECT_EQ(contents("new.dat"), row.newAfter ? row.newAfter : "<missing>");
+    for (bool namesKept : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (namesKept ? ", names kept" : ", all undone"));
+      FreshDataFolder();
+      WriteHostFile(OnC("data/old.dat"), "old");
+      // Only the environment read at the end is numbered: the cut comes right after the steps.
+      EXPECT_EQ(RunInChild([&] {
+                  SetFaultPlan({.triggerAt = 1,
+                                .crashExitCode = 87,
+                                .powerLoss = true,
+                                .namesKept = namesKept,
+                                .kinds = KindBit(OperationKind::kEnvironment)});
+                  if (!row.steps()) return false;
+                  char value[8];
+                  static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
+                  return false;
+                }),
+                87);
+      EXPECT_EQ(contents("old.dat") + "," + contents("new.dat"),
+                namesKept ? row.namesKept : row.undone);
+    }
   }
   // A folder made without a sync of its parent disappears with what was written in it.
   FreshDataFolder();

@@ -93,6 +93,8 @@ class ScenarioTest : public ::testing::Test {
   bool DatabaseDirectoryMigrated(const OldInstance& old, const std::string& instanceDir) const;
   bool NodeDirectoryMigrated(const OldInstance& old, const std::string& instanceDir) const;
 
+  // Whole runs, hundreds in the loops: the machine lies in memory where the host allows it.
+  testkit::MemoryTempFolder memoryFolder_;
   testkit::TempMachine machine_;
   std::unique_ptr<MessageRecorder> messages_ = std::make_unique<MessageRecorder>();
 };
