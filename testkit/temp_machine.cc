@@ -21,6 +21,7 @@
 #include "platform/machine_root.h"
 #include "platform/registry.h"
 #include "testkit/host_os.h"
+#include "tools/sample/caller_host.h"
 
 namespace qz7::testkit {
 
@@ -139,7 +140,7 @@ const TempMachine* inForce = nullptr;  // one machine at a time: the tests run o
 }  // namespace
 
 TempMachine::TempMachine() {
-  root_ = MakeTempDirectory("qz7-machine-");
+  root_ = sample::MakeTempDirectory("qz7-machine-");
 #if defined(_WIN32)
   before_ = TopEntries();
   productKeyBefore_ = ProductKeyExists();
