@@ -33,16 +33,16 @@
 #include "platform/file_system.h"
 #include "platform/machine_root.h"
 #include "qz7instm.h"
-#include "testkit/database_directory_builder.h"
-#include "testkit/dbm_block_builder.h"
 #include "testkit/local_database_builder.h"
 #include "testkit/message_recorder.h"
 #include "testkit/migration_message_file.h"
-#include "testkit/node_directory_builder.h"
 #include "testkit/recording_host.h"
-#include "testkit/sample_machine.h"
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/database_directory_builder.h"
+#include "tools/sample/dbm_block_builder.h"
+#include "tools/sample/node_directory_builder.h"
+#include "tools/sample/sample_machine.h"
 #include "upgrade/dbm_configuration_conversion.h"
 #include "upgrade/folder_tree.h"
 
@@ -243,9 +243,9 @@ struct DatabaseInput {
 
 DatabaseInput DatabaseDirectory(int layout, int entries, char type, const std::string& path) {
   const bool shortHeader = layout <= 2;
-  auto builder = testkit::DatabaseDirectoryBuilder::Layout(
+  auto builder = sample::DatabaseDirectoryBuilder::Layout(
       layout,
-      shortHeader ? testkit::DirectoryHeaderForm::kShort : testkit::DirectoryHeaderForm::kLong);
+      shortHeader ? sample::DirectoryHeaderForm::kShort : sample::DirectoryHeaderForm::kLong);
   builder.Slots(43);
   for (int i = 0; i < entries; ++i) {
     builder.AddEntry({.name = "DB" + std::to_string(i),
@@ -253,7 +253,7 @@ DatabaseInput DatabaseDirectory(int layout, int entries, char type, const std::s
                       .type = type,
                       .path = path});
   }
-  return {builder.Bytes(), testkit::IntentionFileBuilder(layout).Bytes()};
+  return {builder.Bytes(), sample::IntentionFileBuilder(layout).Bytes()};
 }
 
 class DatabaseMigration {
@@ -387,9 +387,9 @@ void LocalLookupRows() {
 class NodeMigration {
  public:
   NodeMigration(const testkit::TempMachine& machine, int layout, int entries) : machine_(machine) {
-    testkit::NodeDirectoryBuilder builder(layout);
+    sample::NodeDirectoryBuilder builder(layout);
     for (int i = 0; i < entries; ++i) {
-      builder.Add(testkit::NodeEntryBuilder(layout).NodeName("N" + std::to_string(i)));
+      builder.Add(sample::NodeEntryBuilder(layout).NodeName("N" + std::to_string(i)));
     }
     nodes_ = builder.Bytes();
   }
@@ -451,8 +451,8 @@ void NodeDirectoryRows() {
   testkit::TempMachine machine;
   const int entries = 60000;
   NodeMigration migration(machine, 5, entries);
-  testkit::CurrentDatabaseDirectoryBuilder databases;
-  testkit::DcsDirectoryBuilder dcs;
+  sample::CurrentDatabaseDirectoryBuilder databases;
+  sample::DcsDirectoryBuilder dcs;
   for (int i = 0; i < entries; ++i) {
     databases.Add("C" + std::to_string(i), "DB" + std::to_string(i), '1', "N" + std::to_string(i));
     dcs.Add((i % 2 == 0 ? "DB" : "GW") + std::to_string(i));
@@ -487,8 +487,8 @@ void ConfigurationRows() {
   machine.MakeDirectory("C:\\INST");
   testkit::RecordingHost host;
   testkit::ScopedHost scoped(&host);
-  const Bytes old = testkit::DbmBlockBuilder().Version(0x800).U32(76, 300).Bytes();
-  const Bytes templ = testkit::DbmBlockBuilder().U32(76, 200).Bytes();
+  const Bytes old = sample::DbmBlockBuilder().Version(0x800).U32(76, 300).Bytes();
+  const Bytes templ = sample::DbmBlockBuilder().U32(76, 200).Bytes();
   constexpr const char* kNew = "C:\\INST\\qz7systm";
   constexpr const char* kOld = "C:\\INST\\00000001.000";
   constexpr int kRounds = 200;
@@ -525,7 +525,7 @@ void ConfigurationRows() {
       {92, "MYDB"},   {303, "-1"},    {502, "-1"},
   };
   for (bool commit : {false, true}) {
-    testkit::DbmBlockBuilder()
+    sample::DbmBlockBuilder()
         .NodeType(1)
         .U32(0x4C, 100)
         .U32(0xC0C, 0xFFFFFFFF)
@@ -609,8 +609,8 @@ std::string UpgradeProgram() {
 // each defined in the profile registry with its service, its qz7systm and 512 KiB of other
 // files (four files of 128 KiB in a folder of its own). Built into root, which is emptied
 // first.
-testkit::SampleMachine UpgradeMachinePlan(int instances) {
-  testkit::SampleMachine plan = testkit::CurrentInstallation(UpgradeProgram());
+sample::SampleMachine UpgradeMachinePlan(int instances) {
+  sample::SampleMachine plan = testkit::CurrentInstallation(UpgradeProgram());
   const std::vector<unsigned char> data(128 * 1024, 0x5A);
   for (int i = 0; i < instances; ++i) {
     char name[16];
@@ -627,7 +627,7 @@ testkit::SampleMachine UpgradeMachinePlan(int instances) {
 void BuildUpgradeMachine(const std::string& root, int instances) {
   fs::remove_all(root);
   fs::create_directories(root);
-  testkit::BuildSampleMachine(root, UpgradeMachinePlan(instances));
+  sample::BuildSampleMachine(root, UpgradeMachinePlan(instances));
 }
 
 // The operator's command: qz7inst create, carrying the instances from C:\QZ7PROF into the
@@ -730,11 +730,11 @@ int WriteNodeMachine(const std::string& root, int layout, int entries, bool dcs)
     return 2;
   }
   const fs::path instance = fs::path(root) / "drives" / "c" / "PROF" / "QZ7";
-  testkit::NodeDirectoryBuilder nodes(layout);
-  testkit::CurrentDatabaseDirectoryBuilder databases;
-  testkit::DcsDirectoryBuilder gateways;
+  sample::NodeDirectoryBuilder nodes(layout);
+  sample::CurrentDatabaseDirectoryBuilder databases;
+  sample::DcsDirectoryBuilder gateways;
   for (int i = 0; i < entries; ++i) {
-    nodes.Add(testkit::NodeEntryBuilder(layout).NodeName("N" + std::to_string(i)));
+    nodes.Add(sample::NodeEntryBuilder(layout).NodeName("N" + std::to_string(i)));
     databases.Add("C" + std::to_string(i), "DB" + std::to_string(i), '1', "N" + std::to_string(i));
     gateways.Add((i % 2 == 0 ? "DB" : "GW") + std::to_string(i));
   }

@@ -10,10 +10,10 @@
 #include "migrate/database_directory_migration.h"
 #include "migrate/node_directory_migration.h"
 #include "platform/file_system.h"
-#include "testkit/database_directory_builder.h"
 #include "testkit/migration_message_file.h"
-#include "testkit/node_directory_builder.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/database_directory_builder.h"
+#include "tools/sample/node_directory_builder.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ void PutBack(const qz7::testkit::TempMachine& machine, const std::string& folder
 void BM_MigrateDatabaseDirectory(benchmark::State& state) {
   qz7::testkit::TempMachine machine;
   qz7::testkit::WriteMigrationMessageFile(kInstall, qz7::testkit::MigrationMessageFileLines());
-  auto builder = qz7::testkit::DatabaseDirectoryBuilder::Layout(3).Slots(43);
+  auto builder = qz7::sample::DatabaseDirectoryBuilder::Layout(3).Slots(43);
   for (int i = 0; i < state.range(0); ++i) {
     builder.AddEntry({.name = "DB" + std::to_string(i),
                       .databaseName = "DB" + std::to_string(i),
@@ -40,7 +40,7 @@ void BM_MigrateDatabaseDirectory(benchmark::State& state) {
                       .path = "C:"});
   }
   const Bytes directory = builder.Bytes();
-  const Bytes intention = qz7::testkit::IntentionFileBuilder(3).Bytes();
+  const Bytes intention = qz7::sample::IntentionFileBuilder(3).Bytes();
   const std::string folder = std::string(kInstance) + "\\SQLDBDIR\\";
   for (auto _ : state) {
     state.PauseTiming();
@@ -59,10 +59,10 @@ BENCHMARK(BM_MigrateDatabaseDirectory)->Arg(10)->Arg(100)->Arg(1000)->Unit(bench
 
 void BM_MigrateNodeDirectory(benchmark::State& state) {
   qz7::testkit::TempMachine machine;
-  qz7::testkit::NodeDirectoryBuilder builder(5);
+  qz7::sample::NodeDirectoryBuilder builder(5);
   for (int i = 0; i < state.range(0); ++i) {
     builder.Add(
-        qz7::testkit::NodeEntryBuilder(5).NodeName("N" + std::to_string(i)).Text(27, 9, "TCPIP"));
+        qz7::sample::NodeEntryBuilder(5).NodeName("N" + std::to_string(i)).Text(27, 9, "TCPIP"));
   }
   const Bytes nodes = builder.Bytes();
   const std::string folder = std::string(kInstance) + "\\SQLNODIR\\";

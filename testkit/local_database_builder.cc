@@ -57,8 +57,8 @@ DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::TruncateTo(size_t si
   return *this;
 }
 
-DirectoryBytes DatabaseConfigurationBuilder::Bytes() const {
-  DirectoryBytes bytes = bytes_;
+sample::DirectoryBytes DatabaseConfigurationBuilder::Bytes() const {
+  sample::DirectoryBytes bytes = bytes_;
   if (bytes.size() >= 4) {
     uint32_t sum = 0;
     for (size_t i = 4; i < bytes.size(); ++i) sum += bytes[i];
@@ -68,11 +68,12 @@ DirectoryBytes DatabaseConfigurationBuilder::Bytes() const {
   return bytes;
 }
 
-DirectoryBytes LocalDatabaseDirectoryBytes(const std::vector<LocalDatabaseEntry>& entries,
-                                           uint16_t slots) {
-  DatabaseDirectoryBuilder builder = DatabaseDirectoryBuilder::Current().Slots(slots);
+sample::DirectoryBytes LocalDatabaseDirectoryBytes(const std::vector<LocalDatabaseEntry>& entries,
+                                                   uint16_t slots) {
+  sample::DatabaseDirectoryBuilder builder =
+      sample::DatabaseDirectoryBuilder::Current().Slots(slots);
   for (const LocalDatabaseEntry& entry : entries) builder.AddEntry({.name = entry.name});
-  DirectoryBytes bytes = builder.Bytes();
+  sample::DirectoryBytes bytes = builder.Bytes();
   constexpr size_t kFirstEntry = 32 + 176;
   constexpr size_t kEntrySize = 720;
   for (size_t i = 0; i < entries.size(); ++i) {

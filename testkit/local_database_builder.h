@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "testkit/database_directory_builder.h"
+#include "tools/sample/database_directory_builder.h"
 
 namespace qz7::testkit {
 
@@ -39,10 +39,10 @@ class DatabaseConfigurationBuilder {
   // Cut the file to this many bytes after the checksum is stamped.
   DatabaseConfigurationBuilder& TruncateTo(size_t size);
 
-  DirectoryBytes Bytes() const;
+  sample::DirectoryBytes Bytes() const;
 
  private:
-  DirectoryBytes bytes_;
+  sample::DirectoryBytes bytes_;
   uint32_t checksumDelta_ = 0;
   std::optional<size_t> truncateTo_;
 };
@@ -57,8 +57,8 @@ constexpr size_t kLocalInfoOffset = 344;
 constexpr size_t kLocalInfoSize = 344;
 
 // A current-layout local database directory holding entries, then slots slots.
-DirectoryBytes LocalDatabaseDirectoryBytes(const std::vector<LocalDatabaseEntry>& entries,
-                                           uint16_t slots = 0);
+sample::DirectoryBytes LocalDatabaseDirectoryBytes(const std::vector<LocalDatabaseEntry>& entries,
+                                                   uint16_t slots = 0);
 
 // kLocalInfoSize bytes that differ from byte to byte and from seed to seed.
 std::vector<unsigned char> DatabaseInfoPattern(unsigned char seed);

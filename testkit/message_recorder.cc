@@ -16,7 +16,7 @@
 #include <stdexcept>
 
 #include "platform/messages.h"
-#include "testkit/sample_machine.h"
+#include "tools/sample/sample_machine.h"
 
 namespace qz7::testkit {
 namespace {
@@ -109,22 +109,24 @@ void RedirectMessageBoxes() {
 }  // namespace
 
 MessageRecorder::MessageRecorder() {
-  directory_ = MakeTempDirectory("qz7-messages-");
+  directory_ = sample::MakeTempDirectory("qz7-messages-");
 #if defined(_WIN32)
   // The resource library of the English texts, built beside the test programs.
-  const std::string modulePath =
-      (std::filesystem::path(OwnProgramPath()).parent_path() / kMessageLibraryFileName).string();
+  const std::string modulePath = (std::filesystem::path(sample::OwnProgramPath()).parent_path() /
+                                  sample::kMessageLibraryFileName)
+                                     .string();
   RedirectMessageBoxes();
 #else
   const std::string modulePath = directory_ + "/QZ7SETUP.MSG";
   {
     std::ofstream out(modulePath, std::ios::binary);
-    for (const auto& [number, text] : SetupMessageTexts()) out << number << " " << text << "\n";
+    for (const auto& [number, text] : sample::SetupMessageTexts())
+      out << number << " " << text << "\n";
   }
   owner_ = {&MessageRecorder::OnBox, this};
 #endif
   module_ = platform::LoadMessageModule(modulePath);
-  log_ = std::make_unique<CallerLogFile>();
+  log_ = std::make_unique<sample::CallerLogFile>();
   if (module_ == nullptr || !log_->Open(directory_ + "/setup.log", true)) {
     platform::FreeMessageModule(module_);
     log_.reset();
@@ -156,7 +158,7 @@ int MessageRecorder::OnBox(void* self, const char* text, const char* /*title*/, 
   Box box;
   box.text = text;
   box.style = style;
-  for (const auto& [number, message] : SetupMessageTexts()) {
+  for (const auto& [number, message] : sample::SetupMessageTexts()) {
     if (MatchMessage(message, box.text, &box.params)) {
       box.id = number;
       break;

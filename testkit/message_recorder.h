@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "qz7instm.h"
-#include "testkit/host_os.h"
+#include "tools/sample/caller_host.h"
 
 namespace qz7::testkit {
 
@@ -56,7 +56,7 @@ class MessageRecorder {
   static int OnBox(void* self, const char* text, const char* title, unsigned style);
 
   std::string directory_;
-  std::unique_ptr<CallerLogFile> log_;
+  std::unique_ptr<sample::CallerLogFile> log_;
   QZ7_MODULE module_ = nullptr;
 #if !defined(_WIN32)
   qz7_owner_window owner_{};

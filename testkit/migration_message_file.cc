@@ -3,7 +3,7 @@
 #include "host/host_files.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
-#include "testkit/sample_machine.h"
+#include "tools/sample/sample_machine.h"
 
 namespace qz7::testkit {
 
@@ -11,7 +11,7 @@ std::string MigrationMessageFilePath(const std::string& installDir) {
   return installDir + "\\msg\\prime\\QZ7DBMIG.TXT";
 }
 
-std::vector<std::string> MigrationMessageFileLines() { return MigrationMessageLines(); }
+std::vector<std::string> MigrationMessageFileLines() { return sample::MigrationMessageLines(); }
 
 uint32_t WriteMigrationMessageFile(const std::string& installDir,
                                    const std::vector<std::string>& lines, bool finalLineFeed) {

@@ -8,7 +8,7 @@
 namespace qz7::testkit {
 namespace {
 
-void PutBytes(DirectoryBytes& bytes, size_t offset, size_t width,
+void PutBytes(sample::DirectoryBytes& bytes, size_t offset, size_t width,
               const std::vector<unsigned char>& value) {
   std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
             bytes.begin() + static_cast<std::ptrdiff_t>(offset + width), 0);
@@ -25,8 +25,8 @@ struct OldEntryLayout {
   bool hasFlag;
 };
 
-OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form) {
-  const bool shortForm = form == DirectoryHeaderForm::kShort;
+OldEntryLayout OldEntryLayoutOf(int layout, sample::DirectoryHeaderForm form) {
+  const bool shortForm = form == sample::DirectoryHeaderForm::kShort;
   switch (layout) {
     case 1:
       return {93, 38, 3, 41, 31, 72, 74, 78, 82, true};
@@ -42,17 +42,18 @@ OldEntryLayout OldEntryLayoutOf(int layout, DirectoryHeaderForm form) {
   }
 }
 
-DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEntryFields& fields) {
+sample::DirectoryBytes EncodeOldEntry(int layout, sample::DirectoryHeaderForm form,
+                                      const OldEntryFields& fields) {
   const OldEntryLayout at = OldEntryLayoutOf(layout, form);
-  DirectoryBytes entry(at.size, fields.fill);
-  PutDirectoryText(entry, 0, 9, fields.name);
-  PutDirectoryText(entry, 9, 9, fields.databaseName);
+  sample::DirectoryBytes entry(at.size, fields.fill);
+  sample::PutDirectoryText(entry, 0, 9, fields.name);
+  sample::PutDirectoryText(entry, 9, 9, fields.databaseName);
   entry[18] = static_cast<unsigned char>(fields.type);
-  PutDirectoryText(entry, 19, 9, fields.subdirectory);
-  PutDirectoryText(entry, 28, 9, fields.nameText);
+  sample::PutDirectoryText(entry, 19, 9, fields.subdirectory);
+  sample::PutDirectoryText(entry, 28, 9, fields.nameText);
   if (at.hasFlag) entry[37] = fields.flag;
-  PutDirectoryText(entry, at.pathOffset, at.pathWidth, fields.path);
-  PutDirectoryText(entry, at.commentOffset, at.commentWidth, fields.comment);
+  sample::PutDirectoryText(entry, at.pathOffset, at.pathWidth, fields.path);
+  sample::PutDirectoryText(entry, at.commentOffset, at.commentWidth, fields.comment);
   base::StoreLE16(&entry[at.number16Offset], fields.number16);
   base::StoreLE32(&entry[at.number32Offset], fields.number32);
   base::StoreLE32(&entry[at.trailer32Offset], fields.trailer32);
@@ -68,15 +69,15 @@ DirectoryBytes EncodeOldEntry(int layout, DirectoryHeaderForm form, const OldEnt
 
 }  // namespace
 
-DirectoryBytes OldDirectoryBytes(DatabaseDirectoryBuilder builder, int layout,
-                                 DirectoryHeaderForm form,
-                                 const std::vector<OldEntryFields>& entries) {
+sample::DirectoryBytes OldDirectoryBytes(sample::DatabaseDirectoryBuilder builder, int layout,
+                                         sample::DirectoryHeaderForm form,
+                                         const std::vector<OldEntryFields>& entries) {
   for (size_t i = 0; i < entries.size(); ++i) builder.AddEntry({});
-  DirectoryBytes bytes = builder.Bytes();
-  const bool shortForm = form == DirectoryHeaderForm::kShort;
+  sample::DirectoryBytes bytes = builder.Bytes();
+  const bool shortForm = form == sample::DirectoryHeaderForm::kShort;
   size_t offset = shortForm ? 30 + 174 : 32 + 176;
   for (const OldEntryFields& fields : entries) {
-    const DirectoryBytes entry = EncodeOldEntry(layout, form, fields);
+    const sample::DirectoryBytes entry = EncodeOldEntry(layout, form, fields);
     const size_t room = offset < bytes.size() ? bytes.size() - offset : 0;  // a truncated file
     std::copy_n(entry.begin(), std::min(entry.size(), room),
                 bytes.begin() + static_cast<std::ptrdiff_t>(offset));

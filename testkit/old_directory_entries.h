@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "testkit/database_directory_builder.h"
+#include "tools/sample/database_directory_builder.h"
 
 namespace qz7::testkit {
 
@@ -42,9 +42,9 @@ struct OldEntryFields {
 
 // The directory file that builder makes with entries in place of its own: builder must have
 // been given no entries (its header counts these, unless it claims another count).
-DirectoryBytes OldDirectoryBytes(DatabaseDirectoryBuilder builder, int layout,
-                                 DirectoryHeaderForm form,
-                                 const std::vector<OldEntryFields>& entries);
+sample::DirectoryBytes OldDirectoryBytes(sample::DatabaseDirectoryBuilder builder, int layout,
+                                         sample::DirectoryHeaderForm form,
+                                         const std::vector<OldEntryFields>& entries);
 
 }  // namespace qz7::testkit
 

@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "base/coding.h"
-#include "testkit/database_directory_builder.h"
-#include "testkit/dbm_block_builder.h"
-#include "testkit/instance_tools.h"
-#include "testkit/node_directory_builder.h"
+#include "tools/sample/database_directory_builder.h"
+#include "tools/sample/dbm_block_builder.h"
+#include "tools/sample/instance_tools.h"
+#include "tools/sample/node_directory_builder.h"
 
 namespace qz7::testkit {
 namespace {
@@ -36,9 +36,9 @@ void Put(char (&field)[N], const std::string& text) {
 }  // namespace
 
 CarriedValues CarriedValuesOf(const FileBytes& config) {
-  if (config.size() < kDbmFileSize) return {};
-  return {DbmU16(config, 36), DbmU32(config, 64), DbmText(config, 1130, 256),
-          DbmText(config, 1968, 9)};
+  if (config.size() < sample::kDbmFileSize) return {};
+  return {sample::DbmU16(config, 36), sample::DbmU32(config, 64),
+          sample::DbmText(config, 1130, 256), sample::DbmText(config, 1968, 9)};
 }
 
 OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& shape) {
@@ -47,7 +47,7 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
   const int seed = shape.seed;
   instance.values = {static_cast<uint16_t>(8192 + seed), static_cast<uint32_t>(10000 + seed),
                      "D:\\DATA\\" + name, "NODE" + std::to_string(seed)};
-  instance.config = DbmBlockBuilder()
+  instance.config = sample::DbmBlockBuilder()
                         .Version(shape.version)
                         .NodeType(1)
                         .U16(36, instance.values.field36)
@@ -60,28 +60,29 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
                         .Bytes();
   if (shape.databaseLayout != 0) {
     instance.databases = {"DB" + std::to_string(seed) + "A", "DB" + std::to_string(seed) + "B"};
-    const DirectoryHeaderForm form =
-        shape.databaseLayout <= 2 ? DirectoryHeaderForm::kShort : DirectoryHeaderForm::kLong;
-    auto builder = DatabaseDirectoryBuilder::Layout(shape.databaseLayout, form).Slots(2);
+    const sample::DirectoryHeaderForm form = shape.databaseLayout <= 2
+                                                 ? sample::DirectoryHeaderForm::kShort
+                                                 : sample::DirectoryHeaderForm::kLong;
+    auto builder = sample::DatabaseDirectoryBuilder::Layout(shape.databaseLayout, form).Slots(2);
     for (const std::string& database : instance.databases) {
       builder.AddEntry({.name = database, .databaseName = database, .path = "E:"});
     }
     instance.databaseDirectory = builder.Bytes();
-    instance.intention = IntentionFileBuilder(shape.databaseLayout).Name(name).Bytes();
+    instance.intention = sample::IntentionFileBuilder(shape.databaseLayout).Name(name).Bytes();
   }
   if (shape.nodeLayout != 0) {
     instance.nodes = {"HQ" + std::to_string(seed), "BRANCH" + std::to_string(seed)};
-    NodeDirectoryBuilder builder(shape.nodeLayout);
+    sample::NodeDirectoryBuilder builder(shape.nodeLayout);
     builder.HeaderValue(static_cast<uint32_t>(seed));
     for (const std::string& node : instance.nodes) {
-      builder.Add(NodeEntryBuilder(shape.nodeLayout).NodeName(node).Text(27, 9, "TCPIP"));
+      builder.Add(sample::NodeEntryBuilder(shape.nodeLayout).NodeName(node).Text(27, 9, "TCPIP"));
     }
     instance.nodeDirectory = builder.Bytes();
   }
   return instance;
 }
 
-void AddOldDatabaseDirectory(SampleMachine& plan, const OldInstance& instance,
+void AddOldDatabaseDirectory(sample::SampleMachine& plan, const OldInstance& instance,
                              const std::string& directory) {
   if (instance.databaseDirectory.empty()) return;
   const std::string folder = directory + "\\" + instance.name + "\\SQLDBDIR\\";
@@ -90,10 +91,10 @@ void AddOldDatabaseDirectory(SampleMachine& plan, const OldInstance& instance,
   plan.files.push_back({folder + "SQLDBINS", instance.intention});
 }
 
-void AddOldInstance(SampleMachine& plan, const OldInstance& instance, const std::string& directory,
-                    bool inRegistry) {
+void AddOldInstance(sample::SampleMachine& plan, const OldInstance& instance,
+                    const std::string& directory, bool inRegistry) {
   plan.instances.push_back({.name = instance.name,
-                            .version = DbmU16(instance.config, 16),
+                            .version = sample::DbmU16(instance.config, 16),
                             .nodeType = 1,
                             .inRegistry = inRegistry});
   const std::string instanceDir = directory + "\\" + instance.name;
@@ -105,11 +106,12 @@ void AddOldInstance(SampleMachine& plan, const OldInstance& instance, const std:
   }
 }
 
-SampleMachine CurrentInstallation(const std::string& toolProgram) {
-  SampleMachine plan;
+sample::SampleMachine CurrentInstallation(const std::string& toolProgram) {
+  sample::SampleMachine plan;
   plan.templates = {"qz7syssv", "qz7syssv.das", "qz7sysmp"};
   if (!toolProgram.empty()) {
-    plan.binPrograms = InstanceToolPrograms(InstanceToolDirectoryBeside(toolProgram));
+    plan.binPrograms =
+        sample::InstanceToolPrograms(sample::InstanceToolDirectoryBeside(toolProgram));
   }
   return plan;
 }
@@ -152,7 +154,7 @@ InstanceDescriptor PartitionedDescriptor(const std::string& name, const std::str
 std::vector<std::string> CurrentDatabaseNames(const FileBytes& directory) {
   std::vector<std::string> names;
   if (directory.size() < kDatabaseEntriesStart ||
-      base::LoadLE16(directory.data() + 18) != kCurrentDirectoryMarker) {
+      base::LoadLE16(directory.data() + 18) != sample::kCurrentDirectoryMarker) {
     return names;
   }
   const uint16_t count = base::LoadLE16(directory.data() + 20);

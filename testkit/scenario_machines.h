@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "qz7instm.h"
-#include "testkit/database_directory_builder.h"
-#include "testkit/sample_machine.h"
+#include "tools/sample/database_directory_builder.h"
+#include "tools/sample/sample_machine.h"
 
 namespace qz7::testkit {
 
@@ -59,17 +59,17 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
 // Adds the instance to the plan: a SampleInstance (defined in the profile registry, with its
 // service) and its files below directory\name. The files replace what the SampleInstance
 // would write.
-void AddOldInstance(SampleMachine& plan, const OldInstance& instance, const std::string& directory,
-                    bool inRegistry = true);
+void AddOldInstance(sample::SampleMachine& plan, const OldInstance& instance,
+                    const std::string& directory, bool inRegistry = true);
 // Only the database directory files of the instance, below directory\name (the old database
 // directory an index-file release kept at a drive root).
-void AddOldDatabaseDirectory(SampleMachine& plan, const OldInstance& instance,
+void AddOldDatabaseDirectory(sample::SampleMachine& plan, const OldInstance& instance,
                              const std::string& directory);
 
 // An installation of the current release (server, administration-server and partitioned
 // templates) with nothing of an earlier release yet. Given the host path of a program built
 // beside the stand-in instance tools (the qz7inst program), its BIN directory gets the tools.
-SampleMachine CurrentInstallation(const std::string& toolProgram = "");
+sample::SampleMachine CurrentInstallation(const std::string& toolProgram = "");
 
 // Descriptors as a setup program fills them.
 InstanceDescriptor PlainDescriptor(const std::string& name, bool makeDefault = false,

@@ -23,6 +23,7 @@
 #include "platform/machine_root.h"
 #include "platform/registry.h"
 #include "testkit/host_os.h"
+#include "tools/sample/caller_host.h"
 
 namespace qz7::testkit {
 
@@ -159,7 +160,7 @@ MemoryTempFolder::~MemoryTempFolder() {
 }
 
 TempMachine::TempMachine() {
-  root_ = MakeTempDirectory("qz7-machine-");
+  root_ = sample::MakeTempDirectory("qz7-machine-");
 #if defined(_WIN32)
   before_ = TopEntries();
   productKeyBefore_ = ProductKeyExists();

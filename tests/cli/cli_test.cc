@@ -15,11 +15,11 @@
 #include "host/profile_registry.h"
 #include "platform/file_system.h"
 #include "platform/machine_root.h"
-#include "testkit/dbm_block_builder.h"
-#include "testkit/sample_machine.h"
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
 #include "tests/cli/cli_run.h"
+#include "tools/sample/dbm_block_builder.h"
+#include "tools/sample/sample_machine.h"
 
 namespace {
 
@@ -27,9 +27,9 @@ using qz7::cli::Json;
 using qz7::cli::ParseJson;
 using qz7::cli::RunCli;
 using qz7::cli::ToolRun;
+using qz7::sample::SampleMachine;
 using qz7::testkit::OldInstance;
 using qz7::testkit::ReadHostFile;
-using qz7::testkit::SampleMachine;
 using qz7::testkit::WriteHostFile;
 
 // Every file below a host directory with its contents, to tell whether anything changed.
@@ -150,7 +150,7 @@ TEST(CliTest, InstanceMadePartitionedWhileItMovesStaysWhole) {
 // every sort.
 TEST(CliTest, ExitStatusAndMessageOfEachCommand) {
   qz7::testkit::TempMachine machine;
-  using qz7::testkit::DbmBlockBuilder;
+  using qz7::sample::DbmBlockBuilder;
   machine.WriteFile("C:\\I\\OLD",
                     DbmBlockBuilder().Version(0x800).NodeType(1).U32(76, 300).Bytes());
   machine.WriteFile("C:\\I\\qz7systm", DbmBlockBuilder().NodeType(4).Float(3120, 1.25f).Bytes());
@@ -201,7 +201,7 @@ TEST(CliTest, ExitStatusAndMessageOfEachCommand) {
       }
     }
   }
-  EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile("C:\\I\\qz7systm"), 76), 300u);
+  EXPECT_EQ(qz7::sample::DbmU32(machine.ReadFile("C:\\I\\qz7systm"), 76), 300u);
 }
 
 // list and show write valid JSON whatever bytes the machine's names and files hold: texts in
@@ -233,10 +233,10 @@ TEST(CliTest, JsonOutputsAreValidInTheMachinesCodePage) {
     plan.instances.back().service = false;
     const std::string root = scratch.root() + "/machine";
     WriteHostFile(root + "/codepage.txt", std::string(row.codePage) + "\n");
-    qz7::testkit::BuildSampleMachine(root, plan);
+    qz7::sample::BuildSampleMachine(root, plan);
     // A configuration text holding a character of each kind the code page has.
     const std::string text = row.profileDir.substr(3) + "\x81";
-    const auto config = qz7::testkit::DbmBlockBuilder().Version(0x800).Text(1968, 9, text).Bytes();
+    const auto config = qz7::sample::DbmBlockBuilder().Version(0x800).Text(1968, 9, text).Bytes();
     WriteHostFile(root + "/drives/c/I/qz7systm", std::string(config.begin(), config.end()));
 
     ToolRun list = RunCli({"--machine", root, "list", row.profileDir, "--json"});
@@ -281,7 +281,7 @@ void AddOlds(SampleMachine& plan, const std::vector<OldInstance>& olds) {
 }
 
 // Makes the instance a partitioned one (two nodes) owned by the computer named owner.
-void SetOwner(qz7::testkit::SampleInstance& instance, const std::string& owner) {
+void SetOwner(qz7::sample::SampleInstance& instance, const std::string& owner) {
   instance.portRange = "60000-60003";
   instance.owner = owner;
   instance.nodes = {"0", "1"};
@@ -308,7 +308,7 @@ uint16_t ConfigNodeType(const std::string& path) {
   if (!host || !std::filesystem::is_regular_file(*host)) return 0;
   const std::string bytes = ReadHostFile(*host);
   const std::vector<unsigned char> block(bytes.begin(), bytes.end());
-  return block.size() < 42 ? 0 : qz7::testkit::DbmU16(block, 40);
+  return block.size() < 42 ? 0 : qz7::sample::DbmU16(block, 40);
 }
 
 // The real run did to one instance what the plan said: the stages ran (the upgrade exactly
@@ -328,7 +328,7 @@ void ExpectPlanCarriedOut(const Json& instance, const ToolRun& create) {
   const std::string directory = instance.value("directory", "");
   if (!templateFile.empty()) {
     const std::string base = templateFile.substr(templateFile.rfind('\\') + 1);
-    EXPECT_EQ(ConfigNodeType(directory + "\\qz7systm"), qz7::testkit::TemplateNodeType(base))
+    EXPECT_EQ(ConfigNodeType(directory + "\\qz7systm"), qz7::sample::TemplateNodeType(base))
         << "converted into another template than " << templateFile;
   }
   EXPECT_TRUE(WindowsPathExists(directory, true));
@@ -382,7 +382,7 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
       {"configuration_of_an_unknown_layout", "layout 0x500 not recognised",
        [&](SampleMachine& plan) {
          OldInstance unknown = sales;
-         unknown.config = qz7::testkit::DbmBlockBuilder().Version(0x500).Bytes();
+         unknown.config = qz7::sample::DbmBlockBuilder().Version(0x500).Bytes();
          AddOlds(plan, {unknown});
        }},
       {"no_server_template", "no template configuration", [&](SampleMachine& plan) {
@@ -432,7 +432,7 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
     SampleMachine plan = qz7::testkit::CurrentInstallation(QZ7_CLI_PATH);
     if (row.prepare) row.prepare(plan);
     const std::string root = scratch.root() + "/machine";
-    qz7::testkit::BuildSampleMachine(root, plan);
+    qz7::sample::BuildSampleMachine(root, plan);
     std::vector<std::string> args = {"--machine", root, "create", "--install", "C:\\QZ7"};
     if (row.upgrade) {
       args.insert(args.end(), {"--current", "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF"});
@@ -497,7 +497,7 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
 TEST(CliTest, ValidateVerdictsResultAndExitStatus) {
   qz7::testkit::TempMachine machine;
   const std::string config = "C:\\INST\\qz7systm";
-  const auto original = qz7::testkit::DbmBlockBuilder()
+  const auto original = qz7::sample::DbmBlockBuilder()
                             .NodeType(1)
                             .Set(qz7::base::dbm::kParam12, 100)
                             .Set(qz7::base::dbm::kParam501, -1)
@@ -518,7 +518,7 @@ TEST(CliTest, ValidateVerdictsResultAndExitStatus) {
   EXPECT_EQ(validate({"C:\\INST\\nothere", "12=1"}), "result: -100\nexit 1");
   EXPECT_EQ(validate({config, "12=200", "40=yes", "9999="}),
             "0 12 accepted\n1 40 accepted\n2 9999 accepted\nresult: 0\nexit 0");
-  EXPECT_EQ(qz7::testkit::DbmU32(machine.ReadFile(config), qz7::base::dbm::kParam12.offset), 200u);
+  EXPECT_EQ(qz7::sample::DbmU32(machine.ReadFile(config), qz7::base::dbm::kParam12.offset), 200u);
 }
 
 }  // namespace

@@ -7,17 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "testkit/database_directory_builder.h"
-#include "testkit/instance_index_builder.h"
 #include "testkit/local_database_builder.h"
-#include "testkit/node_directory_builder.h"
 #include "testkit/temp_machine.h"
 #include "tests/cli/cli_run.h"
+#include "tools/sample/database_directory_builder.h"
+#include "tools/sample/instance_index_builder.h"
+#include "tools/sample/node_directory_builder.h"
 
 namespace qz7::cli {
 namespace {
 
-using namespace ::qz7::testkit;  // the builders of every file kind
+using namespace ::qz7::sample;   // the builders of every file kind
+using namespace ::qz7::testkit;  // and of the local database files
 using Bytes = std::vector<unsigned char>;
 
 // Writes bytes as C:\<n>\<fileName> and runs qz7inst show on it.

@@ -28,10 +28,10 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "qz7instm.h"
-#include "testkit/dbm_block_builder.h"
 #include "testkit/fault_injection.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/dbm_block_builder.h"
 
 namespace qz7::config {
 namespace {
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Tokens, ApplyStoreTest, testing::ValuesIn(kStores),
 // '|'. Text tokens take the value as it stands, tokens 42 and 307 as a float, others as an
 // integer stored in the field's width (so -1 fills a 16-bit field too).
 ConfigFileImage ImageOf(uint16_t kind, const std::string& list) {
-  testkit::DbmBlockBuilder builder;
+  sample::DbmBlockBuilder builder;
   builder.NodeType(kind);
   std::istringstream fields(list);
   for (std::string field; std::getline(fields, field, '|');) {
@@ -273,7 +273,7 @@ TEST(TextRuleTest, LengthsCountToTheZeroOrTheWholeWidth) {
   EXPECT_FALSE(Judge(ImageOf(1, cell + "|75=" + std::string(56, 'p')), 75));
   EXPECT_TRUE(Judge(ImageOf(2, "65=" + std::string(215, 'x')), 65));
   auto unterminated = [](const DbmField& field) {
-    return testkit::DbmBlockBuilder()
+    return sample::DbmBlockBuilder()
         .Bytes(field.offset, std::vector<unsigned char>(field.width, 'A'))
         .Block();
   };
@@ -282,7 +282,7 @@ TEST(TextRuleTest, LengthsCountToTheZeroOrTheWholeWidth) {
 }
 
 using Bytes = std::vector<unsigned char>;
-using testkit::DbmBlockBuilder;
+using sample::DbmBlockBuilder;
 
 constexpr char kFolder[] = "C:\\INST";
 constexpr char kConfig[] = "C:\\INST\\qz7systm";

@@ -8,31 +8,31 @@
 
 #include "platform/messages.h"
 #include "platform/win_error.h"
-#include "testkit/host_os.h"
-#include "testkit/sample_machine.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/caller_host.h"
+#include "tools/sample/sample_machine.h"
 
 namespace qz7::platform {
 namespace {
 
 TEST(MessageContractTest, EveryTextComesBackExactlyAndShortBuffersAreCut) {
 #if defined(_WIN32)
-  const std::string path = (std::filesystem::path(testkit::OwnProgramPath()).parent_path() /
-                            testkit::kMessageLibraryFileName)
+  const std::string path = (std::filesystem::path(sample::OwnProgramPath()).parent_path() /
+                            sample::kMessageLibraryFileName)
                                .string();
 #else
   const testkit::TempMachine scratch;
   const std::string path = scratch.root() + "/QZ7SETUP.MSG";
   std::string lines;
-  for (const auto& [number, text] : testkit::SetupMessageTexts()) {
+  for (const auto& [number, text] : sample::SetupMessageTexts()) {
     lines += std::to_string(number) + " " + text + "\n";
   }
   testkit::WriteHostFile(path, lines);
 #endif
   QZ7_MODULE module = LoadMessageModule(path);
   ASSERT_NE(module, nullptr) << path << ": error " << GetLastError();
-  ASSERT_FALSE(testkit::SetupMessageTexts().empty());
-  for (const auto& [number, text] : testkit::SetupMessageTexts()) {
+  ASSERT_FALSE(sample::SetupMessageTexts().empty());
+  for (const auto& [number, text] : sample::SetupMessageTexts()) {
     char buffer[512];
     EXPECT_EQ(LoadStringA(module, number, buffer, sizeof buffer), static_cast<int>(text.size()))
         << number;

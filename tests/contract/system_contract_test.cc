@@ -19,9 +19,9 @@
 #include "platform/services.h"
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
-#include "testkit/host_os.h"
 #include "testkit/service_config.h"
 #include "tests/contract/private_drive.h"
+#include "tools/sample/caller_host.h"
 
 #if defined(_WIN32)
 #include <process.h>
@@ -480,7 +480,7 @@ class LogFileContractTest : public PrivateDriveTest {
   }
   LogHandle handle() { return *log_->handle(); }
 
-  std::optional<testkit::CallerLogFile> log_;
+  std::optional<sample::CallerLogFile> log_;
 };
 
 TEST_F(LogFileContractTest, WritesAppendRangesLockAndBadRangesAreRefused) {

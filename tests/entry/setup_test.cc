@@ -29,12 +29,12 @@
 #include "host/profile_registry.h"
 #include "migrate/work_buffer.h"
 #include "qz7instm.h"
-#include "testkit/dbm_block_builder.h"
-#include "testkit/instance_index_builder.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/dbm_block_builder.h"
+#include "tools/sample/instance_index_builder.h"
 
 namespace qz7::entry {
 namespace {
@@ -92,7 +92,7 @@ TEST_F(SetupContextTest, ProfileDirectoriesAndBadPaths) {
 TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
   machine_.NameComputer("TESTPC");
   machine_.MakeDirectory("C:\\A\\MPP");
-  machine_.WriteFile("C:\\A\\MPP\\qz7systm", testkit::DbmBlockBuilder().NodeType(4).Bytes());
+  machine_.WriteFile("C:\\A\\MPP\\qz7systm", sample::DbmBlockBuilder().NodeType(4).Bytes());
   for (const char* name : {"QZ7", "DAS", "REMOTE", "MPP"}) {
     ASSERT_EQ(host::DefineInstance(name), 0);
   }
@@ -136,7 +136,7 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
     machine_.MakeDirectory("C:\\INST\\CFG");
     for (const char* marker : row.markers) {
       machine_.WriteFile(std::string("C:\\INST\\CFG\\") + marker,
-                         testkit::DbmBlockBuilder().Version(0x900).Bytes());
+                         sample::DbmBlockBuilder().Version(0x900).Bytes());
     }
     SetupContext context;
     BuildSetupContext(context, "c:\\a", "c:\\a", "c:\\inst", nullptr, nullptr, nullptr);
@@ -275,7 +275,7 @@ class ScanTest : public SetupContextTest {
  protected:
   // A configuration file of size bytes with the release, the node type and a text filled.
   void WriteConfig(const char* instance, size_t size, uint16_t version, uint16_t nodeType) {
-    testkit::DbmBlockBuilder config;
+    sample::DbmBlockBuilder config;
     config.Version(version).NodeType(nodeType).Text(100, 11, "CONFIGTEXT").TruncateTo(size);
     machine_.WriteFile(std::string("C:\\PROF\\") + instance + "\\qz7systm", config.Bytes());
   }
@@ -287,7 +287,7 @@ class ScanTest : public SetupContextTest {
 TEST_F(ScanTest, IndexFileVariants) {
   struct Row {
     const char* name;
-    testkit::InstanceIndex index;
+    sample::InstanceIndex index;
     int records, defaultIndex, priorRelease;
   } rows[] = {
       {"count_2_one_whole", {.entryCount = 2, .names = {"A", "B"}, .truncateTo = 44}, 1, -1, 2},
@@ -298,7 +298,7 @@ TEST_F(ScanTest, IndexFileVariants) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     host_.ClearCalls();
-    machine_.WriteFile("C:\\PROF\\QZ7IDIR", testkit::BuildInstanceIndex(row.index));
+    machine_.WriteFile("C:\\PROF\\QZ7IDIR", sample::BuildInstanceIndex(row.index));
     auto scan = ScanExistingInstances(kProfile);
     ASSERT_EQ(scan->records.count(), row.records);
     EXPECT_EQ(scan->defaultIndex, row.defaultIndex);
@@ -353,7 +353,7 @@ TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
       {"nine_character_admin_ignored", "DAS", "QZ7", "DAS123456", -1, -1, -1, -1},
   };
   machine_.MakeDirectory("C:\\PROF");
-  machine_.WriteFile("C:\\INST\\CFG\\qz7syssv.das", testkit::DbmBlockBuilder().Bytes());
+  machine_.WriteFile("C:\\INST\\CFG\\qz7syssv.das", sample::DbmBlockBuilder().Bytes());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(host::RemoveProfileRegistry(), 0);
@@ -668,7 +668,7 @@ TEST_F(InstanceSetupTest, IndexFileGoesOnceTheRegistryDefinesItsInstances) {
     fakes_.createCodes = row.createCodes;
     fakes_.migrationCodes = row.migrationCodes;
     fakes_.upgradeCode = row.upgradeCode;
-    machine_.WriteFile(index, testkit::BuildInstanceIndex({.names = {"SALES", "HR"}}));
+    machine_.WriteFile(index, sample::BuildInstanceIndex({.names = {"SALES", "HR"}}));
     machine_.WriteText("C:\\SALES\\SQLDBDIR\\SQLDBDIR", "old");
     Scan({Plain("SALES"), Plain("HR")}, -1, /*prior=*/2);
     context_.records = InstanceArray();

@@ -22,13 +22,13 @@
 #include "host/service_table.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
-#include "testkit/dbm_block_builder.h"
 #include "testkit/fault_injection.h"
 #include "testkit/host_os.h"
 #include "testkit/machine_state.h"
-#include "testkit/profile_registry_builder.h"
-#include "testkit/sample_machine.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/dbm_block_builder.h"
+#include "tools/sample/profile_registry_builder.h"
+#include "tools/sample/sample_machine.h"
 
 namespace qz7::host {
 namespace {
@@ -68,7 +68,7 @@ class ProfileRegistryTest : public HostFixture {
  protected:
   void SetUp() override {
     HostFixture::SetUp();
-    ASSERT_EQ(testkit::WriteProfileRegistry(
+    ASSERT_EQ(sample::WriteProfileRegistry(
                   {.instances = {{"QZ7", {{"QZ7INSTPROF", "C:\\P"}}, {}},
                                  {"QZ7DAS", {}, {}},
                                  {"QZ7MPP", {{"QZ7PORTRANGE", "60000:60003"}}, {"0", "1"}}},
@@ -292,10 +292,10 @@ class InstanceLifecycleTest : public HostFixture {
  protected:
   void SetUp() override {
     HostFixture::SetUp();
-    testkit::SampleMachine plan;
+    sample::SampleMachine plan;
     plan.templates = {"qz7syssv", "qz7syssr", "qz7sysmp", "qz7syssr.das"};
     plan.migrationMessages = plan.setupMessages = false;
-    testkit::BuildSampleMachine(machine_.root(), plan);
+    sample::BuildSampleMachine(machine_.root(), plan);
     machine_.MakeDirectory("C:\\PROFILES");
   }
 
@@ -369,7 +369,7 @@ TEST_F(InstanceLifecycleTest, AServiceProgramPathWithABlankIsQuoted) {
 // old service running C:\OLD\bin\qz7syscs.exe.
 struct CreateCase {
   const char* label;
-  std::vector<testkit::ProfileInstance> defined;
+  std::vector<sample::ProfileInstance> defined;
   // oldConfig: where an old qz7systm lies; oldService: a service of an earlier release
   const char *oldConfig = nullptr, *oldService = nullptr, *name = "QZ7";
   int kind = 1, adminFlag = 0;
@@ -380,7 +380,7 @@ struct CreateCase {
   const char* service = "QZ7";  // must run C:\QZ7\bin\qz7syscs.exe
 };
 
-const testkit::ProfileInstance kOldQz7 = {
+const sample::ProfileInstance kOldQz7 = {
     .name = "QZ7", .variables = {{"QZ7INSTPROF", "C:\\OLDPROF"}, {"QZ7PORTRANGE", "1:4"}}};
 const char* const kOldQz7Config = "C:\\PROFILES\\QZ7\\qz7systm";
 
@@ -403,12 +403,12 @@ const CreateCase kCreateCases[] = {
 // clang-format on
 
 const std::vector<unsigned char> kOldConfigBytes =
-    testkit::DbmBlockBuilder().Version(0x800).NodeType(1).Bytes();
+    sample::DbmBlockBuilder().Version(0x800).NodeType(1).Bytes();
 
 class CreateCaseTest : public InstanceLifecycleTest {
  protected:
   void Prepare(const CreateCase& c) {
-    ASSERT_EQ(testkit::WriteProfileRegistry({.instances = c.defined}), 0);
+    ASSERT_EQ(sample::WriteProfileRegistry({.instances = c.defined}), 0);
     if (c.oldConfig != nullptr) machine_.WriteFile(c.oldConfig, kOldConfigBytes);
     if (c.oldService != nullptr) {
       ASSERT_EQ(

@@ -16,9 +16,9 @@
 #include "migrate/directory_entry_conversion.h"
 #include "migrate/directory_recognition.h"
 #include "migrate/work_buffer.h"
-#include "testkit/fault_injection.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
+#include "testkit/fault_injection.h"
 #include "testkit/local_database_builder.h"
 #include "tests/migrate/migrate_fixture.h"
 
@@ -231,9 +231,9 @@ TEST_F(DatabaseDirectoryMigrationTest, AnEmptyDirectoryIsRebuiltEmptyAndItsBacku
   for (int run = 1; run <= 2; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
     ASSERT_EQ(Migrate(), 0);
-    EXPECT_EQ(Get(kDirectory), testkit::EmptyCurrentDirectoryBytes());
-    EXPECT_EQ(Get(kCopy), testkit::EmptyCurrentDirectoryBytes());
-    EXPECT_EQ(Get(kIntention), testkit::EmptyCurrentIntentionBytes());
+    EXPECT_EQ(Get(kDirectory), sample::EmptyCurrentDirectoryBytes());
+    EXPECT_EQ(Get(kCopy), sample::EmptyCurrentDirectoryBytes());
+    EXPECT_EQ(Get(kIntention), sample::EmptyCurrentIntentionBytes());
     // The next run restores the old files from the backup and builds them again.
     EXPECT_TRUE(SameBytes(Get(kBackup), Backup('I', "EMPTY DIRECTORY", empty, oldIntention_)));
     EXPECT_FALSE(Exists(kPermanent));
@@ -312,7 +312,7 @@ TEST_F(DatabaseDirectoryMigrationTest, EachBufferThatCannotBeHadEndsTheRunWith11
     ASSERT_EQ(records.size(), 1u);
     EXPECT_NE(records[0].find(" insufficient memory"), std::string::npos) << records[0];
     keys.push_back(records[0].substr(0, records[0].find(':')));
-    EXPECT_TRUE(Get(kDirectory) == old_ || testkit::ReadBackupFile(Get(kBackup)).directory == old_);
+    EXPECT_TRUE(Get(kDirectory) == old_ || sample::ReadBackupFile(Get(kBackup)).directory == old_);
   }
   // The steps that take buffers, in their order: the restore's two copies, the recognition's
   // header and first entry, then in the converter its work area, the slots and the target
@@ -398,7 +398,7 @@ class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
   bool OldDirectoryRecoverable() const {
     if (Get(kDirectory) == old_ || Get(kCopy) == old_) return true;
     for (const char* path : {kBackup, kPermanent}) {
-      const testkit::BackupFileView view = testkit::ReadBackupFile(Get(path));
+      const sample::BackupFileView view = sample::ReadBackupFile(Get(path));
       if (view.parsed && view.directory == old_ && view.intention == oldIntention_) return true;
     }
     return false;

@@ -16,21 +16,21 @@
 #include "testkit/fault_injection.h"
 #if !defined(_WIN32)
 #endif
-#include "testkit/database_directory_builder.h"
 #include "testkit/old_directory_entries.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/database_directory_builder.h"
 
 namespace qz7::migrate::testing {
 
 using Bytes = std::vector<unsigned char>;
 using Texts = std::vector<std::string>;
-using testkit::DatabaseDirectoryBuilder;
-using testkit::DirectoryBackupBuilder;
-using testkit::DirectoryText;
-using testkit::IntentionFileBuilder;
+using sample::DatabaseDirectoryBuilder;
+using sample::DirectoryBackupBuilder;
+using sample::DirectoryText;
+using sample::IntentionFileBuilder;
 using testkit::OldDirectoryBytes;
 using testkit::OldEntryFields;
-using Form = testkit::DirectoryHeaderForm;
+using Form = sample::DirectoryHeaderForm;
 
 // A list written as a call, so that a table row holding one stays on one line.
 template <typename T, typename... Items>

@@ -17,17 +17,17 @@
 #include "migrate/node_directory_migration.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
-#include "testkit/node_directory_builder.h"
 #include "tests/migrate/migrate_fixture.h"
+#include "tools/sample/node_directory_builder.h"
 
 namespace qz7::migrate::testing::node {
 namespace {
 
-using testkit::NodeBackupBuilder;
-using testkit::NodeDirectoryBuilder;
-using testkit::NodeEntryBuilder;
-using testkit::NodeFileText;
-using testkit::NodeFileU16;
+using sample::NodeBackupBuilder;
+using sample::NodeDirectoryBuilder;
+using sample::NodeEntryBuilder;
+using sample::NodeFileText;
+using sample::NodeFileU16;
 using Type = base::NodeDirectoryLayoutType;
 
 // Two entries of layout 1; a directory of the current layout; an empty one of an earlier one.
@@ -172,9 +172,9 @@ TEST_F(NodeDirectoryTest, DcsRule) {
     if (row.layout == 5) node1.U16(590, 3);
     NodeDirectoryBuilder nodes(row.layout);
     nodes.Add(node1).Add(NodeEntryBuilder(row.layout).NodeName("NODE2"));
-    testkit::CurrentDatabaseDirectoryBuilder databases;
+    sample::CurrentDatabaseDirectoryBuilder databases;
     databases.Add("CAT1", row.database, row.type, "NODE1").Add("CAT2", "ELSE", '1', "NODE2");
-    testkit::DcsDirectoryBuilder dcs;
+    sample::DcsDirectoryBuilder dcs;
     for (int i = 0; i < row.more; ++i) {
       nodes.Add(NodeEntryBuilder(row.layout).NodeName("N" + std::to_string(i)));
       databases.Add("M" + std::to_string(i), "D" + std::to_string(i), '1', "N" + std::to_string(i));
@@ -360,8 +360,8 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing
       if (!stopped) return;
       // The DCS rule's reads are points too; a failed one changes the result, so only here.
       Put(kDatabaseDir,
-          testkit::CurrentDatabaseDirectoryBuilder().Add("CAT1", "SAMPLE", '1', "NODE2").Bytes());
-      Put(kDcsDir, testkit::DcsDirectoryBuilder().Add("SAMPLE").Bytes());
+          sample::CurrentDatabaseDirectoryBuilder().Add("CAT1", "SAMPLE", '1', "NODE2").Bytes());
+      Put(kDcsDir, sample::DcsDirectoryBuilder().Add("SAMPLE").Bytes());
     };
     const auto state = [&] {
       return std::vector<Bytes>{Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};

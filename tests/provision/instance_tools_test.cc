@@ -2,7 +2,7 @@
 // the output kept only on failure, cut to the buffer, never leaving the child blocked on a full
 // pipe; and the stand-in instance tools with the stand-in host runtime: what each leaves on the
 // machine, and how they refuse command lines and machine states they cannot act on.
-#include "testkit/instance_tools.h"
+#include "tools/sample/instance_tools.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +17,10 @@
 #include "platform/win_error.h"
 #include "provision/instance_tool_commands.h"
 #include "provision/setup_tool_runner.h"
-#include "testkit/dbm_block_builder.h"
-#include "testkit/host_os.h"
-#include "testkit/sample_machine.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/caller_host.h"
+#include "tools/sample/dbm_block_builder.h"
+#include "tools/sample/sample_machine.h"
 
 namespace qz7::provision {
 namespace {
@@ -33,7 +33,7 @@ TEST(SetupToolRunnerTest, ResultExitCodeAndOutput) {
   machine.MakeDirectory("C:\\WORK");
   machine.MakeDirectory("C:\\TOOLS");
   std::filesystem::copy_file(
-      std::string(QZ7_TEST_HELPER_DIR) + "/" + testkit::ProgramFileName("qz7_test_helper"),
+      std::string(QZ7_TEST_HELPER_DIR) + "/" + sample::ProgramFileName("qz7_test_helper"),
       machine.HostPath(kTool));
   const std::string work = std::filesystem::canonical(machine.HostPath("C:\\WORK")).string();
   const size_t kMiB = 1 << 20;
@@ -113,13 +113,13 @@ std::string InstanceState(const std::string& instance) {
 // it cannot act on.
 TEST(InstanceToolsTest, ToolsActOrRefuse) {
   testkit::TempMachine machine;
-  testkit::SampleMachine plan;
+  sample::SampleMachine plan;
   plan.templates = {"qz7syssv", "qz7sysmp"};
   plan.binPrograms =
-      testkit::InstanceToolPrograms(testkit::InstanceToolDirectoryBeside(QZ7_CLI_PATH));
+      sample::InstanceToolPrograms(sample::InstanceToolDirectoryBeside(QZ7_CLI_PATH));
   plan.profileDir = "C:\\PROF";
   plan.instances = {{.name = "QZ7", .version = 0x900}, {.name = "QZ7B", .version = 0x900}};
-  testkit::BuildSampleMachine(machine.root(), plan);
+  sample::BuildSampleMachine(machine.root(), plan);
 #if defined(_WIN32)
   machine.NameComputer(plan.computerName);  // the sample machine leaves it alone on Windows
 #endif
@@ -189,7 +189,7 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
   EXPECT_EQ(InstanceState("MPP"), "60000:60003 SAMPLEPC 0 node1.example - " + program);
   EXPECT_EQ(InstanceState("QZ7B"), "1:2 SAMPLEPC 0 host - " + program);
   const std::vector<unsigned char> config = machine.ReadFile("C:\\PROF\\QZ7B\\qz7systm");
-  EXPECT_TRUE(testkit::DbmChecksumMatches(config) && testkit::DbmU16(config, 40) == 4);
+  EXPECT_TRUE(sample::DbmChecksumMatches(config) && sample::DbmU16(config, 40) == 4);
   // Its files live with the owner.
   EXPECT_EQ(InstanceState("MPPR"), "60000:60003 OWNERPC 2 - - " + program);
   EXPECT_FALSE(machine.Exists("C:\\PROF\\MPPR"));

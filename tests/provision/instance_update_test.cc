@@ -28,12 +28,13 @@
 #include "provision/instance_creation.h"
 #include "provision/instance_tool_commands.h"
 #include "provision/node_name.h"
-#include "testkit/dbm_block_builder.h"
 #include "testkit/fault_injection.h"
 #include "testkit/host_os.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/caller_host.h"
+#include "tools/sample/dbm_block_builder.h"
 #include "upgrade/saved_configuration.h"
 
 namespace qz7::provision {
@@ -44,7 +45,7 @@ using Lines = std::vector<std::string>;
 
 constexpr const char* kConfig = "C:\\PROF\\INST1\\qz7systm";
 
-Bytes Config(uint16_t level) { return testkit::DbmBlockBuilder().Level(level).Bytes(); }
+Bytes Config(uint16_t level) { return sample::DbmBlockBuilder().Level(level).Bytes(); }
 
 class InstanceUpdateTest : public ::testing::Test {
  protected:
@@ -99,7 +100,7 @@ class InstanceUpdateTest : public ::testing::Test {
       std::filesystem::remove(path);
       if (says == nullptr) continue;
       std::filesystem::copy_file(
-          std::string(QZ7_TEST_HELPER_DIR) + "/" + testkit::ProgramFileName("qz7_test_helper"),
+          std::string(QZ7_TEST_HELPER_DIR) + "/" + sample::ProgramFileName("qz7_test_helper"),
           path);
     }
   }
@@ -264,7 +265,7 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
     if (c.configBefore) {
       EXPECT_TRUE(machine_.ReadFile(config) == Config(1234));
     } else if (c.result == 0 && !c.isAdminServer && machine_.Exists(config)) {
-      EXPECT_EQ(testkit::DbmText(machine_.ReadFile(config), 1968, 9), "TESTPC");  // stamped
+      EXPECT_EQ(sample::DbmText(machine_.ReadFile(config), 1968, 9), "TESTPC");  // stamped
     }
     EXPECT_EQ(machine_.ReadFile("C:\\PROF\\00000000.000"), Bytes({'m', 'i', 'n', 'e'}));
     for (const std::string& entry : machine_.Entries("C:\\PROF")) {
@@ -388,7 +389,7 @@ TEST(InstanceToolCommandsTest, Edges) {
 
 // A template as the installation ships it: its own values at every field the stamping writes.
 Bytes Template(uint16_t nodeType, size_t size = 4096) {
-  auto builder = testkit::DbmBlockBuilder().NodeType(nodeType).Float(808, 0.5f).U32(3124, 512);
+  auto builder = sample::DbmBlockBuilder().NodeType(nodeType).Float(808, 0.5f).U32(3124, 512);
   return builder.Float(3120, 7.0f).Text(1968, 9, "TPLNODE").TruncateTo(size).Bytes();
 }
 
@@ -398,11 +399,11 @@ std::string Stamped(const testkit::TempMachine& machine, const Bytes& before) {
   if (!machine.Exists(kConfig)) return "dropped";
   const Bytes after = machine.ReadFile(kConfig);
   if (after == before) return "unchanged";
-  if (!testkit::DbmChecksumMatches(after)) return "wrong checksum";
+  if (!sample::DbmChecksumMatches(after)) return "wrong checksum";
   std::ostringstream text;
-  text << testkit::DbmU16(after, 86) << " " << testkit::DbmU32(after, 3124) << " "
-       << testkit::DbmFloat(after, 808) << " " << testkit::DbmFloat(after, 3120) << " "
-       << testkit::DbmText(after, 1968, 9);
+  text << sample::DbmU16(after, 86) << " " << sample::DbmU32(after, 3124) << " "
+       << sample::DbmFloat(after, 808) << " " << sample::DbmFloat(after, 3120) << " "
+       << sample::DbmText(after, 1968, 9);
   return text.str();
 }
 

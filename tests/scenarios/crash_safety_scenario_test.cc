@@ -70,12 +70,12 @@
 #include "platform/machine_root.h"
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
-#include "testkit/database_directory_builder.h"
 #include "testkit/fault_injection.h"
 #include "testkit/host_os.h"
 #include "testkit/machine_state.h"
 #include "testkit/tool_runner.h"
 #include "tests/scenarios/scenario_fixture.h"
+#include "tools/sample/database_directory_builder.h"
 #include "util/path_normalization.h"
 
 namespace qz7::scenarios {
@@ -170,10 +170,10 @@ using Snapshot = testkit::MachineState;
 // The bytes of a snapshot file that must be equal.
 std::string Comparable(const std::string& path, std::string bytes) {
   const std::string name = path.substr(path.find_last_of('/') + 1);
-  if (name == "qz7systm" && bytes.size() == testkit::kDbmFileSize) {
+  if (name == "qz7systm" && bytes.size() == sample::kDbmFileSize) {
     for (size_t offset : {size_t{0}, size_t{808}}) bytes.replace(offset, 4, 4, '\0');
     const FileBytes config(bytes.begin(), bytes.end());
-    if (testkit::DbmU16(config, 40) == 4 && testkit::DbmU32(config, 76) < 400) {
+    if (sample::DbmU16(config, 40) == 4 && sample::DbmU32(config, 76) < 400) {
       bytes.replace(76, 4, std::string("\x90\x01\0\0", 4));  // 400
     }
   }
@@ -302,7 +302,7 @@ class InterruptedRunTest : public ScenarioTest,
       GTEST_SKIP() << "Wine cannot make network shares (NetShareAdd answers 50)";
     }
     const bool tools = machine.tools;
-    testkit::SampleMachine plan = testkit::CurrentInstallation(tools ? QZ7_CLI_PATH : "");
+    sample::SampleMachine plan = testkit::CurrentInstallation(tools ? QZ7_CLI_PATH : "");
     plan.drives = {'C', 'E'};
     for (const auto& [name, shape] : machine.olds) {
       olds_.push_back(testkit::MakeOldInstance(name, shape));
@@ -610,7 +610,7 @@ class InterruptedRunTest : public ScenarioTest,
     });
     const auto kept = [&](const FileBytes& original) {
       return std::any_of(files.begin(), files.end(), [&](const FileBytes& bytes) {
-        const testkit::BackupFileView view = testkit::ReadBackupFile(bytes);
+        const sample::BackupFileView view = sample::ReadBackupFile(bytes);
         return bytes == original || testkit::NodeBackupData(bytes) == original ||
                (view.parsed && (view.directory == original || view.intention == original));
       });

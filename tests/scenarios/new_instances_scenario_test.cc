@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/profile_registry.h"
-#include "testkit/dbm_block_builder.h"
 #include "tests/scenarios/scenario_fixture.h"
+#include "tools/sample/dbm_block_builder.h"
 
 namespace qz7::scenarios {
 namespace {
@@ -116,7 +116,7 @@ class RemovalScenarioTest : public ScenarioTest,
 TEST_P(RemovalScenarioTest, EverythingOfTheInstancesGoes) {
   const RemovalRow& row = GetParam();
   const bool ownProfile = std::string(row.profileDir) != kInstallDir;
-  testkit::SampleMachine plan = testkit::CurrentInstallation();
+  sample::SampleMachine plan = testkit::CurrentInstallation();
   std::vector<std::string> instances = {"SALES", "QZ7DAS00"};
   if (!ownProfile) {
     // An upgrade from an earlier release that adds one instance.

@@ -8,8 +8,8 @@
 #include "host/service_table.h"
 #include "platform/file_system.h"
 #include "platform/machine_root.h"
-#include "testkit/database_directory_builder.h"
-#include "testkit/dbm_block_builder.h"
+#include "tools/sample/database_directory_builder.h"
+#include "tools/sample/dbm_block_builder.h"
 
 namespace qz7::scenarios {
 
@@ -86,8 +86,8 @@ ConfigFate ScenarioTest::ConfigurationFate(const OldInstance& old,
 
 uint16_t ScenarioTest::ConfigField(const std::string& instanceDir, size_t offset) const {
   const FileBytes config = Read(instanceDir + "\\qz7systm").value_or(FileBytes{});
-  return config.size() == testkit::kDbmFileSize && testkit::DbmChecksumMatches(config)
-             ? testkit::DbmU16(config, offset)
+  return config.size() == sample::kDbmFileSize && sample::DbmChecksumMatches(config)
+             ? sample::DbmU16(config, offset)
              : 0;
 }
 
@@ -95,8 +95,8 @@ bool ScenarioTest::DatabaseDirectoryMigrated(const OldInstance& old,
                                              const std::string& instanceDir) const {
   const std::string folder = instanceDir + "\\SQLDBDIR\\";
   const std::optional<FileBytes> directory = Read(folder + "SQLDBDIR");
-  const testkit::BackupFileView backup =
-      testkit::ReadBackupFile(Read(folder + "SQLDDDIR.BAK").value_or(FileBytes{}));
+  const sample::BackupFileView backup =
+      sample::ReadBackupFile(Read(folder + "SQLDDDIR.BAK").value_or(FileBytes{}));
   return directory && testkit::CurrentDatabaseNames(*directory) == old.databases &&
          Read(folder + "SQLDBBAK") == directory && backup.parsed && backup.status == 'C' &&
          backup.directory == old.databaseDirectory && backup.intention == old.intention;
@@ -114,7 +114,7 @@ bool ScenarioTest::NodeDirectoryMigrated(const OldInstance& old,
 
 bool FilesKeepValues(const std::vector<FileBytes>& files, const testkit::CarriedValues& values) {
   for (const FileBytes& bytes : files) {
-    if (bytes.size() == testkit::kDbmFileSize && testkit::DbmChecksumMatches(bytes) &&
+    if (bytes.size() == sample::kDbmFileSize && sample::DbmChecksumMatches(bytes) &&
         testkit::CarriedValuesOf(bytes) == values) {
       return true;
     }

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "qz7instm.h"
-#include "testkit/dbm_block_builder.h"
 #include "testkit/message_recorder.h"
 #include "testkit/scenario_machines.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/dbm_block_builder.h"
 
 namespace qz7::scenarios {
 
@@ -40,7 +40,7 @@ void PrintTo(ConfigFate fate, std::ostream* out);
 
 class ScenarioTest : public ::testing::Test {
  protected:
-  void Build(const testkit::SampleMachine& plan) {
+  void Build(const sample::SampleMachine& plan) {
 #if defined(_WIN32)
     // The sample machine leaves the drives to the computer on Windows: the test maps the
     // plan's other drives, of their types, before the machine puts files on them.
@@ -50,7 +50,7 @@ class ScenarioTest : public ::testing::Test {
       machine_.AddDrive(drive, type != plan.driveTypes.end() && type->second == "removable");
     }
 #endif
-    testkit::BuildSampleMachine(machine_.root(), plan);
+    sample::BuildSampleMachine(machine_.root(), plan);
 #if defined(_WIN32)
     // The sample machine leaves the computer's name alone on Windows; the test names it.
     if (!plan.computerName.empty()) machine_.NameComputer(plan.computerName);
@@ -69,7 +69,7 @@ class ScenarioTest : public ::testing::Test {
   }
 
   std::optional<FileBytes> Read(const std::string& windowsPath) const {
-    return testkit::ReadMachineFile(windowsPath.c_str());
+    return sample::ReadMachineFile(windowsPath.c_str());
   }
   bool Exists(const std::string& windowsPath, bool directory = false) const;
   // The regular files below a directory ("SUB/FILE"), sorted; with numberedOnly, only those

@@ -13,8 +13,8 @@
 #include "entry/existing_instance_scan.h"
 #include "host/profile_registry.h"
 #include "platform/file_system.h"
-#include "testkit/dbm_block_builder.h"
 #include "tests/scenarios/scenario_fixture.h"
+#include "tools/sample/dbm_block_builder.h"
 
 namespace qz7::scenarios {
 namespace {
@@ -26,7 +26,7 @@ using testkit::MakeOldInstance;
 // read-only qz7systm), the administration server without directories, and the client
 // configuration file.
 TEST_F(ScenarioTest, InstancesMoveIntoTheInstallationWithEverythingCarried) {
-  testkit::SampleMachine plan = testkit::CurrentInstallation();
+  sample::SampleMachine plan = testkit::CurrentInstallation();
   plan.drives = {'C', 'E'};
   const std::vector<OldInstance> olds = {
       MakeOldInstance("QZ7", {.seed = 1, .databaseLayout = 1, .nodeLayout = 1}),
@@ -73,7 +73,7 @@ TEST_F(ScenarioTest, InstancesMoveIntoTheInstallationWithEverythingCarried) {
 // directories at the roots of the drives: those on fixed drives are migrated, the one on a
 // removable drive is left alone, and the index file goes.
 TEST_F(ScenarioTest, IndexFileReleaseMigratesDatabaseDirectoriesAtFixedDriveRoots) {
-  testkit::SampleMachine plan = testkit::CurrentInstallation();
+  sample::SampleMachine plan = testkit::CurrentInstallation();
   plan.drives = {'C', 'D', 'E'};
   plan.driveTypes['D'] = "removable";
   plan.indexFile = true;
@@ -117,7 +117,7 @@ TEST_F(ScenarioTest, IndexFileReleaseMigratesDatabaseDirectoriesAtFixedDriveRoot
 // which the installation has no template), so that a later discovery of the old profile
 // directory reads the registry, with the default instance the run recorded.
 TEST_F(ScenarioTest, IndexFileGoesOnceItsInstancesAreDefinedWhateverElseFails) {
-  testkit::SampleMachine plan = testkit::CurrentInstallation();
+  sample::SampleMachine plan = testkit::CurrentInstallation();
   plan.templates = {"qz7sysrq"};
   plan.indexFile = true;
   const std::vector<OldInstance> olds = {
@@ -154,7 +154,7 @@ TEST_F(ScenarioTest, IndexFileGoesOnceItsInstancesAreDefinedWhateverElseFails) {
 struct SurvivalRow {
   const char* name;
   std::vector<InstanceDescriptor> descriptors;
-  std::function<void(testkit::SampleMachine&, OldInstance&)> prepare;
+  std::function<void(sample::SampleMachine&, OldInstance&)> prepare;
   int wantResult;
   std::vector<std::string> wantBoxes;  // "id parameters..."
   const char* wantLogged;              // a line the setup log must hold ("": none)
@@ -169,7 +169,7 @@ class ConfigurationSurvivalTest : public ScenarioTest,
 
 TEST_P(ConfigurationSurvivalTest, TheOldValuesAreNeverLost) {
   const SurvivalRow& row = GetParam();
-  testkit::SampleMachine plan = testkit::CurrentInstallation(QZ7_CLI_PATH);
+  sample::SampleMachine plan = testkit::CurrentInstallation(QZ7_CLI_PATH);
   OldInstance sales = MakeOldInstance("SALES", {.seed = 7});
   if (row.prepare) row.prepare(plan, sales);
   testkit::AddOldInstance(plan, sales, kOldProfileDir);
@@ -198,7 +198,7 @@ TEST_P(ConfigurationSurvivalTest, TheOldValuesAreNeverLost) {
 }
 
 using testkit::PartitionedDescriptor;
-using Machine = testkit::SampleMachine;
+using Machine = sample::SampleMachine;
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(WhateverHappens, ConfigurationSurvivalTest, ::testing::Values(
@@ -221,13 +221,13 @@ INSTANTIATE_TEST_SUITE_P(WhateverHappens, ConfigurationSurvivalTest, ::testing::
     SurvivalRow{"layout_0x700_into_a_template_of_another_node_type", {},
                 [](Machine& plan, OldInstance& old) {
                   plan.templates = {"qz7sysst", "qz7syssv.das"};
-                  old.config = testkit::DbmBlockBuilder().Version(0x700).NodeType(1).Bytes();
+                  old.config = sample::DbmBlockBuilder().Version(0x700).NodeType(1).Bytes();
                 }, 1, {"3573 SALES"}, "The instance set-up ended with code -101.",
                 ConfigFate::kCopyOnly, 5},
     SurvivalRow{"node_types_the_conversion_refuses", {},
                 [](Machine& plan, OldInstance& old) {
                   plan.templates = {"qz7syssv", "qz7syssv.das"};
-                  old.config = testkit::DbmBlockBuilder().Version(0x800).NodeType(4).Bytes();
+                  old.config = sample::DbmBlockBuilder().Version(0x800).NodeType(4).Bytes();
                 }, 1, {"3573 SALES"}, "The instance set-up ended with code -5065.",
                 ConfigFate::kCopyOnly, 1}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "testkit/dbm_block_builder.h"
+#include "tools/sample/dbm_block_builder.h"
 #include "upgrade/dbm_configuration_conversion.h"
 
 namespace qz7::upgrade {
@@ -24,7 +24,7 @@ using base::DbmField;
 using base::kDbmLayout600;
 using base::kDbmLayout800;
 using base::kDbmLayout900;
-using testkit::DbmBlockBuilder;
+using sample::DbmBlockBuilder;
 using Bytes = std::vector<unsigned char>;
 
 // Converts old into new; the new block afterwards (unchanged on error).
@@ -44,8 +44,8 @@ Bytes Normalized(const Bytes& block) {
 
 // A field's value as text, whatever its kind, for comparisons that print well.
 std::string Shown(const Bytes& block, const DbmField& field) {
-  if (base::IsText(field)) return testkit::DbmText(block, field);
-  return std::to_string(testkit::DbmNumber(block, field));
+  if (base::IsText(field)) return sample::DbmText(block, field);
+  return std::to_string(sample::DbmNumber(block, field));
 }
 
 using Value = std::variant<double, std::string>;
@@ -92,7 +92,7 @@ TEST(DbmNodeTypes, PairsAtTheEdgesOfTheConverterChoice) {
     const Bytes converted = Convert(newBuilder, oldBuilder, &result);
     int highest = 0;
     for (int level = 1; level <= 5; ++level) {
-      if (testkit::DbmNumber(converted, kMarkers[level - 1]) == 77) highest = level;
+      if (sample::DbmNumber(converted, kMarkers[level - 1]) == 77) highest = level;
     }
     EXPECT_EQ(result, c.converter == 0 ? kDbmNodeTypesError : 0) << c.name;
     EXPECT_EQ(highest, c.converter) << c.name;
@@ -226,7 +226,7 @@ void Check(const std::vector<Case>& cases, const Values& defaults = {}) {
     for (const auto& [field, value] : c.given) builder.Set(field, value);
     const Bytes block = Normalized(builder.Bytes());
     for (const auto& [field, value] : c.expected) {
-      EXPECT_FLOAT_EQ(testkit::DbmNumber(block, field), value) << c.name << ", at " << field.offset;
+      EXPECT_FLOAT_EQ(sample::DbmNumber(block, field), value) << c.name << ", at " << field.offset;
     }
   }
 }

@@ -17,10 +17,10 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
-#include "testkit/dbm_block_builder.h"
 #include "testkit/fault_injection.h"
 #include "testkit/message_recorder.h"
 #include "testkit/temp_machine.h"
+#include "tools/sample/dbm_block_builder.h"
 #include "upgrade/dbm_configuration_conversion.h"
 #include "upgrade/folder_tree.h"
 
@@ -108,7 +108,7 @@ TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
   }
 }
 
-using testkit::DbmBlockBuilder;
+using sample::DbmBlockBuilder;
 using testkit::MessageRecorder;
 using Bytes = std::vector<unsigned char>;
 using ::testing::Contains;
@@ -204,11 +204,11 @@ TEST(InstanceUpgradeTest, ConvertsOrLeavesTheTemplateWithTheOldConfigurationSave
       EXPECT_THAT(messages.LogLines(), Contains("The instance set-up ended with code " +
                                                 std::to_string(row.code) + "."));
     } else {
-      EXPECT_EQ(testkit::DbmU16(after, 16), 0x900);
-      EXPECT_EQ(testkit::DbmU32(after, 76), 300u);
-      EXPECT_EQ(testkit::DbmText(after, 1130, 256), "D");
-      EXPECT_EQ(testkit::DbmU16(after, 18), 4096);
-      EXPECT_TRUE(testkit::DbmChecksumMatches(after));
+      EXPECT_EQ(sample::DbmU16(after, 16), 0x900);
+      EXPECT_EQ(sample::DbmU32(after, 76), 300u);
+      EXPECT_EQ(sample::DbmText(after, 1130, 256), "D");
+      EXPECT_EQ(sample::DbmU16(after, 18), 4096);
+      EXPECT_TRUE(sample::DbmChecksumMatches(after));
       EXPECT_THAT(messages.boxes(), IsEmpty());
       if (row.left[0].second == someoneElses) remaining.insert(remaining.begin(), "00000000.000");
     }
@@ -252,8 +252,8 @@ TEST(InstanceUpgradeTest, AnUpgradeStoppedAnywhereEndsAsAnUninterruptedOne) {
     };
     // qz7systm holds the old values in the new release's layout.
     auto converted = [](const Bytes& config) {
-      return testkit::DbmU16(config, 16) == 0x900 && testkit::DbmU32(config, 76) == 300u &&
-             testkit::DbmText(config, 1130, 256) == "D" && testkit::DbmChecksumMatches(config);
+      return sample::DbmU16(config, 16) == 0x900 && sample::DbmU32(config, 76) == 300u &&
+             sample::DbmText(config, 1130, 256) == "D" && sample::DbmChecksumMatches(config);
     };
     auto expectUninterrupted = [&](const testkit::TempMachine& machine, int result) {
       EXPECT_EQ(result, row.converts ? 0 : 1);

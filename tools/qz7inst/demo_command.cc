@@ -15,22 +15,22 @@
 #include "platform/file_system.h"
 #include "platform/messages.h"
 #include "qz7instm.h"
-#include "testkit/database_directory_builder.h"
-#include "testkit/host_os.h"
-#include "testkit/instance_tools.h"
-#include "testkit/node_directory_builder.h"
-#include "testkit/sample_machine.h"
 #include "tools/qz7inst/command.h"
 #include "tools/qz7inst/instance_table.h"
+#include "tools/sample/caller_host.h"
+#include "tools/sample/database_directory_builder.h"
+#include "tools/sample/instance_tools.h"
+#include "tools/sample/node_directory_builder.h"
+#include "tools/sample/sample_machine.h"
 
 namespace qz7::cli {
 namespace {
 
 // The old system database directory (with its copy and intention file) and node directory
 // (with its copy) that an instance of the earlier release keeps below its directory.
-void AddOldDirectories(testkit::SampleMachine& spec, const std::string& instance, int layout) {
+void AddOldDirectories(sample::SampleMachine& spec, const std::string& instance, int layout) {
   const std::string dir = spec.profileDir + "\\" + instance;
-  const auto database = testkit::DatabaseDirectoryBuilder::Layout(layout)
+  const auto database = sample::DatabaseDirectoryBuilder::Layout(layout)
                             .Slots(2)
                             .AddEntry({.name = "SAMPLE", .databaseName = "SAMPLE", .path = "D:"})
                             .AddEntry({.name = "PAYROLL", .databaseName = "PAYROLL", .path = "E:"})
@@ -38,17 +38,17 @@ void AddOldDirectories(testkit::SampleMachine& spec, const std::string& instance
   spec.files.push_back({dir + "\\SQLDBDIR\\SQLDBDIR", database});
   spec.files.push_back({dir + "\\SQLDBDIR\\SQLDBBAK", database});
   spec.files.push_back(
-      {dir + "\\SQLDBDIR\\SQLDBINS", testkit::IntentionFileBuilder(layout).Bytes()});
-  const auto nodes = testkit::NodeDirectoryBuilder(1)
-                         .Add(testkit::NodeEntryBuilder(1).NodeName("HQ").Text(27, 9, "TCPIP"))
-                         .Add(testkit::NodeEntryBuilder(1).NodeName("BRANCH").Text(27, 9, "TCPIP"))
+      {dir + "\\SQLDBDIR\\SQLDBINS", sample::IntentionFileBuilder(layout).Bytes()});
+  const auto nodes = sample::NodeDirectoryBuilder(1)
+                         .Add(sample::NodeEntryBuilder(1).NodeName("HQ").Text(27, 9, "TCPIP"))
+                         .Add(sample::NodeEntryBuilder(1).NodeName("BRANCH").Text(27, 9, "TCPIP"))
                          .Bytes();
   spec.files.push_back({dir + "\\SQLNODIR\\SQLNODIR", nodes});
   spec.files.push_back({dir + "\\SQLNODIR\\SQLNOBAK", nodes});
 }
 
-testkit::SampleMachine DemoMachine() {
-  testkit::SampleMachine spec;
+sample::SampleMachine DemoMachine() {
+  sample::SampleMachine spec;
   spec.drives = {'C', 'D'};
   spec.driveTypes['D'] = "removable";
   spec.templates = {"qz7syssv", "qz7syssv.das", "qz7sysmp"};
@@ -60,9 +60,9 @@ testkit::SampleMachine DemoMachine() {
   AddOldDirectories(spec, "QZ7", 2);
   AddOldDirectories(spec, "SALES", 3);
   // The product's instance tools, built beside this program.
-  const std::string self = testkit::OwnProgramPath();
+  const std::string self = sample::OwnProgramPath();
   if (!self.empty()) {
-    spec.binPrograms = testkit::InstanceToolPrograms(testkit::InstanceToolDirectoryBeside(self));
+    spec.binPrograms = sample::InstanceToolPrograms(sample::InstanceToolDirectoryBeside(self));
   }
   return spec;
 }
@@ -137,9 +137,9 @@ void PrintConfigFiles(FILE* out, const std::string& profileDir,
 
 // Builds the demo's sample machine below root; says why on the error stream when it cannot.
 bool BuildDemoMachine(Invocation& invocation, const std::string& root,
-                      const testkit::SampleMachine& spec, testkit::BuiltMachine* built) {
+                      const sample::SampleMachine& spec, sample::BuiltMachine* built) {
   try {
-    *built = testkit::BuildSampleMachine(root, spec);
+    *built = sample::BuildSampleMachine(root, spec);
     return true;
   } catch (const std::exception& error) {
     std::fprintf(invocation.err, "qz7inst: cannot build the sample machine: %s\n", error.what());
@@ -158,8 +158,8 @@ constexpr bool kDemoNeedsThisComputer = false;
 // demo --sample-only DIR: the sample machine alone, for a person to try create --check and
 // create on it by hand; prints the create command line that sets it up.
 int RunSampleOnly(Invocation& invocation, const std::string& root) {
-  const testkit::SampleMachine spec = DemoMachine();
-  testkit::BuiltMachine built;
+  const sample::SampleMachine spec = DemoMachine();
+  sample::BuiltMachine built;
   if (!BuildDemoMachine(invocation, root, spec, &built)) return 1;
   if (kDemoNeedsThisComputer) {
     std::fprintf(invocation.out,
@@ -208,7 +208,7 @@ int RunDemo(Invocation& invocation) {
     // On Windows the sample machine is this computer: there is no folder to name.
     if (kDemoNeedsThisComputer && args.size() == 1) {
       try {
-        return RunSampleOnly(invocation, testkit::MakeTempDirectory("qz7-sample-"));
+        return RunSampleOnly(invocation, sample::MakeTempDirectory("qz7-sample-"));
       } catch (const std::exception&) {
         std::fprintf(invocation.err, "qz7inst: cannot make a folder for the sample's files\n");
         return 1;
@@ -223,15 +223,15 @@ int RunDemo(Invocation& invocation) {
     root = args[0];
   } else {
     try {
-      root = testkit::MakeTempDirectory("qz7-demo-");
+      root = sample::MakeTempDirectory("qz7-demo-");
     } catch (const std::exception&) {
       std::fprintf(invocation.err, "qz7inst: cannot make a directory for the demo machine\n");
       return 1;
     }
   }
 
-  const testkit::SampleMachine spec = DemoMachine();
-  testkit::BuiltMachine built;
+  const sample::SampleMachine spec = DemoMachine();
+  sample::BuiltMachine built;
   if (!BuildDemoMachine(invocation, root, spec, &built)) return 1;
   FILE* out = invocation.out;
   std::fprintf(out, "sample machine: %s\n", built.root.c_str());
@@ -249,11 +249,11 @@ int RunDemo(Invocation& invocation) {
   // log file and message boxes shown here.
   QZ7_MODULE module = platform::LoadMessageModule(built.setupMessagesHostPath);
   const std::string logPath = (std::filesystem::path(built.root) / "setup.log").string();
-  testkit::CallerLogFile log;
+  sample::CallerLogFile log;
   if (!log.Open(logPath, true)) {
     std::fprintf(invocation.err, "qz7inst: cannot open the log file %s\n", logPath.c_str());
   }
-  testkit::TerminalOwner owner(&PrintBox, out);
+  sample::TerminalOwner owner(&PrintBox, out);
   std::fprintf(out, "\ncreateInstances(\"%s\", \"%s\", \"%s\", no requests)\n",
                spec.profileDir.c_str(), spec.profileDir.c_str(), spec.installDir.c_str());
   std::fflush(out);

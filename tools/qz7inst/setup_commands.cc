@@ -22,9 +22,9 @@
 #include "platform/machine_root.h"
 #include "platform/messages.h"
 #include "qz7instm.h"
-#include "testkit/host_os.h"
 #include "tools/qz7inst/command.h"
 #include "tools/qz7inst/create_check.h"
+#include "tools/sample/caller_host.h"
 
 namespace qz7::cli {
 namespace {
@@ -159,7 +159,7 @@ class CallerHandles {
     if (modulePath.empty()) {
       // The installation's own message module, when it has one.
       auto host = platform::HostPathOf(
-          (options.install + "\\msg\\prime\\" + testkit::SetupMessageModuleName()).c_str());
+          (options.install + "\\msg\\prime\\" + sample::SetupMessageModuleName()).c_str());
       std::error_code ignored;
       if (host && std::filesystem::is_regular_file(*host, ignored)) modulePath = *host;
     }
@@ -184,8 +184,8 @@ class CallerHandles {
 
  private:
   QZ7_MODULE module_ = nullptr;
-  testkit::CallerLogFile log_;
-  testkit::TerminalOwner terminal_;
+  sample::CallerLogFile log_;
+  sample::TerminalOwner terminal_;
   bool quiet_ = false;
 };
 

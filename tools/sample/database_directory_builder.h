@@ -8,8 +8,8 @@
 //                  .Slots(3)
 //                  .Bytes();
 //   auto backup = DirectoryBackupBuilder().Status('C').DirectoryCopy(old).Bytes();
-#ifndef QZ7_TESTKIT_DATABASE_DIRECTORY_BUILDER_H_
-#define QZ7_TESTKIT_DATABASE_DIRECTORY_BUILDER_H_
+#ifndef QZ7_TOOLS_SAMPLE_DATABASE_DIRECTORY_BUILDER_H_
+#define QZ7_TOOLS_SAMPLE_DATABASE_DIRECTORY_BUILDER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 using DirectoryBytes = std::vector<unsigned char>;
 
@@ -159,6 +159,6 @@ struct BackupFileView {
 };
 BackupFileView ReadBackupFile(const DirectoryBytes& bytes);
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
 
-#endif  // QZ7_TESTKIT_DATABASE_DIRECTORY_BUILDER_H_
+#endif  // QZ7_TOOLS_SAMPLE_DATABASE_DIRECTORY_BUILDER_H_

@@ -4,8 +4,8 @@
 //
 //   auto bytes = DbmBlockBuilder().Version(0x800).NodeType(4).Set(dbm::kParam12, 300)
 //                    .Set(dbm::kNodeName, "NODE1").Bytes();
-#ifndef QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
-#define QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
+#ifndef QZ7_TOOLS_SAMPLE_DBM_BLOCK_BUILDER_H_
+#define QZ7_TOOLS_SAMPLE_DBM_BLOCK_BUILDER_H_
 
 #include <array>
 #include <cstddef>
@@ -16,7 +16,7 @@
 
 #include "base/dbm_fields.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 constexpr size_t kDbmFileSize = 4096;
 
@@ -81,6 +81,6 @@ std::string DbmText(const std::vector<unsigned char>& bytes, size_t offset, size
 // True when the checksum at offset 0 is the sum of the bytes at 4 to 4095.
 bool DbmChecksumMatches(const std::vector<unsigned char>& bytes);
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
 
-#endif  // QZ7_TESTKIT_DBM_BLOCK_BUILDER_H_
+#endif  // QZ7_TOOLS_SAMPLE_DBM_BLOCK_BUILDER_H_

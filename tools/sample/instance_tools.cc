@@ -1,10 +1,10 @@
-#include "testkit/instance_tools.h"
+#include "tools/sample/instance_tools.h"
 
 #include <filesystem>
 
-#include "testkit/host_os.h"
+#include "tools/sample/caller_host.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 namespace fs = std::filesystem;
 
@@ -22,4 +22,4 @@ std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
   return programs;
 }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample

@@ -8,14 +8,14 @@
 //   plan.templates.push_back("qz7sysmp");
 //   plan.binPrograms = InstanceToolPrograms(InstanceToolDirectoryBeside(QZ7_CLI_PATH));
 //   BuildSampleMachine(root, plan);
-#ifndef QZ7_TESTKIT_INSTANCE_TOOLS_H_
-#define QZ7_TESTKIT_INSTANCE_TOOLS_H_
+#ifndef QZ7_TOOLS_SAMPLE_INSTANCE_TOOLS_H_
+#define QZ7_TOOLS_SAMPLE_INSTANCE_TOOLS_H_
 
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 struct InstanceToolProgram {
   const char* machineName;  // its name in the installation's BIN directory
@@ -35,6 +35,6 @@ std::string InstanceToolDirectoryBeside(const std::string& hostProgramPath);
 std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
     const std::string& toolDirectory);
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
 
-#endif  // QZ7_TESTKIT_INSTANCE_TOOLS_H_
+#endif  // QZ7_TOOLS_SAMPLE_INSTANCE_TOOLS_H_

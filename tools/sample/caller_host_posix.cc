@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "testkit/host_os.h"
+#include "tools/sample/caller_host.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 const char* SetupMessageModuleName() { return "QZ7SETUP.MSG"; }
 
@@ -21,8 +21,6 @@ std::string MakeTempDirectory(const std::string& prefix) {
   }
   return pattern;
 }
-
-bool RunningUnderWine() { return false; }
 
 std::string OwnProgramPath() {
   char path[PATH_MAX];
@@ -45,4 +43,4 @@ TerminalOwner::TerminalOwner(BoxPrinter print, void* userData) : window_{print, 
 
 QZ7_OWNER TerminalOwner::owner() { return &window_; }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample

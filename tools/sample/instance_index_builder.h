@@ -1,14 +1,14 @@
 // Builds the old instance index file "QZ7IDIR" that an earlier release left in the
 // instance-profile directory.
-#ifndef QZ7_TESTKIT_INSTANCE_INDEX_BUILDER_H_
-#define QZ7_TESTKIT_INSTANCE_INDEX_BUILDER_H_
+#ifndef QZ7_TOOLS_SAMPLE_INSTANCE_INDEX_BUILDER_H_
+#define QZ7_TOOLS_SAMPLE_INSTANCE_INDEX_BUILDER_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 struct InstanceIndex {
   std::string signature = "QZ7 INSTANCE DIRECTORY";  // 23 bytes with its NUL
@@ -20,6 +20,6 @@ struct InstanceIndex {
 // The file's bytes: 23-byte signature, 4 unread bytes, the count at offset 27, 9-byte entries.
 std::vector<unsigned char> BuildInstanceIndex(const InstanceIndex& index);
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
 
-#endif  // QZ7_TESTKIT_INSTANCE_INDEX_BUILDER_H_
+#endif  // QZ7_TOOLS_SAMPLE_INSTANCE_INDEX_BUILDER_H_

@@ -1,4 +1,4 @@
-#include "testkit/database_directory_builder.h"
+#include "tools/sample/database_directory_builder.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -8,7 +8,7 @@
 
 #include "base/coding.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 namespace {
 
 constexpr size_t kLongHeader = 32;
@@ -287,4 +287,4 @@ BackupFileView ReadBackupFile(const DirectoryBytes& bytes) {
   return view;
 }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample

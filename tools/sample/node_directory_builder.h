@@ -6,8 +6,8 @@
 //   auto bytes = NodeDirectoryBuilder(1).HeaderValue(7)
 //                    .Add(NodeEntryBuilder(1).NodeName("NODE1").Text(27, 9, "TCPIP"))
 //                    .Bytes();
-#ifndef QZ7_TESTKIT_NODE_DIRECTORY_BUILDER_H_
-#define QZ7_TESTKIT_NODE_DIRECTORY_BUILDER_H_
+#ifndef QZ7_TOOLS_SAMPLE_NODE_DIRECTORY_BUILDER_H_
+#define QZ7_TOOLS_SAMPLE_NODE_DIRECTORY_BUILDER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 using ByteVector = std::vector<unsigned char>;
 
@@ -126,6 +126,6 @@ class DcsDirectoryBuilder {
 std::string NodeFileText(const ByteVector& bytes, size_t offset, size_t width);
 uint16_t NodeFileU16(const ByteVector& bytes, size_t offset);
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
 
-#endif  // QZ7_TESTKIT_NODE_DIRECTORY_BUILDER_H_
+#endif  // QZ7_TOOLS_SAMPLE_NODE_DIRECTORY_BUILDER_H_

@@ -1,4 +1,4 @@
-#include "testkit/sample_machine.h"
+#include "tools/sample/sample_machine.h"
 
 #include <cctype>
 #include <filesystem>
@@ -13,11 +13,11 @@
 #include "platform/file_system.h"
 #include "platform/machine_root.h"
 #include "platform/windows_path.h"
-#include "testkit/dbm_block_builder.h"
-#include "testkit/host_os.h"
-#include "testkit/instance_index_builder.h"
+#include "tools/sample/caller_host.h"
+#include "tools/sample/dbm_block_builder.h"
+#include "tools/sample/instance_index_builder.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 namespace fs = std::filesystem;
 namespace h = qz7::host;
@@ -256,4 +256,4 @@ BuiltMachine BuildSampleMachine(const std::string& hostRoot, const SampleMachine
   return built;
 }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample

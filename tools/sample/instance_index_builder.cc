@@ -1,11 +1,11 @@
-#include "testkit/instance_index_builder.h"
+#include "tools/sample/instance_index_builder.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "base/coding.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 std::vector<unsigned char> BuildInstanceIndex(const InstanceIndex& index) {
   std::vector<unsigned char> bytes(31 + 9 * index.names.size(), 0);
@@ -20,4 +20,4 @@ std::vector<unsigned char> BuildInstanceIndex(const InstanceIndex& index) {
   return bytes;
 }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample

@@ -1,11 +1,11 @@
-#include "testkit/profile_registry_builder.h"
+#include "tools/sample/profile_registry_builder.h"
 
 #include "host/host_services.h"
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
 #include "platform/win_error.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 namespace h = qz7::host;
 
@@ -59,4 +59,4 @@ int WriteProfileRegistry(const ProfileRegistryContents& contents) {
   return WritePointer(h::kInstanceProfileDirValue, contents.instanceProfileDir);
 }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample

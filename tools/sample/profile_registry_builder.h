@@ -6,13 +6,13 @@
 //   contents.instances.push_back({.name = "QZ7", .variables = {{"QZ7INSTPROF", "C:\\PROFILES"}}});
 //   contents.globalProfile = {{"QZ7ADMINSERVER", "QZ7DAS"}};
 //   WriteProfileRegistry(contents);
-#ifndef QZ7_TESTKIT_PROFILE_REGISTRY_BUILDER_H_
-#define QZ7_TESTKIT_PROFILE_REGISTRY_BUILDER_H_
+#ifndef QZ7_TOOLS_SAMPLE_PROFILE_REGISTRY_BUILDER_H_
+#define QZ7_TOOLS_SAMPLE_PROFILE_REGISTRY_BUILDER_H_
 
 #include <string>
 #include <vector>
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 struct ProfileVariable {
   std::string name;  // "QZ7INSTPROF", "QZ7PORTRANGE", ...
@@ -37,6 +37,6 @@ struct ProfileRegistryContents {
 // first step that failed (kInstanceExists when an instance is defined already).
 int WriteProfileRegistry(const ProfileRegistryContents& contents);
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
 
-#endif  // QZ7_TESTKIT_PROFILE_REGISTRY_BUILDER_H_
+#endif  // QZ7_TOOLS_SAMPLE_PROFILE_REGISTRY_BUILDER_H_

@@ -1,4 +1,4 @@
-#include "testkit/node_directory_builder.h"
+#include "tools/sample/node_directory_builder.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -7,7 +7,7 @@
 
 // The layouts are written down here on their own, not taken from the library, so that a
 // fault in the library's tables shows in the tests instead of being built into their input.
-namespace qz7::testkit {
+namespace qz7::sample {
 namespace {
 
 constexpr size_t kHeaderSize = 28;
@@ -229,4 +229,4 @@ uint16_t NodeFileU16(const ByteVector& bytes, size_t offset) {
   return base::LoadLE16(bytes.data() + offset);
 }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample

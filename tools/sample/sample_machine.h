@@ -8,8 +8,8 @@
 //   plan.instances.push_back({.name = "QZ7DAS", .version = 0x800});
 //   plan.adminServer = "QZ7DAS";
 //   BuiltMachine machine = BuildSampleMachine(root, plan);  // root now in force
-#ifndef QZ7_TESTKIT_SAMPLE_MACHINE_H_
-#define QZ7_TESTKIT_SAMPLE_MACHINE_H_
+#ifndef QZ7_TOOLS_SAMPLE_SAMPLE_MACHINE_H_
+#define QZ7_TOOLS_SAMPLE_SAMPLE_MACHINE_H_
 
 #include <cstdint>
 #include <map>
@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "testkit/profile_registry_builder.h"
+#include "tools/sample/profile_registry_builder.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 
 // One instance of the earlier release.
 struct SampleInstance {
@@ -80,6 +80,6 @@ const std::map<uint32_t, std::string>& SetupMessageTexts();
 // Line n of QZ7DBMIG.TXT (68 lines; 47 to 51 take the database name as %1).
 std::vector<std::string> MigrationMessageLines();
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
 
-#endif  // QZ7_TESTKIT_SAMPLE_MACHINE_H_
+#endif  // QZ7_TOOLS_SAMPLE_SAMPLE_MACHINE_H_

@@ -1,4 +1,4 @@
-#include "testkit/dbm_block_builder.h"
+#include "tools/sample/dbm_block_builder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 
-namespace qz7::testkit {
+namespace qz7::sample {
 namespace {
 
 void CheckRange(size_t offset, size_t width) {
@@ -194,4 +194,4 @@ bool DbmChecksumMatches(const std::vector<unsigned char>& bytes) {
          base::LoadLE32(bytes.data()) == base::DbmBlockChecksum(bytes.data());
 }
 
-}  // namespace qz7::testkit
+}  // namespace qz7::sample
