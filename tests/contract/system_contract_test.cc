@@ -19,6 +19,7 @@
 #include "platform/services.h"
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
+#include "testkit/host_os.h"
 #include "testkit/service_config.h"
 #include "tests/contract/private_drive.h"
 #include "tools/sample/caller_host.h"
