@@ -20,15 +20,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-qz7::testkit::TempMachine& Machine() {
-  static const bool inMemory = [] {
-    qz7::fuzz::PreferMemoryFileSystem();
-    return true;
-  }();
-  static_cast<void>(inMemory);
-  static qz7::testkit::TempMachine machine;
-  return machine;
-}
+qz7::testkit::TempMachine& Machine() { return qz7::fuzz::MemoryMachine(); }
 
 void ConvertPair(const Bytes& input) {
   const size_t half = input.size() / 2;

@@ -21,12 +21,7 @@ constexpr const char* kInstance = "C:\\FUZZ\\QZ7";
 constexpr const char* kInstall = "C:\\INST";
 
 qz7::testkit::TempMachine& Machine() {
-  static const bool inMemory = [] {
-    qz7::fuzz::PreferMemoryFileSystem();
-    return true;
-  }();
-  static_cast<void>(inMemory);
-  static qz7::testkit::TempMachine machine;
+  qz7::testkit::TempMachine& machine = qz7::fuzz::MemoryMachine();
   static const bool ready = [] {
     qz7::testkit::WriteMigrationMessageFile(kInstall, qz7::testkit::MigrationMessageFileLines());
     return true;
