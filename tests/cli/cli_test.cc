@@ -373,8 +373,11 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
          qz7::testkit::AddOldDatabaseDirectory(plan, hr, "E:");
          qz7::testkit::AddOldDatabaseDirectory(plan, MakeOldInstance("SALES", {.seed = 5}), "D:");
        }},
-      {"new_instances_and_an_administration_server", "", nullptr,
-       {"NEW:account=me:password=pw:default", "DAS:admin", "PART:ports=60000-60003"}, false},
+      // The administration server's template is of another kind than the server's, so that
+      // the file the run leaves tells which of the two the check planned for it.
+      {"new_instances_and_an_administration_server", "", [](SampleMachine& plan) {
+         plan.templates = {"qz7syssv", "qz7syssr.das", "qz7sysmp"};
+       }, {"NEW:account=me:password=pw:default", "DAS:admin", "PART:ports=60000-60003"}, false},
       {"requested_again_and_admin_server_dropped", "", [&](SampleMachine& plan) {
          AddOlds(plan, {sales, MakeOldInstance("QZ7DAS00", {.seed = 3})});
          plan.adminServer = "QZ7DAS00";
