@@ -356,7 +356,7 @@ bool RemoveInstanceIndexFile(const SetupContext& context) {
 // (counted as failures: a later run upgrades them).
 int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& steps,
                                 const std::vector<std::string>& notUpgraded) {
-  const std::string adminName = DefinedAdminServerName(context);
+  const std::string adminName = UpgradeAdminServerName(context, CreateStep::kCreateDone);
   const upgrade::MessageTarget messages = MessagesOf(context);
   int32_t result = kSetupOk;
   char name[kProfileNameSize] = {};
@@ -374,10 +374,9 @@ int32_t UpgradeDefinedInstances(const SetupContext& context, const SetupSteps& s
     }
     const std::string instanceDir = Below(context.targetProfileDir, name);
     if (!util::IsDirectory(instanceDir.c_str())) continue;
-    const bool isAdminServer =
-        !adminName.empty() && platform::NamesEqualIgnoreCase(name, adminName.c_str());
     int unreadable = 0;
-    const char* templateFile = UpgradeTemplateFor(context, name, isAdminServer, &unreadable);
+    const char* templateFile =
+        UpgradeTemplateFor(context, name, adminName, CreateStep::kCreateDone, &unreadable);
     if (templateFile == nullptr) {
       upgrade::ReportInstanceNotUpgraded(messages, instanceDir.c_str(), unreadable);
       result = kSetupStepFailed;

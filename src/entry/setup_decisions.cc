@@ -1,6 +1,8 @@
 #include "entry/setup_decisions.h"
 
+#include "entry/existing_instance_scan.h"
 #include "host/host_services.h"
+#include "platform/windows_path.h"
 
 namespace qz7::entry {
 namespace {
@@ -27,8 +29,12 @@ bool ChooseDefaultInstance(SetupContext& context) {
   return true;
 }
 
-std::string DefinedAdminServerName(const SetupContext& context) {
+std::string UpgradeAdminServerName(const SetupContext& context, CreateStep step) {
   if (context.adminMarkerFile.empty()) return "";
+  if (step == CreateStep::kCreatePending) {
+    if (context.adminIndex >= 0) return context.records[context.adminIndex].name.c_str();
+    if (context.existingScan != nullptr && context.existingScan->adminIndex >= 0) return "";
+  }
   char name[kProfileNameSize] = {};
   if (host::Host().PRegValuePE(host::kValueRead, host::kVarAdminServer, nullptr, name, sizeof name,
                                nullptr, host::kAnyNode) != 0) {
@@ -38,21 +44,32 @@ std::string DefinedAdminServerName(const SetupContext& context) {
   return name;
 }
 
-OwnerVariable ReadOwnerVariable(const char* name) {
+OwnerVariable UpgradeOwnerVariable(const SetupContext& context, const char* name, CreateStep step) {
   char owner[kProfileNameSize] = {};
   OwnerVariable result;
   result.readCode = host::Host().PRegValuePE(host::kValueRead, host::kVarInstanceOwner, nullptr,
                                              owner, sizeof owner, name, host::kAnyNode);
   result.set = result.readCode == 0 && owner[0] != '\0';
+  if (result.set || step != CreateStep::kCreatePending) return result;
+  const int32_t index = context.records.FindByName(name);
+  if (index < 0 || context.records[index].nodeType != kNodeTypePartitioned) return result;
+  const ExistingInstanceScan* scan = context.existingScan.get();
+  const int32_t found = scan == nullptr ? -1 : scan->records.FindByName(name);
+  if (found < 0 || scan->records[found].nodeType != kNodeTypePartitioned) {
+    result = {.readCode = 0, .set = true};
+  }
   return result;
 }
 
-const char* UpgradeTemplateFor(const SetupContext& context, const char* name, bool isAdminServer,
-                               int* unreadable, const OwnerVariable* knownOwner) {
+const char* UpgradeTemplateFor(const SetupContext& context, const char* name,
+                               const std::string& adminServerName, CreateStep step,
+                               int* unreadable) {
   *unreadable = 0;
-  if (isAdminServer) return context.adminMarkerFile.c_str();
+  if (!adminServerName.empty() && platform::NamesEqualIgnoreCase(name, adminServerName.c_str())) {
+    return context.adminMarkerFile.c_str();
+  }
   if (context.partitionedMarkerFile.empty()) return context.serverMarkerFile.c_str();
-  const OwnerVariable owner = knownOwner != nullptr ? *knownOwner : ReadOwnerVariable(name);
+  const OwnerVariable owner = UpgradeOwnerVariable(context, name, step);
   if (owner.set) return context.partitionedMarkerFile.c_str();
   if (owner.readCode != 0 && owner.readCode != host::kNotFound) {
     *unreadable = owner.readCode;

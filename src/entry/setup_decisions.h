@@ -26,11 +26,20 @@ constexpr const char* kDefaultInstanceName = "QZ7";
 // could not grow (the context then says so in listGrowthFailed).
 bool ChooseDefaultInstance(SetupContext& context);
 
+// Where the run stands when the upgrade's choices below are asked for. The driver asks once
+// every record is created or updated (kCreateDone): the profile registry then holds what
+// the upgrade reads. `qz7inst create --check` asks before anything is done (kCreatePending):
+// the answer is then what the registry will hold once the run has dropped, created and
+// updated the instances, so that the check plans the template the run will choose.
+enum class CreateStep { kCreateDone, kCreatePending };
+
 // The administration server the upgrade converts into the administration-server template:
 // variable 32 read at the default level, kept when the profile registry defines that
 // instance; "" when no administration-server template is installed, or the variable is not
-// set or names no defined instance.
-[[nodiscard]] std::string DefinedAdminServerName(const SetupContext& context);
+// set or names no defined instance. With the create step pending: the context's
+// administration-server record (its creation records it in variable 32); none when the run
+// drops the one the scan found (the drop removes the variable); else what is read now.
+[[nodiscard]] std::string UpgradeAdminServerName(const SetupContext& context, CreateStep step);
 
 // What is known of an instance's owner computer (variable 169) when its template is chosen.
 struct OwnerVariable {
@@ -38,20 +47,24 @@ struct OwnerVariable {
   bool set = false;  // read with a value that is not empty
 };
 
-// Reads variable 169 of the instance name from the profile registry.
-[[nodiscard]] OwnerVariable ReadOwnerVariable(const char* name);
+// Variable 169 of the instance name as read from the profile registry. With the create step
+// pending, a partitioned record of the context that the scan did not find partitioned (the
+// run creates it, or makes it partitioned) counts as set when the read finds no value: the
+// instance tool that makes it partitioned records its owner.
+[[nodiscard]] OwnerVariable UpgradeOwnerVariable(const SetupContext& context, const char* name,
+                                                 CreateStep step);
 
 // The template configuration file (a quoted marker path of the context) that the instance
-// name is upgraded into: the administration server's template for the administration server;
-// the partitioned template when one is installed and the instance has an owner computer;
-// else the server template. The owner variable is read (ReadOwnerVariable) only when a
-// partitioned template is installed, unless knownOwner gives it. Null, with *unreadable set to
-// the read's code, when a partitioned template is installed and the owner variable could not
-// be read: converted into the wrong template, a partitioned instance would lose its kind and
-// values, so it is not upgraded.
+// name is upgraded into, adminServerName being UpgradeAdminServerName's answer for the same
+// step: the administration server's template when name equals it (without regard to case);
+// the partitioned template when one is installed and the instance has an owner computer
+// (UpgradeOwnerVariable, read only when a partitioned template is installed); else the server
+// template. Null, with *unreadable set to the read's code, when a partitioned template is
+// installed and the owner variable could not be read: converted into the wrong template, a
+// partitioned instance would lose its kind and values, so it is not upgraded.
 [[nodiscard]] const char* UpgradeTemplateFor(const SetupContext& context, const char* name,
-                                             bool isAdminServer, int* unreadable,
-                                             const OwnerVariable* knownOwner = nullptr);
+                                             const std::string& adminServerName, CreateStep step,
+                                             int* unreadable);
 
 }  // namespace qz7::entry
 

@@ -90,14 +90,6 @@ INSTANTIATE_TEST_SUITE_P(FailingRequests, NewInstancesTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-// Nothing requested and nothing installed: the default instance "QZ7" is created.
-TEST_F(ScenarioTest, AnEmptyMachineGetsTheDefaultInstance) {
-  Build(testkit::CurrentInstallation());
-  EXPECT_EQ(Create("", ""), 0);
-  EXPECT_EQ(Variable("", "QZ7INSTDEF"), "QZ7");
-  EXPECT_EQ(ConfigField("C:\\QZ7\\QZ7", 40), 1);
-}
-
 // deleteInstances after a set-up removes every instance, the profile registry, the services
 // and the emptied profile directories, and never a drive root or a directory still in use.
 struct RemovalRow {

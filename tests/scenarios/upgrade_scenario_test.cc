@@ -1,8 +1,9 @@
 // Installing over an earlier release: instances move from the old profile directory into the
 // installation with their configuration values, database and node directories carried into
-// the current layouts; an index-file release's database directories at drive roots; and an
-// instance's configuration that must survive whatever else goes on in the run. Each old
-// layout's conversion is tested entry for entry where the migrations are.
+// the current layouts, and an instance's configuration that must survive whatever else goes
+// on in the run. Each old layout's conversion is tested entry for entry where the migrations
+// are; an index-file release (its drive-root database directories, when its index file goes)
+// is the driver's tests' and, run for real, the create --check rows'.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "entry/existing_instance_scan.h"
 #include "host/profile_registry.h"
 #include "platform/file_system.h"
 #include "tests/scenarios/scenario_fixture.h"
@@ -67,84 +67,6 @@ TEST_F(ScenarioTest, InstancesMoveIntoTheInstallationWithEverythingCarried) {
     EXPECT_EQ(host::ReadProfilePointer(pointer, &value), 0);
     EXPECT_EQ(value, kInstallDir) << pointer;
   }
-}
-
-// A release that kept an instance index file in its profile directory and its database
-// directories at the roots of the drives: those on fixed drives are migrated, the one on a
-// removable drive is left alone, and the index file goes.
-TEST_F(ScenarioTest, IndexFileReleaseMigratesDatabaseDirectoriesAtFixedDriveRoots) {
-  sample::SampleMachine plan = testkit::CurrentInstallation();
-  plan.drives = {'C', 'D', 'E'};
-  plan.driveTypes['D'] = "removable";
-  plan.indexFile = true;
-  const OldInstance sales =
-      MakeOldInstance("SALES", {.seed = 1, .version = 0x600, .databaseLayout = 2, .nodeLayout = 1});
-  const OldInstance hr =
-      MakeOldInstance("HR", {.seed = 2, .version = 0x600, .databaseLayout = 1, .nodeLayout = 0});
-  const OldInstance removable = MakeOldInstance("SALES", {.seed = 5, .databaseLayout = 3});
-  for (const OldInstance& old : {sales, hr}) {
-    OldInstance inProfile = old;
-    inProfile.databaseDirectory.clear();
-    testkit::AddOldInstance(plan, inProfile, kOldProfileDir, /*inRegistry=*/false);
-  }
-  testkit::AddOldDatabaseDirectory(plan, sales, "C:");
-  testkit::AddOldDatabaseDirectory(plan, hr, "E:");
-  testkit::AddOldDatabaseDirectory(plan, removable, "D:");
-  Build(plan);
-  ASSERT_TRUE(Exists(std::string(kOldProfileDir) + "\\QZ7IDIR"));
-
-  EXPECT_EQ(Upgrade(), 0);
-  EXPECT_THAT(messages_->boxes(), IsEmpty());
-  EXPECT_TRUE(DatabaseDirectoryMigrated(sales, "C:\\SALES"));
-  EXPECT_TRUE(DatabaseDirectoryMigrated(hr, "E:\\HR"));
-  EXPECT_EQ(Read("D:\\SALES\\SQLDBDIR\\SQLDBDIR"), removable.databaseDirectory);
-  EXPECT_EQ(Read("D:\\SALES\\SQLDBDIR\\SQLDBINS"), removable.intention);
-  EXPECT_FALSE(Exists("D:\\SALES\\SQLDBDIR\\SQLDDDIR.BAK"));
-  // The index file went after the moves, so the emptied profile directory stays.
-  EXPECT_TRUE(FilesBelow(kOldProfileDir).empty());
-  for (const OldInstance& old : {sales, hr}) {
-    SCOPED_TRACE(old.name);
-    const std::string dir = std::string(kInstallDir) + "\\" + old.name;
-    EXPECT_TRUE(host::IsInstanceDefined(old.name));
-    EXPECT_EQ(ConfigurationFate(old, dir), ConfigFate::kCarried);
-    EXPECT_EQ(ConfigField(dir, 16) & 0x0F00, 0x900);
-  }
-  EXPECT_TRUE(NodeDirectoryMigrated(sales, std::string(kInstallDir) + "\\SALES"));
-}
-
-// The instances of an index-file release are defined in the profile registry by the run; once
-// they are, the index file goes although another step fails (an administration server for
-// which the installation has no template), so that a later discovery of the old profile
-// directory reads the registry, with the default instance the run recorded.
-TEST_F(ScenarioTest, IndexFileGoesOnceItsInstancesAreDefinedWhateverElseFails) {
-  sample::SampleMachine plan = testkit::CurrentInstallation();
-  plan.templates = {"qz7sysrq"};
-  plan.indexFile = true;
-  const std::vector<OldInstance> olds = {
-      MakeOldInstance("TEST1", {.seed = 1, .version = 0x600, .databaseLayout = 0}),
-      MakeOldInstance("QZ7", {.seed = 2, .version = 0x600, .databaseLayout = 0})};
-  for (const OldInstance& old : olds) {
-    testkit::AddOldInstance(plan, old, kOldProfileDir, /*inRegistry=*/false);
-  }
-  Build(plan);
-  const std::string index = std::string(kOldProfileDir) + "\\QZ7IDIR";
-  ASSERT_TRUE(Exists(index));
-
-  EXPECT_EQ(Upgrade({testkit::AdminServerDescriptor("qz7das00"),
-                     testkit::PlainDescriptor("ACCT", /*makeDefault=*/true)}),
-            1);
-  EXPECT_FALSE(host::IsInstanceDefined("QZ7DAS00"));
-  for (const char* name : {"TEST1", "QZ7", "ACCT"}) EXPECT_TRUE(host::IsInstanceDefined(name));
-  EXPECT_FALSE(Exists(index));
-  EXPECT_EQ(Variable("", "QZ7INSTDEF"), "ACCT");
-  const auto scan = entry::ScanExistingInstances("\"C:\\QZ7PROF\"");
-  ASSERT_NE(scan, nullptr);
-  std::vector<std::string> found;
-  for (int32_t i = 0; i < scan->records.count(); ++i)
-    found.push_back(scan->records[i].name.c_str());
-  EXPECT_THAT(found, ::testing::UnorderedElementsAre("TEST1", "QZ7", "ACCT"));
-  ASSERT_GE(scan->defaultIndex, 0);
-  EXPECT_STREQ(scan->records[scan->defaultIndex].name.c_str(), "ACCT");
 }
 
 // An existing instance's configuration comes out of the run with its values, whatever the

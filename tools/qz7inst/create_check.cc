@@ -252,28 +252,6 @@ void PlanConfiguration(const entry::SetupContext& context, const char* templateC
   }
 }
 
-// The administration server's name as the upgrade reads it once the instances are set up:
-// the one the run creates (its creation records it in variable 32), none when the run drops
-// the one found, else what the profile registry names now.
-std::string AdminServerAfterRun(const entry::SetupContext& context) {
-  if (context.adminMarkerFile.empty()) return "";
-  if (context.adminIndex >= 0) return context.records[context.adminIndex].name.c_str();
-  if (context.existingScan != nullptr && context.existingScan->adminIndex >= 0) return "";
-  return entry::DefinedAdminServerName(context);
-}
-
-// The instance's owner variable as the upgrade reads it once the instances are set up: what
-// the profile registry holds now, except that a partitioned record the run creates, or makes
-// partitioned, gets its owner from the instance tool that does it.
-entry::OwnerVariable OwnerAfterRun(const entry::InstanceRecord& record,
-                                   const entry::InstanceRecord* found) {
-  entry::OwnerVariable owner = entry::ReadOwnerVariable(record.name.c_str());
-  const bool madePartitioned = record.nodeType == entry::kNodeTypePartitioned &&
-                               (found == nullptr || found->nodeType != entry::kNodeTypePartitioned);
-  if (!owner.set && madePartitioned) owner = {.readCode = 0, .set = true};
-  return owner;
-}
-
 // Old database directories that an index-file release kept at the roots of fixed drives.
 void PlanDriveDatabaseDirectories(InstancePlan* plan) {
   char drives[128] = {};
@@ -323,7 +301,10 @@ Plan BuildPlan(entry::SetupContext& context) {
     dropped.action = "drop";
     plan.instances.push_back(std::move(dropped));
   }
-  const std::string upgradeAdmin = AdminServerAfterRun(context);
+  // The template each instance is upgraded into, chosen as the driver chooses it once the
+  // instances are created or updated.
+  const std::string upgradeAdmin =
+      entry::UpgradeAdminServerName(context, entry::CreateStep::kCreatePending);
   for (int32_t i = 0; i < context.records.count(); ++i) {
     const entry::InstanceRecord& record = context.records[i];
     InstancePlan instance;
@@ -364,13 +345,10 @@ Plan BuildPlan(entry::SetupContext& context) {
     // only when its directory is there already (the run neither creates nor moves it).
     const bool upgraded = record.ownedElsewhere == 0 || IsFolder(instance.directory);
     if (upgraded) {
-      const bool isUpgradeAdmin =
-          !upgradeAdmin.empty() && platform::NamesEqualIgnoreCase(instance.name, upgradeAdmin);
-      const entry::OwnerVariable owner =
-          OwnerAfterRun(record, exists ? &scan->records[found] : nullptr);
       int unreadable = 0;
-      const char* templateFile = entry::UpgradeTemplateFor(context, record.name.c_str(),
-                                                           isUpgradeAdmin, &unreadable, &owner);
+      const char* templateFile =
+          entry::UpgradeTemplateFor(context, record.name.c_str(), upgradeAdmin,
+                                    entry::CreateStep::kCreatePending, &unreadable);
       if (templateFile == nullptr) {
         instance.blockers.push_back(
             "whether " + instance.name +
