@@ -17,7 +17,9 @@
 //     change is undone: a removed file comes back with its durable data, a renamed one returns
 //     to its old name, a replaced one to its old contents, a new file or folder disappears.
 //   - A file whose data was never synced disappears even when its name was made durable.
-//   - A folder rename is taken as durable at once (the entries tracked below it move along).
+//   - A folder rename is one change of both names, durable once the folder of its new name
+//     is synced (or SyncFileSystem); until then the cut puts the folder back under its old
+//     name with everything it holds (data synced in it since stays synced).
 //   - Registry and service changes are durable when their call returns (the stores sync
 //     themselves), and writes to the caller's log descriptor are not tracked.
 // A plan with namesKept cuts the power the other way a journaling file system can: every change

@@ -36,6 +36,15 @@ struct Name {
   Slot durable;
 };
 
+// A folder renamed since the folder of its new name was last synced. A folder has one name at
+// a time: its rename is one change, made durable by a sync of the new name's folder (or of
+// the file system), which takes the old name away with it. Until then the cut undoes it, and
+// the folder goes back with everything it holds, tracked or not.
+struct FolderRename {
+  std::string from, to;  // full paths
+  Slot targetBefore;     // the durable view of the new name before the rename
+};
+
 // Kept in one object made on first use: the test build of the tool installs its plan before
 // main, when this file's other objects may not be made yet.
 struct State {
@@ -44,7 +53,8 @@ struct State {
   std::map<std::string, Name> names;  // by upper-case full path
   std::vector<TrackedFile> files;
   std::map<Stream, int> streams;
-  std::map<Stream, std::string> readers;  // streams open for reading: their path
+  std::map<Stream, std::string> readers;    // streams open for reading: their path
+  std::vector<FolderRename> folderRenames;  // not yet durable, oldest first
 };
 
 State& state() {
@@ -149,6 +159,95 @@ void WriteWhole(const std::string& path, const std::string& bytes) {
   Disk().StreamClose(out);
 }
 
+void MakeAncestors(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash == std::string::npos || slash <= 2) return;
+  const std::string parent = path.substr(0, slash);
+  FileStatus status;
+  if (Disk().GetFileStatus(parent.c_str(), &status) == 0) return;
+  MakeAncestors(parent);
+  Disk().MakeDirectory(parent.c_str());
+}
+
+// Moves the entries tracked below the folder fromKey (an upper-case full path) to below the
+// full path toFull, in both views: what a folder holds moves with it whatever its name.
+void MoveEntriesBelow(const std::string& fromKey, const std::string& toFull) {
+  const std::string prefix = fromKey + "\\";
+  std::vector<std::pair<std::string, Name>> moved;
+  for (auto it = state().names.begin(); it != state().names.end();) {
+    if (it->first.compare(0, prefix.size(), prefix) == 0) {
+      Name name = it->second;
+      name.path = toFull + name.path.substr(fromKey.size());
+      if (name.live.kind == Kind::kFile) state().files[name.live.file].livePath = name.path;
+      moved.emplace_back(KeyOf(name.path), name);
+      it = state().names.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [key, name] : moved) state().names[key] = name;
+}
+
+// The rename at index and the pending renames of the same folder before it (a folder renamed
+// twice: its new name's sync makes both durable) leave the list; each old name loses the
+// folder in the durable view too, unless something else is there now.
+void CommitFolderRename(size_t index) {
+  std::vector<FolderRename>& renames = state().folderRenames;
+  std::string name = KeyOf(renames[index].from);
+  std::vector<size_t> chain{index};
+  for (size_t i = index; i-- > 0;) {
+    if (KeyOf(renames[i].to) == name) {
+      chain.push_back(i);
+      name = KeyOf(renames[i].from);
+    }
+  }
+  for (size_t i : chain) {  // from the newest: erasing keeps the older indexes valid
+    auto source = state().names.find(KeyOf(renames[i].from));
+    if (source != state().names.end() && source->second.live.kind == Kind::kAbsent) {
+      source->second.durable = Slot{};
+    }
+    renames.erase(renames.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+}
+
+// Undoes the folder renames not made durable, newest first: the folder goes back to its old
+// name with everything below it (what no sync has made durable below it is put back by the
+// caller from the durable views). Whatever took the old name since is dropped.
+void UndoFolderRenames() {
+  std::vector<FolderRename>& renames = state().folderRenames;
+  for (auto rename = renames.rbegin(); rename != renames.rend(); ++rename) {
+    const std::string fromKey = KeyOf(rename->from), toKey = KeyOf(rename->to);
+    FileStatus status;
+    const bool there = Disk().GetFileStatus(rename->to.c_str(), &status) == 0 && status.isDirectory;
+    if (Disk().GetFileStatus(rename->from.c_str(), &status) == 0) RemoveTree(rename->from);
+    // Entries of what took the old name since go with it.
+    for (auto it = state().names.lower_bound(fromKey + "\\");
+         it != state().names.end() &&
+         it->first.compare(0, fromKey.size() + 1, fromKey + "\\") == 0;) {
+      if (it->second.live.kind == Kind::kFile) state().files[it->second.live.file].livePath.clear();
+      it = state().names.erase(it);
+    }
+    // A folder removed under its new name since comes back empty at its old one; what it
+    // held comes back from the durable views of its entries. Folders above the old name that
+    // went since are made again here and taken away later if their durable view says so.
+    MakeAncestors(rename->from);
+    if (there) {
+      Disk().RenameFile(rename->to.c_str(), rename->from.c_str());
+    } else {
+      Disk().MakeDirectory(rename->from.c_str());
+    }
+    MoveEntriesBelow(toKey, rename->from);
+    Name& source = state().names[fromKey];
+    if (source.path.empty()) source.path = rename->from;
+    source.live = source.durable = Slot{Kind::kFolder, -1};
+    Name& target = state().names[toKey];
+    if (target.path.empty()) target.path = rename->to;
+    target.live = Slot{};
+    target.durable = rename->targetBefore;
+  }
+  renames.clear();
+}
+
 }  // namespace
 
 void Start() {
@@ -157,6 +256,7 @@ void Start() {
   state().files.clear();
   state().streams.clear();
   state().readers.clear();
+  state().folderRenames.clear();
   state().tracking = true;
 }
 
@@ -166,6 +266,7 @@ void Stop() {
   state().files.clear();
   state().streams.clear();
   state().readers.clear();
+  state().folderRenames.clear();
   state().tracking = false;
 }
 
@@ -231,25 +332,12 @@ void AfterMove(const char* from, const char* to) {
   Name* target = Track(to);
   if (source == nullptr || target == nullptr || source == target) return;
   if (source->live.kind == Kind::kFolder) {
-    // A folder rename is taken as durable at once: the folder and every entry tracked below
-    // it move, in both views.
-    std::string fromKey = KeyOf(source->path) + "\\";
-    std::string toFull = target->path;
-    target->live = target->durable = source->live;
-    source->live = source->durable = Slot{};
-    std::vector<std::pair<std::string, Name>> moved;
-    for (auto it = state().names.begin(); it != state().names.end();) {
-      if (it->first.compare(0, fromKey.size(), fromKey) == 0) {
-        Name name = it->second;
-        name.path = toFull + name.path.substr(fromKey.size() - 1);
-        if (name.live.kind == Kind::kFile) state().files[name.live.file].livePath = name.path;
-        moved.emplace_back(KeyOf(name.path), name);
-        it = state().names.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    for (auto& [key, name] : moved) state().names[key] = name;
+    // Everything tracked below the folder moves along, in both views; the two names change
+    // only in the live view until the rename is made durable (see FolderRename).
+    state().folderRenames.push_back({source->path, target->path, target->durable});
+    MoveEntriesBelow(KeyOf(source->path), target->path);
+    target->live = source->live;
+    source->live = Slot{};
     return;
   }
   if (target->live.kind == Kind::kFile) state().files[target->live.file].livePath.clear();
@@ -281,6 +369,12 @@ void AfterSyncDirectory(const char* path) {
   for (auto& [key, name] : state().names) {
     if (ParentKey(key) == folder) name.durable = name.live;
   }
+  for (size_t i = state().folderRenames.size(); i-- > 0;) {
+    if (i < state().folderRenames.size() &&
+        ParentKey(KeyOf(state().folderRenames[i].to)) == folder) {
+      CommitFolderRename(i);
+    }
+  }
 }
 
 void AfterSyncFileSystem() {
@@ -290,6 +384,7 @@ void AfterSyncFileSystem() {
     if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
   }
   for (auto& [key, name] : state().names) name.durable = name.live;
+  state().folderRenames.clear();
 }
 
 void CutPower(CutModel model) {
@@ -309,6 +404,7 @@ void CutPower(CutModel model) {
     }
     return;
   }
+  UndoFolderRenames();
   // The durable view of each path: a file never synced has no durable data, so it goes.
   auto durableKind = [](const Name& name) {
     if (name.durable.kind == Kind::kFile && !state().files[name.durable.file].everSynced) {
