@@ -84,6 +84,12 @@ void ResetFileOperationCount();
 // "file=N stream=N folder=N registry=N service=N process=N environment=N" is appended to it.
 [[nodiscard]] bool InstallFaultPlanFromEnvironment();
 
+// For the instance tools' test builds: when QZ7_POWER_JOURNAL names a file (a process under a
+// power-cut plan sets it for the programs it starts, on POSIX), puts the wrapper in force and
+// tracks what this process changes, which is appended to that file at exit; the parent's
+// power cut then treats those changes as its own. False when the variable is unset.
+bool TrackForParentFromEnvironment();
+
 // While off, a sync (FileStream::Sync, SyncDirectory, SyncFileSystem) reaches the wrapper's
 // power-cut bookkeeping but not the disk: a stream is only flushed, a folder only looked up.
 // For the fuzz targets, whose inputs would otherwise spend their time in syncs; the loops run

@@ -7,6 +7,9 @@
 #include "testkit/power_loss.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -28,12 +31,17 @@ struct TrackedFile {
   std::string synced;  // the data as of the last sync
   bool everSynced = false;
   std::string livePath;  // where the file is named now; empty once removed
+  // For a journal: the key where the file lay on the disk when first seen ("" for a file
+  // made here), and whether this process synced it.
+  std::string origin;
+  bool syncedHere = false;
 };
 
 struct Name {
   std::string path;  // the full Windows path as first seen (its spelling)
   Slot live;
   Slot durable;
+  bool syncedHere = false;  // its folder (or the file system) synced by this process
 };
 
 // A folder renamed since the folder of its new name was last synced. A folder has one name at
@@ -55,6 +63,7 @@ struct State {
   std::map<Stream, int> streams;
   std::map<Stream, std::string> readers;    // streams open for reading: their path
   std::vector<FolderRename> folderRenames;  // not yet durable, oldest first
+  std::string journal;                      // where children append what they changed; "" for none
 };
 
 State& state() {
@@ -101,7 +110,7 @@ bool ReadWhole(const std::string& path, std::string* bytes) {
 }
 
 int NewFile(const std::string& livePath) {
-  state().files.push_back({std::string(), false, livePath});
+  state().files.push_back({std::string(), false, livePath, std::string(), false});
   return static_cast<int>(state().files.size()) - 1;
 }
 
@@ -121,6 +130,7 @@ Name* Track(const char* path) {
     } else {
       name.live.kind = Kind::kFile;
       name.live.file = NewFile(full);
+      state().files[name.live.file].origin = key;
       state().files[name.live.file].everSynced =
           ReadWhole(full, &state().files[name.live.file].synced);
     }
@@ -248,6 +258,139 @@ void UndoFolderRenames() {
   renames.clear();
 }
 
+// ---- The journal: what a child process changed, taken in by its parent ----
+// A section per child, appended at the child's end: its files, names and folder renames, with
+// the flags that say what the child itself made durable. Numbers and texts as 8-byte lengths
+// and raw bytes.
+
+void PutNumber(std::string* out, uint64_t value) {
+  out->append(reinterpret_cast<const char*>(&value), 8);
+}
+void PutText(std::string* out, const std::string& text) {
+  PutNumber(out, text.size());
+  out->append(text);
+}
+void PutSlot(std::string* out, const Slot& slot) {
+  PutNumber(out, static_cast<uint64_t>(slot.kind));
+  PutNumber(out, static_cast<uint64_t>(static_cast<int64_t>(slot.file)));
+}
+
+struct Reader {
+  const std::string& bytes;
+  size_t at = 0;
+  bool ok = true;
+  uint64_t Number() {
+    uint64_t value = 0;
+    if (at + 8 > bytes.size()) return ok = false, 0;
+    std::memcpy(&value, bytes.data() + at, 8);
+    at += 8;
+    return value;
+  }
+  std::string Text() {
+    const uint64_t size = Number();
+    if (!ok || size > bytes.size() - at) return ok = false, std::string();
+    std::string text = bytes.substr(at, size);
+    at += size;
+    return text;
+  }
+  Slot TakeSlot() {
+    Slot slot;
+    slot.kind = static_cast<Kind>(Number());
+    slot.file = static_cast<int>(static_cast<int64_t>(Number()));
+    return slot;
+  }
+};
+
+// Takes in one child's section: the child saw the disk as durable where this process had not
+// tracked anything, so its views stand there; where this process tracks a path, the child's
+// change is the live one, and its durable view replaces this process's only where the child
+// made it durable itself (a file it synced, a name whose folder it synced).
+void MergeSection(Reader& in) {
+  std::vector<int> fileOf;
+  const uint64_t fileCount = in.Number();
+  for (uint64_t i = 0; in.ok && i < fileCount; ++i) {
+    TrackedFile file;
+    file.synced = in.Text();
+    file.everSynced = in.Number() != 0;
+    file.livePath = in.Text();
+    file.origin = in.Text();
+    file.syncedHere = in.Number() != 0;
+    int index = -1;
+    if (auto found = state().names.find(file.origin); !file.origin.empty() &&
+                                                      found != state().names.end() &&
+                                                      found->second.live.kind == Kind::kFile) {
+      index = found->second.live.file;  // the same file, first seen by the child
+      TrackedFile& mine = state().files[index];
+      if (file.syncedHere) {
+        mine.synced = file.synced;
+        mine.everSynced = true;
+      }
+      mine.livePath = file.livePath;
+    } else {
+      file.origin.clear();
+      file.syncedHere = false;
+      state().files.push_back(file);
+      index = static_cast<int>(state().files.size()) - 1;
+    }
+    fileOf.push_back(index);
+  }
+  auto mapped = [&](Slot slot) {
+    if (slot.kind == Kind::kFile) {
+      if (slot.file < 0 || static_cast<size_t>(slot.file) >= fileOf.size()) return Slot{};
+      slot.file = fileOf[slot.file];
+    }
+    return slot;
+  };
+  const uint64_t nameCount = in.Number();
+  for (uint64_t i = 0; in.ok && i < nameCount; ++i) {
+    const std::string key = in.Text();
+    Name name;
+    name.path = in.Text();
+    name.live = mapped(in.TakeSlot());
+    name.durable = mapped(in.TakeSlot());
+    const bool synced = in.Number() != 0;
+    if (!in.ok) break;
+    auto found = state().names.find(key);
+    if (found == state().names.end()) {
+      state().names.emplace(key, name);
+    } else {
+      found->second.live = name.live;
+      if (synced) found->second.durable = name.durable;
+    }
+  }
+  const uint64_t renameCount = in.Number();
+  for (uint64_t i = 0; in.ok && i < renameCount; ++i) {
+    FolderRename rename;
+    rename.from = in.Text();
+    rename.to = in.Text();
+    rename.targetBefore = mapped(in.TakeSlot());
+    if (in.ok) state().folderRenames.push_back(rename);
+  }
+}
+
+// Takes in what children appended to the journal since the last look, and empties it.
+void ImportJournal() {
+  if (state().journal.empty()) return;
+  std::FILE* in = std::fopen(state().journal.c_str(), "rb");
+  if (in == nullptr) return;
+  std::string bytes;
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, got);
+  std::fclose(in);
+  if (bytes.empty()) return;
+  if (std::FILE* out = std::fopen(state().journal.c_str(), "wb")) std::fclose(out);
+  Reader reader{bytes};
+  while (reader.ok && reader.at < bytes.size()) MergeSection(reader);
+}
+
+// Whether tracking runs; first takes in what children changed since the last step.
+bool Tracking() {
+  if (!state().tracking) return false;
+  ImportJournal();
+  return true;
+}
+
 }  // namespace
 
 void Start() {
@@ -257,6 +400,7 @@ void Start() {
   state().streams.clear();
   state().readers.clear();
   state().folderRenames.clear();
+  state().journal.clear();
   state().tracking = true;
 }
 
@@ -268,16 +412,58 @@ void Stop() {
   state().readers.clear();
   state().folderRenames.clear();
   state().tracking = false;
+  if (!state().journal.empty()) std::remove(state().journal.c_str());
+  state().journal.clear();
+}
+
+void TakeChildrenFrom(const std::string& journal) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().journal = journal;
+  // Children append only to a journal that is there: one that ends after a cut finds none.
+  if (std::FILE* out = std::fopen(journal.c_str(), "wb")) std::fclose(out);
+}
+
+void AppendTo(const std::string& journal) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
+  std::string out;
+  PutNumber(&out, state().files.size());
+  for (const TrackedFile& file : state().files) {
+    PutText(&out, file.synced);
+    PutNumber(&out, file.everSynced);
+    PutText(&out, file.livePath);
+    PutText(&out, file.origin);
+    PutNumber(&out, file.syncedHere);
+  }
+  PutNumber(&out, state().names.size());
+  for (const auto& [key, name] : state().names) {
+    PutText(&out, key);
+    PutText(&out, name.path);
+    PutSlot(&out, name.live);
+    PutSlot(&out, name.durable);
+    PutNumber(&out, name.syncedHere);
+  }
+  PutNumber(&out, state().folderRenames.size());
+  for (const FolderRename& rename : state().folderRenames) {
+    PutText(&out, rename.from);
+    PutText(&out, rename.to);
+    PutSlot(&out, rename.targetBefore);
+  }
+  std::FILE* file = std::fopen(journal.c_str(), "r+b");
+  if (file == nullptr) return;
+  std::fseek(file, 0, SEEK_END);
+  std::fwrite(out.data(), 1, out.size(), file);
+  std::fclose(file);
 }
 
 void BeforeChange(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (state().tracking) Track(path);
+  if (Tracking()) Track(path);
 }
 
 void AfterOpenForWrite(Stream stream, const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(path);
   if (name == nullptr) return;
   if (name->live.kind != Kind::kFile) name->live = {Kind::kFile, NewFile(name->path)};
@@ -287,14 +473,14 @@ void AfterOpenForWrite(Stream stream, const char* path) {
 
 void AfterOpenForRead(Stream stream, const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   state().streams.erase(stream);
   state().readers[stream] = path;
 }
 
 void AfterStreamSync(Stream stream) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   int index = -1;
   if (auto found = state().streams.find(stream); found != state().streams.end()) {
     index = found->second;
@@ -307,7 +493,7 @@ void AfterStreamSync(Stream stream) {
   if (index < 0) return;
   TrackedFile& file = state().files[index];
   if (file.livePath.empty()) return;
-  if (ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
+  if (ReadWhole(file.livePath, &file.synced)) file.everSynced = file.syncedHere = true;
 }
 
 void ForgetStream(Stream stream) {
@@ -318,7 +504,7 @@ void ForgetStream(Stream stream) {
 
 void AfterRemove(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(path);
   if (name == nullptr) return;
   if (name->live.kind == Kind::kFile) state().files[name->live.file].livePath.clear();
@@ -327,7 +513,7 @@ void AfterRemove(const char* path) {
 
 void AfterMove(const char* from, const char* to) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* source = Track(from);
   Name* target = Track(to);
   if (source == nullptr || target == nullptr || source == target) return;
@@ -348,7 +534,7 @@ void AfterMove(const char* from, const char* to) {
 
 void AfterCopy(const char* to) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(to);
   if (name != nullptr && name->live.kind != Kind::kFile) {
     name->live = {Kind::kFile, NewFile(name->path)};
@@ -357,17 +543,20 @@ void AfterCopy(const char* to) {
 
 void AfterMakeDirectory(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(path);
   if (name != nullptr) name->live = {Kind::kFolder, -1};
 }
 
 void AfterSyncDirectory(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   std::string folder = KeyOf(FullOf(path));
   for (auto& [key, name] : state().names) {
-    if (ParentKey(key) == folder) name.durable = name.live;
+    if (ParentKey(key) == folder) {
+      name.durable = name.live;
+      name.syncedHere = true;
+    }
   }
   for (size_t i = state().folderRenames.size(); i-- > 0;) {
     if (i < state().folderRenames.size() &&
@@ -379,18 +568,25 @@ void AfterSyncDirectory(const char* path) {
 
 void AfterSyncFileSystem() {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   for (TrackedFile& file : state().files) {
-    if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
+    if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) {
+      file.everSynced = file.syncedHere = true;
+    }
   }
-  for (auto& [key, name] : state().names) name.durable = name.live;
+  for (auto& [key, name] : state().names) {
+    name.durable = name.live;
+    name.syncedHere = true;
+  }
   state().folderRenames.clear();
 }
 
 void CutPower(CutModel model) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   state().tracking = false;
+  // A child still running goes on to its end: what it changes is its own.
+  if (!state().journal.empty()) std::remove(state().journal.c_str());
   if (model == CutModel::kNamesKeptDataLost) {
     // The names are as they stand on the disk; only the data of what was written since its
     // last sync goes back to that sync (a zero-length file when it was never synced).
