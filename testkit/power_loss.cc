@@ -3,7 +3,9 @@
 // saw change, two views: what the path holds now (live) and what it would hold after a power
 // cut (durable). File data lives in "files": the bytes as of the file's last sync. At the cut,
 // every tracked path is put back to its durable view through the backend's table (never
-// through the counted wrapper), and the process ends.
+// through the counted wrapper), and the process ends. What a child process (an instance
+// tool's test build) tracked the same way comes back through a journal file and is taken in
+// as this process's own before its next tracked step.
 #include "testkit/power_loss.h"
 
 #include <algorithm>
