@@ -208,6 +208,13 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
   // The folder DIR (f.dat holding "f", SUB\s.dat holding "s") moves into the folder TO.
   const char *kDir = "C:\\DATA\\DIR", *kMoved = "C:\\DATA\\TO\\DIR";
   const auto moveDir = [&] { return RenameFile(kDir, kMoved) == 0; };
+  // A child started under the plan, as a set-up run starts an instance tool's test build,
+  // hands what it changed and synced to the cut.
+  const auto inTrackedChild = [](const std::function<bool()>& body) {
+    const pid_t child = fork();
+    if (child == 0) std::exit(TrackForParentFromEnvironment() && body() ? 0 : 1);
+    return WaitChild(child) == 0;
+  };
   // What two files hold after the cut (old.dat and new.dat unless the row names others), as
   // "FIRST,SECOND" ("-": missing), for the cut that undoes every unsynced change and for the
   // one that keeps every name change but loses the data written since the last sync.
@@ -291,6 +298,15 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
                 RemoveDirectory("C:\\DATA\\DIR\\SUB") == 0 && SyncDirectory(kDir) == 0;
        },
        "f,-", "f,-", "DIR/f.dat", "DIR/SUB/s.dat"},
+      {"ChildsNewFileWithoutFolderSync",
+       [&] { return inTrackedChild([&] { return writeFile(kNew, "n", true); }); }, "old,-",
+       "old,n"},
+      {"ChildsNewFileSyncedWithItsFolder",
+       [&] { return inTrackedChild([&] { return writeFile(kNew, "n", true) && folder(); }); },
+       "old,n", "old,n"},
+      {"ChildsUnsyncedOverwrite",
+       [&] { return inTrackedChild([&] { return writeFile(kOld, "changed", false); }); }, "old,-",
+       "old,-"},
   };
   auto contents = [&](const char* name) -> std::string {
     std::string host = OnC(std::string("data/") + name);
