@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/power_loss.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 namespace qz7::platform {
 namespace {
@@ -41,6 +46,14 @@ bool ParseNumber(const std::string& text, uint64_t* value) {
   }
   *value = result;
   return true;
+}
+
+constexpr const char* kJournalVariable = "QZ7_POWER_JOURNAL";
+
+// Made on first use, as CountsFile below.
+std::string& JournalFile() {
+  static std::string file;
+  return file;
 }
 
 // Made on first use: the test build of the tool reads its plan before main, when this file's
@@ -86,9 +99,31 @@ void SetFaultPlan(const FaultPlan& plan) {
   planActive = plan.triggerAt != 0;
   if (planActive && plan.powerLoss) {
     durability::Start();
+#if !defined(_WIN32)
+    // The instance tools' test builds started from here track their own changes and hand
+    // them back through this file (TrackForParentFromEnvironment).
+    const std::string journal =
+        (std::filesystem::temp_directory_path() / ("qz7-power-journal-" + std::to_string(getpid())))
+            .string();
+    durability::TakeChildrenFrom(journal);
+    setenv(kJournalVariable, journal.c_str(), 1);
+#endif
   } else {
     durability::Stop();
+#if !defined(_WIN32)
+    unsetenv(kJournalVariable);
+#endif
   }
+}
+
+bool TrackForParentFromEnvironment() {
+  const char* journal = std::getenv(kJournalVariable);
+  if (journal == nullptr || *journal == '\0') return false;
+  Install();
+  JournalFile() = journal;
+  durability::Start();
+  std::atexit([] { durability::AppendTo(JournalFile()); });
+  return true;
 }
 
 void ClearFaultPlan() { SetFaultPlan(FaultPlan{}); }

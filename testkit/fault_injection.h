@@ -17,7 +17,9 @@
 //     change is undone: a removed file comes back with its durable data, a renamed one returns
 //     to its old name, a replaced one to its old contents, a new file or folder disappears.
 //   - A file whose data was never synced disappears even when its name was made durable.
-//   - A folder rename is taken as durable at once (the entries tracked below it move along).
+//   - A folder rename is one change of both names, durable once the folder of its new name
+//     is synced (or SyncFileSystem); until then the cut puts the folder back under its old
+//     name with everything it holds (data synced in it since stays synced).
 //   - Registry and service changes are durable when their call returns (the stores sync
 //     themselves), and writes to the caller's log descriptor are not tracked.
 // A plan with namesKept cuts the power the other way a journaling file system can: every change
@@ -81,6 +83,12 @@ void ResetFileOperationCount();
 // unset or malformed. Also honours QZ7_OPERATION_COUNTS=<host file>: at process exit, one line
 // "file=N stream=N folder=N registry=N service=N process=N environment=N" is appended to it.
 [[nodiscard]] bool InstallFaultPlanFromEnvironment();
+
+// For the instance tools' test builds: when QZ7_POWER_JOURNAL names a file (a process under a
+// power-cut plan sets it for the programs it starts, on POSIX), puts the wrapper in force and
+// tracks what this process changes, which is appended to that file at exit; the parent's
+// power cut then treats those changes as its own. False when the variable is unset.
+bool TrackForParentFromEnvironment();
 
 // While off, a sync (FileStream::Sync, SyncDirectory, SyncFileSystem) reaches the wrapper's
 // power-cut bookkeeping but not the disk: a stream is only flushed, a folder only looked up.

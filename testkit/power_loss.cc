@@ -3,10 +3,15 @@
 // saw change, two views: what the path holds now (live) and what it would hold after a power
 // cut (durable). File data lives in "files": the bytes as of the file's last sync. At the cut,
 // every tracked path is put back to its durable view through the backend's table (never
-// through the counted wrapper), and the process ends.
+// through the counted wrapper), and the process ends. What a child process (an instance
+// tool's test build) tracked the same way comes back through a journal file and is taken in
+// as this process's own before its next tracked step.
 #include "testkit/power_loss.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -28,12 +33,26 @@ struct TrackedFile {
   std::string synced;  // the data as of the last sync
   bool everSynced = false;
   std::string livePath;  // where the file is named now; empty once removed
+  // For a journal: the key where the file lay on the disk when first seen ("" for a file
+  // made here), and whether this process synced it.
+  std::string origin;
+  bool syncedHere = false;
 };
 
 struct Name {
   std::string path;  // the full Windows path as first seen (its spelling)
   Slot live;
   Slot durable;
+  bool syncedHere = false;  // its folder (or the file system) synced by this process
+};
+
+// A folder renamed since the folder of its new name was last synced. A folder has one name at
+// a time: its rename is one change, made durable by a sync of the new name's folder (or of
+// the file system), which takes the old name away with it. Until then the cut undoes it, and
+// the folder goes back with everything it holds, tracked or not.
+struct FolderRename {
+  std::string from, to;  // full paths
+  Slot targetBefore;     // the durable view of the new name before the rename
 };
 
 // Kept in one object made on first use: the test build of the tool installs its plan before
@@ -44,7 +63,9 @@ struct State {
   std::map<std::string, Name> names;  // by upper-case full path
   std::vector<TrackedFile> files;
   std::map<Stream, int> streams;
-  std::map<Stream, std::string> readers;  // streams open for reading: their path
+  std::map<Stream, std::string> readers;    // streams open for reading: their path
+  std::vector<FolderRename> folderRenames;  // not yet durable, oldest first
+  std::string journal;                      // where children append what they changed; "" for none
 };
 
 State& state() {
@@ -91,7 +112,7 @@ bool ReadWhole(const std::string& path, std::string* bytes) {
 }
 
 int NewFile(const std::string& livePath) {
-  state().files.push_back({std::string(), false, livePath});
+  state().files.push_back({std::string(), false, livePath, std::string(), false});
   return static_cast<int>(state().files.size()) - 1;
 }
 
@@ -111,6 +132,7 @@ Name* Track(const char* path) {
     } else {
       name.live.kind = Kind::kFile;
       name.live.file = NewFile(full);
+      state().files[name.live.file].origin = key;
       state().files[name.live.file].everSynced =
           ReadWhole(full, &state().files[name.live.file].synced);
     }
@@ -149,6 +171,228 @@ void WriteWhole(const std::string& path, const std::string& bytes) {
   Disk().StreamClose(out);
 }
 
+void MakeAncestors(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash == std::string::npos || slash <= 2) return;
+  const std::string parent = path.substr(0, slash);
+  FileStatus status;
+  if (Disk().GetFileStatus(parent.c_str(), &status) == 0) return;
+  MakeAncestors(parent);
+  Disk().MakeDirectory(parent.c_str());
+}
+
+// Moves the entries tracked below the folder fromKey (an upper-case full path) to below the
+// full path toFull, in both views: what a folder holds moves with it whatever its name.
+void MoveEntriesBelow(const std::string& fromKey, const std::string& toFull) {
+  const std::string prefix = fromKey + "\\";
+  std::vector<std::pair<std::string, Name>> moved;
+  for (auto it = state().names.begin(); it != state().names.end();) {
+    if (it->first.compare(0, prefix.size(), prefix) == 0) {
+      Name name = it->second;
+      name.path = toFull + name.path.substr(fromKey.size());
+      if (name.live.kind == Kind::kFile) state().files[name.live.file].livePath = name.path;
+      moved.emplace_back(KeyOf(name.path), name);
+      it = state().names.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [key, name] : moved) state().names[key] = name;
+}
+
+// The rename at index and the pending renames of the same folder before it (a folder renamed
+// twice: its new name's sync makes both durable) leave the list; each old name loses the
+// folder in the durable view too, unless something else is there now.
+void CommitFolderRename(size_t index) {
+  std::vector<FolderRename>& renames = state().folderRenames;
+  std::string name = KeyOf(renames[index].from);
+  std::vector<size_t> chain{index};
+  for (size_t i = index; i-- > 0;) {
+    if (KeyOf(renames[i].to) == name) {
+      chain.push_back(i);
+      name = KeyOf(renames[i].from);
+    }
+  }
+  for (size_t i : chain) {  // from the newest: erasing keeps the older indexes valid
+    auto source = state().names.find(KeyOf(renames[i].from));
+    if (source != state().names.end() && source->second.live.kind == Kind::kAbsent) {
+      source->second.durable = Slot{};
+    }
+    renames.erase(renames.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+}
+
+// Undoes the folder renames not made durable, newest first: the folder goes back to its old
+// name with everything below it (what no sync has made durable below it is put back by the
+// caller from the durable views). Whatever took the old name since is dropped.
+void UndoFolderRenames() {
+  std::vector<FolderRename>& renames = state().folderRenames;
+  for (auto rename = renames.rbegin(); rename != renames.rend(); ++rename) {
+    const std::string fromKey = KeyOf(rename->from), toKey = KeyOf(rename->to);
+    FileStatus status;
+    const bool there = Disk().GetFileStatus(rename->to.c_str(), &status) == 0 && status.isDirectory;
+    if (Disk().GetFileStatus(rename->from.c_str(), &status) == 0) RemoveTree(rename->from);
+    // Entries of what took the old name since go with it.
+    for (auto it = state().names.lower_bound(fromKey + "\\");
+         it != state().names.end() &&
+         it->first.compare(0, fromKey.size() + 1, fromKey + "\\") == 0;) {
+      if (it->second.live.kind == Kind::kFile) state().files[it->second.live.file].livePath.clear();
+      it = state().names.erase(it);
+    }
+    // A folder removed under its new name since comes back empty at its old one; what it
+    // held comes back from the durable views of its entries. Folders above the old name that
+    // went since are made again here and taken away later if their durable view says so.
+    MakeAncestors(rename->from);
+    if (there) {
+      Disk().RenameFile(rename->to.c_str(), rename->from.c_str());
+    } else {
+      Disk().MakeDirectory(rename->from.c_str());
+    }
+    MoveEntriesBelow(toKey, rename->from);
+    Name& source = state().names[fromKey];
+    if (source.path.empty()) source.path = rename->from;
+    source.live = source.durable = Slot{Kind::kFolder, -1};
+    Name& target = state().names[toKey];
+    if (target.path.empty()) target.path = rename->to;
+    target.live = Slot{};
+    target.durable = rename->targetBefore;
+  }
+  renames.clear();
+}
+
+// ---- The journal: what a child process changed, taken in by its parent ----
+// A section per child, appended at the child's end: its files, names and folder renames, with
+// the flags that say what the child itself made durable. Numbers and texts as 8-byte lengths
+// and raw bytes.
+
+void PutNumber(std::string* out, uint64_t value) {
+  out->append(reinterpret_cast<const char*>(&value), 8);
+}
+void PutText(std::string* out, const std::string& text) {
+  PutNumber(out, text.size());
+  out->append(text);
+}
+void PutSlot(std::string* out, const Slot& slot) {
+  PutNumber(out, static_cast<uint64_t>(slot.kind));
+  PutNumber(out, static_cast<uint64_t>(static_cast<int64_t>(slot.file)));
+}
+
+struct Reader {
+  const std::string& bytes;
+  size_t at = 0;
+  bool ok = true;
+  uint64_t Number() {
+    uint64_t value = 0;
+    if (at + 8 > bytes.size()) return ok = false, 0;
+    std::memcpy(&value, bytes.data() + at, 8);
+    at += 8;
+    return value;
+  }
+  std::string Text() {
+    const uint64_t size = Number();
+    if (!ok || size > bytes.size() - at) return ok = false, std::string();
+    std::string text = bytes.substr(at, size);
+    at += size;
+    return text;
+  }
+  Slot TakeSlot() {
+    Slot slot;
+    slot.kind = static_cast<Kind>(Number());
+    slot.file = static_cast<int>(static_cast<int64_t>(Number()));
+    return slot;
+  }
+};
+
+// Takes in one child's section: the child saw the disk as durable where this process had not
+// tracked anything, so its views stand there; where this process tracks a path, the child's
+// change is the live one, and its durable view replaces this process's only where the child
+// made it durable itself (a file it synced, a name whose folder it synced).
+void MergeSection(Reader& in) {
+  std::vector<int> fileOf;
+  const uint64_t fileCount = in.Number();
+  for (uint64_t i = 0; in.ok && i < fileCount; ++i) {
+    TrackedFile file;
+    file.synced = in.Text();
+    file.everSynced = in.Number() != 0;
+    file.livePath = in.Text();
+    file.origin = in.Text();
+    file.syncedHere = in.Number() != 0;
+    int index = -1;
+    if (auto found = state().names.find(file.origin); !file.origin.empty() &&
+                                                      found != state().names.end() &&
+                                                      found->second.live.kind == Kind::kFile) {
+      index = found->second.live.file;  // the same file, first seen by the child
+      TrackedFile& mine = state().files[index];
+      if (file.syncedHere) {
+        mine.synced = file.synced;
+        mine.everSynced = true;
+      }
+      mine.livePath = file.livePath;
+    } else {
+      file.origin.clear();
+      file.syncedHere = false;
+      state().files.push_back(file);
+      index = static_cast<int>(state().files.size()) - 1;
+    }
+    fileOf.push_back(index);
+  }
+  auto mapped = [&](Slot slot) {
+    if (slot.kind == Kind::kFile) {
+      if (slot.file < 0 || static_cast<size_t>(slot.file) >= fileOf.size()) return Slot{};
+      slot.file = fileOf[slot.file];
+    }
+    return slot;
+  };
+  const uint64_t nameCount = in.Number();
+  for (uint64_t i = 0; in.ok && i < nameCount; ++i) {
+    const std::string key = in.Text();
+    Name name;
+    name.path = in.Text();
+    name.live = mapped(in.TakeSlot());
+    name.durable = mapped(in.TakeSlot());
+    const bool synced = in.Number() != 0;
+    if (!in.ok) break;
+    auto found = state().names.find(key);
+    if (found == state().names.end()) {
+      state().names.emplace(key, name);
+    } else {
+      found->second.live = name.live;
+      if (synced) found->second.durable = name.durable;
+    }
+  }
+  const uint64_t renameCount = in.Number();
+  for (uint64_t i = 0; in.ok && i < renameCount; ++i) {
+    FolderRename rename;
+    rename.from = in.Text();
+    rename.to = in.Text();
+    rename.targetBefore = mapped(in.TakeSlot());
+    if (in.ok) state().folderRenames.push_back(rename);
+  }
+}
+
+// Takes in what children appended to the journal since the last look, and empties it.
+void ImportJournal() {
+  if (state().journal.empty()) return;
+  std::FILE* in = std::fopen(state().journal.c_str(), "rb");
+  if (in == nullptr) return;
+  std::string bytes;
+  char buffer[65536];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, got);
+  std::fclose(in);
+  if (bytes.empty()) return;
+  if (std::FILE* out = std::fopen(state().journal.c_str(), "wb")) std::fclose(out);
+  Reader reader{bytes};
+  while (reader.ok && reader.at < bytes.size()) MergeSection(reader);
+}
+
+// Whether tracking runs; first takes in what children changed since the last step.
+bool Tracking() {
+  if (!state().tracking) return false;
+  ImportJournal();
+  return true;
+}
+
 }  // namespace
 
 void Start() {
@@ -157,6 +401,8 @@ void Start() {
   state().files.clear();
   state().streams.clear();
   state().readers.clear();
+  state().folderRenames.clear();
+  state().journal.clear();
   state().tracking = true;
 }
 
@@ -166,17 +412,60 @@ void Stop() {
   state().files.clear();
   state().streams.clear();
   state().readers.clear();
+  state().folderRenames.clear();
   state().tracking = false;
+  if (!state().journal.empty()) std::remove(state().journal.c_str());
+  state().journal.clear();
+}
+
+void TakeChildrenFrom(const std::string& journal) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().journal = journal;
+  // Children append only to a journal that is there: one that ends after a cut finds none.
+  if (std::FILE* out = std::fopen(journal.c_str(), "wb")) std::fclose(out);
+}
+
+void AppendTo(const std::string& journal) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!state().tracking) return;
+  std::string out;
+  PutNumber(&out, state().files.size());
+  for (const TrackedFile& file : state().files) {
+    PutText(&out, file.synced);
+    PutNumber(&out, file.everSynced);
+    PutText(&out, file.livePath);
+    PutText(&out, file.origin);
+    PutNumber(&out, file.syncedHere);
+  }
+  PutNumber(&out, state().names.size());
+  for (const auto& [key, name] : state().names) {
+    PutText(&out, key);
+    PutText(&out, name.path);
+    PutSlot(&out, name.live);
+    PutSlot(&out, name.durable);
+    PutNumber(&out, name.syncedHere);
+  }
+  PutNumber(&out, state().folderRenames.size());
+  for (const FolderRename& rename : state().folderRenames) {
+    PutText(&out, rename.from);
+    PutText(&out, rename.to);
+    PutSlot(&out, rename.targetBefore);
+  }
+  std::FILE* file = std::fopen(journal.c_str(), "r+b");
+  if (file == nullptr) return;
+  std::fseek(file, 0, SEEK_END);
+  std::fwrite(out.data(), 1, out.size(), file);
+  std::fclose(file);
 }
 
 void BeforeChange(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (state().tracking) Track(path);
+  if (Tracking()) Track(path);
 }
 
 void AfterOpenForWrite(Stream stream, const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(path);
   if (name == nullptr) return;
   if (name->live.kind != Kind::kFile) name->live = {Kind::kFile, NewFile(name->path)};
@@ -186,14 +475,14 @@ void AfterOpenForWrite(Stream stream, const char* path) {
 
 void AfterOpenForRead(Stream stream, const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   state().streams.erase(stream);
   state().readers[stream] = path;
 }
 
 void AfterStreamSync(Stream stream) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   int index = -1;
   if (auto found = state().streams.find(stream); found != state().streams.end()) {
     index = found->second;
@@ -206,7 +495,7 @@ void AfterStreamSync(Stream stream) {
   if (index < 0) return;
   TrackedFile& file = state().files[index];
   if (file.livePath.empty()) return;
-  if (ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
+  if (ReadWhole(file.livePath, &file.synced)) file.everSynced = file.syncedHere = true;
 }
 
 void ForgetStream(Stream stream) {
@@ -217,7 +506,7 @@ void ForgetStream(Stream stream) {
 
 void AfterRemove(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(path);
   if (name == nullptr) return;
   if (name->live.kind == Kind::kFile) state().files[name->live.file].livePath.clear();
@@ -226,30 +515,17 @@ void AfterRemove(const char* path) {
 
 void AfterMove(const char* from, const char* to) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* source = Track(from);
   Name* target = Track(to);
   if (source == nullptr || target == nullptr || source == target) return;
   if (source->live.kind == Kind::kFolder) {
-    // A folder rename is taken as durable at once: the folder and every entry tracked below
-    // it move, in both views.
-    std::string fromKey = KeyOf(source->path) + "\\";
-    std::string toFull = target->path;
-    target->live = target->durable = source->live;
-    source->live = source->durable = Slot{};
-    std::vector<std::pair<std::string, Name>> moved;
-    for (auto it = state().names.begin(); it != state().names.end();) {
-      if (it->first.compare(0, fromKey.size(), fromKey) == 0) {
-        Name name = it->second;
-        name.path = toFull + name.path.substr(fromKey.size() - 1);
-        if (name.live.kind == Kind::kFile) state().files[name.live.file].livePath = name.path;
-        moved.emplace_back(KeyOf(name.path), name);
-        it = state().names.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    for (auto& [key, name] : moved) state().names[key] = name;
+    // Everything tracked below the folder moves along, in both views; the two names change
+    // only in the live view until the rename is made durable (see FolderRename).
+    state().folderRenames.push_back({source->path, target->path, target->durable});
+    MoveEntriesBelow(KeyOf(source->path), target->path);
+    target->live = source->live;
+    source->live = Slot{};
     return;
   }
   if (target->live.kind == Kind::kFile) state().files[target->live.file].livePath.clear();
@@ -260,7 +536,7 @@ void AfterMove(const char* from, const char* to) {
 
 void AfterCopy(const char* to) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(to);
   if (name != nullptr && name->live.kind != Kind::kFile) {
     name->live = {Kind::kFile, NewFile(name->path)};
@@ -269,33 +545,50 @@ void AfterCopy(const char* to) {
 
 void AfterMakeDirectory(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   Name* name = Track(path);
   if (name != nullptr) name->live = {Kind::kFolder, -1};
 }
 
 void AfterSyncDirectory(const char* path) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   std::string folder = KeyOf(FullOf(path));
   for (auto& [key, name] : state().names) {
-    if (ParentKey(key) == folder) name.durable = name.live;
+    if (ParentKey(key) == folder) {
+      name.durable = name.live;
+      name.syncedHere = true;
+    }
+  }
+  for (size_t i = state().folderRenames.size(); i-- > 0;) {
+    if (i < state().folderRenames.size() &&
+        ParentKey(KeyOf(state().folderRenames[i].to)) == folder) {
+      CommitFolderRename(i);
+    }
   }
 }
 
 void AfterSyncFileSystem() {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   for (TrackedFile& file : state().files) {
-    if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) file.everSynced = true;
+    if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) {
+      file.everSynced = file.syncedHere = true;
+    }
   }
-  for (auto& [key, name] : state().names) name.durable = name.live;
+  for (auto& [key, name] : state().names) {
+    name.durable = name.live;
+    name.syncedHere = true;
+  }
+  state().folderRenames.clear();
 }
 
 void CutPower(CutModel model) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  if (!state().tracking) return;
+  if (!Tracking()) return;
   state().tracking = false;
+  // A child still running goes on to its end: what it changes is its own.
+  if (!state().journal.empty()) std::remove(state().journal.c_str());
   if (model == CutModel::kNamesKeptDataLost) {
     // The names are as they stand on the disk; only the data of what was written since its
     // last sync goes back to that sync (a zero-length file when it was never synced).
@@ -309,6 +602,7 @@ void CutPower(CutModel model) {
     }
     return;
   }
+  UndoFolderRenames();
   // The durable view of each path: a file never synced has no durable data, so it goes.
   auto durableKind = [](const Name& name) {
     if (name.durable.kind == Kind::kFile && !state().files[name.durable.file].everSynced) {

@@ -5,6 +5,8 @@
 #ifndef QZ7_TESTKIT_POWER_LOSS_H_
 #define QZ7_TESTKIT_POWER_LOSS_H_
 
+#include <string>
+
 #include "platform/platform_table.h"
 
 namespace qz7::platform::durability {
@@ -15,6 +17,14 @@ using Stream = const FileStream::Native*;
 // does nothing while no power-cut plan is tracking.
 void Start();
 void Stop();
+
+// Across processes: a child of a tracking process (an instance tool's test build) tracks
+// what it changes from its start and appends that to its parent's journal file at its end;
+// the parent takes it in before its next tracked step, as if it had made the changes itself.
+// TakeChildrenFrom (after Start) makes the journal file and reads it from then on; Stop and
+// the cut remove it, so that a child that ends after them appends nothing.
+void TakeChildrenFrom(const std::string& journal);
+void AppendTo(const std::string& journal);
 
 // Records the durable state of a path before an operation may change it.
 void BeforeChange(const char* path);

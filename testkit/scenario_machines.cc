@@ -110,8 +110,14 @@ sample::SampleMachine CurrentInstallation(const std::string& toolProgram) {
   sample::SampleMachine plan;
   plan.templates = {"qz7syssv", "qz7syssv.das", "qz7sysmp"};
   if (!toolProgram.empty()) {
+#if defined(_WIN32)
+    const char* builds = "";
+#else
+    // Their test builds, whose changes a power cut of the set-up run sees.
+    const char* builds = "_test";
+#endif
     plan.binPrograms =
-        sample::InstanceToolPrograms(sample::InstanceToolDirectoryBeside(toolProgram));
+        sample::InstanceToolPrograms(sample::InstanceToolDirectoryBeside(toolProgram), builds);
   }
   return plan;
 }

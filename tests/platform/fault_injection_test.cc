@@ -205,13 +205,24 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
   const auto replace = [&] {
     return writeFile(kNew, "replacement", true) && ReplaceFile(kNew, kOld) == 0;
   };
-  // What old.dat and new.dat hold after the cut, as "OLD,NEW" ("-": missing), for the cut that
-  // undoes every unsynced change and for the one that keeps every name change but loses the
-  // data written since the last sync.
+  // The folder DIR (f.dat holding "f", SUB\s.dat holding "s") moves into the folder TO.
+  const char *kDir = "C:\\DATA\\DIR", *kMoved = "C:\\DATA\\TO\\DIR";
+  const auto moveDir = [&] { return RenameFile(kDir, kMoved) == 0; };
+  // A child started under the plan, as a set-up run starts an instance tool's test build,
+  // hands what it changed and synced to the cut.
+  const auto inTrackedChild = [](const std::function<bool()>& body) {
+    const pid_t child = fork();
+    if (child == 0) std::exit(TrackForParentFromEnvironment() && body() ? 0 : 1);
+    return WaitChild(child) == 0;
+  };
+  // What two files hold after the cut (old.dat and new.dat unless the row names others), as
+  // "FIRST,SECOND" ("-": missing), for the cut that undoes every unsynced change and for the
+  // one that keeps every name change but loses the data written since the last sync.
   const struct {
     const char* name;
     std::function<bool()> steps;
     const char *undone, *namesKept;
+    const char *first = "old.dat", *second = "new.dat";
   } rows[] = {
       {"UnsyncedOverwrite", [&] { return writeFile(kOld, "changed", false); }, "old,-", "old,-"},
       {"SyncedOverwrite", [&] { return writeFile(kOld, "changed", true); }, "changed,-",
@@ -241,9 +252,65 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
          return reader != nullptr && reader->Sync() == 0 && reader->Close() == 0 && folder();
        },
        "old,old", "old,old"},
+      // A folder's rename, creation and removal are durable once the folder of its name is
+      // synced; a renamed folder takes all it holds along, synced or not, tracked or not.
+      {"FolderRenameWithoutParentSync", moveDir, "f,-", "-,f", "DIR/f.dat", "TO/DIR/f.dat"},
+      {"FolderRenameKeepsItsUntouchedSubtree", moveDir, "s,-", "-,s", "DIR/SUB/s.dat",
+       "TO/DIR/SUB/s.dat"},
+      {"FolderRenameWithOnlyTheOldParentSynced", [&] { return moveDir() && folder(); }, "f,-",
+       "-,f", "DIR/f.dat", "TO/DIR/f.dat"},
+      {"FolderRenameWithTheNewParentSynced",
+       [&] { return moveDir() && SyncDirectory("C:\\DATA\\TO") == 0; }, "-,f", "-,f", "DIR/f.dat",
+       "TO/DIR/f.dat"},
+      {"FolderRenameAndWholeSync", [&] { return moveDir() && SyncFileSystem() == 0; }, "-,f", "-,f",
+       "DIR/f.dat", "TO/DIR/f.dat"},
+      // Data synced in the moved folder is the folder's, whichever name the cut leaves it.
+      {"FolderRenameThenSyncedWriteInside",
+       [&] { return moveDir() && writeFile("C:\\DATA\\TO\\DIR\\f.dat", "g", true); }, "g,-", "-,g",
+       "DIR/f.dat", "TO/DIR/f.dat"},
+      // Renamed twice: the last name's parent sync makes the first rename durable too.
+      {"FolderRenamedTwiceThenSynced",
+       [&] {
+         return RenameFile(kDir, "C:\\DATA\\DIR.X") == 0 &&
+                RenameFile("C:\\DATA\\DIR.X", kMoved) == 0 && SyncDirectory("C:\\DATA\\TO") == 0;
+       },
+       "-,f", "-,f", "DIR", "TO/DIR/f.dat"},
+      // Renamed aside and emptied, as a move over an existing destination deletes its source.
+      {"FolderRenamedAsideAndEmptied",
+       [&] {
+         return RenameFile(kDir, "C:\\DATA\\DIR.X") == 0 &&
+                RemoveFile("C:\\DATA\\DIR.X\\f.dat") == 0 &&
+                RemoveFile("C:\\DATA\\DIR.X\\SUB\\s.dat") == 0 &&
+                RemoveDirectory("C:\\DATA\\DIR.X\\SUB") == 0 &&
+                RemoveDirectory("C:\\DATA\\DIR.X") == 0;
+       },
+       "f,s", "-,-", "DIR/f.dat", "DIR/SUB/s.dat"},
+      {"FolderRemovedWithoutParentSync",
+       [&] {
+         return RemoveFile("C:\\DATA\\DIR\\SUB\\s.dat") == 0 &&
+                SyncDirectory("C:\\DATA\\DIR\\SUB") == 0 &&
+                RemoveDirectory("C:\\DATA\\DIR\\SUB") == 0;
+       },
+       "f,<folder>", "f,-", "DIR/f.dat", "DIR/SUB"},
+      {"FolderRemovedWithParentSync",
+       [&] {
+         return RemoveFile("C:\\DATA\\DIR\\SUB\\s.dat") == 0 &&
+                RemoveDirectory("C:\\DATA\\DIR\\SUB") == 0 && SyncDirectory(kDir) == 0;
+       },
+       "f,-", "f,-", "DIR/f.dat", "DIR/SUB/s.dat"},
+      {"ChildsNewFileWithoutFolderSync",
+       [&] { return inTrackedChild([&] { return writeFile(kNew, "n", true); }); }, "old,-",
+       "old,n"},
+      {"ChildsNewFileSyncedWithItsFolder",
+       [&] { return inTrackedChild([&] { return writeFile(kNew, "n", true) && folder(); }); },
+       "old,n", "old,n"},
+      {"ChildsUnsyncedOverwrite",
+       [&] { return inTrackedChild([&] { return writeFile(kOld, "changed", false); }); }, "old,-",
+       "old,-"},
   };
   auto contents = [&](const char* name) -> std::string {
     std::string host = OnC(std::string("data/") + name);
+    if (fs::is_directory(host)) return "<folder>";
     return fs::exists(host) ? ReadHostFile(host) : "-";
   };
   for (const auto& row : rows) {
@@ -251,6 +318,9 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
       SCOPED_TRACE(std::string(row.name) + (namesKept ? ", names kept" : ", all undone"));
       FreshDataFolder();
       WriteHostFile(OnC("data/old.dat"), "old");
+      WriteHostFile(OnC("data/DIR/f.dat"), "f");
+      WriteHostFile(OnC("data/DIR/SUB/s.dat"), "s");
+      fs::create_directories(OnC("data/TO"));
       // Only the environment read at the end is numbered: the cut comes right after the steps.
       EXPECT_EQ(RunInChild([&] {
                   SetFaultPlan({.triggerAt = 1,
@@ -264,7 +334,7 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
                   return false;
                 }),
                 87);
-      EXPECT_EQ(contents("old.dat") + "," + contents("new.dat"),
+      EXPECT_EQ(contents(row.first) + "," + contents(row.second),
                 namesKept ? row.namesKept : row.undone);
     }
   }

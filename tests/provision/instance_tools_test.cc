@@ -131,6 +131,12 @@ TEST(InstanceToolsTest, ToolsActOrRefuse) {
   unsetenv("QZ7_MACHINE");
 #endif
   const std::string program = "C:\\QZ7\\bin\\qz7syscs.exe";
+  // QZ7IUPDT replaces a read-only qz7systm as well (Windows replaces no read-only file).
+  std::filesystem::permissions(machine.HostPath("C:\\PROF\\QZ7B\\qz7systm"),
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
   struct Case {
     const char* tool;
     std::string arguments;

@@ -18,6 +18,7 @@
 #include "host/undo_log.h"
 #include "platform/file_system.h"
 #include "platform/windows_path.h"
+#include "util/setup_files.h"
 
 namespace qz7::instance_tools {
 namespace {
@@ -66,11 +67,23 @@ bool ReadBlock(const std::string& path, Block* block) {
   return file->Close() == 0 && read;
 }
 
-bool WriteBlock(const std::string& path, const Block& block) {
-  platform::FileHandle file = platform::OpenFile(path.c_str(), "rb+");
+// Puts block in place as the file at path, durably: written in full to a staging file beside
+// it, synced, renamed over the file, and the folder synced, so that a crash or a power cut
+// leaves either the old block or the new one, never a torn or empty file. A staging file left
+// by an interrupted tool is written over.
+bool ReplaceBlock(const std::string& path, const Block& block) {
+  const std::string staged = path + ".ptn";
+  static_cast<void>(platform::SetFileWritable(staged.c_str(), true));
+  platform::FileHandle file = platform::OpenFile(staged.c_str(), "wb");
   if (!file) return false;
-  const bool written = file->Write(block.data(), block.size()) == block.size();
-  return file->Close() == 0 && written;
+  const bool written = file->Write(block.data(), block.size()) == block.size() && file->Sync() == 0;
+  // Windows replaces no read-only file, and the configuration file may be one.
+  static_cast<void>(platform::SetFileWritable(path.c_str(), true));
+  if (file->Close() != 0 || !written || platform::ReplaceFile(staged.c_str(), path.c_str()) != 0) {
+    static_cast<void>(platform::RemoveFile(staged.c_str()));
+    return false;
+  }
+  return util::SyncFolderOf(path.c_str());
 }
 
 // Gives an existing qz7systm the partitioned node type. The undo step puts the old block back.
@@ -82,12 +95,13 @@ bool MarkConfigurationPartitioned(const std::string& configPath, UndoLog* undo) 
   Block block = old;
   base::StoreLE16(block.data() + base::kDbmNodeTypeOffset, kPartitionedNodeType);
   base::StampDbmChecksum(block.data());
-  static_cast<void>(platform::SetFileWritable(configPath.c_str(), true));
-  if (!WriteBlock(configPath, block)) {
-    WriteBlock(configPath, old);
+  // A failed replacement leaves the old block in place (or, when only the folder's sync
+  // failed, the new one on its way to the disk: put the old one back the same way).
+  if (!ReplaceBlock(configPath, block)) {
+    static_cast<void>(ReplaceBlock(configPath, old));
     return false;
   }
-  undo->Add([configPath, old] { WriteBlock(configPath, old); });
+  undo->Add([configPath, old] { static_cast<void>(ReplaceBlock(configPath, old)); });
   return true;
 }
 
@@ -112,6 +126,13 @@ ToolOutcome CreatePartitionedInstance(const Installation& installation,
   if (created != 0)
     return Failed("instance " + name + " could not be created" + HostResult(created));
 
+  // The new instance folder's name is durable only once the profile folder is synced (the
+  // profile registry entries that point at it are durable as soon as they are written).
+  if (!directoryExisted && !util::SyncFolderOf(instanceDir.c_str())) {
+    host.InstanceDrop(name.c_str(), instanceDir.c_str());
+    return Failed("instance " + name + " could not be created: the folder " +
+                  installation.profileDir + " could not be synced");
+  }
   if (int result = RecordPartitioning(name, arguments, computer); result != 0) {
     if (directoryExisted) {
       // The directory was there before this tool: keep it, take back the rest. Taking back is

@@ -13,11 +13,12 @@ std::string InstanceToolDirectoryBeside(const std::string& hostProgramPath) {
 }
 
 std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
-    const std::string& toolDirectory) {
+    const std::string& toolDirectory, const std::string& builtSuffix) {
   std::vector<std::pair<std::string, std::string>> programs;
   for (const InstanceToolProgram& tool : kInstanceTools) {
-    programs.emplace_back(tool.machineName,
-                          (fs::path(toolDirectory) / ProgramFileName(tool.builtName)).string());
+    programs.emplace_back(
+        tool.machineName,
+        (fs::path(toolDirectory) / ProgramFileName(tool.builtName + builtSuffix)).string());
   }
   return programs;
 }

@@ -32,8 +32,9 @@ constexpr InstanceToolProgram kInstanceTools[] = {
 std::string InstanceToolDirectoryBeside(const std::string& hostProgramPath);
 
 // (name in BIN, host path) for every tool, as SampleMachine::binPrograms takes them.
+// builtSuffix picks other builds of them ("_test": the tests' builds).
 std::vector<std::pair<std::string, std::string>> InstanceToolPrograms(
-    const std::string& toolDirectory);
+    const std::string& toolDirectory, const std::string& builtSuffix = "");
 
 }  // namespace qz7::sample
 
