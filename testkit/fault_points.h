@@ -109,8 +109,10 @@ inline void ForEachPoint(uint64_t first, uint64_t last, const std::string& what,
 }
 
 struct FaultLoop {
-  std::function<void()> prepare;        // before each run, no fault planned
-  std::function<void()> run;            // the run, with the point's fault planned
+  std::function<void()> prepare;  // before each run, no fault planned
+  // The run, with the point's fault planned. A run that a fault stops ends with its child:
+  // what it holds outside the machine (a capture of standard output) is left behind.
+  std::function<void()> run;
   std::function<void(uint64_t)> check;  // after it, the plan cleared
 };
 
