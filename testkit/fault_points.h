@@ -75,16 +75,6 @@ inline std::vector<PointFault> StoppingFaults(uint32_t kinds = platform::kAllOpe
 #endif
 }
 
-// The operations of the given kinds counted since the counts were last reset.
-inline uint64_t CountedOperations(uint32_t kinds) {
-  const platform::OperationCounts counts = platform::CurrentOperationCounts();
-  uint64_t sum = 0;
-  for (int kind = 0; kind < platform::kOperationKindCount; ++kind) {
-    if (kinds & (1u << kind)) sum += counts.byKind[kind];
-  }
-  return sum;
-}
-
 // The points of a loop over run: prepare(), then run() without a fault, its operations of the
 // given kinds counted.
 inline uint64_t CountOperations(const std::function<void()>& prepare,
@@ -94,7 +84,12 @@ inline uint64_t CountOperations(const std::function<void()>& prepare,
   prepare();
   platform::ResetFileOperationCount();
   run();
-  return CountedOperations(kinds);
+  const platform::OperationCounts counts = platform::CurrentOperationCounts();
+  uint64_t sum = 0;
+  for (int kind = 0; kind < platform::kOperationKindCount; ++kind) {
+    if (kinds & (1u << kind)) sum += counts.byKind[kind];
+  }
+  return sum;
 }
 
 // body(n) for n = first..last, each under a trace "<what> at operation n"; ends after the first
@@ -116,13 +111,13 @@ struct FaultLoop {
   std::function<void(uint64_t)> check;  // after it, the plan cleared
 };
 
-// For every point n of first..last: loop.prepare(), loop.run() with fault planned at n, the
-// plan cleared, loop.check(n). A stopping fault runs the run in a child that must end at the
-// point; after the run the child makes one more file operation (a status query of C:\), so
-// that a point one past a run's operations stops the process just after the run returned: a
+// For every point n of first..last (1..points by default): loop.prepare(), loop.run() with fault
+// planned at n, the plan cleared, loop.check(n). A stopping fault runs the run in a child that must
+// end at the point; after the run the child makes one more file operation (a status query of C:\),
+// so that a point one past a run's operations stops the process just after the run returned: a
 // power cut there loses what the run left unsynced.
-inline void FaultAtPoints(uint64_t first, uint64_t last, const PointFault& fault,
-                          const FaultLoop& loop) {
+inline void FaultAtEveryPoint(uint64_t last, const PointFault& fault, const FaultLoop& loop,
+                              uint64_t first = 1) {
   const auto stoppedRun = [&](uint64_t n) {
     platform::SetFaultPlan(fault.At(n));
     loop.run();
@@ -155,10 +150,6 @@ inline void FaultAtPoints(uint64_t first, uint64_t last, const PointFault& fault
     }
     loop.check(n);
   });
-}
-
-inline void FaultAtEveryPoint(uint64_t points, const PointFault& fault, const FaultLoop& loop) {
-  FaultAtPoints(1, points, fault, loop);
 }
 
 }  // namespace qz7::testkit

@@ -507,12 +507,12 @@ TEST_F(DirectoryMigrationCrashTest, WhatASuccessfulRunWroteSurvivesAPowerCutAfte
     const std::vector<Bytes> after = state();
     EXPECT_EQ(after.back().empty(), kind != "converted with a report");
     // The point one past the run is the status query the loop makes after it.
-    testkit::FaultAtPoints(operations + 1, operations + 1, testkit::PowerCut(),
-                           {prepare,
-                            [&] {
-                              if (Migrate() != 0) _exit(1);
-                            },
-                            [&](uint64_t) { EXPECT_TRUE(state() == after); }});
+    const auto stoppedRun = [&] {
+      if (Migrate() != 0) _exit(1);
+    };
+    testkit::FaultAtEveryPoint(
+        operations + 1, testkit::PowerCut(),
+        {prepare, stoppedRun, [&](uint64_t) { EXPECT_TRUE(state() == after); }}, operations + 1);
   }
 }
 #endif
