@@ -6,7 +6,6 @@
 #include "config/sqlfvald.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -29,6 +28,7 @@
 #include "platform/win_error.h"
 #include "qz7instm.h"
 #include "testkit/fault_injection.h"
+#include "testkit/fault_points.h"
 #include "testkit/recording_host.h"
 #include "testkit/temp_machine.h"
 #include "tools/sample/dbm_block_builder.h"
@@ -335,17 +335,6 @@ class SqlfvaldTest : public testing::Test {
       if (name != "qz7systm") others.push_back(machine_.ReadFile("C:\\INST\\" + name));
     return others;
   }
-  // From a fresh folder holding the original: a committing call under plan, on the file
-  // named by path (C:\INST\qz7systm in any form, the current directory being C:\INST).
-  int CommitWith(const platform::FaultPlan& plan, const char* path = kConfig) {
-    Reset(original_);
-    platform::ResetFileOperationCount();
-    platform::SetFaultPlan(plan);
-    const std::string result = Validate("12=200 9999=", path);
-    operations_ = platform::FileOperationCount();
-    platform::ClearFaultPlan();
-    return std::stoi(result);
-  }
   // The file holds the old or the committed content in full; if it is absent (between the two
   // renames), the old content waits complete under a numbered name beside it.
   bool AbsentWithOldContentBeside(const Bytes& committed) {
@@ -360,7 +349,6 @@ class SqlfvaldTest : public testing::Test {
 
   testkit::TempMachine machine_;
   const Bytes original_ = Kind1().WrongChecksum(5).Bytes();  // its checksum stale
-  uint64_t operations_ = 0;                                  // of the last CommitWith
 };
 
 // A missing file, and an unknown token refusing a commit, are the C caller's checks: bad
@@ -448,45 +436,45 @@ TEST_F(SqlfvaldTest, FailureOrCrashAtAnyOperationLeavesOldOrNewFile) {
   ASSERT_EQ(platform::SetCurrentDirectoryText(kFolder), 0);
   for (const char* path : {kConfig, "C:qz7systm", "qz7systm"}) {
     SCOPED_TRACE(path);
-    ASSERT_EQ(CommitWith({}, path), 0);
-    const uint64_t operations = operations_;
+    // From a fresh folder holding the original, a committing call on the file named by path
+    // (C:\INST\qz7systm in any form, the current directory being C:\INST).
+    const auto prepare = [&] { Reset(original_); };
+    int result = 0;
+    const auto run = [&] { result = std::stoi(Validate("12=200 9999=", path)); };
+    const uint64_t operations = testkit::CountOperations(prepare, run);
+    ASSERT_EQ(result, 0);
     const Bytes committed = machine_.ReadFile(kConfig);
     EXPECT_TRUE(Others().empty());
     ASSERT_GE(operations, 6u);
     for (bool repeat : {false, true}) {
-      for (uint64_t n = 1; n <= operations; ++n) {
-        SCOPED_TRACE(testing::Message() << "operation " << n << (repeat ? " and on" : ""));
-        int result =
-            CommitWith({.triggerAt = n, .error = platform::kErrorDiskFull, .repeat = repeat}, path);
-        ASSERT_TRUE(result == 0 || result == -100) << result;
-        if (AbsentWithOldContentBeside(committed)) {
-          EXPECT_TRUE(repeat && result == -100);  // the rename and the rename back both failed
-        } else if (n == operations) {
-          // The sync of the folder after the replacement: the new content is in place but not
-          // known to survive a power cut, so the commit is not reported done.
-          EXPECT_EQ(result, -100);
-          EXPECT_EQ(machine_.ReadFile(kConfig), committed);
-        } else {
-          EXPECT_EQ(machine_.ReadFile(kConfig), result == 0 ? committed : original_);
-        }
-      }
+      testkit::FaultAtEveryPoint(
+          operations,
+          testkit::Failing(platform::kErrorDiskFull, platform::kAllOperationKinds, repeat),
+          {prepare, run, [&](uint64_t n) {
+             ASSERT_TRUE(result == 0 || result == -100) << result;
+             if (AbsentWithOldContentBeside(committed)) {
+               EXPECT_TRUE(repeat && result == -100);  // the rename and the rename back failed
+             } else if (n == operations) {
+               // The sync of the folder after the replacement: the new content is in place but
+               // not known to survive a power cut, so the commit is not reported done.
+               EXPECT_EQ(result, -100);
+               EXPECT_EQ(machine_.ReadFile(kConfig), committed);
+             } else {
+               EXPECT_EQ(machine_.ReadFile(kConfig), result == 0 ? committed : original_);
+             }
+           }});
     }
     GTEST_FLAG_SET(death_test_style, "fast");
     int absentWindows = 0;
-    for (uint64_t n = 1; n <= operations; ++n) {
-      SCOPED_TRACE(testing::Message() << "crash at operation " << n);
-      EXPECT_EXIT(
-          {
-            CommitWith({.triggerAt = n, .crash = true}, path);
-            _exit(0);
-          },
-          testing::ExitedWithCode(86), "");
-      absentWindows += AbsentWithOldContentBeside(committed);
-      // The next commit finds whatever the stopped one left and leaves only its file.
-      EXPECT_EQ(Validate("12=200 9999=", path), "0 11");
-      EXPECT_EQ(machine_.ReadFile(kConfig), committed);
-      EXPECT_TRUE(Others().empty());
-    }
+    testkit::FaultAtEveryPoint(operations, testkit::Killed(),
+                               {prepare, run, [&](uint64_t) {
+                                  absentWindows += AbsentWithOldContentBeside(committed);
+                                  // The next commit finds whatever the stopped one left and
+                                  // leaves only its file.
+                                  EXPECT_EQ(Validate("12=200 9999=", path), "0 11");
+                                  EXPECT_EQ(machine_.ReadFile(kConfig), committed);
+                                  EXPECT_TRUE(Others().empty());
+                                }});
     EXPECT_LE(absentWindows, 1);
   }
 }

@@ -23,6 +23,7 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/fault_injection.h"
+#include "testkit/fault_points.h"
 #include "testkit/host_os.h"
 #include "testkit/machine_state.h"
 #include "testkit/temp_machine.h"
@@ -469,43 +470,36 @@ TEST_F(CreateCaseTest, CreateOrUpdateWithEveryStepFailingInTurn) {
     ASSERT_NO_FATAL_FAILURE(Prepare(c));
     testkit::MachineCopy prepared(machine_.root(), ".prepared");
     const MachineState before = State();
+    int result = 0;
     int failures = 0;
-    for (uint64_t failAt = 1, hit = true; hit; ++failAt) {
-      platform::SetFaultPlan({.triggerAt = failAt,
-                              .error = platform::kErrorDiskFull,
-                              .kinds = platform::kFileOperationKinds});
-      const int result = Run(c);
-      hit = platform::FileOperationCount() >= failAt;
-      platform::ClearFaultPlan();
+    const auto restore = [&] { prepared.Restore(); };
+    const auto run = [&] { result = Run(c); };
+    const auto check = [&](uint64_t) {
       failures += result != 0;
-      ASSERT_EQ(result != 0 ? DiffMachineStates(before, State()) : Outcome(c), "")
-          << "file operation " << failAt;
-      prepared.Restore();
-    }
-    EXPECT_GT(failures, 0);  // every create probes or writes files, and that can fail
-
-#if !defined(_WIN32)
-    // Then every registry and service operation in turn: among them each replacement of
-    // registry.txt or services.txt, which the stand-in reports as the operation's failure.
+      ASSERT_EQ(result != 0 ? DiffMachineStates(before, State()) : Outcome(c), "");
+    };
+    // Every file operation in turn, then (POSIX) every registry and service operation: among
+    // them each replacement of registry.txt or services.txt, which the stand-in reports as the
+    // operation's failure. Every create probes and writes files, the registry and the service
+    // table, and each can fail.
     using platform::OperationKind;
-    int storeFailures = 0;
-    for (uint64_t failAt = 1, hit = true; hit; ++failAt) {
-      platform::SetFaultPlan({.triggerAt = failAt,
-                              .error = platform::kErrorWriteFault,
-                              .kinds = platform::KindBit(OperationKind::kRegistry) |
-                                       platform::KindBit(OperationKind::kService)});
-      const int result = Run(c);
-      const platform::OperationCounts counts = platform::CurrentOperationCounts();
-      hit = counts.Of(OperationKind::kRegistry) + counts.Of(OperationKind::kService) >= failAt;
-      platform::ClearFaultPlan();
-      storeFailures += result != 0;
-      ASSERT_EQ(result != 0 ? DiffMachineStates(before, State()) : Outcome(c), "")
-          << "registry or service operation " << failAt;
-      prepared.Restore();
-    }
-    EXPECT_GT(storeFailures, 0);  // every create writes the registry and the service table
+    const std::vector<testkit::PointFault> rounds = {
+      testkit::Failing(platform::kErrorDiskFull, platform::kFileOperationKinds),
+#if !defined(_WIN32)
+      testkit::Failing(platform::kErrorWriteFault, platform::KindBit(OperationKind::kRegistry) |
+                                                       platform::KindBit(OperationKind::kService)),
 #endif
-    ASSERT_EQ(Run(c), 0);  // the whole create, which the loops above put back after their last run
+    };
+    for (const testkit::PointFault& round : rounds) {
+      SCOPED_TRACE(round.plan.kinds == platform::kFileOperationKinds ? "file operations"
+                                                                     : "registry and services");
+      failures = 0;
+      const uint64_t points = testkit::CountOperations(restore, run, round.plan.kinds);
+      ASSERT_NO_FATAL_FAILURE(testkit::FaultAtEveryPoint(points, round, {restore, run, check}));
+      EXPECT_GT(failures, 0);
+    }
+    prepared.Restore();
+    ASSERT_EQ(Run(c), 0);
     EXPECT_EQ(Outcome(c), "");
     EXPECT_FALSE(machine_.Exists(ConfigPath(c) + ".old"));
     const MachineState once = State();

@@ -19,6 +19,7 @@
 #include "platform/file_system.h"
 #include "platform/win_error.h"
 #include "testkit/fault_injection.h"
+#include "testkit/fault_points.h"
 #include "testkit/local_database_builder.h"
 #include "tests/migrate/migrate_fixture.h"
 
@@ -406,10 +407,8 @@ class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
 
   // The operations of an uninterrupted run, which leaves the reference state.
   uint64_t ReferenceRun(bool interrupted) {
-    Prepare(interrupted);
-    platform::ResetFileOperationCount();
-    EXPECT_EQ(Migrate(), 0);
-    const uint64_t operations = platform::FileOperationCount();
+    const uint64_t operations =
+        testkit::CountOperations([&] { Prepare(interrupted); }, [&] { EXPECT_EQ(Migrate(), 0); });
     reference_ = State();
     EXPECT_EQ(reference_[0], converted_);
     EXPECT_FALSE(reference_[4].empty() || Exists(kBackup));
@@ -427,59 +426,54 @@ class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
 // the conversion completes, so only the fields that the check fills (bytes 344 to 687 of the
 // first entry) may differ then.
 TEST_F(DirectoryMigrationCrashTest, AStoppedOrFailingFileOperationNeverLosesTheOldDirectory) {
-  for (const auto& [start, powerLoss] : {std::pair{kStartingPoints[0], false},
-                                         {kStartingPoints[1], false},
-                                         {kStartingPoints[0], true},
-                                         {kStartingPoints[1], true}}) {
-#if defined(_WIN32)
-    if (powerLoss) continue;  // these rounds only stop runs, each in a forked child
-#endif
-    SCOPED_TRACE(std::string(start.name) + (powerLoss ? ", power cut" : ", killed"));
+  for (const auto& start : kStartingPoints) {
+    SCOPED_TRACE(start.name);
     const uint64_t operations = ReferenceRun(start.interrupted);
     ASSERT_GE(operations, 50u);
-    int checkFailures = 0;
-    for (uint64_t n = 1; n <= operations; ++n) {
-      SCOPED_TRACE("file operation " + std::to_string(n));
-#if !defined(_WIN32)
-      Prepare(start.interrupted);
-      ASSERT_TRUE(StoppedAt(
-          n, [&] { Migrate(); }, powerLoss));
-      EXPECT_TRUE(OldDirectoryRecoverable());
-      EXPECT_EQ(Migrate(), 0);
-      EXPECT_TRUE(State() == reference_);
-      if (powerLoss) continue;  // the failing runs are the same in both rounds
-#endif
-
-      Prepare(start.interrupted);
-      platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
-      ::testing::internal::CaptureStdout();
-      const MigrationResult result = Migrate();
-      ::testing::internal::GetCapturedStdout();
-      platform::ClearFaultPlan();
-      EXPECT_TRUE(result == 0 || (result <= -101 && result >= -126)) << result;
-      // The record of the failing step carries the run's code, but for the message file,
-      // whose record says it is missing (-122) while the run ends with -104.
-      const Texts records = ErrorRecords();
-      EXPECT_TRUE(result == 0 || result == -124 || SomeRecordCarries(records, result) ||
-                  (result == -104 && records == TextsOf(kMessageFileMissingRecord)))
-          << result;
-      EXPECT_TRUE(OldDirectoryRecoverable());
-      const Bytes errors = Get(kErrorFile);
-      const bool checkFailed =
-          result == 0 &&
-          std::string(errors.begin(), errors.end()).find("MTYPE3_019") != std::string::npos;
-      checkFailures += checkFailed;
-      ASSERT_EQ(Migrate(), 0) << "the failing run gave " << result;
-      Bytes directory = Get(kDirectory);
-      EXPECT_EQ(Get(kCopy), directory);
-      if (checkFailed && directory.size() == converted_.size()) {
-        std::copy(converted_.begin() + 208 + 344, converted_.begin() + 208 + 688,
-                  directory.begin() + 208 + 344);
-      }
-      EXPECT_EQ(directory, converted_) << "the failing run gave " << result;
-      EXPECT_EQ(Get(kIntention), convertedIntention_);
+    const auto prepare = [&] { Prepare(start.interrupted); };
+    for (const testkit::PointFault& stop : testkit::StoppingFaults()) {
+      testkit::FaultAtEveryPoint(operations, stop,
+                                 {prepare, [&] { static_cast<void>(Migrate()); },
+                                  [&](uint64_t) {
+                                    EXPECT_TRUE(OldDirectoryRecoverable());
+                                    EXPECT_EQ(Migrate(), 0);
+                                    EXPECT_TRUE(State() == reference_);
+                                  }});
     }
-    EXPECT_TRUE(powerLoss || checkFailures > 0);
+    MigrationResult result = 0;
+    const auto run = [&] {
+      ::testing::internal::CaptureStdout();
+      result = Migrate();
+      ::testing::internal::GetCapturedStdout();
+    };
+    int checkFailures = 0;
+    testkit::FaultAtEveryPoint(
+        operations, testkit::Failing(platform::kErrorDiskFull),
+        {prepare, run, [&](uint64_t) {
+           EXPECT_TRUE(result == 0 || (result <= -101 && result >= -126)) << result;
+           // The record of the failing step carries the run's code, but for the message file,
+           // whose record says it is missing (-122) while the run ends with -104.
+           const Texts records = ErrorRecords();
+           EXPECT_TRUE(result == 0 || result == -124 || SomeRecordCarries(records, result) ||
+                       (result == -104 && records == TextsOf(kMessageFileMissingRecord)))
+               << result;
+           EXPECT_TRUE(OldDirectoryRecoverable());
+           const Bytes errors = Get(kErrorFile);
+           const bool checkFailed =
+               result == 0 &&
+               std::string(errors.begin(), errors.end()).find("MTYPE3_019") != std::string::npos;
+           checkFailures += checkFailed;
+           ASSERT_EQ(Migrate(), 0) << "the failing run gave " << result;
+           Bytes directory = Get(kDirectory);
+           EXPECT_EQ(Get(kCopy), directory);
+           if (checkFailed && directory.size() == converted_.size()) {
+             std::copy(converted_.begin() + 208 + 344, converted_.begin() + 208 + 688,
+                       directory.begin() + 208 + 344);
+           }
+           EXPECT_EQ(directory, converted_) << "the failing run gave " << result;
+           EXPECT_EQ(Get(kIntention), convertedIntention_);
+         }});
+    EXPECT_GT(checkFailures, 0);
   }
 }
 
@@ -503,25 +497,22 @@ TEST_F(DirectoryMigrationCrashTest, WhatASuccessfulRunWroteSurvivesAPowerCutAfte
       PutDirectory(DatabaseDirectoryBuilder::Layout(3).Slots(2).Bytes());
       Put(kIntention, oldIntention_);
     };
-    prepare();
-    platform::ResetFileOperationCount();
-    ASSERT_EQ(Migrate(), 0);
-    const uint64_t operations = platform::CurrentOperationCounts().Total();
-    std::vector<Bytes> after = State();
-    after.push_back(Get(kReport));
+    const auto state = [&] {
+      std::vector<Bytes> files = State();
+      files.push_back(Get(kReport));
+      return files;
+    };
+    const auto run = [&] { ASSERT_EQ(Migrate(), 0); };
+    const uint64_t operations = testkit::CountOperations(prepare, run);
+    const std::vector<Bytes> after = state();
     EXPECT_EQ(after.back().empty(), kind != "converted with a report");
-    prepare();
-    ASSERT_TRUE(StoppedAt(
-        operations + 1,
-        [&] {
-          if (Migrate() != 0) _exit(1);
-          platform::FileStatus status;
-          static_cast<void>(platform::GetFileStatus(kDirectory, &status));  // the cut comes here
-        },
-        /*powerLoss=*/true));
-    std::vector<Bytes> survived = State();
-    survived.push_back(Get(kReport));
-    EXPECT_TRUE(survived == after);
+    // The point one past the run is the status query the loop makes after it.
+    const auto stoppedRun = [&] {
+      if (Migrate() != 0) _exit(1);
+    };
+    testkit::FaultAtEveryPoint(
+        operations + 1, testkit::PowerCut(),
+        {prepare, stoppedRun, [&](uint64_t) { EXPECT_TRUE(state() == after); }}, operations + 1);
   }
 }
 #endif

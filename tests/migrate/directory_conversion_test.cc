@@ -16,6 +16,7 @@
 #include "migrate/intention_file_conversion.h"
 #include "platform/file_system.h"
 #include "platform/win_error.h"
+#include "testkit/fault_points.h"
 #include "testkit/local_database_builder.h"
 #include "tests/migrate/migrate_fixture.h"
 
@@ -275,8 +276,8 @@ class ConverterFaultTest : public DirectoryFolderTest {
 };
 
 // Each file operation of a conversion in turn fails: the converter stops with a defined code
-// and a key of its layout, and leaves everything as a conversion without faults would once
-// the operations are all passed. The last is closing the new intention file.
+// and a key of its layout, and leaves the record of the failing step to the driver. The last
+// operation is closing the new intention file.
 TEST_F(ConverterFaultTest, EveryFailingOperationStopsWithADefinedCode) {
   const std::set<MigrationResult> defined = {-103, -104, -105, -106, -121};
   const char* lastKeys[] = {"", "MTYPE1_032", "MTYPE2_041", "MTYPE3_047", "MTYPE4_030"};
@@ -285,29 +286,21 @@ TEST_F(ConverterFaultTest, EveryFailingOperationStopsWithADefinedCode) {
     const std::string prefix = "MTYPE" + std::to_string(c.layout) + "_";
     PutSample(c);
     fault_.reset();
-    ASSERT_EQ(Convert(c.layout, c.flag).code, 0);
-    const Bytes reference = Get(kDirectory);
-    const Bytes referenceIntention = Get(kIntention);
+    const Outcome clean = Convert(c.layout, c.flag);
+    ASSERT_EQ(clean.code, 0);
+    EXPECT_EQ(Get(kCopy), Get(kDirectory));
     Outcome last;
-    for (uint64_t n = 1;; ++n) {
-      SCOPED_TRACE("fail operation " + std::to_string(n));
+    testkit::ForEachPoint(1, clean.operations, "failing", [&](uint64_t n) {
       PutSample(c);
-      fault_ = platform::FaultPlan{.triggerAt = n, .error = platform::kErrorWriteFault};
+      fault_ = testkit::Failing(platform::kErrorWriteFault).At(n);
       const Outcome out = Convert(c.layout, c.flag);
-      if (out.operations < n) {
-        EXPECT_EQ(out.code, 0);
-        EXPECT_EQ(Get(kDirectory), reference);
-        EXPECT_EQ(Get(kCopy), reference);
-        EXPECT_EQ(Get(kIntention), referenceIntention);
-        break;
-      }
       ASSERT_NE(out.code, 0);
       EXPECT_TRUE(defined.count(out.code)) << out.code;
       EXPECT_EQ(out.key.rfind(prefix, 0), 0u) << out.key;
       EXPECT_FALSE(out.object.empty());
       EXPECT_TRUE(out.records.empty()) << "the driver writes the record of the failing step";
       last = out;
-    }
+    });
     EXPECT_EQ(last.key, lastKeys[c.layout]);
     EXPECT_EQ(last.code, kMigrationCannotClose);
     EXPECT_EQ(last.object, kIntention);
@@ -317,16 +310,20 @@ TEST_F(ConverterFaultTest, EveryFailingOperationStopsWithADefinedCode) {
 TEST_F(ConverterFaultTest, ReportFailuresAreRecordedAndTheConversionGoesOn) {
   // One database whose local directory cannot be opened: every failing operation of the
   // report file is recorded under its own key, and none stops the conversion.
-  std::set<std::string> seen;
-  for (uint64_t n = 1;; ++n) {
-    SCOPED_TRACE("fail operation " + std::to_string(n));
+  const auto prepare = [&] {
     Remove(kReport);
     Put(kIntention, IntentionFileBuilder(2).Bytes());
     PutDirectory(OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(2, kLong), 2, kLong,
                                    {{.name = "PAY", .type = '0', .path = "D:"}}));
-    fault_ = platform::FaultPlan{.triggerAt = n, .error = platform::kErrorDiskFull};
+  };
+  prepare();
+  fault_.reset();
+  const uint64_t operations = Convert(2, 0).operations;
+  std::set<std::string> seen;
+  testkit::ForEachPoint(1, operations, "failing", [&](uint64_t n) {
+    prepare();
+    fault_ = testkit::Failing(platform::kErrorDiskFull).At(n);
     const Outcome out = Convert(2, 0);
-    if (out.operations < n) break;
     for (const std::string& record : out.records) {
       for (const char* key : {"MTYPE2_010", "MTYPE2_011", "MTYPE2_012"}) {
         if (record.rfind(key, 0) != 0) continue;
@@ -334,7 +331,7 @@ TEST_F(ConverterFaultTest, ReportFailuresAreRecordedAndTheConversionGoesOn) {
         EXPECT_EQ(out.code, 0);
       }
     }
-  }
+  });
   EXPECT_EQ(seen, (std::set<std::string>{"MTYPE2_010", "MTYPE2_011", "MTYPE2_012"}));
 }
 

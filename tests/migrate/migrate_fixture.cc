@@ -6,7 +6,6 @@
 #include "migrate/directory_entry_conversion.h"
 #include "migrate/work_buffer.h"
 #include "platform/file_system.h"
-#include "testkit/child_run.h"
 #include "testkit/migration_message_file.h"
 
 namespace qz7::migrate::testing {
@@ -46,21 +45,6 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {
   return ::testing::AssertionFailure() << got.size() << " bytes where " << want.size()
                                        << " were wanted, the first difference at " << at;
 }
-
-#if !defined(_WIN32)
-bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss) {
-  constexpr int kCrashExitCode = 86;
-  return testkit::ForkedExitCode([&] {
-           platform::SetFaultPlan({.triggerAt = n,
-                                   .crash = !powerLoss,
-                                   .crashExitCode = kCrashExitCode,
-                                   .powerLoss = powerLoss,
-                                   .namesKept = powerLoss && n % 2 == 0});
-           run();
-           return 0;
-         }) == kCrashExitCode;
-}
-#endif
 
 void MachineTest::SetUp() {
   platform::ClearFaultPlan();

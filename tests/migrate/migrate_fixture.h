@@ -1,21 +1,18 @@
 // What the migration tests share: a throw-away machine with no fault planned and every work
-// buffer allowed, helpers for bytes and error records, a run stopped in a child process, the
-// files of an instance's database and node directories, and a call of a layout converter.
+// buffer allowed, helpers for bytes and error records, the files of an instance's database and
+// node directories, and a call of a layout converter.
 #ifndef QZ7_TESTS_MIGRATE_MIGRATE_FIXTURE_H_
 #define QZ7_TESTS_MIGRATE_MIGRATE_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "migrate/database_directory_migration.h"
 #include "testkit/fault_injection.h"
-#if !defined(_WIN32)
-#endif
 #include "testkit/old_directory_entries.h"
 #include "testkit/temp_machine.h"
 #include "tools/sample/database_directory_builder.h"
@@ -63,13 +60,6 @@ inline Bytes Pattern(size_t size, int which) {
   }
   return bytes;
 }
-#if !defined(_WIN32)
-// Runs run in a child process that the fault plan ends at file operation n, as a crash would
-// (with powerLoss, as a power cut would: what was not synced is lost, every name change undone
-// at odd n, every name change kept but unsynced data lost at even n); true when the child
-// ended there. Windows has no fork: there the loops run only their failing rounds.
-bool StoppedAt(uint64_t n, const std::function<void()>& run, bool powerLoss = false);
-#endif
 
 class MachineTest : public ::testing::Test {
  protected:

@@ -17,6 +17,7 @@
 #include "migrate/node_directory_migration.h"
 #include "migrate/work_buffer.h"
 #include "platform/win_error.h"
+#include "testkit/fault_points.h"
 #include "tests/migrate/migrate_fixture.h"
 #include "tools/sample/node_directory_builder.h"
 
@@ -311,26 +312,28 @@ TEST_F(NodeDirectoryTest, EachFailingConversionStepHasItsKeyAndCode) {
       {"MNDIR_020", -104}, {"MNDIR_021", -103}, {"MNDIR_022", -106}, {"MNDIR_023", -103},
       {"MNDIR_024", -106}, {"MNDIR_025", -104}, {"MNDIR_026", -104}, {"MNDIR_027", -104},
       {"MNDIR_028", -104}};
-  std::set<std::string> seen;
-  for (uint64_t n = 1;; ++n) {
-    SCOPED_TRACE("fail operation " + std::to_string(n));
+  const auto prepare = [&] {
     Put(kFile, kNodes);
     Put(kCopy, kNodes);
-    char key[kNodeConversionKeySize] = {};
-    char object[kNodeConversionObjectSize] = {};
-    platform::SetFaultPlan({.triggerAt = n,
-                            .error = platform::kErrorWriteFault,
-                            .kinds = platform::kFileOperationKinds});
-    const MigrationResult code =
-        ConvertNodeDirectory(true, true, 1, kFile, kCopy, key, object, nullptr);
-    const uint64_t operations = platform::FileOperationCount();
-    platform::ClearFaultPlan();
-    if (operations < n) break;
-    if (code == 0) continue;
-    ASSERT_EQ(codes.count(key), 1u) << key;
-    EXPECT_EQ(code, codes.at(key)) << key;
-    seen.insert(key);
-  }
+  };
+  char key[kNodeConversionKeySize];
+  char object[kNodeConversionObjectSize];
+  MigrationResult code = 0;
+  const auto run = [&] {
+    std::fill(std::begin(key), std::end(key), '\0');
+    std::fill(std::begin(object), std::end(object), '\0');
+    code = ConvertNodeDirectory(true, true, 1, kFile, kCopy, key, object, nullptr);
+  };
+  std::set<std::string> seen;
+  testkit::FaultAtEveryPoint(
+      testkit::CountOperations(prepare, run, platform::kFileOperationKinds),
+      testkit::Failing(platform::kErrorWriteFault, platform::kFileOperationKinds),
+      {prepare, run, [&](uint64_t) {
+         if (code == 0) return;
+         ASSERT_EQ(codes.count(key), 1u) << key;
+         EXPECT_EQ(code, codes.at(key)) << key;
+         seen.insert(key);
+       }});
   EXPECT_EQ(seen.count("MNDIR_010") + seen.count("MNDIR_011"), 2u);
 }
 
@@ -342,80 +345,85 @@ TEST_F(NodeDirectoryTest, EachFailingConversionStepHasItsKeyAndCode) {
 // the error file (a missing buffer with -131 and a record without object); after any of them
 // the next run ends as an uninterrupted one.
 TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing) {
-  enum Round { kBuffers, kFailing, kKilled, kPowerCut };
-#if !defined(_WIN32)
-  const Round rounds[] = {kBuffers, kFailing, kKilled, kPowerCut};
-#else
-  const Round rounds[] = {kBuffers, kFailing};  // the stopped rounds end a forked child
-#endif
-  for (const Round round : rounds) {
-    const bool buffers = round == kBuffers;
-    const bool stopped = round == kKilled || round == kPowerCut;
-    SCOPED_TRACE(buffers ? "work buffers" : stopped ? "stopped" : "file operations");
-    const auto prepare = [&] {
-      ClearInstance();
-      Put(kFile, kNodes);
-      Put(kCopy, kNodes);
-      Put(buffers ? kTmp : kBak, buffers ? NodeBackupBuilder().Data(kNodes).Bytes() : Bytes(9, 1));
-      if (!stopped) return;
-      // The DCS rule's reads are points too; a failed one changes the result, so only here.
-      Put(kDatabaseDir,
-          sample::CurrentDatabaseDirectoryBuilder().Add("CAT1", "SAMPLE", '1', "NODE2").Bytes());
-      Put(kDcsDir, sample::DcsDirectoryBuilder().Add("SAMPLE").Bytes());
-    };
-    const auto state = [&] {
-      return std::vector<Bytes>{Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};
-    };
-    prepare();
+  const auto state = [&] {
+    return std::vector<Bytes>{Get(kFile), Get(kCopy), Get(kBak), Get(kTmp), Get(kStaging)};
+  };
+  // The backup of an interrupted run, or an older permanent backup and (with dcs) the DCS
+  // rule's files, whose reads are points too; a failed one changes the result, so only there.
+  const auto prepare = [&](bool interrupted, bool dcs) {
+    ClearInstance();
+    Put(kFile, kNodes);
+    Put(kCopy, kNodes);
+    Put(interrupted ? kTmp : kBak,
+        interrupted ? NodeBackupBuilder().Data(kNodes).Bytes() : Bytes(9, 1));
+    if (!dcs) return;
+    Put(kDatabaseDir,
+        sample::CurrentDatabaseDirectoryBuilder().Add("CAT1", "SAMPLE", '1', "NODE2").Bytes());
+    Put(kDcsDir, sample::DcsDirectoryBuilder().Add("SAMPLE").Bytes());
+  };
+  MigrationResult result = 0;
+  const auto run = [&] {
+    ::testing::internal::CaptureStdout();  // the notice when the error file fails
+    result = MigrateNodeDirectory(kInstance);
+    ::testing::internal::GetCapturedStdout();
+  };
+  std::vector<Bytes> converted;
+  // What a failed run leaves, and the next run.
+  const auto expectNothingLost = [&] {
+    EXPECT_TRUE(result == 0 || result == -124 || SomeRecordCarries(ErrorRecords(), result))
+        << result;
+    const bool untouched = Get(kFile) == kNodes && Get(kCopy) == kNodes;
+    const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == kNodes;
+    EXPECT_TRUE(untouched || inBackup || (result == 0 && state() == converted)) << result;
+    EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
+    EXPECT_TRUE(state() == converted);
+  };
+
+  prepare(true, false);
+  FailWorkBufferAllocationAt(0);
+  ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
+  const uint64_t buffers = WorkBufferAllocationCount();
+  converted = state();
+  ASSERT_GE(buffers, 5u);
+  Texts bufferKeys;  // the key of each missing buffer's record, in allocation order
+  testkit::ForEachPoint(1, buffers, "missing work buffer", [&](uint64_t n) {
+    prepare(true, false);
+    FailWorkBufferAllocationAt(n);
+    run();
     FailWorkBufferAllocationAt(0);
-    platform::ResetFileOperationCount();
-    ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
-    const uint64_t points = buffers ? WorkBufferAllocationCount() : platform::FileOperationCount();
-    const std::vector<Bytes> converted = state();
-    ASSERT_GE(points, buffers ? 5u : 20u);
-    Texts bufferKeys;  // the key of each missing buffer's record, in allocation order
-    for (uint64_t n = 1; n <= points; ++n) {
-      SCOPED_TRACE(n);
-      prepare();
-      if (stopped) {
-#if !defined(_WIN32)
-        ASSERT_TRUE(StoppedAt(
-            n, [] { static_cast<void>(MigrateNodeDirectory(kInstance)); }, round == kPowerCut));
-        EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
-        EXPECT_TRUE(state() == converted);
-#endif
-        continue;
-      }
-      if (buffers) {
-        FailWorkBufferAllocationAt(n);
-      } else {
-        const uint32_t error = n % 2 ? platform::kErrorDiskFull : platform::kErrorAccessDenied;
-        platform::SetFaultPlan({.triggerAt = n, .error = error});
-      }
-      ::testing::internal::CaptureStdout();  // the notice when the error file fails
-      const MigrationResult result = MigrateNodeDirectory(kInstance);
-      ::testing::internal::GetCapturedStdout();
-      FailWorkBufferAllocationAt(0);
-      platform::ClearFaultPlan();
-      const Texts records = ErrorRecords();
-      if (buffers) {
-        EXPECT_EQ(result, -131);
-        ASSERT_EQ(records.size(), 1u);
-        EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
-        bufferKeys.push_back(records[0].substr(0, records[0].find(':')));
-      }
-      EXPECT_TRUE(result == 0 || result == -124 || SomeRecordCarries(records, result)) << result;
-      const bool untouched = Get(kFile) == kNodes && Get(kCopy) == kNodes;
-      const bool inBackup = Exists(kTmp) && BackupData(Get(kTmp)) == kNodes;
-      EXPECT_TRUE(untouched || inBackup || (result == 0 && state() == converted)) << result;
-      EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
-      EXPECT_TRUE(state() == converted);
-    }
-    // The steps that take buffers, in their order: the restore's data, the conversion's
-    // header and entries, its entry of the old layout, and the converted file read back.
-    if (buffers) {
-      EXPECT_EQ(bufferKeys,
-                TextsOf("MAIN_005", "MNDIR_001", "MNDIR_001", "MNDIR_002", "MNDIR_018"));
+    EXPECT_EQ(result, -131);
+    const Texts records = ErrorRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].substr(records[0].find(':')), ": ") << records[0];
+    bufferKeys.push_back(records[0].substr(0, records[0].find(':')));
+    expectNothingLost();
+  });
+  // The steps that take buffers, in their order: the restore's data, the conversion's header
+  // and entries, its entry of the old layout, and the converted file read back.
+  EXPECT_EQ(bufferKeys, TextsOf("MAIN_005", "MNDIR_001", "MNDIR_001", "MNDIR_002", "MNDIR_018"));
+
+  for (const bool stopped : {false, true}) {
+    const auto prepareRound = [&] { prepare(false, stopped); };
+    const uint64_t operations = testkit::CountOperations(prepareRound, run);
+    ASSERT_EQ(result, 0);
+    converted = state();
+    ASSERT_GE(operations, 20u);
+    const std::vector<testkit::PointFault> faults =
+        stopped ? testkit::StoppingFaults()
+                : std::vector{testkit::Failing(platform::kErrorDiskFull),
+                              testkit::Failing(platform::kErrorAccessDenied)};
+    // A stopped run is judged by the next run alone; it runs without capturing the output,
+    // whose file a stopped child would leave behind.
+    const testkit::FaultLoop loop =
+        stopped ? testkit::FaultLoop{prepareRound,
+                                     [] { static_cast<void>(MigrateNodeDirectory(kInstance)); },
+                                     [&](uint64_t) {
+                                       EXPECT_EQ(MigrateNodeDirectory(kInstance), 0);
+                                       EXPECT_TRUE(state() == converted);
+                                     }}
+                : testkit::FaultLoop{prepareRound, run, [&](uint64_t) { expectNothingLost(); }};
+    for (const testkit::PointFault& fault : faults) {
+      testkit::FaultAtEveryPoint(operations, fault, loop);
     }
   }
 }

@@ -29,6 +29,7 @@
 #include "provision/instance_tool_commands.h"
 #include "provision/node_name.h"
 #include "testkit/fault_injection.h"
+#include "testkit/fault_points.h"
 #include "testkit/host_os.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
@@ -302,44 +303,38 @@ TEST_F(InstanceUpdateTest, AShareTheSystemCannotMakeIsShownWithItsCode) {
 // status cannot be read is saved all the same and the work goes on. What the next run makes of
 // such a copy is the upgrade scenarios' failure loop's to check.
 TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
+  const testkit::PointFault failing =
+      testkit::Failing(platform::kErrorDiskFull, platform::kFileOperationKinds);
+  const auto prepare = [&] {
+    NewHost();
+    machine_.WriteFile(kConfig, Config(1234));
+  };
   // How many of the save's own operations, each failing in turn, make it fail.
   const auto failingPoints = [&](const std::function<bool()>& save) {
-    int failing = 0;
-    for (uint64_t n = 1;; ++n) {
-      NewHost();
-      machine_.WriteFile(kConfig, Config(1234));
-      platform::SetFaultPlan({.triggerAt = n,
-                              .error = platform::kErrorDiskFull,
-                              .kinds = platform::kFileOperationKinds});
-      const bool saved = save();
-      const uint64_t counted = platform::FileOperationCount();
-      platform::ClearFaultPlan();
-      if (counted < n) return failing;
-      failing += saved ? 0 : 1;
-    }
+    bool saved = false;
+    const auto run = [&] { saved = save(); };
+    int failures = 0;
+    testkit::FaultAtEveryPoint(
+        testkit::CountOperations(prepare, run, platform::kFileOperationKinds), failing,
+        {prepare, run, [&](uint64_t) { failures += saved ? 0 : 1; }});
+    return failures;
   };
   const int savingFails =
       failingPoints([] { return upgrade::FinishSavedConfiguration("\"C:\\PROF\\INST1\""); }) +
       failingPoints([] { return !upgrade::SaveConfiguration("\"C:\\PROF\\INST1\"").empty(); });
   ASSERT_GE(savingFails, 2);  // at least the search for a free name and the copy itself
 
-  uint64_t operations = 0;
+  bool untouched = false;
+  int32_t result = 0;
+  const auto run = [&] {
+    untouched = false;
+    result = CreateOrUpdateInstance(Context(), {.name = "INST1"}, false, &untouched);
+  };
   int leftAlone = 0;
-  for (uint64_t n = 0; n <= operations; ++n) {
-    SCOPED_TRACE("operation " + std::to_string(n));
-    testkit::RecordingHost& host = NewHost();
-    machine_.WriteFile(kConfig, Config(1234));
-    platform::ResetFileOperationCount();
-    platform::SetFaultPlan({.triggerAt = n,
-                            .error = platform::kErrorDiskFull,
-                            .kinds = platform::kFileOperationKinds});
-    bool untouched = false;
-    const int32_t result = CreateOrUpdateInstance(Context(), {.name = "INST1"}, false, &untouched);
-    if (n == 0) operations = platform::FileOperationCount();
-    platform::ClearFaultPlan();
+  const auto check = [&](uint64_t) {
     // Left alone exactly when the host was not asked: the caller is told it is not done.
-    EXPECT_EQ(untouched, host.calls().empty());
-    if (host.calls().empty()) {
+    EXPECT_EQ(untouched, host_->calls().empty());
+    if (host_->calls().empty()) {
       ++leftAlone;
       EXPECT_EQ(result, 0);
       EXPECT_EQ(machine_.Entries("C:\\PROF\\INST1"), Lines{"qz7systm"});
@@ -349,7 +344,10 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
       kept |= entry != "qz7systm" && machine_.ReadFile("C:\\PROF\\INST1\\" + entry) == Config(1234);
     }
     EXPECT_TRUE(kept);
-  }
+  };
+  const uint64_t operations = testkit::CountOperations(prepare, run, platform::kFileOperationKinds);
+  check(0);  // the run without a fault
+  testkit::FaultAtEveryPoint(operations, failing, {prepare, run, check});
   EXPECT_EQ(leftAlone, savingFails);
 }
 
@@ -467,19 +465,15 @@ TEST(StampingTest, ComponentsMachineFactsAndFailures) {
 
 TEST(StampingTest, FailingEachFileOperation) {
   testkit::RecordedMachine recorded;
-  recorded.machine.WriteFile(kConfig, Template(1));
-  platform::ResetFileOperationCount();
-  ASSERT_EQ(InitInstanceConfiguration(kConfig), 0);
-  const uint64_t operations = platform::FileOperationCount();
+  const auto prepare = [&] { recorded.machine.WriteFile(kConfig, Template(1)); };
+  int result = 0;
+  const auto run = [&] { result = InitInstanceConfiguration(kConfig); };
+  const uint64_t operations = testkit::CountOperations(prepare, run, platform::kFileOperationKinds);
+  ASSERT_EQ(result, 0);
   ASSERT_GE(operations, 5u);  // open, read, seek, write, close
-  for (uint64_t n = 1; n <= operations; ++n) {
-    recorded.machine.WriteFile(kConfig, Template(1));
-    platform::SetFaultPlan({.triggerAt = n,
-                            .error = platform::kErrorDiskFull,
-                            .kinds = platform::kFileOperationKinds});
-    EXPECT_EQ(InitInstanceConfiguration(kConfig), kConfigFileError) << "operation " << n;
-    platform::ClearFaultPlan();
-  }
+  testkit::FaultAtEveryPoint(
+      operations, testkit::Failing(platform::kErrorDiskFull, platform::kFileOperationKinds),
+      {prepare, run, [&](uint64_t) { EXPECT_EQ(result, kConfigFileError); }});
 }
 
 TEST(MakeDefaultNodeName, Table) {

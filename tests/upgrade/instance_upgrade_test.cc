@@ -16,8 +16,8 @@
 
 #include "platform/file_system.h"
 #include "platform/win_error.h"
-#include "testkit/child_run.h"
 #include "testkit/fault_injection.h"
+#include "testkit/fault_points.h"
 #include "testkit/message_recorder.h"
 #include "testkit/temp_machine.h"
 #include "tools/sample/dbm_block_builder.h"
@@ -266,66 +266,40 @@ TEST(InstanceUpgradeTest, AnUpgradeStoppedAnywhereEndsAsAnUninterruptedOne) {
         EXPECT_EQ(machine.ReadFile(dir + "\\qz7systm.000"), row.old);
       }
     };
-    uint64_t operations = 0;
-    {
-      testkit::TempMachine machine;
-      prepare(machine);
-      MessageRecorder messages;
-      platform::ResetFileOperationCount();
-      const int result = upgrade(messages);
-      operations = platform::CurrentOperationCounts().Total();
-      expectUninterrupted(machine, result);
-    }
+    // A fresh machine and recorder for each run.
+    std::optional<testkit::TempMachine> machine;
+    std::optional<MessageRecorder> messages;
+    const auto fresh = [&] {
+      messages.reset();
+      machine.reset();
+      machine.emplace();
+      messages.emplace();
+      prepare(*machine);
+    };
+    int result = 0;
+    const auto run = [&] { result = upgrade(*messages); };
+    const uint64_t operations = testkit::CountOperations(fresh, run);
+    expectUninterrupted(*machine, result);
     ASSERT_GT(operations, 5u);
-    enum class Stop { kFailure, kKilled, kPowerCut };
-    std::vector<Stop> stops = {Stop::kFailure};
-#if !defined(_WIN32)
-    stops.push_back(Stop::kKilled);
-    stops.push_back(Stop::kPowerCut);
-#endif
-    for (const Stop stop : stops) {
-      // A power cut also at the operation after the upgrade: what it left unsynced is lost.
-      const uint64_t last = stop == Stop::kPowerCut ? operations + 1 : operations;
-      for (uint64_t n = 1; n <= last; ++n) {
-        static const char* const kStopNames[] = {"failed", "killed", "power cut"};
-        SCOPED_TRACE(std::string(kStopNames[static_cast<int>(stop)]) + " at operation " +
-                     std::to_string(n));
-        testkit::TempMachine machine;
-        prepare(machine);
-        MessageRecorder messages;
-        if (stop == Stop::kFailure) {
-          platform::SetFaultPlan({.triggerAt = n, .error = platform::kErrorDiskFull});
-          const int result = upgrade(messages);
-          if (!row.converts) {
-            EXPECT_EQ(result, 1);
-          }
-          platform::ClearFaultPlan();
-        } else {
-#if !defined(_WIN32)
-          constexpr int kStopped = 86;
-          EXPECT_EQ(testkit::ForkedExitCode([&] {
-                      platform::SetFaultPlan({.triggerAt = n,
-                                              .crash = stop == Stop::kKilled,
-                                              .crashExitCode = kStopped,
-                                              .powerLoss = stop == Stop::kPowerCut});
-                      static_cast<void>(upgrade(messages));
-                      platform::FileStatus status;  // the operation after the upgrade
-                      static_cast<void>(platform::GetFileStatus("C:\\P", &status));
-                      return 0;
-                    }),
-                    kStopped);
-#endif
-        }
-        bool kept = false;
-        for (const std::string& name : machine.Entries(dir)) {
-          const Bytes bytes = machine.ReadFile(dir + "\\" + name);
-          kept =
-              kept || bytes == row.old || (row.converts && name == "qz7systm" && converted(bytes));
-        }
-        EXPECT_TRUE(kept) << "the old configuration is lost";
-        MessageRecorder again;
-        expectUninterrupted(machine, upgrade(again));
+    const auto check = [&](uint64_t) {
+      bool kept = false;
+      for (const std::string& name : machine->Entries(dir)) {
+        const Bytes bytes = machine->ReadFile(dir + "\\" + name);
+        kept = kept || bytes == row.old || (row.converts && name == "qz7systm" && converted(bytes));
       }
+      EXPECT_TRUE(kept) << "the old configuration is lost";
+      MessageRecorder again;
+      expectUninterrupted(*machine, upgrade(again));
+    };
+    testkit::FaultAtEveryPoint(operations, testkit::Failing(platform::kErrorDiskFull),
+                               {fresh, run, [&](uint64_t n) {
+                                  EXPECT_TRUE(row.converts || result == 1) << result;
+                                  check(n);
+                                }});
+    for (const testkit::PointFault& stop : testkit::StoppingFaults()) {
+      // A power cut also at the operation after the upgrade: what it left unsynced is lost.
+      testkit::FaultAtEveryPoint(operations + (stop.plan.powerLoss ? 1 : 0), stop,
+                                 {fresh, run, check});
     }
   }
 }
