@@ -464,9 +464,7 @@ uint32_t SaveRegistry(const RegistryImage& image, posix::StoreStamp* written,
       text += '\n';
     }
   }
-  // Made durable by RegFlushKey (or SyncFileSystem), as Windows writes its hives lazily.
-  return posix::ReplaceTextStore(RegistryFile(), text, posix::StoreFolderSync::kAtFlush, written,
-                                 replaced);
+  return posix::ReplaceTextStore(RegistryFile(), text, written, replaced);
 }
 
 // Runs change on the current image under the store lock and writes the image back when the
@@ -698,13 +696,12 @@ long RegDeleteTreeA(RegKey parent, const char* subKey) {
 
 long RegFlushKey(RegKey key) {
   if (key == nullptr) return kErrorInvalidHandle;
+  // Every change has already replaced registry.txt durably (ChangeRegistry): nothing is pending.
   std::shared_ptr<const RegistryImage> image;
   if (uint32_t error = CurrentRegistry(&image); error != kErrorSuccess)
     return static_cast<long>(error);
   if (image->Find(key->path) == nullptr) return kErrorKeyDeleted;
-  // Every change has put its registry.txt in place with its data synced (ChangeRegistry); the
-  // renames become durable here, with those of the service table in the same folder.
-  return static_cast<long>(posix::SyncStoreFolder(RegistryFile()));
+  return kErrorSuccess;
 }
 
 }  // namespace qz7::platform::backend
