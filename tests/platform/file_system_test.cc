@@ -100,6 +100,84 @@ TEST_F(FileSystemTest, CaseBlindLookupSeesChangesMadeBehindItsBack) {
   }
 }
 
+// Below a folder found before, the drive's entry in drives/ is not asked for again; whatever
+// is done to that entry behind the backend's back still shows in the next lookup, and a link
+// below the drive is judged against where the drive leads now.
+TEST_F(FileSystemTest, DriveEntryChangedBehindItsBackIsSeen) {
+  const std::string entry = root_ + "/drives/c";
+  const std::string elsewhere = root_ + "/elsewhere";
+  // size: that of C:\Dir\Sub\name after the change (-1: not found, with error);
+  // aliasFollowed: the link C:\Dir\Sub\alias to C:\Inside is still followed and listed.
+  const struct {
+    const char* name;
+    void (*change)(const std::string& entry, const std::string& elsewhere);
+    int64_t size;
+    uint32_t error;
+    bool aliasFollowed;
+  } rows[] = {
+      // clang-format off
+      {"Removed", [](auto e, auto) { fs::remove_all(e); }, -1, kErrorPathNotFound, false},
+      {"ReplacedByAnotherFolder", [](auto e, auto) {
+         fs::remove_all(e);
+         fs::create_directories(e + "/Dir/Sub");
+         std::ofstream(e + "/Dir/Sub/name") << "other";
+       }, 5, 0, false},
+      {"ReplacedByALinkElsewhere", [](auto e, auto o) {
+         fs::remove_all(e);
+         fs::create_directories(o + "/Dir/Sub");
+         std::ofstream(o + "/Dir/Sub/name") << "elsewhere";
+         fs::create_directory_symlink(o, e);
+       }, 9, 0, false},
+      {"MovedAndLinkedBack", [](auto e, auto o) {
+         fs::rename(e, o);
+         fs::create_directory_symlink(o, e);
+       }, 1, 0, true},
+      // clang-format on
+  };
+  // Whether the link is still followed, asked first after the change (before anything else
+  // asks for the drive again) by its status or by a search of its folder.
+  const auto aliasFollowed = [](bool bySearch) {
+    if (!bySearch) {
+      FileStatus status;
+      return GetFileStatus("C:\\Dir\\Sub\\alias", &status) == 0 && status.isDirectory;
+    }
+    bool listed = false;
+    FindData data;
+    FindHandle search = FindFirst("C:\\Dir\\Sub\\*", &data);
+    for (bool more = search != kInvalidFindHandle; more; more = FindNext(search, &data) == 0) {
+      listed = listed || std::string(data.name) == "alias";
+    }
+    if (search != kInvalidFindHandle) static_cast<void>(FindClose(search));
+    return listed;
+  };
+  for (const auto& row : rows) {
+    for (bool bySearch : {false, true}) {
+      fs::remove_all(entry);
+      fs::remove_all(elsewhere);
+      fs::create_directories(OnC("Dir/Sub"));
+      fs::create_directories(OnC("Inside"));
+      WriteHostFile(OnC("Dir/Sub/name"), "x");
+      fs::create_directory_symlink("../../Inside", OnC("Dir/Sub/alias"));
+      FileStatus status;
+      for (int lookup = 0; lookup < 2; ++lookup) {  // the second finds the folders as known
+        ASSERT_EQ(GetFileStatus("C:\\Dir\\Sub", &status), 0) << row.name;
+        ASSERT_EQ(GetFileStatus("C:\\Dir\\Sub\\name", &status), 0) << row.name;
+        ASSERT_TRUE(aliasFollowed(bySearch)) << row.name;
+      }
+      row.change(entry, elsewhere);
+      EXPECT_EQ(aliasFollowed(bySearch), row.aliasFollowed) << row.name << " " << bySearch;
+      const int result = GetFileStatus("C:\\Dir\\Sub\\name", &status);
+      EXPECT_EQ(ErrorOf(result), row.error) << row.name;
+      if (result == 0) {
+        EXPECT_EQ(static_cast<int64_t>(status.size), row.size) << row.name;
+      }
+    }
+  }
+  fs::remove_all(entry);
+  fs::remove_all(elsewhere);
+  fs::create_directories(entry);
+}
+
 int directoriesRead = 0;
 DIR* CountingOpendir(const char* path) {
   ++directoriesRead;

@@ -123,6 +123,9 @@ bool StatResolved(const HostPath& path, struct stat* status, bool followLink) {
     *status = followLink ? path.status : path.entryStatus;
     return true;
   }
+  // The resolution has just seen the name missing from a folder that exists: what asking
+  // again would report (ENOENT in an existing folder).
+  if (path.lastNameMissing) return Fail(kErrorFileNotFound), false;
   return StatHost(followLink ? path.host : path.hostEntry, status, followLink);
 }
 

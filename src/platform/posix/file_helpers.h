@@ -48,8 +48,9 @@ bool ParentExists(const std::string& host);
 bool ParentExists(const HostPath& path);
 
 // The status of a resolved path's entry (lstat of hostEntry, or with followLink stat of host)
-// from the resolution when it was found; else asked again, which sets the last error (2 or 3)
-// and returns false when it is missing.
+// from the resolution when it was found; else (unless the resolution saw the last name missing
+// from an existing folder: 2) asked again, which sets the last error (2 or 3) and returns false
+// when it is missing.
 bool StatResolved(const HostPath& path, struct stat* status, bool followLink = true);
 
 }  // namespace qz7::platform::posix

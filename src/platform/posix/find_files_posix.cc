@@ -40,8 +40,10 @@ FindHandle nextSearchHandle = 1;
 // leads out of the drive (or nowhere) is not part of the drive.
 // folder: the open folder that holds the entry, whose status is then read by name from there
 // instead of through the whole path; -1 for "." and "..".
-bool DescribeEntry(const std::string& hostEntry, const std::string& name,
-                   const std::string& driveRoot, int folder, FindData* data) {
+// directory: the folder searched; its drive folder is asked for afresh before a link is
+// judged against it, if it was not asked for while resolving.
+bool DescribeEntry(const std::string& hostEntry, const std::string& name, HostPath* directory,
+                   int folder, FindData* data) {
   if (name.size() >= sizeof data->name) return false;
   struct stat status;
   const int read = folder >= 0
@@ -52,6 +54,12 @@ bool DescribeEntry(const std::string& hostEntry, const std::string& name,
     char resolved[PATH_MAX];
     if (Syscalls().realpath(hostEntry.c_str(), resolved) == nullptr) return false;
     std::string target = resolved;
+    if (!directory->driveChecked) {
+      directory->driveRoot = posix::DriveHostDirectory(directory->windows.drive);
+      directory->driveChecked = true;
+    }
+    const std::string& driveRoot = directory->driveRoot;
+    if (driveRoot.empty()) return false;  // the drive is gone
     if (target != driveRoot && target.compare(0, driveRoot.size() + 1, driveRoot + "/") != 0) {
       return false;
     }
@@ -115,7 +123,7 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
       hostEntry = parent.host;
     }
     const bool inFolder = name != "." && name != "..";
-    if (!DescribeEntry(hostEntry, name, directory.driveRoot, inFolder ? folder : -1, &entry)) {
+    if (!DescribeEntry(hostEntry, name, &directory, inFolder ? folder : -1, &entry)) {
       continue;
     }
     search.entries.push_back(entry);

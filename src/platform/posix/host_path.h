@@ -18,7 +18,10 @@ struct HostPath {
   std::string host;       // where it lives on the host, a final symbolic link followed
   std::string hostEntry;  // the host name of the last component itself (for remove, rename)
   std::string driveRoot;  // the real host directory of its drive
-  bool exists = false;    // every component was found on disk
+  // The drive's entry in drives/ was asked for while resolving; else driveRoot is the drive
+  // folder found before, reached again through the entry (see MapWindowsPath).
+  bool driveChecked = true;
+  bool exists = false;  // every component was found on disk
   // Read while resolving, so that the caller need not ask again: when exists, the lstat of
   // hostEntry and the stat of host (they differ for a link); when parentKnown, the stat of the
   // folder that holds hostEntry (every component but the last was found).
@@ -26,6 +29,13 @@ struct HostPath {
   struct stat status = {};
   bool parentKnown = false;
   struct stat parentStatus = {};
+  // Only the last name is missing: the folder that would hold it is a folder (parentStatus),
+  // and neither the name as written nor any name equal to it without regard to case is there.
+  bool lastNameMissing = false;
+  // When the folder that holds the last name was reached by exact names and no link (its
+  // status in parentStatus): the key of that folder among the folders so found, for a second
+  // path of the same operation in the same folder.
+  std::string exactParentKey;
 };
 
 // Resolves a Windows path text against the current directory and finds it below the drive's

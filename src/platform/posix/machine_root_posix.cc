@@ -168,6 +168,9 @@ struct DriveFolder {
   std::string entry;     // the host path of the entry in drives/
   FolderStamp stamp;     // its lstat
   std::string realPath;  // where it leads
+  // The entry is a folder, no link, and its real path is the entry's own: every host path
+  // below the drive is walked by the host through the entry itself.
+  bool walkedThrough = false;
 };
 std::mutex driveMutex;
 std::unordered_map<std::string, DriveFolder> driveFolders;
@@ -183,6 +186,19 @@ struct ExactFolder {
 constexpr size_t kMaxExactFolders = 256;
 std::mutex exactMutex;
 std::unordered_map<std::string, ExactFolder> exactFolders;
+
+// The drive folder found before, without asking whether its entry in drives/ is unchanged,
+// when host paths below it are walked through that entry (DriveFolder::walkedThrough); else
+// empty. Only a lookup that goes on to check on disk what it finds below the drive may use it
+// (see MapWindowsPath).
+std::string DriveHostDirectoryWalkedThrough(char drive) {
+  if (drive >= 'a' && drive <= 'z') drive = static_cast<char>(drive - 'a' + 'A');
+  const std::string key = MachineRoot() + "/drives/" + drive;
+  std::lock_guard<std::mutex> lock(driveMutex);
+  auto it = driveFolders.find(key);
+  if (it == driveFolders.end() || !it->second.walkedThrough) return std::string();
+  return it->second.realPath;
+}
 
 std::string ExactFolderKey(const std::string& driveRoot, const std::vector<std::string>& names,
                            size_t count) {
@@ -244,7 +260,8 @@ std::string DriveHostDirectory(char drive) {
       if (!real.empty()) {
         std::lock_guard<std::mutex> lock(driveMutex);
         if (driveFolders.size() >= kMaxListings) driveFolders.clear();
-        driveFolders[key] = DriveFolder{candidate, StampOf(entryStatus), real};
+        driveFolders[key] = DriveFolder{candidate, StampOf(entryStatus), real,
+                                        !S_ISLNK(entryStatus.st_mode) && real == candidate};
       }
       return real;
     }
@@ -286,39 +303,80 @@ void NoteFolderChange(const HostPath& path, const std::string& removedEntry,
   if (it->second.byFoldedName.size() > kMaxListedNames) listings.erase(it);
 }
 
-uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* earlier) {
+namespace {
+
+// The folder of the last name of path, when it is known to be reached by exact names below
+// driveRoot and a status query finds the same folder there now: its host path, status in
+// *folder. Else empty (a known folder that moved is forgotten).
+std::string FindExactFolder(const std::string& driveRoot, const WindowsPath& path,
+                            struct stat* folder) {
+  const size_t count = path.components.size();
+  if (count < 2) return std::string();
+  const std::string parentKey = ExactFolderKey(driveRoot, path.components, count - 1);
+  std::lock_guard<std::mutex> lock(exactMutex);
+  auto it = exactFolders.find(parentKey);
+  if (it == exactFolders.end()) return std::string();
+  if (Syscalls().lstat(it->second.host.c_str(), folder) == 0 && S_ISDIR(folder->st_mode) &&
+      folder->st_dev == it->second.device && folder->st_ino == it->second.inode) {
+    return it->second.host;
+  }
+  exactFolders.erase(it);
+  return std::string();
+}
+
+// MapWindowsPath; mayTrustDrive false asks for the drive's entry in drives/ in any case.
+uint32_t MapPath(const WindowsPath& path, HostPath* out, const HostPath* earlier,
+                 bool mayTrustDrive) {
   HostPath result;
   result.windows = path;
-  result.driveRoot = earlier != nullptr && earlier->windows.drive == path.drive
-                         ? earlier->driveRoot
-                         : DriveHostDirectory(path.drive);
-  if (result.driveRoot.empty()) return kErrorPathNotFound;
-  std::string host = result.driveRoot;
-  result.hostEntry = host;
-  bool found = true;
   // The status of the folder host names while it is walked (unknown for the drive root).
   struct stat folder;
   bool folderKnown = false;
   // The folder of the last name, when it is known to be reached by exact names: the walk
-  // starts there.
-  const size_t count = path.components.size();
-  size_t first = 0;
-  std::string parentKey;
-  if (count >= 2) {
-    parentKey = ExactFolderKey(result.driveRoot, path.components, count - 1);
-    std::lock_guard<std::mutex> lock(exactMutex);
-    auto it = exactFolders.find(parentKey);
-    if (it != exactFolders.end()) {
-      if (Syscalls().lstat(it->second.host.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
-          folder.st_dev == it->second.device && folder.st_ino == it->second.inode) {
-        host = it->second.host;
-        result.hostEntry = host;
-        folderKnown = true;
-        first = count - 1;
-      } else {
-        exactFolders.erase(it);
-      }
+  // starts there. When the drive's entry in drives/ is walked through by every host path
+  // below it, the status query that finds that folder passes the entry as it is now, and so
+  // stands for the check of the entry too: a drive entry removed or replaced by another folder
+  // or by a link that leads elsewhere no longer leads to the same folder (device and inode).
+  // The one thing the query cannot show, a link put in the entry's place that leads to the
+  // very same folder, changes no file the path reaches; the drive's real path is asked for
+  // again before a link below it is judged against it.
+  std::string exactFolder;
+  bool driveChecked = true;
+  if (earlier != nullptr && earlier->windows.drive == path.drive) {
+    result.driveRoot = earlier->driveRoot;
+    driveChecked = earlier->driveChecked;
+  } else {
+    if (mayTrustDrive) result.driveRoot = DriveHostDirectoryWalkedThrough(path.drive);
+    if (!result.driveRoot.empty()) {
+      exactFolder = FindExactFolder(result.driveRoot, path, &folder);
+      driveChecked = false;
     }
+    if (exactFolder.empty()) {
+      result.driveRoot = DriveHostDirectory(path.drive);
+      driveChecked = true;
+    }
+  }
+  if (result.driveRoot.empty()) return kErrorPathNotFound;
+  const size_t count = path.components.size();
+  std::string parentKey;
+  if (count >= 2) parentKey = ExactFolderKey(result.driveRoot, path.components, count - 1);
+  if (exactFolder.empty() && earlier != nullptr && !parentKey.empty() &&
+      earlier->exactParentKey == parentKey && earlier->driveRoot == result.driveRoot) {
+    // The same folder as the path resolved a moment ago for this operation: as found then.
+    exactFolder = earlier->hostEntry.substr(0, earlier->hostEntry.rfind('/'));
+    folder = earlier->parentStatus;
+  }
+  if (exactFolder.empty()) exactFolder = FindExactFolder(result.driveRoot, path, &folder);
+  std::string host = result.driveRoot;
+  result.hostEntry = host;
+  bool found = true;
+  size_t first = 0;
+  if (!exactFolder.empty()) {
+    host = exactFolder;
+    result.hostEntry = host;
+    folderKnown = true;
+    first = count - 1;
+    result.exactParentKey = parentKey;
   }
   bool exactSoFar = first == 0;
   for (size_t index = first; index < count; ++index) {
@@ -331,13 +389,17 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* 
     // The exact name first, else the first case-blind match in sorted order.
     struct stat entryStatus;
     std::string entry = name;
+    int lookupError = 0;
     if (Syscalls().lstat((host + "/" + name).c_str(), &entryStatus) != 0) {
+      lookupError = errno;
       if (!folderKnown) folderKnown = Syscalls().stat(host.c_str(), &folder) == 0;
       entry = FindCaseBlind(host, folderKnown ? &folder : nullptr, name, &entryStatus);
     }
     result.parentKnown = folderKnown;
     if (folderKnown) result.parentStatus = folder;
     if (entry.empty()) {
+      result.lastNameMissing =
+          index + 1 == count && lookupError == ENOENT && folderKnown && S_ISDIR(folder.st_mode);
       found = false;
       host += "/" + name;
       result.hostEntry = host;
@@ -349,11 +411,18 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* 
     result.status = entryStatus;
     exactSoFar = exactSoFar && entry == name && !S_ISLNK(entryStatus.st_mode);
     if (exactSoFar && index + 2 == count && S_ISDIR(entryStatus.st_mode)) {
+      result.exactParentKey = parentKey;
       std::lock_guard<std::mutex> lock(exactMutex);
       if (exactFolders.size() >= kMaxExactFolders) exactFolders.clear();
       exactFolders[parentKey] = ExactFolder{host, entryStatus.st_dev, entryStatus.st_ino};
     }
     if (S_ISLNK(entryStatus.st_mode)) {
+      if (!driveChecked) {
+        // The drive's real path is what the link is judged against: asked for afresh.
+        const std::string driveRoot = DriveHostDirectory(path.drive);
+        if (driveRoot != result.driveRoot) return MapPath(path, out, nullptr, false);
+        driveChecked = true;
+      }
       // A link is followed only while it stays inside the drive; a dangling link could
       // otherwise create a file wherever it points.
       std::string target = RealPath(host);
@@ -371,8 +440,15 @@ uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* 
   }
   result.host = host;
   result.exists = found;
+  result.driveChecked = driveChecked;
   *out = std::move(result);
   return 0;
+}
+
+}  // namespace
+
+uint32_t MapWindowsPath(const WindowsPath& path, HostPath* out, const HostPath* earlier) {
+  return MapPath(path, out, earlier, /*mayTrustDrive=*/true);
 }
 
 uint32_t ResolveHostPath(const char* windowsPath, const ParseOptions& options, HostPath* out,

@@ -440,8 +440,10 @@ std::string EncodeValue(const RegistryValue& value) {
   return line + type + HexBytes(value.data);
 }
 
-// Writes the image over the registry file; written receives the new file's stamp.
-uint32_t SaveRegistry(const RegistryImage& image, posix::StoreStamp* written) {
+// Writes the image over the registry file; written receives the new file's stamp, replaced is
+// the stamp of the file it replaces (ReplaceTextStore).
+uint32_t SaveRegistry(const RegistryImage& image, posix::StoreStamp* written,
+                      const posix::StoreStamp* replaced) {
   std::string text =
       "; HKEY_LOCAL_MACHINE of this machine. Keys in creation order, each with its values:\n"
       ";   \"Name\"=sz:\"text\"   \"Name\"=dword:0000002a   \"Name\"=hex:01,ff   "
@@ -462,7 +464,7 @@ uint32_t SaveRegistry(const RegistryImage& image, posix::StoreStamp* written) {
       text += '\n';
     }
   }
-  return posix::ReplaceTextStore(RegistryFile(), text, written);
+  return posix::ReplaceTextStore(RegistryFile(), text, written, replaced);
 }
 
 // Runs change on the current image under the store lock and writes the image back when the
@@ -484,7 +486,7 @@ long ChangeRegistry(Change change) {
     return result;
   }
   posix::StoreStamp written;
-  if (uint32_t error = SaveRegistry(*image, &written); error != kErrorSuccess) {
+  if (uint32_t error = SaveRegistry(*image, &written, &stamp); error != kErrorSuccess) {
     // Not kept: the next call reads whatever the file holds now.
     return static_cast<long>(error);
   }

@@ -205,7 +205,8 @@ uint32_t CurrentServices(std::shared_ptr<const ServiceTable>* table) {
   return Cache().Current(ServicesFile(), table);
 }
 
-uint32_t SaveServices(const ServiceTable& table, posix::StoreStamp* written) {
+uint32_t SaveServices(const ServiceTable& table, posix::StoreStamp* written,
+                      const posix::StoreStamp* replaced) {
   std::string text =
       "; Windows services of this machine, in registration order. Passwords are never kept;\n"
       "; Password=set only records that one was given. Lines marked \";?\" could not be\n"
@@ -223,7 +224,7 @@ uint32_t SaveServices(const ServiceTable& table, posix::StoreStamp* written) {
     }
     for (const auto& line : service.unreadableLines) text += ";? " + line + "\n";
   }
-  return posix::ReplaceTextStore(ServicesFile(), text, written);
+  return posix::ReplaceTextStore(ServicesFile(), text, written, replaced);
 }
 
 // Runs change on the current table under the store lock and writes it back when it
@@ -242,7 +243,7 @@ uint32_t ChangeServices(Change change) {
     return error;
   }
   posix::StoreStamp written;
-  if (uint32_t error = SaveServices(*table, &written); error != kErrorSuccess) return error;
+  if (uint32_t error = SaveServices(*table, &written, &stamp); error != kErrorSuccess) return error;
   Cache().Put(file, std::move(table), written, /*written=*/true);
   return kErrorSuccess;
 }

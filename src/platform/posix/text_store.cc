@@ -147,7 +147,7 @@ uint32_t ReadTextStore(const std::string& hostPath, std::string* content, StoreS
 }
 
 uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& content,
-                          StoreStamp* written) {
+                          StoreStamp* written, const StoreStamp* replaced) {
   static std::atomic<unsigned> counter{0};
   std::string temporary = hostPath + ".tmp." + std::to_string(Syscalls().getpid()) + "." +
                           std::to_string(counter.fetch_add(1));
@@ -158,10 +158,14 @@ uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& conten
   times[0].tv_nsec = UTIME_OMIT;
   times[0].tv_sec = 0;
   if (Syscalls().clockGettime(CLOCK_REALTIME, &times[1]) != 0) times[1].tv_nsec = UTIME_NOW;
-  struct stat previous;
-  if (times[1].tv_nsec != UTIME_NOW && Syscalls().stat(hostPath.c_str(), &previous) == 0 &&
-      !Before(previous.st_mtim, times[1])) {
-    times[1] = OneAfter(previous.st_mtim);
+  StoreStamp previous;
+  if (replaced != nullptr && replaced->size >= 0) {  // a stamp that matches no file says nothing
+    previous = *replaced;
+  } else if (struct stat status; Syscalls().stat(hostPath.c_str(), &status) == 0) {
+    previous = StoreStampOf(status);
+  }
+  if (times[1].tv_nsec != UTIME_NOW && previous.exists && !Before(previous.modified, times[1])) {
+    times[1] = OneAfter(previous.modified);
   }
   int fd = Syscalls().open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return ErrorFromErrno(errno, temporary);

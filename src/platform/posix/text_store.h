@@ -50,9 +50,11 @@ uint32_t ReadTextStore(const std::string& hostPath, std::string* content,
 // synced after the rename. On a failure before the rename the old file is untouched and the
 // temporary file removed; a folder that cannot be synced after it fails the call (the new
 // content is in place, but a power cut may still take it back). Returns 0 or the Windows
-// error; written, when given, receives the stamp of the new file.
+// error; written, when given, receives the stamp of the new file. replaced, when given, is the
+// stamp of the file being replaced as the holder of the store's lock read it (else its status
+// is asked for).
 uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& content,
-                          StoreStamp* written = nullptr);
+                          StoreStamp* written = nullptr, const StoreStamp* replaced = nullptr);
 
 // True when a file read now with this stamp could still change without its stamp showing it:
 // its time of last write lies within the clock tick of the file system (a write in place in
