@@ -12,11 +12,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/machine_root.h"
 #include "platform/win_error.h"
 
 namespace qz7::platform::durability {
@@ -626,6 +630,76 @@ void CutPower(CutModel model) {
   // Deep to shallow: what must not exist.
   for (auto it = state().names.rbegin(); it != state().names.rend(); ++it) {
     if (durableKind(it->second) == Kind::kAbsent) RemoveTree(it->second.path);
+  }
+}
+
+// ---- The machine root's stores --------------------------------------------------------------
+
+namespace {
+
+struct StoreFiles {
+  std::mutex mutex;
+  bool tracking = false;
+  // Each store file changed since the last flush: what it holds durably (none: no file).
+  std::map<std::string, std::optional<std::string>> pending;
+};
+
+StoreFiles& stores() {
+  static StoreFiles instance;
+  return instance;
+}
+
+std::string StoreFile(Store store) {
+  return MachineRoot() + (store == Store::kRegistry ? "/registry.txt" : "/services.txt");
+}
+
+}  // namespace
+
+void StartStores() {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  stores().pending.clear();
+  stores().tracking = true;
+}
+
+void StopStores() {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  stores().pending.clear();
+  stores().tracking = false;
+}
+
+void BeforeStoreChange(Store store) {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  if (!stores().tracking) return;
+  const std::string path = StoreFile(store);
+  if (stores().pending.count(path) != 0) return;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    stores().pending[path] = std::nullopt;
+    return;
+  }
+  stores().pending[path] =
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void AfterStoresFlushed() {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  stores().pending.clear();
+}
+
+void CutStores(CutModel model) {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  if (!stores().tracking) return;
+  stores().tracking = false;
+  // With every name kept, each store keeps its last version: its data was synced before its
+  // rename.
+  if (model == CutModel::kNamesKeptDataLost) return;
+  for (const auto& [path, durable] : stores().pending) {
+    if (!durable) {
+      std::remove(path.c_str());
+      continue;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << *durable;
   }
 }
 
