@@ -669,7 +669,7 @@ void StopStores() {
 
 void BeforeStoreChange(Store store) {
   std::lock_guard<std::mutex> lock(stores().mutex);
-  if (!stores().tracking) return;
+  if (!stores().tracking || MachineRoot().empty()) return;  // no machine root: Windows' own
   const std::string path = StoreFile(store);
   if (stores().pending.count(path) != 0) return;
   std::ifstream in(path, std::ios::binary);
