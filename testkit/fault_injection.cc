@@ -124,6 +124,7 @@ bool TrackForParentFromEnvironment() {
   Install();
   JournalFile() = journal;
   durability::Start();
+  durability::StartStores();
   std::atexit([] { durability::AppendTo(JournalFile()); });
   return true;
 }

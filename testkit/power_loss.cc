@@ -264,10 +264,29 @@ void UndoFolderRenames() {
   renames.clear();
 }
 
+// ---- The machine root's stores (functions below) ----------------------------------------
+
+struct StoreFiles {
+  std::mutex mutex;
+  bool tracking = false;
+  bool flushed = false;  // flushed since tracking began (what a child hands to its parent)
+  // Each store file changed since the last flush: what it holds durably (none: no file).
+  std::map<std::string, std::optional<std::string>> pending;
+};
+
+StoreFiles& stores() {
+  static StoreFiles instance;
+  return instance;
+}
+
+std::string StoreFile(Store store) {
+  return MachineRoot() + (store == Store::kRegistry ? "/registry.txt" : "/services.txt");
+}
+
 // ---- The journal: what a child process changed, taken in by its parent ----
 // A section per child, appended at the child's end: its files, names and folder renames, with
-// the flags that say what the child itself made durable. Numbers and texts as 8-byte lengths
-// and raw bytes.
+// the flags that say what the child itself made durable, then the stores it changed. Numbers and
+// texts as 8-byte lengths and raw bytes.
 
 void PutNumber(std::string* out, uint64_t value) {
   out->append(reinterpret_cast<const char*>(&value), 8);
@@ -372,6 +391,20 @@ void MergeSection(Reader& in) {
     rename.targetBefore = mapped(in.TakeSlot());
     if (in.ok) state().folderRenames.push_back(rename);
   }
+  // The stores: a flush in the child made them durable as they stood then; what the child
+  // changed after its last flush (or at all, without one) is durable as the child first saw it,
+  // unless this process changed it before without a flush since.
+  const bool flushed = in.Number() != 0;
+  const uint64_t storeCount = in.Number();
+  std::lock_guard<std::mutex> storeLock(stores().mutex);
+  if (in.ok && flushed) stores().pending.clear();
+  for (uint64_t i = 0; in.ok && i < storeCount; ++i) {
+    const std::string path = in.Text();
+    const bool existed = in.Number() != 0;
+    const std::string durable = in.Text();
+    if (!in.ok || stores().pending.count(path) != 0) continue;
+    stores().pending[path] = existed ? std::optional<std::string>(durable) : std::nullopt;
+  }
 }
 
 // Takes in what children appended to the journal since the last look, and empties it.
@@ -454,6 +487,16 @@ void AppendTo(const std::string& journal) {
     PutText(&out, rename.from);
     PutText(&out, rename.to);
     PutSlot(&out, rename.targetBefore);
+  }
+  {
+    std::lock_guard<std::mutex> storeLock(stores().mutex);
+    PutNumber(&out, stores().flushed);
+    PutNumber(&out, stores().pending.size());
+    for (const auto& [path, durable] : stores().pending) {
+      PutText(&out, path);
+      PutNumber(&out, durable.has_value());
+      PutText(&out, durable.value_or(""));
+    }
   }
   std::FILE* file = std::fopen(journal.c_str(), "r+b");
   if (file == nullptr) return;
@@ -635,29 +678,10 @@ void CutPower(CutModel model) {
 
 // ---- The machine root's stores --------------------------------------------------------------
 
-namespace {
-
-struct StoreFiles {
-  std::mutex mutex;
-  bool tracking = false;
-  // Each store file changed since the last flush: what it holds durably (none: no file).
-  std::map<std::string, std::optional<std::string>> pending;
-};
-
-StoreFiles& stores() {
-  static StoreFiles instance;
-  return instance;
-}
-
-std::string StoreFile(Store store) {
-  return MachineRoot() + (store == Store::kRegistry ? "/registry.txt" : "/services.txt");
-}
-
-}  // namespace
-
 void StartStores() {
   std::lock_guard<std::mutex> lock(stores().mutex);
   stores().pending.clear();
+  stores().flushed = false;
   stores().tracking = true;
 }
 
@@ -684,6 +708,7 @@ void BeforeStoreChange(Store store) {
 void AfterStoresFlushed() {
   std::lock_guard<std::mutex> lock(stores().mutex);
   stores().pending.clear();
+  stores().flushed = true;
 }
 
 void CutStores(CutModel model) {
