@@ -99,6 +99,7 @@ void SetFaultPlan(const FaultPlan& plan) {
   planActive = plan.triggerAt != 0;
   if (planActive && plan.powerLoss) {
     durability::Start();
+    durability::StartStores();
 #if !defined(_WIN32)
     // The instance tools' test builds started from here track their own changes and hand
     // them back through this file (TrackForParentFromEnvironment).
@@ -110,6 +111,7 @@ void SetFaultPlan(const FaultPlan& plan) {
 #endif
   } else {
     durability::Stop();
+    durability::StopStores();
 #if !defined(_WIN32)
     unsetenv(kJournalVariable);
 #endif
@@ -122,6 +124,7 @@ bool TrackForParentFromEnvironment() {
   Install();
   JournalFile() = journal;
   durability::Start();
+  durability::StartStores();
   std::atexit([] { durability::AppendTo(JournalFile()); });
   return true;
 }
@@ -204,8 +207,10 @@ uint32_t Enter(OperationKind kind) {
   // A crash leaves no trace: no destructors, no atexit handlers, no buffered data written.
   if (plan.crash) std::_Exit(plan.crashExitCode);
   if (plan.powerLoss) {
-    durability::CutPower(plan.namesKept ? durability::CutModel::kNamesKeptDataLost
-                                        : durability::CutModel::kUndoUnsynced);
+    const auto model = plan.namesKept ? durability::CutModel::kNamesKeptDataLost
+                                      : durability::CutModel::kUndoUnsynced;
+    durability::CutPower(model);
+    durability::CutStores(model);
     std::_Exit(plan.crashExitCode);
   }
   uint32_t error = plan.error != 0 ? plan.error : kErrorGenFailure;
@@ -340,6 +345,7 @@ int WrapSyncFileSystem() {
   if (Enter(kFolder) != 0) return -1;
   if (syncsReachDisk && Next().SyncFileSystem() != 0) return -1;
   durability::AfterSyncFileSystem();
+  durability::AfterStoresFlushed();
   return 0;
 }
 
@@ -395,6 +401,32 @@ bool WrapWriteToDescriptor(LogHandle fd, const void* data, uint32_t size, uint32
     if (error == 0) return result;                                         \
     SetLastError(error);                                                   \
     return failure;                                                        \
+  }
+// A row that may change the registry's or the service table's file: a Before row that first
+// tells the power-cut bookkeeping.
+#define QZ7_GATE_StoreChange(store, type, name, parameters, arguments, kind, failure) \
+  type Wrap##name parameters {                                                        \
+    if (const uint32_t error = Enter(OperationKind::kind)) {                          \
+      static_cast<void>(error);                                                       \
+      return failure;                                                                 \
+    }                                                                                 \
+    durability::BeforeStoreChange(durability::Store::store);                          \
+    return Next().name arguments;                                                     \
+  }
+#define QZ7_GATE_Registry(type, name, parameters, arguments, kind, failure) \
+  QZ7_GATE_StoreChange(kRegistry, type, name, parameters, arguments, kind, failure)
+#define QZ7_GATE_Services(type, name, parameters, arguments, kind, failure) \
+  QZ7_GATE_StoreChange(kServices, type, name, parameters, arguments, kind, failure)
+// The flush of the stores (RegFlushKey): a Before row whose success makes both durable.
+#define QZ7_GATE_StoreFlush(type, name, parameters, arguments, kind, failure) \
+  type Wrap##name parameters {                                                \
+    if (const uint32_t error = Enter(OperationKind::kind)) {                  \
+      static_cast<void>(error);                                               \
+      return failure;                                                         \
+    }                                                                         \
+    const type result = Next().name arguments;                                \
+    if (result == 0) durability::AfterStoresFlushed();                        \
+    return result;                                                            \
   }
 #define QZ7_GATE_Free(type, name, parameters, arguments, kind, failure) \
   type Wrap##name parameters { return Next().name arguments; }

@@ -12,11 +12,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/machine_root.h"
 #include "platform/win_error.h"
 
 namespace qz7::platform::durability {
@@ -260,10 +264,29 @@ void UndoFolderRenames() {
   renames.clear();
 }
 
+// ---- The machine root's stores (functions below) ----------------------------------------
+
+struct StoreFiles {
+  std::mutex mutex;
+  bool tracking = false;
+  bool flushed = false;  // flushed since tracking began (what a child hands to its parent)
+  // Each store file changed since the last flush: what it holds durably (none: no file).
+  std::map<std::string, std::optional<std::string>> pending;
+};
+
+StoreFiles& stores() {
+  static StoreFiles instance;
+  return instance;
+}
+
+std::string StoreFile(Store store) {
+  return MachineRoot() + (store == Store::kRegistry ? "/registry.txt" : "/services.txt");
+}
+
 // ---- The journal: what a child process changed, taken in by its parent ----
 // A section per child, appended at the child's end: its files, names and folder renames, with
-// the flags that say what the child itself made durable. Numbers and texts as 8-byte lengths
-// and raw bytes.
+// the flags that say what the child itself made durable, then the stores it changed. Numbers and
+// texts as 8-byte lengths and raw bytes.
 
 void PutNumber(std::string* out, uint64_t value) {
   out->append(reinterpret_cast<const char*>(&value), 8);
@@ -368,6 +391,20 @@ void MergeSection(Reader& in) {
     rename.targetBefore = mapped(in.TakeSlot());
     if (in.ok) state().folderRenames.push_back(rename);
   }
+  // The stores: a flush in the child made them durable as they stood then; what the child
+  // changed after its last flush (or at all, without one) is durable as the child first saw it,
+  // unless this process changed it before without a flush since.
+  const bool flushed = in.Number() != 0;
+  const uint64_t storeCount = in.Number();
+  std::lock_guard<std::mutex> storeLock(stores().mutex);
+  if (in.ok && flushed) stores().pending.clear();
+  for (uint64_t i = 0; in.ok && i < storeCount; ++i) {
+    const std::string path = in.Text();
+    const bool existed = in.Number() != 0;
+    const std::string durable = in.Text();
+    if (!in.ok || stores().pending.count(path) != 0) continue;
+    stores().pending[path] = existed ? std::optional<std::string>(durable) : std::nullopt;
+  }
 }
 
 // Takes in what children appended to the journal since the last look, and empties it.
@@ -450,6 +487,16 @@ void AppendTo(const std::string& journal) {
     PutText(&out, rename.from);
     PutText(&out, rename.to);
     PutSlot(&out, rename.targetBefore);
+  }
+  {
+    std::lock_guard<std::mutex> storeLock(stores().mutex);
+    PutNumber(&out, stores().flushed);
+    PutNumber(&out, stores().pending.size());
+    for (const auto& [path, durable] : stores().pending) {
+      PutText(&out, path);
+      PutNumber(&out, durable.has_value());
+      PutText(&out, durable.value_or(""));
+    }
   }
   std::FILE* file = std::fopen(journal.c_str(), "r+b");
   if (file == nullptr) return;
@@ -626,6 +673,58 @@ void CutPower(CutModel model) {
   // Deep to shallow: what must not exist.
   for (auto it = state().names.rbegin(); it != state().names.rend(); ++it) {
     if (durableKind(it->second) == Kind::kAbsent) RemoveTree(it->second.path);
+  }
+}
+
+// ---- The machine root's stores --------------------------------------------------------------
+
+void StartStores() {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  stores().pending.clear();
+  stores().flushed = false;
+  stores().tracking = true;
+}
+
+void StopStores() {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  stores().pending.clear();
+  stores().tracking = false;
+}
+
+void BeforeStoreChange(Store store) {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  if (!stores().tracking || MachineRoot().empty()) return;  // no machine root: Windows' own
+  const std::string path = StoreFile(store);
+  if (stores().pending.count(path) != 0) return;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    stores().pending[path] = std::nullopt;
+    return;
+  }
+  stores().pending[path] =
+      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void AfterStoresFlushed() {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  stores().pending.clear();
+  stores().flushed = true;
+}
+
+void CutStores(CutModel model) {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  if (!stores().tracking) return;
+  stores().tracking = false;
+  // With every name kept, each store keeps its last version: its data was synced before its
+  // rename.
+  if (model == CutModel::kNamesKeptDataLost) return;
+  for (const auto& [path, durable] : stores().pending) {
+    if (!durable) {
+      std::remove(path.c_str());
+      continue;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << *durable;
   }
 }
 

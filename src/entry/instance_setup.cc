@@ -9,6 +9,7 @@
 #include "entry/setup_decisions.h"
 #include "entry/setup_progress.h"
 #include "host/host_services.h"
+#include "host/profile_registry.h"
 #include "platform/drives.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -243,22 +244,6 @@ bool NodeServicesRepointed(const SetupContext& context, const char* name) {
   return repointed && status == static_cast<long>(platform::kErrorNoMoreItems);
 }
 
-// Makes the product's registry keys durable (the profile registry with every instance's
-// variables). Windows writes registry changes to its hive lazily: a step that cannot be taken
-// back and relies on them (removing the index file, removing the emptied old profile
-// directory) flushes first, so that a power cut cannot undo the registry behind it. No product
-// key means nothing was written there: nothing to flush.
-bool FlushProductRegistry() {
-  platform::RegKey key = nullptr;
-  const long opened = platform::RegOpenKeyExA(platform::LocalMachineKey(), "SOFTWARE\\ZAV\\QZ7", 0,
-                                              platform::kKeyRead, &key);
-  if (opened == static_cast<long>(platform::kErrorFileNotFound)) return true;
-  if (opened != 0) return false;
-  const long flushed = platform::RegFlushKey(key);
-  platform::RegCloseKey(key);
-  return flushed == 0;
-}
-
 // Step 7: database directories an index-file release kept at the root of a fixed drive.
 int32_t MigrateDriveDatabaseDirectories(const SetupContext& context, const SetupSteps& steps) {
   char drives[kDriveStringsSize] = {};
@@ -458,7 +443,7 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     // else failed in the run or fails after this: a later run finds them in the registry. What
     // it stands for (moved and migrated directories, created instances) is on the disk before
     // it goes. When it stays, the run has failed.
-    if (driveRootsPending || !FlushProductRegistry() || platform::SyncFileSystem() != 0 ||
+    if (driveRootsPending || !host::FlushProfileRegistry() || platform::SyncFileSystem() != 0 ||
         !RemoveInstanceIndexFile(context)) {
       result = kSetupStepFailed;
     }
@@ -467,7 +452,7 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
     if (context.listGrowthFailed) result = kSetupStepFailed;
     // What the call changed is on the disk before it reports success, the registry with it:
     // the emptied old profile directory goes only once the instances point away from it durably.
-    if (!FlushProductRegistry() || platform::SyncFileSystem() != 0) result = kSetupStepFailed;
+    if (!host::FlushProfileRegistry() || platform::SyncFileSystem() != 0) result = kSetupStepFailed;
     // The emptied old profile directory goes last, and only after a run in which every step
     // succeeded, once every instance that lived there has been re-pointed and the index file
     // is gone. A run stopped or failed before then finds the instances there again and

@@ -209,12 +209,24 @@ int RemoveProfileVariable(const char* profile, const std::string& variable) {
 }
 
 constexpr const char* kProfileRegistryParent = "SOFTWARE\\ZAV\\QZ7";
+
 constexpr const char* kProfileRegistryLeaves[] = {"PROFILES", "GLOBALPROFILE", "DEFAULTLEVEL",
                                                   "PROFILEREGISTRY"};
 static_assert(std::string_view(kProfilesKey).ends_with("\\PROFILES"));
 static_assert(std::string_view(kGlobalProfileKey).ends_with("\\GLOBALPROFILE"));
 static_assert(std::string_view(kDefaultLevelKey).ends_with("\\DEFAULTLEVEL"));
 static_assert(std::string_view(kRegistryPointersKey).ends_with("\\PROFILEREGISTRY"));
+
+bool FlushProfileRegistry() {
+  p::RegKey key = nullptr;
+  const long opened =
+      p::RegOpenKeyExA(p::LocalMachineKey(), kProfileRegistryParent, 0, p::kKeyRead, &key);
+  if (opened == static_cast<long>(p::kErrorFileNotFound)) return true;
+  if (opened != 0) return false;
+  const long flushed = p::RegFlushKey(key);
+  p::RegCloseKey(key);
+  return flushed == 0;
+}
 
 int RemoveProfileRegistry() {
   ScopedKey parent;

@@ -83,6 +83,14 @@ enum class ProfileLevel { kDefaultLevel, kGlobal, kInstance };
 // Removes the instance profiles, the global profile, the default level and the pointers.
 [[nodiscard]] int RemoveProfileRegistry();
 
+// Makes the product's registry keys durable (the profile registry with every instance's
+// variables). Windows writes registry changes to its hive lazily: a step that cannot be taken
+// back and relies on them (removing the index file, removing the emptied old profile
+// directory, an instance tool reporting success to its caller) flushes first, so that a power
+// cut cannot undo the registry behind it. No product key means nothing was written there:
+// nothing to flush. False when the key could not be opened or flushed.
+[[nodiscard]] bool FlushProfileRegistry();
+
 }  // namespace qz7::host
 
 #endif  // QZ7_HOST_PROFILE_REGISTRY_H_

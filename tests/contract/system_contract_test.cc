@@ -166,8 +166,8 @@ TEST_F(RegistryContractTest, DeletingATreeTakesItsSubkeysAndValues) {
   EXPECT_EQ(RegDeleteValueA(key_, "count"), static_cast<long>(kErrorFileNotFound));
 }
 
-// RegFlushKey: nothing pending is an answer of success, on POSIX (every change replaced the
-// file durably already) as on Windows; a handle of no key or of a deleted key is refused.
+// RegFlushKey: success for a key that is there, on POSIX (which syncs the registry's folder) as
+// on Windows; a handle of no key or of a deleted key is refused.
 TEST_F(RegistryContractTest, FlushingAKeyReportsKeysThatAreNotThere) {
   RegKey deleted = nullptr;
   ASSERT_EQ(RegCreateKeyExA(key_, "GONE", &deleted), 0);

@@ -351,6 +351,87 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
   EXPECT_FALSE(fs::exists(OnC("data/SUB")));
 }
 
+// The registry and the service table are durable at their flush (RegFlushKey, SyncFileSystem):
+// a power cut that undoes what was not synced gives them back as they were at the last one;
+// one that keeps every name keeps their last version, whose data was synced before its rename.
+TEST_F(FaultInjectionTest, PowerCutGivesTheStoresBackAsOfTheirLastFlush) {
+  const auto setValue = [](const char* text) {
+    RegKey key = nullptr;
+    if (RegCreateKeyExA(LocalMachineKey(), "SOFTWARE\\CUT", &key) != 0) return false;
+    const long error =
+        RegSetValueExA(key, "V", kRegSz, reinterpret_cast<const unsigned char*>(text),
+                       static_cast<uint32_t>(std::strlen(text) + 1));
+    RegCloseKey(key);
+    return error == 0;
+  };
+  const auto makeService = [] {
+    ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
+    ScHandle service =
+        CreateServiceA(manager, "CUT", nullptr, "C:\\BIN\\CUT.EXE", nullptr, nullptr);
+    const bool made = service != nullptr && CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return made;
+  };
+  const auto flush = [] { return RegFlushKey(LocalMachineKey()) == 0; };
+  // The value V and whether the service is there after the cut, as "V,service" ("-": no value;
+  // "yes" or "no"), for the cut that undoes every unsynced change and for the one that keeps
+  // every name change.
+  const struct {
+    const char* name;
+    std::function<bool()> steps;
+    const char *undone, *namesKept;
+  } rows[] = {
+      {"ValueNotFlushed", [&] { return setValue("1"); }, "-,no", "1,no"},
+      {"ValueFlushed", [&] { return setValue("1") && flush(); }, "1,no", "1,no"},
+      {"ValueChangedAfterTheFlush", [&] { return setValue("1") && flush() && setValue("2"); },
+       "1,no", "2,no"},
+      {"ServiceNotFlushed", makeService, "-,no", "-,yes"},
+      {"ServiceFlushedWithTheRegistry", [&] { return makeService() && flush(); }, "-,yes", "-,yes"},
+      {"BothSyncedWithTheMachine",
+       [&] { return setValue("1") && makeService() && SyncFileSystem() == 0; }, "1,yes", "1,yes"},
+  };
+  const auto state = [] {
+    std::string value = "-";
+    RegKey key = nullptr;
+    if (RegOpenKeyExA(LocalMachineKey(), "SOFTWARE\\CUT", 0, kKeyRead, &key) == 0) {
+      char data[16] = {};
+      uint32_t type = 0, size = sizeof data - 1;
+      if (RegQueryValueExA(key, "V", &type, reinterpret_cast<unsigned char*>(data), &size) == 0) {
+        value = data;
+      }
+      RegCloseKey(key);
+    }
+    ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerConnect);
+    ScHandle service = OpenServiceA(manager, "CUT", kServiceQueryConfig);
+    const bool there = service != nullptr;
+    if (there) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return value + (there ? ",yes" : ",no");
+  };
+  for (const auto& row : rows) {
+    for (bool namesKept : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (namesKept ? ", names kept" : ", all undone"));
+      fs::remove(root_ + "/registry.txt");
+      fs::remove(root_ + "/services.txt");
+      ASSERT_EQ(state(), "-,no");
+      // Only the environment read at the end is numbered: the cut comes right after the steps.
+      EXPECT_EQ(RunInChild([&] {
+                  SetFaultPlan({.triggerAt = 1,
+                                .crashExitCode = 87,
+                                .powerLoss = true,
+                                .namesKept = namesKept,
+                                .kinds = KindBit(OperationKind::kEnvironment)});
+                  if (!row.steps()) return false;
+                  char value[8];
+                  static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
+                  return false;
+                }),
+                87);
+      EXPECT_EQ(state(), namesKept ? row.namesKept : row.undone);
+    }
+  }
+}
+
 TEST_F(FaultInjectionTest, SyncContracts) {
   FreshDataFolder();
   WriteHostFile(OnC("data/f.dat"), "x");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/profile_registry.h"
 #include "tools/instance/instance_tool_actions.h"
 #include "tools/instance/tool_arguments.h"
 #include "tools/instance/tool_environment.h"
@@ -43,15 +44,24 @@ ToolOutcome Run(InstanceTool tool, int argc, char** argv) {
       !missing.empty()) {
     return {kExitFailed, missing};
   }
+  ToolOutcome outcome;
   switch (tool) {
     case InstanceTool::kNodeCreate:
-      return AddNodeOfRemoteInstance(installation, node);
+      outcome = AddNodeOfRemoteInstance(installation, node);
+      break;
     case InstanceTool::kInstanceCreate:
-      return CreatePartitionedInstance(installation, partitioned);
+      outcome = CreatePartitionedInstance(installation, partitioned);
+      break;
     case InstanceTool::kInstanceUpdate:
+      outcome = MakeInstancePartitioned(installation, partitioned);
       break;
   }
-  return MakeInstancePartitioned(installation, partitioned);
+  // The caller goes on as if what the tool wrote to the profile registry were there for good:
+  // it is made durable before success is reported (the registry writes its changes lazily).
+  if (outcome.exitCode == kExitSuccess && !host::FlushProfileRegistry()) {
+    return {kExitFailed, "the profile registry could not be made durable"};
+  }
+  return outcome;
 }
 
 }  // namespace

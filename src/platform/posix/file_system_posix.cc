@@ -20,6 +20,7 @@
 #include "platform/posix/file_helpers.h"
 #include "platform/posix/host_path.h"
 #include "platform/posix/syscalls.h"
+#include "platform/posix/text_store.h"
 #include "platform/win_error.h"
 
 namespace qz7::platform::backend {
@@ -319,6 +320,10 @@ int SyncDirectory(const char* path) {
 }
 
 int SyncFileSystem() {
+  // The registry and the service table, replaced in the machine root since their last flush.
+  if (uint32_t error = posix::SyncStoreFolder(MachineRoot() + "/registry.txt"); error != 0) {
+    return Fail(error), -1;
+  }
   // Every drive of the machine root may be a link to another file system: each file system
   // that holds one is synced, once (a sync of one that others write to as well costs theirs).
   const std::string drives = MachineRoot() + "/drives";

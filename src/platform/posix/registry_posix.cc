@@ -464,7 +464,9 @@ uint32_t SaveRegistry(const RegistryImage& image, posix::StoreStamp* written,
       text += '\n';
     }
   }
-  return posix::ReplaceTextStore(RegistryFile(), text, written, replaced);
+  // Made durable by RegFlushKey (or SyncFileSystem), as Windows writes its hives lazily.
+  return posix::ReplaceTextStore(RegistryFile(), text, posix::StoreFolderSync::kAtFlush, written,
+                                 replaced);
 }
 
 // Runs change on the current image under the store lock and writes the image back when the
@@ -696,12 +698,13 @@ long RegDeleteTreeA(RegKey parent, const char* subKey) {
 
 long RegFlushKey(RegKey key) {
   if (key == nullptr) return kErrorInvalidHandle;
-  // Every change has already replaced registry.txt durably (ChangeRegistry): nothing is pending.
   std::shared_ptr<const RegistryImage> image;
   if (uint32_t error = CurrentRegistry(&image); error != kErrorSuccess)
     return static_cast<long>(error);
   if (image->Find(key->path) == nullptr) return kErrorKeyDeleted;
-  return kErrorSuccess;
+  // Every change has put its registry.txt in place with its data synced (ChangeRegistry); the
+  // renames become durable here, with those of the service table in the same folder.
+  return static_cast<long>(posix::SyncStoreFolder(RegistryFile()));
 }
 
 }  // namespace qz7::platform::backend

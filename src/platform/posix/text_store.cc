@@ -146,8 +146,16 @@ uint32_t ReadTextStore(const std::string& hostPath, std::string* content, StoreS
   return kErrorSuccess;
 }
 
+uint32_t SyncStoreFolder(const std::string& hostPath) {
+  if (int error = SyncFolder(FolderOf(hostPath)); error != 0) {
+    return WindowsErrorFromErrno(error, ErrnoContext::kDirectory);
+  }
+  return kErrorSuccess;
+}
+
 uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& content,
-                          StoreStamp* written, const StoreStamp* replaced) {
+                          StoreFolderSync folderSync, StoreStamp* written,
+                          const StoreStamp* replaced) {
   static std::atomic<unsigned> counter{0};
   std::string temporary = hostPath + ".tmp." + std::to_string(Syscalls().getpid()) + "." +
                           std::to_string(counter.fetch_add(1));
@@ -184,10 +192,7 @@ uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& conten
       if (!stamped) written->size = -1;  // matches no file: read again at the next use
     }
     if (closed != 0) return WindowsErrorFromErrno(errno);
-    if (int error = SyncFolder(FolderOf(hostPath)); error != 0) {
-      return WindowsErrorFromErrno(error, ErrnoContext::kDirectory);
-    }
-    return kErrorSuccess;
+    return folderSync == StoreFolderSync::kNow ? SyncStoreFolder(hostPath) : kErrorSuccess;
   }
   if (done) savedErrno = errno;
   Syscalls().close(fd);
