@@ -36,6 +36,21 @@ class FaultInjectionTest : public MachineFixture {
     fs::remove_all(OnC("data"));
     fs::create_directories(OnC("data"));
   }
+  // Runs steps in a child whose power is cut right after them: only the environment read at
+  // the end is numbered. The child's exit code: 87 once the cut came.
+  int CutPowerAfter(bool namesKept, const std::function<bool()>& steps) {
+    return RunInChild([&] {
+      SetFaultPlan({.triggerAt = 1,
+                    .crashExitCode = 87,
+                    .powerLoss = true,
+                    .namesKept = namesKept,
+                    .kinds = KindBit(OperationKind::kEnvironment)});
+      if (!steps()) return false;
+      char value[8];
+      static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
+      return false;
+    });
+  }
 };
 
 // A crash at an operation ends the process before that operation runs.
@@ -321,19 +336,7 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
       WriteHostFile(OnC("data/DIR/f.dat"), "f");
       WriteHostFile(OnC("data/DIR/SUB/s.dat"), "s");
       fs::create_directories(OnC("data/TO"));
-      // Only the environment read at the end is numbered: the cut comes right after the steps.
-      EXPECT_EQ(RunInChild([&] {
-                  SetFaultPlan({.triggerAt = 1,
-                                .crashExitCode = 87,
-                                .powerLoss = true,
-                                .namesKept = namesKept,
-                                .kinds = KindBit(OperationKind::kEnvironment)});
-                  if (!row.steps()) return false;
-                  char value[8];
-                  static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
-                  return false;
-                }),
-                87);
+      EXPECT_EQ(CutPowerAfter(namesKept, row.steps), 87);
       EXPECT_EQ(contents(row.first) + "," + contents(row.second),
                 namesKept ? row.namesKept : row.undone);
     }
@@ -414,19 +417,7 @@ TEST_F(FaultInjectionTest, PowerCutGivesTheStoresBackAsOfTheirLastFlush) {
       fs::remove(root_ + "/registry.txt");
       fs::remove(root_ + "/services.txt");
       ASSERT_EQ(state(), "-,no");
-      // Only the environment read at the end is numbered: the cut comes right after the steps.
-      EXPECT_EQ(RunInChild([&] {
-                  SetFaultPlan({.triggerAt = 1,
-                                .crashExitCode = 87,
-                                .powerLoss = true,
-                                .namesKept = namesKept,
-                                .kinds = KindBit(OperationKind::kEnvironment)});
-                  if (!row.steps()) return false;
-                  char value[8];
-                  static_cast<void>(GetEnvironmentVariableA("PATH", value, sizeof value));
-                  return false;
-                }),
-                87);
+      EXPECT_EQ(CutPowerAfter(namesKept, row.steps), 87);
       EXPECT_EQ(state(), namesKept ? row.namesKept : row.undone);
     }
   }
