@@ -39,7 +39,7 @@ bool ReadInstanceVariable(const char* instance, const char* variableName, char* 
   value[0] = '\0';
   const int result = host::Host().PRegValuePE(host::kValueRead, 0, variableName, value, size,
                                               instance, host::kAnyNode);
-  if (scan != nullptr && ReadFailed(result)) scan->registryUnreadable = true;
+  if (scan != nullptr && ReadFailed(result)) scan->unreadable = true;
   return result == 0;
 }
 
@@ -50,7 +50,7 @@ void ReadDefaultLevelName(ExistingInstanceScan& scan, int variable, char* name) 
   name[0] = '\0';
   const int result = host::Host().PRegValuePE(host::kValueRead, variable, nullptr, value,
                                               sizeof value, nullptr, host::kAnyNode);
-  if (ReadFailed(result)) scan.registryUnreadable = true;
+  if (ReadFailed(result)) scan.unreadable = true;
   if (result == 0 && std::strlen(value) <= 8) std::strcpy(name, value);
 }
 
@@ -73,7 +73,7 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   // for another reason may hold some.
   for (int op : {host::kProfileSetInstall, host::kProfileSetInstanceDir}) {
     const int pointed = host.PRegProfilePE(op, profileDir, host::kAnyNode);
-    if (ReadFailed(pointed)) scan.registryUnreadable = true;
+    if (ReadFailed(pointed)) scan.unreadable = true;
     if (pointed != 0) return false;
   }
 
@@ -103,9 +103,15 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
     }
   }
   // The list ends with its end; any other failure may have cut it short.
-  if (rc != 0 && rc != host::kEndOfList && rc != host::kNotFound) scan.registryUnreadable = true;
+  if (rc != 0 && rc != host::kEndOfList && rc != host::kNotFound) scan.unreadable = true;
   ApplyDefaultRule(scan);
   return true;
+}
+
+// Whether a failed open says that the file is not there (rather than unreadable).
+bool OpenFoundNothing() {
+  const uint32_t error = platform::GetLastError();
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
 }
 
 bool IsDirectoryPath(const std::string& path) {
@@ -122,18 +128,22 @@ void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
   // an ordinary one. That file may be upgraded already: it tells the instance's kind, not
   // the release the machine is upgraded from.
   bool moved = false;
-  if (!file && !scan.movedToDir.empty() &&
-      (platform::GetLastError() == platform::kErrorFileNotFound ||
-       platform::GetLastError() == platform::kErrorPathNotFound) &&
+  if (!file && !scan.movedToDir.empty() && OpenFoundNothing() &&
       !IsDirectoryPath(JoinHostPath(scan.profileDir.c_str(), record.name.c_str()))) {
     path = JoinHostPath(JoinHostPath(scan.movedToDir.c_str(), record.name.c_str()).c_str(),
                         kConfigFileName);
     file = platform::OpenFile(path.c_str(), "rb");
     moved = true;
   }
-  if (!file) return;
+  // A file that is there but cannot be read would leave the instance's kind unknown: a
+  // partitioned instance would be set up as an ordinary one.
+  if (!file) {
+    if (!OpenFoundNothing()) scan.unreadable = true;
+    return;
+  }
   std::vector<unsigned char> block(base::kDbmBlockSize, 0);
   const size_t bytesRead = file->Read(block.data(), block.size());
+  if (file->HasError()) scan.unreadable = true;
   file->Close();
   if (bytesRead >= 18 && !moved) {
     switch (base::LoadLE32(block.data() + base::kDbmVersionOffset) & 0xF00) {
@@ -202,7 +212,11 @@ int32_t AddScanRecord(ExistingInstanceScan& scan, const char* name) {
 void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {
   const std::string path = JoinHostPath(scan.profileDir.c_str(), base::kInstanceIndexFileName);
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
-  if (!file) return;
+  // An index file that is there but cannot be read would hide the instances it lists.
+  if (!file) {
+    if (!OpenFoundNothing()) scan.unreadable = true;
+    return;
+  }
   unsigned char header[base::kInstanceIndexHeaderSize];
   const bool headerRead = file->Read(header, sizeof header) == sizeof header;
   const uint32_t count = headerRead ? base::LoadLE32(header + base::kInstanceIndexCountOffset) : 0;
@@ -217,6 +231,7 @@ void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {
     }
     if (entriesRead == count && scan.records.count() == 1) scan.defaultIndex = 0;
   }
+  if (file->HasError()) scan.unreadable = true;
   file->Close();
 }
 

@@ -28,18 +28,21 @@ struct ExistingInstanceScan {
   int32_t priorRelease = kPriorReleaseUnknown;
   bool listGrowthFailed = false;  // an instance found was lost: the list could not grow
   bool fromIndexFile = false;     // the records are the names the index file lists
-  // The profile registry could not be pointed at the profile directory for another reason
-  // than the directory's absence, or a read or the enumeration of it failed for another
-  // reason than an unset value or the end of the list: the scan may lack instances, or know
-  // them wrongly, and a run over it could neither carry them over nor tell that it did not.
-  bool registryUnreadable = false;
+  // Something the discovery reads could not be read for another reason than its absence:
+  // the profile registry could not be pointed at the profile directory, a read or the
+  // enumeration of it failed otherwise than on an unset value or the end of the list, the
+  // index file or an instance's configuration file could not be opened or read. The scan may
+  // lack instances, or know them wrongly, and a run over it could neither carry them over nor
+  // tell that it did not.
+  bool unreadable = false;
   // Where the set-up moves the instances (without quotes; empty when nowhere else): the
   // configuration file of an instance that an interrupted run moved already is read there.
   base::FixedText<262> movedToDir;
 };
 
 // Runs the whole discovery from a (quoted) profile directory. Null only when the scan
-// cannot be allocated. All failures on the way are silent: the scan keeps what was found.
+// cannot be allocated. Failures on the way end nothing: the scan keeps what was found, and
+// marks itself unreadable when something was there that it could not read.
 // With movedToDir (quoted or not; null or empty for none), an instance whose directory is
 // not in the profile directory but there has its configuration file read there.
 std::unique_ptr<ExistingInstanceScan> ScanExistingInstances(const char* currentProfileDir,

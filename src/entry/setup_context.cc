@@ -40,13 +40,20 @@ std::string MarkerPath(const SetupContext& context, const char* fileName) {
 }
 
 // The first marker of the table that exists as a regular file, as a full path, and its value.
+// A marker whose status cannot be read marks the context.
+bool IsMarker(SetupContext& context, const std::string& path) {
+  const int state = util::RegularFileState(path.c_str());
+  if (state < 0) context.markerUnknown = true;
+  return state == 1;
+}
+
 template <size_t N>
-int32_t FindMarker(const SetupContext& context, const MarkerRow (&table)[N],
+int32_t FindMarker(SetupContext& context, const MarkerRow (&table)[N],
                    base::FixedText<kContextPathSize>& found) {
   found.clear();
   for (const MarkerRow& row : table) {
     std::string path = MarkerPath(context, row.fileName);
-    if (util::IsRegularFile(path.c_str())) {
+    if (IsMarker(context, path)) {
       found = path.c_str();
       return row.value;
     }
@@ -215,7 +222,7 @@ void BuildSetupContext(SetupContext& context, const char* currentProfilePath,
   context.serverType = FindMarker(context, kServerMarkers, context.serverMarkerFile);
   FindMarker(context, kAdminMarkers, context.adminMarkerFile);
   const std::string partitioned = MarkerPath(context, kPartitionedMarker);
-  if (context.serverType == 1 && util::IsRegularFile(partitioned.c_str())) {
+  if (context.serverType == 1 && IsMarker(context, partitioned)) {
     context.partitionedMarkerFile = partitioned.c_str();
   }
 

@@ -40,6 +40,10 @@ struct SetupContext {
   // A record was lost because a list could not grow (this list or the scan's); the set-up
   // then reports a failed step.
   bool listGrowthFailed = false;
+  // A marker file's status could not be read: which server kinds are installed is unknown,
+  // and a run on a guess could drop the administration server or set up a partitioned
+  // instance as an ordinary one.
+  bool markerUnknown = false;
 };
 
 // Builds the context in place: normalises the three paths (a failure, or an empty

@@ -103,8 +103,14 @@ int ListInstances(std::vector<std::string>* names) {
   return status == p::kErrorSuccess ? 0 : kRegistryUnreachable;
 }
 
-bool IsInstanceDefined(const std::string& name) {
-  return IsValidProfileName(name) && KeyExists(InstanceProfileKey(name));
+bool IsInstanceDefined(const std::string& name) { return InstanceDefinition(name) == 0; }
+
+int InstanceDefinition(const std::string& name) {
+  if (!IsValidProfileName(name)) return kNotFound;
+  ScopedKey key;
+  const long status = OpenKey(InstanceProfileKey(name), p::kKeyQueryValue, &key);
+  if (status == kMissing) return kNotFound;
+  return status == p::kErrorSuccess ? 0 : kRegistryUnreachable;
 }
 
 int DefineInstance(const std::string& name) {

@@ -57,6 +57,10 @@ enum class ProfileLevel { kDefaultLevel, kGlobal, kInstance };
 // The defined instances in the order they were defined (empty when none).
 [[nodiscard]] int ListInstances(std::vector<std::string>* names);
 [[nodiscard]] bool IsInstanceDefined(const std::string& name);
+// 0 when the instance is defined, kNotFound when it is not (or the name cannot be one),
+// kRegistryUnreachable when its key could not be looked at: an enumeration must not take an
+// instance it cannot see for one that was dropped.
+[[nodiscard]] int InstanceDefinition(const std::string& name);
 // Creates the instance's key. kInstanceExists when it is defined already.
 [[nodiscard]] int DefineInstance(const std::string& name);
 // Removes the instance's key with its variables and nodes. kNotFound when not defined.

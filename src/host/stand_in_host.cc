@@ -51,7 +51,9 @@ int ServiceResult(uint32_t error) {
 int StandInHost::NextName(Cursor* cursor, char* out, size_t capacity) {
   while (cursor->next < cursor->names.size()) {
     const std::string& name = cursor->names[cursor->next++];
-    if (!IsInstanceDefined(name)) continue;  // dropped since the enumeration began
+    const int defined = InstanceDefinition(name);
+    if (defined == kNotFound) continue;  // dropped since the enumeration began
+    if (defined != 0) return defined;
     return CopyOut(name, out, capacity) ? 0 : kBufferTooSmall;
   }
   return kEndOfList;

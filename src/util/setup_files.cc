@@ -64,6 +64,17 @@ int IsKnownAbsent(const char* path) {
              : 0;
 }
 
+int RegularFileState(const char* path) {
+  const std::string bare = base::StripQuotes(path);
+  platform::FileStatus status;
+  if (platform::GetFileStatus(bare.c_str(), &status) == 0) return status.isRegular ? 1 : 0;
+  const uint32_t error = platform::GetLastError();
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ||
+                 error == platform::kErrorInvalidName
+             ? 0
+             : -1;
+}
+
 int FileExistsIn(const char* directory, const char* fileName) {
   if (fileName == nullptr) return 0;
   std::string path = DirectoryPrefix(directory) + fileName;

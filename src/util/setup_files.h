@@ -18,6 +18,9 @@ constexpr const char* kTemporaryNamePattern = "????????.???";
 // found, or a name that no file can have); 0 when it exists or its status cannot be read. A file
 // about to be overwritten is taken for absent only on this answer, never because a query failed.
 [[nodiscard]] int IsKnownAbsent(const char* path);
+// 1 when the path names a regular file; 0 when it is known to name something else or nothing;
+// -1 when its status could not be read for another reason than its absence.
+[[nodiscard]] int RegularFileState(const char* path);
 
 // 0 for a null file name; otherwise IsRegularFile of directory + "\" + fileName (no backslash
 // is added when the directory ends with one; an empty directory gives just the name).

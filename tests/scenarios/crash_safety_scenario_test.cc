@@ -364,23 +364,6 @@ class InterruptedRunTest : public ScenarioTest,
     // instances there and sets up a default instance).
     static_cast<void>(QuietUpgrade());  // what it leaves is what counts
     referenceAfterSecondRun_ = TakeSnapshot();
-    // The operations of the discovery, which the library keeps silent: the scan of the
-    // existing instances and the marker files of the installed server kinds. A failure there
-    // makes the run set up what it found without what it could not read. The call first
-    // normalises its three paths.
-    Restore();
-    platform::ResetFileOperationCount();
-    for (const char* path : {kOldProfileDir, kOldProfileDir, kInstallDir}) {
-      char normalised[entry::kContextPathSize];
-      static_cast<void>(util::NormalizeSetupPath(path, normalised, sizeof normalised));
-    }
-    discoveryStart_ = platform::CurrentOperationCounts().Total();
-    {
-      entry::SetupContext context;
-      entry::BuildSetupContext(context, kOldProfileDir, kOldProfileDir, kInstallDir, nullptr,
-                               nullptr, nullptr);
-    }
-    discoveryOperations_ = platform::CurrentOperationCounts().Total() - discoveryStart_ * 2;
     if (const char* stride = std::getenv("QZ7_SCENARIO_STRIDE")) {
       stride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
     }
@@ -711,12 +694,6 @@ class InterruptedRunTest : public ScenarioTest,
       problems.insert(problems.end(), differences.begin(), differences.end());
       Unrecoverable("after the rerun", losses);
       ++(!losses.empty() ? lost : problems.empty() ? converged : intact);
-      // A failed read of the discovery is silent by design: such a point must lose nothing,
-      // but the rerun then carries on from what the failed run made of the machine.
-      if (!crash && n > discoveryStart_ && n <= discoveryStart_ + discoveryOperations_ &&
-          losses.empty()) {
-        problems.clear();
-      }
       problems.insert(problems.end(), losses.begin(), losses.end());
       for (const std::string& problem : problems) {
         findings += "\n  operation " + std::to_string(n) + ": " + problem;
@@ -731,12 +708,11 @@ class InterruptedRunTest : public ScenarioTest,
     static const char* const kModeNames[] = {"failure", "killed process", "power loss"};
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::printf(
-        "%s machine, %s: %llu operations (%s; %llu of the discovery), %llu points "
+        "%s machine, %s: %llu operations (%s), %llu points "
         "(every %llu%s): %llu converge, %llu unconverged with nothing lost, %llu lose "
         "something; %.1f s\n",
         GetParam()->name, kModeNames[static_cast<int>(mode)],
         static_cast<unsigned long long>(points), kinds.c_str(),
-        static_cast<unsigned long long>(discoveryOperations_),
         static_cast<unsigned long long>(converged + intact + lost),
         static_cast<unsigned long long>(stride),
         points == operations_ ? "" : ", by the tool's own count; kinds of the run in process",
@@ -766,8 +742,6 @@ class InterruptedRunTest : public ScenarioTest,
   uint64_t operations_ = 0;
   uint64_t stride_ = 1;
   uint64_t killStride_ = 1;
-  uint64_t discoveryStart_ = 0;  // operations of the call before its discovery
-  uint64_t discoveryOperations_ = 0;
   std::optional<FileBytes> index_;    // the index file as the earlier release left it
   Snapshot reference_;                // the uninterrupted run's machine
   Snapshot referenceAfterSecondRun_;  // and after a second run over it
