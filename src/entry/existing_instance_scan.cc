@@ -64,7 +64,8 @@ void ApplyDefaultRule(ExistingInstanceScan& scan) {
 bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   char computer[16] = {};
   uint32_t computerSize = 15;
-  if (!platform::GetComputerNameA(computer, &computerSize)) computer[0] = '\0';
+  const bool computerKnown = platform::GetComputerNameA(computer, &computerSize);
+  if (!computerKnown) computer[0] = '\0';
 
   host::HostServices& host = host::Host();
   char profileDir[262];
@@ -90,6 +91,8 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
     if (index < 0) break;
     char value[kNameBufferSize];
     if (ReadInstanceVariable(name, "QZ7PORTRANGE", value, sizeof value, &scan)) {
+      // Without this computer's name the instance would seem another computer's.
+      if (!computerKnown) scan.unreadable = true;
       char owner[kNameBufferSize];
       if (!ReadInstanceVariable(name, "QZ7INSTOWNER", owner, sizeof owner, &scan) ||
           !platform::NamesEqualIgnoreCase(owner, computer)) {

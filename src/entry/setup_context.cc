@@ -42,7 +42,7 @@ std::string MarkerPath(const SetupContext& context, const char* fileName) {
 // The first marker of the table that exists as a regular file, as a full path, and its value.
 // A marker whose status cannot be read marks the context.
 bool IsMarker(SetupContext& context, const std::string& path) {
-  const int state = util::RegularFileState(path.c_str());
+  const int state = util::PathKindState(path.c_str(), false);
   if (state < 0) context.markerUnknown = true;
   return state == 1;
 }

@@ -14,6 +14,9 @@
 namespace qz7::upgrade {
 namespace {
 
+// The migrations' access error, for a directory file whose status could not be read.
+constexpr int kStatusUnreadable = -108;
+
 [[nodiscard]] int ReportNotUpgraded(const MessageTarget& messages, const char* instanceDir,
                                     int code) {
   ReportInstanceNotUpgraded(messages, instanceDir, code);
@@ -123,7 +126,9 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
 [[nodiscard]] int UpgradeInstanceDirectories(const char* instanceDir, const char* installDir,
                                              const MessageTarget& messages,
                                              const DirectoryMigrations& migrations) {
-  if (instanceDir == nullptr || !util::IsDirectory(instanceDir)) return 0;
+  // A folder whose status cannot be read may be the instance's: it is migrated, and the
+  // migrations report what they cannot reach, rather than passed over without a word.
+  if (instanceDir == nullptr || util::PathKindState(instanceDir, true) == 0) return 0;
   const std::string databaseFolder = base::JoinPath(instanceDir, "SQLDBDIR");
   const std::string gatewayFolder = base::JoinPath(instanceDir, "SQLGWDIR");
   const std::string nodeFolder = base::JoinPath(instanceDir, "SQLNODIR");
@@ -131,11 +136,18 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
   const std::string name = base::LastComponent(instanceDir);
   // A folder whose migration was interrupted may hold only the migration backup; it is
   // migrated (which restores it from the backup) rather than cleared, so the backup is
-  // never deleted.
+  // never deleted. 1 when one of the files is there, 0 when none is, -1 when none is known
+  // to be there but the status of one could not be read: such a folder is neither cleared
+  // nor migrated, and the step fails with the access error (-108); the next run does it.
   auto holdsDirectory = [](const std::string& folder, const char* file, const char* copy,
                            const char* backup) {
-    return util::FileExistsIn(folder.c_str(), file) || util::FileExistsIn(folder.c_str(), copy) ||
-           (backup != nullptr && util::FileExistsIn(folder.c_str(), backup));
+    int held = 0;
+    for (const char* name : {file, copy, backup}) {
+      const int state = util::FileStateIn(folder.c_str(), name);
+      if (state == 1) return 1;
+      if (state < 0) held = -1;
+    }
+    return held;
   };
   auto report = [&](unsigned messageId, int code) {
     const std::string codeText = std::to_string(code);
@@ -145,7 +157,11 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
   };
 
   int result = 0;
-  if (!holdsDirectory(databaseFolder, "SQLDBDIR", "SQLDBBAK", "SQLDDDIR.TMP")) {
+  const int databaseHeld = holdsDirectory(databaseFolder, "SQLDBDIR", "SQLDBBAK", "SQLDDDIR.TMP");
+  if (databaseHeld < 0) {
+    report(kDatabaseDirectoryNotMigratedMessage, kStatusUnreadable);
+    result = 1;
+  } else if (databaseHeld == 0) {
     DeleteMatchingFiles("*", databaseFolder.c_str());
   } else {
     const int code =
@@ -155,10 +171,14 @@ void ReportInstanceNotUpgraded(const MessageTarget& messages, const char* instan
       result = 1;
     }
   }
-  if (!holdsDirectory(gatewayFolder, "SQLGWDIR", "SQLGWBAK", nullptr)) {
-    DeleteMatchingFiles("*", gatewayFolder.c_str());
-  }
-  if (!holdsDirectory(nodeFolder, "SQLNODIR", "SQLNOBAK", "SQLNDDIR.TMP")) {
+  const int gatewayHeld = holdsDirectory(gatewayFolder, "SQLGWDIR", "SQLGWBAK", nullptr);
+  if (gatewayHeld < 0) result = 1;
+  if (gatewayHeld == 0) DeleteMatchingFiles("*", gatewayFolder.c_str());
+  const int nodeHeld = holdsDirectory(nodeFolder, "SQLNODIR", "SQLNOBAK", "SQLNDDIR.TMP");
+  if (nodeHeld < 0) {
+    report(kNodeDirectoryNotMigratedMessage, kStatusUnreadable);
+    result = 1;
+  } else if (nodeHeld == 0) {
     DeleteMatchingFiles("*", nodeFolder.c_str());
   } else {
     const int code = migrations.nodeDirectory(bareInstance.c_str());

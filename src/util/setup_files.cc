@@ -13,11 +13,12 @@ namespace {
 
 constexpr size_t kWorkPathSize = 260;
 
-int QueryKind(const char* path, bool wantDirectory) {
-  std::string bare = base::StripQuotes(path);
-  platform::FileStatus status;
-  if (platform::GetFileStatus(bare.c_str(), &status) != 0) return 0;
-  return (wantDirectory ? status.isDirectory : status.isRegular) ? 1 : 0;
+// Whether a failed status query says that nothing is there: not found, or a name that no
+// file can have (Windows refuses it, so it cannot stand on the disk either).
+bool StatusSaysAbsent() {
+  const uint32_t error = platform::GetLastError();
+  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ||
+         error == platform::kErrorInvalidName;
 }
 
 // The directory without its closing quote, with a backslash unless it ends with one; empty
@@ -48,39 +49,35 @@ NameState QueryName(const char* path) {
 
 }  // namespace
 
-int IsDirectory(const char* path) { return QueryKind(path, true); }
+int PathKindState(const char* path, bool wantDirectory) {
+  const std::string bare = base::StripQuotes(path);
+  platform::FileStatus status;
+  if (platform::GetFileStatus(bare.c_str(), &status) == 0) {
+    return (wantDirectory ? status.isDirectory : status.isRegular) ? 1 : 0;
+  }
+  return StatusSaysAbsent() ? 0 : -1;
+}
 
-int IsRegularFile(const char* path) { return QueryKind(path, false); }
+int IsDirectory(const char* path) { return PathKindState(path, true) == 1 ? 1 : 0; }
+
+int IsRegularFile(const char* path) { return PathKindState(path, false) == 1 ? 1 : 0; }
 
 int IsKnownAbsent(const char* path) {
   const std::string bare = base::StripQuotes(path);
   platform::FileStatus status;
-  if (platform::GetFileStatus(bare.c_str(), &status) == 0) return 0;
-  const uint32_t error = platform::GetLastError();
-  // A name Windows refuses cannot stand on the disk either.
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ||
-                 error == platform::kErrorInvalidName
-             ? 1
-             : 0;
+  return platform::GetFileStatus(bare.c_str(), &status) != 0 && StatusSaysAbsent() ? 1 : 0;
 }
 
-int RegularFileState(const char* path) {
-  const std::string bare = base::StripQuotes(path);
-  platform::FileStatus status;
-  if (platform::GetFileStatus(bare.c_str(), &status) == 0) return status.isRegular ? 1 : 0;
-  const uint32_t error = platform::GetLastError();
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ||
-                 error == platform::kErrorInvalidName
-             ? 0
-             : -1;
-}
-
-int FileExistsIn(const char* directory, const char* fileName) {
+int FileStateIn(const char* directory, const char* fileName) {
   if (fileName == nullptr) return 0;
   std::string path = DirectoryPrefix(directory) + fileName;
   if (base::StartsWithQuote(path)) path.push_back('"');
   if (path.size() >= kWorkPathSize) return 0;
-  return IsRegularFile(path.c_str());
+  return PathKindState(path.c_str(), false);
+}
+
+int FileExistsIn(const char* directory, const char* fileName) {
+  return FileStateIn(directory, fileName) == 1 ? 1 : 0;
 }
 
 namespace {

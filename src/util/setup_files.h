@@ -18,13 +18,16 @@ constexpr const char* kTemporaryNamePattern = "????????.???";
 // found, or a name that no file can have); 0 when it exists or its status cannot be read. A file
 // about to be overwritten is taken for absent only on this answer, never because a query failed.
 [[nodiscard]] int IsKnownAbsent(const char* path);
-// 1 when the path names a regular file; 0 when it is known to name something else or nothing;
-// -1 when its status could not be read for another reason than its absence.
-[[nodiscard]] int RegularFileState(const char* path);
+// 1 when the path names a directory (wantDirectory) or a regular file; 0 when it is known to
+// name something else or nothing; -1 when its status could not be read for another reason than
+// its absence, so that it may be one.
+[[nodiscard]] int PathKindState(const char* path, bool wantDirectory);
 
 // 0 for a null file name; otherwise IsRegularFile of directory + "\" + fileName (no backslash
 // is added when the directory ends with one; an empty directory gives just the name).
 [[nodiscard]] int FileExistsIn(const char* directory, const char* fileName);
+// The same as a PathKindState of the regular file: -1 when it may be there.
+[[nodiscard]] int FileStateIn(const char* directory, const char* fileName);
 
 // Copies source over destination (overwriting allowed). Results: 0 success, 1 file not found,
 // 2 path not found, 3 access denied, 4 sharing violation, 5 invalid parameter, 6 disk full,

@@ -28,7 +28,9 @@
 #include "entry/setup_context.h"
 #include "host/profile_registry.h"
 #include "migrate/work_buffer.h"
+#include "platform/win_error.h"
 #include "qz7instm.h"
+#include "testkit/fault_injection.h"
 #include "testkit/message_recorder.h"
 #include "testkit/recording_host.h"
 #include "testkit/scenario_machines.h"
@@ -337,6 +339,16 @@ TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
     EXPECT_EQ(scan->records[i].nodeType, nodeType[i]) << i;
   }
   EXPECT_EQ(scan->priorRelease, 5);
+  EXPECT_FALSE(scan->unreadable);
+  // Without this computer's name every partitioned instance would seem another computer's:
+  // the scan says it could not read what it needs.
+  platform::SetFaultPlan({.triggerAt = 1,
+                          .error = platform::kErrorGenFailure,
+                          .repeat = true,
+                          .kinds = platform::KindBit(platform::OperationKind::kEnvironment)});
+  scan = ScanExistingInstances(kProfile);
+  platform::ClearFaultPlan();
+  EXPECT_TRUE(scan->unreadable);
 }
 
 // Without a default in the registry: the other record of an administration server and one

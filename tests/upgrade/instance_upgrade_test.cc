@@ -364,6 +364,30 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
     for (const std::string& f : row.gone) EXPECT_FALSE(machine.Exists("C:\\P\\INST1\\" + f)) << f;
     for (const std::string& f : row.kept) EXPECT_TRUE(machine.Exists("C:\\P\\INST1\\" + f)) << f;
   }
+  // Every status query fails: no folder is cleared or migrated on a guess, and the database
+  // and node folders are reported with the access error.
+  {
+    testkit::TempMachine machine;
+    MessageRecorder messages;
+    for (const char* file : {"SQLDBDIR\\SQLDBINS", "SQLNODIR\\OLD"})
+      machine.WriteText(std::string("C:\\P\\INST1\\") + file, "x");
+    MigrationScript scripted{0, 0, {}};
+    script = &scripted;
+    platform::SetFaultPlan({.triggerAt = 1,
+                            .error = platform::kErrorAccessDenied,
+                            .repeat = true,
+                            .kinds = platform::KindBit(platform::OperationKind::kFile)});
+    const int result = UpgradeInstanceDirectories(
+        "C:\\P\\INST1", "C:\\QZ7", {messages.logFile(), messages.module(), messages.owner()},
+        kScripted);
+    platform::ClearFaultPlan();
+    EXPECT_EQ(result, 1);
+    EXPECT_THAT(scripted.calls, ::testing::IsEmpty());
+    EXPECT_EQ(messages.boxes(),
+              (std::vector<Box>{{3578, {"-108", "INST1"}, 0x40}, {3574, {"-108", "INST1"}, 0x40}}));
+    EXPECT_TRUE(machine.Exists("C:\\P\\INST1\\SQLDBDIR\\SQLDBINS"));
+    EXPECT_TRUE(machine.Exists("C:\\P\\INST1\\SQLNODIR\\OLD"));
+  }
   script = nullptr;
   EXPECT_EQ(UpgradeInstanceDirectories("C:\\NOWHERE", "C:\\QZ7", {}, kScripted), 0);
 }
