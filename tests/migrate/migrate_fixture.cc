@@ -33,7 +33,6 @@ void StepWalk::Check(MigrationResult result, const Texts& records) {
         step.key == nullptr
             ? Texts()
             : TextsOf(std::string(step.key) + ": " + step.object + MigrationFragmentOf(step.code));
-    // A step that ends the run with another code left the run to fail at a later step.
     if (step.runCode != 0 && !want.empty() && !records.empty()) {
       return result == step.runCode && records.front() == want.front();
     }

@@ -45,8 +45,10 @@ Texts TextsOf(const Items&... items) {
 Texts ErrorRecordsOf(const Bytes& errorFileBytes);
 
 // A step of a migration that a failing file operation stops: the operation, the key and
-// object of the one record it writes and its code, which the run returns (runCode instead,
-// when set). A step without key writes no record.
+// object of the record it writes and its code, which the run returns. When runCode is set the
+// run returns that instead, and the step's record is the first of the run's records (a step
+// that records its failure and goes on, or the message file's). A step without key writes no
+// record.
 struct FailingStep {
   const char* operation;
   const char* key;
@@ -56,10 +58,9 @@ struct FailingStep {
 };
 
 // Walks a table of steps, in the order a run takes them, along a loop that fails every
-// operation in turn: a run that fails at a point ends as the step the walk stands at, or as
-// the next one (a step takes one operation or more; the next is tried first), which it then
-// stands at. A run that ends
-// with 0 rode its failure out and is passed over. The walk must end at the table's last step.
+// operation in turn: a failing run ends as the next step of the table, which the walk then
+// stands at, or as the step it stands at (a step takes one operation or more). A run that ends
+// with 0 rode its failure out and is passed over. Done when every step was seen.
 class StepWalk {
  public:
   explicit StepWalk(std::vector<FailingStep> steps) : steps_(std::move(steps)) {}
@@ -70,6 +71,7 @@ class StepWalk {
   std::vector<FailingStep> steps_;
   size_t reached_ = 0;  // the steps seen so far
 };
+
 // size bytes from offset on, fewer past the end.
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
 // Equal bytes; a difference is told by the sizes and the first offset that differs.
