@@ -24,12 +24,36 @@ Texts ErrorRecordsOf(const Bytes& errorFileBytes) {
   return records;
 }
 
-bool SomeRecordCarries(const Texts& records, MigrationResult code) {
-  const std::string fragment = MigrationFragmentOf(code);
-  return std::any_of(records.begin(), records.end(), [&](const std::string& record) {
-    return record.size() >= fragment.size() &&
-           record.compare(record.size() - fragment.size(), fragment.size(), fragment) == 0;
-  });
+void StepWalk::Check(MigrationResult result, const Texts& records) {
+  if (result == 0) return;
+  const auto endsAs = [&](size_t index) {
+    if (index >= steps_.size()) return false;
+    const FailingStep& step = steps_[index];
+    const Texts want =
+        step.key == nullptr
+            ? Texts()
+            : TextsOf(std::string(step.key) + ": " + step.object + MigrationFragmentOf(step.code));
+    if (step.runCode != 0 && !want.empty() && !records.empty()) {
+      return result == step.runCode && records.front() == want.front();
+    }
+    return result == (step.runCode != 0 ? step.runCode : step.code) && records == want;
+  };
+  if (endsAs(reached_)) {
+    ++reached_;
+    return;
+  }
+  if (reached_ > 0 && endsAs(reached_ - 1)) return;
+  const FailingStep& due = steps_[std::min(reached_, steps_.size() - 1)];
+  ADD_FAILURE() << "the run ended with " << result << " and " << ::testing::PrintToString(records)
+                << " where the step \"" << due.operation << "\" ("
+                << (due.key ? due.key : "no record") << ", " << due.code
+                << ") or the one before it was due";
+}
+
+::testing::AssertionResult StepWalk::Done() const {
+  if (reached_ == steps_.size()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "no failing run ended as the step \"" << steps_[reached_].operation << "\"";
 }
 
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size) {

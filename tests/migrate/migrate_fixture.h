@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "migrate/database_directory_migration.h"
@@ -42,9 +43,35 @@ Texts TextsOf(const Items&... items) {
 // The records of an error file: CR LF read as LF, records split at the empty line, the lines
 // of each record joined; text after the last record ends in "<unterminated>".
 Texts ErrorRecordsOf(const Bytes& errorFileBytes);
-// Whether the record of the step that ended a run with code is among records: one that ends
-// with the code's fragment (any record for a code without one).
-bool SomeRecordCarries(const Texts& records, MigrationResult code);
+
+// A step of a migration that a failing file operation stops: the operation, the key and
+// object of the record it writes and its code, which the run returns. When runCode is set the
+// run returns that instead, and the step's record is the first of the run's records (a step
+// that records its failure and goes on, or the message file's). A step without key writes no
+// record.
+struct FailingStep {
+  const char* operation;
+  const char* key;
+  std::string object;
+  MigrationResult code;
+  MigrationResult runCode = 0;
+};
+
+// Walks a table of steps, in the order a run takes them, along a loop that fails every
+// operation in turn: a failing run ends as the next step of the table, which the walk then
+// stands at, or as the step it stands at (a step takes one operation or more). A run that ends
+// with 0 rode its failure out and is passed over. Done when every step was seen.
+class StepWalk {
+ public:
+  explicit StepWalk(std::vector<FailingStep> steps) : steps_(std::move(steps)) {}
+  void Check(MigrationResult result, const Texts& records);
+  ::testing::AssertionResult Done() const;
+
+ private:
+  std::vector<FailingStep> steps_;
+  size_t reached_ = 0;  // the steps seen so far
+};
+
 // size bytes from offset on, fewer past the end.
 Bytes Slice(const Bytes& bytes, size_t offset, size_t size);
 // Equal bytes; a difference is told by the sizes and the first offset that differs.

@@ -235,17 +235,9 @@ TEST(InstanceUpgradeTest, AnUpgradeStoppedAnywhereEndsAsAnUninterruptedOne) {
        Old().Version(0x700).NodeType(1).Bytes(), false},
       {"converted", DbmBlockBuilder().U32(76, 200).Bytes(), Old().Bytes(), true},
   };
-  const std::string dir = "C:\\P\\INST1";
-  const std::string given = "\"" + dir + "\"";
+  const std::string dir = "C:\\P\\INST1", given = "\"" + dir + "\"";
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const std::vector<std::string> wantEntries =
-        row.converts ? std::vector<std::string>{"qz7systm"}
-                     : std::vector<std::string>{"qz7systm", "qz7systm.000"};
-    auto prepare = [&](const testkit::TempMachine& machine) {
-      machine.WriteFile(kTemplate, row.templ);
-      machine.WriteFile(dir + "\\qz7systm", row.old);
-    };
     auto upgrade = [&](MessageRecorder& messages) {
       const MessageTarget target{messages.logFile(), messages.module(), messages.owner()};
       return UpgradeInstanceConfiguration(target, given.c_str(), kTemplate);
@@ -257,7 +249,8 @@ TEST(InstanceUpgradeTest, AnUpgradeStoppedAnywhereEndsAsAnUninterruptedOne) {
     };
     auto expectUninterrupted = [&](const testkit::TempMachine& machine, int result) {
       EXPECT_EQ(result, row.converts ? 0 : 1);
-      EXPECT_EQ(machine.Entries(dir), wantEntries);
+      EXPECT_EQ(machine.Entries(dir),
+                (row.converts ? Paths{"qz7systm"} : Paths{"qz7systm", "qz7systm.000"}));
       const Bytes config = machine.ReadFile(dir + "\\qz7systm");
       if (row.converts) {
         EXPECT_TRUE(converted(config));
@@ -274,7 +267,8 @@ TEST(InstanceUpgradeTest, AnUpgradeStoppedAnywhereEndsAsAnUninterruptedOne) {
       machine.reset();
       machine.emplace();
       messages.emplace();
-      prepare(*machine);
+      machine->WriteFile(kTemplate, row.templ);
+      machine->WriteFile(dir + "\\qz7systm", row.old);
     };
     int result = 0;
     const auto run = [&] { result = upgrade(*messages); };
