@@ -84,8 +84,7 @@ TEST_F(RegistryTest, ValuesSurviveReopenWithTypeAndBytes) {
 
 // A missing key is the contract's row.
 TEST_F(RegistryTest, OpenAndAccessErrors) {
-  RegKey key = Create(kProfileKey);
-  RegCloseKey(key);
+  RegCloseKey(Create(kProfileKey));
   const std::pair<const char*, long> rows[] = {
       {"SOFTWARE\\ZAV\\", 0}, {"SOFTWARE\\\\ZAV", 161}, {"SOFTWARE\\A\nB", 161}};
   for (const auto& [path, result] : rows) {
@@ -93,6 +92,7 @@ TEST_F(RegistryTest, OpenAndAccessErrors) {
     EXPECT_EQ(RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &opened), result) << path;
     RegCloseKey(opened);
   }
+  RegKey key = nullptr;
   ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyRead, &key), 0);
   EXPECT_EQ(Set(key, "X", kRegBinary, {1}), 5);  // opened for reading only
   RegCloseKey(key);
@@ -208,8 +208,7 @@ TEST_F(RegistryTest, DamagedFileIsAFailureNotAnEmptyRegistry) {
   // Removed, it is a fresh machine's empty registry again, and the report forgets it.
   std::filesystem::remove(RegistryFile());
   EXPECT_EQ(Query(kProfileKey, "X").first, kErrorFileNotFound);
-  RegKey key = Create(kProfileKey);
-  RegCloseKey(key);
+  RegCloseKey(Create(kProfileKey));
   EXPECT_EQ(posix::StoreDamageReport().find(RegistryFile()), std::string::npos);
   // A file with something readable beside its damage is read, as before.
   WriteHostFile(RegistryFile(), "[SOFTWARE\\ZAV]\n\"A\"=dword:1\nnonsense\n");
