@@ -39,10 +39,6 @@ std::vector<std::string> RecordingHost::calls() const {
   return lines;
 }
 
-std::vector<std::string> RecordingHost::CallsTo(const std::string& operation) const {
-  return CallsTo(std::vector<std::string>{operation});
-}
-
 std::vector<std::string> RecordingHost::CallsTo(const std::vector<std::string>& operations) const {
   std::vector<std::string> lines;
   for (const Call& call : calls_) {
@@ -59,18 +55,6 @@ std::vector<int> RecordingHost::ResultsOf(const std::string& operation) const {
     if (call.line.rfind(operation + "(", 0) == 0) results.push_back(call.result);
   }
   return results;
-}
-
-int RecordingHost::CountOf(const std::string& operation) const {
-  return static_cast<int>(CallsTo(operation).size());
-}
-
-void RecordingHost::ScriptResult(const std::string& operation, int result) {
-  scripted_[operation] = result;
-}
-
-void RecordingHost::QueueResult(const std::string& operation, int result) {
-  queued_[operation].push_back(result);
 }
 
 int RecordingHost::Record(const std::string& operation, const std::string& arguments,

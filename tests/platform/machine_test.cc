@@ -346,12 +346,8 @@ TEST_F(MachineFixture, FailedFolderSyncFailsTheFlushOfEitherStore) {
   } rows[] = {
       {"registry",
        [](const std::string& name) {
-         RegKey key = nullptr;
-         if (RegCreateKeyExA(LocalMachineKey(), kProfileKey, &key) != 0) return false;
          const unsigned char data[] = {1};
-         const long error = RegSetValueExA(key, name.c_str(), kRegBinary, data, sizeof data);
-         RegCloseKey(key);
-         return error == 0;
+         return RegSetValueExA(LocalMachineKey(), name.c_str(), kRegBinary, data, 1) == 0;
        }},
       {"service table",
        [](const std::string& name) {
