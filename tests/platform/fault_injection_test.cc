@@ -359,14 +359,7 @@ TEST_F(FaultInjectionTest, PowerCutGivesTheStoresBackAsOfTheirLastFlush) {
     RegCloseKey(key);
     return error == 0;
   };
-  const auto makeService = [] {
-    ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
-    ScHandle service =
-        CreateServiceA(manager, "CUT", nullptr, "C:\\BIN\\CUT.EXE", nullptr, nullptr);
-    const bool made = service != nullptr && CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return made;
-  };
+  const auto makeService = [] { return MakeService("CUT", "C:\\BIN\\CUT.EXE"); };
   const auto flush = [] { return RegFlushKey(LocalMachineKey()) == 0; };
   // The value V and whether the service is there after the cut, as "V,service" ("-": no value;
   // "yes" or "no"), for the cut that undoes every unsynced change, then after "|" for the one
@@ -444,11 +437,9 @@ TEST_F(FaultInjectionTest, SyscallFailuresArriveAsWindowsErrors) {
     FileHandle file = OpenFile("C:\\full.dat", "wb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->Write("abc", 3), 3u);  // buffered: the disk is not touched yet
-    EXPECT_EQ(file->Close(), -1);
-    EXPECT_EQ(GetLastError(), kErrorDiskFull);
+    EXPECT_EQ(ErrorIf(file->Close() == -1), kErrorDiskFull);
     EXPECT_EQ(ReadHostFile(OnC("full.dat")), "");  // nothing half-written
-    EXPECT_FALSE(CopyFileA("C:\\source.dat", "C:\\copy.dat", false));
-    EXPECT_EQ(GetLastError(), kErrorDiskFull);
+    EXPECT_EQ(ErrorIf(!CopyFileA("C:\\source.dat", "C:\\copy.dat", false)), kErrorDiskFull);
     EXPECT_FALSE(fs::exists(OnC("copy.dat")));  // no half-written copy
   }
   {

@@ -350,8 +350,7 @@ TEST_F(FileSystemTest, LinksLeadingOutOfTheDriveAreRefused) {
   fs::create_directory_symlink(OnC("inside"), OnC("alias"));
   fs::create_directory_symlink(outside, root_ + "/drives/d");  // a drive root may be a link
 
-  EXPECT_EQ(OpenFile("C:\\escape\\secret", "rb"), nullptr);
-  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(ErrorIf(!OpenFile("C:\\escape\\secret", "rb")), kErrorAccessDenied);
   EXPECT_FALSE(Create("C:\\dangling"));
   EXPECT_FALSE(fs::exists(std::string(outside) + "/missing"));
   FindData data;
@@ -450,8 +449,7 @@ TEST_F(FileSystemTest, FindListsDotsBelowTheRootOnly) {
   EXPECT_EQ(FindAll("C:\\inst\\*"), (std::vector<std::string>{"./", "../", "A/", "b"}));
   EXPECT_EQ(FindAll("C:\\*"), std::vector<std::string>{"Inst/"});
   FindData data;
-  EXPECT_EQ(FindFirst("C:\\missing\\*", &data), kInvalidFindHandle);
-  EXPECT_EQ(GetLastError(), kErrorPathNotFound);
+  EXPECT_EQ(ErrorIf(FindFirst("C:\\missing\\*", &data) == kInvalidFindHandle), kErrorPathNotFound);
 }
 
 }  // namespace
