@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -271,12 +272,19 @@ int WrapStreamRelease(Native* stream) {
   return Next().StreamRelease(stream);
 }
 
-int WrapRemoveFile(const char* path) {
-  if (Enter(kFile) != 0) return -1;
+// RemoveFile, MakeDirectory and RemoveDirectory: one counted change of path, its bookkeeping
+// around the backend's call.
+int ChangePath(OperationKind kind, int (*change)(const char*), void (*after)(const char*),
+               const char* path) {
+  if (Enter(kind) != 0) return -1;
   if (path != nullptr) durability::BeforeChange(path);
-  if (Next().RemoveFile(path) != 0) return -1;
-  durability::AfterRemove(path);
+  if (change(path) != 0) return -1;
+  after(path);
   return 0;
+}
+
+int WrapRemoveFile(const char* path) {
+  return ChangePath(kFile, Next().RemoveFile, durability::AfterRemove, path);
 }
 
 // RenameFile and ReplaceFile: one counted move, its bookkeeping around the backend's move.
@@ -295,37 +303,31 @@ int WrapRenameFile(const char* from, const char* to) { return Move(Next().Rename
 
 int WrapReplaceFile(const char* from, const char* to) { return Move(Next().ReplaceFile, from, to); }
 
-bool WrapCopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
+// CopyFileA and FolderCopy's copies: one counted copy to the path to, its bookkeeping around
+// the backend's copy.
+bool Copy(const char* to, const std::function<bool()>& copy) {
   if (Enter(kFile) != 0) return false;
-  if (newFile != nullptr) durability::BeforeChange(newFile);
-  if (!Next().CopyFileA(existingFile, newFile, failIfExists)) return false;
-  durability::AfterCopy(newFile);
+  if (to != nullptr) durability::BeforeChange(to);
+  if (!copy()) return false;
+  durability::AfterCopy(to);
   return true;
+}
+
+bool WrapCopyFileA(const char* existingFile, const char* newFile, bool failIfExists) {
+  return Copy(newFile, [&] { return Next().CopyFileA(existingFile, newFile, failIfExists); });
 }
 
 bool WrapCopyFileBetween(FolderCopy::Native* copy, const char* name, const char* fromPath,
                          const char* toPath) {
-  if (Enter(kFile) != 0) return false;
-  durability::BeforeChange(toPath);
-  if (!Next().CopyFileBetween(copy, name, fromPath, toPath)) return false;
-  durability::AfterCopy(toPath);
-  return true;
+  return Copy(toPath, [&] { return Next().CopyFileBetween(copy, name, fromPath, toPath); });
 }
 
 int WrapMakeDirectory(const char* path) {
-  if (Enter(kFolder) != 0) return -1;
-  if (path != nullptr) durability::BeforeChange(path);
-  if (Next().MakeDirectory(path) != 0) return -1;
-  durability::AfterMakeDirectory(path);
-  return 0;
+  return ChangePath(kFolder, Next().MakeDirectory, durability::AfterMakeDirectory, path);
 }
 
 int WrapRemoveDirectory(const char* path) {
-  if (Enter(kFolder) != 0) return -1;
-  if (path != nullptr) durability::BeforeChange(path);
-  if (Next().RemoveDirectory(path) != 0) return -1;
-  durability::AfterRemove(path);
-  return 0;
+  return ChangePath(kFolder, Next().RemoveDirectory, durability::AfterRemove, path);
 }
 
 int WrapSyncDirectory(const char* path) {
@@ -350,41 +352,34 @@ int WrapSyncFileSystem() {
 }
 
 // A failed transfer reports nothing moved.
-template <typename Data>
-bool Transfer(bool (*transfer)(PipeHandle, Data, uint32_t, uint32_t*), PipeHandle pipe, Data data,
-              uint32_t size, uint32_t* done) {
-  if (Enter(OperationKind::kProcess) != 0) {
+template <typename Handle, typename Data>
+bool Transfer(OperationKind kind, bool (*transfer)(Handle, Data, uint32_t, uint32_t*),
+              Handle handle, Data data, uint32_t size, uint32_t* done) {
+  if (Enter(kind) != 0) {
     if (done != nullptr) *done = 0;
     return false;
   }
-  return transfer(pipe, data, size, done);
+  return transfer(handle, data, size, done);
 }
 
 bool WrapReadFile(PipeHandle pipe, void* buffer, uint32_t size, uint32_t* bytesRead) {
-  return Transfer(Next().ReadFile, pipe, buffer, size, bytesRead);
+  return Transfer(OperationKind::kProcess, Next().ReadFile, pipe, buffer, size, bytesRead);
 }
 
 bool WrapWriteFile(PipeHandle pipe, const void* data, uint32_t size, uint32_t* bytesWritten) {
-  return Transfer(Next().WriteFile, pipe, data, size, bytesWritten);
+  return Transfer(OperationKind::kProcess, Next().WriteFile, pipe, data, size, bytesWritten);
 }
 
 bool WrapWriteToDescriptor(LogHandle fd, const void* data, uint32_t size, uint32_t* written) {
-  if (Enter(kStream) != 0) {
-    if (written != nullptr) *written = 0;
-    return false;
-  }
-  return Next().WriteToDescriptor(fd, data, size, written);
+  return Transfer(kStream, Next().WriteToDescriptor, fd, data, size, written);
 }
 
 // ---- Every other row, made from operations.inc by its gate ---------------------------------
 
-#define QZ7_GATE_Before(type, name, parameters, arguments, kind, failure) \
-  type Wrap##name parameters {                                            \
-    if (const uint32_t error = Enter(OperationKind::kind)) {              \
-      static_cast<void>(error);                                           \
-      return failure;                                                     \
-    }                                                                     \
-    return Next().name arguments;                                         \
+#define QZ7_GATE_Before(type, name, parameters, arguments, kind, failure)  \
+  type Wrap##name parameters {                                             \
+    if (const uint32_t error = Enter(OperationKind::kind)) return failure; \
+    return Next().name arguments;                                          \
   }
 #define QZ7_GATE_Mark(type, name, parameters, arguments, kind, failure) \
   type Wrap##name parameters {                                          \
@@ -406,10 +401,7 @@ bool WrapWriteToDescriptor(LogHandle fd, const void* data, uint32_t size, uint32
 // tells the power-cut bookkeeping.
 #define QZ7_GATE_StoreChange(store, type, name, parameters, arguments, kind, failure) \
   type Wrap##name parameters {                                                        \
-    if (const uint32_t error = Enter(OperationKind::kind)) {                          \
-      static_cast<void>(error);                                                       \
-      return failure;                                                                 \
-    }                                                                                 \
+    if (const uint32_t error = Enter(OperationKind::kind)) return failure;            \
     durability::BeforeStoreChange(durability::Store::store);                          \
     return Next().name arguments;                                                     \
   }
@@ -420,10 +412,7 @@ bool WrapWriteToDescriptor(LogHandle fd, const void* data, uint32_t size, uint32
 // The flush of the stores (RegFlushKey): a Before row whose success makes both durable.
 #define QZ7_GATE_StoreFlush(type, name, parameters, arguments, kind, failure) \
   type Wrap##name parameters {                                                \
-    if (const uint32_t error = Enter(OperationKind::kind)) {                  \
-      static_cast<void>(error);                                               \
-      return failure;                                                         \
-    }                                                                         \
+    if (const uint32_t error = Enter(OperationKind::kind)) return failure;    \
     const type result = Next().name arguments;                                \
     if (result == 0) durability::AfterStoresFlushed();                        \
     return result;                                                            \

@@ -13,16 +13,12 @@ DatabaseConfigurationBuilder::DatabaseConfigurationBuilder()
   Territory(1);
 }
 
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Release(uint16_t release) {
-  base::StoreLE16(&bytes_[16], release);
+DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Put(size_t offset, uint16_t value) {
+  base::StoreLE16(&bytes_[offset], value);
   return *this;
 }
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Territory(uint16_t number) {
-  base::StoreLE16(&bytes_[74], number);
-  return *this;
-}
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::CodePage(uint16_t codePage) {
-  base::StoreLE16(&bytes_[76], codePage);
+DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Put(size_t offset, uint32_t value) {
+  base::StoreLE32(&bytes_[offset], value);
   return *this;
 }
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Block(
@@ -31,29 +27,8 @@ DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Block(
   std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), 256), bytes_.begin() + 600);
   return *this;
 }
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Field884(uint32_t value) {
-  base::StoreLE32(&bytes_[884], value);
-  return *this;
-}
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Field888(uint16_t value) {
-  base::StoreLE16(&bytes_[888], value);
-  return *this;
-}
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Field1164(uint32_t value) {
-  base::StoreLE32(&bytes_[1164], value);
-  return *this;
-}
 DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::Size(size_t size, unsigned char fill) {
   bytes_.resize(size, fill);
-  return *this;
-}
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::WrongChecksum(uint32_t delta) {
-  checksumDelta_ = delta;
-  return *this;
-}
-
-DatabaseConfigurationBuilder& DatabaseConfigurationBuilder::TruncateTo(size_t size) {
-  truncateTo_ = size;
   return *this;
 }
 

@@ -24,24 +24,34 @@ class DatabaseConfigurationBuilder {
   // kDatabaseConfigurationSize zero bytes with release 0x0500, code page 850, territory 1.
   DatabaseConfigurationBuilder();
 
-  DatabaseConfigurationBuilder& Release(uint16_t release);                       // offset 16
-  DatabaseConfigurationBuilder& Territory(uint16_t number);                      // offset 74
-  DatabaseConfigurationBuilder& CodePage(uint16_t codePage);                     // offset 76
+  DatabaseConfigurationBuilder& Release(uint16_t release) { return Put(16, release); }
+  DatabaseConfigurationBuilder& Territory(uint16_t number) { return Put(74, number); }
+  DatabaseConfigurationBuilder& CodePage(uint16_t codePage) { return Put(76, codePage); }
   DatabaseConfigurationBuilder& Block(const std::vector<unsigned char>& bytes);  // 256 at 600
-  DatabaseConfigurationBuilder& Field884(uint32_t value);
-  DatabaseConfigurationBuilder& Field888(uint16_t value);
-  DatabaseConfigurationBuilder& Field1164(uint32_t value);
+  DatabaseConfigurationBuilder& Field884(uint32_t value) { return Put(884, value); }
+  DatabaseConfigurationBuilder& Field888(uint16_t value) { return Put(888, value); }
+  DatabaseConfigurationBuilder& Field1164(uint32_t value) { return Put(1164, value); }
   // The file's size: shorter files are cut, longer ones continue with `fill` bytes, which the
   // checksum covers.
   DatabaseConfigurationBuilder& Size(size_t size, unsigned char fill = 0);
   // The checksum at offset 0 (the sum of the bytes from 4 to the end) plus delta.
-  DatabaseConfigurationBuilder& WrongChecksum(uint32_t delta = 1);
+  DatabaseConfigurationBuilder& WrongChecksum(uint32_t delta = 1) {
+    checksumDelta_ = delta;
+    return *this;
+  }
   // Cut the file to this many bytes after the checksum is stamped.
-  DatabaseConfigurationBuilder& TruncateTo(size_t size);
+  DatabaseConfigurationBuilder& TruncateTo(size_t size) {
+    truncateTo_ = size;
+    return *this;
+  }
 
   sample::DirectoryBytes Bytes() const;
 
  private:
+  // Stores a 16- or 32-bit little-endian number at offset.
+  DatabaseConfigurationBuilder& Put(size_t offset, uint16_t value);
+  DatabaseConfigurationBuilder& Put(size_t offset, uint32_t value);
+
   sample::DirectoryBytes bytes_;
   uint32_t checksumDelta_ = 0;
   std::optional<size_t> truncateTo_;

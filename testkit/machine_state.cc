@@ -9,13 +9,13 @@
 #include <stdexcept>
 
 #include "host/profile_registry.h"
+#include "testkit/temp_machine.h"
 #if defined(_WIN32)
 #include "host/service_table.h"
 #include "platform/registry.h"
 #include "platform/services.h"
 #include "testkit/host_os.h"
 #include "testkit/service_config.h"
-#include "testkit/temp_machine.h"
 #endif
 
 namespace qz7::testkit {
@@ -23,11 +23,6 @@ namespace qz7::testkit {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string HostFileText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 #if defined(_WIN32)
 // The product's registry tree and the shares: what a copy of the machine puts back.
@@ -63,14 +58,13 @@ constexpr uint32_t kUnreadable = 0xFFFFFFFF;
 
 // The key at path with its values, then each subkey's, in name order; nothing when the key
 // is missing.
-template <typename Key>
-void SaveKeyTree(const std::string& path, std::vector<Key>* keys) {
+void SaveKeyTree(const std::string& path, std::vector<SavedKey>* keys) {
   platform::RegKey key = nullptr;
   if (platform::RegOpenKeyExA(platform::LocalMachineKey(), path.c_str(), 0, platform::kKeyRead,
                               &key) != 0) {
     return;
   }
-  Key saved{path, {}};
+  SavedKey saved{path, {}};
   std::vector<std::string> subkeys;
   char name[1024];
   for (uint32_t index = 0;; ++index) {
@@ -102,26 +96,16 @@ void SaveKeyTree(const std::string& path, std::vector<Key>* keys) {
   for (const std::string& subkey : subkeys) SaveKeyTree(path + "\\" + subkey, keys);
 }
 
-struct KeyText {
-  std::string path;
-  struct Value {
-    std::string name;
-    uint32_t type;
-    std::vector<unsigned char> data;
-  };
-  std::vector<Value> values;
-};
-
 // The key at top and every key below it (with includeTop; else only those below it), each as
 // "[KEY]" and a "NAME=TYPE:HEX" line per value.
 std::string KeysText(const std::string& top, bool includeTop) {
-  std::vector<KeyText> keys;
+  std::vector<SavedKey> keys;
   SaveKeyTree(top, &keys);
   std::string text;
-  for (const KeyText& key : keys) {
+  for (const SavedKey& key : keys) {
     if (key.path == top && !includeTop) continue;
     text += "[" + key.path + "]\n";
-    for (const KeyText::Value& value : key.values) {
+    for (const SavedKey::Value& value : key.values) {
       text += value.name + "=" + std::to_string(value.type) + ":";
       for (unsigned char byte : value.data) {
         char hex[4];
@@ -201,17 +185,17 @@ void ForEachDriveEntry(const std::string& machineRoot, const std::string& skippe
 
 MachineState TakeMachineState(const std::string& machineRoot) {
   MachineState state;
-  ForEachDriveEntry(machineRoot, "",
-                    [&](const std::string& name, const fs::directory_entry& entry) {
-                      state[name] = entry.is_directory() ? "<dir>" : HostFileText(entry.path());
-                    });
+  ForEachDriveEntry(
+      machineRoot, "", [&](const std::string& name, const fs::directory_entry& entry) {
+        state[name] = entry.is_directory() ? "<dir>" : ReadHostFile(entry.path().string());
+      });
 #if defined(_WIN32)
   state["services.txt"] = MadeServicesText(/*bareProgram=*/false);
   state["registry.txt"] = KeysText(host::kProfilesKey, false);
   return state;
 #else
   for (const char* store : {"services.txt", "registry.txt"}) {
-    std::istringstream table(HostFileText(fs::path(machineRoot) / store));
+    std::istringstream table(ReadHostFile(machineRoot + "/" + store));
     bool keep = store[0] == 's';  // of the registry, only the instance keys
     for (std::string line; std::getline(table, line);) {
       if (line.empty() || line[0] == ';' || line[0] == '#') continue;

@@ -48,6 +48,17 @@ std::string RegistryTreeText(const std::string& key);
 // The services the test machine made, a line each: name, program (its quotes taken off with
 // bareProgram), account, display name.
 std::string MadeServicesText(bool bareProgram);
+
+// A registry key as a copy of the machine keeps it: its values, each with its type and bytes.
+struct SavedKey {
+  std::string path;  // below HKEY_LOCAL_MACHINE
+  struct Value {
+    std::string name;
+    uint32_t type;
+    std::vector<unsigned char> data;
+  };
+  std::vector<Value> values;
+};
 #endif
 
 // The files of a machine root copied aside (to the root's path with suffix), removed again
@@ -69,15 +80,6 @@ class MachineCopy {
   std::string linked_;
 #endif
 #if defined(_WIN32)
-  struct SavedKey {
-    std::string path;  // below HKEY_LOCAL_MACHINE
-    struct Value {
-      std::string name;
-      uint32_t type;
-      std::vector<unsigned char> data;
-    };
-    std::vector<Value> values;
-  };
   struct SavedService {
     std::string name, program, account, displayName;
   };

@@ -7,10 +7,6 @@
 
 namespace qz7::testkit {
 
-std::string MigrationMessageFilePath(const std::string& installDir) {
-  return installDir + "\\msg\\prime\\QZ7DBMIG.TXT";
-}
-
 std::vector<std::string> MigrationMessageFileLines() { return sample::MigrationMessageLines(); }
 
 uint32_t WriteMigrationMessageFile(const std::string& installDir,

@@ -12,7 +12,9 @@
 namespace qz7::testkit {
 
 // installDir\msg\prime\QZ7DBMIG.TXT
-std::string MigrationMessageFilePath(const std::string& installDir);
+inline std::string MigrationMessageFilePath(const std::string& installDir) {
+  return installDir + "\\msg\\prime\\QZ7DBMIG.TXT";
+}
 
 // The 68 lines of the sample installation: lines 47 to 51 each hold %1 for a database name.
 std::vector<std::string> MigrationMessageFileLines();

@@ -264,6 +264,13 @@ void UndoFolderRenames() {
   renames.clear();
 }
 
+// What the host file at path holds; none when it cannot be opened.
+std::optional<std::string> HostBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // ---- The machine root's stores (functions below) ----------------------------------------
 
 struct StoreFiles {
@@ -288,18 +295,22 @@ std::string StoreFile(Store store) {
 // the flags that say what the child itself made durable, then the stores it changed. Numbers and
 // texts as 8-byte lengths and raw bytes.
 
-void PutNumber(std::string* out, uint64_t value) {
-  out->append(reinterpret_cast<const char*>(&value), 8);
-}
-void PutText(std::string* out, const std::string& text) {
-  PutNumber(out, text.size());
-  out->append(text);
-}
-void PutSlot(std::string* out, const Slot& slot) {
-  PutNumber(out, static_cast<uint64_t>(slot.kind));
-  PutNumber(out, static_cast<uint64_t>(static_cast<int64_t>(slot.file)));
-}
+struct Writer {
+  std::string bytes;
+  void Put(uint64_t value) { bytes.append(reinterpret_cast<const char*>(&value), 8); }
+  void Put(const std::string& text) {
+    Put(uint64_t{text.size()});
+    bytes.append(text);
+  }
+  void Put(const Slot& slot) {
+    Put(static_cast<uint64_t>(slot.kind));
+    Put(static_cast<uint64_t>(static_cast<int64_t>(slot.file)));
+  }
+  template <typename... Fields>
+  requires(sizeof...(Fields) > 1) void Put(const Fields&... fields) { (Put(fields), ...); }
+};
 
+// Reads what Writer wrote; ok turns false at the first field the bytes cannot hold.
 struct Reader {
   const std::string& bytes;
   size_t at = 0;
@@ -311,19 +322,19 @@ struct Reader {
     at += 8;
     return value;
   }
-  std::string Text() {
+  void Get(bool& flag) { flag = Number() != 0; }
+  void Get(std::string& text) {
     const uint64_t size = Number();
-    if (!ok || size > bytes.size() - at) return ok = false, std::string();
-    std::string text = bytes.substr(at, size);
+    if (!ok || size > bytes.size() - at) return static_cast<void>(ok = false);
+    text = bytes.substr(at, size);
     at += size;
-    return text;
   }
-  Slot TakeSlot() {
-    Slot slot;
+  void Get(Slot& slot) {
     slot.kind = static_cast<Kind>(Number());
     slot.file = static_cast<int>(static_cast<int64_t>(Number()));
-    return slot;
   }
+  template <typename... Fields>
+  requires(sizeof...(Fields) > 1) void Get(Fields&... fields) { (Get(fields), ...); }
 };
 
 // Takes in one child's section: the child saw the disk as durable where this process had not
@@ -335,11 +346,7 @@ void MergeSection(Reader& in) {
   const uint64_t fileCount = in.Number();
   for (uint64_t i = 0; in.ok && i < fileCount; ++i) {
     TrackedFile file;
-    file.synced = in.Text();
-    file.everSynced = in.Number() != 0;
-    file.livePath = in.Text();
-    file.origin = in.Text();
-    file.syncedHere = in.Number() != 0;
+    in.Get(file.synced, file.everSynced, file.livePath, file.origin, file.syncedHere);
     int index = -1;
     if (auto found = state().names.find(file.origin); !file.origin.empty() &&
                                                       found != state().names.end() &&
@@ -368,13 +375,13 @@ void MergeSection(Reader& in) {
   };
   const uint64_t nameCount = in.Number();
   for (uint64_t i = 0; in.ok && i < nameCount; ++i) {
-    const std::string key = in.Text();
+    std::string key;
     Name name;
-    name.path = in.Text();
-    name.live = mapped(in.TakeSlot());
-    name.durable = mapped(in.TakeSlot());
-    const bool synced = in.Number() != 0;
+    bool synced = false;
+    in.Get(key, name.path, name.live, name.durable, synced);
     if (!in.ok) break;
+    name.live = mapped(name.live);
+    name.durable = mapped(name.durable);
     auto found = state().names.find(key);
     if (found == state().names.end()) {
       state().names.emplace(key, name);
@@ -386,9 +393,8 @@ void MergeSection(Reader& in) {
   const uint64_t renameCount = in.Number();
   for (uint64_t i = 0; in.ok && i < renameCount; ++i) {
     FolderRename rename;
-    rename.from = in.Text();
-    rename.to = in.Text();
-    rename.targetBefore = mapped(in.TakeSlot());
+    in.Get(rename.from, rename.to, rename.targetBefore);
+    rename.targetBefore = mapped(rename.targetBefore);
     if (in.ok) state().folderRenames.push_back(rename);
   }
   // The stores: a flush in the child made them durable as they stood then; what the child
@@ -399,9 +405,9 @@ void MergeSection(Reader& in) {
   std::lock_guard<std::mutex> storeLock(stores().mutex);
   if (in.ok && flushed) stores().pending.clear();
   for (uint64_t i = 0; in.ok && i < storeCount; ++i) {
-    const std::string path = in.Text();
-    const bool existed = in.Number() != 0;
-    const std::string durable = in.Text();
+    std::string path, durable;
+    bool existed = false;
+    in.Get(path, existed, durable);
     if (!in.ok || stores().pending.count(path) != 0) continue;
     stores().pending[path] = existed ? std::optional<std::string>(durable) : std::nullopt;
   }
@@ -410,17 +416,11 @@ void MergeSection(Reader& in) {
 // Takes in what children appended to the journal since the last look, and empties it.
 void ImportJournal() {
   if (state().journal.empty()) return;
-  std::FILE* in = std::fopen(state().journal.c_str(), "rb");
-  if (in == nullptr) return;
-  std::string bytes;
-  char buffer[65536];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) bytes.append(buffer, got);
-  std::fclose(in);
-  if (bytes.empty()) return;
+  const std::optional<std::string> bytes = HostBytes(state().journal);
+  if (!bytes || bytes->empty()) return;
   if (std::FILE* out = std::fopen(state().journal.c_str(), "wb")) std::fclose(out);
-  Reader reader{bytes};
-  while (reader.ok && reader.at < bytes.size()) MergeSection(reader);
+  Reader reader{*bytes};
+  while (reader.ok && reader.at < bytes->size()) MergeSection(reader);
 }
 
 // Whether tracking runs; first takes in what children changed since the last step.
@@ -430,30 +430,25 @@ bool Tracking() {
   return true;
 }
 
+// Forgets everything tracked, and the journal (whose file goes when tracking stops).
+void Restart(bool tracking) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  if (!tracking && !state().journal.empty()) std::remove(state().journal.c_str());
+  State& now = state();
+  now.names.clear();
+  now.files.clear();
+  now.streams.clear();
+  now.readers.clear();
+  now.folderRenames.clear();
+  now.journal.clear();
+  now.tracking = tracking;
+}
+
 }  // namespace
 
-void Start() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().names.clear();
-  state().files.clear();
-  state().streams.clear();
-  state().readers.clear();
-  state().folderRenames.clear();
-  state().journal.clear();
-  state().tracking = true;
-}
+void Start() { Restart(true); }
 
-void Stop() {
-  std::lock_guard<std::mutex> lock(state().mutex);
-  state().names.clear();
-  state().files.clear();
-  state().streams.clear();
-  state().readers.clear();
-  state().folderRenames.clear();
-  state().tracking = false;
-  if (!state().journal.empty()) std::remove(state().journal.c_str());
-  state().journal.clear();
-}
+void Stop() { Restart(false); }
 
 void TakeChildrenFrom(const std::string& journal) {
   std::lock_guard<std::mutex> lock(state().mutex);
@@ -465,43 +460,28 @@ void TakeChildrenFrom(const std::string& journal) {
 void AppendTo(const std::string& journal) {
   std::lock_guard<std::mutex> lock(state().mutex);
   if (!state().tracking) return;
-  std::string out;
-  PutNumber(&out, state().files.size());
+  Writer out;
+  out.Put(state().files.size());
   for (const TrackedFile& file : state().files) {
-    PutText(&out, file.synced);
-    PutNumber(&out, file.everSynced);
-    PutText(&out, file.livePath);
-    PutText(&out, file.origin);
-    PutNumber(&out, file.syncedHere);
+    out.Put(file.synced, file.everSynced, file.livePath, file.origin, file.syncedHere);
   }
-  PutNumber(&out, state().names.size());
+  out.Put(state().names.size());
   for (const auto& [key, name] : state().names) {
-    PutText(&out, key);
-    PutText(&out, name.path);
-    PutSlot(&out, name.live);
-    PutSlot(&out, name.durable);
-    PutNumber(&out, name.syncedHere);
+    out.Put(key, name.path, name.live, name.durable, name.syncedHere);
   }
-  PutNumber(&out, state().folderRenames.size());
-  for (const FolderRename& rename : state().folderRenames) {
-    PutText(&out, rename.from);
-    PutText(&out, rename.to);
-    PutSlot(&out, rename.targetBefore);
-  }
+  out.Put(state().folderRenames.size());
+  for (const FolderRename& r : state().folderRenames) out.Put(r.from, r.to, r.targetBefore);
   {
     std::lock_guard<std::mutex> storeLock(stores().mutex);
-    PutNumber(&out, stores().flushed);
-    PutNumber(&out, stores().pending.size());
+    out.Put(stores().flushed, stores().pending.size());
     for (const auto& [path, durable] : stores().pending) {
-      PutText(&out, path);
-      PutNumber(&out, durable.has_value());
-      PutText(&out, durable.value_or(""));
+      out.Put(path, durable.has_value(), durable.value_or(""));
     }
   }
   std::FILE* file = std::fopen(journal.c_str(), "r+b");
   if (file == nullptr) return;
   std::fseek(file, 0, SEEK_END);
-  std::fwrite(out.data(), 1, out.size(), file);
+  std::fwrite(out.bytes.data(), 1, out.bytes.size(), file);
   std::fclose(file);
 }
 
@@ -695,14 +675,7 @@ void BeforeStoreChange(Store store) {
   std::lock_guard<std::mutex> lock(stores().mutex);
   if (!stores().tracking || MachineRoot().empty()) return;  // no machine root: Windows' own
   const std::string path = StoreFile(store);
-  if (stores().pending.count(path) != 0) return;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    stores().pending[path] = std::nullopt;
-    return;
-  }
-  stores().pending[path] =
-      std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (stores().pending.count(path) == 0) stores().pending[path] = HostBytes(path);
 }
 
 void AfterStoresFlushed() {

@@ -14,9 +14,16 @@ std::string Text(const char* text) {
 
 std::string Out(size_t size) { return "<out:" + std::to_string(size) + ">"; }
 
-std::string Join(std::initializer_list<std::string> parts) {
+// The arguments of a call as its line shows them: numbers as they are, texts quoted (or null),
+// a pointer the host does not read as null or ptr, and texts made here (outputs) as given.
+std::string Arg(int number) { return std::to_string(number); }
+std::string Arg(const char* text) { return Text(text); }
+std::string Arg(const void* pointer) { return pointer == nullptr ? "null" : "ptr"; }
+std::string Arg(const std::string& made) { return made; }
+template <typename... Arguments>
+std::string Args(const Arguments&... arguments) {
   std::string joined;
-  for (const std::string& part : parts) joined += (joined.empty() ? "" : ", ") + part;
+  for (const std::string& part : {Arg(arguments)...}) joined += (joined.empty() ? "" : ", ") + part;
   return joined;
 }
 
@@ -30,10 +37,6 @@ std::vector<std::string> RecordingHost::calls() const {
   std::vector<std::string> lines;
   for (const Call& call : calls_) lines.push_back(call.line);
   return lines;
-}
-
-std::vector<std::string> RecordingHost::CallsTo(const std::string& operation) const {
-  return CallsTo(std::vector<std::string>{operation});
 }
 
 std::vector<std::string> RecordingHost::CallsTo(const std::vector<std::string>& operations) const {
@@ -54,18 +57,6 @@ std::vector<int> RecordingHost::ResultsOf(const std::string& operation) const {
   return results;
 }
 
-int RecordingHost::CountOf(const std::string& operation) const {
-  return static_cast<int>(CallsTo(operation).size());
-}
-
-void RecordingHost::ScriptResult(const std::string& operation, int result) {
-  scripted_[operation] = result;
-}
-
-void RecordingHost::QueueResult(const std::string& operation, int result) {
-  queued_[operation].push_back(result);
-}
-
 int RecordingHost::Record(const std::string& operation, const std::string& arguments,
                           const std::function<int()>& forward) {
   std::optional<int> forced;
@@ -81,36 +72,32 @@ int RecordingHost::Record(const std::string& operation, const std::string& argum
   return result;
 }
 
+// A call whose line shows its arguments as they are given, forwarded to the real host.
+#define QZ7_FORWARD(name, ...) \
+  Record(#name, Args(__VA_ARGS__), [&] { return real_.name(__VA_ARGS__); })
+
 int RecordingHost::PRegProfilePE(int op, char* text, int node) {
   const bool output = op == h::kProfileFirst || op == h::kProfileNext;
-  return Record("PRegProfilePE",
-                Join({std::to_string(op), output ? Out(256) : Text(text), std::to_string(node)}),
+  return Record("PRegProfilePE", Args(op, output ? Out(256) : Text(text), node),
                 [&] { return real_.PRegProfilePE(op, text, node); });
 }
 
 int RecordingHost::PRegValuePE(int op, int variable, const char* variableName, char* value,
                                size_t valueSize, const char* profile, int node) {
-  std::string valueText = op == h::kValueRead ? Out(valueSize) : Text(value);
-  return Record("PRegValuePE",
-                Join({std::to_string(op), std::to_string(variable), Text(variableName), valueText,
-                      Text(profile), std::to_string(node)}),
-                [&] {
-                  return real_.PRegValuePE(op, variable, variableName, value, valueSize, profile,
-                                           node);
-                });
+  const std::string shown = op == h::kValueRead ? Out(valueSize) : Text(value);
+  return Record("PRegValuePE", Args(op, variable, variableName, shown, profile, node), [&] {
+    return real_.PRegValuePE(op, variable, variableName, value, valueSize, profile, node);
+  });
 }
 
 int RecordingHost::PRegProfile(int op, char* name) {
-  return Record("PRegProfile", Join({std::to_string(op), Out(260)}),
-                [&] { return real_.PRegProfile(op, name); });
+  return Record("PRegProfile", Args(op, Out(260)), [&] { return real_.PRegProfile(op, name); });
 }
 
 int RecordingHost::PRegValue(int op, int variable, int reserved, char* value, size_t valueSize,
                              const char* profile) {
-  std::string valueText = op == h::kValueRead ? Out(valueSize) : Text(value);
-  return Record("PRegValue",
-                Join({std::to_string(op), std::to_string(variable), std::to_string(reserved),
-                      valueText, Text(profile)}),
+  const std::string shown = op == h::kValueRead ? Out(valueSize) : Text(value);
+  return Record("PRegValue", Args(op, variable, reserved, shown, profile),
                 [&] { return real_.PRegValue(op, variable, reserved, value, valueSize, profile); });
 }
 
@@ -118,32 +105,20 @@ int RecordingHost::InstanceCreateExtended(const char* name, const char* profileD
                                           const char* installDir, int adminFlag,
                                           const char* account, const char* password,
                                           int serviceFlag, int kindCode, void* reserved) {
-  return Record("InstanceCreateExtended",
-                Join({Text(name), Text(profileDir), Text(installDir), std::to_string(adminFlag),
-                      Text(account), Text(password), std::to_string(serviceFlag),
-                      std::to_string(kindCode), reserved == nullptr ? "null" : "ptr"}),
-                [&] {
-                  return real_.InstanceCreateExtended(name, profileDir, installDir, adminFlag,
-                                                      account, password, serviceFlag, kindCode,
-                                                      reserved);
-                });
+  return QZ7_FORWARD(InstanceCreateExtended, name, profileDir, installDir, adminFlag, account,
+                     password, serviceFlag, kindCode, reserved);
 }
 
 int RecordingHost::InstanceDrop(const char* name, const char* instanceDir) {
-  return Record("InstanceDrop", Join({Text(name), Text(instanceDir)}),
-                [&] { return real_.InstanceDrop(name, instanceDir); });
+  return QZ7_FORWARD(InstanceDrop, name, instanceDir);
 }
 
-int RecordingHost::PutEnv(int code, const char* value) {
-  return Record("PutEnv", Join({std::to_string(code), Text(value)}),
-                [&] { return real_.PutEnv(code, value); });
-}
+int RecordingHost::PutEnv(int code, const char* value) { return QZ7_FORWARD(PutEnv, code, value); }
 
 int RecordingHost::DeRegisterNTService(const char* serviceName, char* work, int flags) {
-  return Record(
-      "DeRegisterNTService",
-      Join({Text(serviceName), work == nullptr ? "null" : Out(512), std::to_string(flags)}),
-      [&] { return real_.DeRegisterNTService(serviceName, work, flags); });
+  return Record("DeRegisterNTService",
+                Args(serviceName, work == nullptr ? "null" : Out(512), flags),
+                [&] { return real_.DeRegisterNTService(serviceName, work, flags); });
 }
 
 int RecordingHost::ChangeNTServiceConfig(const char* serviceName, int serviceType, int startType,
@@ -151,30 +126,24 @@ int RecordingHost::ChangeNTServiceConfig(const char* serviceName, int serviceTyp
                                          const char* loadOrderGroup, const char* dependencies,
                                          const char* account, const char* password,
                                          const char* displayName, int reserved, char* work) {
-  return Record(
-      "ChangeNTServiceConfig",
-      Join({Text(serviceName), std::to_string(serviceType), std::to_string(startType),
-            std::to_string(errorControl), std::to_string(tag), Text(programPath),
-            Text(loadOrderGroup), Text(dependencies), Text(account), Text(password),
-            Text(displayName), std::to_string(reserved), work == nullptr ? "null" : Out(512)}),
-      [&] {
-        return real_.ChangeNTServiceConfig(serviceName, serviceType, startType, errorControl, tag,
-                                           programPath, loadOrderGroup, dependencies, account,
-                                           password, displayName, reserved, work);
-      });
+  return Record("ChangeNTServiceConfig",
+                Args(serviceName, serviceType, startType, errorControl, tag, programPath,
+                     loadOrderGroup, dependencies, account, password, displayName, reserved,
+                     work == nullptr ? "null" : Out(512)),
+                [&] {
+                  return real_.ChangeNTServiceConfig(
+                      serviceName, serviceType, startType, errorControl, tag, programPath,
+                      loadOrderGroup, dependencies, account, password, displayName, reserved, work);
+                });
 }
 
 int RecordingHost::CreateNetworkShare(const char* directory, const char* shareName,
                                       const char* groupName, const char* computerName) {
-  return Record("CreateNetworkShare",
-                Join({Text(directory), Text(shareName), Text(groupName), Text(computerName)}), [&] {
-                  return real_.CreateNetworkShare(directory, shareName, groupName, computerName);
-                });
+  return QZ7_FORWARD(CreateNetworkShare, directory, shareName, groupName, computerName);
 }
 
 int RecordingHost::DeleteNetworkShare(const char* shareName, const char* computerName) {
-  return Record("DeleteNetworkShare", Join({Text(shareName), Text(computerName)}),
-                [&] { return real_.DeleteNetworkShare(shareName, computerName); });
+  return QZ7_FORWARD(DeleteNetworkShare, shareName, computerName);
 }
 
 int RecordingHost::Cpum(float* speed) {
@@ -217,16 +186,13 @@ const char* RecordingHost::PermittedCharset() {
   return permittedCharset ? permittedCharset->c_str() : real_.PermittedCharset();
 }
 
-int RecordingHost::ProIfInit(unsigned char* block, unsigned char* context) {
-  return Record("ProIfInit", First(block), [&] { return real_.ProIfInit(block, context); });
-}
-
-int RecordingHost::ProIfQuery(unsigned char* block, unsigned char* context) {
-  return Record("ProIfQuery", First(block), [&] { return real_.ProIfQuery(block, context); });
-}
-
-int RecordingHost::ProIfTerm(unsigned char* block, unsigned char* context) {
-  return Record("ProIfTerm", First(block), [&] { return real_.ProIfTerm(block, context); });
-}
+// The product-interface calls show the first byte of their block only.
+#define QZ7_PRODUCT_INTERFACE(name)                                                 \
+  int RecordingHost::name(unsigned char* block, unsigned char* context) {           \
+    return Record(#name, First(block), [&] { return real_.name(block, context); }); \
+  }
+QZ7_PRODUCT_INTERFACE(ProIfInit)
+QZ7_PRODUCT_INTERFACE(ProIfQuery)
+QZ7_PRODUCT_INTERFACE(ProIfTerm)
 
 }  // namespace qz7::testkit

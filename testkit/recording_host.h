@@ -41,18 +41,24 @@ class RecordingHost : public qz7::host::HostServices {
   // --- what was called ---
   std::vector<std::string> calls() const;
   // The recorded lines of one operation, in call order.
-  std::vector<std::string> CallsTo(const std::string& operation) const;
+  std::vector<std::string> CallsTo(const std::string& operation) const {
+    return CallsTo(std::vector<std::string>{operation});
+  }
   // The recorded lines of any of several operations, in call order.
   std::vector<std::string> CallsTo(const std::vector<std::string>& operations) const;
   // The results of the calls of one operation, in call order.
   std::vector<int> ResultsOf(const std::string& operation) const;
-  int CountOf(const std::string& operation) const;
+  int CountOf(const std::string& operation) const {
+    return static_cast<int>(CallsTo(operation).size());
+  }
   void ClearCalls() { calls_.clear(); }
 
   // --- forced results (operation names as in the recorded lines) ---
   // Queued results are used first, one per call.
-  void ScriptResult(const std::string& operation, int result);
-  void QueueResult(const std::string& operation, int result);
+  void ScriptResult(const std::string& operation, int result) { scripted_[operation] = result; }
+  void QueueResult(const std::string& operation, int result) {
+    queued_[operation].push_back(result);
+  }
 
   // --- fixed facts (unset: the stand-in measures them) ---
   std::optional<float> processorSpeed;

@@ -262,21 +262,9 @@ void TempMachine::WriteFile(const std::string& windowsPath,
             static_cast<std::streamsize>(bytes.size()));
 }
 
-void TempMachine::WriteText(const std::string& windowsPath, const std::string& text) const {
-  WriteFile(windowsPath, std::vector<unsigned char>(text.begin(), text.end()));
-}
-
-void TempMachine::MakeDirectory(const std::string& windowsPath) const {
-  fs::create_directories(HostPath(windowsPath));
-}
-
 std::vector<unsigned char> TempMachine::ReadFile(const std::string& windowsPath) const {
   std::ifstream in(HostPath(windowsPath), std::ios::binary);
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-}
-
-bool TempMachine::Exists(const std::string& windowsPath) const {
-  return fs::exists(HostPath(windowsPath));
 }
 
 std::vector<std::string> TempMachine::Entries(const std::string& windowsDir) const {

@@ -7,6 +7,7 @@
 #ifndef QZ7_TESTKIT_TEMP_MACHINE_H_
 #define QZ7_TESTKIT_TEMP_MACHINE_H_
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,10 +57,16 @@ class TempMachine {
 
   // Helpers that work on Windows paths through the host file system, creating parents.
   void WriteFile(const std::string& windowsPath, const std::vector<unsigned char>& bytes) const;
-  void WriteText(const std::string& windowsPath, const std::string& text) const;
-  void MakeDirectory(const std::string& windowsPath) const;
+  void WriteText(const std::string& windowsPath, const std::string& text) const {
+    WriteFile(windowsPath, std::vector<unsigned char>(text.begin(), text.end()));
+  }
+  void MakeDirectory(const std::string& windowsPath) const {
+    std::filesystem::create_directories(HostPath(windowsPath));
+  }
   std::vector<unsigned char> ReadFile(const std::string& windowsPath) const;
-  bool Exists(const std::string& windowsPath) const;
+  bool Exists(const std::string& windowsPath) const {
+    return std::filesystem::exists(HostPath(windowsPath));
+  }
   // The names in a folder, sorted.
   std::vector<std::string> Entries(const std::string& windowsDir) const;
   // The paths of present that are missing and of absent that exist, one a line ("" when

@@ -273,8 +273,8 @@ TEST_F(FileContractTest, FindMatchesWithoutRegardToCase) {
   EXPECT_EQ(FindClose(handle), 0);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Alpha.txt", "beta.TXT"}));
-  EXPECT_EQ(FindFirst(At("*.none").c_str(), &data), kInvalidFindHandle);
-  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_EQ(ErrorIf(FindFirst(At("*.none").c_str(), &data) == kInvalidFindHandle),
+            kErrorFileNotFound);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include "platform/codepage.h"
 #include "platform/machine_root.h"
+#include "platform/win_error.h"
 
 namespace qz7::platform {
 
@@ -24,6 +25,8 @@ class PrivateDriveTest : public ::testing::Test {
  public:
   // The Windows path of name on the private drive ("Q:\\name").
   std::string At(const std::string& name) const { return drive_ + "\\" + name; }
+  // The last error when a call failed, 0 when it did not.
+  static uint32_t ErrorIf(bool failed) { return failed ? GetLastError() : 0; }
 
  protected:
   void SetUp() override {

@@ -292,29 +292,26 @@ TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrorsAndDeletedNamesC
   ScHandle byLowerCase = OpenServiceA(manager_, ("qz7ct" + kOwnId).c_str(), kServiceQueryConfig);
   ASSERT_NE(byLowerCase, nullptr) << GetLastError();
   uint32_t state = 0;
-  EXPECT_FALSE(QueryServiceStatus(byLowerCase, &state));
-  EXPECT_EQ(GetLastError(), kErrorAccessDenied) << "status needs SERVICE_QUERY_STATUS";
-  EXPECT_FALSE(ChangeServiceConfigA(byLowerCase, nullptr, nullptr, nullptr, "X"));
-  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
-  EXPECT_FALSE(DeleteService(byLowerCase));
-  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+  EXPECT_EQ(ErrorIf(!QueryServiceStatus(byLowerCase, &state)), kErrorAccessDenied)
+      << "status needs SERVICE_QUERY_STATUS";
+  EXPECT_EQ(ErrorIf(!ChangeServiceConfigA(byLowerCase, nullptr, nullptr, nullptr, "X")),
+            kErrorAccessDenied);
+  EXPECT_EQ(ErrorIf(!DeleteService(byLowerCase)), kErrorAccessDenied);
   EXPECT_TRUE(CloseServiceHandle(byLowerCase));
 
   // A name that is empty or holds a backslash is no service name.
-  EXPECT_EQ(OpenServiceA(manager_, "", kServiceQueryConfig), nullptr);
-  EXPECT_EQ(GetLastError(), kErrorInvalidName);
-  EXPECT_EQ(CreateServiceA(manager_, "A\\B", nullptr, "C:\\x.exe", nullptr, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), kErrorInvalidName);
+  EXPECT_EQ(ErrorIf(!OpenServiceA(manager_, "", kServiceQueryConfig)), kErrorInvalidName);
+  EXPECT_EQ(ErrorIf(!CreateServiceA(manager_, "A\\B", nullptr, "C:\\x.exe", nullptr, nullptr)),
+            kErrorInvalidName);
 
-  EXPECT_EQ(Create(".\\other"), nullptr);
-  EXPECT_EQ(GetLastError(), kErrorServiceExists);
+  EXPECT_EQ(ErrorIf(!Create(".\\other")), kErrorServiceExists);
   ScHandle full = OpenServiceA(manager_, name_.c_str(), kServiceAllAccess);
   ASSERT_NE(full, nullptr);
   EXPECT_EQ(Config(full).account, "LocalSystem") << "the failed create changed nothing";
   EXPECT_TRUE(DeleteService(full));
   EXPECT_TRUE(CloseServiceHandle(full));
-  EXPECT_EQ(OpenServiceA(manager_, name_.c_str(), kServiceQueryConfig), nullptr);
-  EXPECT_EQ(GetLastError(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(ErrorIf(!OpenServiceA(manager_, name_.c_str(), kServiceQueryConfig)),
+            kErrorServiceDoesNotExist);
 
   // A service deleted through one manager can be registered again through another.
   for (int round = 0; round < 2; ++round) {

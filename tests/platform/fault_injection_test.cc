@@ -230,98 +230,90 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
     if (child == 0) std::exit(TrackForParentFromEnvironment() && body() ? 0 : 1);
     return WaitChild(child) == 0;
   };
+  const auto syncTo = [] { return SyncDirectory("C:\\DATA\\TO") == 0; };
+  const auto readerSync = [&] {  // a sync through a stream open for reading only
+    FileHandle reader = copy() ? OpenFile(kNew, "rb") : nullptr;
+    return reader != nullptr && reader->Sync() == 0 && reader->Close() == 0 && folder();
+  };
+  const auto renamedTwice = [&] {
+    return RenameFile(kDir, "C:\\DATA\\DIR.X") == 0 && RenameFile("C:\\DATA\\DIR.X", kMoved) == 0;
+  };
+  // Renamed aside and emptied, as a move over an existing destination deletes its source.
+  const auto renamedAsideAndEmptied = [&] {
+    return RenameFile(kDir, "C:\\DATA\\DIR.X") == 0 && RemoveFile("C:\\DATA\\DIR.X\\f.dat") == 0 &&
+           RemoveFile("C:\\DATA\\DIR.X\\SUB\\s.dat") == 0 &&
+           RemoveDirectory("C:\\DATA\\DIR.X\\SUB") == 0 && RemoveDirectory("C:\\DATA\\DIR.X") == 0;
+  };
+  // SUB emptied and removed, its own folder synced before (or DIR synced after).
+  const auto removeSub = [&](bool syncParent) {
+    return RemoveFile("C:\\DATA\\DIR\\SUB\\s.dat") == 0 &&
+           (syncParent || SyncDirectory("C:\\DATA\\DIR\\SUB") == 0) &&
+           RemoveDirectory("C:\\DATA\\DIR\\SUB") == 0 && (!syncParent || SyncDirectory(kDir) == 0);
+  };
   // What two files hold after the cut (old.dat and new.dat unless the row names others), as
-  // "FIRST,SECOND" ("-": missing), for the cut that undoes every unsynced change and for the
-  // one that keeps every name change but loses the data written since the last sync.
+  // "FIRST,SECOND" ("-": missing), for the cut that undoes every unsynced change, then after
+  // "|" for the one that keeps every name change but loses the data written since the last sync.
+  // A folder's rename, creation and removal are durable once the folder of its name is synced;
+  // a renamed folder takes all it holds along, synced or not, tracked or not; data synced in
+  // the moved folder is the folder's, whichever name the cut leaves it; a folder renamed twice
+  // is durable under both names by the last name's parent sync.
   const struct {
     const char* name;
     std::function<bool()> steps;
-    const char *undone, *namesKept;
+    const char* expected;
     const char *first = "old.dat", *second = "new.dat";
   } rows[] = {
-      {"UnsyncedOverwrite", [&] { return writeFile(kOld, "changed", false); }, "old,-", "old,-"},
-      {"SyncedOverwrite", [&] { return writeFile(kOld, "changed", true); }, "changed,-",
-       "changed,-"},
-      {"UnsyncedNewFile", [&] { return writeFile(kNew, "n", false); }, "old,-", "old,"},
-      {"NewFileWithoutFolderSync", [&] { return writeFile(kNew, "n", true); }, "old,-", "old,n"},
+      // clang-format off
+      {"UnsyncedOverwrite", [&] { return writeFile(kOld, "changed", false); }, "old,-|old,-"},
+      {"SyncedOverwrite", [&] { return writeFile(kOld, "changed", true); }, "changed,-|changed,-"},
+      {"UnsyncedNewFile", [&] { return writeFile(kNew, "n", false); }, "old,-|old,"},
+      {"NewFileWithoutFolderSync", [&] { return writeFile(kNew, "n", true); }, "old,-|old,n"},
       {"NewFileSyncedWithItsFolder", [&] { return writeFile(kNew, "n", true) && folder(); },
-       "old,n", "old,n"},
-      {"RenameWithoutFolderSync", [&] { return RenameFile(kOld, kNew) == 0; }, "old,-", "-,old"},
+       "old,n|old,n"},
+      {"RenameWithoutFolderSync", [&] { return RenameFile(kOld, kNew) == 0; }, "old,-|-,old"},
       {"RenameWithFolderSync",
-       [&] { return RenameFile(kOld, "C:\\data\\new.dat") == 0 && folder(); }, "-,old", "-,old"},
-      {"ReplaceWithoutFolderSync", replace, "old,-", "replacement,-"},
-      {"ReplaceWithFolderSync", [&] { return replace() && folder(); }, "replacement,-",
-       "replacement,-"},
-      {"RemoveWithoutFolderSync", [&] { return RemoveFile(kOld) == 0; }, "old,-", "-,-"},
-      {"RemoveWithFolderSync", [&] { return RemoveFile(kOld) == 0 && folder(); }, "-,-", "-,-"},
+       [&] { return RenameFile(kOld, "C:\\data\\new.dat") == 0 && folder(); }, "-,old|-,old"},
+      {"ReplaceWithoutFolderSync", replace, "old,-|replacement,-"},
+      {"ReplaceWithFolderSync", [&] { return replace() && folder(); },
+       "replacement,-|replacement,-"},
+      {"RemoveWithoutFolderSync", [&] { return RemoveFile(kOld) == 0; }, "old,-|-,-"},
+      {"RemoveWithFolderSync", [&] { return RemoveFile(kOld) == 0 && folder(); }, "-,-|-,-"},
       {"CopyAndWholeSync",
-       [&] { return copy() && writeFile(kOld, "2", false) && SyncFileSystem() == 0; }, "2,old",
-       "2,old"},
-      {"UnsyncedCopy", copy, "old,-", "old,"},
-      // A copy synced afterwards by its path, or through a stream open for reading only.
+       [&] { return copy() && writeFile(kOld, "2", false) && SyncFileSystem() == 0; },
+       "2,old|2,old"},
+      {"UnsyncedCopy", copy, "old,-|old,"},
       {"CopySyncedByPathWithItsFolder", [&] { return copy() && SyncFile(kNew) == 0 && folder(); },
-       "old,old", "old,old"},
-      {"CopySyncedThroughAReadStream",
-       [&] {
-         FileHandle reader = copy() ? OpenFile(kNew, "rb") : nullptr;
-         return reader != nullptr && reader->Sync() == 0 && reader->Close() == 0 && folder();
-       },
-       "old,old", "old,old"},
-      // A folder's rename, creation and removal are durable once the folder of its name is
-      // synced; a renamed folder takes all it holds along, synced or not, tracked or not.
-      {"FolderRenameWithoutParentSync", moveDir, "f,-", "-,f", "DIR/f.dat", "TO/DIR/f.dat"},
-      {"FolderRenameKeepsItsUntouchedSubtree", moveDir, "s,-", "-,s", "DIR/SUB/s.dat",
+       "old,old|old,old"},
+      {"CopySyncedThroughAReadStream", readerSync, "old,old|old,old"},
+      {"FolderRenameWithoutParentSync", moveDir, "f,-|-,f", "DIR/f.dat", "TO/DIR/f.dat"},
+      {"FolderRenameKeepsItsUntouchedSubtree", moveDir, "s,-|-,s", "DIR/SUB/s.dat",
        "TO/DIR/SUB/s.dat"},
-      {"FolderRenameWithOnlyTheOldParentSynced", [&] { return moveDir() && folder(); }, "f,-",
-       "-,f", "DIR/f.dat", "TO/DIR/f.dat"},
-      {"FolderRenameWithTheNewParentSynced",
-       [&] { return moveDir() && SyncDirectory("C:\\DATA\\TO") == 0; }, "-,f", "-,f", "DIR/f.dat",
-       "TO/DIR/f.dat"},
-      {"FolderRenameAndWholeSync", [&] { return moveDir() && SyncFileSystem() == 0; }, "-,f", "-,f",
+      {"FolderRenameWithOnlyTheOldParentSynced", [&] { return moveDir() && folder(); }, "f,-|-,f",
        "DIR/f.dat", "TO/DIR/f.dat"},
-      // Data synced in the moved folder is the folder's, whichever name the cut leaves it.
+      {"FolderRenameWithTheNewParentSynced", [&] { return moveDir() && syncTo(); }, "-,f|-,f",
+       "DIR/f.dat", "TO/DIR/f.dat"},
+      {"FolderRenameAndWholeSync", [&] { return moveDir() && SyncFileSystem() == 0; }, "-,f|-,f",
+       "DIR/f.dat", "TO/DIR/f.dat"},
       {"FolderRenameThenSyncedWriteInside",
-       [&] { return moveDir() && writeFile("C:\\DATA\\TO\\DIR\\f.dat", "g", true); }, "g,-", "-,g",
+       [&] { return moveDir() && writeFile("C:\\DATA\\TO\\DIR\\f.dat", "g", true); }, "g,-|-,g",
        "DIR/f.dat", "TO/DIR/f.dat"},
-      // Renamed twice: the last name's parent sync makes the first rename durable too.
-      {"FolderRenamedTwiceThenSynced",
-       [&] {
-         return RenameFile(kDir, "C:\\DATA\\DIR.X") == 0 &&
-                RenameFile("C:\\DATA\\DIR.X", kMoved) == 0 && SyncDirectory("C:\\DATA\\TO") == 0;
-       },
-       "-,f", "-,f", "DIR", "TO/DIR/f.dat"},
-      // Renamed aside and emptied, as a move over an existing destination deletes its source.
-      {"FolderRenamedAsideAndEmptied",
-       [&] {
-         return RenameFile(kDir, "C:\\DATA\\DIR.X") == 0 &&
-                RemoveFile("C:\\DATA\\DIR.X\\f.dat") == 0 &&
-                RemoveFile("C:\\DATA\\DIR.X\\SUB\\s.dat") == 0 &&
-                RemoveDirectory("C:\\DATA\\DIR.X\\SUB") == 0 &&
-                RemoveDirectory("C:\\DATA\\DIR.X") == 0;
-       },
-       "f,s", "-,-", "DIR/f.dat", "DIR/SUB/s.dat"},
-      {"FolderRemovedWithoutParentSync",
-       [&] {
-         return RemoveFile("C:\\DATA\\DIR\\SUB\\s.dat") == 0 &&
-                SyncDirectory("C:\\DATA\\DIR\\SUB") == 0 &&
-                RemoveDirectory("C:\\DATA\\DIR\\SUB") == 0;
-       },
-       "f,<folder>", "f,-", "DIR/f.dat", "DIR/SUB"},
-      {"FolderRemovedWithParentSync",
-       [&] {
-         return RemoveFile("C:\\DATA\\DIR\\SUB\\s.dat") == 0 &&
-                RemoveDirectory("C:\\DATA\\DIR\\SUB") == 0 && SyncDirectory(kDir) == 0;
-       },
-       "f,-", "f,-", "DIR/f.dat", "DIR/SUB/s.dat"},
+      {"FolderRenamedTwiceThenSynced", [&] { return renamedTwice() && syncTo(); }, "-,f|-,f", "DIR",
+       "TO/DIR/f.dat"},
+      {"FolderRenamedAsideAndEmptied", renamedAsideAndEmptied, "f,s|-,-", "DIR/f.dat",
+       "DIR/SUB/s.dat"},
+      {"FolderRemovedWithoutParentSync", [&] { return removeSub(false); }, "f,<folder>|f,-",
+       "DIR/f.dat", "DIR/SUB"},
+      {"FolderRemovedWithParentSync", [&] { return removeSub(true); }, "f,-|f,-", "DIR/f.dat",
+       "DIR/SUB/s.dat"},
       {"ChildsNewFileWithoutFolderSync",
-       [&] { return inTrackedChild([&] { return writeFile(kNew, "n", true); }); }, "old,-",
-       "old,n"},
+       [&] { return inTrackedChild([&] { return writeFile(kNew, "n", true); }); }, "old,-|old,n"},
       {"ChildsNewFileSyncedWithItsFolder",
        [&] { return inTrackedChild([&] { return writeFile(kNew, "n", true) && folder(); }); },
-       "old,n", "old,n"},
+       "old,n|old,n"},
       {"ChildsUnsyncedOverwrite",
-       [&] { return inTrackedChild([&] { return writeFile(kOld, "changed", false); }); }, "old,-",
-       "old,-"},
+       [&] { return inTrackedChild([&] { return writeFile(kOld, "changed", false); }); },
+       "old,-|old,-"},
+      // clang-format on
   };
   auto contents = [&](const char* name) -> std::string {
     std::string host = OnC(std::string("data/") + name);
@@ -329,17 +321,17 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
     return fs::exists(host) ? ReadHostFile(host) : "-";
   };
   for (const auto& row : rows) {
+    std::string seen;
     for (bool namesKept : {false, true}) {
-      SCOPED_TRACE(std::string(row.name) + (namesKept ? ", names kept" : ", all undone"));
       FreshDataFolder();
       WriteHostFile(OnC("data/old.dat"), "old");
       WriteHostFile(OnC("data/DIR/f.dat"), "f");
       WriteHostFile(OnC("data/DIR/SUB/s.dat"), "s");
       fs::create_directories(OnC("data/TO"));
-      EXPECT_EQ(CutPowerAfter(namesKept, row.steps), 87);
-      EXPECT_EQ(contents(row.first) + "," + contents(row.second),
-                namesKept ? row.namesKept : row.undone);
+      EXPECT_EQ(CutPowerAfter(namesKept, row.steps), 87) << row.name << " " << namesKept;
+      seen += (namesKept ? "|" : "") + contents(row.first) + "," + contents(row.second);
     }
+    EXPECT_EQ(seen, row.expected) << row.name;
   }
   // A folder made without a sync of its parent disappears with what was written in it.
   FreshDataFolder();
@@ -367,59 +359,50 @@ TEST_F(FaultInjectionTest, PowerCutGivesTheStoresBackAsOfTheirLastFlush) {
     RegCloseKey(key);
     return error == 0;
   };
-  const auto makeService = [] {
-    ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
-    ScHandle service =
-        CreateServiceA(manager, "CUT", nullptr, "C:\\BIN\\CUT.EXE", nullptr, nullptr);
-    const bool made = service != nullptr && CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return made;
-  };
+  const auto makeService = [] { return MakeService("CUT", "C:\\BIN\\CUT.EXE"); };
   const auto flush = [] { return RegFlushKey(LocalMachineKey()) == 0; };
   // The value V and whether the service is there after the cut, as "V,service" ("-": no value;
-  // "yes" or "no"), for the cut that undoes every unsynced change and for the one that keeps
-  // every name change.
+  // "yes" or "no"), for the cut that undoes every unsynced change, then after "|" for the one
+  // that keeps every name change.
   const struct {
     const char* name;
     std::function<bool()> steps;
-    const char *undone, *namesKept;
+    const char* expected;
   } rows[] = {
-      {"ValueNotFlushed", [&] { return setValue("1"); }, "-,no", "1,no"},
-      {"ValueFlushed", [&] { return setValue("1") && flush(); }, "1,no", "1,no"},
+      {"ValueNotFlushed", [&] { return setValue("1"); }, "-,no|1,no"},
+      {"ValueFlushed", [&] { return setValue("1") && flush(); }, "1,no|1,no"},
       {"ValueChangedAfterTheFlush", [&] { return setValue("1") && flush() && setValue("2"); },
-       "1,no", "2,no"},
-      {"ServiceNotFlushed", makeService, "-,no", "-,yes"},
-      {"ServiceFlushedWithTheRegistry", [&] { return makeService() && flush(); }, "-,yes", "-,yes"},
+       "1,no|2,no"},
+      {"ServiceNotFlushed", makeService, "-,no|-,yes"},
+      {"ServiceFlushedWithTheRegistry", [&] { return makeService() && flush(); }, "-,yes|-,yes"},
       {"BothSyncedWithTheMachine",
-       [&] { return setValue("1") && makeService() && SyncFileSystem() == 0; }, "1,yes", "1,yes"},
+       [&] { return setValue("1") && makeService() && SyncFileSystem() == 0; }, "1,yes|1,yes"},
   };
   const auto state = [] {
-    std::string value = "-";
+    char value[16] = "-";
+    uint32_t size = sizeof value - 1;
     RegKey key = nullptr;
-    if (RegOpenKeyExA(LocalMachineKey(), "SOFTWARE\\CUT", 0, kKeyRead, &key) == 0) {
-      char data[16] = {};
-      uint32_t type = 0, size = sizeof data - 1;
-      if (RegQueryValueExA(key, "V", &type, reinterpret_cast<unsigned char*>(data), &size) == 0) {
-        value = data;
-      }
-      RegCloseKey(key);
+    if (RegOpenKeyExA(LocalMachineKey(), "SOFTWARE\\CUT", 0, kKeyRead, &key) == 0 &&
+        RegQueryValueExA(key, "V", nullptr, reinterpret_cast<unsigned char*>(value), &size) != 0) {
+      std::strcpy(value, "-");
     }
+    if (key != nullptr) RegCloseKey(key);
     ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerConnect);
     ScHandle service = OpenServiceA(manager, "CUT", kServiceQueryConfig);
-    const bool there = service != nullptr;
-    if (there) CloseServiceHandle(service);
+    if (service != nullptr) CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return value + (there ? ",yes" : ",no");
+    return value + std::string(service != nullptr ? ",yes" : ",no");
   };
   for (const auto& row : rows) {
+    std::string seen;
     for (bool namesKept : {false, true}) {
-      SCOPED_TRACE(std::string(row.name) + (namesKept ? ", names kept" : ", all undone"));
       fs::remove(root_ + "/registry.txt");
       fs::remove(root_ + "/services.txt");
-      ASSERT_EQ(state(), "-,no");
-      EXPECT_EQ(CutPowerAfter(namesKept, row.steps), 87);
-      EXPECT_EQ(state(), namesKept ? row.namesKept : row.undone);
+      ASSERT_EQ(state(), "-,no") << row.name;
+      EXPECT_EQ(CutPowerAfter(namesKept, row.steps), 87) << row.name << " " << namesKept;
+      seen += (namesKept ? "|" : "") + state();
     }
+    EXPECT_EQ(seen, row.expected) << row.name;
   }
 }
 
@@ -438,9 +421,7 @@ TEST_F(FaultInjectionTest, SyncContracts) {
   for (const auto& row : rows) {
     SetLastError(0);
     EXPECT_EQ(SyncDirectory(row.path), row.result) << row.path;
-    if (row.result != 0) {
-      EXPECT_EQ(GetLastError(), row.error) << row.path;
-    }
+    EXPECT_EQ(row.result != 0 ? GetLastError() : 0u, row.error) << row.path;
   }
   EXPECT_EQ(SyncFileSystem(), 0);
 }
@@ -456,11 +437,9 @@ TEST_F(FaultInjectionTest, SyscallFailuresArriveAsWindowsErrors) {
     FileHandle file = OpenFile("C:\\full.dat", "wb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->Write("abc", 3), 3u);  // buffered: the disk is not touched yet
-    EXPECT_EQ(file->Close(), -1);
-    EXPECT_EQ(GetLastError(), kErrorDiskFull);
+    EXPECT_EQ(ErrorIf(file->Close() == -1), kErrorDiskFull);
     EXPECT_EQ(ReadHostFile(OnC("full.dat")), "");  // nothing half-written
-    EXPECT_FALSE(CopyFileA("C:\\source.dat", "C:\\copy.dat", false));
-    EXPECT_EQ(GetLastError(), kErrorDiskFull);
+    EXPECT_EQ(ErrorIf(!CopyFileA("C:\\source.dat", "C:\\copy.dat", false)), kErrorDiskFull);
     EXPECT_FALSE(fs::exists(OnC("copy.dat")));  // no half-written copy
   }
   {

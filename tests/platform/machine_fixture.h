@@ -11,6 +11,8 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/services.h"
+#include "platform/win_error.h"
 #include "testkit/fault_injection.h"
 #include "testkit/temp_machine.h"
 
@@ -28,6 +30,19 @@ class MachineFixture : public ::testing::Test {
   void TearDown() override {
     ClearFaultPlan();
     SetActiveCodePage(0);
+  }
+
+  // The last error when a call failed, 0 when it did not.
+  static uint32_t ErrorIf(bool failed) { return failed ? GetLastError() : 0; }
+
+  // Registers the service name running program under the local system's account, through a
+  // service manager of its own: whether it was made.
+  static bool MakeService(const std::string& name, const char* program) {
+    ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
+    ScHandle service = CreateServiceA(manager, name.c_str(), nullptr, program, nullptr, nullptr);
+    const bool made = service != nullptr && CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return made;
   }
 
   // The host path of a name below drive C: ("Dir/File.txt").

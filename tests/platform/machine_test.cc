@@ -84,8 +84,7 @@ TEST_F(RegistryTest, ValuesSurviveReopenWithTypeAndBytes) {
 
 // A missing key is the contract's row.
 TEST_F(RegistryTest, OpenAndAccessErrors) {
-  RegKey key = Create(kProfileKey);
-  RegCloseKey(key);
+  RegCloseKey(Create(kProfileKey));
   const std::pair<const char*, long> rows[] = {
       {"SOFTWARE\\ZAV\\", 0}, {"SOFTWARE\\\\ZAV", 161}, {"SOFTWARE\\A\nB", 161}};
   for (const auto& [path, result] : rows) {
@@ -93,6 +92,7 @@ TEST_F(RegistryTest, OpenAndAccessErrors) {
     EXPECT_EQ(RegOpenKeyExA(LocalMachineKey(), path, 0, kKeyRead, &opened), result) << path;
     RegCloseKey(opened);
   }
+  RegKey key = nullptr;
   ASSERT_EQ(RegOpenKeyExA(LocalMachineKey(), kProfileKey, 0, kKeyRead, &key), 0);
   EXPECT_EQ(Set(key, "X", kRegBinary, {1}), 5);  // opened for reading only
   RegCloseKey(key);
@@ -208,8 +208,7 @@ TEST_F(RegistryTest, DamagedFileIsAFailureNotAnEmptyRegistry) {
   // Removed, it is a fresh machine's empty registry again, and the report forgets it.
   std::filesystem::remove(RegistryFile());
   EXPECT_EQ(Query(kProfileKey, "X").first, kErrorFileNotFound);
-  RegKey key = Create(kProfileKey);
-  RegCloseKey(key);
+  RegCloseKey(Create(kProfileKey));
   EXPECT_EQ(posix::StoreDamageReport().find(RegistryFile()), std::string::npos);
   // A file with something readable beside its damage is read, as before.
   WriteHostFile(RegistryFile(), "[SOFTWARE\\ZAV]\n\"A\"=dword:1\nnonsense\n");
@@ -321,11 +320,9 @@ TEST_F(ServiceTableTest, DamagedFileIsAFailureNotAnEmptyTable) {
     SCOPED_TRACE(row.what);
     WriteHostFile(ServicesFile(), row.content);
     SetLastError(0);
-    EXPECT_EQ(OpenServiceA(manager_, "QZ7", kServiceQueryConfig), nullptr);
-    EXPECT_EQ(GetLastError(), kErrorRegistryCorrupt);
+    EXPECT_EQ(ErrorIf(!OpenServiceA(manager_, "QZ7", kServiceQueryConfig)), kErrorRegistryCorrupt);
     SetLastError(0);
-    EXPECT_FALSE(Create("QZ7", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE"));
-    EXPECT_EQ(GetLastError(), kErrorRegistryCorrupt);
+    EXPECT_EQ(ErrorIf(!Create("QZ7", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE")), kErrorRegistryCorrupt);
     EXPECT_EQ(ReadHostFile(ServicesFile()), row.content);
     const std::string report = posix::StoreDamageReport();
     EXPECT_NE(report.find(ServicesFile() + row.reported), std::string::npos) << report;
@@ -347,22 +344,11 @@ TEST_F(MachineFixture, FailedFolderSyncFailsTheFlushOfEitherStore) {
   } rows[] = {
       {"registry",
        [](const std::string& name) {
-         RegKey key = nullptr;
-         if (RegCreateKeyExA(LocalMachineKey(), kProfileKey, &key) != 0) return false;
          const unsigned char data[] = {1};
-         const long error = RegSetValueExA(key, name.c_str(), kRegBinary, data, sizeof data);
-         RegCloseKey(key);
-         return error == 0;
+         return RegSetValueExA(LocalMachineKey(), name.c_str(), kRegBinary, data, 1) == 0;
        }},
       {"service table",
-       [](const std::string& name) {
-         ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
-         ScHandle service = CreateServiceA(manager, name.c_str(), nullptr,
-                                           "C:\\QZ7\\BIN\\QZ7SYSCS.EXE", nullptr, nullptr);
-         const bool made = service != nullptr && CloseServiceHandle(service);
-         CloseServiceHandle(manager);
-         return made;
-       }},
+       [](const std::string& name) { return MakeService(name, "C:\\QZ7\\BIN\\QZ7SYSCS.EXE"); }},
   };
   const struct {
     const char* name;
@@ -427,8 +413,7 @@ TEST_F(DrivesTest, ComputerNameInUpperCase) {
   EXPECT_STREQ(name, "DBHOST7");
   EXPECT_EQ(size, 7u);
   size = 7;  // no room for the NUL
-  EXPECT_FALSE(GetComputerNameA(name, &size));
-  EXPECT_EQ(GetLastError(), kErrorBufferOverflow);
+  EXPECT_EQ(ErrorIf(!GetComputerNameA(name, &size)), kErrorBufferOverflow);
   EXPECT_EQ(size, 8u);
   // In code page 932 the second byte of a double-byte character is not upper-cased, and the
   // 15-character limit never cuts such a character in two.
@@ -510,8 +495,7 @@ TEST_F(MessageModuleTest, ReadsNumberedLinesSkipsTheRestSilentlyAndCutsToTheBuff
   EXPECT_EQ(report, "");  // a library never speaks on its caller's terminal
   FreeMessageModule(module);
   SetLastError(0);
-  EXPECT_EQ(LoadMessageModule(root_ + "/none.txt"), nullptr);
-  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+  EXPECT_EQ(ErrorIf(!LoadMessageModule(root_ + "/none.txt")), kErrorFileNotFound);
 
   // LoadStringA cuts to the buffer.
   module = Load("1 abcdefgh\n2 ab\x82\xa0z\n");
