@@ -295,13 +295,11 @@ void ExpectPlanCarriedOut(const Json& instance, const ToolRun& create) {
   const std::string templateFile = planned.is_string() ? planned.get<std::string>() : "";
   const bool upgraded = Upper(create.out).find(name + " UPGRADE: DONE\n") != std::string::npos;
   EXPECT_EQ(upgraded, !templateFile.empty()) << "planned template: " << templateFile;
-  if (!upgraded) return;
+  if (!upgraded || templateFile.empty()) return;
   const std::string directory = instance.value("directory", "");
-  if (!templateFile.empty()) {
-    const std::string base = templateFile.substr(templateFile.rfind('\\') + 1);
-    EXPECT_EQ(ConfigNodeType(directory + "\\qz7systm"), qz7::sample::TemplateNodeType(base))
-        << "converted into another template than " << templateFile;
-  }
+  const std::string base = templateFile.substr(templateFile.rfind('\\') + 1);
+  EXPECT_EQ(ConfigNodeType(directory + "\\qz7systm"), qz7::sample::TemplateNodeType(base))
+      << "converted into another template than " << templateFile;
   EXPECT_TRUE(WindowsPathExists(directory, true));
   if (!instance["move"].is_null()) {
     EXPECT_EQ(instance["move"].value("to", ""), directory);
