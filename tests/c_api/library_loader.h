@@ -23,8 +23,8 @@ int RemoveScratchFolder(void);
 void* OpenLibrary(const char* path);
 // The function exported under name, or NULL.
 SqlfvaldFunction FindFunction(void* library, const char* name);
-// The number of failed checks of the library's exported names: exactly the three functions
-// and the decorated name of sqlfvald, where the system lets a program list them.
+// The number of failed checks of the library's exported names that a program can make: the
+// functions are found, and both names of sqlfvald are one function.
 int CheckExportedNames(void* library);
 void CloseLibrary(void* library);
 

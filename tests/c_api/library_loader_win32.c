@@ -1,4 +1,4 @@
-// The C test's system part on Windows: LoadLibrary, the DLL's export directory, and a
+// The C test's system part on Windows: LoadLibrary, GetProcAddress, and a
 // throw-away folder in the temporary folder.
 #define WIN32_LEAN_AND_MEAN
 #include <stdio.h>
@@ -44,31 +44,13 @@ SqlfvaldFunction FindFunction(void* library, const char* name) {
 }
 
 int CheckExportedNames(void* library) {
-  const unsigned char* base = (const unsigned char*)library;
-  const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)base;
-  const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY* entry =
-      &nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  const IMAGE_EXPORT_DIRECTORY* exports =
-      (const IMAGE_EXPORT_DIRECTORY*)(base + entry->VirtualAddress);
-  const DWORD* nameOffsets = (const DWORD*)(base + exports->AddressOfNames);
-  char names[1024] = "", expected[256];
-  DWORD i;
-  for (i = 0; i < exports->NumberOfNames; ++i) {
-    size_t used = strlen(names);
-    snprintf(names + used, sizeof names - used, "%s\n", (const char*)(base + nameOffsets[i]));
-  }
-  // The export directory lists its names in byte order.
-  snprintf(expected, sizeof expected, "%s\ncreateInstances\ndeleteInstances\nsqlfvald\n",
-           kDecoratedSqlfvald);
-  // The .def file gives both names of sqlfvald to the one function.
-  if (GetProcAddress((HMODULE)library, "sqlfvald") !=
+  // The export table holds exactly the four names (dll_exports_test.sh reads it with the
+  // toolchain's objdump); the .def file gives both names of sqlfvald to the one function.
+  if (GetProcAddress((HMODULE)library, "sqlfvald") ==
       GetProcAddress((HMODULE)library, kDecoratedSqlfvald)) {
-    fprintf(stderr, "the two names of sqlfvald lead to different functions\n");
-    return 1;
+    return 0;
   }
-  if (strcmp(names, expected) == 0) return 0;
-  fprintf(stderr, "exported names:\n%s", names);
+  fprintf(stderr, "the two names of sqlfvald lead to different functions\n");
   return 1;
 }
 

@@ -48,16 +48,13 @@ static int Call(SqlfvaldFunction function, char* path, sqlf_cfg_parameter* recor
 
 int main(int argc, char** argv) {
   static char v200[] = "200", v300[] = "300", vOne[] = "1", vEmpty[] = "";
-  static const unsigned short check[] = {12, 4711}, rejected[] = {12, 4711, SQLF_COMMIT_TOKEN},
-                              commit[] = {12, SQLF_COMMIT_TOKEN};
-  char* checkValues[] = {v200, vOne, vEmpty};
+  static const unsigned short check[] = {12, 4711}, commit[] = {12, SQLF_COMMIT_TOKEN};
+  char* checkValues[] = {v200, vOne};
   char* commitValues[] = {v300, vEmpty};
-  sqlf_cfg_parameter records[3];
+  sqlf_cfg_parameter records[2];
   SqlfvaldFunction plain = NULL, decorated = NULL;
   void* library;
-  unsigned long sum = 0;
   FILE* file;
-  size_t i;
 
   (void)sizeof(RecordLayoutCheck);
   (void)sizeof(sqlfvald(NULL, NULL, 0));  // the header declares the function
@@ -77,19 +74,15 @@ int main(int argc, char** argv) {
   decorated = FindFunction(library, kDecoratedSqlfvald);
   CHECK(plain != NULL && decorated != NULL);
   if (plain != NULL && decorated != NULL) {
-    // Check only, then a commit with a rejected record: the file is untouched.
+    // Check only: the verdicts land in the records, the file is untouched. The rules, the
+    // refused commit and the checksum are the library suites'; here the C caller's records,
+    // both names and a negative result cross the interface.
     CHECK(Call(plain, config, records, 2, check, checkValues) == 0);
     CHECK(records[0].valid == 1 && records[1].valid == 0);
-    CHECK(Call(decorated, config, records, 3, rejected, checkValues) == -104);
-    CHECK(records[0].valid == 1 && records[1].valid == 0 && records[2].valid == 1);
     CHECK(ReadConfig() && memcmp(now, original, FILE_SIZE) == 0);
-    // A commit rewrites the file with the new value and a fresh checksum, nothing else.
+    // A commit through the other name rewrites the file with the new value.
     CHECK(Call(decorated, config, records, 2, commit, commitValues) == 0);
     CHECK(ReadConfig() && Load32(now, 0x4C) == 300);
-    for (i = 4; i < FILE_SIZE; ++i) sum += now[i];
-    CHECK(Load32(now, 0) == (sum & 0xFFFFFFFFul));
-    CHECK(memcmp(now + 4, original + 4, 0x4C - 4) == 0 &&
-          memcmp(now + 0x50, original + 0x50, FILE_SIZE - 0x50) == 0);
     // A missing file: -100 and no record touched.
     CHECK(Call(plain, missing, records, 1, check, checkValues) == -100);
     CHECK(records[0].valid == UNTOUCHED);

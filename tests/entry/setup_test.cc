@@ -95,9 +95,7 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
   machine_.NameComputer("TESTPC");
   machine_.MakeDirectory("C:\\A\\MPP");
   machine_.WriteFile("C:\\A\\MPP\\qz7systm", sample::DbmBlockBuilder().NodeType(4).Bytes());
-  for (const char* name : {"QZ7", "DAS", "REMOTE", "MPP"}) {
-    ASSERT_EQ(host::DefineInstance(name), 0);
-  }
+  for (const char* name : {"QZ7", "DAS", "REMOTE", "MPP"}) ASSERT_EQ(host::DefineInstance(name), 0);
   for (const char* name : {"REMOTE", "MPP"}) {
     ASSERT_EQ(host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003"), 0);
   }

@@ -39,7 +39,6 @@ void WriteRepeated(FILE* stream, char c, long count) {
     std::fwrite(chunk.data(), 1, static_cast<size_t>(piece), stream);
     count -= piece;
   }
-  std::fflush(stream);
 }
 
 // Lists the descriptors this program inherited above the standard three (the listing's own
@@ -55,7 +54,6 @@ void WriteOpenDescriptors() {
     if (fd > 2 && fd != own) std::printf("%d\n", fd);
   }
   closedir(directory);
-  std::fflush(stdout);
 #endif
 }
 
@@ -82,6 +80,8 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
 #endif
+  // Unbuffered: what each option writes is out before the next one runs, in the order given.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const std::vector<std::string> options = Options(argc, argv);
   for (size_t i = 0; i < options.size(); ++i) {
     const std::string& option = options[i];
@@ -93,24 +93,20 @@ int main(int argc, char** argv) {
       WriteRepeated(stderr, 'e', std::atol(value()));
     } else if (option == "--args") {
       for (int j = 1; j < argc; ++j) std::printf("%s\n", argv[j]);
-      std::fflush(stdout);
     } else if (option == "--cwd") {
       char buffer[4096];
       if (getcwd(buffer, sizeof buffer) != nullptr) std::printf("%s\n", buffer);
-      std::fflush(stdout);
     } else if (option == "--stdin") {
       char buffer[4096];
       size_t got;
       while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
         std::fwrite(buffer, 1, got, stdout);
       }
-      std::fflush(stdout);
     } else if (option == "--fds") {
       WriteOpenDescriptors();
     } else if (option == "--env" && hasValue) {
       const char* found = std::getenv(value());
       std::printf("%s\n", found != nullptr ? found : "(unset)");
-      std::fflush(stdout);
     } else if (option == "--sleep" && hasValue) {
 #if defined(_WIN32)
       Sleep(static_cast<DWORD>(std::atol(value())));
@@ -119,7 +115,6 @@ int main(int argc, char** argv) {
 #endif
     } else if (option == "--say-error" && hasValue) {
       std::fprintf(stderr, "%s\n", value());
-      std::fflush(stderr);
     } else if (option == "--overwrite" && hasValue) {
       const char* file = value();
       if (FILE* existing = std::fopen(file, "rb")) {
