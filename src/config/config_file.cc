@@ -52,15 +52,10 @@ bool RewriteInPlace(const char* path, const ConfigFileImage& image) {
   return WriteAndClose(*file, image);
 }
 
-enum class Staging { kReplaced, kFailed, kUnavailable };
+}  // namespace
 
-// Writes image to a new file beside path and moves it over path in one step, so that path
-// holds the old or the new contents at every moment, whatever fails or ends the process.
-// kUnavailable: nothing could be staged in the folder and nothing changed; kFailed: the old
-// file is still at path.
-Staging ReplaceThroughNewFile(const std::string& path, const ConfigFileImage& image) {
-  const std::string staged = StagingNameFor(path);
-  if (staged.empty()) return Staging::kUnavailable;
+Staging ReplaceThroughNewFile(const std::string& path, const std::string& staged,
+                              const ConfigFileImage& image) {
   // A copy that a stopped commit left is only that: it is written again from the start.
   static_cast<void>(platform::SetFileWritable(staged.c_str(), true));
   platform::FileHandle file = platform::OpenFile(staged.c_str(), "wb+");
@@ -70,10 +65,11 @@ Staging ReplaceThroughNewFile(const std::string& path, const ConfigFileImage& im
     static_cast<void>(platform::RemoveFile(staged.c_str()));
     return Staging::kFailed;
   }
-  return Staging::kReplaced;
+  // The replacement is done only once its new name is on the disk: the caller relies on the
+  // file from then on, and a power cut before the sync of the folder may bring the old
+  // content back. A failed sync is a failed replacement, whatever the file holds for now.
+  return util::SyncFolderOf(path.c_str()) ? Staging::kReplaced : Staging::kFailed;
 }
-
-}  // namespace
 
 bool ReadConfigFile(const char* path, ConfigFileImage& image) {
   image.fill(0);
@@ -94,12 +90,10 @@ bool CommitConfigFile(const char* path, ConfigFileImage& image) {
   if (probe == nullptr || probe->Close() != 0) return false;
 
   const std::string fullPath = FullPathOf(path);
-  switch (ReplaceThroughNewFile(fullPath, image)) {
+  const std::string staged = StagingNameFor(fullPath);
+  switch (staged.empty() ? Staging::kUnavailable : ReplaceThroughNewFile(fullPath, staged, image)) {
     case Staging::kReplaced:
-      // The commit is done only once its new name is on the disk: the caller relies on the
-      // file from then on, and a power cut before the sync of the folder may bring the old
-      // content back. A failed sync is a failed commit, whatever the file holds for now.
-      return util::SyncFolderOf(fullPath.c_str());
+      return true;
     case Staging::kFailed:
       return false;
     case Staging::kUnavailable:

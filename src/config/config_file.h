@@ -2,6 +2,8 @@
 #ifndef QZ7_CONFIG_CONFIG_FILE_H_
 #define QZ7_CONFIG_CONFIG_FILE_H_
 
+#include <string>
+
 #include "config/config_image.h"
 
 namespace qz7::config {
@@ -10,6 +12,16 @@ namespace qz7::config {
 // it; a shorter file leaves the rest zero. False when the file cannot be opened for reading or
 // the read reports an error. Nothing is changed on disk.
 [[nodiscard]] bool ReadConfigFile(const char* path, ConfigFileImage& image);
+
+enum class Staging { kReplaced, kFailed, kUnavailable };
+
+// Writes image as it is (no checksum is stamped) to staged, a new file beside path, syncs and
+// closes it, moves it over path in one step and syncs the folder, so that path holds the old
+// or the new contents at every moment, whatever fails or ends the process. kUnavailable:
+// staged could not be made and nothing changed; kFailed: the old file is still at path, or
+// the new one is but its folder could not be synced.
+[[nodiscard]] Staging ReplaceThroughNewFile(const std::string& path, const std::string& staged,
+                                            const ConfigFileImage& image);
 
 // Stamps a fresh checksum into image and makes it the whole content of the existing file at
 // path (4096 bytes, whatever length the file had). False when the file cannot be opened for

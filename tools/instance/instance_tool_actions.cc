@@ -8,6 +8,7 @@
 #include "base/coding.h"
 #include "base/dbm_block.h"
 #include "base/quoted_path.h"
+#include "config/config_file.h"
 #include "host/host_files.h"
 #include "host/host_services.h"
 #include "host/instance_lifecycle.h"
@@ -72,18 +73,9 @@ bool ReadBlock(const std::string& path, Block* block) {
 // leaves either the old block or the new one, never a torn or empty file. A staging file left
 // by an interrupted tool is written over.
 bool ReplaceBlock(const std::string& path, const Block& block) {
-  const std::string staged = path + ".ptn";
-  static_cast<void>(platform::SetFileWritable(staged.c_str(), true));
-  platform::FileHandle file = platform::OpenFile(staged.c_str(), "wb");
-  if (!file) return false;
-  const bool written = file->Write(block.data(), block.size()) == block.size() && file->Sync() == 0;
   // Windows replaces no read-only file, and the configuration file may be one.
   static_cast<void>(platform::SetFileWritable(path.c_str(), true));
-  if (file->Close() != 0 || !written || platform::ReplaceFile(staged.c_str(), path.c_str()) != 0) {
-    static_cast<void>(platform::RemoveFile(staged.c_str()));
-    return false;
-  }
-  return util::SyncFolderOf(path.c_str());
+  return config::ReplaceThroughNewFile(path, path + ".ptn", block) == config::Staging::kReplaced;
 }
 
 // Gives an existing qz7systm the partitioned node type. The undo step puts the old block back.
