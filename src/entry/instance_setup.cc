@@ -390,13 +390,10 @@ int32_t RunInstanceSetup(SetupContext& context, const SetupSteps& steps) {
 
   // A record lost to a list that cannot grow is flagged in the context and fails the run.
   static_cast<void>(ChooseDefaultInstance(context));
-  // A discovery that could not read the profile registry, the index file, a configuration
-  // file or a marker may have missed instances, or know them wrongly: set up over it, the run
-  // would leave them as they are, or set them up as what they are not, and could end as if
-  // there had been nothing to do. The run changes nothing and ends as when the registry
-  // cannot be reached.
-  if ((context.existingScan != nullptr && context.existingScan->unreadable) ||
-      context.markerUnknown ||
+  // A discovery that could not read what it reads may have missed instances, or know them
+  // wrongly: set up over it, the run would leave them as they are, or set them up as what
+  // they are not, and could end as if there had been nothing to do.
+  if (DiscoveryUnreadable(context) ||
       PointRegistry(host::kProfileSetInstall, context.installDir.c_str()) != 0 ||
       PointRegistry(host::kProfileSetInstanceDir, context.targetProfileDir.c_str()) != 0) {
     result = kSetupRegistryUnreachable;

@@ -17,6 +17,11 @@ int32_t DefaultRecordIndex(int32_t count, int32_t adminIndex) {
   return -1;
 }
 
+bool DiscoveryUnreadable(const SetupContext& context) {
+  return (context.existingScan != nullptr && context.existingScan->unreadable) ||
+         context.markerUnknown;
+}
+
 bool ChooseDefaultInstance(SetupContext& context) {
   const int32_t count = context.records.count();
   if (count == 0 || (count == 1 && context.adminIndex == 0)) {

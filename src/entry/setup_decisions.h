@@ -26,6 +26,12 @@ constexpr const char* kDefaultInstanceName = "QZ7";
 // could not grow (the context then says so in listGrowthFailed).
 bool ChooseDefaultInstance(SetupContext& context);
 
+// Whether the discovery could not read what it reads (the profile registry, the old index
+// file, an instance's configuration file, a marker file): the run then changes nothing and
+// ends as when the profile registry cannot be reached (-9), since it would set up instances
+// it does not know, or knows wrongly.
+[[nodiscard]] bool DiscoveryUnreadable(const SetupContext& context);
+
 // Where the run stands when the upgrade's choices below are asked for. The driver asks once
 // every record is created or updated (kCreateDone): the profile registry then holds what
 // the upgrade reads. `qz7inst create --check` asks before anything is done (kCreatePending):

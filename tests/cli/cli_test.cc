@@ -245,6 +245,7 @@ struct CheckRow {
   std::function<void(SampleMachine&)> prepare;
   std::vector<std::string> instances = {};  // create's INSTANCE arguments
   bool upgrade = true;                      // instances move from C:\QZ7PROF into C:\QZ7
+  const char* blockedResult = "result: 1";  // create's last line when the check is blocked
 };
 
 void AddOlds(SampleMachine& plan, const std::vector<OldInstance>& olds) {
@@ -393,6 +394,12 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
          longer.databaseDirectory.resize(longer.databaseDirectory.size() + 5000, 0);
          AddOlds(plan, {longer});
        }},
+      // An index file that is there but cannot be read (a folder of that name) would hide the
+      // instances it lists: the run changes nothing.
+      {"index_file_unreadable", "could not be read", [&](SampleMachine& plan) {
+         AddOlds(plan, {sales});
+         plan.files.push_back({"C:\\QZ7PROF\\QZ7IDIR\\HELD", {'x'}});
+       }, {}, true, "result: -9"},
       // clang-format on
   };
   for (const CheckRow& row : rows) {
@@ -425,6 +432,12 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
     std::string blockers;
     std::vector<std::string> namesRefused;
     size_t blockedInstances = 0;
+    for (const Json& json : planned.value("blockers", Json::array())) {
+      const std::string blocker = json.get<std::string>();
+      blockers += blocker + "\n";
+      blockedInstances += blocker.find(row.wantBlocker) != std::string::npos ? 1 : 0;
+      EXPECT_NE(text.out.find(blocker), std::string::npos) << text.out;
+    }
     for (const Json& instance : planned.value("instances", Json::array())) {
       bool hit = false;
       for (const Json& json : instance.value("blockers", Json::array())) {
@@ -448,7 +461,7 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
 
     ToolRun create = RunCli(args);
     EXPECT_EQ(create.err, "") << "the library wrote to standard error";
-    EXPECT_EQ(create.LastLine(), blocked ? "result: 1" : "result: 0") << create.out;
+    EXPECT_EQ(create.LastLine(), blocked ? row.blockedResult : "result: 0") << create.out;
     for (const std::string& name : namesRefused) {
       EXPECT_EQ(create.out.find(name + " create or update: done"), std::string::npos) << create.out;
     }

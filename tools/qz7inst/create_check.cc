@@ -287,6 +287,11 @@ Plan BuildPlan(entry::SetupContext& context) {
       plan.blockers.push_back("the profile registry cannot be pointed at " + Bare(*directory));
     }
   }
+  if (entry::DiscoveryUnreadable(context)) {
+    plan.blockers.push_back(
+        "what is installed could not be read (the profile registry, the old instance index "
+        "file, a qz7systm or a marker file): the run changes nothing and ends with -9");
+  }
   const entry::ExistingInstanceScan* scan = context.existingScan.get();
   const bool moving = scan != nullptr && std::strcmp(context.currentProfileDir.c_str(),
                                                      context.targetProfileDir.c_str()) != 0;
