@@ -207,8 +207,15 @@ class NodeMigrationRun : private MigrationRun {
         type == base::NodeDirectoryLayoutType::kEmpty ? RebuildEmptyDirectory() : Convert(type);
     if (code != kMigrationOk) return code;
     // The backup, marked complete, becomes SQLNDDIR.BAK in place of an older one.
-    return CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
-                          kCompletionSteps, {filePath_.c_str(), copyPath_.c_str()});
+    const MigrationResult completed =
+        CompleteBackup(backup_, backupPath_.c_str(), permanentPath_.c_str(), kBackupForm,
+                       kCompletionSteps, {filePath_.c_str(), copyPath_.c_str()});
+    // A run that restored from SQLNDDIR.TMP wrote no staging file; one that an earlier run
+    // could not rename (it took an unreadable SQLNDDIR.TMP for missing) is no longer needed.
+    if (completed == kMigrationOk && restored_) {
+      static_cast<void>(platform::RemoveFile(stagingPath_.c_str()));
+    }
+    return completed;
   }
 
   // Puts the file and its copy back as the backup holds them. The backup is read whole and
