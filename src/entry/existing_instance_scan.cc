@@ -111,12 +111,6 @@ bool DiscoverFromRegistry(ExistingInstanceScan& scan) {
   return true;
 }
 
-// Whether a failed open says that the file is not there (rather than unreadable).
-bool OpenFoundNothing() {
-  const uint32_t error = platform::GetLastError();
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
-}
-
 bool IsDirectoryPath(const std::string& path) {
   platform::FileStatus status;
   return platform::GetFileStatus(path.c_str(), &status) == 0 && status.isDirectory;
@@ -131,7 +125,7 @@ void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
   // an ordinary one. That file may be upgraded already: it tells the instance's kind, not
   // the release the machine is upgraded from.
   bool moved = false;
-  if (!file && !scan.movedToDir.empty() && OpenFoundNothing() &&
+  if (!file && !scan.movedToDir.empty() && platform::IsMissingError(platform::GetLastError()) &&
       !IsDirectoryPath(JoinHostPath(scan.profileDir.c_str(), record.name.c_str()))) {
     path = JoinHostPath(JoinHostPath(scan.movedToDir.c_str(), record.name.c_str()).c_str(),
                         kConfigFileName);
@@ -141,7 +135,7 @@ void ReadConfigFile(ExistingInstanceScan& scan, InstanceRecord& record) {
   // A file that is there but cannot be read would leave the instance's kind unknown: a
   // partitioned instance would be set up as an ordinary one.
   if (!file) {
-    if (!OpenFoundNothing()) scan.unreadable = true;
+    if (!platform::IsMissingError(platform::GetLastError())) scan.unreadable = true;
     return;
   }
   std::vector<unsigned char> block(base::kDbmBlockSize, 0);
@@ -217,7 +211,7 @@ void ReadInstanceDirectoryFile(ExistingInstanceScan& scan) {
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   // An index file that is there but cannot be read would hide the instances it lists.
   if (!file) {
-    if (!OpenFoundNothing()) scan.unreadable = true;
+    if (!platform::IsMissingError(platform::GetLastError())) scan.unreadable = true;
     return;
   }
   unsigned char header[base::kInstanceIndexHeaderSize];

@@ -303,8 +303,7 @@ bool IndexedInstancesDefined(const base::FixedText<kContextPathSize>& directory)
   const std::string path = base::JoinPath(listed.profileDir.c_str(), base::kInstanceIndexFileName);
   platform::FileStatus status;
   if (platform::GetFileStatus(path.c_str(), &status) != 0) {
-    const uint32_t error = platform::GetLastError();
-    return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
+    return platform::IsMissingError(platform::GetLastError());
   }
   platform::FileHandle probe = platform::OpenFile(path.c_str(), "rb");
   if (!probe) return false;

@@ -74,9 +74,7 @@ int PointProfileRegistry(const char* valueName, const std::string& directory) {
   // read may be there, and the caller must not take the registry for an empty one.
   p::FileStatus status;
   if (p::GetFileStatus(directory.c_str(), &status) != 0) {
-    const uint32_t error = p::GetLastError();
-    return error == p::kErrorFileNotFound || error == p::kErrorPathNotFound ? kNotFound
-                                                                            : kSystemError;
+    return p::IsMissingError(p::GetLastError()) ? kNotFound : kSystemError;
   }
   if (!status.isDirectory) return kNotFound;
   ScopedKey key;
@@ -224,14 +222,10 @@ static_assert(std::string_view(kDefaultLevelKey).ends_with("\\DEFAULTLEVEL"));
 static_assert(std::string_view(kRegistryPointersKey).ends_with("\\PROFILEREGISTRY"));
 
 bool FlushProfileRegistry() {
-  p::RegKey key = nullptr;
-  const long opened =
-      p::RegOpenKeyExA(p::LocalMachineKey(), kProfileRegistryParent, 0, p::kKeyRead, &key);
-  if (opened == static_cast<long>(p::kErrorFileNotFound)) return true;
-  if (opened != 0) return false;
-  const long flushed = p::RegFlushKey(key);
-  p::RegCloseKey(key);
-  return flushed == 0;
+  ScopedKey key;
+  const long opened = OpenKey(kProfileRegistryParent, p::kKeyRead, &key);
+  if (opened == kMissing) return true;
+  return opened == p::kErrorSuccess && p::RegFlushKey(key.get()) == p::kErrorSuccess;
 }
 
 int RemoveProfileRegistry() {

@@ -60,13 +60,6 @@ constexpr BackupHeaderForm kBackupForm = {
 };
 static_assert(base::kBackupHeaderSize <= kMaxBackupHeaderSize);
 
-// True when the last failed open found no file or no folder there, rather than a file it
-// could not open.
-bool LastErrorMeansMissing() {
-  const uint32_t error = platform::GetLastError();
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
-}
-
 class DirectoryMigrationRun : private MigrationRun {
  public:
   DirectoryMigrationRun(const char* instanceDir, const char* installDir,
@@ -145,7 +138,7 @@ class DirectoryMigrationRun : private MigrationRun {
     if (!intention_ && !recognition.intentionOptional) {
       return Fail("MAIN026", intentionPath_.c_str(), kMigrationIntentionFileMissing);
     }
-    if (!intention_ && !LastErrorMeansMissing()) {
+    if (!intention_ && !platform::IsMissingError(platform::GetLastError())) {
       return Fail("MAIN026", intentionPath_.c_str(), kMigrationCannotOpen);
     }
     if (!CloseFile(intention_)) {
@@ -280,7 +273,8 @@ class DirectoryMigrationRun : private MigrationRun {
       }
       if (!CloseFile(intention_)) return Fail("MAIN038", intention, kMigrationCannotClose);
       intentionBuffer_.reset();
-    } else if (!recognition.intentionOptional || !LastErrorMeansMissing()) {
+    } else if (!recognition.intentionOptional ||
+               !platform::IsMissingError(platform::GetLastError())) {
       // An optional intention file may be left out of the backup only when it is known not
       // to exist: one that could not be opened for another reason would be converted later
       // without its old contents kept anywhere.

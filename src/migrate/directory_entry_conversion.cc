@@ -426,8 +426,7 @@ MigrationResult DirectoryConversion::WriteIntentionFile() {
     const uint32_t error = oldIntention_ ? 0 : platform::GetLastError();
     // The driver requires the intention file only for some directories; layouts 3 and 4 build
     // a missing one from zeros, as layout 1 always does.
-    const bool missing =
-        error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
+    const bool missing = platform::IsMissingError(error);
     if (!oldIntention_ && (IsLayout(base::DirectoryLayoutType::kLayout2) || !missing)) {
       return Fail(keys_.intentionOpen, path, kMigrationCannotOpen);
     }

@@ -54,6 +54,12 @@ constexpr uint32_t kErrorEnvVarNotFound = 203;
 uint32_t GetLastError();
 void SetLastError(uint32_t error);
 
+// Whether a failed call's error says that nothing is there (no such file, or a folder on the
+// way missing), rather than that something there could not be reached.
+constexpr bool IsMissingError(uint32_t error) {
+  return error == kErrorFileNotFound || error == kErrorPathNotFound;
+}
+
 }  // namespace qz7::platform
 
 #endif  // QZ7_PLATFORM_WIN_ERROR_H_

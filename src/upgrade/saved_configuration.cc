@@ -21,10 +21,7 @@ using Bytes = std::vector<unsigned char>;
 std::optional<Bytes> ReadAll(const std::string& path) {
   platform::FileHandle file = platform::OpenFile(path.c_str(), "rb");
   if (!file) {
-    const uint32_t error = platform::GetLastError();
-    if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound) {
-      return Bytes{};
-    }
+    if (platform::IsMissingError(platform::GetLastError())) return Bytes{};
     return std::nullopt;
   }
   Bytes bytes;

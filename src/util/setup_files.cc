@@ -17,8 +17,7 @@ constexpr size_t kWorkPathSize = 260;
 // file can have (Windows refuses it, so it cannot stand on the disk either).
 bool StatusSaysAbsent() {
   const uint32_t error = platform::GetLastError();
-  return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ||
-         error == platform::kErrorInvalidName;
+  return platform::IsMissingError(error) || error == platform::kErrorInvalidName;
 }
 
 // The directory without its closing quote, with a backslash unless it ends with one; empty
@@ -40,11 +39,8 @@ NameState QueryName(const char* path) {
   if (platform::GetFileStatus(bare.c_str(), &status) == 0) {
     return status.isRegular || status.isDirectory ? NameState::kTaken : NameState::kFree;
   }
-  const uint32_t error = platform::GetLastError();
-  if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound) {
-    return NameState::kFree;
-  }
-  return NameState::kUnknown;
+  return platform::IsMissingError(platform::GetLastError()) ? NameState::kFree
+                                                            : NameState::kUnknown;
 }
 
 }  // namespace

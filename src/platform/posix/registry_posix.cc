@@ -465,8 +465,7 @@ uint32_t SaveRegistry(const RegistryImage& image, posix::StoreStamp* written,
     }
   }
   // Made durable by RegFlushKey (or SyncFileSystem), as Windows writes its hives lazily.
-  return posix::ReplaceTextStore(RegistryFile(), text, posix::StoreFolderSync::kAtFlush, written,
-                                 replaced);
+  return posix::ReplaceTextStore(RegistryFile(), text, written, replaced);
 }
 
 // Runs change on the current image under the store lock and writes the image back when the

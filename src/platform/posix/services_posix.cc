@@ -225,8 +225,7 @@ uint32_t SaveServices(const ServiceTable& table, posix::StoreStamp* written,
     for (const auto& line : service.unreadableLines) text += ";? " + line + "\n";
   }
   // Made durable by the flush of the registry beside it or by SyncFileSystem.
-  return posix::ReplaceTextStore(ServicesFile(), text, posix::StoreFolderSync::kAtFlush, written,
-                                 replaced);
+  return posix::ReplaceTextStore(ServicesFile(), text, written, replaced);
 }
 
 // Runs change on the current table under the store lock and writes it back when it

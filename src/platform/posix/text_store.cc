@@ -154,8 +154,7 @@ uint32_t SyncStoreFolder(const std::string& hostPath) {
 }
 
 uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& content,
-                          StoreFolderSync folderSync, StoreStamp* written,
-                          const StoreStamp* replaced) {
+                          StoreStamp* written, const StoreStamp* replaced) {
   static std::atomic<unsigned> counter{0};
   std::string temporary = hostPath + ".tmp." + std::to_string(Syscalls().getpid()) + "." +
                           std::to_string(counter.fetch_add(1));
@@ -192,7 +191,7 @@ uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& conten
       if (!stamped) written->size = -1;  // matches no file: read again at the next use
     }
     if (closed != 0) return WindowsErrorFromErrno(errno);
-    return folderSync == StoreFolderSync::kNow ? SyncStoreFolder(hostPath) : kErrorSuccess;
+    return kErrorSuccess;
   }
   if (done) savedErrno = errno;
   Syscalls().close(fd);

@@ -45,28 +45,20 @@ uint32_t StatTextStore(const std::string& hostPath, StoreStamp* stamp);
 uint32_t ReadTextStore(const std::string& hostPath, std::string* content,
                        StoreStamp* stamp = nullptr);
 
-// When the rename that puts a store's new file in place is made durable.
-enum class StoreFolderSync {
-  kNow,      // the folder is synced after the rename, before the call returns
-  kAtFlush,  // by SyncStoreFolder, which the store's flush calls (RegFlushKey, SyncFileSystem)
-};
-
 // Replaces hostPath with content in one step: the text goes to a new temporary file in the
-// same folder, which is synced to disk and renamed over hostPath; with kNow the folder is
-// synced after the rename, so that the step is durable when the call returns. On a failure
-// before the rename the old file is untouched and the temporary file removed; a folder that
-// cannot be synced after it fails the call (the new content is in place, but a power cut may
-// still take it back). With kAtFlush a power cut before the next SyncStoreFolder leaves the
-// store as one of the versions written since the last one (each has its data on the disk).
-// Returns 0 or the Windows error; written, when given, receives the stamp of the new file.
-// replaced, when given, is the stamp of the file being replaced as the holder of the store's
-// lock read it (else its status is asked for).
+// same folder, which is synced to disk and renamed over hostPath. On a failure before the
+// rename the old file is untouched and the temporary file removed. The rename is made durable
+// by the next SyncStoreFolder, which the store's flush calls (RegFlushKey, SyncFileSystem), as
+// Windows writes its registry lazily: a power cut before it leaves the store as one of the
+// versions written since the last one (each has its data on the disk). Returns 0 or the
+// Windows error; written, when given, receives the stamp of the new file. replaced, when
+// given, is the stamp of the file being replaced as the holder of the store's lock read it
+// (else its status is asked for).
 uint32_t ReplaceTextStore(const std::string& hostPath, const std::string& content,
-                          StoreFolderSync folderSync, StoreStamp* written = nullptr,
-                          const StoreStamp* replaced = nullptr);
+                          StoreStamp* written = nullptr, const StoreStamp* replaced = nullptr);
 
-// Makes the replacements of the stores in the folder of hostPath durable (kAtFlush): syncs the
-// folder. 0 or the Windows error.
+// Makes the replacements of the stores in the folder of hostPath durable: syncs the folder.
+// 0 or the Windows error.
 uint32_t SyncStoreFolder(const std::string& hostPath);
 
 // True when a file read now with this stamp could still change without its stamp showing it:
