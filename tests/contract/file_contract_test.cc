@@ -123,6 +123,7 @@ TEST_F(FileContractTest, TheByteAfterALeadByteIsNeverASeparator) {
     EXPECT_TRUE(ActiveCodePageIsDoubleByte()) << row.codePage;
     EXPECT_TRUE(IsLeadByte(static_cast<unsigned char>(row.leadThenBackslash[0]))) << row.codePage;
     EXPECT_EQ(CharacterLength(row.leadThenBackslash, 2), row.characterLength) << row.codePage;
+    EXPECT_EQ(CharacterLength(row.leadThenBackslash, 1), -1) << row.codePage;  // cut in two
     WindowsPath path;
     ASSERT_EQ(ParseWindowsPath(("C:\\" + name + "\\B").c_str(), {}, {}, &path), 0u) << row.codePage;
     EXPECT_EQ(path.components, (std::vector<std::string>{name, "B"})) << row.codePage;

