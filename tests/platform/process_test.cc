@@ -33,40 +33,13 @@ class ProcessTest : public MachineFixture {
   }
 
   // Runs program with arguments; every step of the run around the child must succeed.
-  testkit::ChildRun Run(const std::string& arguments, const char* program = kHelper,
-                        const char* input = nullptr) {
+  testkit::ChildRun Run(const std::string& arguments, const char* program = kHelper) {
     testkit::ChildRun run =
-        testkit::RunChild(program, std::string("\"") + program + "\" " + arguments, nullptr, input);
+        testkit::RunChild(program, std::string("\"") + program + "\" " + arguments);
     EXPECT_EQ(run.failedSteps, "") << arguments;
     return run;
   }
 };
-
-// The child reads the input given to it and starts in the caller's current directory; the
-// output kept is the process contract's rows, the working directory given the tool runner's.
-TEST_F(ProcessTest, ChildRunsWithItsDirectoryInputAndKeptOutput) {
-  std::filesystem::create_directories(OnC("Work/Sub"));
-  const std::string work = std::filesystem::canonical(OnC("Work")).string();
-  // Without a directory, the child starts in the caller's current directory (in Windows form).
-  ASSERT_EQ(SetCurrentDirectoryText("C:\\Work\\Sub"), 0);
-  const struct {
-    const char* name;
-    std::string arguments;
-    const char* input;
-    std::string output;
-  } rows[] = {
-      {"StandardInputFromPipe", "--stdin", "hello\n", "hello\n"},
-      {"CurrentDirectoryByDefault", "--cwd", nullptr, work + "/Sub\n"},
-      // The child runs on the same machine, even when the root was set only in this process.
-      {"MachineRootPassedOn", "--env QZ7_MACHINE", nullptr, root_ + "\n"},
-  };
-  for (const auto& row : rows) {
-    testkit::ChildRun result = Run(row.arguments, kHelper, row.input);
-    ASSERT_EQ(result.error, 0u) << row.name;
-    EXPECT_EQ(result.exitCode, 0u) << row.name;
-    EXPECT_EQ(result.output, row.output) << row.name;
-  }
-}
 
 void ReapEveryChild(int) {
   int saved = errno;

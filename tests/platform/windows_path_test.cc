@@ -42,7 +42,6 @@ TEST(ParseWindowsPathTest, Resolves) {
       {"TrailingDotDotHasNoSeparator", "C:\\", "C:\\A\\B\\..", false, "C:\\A"},
       {"RelativeToCurrent", "C:\\WORK\\SUB", "..\\FILE", false, "C:\\WORK\\FILE"},
       {"RootedOnCurrentDrive", "D:\\WORK", "\\TOP", false, "D:\\TOP"},
-      {"DriveRelativeSameDrive", "C:\\WORK", "C:NEXT", false, "C:\\WORK\\NEXT"},
       {"DriveRelativeUsesThatDrivesDirectory", "C:\\WORK", "D:FILE", false, "D:\\DATA\\FILE"},
       {"DriveOnly", "C:\\WORK", "C:", false, "C:\\WORK"},
       {"LongestPath", "C:\\", longest, false, longest},
@@ -58,7 +57,6 @@ TEST(ParseWindowsPathTest, Resolves) {
       {"FolderLosesOneDot", "C:\\", "C:\\A..\\B.\\C", false, "C:\\A.\\B\\C"},
       {"FolderKeepsItsSpace", "C:\\", "C:\\A \\B", false, "C:\\A \\B"},
       {"DotsOnlyFolderIsAName", "C:\\", "C:\\...\\B", false, "C:\\...\\B"},
-      {"LastNameOfDotsVanishesItsSeparatorStays", "C:\\W", "X\\ ..", false, "C:\\W\\X\\"},
       {"PatternKeepsItsDot", "C:\\", "C:\\DIR.\\*.", true, "C:\\DIR\\*."}};
   for (const Row& row : rows) {
     EXPECT_EQ(Resolve(row.input, row.current, row.wildcards), row.expected) << row.name;
