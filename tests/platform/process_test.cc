@@ -56,9 +56,7 @@ TEST_F(ProcessTest, ExitCodeWhateverTheCallerDoesWithSigchld) {
     const char* name;
     void (*handler)(int);
     int flags;
-  } rows[] = {{"Ignored", SIG_IGN, 0},
-              {"NoChildWait", SIG_DFL, SA_NOCLDWAIT},
-              {"HandlerReapsEveryChild", ReapEveryChild, SA_RESTART}};
+  } rows[] = {{"Ignored", SIG_IGN, 0}, {"HandlerReapsEveryChild", ReapEveryChild, SA_RESTART}};
   // A program the watcher's child cannot execute: its failure comes back through the watcher.
   WriteHostFile(OnC("TOOLS/BAD.EXE"), "\x01\x02 not a program format");
   std::filesystem::permissions(OnC("TOOLS/BAD.EXE"), std::filesystem::perms::owner_all);
