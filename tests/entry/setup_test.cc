@@ -568,6 +568,24 @@ TEST_F(InstanceSetupTest, ServicesOfFoundInstancesAreDeregistered) {
   }
 }
 
+// An administration server found on the computer but not wanted any more is dropped where it
+// is rather than moved, and forgotten.
+TEST_F(InstanceSetupTest, AnUnwantedAdministrationServerIsDroppedNotMoved) {
+  EXPECT_EQ(host::DefineInstance("QZ7DAS00"), 0);
+  EXPECT_EQ(host::WriteProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", "QZ7DAS00"), 0);
+  Scan({Plain("QZ7DAS00")}, /*adminAt=*/0);
+  machine_.WriteText("C:\\OLD\\QZ7DAS00\\qz7systm", "das");
+  machine_.MakeDirectory("C:\\NEW");
+  context_.currentProfileDir = "\"C:\\OLD\"";
+  context_.targetProfileDir = "\"C:\\NEW\"";
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
+  EXPECT_FALSE(machine_.Exists("C:\\NEW\\QZ7DAS00"));
+  EXPECT_THAT(host_.CallsTo("InstanceDrop"),
+              ElementsAre("InstanceDrop(\"QZ7DAS00\", \"\"C:\\OLD\\QZ7DAS00\"\")"));
+  std::string value;
+  EXPECT_EQ(host::ReadProfileVariable("QZ7GLOBALPF", "QZ7ADMINSERVER", &value), host::kNotFound);
+}
+
 // A move that cannot finish, or that is refused before it starts, leaves the old directory
 // whole, and the instance is not upgraded.
 TEST_F(InstanceSetupTest, IncompleteMoveSkipsTheUpgrade) {
@@ -669,6 +687,26 @@ TEST_F(InstanceSetupTest, IndexFileGoesOnceTheRegistryDefinesItsInstances) {
     // The steps after the index file ran whatever it became.
     EXPECT_EQ(CallsStartingWith("config").size(), row.createCodes.count("HR") ? 1u : 2u);
   }
+}
+
+// Every defined instance with a directory under the target is upgraded with the template of
+// its kind: the administration server's (named at the default level, in another case), the
+// partitioned one for an instance with an owner computer, else the server's.
+TEST_F(InstanceSetupTest, DefinedInstancesAreUpgradedWithTheirTemplate) {
+  context_.adminMarkerFile = "\"C:\\QZ7\\CFG\\qz7syssv.das\"";
+  context_.partitionedMarkerFile = "\"C:\\QZ7\\CFG\\qz7sysmp\"";
+  for (const char* name : {"DAS", "MPP", "SALES", "NODIR"})
+    EXPECT_EQ(host::DefineInstance(name), 0);
+  EXPECT_EQ(host::WriteVariableAt(host::ProfileLevel::kDefaultLevel, "", "QZ7ADMINSERVER", "das"),
+            0);
+  EXPECT_EQ(host::WriteProfileVariable("MPP", "QZ7INSTOWNER", "HOSTA"), 0);
+  for (const char* name : {"DAS", "MPP", "SALES"})
+    machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
+  EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), kSetupOk);
+  EXPECT_THAT(CallsStartingWith("config"),
+              ElementsAre("config \"C:\\QZ7\\DAS\" \"C:\\QZ7\\CFG\\qz7syssv.das\"",
+                          "config \"C:\\QZ7\\MPP\" \"C:\\QZ7\\CFG\\qz7sysmp\"",
+                          "config \"C:\\QZ7\\SALES\" \"C:\\QZ7\\CFG\\qz7syssv\""));
 }
 
 }  // namespace
