@@ -7,7 +7,6 @@
 #include <qz7instm.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 static int failures = 0;
@@ -31,18 +30,16 @@ static int WriteFile(const char* path, const char* text, size_t size) {
 int main(void) {
   static const char messages[] = "3594 Instance %2 could not be created (%1).\n";
   static char config[] = "C:\\INST\\qz7systm", missing[] = "C:\\INST\\missing";
-  char root[] = "/tmp/qz7-consumer-XXXXXX";
-  char drives[40], drive[48], inst[56], file[72], messageFile[48]; /* each fits what it holds */
+  static char root[] = "/tmp/qz7-consumer-XXXXXX";
+  char command[80], file[72], messageFile[48]; /* each fits what it holds */
   QZ7_MODULE module;
 
   if (mkdtemp(root) == NULL) return 2;
-  snprintf(drives, sizeof drives, "%s/drives", root);
-  snprintf(drive, sizeof drive, "%s/c", drives);
-  snprintf(inst, sizeof inst, "%s/INST", drive);
-  snprintf(file, sizeof file, "%s/qz7systm", inst);
+  snprintf(command, sizeof command, "mkdir -p '%s/drives/c/INST'", root);
+  snprintf(file, sizeof file, "%s/drives/c/INST/qz7systm", root);
   snprintf(messageFile, sizeof messageFile, "%s/messages.txt", root);
-  if (mkdir(drives, 0700) != 0 || mkdir(drive, 0700) != 0 || mkdir(inst, 0700) != 0 ||
-      !WriteFile(file, NULL, 4096) || !WriteFile(messageFile, messages, sizeof messages - 1)) {
+  if (system(command) != 0 || !WriteFile(file, NULL, 4096) ||
+      !WriteFile(messageFile, messages, sizeof messages - 1)) {
     return 2;
   }
   setenv("QZ7_MACHINE", root, 1);
@@ -58,11 +55,8 @@ int main(void) {
   Check(qz7LoadMessageModule(messageFile) == NULL,
         "qz7LoadMessageModule on a missing file is null");
 
-  unlink(file);
-  rmdir(inst);
-  rmdir(drive);
-  rmdir(drives);
-  rmdir(root);
+  snprintf(command, sizeof command, "rm -rf '%s'", root);
+  Check(system(command) == 0, "the scratch machine root is removed");
   if (failures == 0) printf("consumer: sqlfvald and the message module behave as documented\n");
   return failures == 0 ? 0 : 1;
 }
