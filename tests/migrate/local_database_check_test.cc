@@ -213,16 +213,12 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
     const char* codeSet = nullptr;            // the code set of the first entry, when checked
     int onlyLayout = 0;  // the row holds for this layout only (layout 2 keeps 2-byte paths)
   } rows[] = {
-      {"local_database_found", entries(Local("PAY")),
-       LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"PAYROLL", info}}), none, none, Texts(),
-       Texts(), 0},
       {"no_local_directory_name_cut_at_blank", entries(Local("MY DB")), none, none, none,
        TextsOf(opened), TextsOf(ReportText(51, "MY"))},
-      {"not_catalogued", entries(Local("PAY")), LocalDatabaseDirectoryBytes({{"OTHER", {}}}), none,
-       none, TextsOf(notFound), TextsOf(ReportText(47, "PAY"))},
-      {"names_are_case_sensitive", entries(Local("PAY")),
-       LocalDatabaseDirectoryBytes({{"payroll", info}}), none, none, TextsOf(notFound),
-       TextsOf(ReportText(47, "PAY"))},
+      // Names are compared with their case.
+      {"not_catalogued", entries(Local("PAY")),
+       LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"payroll", info}}), none, none,
+       TextsOf(notFound), TextsOf(ReportText(47, "PAY"))},
       {"local_directory_cut_inside_its_header", entries(Local("PAY")),
        Slice(LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), 0, 20), none, none,
        TextsOf(notFound + " read error"), Texts()},
