@@ -187,15 +187,6 @@ TEST_F(DatabaseDirectoryMigrationTest, AnEmptyDirectoryIsRebuiltEmptyAndItsBacku
   }
 }
 
-TEST_F(DatabaseDirectoryMigrationTest, PathsTooLongForTheirBuffersAreRefused) {
-  const std::string longInstance = "C:\\" + std::string(240, 'P');
-  const std::string longInstall = std::string(kInstall) + std::string(240, 'I');
-  EXPECT_EQ(MigrateDatabaseDirectory(longInstance.c_str(), kInstall), -103);
-  EXPECT_EQ(MigrateDatabaseDirectory(kInstance, longInstall.c_str()), -103);
-  EXPECT_EQ(MigrateDatabaseDirectory(nullptr, kInstall), -103);
-  EXPECT_FALSE(Exists(kErrorFile));
-}
-
 // Every work buffer of a run in turn cannot be had: the run ends with -119 and a record that
 // says so, and the old directory is never lost.
 TEST_F(DatabaseDirectoryMigrationTest, EachBufferThatCannotBeHadEndsTheRunWith119) {
@@ -239,19 +230,12 @@ TEST_F(DatabaseDirectoryMigrationTest, LayoutsAreToldApartBySizeAndHeader) {
                          .AddEntry({.name = "PAYROLL", .type = '0'})
                          .Slots(3));
   };
-  constexpr Type kNone = Type::kUnrecognised;
   const struct {
     const char* name;
     Bytes file;
     Type type;
     bool shortHeader, intentionOptional;
   } rows[] = {
-      {"short_header_then_700_byte_entries", two(4, Form::kShort).Bytes(), kNone, false, false},
-      // 208 + 2n bytes is 4 short of the long fixed part, and the long test comes first.
-      {"no_entries_short_header", DatabaseDirectoryBuilder::Layout(2, Form::kShort).Bytes(), kNone,
-       false, false},
-      {"more_entries_claimed_than_fit", two(2, Form::kLong).ClaimedEntryCount(3).Bytes(), kNone,
-       false, false},
       // The entry size is the whole-number quotient, so a stray byte does not change it.
       {"one_byte_too_many", two(1, Form::kLong).AppendZeros(1).Bytes(), Type::kLayout1, false,
        true},
