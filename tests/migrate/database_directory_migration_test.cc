@@ -358,13 +358,6 @@ std::vector<FailingStep> DirectorySteps(bool restored) {
   return steps;
 }
 
-// Where a run starts from: the old directory, or the files an interrupted conversion left
-// beside its completed backup.
-constexpr struct {
-  const char* name;
-  bool interrupted;
-} kStartingPoints[] = {{"old directory", false}, {"interrupted after converting", true}};
-
 class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
  protected:
   void Prepare(bool interrupted) {
@@ -391,18 +384,6 @@ class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
     }
     return false;
   }
-
-  // The operations of an uninterrupted run, which leaves the reference state.
-  uint64_t ReferenceRun(bool interrupted) {
-    const uint64_t operations =
-        testkit::CountOperations([&] { Prepare(interrupted); }, [&] { EXPECT_EQ(Migrate(), 0); });
-    reference_ = State();
-    EXPECT_EQ(reference_[0], converted_);
-    EXPECT_FALSE(reference_[4].empty() || Exists(kBackup));
-    return operations;
-  }
-
-  std::vector<Bytes> reference_;
 };
 
 // A run stopped at any file operation, as a killed process or a power cut (which loses what
@@ -413,18 +394,24 @@ class DirectoryMigrationCrashTest : public DatabaseDirectoryMigrationTest {
 // the conversion completes, so only the fields that the check fills (bytes 344 to 687 of the
 // first entry) may differ then.
 TEST_F(DirectoryMigrationCrashTest, AStoppedOrFailingFileOperationNeverLosesTheOldDirectory) {
-  for (const auto& start : kStartingPoints) {
-    SCOPED_TRACE(start.name);
-    const uint64_t operations = ReferenceRun(start.interrupted);
+  // A run starts from the old directory, or from the files an interrupted conversion left
+  // beside its completed backup.
+  for (const bool interrupted : {false, true}) {
+    SCOPED_TRACE(interrupted ? "interrupted after converting" : "old directory");
+    // An uninterrupted run leaves the reference state.
+    const auto prepare = [&] { Prepare(interrupted); };
+    const uint64_t operations = testkit::CountOperations(prepare, [&] { ASSERT_EQ(Migrate(), 0); });
+    const std::vector<Bytes> reference = State();
+    EXPECT_EQ(reference[0], converted_);
+    EXPECT_FALSE(reference[4].empty() || Exists(kBackup));
     ASSERT_GE(operations, 50u);
-    const auto prepare = [&] { Prepare(start.interrupted); };
     for (const testkit::PointFault& stop : testkit::StoppingFaults()) {
       testkit::FaultAtEveryPoint(operations, stop,
                                  {prepare, [&] { static_cast<void>(Migrate()); },
                                   [&](uint64_t) {
                                     EXPECT_TRUE(OldDirectoryRecoverable());
                                     EXPECT_EQ(Migrate(), 0);
-                                    EXPECT_TRUE(State() == reference_);
+                                    EXPECT_TRUE(State() == reference);
                                   }});
     }
     MigrationResult result = 0;
@@ -434,7 +421,7 @@ TEST_F(DirectoryMigrationCrashTest, AStoppedOrFailingFileOperationNeverLosesTheO
       ::testing::internal::GetCapturedStdout();
     };
     int checkFailures = 0;
-    StepWalk steps(DirectorySteps(start.interrupted));
+    StepWalk steps(DirectorySteps(interrupted));
     testkit::FaultAtEveryPoint(
         operations, testkit::Failing(platform::kErrorDiskFull),
         {prepare, run, [&](uint64_t) {

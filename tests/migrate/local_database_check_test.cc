@@ -213,6 +213,9 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
     const char* codeSet = nullptr;            // the code set of the first entry, when checked
     int onlyLayout = 0;  // the row holds for this layout only (layout 2 keeps 2-byte paths)
   } rows[] = {
+      {"local_database_found", entries(Local("PAY")),
+       LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"PAYROLL", info}}), none, none, Texts(),
+       Texts(), 0},
       {"no_local_directory_name_cut_at_blank", entries(Local("MY DB")), none, none, none,
        TextsOf(opened), TextsOf(ReportText(51, "MY"))},
       // Names are compared with their case.
@@ -296,11 +299,9 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
       const Bytes converted = Get(kDirectory);
       EXPECT_EQ(Get(kCopy), converted);
       ASSERT_EQ(converted.size(), 212 + 720 * row.entries.size());
-      for (size_t i = 0; i < row.entries.size(); ++i) {
-        EXPECT_EQ(DirectoryText(converted, 208 + 720 * i, 9), row.entries[i].name);
-      }
       // Only the entry whose database was found takes the local directory's info.
       for (size_t i = 0; i < row.entries.size(); ++i) {
+        EXPECT_EQ(DirectoryText(converted, 208 + 720 * i, 9), row.entries[i].name);
         EXPECT_EQ(Slice(converted, 208 + 720 * i + 344, 344) == info,
                   static_cast<int>(i) == row.infoIn);
       }

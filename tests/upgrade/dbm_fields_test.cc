@@ -48,11 +48,7 @@ struct FieldValue {
   Value value;
 };
 void Put(DbmBlockBuilder& builder, const FieldValue& set) {
-  if (const auto* text = std::get_if<std::string>(&set.value)) {
-    builder.Set(set.field, *text);
-  } else {
-    builder.Set(set.field, std::get<double>(set.value));
-  }
+  std::visit([&](const auto& value) { builder.Set(set.field, value); }, set.value);
 }
 std::string Shown(const FieldValue& expected) {
   if (const auto* text = std::get_if<std::string>(&expected.value)) return *text;
