@@ -301,13 +301,12 @@ TEST(UpgradeInstanceDirectoriesTest, MigratesOrClearsEachFolder) {
     bool statusFails = false;  // every status query fails with an access error
   } rows[] = {
       // clang-format off
-      {"both_migrated", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNOBAK"}, 0, 0, 0,
-       {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {}, {}},
-      {"both_fail_both_reported", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"}, -101, -103, 1,
+      // A directory file or its copy alone starts a migration.
+      {"both_fail_both_reported", {"SQLDBDIR\\SQLDBBAK", "SQLNODIR\\SQLNOBAK"}, -101, -103, 1,
        {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {},
        {Box{3578, {"-101", "INST1"}, 0x40}, Box{3574, {"-103", "INST1"}, 0x40}}},
-      {"database_migration_ending_in_1_is_no_failure", {"SQLDBDIR\\SQLDBDIR"}, 1, 0, 0,
-       {"database C:\\P\\INST1 C:\\QZ7"}, {}, {}, {}},
+      {"database_migration_ending_in_1_is_no_failure", {"SQLDBDIR\\SQLDBDIR", "SQLNODIR\\SQLNODIR"},
+       1, 0, 0, {"database C:\\P\\INST1 C:\\QZ7", "node C:\\P\\INST1"}, {}, {}, {}},
       {"folders_without_directory_files_cleared",
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, 0, 0, 0, {},
        {"SQLDBDIR\\SQLDBINS", "SQLGWDIR\\STRAY", "SQLNODIR\\OLD"}, {}, {}},
