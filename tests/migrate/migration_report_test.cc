@@ -67,7 +67,8 @@ class MigrationReportTest : public MachineTest {
 
 // A record is the key, ": ", the object and the fragment of the code, cut into lines of 70.
 TEST_F(MigrationReportTest, ErrorRecords) {
-  // "MAIN061: " is 9 characters and -126 has no fragment, so the object sets the length.
+  // "MAIN061: " is 9 characters and -126 has no fragment, so the object sets the length. An
+  // empty object (MAIN010 with -119, two blanks after the colon) is the driver's refusal rows'.
   const struct {
     const char *name, *key;
     std::string object;
@@ -78,12 +79,9 @@ TEST_F(MigrationReportTest, ErrorRecords) {
       {"71", "MAIN061", Digits(62), -126, "MAIN061: " + Digits(62)},
       {"fragment_counts_in_the_length", "MAIN005", Digits(50), -108,
        "MAIN005: " + Digits(50) + " access error"},
-      {"no_fragment", "MAIN061", "Rename file failed", -126, "MAIN061: Rename file failed"},
-      {"empty_object", "MAIN010", "", -119, "MAIN010:  insufficient memory"},
       // The fragments of the codes that the records in the other tests do not show.
       {"fragment_104", "K", "OBJ", -104, "K: OBJ cannot be closed"},
       {"fragment_106", "K", "OBJ", -106, "K: OBJ write error"},
-      {"fragment_118", "K", "OBJ", -118, "K: OBJ unrecognizable directory file"},
       {"fragment_97", "K", "OBJ", 97, "K: OBJ is in current level"},
       {"no_fragment_113", "K", "OBJ", -113, "K: OBJ"},
   };
