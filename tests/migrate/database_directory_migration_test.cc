@@ -200,7 +200,6 @@ TEST_F(DatabaseDirectoryMigrationTest, EachBufferThatCannotBeHadEndsTheRunWith11
   FailWorkBufferAllocationAt(0);
   ASSERT_EQ(Migrate(), 0);
   const uint64_t allocations = WorkBufferAllocationCount();
-  ASSERT_GE(allocations, 7u);
   Texts keys;  // the key of each missing buffer's record, in allocation order
   for (uint64_t n = 1; n <= allocations; ++n) {
     SCOPED_TRACE("allocation " + std::to_string(n));
