@@ -131,7 +131,6 @@ TEST(InstanceUpgradeTest, ConvertsOrLeavesTheTemplateWithTheOldConfigurationSave
       // clang-format off
       {"converted, a numbered file of someone else", "INST1", old,
        {{"00000000.000", someoneElses}}, 0},
-      {"saved, template in place", "INST1", templ, {{"qz7systm.000", old}}, 0, false},
       {"saved, qz7systm gone", "INST1", std::nullopt, {{"qz7systm.003", old}}, 0},
       {"cut-short copy", "INST1", old,
        {{"qz7systm.000", prefix}, {"qz7systm.upg", templ}, {"qz7systm.new", prefix}}, 0, false},
