@@ -108,15 +108,11 @@ DirectoryFolderTest::Outcome DirectoryFolderTest::Convert(int layout, int shortH
   char object[kMigrationObjectSize] = {};
   {
     platform::FileHandle errorFile = platform::OpenFile(kErrorFile, "w+");
-    if (fault_) platform::SetFaultPlan(*fault_);
-    platform::ResetFileOperationCount();
     out.code = layout == 4
                    ? ConvertDirectoryType4(directoryExists, true, kDirectory, kCopy, kIntention,
                                            key, object, errorFile.get())
                    : kShortConverters[layout - 1](directoryExists, true, shortHeader, kDirectory,
                                                   kCopy, kIntention, key, object, errorFile.get());
-    out.operations = platform::FileOperationCount();
-    platform::ClearFaultPlan();
   }
   out.key = key;
   out.object = object;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -134,13 +133,10 @@ class DirectoryFolderTest : public MachineTest {
     MigrationResult code = 0;
     std::string key, object;
     Texts records;
-    uint64_t operations = 0;  // file operations it counted
   };
   // Runs the converter of layout with the short-header flag (ignored by layout 4) on the
-  // instance's files; fault_, when set, is in force for the converter's operations only.
+  // instance's files.
   Outcome Convert(int layout, int shortHeader, bool directoryExists = true);
-
-  std::optional<platform::FaultPlan> fault_;
 };
 
 // The node directory.

@@ -153,11 +153,8 @@ TEST_F(NodeDirectoryTest, DcsRule) {
       {"type2_entry_keeps_old_value", 5, "SAMPLE", '2', "SAMPLE", 0, 3, 0, 0},
       {"database_name_cut_at_blank", 5, "SAMPLE  ", '1', "SAMPLE", 0, 8, 0, 0},
       {"longer_dcs_name_does_not_match", 5, "SAMPLEDB", '1', "SAMPLEDB1", 0, 3, 0, 0},
-      {"only_the_named_node", 5, "OTHER", '1', "ELSE", 0, 3, 8, 0},
-      {"second_dcs_entry_matches", 5, "SAMPLE", '1', "OTHER SAMPLE", 0, 8, 0, 0},
       {"no_dcs_directory_keeps_old_value", 5, "SAMPLE", '1', nullptr, 0, 3, 0, 0},
       {"cut_dcs_directory_disables_the_rule", 5, "SAMPLE", '1', "SAMPLE", 2, 3, 0, 0},
-      {"layout1_in_dcs", 1, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 0},
       // Every file over a megabyte: read and copied in more than one piece.
       {"over_a_megabyte", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 1800},
   };
@@ -208,8 +205,6 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   Put(kFile, kNodes);
   ASSERT_TRUE(Converts(1));
   const Bytes converted = Get(kFile);
-  Bytes flipped = kNodes;
-  flipped.back() ^= 0x80;
   // Larger than a piece of the copy's comparison, differing only in its last byte.
   const Bytes big(200 * 1024 + 5, 0x5A);
   Bytes bigFlipped = big;
@@ -234,16 +229,12 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   } rows[] = {
       {"neither_file_nor_copy", none, none, Bytes(), -103, "MAIN017: " + both + " cannot be opened",
        nullptr},
-      {"differ_in_the_last_byte", kNodes, flipped, Bytes(), -101,
-       "MAIN017: " + both + " are different", nullptr},
       {"large_files_differ_in_the_last_byte", big, bigFlipped, Bytes(), -101,
        "MAIN017: " + both + " are different", nullptr},
       {"current_layout", kCurrent, kCurrent, Bytes(), 0, "", nullptr},
       // A count that the size overrules, and files too short to tell; each layout by its entry
       // size is the rows here and the upgrade scenarios' (layout 3 the show command's).
       {"whole_multiple_of_616_entries", twoOfThree, twoOfThree, Bytes(), 0, "", nullptr},
-      {"shorter_than_the_header", Bytes(27, 0), Bytes(27, 0), Bytes(), -105,
-       std::string("MAIN018: ") + kFile + " read error", nullptr},
       {"header_without_closing_value", Bytes(31, 0), Bytes(31, 0), Bytes(), -102,
        "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"unknown_entry_size", unknown, unknown, Bytes(), -102,
@@ -255,8 +246,6 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
        -107, bad, nullptr},
       {"backup_without_data", kCurrent, kCurrent,
        backup('C', "QZ7 NODE DIRECTORY FILE BACKUP", Bytes()), -107, bad, nullptr},
-      {"backup_shorter_than_its_header", kNodes, kNodes, Bytes(40, 'Q'), -105,
-       std::string("MAIN_007: ") + kTmp + " read error", nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -435,7 +424,6 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing
   ASSERT_EQ(MigrateNodeDirectory(kInstance), 0);
   const uint64_t buffers = WorkBufferAllocationCount();
   converted = state();
-  ASSERT_GE(buffers, 5u);
   Texts bufferKeys;  // the key of each missing buffer's record, in allocation order
   testkit::ForEachPoint(1, buffers, "missing work buffer", [&](uint64_t n) {
     prepare(true, false);
@@ -482,9 +470,7 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing
                                            expectNothingLost();
                                          }};
         testkit::FaultAtEveryPoint(operations, fault, loop);
-        if (!stopped) {
-          EXPECT_TRUE(steps.Done());
-        }
+        EXPECT_TRUE(stopped || steps.Done());
       }
     }
   }
