@@ -100,7 +100,6 @@ void SetFaultPlan(const FaultPlan& plan) {
   planActive = plan.triggerAt != 0;
   if (planActive && plan.powerLoss) {
     durability::Start();
-    durability::StartStores();
 #if !defined(_WIN32)
     // The instance tools' test builds started from here track their own changes and hand
     // them back through this file (TrackForParentFromEnvironment).
@@ -112,7 +111,6 @@ void SetFaultPlan(const FaultPlan& plan) {
 #endif
   } else {
     durability::Stop();
-    durability::StopStores();
 #if !defined(_WIN32)
     unsetenv(kJournalVariable);
 #endif
@@ -125,7 +123,6 @@ bool TrackForParentFromEnvironment() {
   Install();
   JournalFile() = journal;
   durability::Start();
-  durability::StartStores();
   std::atexit([] { durability::AppendTo(JournalFile()); });
   return true;
 }
@@ -211,7 +208,6 @@ uint32_t Enter(OperationKind kind) {
     const auto model = plan.namesKept ? durability::CutModel::kNamesKeptDataLost
                                       : durability::CutModel::kUndoUnsynced;
     durability::CutPower(model);
-    durability::CutStores(model);
     std::_Exit(plan.crashExitCode);
   }
   uint32_t error = plan.error != 0 ? plan.error : kErrorGenFailure;

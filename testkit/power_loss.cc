@@ -442,6 +442,28 @@ void Restart(bool tracking) {
   now.folderRenames.clear();
   now.journal.clear();
   now.tracking = tracking;
+  std::lock_guard<std::mutex> storeLock(stores().mutex);
+  stores().pending.clear();
+  stores().flushed = false;
+  stores().tracking = tracking;
+}
+
+// Puts each store changed since the last flush into what the model leaves of it.
+void CutStores(CutModel model) {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  if (!stores().tracking) return;
+  stores().tracking = false;
+  // With every name kept, each store keeps its last version: its data was synced before its
+  // rename.
+  if (model == CutModel::kNamesKeptDataLost) return;
+  for (const auto& [path, durable] : stores().pending) {
+    if (!durable) {
+      std::remove(path.c_str());
+      continue;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << *durable;
+  }
 }
 
 }  // namespace
@@ -610,7 +632,10 @@ void AfterSyncFileSystem() {
   state().folderRenames.clear();
 }
 
-void CutPower(CutModel model) {
+namespace {
+
+// The paths' part of CutPower.
+void CutPaths(CutModel model) {
   std::lock_guard<std::mutex> lock(state().mutex);
   if (!Tracking()) return;
   state().tracking = false;
@@ -656,20 +681,15 @@ void CutPower(CutModel model) {
   }
 }
 
+}  // namespace
+
+// The stores go after the paths: taking in what children tracked may add to them.
+void CutPower(CutModel model) {
+  CutPaths(model);
+  CutStores(model);
+}
+
 // ---- The machine root's stores --------------------------------------------------------------
-
-void StartStores() {
-  std::lock_guard<std::mutex> lock(stores().mutex);
-  stores().pending.clear();
-  stores().flushed = false;
-  stores().tracking = true;
-}
-
-void StopStores() {
-  std::lock_guard<std::mutex> lock(stores().mutex);
-  stores().pending.clear();
-  stores().tracking = false;
-}
 
 void BeforeStoreChange(Store store) {
   std::lock_guard<std::mutex> lock(stores().mutex);
@@ -682,23 +702,6 @@ void AfterStoresFlushed() {
   std::lock_guard<std::mutex> lock(stores().mutex);
   stores().pending.clear();
   stores().flushed = true;
-}
-
-void CutStores(CutModel model) {
-  std::lock_guard<std::mutex> lock(stores().mutex);
-  if (!stores().tracking) return;
-  stores().tracking = false;
-  // With every name kept, each store keeps its last version: its data was synced before its
-  // rename.
-  if (model == CutModel::kNamesKeptDataLost) return;
-  for (const auto& [path, durable] : stores().pending) {
-    if (!durable) {
-      std::remove(path.c_str());
-      continue;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << *durable;
-  }
 }
 
 }  // namespace qz7::platform::durability

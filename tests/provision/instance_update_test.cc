@@ -68,8 +68,7 @@ class InstanceUpdateTest : public ::testing::Test {
 
   // An empty C:\PROF, fresh messages and a fresh recording host; the installation's templates
   // are configuration files of level 7.
-  // sharesByRecorder: under Wine, the recording host answers for the share (see below).
-  testkit::RecordingHost& NewHost(bool sharesByRecorder = true) {
+  testkit::RecordingHost& NewHost() {
     std::filesystem::remove_all(machine_.HostPath("C:\\PROF"));
     machine_.MakeDirectory("C:\\PROF");
     machine_.MakeDirectory("C:\\QZ7\\BIN");
@@ -80,7 +79,7 @@ class InstanceUpdateTest : public ::testing::Test {
     host_ = std::make_unique<testkit::RecordingHost>();
     // Wine has no file server (NetShareAdd answers 50): there the share a partitioned instance
     // needs is made by the recording host, which records the call and answers 0.
-    if (sharesByRecorder && testkit::RunningUnderWine()) {
+    if (testkit::RunningUnderWine()) {
       host_->ScriptResult("CreateNetworkShare", 0);
     }
     scoped_.emplace(host_.get());
@@ -277,24 +276,6 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
                 c.configBefore || machine_.Exists(config) ? Lines{"qz7systm"} : Lines{});
     }
   }
-}
-
-// A share the system cannot make is shown as such, with the system's code, and is the
-// record's result. Only Wine's share calls fail by themselves (no file server: NetShareAdd
-// answers 50); elsewhere the row "share fails, services still follow" above shows the same
-// with a failure the recording host gives.
-TEST_F(InstanceUpdateTest, AShareTheSystemCannotMakeIsShownWithItsCode) {
-  if (!testkit::RunningUnderWine()) GTEST_SKIP() << "the system here makes shares";
-  machine_.NameComputer("TESTPC");
-  testkit::RecordingHost& host = NewHost(false);
-  InstallScriptTools("");
-  const std::vector<ExistingInstance> here = {{"MPP", 4}};
-  ProvisionContext context = Context(here, "\"C:\\OLD\"");
-  EXPECT_EQ(CreateOrUpdateInstance(context, {.name = "MPP", .nodeType = 4}, false), 50);
-  EXPECT_EQ(host.ResultsOf("CreateNetworkShare"), std::vector<int>{50});
-  ASSERT_EQ(messages_->boxes().size(), 1u);
-  EXPECT_EQ(messages_->boxes()[0].id, 3914u);
-  EXPECT_EQ(messages_->boxes()[0].params, (std::vector<std::string>{"QZ7-MPP", "50"}));
 }
 
 // Every file operation failing in turn: the record is left alone, with result 0, exactly when
