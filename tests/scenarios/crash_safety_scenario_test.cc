@@ -260,23 +260,10 @@ void WaitForStrayTools() {
   }
 }
 #else
+// What a run started and left running (a tool's watcher, and the tool below it) is a child of
+// this process, the subreaper of its descendants: waiting reaps each one as it ends.
 void WaitForStrayTools() {
-  const std::string self = std::to_string(getpid());
-  for (bool running = true; running;) {
-    running = false;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-      std::ifstream in(entry.path() / "stat");
-      std::string stat;
-      if (!std::getline(in, stat)) continue;
-      const size_t name = stat.rfind(')');
-      if (name == std::string::npos) continue;
-      char state = 0;
-      std::string parent;
-      std::istringstream fields(stat.substr(name + 1));
-      fields >> state >> parent;
-      if (parent == self && state != 'Z') running = true;
-    }
-    if (running) usleep(1000);
+  while (wait(nullptr) > 0 || errno == EINTR) {
   }
 }
 #endif
@@ -400,79 +387,71 @@ class InterruptedRunTest : public ScenarioTest,
 
   // What an uninterrupted upgrade must achieve, told in the machine's own terms.
   void UpgradeProblems(std::vector<std::string>& problems) const {
+    const auto problem = [&](bool wrong, const std::string& what) {
+      if (wrong) problems.push_back(what);
+    };
     for (const OldInstance& old : olds_) {
-      const std::string dir = InstanceDir(old);
-      auto problem = [&](bool wrong, const std::string& what) {
-        if (wrong) problems.push_back(old.name + ": " + what);
-      };
-      problem(!host::IsInstanceDefined(old.name), "not defined");
-      problem(Variable(old.name, "QZ7INSTPROF") != kInstallDir, "profile not re-pointed");
+      const std::string dir = InstanceDir(old), name = old.name + ": ";
+      problem(!host::IsInstanceDefined(old.name), name + "not defined");
+      problem(Variable(old.name, "QZ7INSTPROF") != kInstallDir, name + "profile not re-pointed");
       // An instance made partitioned runs as the service of its node 0, which is pointed at
       // the installation's program written in quotes.
       const bool partitioned = Requested(old.name);
       problem(partitioned
                   ? ServiceProgram(old.name + "-0") != "\"" + std::string(kServiceProgram) + "\""
                   : ServiceProgram(old.name) != kServiceProgram,
-              "service not re-pointed");
-      problem(partitioned && !ServiceProgram(old.name).empty(), "ordinary service left");
-      problem(partitioned != (ConfigField(dir, 40) == 4), "wrong node type");
+              name + "service not re-pointed");
+      problem(partitioned && !ServiceProgram(old.name).empty(), name + "ordinary service left");
+      problem(partitioned != (ConfigField(dir, 40) == 4), name + "wrong node type");
       const ConfigFate fate = ConfigurationFate(old, dir);
-      problem(fate != ConfigFate::kCarried, ::testing::PrintToString(fate) + " qz7systm values");
-      problem((ConfigField(dir, 16) & 0x0F00) != 0x900, "not upgraded");
+      problem(fate != ConfigFate::kCarried,
+              name + ::testing::PrintToString(fate) + " qz7systm values");
+      problem((ConfigField(dir, 16) & 0x0F00) != 0x900, name + "not upgraded");
       problem(!old.databaseDirectory.empty() && !DatabaseDirectoryMigrated(old, DatabaseHome(old)),
-              "database directory not migrated");
+              name + "database directory not migrated");
       problem(!old.nodeDirectory.empty() && !NodeDirectoryMigrated(old, dir),
-              "node directory not migrated");
-      problem(!FilesBelow(dir, true).empty(), "numbered file left");
+              name + "node directory not migrated");
+      problem(!FilesBelow(dir, true).empty(), name + "numbered file left");
     }
-    if (!messages_->boxes().empty()) problems.push_back("a message was shown");
-    if (!FilesBelow(kInstallDir, true).empty()) problems.push_back("numbered file left");
-    if (!GetParam()->indexFile && Variable("", "QZ7INSTDEF") != "QZ7") {
-      problems.push_back("default instance not kept");
-    }
-    if (GetParam()->adminPartitioned && Variable("", "QZ7ADMINSERVER") != kAdminServer) {
-      problems.push_back("administration server not kept");
-    }
+    problem(!messages_->boxes().empty(), "a message was shown");
+    problem(!FilesBelow(kInstallDir, true).empty(), "numbered file left");
+    problem(!GetParam()->indexFile && Variable("", "QZ7INSTDEF") != "QZ7",
+            "default instance not kept");
+    problem(GetParam()->adminPartitioned && Variable("", "QZ7ADMINSERVER") != kAdminServer,
+            "administration server not kept");
     for (const char* pointer : {host::kInstallDirValue, host::kInstanceProfileDirValue}) {
       std::string value;
-      if (host::ReadProfilePointer(pointer, &value) != 0 || value != kInstallDir) {
-        problems.push_back(std::string(pointer) + " not pointed at the installation");
-      }
+      problem(host::ReadProfilePointer(pointer, &value) != 0 || value != kInstallDir,
+              std::string(pointer) + " not pointed at the installation");
     }
     for (const InstanceDescriptor& descriptor : descriptors_) {
       const std::string name = descriptor.name;
       const bool old = std::any_of(olds_.begin(), olds_.end(), [&](const OldInstance& instance) {
         return instance.name == name;
       });
-      if (!old &&
-          (!host::IsInstanceDefined(name) || ServiceProgram(name + "-0") != kServiceProgram ||
-           ConfigField(std::string(kInstallDir) + "\\" + name, 40) != 4)) {
-        problems.push_back(name + ": the new partitioned instance not made");
-      }
+      problem(!old && (!host::IsInstanceDefined(name) ||
+                       ServiceProgram(name + "-0") != kServiceProgram ||
+                       ConfigField(std::string(kInstallDir) + "\\" + name, 40) != 4),
+              name + ": the new partitioned instance not made");
     }
     for (const auto& [name, services] : OtherCarried()) {
-      if (Variable(name, "QZ7INSTPROF") != kInstallDir) {
-        problems.push_back(name + ": profile not re-pointed");
-      }
+      problem(Variable(name, "QZ7INSTPROF") != kInstallDir, name + ": profile not re-pointed");
       for (const std::string& service : services) {
         std::string program = ServiceProgram(service);
         std::erase(program, '"');
-        if (program != kServiceProgram) problems.push_back(service + ": service not re-pointed");
+        problem(program != kServiceProgram, service + ": service not re-pointed");
       }
-      if ((ConfigField(std::string(kInstallDir) + "\\" + name, 16) & 0x0F00) != 0x900) {
-        problems.push_back(name + ": not upgraded");
-      }
+      problem((ConfigField(std::string(kInstallDir) + "\\" + name, 16) & 0x0F00) != 0x900,
+              name + ": not upgraded");
     }
     // Emptied by the moves, the old profile directory is removed; else it stays, empty.
-    if (!HasClientConfig() && Exists(kOldProfileDir)) {
-      problems.push_back("the emptied old profile directory is still there");
-    }
+    problem(!HasClientConfig() && Exists(kOldProfileDir),
+            "the emptied old profile directory is still there");
     for (const std::string& file : FilesBelow(kOldProfileDir)) {
       problems.push_back("left in the old profile directory: " + file);
     }
-    if (HasClientConfig() && Read(std::string(kInstallDir) + "\\qz7cli.ini") != clientConfig_) {
-      problems.push_back("qz7cli.ini not moved");
-    }
+    problem(HasClientConfig() && Read(std::string(kInstallDir) + "\\qz7cli.ini") != clientConfig_,
+            "qz7cli.ini not moved");
   }
 
   // Calls visit(name, entry) for every file and folder on the machine's drives but the
@@ -537,7 +516,6 @@ class InterruptedRunTest : public ScenarioTest,
                                           {{ "QZ7_FAULT",
                                              std::to_string(n) + ":crash" }})
                              .exitCode;
-    WaitForStrayTools();
 #else
     const int exitCode = testkit::ForkedExitCode([&] {
       if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
@@ -550,11 +528,9 @@ class InterruptedRunTest : public ScenarioTest,
       Upgrade(descriptors_);
       return 0;
     });
-    // What the child started and left running (a tool's watcher, and the tool below it) is a
-    // child of this process now: the rerun starts when it has ended.
-    while (wait(nullptr) > 0 || errno == EINTR) {
-    }
 #endif
+    // The rerun starts when what the child started and left running has ended.
+    WaitForStrayTools();
     return exitCode;
   }
 

@@ -40,7 +40,7 @@ class ConfigurationSurvivalTest : public ScenarioTest,
 
 TEST_P(ConfigurationSurvivalTest, TheOldValuesAreNeverLost) {
   const SurvivalRow& row = GetParam();
-  sample::SampleMachine plan = testkit::CurrentInstallation();
+  sample::SampleMachine plan = testkit::CurrentInstallation(QZ7_CLI_PATH);
   OldInstance sales = MakeOldInstance("SALES", {.seed = 7});
   if (row.prepare) row.prepare(plan, sales);
   testkit::AddOldInstance(plan, sales, kOldProfileDir);
@@ -74,6 +74,10 @@ using Machine = sample::SampleMachine;
 INSTANTIATE_TEST_SUITE_P(WhateverHappens, ConfigurationSurvivalTest, ::testing::Values(
     SurvivalRow{"requested_again_by_name", {testkit::PlainDescriptor("sales", true)}, nullptr, 0,
                 {}, "", ConfigFate::kCarried, 1},
+    // Registered where it came from, it is first set up where it now lives.
+    SurvivalRow{"made_partitioned_by_the_update_tool",
+                {testkit::PartitionedDescriptor("SALES", "60000", "60003", "user", "pw")}, nullptr,
+                0, {}, "", ConfigFate::kCarried, 4},
     // Without a template the configuration cannot be upgraded either: reported, and the old
     // file stays in place (there is no template to put there).
     SurvivalRow{"no_server_template_so_creation_fails", {},
