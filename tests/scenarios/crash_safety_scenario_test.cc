@@ -403,9 +403,7 @@ class InterruptedRunTest : public ScenarioTest,
               name + "service not re-pointed");
       problem(partitioned && !ServiceProgram(old.name).empty(), name + "ordinary service left");
       problem(partitioned != (ConfigField(dir, 40) == 4), name + "wrong node type");
-      const ConfigFate fate = ConfigurationFate(old, dir);
-      problem(fate != ConfigFate::kCarried,
-              name + ::testing::PrintToString(fate) + " qz7systm values");
+      problem(!ConfigurationCarried(old, dir), name + "qz7systm values not carried");
       problem((ConfigField(dir, 16) & 0x0F00) != 0x900, name + "not upgraded");
       problem(!old.databaseDirectory.empty() && !DatabaseDirectoryMigrated(old, DatabaseHome(old)),
               name + "database directory not migrated");
