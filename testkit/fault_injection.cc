@@ -4,12 +4,14 @@
 #include "testkit/fault_injection.h"
 
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,14 +41,8 @@ void ResetCounts() {
 
 // Parses a field made only of decimal digits. False on an empty or overlong field.
 bool ParseNumber(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 19) return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = result;
-  return true;
+  const char* end = text.data() + text.size();
+  return !text.empty() && text.size() <= 19 && std::from_chars(text.data(), end, *value).ptr == end;
 }
 
 constexpr const char* kJournalVariable = "QZ7_POWER_JOURNAL";
@@ -155,14 +151,9 @@ bool InstallFaultPlanFromEnvironment() {
   }
   const char* text = std::getenv("QZ7_FAULT");
   if (text == nullptr || *text == '\0') return false;
-  std::vector<std::string> fields(1);
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == ':') {
-      fields.emplace_back();
-    } else {
-      fields.back().push_back(*p);
-    }
-  }
+  std::vector<std::string> fields;
+  std::istringstream parts(std::string(text) + ":");
+  for (std::string field; std::getline(parts, field, ':');) fields.push_back(field);
   if (fields.size() < 2 || fields.size() > 3) return false;
 
   FaultPlan plan;
