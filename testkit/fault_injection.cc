@@ -4,12 +4,14 @@
 #include "testkit/fault_injection.h"
 
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,14 +41,8 @@ void ResetCounts() {
 
 // Parses a field made only of decimal digits. False on an empty or overlong field.
 bool ParseNumber(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 19) return false;
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *value = result;
-  return true;
+  const char* end = text.data() + text.size();
+  return !text.empty() && text.size() <= 19 && std::from_chars(text.data(), end, *value).ptr == end;
 }
 
 constexpr const char* kJournalVariable = "QZ7_POWER_JOURNAL";
@@ -100,7 +96,6 @@ void SetFaultPlan(const FaultPlan& plan) {
   planActive = plan.triggerAt != 0;
   if (planActive && plan.powerLoss) {
     durability::Start();
-    durability::StartStores();
 #if !defined(_WIN32)
     // The instance tools' test builds started from here track their own changes and hand
     // them back through this file (TrackForParentFromEnvironment).
@@ -112,7 +107,6 @@ void SetFaultPlan(const FaultPlan& plan) {
 #endif
   } else {
     durability::Stop();
-    durability::StopStores();
 #if !defined(_WIN32)
     unsetenv(kJournalVariable);
 #endif
@@ -125,7 +119,6 @@ bool TrackForParentFromEnvironment() {
   Install();
   JournalFile() = journal;
   durability::Start();
-  durability::StartStores();
   std::atexit([] { durability::AppendTo(JournalFile()); });
   return true;
 }
@@ -158,14 +151,9 @@ bool InstallFaultPlanFromEnvironment() {
   }
   const char* text = std::getenv("QZ7_FAULT");
   if (text == nullptr || *text == '\0') return false;
-  std::vector<std::string> fields(1);
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == ':') {
-      fields.emplace_back();
-    } else {
-      fields.back().push_back(*p);
-    }
-  }
+  std::vector<std::string> fields;
+  std::istringstream parts(std::string(text) + ":");
+  for (std::string field; std::getline(parts, field, ':');) fields.push_back(field);
   if (fields.size() < 2 || fields.size() > 3) return false;
 
   FaultPlan plan;
@@ -211,7 +199,6 @@ uint32_t Enter(OperationKind kind) {
     const auto model = plan.namesKept ? durability::CutModel::kNamesKeptDataLost
                                       : durability::CutModel::kUndoUnsynced;
     durability::CutPower(model);
-    durability::CutStores(model);
     std::_Exit(plan.crashExitCode);
   }
   uint32_t error = plan.error != 0 ? plan.error : kErrorGenFailure;

@@ -80,8 +80,6 @@ State& state() {
 // The backend itself, below the wrapper.
 const PlatformTable& Disk() { return BackendTable(); }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // The full path of path, without a trailing separator; empty when it cannot be formed.
 std::string FullOf(const char* path) {
   if (path == nullptr) return {};
@@ -92,9 +90,8 @@ std::string FullOf(const char* path) {
   return text;
 }
 
-std::string KeyOf(const std::string& full) {
-  std::string key = full;
-  std::transform(key.begin(), key.end(), key.begin(), Upper);
+std::string KeyOf(std::string key) {
+  for (char& c : key) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   return key;
 }
 
@@ -113,6 +110,13 @@ bool ReadWhole(const std::string& path, std::string* bytes) {
   while ((got = Disk().StreamRead(in, buffer, sizeof buffer)) > 0) bytes->append(buffer, got);
   Disk().StreamClose(in);
   return true;
+}
+
+// Takes what the file holds now as its synced data.
+void Resync(TrackedFile& file) {
+  if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) {
+    file.everSynced = file.syncedHere = true;
+  }
 }
 
 int NewFile(const std::string& livePath) {
@@ -134,11 +138,10 @@ Name* Track(const char* path) {
     if (status.isDirectory) {
       name.live.kind = Kind::kFolder;
     } else {
-      name.live.kind = Kind::kFile;
-      name.live.file = NewFile(full);
-      state().files[name.live.file].origin = key;
-      state().files[name.live.file].everSynced =
-          ReadWhole(full, &state().files[name.live.file].synced);
+      name.live = {Kind::kFile, NewFile(full)};
+      TrackedFile& file = state().files[name.live.file];
+      file.origin = key;
+      file.everSynced = ReadWhole(full, &file.synced);
     }
   }
   name.durable = name.live;
@@ -442,6 +445,28 @@ void Restart(bool tracking) {
   now.folderRenames.clear();
   now.journal.clear();
   now.tracking = tracking;
+  std::lock_guard<std::mutex> storeLock(stores().mutex);
+  stores().pending.clear();
+  stores().flushed = false;
+  stores().tracking = tracking;
+}
+
+// Puts each store changed since the last flush into what the model leaves of it.
+void CutStores(CutModel model) {
+  std::lock_guard<std::mutex> lock(stores().mutex);
+  if (!stores().tracking) return;
+  stores().tracking = false;
+  // With every name kept, each store keeps its last version: its data was synced before its
+  // rename.
+  if (model == CutModel::kNamesKeptDataLost) return;
+  for (const auto& [path, durable] : stores().pending) {
+    if (!durable) {
+      std::remove(path.c_str());
+      continue;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << *durable;
+  }
 }
 
 }  // namespace
@@ -519,10 +544,7 @@ void AfterStreamSync(Stream stream) {
     Name* name = Track(reader->second.c_str());
     if (name != nullptr && name->live.kind == Kind::kFile) index = name->live.file;
   }
-  if (index < 0) return;
-  TrackedFile& file = state().files[index];
-  if (file.livePath.empty()) return;
-  if (ReadWhole(file.livePath, &file.synced)) file.everSynced = file.syncedHere = true;
+  if (index >= 0) Resync(state().files[index]);
 }
 
 void ForgetStream(Stream stream) {
@@ -598,11 +620,7 @@ void AfterSyncDirectory(const char* path) {
 void AfterSyncFileSystem() {
   std::lock_guard<std::mutex> lock(state().mutex);
   if (!Tracking()) return;
-  for (TrackedFile& file : state().files) {
-    if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) {
-      file.everSynced = file.syncedHere = true;
-    }
-  }
+  for (TrackedFile& file : state().files) Resync(file);
   for (auto& [key, name] : state().names) {
     name.durable = name.live;
     name.syncedHere = true;
@@ -610,7 +628,10 @@ void AfterSyncFileSystem() {
   state().folderRenames.clear();
 }
 
-void CutPower(CutModel model) {
+namespace {
+
+// The paths' part of CutPower.
+void CutPaths(CutModel model) {
   std::lock_guard<std::mutex> lock(state().mutex);
   if (!Tracking()) return;
   state().tracking = false;
@@ -656,20 +677,15 @@ void CutPower(CutModel model) {
   }
 }
 
+}  // namespace
+
+// The stores go after the paths: taking in what children tracked may add to them.
+void CutPower(CutModel model) {
+  CutPaths(model);
+  CutStores(model);
+}
+
 // ---- The machine root's stores --------------------------------------------------------------
-
-void StartStores() {
-  std::lock_guard<std::mutex> lock(stores().mutex);
-  stores().pending.clear();
-  stores().flushed = false;
-  stores().tracking = true;
-}
-
-void StopStores() {
-  std::lock_guard<std::mutex> lock(stores().mutex);
-  stores().pending.clear();
-  stores().tracking = false;
-}
 
 void BeforeStoreChange(Store store) {
   std::lock_guard<std::mutex> lock(stores().mutex);
@@ -682,23 +698,6 @@ void AfterStoresFlushed() {
   std::lock_guard<std::mutex> lock(stores().mutex);
   stores().pending.clear();
   stores().flushed = true;
-}
-
-void CutStores(CutModel model) {
-  std::lock_guard<std::mutex> lock(stores().mutex);
-  if (!stores().tracking) return;
-  stores().tracking = false;
-  // With every name kept, each store keeps its last version: its data was synced before its
-  // rename.
-  if (model == CutModel::kNamesKeptDataLost) return;
-  for (const auto& [path, durable] : stores().pending) {
-    if (!durable) {
-      std::remove(path.c_str());
-      continue;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << *durable;
-  }
 }
 
 }  // namespace qz7::platform::durability

@@ -54,24 +54,21 @@ enum class CutModel {
   kNamesKeptDataLost,
 };
 
-// Puts every tracked path into what the model leaves of it.
+// Puts every tracked path, and each store changed since the last flush, into what the model
+// leaves of it.
 void CutPower(CutModel model);
 
 // The stores the POSIX backend keeps beside the drives in the machine root. A change replaces a
 // store's file whole, its data synced before the rename; the renames become durable at a flush
 // (RegFlushKey, SyncFileSystem). So a power cut that undoes what was not synced gives each store
 // changed since the last flush back as it was then; one that keeps every name keeps the last
-// version. Tracked from StartStores to StopStores, alongside the paths above.
+// version. Tracked from Start to Stop, alongside the paths above.
 enum class Store { kRegistry, kServices };
-void StartStores();
-void StopStores();
 // Before an operation that may change the store: records what it holds durably, unless it
 // changed since the last flush already.
 void BeforeStoreChange(Store store);
 // After a flush of both stores (their folder synced).
 void AfterStoresFlushed();
-// Puts each store changed since the last flush into what the model leaves of it.
-void CutStores(CutModel model);
 
 }  // namespace qz7::platform::durability
 

@@ -33,28 +33,14 @@ std::string First(const unsigned char* block) {
 
 }  // namespace
 
-std::vector<std::string> RecordingHost::calls() const {
-  std::vector<std::string> lines;
-  for (const Call& call : calls_) lines.push_back(call.line);
-  return lines;
-}
-
 std::vector<std::string> RecordingHost::CallsTo(const std::vector<std::string>& operations) const {
   std::vector<std::string> lines;
-  for (const Call& call : calls_) {
+  for (const std::string& call : calls_) {
     for (const std::string& operation : operations) {
-      if (call.line.rfind(operation + "(", 0) == 0) lines.push_back(call.line);
+      if (call.rfind(operation + "(", 0) == 0) lines.push_back(call);
     }
   }
   return lines;
-}
-
-std::vector<int> RecordingHost::ResultsOf(const std::string& operation) const {
-  std::vector<int> results;
-  for (const Call& call : calls_) {
-    if (call.line.rfind(operation + "(", 0) == 0) results.push_back(call.result);
-  }
-  return results;
 }
 
 int RecordingHost::Record(const std::string& operation, const std::string& arguments,
@@ -68,7 +54,7 @@ int RecordingHost::Record(const std::string& operation, const std::string& argum
     forced = fixed->second;
   }
   const int result = forced ? *forced : forward();
-  calls_.push_back(Call{operation + "(" + arguments + ")", result});
+  calls_.push_back(operation + "(" + arguments + ")");
   return result;
 }
 

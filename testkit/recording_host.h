@@ -33,21 +33,14 @@ namespace qz7::testkit {
 
 class RecordingHost : public qz7::host::HostServices {
  public:
-  struct Call {
-    std::string line;  // "Operation(arguments)"
-    int result;
-  };
-
-  // --- what was called ---
-  std::vector<std::string> calls() const;
+  // --- what was called: one line a call, "Operation(arguments)" ---
+  const std::vector<std::string>& calls() const { return calls_; }
   // The recorded lines of one operation, in call order.
   std::vector<std::string> CallsTo(const std::string& operation) const {
     return CallsTo(std::vector<std::string>{operation});
   }
   // The recorded lines of any of several operations, in call order.
   std::vector<std::string> CallsTo(const std::vector<std::string>& operations) const;
-  // The results of the calls of one operation, in call order.
-  std::vector<int> ResultsOf(const std::string& operation) const;
   int CountOf(const std::string& operation) const {
     return static_cast<int>(CallsTo(operation).size());
   }
@@ -103,7 +96,7 @@ class RecordingHost : public qz7::host::HostServices {
              const std::function<int()>& forward);
 
   qz7::host::StandInHost real_;
-  std::vector<Call> calls_;
+  std::vector<std::string> calls_;
   std::map<std::string, int> scripted_;
   std::map<std::string, std::deque<int>> queued_;
 };

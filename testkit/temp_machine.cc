@@ -255,11 +255,7 @@ std::string TempMachine::HostPath(const std::string& windowsPath) const {
 
 void TempMachine::WriteFile(const std::string& windowsPath,
                             const std::vector<unsigned char>& bytes) const {
-  fs::path host = HostPath(windowsPath);
-  fs::create_directories(host.parent_path());
-  std::ofstream out(host, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  WriteHostFile(HostPath(windowsPath), std::string(bytes.begin(), bytes.end()));
 }
 
 std::vector<unsigned char> TempMachine::ReadFile(const std::string& windowsPath) const {

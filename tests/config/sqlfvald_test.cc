@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -407,22 +406,6 @@ TEST_F(SqlfvaldTest, BadInputTouchesNothingAndResultsVerdictsAndTheFileLeft) {
     EXPECT_EQ(machine_.ReadFile(kConfig), row.after) << row.name;  // its spelling kept
     EXPECT_TRUE(Others().empty()) << row.name;
   }
-}
-
-// A host whose processor measurement runs out of memory.
-class OutOfMemoryHost : public testkit::RecordingHost {
- public:
-  int Cpum(float*) override { throw std::bad_alloc(); }
-};
-
-// No exception leaves the export: a failure the library did not expect (an allocation) is the
-// read/write failure, and the file is left as it was.
-TEST_F(SqlfvaldTest, AnAllocationThatFailsInsideIsTheReadWriteFailure) {
-  OutOfMemoryHost host;
-  testkit::ScopedHost scoped(&host);
-  const std::string outcome = Validate("12=200 42=-1 9999=");
-  EXPECT_EQ(outcome.substr(0, outcome.find(' ')), "-100") << outcome;
-  EXPECT_EQ(machine_.ReadFile(kConfig), original_);
 }
 
 // Fails every file operation of a committing call in turn (once, then from there on), then ends

@@ -22,7 +22,6 @@
 #include "host/instance_lifecycle.h"
 #include "host/profile_registry.h"
 #include "host/registry_access.h"
-#include "platform/codepage.h"
 #include "platform/win_error.h"
 #include "provision/admin_server.h"
 #include "provision/instance_creation.h"
@@ -68,8 +67,7 @@ class InstanceUpdateTest : public ::testing::Test {
 
   // An empty C:\PROF, fresh messages and a fresh recording host; the installation's templates
   // are configuration files of level 7.
-  // sharesByRecorder: under Wine, the recording host answers for the share (see below).
-  testkit::RecordingHost& NewHost(bool sharesByRecorder = true) {
+  testkit::RecordingHost& NewHost() {
     std::filesystem::remove_all(machine_.HostPath("C:\\PROF"));
     machine_.MakeDirectory("C:\\PROF");
     machine_.MakeDirectory("C:\\QZ7\\BIN");
@@ -80,7 +78,7 @@ class InstanceUpdateTest : public ::testing::Test {
     host_ = std::make_unique<testkit::RecordingHost>();
     // Wine has no file server (NetShareAdd answers 50): there the share a partitioned instance
     // needs is made by the recording host, which records the call and answers 0.
-    if (sharesByRecorder && testkit::RunningUnderWine()) {
+    if (testkit::RunningUnderWine()) {
       host_->ScriptResult("CreateNetworkShare", 0);
     }
     scoped_.emplace(host_.get());
@@ -279,24 +277,6 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
   }
 }
 
-// A share the system cannot make is shown as such, with the system's code, and is the
-// record's result. Only Wine's share calls fail by themselves (no file server: NetShareAdd
-// answers 50); elsewhere the row "share fails, services still follow" above shows the same
-// with a failure the recording host gives.
-TEST_F(InstanceUpdateTest, AShareTheSystemCannotMakeIsShownWithItsCode) {
-  if (!testkit::RunningUnderWine()) GTEST_SKIP() << "the system here makes shares";
-  machine_.NameComputer("TESTPC");
-  testkit::RecordingHost& host = NewHost(false);
-  InstallScriptTools("");
-  const std::vector<ExistingInstance> here = {{"MPP", 4}};
-  ProvisionContext context = Context(here, "\"C:\\OLD\"");
-  EXPECT_EQ(CreateOrUpdateInstance(context, {.name = "MPP", .nodeType = 4}, false), 50);
-  EXPECT_EQ(host.ResultsOf("CreateNetworkShare"), std::vector<int>{50});
-  ASSERT_EQ(messages_->boxes().size(), 1u);
-  EXPECT_EQ(messages_->boxes()[0].id, 3914u);
-  EXPECT_EQ(messages_->boxes()[0].params, (std::vector<std::string>{"QZ7-MPP", "50"}));
-}
-
 // Every file operation failing in turn: the record is left alone, with result 0, exactly when
 // saving its configuration fails (putting back a copy an earlier run left, or the copy
 // itself), and a saved copy left behind always holds the whole configuration. A qz7systm whose
@@ -487,7 +467,6 @@ TEST(MakeDefaultNodeName, Table) {
     const std::string* charset;  // null: the host's own
     const char* expected;
     const char* failing = nullptr;  // a product query call that fails with -77
-    int codePage = 0;
   } cases[] = {
       // clang-format off
       {"one instance: no suffix", 1, nullptr, "WORKSTATION1", nullptr, "WORKSTAT"},
@@ -500,9 +479,6 @@ TEST(MakeDefaultNodeName, Table) {
       {"first character is never replaced", 0, nullptr, "1x", &noLowerD, "dX"},
       {"suffix digit outside the set", 2, nullptr, "HOST", &noDigits, "HOST_"},
       {"name that is only a point", 0, nullptr, ".lan", nullptr, "d"},
-      // The second byte of a double-byte character is not upper-cased, though it has the
-      // value of "a"; the first byte is outside the set.
-      {"double-byte character", 0, nullptr, "a\x83\x61" "b", &noDigits, "A_aB", nullptr, 932},
       // A failed product query leaves the name alone and ends the query if it was begun.
       {"init fails", 0, nullptr, "HOST", nullptr, "unset", "ProIfInit"},
       {"query fails", 0, nullptr, "HOST", nullptr, "unset", "ProIfQuery"},
@@ -510,13 +486,6 @@ TEST(MakeDefaultNodeName, Table) {
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-#if defined(_WIN32)
-    // Windows keeps the computer's name in Unicode: its bytes in another code page than the
-    // system's do not come back as they were written.
-    if (c.codePage != 0 && platform::ActiveCodePage() != static_cast<unsigned>(c.codePage)) {
-      continue;
-    }
-#endif
     testkit::RecordedMachine recorded;
     auto& [machine, host, scoped] = recorded;
     for (int i = 1; i <= c.instances; ++i)
@@ -528,10 +497,8 @@ TEST(MakeDefaultNodeName, Table) {
     machine.NameComputer(c.computer);
     if (c.charset) host.permittedCharset = *c.charset;
     if (c.failing) host.ScriptResult(c.failing, -77);
-    platform::SetActiveCodePage(c.codePage);
     char out[kNodeNameSize] = "unset";
     EXPECT_EQ(MakeDefaultNodeName(out), c.failing ? -77 : 0);
-    platform::SetActiveCodePage(0);
     EXPECT_STREQ(out, c.expected);
     EXPECT_EQ(host.CallsTo("ProIfInit"), Lines{"ProIfInit(3)"});
     EXPECT_EQ(host.CountOf("ProIfTerm"), host.CountOf("ProIfQuery"));  // ended if begun

@@ -2,8 +2,7 @@
 // registry, service, process, environment): with that one operation failing, followed by a
 // clean run; or stopped there as a killed process or a power cut would stop them (a power cut
 // also loses every write not yet synced), then run again with the same arguments. Each loop
-// prints a line with the operations by kind and how many points converge, end with the
-// originals intact, or lose something (which fails the test), and how long the loop took.
+// reports, by operation, what a rerun did not converge on and what was lost.
 // The machines are a table of plans. Two machines of an earlier release: one whose instances
 // are defined in the profile registry, and one whose instances are listed in the old instance
 // index file (database directories at the drive root); their runs upgrade existing instances
@@ -16,9 +15,7 @@
 // old profile directory holds nothing but its instances (the run removes it once emptied, and only
 // once every instance found there points elsewhere), and one that also carries over the
 // administration server and a partitioned instance of this computer with two node services.
-// The failure loop also counts the failing runs that reported the failure (a result other
-// than 0) and the silent ones, and of those how many left the machine as an uninterrupted run
-// does. Nothing of the earlier release may become
+// Nothing of the earlier release may become
 // unrecoverable, and the second run must leave the whole machine as an uninterrupted run
 // leaves it: registry, service table and every file on its drives.
 //
@@ -49,7 +46,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +63,7 @@
 
 #include "entry/setup_context.h"
 #include "host/profile_registry.h"
+#include "platform/file_system.h"
 #include "platform/machine_root.h"
 #include "platform/win_error.h"
 #include "testkit/child_run.h"
@@ -101,15 +98,18 @@ struct MachinePlan {
   bool clientConfig = true;
   bool adminPartitioned = false;  // also carries the administration server and an MPP instance
   bool existingDestination = false;
-  bool crashLoops = false;  // also killed and cut off, not only failed, at every operation
+  bool readOnlyConfig = false;  // SALES's qz7systm read-only
+  bool crashLoops = false;      // also killed and cut off, not only failed, at every operation
 };
 
 const MachinePlan kMachines[] = {
-    // Its SALES has a destination that exists already: copied over, then its source deleted.
+    // Its SALES has a destination that exists already: copied over, then its source deleted;
+    // its qz7systm is read-only.
     {.name = "Registry",
      .olds = {{"QZ7", {.seed = 1, .databaseLayout = 2, .nodeLayout = 1}},
               {"SALES", {.seed = 2, .databaseLayout = 3, .nodeLayout = 4}}},
-     .existingDestination = true},
+     .existingDestination = true,
+     .readOnlyConfig = true},
     // Database directories at the root of drive C:.
     {.name = "IndexFile",
      .olds = {{"SALES", {.seed = 3, .version = 0x600, .databaseLayout = 1, .nodeLayout = 2}},
@@ -260,23 +260,10 @@ void WaitForStrayTools() {
   }
 }
 #else
+// What a run started and left running (a tool's watcher, and the tool below it) is a child of
+// this process, the subreaper of its descendants: waiting reaps each one as it ends.
 void WaitForStrayTools() {
-  const std::string self = std::to_string(getpid());
-  for (bool running = true; running;) {
-    running = false;
-    for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
-      std::ifstream in(entry.path() / "stat");
-      std::string stat;
-      if (!std::getline(in, stat)) continue;
-      const size_t name = stat.rfind(')');
-      if (name == std::string::npos) continue;
-      char state = 0;
-      std::string parent;
-      std::istringstream fields(stat.substr(name + 1));
-      fields >> state >> parent;
-      if (parent == self && state != 'Z') running = true;
-    }
-    if (running) usleep(1000);
+  while (wait(nullptr) > 0 || errno == EINTR) {
   }
 }
 #endif
@@ -341,19 +328,23 @@ class InterruptedRunTest : public ScenarioTest,
       plan.files.push_back({std::string(kOldProfileDir) + "\\qz7cli.ini", clientConfig_});
     }
     Build(plan);
+    // A read-only qz7systm is converted as well.
+    if (machine.readOnlyConfig) {
+      ASSERT_EQ(platform::SetFileWritable("C:\\QZ7PROF\\SALES\\qz7systm", false), 0);
+    }
     index_ = Read(std::string(kOldProfileDir) + "\\QZ7IDIR");
     pristine_ =
         std::make_unique<testkit::MachineCopy>(machine_.root(), ".pristine", kProgramFolder);
 
     platform::ResetFileOperationCount();
     ASSERT_EQ(Upgrade(descriptors_), 0);
-    counts_ = platform::CurrentOperationCounts();
-    operations_ = counts_.Total();
+    const platform::OperationCounts counts = platform::CurrentOperationCounts();
+    operations_ = counts.Total();
     ASSERT_GT(operations_, tools ? 100u : 300u);
     // Only the run that asks for partitioned instances runs instance tools.
-    ASSERT_EQ(counts_.Of(platform::OperationKind::kProcess) > 0, tools);
-    ASSERT_GT(counts_.Of(platform::OperationKind::kRegistry), 0u);
-    ASSERT_GT(counts_.Of(platform::OperationKind::kService), 0u);
+    ASSERT_EQ(counts.Of(platform::OperationKind::kProcess) > 0, tools);
+    ASSERT_GT(counts.Of(platform::OperationKind::kRegistry), 0u);
+    ASSERT_GT(counts.Of(platform::OperationKind::kService), 0u);
     std::vector<std::string> problems;
     UpgradeProblems(problems);
     ASSERT_TRUE(problems.empty()) << problems.front();
@@ -364,15 +355,14 @@ class InterruptedRunTest : public ScenarioTest,
     // instances there and sets up a default instance).
     static_cast<void>(QuietUpgrade());  // what it leaves is what counts
     referenceAfterSecondRun_ = TakeSnapshot();
-    if (const char* stride = std::getenv("QZ7_SCENARIO_STRIDE")) {
-      stride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
-    }
+    const auto strideOf = [](const char* variable, uint64_t otherwise) {
+      const char* stride = std::getenv(variable);
+      return stride ? std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10)) : otherwise;
+    };
+    stride_ = strideOf("QZ7_SCENARIO_STRIDE", 1);
     // QZ7_SCENARIO_KILL_STRIDE=k: the killing loop's own stride (under Wine each point starts
     // a process, several times the cost of a failing point).
-    killStride_ = stride_;
-    if (const char* stride = std::getenv("QZ7_SCENARIO_KILL_STRIDE")) {
-      killStride_ = std::max<uint64_t>(1, std::strtoull(stride, nullptr, 10));
-    }
+    killStride_ = strideOf("QZ7_SCENARIO_KILL_STRIDE", stride_);
   }
 
   bool HasClientConfig() const { return GetParam()->clientConfig; }
@@ -397,64 +387,69 @@ class InterruptedRunTest : public ScenarioTest,
 
   // What an uninterrupted upgrade must achieve, told in the machine's own terms.
   void UpgradeProblems(std::vector<std::string>& problems) const {
+    const auto problem = [&](bool wrong, const std::string& what) {
+      if (wrong) problems.push_back(what);
+    };
     for (const OldInstance& old : olds_) {
-      const std::string dir = InstanceDir(old);
-      auto problem = [&](bool wrong, const std::string& what) {
-        if (wrong) problems.push_back(old.name + ": " + what);
-      };
-      problem(!host::IsInstanceDefined(old.name), "not defined");
-      problem(Variable(old.name, "QZ7INSTPROF") != kInstallDir, "profile not re-pointed");
+      const std::string dir = InstanceDir(old), name = old.name + ": ";
+      problem(!host::IsInstanceDefined(old.name), name + "not defined");
+      problem(Variable(old.name, "QZ7INSTPROF") != kInstallDir, name + "profile not re-pointed");
       // An instance made partitioned runs as the service of its node 0, which is pointed at
       // the installation's program written in quotes.
       const bool partitioned = Requested(old.name);
       problem(partitioned
                   ? ServiceProgram(old.name + "-0") != "\"" + std::string(kServiceProgram) + "\""
                   : ServiceProgram(old.name) != kServiceProgram,
-              "service not re-pointed");
-      problem(partitioned && !ServiceProgram(old.name).empty(), "ordinary service left");
-      problem(partitioned != (ConfigField(dir, 40) == 4), "wrong node type");
-      const ConfigFate fate = ConfigurationFate(old, dir);
-      problem(fate != ConfigFate::kCarried, ::testing::PrintToString(fate) + " qz7systm values");
-      problem((ConfigField(dir, 16) & 0x0F00) != 0x900, "not upgraded");
+              name + "service not re-pointed");
+      problem(partitioned && !ServiceProgram(old.name).empty(), name + "ordinary service left");
+      problem(partitioned != (ConfigField(dir, 40) == 4), name + "wrong node type");
+      problem(!ConfigurationCarried(old, dir), name + "qz7systm values not carried");
+      problem((ConfigField(dir, 16) & 0x0F00) != 0x900, name + "not upgraded");
       problem(!old.databaseDirectory.empty() && !DatabaseDirectoryMigrated(old, DatabaseHome(old)),
-              "database directory not migrated");
+              name + "database directory not migrated");
       problem(!old.nodeDirectory.empty() && !NodeDirectoryMigrated(old, dir),
-              "node directory not migrated");
+              name + "node directory not migrated");
+      problem(!FilesBelow(dir, true).empty(), name + "numbered file left");
+    }
+    problem(!messages_->boxes().empty(), "a message was shown");
+    problem(!FilesBelow(kInstallDir, true).empty(), "numbered file left");
+    problem(!GetParam()->indexFile && Variable("", "QZ7INSTDEF") != "QZ7",
+            "default instance not kept");
+    problem(GetParam()->adminPartitioned && Variable("", "QZ7ADMINSERVER") != kAdminServer,
+            "administration server not kept");
+    for (const char* pointer : {host::kInstallDirValue, host::kInstanceProfileDirValue}) {
+      std::string value;
+      problem(host::ReadProfilePointer(pointer, &value) != 0 || value != kInstallDir,
+              std::string(pointer) + " not pointed at the installation");
     }
     for (const InstanceDescriptor& descriptor : descriptors_) {
       const std::string name = descriptor.name;
       const bool old = std::any_of(olds_.begin(), olds_.end(), [&](const OldInstance& instance) {
         return instance.name == name;
       });
-      if (!old &&
-          (!host::IsInstanceDefined(name) || ServiceProgram(name + "-0") != kServiceProgram ||
-           ConfigField(std::string(kInstallDir) + "\\" + name, 40) != 4)) {
-        problems.push_back(name + ": the new partitioned instance not made");
-      }
+      problem(!old && (!host::IsInstanceDefined(name) ||
+                       ServiceProgram(name + "-0") != kServiceProgram ||
+                       ConfigField(std::string(kInstallDir) + "\\" + name, 40) != 4),
+              name + ": the new partitioned instance not made");
     }
     for (const auto& [name, services] : OtherCarried()) {
-      if (Variable(name, "QZ7INSTPROF") != kInstallDir) {
-        problems.push_back(name + ": profile not re-pointed");
-      }
+      problem(Variable(name, "QZ7INSTPROF") != kInstallDir, name + ": profile not re-pointed");
       for (const std::string& service : services) {
         std::string program = ServiceProgram(service);
         std::erase(program, '"');
-        if (program != kServiceProgram) problems.push_back(service + ": service not re-pointed");
+        problem(program != kServiceProgram, service + ": service not re-pointed");
       }
-      if ((ConfigField(std::string(kInstallDir) + "\\" + name, 16) & 0x0F00) != 0x900) {
-        problems.push_back(name + ": not upgraded");
-      }
+      problem((ConfigField(std::string(kInstallDir) + "\\" + name, 16) & 0x0F00) != 0x900,
+              name + ": not upgraded");
     }
     // Emptied by the moves, the old profile directory is removed; else it stays, empty.
-    if (!HasClientConfig() && Exists(kOldProfileDir)) {
-      problems.push_back("the emptied old profile directory is still there");
-    }
+    problem(!HasClientConfig() && Exists(kOldProfileDir),
+            "the emptied old profile directory is still there");
     for (const std::string& file : FilesBelow(kOldProfileDir)) {
       problems.push_back("left in the old profile directory: " + file);
     }
-    if (HasClientConfig() && Read(std::string(kInstallDir) + "\\qz7cli.ini") != clientConfig_) {
-      problems.push_back("qz7cli.ini not moved");
-    }
+    problem(HasClientConfig() && Read(std::string(kInstallDir) + "\\qz7cli.ini") != clientConfig_,
+            "qz7cli.ini not moved");
   }
 
   // Calls visit(name, entry) for every file and folder on the machine's drives but the
@@ -519,7 +514,6 @@ class InterruptedRunTest : public ScenarioTest,
                                           {{ "QZ7_FAULT",
                                              std::to_string(n) + ":crash" }})
                              .exitCode;
-    WaitForStrayTools();
 #else
     const int exitCode = testkit::ForkedExitCode([&] {
       if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
@@ -532,11 +526,9 @@ class InterruptedRunTest : public ScenarioTest,
       Upgrade(descriptors_);
       return 0;
     });
-    // What the child started and left running (a tool's watcher, and the tool below it) is a
-    // child of this process now: the rerun starts when it has ended.
-    while (wait(nullptr) > 0 || errno == EINTR) {
-    }
 #endif
+    // The rerun starts when what the child started and left running has ended.
+    WaitForStrayTools();
     return exitCode;
   }
 
@@ -628,13 +620,8 @@ class InterruptedRunTest : public ScenarioTest,
   // process or a power cut), then runs it again; what went wrong, one line each, by
   // operation. *lost counts the points that lost something.
   std::string Loop(Interruption mode, uint64_t* lostPoints) {
-    const auto start = std::chrono::steady_clock::now();
     const bool crash = mode != Interruption::kFailure;
     std::string findings;
-    uint64_t converged = 0, intact = 0, lost = 0;
-    // Failure mode: runs that reported the failure (a result other than 0), and silent runs
-    // that left the machine as an uninterrupted run does, or did not.
-    uint64_t reported = 0, silentDone = 0, silentUndone = 0;
     // The points: the operations of the run the loop interrupts. A killed run on Windows is the
     // tool's, which numbers its own operations (the tool's start comes first).
     uint64_t points = operations_;
@@ -669,14 +656,7 @@ class InterruptedRunTest : public ScenarioTest,
         if (result != 0 && result != 1 && result != -9) {
           problems.push_back("the failed run returned " + std::to_string(result));
         }
-        if (result == 0) {
-          reference = &referenceAfterSecondRun_;
-          std::vector<std::string> left;
-          FinalStateProblems(0, reference_, left);
-          ++(left.empty() ? silentDone : silentUndone);
-        } else {
-          ++reported;
-        }
+        if (result == 0) reference = &referenceAfterSecondRun_;
         messages_ = std::make_unique<MessageRecorder>();
       }
       std::vector<std::string> losses;
@@ -693,52 +673,19 @@ class InterruptedRunTest : public ScenarioTest,
       }
       problems.insert(problems.end(), differences.begin(), differences.end());
       Unrecoverable("after the rerun", losses);
-      ++(!losses.empty() ? lost : problems.empty() ? converged : intact);
+      *lostPoints += losses.empty() ? 0 : 1;
       problems.insert(problems.end(), losses.begin(), losses.end());
       for (const std::string& problem : problems) {
         findings += "\n  operation " + std::to_string(n) + ": " + problem;
       }
     }
-    std::string kinds;
-    for (int kind = 0; kind < platform::kOperationKindCount; ++kind) {
-      kinds += std::string(kind == 0 ? "" : " ") +
-               platform::OperationKindName(static_cast<platform::OperationKind>(kind)) + "=" +
-               std::to_string(counts_.byKind[kind]);
-    }
-    static const char* const kModeNames[] = {"failure", "killed process", "power loss"};
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf(
-        "%s machine, %s: %llu operations (%s), %llu points "
-        "(every %llu%s): %llu converge, %llu unconverged with nothing lost, %llu lose "
-        "something; %.1f s\n",
-        GetParam()->name, kModeNames[static_cast<int>(mode)],
-        static_cast<unsigned long long>(points), kinds.c_str(),
-        static_cast<unsigned long long>(converged + intact + lost),
-        static_cast<unsigned long long>(stride),
-        points == operations_ ? "" : ", by the tool's own count; kinds of the run in process",
-        static_cast<unsigned long long>(converged), static_cast<unsigned long long>(intact),
-        static_cast<unsigned long long>(lost), took.count());
-    if (!crash) {
-      std::printf(
-          "  failing runs: %llu reported the failure, %llu silent (%llu of them left the "
-          "machine as an uninterrupted run does, %llu did not)\n",
-          static_cast<unsigned long long>(reported),
-          static_cast<unsigned long long>(silentDone + silentUndone),
-          static_cast<unsigned long long>(silentDone),
-          static_cast<unsigned long long>(silentUndone));
-    }
-    std::fflush(stdout);
-    *lostPoints = lost;
     return findings;
   }
 
   std::unique_ptr<testkit::MachineCopy> pristine_;  // the machine as it was built
-#if !defined(_WIN32)
-#endif
   std::vector<OldInstance> olds_;
   std::vector<InstanceDescriptor> descriptors_;  // the instances the run asks for
   const FileBytes clientConfig_ = {'[', 'Q', 'Z', '7', ']', '\r', '\n'};
-  platform::OperationCounts counts_;  // the uninterrupted run's operations by kind
   uint64_t operations_ = 0;
   uint64_t stride_ = 1;
   uint64_t killStride_ = 1;
@@ -760,11 +707,16 @@ std::string MachineName(const ::testing::TestParamInfo<const MachinePlan*>& info
   return info.param->name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Machines, InterruptedRunTest, ::testing::ValuesIn([] {
-                           std::vector<const MachinePlan*> all;
-                           for (const MachinePlan& machine : kMachines) all.push_back(&machine);
-                           return all;
-                         }()),
+// The machines of the table, or only those whose loops also kill and cut off the run.
+std::vector<const MachinePlan*> Plans(bool crashLoopsOnly) {
+  std::vector<const MachinePlan*> plans;
+  for (const MachinePlan& machine : kMachines) {
+    if (machine.crashLoops || !crashLoopsOnly) plans.push_back(&machine);
+  }
+  return plans;
+}
+
+INSTANTIATE_TEST_SUITE_P(Machines, InterruptedRunTest, ::testing::ValuesIn(Plans(false)),
                          MachineName);
 
 // Killed and cut off: the machines whose runs hold every kind of step (the instance tools, the
@@ -788,14 +740,7 @@ TEST_P(CrashedRunTest, AnUpgradeCutByAPowerLossAtAnyOperationIsFinishedByTheNext
 }
 #endif
 
-INSTANTIATE_TEST_SUITE_P(Machines, CrashedRunTest, ::testing::ValuesIn([] {
-                           std::vector<const MachinePlan*> some;
-                           for (const MachinePlan& machine : kMachines) {
-                             if (machine.crashLoops) some.push_back(&machine);
-                           }
-                           return some;
-                         }()),
-                         MachineName);
+INSTANTIATE_TEST_SUITE_P(Machines, CrashedRunTest, ::testing::ValuesIn(Plans(true)), MachineName);
 
 }  // namespace
 }  // namespace qz7::scenarios

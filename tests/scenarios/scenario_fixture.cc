@@ -15,13 +15,6 @@ namespace qz7::scenarios {
 
 namespace fs = std::filesystem;
 
-void PrintTo(ConfigFate fate, std::ostream* out) {
-  *out << (fate == ConfigFate::kCarried       ? "carried"
-           : fate == ConfigFate::kKeptInPlace ? "kept in place, not upgraded"
-           : fate == ConfigFate::kCopyOnly    ? "only in a numbered copy"
-                                              : "LOST");
-}
-
 int ScenarioTest::Create(const char* currentProfile, const char* requestedProfile,
                          std::vector<InstanceDescriptor> descriptors) {
   std::vector<InstanceDescriptor*> pointers;
@@ -71,17 +64,10 @@ std::string ScenarioTest::ServiceProgram(const std::string& service) const {
   return host::QueryServiceNamed(service, &config) == 0 ? config.program : "";
 }
 
-ConfigFate ScenarioTest::ConfigurationFate(const OldInstance& old,
-                                           const std::string& instanceDir) const {
+bool ScenarioTest::ConfigurationCarried(const OldInstance& old,
+                                        const std::string& instanceDir) const {
   const std::optional<FileBytes> config = Read(instanceDir + "\\qz7systm");
-  if (config && FilesKeepValues({*config}, old.values)) return ConfigFate::kCarried;
-  if (config == old.config) return ConfigFate::kKeptInPlace;
-  for (const std::string& dir : {instanceDir, std::string(kInstallDir)}) {
-    for (const std::string& name : FilesBelow(dir, true)) {
-      if (Read(dir + "\\" + name) == old.config) return ConfigFate::kCopyOnly;
-    }
-  }
-  return ConfigFate::kLost;
+  return config && FilesKeepValues({*config}, old.values);
 }
 
 uint16_t ScenarioTest::ConfigField(const std::string& instanceDir, size_t offset) const {

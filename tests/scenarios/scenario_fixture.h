@@ -28,16 +28,6 @@ constexpr const char* kInstallDir = "C:\\QZ7";
 constexpr const char* kOldProfileDir = "C:\\QZ7PROF";
 constexpr const char* kServiceProgram = "C:\\QZ7\\bin\\qz7syscs.exe";
 
-// What became of an old instance's qz7systm.
-enum class ConfigFate {
-  kCarried,      // qz7systm (checksum right, any layout) holds the old values
-  kKeptInPlace,  // qz7systm is the old file itself, as it was (not upgraded)
-  kCopyOnly,     // qz7systm lost them (a failed conversion leaves the template), but the
-                 // old file survives under a numbered name
-  kLost,
-};
-void PrintTo(ConfigFate fate, std::ostream* out);
-
 class ScenarioTest : public ::testing::Test {
  protected:
   void Build(const sample::SampleMachine& plan) {
@@ -82,9 +72,9 @@ class ScenarioTest : public ::testing::Test {
   // The program of a service, or "" when it does not exist.
   std::string ServiceProgram(const std::string& service) const;
 
-  // The fate of an old instance's configuration in instanceDir (numbered copies are looked
-  // for beside qz7systm and in the installation directory).
-  ConfigFate ConfigurationFate(const OldInstance& old, const std::string& instanceDir) const;
+  // Whether the instance's qz7systm in instanceDir (any layout, checksum right) holds the old
+  // instance's values.
+  bool ConfigurationCarried(const OldInstance& old, const std::string& instanceDir) const;
   // A 16-bit field of the instance's qz7systm, 0 when that is no valid block: its layout
   // version at 16, its node type at 40.
   uint16_t ConfigField(const std::string& instanceDir, size_t offset) const;
