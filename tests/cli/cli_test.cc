@@ -130,10 +130,6 @@ TEST(CliTest, ExitStatusAndMessageOfEachCommand) {
       // clang-format off
       {"no_command", 2, {}, {}},
       {"unknown_command", 2, {}, {"frobnicate"}},
-      {"machine_without_directory", 2, {}, {"--machine"}},
-      {"list_without_pointer", 2, {}, {"--machine", m, "list"}},
-      {"this_computer_is_for_windows", 2, {}, {"demo", "--this-computer"}},
-      {"create_without_install", 2, {}, {"--machine", m, "create", "QZ7"}},
       {"create_unknown_part", 2, {}, {"--machine", m, "create", "--install", "C:\\I", "A:x"}},
       {"convert_usage", 2, {"usage"}, {"--machine", m, "convert-config", "C:\\I\\qz7systm"}},
       {"help", 0, {"list", "demo", "create", "delete"}, {"--help"}},
@@ -345,12 +341,6 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
       {"names_with_a_star_a_question_mark_a_quote_a_tab", "cannot be an instance", nullptr,
        {"A*", "A?", "A\"B", "A\tB"}, false},
       {"names_of_devices", "reserved for a device", nullptr, {"con", "LPT9:default"}, false},
-      // The upgrade chooses the partitioned template by the owner computer the profile
-      // registry holds, whatever node type the instance's file gives.
-      {"existing_partitioned_instance", "", [&](SampleMachine& plan) {
-         AddOlds(plan, {MakeOldInstance("PART", {.seed = 4})});
-         SetOwner(plan.instances.back(), "SAMPLEPC");
-       }},
       // A node another computer owns is not moved; the upgrade converts it where it is, into
       // the partitioned template, and not at all once the others moved away from it.
       {"node_of_another_computer_in_place", "", [&](SampleMachine& plan) {
