@@ -90,16 +90,6 @@ TEST(CliTest, DemoMachineIsSetUpAndTheCommandsWorkOnIt) {
                        {"QZ7", "default"}, {"SALES", ""}, {"QZ7DAS00", "admin"}}));
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
 
-  // The migrations run again from the shell find the directories already current.
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"migrate-dbdir", "C:\\QZ7\\SALES", "C:\\QZ7"},
-        {"migrate-nodedir", "C:\\QZ7\\SALES"}}) {
-    args.insert(args.begin(), {"--machine", root});
-    const ToolRun migrate = RunCli(args);
-    EXPECT_EQ(std::to_string(migrate.exitCode) + " " + migrate.LastLine(), "0 result: 0")
-        << args[2] << migrate.err;
-  }
-
   // Uninstalling, with a log file the library appends to, drops every instance and removes the
   // registry and the profile directory.
   ToolRun remove = RunCli({"--machine", root, "delete", "--install", "C:\\QZ7", "--profile",

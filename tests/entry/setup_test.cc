@@ -664,9 +664,7 @@ TEST_F(InstanceSetupTest, IndexFileGoesOnceTheRegistryDefinesItsInstances) {
     for (const char* name : {"SALES", "HR"}) {
       ASSERT_GE(AddInstanceRecord(context_, Plain(name), false), 0);
       static_cast<void>(host::UndefineInstance(name));
-      if (row.createCodes.count(name) == 0) {
-        EXPECT_EQ(host::DefineInstance(name), 0);
-      }
+      EXPECT_EQ(row.createCodes.count(name) ? 0 : host::DefineInstance(name), 0);
       machine_.MakeDirectory(std::string("C:\\QZ7\\") + name);
     }
     EXPECT_EQ(RunInstanceSetup(context_, kFakeSteps), row.want);
