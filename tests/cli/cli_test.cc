@@ -89,15 +89,6 @@ TEST(CliTest, DemoMachineIsSetUpAndTheCommandsWorkOnIt) {
   EXPECT_EQ(roles, (std::map<std::string, std::string>{
                        {"QZ7", "default"}, {"SALES", ""}, {"QZ7DAS00", "admin"}}));
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
-
-  // Uninstalling, with a log file the library appends to, drops every instance and removes the
-  // registry and the profile directory.
-  ToolRun remove = RunCli({"--machine", root, "delete", "--install", "C:\\QZ7", "--profile",
-                           "C:\\QZ7PROF", "--log", scratch.root() + "/setup.log", "--quiet"});
-  EXPECT_EQ(remove.exitCode, 0) << remove.err;
-  EXPECT_EQ(remove.LastLine(), "result: 0");
-  ToolRun after = RunCli({"--machine", root, "list", "c:\\qz7prof"});
-  EXPECT_EQ(after.out.find("SALES"), std::string::npos) << after.out;
 }
 
 // Usage errors exit 2 with a message and no result; show and convert-config on blocks of
@@ -448,12 +439,8 @@ TEST(CliTest, ValidateVerdictsResultAndExitStatus) {
   };
   EXPECT_EQ(validate({config, "12=200", "4711=1", "7=A=B", "9999="}),
             "0 12 accepted\n1 4711 rejected\n2 7 rejected\n3 9999 accepted\nresult: -104\nexit 1");
-  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {}, {config, "12"}, {config, "x=1"}, {config, "65536=1"}}) {
-    EXPECT_EQ(validate(args), "exit 2") << args.size();
-  }
+  EXPECT_EQ(validate({config, "65536=1"}), "exit 2");  // a usage error: no verdict, no result
   EXPECT_EQ(machine.ReadFile(config), original);
-  EXPECT_EQ(validate({"C:\\INST\\nothere", "12=1"}), "result: -100\nexit 1");
   EXPECT_EQ(validate({config, "12=200", "40=yes", "9999="}),
             "0 12 accepted\n1 40 accepted\n2 9999 accepted\nresult: 0\nexit 0");
   EXPECT_EQ(qz7::sample::DbmU32(machine.ReadFile(config), qz7::base::dbm::kParam12.offset), 200u);
