@@ -257,9 +257,8 @@ void ExpectPlanCarriedOut(const Json& instance, const ToolRun& create) {
     EXPECT_FALSE(WindowsPathExists(instance["move"].value("from", ""), true));
   }
   std::vector<std::pair<Json, const char*>> steps;
-  for (const Json& step : instance.value("databaseDirectories", Json::array())) {
+  for (const Json& step : instance.value("databaseDirectories", Json::array()))
     steps.emplace_back(step, "\\SQLDDDIR.BAK");
-  }
   if (instance["nodeDirectory"].is_object())
     steps.emplace_back(instance["nodeDirectory"], "\\SQLNDDIR.BAK");
   for (const auto& [step, backup] : steps) {
@@ -354,9 +353,8 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
     const std::string root = scratch.root() + "/machine";
     qz7::sample::BuildSampleMachine(root, plan);
     std::vector<std::string> args = {"--machine", root, "create", "--install", "C:\\QZ7"};
-    if (row.upgrade) {
+    if (row.upgrade)
       args.insert(args.end(), {"--current", "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF"});
-    }
     args.insert(args.end(), row.instances.begin(), row.instances.end());
     std::vector<std::string> checkArgs = args;
     checkArgs.insert(checkArgs.begin() + 3, "--check");
@@ -404,9 +402,8 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
     ToolRun create = RunCli(args);
     EXPECT_EQ(create.err, "") << "the library wrote to standard error";
     EXPECT_EQ(create.LastLine(), blocked ? row.blockedResult : "result: 0") << create.out;
-    for (const std::string& name : namesRefused) {
+    for (const std::string& name : namesRefused)
       EXPECT_EQ(create.out.find(name + " create or update: done"), std::string::npos) << create.out;
-    }
     if (blocked) continue;
     std::vector<std::string> defined;
     ASSERT_EQ(qz7::host::ListInstances(&defined), 0);

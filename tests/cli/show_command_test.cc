@@ -162,17 +162,11 @@ TEST(ShowCommandTest, DamagedFilesExitOneWithAClearMessage) {
        "only 0 of 1 entries"},
       {"current_directory_extra_bytes", "SQLDBDIR", Resized(current, 937), "database-directory",
        "differs from the 932 bytes"},
-      {"node_directory_cut", "SQLNODIR", Resized(Kind("node_layout3"), 100), "node-directory",
-       "no layout fits 100 bytes"},
       {"index_short_entries", "QZ7IDIR", BuildInstanceIndex({.entryCount = 3, .names = {"A"}}),
        "instance-index", "only 1 of 3 entries"},
       {"backup_signature_damaged", "SQLDDDIR.TMP", DirectoryBackupBuilder()
        .Signature("QZ7 DATABASE DIRECTORY FILE BACKUq").DirectoryCopy(current).Bytes(),
        "database-directory-backup", "signature damaged"},
-      {"backup_copy_cut", "SQLDDDIR.BAK", DirectoryBackupBuilder().DirectoryCopy(current)
-       .TruncateTo(400).Bytes(), "database-directory-backup", "does not lie within the 400 bytes"},
-      {"configuration_cut", "SQLDBCON", Resized(Kind("database_configuration"), 1000),
-       "database-configuration", "truncated: 1000 bytes"},
   };
   // clang-format on
   for (const auto& row : rows) {

@@ -95,9 +95,8 @@ TEST_F(SetupContextTest, MarkersMergeAndDescriptors) {
   machine_.MakeDirectory("C:\\A\\MPP");
   machine_.WriteFile("C:\\A\\MPP\\qz7systm", sample::DbmBlockBuilder().NodeType(4).Bytes());
   for (const char* name : {"QZ7", "DAS", "REMOTE", "MPP"}) ASSERT_EQ(host::DefineInstance(name), 0);
-  for (const char* name : {"REMOTE", "MPP"}) {
+  for (const char* name : {"REMOTE", "MPP"})
     ASSERT_EQ(host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003"), 0);
-  }
   ASSERT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
   ASSERT_EQ(host::WriteProfileVariable("MPP", "QZ7INSTOWNER", "TESTPC"), 0);
   ASSERT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "DAS"), 0);
@@ -452,9 +451,8 @@ class InstanceSetupTest : public ::testing::Test {
   // A scan of existing instances; adminAt marks the administration server's record.
   void Scan(std::vector<InstanceRecord> records, int32_t adminAt = -1, int32_t prior = 5) {
     context_.existingScan = std::make_unique<ExistingInstanceScan>();
-    for (const InstanceRecord& record : records) {
+    for (const InstanceRecord& record : records)
       ASSERT_GE(context_.existingScan->records.Append(record), 0);
-    }
     context_.existingScan->adminIndex = adminAt;
     context_.existingScan->priorRelease = prior;
   }
@@ -515,9 +513,8 @@ TEST_F(InstanceSetupTest, RegistryUnreachableEndsTheRunWithMinusNine) {
 // A request lost because the list could not grow fails the run, though every step that ran
 // succeeded.
 TEST_F(InstanceSetupTest, RecordLostToListGrowthFailsTheRun) {
-  for (int i = 0; i < InstanceArray::kGrowth; ++i) {
+  for (int i = 0; i < InstanceArray::kGrowth; ++i)
     ASSERT_EQ(AddInstanceRecord(context_, Plain(("I" + std::to_string(i)).c_str()), false), i);
-  }
   migrate::FailWorkBufferAllocationAt(1);
   EXPECT_EQ(AddInstanceRecord(context_, Plain("LOST"), false), -1);
   migrate::FailWorkBufferAllocationAt(0);

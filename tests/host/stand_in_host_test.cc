@@ -108,9 +108,8 @@ TEST_F(ProfileRegistryTest, ReadsFollowTheLevelRules) {
       {"instance variables stay apart", 0, "QZ7PORTRANGE", "QZ7", Code(kNotFound)},
       {"value one byte too long", kVarInstanceProfile, nullptr, "QZ7", Code(kBufferTooSmall), 4},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(Read(c.variable, c.name, c.profile, c.size), c.expected) << c.label;
-  }
 }
 
 TEST_F(ProfileRegistryTest, PointingNeedsAnExistingDirectoryAndRemoveAllClearsIt) {
