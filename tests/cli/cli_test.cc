@@ -64,12 +64,6 @@ TEST(CliTest, DemoMachineIsSetUpAndTheCommandsWorkOnIt) {
                                 "--current", "C:\\QZ7PROF", "--requested", "C:\\QZ7PROF"});
   EXPECT_EQ(setUp.out, "result: 0\n");
 
-  // A service the table holds as running is listed so (files without states read as stopped).
-  std::string services = ReadHostFile(root + "/services.txt");
-  ASSERT_NE(services.find("[SALES]\n"), std::string::npos) << services;
-  services.replace(services.find("[SALES]\n"), 8, "[SALES]\nState=running\n");
-  WriteHostFile(root + "/services.txt", services);
-
   // The instances moved into the installation's profile directory, converted to the release;
   // discovery pointed the profile registry at it, so list finds it by itself.
   ToolRun list = RunCli({"--machine", root, "list", "--json"});
@@ -79,8 +73,6 @@ TEST(CliTest, DemoMachineIsSetUpAndTheCommandsWorkOnIt) {
   std::map<std::string, std::string> roles;
   for (const Json& instance : listed.value("instances", Json::array())) {
     EXPECT_EQ(instance.value("configLayout", ""), "0x900");
-    EXPECT_EQ(instance.value("serviceState", ""),
-              instance.value("name", "") == "SALES" ? "running" : "stopped");
     EXPECT_EQ(instance.value("directory", ""), "C:\\QZ7\\" + instance.value("name", ""));
     roles[instance.value("name", "")] = instance.value("adminServer", false) ? "admin"
                                         : instance.value("default", false)   ? "default"
@@ -109,7 +101,6 @@ TEST(CliTest, ExitStatusAndMessageOfEachCommand) {
     std::vector<std::string> args;
   } rows[] = {
       // clang-format off
-      {"no_command", 2, {}, {}},
       {"unknown_command", 2, {}, {"frobnicate"}},
       {"create_unknown_part", 2, {}, {"--machine", m, "create", "--install", "C:\\I", "A:x"}},
       {"convert_usage", 2, {"usage"}, {"--machine", m, "convert-config", "C:\\I\\qz7systm"}},
@@ -331,11 +322,6 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
       {"node_of_another_computer_left_behind", "", [&](SampleMachine& plan) {
          AddOlds(plan, {sales, MakeOldInstance("NODE2", {.seed = 6})});
          SetOwner(plan.instances.back(), "OTHERPC");
-       }},
-      {"database_directory_not_recognised", "layout not recognised", [&](SampleMachine& plan) {
-         OldInstance longer = sales;
-         longer.databaseDirectory.resize(longer.databaseDirectory.size() + 5000, 0);
-         AddOlds(plan, {longer});
        }},
       // An index file that is there but cannot be read (a folder of that name) would hide the
       // instances it lists: the run changes nothing.
