@@ -154,7 +154,6 @@ TEST(CliTest, JsonOutputsAreValidInTheMachinesCodePage) {
     SampleMachine plan = qz7::testkit::CurrentInstallation();
     plan.profileDir = row.profileDir;
     for (const std::string& name : row.names) plan.instances.push_back({.name = name});
-    plan.instances.back().service = false;
     const std::string root = scratch.root() + "/machine";
     WriteHostFile(root + "/codepage.txt", std::string(row.codePage) + "\n");
     qz7::sample::BuildSampleMachine(root, plan);
@@ -163,17 +162,14 @@ TEST(CliTest, JsonOutputsAreValidInTheMachinesCodePage) {
     ASSERT_EQ(list.exitCode, 0) << list.err;
     const Json listed = ParseJson(list.out);
     EXPECT_EQ(listed.value("profileDir", ""), row.profileDirUtf8);
-    std::vector<std::string> names, directories, states;
+    std::vector<std::string> names, directories;
     for (const Json& instance : listed.value("instances", Json::array())) {
       names.push_back(instance.value("name", ""));
       directories.push_back(instance.value("directory", ""));
-      states.push_back(instance.value("serviceState", ""));
       EXPECT_EQ(instance.value("configLayout", ""), "0x800");
     }
     EXPECT_EQ(names, row.utf8);
     EXPECT_EQ(directories.front(), row.profileDirUtf8 + "\\" + row.utf8.front());
-    EXPECT_EQ(states.front(), "stopped");
-    EXPECT_EQ(states.back(), "absent");
   }
 }
 
@@ -307,11 +303,9 @@ TEST(CliTest, CreateCheckChangesNothingAndPlansWhatCreateDoes) {
          plan.files.push_back(
              {"C:\\QZ7PROF\\SALES\\SQLNODIR\\SQLNDDIR.TMP", std::vector<unsigned char>(120, 'x')});
        }},
-      // Names the host refuses, and names Windows keeps for devices (refused by this
-      // machine's platform as by Windows): the instance fails, with a message.
+      // Names the host refuses: the instance fails, with a message.
       {"names_with_a_star_a_question_mark_a_quote_a_tab", "cannot be an instance", nullptr,
        {"A*", "A?", "A\"B", "A\tB"}, false},
-      {"names_of_devices", "reserved for a device", nullptr, {"con", "LPT9:default"}, false},
       // A node another computer owns is not moved; the upgrade converts it where it is, into
       // the partitioned template, and not at all once the others moved away from it.
       {"node_of_another_computer_in_place", "", [&](SampleMachine& plan) {
