@@ -296,14 +296,12 @@ TEST_F(ScanTest, IndexFileVariants) {
 TEST_F(ScanTest, RegistryFindsAdminDefaultAndRemoteNodes) {
   for (const char* name : {"A", "DAS", "B", "MINE", "REMOTE", "NOOWNER"}) {
     EXPECT_EQ(host::DefineInstance(name), 0);
-    if (name[0] >= 'M') {
-      EXPECT_EQ(host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003"), 0);
-    }
+    EXPECT_EQ(name[0] < 'M' ? 0 : host::WriteProfileVariable(name, "QZ7PORTRANGE", "6000:6003"), 0);
   }
   EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", "das"), 0);
   EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7INSTDEF", "b"), 0);
-  EXPECT_EQ(host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc"),
-            0);  // this computer, other case
+  // This computer, in another case.
+  EXPECT_EQ(host::WriteProfileVariable("MINE", "QZ7INSTOWNER", "testpc"), 0);
   EXPECT_EQ(host::WriteProfileVariable("REMOTE", "QZ7INSTOWNER", "OTHERPC"), 0);
   EXPECT_EQ(host::WriteProfileVariable("B", "QZ7INSTPROF", "c:\\prof"), 0);
   machine_.NameComputer("TESTPC");
@@ -639,10 +637,7 @@ TEST_F(InstanceSetupTest, IndexFileGoesOnceTheRegistryDefinesItsInstances) {
   const std::string index = "C:\\QZ7\\QZ7IDIR";
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    fakes_.calls.clear();
-    fakes_.createCodes = row.createCodes;
-    fakes_.migrationCodes = row.migrationCodes;
-    fakes_.upgradeCode = row.upgradeCode;
+    fakes_ = {{}, row.createCodes, row.migrationCodes, row.upgradeCode};
     machine_.WriteFile(index, sample::BuildInstanceIndex({.names = {"SALES", "HR"}}));
     machine_.WriteText("C:\\SALES\\SQLDBDIR\\SQLDBDIR", "old");
     Scan({Plain("SALES"), Plain("HR")}, -1, /*prior=*/2);
