@@ -349,8 +349,7 @@ TEST_F(ScanTest, DefaultRuleWithAnAdministrationServer) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(host::RemoveProfileRegistry(), 0);
-    EXPECT_EQ(host::DefineInstance(row.first), 0);
-    EXPECT_EQ(host::DefineInstance(row.second), 0);
+    for (const char* name : {row.first, row.second}) EXPECT_EQ(host::DefineInstance(name), 0);
     EXPECT_EQ(host::WriteProfileVariable(host::kGlobalProfile, "QZ7ADMINSERVER", row.admin), 0);
     auto scan = ScanExistingInstances(kProfile);
     EXPECT_EQ(scan->adminIndex, row.adminIndex);

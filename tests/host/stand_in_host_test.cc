@@ -40,17 +40,10 @@ class HostFixture : public ::testing::Test {
 
   // Reads a variable; the result code and the value (empty on failure) as one text
   // "RESULT:VALUE", so that a table row states both.
-  std::string Read(int variable, const char* name, const char* profile, size_t size = 256) {
-    std::string buffer(size, '\x7f');
-    int result = host_.PRegValuePE(kValueRead, variable, name, buffer.data(), size, profile, -1);
+  std::string Read(int variable, const char* name, const char* profile) {
+    std::string buffer(256, '\x7f');
+    int result = host_.PRegValuePE(kValueRead, variable, name, buffer.data(), 256, profile, -1);
     return std::to_string(result) + ":" + std::string(buffer.c_str());
-  }
-  int Write(int variable, const char* name, const char* profile, const std::string& value) {
-    std::string text = value;
-    return host_.PRegValuePE(kValueWrite, variable, name, text.data(), 0, profile, -1);
-  }
-  int Remove(int variable, const char* name, const char* profile) {
-    return host_.PRegValuePE(kValueRemove, variable, name, nullptr, 0, profile, -1);
   }
   // PRegProfilePE on a copy of text (null stays null).
   int Profile(int op, const char* text) {
