@@ -67,8 +67,6 @@ TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
        {"C:\\NEW"}},
       {"index_file_only", "qz7idir", "\"C:\\P\"", kDeleteMatching, 0, {"C:\\P\\I\\qz7systm"},
        {"C:\\P\\QZ7IDIR"}},
-      {"every_file", "*", "C:\\P\\I\\SQLDBDIR\\", kDeleteMatching, 0, {"C:\\P\\I\\SQLDBDIR\\DEEP\\F"},
-       {"C:\\P\\I\\SQLDBDIR\\SQLDBDIR", "C:\\P\\I\\SQLDBDIR\\SQLDBINS"}},
       {"null_pattern", nullptr, "C:\\P", kDeleteMatching, 0, {"C:\\P\\QZ7IDIR"}, {}},
       {"move_removes_emptied_ancestors", "C:\\P\\I", "C:\\NEW\\I", kMove, 0,
        {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F"}, {"C:\\P"}, true},
