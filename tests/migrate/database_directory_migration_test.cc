@@ -24,18 +24,6 @@
 namespace qz7::migrate::testing {
 namespace {
 
-// An old directory with entries SAMPLE (of firstType) and PAYROLL (of type "1"), then more
-// entries of type "1".
-Bytes OldDirectory(int layout, Form form, char firstType = '1', int more = 0) {
-  auto builder = DatabaseDirectoryBuilder::Layout(layout, form);
-  builder.HeaderValue(0x01020304)
-      .AddEntry({.name = "SAMPLE", .type = firstType, .subdirectory = "SQL00001", .fill = 0x11})
-      .AddEntry({.name = "PAYROLL", .path = "D:", .fill = 0x22})
-      .Slots(3);
-  for (int i = 0; i < more; ++i) builder.AddEntry({.name = "E" + std::to_string(i)});
-  return builder.Bytes();
-}
-
 class DatabaseDirectoryMigrationTest : public DirectoryFolderTest {
  protected:
   // The old files (a layout-3 directory whose first entry has its own directory below the
@@ -78,24 +66,16 @@ class DatabaseDirectoryMigrationTest : public DirectoryFolderTest {
   Bytes converted_, convertedIntention_;
 };
 
-// The converter copies its target over the old file in pieces; a directory larger than one
-// piece is copied whole. Every layout's run through the driver is the converter tests'.
-TEST_F(DatabaseDirectoryMigrationTest, ADirectoryOverAPieceIsCopiedWhole) {
-  PutDirectory(OldDirectory(3, Form::kLong, '1', 1500));
-  Put(kIntention, IntentionFileBuilder(3).Bytes());
-  ASSERT_EQ(Convert(3, 0).code, 0);
-  const Bytes converted = Get(kDirectory);
-  EXPECT_EQ(converted.size(), 212 + 2 * 3 + 720 * 1502u);
-  EXPECT_GT(converted.size(), kCopyPieceSize);
-  EXPECT_EQ(Get(kCopy), converted);
-}
-
 // A directory that is refused, a backup that cannot be restored from, or a run that cannot
 // start (which says so on standard output) leaves every file as it was.
 TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
   enum Stop { kNone, kErrorFileBlocked, kMessagesMissing };
   const Bytes unknown =
       DatabaseDirectoryBuilder::Layout(2).AddEntry({.name = "A"}).EntrySize(60).Bytes();
+  // A short layout-3 directory whose first entry has its own directory.
+  const Bytes ownFirst = DatabaseDirectoryBuilder::Layout(3, Form::kShort)
+                             .AddEntry({.name = "S", .type = '2'})
+                             .Bytes();
   const DirectoryBackupBuilder good = std::move(DirectoryBackupBuilder().DirectoryCopy(old_));
   Bytes flipped = good.Bytes();
   flipped[10] ^= 0x20;
@@ -116,8 +96,7 @@ TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
        "MAIN025: Database directory unrecognizable directory file"},
       {"empty_without_intention", DatabaseDirectoryBuilder::Layout(2).Bytes(), false, Bytes(), -123,
        missing},
-      {"first_entry_needs_intention", OldDirectory(3, Form::kShort, '2'), false, Bytes(), -123,
-       missing},
+      {"first_entry_needs_intention", ownFirst, false, Bytes(), -123, missing},
       {"backup_signature_damaged", old_, true, flipped, -107, bad},
       {"backup_directory_copy_cut_short", old_, true,
        DirectoryBackupBuilder(good).TruncateTo(200).Bytes(), -119, noMemory},

@@ -75,10 +75,7 @@ void MachineTest::SetUp() {
   FailWorkBufferAllocationAt(0);
 }
 
-void MachineTest::TearDown() {
-  platform::ClearFaultPlan();
-  FailWorkBufferAllocationAt(0);
-}
+void MachineTest::TearDown() { MachineTest::SetUp(); }  // no fault left for the next test
 
 void MachineTest::Remove(const std::string& path) const {
   std::error_code ignored;

@@ -45,12 +45,6 @@ const Bytes kOldEmpty = NodeDirectoryBuilder(1).Signature("OLD").HeaderValue(9).
   return ::testing::AssertionFailure() << code << " " << key << ": " << object;
 }
 
-Bytes NodeEntryOf(int layout, const Bytes& old) {
-  Bytes entry(base::kNodeEntrySize, 0xEE);
-  EXPECT_TRUE(BuildNodeEntry(static_cast<Type>(layout), old.data(), old.size(), entry.data()));
-  return entry;
-}
-
 // The current entry as the text's table gives it: each field's width, whether it is a text,
 // and where layouts 1 to 5 keep it (-1: left zero). A text is copied up to its zero, cut to
 // the new width minus one (and never past the old entry); a number as it is.
@@ -110,7 +104,9 @@ TEST_F(NodeDirectoryTest, EntriesFollowTheTable) {
     const size_t size = kOldNodeEntrySizes[layout - 1];
     Bytes converted[2];
     for (int which : {0, 1}) {
-      converted[which] = NodeEntryOf(layout, Pattern(size, which));
+      converted[which] = Bytes(base::kNodeEntrySize, 0xEE);
+      EXPECT_TRUE(BuildNodeEntry(static_cast<Type>(layout), Pattern(size, which).data(), size,
+                                 converted[which].data()));
       EXPECT_TRUE(SameBytes(converted[which], ExpectedNodeEntry(layout, Pattern(size, which))));
     }
     const Bytes old = NodeDirectoryBuilder(layout)
