@@ -46,16 +46,15 @@ class DatabaseDirectoryMigrationTest : public DirectoryFolderTest {
     Put(kIntention, oldIntention_);
   }
   // A migration backup, byte for byte, holding these old files.
-  static Bytes Backup(char status, const std::string& layoutName, const Bytes& directory,
-                      const Bytes& intention) {
+  Bytes Backup(char status, const std::string& layoutName = "TYPE3_DECB",
+               const Bytes& directory = {}) const {
     return DirectoryBackupBuilder()
         .LayoutName(layoutName)
         .Status(status)
-        .DirectoryCopy(directory)
-        .IntentionCopy(intention)
+        .DirectoryCopy(directory.empty() ? old_ : directory)
+        .IntentionCopy(oldIntention_)
         .Bytes();
   }
-  Bytes Backup(char status) const { return Backup(status, "TYPE3_DECB", old_, oldIntention_); }
   const Bytes old_ = OldDirectoryBytes(
       DatabaseDirectoryBuilder::Layout(3).Slots(1).HeaderValue(5), 3, Form::kLong,
       ListOf<OldEntryFields>(
@@ -385,7 +384,7 @@ TEST_F(DirectoryMigrationCrashTest, WhatASuccessfulRunWroteSurvivesAPowerCutAfte
     if (kind == "rebuilt empty") {
       EXPECT_TRUE(after[0] == sample::EmptyCurrentDirectoryBytes() && after[1] == after[0]);
       EXPECT_EQ(after[2], sample::EmptyCurrentIntentionBytes());
-      EXPECT_TRUE(SameBytes(after[3], Backup('I', "EMPTY DIRECTORY", empty, oldIntention_)));
+      EXPECT_TRUE(SameBytes(after[3], Backup('I', "EMPTY DIRECTORY", empty)));
     }
     // The point one past the run is the status query the loop makes after it.
     const auto stoppedRun = [&] {

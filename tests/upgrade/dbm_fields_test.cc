@@ -113,12 +113,10 @@ TEST(DbmLayouts, EachLayoutGivesUpExactlyTheFieldsItHolds) {
     int result = -1;
     const Bytes converted = Convert(newBuilder, oldBuilder, &result);
     ASSERT_EQ(result, 0);
-    const Bytes oldBytes = oldBuilder.Bytes();
-    const Bytes templ = newBuilder.Bytes();
+    const Bytes oldBytes = oldBuilder.Bytes(), templ = newBuilder.Bytes();
     for (const DbmField& field : kParameters) {
-      if (field == kParam502Layout600) continue;
       // A 0x600 file gives kParam502 from its own place, checked below.
-      if (field == kParam502 && version == kDbmLayout600) continue;
+      if (field == kParam502Layout600 || (field == kParam502 && version == kDbmLayout600)) continue;
       const bool held = field.since <= version;
       EXPECT_EQ(Shown(converted, field), Shown(held ? oldBytes : templ, field))
           << "layout 0x" << std::hex << version << std::dec << ", field at " << field.offset
