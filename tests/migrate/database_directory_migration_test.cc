@@ -55,11 +55,10 @@ class DatabaseDirectoryMigrationTest : public DirectoryFolderTest {
         .IntentionCopy(oldIntention_)
         .Bytes();
   }
-  const Bytes old_ = OldDirectoryBytes(
-      DatabaseDirectoryBuilder::Layout(3).Slots(1).HeaderValue(5), 3, Form::kLong,
-      ListOf<OldEntryFields>(
-          OldEntryFields{.name = "SAMPLE", .type = '2', .subdirectory = "SQL00001"},
-          OldEntryFields{.name = "REMOTE", .path = "C:"}));
+  const Bytes old_ =
+      OldDirectoryBytes(DatabaseDirectoryBuilder::Layout(3).Slots(1).HeaderValue(5), 3, Form::kLong,
+                        {{.name = "SAMPLE", .type = '2', .subdirectory = "SQL00001"},
+                         {.name = "REMOTE", .path = "C:"}});
   const Bytes oldIntention_ =
       IntentionFileBuilder(3).Value(3).Name("SAMPLE").FirstPath("C:\\A").Bytes();
   Bytes converted_, convertedIntention_;
@@ -119,7 +118,7 @@ TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
               : row.stop == kMessagesMissing ? "Message text file 'qz7dbmig.txt' not found \n"
                                              : "");
     if (row.stop != kErrorFileBlocked) {
-      EXPECT_EQ(ErrorRecords(), row.record.empty() ? Texts() : TextsOf(row.record));
+      EXPECT_EQ(ErrorRecords(), row.record.empty() ? Texts() : Texts{row.record});
     }
     EXPECT_EQ(Get(kDirectory), row.directory);
     EXPECT_EQ(Get(kCopy), row.directory);
@@ -158,8 +157,8 @@ TEST_F(DatabaseDirectoryMigrationTest, EachBufferThatCannotBeHadEndsTheRunWith11
   // The steps that take buffers, in their order: the restore's two copies, the recognition's
   // header and first entry, then in the converter its work area, the slots and the target
   // read back to be copied over the source.
-  EXPECT_EQ(keys, TextsOf("MAIN010", "MAIN010", "MAIN023", "MAIN023", "MTYPE3_001", "MTYPE3_023",
-                          "MTYPE3_035"));
+  EXPECT_EQ(keys, (Texts{"MAIN010", "MAIN010", "MAIN023", "MAIN023", "MTYPE3_001", "MTYPE3_023",
+                         "MTYPE3_035"}));
 }
 
 // The steps of a run that a failing file operation stops, in their order, from the old

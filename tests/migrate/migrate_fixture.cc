@@ -32,7 +32,7 @@ void StepWalk::Check(MigrationResult result, const Texts& records) {
     const Texts want =
         step.key == nullptr
             ? Texts()
-            : TextsOf(std::string(step.key) + ": " + step.object + MigrationFragmentOf(step.code));
+            : Texts{std::string(step.key) + ": " + step.object + MigrationFragmentOf(step.code)};
     if (step.runCode != 0 && !want.empty() && !records.empty()) {
       return result == step.runCode && records.front() == want.front();
     }

@@ -221,7 +221,7 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
     if (row.copy) Put(kCopy, *row.copy);
     if (!row.tmp.empty()) Put(kTmp, row.tmp);
     EXPECT_EQ(MigrateNodeDirectory(kInstance), row.code);
-    EXPECT_EQ(ErrorRecords(), row.record.empty() ? Texts() : TextsOf(row.record));
+    EXPECT_EQ(ErrorRecords(), row.record.empty() ? Texts() : Texts{row.record});
     EXPECT_FALSE(Exists(kStaging));
     if (row.layoutName == nullptr) {
       EXPECT_FALSE(Exists(kBak));
@@ -283,7 +283,7 @@ TEST_F(NodeDirectoryTest, EachFailingConversionStepHasItsKeyAndCode) {
       testkit::CountOperations(prepare, run, platform::kFileOperationKinds),
       testkit::Failing(platform::kErrorWriteFault, platform::kFileOperationKinds),
       {prepare, run, [&](uint64_t) {
-         steps.Check(code, TextsOf(std::string(key) + ": " + object + MigrationFragmentOf(code)));
+         steps.Check(code, Texts{std::string(key) + ": " + object + MigrationFragmentOf(code)});
        }});
   EXPECT_TRUE(steps.Done());
 }
@@ -406,7 +406,7 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing
   });
   // The steps that take buffers, in their order: the restore's data, the conversion's header
   // and entries, its entry of the old layout, and the converted file read back.
-  EXPECT_EQ(bufferKeys, TextsOf("MAIN_005", "MNDIR_001", "MNDIR_001", "MNDIR_002", "MNDIR_018"));
+  EXPECT_EQ(bufferKeys, (Texts{"MAIN_005", "MNDIR_001", "MNDIR_001", "MNDIR_002", "MNDIR_018"}));
 
   for (const bool interrupted : {true, false}) {
     for (const bool stopped : {false, true}) {
