@@ -46,6 +46,8 @@ TEST(FolderTreeTest, CopyMoveAndDeleteMatching) {
     bool alone = false, destinationExists = false;
   } rows[] = {
       // clang-format off
+      {"copy_keeps_source", "C:\\P\\I", "\"c:\\new\\i\"", kCopy, 0,
+       {"C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\I\\SQLDBDIR\\DEEP\\F"}, {}},
       {"move_removes_emptied_source", "\"C:\\P\\I\"", "C:\\NEW\\I", kMove, 0,
        {"C:\\NEW\\I\\qz7systm", "C:\\NEW\\I\\SQLDBDIR\\DEEP\\F", "C:\\P\\OTHER"}, {"C:\\P\\I"}},
       {"empty_destination_deletes", "C:\\P\\I", "", kCopy, 0, {"C:\\P\\OTHER"}, {"C:\\P\\I"}},
