@@ -96,6 +96,7 @@ TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
        missing},
       {"first_entry_needs_intention", ownFirst, false, Bytes(), -123, missing},
       {"backup_signature_damaged", old_, true, flipped, -107, bad},
+      {"backup_without_directory_copy", old_, true, DirectoryBackupBuilder().Bytes(), -107, bad},
       {"backup_directory_copy_cut_short", old_, true,
        DirectoryBackupBuilder(good).TruncateTo(200).Bytes(), -119, noMemory},
       {"error_file_blocked", old_, true, Bytes(), -124, "", kErrorFileBlocked},

@@ -213,6 +213,8 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       {"layout1", kNodes, kNodes, Bytes(), 0, "", layout1},
       {"empty_directory", kOldEmpty, kOldEmpty, Bytes(), 0, "", "EMPTY DIRECTORY"},
       {"backup_signature_damaged", kNodes, kNodes, damaged, -107, bad, nullptr},
+      {"backup_without_data", kCurrent, kCurrent, NodeBackupBuilder().Status('C').Bytes(), -107,
+       bad, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
