@@ -38,8 +38,7 @@ class LocalDatabaseTest : public MachineTest {
   // Checks an entry of type '2' for the database in C:\QZ7PROF\QZ7\SQL00001, or of type '0'
   // for database SAMPLE catalogued in the local directory of path. Every other byte of the
   // entry is 0xEE, so that a test sees what the check wrote.
-  static Outcome Check(char type, const std::string& path = "D:",
-                       const std::string& prefix = "C:\\QZ7PROF\\QZ7\\") {
+  static Outcome Check(char type, const std::string& path = "D:") {
     ConvertedEntry entry;
     std::memset(entry.bytes, 0xEE, sizeof entry.bytes);
     auto text = [&](size_t offset, size_t width, const std::string& value) {
@@ -50,8 +49,7 @@ class LocalDatabaseTest : public MachineTest {
     entry.bytes[base::kEntryTypeOffset] = static_cast<unsigned char>(type);
     text(base::kEntrySubdirectoryOffset, 9, "SQL00001");
     text(base::kEntryPathOffset, base::kEntryPathSize, path);
-    char buffer[kLocalPathSize] = {};
-    prefix.copy(buffer, sizeof buffer - 1);
+    char buffer[kLocalPathSize] = "C:\\QZ7PROF\\QZ7\\";  // the instance directory
     char object[kMigrationObjectSize] = {};
     const MigrationResult code =
         LocalDatabaseCheck(&entry, buffer, sizeof buffer, object, sizeof object);
