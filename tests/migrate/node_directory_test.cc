@@ -211,6 +211,7 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       {"unknown_entry_size", unknown, unknown, Bytes(), -102,
        "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"layout1", kNodes, kNodes, Bytes(), 0, "", layout1},
+      {"layout1_copy_only", none, kNodes, Bytes(), 0, "", layout1},
       {"empty_directory", kOldEmpty, kOldEmpty, Bytes(), 0, "", "EMPTY DIRECTORY"},
       {"backup_signature_damaged", kNodes, kNodes, damaged, -107, bad, nullptr},
       {"backup_without_data", kCurrent, kCurrent, NodeBackupBuilder().Status('C').Bytes(), -107,
@@ -233,7 +234,7 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       continue;
     }
     EXPECT_FALSE(Exists(kTmp));
-    const Bytes& old = *row.file;
+    const Bytes& old = row.file ? *row.file : *row.copy;
     const Bytes want = old == kOldEmpty ? NodeDirectoryBuilder(97).Bytes() : converted;
     EXPECT_TRUE(SameBytes(Get(kFile), want));
     EXPECT_TRUE(SameBytes(Get(kCopy), want));
