@@ -267,7 +267,7 @@ TEST_F(ConverterTest, Layout4ResolvesTheDirectoryOfItsOwnDatabases) {
     const Outcome out = Convert(4, 0);
     ASSERT_EQ(out.code, 0);
     EXPECT_EQ(out.records, std::string(path) == want
-                               ? TextsOf("MTYPE4_998: OWN cannot resolved its directory path")
+                               ? Texts{"MTYPE4_998: OWN cannot resolved its directory path"}
                                : Texts());
     EXPECT_EQ(DirectoryText(Get(kDirectory), 208 + 38, 256), want);
     char current[260];

@@ -38,8 +38,7 @@ class LocalDatabaseTest : public MachineTest {
   // Checks an entry of type '2' for the database in C:\QZ7PROF\QZ7\SQL00001, or of type '0'
   // for database SAMPLE catalogued in the local directory of path. Every other byte of the
   // entry is 0xEE, so that a test sees what the check wrote.
-  static Outcome Check(char type, const std::string& path = "D:",
-                       const std::string& prefix = "C:\\QZ7PROF\\QZ7\\") {
+  static Outcome Check(char type, const std::string& path = "D:") {
     ConvertedEntry entry;
     std::memset(entry.bytes, 0xEE, sizeof entry.bytes);
     auto text = [&](size_t offset, size_t width, const std::string& value) {
@@ -50,8 +49,7 @@ class LocalDatabaseTest : public MachineTest {
     entry.bytes[base::kEntryTypeOffset] = static_cast<unsigned char>(type);
     text(base::kEntrySubdirectoryOffset, 9, "SQL00001");
     text(base::kEntryPathOffset, base::kEntryPathSize, path);
-    char buffer[kLocalPathSize] = {};
-    prefix.copy(buffer, sizeof buffer - 1);
+    char buffer[kLocalPathSize] = "C:\\QZ7PROF\\QZ7\\";  // the instance directory
     char object[kMigrationObjectSize] = {};
     const MigrationResult code =
         LocalDatabaseCheck(&entry, buffer, sizeof buffer, object, sizeof object);
@@ -201,7 +199,7 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
   const std::string itself =
       std::string("{check}: ") + kDirectory + " and " + kCopy + " are different";
   const Bytes large = LargeLocalDirectory(info);
-  auto entries = [](const auto&... e) { return ListOf<OldEntryFields>(e...); };
+  auto entries = [](const auto&... e) { return std::vector<OldEntryFields>{e...}; };
   const struct {
     const char* name;
     std::vector<OldEntryFields> entries;
@@ -215,54 +213,49 @@ TEST_F(LocalDatabaseConversionTest, ChecksRecordsAndReports) {
        LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"PAYROLL", info}}), none, none, Texts(),
        Texts(), 0},
       {"no_local_directory_name_cut_at_blank", entries(Local("MY DB")), none, none, none,
-       TextsOf(opened), TextsOf(ReportText(51, "MY"))},
+       Texts{opened}, Texts{ReportText(51, "MY")}},
       // Names are compared with their case.
       {"not_catalogued", entries(Local("PAY")),
-       LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"payroll", info}}), none, none,
-       TextsOf(notFound), TextsOf(ReportText(47, "PAY"))},
+       LocalDatabaseDirectoryBytes({{"OTHER", {}}, {"payroll", info}}), none, none, Texts{notFound},
+       Texts{ReportText(47, "PAY")}},
       {"local_directory_cut_inside_its_header", entries(Local("PAY")),
        Slice(LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), 0, 20), none, none,
-       TextsOf(notFound + " read error"), Texts()},
+       Texts{notFound + " read error"}, Texts()},
       {"local_directory_of_700_byte_entries", entries(Local("PAY")),
        DatabaseDirectoryBuilder::Current().EntrySize(700).AddEntry({.name = "PAYROLL"}).Bytes(),
-       none, none, TextsOf(notFound + " unrecognizable directory file"), Texts()},
+       none, none, Texts{notFound + " unrecognizable directory file"}, Texts()},
       {"local_directory_not_current", entries(Local("PAY")),
        DatabaseDirectoryBuilder::Layout(3).AddEntry({.name = "PAYROLL"}).Bytes(), none, none,
-       TextsOf(notFound + " directory file not in current level"), TextsOf(ReportText(48, "PAY"))},
+       Texts{notFound + " directory file not in current level"}, Texts{ReportText(48, "PAY")}},
       {"local_copies_differ_have_no_message", entries(Local("PAY")),
        LocalDatabaseDirectoryBytes({{"PAYROLL", info}}),
-       LocalDatabaseDirectoryBytes({{"PAYROLL", {}}}), none, TextsOf(differ), TextsOf("")},
-      {"configuration_missing", entries(Own("SAMPLE")), none, none, none, TextsOf(configAccess),
-       TextsOf(ReportText(50, "SAMPLE"))},
+       LocalDatabaseDirectoryBytes({{"PAYROLL", {}}}), none, Texts{differ}, Texts{""}},
+      {"configuration_missing", entries(Own("SAMPLE")), none, none, none, Texts{configAccess},
+       Texts{ReportText(50, "SAMPLE")}},
       {"configuration_checksum", entries(Own("SAMPLE")), none, none,
        DatabaseConfigurationBuilder().WrongChecksum().Bytes(),
-       TextsOf(std::string("{check}: ") + kConfigPath + " bad configuration file"),
-       TextsOf(ReportText(49, "SAMPLE"))},
+       Texts{std::string("{check}: ") + kConfigPath + " bad configuration file"},
+       Texts{ReportText(49, "SAMPLE")}},
       {"unknown_code_page_names_no_file", entries(Own("SAMPLE")), none, none,
-       DatabaseConfigurationBuilder().CodePage(1200).Bytes(), TextsOf("{check}: "),
-       TextsOf(ReportText(49, "SAMPLE")), -1, ""},
+       DatabaseConfigurationBuilder().CodePage(1200).Bytes(), Texts{"{check}: "},
+       Texts{ReportText(49, "SAMPLE")}, -1, ""},
       {"reports_follow_each_other",
        entries(Own("FIRST"), Local("SECOND"), OldEntryFields{.name = "THIRD"},
                Local("FOURTH", "NOWHERE")),
-       LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), none, none,
-       TextsOf(configAccess, notFound), TextsOf(ReportText(50, "FIRST"), ReportText(47, "FOURTH")),
-       1},
+       LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), none, none, Texts{configAccess, notFound},
+       Texts{ReportText(50, "FIRST"), ReportText(47, "FOURTH")}, 1},
       {"report_file_cannot_be_created", entries(Local("ONE"), Local("TWO")), none, none, none,
-       TextsOf(opened, report, opened, report), Texts()},
+       Texts{opened, report, opened, report}, Texts()},
       // Each local directory is read once per run; every lookup gives what it would alone.
       {"first_of_two_equal_names_among_20000", entries(Local("MISS", "NOWHERE"), Local("PAY")),
-       large, large, none, TextsOf(notFound), TextsOf(ReportText(47, "MISS")), 1},
+       large, large, none, Texts{notFound}, Texts{ReportText(47, "MISS")}, 1},
       {"only_the_copy_of_a_local_directory", entries(Local("ONE", "NOWHERE"), Local("PAY")), none,
        LocalDatabaseDirectoryBytes({{"PAYROLL", info}}), none,
-       TextsOf("{check}: D:\\SQLDBDIR\\SQLDBBAK"), TextsOf(ReportText(47, "ONE")), 1},
-      {"a_failing_local_directory_fails_every_entry", entries(Local("ONE"), Local("TWO")),
-       LocalDatabaseDirectoryBytes({{"PAYROLL", info}}),
-       LocalDatabaseDirectoryBytes({{"PAYROLL", {}}}), none, TextsOf(differ, differ),
-       TextsOf("", "")},
+       Texts{"{check}: D:\\SQLDBDIR\\SQLDBBAK"}, Texts{ReportText(47, "ONE")}, 1},
       {"the_directory_being_converted",
        entries(Local("ONE", "PAYROLL", "C:\\QZ7PROF\\QZ7"),
                Local("TWO", "PAYROLL", "C:\\QZ7PROF\\QZ7")),
-       none, none, none, TextsOf(itself, itself), TextsOf("", ""), -1, nullptr, 3},
+       none, none, none, Texts{itself, itself}, Texts{"", ""}, -1, nullptr, 3},
   };
   for (const auto& layout : kLayouts) {
     for (const auto& row : rows) {

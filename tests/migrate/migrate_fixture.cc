@@ -32,7 +32,7 @@ void StepWalk::Check(MigrationResult result, const Texts& records) {
     const Texts want =
         step.key == nullptr
             ? Texts()
-            : TextsOf(std::string(step.key) + ": " + step.object + MigrationFragmentOf(step.code));
+            : Texts{std::string(step.key) + ": " + step.object + MigrationFragmentOf(step.code)};
     if (step.runCode != 0 && !want.empty() && !records.empty()) {
       return result == step.runCode && records.front() == want.front();
     }
@@ -75,10 +75,7 @@ void MachineTest::SetUp() {
   FailWorkBufferAllocationAt(0);
 }
 
-void MachineTest::TearDown() {
-  platform::ClearFaultPlan();
-  FailWorkBufferAllocationAt(0);
-}
+void MachineTest::TearDown() { MachineTest::SetUp(); }  // no fault left for the next test
 
 void MachineTest::Remove(const std::string& path) const {
   std::error_code ignored;

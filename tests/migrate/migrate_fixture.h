@@ -29,16 +29,6 @@ using testkit::OldDirectoryBytes;
 using testkit::OldEntryFields;
 using Form = sample::DirectoryHeaderForm;
 
-// A list written as a call, so that a table row holding one stays on one line.
-template <typename T, typename... Items>
-std::vector<T> ListOf(const Items&... items) {
-  return {T(items)...};
-}
-template <typename... Items>
-Texts TextsOf(const Items&... items) {
-  return ListOf<std::string>(items...);
-}
-
 // The records of an error file: CR LF read as LF, records split at the empty line, the lines
 // of each record joined; text after the last record ends in "<unterminated>".
 Texts ErrorRecordsOf(const Bytes& errorFileBytes);

@@ -12,7 +12,6 @@
 
 #include "migrate/work_buffer.h"
 #include "platform/file_system.h"
-#include "testkit/migration_message_file.h"
 #include "tests/migrate/migrate_fixture.h"
 
 namespace qz7::migrate::testing {
@@ -62,7 +61,6 @@ class MigrationReportTest : public MachineTest {
     ASSERT_LT(text.size(), static_cast<size_t>(kMigrationMessageSize));
     std::memcpy(MigrationMessages().slots[slot], text.c_str(), text.size() + 1);
   }
-  std::string Slot(int slot) const { return MigrationMessages().slots[slot]; }
 };
 
 // A record is the key, ": ", the object and the fragment of the code, cut into lines of 70.
@@ -102,21 +100,6 @@ TEST_F(MigrationReportTest, RecordsFollowEachOtherAndFallBackWithoutMemory) {
             }),
             Record("MAIN026: C:\\I\\SQLDBINS intention file is missing") +
                 Record("WRITE_ERR: insufficient memory") + Record("MAIN010:  insufficient memory"));
-}
-
-// Line n of the message file goes to slot n; a line longer than a slot goes on in the next
-// one; only 68 slots are read.
-TEST_F(MigrationReportTest, LoadingTheMessageFile) {
-  const std::string path = testkit::MigrationMessageFilePath("C:\\QZ7");
-  std::vector<std::string> lines = {"first", Digits(300), "third"};
-  for (int n = 3; n < 80; ++n) lines.push_back("message " + std::to_string(n));
-  ASSERT_EQ(testkit::WriteMigrationMessageFile("C:\\QZ7", lines), 0u);
-  ASSERT_EQ(LoadMigrationMessages(path.c_str()), 0);
-  EXPECT_EQ(Slot(0), "first\n");
-  EXPECT_EQ(Slot(1), Digits(255));
-  EXPECT_EQ(Slot(2), Digits(300).substr(255) + "\n");
-  EXPECT_EQ(Slot(3), "third\n");
-  EXPECT_EQ(Slot(67), "message 66\n") << "only 68 slots are read";
 }
 
 TEST_F(MigrationReportTest, FormattingReplacesPlaceholdersInOrder) {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,6 @@ namespace {
 using sample::NodeBackupBuilder;
 using sample::NodeDirectoryBuilder;
 using sample::NodeEntryBuilder;
-using sample::NodeFileText;
 using sample::NodeFileU16;
 using Type = base::NodeDirectoryLayoutType;
 
@@ -45,12 +43,6 @@ const Bytes kOldEmpty = NodeDirectoryBuilder(1).Signature("OLD").HeaderValue(9).
       ConvertNodeDirectory(fileExists, true, layout, kFile, kCopy, key, object, nullptr);
   if (code == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << code << " " << key << ": " << object;
-}
-
-Bytes NodeEntryOf(int layout, const Bytes& old) {
-  Bytes entry(base::kNodeEntrySize, 0xEE);
-  EXPECT_TRUE(BuildNodeEntry(static_cast<Type>(layout), old.data(), old.size(), entry.data()));
-  return entry;
 }
 
 // The current entry as the text's table gives it: each field's width, whether it is a text,
@@ -112,7 +104,9 @@ TEST_F(NodeDirectoryTest, EntriesFollowTheTable) {
     const size_t size = kOldNodeEntrySizes[layout - 1];
     Bytes converted[2];
     for (int which : {0, 1}) {
-      converted[which] = NodeEntryOf(layout, Pattern(size, which));
+      converted[which] = Bytes(base::kNodeEntrySize, 0xEE);
+      EXPECT_TRUE(BuildNodeEntry(static_cast<Type>(layout), Pattern(size, which).data(), size,
+                                 converted[which].data()));
       EXPECT_TRUE(SameBytes(converted[which], ExpectedNodeEntry(layout, Pattern(size, which))));
     }
     const Bytes old = NodeDirectoryBuilder(layout)
@@ -134,63 +128,44 @@ TEST_F(NodeDirectoryTest, EntriesFollowTheTable) {
 }
 
 // A node gets 8 in field 612 when a catalogued database of entry type "1" or "4" names it and
-// its database name (cut at the first blank) is in the DCS directory.
+// its database name (cut at the first blank) is in the DCS directory; otherwise it keeps its
+// old value. Without a DCS directory, or with one cut short of its count, no node gets 8. Every
+// file is over a megabyte: read and copied in more than one piece.
 TEST_F(NodeDirectoryTest, DcsRule) {
-  // Each row catalogues its database on NODE1 and database ELSE (of type "1") on NODE2.
+  // Node i is named by database i; the DCS directory holds name i. Later nodes are named by
+  // databases of type "1" that are in the DCS directory.
   const struct {
-    const char* name;
-    int layout;
-    const char* database;
+    const char *database, *dcs;
     char type;
-    const char* dcs;        // the names in the DCS directory; null: no DCS directory
-    uint16_t dcsCount;      // the stored count, when not the real one
-    uint16_t node1, node2;  // field 612 of NODE1 and NODE2 afterwards
-    int more;  // nodes after NODE2, each named by a database in the DCS directory (before
-               // the row's own names there)
-  } rows[] = {
-      {"type1_entry_in_dcs", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 0},
-      {"type4_entry_in_dcs", 5, "SAMPLE", '4', "SAMPLE", 0, 8, 0, 0},
-      {"type2_entry_keeps_old_value", 5, "SAMPLE", '2', "SAMPLE", 0, 3, 0, 0},
-      {"database_name_cut_at_blank", 5, "SAMPLE  ", '1', "SAMPLE", 0, 8, 0, 0},
-      {"longer_dcs_name_does_not_match", 5, "SAMPLEDB", '1', "SAMPLEDB1", 0, 3, 0, 0},
-      {"no_dcs_directory_keeps_old_value", 5, "SAMPLE", '1', nullptr, 0, 3, 0, 0},
-      {"cut_dcs_directory_disables_the_rule", 5, "SAMPLE", '1', "SAMPLE", 2, 3, 0, 0},
-      // Every file over a megabyte: read and copied in more than one piece.
-      {"over_a_megabyte", 5, "SAMPLE", '1', "SAMPLE", 0, 8, 0, 1800},
+    uint16_t value;  // field 612 afterwards, with the whole DCS directory
+  } nodes[] = {
+      {"TYPE1", "TYPE1", '1', 8}, {"TYPE4", "TYPE4", '4', 8}, {"TYPE2", "TYPE2", '2', 3},
+      {"CUT  ", "CUT", '1', 8},   {"LONG", "LONGER", '1', 3}, {"ELSE", "OTHER", '1', 3},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  constexpr size_t kNodes = std::size(nodes) + 1800;
+  for (const std::string dcsFile : {"whole", "missing", "cut short"}) {
+    SCOPED_TRACE(dcsFile);
     ClearInstance();
-    // NODE1 carries 3 in its old field (layout 5 only), NODE2 nothing.
-    NodeEntryBuilder node1(row.layout);
-    node1.NodeName("NODE1");
-    if (row.layout == 5) node1.U16(590, 3);
-    NodeDirectoryBuilder nodes(row.layout);
-    nodes.Add(node1).Add(NodeEntryBuilder(row.layout).NodeName("NODE2"));
+    NodeDirectoryBuilder nodeFile(5);
     sample::CurrentDatabaseDirectoryBuilder databases;
-    databases.Add("CAT1", row.database, row.type, "NODE1").Add("CAT2", "ELSE", '1', "NODE2");
     sample::DcsDirectoryBuilder dcs;
-    for (int i = 0; i < row.more; ++i) {
-      nodes.Add(NodeEntryBuilder(row.layout).NodeName("N" + std::to_string(i)));
-      databases.Add("M" + std::to_string(i), "D" + std::to_string(i), '1', "N" + std::to_string(i));
-      dcs.Add("D" + std::to_string(i));
+    for (size_t i = 0; i < kNodes; ++i) {
+      const std::string n = std::to_string(i);
+      const bool row = i < std::size(nodes);
+      nodeFile.Add(NodeEntryBuilder(5).NodeName("N" + n).U16(590, 3));
+      databases.Add("C" + n, row ? nodes[i].database : "D" + n, row ? nodes[i].type : '1', "N" + n);
+      dcs.Add(row ? nodes[i].dcs : "D" + n);
     }
-    Put(kFile, nodes.Bytes());
+    Put(kFile, nodeFile.Bytes());
     Put(kDatabaseDir, databases.Bytes());
-    if (row.dcs != nullptr) {
-      std::istringstream names(row.dcs);
-      for (std::string name; names >> name;) dcs.Add(name);
-      if (row.dcsCount != 0) dcs.EntryCount(row.dcsCount);
-      Put(kDcsDir, dcs.Bytes());
-    }
-    ASSERT_TRUE(Converts(row.layout));
+    if (dcsFile == "cut short") dcs.EntryCount(kNodes + 1);
+    if (dcsFile != "missing") Put(kDcsDir, dcs.Bytes());
+    ASSERT_TRUE(Converts(5));
     const Bytes converted = Get(kFile);
-    ASSERT_EQ(converted.size(), 32u + (2 + row.more) * 616);
-    EXPECT_EQ(NodeFileText(converted, 28, 9), "NODE1");
-    EXPECT_EQ(NodeFileU16(converted, 28 + 612), row.node1);
-    EXPECT_EQ(NodeFileU16(converted, 28 + 616 + 612), row.node2);
-    for (int i = 0; i < row.more; ++i) {
-      ASSERT_EQ(NodeFileU16(converted, 28 + (2 + i) * 616 + 612), 8) << "node " << i;
+    ASSERT_EQ(converted.size(), 32u + kNodes * 616);
+    for (size_t i = 0; i < kNodes; ++i) {
+      const bool set = dcsFile == "whole" && (i >= std::size(nodes) || nodes[i].value == 8);
+      ASSERT_EQ(NodeFileU16(converted, 28 + i * 616 + 612), set ? 8 : 3) << "node " << i;
     }
     EXPECT_EQ(Get(kCopy), converted);
   }
@@ -211,10 +186,8 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
   bigFlipped.back() ^= 0x01;
   const Bytes unknown = NodeDirectoryBuilder(1).AddRaw(Bytes(100, 1)).Bytes();
   const Bytes twoOfThree = NodeDirectoryBuilder(1).EntryCount(2).AddRaw(Bytes(3 * 616, 0)).Bytes();
-  auto backup = [](char status, const char* signature = "QZ7 NODE DIRECTORY FILE BACKUP",
-                   const Bytes& data = kNodes) {
-    return NodeBackupBuilder().Status(status).Signature(signature).Data(data).Bytes();
-  };
+  Bytes damaged = NodeBackupBuilder().Status('I').Data(kNodes).Bytes();
+  damaged[29] ^= 0x01;  // the signature's last letter
   const std::optional<Bytes> none;
   const std::string both = std::string(kFile) + " and " + kCopy;
   const std::string bad = std::string("MAIN_011: ") + kTmp + " bad DD File backup";
@@ -232,20 +205,17 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       {"large_files_differ_in_the_last_byte", big, bigFlipped, Bytes(), -101,
        "MAIN017: " + both + " are different", nullptr},
       {"current_layout", kCurrent, kCurrent, Bytes(), 0, "", nullptr},
-      // A count that the size overrules, and files too short to tell; each layout by its entry
-      // size is the rows here and the upgrade scenarios' (layout 3 the show command's).
+      // A count that the size overrules; each layout by its entry size is the rows here and the
+      // upgrade scenarios' (layout 3 the show command's).
       {"whole_multiple_of_616_entries", twoOfThree, twoOfThree, Bytes(), 0, "", nullptr},
-      {"header_without_closing_value", Bytes(31, 0), Bytes(31, 0), Bytes(), -102,
-       "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"unknown_entry_size", unknown, unknown, Bytes(), -102,
        "MAIN020: Node directory unrecognizable directory file", nullptr},
       {"layout1", kNodes, kNodes, Bytes(), 0, "", layout1},
       {"layout1_copy_only", none, kNodes, Bytes(), 0, "", layout1},
       {"empty_directory", kOldEmpty, kOldEmpty, Bytes(), 0, "", "EMPTY DIRECTORY"},
-      {"backup_signature_damaged", kNodes, kNodes, backup('I', "QZ7 NODE DIRECTORY FILE BACKUQ"),
-       -107, bad, nullptr},
-      {"backup_without_data", kCurrent, kCurrent,
-       backup('C', "QZ7 NODE DIRECTORY FILE BACKUP", Bytes()), -107, bad, nullptr},
+      {"backup_signature_damaged", kNodes, kNodes, damaged, -107, bad, nullptr},
+      {"backup_without_data", kCurrent, kCurrent, NodeBackupBuilder().Status('C').Bytes(), -107,
+       bad, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -254,7 +224,7 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
     if (row.copy) Put(kCopy, *row.copy);
     if (!row.tmp.empty()) Put(kTmp, row.tmp);
     EXPECT_EQ(MigrateNodeDirectory(kInstance), row.code);
-    EXPECT_EQ(ErrorRecords(), row.record.empty() ? Texts() : TextsOf(row.record));
+    EXPECT_EQ(ErrorRecords(), row.record.empty() ? Texts() : Texts{row.record});
     EXPECT_FALSE(Exists(kStaging));
     if (row.layoutName == nullptr) {
       EXPECT_FALSE(Exists(kBak));
@@ -264,7 +234,7 @@ TEST_F(NodeDirectoryTest, RunsEndAsExpected) {
       continue;
     }
     EXPECT_FALSE(Exists(kTmp));
-    const Bytes old = !row.tmp.empty() ? kNodes : row.file ? *row.file : *row.copy;
+    const Bytes& old = row.file ? *row.file : *row.copy;
     const Bytes want = old == kOldEmpty ? NodeDirectoryBuilder(97).Bytes() : converted;
     EXPECT_TRUE(SameBytes(Get(kFile), want));
     EXPECT_TRUE(SameBytes(Get(kCopy), want));
@@ -316,7 +286,7 @@ TEST_F(NodeDirectoryTest, EachFailingConversionStepHasItsKeyAndCode) {
       testkit::CountOperations(prepare, run, platform::kFileOperationKinds),
       testkit::Failing(platform::kErrorWriteFault, platform::kFileOperationKinds),
       {prepare, run, [&](uint64_t) {
-         steps.Check(code, TextsOf(std::string(key) + ": " + object + MigrationFragmentOf(code)));
+         steps.Check(code, Texts{std::string(key) + ": " + object + MigrationFragmentOf(code)});
        }});
   EXPECT_TRUE(steps.Done());
 }
@@ -439,7 +409,7 @@ TEST_F(NodeDirectoryTest, AMissingBufferOrAFailingOrStoppedOperationLosesNothing
   });
   // The steps that take buffers, in their order: the restore's data, the conversion's header
   // and entries, its entry of the old layout, and the converted file read back.
-  EXPECT_EQ(bufferKeys, TextsOf("MAIN_005", "MNDIR_001", "MNDIR_001", "MNDIR_002", "MNDIR_018"));
+  EXPECT_EQ(bufferKeys, (Texts{"MAIN_005", "MNDIR_001", "MNDIR_001", "MNDIR_002", "MNDIR_018"}));
 
   for (const bool interrupted : {true, false}) {
     for (const bool stopped : {false, true}) {
