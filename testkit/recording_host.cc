@@ -132,20 +132,18 @@ int RecordingHost::DeleteNetworkShare(const char* shareName, const char* compute
   return QZ7_FORWARD(DeleteNetworkShare, shareName, computerName);
 }
 
-int RecordingHost::Cpum(float* speed) {
-  return Record("Cpum", "", [&] {
-    if (!processorSpeed || speed == nullptr) return real_.Cpum(speed);
-    *speed = *processorSpeed;
-    return 0;
-  });
-}
+// A measurement: the value the test gave, else the real host's.
+#define QZ7_MEASURE(name, given, value)                       \
+  Record(#name, "", [&] {                                     \
+    if (!given || value == nullptr) return real_.name(value); \
+    *value = *given;                                          \
+    return 0;                                                 \
+  })
+
+int RecordingHost::Cpum(float* speed) { return QZ7_MEASURE(Cpum, processorSpeed, speed); }
 
 int RecordingHost::GetCommBandwidth(float* value) {
-  return Record("GetCommBandwidth", "", [&] {
-    if (!bandwidth || value == nullptr) return real_.GetCommBandwidth(value);
-    *value = *bandwidth;
-    return 0;
-  });
+  return QZ7_MEASURE(GetCommBandwidth, bandwidth, value);
 }
 
 int RecordingHost::GetCPUInfo(h::CpuInfo* info) {
