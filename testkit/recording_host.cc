@@ -36,9 +36,8 @@ std::string First(const unsigned char* block) {
 std::vector<std::string> RecordingHost::CallsTo(const std::vector<std::string>& operations) const {
   std::vector<std::string> lines;
   for (const std::string& call : calls_) {
-    for (const std::string& operation : operations) {
+    for (const std::string& operation : operations)
       if (call.rfind(operation + "(", 0) == 0) lines.push_back(call);
-    }
   }
   return lines;
 }

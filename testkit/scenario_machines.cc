@@ -56,9 +56,8 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
                                                  ? sample::DirectoryHeaderForm::kShort
                                                  : sample::DirectoryHeaderForm::kLong;
     auto builder = sample::DatabaseDirectoryBuilder::Layout(shape.databaseLayout, form).Slots(2);
-    for (const std::string& database : instance.databases) {
+    for (const std::string& database : instance.databases)
       builder.AddEntry({.name = database, .databaseName = database, .path = "E:"});
-    }
     instance.databaseDirectory = builder.Bytes();
     instance.intention = sample::IntentionFileBuilder(shape.databaseLayout).Name(name).Bytes();
   }
@@ -66,9 +65,8 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
     instance.nodes = {"HQ" + std::to_string(seed), "BRANCH" + std::to_string(seed)};
     sample::NodeDirectoryBuilder builder(shape.nodeLayout);
     builder.HeaderValue(static_cast<uint32_t>(seed));
-    for (const std::string& node : instance.nodes) {
+    for (const std::string& node : instance.nodes)
       builder.Add(sample::NodeEntryBuilder(shape.nodeLayout).NodeName(node).Text(27, 9, "TCPIP"));
-    }
     instance.nodeDirectory = builder.Bytes();
   }
   return instance;
@@ -172,9 +170,8 @@ std::vector<std::string> CurrentNodeNames(const FileBytes& directory) {
   }
   const uint16_t count = base::LoadLE16(directory.data() + 16);
   if (directory.size() != 32 + size_t{count} * kNodeEntrySize) return names;
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < count; ++i)
     names.push_back(sample::DirectoryText(directory, kNodeEntriesStart + i * kNodeEntrySize, 9));
-  }
   return names;
 }
 
