@@ -44,9 +44,8 @@ ChildRun RunChild(const std::string& program, const std::string& commandLine, co
   }
   step(ClosePipeHandle(outWrite) && (in == nullptr || ClosePipeHandle(in)), "close pipe");
   char piece[4096];
-  for (uint32_t count = 0; ReadFile(out, piece, sizeof piece, &count) && count > 0;) {
+  for (uint32_t count = 0; ReadFile(out, piece, sizeof piece, &count) && count > 0;)
     run.output.append(piece, count);
-  }
   step(ClosePipeHandle(out), "close pipe");
   return run;
 }

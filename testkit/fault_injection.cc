@@ -61,12 +61,13 @@ std::string& CountsFile() {
 }
 
 void AppendCountsAtExit() {
+  static const char* const kNames[kOperationKindCount] = {
+      "file", "stream", "folder", "registry", "service", "process", "environment"};
   std::FILE* out = std::fopen(CountsFile().c_str(), "a");
   if (out == nullptr) return;
   OperationCounts counts = CurrentOperationCounts();
   for (int kind = 0; kind < kOperationKindCount; ++kind) {
-    std::fprintf(out, "%s%s=%llu", kind == 0 ? "" : " ",
-                 OperationKindName(static_cast<OperationKind>(kind)),
+    std::fprintf(out, "%s%s=%llu", kind == 0 ? "" : " ", kNames[kind],
                  static_cast<unsigned long long>(counts.byKind[kind]));
   }
   std::fputc('\n', out);
@@ -74,13 +75,6 @@ void AppendCountsAtExit() {
 }
 
 }  // namespace
-
-const char* OperationKindName(OperationKind kind) {
-  static const char* const kNames[kOperationKindCount] = {
-      "file", "stream", "folder", "registry", "service", "process", "environment"};
-  int index = static_cast<int>(kind);
-  return index >= 0 && index < kOperationKindCount ? kNames[index] : "?";
-}
 
 uint64_t OperationCounts::Total() const {
   uint64_t total = 0;
@@ -129,12 +123,6 @@ OperationCounts CurrentOperationCounts() {
   OperationCounts counts;
   for (int kind = 0; kind < kOperationKindCount; ++kind) counts.byKind[kind] = kindCounts[kind];
   return counts;
-}
-
-uint64_t FileOperationCount() {
-  OperationCounts counts = CurrentOperationCounts();
-  return counts.Of(OperationKind::kFile) + counts.Of(OperationKind::kStream) +
-         counts.Of(OperationKind::kFolder);
 }
 
 void ResetFileOperationCount() {

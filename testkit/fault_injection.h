@@ -37,9 +37,6 @@
 
 namespace qz7::platform {
 
-// "file", "stream", "folder", "registry", "service", "process", "environment".
-const char* OperationKindName(OperationKind kind);
-
 constexpr uint32_t KindBit(OperationKind kind) { return 1u << static_cast<int>(kind); }
 constexpr uint32_t kAllOperationKinds = (1u << kOperationKindCount) - 1;
 // The file kinds, for a plan that is to number only what touches files.
@@ -69,11 +66,9 @@ struct OperationCounts {
   uint64_t Of(OperationKind kind) const { return byKind[static_cast<int>(kind)]; }
   uint64_t Total() const;
 };
-// Operations counted since the last SetFaultPlan/ClearFaultPlan/ResetFileOperationCount.
+// Operations counted since the last SetFaultPlan/ClearFaultPlan/ResetFileOperationCount; a
+// plan numbers those of its kinds (kFileOperationKinds: file, stream and folder).
 OperationCounts CurrentOperationCounts();
-// The counted operations of the file kinds (file, stream, folder): the numbers a plan of
-// kFileOperationKinds uses. A default plan numbers every kind: CurrentOperationCounts().Total().
-uint64_t FileOperationCount();
 void ResetFileOperationCount();
 
 // Reads QZ7_FAULT from the environment: "N:crash", "N:powerloss", "N:powerloss-names" (the

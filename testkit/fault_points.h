@@ -86,9 +86,8 @@ inline uint64_t CountOperations(const std::function<void()>& prepare,
   run();
   const platform::OperationCounts counts = platform::CurrentOperationCounts();
   uint64_t sum = 0;
-  for (int kind = 0; kind < platform::kOperationKindCount; ++kind) {
+  for (int kind = 0; kind < platform::kOperationKindCount; ++kind)
     if (kinds & (1u << kind)) sum += counts.byKind[kind];
-  }
   return sum;
 }
 

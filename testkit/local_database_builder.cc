@@ -62,9 +62,8 @@ sample::DirectoryBytes LocalDatabaseDirectoryBytes(const std::vector<LocalDataba
 
 std::vector<unsigned char> DatabaseInfoPattern(unsigned char seed) {
   std::vector<unsigned char> bytes(kLocalInfoSize);
-  for (size_t i = 0; i < bytes.size(); ++i) {
+  for (size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<unsigned char>(seed * 31 + i * 7 + 1);
-  }
   return bytes;
 }
 

@@ -42,9 +42,8 @@ void MakeWritable(const fs::path& path) {
 // error here.)
 void CopyEntriesInto(const fs::path& from, const fs::path& to) {
   std::error_code empty;
-  for (const auto& entry : fs::directory_iterator(from, empty)) {
+  for (const auto& entry : fs::directory_iterator(from, empty))
     fs::copy(entry.path(), to / entry.path().filename(), fs::copy_options::recursive);
-  }
 }
 
 // A folder of the machine ("C:\\QZ7", "D:\\") as it is named below drives/ ("c/QZ7", "d").
@@ -148,9 +147,8 @@ std::string MadeServicesText(bool bareProgram) {
       continue;
     }
     std::string program = texts.program;
-    if (bareProgram && program.size() >= 2 && program.front() == '"' && program.back() == '"') {
+    if (bareProgram && program.size() >= 2 && program.front() == '"' && program.back() == '"')
       program = program.substr(1, program.size() - 2);
-    }
     text += name + " " + program + " " + texts.account + " " + texts.displayName + "\n";
   }
   return text;
@@ -199,9 +197,8 @@ MachineState TakeMachineState(const std::string& machineRoot) {
     bool keep = store[0] == 's';  // of the registry, only the instance keys
     for (std::string line; std::getline(table, line);) {
       if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-      if (line[0] == '[' && store[0] == 'r') {
+      if (line[0] == '[' && store[0] == 'r')
         keep = line.rfind(std::string("[") + host::kProfilesKey + "\\", 0) == 0;
-      }
       if (keep) state[store] += line + "\n";
     }
   }
@@ -211,12 +208,10 @@ MachineState TakeMachineState(const std::string& machineRoot) {
 
 std::string DiffMachineStates(const MachineState& before, const MachineState& after) {
   std::string text;
-  for (const auto& [name, content] : after) {
+  for (const auto& [name, content] : after)
     if (!before.count(name) || before.at(name) != content) text += "changed " + name + "\n";
-  }
-  for (const auto& [name, content] : before) {
+  for (const auto& [name, content] : before)
     if (!after.count(name)) text += "removed " + name + "\n";
-  }
   return text;
 }
 
@@ -251,9 +246,8 @@ void MachineCopy::Restore() const {
     MakeWritable(folder);
     if (folder.size() > 3) {
       std::error_code error;
-      if (!RemoveTreePatiently(folder, error)) {
+      if (!RemoveTreePatiently(folder, error))
         throw std::runtime_error("cannot remove " + folder + ": " + error.message());
-      }
       continue;
     }
     std::error_code empty;  // an empty drive's root cannot be listed
@@ -269,9 +263,8 @@ void MachineCopy::Restore() const {
   }
   for (const SavedKey& saved : keys_) {
     platform::RegKey key = nullptr;
-    if (platform::RegCreateKeyExA(platform::LocalMachineKey(), saved.path.c_str(), &key) != 0) {
+    if (platform::RegCreateKeyExA(platform::LocalMachineKey(), saved.path.c_str(), &key) != 0)
       throw std::runtime_error("cannot put back key " + saved.path);
-    }
     for (const SavedKey::Value& value : saved.values) {
       if (platform::RegSetValueExA(key, value.name.c_str(), value.type, value.data.data(),
                                    static_cast<uint32_t>(value.data.size())) != 0) {
@@ -285,9 +278,8 @@ void MachineCopy::Restore() const {
   for (const std::string& name : TestMachineServices()) {
     const bool copied = std::any_of(services_.begin(), services_.end(),
                                     [&](const SavedService& saved) { return saved.name == name; });
-    if (!copied && !DeleteServiceNamed(name)) {
+    if (!copied && !DeleteServiceNamed(name))
       throw std::runtime_error("cannot delete service " + name);
-    }
   }
   platform::ScHandle manager =
       platform::OpenSCManagerA(nullptr, nullptr, platform::kScManagerAllAccess);

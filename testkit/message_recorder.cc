@@ -183,9 +183,8 @@ std::vector<std::string> MessageRecorder::LogLines() const {
   std::string all{std::istreambuf_iterator<char>(in), {}};
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2) {
+  for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2)
     lines.push_back(all.substr(start, end - start));
-  }
   if (start < all.size()) lines.push_back(all.substr(start));
   return lines;
 }

@@ -11,9 +11,8 @@ std::vector<std::string> MigrationMessageFileLines() { return sample::MigrationM
 
 uint32_t WriteMigrationMessageFile(const std::string& installDir,
                                    const std::vector<std::string>& lines, bool finalLineFeed) {
-  if (uint32_t error = host::MakeDirectories(installDir + "\\msg\\prime", nullptr); error != 0) {
+  if (uint32_t error = host::MakeDirectories(installDir + "\\msg\\prime", nullptr); error != 0)
     return error;
-  }
   std::string text;
   for (size_t i = 0; i < lines.size(); ++i) {
     text += lines[i];

@@ -114,9 +114,8 @@ bool ReadWhole(const std::string& path, std::string* bytes) {
 
 // Takes what the file holds now as its synced data.
 void Resync(TrackedFile& file) {
-  if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced)) {
+  if (!file.livePath.empty() && ReadWhole(file.livePath, &file.synced))
     file.everSynced = file.syncedHere = true;
-  }
 }
 
 int NewFile(const std::string& livePath) {
@@ -222,9 +221,8 @@ void CommitFolderRename(size_t index) {
   }
   for (size_t i : chain) {  // from the newest: erasing keeps the older indexes valid
     auto source = state().names.find(KeyOf(renames[i].from));
-    if (source != state().names.end() && source->second.live.kind == Kind::kAbsent) {
+    if (source != state().names.end() && source->second.live.kind == Kind::kAbsent)
       source->second.durable = Slot{};
-    }
     renames.erase(renames.begin() + static_cast<std::ptrdiff_t>(i));
   }
 }
@@ -487,21 +485,18 @@ void AppendTo(const std::string& journal) {
   if (!state().tracking) return;
   Writer out;
   out.Put(state().files.size());
-  for (const TrackedFile& file : state().files) {
+  for (const TrackedFile& file : state().files)
     out.Put(file.synced, file.everSynced, file.livePath, file.origin, file.syncedHere);
-  }
   out.Put(state().names.size());
-  for (const auto& [key, name] : state().names) {
+  for (const auto& [key, name] : state().names)
     out.Put(key, name.path, name.live, name.durable, name.syncedHere);
-  }
   out.Put(state().folderRenames.size());
   for (const FolderRename& r : state().folderRenames) out.Put(r.from, r.to, r.targetBefore);
   {
     std::lock_guard<std::mutex> storeLock(stores().mutex);
     out.Put(stores().flushed, stores().pending.size());
-    for (const auto& [path, durable] : stores().pending) {
+    for (const auto& [path, durable] : stores().pending)
       out.Put(path, durable.has_value(), durable.value_or(""));
-    }
   }
   std::FILE* file = std::fopen(journal.c_str(), "r+b");
   if (file == nullptr) return;
@@ -587,9 +582,8 @@ void AfterCopy(const char* to) {
   std::lock_guard<std::mutex> lock(state().mutex);
   if (!Tracking()) return;
   Name* name = Track(to);
-  if (name != nullptr && name->live.kind != Kind::kFile) {
+  if (name != nullptr && name->live.kind != Kind::kFile)
     name->live = {Kind::kFile, NewFile(name->path)};
-  }
 }
 
 void AfterMakeDirectory(const char* path) {
@@ -653,9 +647,8 @@ void CutPaths(CutModel model) {
   UndoFolderRenames();
   // The durable view of each path: a file never synced has no durable data, so it goes.
   auto durableKind = [](const Name& name) {
-    if (name.durable.kind == Kind::kFile && !state().files[name.durable.file].everSynced) {
+    if (name.durable.kind == Kind::kFile && !state().files[name.durable.file].everSynced)
       return Kind::kAbsent;
-    }
     return name.durable.kind;
   };
   // Shallow to deep: folders that must exist, then the state().files' data.
@@ -672,9 +665,8 @@ void CutPaths(CutModel model) {
     }
   }
   // Deep to shallow: what must not exist.
-  for (auto it = state().names.rbegin(); it != state().names.rend(); ++it) {
+  for (auto it = state().names.rbegin(); it != state().names.rend(); ++it)
     if (durableKind(it->second) == Kind::kAbsent) RemoveTree(it->second.path);
-  }
 }
 
 }  // namespace

@@ -36,9 +36,8 @@ std::string First(const unsigned char* block) {
 std::vector<std::string> RecordingHost::CallsTo(const std::vector<std::string>& operations) const {
   std::vector<std::string> lines;
   for (const std::string& call : calls_) {
-    for (const std::string& operation : operations) {
+    for (const std::string& operation : operations)
       if (call.rfind(operation + "(", 0) == 0) lines.push_back(call);
-    }
   }
   return lines;
 }
@@ -132,20 +131,18 @@ int RecordingHost::DeleteNetworkShare(const char* shareName, const char* compute
   return QZ7_FORWARD(DeleteNetworkShare, shareName, computerName);
 }
 
-int RecordingHost::Cpum(float* speed) {
-  return Record("Cpum", "", [&] {
-    if (!processorSpeed || speed == nullptr) return real_.Cpum(speed);
-    *speed = *processorSpeed;
-    return 0;
-  });
-}
+// A measurement: the value the test gave, else the real host's.
+#define QZ7_MEASURE(name, given, value)                       \
+  Record(#name, "", [&] {                                     \
+    if (!given || value == nullptr) return real_.name(value); \
+    *value = *given;                                          \
+    return 0;                                                 \
+  })
+
+int RecordingHost::Cpum(float* speed) { return QZ7_MEASURE(Cpum, processorSpeed, speed); }
 
 int RecordingHost::GetCommBandwidth(float* value) {
-  return Record("GetCommBandwidth", "", [&] {
-    if (!bandwidth || value == nullptr) return real_.GetCommBandwidth(value);
-    *value = *bandwidth;
-    return 0;
-  });
+  return QZ7_MEASURE(GetCommBandwidth, bandwidth, value);
 }
 
 int RecordingHost::GetCPUInfo(h::CpuInfo* info) {

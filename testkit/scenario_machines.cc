@@ -19,14 +19,6 @@ constexpr size_t kNodeEntrySize = 616;
 constexpr size_t kNodeBackupHeaderSize = 85;
 constexpr char kNodeBackupSignature[] = "QZ7 NODE DIRECTORY FILE BACKUP";
 
-std::string TextAt(const FileBytes& bytes, size_t offset, size_t width) {
-  if (offset >= bytes.size()) return "";
-  const size_t end = std::min(bytes.size(), offset + width);
-  const auto* begin = bytes.data() + offset;
-  const auto* zero = std::find(begin, bytes.data() + end, 0);
-  return std::string(begin, zero);
-}
-
 template <size_t N>
 void Put(char (&field)[N], const std::string& text) {
   std::memset(field, 0, N);
@@ -64,9 +56,8 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
                                                  ? sample::DirectoryHeaderForm::kShort
                                                  : sample::DirectoryHeaderForm::kLong;
     auto builder = sample::DatabaseDirectoryBuilder::Layout(shape.databaseLayout, form).Slots(2);
-    for (const std::string& database : instance.databases) {
+    for (const std::string& database : instance.databases)
       builder.AddEntry({.name = database, .databaseName = database, .path = "E:"});
-    }
     instance.databaseDirectory = builder.Bytes();
     instance.intention = sample::IntentionFileBuilder(shape.databaseLayout).Name(name).Bytes();
   }
@@ -74,9 +65,8 @@ OldInstance MakeOldInstance(const std::string& name, const OldInstanceShape& sha
     instance.nodes = {"HQ" + std::to_string(seed), "BRANCH" + std::to_string(seed)};
     sample::NodeDirectoryBuilder builder(shape.nodeLayout);
     builder.HeaderValue(static_cast<uint32_t>(seed));
-    for (const std::string& node : instance.nodes) {
+    for (const std::string& node : instance.nodes)
       builder.Add(sample::NodeEntryBuilder(shape.nodeLayout).NodeName(node).Text(27, 9, "TCPIP"));
-    }
     instance.nodeDirectory = builder.Bytes();
   }
   return instance;
@@ -167,22 +157,21 @@ std::vector<std::string> CurrentDatabaseNames(const FileBytes& directory) {
   for (size_t i = 0; i < count; ++i) {
     const size_t at = kDatabaseEntriesStart + i * kDatabaseEntrySize;
     if (at + kDatabaseEntrySize > directory.size()) break;
-    names.push_back(TextAt(directory, at, 9));
+    names.push_back(sample::DirectoryText(directory, at, 9));
   }
   return names;
 }
 
 std::vector<std::string> CurrentNodeNames(const FileBytes& directory) {
   std::vector<std::string> names;
-  if (directory.size() < 32 || TextAt(directory, 0, 16) != "NODE DIRECTORY" ||
+  if (directory.size() < 32 || sample::DirectoryText(directory, 0, 16) != "NODE DIRECTORY" ||
       base::LoadLE16(directory.data() + 24) != 0x0300) {
     return names;
   }
   const uint16_t count = base::LoadLE16(directory.data() + 16);
   if (directory.size() != 32 + size_t{count} * kNodeEntrySize) return names;
-  for (size_t i = 0; i < count; ++i) {
-    names.push_back(TextAt(directory, kNodeEntriesStart + i * kNodeEntrySize, 9));
-  }
+  for (size_t i = 0; i < count; ++i)
+    names.push_back(sample::DirectoryText(directory, kNodeEntriesStart + i * kNodeEntrySize, 9));
   return names;
 }
 

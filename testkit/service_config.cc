@@ -22,9 +22,8 @@ ServiceConfigTexts QueryServiceConfigTexts(platform::ScHandle service) {
   if (!rule(needed > sizeof(QueryServiceConfig), "the size needed holds the texts")) return texts;
   std::vector<char> buffer(needed + 16, '\x7f');
   auto* config = reinterpret_cast<QueryServiceConfig*>(buffer.data());
-  if (!rule(QueryServiceConfigA(service, config, needed, &needed), "the call with that size")) {
+  if (!rule(QueryServiceConfigA(service, config, needed, &needed), "the call with that size"))
     return texts;
-  }
   for (const char* text : {config->binaryPathName, config->serviceStartName, config->displayName,
                            config->loadOrderGroup, config->dependencies}) {
     rule(text >= buffer.data() + sizeof(QueryServiceConfig) &&

@@ -50,9 +50,8 @@ constexpr const char* kProductKey = "SOFTWARE\\ZAV";
 std::set<std::string> TopEntries() {
   std::set<std::string> names;
   std::error_code ignored;
-  for (const auto& entry : fs::directory_iterator(kTestDrive, ignored)) {
+  for (const auto& entry : fs::directory_iterator(kTestDrive, ignored))
     names.insert(entry.path().filename().string());
-  }
   return names;
 }
 
@@ -165,9 +164,8 @@ TempMachine::TempMachine() {
   before_ = TopEntries();
   productKeyBefore_ = ProductKeyExists();
   sharesBefore_ = ShareNames();
-  if (!ReadActiveComputerName(&nameBefore_) || !ListServiceNames(&servicesBefore_)) {
+  if (!ReadActiveComputerName(&nameBefore_) || !ListServiceNames(&servicesBefore_))
     throw std::runtime_error("cannot read the computer's name or services");
-  }
   inForce = this;
 #else
   fs::create_directories(fs::path(root_) / "drives" / "c");
@@ -181,9 +179,8 @@ TempMachine::~TempMachine() {
 #if defined(_WIN32)
   if (inForce == this) inForce = nullptr;
   for (char letter : drives_) {
-    if (!DefineDrive(letter, DRIVE_NO_ROOT_DIR, "")) {
+    if (!DefineDrive(letter, DRIVE_NO_ROOT_DIR, ""))
       std::fprintf(stderr, "test machine: drive %c: stays\n", letter);
-    }
   }
   for (const std::string& name : TopEntries()) {
     if (before_.count(name) != 0) continue;
@@ -206,12 +203,10 @@ TempMachine::~TempMachine() {
   }
   // A share the test made would make the next test's share of that name exist already.
   for (const std::string& share : ShareNames()) {
-    if (std::find(sharesBefore_.begin(), sharesBefore_.end(), share) != sharesBefore_.end()) {
+    if (std::find(sharesBefore_.begin(), sharesBefore_.end(), share) != sharesBefore_.end())
       continue;
-    }
-    if (platform::NetShareDel(share.c_str()) != 0) {
+    if (platform::NetShareDel(share.c_str()) != 0)
       std::fprintf(stderr, "test machine: share %s stays\n", share.c_str());
-    }
   }
   static_cast<void>(WriteActiveComputerName(nameBefore_));  // as good as it gets here
   if (!productKeyBefore_) {
@@ -246,9 +241,8 @@ std::string TempMachine::HostPath(const std::string& windowsPath) const {
   } else {
     path.push_back('c');
   }
-  for (size_t i = start; i < windowsPath.size(); ++i) {
+  for (size_t i = start; i < windowsPath.size(); ++i)
     path.push_back(windowsPath[i] == '\\' ? '/' : windowsPath[i]);
-  }
   return path;
 #endif
 }
@@ -311,12 +305,10 @@ void TempMachine::NameComputer(const std::string& name) {
 std::vector<std::string> TestMachineFolders() {
   std::vector<std::string> folders;
   if (inForce == nullptr) return folders;
-  for (const std::string& name : TopEntries()) {
+  for (const std::string& name : TopEntries())
     if (inForce->before_.count(name) == 0) folders.push_back(kTestDrive + name);
-  }
-  for (char letter : inForce->drives_) {
+  for (char letter : inForce->drives_)
     folders.push_back(std::string(1, static_cast<char>(std::toupper(letter))) + ":\\");
-  }
   return folders;
 }
 

@@ -37,8 +37,7 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& args
     execv(program.c_str(), argv.data());
     _exit(127);
   }
-  close(outPipe[1]);
-  close(errPipe[1]);
+  for (int fd : {outPipe[1], errPipe[1]}) close(fd);
   ToolRun run;
   // Both pipes are read as the child writes, so that neither can fill up and stop it.
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
@@ -57,12 +56,10 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& args
       }
     }
   }
-  close(outPipe[0]);
-  close(errPipe[0]);
+  for (int fd : {outPipe[0], errPipe[0]}) close(fd);
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
     run.exitCode = WEXITSTATUS(status);
-  }
   return run;
 }
 

@@ -52,9 +52,8 @@ std::string EnvironmentBlock(const std::vector<std::pair<std::string, std::strin
 void Drain(HANDLE pipe, std::string* sink) {
   char buffer[4096];
   DWORD count = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+  while (ReadFile(pipe, buffer, sizeof buffer, &count, nullptr) && count > 0)
     sink->append(buffer, count);
-  }
 }
 
 }  // namespace

@@ -56,6 +56,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -183,15 +184,9 @@ std::string Comparable(const std::string& path, std::string bytes) {
 #if !defined(_WIN32)
 // A service program line with its quotes taken off: BinaryPathName="\"C:\\X\"" as
 // BinaryPathName="C:\\X".
-std::string BareProgram(std::string line) {
-  const std::string quoted = "BinaryPathName=\"\\\"";
-  const std::string end = "\\\"\"";
-  if (line.starts_with(quoted) && line.size() >= quoted.size() + end.size() &&
-      line.ends_with(end)) {
-    line = "BinaryPathName=\"" +
-           line.substr(quoted.size(), line.size() - quoted.size() - end.size()) + "\"";
-  }
-  return line;
+std::string BareProgram(const std::string& line) {
+  static const std::regex quoted(R"re(^BinaryPathName="\\"(.*)\\""$)re");
+  return std::regex_replace(line, quoted, R"(BinaryPathName="$1")");
 }
 
 std::string SortedSections(const std::string& text) {
@@ -375,9 +370,7 @@ class InterruptedRunTest : public ScenarioTest,
 
   // Whether the run asks for the instance by name.
   bool Requested(const std::string& name) const {
-    return std::any_of(
-        descriptors_.begin(), descriptors_.end(),
-        [&](const InstanceDescriptor& descriptor) { return name == descriptor.name; });
+    return std::ranges::any_of(descriptors_, [&](const auto& d) { return name == d.name; });
   }
 
   // Where the old instance's database directory lives.
@@ -424,9 +417,7 @@ class InterruptedRunTest : public ScenarioTest,
     }
     for (const InstanceDescriptor& descriptor : descriptors_) {
       const std::string name = descriptor.name;
-      const bool old = std::any_of(olds_.begin(), olds_.end(), [&](const OldInstance& instance) {
-        return instance.name == name;
-      });
+      const bool old = std::ranges::any_of(olds_, [&](const auto& o) { return o.name == name; });
       problem(!old && (!host::IsInstanceDefined(name) ||
                        ServiceProgram(name + "-0") != kServiceProgram ||
                        ConfigField(std::string(kInstallDir) + "\\" + name, 40) != 4),
@@ -617,18 +608,19 @@ class InterruptedRunTest : public ScenarioTest,
   }
 
   // Interrupts the upgrade at each operation in turn (a failure with "disk full", a killed
-  // process or a power cut), then runs it again; what went wrong, one line each, by
-  // operation. *lost counts the points that lost something.
-  std::string Loop(Interruption mode, uint64_t* lostPoints) {
+  // process or a power cut), then runs it again; expects nothing to have gone wrong, else
+  // reports each problem, one line each, by operation, and how many points lost something.
+  void Loop(Interruption mode) {
     const bool crash = mode != Interruption::kFailure;
     std::string findings;
+    uint64_t lostPoints = 0;
     // The points: the operations of the run the loop interrupts. A killed run on Windows is the
     // tool's, which numbers its own operations (the tool's start comes first).
     uint64_t points = operations_;
 #if defined(_WIN32)
     if (crash) {
       points = ToolOperations();
-      if (points == 0) return "the tool's uninterrupted run could not be counted";
+      ASSERT_NE(points, 0u) << "the tool's uninterrupted run could not be counted";
     }
 #endif
     // What a silent run left undone is not held against the loop (the documented steps ignore
@@ -673,13 +665,14 @@ class InterruptedRunTest : public ScenarioTest,
       }
       problems.insert(problems.end(), differences.begin(), differences.end());
       Unrecoverable("after the rerun", losses);
-      *lostPoints += losses.empty() ? 0 : 1;
+      lostPoints += losses.empty() ? 0 : 1;
       problems.insert(problems.end(), losses.begin(), losses.end());
       for (const std::string& problem : problems) {
         findings += "\n  operation " + std::to_string(n) + ": " + problem;
       }
     }
-    return findings;
+    EXPECT_EQ(findings, "") << "of " << operations_;
+    EXPECT_EQ(lostPoints, 0u);
   }
 
   std::unique_ptr<testkit::MachineCopy> pristine_;  // the machine as it was built
@@ -695,9 +688,7 @@ class InterruptedRunTest : public ScenarioTest,
 };
 
 TEST_P(InterruptedRunTest, AnUpgradeWithAnyOperationFailingLosesNothing) {
-  uint64_t lost = 0;
-  EXPECT_EQ(Loop(Interruption::kFailure, &lost), "") << "of " << operations_;
-  EXPECT_EQ(lost, 0u);
+  Loop(Interruption::kFailure);
 }
 
 // A plan is shown by its name.
@@ -727,16 +718,12 @@ INSTANTIATE_TEST_SUITE_P(Machines, InterruptedRunTest, ::testing::ValuesIn(Plans
 class CrashedRunTest : public InterruptedRunTest {};
 
 TEST_P(CrashedRunTest, AnUpgradeKilledAtAnyOperationIsFinishedByTheNextRun) {
-  uint64_t lost = 0;
-  EXPECT_EQ(Loop(Interruption::kKilledProcess, &lost), "") << "of " << operations_;
-  EXPECT_EQ(lost, 0u);
+  Loop(Interruption::kKilledProcess);
 }
 
 #if !defined(_WIN32)
 TEST_P(CrashedRunTest, AnUpgradeCutByAPowerLossAtAnyOperationIsFinishedByTheNextRun) {
-  uint64_t lost = 0;
-  EXPECT_EQ(Loop(Interruption::kPowerLoss, &lost), "") << "of " << operations_;
-  EXPECT_EQ(lost, 0u);
+  Loop(Interruption::kPowerLoss);
 }
 #endif
 
