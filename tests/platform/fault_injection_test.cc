@@ -220,19 +220,6 @@ TEST_F(FaultInjectionTest, PowerCutGivesTheStoresBackAsOfTheirLastFlush) {
   }
 }
 
-TEST_F(FaultInjectionTest, SyncContracts) {
-  FreshDataFolder();
-  WriteHostFile(OnC("data/f.dat"), "x");
-  const std::pair<const char*, uint32_t> rows[] = {
-      {"C:\\DATA", 0}, {"C:\\DATA\\f.dat", kErrorDirectory}, {"C:\\MISSING", kErrorFileNotFound}};
-  for (const auto& [path, error] : rows) {
-    SetLastError(0);
-    const int result = SyncDirectory(path);
-    EXPECT_EQ(std::pair(result, ErrorIf(result != 0)), std::pair(error ? -1 : 0, error)) << path;
-  }
-  EXPECT_EQ(SyncFileSystem(), 0);
-}
-
 // ---- The syscall table ----
 
 TEST_F(FaultInjectionTest, SyscallFailuresArriveAsWindowsErrors) {
