@@ -79,18 +79,16 @@ TEST_F(FileContractTest, TrailingDotsAndSpacesAreDroppedAndAFolderAnswersWithABa
   EXPECT_EQ(Read("NEW"), "x");
   EXPECT_EQ(Read("FILE"), "<missing>");
   char full[kMaxPath];
-  const struct {
-    const char *given, *full;
-  } fullPaths[] = {
+  const std::pair<const char*, const char*> fullPaths[] = {
       {"a.\\b", "a\\b"},
       // A last name of dots alone is dropped; its separator stays.
       {"a\\...", "a\\"},
       {"a\\. .", "a\\"},
       {"a\\..", ""},
   };
-  for (const auto& row : fullPaths) {
-    ASSERT_NE(FullPath(full, At(row.given).c_str(), sizeof full), nullptr) << row.given;
-    EXPECT_EQ(std::string(full), At(row.full)) << row.given;
+  for (const auto& [given, expected] : fullPaths) {
+    ASSERT_NE(FullPath(full, At(given).c_str(), sizeof full), nullptr) << given;
+    EXPECT_EQ(std::string(full), At(expected)) << given;
   }
 
   // The newer C runtime's _stat (and GetFileAttributesEx) answer for "DIR\"; both backends
@@ -135,15 +133,10 @@ TEST_F(FileContractTest, TheByteAfterALeadByteIsNeverASeparator) {
 }
 
 TEST_F(FileContractTest, CaseBlindLookupCoversAccentedLetters) {
-  Write("caf\xE9", "x");            // é in code page 1252
-  EXPECT_EQ(Read("CAF\xC9"), "x");  // É
-  Write(
-      "\x9A"
-      "a\xFF",
-      "y");  // š, ÿ
-  EXPECT_EQ(Read("\x8A"
-                 "A\x9F"),
-            "y");  // Š, Ÿ
+  Write("caf\xE9", "x");                 // é in code page 1252
+  EXPECT_EQ(Read("CAF\xC9"), "x");       // É
+  Write("\x9A\x61\xFF", "y");            // š, a, ÿ
+  EXPECT_EQ(Read("\x8A\x41\x9F"), "y");  // Š, A, Ÿ
   // Letters without a pair in the code page name only themselves.
   EXPECT_EQ(Read("caf\xC8"), "<missing>");   // È
   Write("\xDF\xF7", "z");                    // ß, ÷

@@ -30,16 +30,16 @@ class PrivateDriveTest : public ::testing::Test {
 
  protected:
   void SetUp() override {
-    namespace fs = std::filesystem;
 #if defined(_WIN32)
     const char* letter = std::getenv("QZ7_TEST_DRIVE");
     ASSERT_NE(letter, nullptr) << "QZ7_TEST_DRIVE names the suite's drive letter";
     drive_ = std::string(1, letter[0]) + ":";
-    hostRoot_ = drive_ + "\\";
+    top_ = drive_ + "\\";
 #else
-    hostRoot_ =
-        (fs::temp_directory_path() / ("qz7-contract-" + std::to_string(::getpid()))).string();
-    fs::create_directories(hostRoot_ + "/drives/q");
+    hostRoot_ = std::filesystem::temp_directory_path().string() + "/qz7-contract-" +
+                std::to_string(::getpid());
+    top_ = hostRoot_ + "/drives/q";
+    std::filesystem::create_directories(top_);
     SetMachineRoot(hostRoot_);
     drive_ = "Q:";
 #endif
@@ -61,19 +61,14 @@ class PrivateDriveTest : public ::testing::Test {
   void Empty() {
     namespace fs = std::filesystem;
     std::error_code ignored;
-#if defined(_WIN32)
-    fs::path top = hostRoot_;
-#else
-    fs::path top = fs::path(hostRoot_) / "drives" / "q";
-#endif
-    for (auto& entry : fs::recursive_directory_iterator(top, ignored)) {
+    for (auto& entry : fs::recursive_directory_iterator(top_, ignored))
       fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-    for (auto& entry : fs::directory_iterator(top, ignored)) fs::remove_all(entry.path(), ignored);
+    for (auto& entry : fs::directory_iterator(top_, ignored)) fs::remove_all(entry.path(), ignored);
   }
 
   std::string drive_;
-  std::string hostRoot_;
+  std::string hostRoot_;  // the machine root (POSIX)
+  std::string top_;       // the drive's top folder on the host
 };
 
 }  // namespace qz7::platform

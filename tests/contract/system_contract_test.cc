@@ -47,9 +47,7 @@ class RegistryContractTest : public PrivateDriveTest {
     ASSERT_EQ(RegCreateKeyExA(LocalMachineKey(), path_.c_str(), &key_), 0);
   }
   void TearDown() override {
-    if (key_ != nullptr) {
-      EXPECT_EQ(RegCloseKey(key_), 0);
-    }
+    EXPECT_EQ(key_ != nullptr ? RegCloseKey(key_) : 0, 0);
     EXPECT_EQ(RegDeleteTreeA(LocalMachineKey(), path_.c_str()), 0);
     PrivateDriveTest::TearDown();
   }
@@ -82,7 +80,7 @@ class RegistryContractTest : public PrivateDriveTest {
 
 TEST_F(RegistryContractTest, TextValuesKeepTheirTerminatorAndReportTheSizeNeeded) {
   SetText(key_, "Path", "C:\\QZ7");
-  struct Row {
+  const struct {
     const char *name, *valueName;
     uint32_t bufferSize;  // 0: no buffer, only the size is asked for
     long result;
@@ -94,21 +92,18 @@ TEST_F(RegistryContractTest, TextValuesKeepTheirTerminatorAndReportTheSizeNeeded
       {"names_are_case_blind", "pATH", 64, 0, 7},
       {"missing_value", "None", 64, static_cast<long>(kErrorFileNotFound), 64},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     unsigned char data[64] = {};
     uint32_t type = 99, size = row.bufferSize;
     EXPECT_EQ(RegQueryValueExA(key_, row.valueName, &type, row.bufferSize ? data : nullptr, &size),
               row.result)
         << row.name;
-    if (row.result != static_cast<long>(kErrorFileNotFound)) {
-      EXPECT_EQ(size, row.size) << row.name;
-    }
-    if (row.result == 0) {
-      EXPECT_EQ(type, kRegSz) << row.name;
-      if (row.bufferSize != 0) {
-        EXPECT_STREQ(reinterpret_cast<char*>(data), "C:\\QZ7") << row.name;
-      }
-    }
+    if (row.result == static_cast<long>(kErrorFileNotFound)) continue;
+    EXPECT_EQ(size, row.size) << row.name;
+    if (row.result != 0) continue;
+    EXPECT_EQ(type, kRegSz) << row.name;
+    if (row.bufferSize == 0) continue;
+    EXPECT_STREQ(reinterpret_cast<char*>(data), "C:\\QZ7") << row.name;
   }
 }
 
@@ -129,9 +124,7 @@ TEST_F(RegistryContractTest, KeysAreFoundWithoutRegardToCaseAndEnumeratedByName)
   EXPECT_EQ(RegEnumKeyExA(key_, 0, small, &length), static_cast<long>(kErrorMoreData));
   RegKey found = nullptr;
   EXPECT_EQ(RegOpenKeyExA(LocalMachineKey(), (path_ + "\\nodes").c_str(), 0, kKeyRead, &found), 0);
-  if (found != nullptr) {
-    EXPECT_EQ(RegCloseKey(found), 0);
-  }
+  EXPECT_EQ(found != nullptr ? RegCloseKey(found) : 0, 0);
   RegKey missing = nullptr;
   EXPECT_EQ(RegOpenKeyExA(key_, "GAMMA", 0, kKeyRead, &missing),
             static_cast<long>(kErrorFileNotFound));
@@ -219,20 +212,19 @@ class ServiceContractTest : public PrivateDriveTest {
       static_cast<void>(DeleteService(left));  // a row that failed half-way leaves it
       static_cast<void>(CloseServiceHandle(left));
     }
-    if (manager_ != nullptr) {
-      EXPECT_TRUE(CloseServiceHandle(manager_));
-    }
+    EXPECT_TRUE(manager_ == nullptr || CloseServiceHandle(manager_));
     PrivateDriveTest::TearDown();
   }
   ScHandle Create(const char* account) {
     return CreateServiceA(manager_, name_.c_str(), ("QZ7 - " + name_).c_str(),
                           "C:\\QZ7\\bin\\qz7syscs.exe", account, nullptr);
   }
-  // The configuration as QueryServiceConfigA gives it, after asking for the size it needs.
-  testkit::ServiceConfigTexts Config(ScHandle service) {
+  // The configuration as QueryServiceConfigA gives it, after asking for the size it needs:
+  // "program|account|display name".
+  std::string Config(ScHandle service) {
     testkit::ServiceConfigTexts config = testkit::QueryServiceConfigTexts(service);
     EXPECT_EQ(config.failedSteps, "");
-    return config;
+    return config.program + "|" + config.account + "|" + config.displayName;
   }
 
   std::string name_;
@@ -242,17 +234,12 @@ class ServiceContractTest : public PrivateDriveTest {
 TEST_F(ServiceContractTest, ARegisteredServiceIsStoppedAndKeepsItsConfiguration) {
   ScHandle service = Create(nullptr);
   ASSERT_NE(service, nullptr) << GetLastError();
-  testkit::ServiceConfigTexts config = Config(service);
-  EXPECT_EQ(config.program, "C:\\QZ7\\bin\\qz7syscs.exe");
-  EXPECT_EQ(config.account, "LocalSystem");
-  EXPECT_EQ(config.displayName, "QZ7 - " + name_);
+  EXPECT_EQ(Config(service), "C:\\QZ7\\bin\\qz7syscs.exe|LocalSystem|QZ7 - " + name_);
   uint32_t state = 0;
   EXPECT_TRUE(QueryServiceStatus(service, &state)) << GetLastError();
   EXPECT_EQ(state, kServiceStopped);
   EXPECT_TRUE(ChangeServiceConfigA(service, "D:\\NEW\\qz7syscs.exe", nullptr, nullptr, "Renamed"));
-  config = Config(service);
-  EXPECT_EQ(config.program, "D:\\NEW\\qz7syscs.exe");
-  EXPECT_EQ(config.displayName, "Renamed");
+  EXPECT_EQ(Config(service), "D:\\NEW\\qz7syscs.exe|LocalSystem|Renamed");
   EXPECT_TRUE(CloseServiceHandle(service));
 }
 
@@ -279,7 +266,8 @@ TEST_F(ServiceContractTest, ServiceOperationsReportWindowsErrorsAndDeletedNamesC
   EXPECT_EQ(ErrorIf(!Create(".\\other")), kErrorServiceExists);
   ScHandle full = OpenServiceA(manager_, name_.c_str(), kServiceAllAccess);
   ASSERT_NE(full, nullptr);
-  EXPECT_EQ(Config(full).account, "LocalSystem") << "the failed create changed nothing";
+  EXPECT_EQ(Config(full), "C:\\QZ7\\bin\\qz7syscs.exe|LocalSystem|QZ7 - " + name_)
+      << "the failed create changed nothing";
   EXPECT_TRUE(DeleteService(full));
   EXPECT_TRUE(CloseServiceHandle(full));
   EXPECT_EQ(ErrorIf(!OpenServiceA(manager_, name_.c_str(), kServiceQueryConfig)),
@@ -308,9 +296,6 @@ class ProcessContractTest : public PrivateDriveTest {
     std::error_code error;
     std::filesystem::copy_file(QZ7_CONTRACT_CHILD, *host, error);
     ASSERT_FALSE(error) << error.message();
-#if !defined(_WIN32)
-    std::filesystem::permissions(*host, std::filesystem::perms::owner_all, error);
-#endif
   }
   // Runs program (a name on the drive) with commandLine to its end, in the drive's root.
   testkit::ChildRun Run(const std::string& commandLine, const std::string& program = "child.exe") {
@@ -325,9 +310,8 @@ class ProcessContractTest : public PrivateDriveTest {
 // The command line's first word is the program's name, which ends at the next quote or blank
 // whatever backslashes it holds; the arguments after it follow the argument rules.
 TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
-  struct Row {
-    const char *name, *commandLine;
-    const char* seen;  // one argument a line
+  const struct {
+    const char *name, *commandLine, *seen;  // seen: one argument a line
   } rows[] = {
       {"blanks_separate", "child.exe --args a  b", "a\nb\n"},
       {"quotes_group", "child.exe --args \"a b\" c", "a b\nc\n"},
@@ -341,7 +325,7 @@ TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
       {"quoted_program_with_a_blank", "\"Q:\\A DIR\\child.exe\" --args x", "x\n"},
       {"program_backslashes_are_literal", "Q:\\DIR\\\\child.exe --args x", "x\n"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     testkit::ChildRun outcome = Run(row.commandLine);
     EXPECT_EQ(outcome.exitCode, 0u) << row.name;
     EXPECT_EQ(outcome.output, std::string("--args\n") + row.seen) << row.name;
@@ -350,13 +334,9 @@ TEST_F(ProcessContractTest, TheChildGetsItsArgumentsByTheWindowsRules) {
 
 // Rows where the POSIX backend cannot do what Windows does say why, and run on Windows only.
 TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
-  {
-    FileHandle file = OpenFile(At("text.exe").c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(file->Write("not a program", 13), 13u);
-    ASSERT_EQ(file->Close(), 0);
-  }
-  struct Row {
+  FileHandle text = OpenFile(At("text.exe").c_str(), "wb");
+  ASSERT_TRUE(text != nullptr && text->PutText("not a program") == 0 && text->Close() == 0);
+  const struct {
     const char *name, *program, *arguments;
     uint32_t error, exitCode;
     size_t outputSize;
@@ -371,7 +351,7 @@ TEST_F(ProcessContractTest, ExitCodesOutputAndProgramsThatCannotStart) {
       {"file_that_is_not_a_program", "text.exe", "", kErrorBadExeFormat, 0xDEAD, 0,
        "a file without the execute permission gives 5 (access denied), not 193"},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
 #if !defined(_WIN32)
     if (row.posixDiffers != nullptr) continue;
 #endif

@@ -150,18 +150,15 @@ TEST_F(RegistryTest, DamagedLinesAreReportedThroughResultsSkippedAndKept) {
   // Nothing reaches the terminal; the damage shows in the results, the rest is read.
   auto expectResults = [&](const char* when) {
     SCOPED_TRACE(when);
-    const struct {
-      const char *key, *value;
-      long code;
-    } rows[] = {{kProfileKey, "GOOD", 0},
-                {kProfileKey, "BROKEN", kErrorRegistryCorrupt},
-                {kProfileKey, "AFTER", 0},
-                {kProfileKey, "ABSENT", kErrorFileNotFound},
-                {"SOFTWARE\\BAD", "LOST", kErrorRegistryCorrupt},
-                {"SOFTWARE\\NONE", "X", kErrorFileNotFound}};
-    for (const auto& row : rows) {
-      EXPECT_EQ(Query(row.key, row.value).first, row.code) << row.key << " " << row.value;
-    }
+    const std::tuple<const char*, const char*, long> rows[] = {
+        {kProfileKey, "GOOD", 0},
+        {kProfileKey, "BROKEN", kErrorRegistryCorrupt},
+        {kProfileKey, "AFTER", 0},
+        {kProfileKey, "ABSENT", kErrorFileNotFound},
+        {"SOFTWARE\\BAD", "LOST", kErrorRegistryCorrupt},
+        {"SOFTWARE\\NONE", "X", kErrorFileNotFound}};
+    for (const auto& [path, value, code] : rows)
+      EXPECT_EQ(Query(path, value).first, code) << path << " " << value;
   };
   EXPECT_EQ(StderrOf([&] { expectResults("as written by hand"); }), "");
   EXPECT_EQ(Query(kProfileKey, "GOOD").second, (std::vector<unsigned char>{0x2a, 0, 0, 0}));
@@ -276,34 +273,6 @@ TEST_F(ServiceTableTest, RegisteredServiceSurvivesReopenWithoutItsPassword) {
   EXPECT_EQ(Query("qz7"), "C:\\SQLLIB\\BIN\\QZ7SYSCS.EXE|.\\qz7admin|QZ7");
   EXPECT_EQ(Query("QZ7CTL"), "\"C:\\Program Files\\QZ7\\ctl.exe\" -s|LocalSystem|QZ7CTL");
   EXPECT_EQ(ReadHostFile(ServicesFile()).find("Secret#1"), std::string::npos);
-}
-
-// As for the registry: a service table that is there but unreadable is a failure for every
-// operation, a missing one an empty table.
-TEST_F(ServiceTableTest, DamagedFileIsAFailureNotAnEmptyTable) {
-  const struct {
-    const char* what;
-    std::string content;
-    const char* reported;
-  } rows[] = {
-      {"empty", "", ":1: empty file"},
-      {"random text", "qwerty\nasdf=1\n", ":1: field outside of a readable service"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
-    WriteHostFile(ServicesFile(), row.content);
-    SetLastError(0);
-    EXPECT_EQ(ErrorIf(!OpenServiceA(manager_, "QZ7", kServiceQueryConfig)), kErrorRegistryCorrupt);
-    SetLastError(0);
-    EXPECT_EQ(ErrorIf(!Create("QZ7", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE")), kErrorRegistryCorrupt);
-    EXPECT_EQ(ReadHostFile(ServicesFile()), row.content);
-    const std::string report = posix::StoreDamageReport();
-    EXPECT_NE(report.find(ServicesFile() + row.reported), std::string::npos) << report;
-  }
-  std::filesystem::remove(ServicesFile());
-  EXPECT_EQ(Query("QZ7"), "<none>");
-  EXPECT_EQ(GetLastError(), kErrorServiceDoesNotExist);
-  EXPECT_TRUE(Create("QZ7", "C:\\QZ7\\BIN\\QZ7SYSCS.EXE"));
 }
 
 // A store's change is durable only once its folder is synced, which the flushes do (RegFlushKey,
