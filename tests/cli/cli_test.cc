@@ -77,6 +77,14 @@ TEST(CliTest, DemoMachineIsSetUpAndTheCommandsWorkOnIt) {
   EXPECT_EQ(roles, (std::map<std::string, std::string>{
                        {"QZ7", "default"}, {"SALES", ""}, {"QZ7DAS00", "admin"}}));
   EXPECT_FALSE(std::filesystem::exists(root + "/drives/c/QZ7PROF/SALES"));
+
+  // Uninstalling, with a log file the library appends to, drops every instance.
+  ToolRun remove = RunCli({"--machine", root, "delete", "--install", "C:\\QZ7", "--profile",
+                           "C:\\QZ7PROF", "--log", scratch.root() + "/setup.log", "--quiet"});
+  EXPECT_EQ(remove.exitCode, 0) << remove.err;
+  EXPECT_EQ(remove.LastLine(), "result: 0");
+  EXPECT_EQ(RunCli({"--machine", root, "list", "c:\\qz7prof"}).out.find("SALES"),
+            std::string::npos);
 }
 
 // Usage errors exit 2 with a message and no result; show and convert-config on blocks of

@@ -64,6 +64,20 @@ class DatabaseDirectoryMigrationTest : public DirectoryFolderTest {
   Bytes converted_, convertedIntention_;
 };
 
+// The converter copies its target over the old file in pieces; a directory larger than one
+// piece is copied whole.
+TEST_F(DatabaseDirectoryMigrationTest, ADirectoryOverAPieceIsCopiedWhole) {
+  auto builder = DatabaseDirectoryBuilder::Layout(3);
+  for (int i = 0; i < 1500; ++i) builder.AddEntry({.name = "E" + std::to_string(i)});
+  PutDirectory(builder.Bytes());
+  Put(kIntention, IntentionFileBuilder(3).Bytes());
+  ASSERT_EQ(Migrate(), 0);
+  const Bytes converted = Get(kDirectory);
+  EXPECT_EQ(converted.size(), 212 + 720 * 1500u);
+  EXPECT_GT(converted.size(), kCopyPieceSize);
+  EXPECT_EQ(Get(kCopy), converted);
+}
+
 // A directory that is refused, a backup that cannot be restored from, or a run that cannot
 // start (which says so on standard output) leaves every file as it was.
 TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
@@ -80,33 +94,45 @@ TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
   const std::string missing = std::string("MAIN026: ") + kIntention + " intention file is missing";
   const std::string bad = std::string("MAIN009: ") + kBackup + " bad DD File backup";
   const std::string noMemory = "MAIN010:  insufficient memory";
+  // Larger than a piece of the copy's comparison: a difference only at the very end counts.
+  const Bytes big(200 * 1024 + 5, 0x5A);
+  Bytes bigFlipped = big;
+  bigFlipped.back() ^= 0x01;
   const struct {
     const char* name;
-    Bytes directory;  // and its copy; empty: none
+    Bytes directory;  // empty: none
+    Bytes copy;       // empty: the same as the directory
     bool intention;
     Bytes backup;  // SQLDDDIR.TMP; empty: none
     MigrationResult code;
     std::string record;  // empty: none
     Stop stop = kNone;
   } rows[] = {
-      {"nothing_there", Bytes(), true, Bytes(), 0, ""},
-      {"unknown_entry_size", unknown, true, Bytes(), -102,
+      {"nothing_there", Bytes(), Bytes(), true, Bytes(), 0, ""},
+      {"copies_differ_in_the_last_byte", big, bigFlipped, true, Bytes(), -101,
+       std::string("MAIN022: ") + kDirectory + " and " + kCopy + " are different"},
+      {"unknown_entry_size", unknown, Bytes(), true, Bytes(), -102,
        "MAIN025: Database directory unrecognizable directory file"},
-      {"empty_without_intention", DatabaseDirectoryBuilder::Layout(2).Bytes(), false, Bytes(), -123,
-       missing},
-      {"first_entry_needs_intention", ownFirst, false, Bytes(), -123, missing},
-      {"backup_signature_damaged", old_, true, flipped, -107, bad},
-      {"backup_without_directory_copy", old_, true, DirectoryBackupBuilder().Bytes(), -107, bad},
-      {"backup_directory_copy_cut_short", old_, true,
+      {"empty_without_intention", DatabaseDirectoryBuilder::Layout(2).Bytes(), Bytes(), false,
+       Bytes(), -123, missing},
+      {"first_entry_needs_intention", ownFirst, Bytes(), false, Bytes(), -123, missing},
+      {"backup_signature_damaged", old_, Bytes(), true, flipped, -107, bad},
+      {"backup_without_directory_copy", old_, Bytes(), true, DirectoryBackupBuilder().Bytes(), -107,
+       bad},
+      {"backup_directory_copy_cut_short", old_, Bytes(), true,
        DirectoryBackupBuilder(good).TruncateTo(200).Bytes(), -119, noMemory},
-      {"error_file_blocked", old_, true, Bytes(), -124, "", kErrorFileBlocked},
-      {"message_file_missing", old_, true, Bytes(), -104,  // the last row
+      {"error_file_blocked", old_, Bytes(), true, Bytes(), -124, "", kErrorFileBlocked},
+      {"message_file_missing", old_, Bytes(), true, Bytes(), -104,  // the last row
        "MAIN001: qz7dbmig.txt not found or cannot be accessed", kMessagesMissing},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ClearDirectoryFolder();
-    if (!row.directory.empty()) PutDirectory(row.directory);
+    const Bytes& copy = row.copy.empty() ? row.directory : row.copy;
+    if (!row.directory.empty()) {
+      Put(kDirectory, row.directory);
+      Put(kCopy, copy);
+    }
     if (row.intention) Put(kIntention, oldIntention_);
     if (!row.backup.empty()) Put(kBackup, row.backup);
     if (row.stop == kErrorFileBlocked) machine_.MakeDirectory(kErrorFile);
@@ -122,7 +148,7 @@ TEST_F(DatabaseDirectoryMigrationTest, RefusalsLeaveTheDirectoryAsItWas) {
       EXPECT_EQ(ErrorRecords(), row.record.empty() ? Texts() : Texts{row.record});
     }
     EXPECT_EQ(Get(kDirectory), row.directory);
-    EXPECT_EQ(Get(kCopy), row.directory);
+    EXPECT_EQ(Get(kCopy), copy);
     EXPECT_EQ(Get(kIntention), row.intention ? oldIntention_ : Bytes());
     EXPECT_EQ(Get(kBackup), row.backup);
     EXPECT_FALSE(Exists(kPermanent));

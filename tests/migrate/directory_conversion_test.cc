@@ -227,9 +227,8 @@ TEST_F(ConverterTest, EveryLayoutCarriesItsFieldsAndDropsTheRest) {
                                .Bytes();
       EXPECT_EQ(Slice(converted, 0, 36), Slice(header, 0, 36));
       ASSERT_EQ(converted.size(), 212 + 2 * slots + 720 * kept.size());
-      for (size_t i = 0; i < slots; ++i) {
+      for (size_t i = 0; i < slots; ++i)
         EXPECT_EQ(base::LoadLE16(&converted[208 + 720 * kept.size() + 2 * i]), i + 1);
-      }
       EXPECT_EQ(base::LoadLE32(&converted[converted.size() - 4]), 0xCAFEF00Du);
       // Each kept entry is what the field table makes of its old entry, read at its own place.
       const size_t oldSize = OldEntrySize(TypeOf(c.layout), c.form == kShort);
@@ -245,9 +244,8 @@ TEST_F(ConverterTest, EveryLayoutCarriesItsFieldsAndDropsTheRest) {
       buckets[22] = 208;
       buckets[2] = onlyType1 ? 0 : 928;
       buckets[23] = static_cast<uint32_t>(208 + 720 * (kept.size() - 1));
-      for (size_t b = 0; b < 43; ++b) {
+      for (size_t b = 0; b < 43; ++b)
         EXPECT_EQ(base::LoadLE32(&converted[36 + 4 * b]), buckets[b]) << "bucket " << b;
-      }
       const Bytes read = Slice(oldIntention, 0, OldIntentionSize(TypeOf(c.layout)));
       EXPECT_EQ(Get(kIntention), intention ? IntentionOf(c.layout, read) : Bytes(540, 0));
     }

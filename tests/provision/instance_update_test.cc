@@ -262,9 +262,8 @@ TEST_F(InstanceUpdateTest, EachRecordTakesItsWay) {
       EXPECT_EQ(sample::DbmText(machine_.ReadFile(config), 1968, 9), "TESTPC");  // stamped
     }
     EXPECT_EQ(machine_.ReadFile("C:\\PROF\\00000000.000"), Bytes({'m', 'i', 'n', 'e'}));
-    for (const std::string& entry : machine_.Entries("C:\\PROF")) {
+    for (const std::string& entry : machine_.Entries("C:\\PROF"))
       EXPECT_TRUE(entry == "00000000.000" || entry == c.request.name.c_str()) << entry;
-    }
     if (machine_.Exists(std::string("C:\\PROF\\") + c.request.name.c_str())) {
       EXPECT_EQ(machine_.Entries(std::string("C:\\PROF\\") + c.request.name.c_str()),
                 c.configBefore || machine_.Exists(config) ? Lines{"qz7systm"} : Lines{});
@@ -315,9 +314,8 @@ TEST_F(InstanceUpdateTest, FailingEachFileOperation) {
       EXPECT_EQ(machine_.Entries("C:\\PROF\\INST1"), Lines{"qz7systm"});
     }
     bool kept = machine_.ReadFile(kConfig) == Config(1234);
-    for (const std::string& entry : machine_.Entries("C:\\PROF\\INST1")) {
+    for (const std::string& entry : machine_.Entries("C:\\PROF\\INST1"))
       kept |= entry != "qz7systm" && machine_.ReadFile("C:\\PROF\\INST1\\" + entry) == Config(1234);
-    }
     EXPECT_TRUE(kept);
   };
   const uint64_t operations = testkit::CountOperations(prepare, run, platform::kFileOperationKinds);

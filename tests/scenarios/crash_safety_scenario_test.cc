@@ -280,9 +280,8 @@ class InterruptedRunTest : public ScenarioTest,
     // or carries a partitioned instance of these machines (the uninterrupted one too) reports
     // its share as failed, and no run can end as one on Windows would. Their loops run in the
     // POSIX build, whose machine root keeps shares as Windows does.
-    if ((machine.tools || machine.adminPartitioned) && testkit::RunningUnderWine()) {
+    if ((machine.tools || machine.adminPartitioned) && testkit::RunningUnderWine())
       GTEST_SKIP() << "Wine cannot make network shares (NetShareAdd answers 50)";
-    }
     const bool tools = machine.tools;
     sample::SampleMachine plan = testkit::CurrentInstallation(tools ? QZ7_CLI_PATH : "");
     plan.drives = {'C', 'E'};
@@ -302,9 +301,8 @@ class InterruptedRunTest : public ScenarioTest,
     }
     plan.indexFile = machine.indexFile;
     if (!machine.indexFile) plan.defaultInstance = "QZ7";
-    if (machine.existingDestination) {
+    if (machine.existingDestination)
       plan.files.push_back({std::string(kInstallDir) + "\\SALES\\NOTES.TXT", {'n'}});
-    }
     if (machine.adminPartitioned) {
       plan.instances.push_back({.name = kAdminServer, .version = 0x800, .nodeType = 1});
       plan.adminServer = kAdminServer;
@@ -319,9 +317,8 @@ class InterruptedRunTest : public ScenarioTest,
       descriptors_ = {testkit::PartitionedDescriptor("HR", "60020", "60023", "hruser", "pw1"),
                       testkit::PartitionedDescriptor("MPP", "60010", "60013", "mppuser", "pw2")};
     }
-    if (HasClientConfig()) {
+    if (HasClientConfig())
       plan.files.push_back({std::string(kOldProfileDir) + "\\qz7cli.ini", clientConfig_});
-    }
     Build(plan);
     // A read-only qz7systm is converted as well.
     if (machine.readOnlyConfig) {
@@ -436,9 +433,8 @@ class InterruptedRunTest : public ScenarioTest,
     // Emptied by the moves, the old profile directory is removed; else it stays, empty.
     problem(!HasClientConfig() && Exists(kOldProfileDir),
             "the emptied old profile directory is still there");
-    for (const std::string& file : FilesBelow(kOldProfileDir)) {
+    for (const std::string& file : FilesBelow(kOldProfileDir))
       problems.push_back("left in the old profile directory: " + file);
-    }
     problem(HasClientConfig() && Read(std::string(kInstallDir) + "\\qz7cli.ini") != clientConfig_,
             "qz7cli.ini not moved");
   }
@@ -459,9 +455,8 @@ class InterruptedRunTest : public ScenarioTest,
     snapshot["registry.txt"] = testkit::RegistryTreeText("SOFTWARE\\ZAV");
     snapshot["services.txt"] = testkit::MadeServicesText(/*bareProgram=*/true);
 #else
-    for (const char* table : {"registry.txt", "services.txt"}) {
+    for (const char* table : {"registry.txt", "services.txt"})
       snapshot[table] = SortedSections(testkit::ReadHostFile(machine_.root() + "/" + table));
-    }
 #endif
     ForEachDriveEntry([&](const std::string& path, const fs::directory_entry& entry) {
       if (entry.is_directory()) {
@@ -547,9 +542,8 @@ class InterruptedRunTest : public ScenarioTest,
     uint64_t total = 0;
     if (run.exitCode == 0 && std::getline(in, line)) {
       std::istringstream fields(line);
-      for (std::string field; fields >> field;) {
+      for (std::string field; fields >> field;)
         total += std::strtoull(field.substr(field.find('=') + 1).c_str(), nullptr, 10);
-      }
     }
     in.close();
     fs::remove(counts, ignored);
@@ -633,9 +627,8 @@ class InterruptedRunTest : public ScenarioTest,
       const Snapshot* reference = &reference_;
       if (crash) {
         const int exitCode = CrashAt(n, mode == Interruption::kPowerLoss);
-        if (exitCode != kCrashExitCode) {
+        if (exitCode != kCrashExitCode)
           problems.push_back("the run ended with " + std::to_string(exitCode) + ", no crash");
-        }
       } else {
         platform::SetFaultPlan({.triggerAt = n,
                                 .error = platform::kErrorDiskFull,
@@ -645,9 +638,8 @@ class InterruptedRunTest : public ScenarioTest,
         WaitForStrayTools();
         // -9 is the defined result when the profile registry cannot be pointed at the
         // installation, as a failing status query of its directory makes it.
-        if (result != 0 && result != 1 && result != -9) {
+        if (result != 0 && result != 1 && result != -9)
           problems.push_back("the failed run returned " + std::to_string(result));
-        }
         if (result == 0) reference = &referenceAfterSecondRun_;
         messages_ = std::make_unique<MessageRecorder>();
       }
@@ -667,9 +659,8 @@ class InterruptedRunTest : public ScenarioTest,
       Unrecoverable("after the rerun", losses);
       lostPoints += losses.empty() ? 0 : 1;
       problems.insert(problems.end(), losses.begin(), losses.end());
-      for (const std::string& problem : problems) {
+      for (const std::string& problem : problems)
         findings += "\n  operation " + std::to_string(n) + ": " + problem;
-      }
     }
     EXPECT_EQ(findings, "") << "of " << operations_;
     EXPECT_EQ(lostPoints, 0u);

@@ -189,9 +189,8 @@ TEST(DbmConverters, ConditionalAndComputedFields) {
     for (const FieldValue& f : c.templ) Put(newBuilder, f);
     SCOPED_TRACE(c.name);
     const Bytes converted = Convert(newBuilder, oldBuilder);
-    for (const FieldValue& e : c.expected) {
+    for (const FieldValue& e : c.expected)
       EXPECT_EQ(Shown(converted, e.field), Shown(e)) << c.name << ", at " << e.field.offset;
-    }
   }
 }
 
@@ -211,9 +210,8 @@ void Check(const std::vector<Case>& cases, const Values& defaults = {}) {
     for (const auto& [field, value] : c.given) builder.Set(field, value);
     Bytes block = builder.Bytes();
     NormalizeDbmParameters(block.data());
-    for (const auto& [field, value] : c.expected) {
+    for (const auto& [field, value] : c.expected)
       EXPECT_FLOAT_EQ(sample::DbmNumber(block, field), value) << c.name << ", at " << field.offset;
-    }
   }
 }
 
