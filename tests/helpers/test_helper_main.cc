@@ -4,10 +4,7 @@
 //   --stderr N      write N bytes ('e') to standard error
 //   --args          write each argument it received (argv[1..]) on a line of its own
 //   --cwd           write the host current directory and a newline
-//   --stdin         copy standard input to standard output until its end
 //   --fds           write each open descriptor above 2 on a line of its own
-//   --env NAME      write the value of environment variable NAME and a newline
-//   --sleep MS      wait MS milliseconds
 //   --exit N        end with exit code N at once
 //   --say-error TEXT  write TEXT and a newline to standard error
 //   --overwrite FILE  replace the contents of FILE, when it exists, with "garbage" and a newline
@@ -17,7 +14,6 @@
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #else
 #include <dirent.h>
 #include <unistd.h>
@@ -96,23 +92,8 @@ int main(int argc, char** argv) {
     } else if (option == "--cwd") {
       char buffer[4096];
       if (getcwd(buffer, sizeof buffer) != nullptr) std::printf("%s\n", buffer);
-    } else if (option == "--stdin") {
-      char buffer[4096];
-      size_t got;
-      while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
-        std::fwrite(buffer, 1, got, stdout);
-      }
     } else if (option == "--fds") {
       WriteOpenDescriptors();
-    } else if (option == "--env" && hasValue) {
-      const char* found = std::getenv(value());
-      std::printf("%s\n", found != nullptr ? found : "(unset)");
-    } else if (option == "--sleep" && hasValue) {
-#if defined(_WIN32)
-      Sleep(static_cast<DWORD>(std::atol(value())));
-#else
-      usleep(static_cast<useconds_t>(std::atol(value()) * 1000));
-#endif
     } else if (option == "--say-error" && hasValue) {
       std::fprintf(stderr, "%s\n", value());
     } else if (option == "--overwrite" && hasValue) {
